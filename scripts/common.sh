@@ -1,0 +1,48 @@
+# Shared by the run, test and bench scripts: packages, build and the project's Wine prefix.
+# BUILD_DIR picks the build folder (default: build); the Wine prefix lives inside it.
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
+export WINEPREFIX=$BUILD_DIR/wine
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+
+PACKAGES="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
+binutils-mingw-w64-x86-64 wine64 xvfb xauth fonts-liberation googletest"
+
+install_packages() {
+    local missing=()
+    for p in $PACKAGES; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+build_project() {
+    cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$BUILD_DIR" -j"$(nproc)" "$@"
+}
+
+# Wine has none of the Windows UI fonts; DirectWrite fails on a missing family, so the prefix
+# maps them to installed ones.
+prepare_wine_prefix() {
+    [ -f "$WINEPREFIX/.pellix-ready" ] && return 0
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+    local key='HKCU\Software\Wine\Fonts\Replacements'
+    wine reg add "$key" /v "Segoe UI" /t REG_SZ /d "Liberation Sans" /f >/dev/null 2>&1
+    wine reg add "$key" /v "Segoe UI Semibold" /t REG_SZ /d "Liberation Sans" /f >/dev/null 2>&1
+    wine reg add "$key" /v "Consolas" /t REG_SZ /d "Liberation Mono" /f >/dev/null 2>&1
+    wine reg add "$key" /v "Segoe Fluent Icons" /t REG_SZ /d "Liberation Sans" /f >/dev/null 2>&1
+    wine reg add "$key" /v "Segoe MDL2 Assets" /t REG_SZ /d "Liberation Sans" /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.pellix-ready"
+}
