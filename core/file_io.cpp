@@ -1,0 +1,288 @@
+#include "core/file_io.h"
+
+#include "core/encoding.h"
+#include "core/file_io_calls.h"
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+
+namespace pellix {
+namespace {
+
+constexpr const char* cannot_open = "Could not open the file for reading.";
+constexpr const char* unknown_size = "Could not determine the file size.";
+constexpr const char* over_reading_limit = "File exceeds the reading limit.";
+constexpr const char* read_failed = "The file could not be read completely.";
+constexpr const char* over_document_limit =
+    "Saving would exceed the 8 MiB file limit. Split the document before saving.";
+constexpr const char* cannot_create_temporary =
+    "Cannot create a temporary file beside the destination. Check folder permissions.";
+constexpr const char* incomplete_write =
+    "The complete file could not be written. The destination was not replaced.";
+constexpr const char* cannot_replace = "Could not replace the destination. Check permissions, "
+                                       "read-only status or another program holding the file "
+                                       "open.";
+
+constexpr DWORD io_block = 65536;
+
+[[noreturn]] void fail(const std::string& message) {
+    throw std::runtime_error(message);
+}
+
+AtomicSaveCalls& save_calls() {
+    static AtomicSaveCalls calls;
+    return calls;
+}
+
+bool call_write_file(HANDLE file, const char* data, DWORD size, DWORD& written) {
+    if (const auto& substitute = save_calls().write_file) {
+        std::uint32_t done = 0;
+        const bool ok = substitute(file, data, size, done);
+        written = done;
+        return ok;
+    }
+    return WriteFile(file, data, size, &written, nullptr) != FALSE;
+}
+
+bool call_replace_file(const std::filesystem::path& replaced,
+                       const std::filesystem::path& replacement) {
+    if (const auto& substitute = save_calls().replace_file) {
+        return substitute(replaced.c_str(), replacement.c_str());
+    }
+    return ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) !=
+           FALSE;
+}
+
+bool call_move_file(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (const auto& substitute = save_calls().move_file) {
+        return substitute(from.c_str(), to.c_str());
+    }
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+// ---- Saving -------------------------------------------------------------------------------
+
+std::string save_limit_message(std::uint64_t limit) {
+    if (limit == editing_limit_bytes) {
+        return over_document_limit;
+    }
+    constexpr std::uint64_t mebibyte = 0x100000;
+    if (limit >= mebibyte && limit % mebibyte == 0) {
+        return "Saving would exceed the " + std::to_string(limit / mebibyte) + " MiB file limit.";
+    }
+    return "Saving would exceed the " + std::to_string(limit) + "-byte file limit.";
+}
+
+// Wine's ReplaceFileW fails on relative paths, so every path of a save is made absolute first.
+std::filesystem::path absolute_path(const std::filesystem::path& path) {
+    std::error_code error;
+    auto absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute;
+}
+
+std::filesystem::path temporary_path_beside(const std::filesystem::path& destination) {
+    std::random_device device("default");
+    const std::uint32_t first = device();
+    const std::uint32_t second = device();
+    auto temporary = destination;
+    temporary.replace_filename(".pellix-" + std::to_string(first) + "-" + std::to_string(second) +
+                               ".tmp");
+    return temporary;
+}
+
+void remove_quietly(const std::filesystem::path& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
+
+bool exists_on_disk(const std::filesystem::path& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Only a definite "not there" counts: a path whose attributes cannot be read may still exist.
+bool known_missing(const std::filesystem::path& path) {
+    if (exists_on_disk(path)) {
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// WriteFile may report success for fewer bytes than asked; the rest is written in further calls
+// until everything is out, and a call that makes no progress ends the attempt.
+bool write_all(HANDLE file, const std::string& bytes) {
+    const char* data = bytes.data();
+    std::size_t remaining = bytes.size();
+    while (remaining > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(remaining, io_block));
+        DWORD written = 0;
+        if (!call_write_file(file, data, piece, written) || written == 0 || written > piece) {
+            return false;
+        }
+        data += written;
+        remaining -= written;
+    }
+    return true;
+}
+
+// The close is checked too: for a file being written it can be the first report of a failure.
+bool write_flush_and_close(UniqueHandle& file, const std::string& bytes) {
+    const bool written = write_all(file.get(), bytes);
+    const bool flushed = written && FlushFileBuffers(file.get()) != FALSE;
+    const bool closed = CloseHandle(file.release()) != FALSE;
+    return written && flushed && closed;
+}
+
+// Puts the finished temporary file in place of the destination, or throws.
+void put_in_place(const std::filesystem::path& destination,
+                  const std::filesystem::path& temporary) {
+    if (!exists_on_disk(destination)) {
+        if (!call_move_file(temporary, destination)) {
+            remove_quietly(temporary);
+            fail(cannot_replace);
+        }
+        return;
+    }
+    if (call_replace_file(destination, temporary)) {
+        return;
+    }
+    // ReplaceFileW can fail after it has already moved the destination away
+    // (ERROR_UNABLE_TO_MOVE_REPLACEMENT); the temporary file is then the only copy left, so it
+    // is moved into place, or kept while the destination stays missing.
+    const bool moved = known_missing(destination) && call_move_file(temporary, destination);
+    if (!moved && !known_missing(destination)) {
+        remove_quietly(temporary);
+    }
+    fail(cannot_replace);
+}
+
+// ---- Welcome document ---------------------------------------------------------------------
+
+constexpr std::string_view welcome_text =
+    "# Hello from Pellix\n"
+    "\n"
+    "## Make Pellix your Markdown editor\n"
+    "\n"
+    "1. Open **Help > Use Pellix for Markdown files...**.\n"
+    "2. Choose **Register and open Default apps**.\n"
+    "3. In Windows Settings, choose Pellix for `.md` and the other Markdown extensions you use.\n"
+    "\n"
+    "**Register only** adds Pellix to **Open with** without changing your current defaults. No "
+    "administrator rights are needed.\n"
+    "\n"
+    "## Other text files\n"
+    "\n"
+    "The same Help window explains how to associate `.txt`, `.ini`, `.nfo` and other text files:\n"
+    "\n"
+    "1. Right-click a file in Windows and choose **Open with > Choose another app**.\n"
+    "2. Select Pellix. If it is not listed, browse to the program's executable, Pellix.exe.\n"
+    "3. Choose **Always** for that file type.\n"
+    "\n"
+    "Other text files open in Source mode. Markdown files also support Preview and Split.\n"
+    "\n"
+    "Close this tab when you're ready. Your files and existing defaults stay unchanged until you "
+    "choose otherwise.\n";
+
+} // namespace
+
+bool is_markdown_path(const std::filesystem::path& path) {
+    if (path.empty()) {
+        return true;
+    }
+    std::wstring extension = path.extension().wstring();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](wchar_t c) {
+        return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    });
+    for (const wchar_t* markdown : {L".md", L".markdown", L".mdown", L".mkd", L".mkdn"}) {
+        if (extension == markdown) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string read_file_bytes(const std::filesystem::path& path, std::uint64_t limit) {
+    // Sharing everything lets a file that another program is writing still be read.
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.valid()) {
+        fail(cannot_open);
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) {
+        fail(unknown_size);
+    }
+    if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
+        fail(over_reading_limit);
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    auto buffer = std::make_unique<char[]>(io_block);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer.get(), io_block, &got, nullptr)) {
+            fail(read_failed);
+        }
+        if (got == 0) {
+            break;
+        }
+        // The file may grow while it is read; the limit holds for what is actually read.
+        if (bytes.size() + got > limit) {
+            fail(over_reading_limit);
+        }
+        bytes.append(buffer.get(), got);
+    }
+    return bytes;
+}
+
+void write_file_atomically(const std::filesystem::path& destination, const std::string& bytes,
+                           std::uint64_t limit) {
+    if (bytes.size() > limit) {
+        fail(save_limit_message(limit));
+    }
+    const std::filesystem::path target = absolute_path(destination);
+    const std::filesystem::path temporary = temporary_path_beside(target);
+    UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        fail(cannot_create_temporary);
+    }
+    if (!write_flush_and_close(file, bytes)) {
+        remove_quietly(temporary);
+        fail(incomplete_write);
+    }
+    put_in_place(target, temporary);
+}
+
+std::string_view welcome_document_text() {
+    return welcome_text;
+}
+
+void write_welcome_document(const std::filesystem::path& path) {
+    // Once written, the file is the user's: it is never written again, edited or not.
+    if (std::filesystem::exists(std::filesystem::status(path))) {
+        return;
+    }
+    if (path.has_parent_path()) {
+        std::filesystem::create_directories(path.parent_path());
+    }
+    write_file_atomically(path, std::string(welcome_text), editing_limit_bytes);
+}
+
+ScopedAtomicSaveCalls::ScopedAtomicSaveCalls(AtomicSaveCalls calls)
+    : previous_(std::move(save_calls())) {
+    save_calls() = std::move(calls);
+}
+
+ScopedAtomicSaveCalls::~ScopedAtomicSaveCalls() {
+    save_calls() = std::move(previous_);
+}
+
+} // namespace pellix

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace pellix {
+
+// True for ".md", ".markdown", ".mdown", ".mkd" and ".mkdn" in any ASCII case, and for an empty
+// path (an untitled document is Markdown).
+bool is_markdown_path(const std::filesystem::path& path);
+
+// The whole file, refusing one larger than `limit` bytes. Throws std::runtime_error.
+std::string read_file_bytes(const std::filesystem::path& path, std::uint64_t limit);
+
+// Writes `bytes` to a fresh temporary file beside `destination`, then puts it in place in one
+// step, so a failed save leaves the destination as it was. Throws std::runtime_error.
+void write_file_atomically(const std::filesystem::path& destination, const std::string& bytes,
+                           std::uint64_t limit);
+
+// The first-run welcome document (UTF-8 Markdown, LF breaks).
+std::string_view welcome_document_text();
+
+// Writes the welcome document at `path` unless something already exists there.
+void write_welcome_document(const std::filesystem::path& path);
+
+} // namespace pellix

@@ -1,0 +1,550 @@
+#include "core/source_document.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+#include <thread>
+#include <stdexcept>
+
+namespace pellix {
+
+struct SourceDocument::Buffer {
+    std::u16string text;
+    std::vector<std::uint64_t> newlines; // index of every LF in `text`, ascending
+};
+
+namespace {
+
+using NodePtr = SourceDocument::NodePtr;
+
+// Fixed-size blocks for the rope's nodes and buffer records. An edit builds and later frees
+// a node for every level of the tree it passes, so these small allocations dominate an edit;
+// a free list behind a spin lock serves them several times faster than the C runtime heap.
+// Nodes are freed on whichever thread lets go of them last, hence the lock. Blocks are kept
+// for reuse, never returned.
+class BlockPool {
+public:
+    explicit constexpr BlockPool(std::size_t block_size) : block_size_(block_size) {}
+
+    void* allocate() {
+        lock();
+        if (!free_) {
+            refill();
+        }
+        FreeBlock* block = free_;
+        free_ = block->next;
+        unlock();
+        return block;
+    }
+
+    void deallocate(void* pointer) {
+        auto* block = static_cast<FreeBlock*>(pointer);
+        lock();
+        block->next = free_;
+        free_ = block;
+        unlock();
+    }
+
+private:
+    struct FreeBlock {
+        FreeBlock* next;
+    };
+    static constexpr std::size_t blocks_per_slab = 512;
+
+    void lock() {
+        while (busy_.test_and_set(std::memory_order_acquire)) {
+            std::this_thread::yield();
+        }
+    }
+    void unlock() { busy_.clear(std::memory_order_release); }
+
+    // Runs under the lock; a failed allocation throws std::bad_alloc after unlocking.
+    void refill() {
+        void* slab = std::malloc(block_size_ * blocks_per_slab);
+        if (!slab) {
+            unlock();
+            throw std::bad_alloc();
+        }
+        auto* bytes = static_cast<unsigned char*>(slab);
+        for (std::size_t i = 0; i < blocks_per_slab; ++i) {
+            auto* block = reinterpret_cast<FreeBlock*>(bytes + i * block_size_);
+            block->next = free_;
+            free_ = block;
+        }
+    }
+
+    std::atomic_flag busy_ = ATOMIC_FLAG_INIT;
+    FreeBlock* free_ = nullptr;
+    std::size_t block_size_;
+};
+
+// Hands `std::allocate_shared` blocks of the pool for its combined control block and object.
+template <typename T> struct PoolAllocator {
+    using value_type = T;
+
+    PoolAllocator() = default;
+    template <typename U> PoolAllocator(const PoolAllocator<U>&) {}
+
+    static BlockPool& pool() {
+        static constexpr std::size_t align = alignof(std::max_align_t);
+        static BlockPool blocks((sizeof(T) + align - 1) / align * align);
+        return blocks;
+    }
+
+    T* allocate(std::size_t n) {
+        if (n != 1) {
+            return static_cast<T*>(::operator new(n * sizeof(T)));
+        }
+        return static_cast<T*>(pool().allocate());
+    }
+    void deallocate(T* pointer, std::size_t n) {
+        if (n != 1) {
+            ::operator delete(pointer);
+            return;
+        }
+        pool().deallocate(pointer);
+    }
+
+    template <typename U> bool operator==(const PoolAllocator<U>&) const { return true; }
+};
+
+template <typename T> std::shared_ptr<T> pooled() {
+    return std::allocate_shared<T>(PoolAllocator<T>());
+}
+
+bool is_high_surrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool is_low_surrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+std::uint64_t subtree_length(const NodePtr& node) {
+    return node ? node->subtree_length : 0;
+}
+std::uint64_t subtree_newlines(const NodePtr& node) {
+    return node ? node->subtree_newlines : 0;
+}
+
+// SplitMix64's output function: well-spread priorities from consecutive offsets, and the same
+// shape for the same text and seed.
+std::uint64_t chunk_priority(std::uint64_t seed, std::uint64_t offset) {
+    std::uint64_t z = seed + 0x9E3779B97F4A7C15ull + offset;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// Where the LFs of a piece begin in its buffer's LF index.
+std::vector<std::uint64_t>::const_iterator first_newline_of(const SourceDocument::Node& node) {
+    const auto& newlines = node.buffer->newlines;
+    return std::lower_bound(newlines.begin(), newlines.end(), node.start);
+}
+
+// LF units among the first `offset` units of a node's piece.
+std::uint64_t newlines_before(const SourceDocument::Node& node, std::uint64_t offset) {
+    const auto& newlines = node.buffer->newlines;
+    auto first = first_newline_of(node);
+    return static_cast<std::uint64_t>(std::lower_bound(first, newlines.end(), node.start + offset) -
+                                      first);
+}
+
+// A childless node covering part of another node's piece, with that node's priority.
+NodePtr piece_node(const SourceDocument::Node& from, std::uint64_t offset, std::uint64_t length) {
+    SourceDocument::Node proto;
+    proto.buffer = from.buffer;
+    proto.start = from.start + offset;
+    proto.length = length;
+    proto.priority = from.priority;
+    return SourceDocument::make_node(proto, nullptr, nullptr);
+}
+
+NodePtr make_leaf(const std::u16string& text, std::uint64_t offset, std::uint64_t length,
+                  std::uint64_t priority) {
+    auto buffer = pooled<SourceDocument::Buffer>();
+    buffer->text.assign(text, offset, length);
+    // Counted first so the index holds exactly what it needs: it is a large share of the
+    // memory of a document with short lines.
+    auto count = std::count(buffer->text.begin(), buffer->text.end(), u'\n');
+    buffer->newlines.reserve(static_cast<std::size_t>(count));
+    for (std::uint64_t i = 0; i < length; ++i) {
+        if (buffer->text[i] == u'\n') {
+            buffer->newlines.push_back(i);
+        }
+    }
+    SourceDocument::Node proto;
+    proto.buffer = std::move(buffer);
+    proto.length = length;
+    proto.priority = priority;
+    return SourceDocument::make_node(proto, nullptr, nullptr);
+}
+
+// The unit at a position inside the text (the caller checks the range).
+char16_t unit_in(const NodePtr& root, std::uint64_t position) {
+    const SourceDocument::Node* node = root.get();
+    while (node) {
+        std::uint64_t left = subtree_length(node->left);
+        if (position < left) {
+            node = node->left.get();
+            continue;
+        }
+        position -= left;
+        if (position < node->length) {
+            return node->buffer->text[node->start + position];
+        }
+        position -= node->length;
+        node = node->right.get();
+    }
+    return 0;
+}
+
+} // namespace
+
+std::u16string normalize_source(const std::u16string& text) {
+    if (text.size() > source_unit_limit) {
+        throw std::length_error("Source exceeds the 8 MiB character limit.");
+    }
+    std::u16string out;
+    out.reserve(text.size());
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        char16_t unit = text[i];
+        if (unit == 0) {
+            throw std::invalid_argument("Source contains NUL.");
+        }
+        if (is_high_surrogate(unit)) {
+            if (i + 1 >= size || !is_low_surrogate(text[i + 1])) {
+                throw std::invalid_argument("Invalid UTF-16.");
+            }
+            out.push_back(unit);
+            out.push_back(text[++i]);
+        } else if (is_low_surrogate(unit)) {
+            throw std::invalid_argument("Invalid UTF-16.");
+        } else if (unit == u'\r') {
+            out.push_back(u'\n');
+            if (i + 1 < size && text[i + 1] == u'\n') {
+                ++i;
+            }
+        } else {
+            out.push_back(unit);
+        }
+    }
+    return out;
+}
+
+NodePtr build_rope(const std::u16string& normalized, std::uint64_t seed) {
+    NodePtr root;
+    const std::uint64_t size = normalized.size();
+    std::uint64_t offset = 0;
+    while (offset < size) {
+        std::uint64_t chunk = std::min(source_chunk_units, size - offset);
+        // A surrogate pair never straddles two buffers.
+        if (offset + chunk < size && is_low_surrogate(normalized[offset + chunk])) {
+            --chunk;
+        }
+        root = SourceDocument::merge(
+            root, make_leaf(normalized, offset, chunk, chunk_priority(seed, offset)));
+        offset += chunk;
+    }
+    return root;
+}
+
+SourceDocument::SourceDocument(SourceDocument&& other) noexcept
+    : root(std::move(other.root)), selection(other.selection),
+      last_change_start(other.last_change_start), last_change_old_end(other.last_change_old_end),
+      last_change_new_end(other.last_change_new_end), undo(std::move(other.undo)),
+      redo(std::move(other.redo)), history_bytes(other.history_bytes), typing_end(other.typing_end),
+      state_id(other.state_id), saved_state_id(other.saved_state_id), revision(other.revision),
+      edit_count(other.edit_count), forced_modified(other.forced_modified),
+      typing_open(other.typing_open) {
+    other.undo.clear();
+    other.redo.clear();
+}
+
+SourceDocument& SourceDocument::operator=(SourceDocument&& other) noexcept {
+    if (this == &other) {
+        return *this;
+    }
+    redo.clear();
+    undo.clear();
+    root.reset();
+    root = std::move(other.root);
+    undo = std::move(other.undo);
+    redo = std::move(other.redo);
+    other.undo.clear();
+    other.redo.clear();
+    selection = other.selection;
+    last_change_start = other.last_change_start;
+    last_change_old_end = other.last_change_old_end;
+    last_change_new_end = other.last_change_new_end;
+    history_bytes = other.history_bytes;
+    typing_end = other.typing_end;
+    state_id = other.state_id;
+    saved_state_id = other.saved_state_id;
+    revision = other.revision;
+    edit_count = other.edit_count;
+    forced_modified = other.forced_modified;
+    typing_open = other.typing_open;
+    return *this;
+}
+
+SourceDocument::~SourceDocument() {
+    redo.clear();
+    undo.clear();
+    root.reset();
+}
+
+SourceDocument SourceDocument::snapshot() const {
+    SourceDocument copy;
+    copy.root = root;
+    copy.selection = selection;
+    copy.last_change_start = last_change_start;
+    copy.last_change_old_end = last_change_old_end;
+    copy.last_change_new_end = last_change_new_end;
+    copy.history_bytes = history_bytes;
+    copy.typing_end = typing_end;
+    copy.state_id = state_id;
+    copy.saved_state_id = saved_state_id;
+    copy.revision = revision;
+    copy.edit_count = edit_count;
+    copy.forced_modified = forced_modified;
+    copy.typing_open = typing_open;
+    return copy;
+}
+
+NodePtr SourceDocument::make_node(const Node& proto, NodePtr left, NodePtr right) {
+    auto node = pooled<Node>();
+    node->buffer = proto.buffer;
+    node->start = proto.start;
+    node->length = proto.length;
+    node->priority = proto.priority;
+    node->newlines = newlines_before(proto, proto.length);
+    node->subtree_length = proto.length + subtree_length(left) + subtree_length(right);
+    node->subtree_newlines = node->newlines + subtree_newlines(left) + subtree_newlines(right);
+    node->left = std::move(left);
+    node->right = std::move(right);
+    return node;
+}
+
+NodePtr SourceDocument::rebuild(const Node& node, NodePtr left, NodePtr right) {
+    auto copy = pooled<Node>();
+    copy->buffer = node.buffer;
+    copy->start = node.start;
+    copy->length = node.length;
+    copy->priority = node.priority;
+    copy->newlines = node.newlines;
+    copy->subtree_length = node.length + subtree_length(left) + subtree_length(right);
+    copy->subtree_newlines = node.newlines + subtree_newlines(left) + subtree_newlines(right);
+    copy->left = std::move(left);
+    copy->right = std::move(right);
+    return copy;
+}
+
+NodePtr SourceDocument::extended_leaf(const Node& node, std::uint64_t units,
+                                      const std::u16string& tail, std::uint64_t seed) {
+    auto buffer = pooled<Buffer>();
+    buffer->text.reserve(units + tail.size());
+    buffer->text.append(node.buffer->text, node.start, units);
+    buffer->text += tail;
+    const auto& old_newlines = node.buffer->newlines;
+    auto first = first_newline_of(node);
+    auto last = std::lower_bound(first, old_newlines.end(), node.start + units);
+    const auto tail_newlines = std::count(tail.begin(), tail.end(), u'\n');
+    buffer->newlines.reserve(static_cast<std::size_t>((last - first) + tail_newlines));
+    for (auto it = first; it != last; ++it) {
+        buffer->newlines.push_back(*it - node.start);
+    }
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        if (tail[i] == u'\n') {
+            buffer->newlines.push_back(units + i);
+        }
+    }
+    Node proto;
+    proto.length = buffer->text.size();
+    proto.buffer = std::move(buffer);
+    proto.priority = chunk_priority(seed, 0);
+    return make_node(proto, nullptr, nullptr);
+}
+
+NodePtr SourceDocument::merge(const NodePtr& a, const NodePtr& b) {
+    if (!a) {
+        return b;
+    }
+    if (!b) {
+        return a;
+    }
+    if (b->priority < a->priority) {
+        return rebuild(*a, a->left, merge(a->right, b));
+    }
+    return rebuild(*b, merge(a, b->left), b->right);
+}
+
+std::pair<NodePtr, NodePtr> SourceDocument::split(const NodePtr& t, std::uint64_t position) {
+    // The ends need no new nodes: the whole subtree goes to one side unchanged.
+    if (!t || position == 0) {
+        return {nullptr, t};
+    }
+    if (position >= t->subtree_length) {
+        return {t, nullptr};
+    }
+    const std::uint64_t left = subtree_length(t->left);
+    if (position < left) {
+        auto [x, y] = split(t->left, position);
+        return {std::move(x), rebuild(*t, std::move(y), t->right)};
+    }
+    if (position > left + t->length) {
+        auto [x, y] = split(t->right, position - left - t->length);
+        return {rebuild(*t, t->left, std::move(x)), std::move(y)};
+    }
+    const std::uint64_t offset = position - left;
+    NodePtr before = t->left;
+    if (offset > 0) {
+        before = merge(before, piece_node(*t, 0, offset));
+    }
+    NodePtr after = t->right;
+    if (offset < t->length) {
+        after = merge(piece_node(*t, offset, t->length - offset), after);
+    }
+    return {std::move(before), std::move(after)};
+}
+
+void SourceDocument::append_range(const NodePtr& t, std::uint64_t position, std::uint64_t count,
+                                  std::u16string& out) {
+    const Node* node = t.get();
+    while (node && count > 0) {
+        const std::uint64_t left = subtree_length(node->left);
+        if (position < left) {
+            std::uint64_t take = std::min(count, left - position);
+            append_range(node->left, position, take, out);
+            position += take;
+            count -= take;
+            if (count == 0) {
+                return;
+            }
+        }
+        const std::uint64_t offset = position - left;
+        if (offset < node->length) {
+            std::uint64_t take = std::min(count, node->length - offset);
+            out.append(node->buffer->text, node->start + offset, take);
+            position += take;
+            count -= take;
+        }
+        // Whatever remains lies in the right subtree.
+        position -= left + node->length;
+        node = node->right.get();
+    }
+}
+
+std::u16string SourceDocument::text(std::uint64_t position, std::uint64_t count) const {
+    const std::uint64_t size = length();
+    position = std::min(position, size);
+    count = std::min(count, size - position);
+    std::u16string out;
+    out.reserve(count);
+    append_range(root, position, count, out);
+    return out;
+}
+
+std::u16string SourceDocument::unit_at(std::uint64_t position) const {
+    if (position >= length()) {
+        return {};
+    }
+    return std::u16string(1, unit_in(root, position));
+}
+
+std::uint64_t SourceDocument::boundary_before(std::uint64_t position) const {
+    const std::uint64_t size = length();
+    position = std::min(position, size);
+    if (position == 0 || position == size) {
+        return position;
+    }
+    return is_low_surrogate(unit_in(root, position)) ? position - 1 : position;
+}
+
+std::uint64_t SourceDocument::boundary_after(std::uint64_t position) const {
+    const std::uint64_t size = length();
+    if (size == 0) {
+        return 0;
+    }
+    position = std::min(position, size);
+    if (position > 0 && position < size && is_low_surrogate(unit_in(root, position))) {
+        --position;
+    }
+    if (position == size) {
+        return size;
+    }
+    return is_high_surrogate(unit_in(root, position)) ? position + 2 : position + 1;
+}
+
+std::uint64_t SourceDocument::line_of(std::uint64_t position) const {
+    position = std::min(position, length());
+    std::uint64_t line = 0;
+    const Node* node = root.get();
+    while (node) {
+        const std::uint64_t left = subtree_length(node->left);
+        if (position < left) {
+            node = node->left.get();
+            continue;
+        }
+        line += subtree_newlines(node->left);
+        position -= left;
+        if (position <= node->length) {
+            return line + newlines_before(*node, position);
+        }
+        line += node->newlines;
+        position -= node->length;
+        node = node->right.get();
+    }
+    return line;
+}
+
+std::uint64_t SourceDocument::line_start(std::uint64_t line) const {
+    if (line == 0 || !root) {
+        return 0;
+    }
+    if (line > root->subtree_newlines) {
+        return root->subtree_length;
+    }
+    std::uint64_t remaining = line;
+    std::uint64_t position = 0;
+    const Node* node = root.get();
+    while (node) {
+        const std::uint64_t left_newlines = subtree_newlines(node->left);
+        if (left_newlines >= remaining) {
+            node = node->left.get();
+            continue;
+        }
+        position += subtree_length(node->left);
+        remaining -= left_newlines;
+        if (node->newlines >= remaining) {
+            std::uint64_t index = *(first_newline_of(*node) + (remaining - 1));
+            return position + 1 + index - node->start;
+        }
+        position += node->length;
+        remaining -= node->newlines;
+        node = node->right.get();
+    }
+    return root->subtree_length;
+}
+
+void SourceDocument::assign(const std::u16string& text) {
+    std::u16string normalized = normalize_source(text);
+    // Built before any field changes, so a failed allocation leaves the document as it was.
+    NodePtr new_root = build_rope(normalized, revision + 1);
+    revision += 1;
+    root = std::move(new_root);
+    selection = {0, 0};
+    redo.clear();
+    undo.clear();
+    history_bytes = 0;
+    forced_modified = false;
+    typing_open = false;
+    revision += 1;
+    state_id = revision;
+    saved_state_id = revision;
+    edit_count += 1;
+}
+
+} // namespace pellix

@@ -1,0 +1,141 @@
+#pragma once
+
+// The file-work runner: blocking file work runs on a short-lived worker thread while the UI
+// thread waits in a pump that only paints and answers sent messages, with the main window
+// disabled. The window keeps painting and UI Automation clients keep getting answers, but no
+// user input is taken until the work is over.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <utility>
+
+#include "core/encoding.h"
+#include "platform/unique_handle.h"
+
+namespace pellix {
+
+class SourceDocument;
+struct CompareBaseline;
+struct Session;
+struct Workspace;
+
+namespace file_work {
+
+// Entry and exit bookkeeping of one runner. Entry remembers the focus window, sets
+// `file_work_busy` and disables the main window when it is enabled. Exit restores the busy
+// flag, re-enables the window and gives the focus back when this runner disabled it, and (for
+// the outermost runner only) posts WM_APP_OPEN_QUEUED when paths are queued and WM_CLOSE when
+// a close was deferred. A runner started from a sent message while another one waits is
+// nested: the outer runner is still working, so the nested one must neither clear its busy
+// flag nor release the queued opens and the close under it.
+class Guard {
+public:
+    Guard();
+    ~Guard();
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+private:
+    HWND focus_ = nullptr;
+    bool disabled_window_ = false;
+    bool was_busy_ = false;
+    bool outermost_ = false;
+};
+
+// A manual-reset, unsignalled, unnamed event. Throws std::runtime_error
+// "Could not create a file worker event.".
+UniqueHandle create_done_event();
+
+// Waits for `done` while dispatching WM_PAINT (at most 32 per wake-up) and delivering messages
+// sent from other threads; posted input stays queued. Throws std::runtime_error
+// "Could not wait for file work." when the wait fails.
+void wait_serving_paint(HANDLE done);
+
+// Joins the worker on every way out, so that tasks may refer to the caller's locals.
+class Joiner {
+public:
+    explicit Joiner(std::thread& thread) : thread_(thread) {}
+    ~Joiner() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    Joiner(const Joiner&) = delete;
+    Joiner& operator=(const Joiner&) = delete;
+
+private:
+    std::thread& thread_;
+};
+
+} // namespace file_work
+
+// Runs `task` (a callable without arguments) on a worker thread and returns its result; an
+// exception of the task is rethrown here, after the clean-up. Call on the UI thread only.
+template <class Task> std::invoke_result_t<Task&> window_work(Task task) {
+    using Result = std::invoke_result_t<Task&>;
+    file_work::Guard guard;
+    UniqueHandle done = file_work::create_done_event();
+    auto packaged = std::make_shared<std::packaged_task<Result()>>(std::move(task));
+    std::future<Result> future = packaged->get_future();
+    std::thread worker([packaged, event = done.get()] {
+        (*packaged)();
+        SetEvent(event);
+    });
+    // Declared after the event and the task, so the worker is joined before either goes away.
+    file_work::Joiner joiner(worker);
+    file_work::wait_serving_paint(done.get());
+    if constexpr (std::is_void_v<Result>) {
+        future.get();
+    } else {
+        return future.get();
+    }
+}
+
+// The file-work tasks of the program, each run through window_work.
+
+// The whole file, read by read_file_bytes under `limit` bytes (callers pass 0x800000).
+std::string read_disk(const std::filesystem::path& path, std::uint64_t limit);
+
+// Decodes file bytes: request 0 detects the encoding, 4-7 force a single-byte code page (the
+// user's choice after detection failed).
+Document decode_document(const std::string& bytes, std::int32_t request);
+
+// Decodes bytes read again for a tab with `encoding`, the forced one or else the tab's own.
+// The caller resolves it on the UI thread: the worker must never look at the tabs, which the
+// UI thread owns.
+Document decode_reloaded_document(const std::string& bytes, Encoding encoding);
+
+// Encodes the document and writes it atomically under the 8 MiB limit; returns the bytes
+// written.
+std::string save_document(const std::filesystem::path& path, const Document& document);
+
+// Writes the welcome document at `path` unless something is already there.
+void show_first_welcome(const std::filesystem::path& path);
+
+// A fresh document holding `text` (line breaks normalised), built off the UI thread for an
+// editor to take over.
+SourceDocument build_source_document(const std::u16string& text);
+
+// The compare baseline of a text.
+std::shared_ptr<const CompareBaseline> compare_baseline(const std::u16string& text);
+
+// The compare baseline of another tab: its text is taken from the snapshot on the worker.
+std::shared_ptr<const CompareBaseline> compare_snapshot_baseline(SourceDocument snapshot);
+
+// The recovery store's files: the tab container ("tabs.bin") and the single record
+// ("session.bin"), each read under its own limit and decoded.
+Workspace read_tab_recovery_file(const std::filesystem::path& path);
+Session read_recovery_record_file(const std::filesystem::path& path);
+
+// A tab's own file read again for the recovery store (restoring, or keeping a discarded tab's
+// file at the final store): read under 8 MiB and decoded with detection.
+Document read_document_file(const std::filesystem::path& path);
+
+} // namespace pellix

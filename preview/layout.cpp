@@ -1,0 +1,467 @@
+#include "preview/layout.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace pellix {
+namespace {
+
+// The page's frame: content width, left edge, right margin and top margin.
+struct Frame {
+    float width = 0;
+    float left = 0;
+    float right = 0;
+    float top = 0;
+};
+
+Frame page_frame(float available, float s, bool print) {
+    if (print) {
+        return {std::max(available - 72.0f, 16.0f), 36.0f, 36.0f, 0.0f};
+    }
+    Frame frame;
+    frame.width = std::min(std::max(available - 48.0f, 16.0f), 960.0f * s);
+    frame.left = std::max((available - frame.width) * 0.5f, 24.0f);
+    frame.right = 24.0f;
+    frame.top = 24.0f;
+    return frame;
+}
+
+std::wstring user_locale() {
+    wchar_t name[85] = {};
+    if (GetUserDefaultLocaleName(name, 85) == 0) {
+        return L"en-US";
+    }
+    return name;
+}
+
+const wchar_t* wide(const char16_t* text) {
+    return reinterpret_cast<const wchar_t*>(text);
+}
+
+// Geometry of one table cell, worked out before its text format, whose size it sets when
+// printing.
+struct Cell {
+    float x = 0;
+    float width = 0;
+    float pad = 0;
+};
+
+// What the text format of a block is made of.
+struct FormatSpec {
+    const wchar_t* family = L"Segoe UI";
+    DWRITE_FONT_WEIGHT weight = DWRITE_FONT_WEIGHT_NORMAL;
+    float size = 16.0f;
+};
+
+FormatSpec format_spec(const PreviewBlock& block, const Cell& cell, float s, bool print) {
+    static constexpr float heading_sizes[6] = {32, 26, 22, 20, 18, 16};
+    FormatSpec spec;
+    switch (block.kind) {
+    case PreviewBlockKind::heading:
+        spec.weight = DWRITE_FONT_WEIGHT_BOLD;
+        spec.size = heading_sizes[std::clamp(block.level, 1, 6) - 1] * s;
+        break;
+    case PreviewBlockKind::code_block:
+        spec.family = L"Consolas";
+        spec.size = 16.0f * s;
+        break;
+    case PreviewBlockKind::table_cell:
+        spec.size = print
+                        ? std::max(4.0f, std::min(0.8f * (cell.width - 2.0f * cell.pad), 16.0f * s))
+                        : 16.0f * s;
+        break;
+    default:
+        spec.size = 16.0f * s;
+        break;
+    }
+    return spec;
+}
+
+// Runs one build. The partial layout lives in the builder, so an exception releases it.
+class LayoutBuilder {
+public:
+    LayoutBuilder(IDWriteFactory* factory, const PreviewDocument& document, float available,
+                  float scale, bool print)
+        : factory_(factory), document_(document), s_(scale), print_(print),
+          frame_(page_frame(available, scale, print)), locale_(user_locale()) {
+        layout_.width = available;
+        layout_.height = 1.0f;
+        layout_.boundaries.push_back(0);
+        y_ = frame_.top;
+    }
+
+    Layout build() {
+        layout_.blocks.resize(document_.blocks.size());
+        for (size_t i = 0; i < document_.blocks.size(); ++i) {
+            lay_out_block(i);
+        }
+        finish();
+        return std::move(layout_);
+    }
+
+private:
+    void lay_out_block(size_t i) {
+        const PreviewBlock& block = document_.blocks[i];
+        LayoutBlock& entry = layout_.blocks[i];
+        if (block.kind == PreviewBlockKind::rule) {
+            layout_.bands.push_back({y_ + 7.0f * s_, y_ + 8.0f * s_, false});
+            entry.x = frame_.left;
+            entry.y = y_;
+            entry.height = 16.0f * s_;
+            add_block_end_stops(block);
+            y_ += entry.height + 12.0f * s_;
+            return;
+        }
+        const bool cell = block.kind == PreviewBlockKind::table_cell;
+        Cell geometry;
+        if (cell) {
+            geometry = place_cell(i, block, entry);
+        } else {
+            place_block(i, block, entry);
+        }
+        const FormatSpec spec = format_spec(block, geometry, s_, print_);
+        ComPtr<IDWriteTextFormat> format = create_format(block, spec);
+        entry.text_start = block.start + block.marker_length;
+        entry.text_length =
+            block.length >= block.marker_length ? block.length - block.marker_length : 0;
+        if (block.marker_length > 0) {
+            lay_out_marker(block, format.get(), spec, entry);
+        }
+        lay_out_content(block, format.get(), geometry, entry);
+        apply_styles(block, entry);
+        measure(entry);
+        add_lines(i, block, spec, entry);
+        add_cluster_stops(entry);
+        add_block_end_stops(block);
+        if (cell) {
+            end_cell(i, block, spec, entry);
+        } else {
+            const float gap = block.kind == PreviewBlockKind::code_block  ? 20.0f
+                              : block.kind == PreviewBlockKind::list_item ? 4.0f
+                                                                          : 12.0f;
+            y_ += entry.height + gap * s_;
+        }
+    }
+
+    // Top and left edge of every kind but rules and table cells.
+    void place_block(size_t i, const PreviewBlock& block, LayoutBlock& entry) {
+        entry.x = frame_.left;
+        switch (block.kind) {
+        case PreviewBlockKind::heading:
+            if (i > 0) {
+                y_ += 12.0f * s_;
+            }
+            break;
+        case PreviewBlockKind::quote:
+            entry.x = frame_.left + 20.0f * s_;
+            break;
+        case PreviewBlockKind::list_item: {
+            const float indent = static_cast<float>(block.level) * 28.0f * s_;
+            entry.x = frame_.left + (print_ ? std::min(indent, frame_.width * 0.5f) : indent);
+            break;
+        }
+        case PreviewBlockKind::code_block:
+            y_ += 8.0f * s_;
+            entry.x = frame_.left + 12.0f * s_;
+            break;
+        default:
+            break;
+        }
+        entry.y = y_;
+    }
+
+    // A table may be wider than the page on screen, and then widens the content.
+    Cell place_cell(size_t i, const PreviewBlock& block, LayoutBlock& entry) {
+        if (block.column == 0) {
+            row_height_ = 0;
+            row_first_ = i;
+        }
+        const float columns = static_cast<float>(std::max<std::uint64_t>(block.columns, 1));
+        const float table_width =
+            print_ ? frame_.width : std::max(80.0f * s_ * columns, frame_.width);
+        Cell cell;
+        cell.width = table_width / columns;
+        cell.x = static_cast<float>(block.column) * cell.width + frame_.left;
+        cell.pad = std::min(std::max(0.1f * cell.width, 1.0f), 8.0f * s_);
+        entry.cell_x = cell.x;
+        entry.cell_width = cell.width;
+        entry.x = cell.x + cell.pad;
+        entry.y = y_ + 8.0f * s_;
+        layout_.width = std::max(layout_.width, cell.width + cell.x + frame_.right);
+        return cell;
+    }
+
+    ComPtr<IDWriteTextFormat> create_format(const PreviewBlock& block, const FormatSpec& spec) {
+        ComPtr<IDWriteTextFormat> format;
+        throw_if_failed(factory_->CreateTextFormat(
+                            spec.family, nullptr, spec.weight, DWRITE_FONT_STYLE_NORMAL,
+                            DWRITE_FONT_STRETCH_NORMAL, spec.size, locale_.c_str(), format.put()),
+                        "Create preview text format");
+        const bool code = block.kind == PreviewBlockKind::code_block;
+        throw_if_failed(format->SetWordWrapping(code && !print_
+                                                    ? DWRITE_WORD_WRAPPING_NO_WRAP
+                                                    : DWRITE_WORD_WRAPPING_EMERGENCY_BREAK),
+                        "Set preview wrapping");
+        throw_if_failed(format->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, 1.5f * spec.size,
+                                               1.15f * spec.size),
+                        "Set preview line spacing");
+        const float tab = code ? four_spaces_width(format.get()) : 32.0f * s_;
+        throw_if_failed(format->SetIncrementalTabStop(tab), "Set preview tabs");
+        return format;
+    }
+
+    // A code block's tab stop is four of its own spaces.
+    float four_spaces_width(IDWriteTextFormat* format) {
+        ComPtr<IDWriteTextLayout> spaces;
+        throw_if_failed(
+            factory_->CreateTextLayout(L"    ", 4, format, 1000.0f, 1000.0f, spaces.put()),
+            "Measure code tab width");
+        DWRITE_TEXT_METRICS metrics{};
+        throw_if_failed(spaces->GetMetrics(&metrics), "Measure code spaces");
+        return std::max(metrics.widthIncludingTrailingWhitespace, 1.0f);
+    }
+
+    // The marker is right-aligned in its own column and ends 8 x s left of the content.
+    void lay_out_marker(const PreviewBlock& block, IDWriteTextFormat* format,
+                        const FormatSpec& spec, LayoutBlock& entry) {
+        std::u16string_view marker =
+            std::u16string_view(document_.text).substr(block.start, block.marker_length);
+        if (!marker.empty() && marker.back() == u'\t') {
+            marker.remove_suffix(1);
+        }
+        ComPtr<IDWriteTextLayout> layout;
+        throw_if_failed(factory_->CreateTextLayout(wide(marker.data()),
+                                                   static_cast<UINT32>(marker.size()), format,
+                                                   1000000.0f, 1.5f * spec.size, layout.put()),
+                        "Create list marker");
+        DWRITE_TEXT_METRICS metrics{};
+        throw_if_failed(layout->GetMetrics(&metrics), "Measure list marker");
+        const float column =
+            std::max(metrics.widthIncludingTrailingWhitespace + 8.0f * s_, 28.0f * s_);
+        throw_if_failed(layout->SetMaxWidth(column - 8.0f * s_), "Size list marker");
+        throw_if_failed(layout->SetTextAlignment(DWRITE_TEXT_ALIGNMENT_TRAILING),
+                        "Align list marker");
+        entry.marker_layout = std::move(layout);
+        entry.marker_width = column;
+        entry.x += column;
+    }
+
+    void lay_out_content(const PreviewBlock& block, IDWriteTextFormat* format, const Cell& cell,
+                         LayoutBlock& entry) {
+        const std::u16string_view text =
+            std::u16string_view(document_.text).substr(entry.text_start, entry.text_length);
+        entry.text_length = text.size();
+        const bool is_cell = block.kind == PreviewBlockKind::table_cell;
+        float max_width =
+            is_cell ? cell.width - 2.0f * cell.pad : frame_.width - (entry.x - frame_.left);
+        if (block.kind == PreviewBlockKind::code_block) {
+            max_width -= 12.0f * s_;
+        }
+        max_width = std::max(max_width, 1.0f);
+        throw_if_failed(
+            factory_->CreateTextLayout(wide(text.data()), static_cast<UINT32>(text.size()), format,
+                                       max_width, 1000000000.0f, entry.text_layout.put()),
+            "Create preview text layout");
+        if (is_cell) {
+            const DWRITE_TEXT_ALIGNMENT alignment = block.align == 1 ? DWRITE_TEXT_ALIGNMENT_CENTER
+                                                    : block.align == 2
+                                                        ? DWRITE_TEXT_ALIGNMENT_TRAILING
+                                                        : DWRITE_TEXT_ALIGNMENT_LEADING;
+            throw_if_failed(entry.text_layout->SetTextAlignment(alignment), "Align table cell");
+        }
+    }
+
+    void apply_styles(const PreviewBlock& block, LayoutBlock& entry) {
+        const std::uint64_t begin = entry.text_start;
+        const std::uint64_t end = block.start + block.length;
+        auto run = std::partition_point(
+            document_.runs.begin(), document_.runs.end(),
+            [begin](const PreviewRun& r) { return r.start + r.length <= begin; });
+        IDWriteTextLayout* layout = entry.text_layout.get();
+        for (; run != document_.runs.end() && run->start < end; ++run) {
+            const std::uint64_t from = std::max(run->start, begin);
+            const std::uint64_t to = std::min(run->start + run->length, end);
+            if (from >= to) {
+                continue;
+            }
+            const DWRITE_TEXT_RANGE range{static_cast<UINT32>(from - begin),
+                                          static_cast<UINT32>(to - from)};
+            if (run->style & PreviewStyle::bold) {
+                throw_if_failed(layout->SetFontWeight(DWRITE_FONT_WEIGHT_BOLD, range),
+                                "Set bold preview text");
+            }
+            if (run->style & PreviewStyle::italic) {
+                throw_if_failed(layout->SetFontStyle(DWRITE_FONT_STYLE_ITALIC, range),
+                                "Set italic preview text");
+            }
+            if (run->style & PreviewStyle::strike) {
+                throw_if_failed(layout->SetStrikethrough(TRUE, range), "Set struck preview text");
+            }
+            if (run->style & PreviewStyle::code) {
+                throw_if_failed(layout->SetFontFamilyName(L"Consolas", range),
+                                "Set code preview text");
+            }
+            if (!run->link.empty()) {
+                throw_if_failed(layout->SetUnderline(TRUE, range), "Set preview link underline");
+            }
+        }
+    }
+
+    void measure(LayoutBlock& entry) {
+        DWRITE_TEXT_METRICS metrics{};
+        throw_if_failed(entry.text_layout->GetMetrics(&metrics), "Measure preview text");
+        entry.width = metrics.widthIncludingTrailingWhitespace;
+        text_height_ = metrics.height;
+        layout_.width = std::max(layout_.width, entry.width + entry.x + frame_.right);
+    }
+
+    void add_lines(size_t i, const PreviewBlock& block, const FormatSpec& spec,
+                   LayoutBlock& entry) {
+        UINT32 count = 0;
+        entry.text_layout->GetLineMetrics(nullptr, 0, &count);
+        std::vector<DWRITE_LINE_METRICS> lines(count);
+        throw_if_failed(entry.text_layout->GetLineMetrics(lines.data(), count, &count),
+                        "Measure preview lines");
+        lines.resize(std::min<size_t>(count, lines.size()));
+        const bool heading = block.kind == PreviewBlockKind::heading;
+        const bool is_cell = block.kind == PreviewBlockKind::table_cell;
+        float top = entry.y;
+        std::uint64_t offset = entry.text_start;
+        float total = 0;
+        for (const DWRITE_LINE_METRICS& line : lines) {
+            const float bottom = top + line.height;
+            layout_.lines.push_back({i, offset, line.length - line.newlineLength, top, bottom});
+            if (!is_cell) {
+                layout_.bands.push_back({top, bottom, heading});
+            }
+            offset += line.length;
+            total += line.height;
+            top = bottom;
+        }
+        entry.height = std::max({total, text_height_, 1.5f * spec.size});
+    }
+
+    void add_cluster_stops(const LayoutBlock& entry) {
+        UINT32 count = 0;
+        entry.text_layout->GetClusterMetrics(nullptr, 0, &count);
+        std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
+        throw_if_failed(entry.text_layout->GetClusterMetrics(clusters.data(), count, &count),
+                        "Measure preview clusters");
+        clusters.resize(std::min<size_t>(count, clusters.size()));
+        std::uint64_t position = entry.text_start;
+        layout_.boundaries.push_back(position);
+        for (const DWRITE_CLUSTER_METRICS& cluster : clusters) {
+            position += cluster.length;
+            layout_.boundaries.push_back(position);
+        }
+    }
+
+    // The block's end and the position after its separator.
+    void add_block_end_stops(const PreviewBlock& block) {
+        const std::uint64_t end = block.start + block.length;
+        layout_.boundaries.push_back(end);
+        layout_.boundaries.push_back(std::min<std::uint64_t>(end + 1, document_.text.size()));
+    }
+
+    // A row's cells share its height; the row is cut into bands about one text line high, so
+    // a printed page may break inside a tall row but never through a line.
+    void end_cell(size_t i, const PreviewBlock& block, const FormatSpec& spec, LayoutBlock& entry) {
+        row_height_ = std::max(row_height_, entry.height + 16.0f * s_);
+        if (block.column + 1 != block.columns) {
+            return;
+        }
+        for (size_t k = row_first_; k <= i; ++k) {
+            layout_.blocks[k].row_height = row_height_;
+        }
+        const float row_top = y_;
+        const float row_end = row_top + row_height_;
+        const bool header = block.header != 0;
+        float t = row_top;
+        float b = 0;
+        do {
+            b = std::min(t + (t == row_top ? 8.0f * s_ : 0.0f) + 1.5f * spec.size, row_end);
+            if (!(b + 8.0f * s_ < row_end)) {
+                b = row_end;
+            }
+            layout_.bands.push_back({t, b, header});
+            t = b;
+        } while (b < row_end - 0.01f);
+        y_ = row_end;
+        const bool table_continues = i + 1 < document_.blocks.size() &&
+                                     document_.blocks[i + 1].kind == PreviewBlockKind::table_cell &&
+                                     document_.blocks[i + 1].table == block.table;
+        if (!table_continues) {
+            y_ += 12.0f * s_;
+        }
+    }
+
+    void finish() {
+        std::sort(layout_.boundaries.begin(), layout_.boundaries.end());
+        layout_.boundaries.erase(std::unique(layout_.boundaries.begin(), layout_.boundaries.end()),
+                                 layout_.boundaries.end());
+        layout_.height = frame_.top + y_;
+        layout_.bottom_bounds.reserve(layout_.blocks.size());
+        float reach = 0;
+        for (size_t i = 0; i < layout_.blocks.size(); ++i) {
+            const LayoutBlock& entry = layout_.blocks[i];
+            const float v = entry.y + std::max(entry.row_height, entry.height) + 16.0f * s_;
+            reach = i == 0 ? v : std::max(reach, v);
+            layout_.bottom_bounds.push_back(reach);
+        }
+    }
+
+    IDWriteFactory* factory_;
+    const PreviewDocument& document_;
+    float s_;
+    bool print_;
+    Frame frame_;
+    std::wstring locale_;
+    Layout layout_;
+    float y_ = 0;           // running top of the next block
+    float text_height_ = 0; // metrics height of the block being laid out
+    float row_height_ = 0;  // tallest cell of the open table row, padding included
+    size_t row_first_ = 0;  // first block of the open table row
+};
+
+float client_dips(HWND window, float dpi, bool horizontal) {
+    RECT client{};
+    if (window != nullptr) {
+        GetClientRect(window, &client);
+    }
+    const LONG pixels = horizontal ? client.right - client.left : client.bottom - client.top;
+    const float scale = dpi > 0 ? 96.0f / dpi : 1.0f;
+    return std::max(static_cast<float>(pixels) * scale, 1.0f);
+}
+
+} // namespace
+
+void throw_if_failed(HRESULT hr, const char* stage) {
+    if (hr >= 0) {
+        return;
+    }
+    char code[32];
+    std::snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(hr));
+    throw std::runtime_error(std::string(stage) + " (HRESULT " + code + ")");
+}
+
+Layout build_layout(IDWriteFactory* factory, const PreviewDocument& document, float available_width,
+                    float scale, bool print) {
+    return LayoutBuilder(factory, document, available_width, scale, print).build();
+}
+
+void destroy_layout(Layout& layout) {
+    layout = Layout{};
+}
+
+float view_width(HWND window, float dpi) {
+    return client_dips(window, dpi, true);
+}
+
+float view_height(HWND window, float dpi) {
+    return client_dips(window, dpi, false);
+}
+
+} // namespace pellix

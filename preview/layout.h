@@ -1,0 +1,75 @@
+#pragma once
+
+#include <windows.h>
+#include <dwrite.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "markdown/preview_document.h"
+#include "platform/com_ptr.h"
+
+namespace pellix {
+
+// One block of the document placed on the page. Lengths are DIPs in document coordinates.
+struct LayoutBlock {
+    ComPtr<IDWriteTextLayout> text_layout;   // null for a rule
+    ComPtr<IDWriteTextLayout> marker_layout; // null without a list marker
+    std::uint64_t text_start = 0;            // block start + marker length
+    std::uint64_t text_length = 0;           // block length - marker length
+    float x = 0;                             // left edge of text_layout
+    float y = 0;                             // top edge of text_layout
+    float height = 0;                        // height of the content
+    float width = 0;                         // widthIncludingTrailingWhitespace (0 for a rule)
+    float marker_width = 0;                  // marker column left of x
+    float cell_x = 0;                        // table cells: left edge of the cell
+    float cell_width = 0;                    // table cells: column width
+    float row_height = 0;                    // table cells: height of the row
+};
+
+// One visual line of a block that has a text layout.
+struct LayoutLine {
+    std::uint64_t block = 0;  // index into Layout::blocks
+    std::uint64_t start = 0;  // text offset of the line's first code unit
+    std::uint64_t length = 0; // line length without its newline
+    float top = 0;
+    float bottom = 0;
+};
+
+// A vertical range a printed page may not cut.
+struct LayoutBand {
+    float top = 0;
+    float bottom = 0;
+    bool keep_with_next = false; // heading lines and table header rows
+};
+
+// A laid-out preview document; owns the DirectWrite layouts of its blocks. Holders replace it
+// as a whole, so a failed build never touches the layout already shown.
+struct Layout {
+    std::vector<LayoutBlock> blocks;       // same index as the document's blocks
+    std::vector<LayoutLine> lines;         // document order
+    std::vector<LayoutBand> bands;         // document order
+    std::vector<std::uint64_t> boundaries; // caret stops, ascending, unique
+    std::vector<float> bottom_bounds;      // running maximum of block bottoms, per block
+    float width = 1.0f;                    // content width, at least the available width
+    float height = 1.0f;                   // content height
+};
+
+// Lays the document out for a page `available_width` DIPs wide at text scale `scale`, for the
+// screen or (with `print`) for paper. Throws std::runtime_error from throw_if_failed, or
+// std::out_of_range when a block lies beyond the text; nothing leaks on either.
+Layout build_layout(IDWriteFactory* factory, const PreviewDocument& document, float available_width,
+                    float scale, bool print);
+
+// Releases every block's layouts and empties the layout; its size goes back to 1 x 1.
+void destroy_layout(Layout& layout);
+
+// Throws std::runtime_error "<stage> (HRESULT 0x%08lX)" for a failed HRESULT.
+void throw_if_failed(HRESULT hr, const char* stage);
+
+// The client size of `window` in DIPs at `dpi`, at least 1.0 each: the preview's visible
+// band and scroll page.
+float view_width(HWND window, float dpi);
+float view_height(HWND window, float dpi);
+
+} // namespace pellix

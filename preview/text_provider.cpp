@@ -1,0 +1,700 @@
+#include "preview/text_provider.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "platform/uia_core.h"
+
+namespace pellix {
+
+namespace {
+
+using State = PreviewAccessibility::State;
+using Offset = std::uint64_t;
+
+// The snapshot of the State's window, taken on its UI thread.
+HRESULT snapshot(const std::shared_ptr<State>& state, AccessibleSnapshot& out) {
+    return invoke_on_ui_thread(state, [&state, &out] { out = state->snapshot(); });
+}
+
+// ---- Text units ----------------------------------------------------------------------------
+
+bool is_word_class(char16_t unit, WORD type) {
+    return unit == u'_' || (type & (C1_ALPHA | C1_DIGIT)) != 0;
+}
+
+// Offsets at which a word-class run begins or ends: spaces and punctuation form units of
+// their own between words.
+std::vector<Offset> word_boundaries(const std::u16string& text) {
+    std::vector<Offset> boundaries;
+    if (text.empty()) {
+        return boundaries;
+    }
+    std::vector<WORD> types(text.size(), 0);
+    GetStringTypeW(CT_CTYPE1, reinterpret_cast<LPCWSTR>(text.data()), static_cast<int>(text.size()),
+                   types.data());
+    bool previous = is_word_class(text[0], types[0]);
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        bool current = is_word_class(text[i], types[i]);
+        if (current != previous) {
+            boundaries.push_back(i);
+        }
+        previous = current;
+    }
+    return boundaries;
+}
+
+// The sorted, duplicate-free unit boundaries of the snapshot text, always holding 0 and the
+// text length. Offsets past the end (a window's stale list) are dropped so that no range is
+// ever placed outside the text.
+std::vector<Offset> unit_boundaries(const AccessibleSnapshot& snap, int unit) {
+    std::vector<Offset> boundaries;
+    switch (unit) {
+    case TextUnit_Character:
+        boundaries = snap.cluster_starts;
+        break;
+    case TextUnit_Format:
+    case TextUnit_Paragraph:
+        boundaries = snap.paragraph_starts;
+        break;
+    case TextUnit_Word:
+        boundaries = word_boundaries(snap.text);
+        break;
+    case TextUnit_Line:
+        boundaries = snap.line_starts;
+        break;
+    default:
+        break;
+    }
+    const Offset length = snap.text.size();
+    std::erase_if(boundaries, [length](Offset offset) { return offset > length; });
+    boundaries.push_back(0);
+    boundaries.push_back(length);
+    std::sort(boundaries.begin(), boundaries.end());
+    boundaries.erase(std::unique(boundaries.begin(), boundaries.end()), boundaries.end());
+    return boundaries;
+}
+
+// Index of the largest boundary <= offset (boundaries start with 0).
+std::int64_t index_at_or_before(const std::vector<Offset>& boundaries, Offset offset) {
+    auto it = std::upper_bound(boundaries.begin(), boundaries.end(), offset);
+    return static_cast<std::int64_t>(it - boundaries.begin()) - 1;
+}
+
+// Index of the first boundary >= offset (the last boundary is the text length).
+std::int64_t index_at_or_after(const std::vector<Offset>& boundaries, Offset offset) {
+    auto it = std::lower_bound(boundaries.begin(), boundaries.end(), offset);
+    return static_cast<std::int64_t>(it - boundaries.begin());
+}
+
+// ---- Small COM helpers ---------------------------------------------------------------------
+
+// A SAFEARRAY of VT_UNKNOWN holding the given objects; the array takes its own references.
+HRESULT make_unknown_array(std::initializer_list<IUnknown*> items, SAFEARRAY** out) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UNKNOWN, 0, static_cast<ULONG>(items.size()));
+    if (!array) {
+        return E_OUTOFMEMORY;
+    }
+    LONG index = 0;
+    for (IUnknown* item : items) {
+        HRESULT hr = SafeArrayPutElement(array, &index, item);
+        if (FAILED(hr)) {
+            SafeArrayDestroy(array);
+            return hr;
+        }
+        ++index;
+    }
+    *out = array;
+    return S_OK;
+}
+
+HRESULT make_double_array(const std::vector<double>& values, SAFEARRAY** out) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_R8, 0, static_cast<ULONG>(values.size()));
+    if (!array) {
+        return E_OUTOFMEMORY;
+    }
+    if (!values.empty()) {
+        void* data = nullptr;
+        HRESULT hr = SafeArrayAccessData(array, &data);
+        if (FAILED(hr)) {
+            SafeArrayDestroy(array);
+            return hr;
+        }
+        std::copy(values.begin(), values.end(), static_cast<double*>(data));
+        SafeArrayUnaccessData(array);
+    }
+    *out = array;
+    return S_OK;
+}
+
+void set_bool(VARIANT* value, bool flag) {
+    value->vt = VT_BOOL;
+    value->boolVal = flag ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+// A screen coordinate truncated to an integer; values outside the LONG range (or NaN) would
+// make the conversion undefined.
+LONG truncate_coordinate(double value) {
+    if (std::isnan(value)) {
+        return 0;
+    }
+    constexpr double low = std::numeric_limits<LONG>::min();
+    constexpr double high = std::numeric_limits<LONG>::max();
+    return static_cast<LONG>(std::clamp(value, low, high));
+}
+
+// ---- Range ---------------------------------------------------------------------------------
+
+class Range final : public ITextRangeProvider {
+public:
+    Range(std::shared_ptr<State> state, Offset start, Offset end)
+        : state_(std::move(state)), start_(start), end_(end) {}
+
+    // A new range with one reference for the caller, or E_OUTOFMEMORY.
+    static HRESULT create(const std::shared_ptr<State>& state, Offset start, Offset end,
+                          ITextRangeProvider** out) {
+        *out = new (std::nothrow) Range(state, start, end);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+    // The Range behind a client's interface pointer, or null for any other implementation.
+    // All ranges share one vtable, so its address identifies them without asking the object
+    // anything (a foreign object's QueryInterface could not answer for us).
+    static Range* from(ITextRangeProvider* other) {
+        if (other == nullptr) {
+            return nullptr;
+        }
+        static const Range probe(nullptr, 0, 0);
+        auto vtable_of = [](const ITextRangeProvider* object) {
+            return *reinterpret_cast<void* const*>(object);
+        };
+        return vtable_of(other) == vtable_of(&probe) ? static_cast<Range*>(other) : nullptr;
+    }
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(ITextRangeProvider)) {
+            *out = static_cast<ITextRangeProvider*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG remaining = --references_;
+        if (remaining == 0) {
+            delete this;
+        }
+        return remaining;
+    }
+
+    // ITextRangeProvider
+    HRESULT STDMETHODCALLTYPE Clone(ITextRangeProvider** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        return create(state_, start_, end_, out);
+    }
+
+    HRESULT STDMETHODCALLTYPE Compare(ITextRangeProvider* other, BOOL* out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        Range* range = from(other);
+        *out = range && range->state_ == state_ && range->start_ == start_ && range->end_ == end_;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE CompareEndpoints(TextPatternRangeEndpoint endpoint,
+                                               ITextRangeProvider* target,
+                                               TextPatternRangeEndpoint target_endpoint,
+                                               int* out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = 0;
+        Range* range = from(target);
+        if (!range || range->state_ != state_) {
+            return E_INVALIDARG;
+        }
+        Offset mine = endpoint_of(endpoint);
+        Offset theirs = range->endpoint_of(target_endpoint);
+        *out = mine < theirs ? -1 : (mine > theirs ? 1 : 0);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE ExpandToEnclosingUnit(TextUnit unit) override {
+        AccessibleSnapshot snap;
+        HRESULT hr = clamped_snapshot(snap);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        std::vector<Offset> boundaries = unit_boundaries(snap, unit);
+        auto next = std::upper_bound(boundaries.begin(), boundaries.end(), start_);
+        if (next != boundaries.end()) {
+            end_ = *next;
+            start_ = *(next - 1);
+        } else {
+            start_ = boundaries.size() >= 2 ? boundaries[boundaries.size() - 2] : 0;
+            end_ = snap.text.size();
+        }
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE FindAttribute(TEXTATTRIBUTEID, VARIANT, BOOL,
+                                            ITextRangeProvider** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE FindText(BSTR text, BOOL backward, BOOL ignore_case,
+                                       ITextRangeProvider** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        AccessibleSnapshot snap;
+        HRESULT hr = clamped_snapshot(snap);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        const UINT search_length = SysStringLen(text);
+        if (search_length == 0 || end_ == start_) {
+            return S_OK;
+        }
+        int found = FindStringOrdinal(backward ? FIND_FROMEND : FIND_FROMSTART,
+                                      reinterpret_cast<LPCWSTR>(snap.text.data() + start_),
+                                      static_cast<int>(end_ - start_), text,
+                                      static_cast<int>(search_length), ignore_case);
+        if (found < 0) {
+            return S_OK;
+        }
+        Offset match = start_ + static_cast<Offset>(found);
+        return create(state_, match, match + search_length, out);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetAttributeValue(TEXTATTRIBUTEID attribute, VARIANT* out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        VariantInit(out);
+        if (attribute != uia::is_read_only_attribute_id) {
+            IUnknown* not_supported = nullptr;
+            HRESULT hr = uia::get_reserved_not_supported_value(&not_supported);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            out->vt = VT_UNKNOWN;
+            out->punkVal = not_supported;
+            return S_OK;
+        }
+        bool read_only = false;
+        HRESULT hr = invoke_on_ui_thread(state_, [this, &read_only] {
+            read_only = state_->is_read_only ? state_->is_read_only() : state_->document;
+        });
+        if (SUCCEEDED(hr)) {
+            set_bool(out, read_only);
+        }
+        return hr;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetBoundingRectangles(SAFEARRAY** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        std::vector<double> rectangles;
+        HRESULT hr =
+            invoke_on_ui_thread(state_, [state = state_.get(), start = start_, end = end_,
+                                         &rectangles] { rectangles = state->bounds(start, end); });
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return make_double_array(rectangles, out);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetEnclosingElement(IRawElementProviderSimple** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        return invoke_on_ui_thread(state_, [state = state_.get(), out] {
+            if (state->provider) {
+                state->provider->AddRef();
+                *out = state->provider;
+            }
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE GetText(int max_length, BSTR* out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        if (max_length < -1) {
+            return E_INVALIDARG;
+        }
+        AccessibleSnapshot snap;
+        HRESULT hr = clamped_snapshot(snap);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        Offset count = end_ - start_;
+        if (max_length != -1) {
+            count = std::min<Offset>(count, static_cast<Offset>(max_length));
+        }
+        // Never end inside a surrogate pair. A count already at 0 stays there: decrementing it
+        // would wrap and read far past the text.
+        const Offset after = start_ + count;
+        if (count > 0 && after < snap.text.size() && snap.text[after] >= 0xDC00 &&
+            snap.text[after] <= 0xDFFF) {
+            --count;
+        }
+        *out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(snap.text.data() + start_),
+                                 static_cast<UINT>(count));
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+    HRESULT STDMETHODCALLTYPE Move(TextUnit unit, int count, int* out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = 0;
+        if (count == 0) {
+            return S_OK;
+        }
+        AccessibleSnapshot snap;
+        HRESULT hr = clamped_snapshot(snap);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        std::vector<Offset> boundaries = unit_boundaries(snap, unit);
+        if (boundaries.size() < 2) {
+            return S_OK;
+        }
+        const bool degenerate = start_ == end_;
+        const std::int64_t last =
+            static_cast<std::int64_t>(boundaries.size()) - (degenerate ? 1 : 2);
+        std::int64_t i = std::min(index_at_or_before(boundaries, start_), last);
+        std::int64_t j = std::clamp<std::int64_t>(i + count, 0, last);
+        *out = static_cast<int>(j - i);
+        start_ = boundaries[j];
+        end_ = degenerate ? boundaries[j] : boundaries[j + 1];
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE MoveEndpointByUnit(TextPatternRangeEndpoint endpoint, TextUnit unit,
+                                                 int count, int* out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = 0;
+        if (count == 0) {
+            return S_OK;
+        }
+        AccessibleSnapshot snap;
+        HRESULT hr = clamped_snapshot(snap);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        std::vector<Offset> boundaries = unit_boundaries(snap, unit);
+        const Offset position = endpoint_of(endpoint);
+        std::int64_t i = index_at_or_after(boundaries, position);
+        if (count > 0 && position < boundaries[i]) {
+            --i; // a forward move counts from the boundary before the endpoint
+        }
+        const std::int64_t last = static_cast<std::int64_t>(boundaries.size()) - 1;
+        std::int64_t j = std::clamp<std::int64_t>(i + count, 0, last);
+        *out = static_cast<int>(j - i);
+        place_endpoint(endpoint, boundaries[j]);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE
+    MoveEndpointByRange(TextPatternRangeEndpoint endpoint, ITextRangeProvider* target,
+                        TextPatternRangeEndpoint target_endpoint) override {
+        Range* range = from(target);
+        if (!range || range->state_ != state_) {
+            return E_INVALIDARG;
+        }
+        place_endpoint(endpoint, range->endpoint_of(target_endpoint));
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE Select() override {
+        return invoke_on_ui_thread(state_, [state = state_.get(), start = start_, end = end_] {
+            state->select(start, end);
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE AddToSelection() override { return Select(); }
+
+    HRESULT STDMETHODCALLTYPE RemoveFromSelection() override { return uia::e_invalid_operation; }
+
+    HRESULT STDMETHODCALLTYPE ScrollIntoView(BOOL) override {
+        return invoke_on_ui_thread(
+            state_, [state = state_.get(), start = start_] { state->scroll_into_view(start); });
+    }
+
+    HRESULT STDMETHODCALLTYPE GetChildren(SAFEARRAY** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        return make_unknown_array({}, out);
+    }
+
+private:
+    ~Range() = default;
+
+    Offset endpoint_of(TextPatternRangeEndpoint endpoint) const {
+        return endpoint == TextPatternRangeEndpoint_End ? end_ : start_;
+    }
+
+    // Moving one end past the other drags the other along.
+    void place_endpoint(TextPatternRangeEndpoint endpoint, Offset value) {
+        if (endpoint == TextPatternRangeEndpoint_End) {
+            end_ = value;
+            start_ = std::min(start_, value);
+        } else {
+            start_ = value;
+            end_ = std::max(end_, value);
+        }
+    }
+
+    // A fresh snapshot, with this range clamped to its text and stored so.
+    HRESULT clamped_snapshot(AccessibleSnapshot& snap) {
+        HRESULT hr = snapshot(state_, snap);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        const Offset length = snap.text.size();
+        start_ = std::min(start_, length);
+        end_ = std::min(std::max(start_, end_), length);
+        return S_OK;
+    }
+
+    std::atomic<ULONG> references_{1};
+    std::shared_ptr<State> state_;
+    Offset start_;
+    Offset end_;
+};
+
+// ---- Provider ------------------------------------------------------------------------------
+
+class Provider final : public IRawElementProviderSimple, public ITextProvider {
+public:
+    explicit Provider(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+    // IUnknown (both faces)
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IRawElementProviderSimple)) {
+            *out = static_cast<IRawElementProviderSimple*>(this);
+        } else if (iid == __uuidof(ITextProvider)) {
+            *out = static_cast<ITextProvider*>(this);
+        } else {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG remaining = --references_;
+        if (remaining == 0) {
+            delete this;
+        }
+        return remaining;
+    }
+
+    // IRawElementProviderSimple
+    HRESULT STDMETHODCALLTYPE get_ProviderOptions(ProviderOptions* out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = ProviderOptions_ServerSideProvider;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetPatternProvider(PATTERNID pattern, IUnknown** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        if (pattern == uia::text_pattern_id) {
+            *out = static_cast<ITextProvider*>(this);
+            AddRef();
+        }
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetPropertyValue(PROPERTYID property, VARIANT* out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        VariantInit(out);
+        if (state_->live.load() == 0) {
+            return uia::e_element_not_available;
+        }
+        switch (property) {
+        case uia::control_type_property_id:
+            out->vt = VT_I4;
+            out->lVal =
+                state_->document ? uia::document_control_type_id : uia::edit_control_type_id;
+            return S_OK;
+        case uia::name_property_id:
+            out->bstrVal =
+                SysAllocStringLen(state_->name.data(), static_cast<UINT>(state_->name.size()));
+            if (!out->bstrVal) {
+                return E_OUTOFMEMORY;
+            }
+            out->vt = VT_BSTR;
+            return S_OK;
+        case uia::has_keyboard_focus_property_id: {
+            bool focused = false;
+            HRESULT hr = invoke_on_ui_thread(
+                state_, [state = state_.get(), &focused] { focused = GetFocus() == state->hwnd; });
+            if (SUCCEEDED(hr)) {
+                set_bool(out, focused);
+            }
+            return hr;
+        }
+        case uia::is_keyboard_focusable_property_id:
+        case uia::is_control_element_property_id:
+        case uia::is_content_element_property_id:
+        case uia::is_text_pattern_available_property_id:
+            set_bool(out, true);
+            return S_OK;
+        default:
+            return S_OK;
+        }
+    }
+
+    HRESULT STDMETHODCALLTYPE get_HostRawElementProvider(IRawElementProviderSimple** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        if (state_->live.load() == 0) {
+            return uia::e_element_not_available;
+        }
+        return uia::host_provider_from_hwnd(state_->hwnd, out);
+    }
+
+    // ITextProvider
+    HRESULT STDMETHODCALLTYPE GetSelection(SAFEARRAY** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        AccessibleSnapshot snap;
+        HRESULT hr = snapshot(state_, snap);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return single_range_array(std::min(snap.anchor, snap.caret),
+                                  std::max(snap.anchor, snap.caret), out);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetVisibleRanges(SAFEARRAY** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        AccessibleSnapshot snap;
+        HRESULT hr = snapshot(state_, snap);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return single_range_array(snap.first_visible, snap.visible_end, out);
+    }
+
+    HRESULT STDMETHODCALLTYPE RangeFromChild(IRawElementProviderSimple*,
+                                             ITextRangeProvider** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        return E_INVALIDARG;
+    }
+
+    HRESULT STDMETHODCALLTYPE RangeFromPoint(UiaPoint point, ITextRangeProvider** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        Offset offset = 0;
+        HRESULT hr = invoke_on_ui_thread(state_, [state = state_.get(), point, &offset] {
+            POINT client{truncate_coordinate(point.x), truncate_coordinate(point.y)};
+            ScreenToClient(state->hwnd, &client);
+            offset = state->offset_at(client);
+        });
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return Range::create(state_, offset, offset, out);
+    }
+
+    HRESULT STDMETHODCALLTYPE get_DocumentRange(ITextRangeProvider** out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        AccessibleSnapshot snap;
+        HRESULT hr = snapshot(state_, snap);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return Range::create(state_, 0, snap.text.size(), out);
+    }
+
+    HRESULT STDMETHODCALLTYPE get_SupportedTextSelection(SupportedTextSelection* out) override {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = SupportedTextSelection_Single;
+        return S_OK;
+    }
+
+private:
+    ~Provider() = default;
+
+    HRESULT single_range_array(Offset start, Offset end, SAFEARRAY** out) {
+        ITextRangeProvider* range = nullptr;
+        HRESULT hr = Range::create(state_, start, end, &range);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        hr = make_unknown_array({range}, out);
+        range->Release();
+        return hr;
+    }
+
+    std::atomic<ULONG> references_{1};
+    std::shared_ptr<State> state_;
+};
+
+} // namespace
+
+IRawElementProviderSimple* create_text_provider(std::shared_ptr<State> state) {
+    return new Provider(std::move(state));
+}
+
+} // namespace pellix

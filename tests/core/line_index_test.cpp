@@ -1,0 +1,130 @@
+#include "core/line_index.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace pellix {
+namespace {
+
+using u64 = std::uint64_t;
+using Starts = std::vector<u64>;
+
+TEST(LineIndexTest, LineStarts) {
+    EXPECT_EQ(line_starts(u""), (Starts{0}));
+    EXPECT_EQ(line_starts(u"a\n"), (Starts{0, 2}));
+    EXPECT_EQ(line_starts(u"\n\n"), (Starts{0, 1, 2}));
+    EXPECT_EQ(line_starts(u"ab\ncd"), (Starts{0, 3}));
+}
+
+TEST(LineIndexTest, SeparatorsAreExactlyWhiteSpace) {
+    const std::set<u64> expected = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,
+                                    0xA0,   0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004,
+                                    0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A, 0x2028,
+                                    0x2029, 0x202F, 0x205F, 0x3000};
+    for (u64 unit = 0; unit <= 0xFFFF; ++unit) {
+        EXPECT_EQ(is_word_separator(static_cast<char16_t>(unit)), expected.count(unit) == 1)
+            << std::hex << unit;
+    }
+}
+
+// The count from scratch, written independently of the incremental tables.
+WordCountCache count_from_scratch(const std::u16string& text) {
+    WordCountCache fresh;
+    fresh.previous_text = text;
+    fresh.line_starts = {0};
+    fresh.line_words = {0};
+    bool in_word = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\n') {
+            fresh.line_starts.push_back(i + 1);
+            fresh.line_words.push_back(0);
+            in_word = false;
+        } else if (is_word_separator(text[i])) {
+            in_word = false;
+        } else if (!in_word) {
+            in_word = true;
+            ++fresh.line_words.back();
+            ++fresh.total;
+        }
+    }
+    return fresh;
+}
+
+void expect_same(const WordCountCache& cache, const WordCountCache& want) {
+    EXPECT_EQ(cache.total, want.total);
+    EXPECT_EQ(cache.line_starts, want.line_starts);
+    EXPECT_EQ(cache.line_words, want.line_words);
+    EXPECT_EQ(cache.previous_text, want.previous_text);
+}
+
+TEST(LineIndexTest, WordCountBasics) {
+    WordCountCache cache;
+    update_word_count(cache, u"two words");
+    EXPECT_EQ(cache.total, 2u);
+    update_word_count(cache, u"ab c\n");
+    EXPECT_EQ(cache.line_starts, (Starts{0, 5}));
+    EXPECT_EQ(cache.line_words, (Starts{2, 0}));
+    EXPECT_EQ(cache.total, 2u);
+
+    // Non-breaking, ideographic and tab separate; a zero width space does not.
+    update_word_count(cache, u"a\u00A0b\u3000c\td\u200Be");
+    EXPECT_EQ(cache.total, 4u);
+
+    update_word_count(cache, u"one two three");
+    update_word_count(cache, u"one twothree");
+    EXPECT_EQ(cache.total, 2u);
+
+    WordCountCache before = cache;
+    update_word_count(cache, u"one twothree");
+    expect_same(cache, before);
+
+    update_word_count(cache, u"");
+    expect_same(cache, WordCountCache{});
+}
+
+TEST(LineIndexTest, WordCountEdgesOfLines) {
+    WordCountCache cache;
+    const std::vector<std::u16string> steps = {
+        u"ab\ncd",  u"ab\n\ncd", u"ab\ncd\n", u"\nab\ncd\n", u"x\n",    u"x\n\n", u"\n",
+        u"a\nb\nc", u"a\nc",     u"a c",      u"a\n\n\nc",   u"\n\n\n", u"w",     u"",
+    };
+    for (const auto& text : steps) {
+        update_word_count(cache, text);
+        expect_same(cache, count_from_scratch(text));
+    }
+}
+
+TEST(LineIndexTest, WordCountFollowsRandomEdits) {
+    std::mt19937 rng(42);
+    auto pick = [&](size_t below) {
+        return std::uniform_int_distribution<size_t>(0, below - 1)(rng);
+    };
+    static const char16_t atoms[] = {u'a', u'b', u' ', u'\n', u'\t', 0x3000, 0x200B, 0xD83D};
+    WordCountCache cache;
+    std::u16string text;
+    for (int step = 0; step < 20000; ++step) {
+        size_t at = pick(text.size() + 1);
+        size_t removed = std::min(text.size() - at, pick(4) == 0 ? pick(30) : pick(3));
+        std::u16string inserted;
+        for (size_t n = pick(4) == 0 ? pick(30) : pick(3); n > 0; --n) {
+            inserted += atoms[pick(std::size(atoms))];
+        }
+        if (text.size() > 3000) {
+            inserted.clear();
+        }
+        text.replace(at, removed, inserted);
+        update_word_count(cache, text);
+        WordCountCache want = count_from_scratch(text);
+        ASSERT_EQ(cache.total, want.total) << "step " << step;
+        ASSERT_EQ(cache.line_starts, want.line_starts) << "step " << step;
+        ASSERT_EQ(cache.line_words, want.line_words) << "step " << step;
+        ASSERT_EQ(cache.line_starts, line_starts(text));
+    }
+}
+
+} // namespace
+} // namespace pellix

@@ -1,0 +1,417 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <d2d1.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <set>
+
+#include "app/palette.h"
+#include "preview/drawing.h"
+#include "tests/preview/preview_test_document.h"
+
+using namespace pellix;
+using pellix::test::DocumentBuilder;
+
+namespace {
+
+constexpr int surface_width = 400;
+constexpr int surface_height = 400;
+using Matches = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+std::uint32_t blend(std::uint32_t under, std::uint32_t over, double alpha) {
+    std::uint32_t result = 0;
+    for (int shift : {16, 8, 0}) {
+        const double a = (under >> shift) & 0xFF;
+        const double b = (over >> shift) & 0xFF;
+        result |= static_cast<std::uint32_t>(std::lround(a * (1 - alpha) + b * alpha)) << shift;
+    }
+    return result;
+}
+
+// Colours are compared per channel: blending may round either way.
+::testing::AssertionResult near_colour(std::uint32_t actual, std::uint32_t expected,
+                                       int slack = 2) {
+    for (int shift : {16, 8, 0}) {
+        const int a = static_cast<int>((actual >> shift) & 0xFF);
+        const int e = static_cast<int>((expected >> shift) & 0xFF);
+        if (std::abs(a - e) > slack) {
+            return ::testing::AssertionFailure()
+                   << std::hex << "colour 0x" << actual << " is not near 0x" << expected;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Draws into a 32-bit DIB through a DC render target, the way printing draws pages.
+class DocumentDrawing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_palette_ = palette;
+        saved_high_contrast_ = high_contrast;
+        high_contrast = false;
+        dwrite_ = test::make_dwrite_factory();
+        ASSERT_TRUE(dwrite_);
+        ASSERT_EQ(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
+                                    nullptr, reinterpret_cast<void**>(d2d_.put())),
+                  S_OK);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = surface_width;
+        info.bmiHeader.biHeight = -surface_height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        dc_ = CreateCompatibleDC(nullptr);
+        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_),
+                                   nullptr, 0);
+        ASSERT_NE(bitmap_, nullptr);
+        old_bitmap_ = SelectObject(dc_, bitmap_);
+        const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
+            D2D1_RENDER_TARGET_TYPE_DEFAULT,
+            D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE), 96.0f, 96.0f);
+        ASSERT_EQ(d2d_->CreateDCRenderTarget(&properties, target_.put()), S_OK);
+        const RECT area{0, 0, surface_width, surface_height};
+        ASSERT_EQ(target_->BindDC(dc_, &area), S_OK);
+    }
+
+    void TearDown() override {
+        brushes_ = Brushes{};
+        target_.reset();
+        SelectObject(dc_, old_bitmap_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc_);
+        palette = saved_palette_;
+        high_contrast = saved_high_contrast_;
+    }
+
+    Layout lay_out(const PreviewDocument& document, bool print = false) {
+        return build_layout(dwrite_.get(), document, static_cast<float>(surface_width), 1.0f,
+                            print);
+    }
+
+    // Paints the document on the page colour with aliased text, so glyph pixels carry their
+    // brush colour exactly.
+    void paint(const PreviewDocument& document, Layout& layout, const View& view = {},
+               const Matches& matches = {}, bool dark = false, bool print = false, float top = 0.0f,
+               float bottom = static_cast<float>(surface_height)) {
+        target_->BeginDraw();
+        target_->SetTransform(D2D1::Matrix3x2F::Identity());
+        target_->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_ALIASED);
+        target_->Clear(page_colour(dark, print));
+        draw_document(target_.get(), document, layout, dark, top, bottom, 1.0f, view, matches,
+                      print, brushes_);
+        ASSERT_EQ(target_->EndDraw(), S_OK);
+        GdiFlush();
+    }
+
+    static D2D1_COLOR_F page_colour(bool dark, bool print) {
+        const std::uint32_t rgb = active_palette(dark && !print)[palette_slot::background];
+        return D2D1::ColorF(rgb);
+    }
+
+    std::uint32_t pixel(float x, float y) const {
+        const int px = static_cast<int>(std::floor(x));
+        const int py = static_cast<int>(std::floor(y));
+        return bits_[py * surface_width + px] & 0xFFFFFF;
+    }
+
+    // Every colour inside a document rectangle.
+    std::set<std::uint32_t> colours_in(const D2D1_RECT_F& rect) const {
+        std::set<std::uint32_t> found;
+        for (int y = static_cast<int>(std::ceil(rect.top)); y < static_cast<int>(rect.bottom);
+             ++y) {
+            for (int x = static_cast<int>(std::ceil(rect.left)); x < static_cast<int>(rect.right);
+                 ++x) {
+                found.insert(bits_[y * surface_width + x] & 0xFFFFFF);
+            }
+        }
+        return found;
+    }
+
+    // The rectangles of [start, start + length) of one block, in document coordinates.
+    static std::vector<D2D1_RECT_F> rects(const LayoutBlock& block, std::uint32_t start,
+                                          std::uint32_t length) {
+        std::vector<D2D1_RECT_F> found;
+        for_each_range_rect(block.text_layout.get(), start, length, block.x, block.y,
+                            [&](const D2D1_RECT_F& r) { found.push_back(r); });
+        return found;
+    }
+
+    ComPtr<IDWriteFactory> dwrite_;
+    ComPtr<ID2D1Factory> d2d_;
+    ComPtr<ID2D1DCRenderTarget> target_;
+    Brushes brushes_;
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ old_bitmap_ = nullptr;
+    std::uint32_t* bits_ = nullptr;
+    Palette saved_palette_{};
+    bool saved_high_contrast_ = false;
+};
+
+DocumentBuilder decorated_blocks() {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, u"plain text");
+    b.block(PreviewBlockKind::code_block, u"code").has_code = 1;
+    b.block(PreviewBlockKind::quote, u"quoted");
+    return b;
+}
+
+} // namespace
+
+TEST_F(DocumentDrawing, BackgroundsAndQuoteBarInBothPalettes) {
+    for (bool dark : {false, true}) {
+        const PaletteTable& colours = dark ? palette.dark : palette.light;
+        DocumentBuilder b = decorated_blocks();
+        Layout layout = lay_out(b.document);
+        paint(b.document, layout, {}, {}, dark);
+        EXPECT_EQ(pixel(3, 3), colours[palette_slot::background]);
+        const LayoutBlock& code = layout.blocks[1];
+        EXPECT_EQ(pixel(code.x - 6, code.y - 4), colours[palette_slot::code_background]);
+        // The rounded background reaches the content width less 24.
+        EXPECT_EQ(pixel(layout.width - 26, code.y + 2), colours[palette_slot::code_background]);
+        EXPECT_EQ(pixel(layout.width - 22, code.y + 2), colours[palette_slot::background]);
+        const LayoutBlock& quote = layout.blocks[2];
+        EXPECT_EQ(pixel(quote.x - 14, quote.y + 5), colours[palette_slot::accent]);
+        EXPECT_EQ(pixel(quote.x - 18, quote.y + 5), colours[palette_slot::background]);
+        // Quote text is muted, body text is text.
+        const auto quote_colours =
+            colours_in({quote.x, quote.y, quote.x + quote.width, quote.y + quote.height});
+        EXPECT_TRUE(quote_colours.count(colours[palette_slot::muted]));
+        EXPECT_FALSE(quote_colours.count(colours[palette_slot::text]));
+        const LayoutBlock& plain = layout.blocks[0];
+        EXPECT_TRUE(colours_in({plain.x, plain.y, plain.x + plain.width, plain.y + plain.height})
+                        .count(colours[palette_slot::text]));
+    }
+}
+
+TEST_F(DocumentDrawing, LinksAreDrawnInTheLinkColourUntilThePaintEnds) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, u"see link here");
+    b.run(0, 4, 0);
+    b.run(4, 4, 0, "https://example.com/");
+    b.run(8, 5, 0);
+    Layout layout = lay_out(b.document);
+    paint(b.document, layout);
+    const LayoutBlock& block = layout.blocks[0];
+    const D2D1_RECT_F link = rects(block, 4, 4).at(0);
+    const auto link_colours = colours_in(link);
+    EXPECT_TRUE(link_colours.count(palette.light[palette_slot::accent]));
+    EXPECT_FALSE(link_colours.count(palette.light[palette_slot::text]));
+    EXPECT_TRUE(colours_in(rects(block, 0, 3).at(0)).count(palette.light[palette_slot::text]));
+    // The effect is removed after drawing.
+    IUnknown* effect = reinterpret_cast<IUnknown*>(1);
+    ASSERT_EQ(block.text_layout->GetDrawingEffect(5, &effect), S_OK);
+    EXPECT_EQ(effect, nullptr);
+}
+
+TEST_F(DocumentDrawing, SelectionAndFindMatchesAreBlendedOverThePage) {
+    for (bool dark : {false, true}) {
+        const PaletteTable& colours = dark ? palette.dark : palette.light;
+        DocumentBuilder b;
+        b.block(PreviewBlockKind::paragraph, u"select this and find that");
+        Layout layout = lay_out(b.document);
+        View view;
+        view.anchor = 11;
+        view.caret = 0; // a backwards selection is the same range
+        paint(b.document, layout, view, {{16, 20}}, dark);
+        const LayoutBlock& block = layout.blocks[0];
+        const std::uint32_t page = colours[palette_slot::background];
+        const D2D1_RECT_F selected = rects(block, 0, 11).at(0);
+        EXPECT_TRUE(near_colour(pixel((selected.left + selected.right) / 2, selected.top + 2),
+                                blend(page, colours[palette_slot::selection], 0.4)));
+        const D2D1_RECT_F found = rects(block, 16, 4).at(0);
+        EXPECT_TRUE(near_colour(pixel((found.left + found.right) / 2, found.top + 2),
+                                blend(page, 0xFFBD35, 0.5)));
+        const D2D1_RECT_F between = rects(block, 12, 3).at(0);
+        EXPECT_EQ(pixel((between.left + between.right) / 2, between.top + 2), page);
+    }
+}
+
+TEST_F(DocumentDrawing, AdjacentMatchesPaintAsOneRun) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, u"aaaa");
+    Layout layout = lay_out(b.document);
+    paint(b.document, layout, {}, {{0, 2}, {2, 4}});
+    const D2D1_RECT_F all = rects(layout.blocks[0], 0, 4).at(0);
+    const std::uint32_t expected = blend(palette.light[palette_slot::background], 0xFFBD35, 0.5);
+    for (float x = std::ceil(all.left) + 1; x < all.right - 1; x += 1.0f) {
+        EXPECT_TRUE(near_colour(pixel(x, all.top + 1), expected)) << x;
+    }
+}
+
+TEST_F(DocumentDrawing, SelectionCoversTheMarkerOnlyWhenItStartsBeforeTheContent) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::list_item, u"\u2022\titem", 0, 2);
+    Layout layout = lay_out(b.document);
+    const LayoutBlock& item = layout.blocks[0];
+    const float column_x = item.x - item.marker_width + 2;
+    const std::uint32_t page = palette.light[palette_slot::background];
+    const std::uint32_t selected = blend(page, palette.light[palette_slot::selection], 0.4);
+    View whole;
+    whole.anchor = 0;
+    whole.caret = 4;
+    paint(b.document, layout, whole);
+    EXPECT_TRUE(near_colour(pixel(column_x, item.y + 2), selected));
+    View inside;
+    inside.anchor = 3;
+    inside.caret = 5;
+    paint(b.document, layout, inside);
+    EXPECT_EQ(pixel(column_x, item.y + 2), page);
+}
+
+TEST_F(DocumentDrawing, InlineCodeBackgroundOnlyOutsideCodeBlocks) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, u"call run() now");
+    b.run(5, 5, PreviewStyle::code);
+    b.block(PreviewBlockKind::code_block, u"plain code"); // no "code" element inside
+    b.run(b.document.blocks[1].start, 10, PreviewStyle::code);
+    Layout layout = lay_out(b.document);
+    paint(b.document, layout);
+    const std::uint32_t page = palette.light[palette_slot::background];
+    const std::uint32_t fill = palette.light[palette_slot::code_background];
+    const D2D1_RECT_F inline_code = rects(layout.blocks[0], 5, 5).at(0);
+    EXPECT_EQ(pixel((inline_code.left + inline_code.right) / 2, inline_code.top + 1), fill);
+    const D2D1_RECT_F outside = rects(layout.blocks[0], 0, 4).at(0);
+    EXPECT_EQ(pixel((outside.left + outside.right) / 2, outside.top + 1), page);
+    const LayoutBlock& code = layout.blocks[1];
+    EXPECT_EQ(pixel(code.x - 6, code.y - 4), page);
+    EXPECT_EQ(pixel(code.x + 2, code.y + 1), page);
+}
+
+TEST_F(DocumentDrawing, HighContrastUsesOpaqueSelectionAndHighlightText) {
+    high_contrast = true;
+    palette.high_contrast = {0x000000, 0x000000, 0xFFFF00, 0x00FFFF, 0x00FF00, 0,
+                             0,        0x202020, 0x0000C0, 0,        0};
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, u"MMMM MMMM");
+    Layout layout = lay_out(b.document);
+    View view;
+    view.anchor = 0;
+    view.caret = 4;
+    // dark = true must not matter in high contrast.
+    paint(b.document, layout, view, {}, true);
+    const LayoutBlock& block = layout.blocks[0];
+    const D2D1_RECT_F selected = rects(block, 0, 4).at(0);
+    EXPECT_EQ(pixel(selected.left + 1, selected.top + 1), 0x0000C0u);
+    const std::uint32_t highlight_text = colour_from_colorref(GetSysColor(COLOR_HIGHLIGHTTEXT));
+    const auto inside = colours_in(selected);
+    EXPECT_TRUE(inside.count(highlight_text));
+    EXPECT_FALSE(inside.count(0xFFFF00));
+    EXPECT_TRUE(colours_in(rects(block, 5, 4).at(0)).count(0xFFFF00));
+    EXPECT_EQ(pixel(3, 3), 0x000000u);
+}
+
+TEST_F(DocumentDrawing, PrintedPagesUseBlackTextAndLinks) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, u"text link");
+    b.run(5, 4, 0, "https://example.com/");
+    b.block(PreviewBlockKind::code_block, u"code").has_code = 1;
+    Layout layout = lay_out(b.document, true);
+    paint(b.document, layout, {}, {}, true, true);
+    const LayoutBlock& block = layout.blocks[0];
+    const auto link = colours_in(rects(block, 5, 4).at(0));
+    EXPECT_TRUE(link.count(0x000000));
+    EXPECT_FALSE(link.count(palette.light[palette_slot::accent]));
+    const LayoutBlock& code = layout.blocks[1];
+    EXPECT_EQ(pixel(code.x - 6, code.y - 4), 0xF0F1F2u);
+    EXPECT_EQ(pixel(3, 3), palette.light[palette_slot::background]);
+}
+
+TEST_F(DocumentDrawing, OnlyBlocksMeetingTheBandAreDrawn) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, u"first");
+    for (int i = 0; i < 8; ++i) {
+        b.block(PreviewBlockKind::paragraph, u"filler");
+    }
+    b.block(PreviewBlockKind::paragraph, u"last");
+    Layout layout = lay_out(b.document);
+    View all;
+    all.anchor = 0;
+    all.caret = b.document.text.size();
+    const LayoutBlock& first = layout.blocks[0];
+    const LayoutBlock& last = layout.blocks.back();
+    const std::uint32_t page = palette.light[palette_slot::background];
+    paint(b.document, layout, all, {}, false, false, last.y, last.y + 10);
+    EXPECT_EQ(pixel(first.x + 1, first.y + 1), page);
+    EXPECT_NE(pixel(last.x + 1, last.y + 1), page);
+    paint(b.document, layout, all, {}, false, false, 0, first.y + 1);
+    EXPECT_NE(pixel(first.x + 1, first.y + 1), page);
+    EXPECT_EQ(pixel(last.x + 1, last.y + 1), page);
+}
+
+TEST_F(DocumentDrawing, RangeRectanglesWithinALineAcrossLinesAndAcrossBlocks) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph,
+            u"one two three four five six seven eight nine ten eleven twelve thirteen fourteen "
+            u"fifteen sixteen seventeen eighteen nineteen twenty");
+    b.block(PreviewBlockKind::paragraph, u"second block");
+    Layout layout = lay_out(b.document);
+    const LayoutBlock& block = layout.blocks[0];
+    auto within = rects(block, 4, 3);
+    ASSERT_EQ(within.size(), 1u);
+    EXPECT_NEAR(within[0].top, block.y, 0.01);
+    EXPECT_NEAR(within[0].bottom, block.y + 24.0, 0.01);
+    EXPECT_GT(within[0].left, block.x);
+    auto across = rects(block, 0, static_cast<std::uint32_t>(block.text_length));
+    ASSERT_GE(across.size(), 2u);
+    for (size_t i = 0; i < across.size(); ++i) {
+        EXPECT_NEAR(across[i].left, block.x, 0.01);
+        EXPECT_NEAR(across[i].top, block.y + 24.0 * i, 0.01);
+        EXPECT_NEAR(across[i].bottom - across[i].top, 24.0, 0.01);
+    }
+    EXPECT_TRUE(rects(block, 3, 0).empty());
+    EXPECT_THROW(for_each_range_rect(block.text_layout.get(), 0, 1, 0, 0, {}),
+                 std::bad_function_call);
+    // A selection from the middle of one block into the next fills both, not the gap.
+    const LayoutBlock& second = layout.blocks[1];
+    View view;
+    view.anchor = 5;
+    view.caret = second.text_start + 3;
+    paint(b.document, layout, view);
+    const std::uint32_t page = palette.light[palette_slot::background];
+    const std::uint32_t selected = blend(page, palette.light[palette_slot::selection], 0.4);
+    const D2D1_RECT_F tail = across.back();
+    EXPECT_TRUE(near_colour(pixel(tail.left + 1, tail.top + 1), selected));
+    EXPECT_TRUE(near_colour(pixel(second.x + 1, second.y + 1), selected));
+    EXPECT_EQ(pixel(second.x + 1, second.y - 6), page);
+    EXPECT_EQ(pixel(second.x + 1, second.y + 30), page);
+}
+
+TEST_F(DocumentDrawing, BrushesAreCreatedOnceAndRecolouredEveryCall) {
+    create_brushes(brushes_, target_.get(), false, false);
+    ASSERT_TRUE(brushes_.text && brushes_.muted && brushes_.link && brushes_.code_fill &&
+                brushes_.selection && brushes_.find_match && brushes_.contrast_text);
+    ID2D1SolidColorBrush* text = brushes_.text.get();
+    create_brushes(brushes_, target_.get(), true, false);
+    EXPECT_EQ(brushes_.text.get(), text);
+    const D2D1_COLOR_F dark_text = brushes_.text->GetColor();
+    EXPECT_NEAR(dark_text.r, 0xEB / 255.0, 1e-4);
+    EXPECT_NEAR(brushes_.selection->GetColor().a, 0.4, 1e-4);
+    EXPECT_NEAR(brushes_.find_match->GetColor().g, 0.741176, 1e-4);
+    EXPECT_NEAR(brushes_.find_match->GetColor().a, 0.5, 1e-4);
+    // Dark is ignored on paper: text black, selection from the light palette.
+    create_brushes(brushes_, target_.get(), true, true);
+    EXPECT_EQ(brushes_.text->GetColor().r, 0.0f);
+    EXPECT_NEAR(brushes_.muted->GetColor().g, 0.2, 1e-4);
+    EXPECT_NEAR(brushes_.selection->GetColor().b, 0xD4 / 255.0, 1e-4);
+    Brushes moved = std::move(brushes_);
+    EXPECT_FALSE(brushes_.text);
+    EXPECT_EQ(moved.text.get(), text);
+}
+
+TEST_F(DocumentDrawing, HeaderCellsAreFilledAndBodyCellsAreNot) {
+    DocumentBuilder b;
+    b.row(1, 0, {u"name", u"value"}, true);
+    b.row(1, 1, {u"a", u"1"}, false);
+    Layout layout = lay_out(b.document);
+    paint(b.document, layout);
+    const LayoutBlock& header = layout.blocks[1];
+    const LayoutBlock& body = layout.blocks[3];
+    EXPECT_EQ(pixel(header.cell_x + header.cell_width - 4, header.y - 5),
+              palette.light[palette_slot::code_background]);
+    EXPECT_EQ(pixel(body.cell_x + body.cell_width - 4, body.y - 5),
+              palette.light[palette_slot::background]);
+}

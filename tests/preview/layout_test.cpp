@@ -1,0 +1,368 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <stdexcept>
+
+#include "preview/layout.h"
+#include "tests/preview/preview_test_document.h"
+
+using namespace pellix;
+using pellix::test::DocumentBuilder;
+
+namespace {
+
+constexpr double tolerance = 0.01;
+
+class PreviewLayout : public ::testing::Test {
+protected:
+    void SetUp() override {
+        factory_ = test::make_dwrite_factory();
+        ASSERT_TRUE(factory_);
+    }
+
+    Layout lay_out(const PreviewDocument& document, float width, float scale = 1.0f,
+                   bool print = false) {
+        return build_layout(factory_.get(), document, width, scale, print);
+    }
+
+    static DocumentBuilder heading_and_paragraph() {
+        DocumentBuilder b;
+        b.block(PreviewBlockKind::heading, u"Title", 1);
+        b.block(PreviewBlockKind::paragraph,
+                u"The quick brown fox jumps over the lazy dog and keeps on running far away.");
+        return b;
+    }
+
+    static float line_height(const LayoutBlock& block) {
+        DWRITE_LINE_METRICS line{};
+        UINT32 count = 0;
+        block.text_layout->GetLineMetrics(&line, 1, &count);
+        return line.height;
+    }
+
+    ComPtr<IDWriteFactory> factory_;
+};
+
+// Checks the lines of block `index` start at `top`, are `height` tall, cover its text in order
+// and returns how many there are.
+size_t check_block_lines(const Layout& layout, size_t index, float top, float height) {
+    const LayoutBlock& block = layout.blocks[index];
+    size_t count = 0;
+    std::uint64_t next = block.text_start;
+    for (const LayoutLine& line : layout.lines) {
+        if (line.block != index) {
+            continue;
+        }
+        EXPECT_EQ(line.start, next);
+        EXPECT_NEAR(line.top, top + height * count, tolerance);
+        EXPECT_NEAR(line.bottom, top + height * (count + 1), tolerance);
+        next = line.start + line.length;
+        ++count;
+    }
+    EXPECT_EQ(next, block.text_start + block.text_length);
+    return count;
+}
+
+} // namespace
+
+TEST(ThrowIfFailed, FormatsTheStageAndTheResult) {
+    EXPECT_NO_THROW(throw_if_failed(S_OK, "x"));
+    EXPECT_NO_THROW(throw_if_failed(S_FALSE, "x"));
+    try {
+        throw_if_failed(E_INVALIDARG, "Set preview wrapping");
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Set preview wrapping (HRESULT 0x80070057)");
+    }
+    try {
+        throw_if_failed(static_cast<HRESULT>(0x8899000C), "Draw native preview");
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Draw native preview (HRESULT 0x8899000C)");
+    }
+}
+
+TEST(ViewSize, ClientSizeInDipsAtLeastOne) {
+    EXPECT_FLOAT_EQ(view_width(nullptr, 96.0f), 1.0f);
+    EXPECT_FLOAT_EQ(view_height(nullptr, 144.0f), 1.0f);
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 150, nullptr, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_NEAR(view_width(window, 144.0f), client.right * 96.0 / 144.0, tolerance);
+    EXPECT_NEAR(view_height(window, 96.0f), client.bottom, tolerance);
+    DestroyWindow(window);
+}
+
+TEST_F(PreviewLayout, EmptyDocument) {
+    PreviewDocument empty;
+    Layout screen = lay_out(empty, 640.0f);
+    EXPECT_TRUE(screen.blocks.empty());
+    EXPECT_TRUE(screen.lines.empty());
+    EXPECT_TRUE(screen.bands.empty());
+    EXPECT_TRUE(screen.bottom_bounds.empty());
+    EXPECT_EQ(screen.boundaries, std::vector<std::uint64_t>{0});
+    EXPECT_FLOAT_EQ(screen.width, 640.0f);
+    EXPECT_FLOAT_EQ(screen.height, 48.0f);
+    Layout paper = lay_out(empty, 500.0f, 11.0f / 12.0f, true);
+    EXPECT_FLOAT_EQ(paper.width, 500.0f);
+    EXPECT_FLOAT_EQ(paper.height, 0.0f);
+}
+
+TEST_F(PreviewLayout, HeadingThenParagraphOnAWideScreen) {
+    DocumentBuilder b = heading_and_paragraph();
+    Layout layout = lay_out(b.document, 1200.0f);
+    ASSERT_EQ(layout.blocks.size(), 2u);
+    // Content 960 wide, centred: left edge (1200 - 960) / 2.
+    const LayoutBlock& heading = layout.blocks[0];
+    EXPECT_NEAR(heading.x, 120.0, tolerance);
+    EXPECT_NEAR(heading.y, 24.0, tolerance); // no extra space before the first block
+    EXPECT_NEAR(line_height(heading), 48.0, tolerance);
+    EXPECT_NEAR(heading.height, 48.0, tolerance);
+    EXPECT_EQ(check_block_lines(layout, 0, 24.0f, 48.0f), 1u);
+    const LayoutBlock& paragraph = layout.blocks[1];
+    EXPECT_EQ(paragraph.text_start, 6u);
+    EXPECT_NEAR(paragraph.x, 120.0, tolerance);
+    EXPECT_NEAR(paragraph.y, 24.0 + 48.0 + 12.0, tolerance);
+    EXPECT_EQ(check_block_lines(layout, 1, 84.0f, 24.0f), 1u);
+    EXPECT_NEAR(paragraph.height, 24.0, tolerance);
+    ASSERT_EQ(layout.bands.size(), 2u);
+    EXPECT_NEAR(layout.bands[0].top, 24.0, tolerance);
+    EXPECT_NEAR(layout.bands[0].bottom, 72.0, tolerance);
+    EXPECT_TRUE(layout.bands[0].keep_with_next);
+    EXPECT_FALSE(layout.bands[1].keep_with_next);
+    ASSERT_EQ(layout.bottom_bounds.size(), 2u);
+    EXPECT_NEAR(layout.bottom_bounds[0], 24.0 + 48.0 + 16.0, tolerance);
+    EXPECT_NEAR(layout.bottom_bounds[1], 84.0 + 24.0 + 16.0, tolerance);
+    EXPECT_NEAR(layout.height, 24.0 + 84.0 + 24.0 + 12.0, tolerance);
+    EXPECT_FLOAT_EQ(layout.width, 1200.0f);
+    // ASCII text: every position is a caret stop, through the position after the last LF.
+    std::vector<std::uint64_t> all(b.document.text.size() + 1);
+    std::iota(all.begin(), all.end(), 0);
+    EXPECT_EQ(layout.boundaries, all);
+}
+
+TEST_F(PreviewLayout, HeadingThenParagraphWrappedOnANarrowScreen) {
+    DocumentBuilder b = heading_and_paragraph();
+    Layout layout = lay_out(b.document, 300.0f);
+    const LayoutBlock& paragraph = layout.blocks[1];
+    EXPECT_NEAR(layout.blocks[0].x, 24.0, tolerance);
+    EXPECT_NEAR(paragraph.x, 24.0, tolerance);
+    const size_t lines = check_block_lines(layout, 1, 84.0f, 24.0f);
+    EXPECT_GE(lines, 3u);
+    EXPECT_NEAR(paragraph.height, 24.0 * lines, tolerance);
+    EXPECT_LE(paragraph.width, 252.0f);
+    EXPECT_EQ(layout.lines.size(), lines + 1);
+    EXPECT_EQ(layout.bands.size(), lines + 1);
+    EXPECT_NEAR(layout.bottom_bounds[1], 84.0 + 24.0 * lines + 16.0, tolerance);
+    EXPECT_NEAR(layout.height, 24.0 + 84.0 + 24.0 * lines + 12.0, tolerance);
+    EXPECT_FLOAT_EQ(layout.width, 300.0f);
+}
+
+TEST_F(PreviewLayout, HeadingThenParagraphPrintedAtElevenTwelfths) {
+    DocumentBuilder b = heading_and_paragraph();
+    const float s = 11.0f / 12.0f;
+    Layout layout = lay_out(b.document, 400.0f, s, true);
+    const LayoutBlock& heading = layout.blocks[0];
+    EXPECT_NEAR(heading.x, 36.0, tolerance);
+    EXPECT_NEAR(heading.y, 0.0, tolerance);
+    EXPECT_NEAR(heading.height, 48.0 * s, tolerance);
+    const float paragraph_top = 48.0f * s + 12.0f * s;
+    const LayoutBlock& paragraph = layout.blocks[1];
+    EXPECT_NEAR(paragraph.y, paragraph_top, tolerance);
+    const size_t lines = check_block_lines(layout, 1, paragraph_top, 24.0f * s);
+    EXPECT_GE(lines, 2u);
+    EXPECT_LE(paragraph.width, 328.0f);
+    EXPECT_NEAR(layout.height, paragraph_top + 24.0f * s * lines + 12.0f * s, tolerance);
+    EXPECT_NEAR(layout.bottom_bounds[0], 48.0 * s + 16.0 * s, tolerance);
+    EXPECT_TRUE(layout.bands.front().keep_with_next);
+}
+
+TEST_F(PreviewLayout, HeadingLevelsAreClampedAndLaterHeadingsGetSpace) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::heading, u"Zero", 0);
+    b.block(PreviewBlockKind::heading, u"Nine", 9);
+    b.block(PreviewBlockKind::heading, u"Three", 3);
+    Layout layout = lay_out(b.document, 800.0f, 2.0f);
+    EXPECT_NEAR(line_height(layout.blocks[0]), 96.0, tolerance); // 32 x 1.5 x 2
+    EXPECT_NEAR(line_height(layout.blocks[1]), 48.0, tolerance); // 16 x 1.5 x 2
+    EXPECT_NEAR(line_height(layout.blocks[2]), 66.0, tolerance); // 22 x 1.5 x 2
+    EXPECT_NEAR(layout.blocks[1].y, 24.0 + 96.0 + 24.0 + 24.0, tolerance);
+    EXPECT_NEAR(layout.blocks[2].y, layout.blocks[1].y + 48.0 + 24.0 + 24.0, tolerance);
+}
+
+TEST_F(PreviewLayout, WideTableWidensTheContentOnScreen) {
+    DocumentBuilder b;
+    b.row(1, 0, {u"a", u"b", u"c", u"d", u"e", u"f", u"g", u"h", u"i", u"j"}, true);
+    b.row(1, 1, {u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"10"}, false);
+    b.block(PreviewBlockKind::paragraph, u"after");
+    Layout layout = lay_out(b.document, 600.0f);
+    const LayoutBlock& first = layout.blocks[0];
+    const LayoutBlock& last = layout.blocks[9];
+    EXPECT_NEAR(first.cell_width, 80.0, tolerance);
+    EXPECT_NEAR(first.cell_x, 24.0, tolerance);
+    EXPECT_NEAR(first.x, 24.0 + 8.0, tolerance);
+    EXPECT_NEAR(first.y, 24.0 + 8.0, tolerance);
+    EXPECT_NEAR(last.cell_x, 24.0 + 9 * 80.0, tolerance);
+    EXPECT_NEAR(layout.width, 24.0 + 800.0 + 24.0, tolerance);
+    // One text line (24) plus 16 of padding per row; the rows touch.
+    EXPECT_NEAR(first.row_height, 40.0, tolerance);
+    EXPECT_NEAR(layout.blocks[10].y, 24.0 + 40.0 + 8.0, tolerance);
+    EXPECT_NEAR(layout.blocks[19].row_height, 40.0, tolerance);
+    // 12 follows the table.
+    EXPECT_NEAR(layout.blocks[20].y, 24.0 + 80.0 + 12.0, tolerance);
+    // Each row is one band: header rows keep with the next.
+    ASSERT_EQ(layout.bands.size(), 3u);
+    EXPECT_NEAR(layout.bands[0].top, 24.0, tolerance);
+    EXPECT_NEAR(layout.bands[0].bottom, 64.0, tolerance);
+    EXPECT_TRUE(layout.bands[0].keep_with_next);
+    EXPECT_NEAR(layout.bands[1].top, 64.0, tolerance);
+    EXPECT_NEAR(layout.bands[1].bottom, 104.0, tolerance);
+    EXPECT_FALSE(layout.bands[1].keep_with_next);
+    EXPECT_NEAR(layout.bottom_bounds[0], 32.0 + 40.0 + 16.0, tolerance);
+    // Cells record lines but no bands of their own.
+    EXPECT_EQ(layout.lines.size(), 21u);
+}
+
+TEST_F(PreviewLayout, PrintedTableIsSqueezedAndItsFontShrinksToFour) {
+    DocumentBuilder b;
+    b.row(1, 0, {u"a", u"b", u"c", u"d", u"e", u"f", u"g", u"h", u"i", u"j"}, true);
+    const float s = 11.0f / 12.0f;
+    Layout layout = lay_out(b.document, 600.0f, s, true);
+    EXPECT_NEAR(layout.blocks[0].cell_width, 52.8, tolerance);
+    EXPECT_NEAR(layout.blocks[0].x, 36.0 + 5.28, tolerance);
+    EXPECT_NEAR(line_height(layout.blocks[0]), 16.0 * s * 1.5, tolerance);
+    EXPECT_FLOAT_EQ(layout.width, 600.0f);
+
+    DocumentBuilder tiny;
+    tiny.row(1, 0, {u"a", u"b", u"c", u"d", u"e", u"f", u"g", u"h", u"i", u"j"}, true);
+    Layout squeezed = lay_out(tiny.document, 92.0f, s, true); // 2 DIPs per column
+    EXPECT_NEAR(squeezed.blocks[0].cell_width, 2.0, tolerance);
+    EXPECT_NEAR(line_height(squeezed.blocks[0]), 6.0, tolerance);
+}
+
+TEST_F(PreviewLayout, TallRowIsCutIntoLineBands) {
+    DocumentBuilder b;
+    b.row(1, 0, {u"h"}, true);
+    b.row(1, 1, {u"one two three four five six seven eight nine ten eleven twelve"}, false);
+    Layout layout = lay_out(b.document, 200.0f, 1.0f, true);
+    const LayoutBlock& tall = layout.blocks[1];
+    const size_t lines = layout.lines.size() - 1;
+    ASSERT_GE(lines, 3u);
+    EXPECT_NEAR(tall.row_height, 24.0 * lines + 16.0, tolerance);
+    // Header row: one band; body row: 8 + 24, then 24 each, the last one absorbing the rest.
+    const float row_top = 40.0f; // paper has no top margin; the header row is 40 tall
+    ASSERT_EQ(layout.bands.size(), 1 + lines);
+    EXPECT_NEAR(layout.bands[1].top, row_top, tolerance);
+    EXPECT_NEAR(layout.bands[1].bottom, row_top + 32.0, tolerance);
+    for (size_t k = 2; k < lines; ++k) {
+        EXPECT_NEAR(layout.bands[k].bottom - layout.bands[k].top, 24.0, tolerance);
+    }
+    EXPECT_NEAR(layout.bands.back().bottom, row_top + tall.row_height, tolerance);
+}
+
+TEST_F(PreviewLayout, ListMarkersSitInTheirColumn) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::list_item, u"1.\tfirst", 0, 3);
+    b.block(PreviewBlockKind::list_item, u"\u2022\tnested", 1, 2);
+    b.block(PreviewBlockKind::list_item, u"100000.\twide", 0, 8);
+    Layout layout = lay_out(b.document, 800.0f);
+    const LayoutBlock& first = layout.blocks[0];
+    EXPECT_EQ(first.text_start, 3u);
+    EXPECT_EQ(first.text_length, 5u);
+    EXPECT_NEAR(first.marker_width, 28.0, tolerance);
+    EXPECT_NEAR(first.x, 24.0 + 28.0, tolerance);
+    ASSERT_TRUE(first.marker_layout);
+    EXPECT_NEAR(first.marker_layout->GetMaxWidth(), 20.0, tolerance);
+    EXPECT_EQ(first.marker_layout->GetTextAlignment(), DWRITE_TEXT_ALIGNMENT_TRAILING);
+    DWRITE_TEXT_METRICS marker{};
+    first.marker_layout->GetMetrics(&marker);
+    EXPECT_EQ(marker.lineCount, 1u);
+    // The TAB is left out: the marker's right edge is its column's.
+    EXPECT_NEAR(marker.left + marker.width, 20.0, 0.05);
+    const LayoutBlock& nested = layout.blocks[1];
+    EXPECT_NEAR(nested.y, 24.0 + 24.0 + 4.0, tolerance);
+    EXPECT_NEAR(nested.x, 24.0 + 28.0 + 28.0, tolerance);
+    const LayoutBlock& wide = layout.blocks[2];
+    EXPECT_GT(wide.marker_width, 28.0f);
+    EXPECT_NEAR(wide.x, 24.0 + wide.marker_width, tolerance);
+    DWRITE_TEXT_METRICS wide_marker{};
+    wide.marker_layout->GetMetrics(&wide_marker);
+    EXPECT_NEAR(wide.marker_width, wide_marker.widthIncludingTrailingWhitespace + 8.0, tolerance);
+}
+
+TEST_F(PreviewLayout, CodeBlocksWrapOnlyOnPaper) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, u"p");
+    PreviewBlock& code =
+        b.block(PreviewBlockKind::code_block,
+                u"int main ( ) { return value + other * third - fourth / fifth % sixth ; }\n");
+    code.has_code = 1;
+    Layout screen = lay_out(b.document, 300.0f);
+    const LayoutBlock& block = screen.blocks[1];
+    EXPECT_NEAR(block.x, 24.0 + 12.0, tolerance);
+    EXPECT_NEAR(block.y, 24.0 + 24.0 + 12.0 + 8.0, tolerance);
+    EXPECT_GT(block.width, 252.0f);
+    EXPECT_GT(screen.width, 300.0f);
+    EXPECT_NEAR(screen.width, block.width + block.x + 24.0, tolerance);
+    // The final LF ends a line: the layout has an empty line after it.
+    EXPECT_EQ(screen.lines.size(), 1u + 2u);
+    EXPECT_NEAR(screen.height, 24.0 + block.y + block.height + 20.0, tolerance);
+    Layout paper = lay_out(b.document, 300.0f, 1.0f, true);
+    EXPECT_GT(paper.lines.size(), 3u);
+    EXPECT_FLOAT_EQ(paper.width, 300.0f);
+}
+
+TEST_F(PreviewLayout, RulesQuotesAndStyles) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::rule, u"");
+    b.block(PreviewBlockKind::quote, u"quoted bold link");
+    b.run(b.document.blocks[1].start + 7, 4, PreviewStyle::bold | PreviewStyle::code);
+    b.run(b.document.blocks[1].start + 12, 4, 0, "https://example.com/");
+    Layout layout = lay_out(b.document, 800.0f);
+    const LayoutBlock& rule = layout.blocks[0];
+    EXPECT_FALSE(rule.text_layout);
+    EXPECT_NEAR(rule.height, 16.0, tolerance);
+    EXPECT_NEAR(layout.bands[0].top, 31.0, tolerance);
+    EXPECT_NEAR(layout.bands[0].bottom, 32.0, tolerance);
+    const LayoutBlock& quote = layout.blocks[1];
+    EXPECT_NEAR(quote.y, 24.0 + 16.0 + 12.0, tolerance);
+    EXPECT_NEAR(quote.x, 24.0 + 20.0, tolerance);
+    DWRITE_FONT_WEIGHT weight{};
+    quote.text_layout->GetFontWeight(8, &weight);
+    EXPECT_EQ(weight, DWRITE_FONT_WEIGHT_BOLD);
+    wchar_t family[32] = {};
+    quote.text_layout->GetFontFamilyName(8, family, 32);
+    EXPECT_STREQ(family, L"Consolas");
+    quote.text_layout->GetFontFamilyName(2, family, 32);
+    EXPECT_STREQ(family, L"Segoe UI");
+    BOOL underline = FALSE;
+    quote.text_layout->GetUnderline(13, &underline);
+    EXPECT_TRUE(underline);
+    quote.text_layout->GetUnderline(3, &underline);
+    EXPECT_FALSE(underline);
+}
+
+TEST_F(PreviewLayout, BottomBoundsNeverDecrease) {
+    DocumentBuilder b;
+    b.row(1, 0, {u"a", u"a long cell that wraps onto several lines of text"}, true);
+    b.block(PreviewBlockKind::paragraph, u"x");
+    Layout layout = lay_out(b.document, 200.0f);
+    ASSERT_EQ(layout.bottom_bounds.size(), 3u);
+    // The short first cell reaches as far as its row.
+    EXPECT_NEAR(layout.bottom_bounds[0], layout.blocks[0].y + layout.blocks[0].row_height + 16.0,
+                tolerance);
+    EXPECT_LE(layout.bottom_bounds[0], layout.bottom_bounds[1]);
+    EXPECT_LE(layout.bottom_bounds[1], layout.bottom_bounds[2]);
+}
+
+TEST_F(PreviewLayout, BlockBeyondTheTextThrowsOutOfRange) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, u"fine");
+    PreviewBlock broken;
+    broken.start = 100;
+    broken.length = 3;
+    b.document.blocks.push_back(broken);
+    EXPECT_THROW(lay_out(b.document, 800.0f), std::out_of_range);
+}

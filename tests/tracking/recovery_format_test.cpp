@@ -1,0 +1,270 @@
+#include "tracking/recovery_format.h"
+
+#include "core/file_io.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+namespace pellix {
+namespace {
+
+using namespace std::string_literals;
+
+template <typename Call> std::string message_of(Call&& call) {
+    try {
+        call();
+    } catch (const std::exception& failure) {
+        return failure.what();
+    }
+    return "(no exception)";
+}
+
+std::string u32le(std::uint32_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+    return bytes;
+}
+
+std::string record_bytes(std::string_view path, std::string_view text, char encoding = 0,
+                         char line_ending = 1, char draft = 0) {
+    return "PELLIX2\n"s + encoding + line_ending + draft +
+           u32le(static_cast<std::uint32_t>(path.size())) +
+           u32le(static_cast<std::uint32_t>(text.size())) + std::string(path) + std::string(text);
+}
+
+std::string container_bytes(std::uint32_t count, std::uint32_t active,
+                            const std::vector<std::string>& records) {
+    std::string bytes = "PLXTABS1"s + u32le(count) + u32le(active);
+    for (const std::string& record : records) {
+        bytes += u32le(static_cast<std::uint32_t>(record.size())) + record;
+    }
+    return bytes;
+}
+
+Session session_of(std::u16string text, std::string path, bool draft = true) {
+    Session session;
+    session.text = std::move(text);
+    session.path = std::move(path);
+    session.draft = draft;
+    return session;
+}
+
+TEST(RecoveryFormat, OneTabWorkspaceHasExactBytes) {
+    Workspace workspace{{session_of(u"x\ny", "C:\\a.md")}, 0};
+    const std::string expected = "PLXTABS1\x01\0\0\0\0\0\0\0\x1D\0\0\0PELLIX2\n\0\x01\x01"
+                                 "\x07\0\0\0\x03\0\0\0C:\\a.md"
+                                 "x\ny"s;
+    EXPECT_EQ(encode_tab_recovery(workspace), expected);
+}
+
+TEST(RecoveryFormat, RoundTripKeepsEverySession) {
+    Workspace workspace;
+    for (std::uint32_t i = 0; i < 8; ++i) {
+        Session session;
+        session.text = u"line \U0001F600 " + std::u16string(i, u'\x00E9') + u"\n\tend";
+        session.encoding = static_cast<Encoding>(i);
+        session.line_ending = static_cast<LineEnding>(i % 3);
+        session.path =
+            i % 2 ? "C:\\Users\\Zo\xC3\xAB\\\xE3\x83\x8E" + std::to_string(i) + ".md" : "";
+        session.draft = i % 3 == 0;
+        workspace.sessions.push_back(session);
+    }
+    workspace.sessions.push_back(Session{});
+    workspace.active = 5;
+    EXPECT_EQ(read_tab_recovery(encode_tab_recovery(workspace)), workspace);
+}
+
+TEST(RecoveryFormat, MinimalRecordIsAnEmptyUntitledSession) {
+    const std::string bytes = record_bytes("", "", 0, 0, 0);
+    ASSERT_EQ(bytes.size(), 19u);
+    Session session = read_recovery_record(bytes);
+    EXPECT_TRUE(session.text.empty());
+    EXPECT_TRUE(session.path.empty());
+    EXPECT_EQ(session.line_ending, LineEnding::lf);
+    EXPECT_FALSE(session.draft);
+    EXPECT_TRUE(read_recovery_record(record_bytes("p", "t", 7, 2, 1)).draft);
+}
+
+TEST(RecoveryFormat, RecordReaderMessages) {
+    const std::string incomplete = "Recovery data is incomplete or unsupported.";
+    const std::string settings = "Invalid recovery settings.";
+    const std::string lengths = "Recovery lengths are invalid.";
+    auto read = [](std::string bytes) { return message_of([&] { read_recovery_record(bytes); }); };
+    EXPECT_EQ(read(record_bytes("", "").substr(0, 18)), incomplete);
+    EXPECT_EQ(read("PELLIX3\n" + record_bytes("", "").substr(8)), incomplete);
+    EXPECT_EQ(read(record_bytes("", std::string(0x2800000 - 18, 'a'))), incomplete);
+    EXPECT_EQ(read(record_bytes("", "", 8)), settings);
+    EXPECT_EQ(read(record_bytes("", "", 0, 3)), settings);
+    EXPECT_EQ(read(record_bytes("", "", 0, 1, 2)), settings);
+
+    std::string text_short = record_bytes("p", "abc");
+    text_short[15] = 2; // T one less than the bytes that follow the path
+    EXPECT_EQ(read(text_short), lengths);
+    std::string text_long = record_bytes("p", "abc");
+    text_long[15] = 4;
+    EXPECT_EQ(read(text_long), lengths);
+    std::string path_past_end = record_bytes("p", "");
+    path_past_end[11] = 2;
+    EXPECT_EQ(read(path_past_end), lengths);
+    const std::string long_path(0x20001, 'p');
+    EXPECT_EQ(read(record_bytes(long_path, "")), lengths);
+    EXPECT_NO_THROW(read_recovery_record(record_bytes(long_path.substr(1), "")));
+
+    EXPECT_EQ(read(record_bytes("a\0b"s, "")), "Recovery path contains a NUL character.");
+    EXPECT_EQ(read(record_bytes("\xC3", "")), "Incomplete UTF-8 sequence.");
+    EXPECT_EQ(read(record_bytes("", "\xFF")), "Invalid UTF-8. Use UTF-8 or BOM-marked UTF-16.");
+    EXPECT_EQ(read(record_bytes("", "a\0b"s)), "Invalid recovery text.");
+    EXPECT_EQ(read(record_bytes("", std::string(0x800001, 'a'))), "Invalid recovery text.");
+    EXPECT_EQ(read_recovery_record(record_bytes("", std::string(0x800000, 'a'))).text.size(),
+              0x800000u);
+}
+
+TEST(RecoveryFormat, ContainerReaderMessages) {
+    const std::string incomplete = "Tab recovery is incomplete or unsupported.";
+    const std::string count = "Invalid tab recovery index/count.";
+    const std::string length = "Invalid tab recovery length.";
+    const std::string good = record_bytes("p", "text");
+    auto read = [](std::string bytes) { return message_of([&] { read_tab_recovery(bytes); }); };
+
+    EXPECT_EQ(read(container_bytes(1, 0, {}).substr(0, 15)), incomplete);
+    EXPECT_EQ(read("PLXTABS2" + container_bytes(1, 0, {good}).substr(8)), incomplete);
+    std::string oversized = container_bytes(1, 0, {good});
+    oversized.resize(0x10000001, 'x');
+    EXPECT_EQ(read(oversized), incomplete);
+
+    EXPECT_EQ(read(container_bytes(0, 0, {})), count);
+    EXPECT_EQ(read(container_bytes(129, 0, {})), count);
+    EXPECT_EQ(read(container_bytes(2, 2, {good, good})), count);
+    EXPECT_EQ(read(container_bytes(1, 0, {})), "Truncated tab recovery.");
+    EXPECT_EQ(read(container_bytes(2, 0, {good}) + "abc"), "Truncated tab recovery.");
+
+    std::string one_short = container_bytes(1, 0, {good});
+    one_short.pop_back();
+    EXPECT_EQ(read(one_short), length);
+    EXPECT_EQ(read(container_bytes(1, 0, {}) + u32le(0x2800001)), length);
+    EXPECT_EQ(read(container_bytes(1, 0, {good}) + "x"), "Unexpected data after tab recovery.");
+    EXPECT_EQ(read(container_bytes(2, 1, {good, record_bytes("", "", 0, 0, 9)})),
+              "Invalid recovery settings.");
+
+    Workspace full = read_tab_recovery(
+        container_bytes(128, 127, std::vector<std::string>(128, record_bytes("", "x"))));
+    EXPECT_EQ(full.sessions.size(), 128u);
+    EXPECT_EQ(full.active, 127u);
+}
+
+TEST(RecoveryFormat, WriterRefusals) {
+    auto encode = [](const Workspace& workspace) {
+        return message_of([&] { encode_tab_recovery(workspace); });
+    };
+    Workspace many{std::vector<Session>(129), 0};
+    EXPECT_EQ(encode(many), "Invalid tab session.");
+    EXPECT_EQ(encode(Workspace{std::vector<Session>(2), 2}), "Invalid tab session.");
+
+    const std::string limits = "Recovery data exceeds supported limits.";
+    const std::string document = "Invalid recovery document.";
+    auto one = [&](Session session) {
+        // A valid first tab proves that each tab is checked when it is reached.
+        return encode(Workspace{{session_of(u"ok", "ok"), std::move(session)}, 0});
+    };
+    EXPECT_EQ(one(session_of(std::u16string(0x800001, u'a'), "")), limits);
+    EXPECT_EQ(one(session_of(u"", std::string(0x20001, 'p'))), limits);
+    EXPECT_EQ(one(session_of(u"", "a\0b"s)), limits);
+    EXPECT_EQ(one(session_of(u"a\0b"s, "")), document);
+    Session bad_encoding;
+    bad_encoding.encoding = static_cast<Encoding>(8);
+    EXPECT_EQ(one(bad_encoding), document);
+    Session bad_line_ending;
+    bad_line_ending.line_ending = static_cast<LineEnding>(3);
+    EXPECT_EQ(one(bad_line_ending), document);
+    EXPECT_EQ(one(session_of(u"", "\xFF")), "Invalid UTF-8. Use UTF-8 or BOM-marked UTF-16.");
+    EXPECT_EQ(one(session_of(u"\xDC00", "")), "Invalid UTF-16 surrogate.");
+    EXPECT_EQ(one(session_of(u"\xD800", "")), "Incomplete UTF-16 surrogate pair.");
+    EXPECT_NO_THROW(encode_tab_recovery(
+        Workspace{{session_of(std::u16string(0x800000, u'a'), std::string(0x20000, 'p'))}, 0}));
+}
+
+TEST(RecoveryFormat, ContainerSizeLimitAtItsEdge) {
+    // Ten tabs of 24 MiB of three-byte characters, then one sized so that the whole container is
+    // exactly 256 MiB.
+    Workspace workspace;
+    for (int i = 0; i < 10; ++i) {
+        workspace.sessions.push_back(session_of(std::u16string(0x800000, u'\x4E00'), ""));
+    }
+    workspace.sessions.push_back(session_of(std::u16string(5592315, u'\x4E00') + u"aa", ""));
+    std::string bytes = encode_tab_recovery(workspace);
+    EXPECT_EQ(bytes.size(), 0x10000000u);
+    EXPECT_EQ(read_tab_recovery(bytes).sessions.size(), 11u);
+    bytes.clear();
+    bytes.shrink_to_fit();
+
+    workspace.sessions.back().text += u'a';
+    EXPECT_EQ(message_of([&] { encode_tab_recovery(workspace); }),
+              "Tab recovery exceeds the 256 MiB limit.");
+}
+
+class RecoveryFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        folder_ = std::filesystem::absolute(
+            std::filesystem::temp_directory_path() /
+            ("pellix-" + std::string(test->name()) + "-" + std::to_string(stamp)));
+        tabs_ = folder_ / "Pellix" / "Native" / "tabs.bin";
+        session_ = folder_ / "Pellix" / "Native" / "session.bin";
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    void put(const std::filesystem::path& path, const std::string& bytes) {
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+
+    std::filesystem::path folder_;
+    std::filesystem::path tabs_;
+    std::filesystem::path session_;
+};
+
+TEST_F(RecoveryFiles, EmptyWorkspaceDeletesBothFiles) {
+    put(tabs_, "old tabs");
+    put(session_, "old session");
+    write_tab_recovery(tabs_, session_, Workspace{});
+    EXPECT_FALSE(std::filesystem::exists(tabs_));
+    EXPECT_FALSE(std::filesystem::exists(session_));
+    // Missing files are no error.
+    EXPECT_NO_THROW(write_tab_recovery(tabs_, session_, Workspace{}));
+}
+
+TEST_F(RecoveryFiles, WriteCreatesTheFolderReplacesTabsAndDropsSession) {
+    Workspace workspace{{session_of(u"draft\ntext", "C:\\notes\\a.md"), session_of(u"", "", false)},
+                        1};
+    write_tab_recovery(tabs_, session_, workspace);
+    EXPECT_EQ(read_file_bytes(tabs_, recovery_container_limit), encode_tab_recovery(workspace));
+
+    put(session_, record_bytes("", "old"));
+    workspace.sessions[0].text = u"newer";
+    write_tab_recovery(tabs_, session_, workspace);
+    EXPECT_FALSE(std::filesystem::exists(session_));
+    EXPECT_EQ(read_tab_recovery(read_file_bytes(tabs_, recovery_container_limit)), workspace);
+}
+
+TEST_F(RecoveryFiles, FailedWriteLeavesBothFilesAsTheyWere) {
+    const std::string old_tabs = container_bytes(1, 0, {record_bytes("", "kept")});
+    put(tabs_, old_tabs);
+    put(session_, "session");
+    Workspace bad{{session_of(u"fine", ""), session_of(u"a\0b"s, "")}, 0};
+    EXPECT_EQ(message_of([&] { write_tab_recovery(tabs_, session_, bad); }),
+              "Invalid recovery document.");
+    EXPECT_EQ(read_file_bytes(tabs_, recovery_container_limit), old_tabs);
+    EXPECT_TRUE(std::filesystem::exists(session_));
+}
+
+} // namespace
+} // namespace pellix

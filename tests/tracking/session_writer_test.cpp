@@ -1,0 +1,193 @@
+#include "tracking/session_writer.h"
+
+#include "core/file_io.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace pellix {
+namespace {
+
+// A writer function that records which snapshots it was given (by their active index) and, when
+// gated, waits for a permit before returning.
+class RecordingWriter {
+public:
+    explicit RecordingWriter(bool gated) : gated_(gated) {}
+
+    SessionWriter::WriterFunction function() {
+        return [this](const std::filesystem::path&, const std::filesystem::path&,
+                      const Workspace& workspace) {
+            std::unique_lock lock(mutex_);
+            calls_.push_back(workspace.active);
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return !gated_ || permits_ > 0; });
+            if (gated_) {
+                --permits_;
+            }
+        };
+    }
+
+    void release() {
+        std::lock_guard lock(mutex_);
+        ++permits_;
+        changed_.notify_all();
+    }
+
+    void wait_for_calls(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return calls_.size() >= count; });
+    }
+
+    std::vector<std::uint64_t> calls() {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+private:
+    bool gated_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::uint64_t> calls_;
+    int permits_ = 0;
+};
+
+Workspace tagged(std::uint64_t tag) {
+    Workspace workspace;
+    workspace.sessions.resize(tag + 1);
+    workspace.active = tag;
+    return workspace;
+}
+
+TEST(SessionWriter, SubmitThenStopWritesBeforeStopReturns) {
+    std::vector<std::uint64_t> written;
+    SessionWriter writer([&](const std::filesystem::path&, const std::filesystem::path&,
+                             const Workspace& workspace) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        written.push_back(workspace.active);
+    });
+    EXPECT_EQ(writer.submit("t", "s", tagged(4)), 1u);
+    writer.stop();
+    EXPECT_EQ(written, std::vector<std::uint64_t>{4});
+    auto result = writer.take_result();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->sequence, 1u);
+    EXPECT_EQ(result->error, "");
+    EXPECT_FALSE(writer.take_result());
+}
+
+TEST(SessionWriter, SubmitAfterStopIsRefused) {
+    SessionWriter writer([](auto&&...) {});
+    writer.stop();
+    writer.stop();
+    try {
+        writer.submit("t", "s", tagged(0));
+        FAIL() << "submit after stop was accepted";
+    } catch (const std::runtime_error& failure) {
+        EXPECT_STREQ(failure.what(), "Recovery writer is closing.");
+    }
+    EXPECT_FALSE(writer.take_result());
+}
+
+TEST(SessionWriter, FailuresBecomeResultTextsAndTheThreadGoesOn) {
+    int call = 0;
+    SessionWriter writer([&](auto&&...) {
+        ++call;
+        if (call == 1) {
+            throw 42;
+        }
+        if (call == 2) {
+            throw std::length_error("Disk full.");
+        }
+    });
+    auto wait_result = [&] {
+        for (;;) {
+            if (auto result = writer.take_result()) {
+                return *result;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    writer.submit("t", "s", tagged(0));
+    auto first = wait_result();
+    EXPECT_EQ(first.sequence, 1u);
+    EXPECT_EQ(first.error, "Recovery write failed.");
+    writer.submit("t", "s", tagged(0));
+    EXPECT_EQ(wait_result().error, "Disk full.");
+    writer.submit("t", "s", tagged(0));
+    auto third = wait_result();
+    EXPECT_EQ(third.sequence, 3u);
+    EXPECT_EQ(third.error, "");
+}
+
+TEST(SessionWriter, OnlyTheNewestWaitingSnapshotIsWritten) {
+    RecordingWriter recorder(true);
+    SessionWriter writer(recorder.function());
+    EXPECT_EQ(writer.submit("t", "s", tagged(1)), 1u);
+    recorder.wait_for_calls(1);
+    // The thread is busy with the first job: the next two compete for the one slot.
+    EXPECT_EQ(writer.submit("t", "s", tagged(2)), 2u);
+    EXPECT_EQ(writer.submit("t", "s", tagged(3)), 3u);
+    EXPECT_FALSE(writer.take_result());
+    recorder.release();
+    recorder.wait_for_calls(2);
+    auto first = writer.take_result();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->sequence, 1u);
+    recorder.release();
+    writer.stop();
+    EXPECT_EQ(recorder.calls(), (std::vector<std::uint64_t>{1, 3}));
+    auto last = writer.take_result();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->sequence, 3u);
+}
+
+TEST(SessionWriter, UntakenResultIsReplacedByTheNewerOne) {
+    RecordingWriter recorder(false);
+    SessionWriter writer(recorder.function());
+    writer.submit("t", "s", tagged(0));
+    recorder.wait_for_calls(1);
+    writer.submit("t", "s", tagged(1));
+    writer.stop();
+    auto result = writer.take_result();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->sequence, 2u);
+}
+
+TEST(SessionWriter, DefaultWriterStoresTheFiles) {
+    const auto folder = std::filesystem::absolute(
+        std::filesystem::temp_directory_path() /
+        ("pellix-writer-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())));
+    const auto tabs = folder / "tabs.bin";
+    const auto session = folder / "session.bin";
+    Session draft;
+    draft.text = u"unsaved";
+    draft.draft = true;
+    const Workspace workspace{{draft}, 0};
+    {
+        SessionWriter writer;
+        writer.submit(tabs, session, workspace);
+        writer.stop();
+        auto result = writer.take_result();
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->error, "");
+    }
+    EXPECT_EQ(read_tab_recovery(read_file_bytes(tabs, recovery_container_limit)), workspace);
+    {
+        // Destruction alone still writes the snapshot handed over last.
+        SessionWriter writer;
+        writer.submit(tabs, session, Workspace{});
+    }
+    EXPECT_FALSE(std::filesystem::exists(tabs));
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
+} // namespace pellix

@@ -1,0 +1,213 @@
+#include "tracking/recovery_format.h"
+
+#include "core/file_io.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace pellix {
+namespace {
+
+constexpr std::string_view record_magic("PELLIX2\n", 8);
+constexpr std::string_view container_magic("PLXTABS1", 8);
+constexpr std::size_t record_header_size = 19;
+constexpr std::size_t container_header_size = 16;
+// The most a container may hold before one more record's 4-byte length, so the whole file stays
+// within 256 MiB.
+constexpr std::uint64_t container_records_limit = 0xFFFFFFC;
+
+[[noreturn]] void fail(const char* sentence) {
+    throw std::runtime_error(sentence);
+}
+
+void put_u32(std::string& out, std::uint32_t value) {
+    const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                           static_cast<char>((value >> 16) & 0xFF),
+                           static_cast<char>((value >> 24) & 0xFF)};
+    out.append(bytes, 4);
+}
+
+std::uint32_t get_u32(std::string_view bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[offset + i]))
+                 << (8 * i);
+    }
+    return value;
+}
+
+std::uint8_t get_u8(std::string_view bytes, std::size_t offset) {
+    return static_cast<std::uint8_t>(bytes[offset]);
+}
+
+// What one pass over a tab's text finds out: whether it holds U+0000, and its UTF-8 size when it
+// is valid, used only to size the output once (growing a buffer of hundreds of MiB by doubling
+// would briefly hold the old and the new buffer together).
+struct TextFacts {
+    std::uint64_t utf8_size = 0;
+    bool has_nul = false;
+};
+
+TextFacts text_facts(const std::u16string& text) {
+    TextFacts facts;
+    const char16_t* at = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        // Branch-free counters over bounded chunks, so that the compiler can vectorise the loop.
+        const std::size_t chunk = std::min<std::size_t>(left, 0x10000);
+        std::uint32_t extra = 0;
+        std::uint32_t zeros = 0;
+        for (std::size_t i = 0; i < chunk; ++i) {
+            const std::uint16_t unit = at[i];
+            extra += (unit >= 0x80) + (unit >= 0x800) -
+                     (static_cast<std::uint16_t>(unit - 0xD800) < 0x800);
+            zeros += unit == 0;
+        }
+        facts.utf8_size += chunk + extra;
+        facts.has_nul = facts.has_nul || zeros != 0;
+        at += chunk;
+        left -= chunk;
+    }
+    return facts;
+}
+
+void check_session(const Session& session, const TextFacts& facts) {
+    if (session.text.size() > recovery_text_limit || session.path.size() > recovery_path_limit ||
+        session.path.find('\0') != std::string::npos) {
+        fail("Recovery data exceeds supported limits.");
+    }
+    if (facts.has_nul || static_cast<std::uint32_t>(session.encoding) > 7 ||
+        static_cast<std::uint32_t>(session.line_ending) > 2) {
+        fail("Invalid recovery document.");
+    }
+    utf8_to_utf16(session.path);
+}
+
+// Validates one session and appends its length-prefixed record to the container.
+void append_record(std::string& out, const Session& session, const TextFacts& facts) {
+    check_session(session, facts);
+    const std::string text = utf16_to_utf8(session.text);
+    const std::uint64_t record_size = record_header_size + session.path.size() + text.size();
+    if (out.size() + record_size > container_records_limit) {
+        fail("Tab recovery exceeds the 256 MiB limit.");
+    }
+    put_u32(out, static_cast<std::uint32_t>(record_size));
+    out.append(record_magic);
+    out.push_back(static_cast<char>(session.encoding));
+    out.push_back(static_cast<char>(session.line_ending));
+    out.push_back(session.draft ? 1 : 0);
+    put_u32(out, static_cast<std::uint32_t>(session.path.size()));
+    put_u32(out, static_cast<std::uint32_t>(text.size()));
+    out.append(session.path);
+    out.append(text);
+}
+
+} // namespace
+
+std::string encode_tab_recovery(const Workspace& workspace) {
+    if (workspace.sessions.size() > recovery_max_tabs ||
+        workspace.active >= workspace.sessions.size()) {
+        fail("Invalid tab session.");
+    }
+    std::vector<TextFacts> facts;
+    facts.reserve(workspace.sessions.size());
+    std::uint64_t size = container_header_size;
+    for (const Session& session : workspace.sessions) {
+        facts.push_back(text_facts(session.text));
+        size += 4 + record_header_size + session.path.size() + facts.back().utf8_size;
+    }
+    std::string out;
+    out.reserve(std::min(size, recovery_container_limit));
+    out.append(container_magic);
+    put_u32(out, static_cast<std::uint32_t>(workspace.sessions.size()));
+    put_u32(out, static_cast<std::uint32_t>(workspace.active));
+    for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
+        append_record(out, workspace.sessions[i], facts[i]);
+    }
+    return out;
+}
+
+void write_tab_recovery(const std::filesystem::path& tabs_path,
+                        const std::filesystem::path& session_path, const Workspace& workspace) {
+    if (workspace.sessions.empty()) {
+        std::filesystem::remove(tabs_path);
+        std::filesystem::remove(session_path);
+        return;
+    }
+    if (tabs_path.has_parent_path()) {
+        std::filesystem::create_directories(tabs_path.parent_path());
+    }
+    write_file_atomically(tabs_path, encode_tab_recovery(workspace), recovery_container_limit);
+    std::filesystem::remove(session_path);
+}
+
+Workspace read_tab_recovery(std::string_view bytes) {
+    if (bytes.size() < container_header_size || bytes.size() > recovery_container_limit ||
+        bytes.substr(0, 8) != container_magic) {
+        fail("Tab recovery is incomplete or unsupported.");
+    }
+    const std::uint32_t count = get_u32(bytes, 8);
+    const std::uint32_t active = get_u32(bytes, 12);
+    if (count == 0 || count > recovery_max_tabs || active >= count) {
+        fail("Invalid tab recovery index/count.");
+    }
+    Workspace workspace;
+    workspace.active = active;
+    workspace.sessions.reserve(count);
+    std::size_t offset = container_header_size;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (bytes.size() - offset < 4) {
+            fail("Truncated tab recovery.");
+        }
+        const std::uint32_t length = get_u32(bytes, offset);
+        offset += 4;
+        if (length > recovery_record_limit || length > bytes.size() - offset) {
+            fail("Invalid tab recovery length.");
+        }
+        workspace.sessions.push_back(read_recovery_record(bytes.substr(offset, length)));
+        offset += length;
+    }
+    if (offset != bytes.size()) {
+        fail("Unexpected data after tab recovery.");
+    }
+    return workspace;
+}
+
+Session read_recovery_record(std::string_view bytes) {
+    if (bytes.size() < record_header_size || bytes.size() > recovery_record_limit ||
+        bytes.substr(0, 8) != record_magic) {
+        fail("Recovery data is incomplete or unsupported.");
+    }
+    const std::uint8_t encoding = get_u8(bytes, 8);
+    const std::uint8_t line_ending = get_u8(bytes, 9);
+    const std::uint8_t draft = get_u8(bytes, 10);
+    if (encoding > 7 || line_ending > 2 || draft > 1) {
+        fail("Invalid recovery settings.");
+    }
+    const std::uint32_t path_size = get_u32(bytes, 11);
+    const std::uint32_t text_size = get_u32(bytes, 15);
+    const std::size_t payload = bytes.size() - record_header_size;
+    if (path_size > recovery_path_limit || path_size > payload ||
+        text_size != payload - path_size) {
+        fail("Recovery lengths are invalid.");
+    }
+    Session session;
+    session.encoding = static_cast<Encoding>(encoding);
+    session.line_ending = static_cast<LineEnding>(line_ending);
+    session.draft = draft == 1;
+    session.path.assign(bytes.substr(record_header_size, path_size));
+    utf8_to_utf16(session.path);
+    if (session.path.find('\0') != std::string::npos) {
+        fail("Recovery path contains a NUL character.");
+    }
+    // The converter wants its own string; only this one record's bytes are copied.
+    const std::string text(bytes.substr(record_header_size + path_size));
+    session.text = utf8_to_utf16(text);
+    // In valid UTF-8 a zero byte is exactly U+0000, and the bytes are the shorter scan.
+    if (session.text.size() > recovery_text_limit || text.find('\0') != std::string::npos) {
+        fail("Invalid recovery text.");
+    }
+    return session;
+}
+
+} // namespace pellix

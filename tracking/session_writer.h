@@ -1,0 +1,70 @@
+#pragma once
+
+#include "tracking/recovery_format.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace pellix {
+
+// Writes recovery snapshots on a thread of its own so that typing never waits for the disk. Only
+// the newest snapshot waiting is written; each carries a sequence number so that the caller can
+// ignore results of requests it has since superseded.
+class SessionWriter {
+public:
+    using WriterFunction =
+        std::function<void(const std::filesystem::path& tabs_path,
+                           const std::filesystem::path& session_path, const Workspace& workspace)>;
+
+    struct Result {
+        std::uint64_t sequence = 0;
+        std::string error; // UTF-8; empty on success
+    };
+
+    // An empty function means `write_tab_recovery`. Starts the thread at once.
+    explicit SessionWriter(WriterFunction writer = {});
+    ~SessionWriter();
+
+    SessionWriter(const SessionWriter&) = delete;
+    SessionWriter& operator=(const SessionWriter&) = delete;
+
+    // Replaces any job still waiting and returns the new job's sequence number (the first is 1).
+    // Throws std::runtime_error "Recovery writer is closing." after stop().
+    std::uint64_t submit(std::filesystem::path tabs_path, std::filesystem::path session_path,
+                         Workspace workspace);
+
+    // The result of the last finished write, once; nothing when none finished since the last call.
+    std::optional<Result> take_result();
+
+    // Refuses further jobs, lets the thread write the job in progress and the one waiting, and
+    // returns once it has ended.
+    void stop();
+
+private:
+    struct Job {
+        std::filesystem::path tabs_path;
+        std::filesystem::path session_path;
+        Workspace workspace;
+        std::uint64_t sequence = 0;
+    };
+
+    void run();
+    std::string write(const Job& job) const;
+
+    WriterFunction writer_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::optional<Job> pending_;
+    std::optional<Result> last_result_;
+    std::thread thread_;
+    std::uint64_t last_sequence_ = 0;
+    bool stopping_ = false;
+};
+
+} // namespace pellix
