@@ -224,6 +224,37 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
     DestroyWindow(window);
 }
 
+// The computed hit tests read a layout's clusters on every call; the largest layout the preview
+// holds is one code block of the whole 256 KiB source.
+void report_large_block_hit_test(IDWriteFactory* factory) {
+    std::string source = "```\n";
+    while (source.size() < 0x40000 - 64) {
+        source += "    total += values[index] * weight; // one line of a long listing\n";
+    }
+    source += "```\n";
+    const PreviewDocument document =
+        read_preview_markup(render_markdown_html(source, false, preview_source_limit));
+    Layout layout = build_layout(factory, document, view_width_dips, 1.0f, false);
+    const LayoutBlock& block = layout.blocks.at(0);
+    const auto middle = static_cast<std::uint32_t>(block.text_length / 2);
+    const double seconds = median(samples_of([&] {
+        for_each_range_rect(block.text_layout.get(), middle, 200, block.x, block.y,
+                            [](const D2D1_RECT_F&) {});
+    }));
+    const double cluster_seconds = median(samples_of([&] {
+        UINT32 count = 0;
+        block.text_layout->GetClusterMetrics(nullptr, 0, &count);
+        std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
+        block.text_layout->GetClusterMetrics(clusters.data(), count, &count);
+        std::vector<DWRITE_LINE_METRICS> lines(layout.lines.size() + 1);
+        block.text_layout->GetLineMetrics(lines.data(), lines.size(), &count);
+    }));
+    std::printf("  reading its cluster and line metrics: %.2f ms\n", cluster_seconds * 1e3);
+    std::printf("  one range hit test in a code block of %llu units (%zu lines): %.2f ms\n",
+                static_cast<unsigned long long>(block.text_length), layout.lines.size(),
+                seconds * 1e3);
+}
+
 void bench_preview_layout() {
     ComPtr<IDWriteFactory> factory;
     DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
@@ -247,6 +278,7 @@ void bench_preview_layout() {
                 print_seconds * 1e3);
     report_layout_stages(factory.get(), document);
     report_draws(document, layout);
+    report_large_block_hit_test(factory.get());
 }
 
 static bench::Registration registration("preview_layout", bench_preview_layout);

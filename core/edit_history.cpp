@@ -143,7 +143,7 @@ void SourceDocument::replace(std::uint64_t a, std::uint64_t b, const std::u16str
 
     // The newest entry stays however large it is, so the step just made can always be undone.
     while (undo.size() > 1 &&
-           (undo.size() >= history_entry_limit || history_bytes > history_byte_limit)) {
+           (undo.size() > history_entry_limit || history_bytes > history_byte_limit)) {
         history_bytes -= undo.front().cost;
         undo.pop_front();
     }

@@ -151,8 +151,12 @@ void update_word_count(WordCountCache& cache, const std::u16string& text) {
     const std::size_t kept = first_kept_line(old_starts, changed_line, stretch, text, delta);
     const std::uint64_t stop_at = kept < old_starts.size() ? old_starts[kept] + delta : text.size();
 
-    std::vector<std::uint64_t> starts(old_starts.begin(), old_starts.begin() + changed_line);
-    std::vector<std::uint64_t> words(old_words.begin(), old_words.begin() + changed_line);
+    std::vector<std::uint64_t> starts;
+    std::vector<std::uint64_t> words;
+    starts.reserve(old_starts.size() + 16);
+    words.reserve(old_starts.size() + 16);
+    starts.assign(old_starts.begin(), old_starts.begin() + changed_line);
+    words.assign(old_words.begin(), old_words.begin() + changed_line);
     std::uint64_t next_start = 0;
     bool open_line =
         recount_lines(text, old_starts[changed_line], stop_at, starts, words, next_start);

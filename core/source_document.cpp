@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
-#include <thread>
 #include <stdexcept>
+#include <thread>
 
 namespace pellix {
 

@@ -68,6 +68,9 @@ public:
             other.entries_.clear();
         }
         History& operator=(History&& other) noexcept {
+            if (this == &other) {
+                return *this;
+            }
             entries_ = std::move(other.entries_);
             head_ = std::exchange(other.head_, 0);
             other.entries_.clear();

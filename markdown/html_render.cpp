@@ -158,8 +158,32 @@ private:
 
 struct ListLevel {
     std::uint64_t indent = 0;
-    std::string tag; // "ul" or "ol"
+    std::string_view tag; // "ul" or "ol"
     std::string pending;
+};
+
+// The open lists, innermost last. Closed levels keep their text buffers for the next list to
+// open at that depth, so a document of many short lists allocates only a few times.
+class ListStack {
+public:
+    bool empty() const { return open_ == 0; }
+    std::size_t size() const { return open_; }
+    ListLevel& back() { return levels_[open_ - 1]; }
+
+    void push(std::uint64_t indent, std::string_view tag) {
+        if (open_ == levels_.size()) {
+            levels_.emplace_back();
+        }
+        ListLevel& level = levels_[open_++];
+        level.indent = indent;
+        level.tag = tag;
+        level.pending.clear();
+    }
+    void pop() { --open_; }
+
+private:
+    std::vector<ListLevel> levels_;
+    std::size_t open_ = 0;
 };
 
 // One render call: the page under construction and the block state of the dialect.
@@ -274,13 +298,13 @@ private:
         page_.append("<blockquote");
         append_source_line_attribute(page_, lines_.number());
         page_.push_back('>');
-        std::string content(quoted_content(lines_.line()));
+        quote_.assign(quoted_content(lines_.line()));
         while (lines_.has_next() && is_blockquote_line(lines_.next_line())) {
             lines_.advance();
-            content.push_back('\n');
-            content.append(quoted_content(lines_.line()));
+            quote_.push_back('\n');
+            quote_.append(quoted_content(lines_.line()));
         }
-        append_inline_html(page_, content, 0);
+        append_inline_html(page_, quote_, 0);
         page_.append("</blockquote>");
     }
 
@@ -288,12 +312,14 @@ private:
         if (!lines_.has_next() || header.find('|') == std::string_view::npos) {
             return false;
         }
-        const std::vector<std::uint32_t> alignments = parse_table_alignments(lines_.next_line());
+        std::vector<std::uint32_t>& alignments = alignments_;
+        std::vector<std::string_view>& cells = cells_;
+        parse_table_alignments(lines_.next_line(), alignments, cells);
         if (alignments.empty()) {
             return false;
         }
-        const std::vector<std::string_view> header_cells = split_table_row_views(header);
-        if (header_cells.size() != alignments.size()) {
+        split_table_row_views(header, cells);
+        if (cells.size() != alignments.size()) {
             return false;
         }
         if (alignments.size() > max_table_columns) {
@@ -304,7 +330,7 @@ private:
         page_.append("<table><thead><tr");
         append_source_line_attribute(page_, lines_.number());
         page_.push_back('>');
-        write_table_row(alignments, header_cells, true);
+        write_table_row(alignments, cells, true);
         page_.append("</tr></thead><tbody>");
         lines_.advance(); // the delimiter row
         while (lines_.has_next() && is_table_body_line(lines_.next_line())) {
@@ -312,7 +338,8 @@ private:
             page_.append("<tr");
             append_source_line_attribute(page_, lines_.number());
             page_.push_back('>');
-            write_table_row(alignments, split_table_row_views(lines_.line()), false);
+            split_table_row_views(lines_.line(), cells);
+            write_table_row(alignments, cells, false);
             page_.append("</tr>");
             check_page_cap();
         }
@@ -406,7 +433,7 @@ private:
             page_.push_back('"');
         }
         page_.push_back('>');
-        lists_.push_back(ListLevel{marker.indent, std::string(tag), {}});
+        lists_.push(marker.indent, tag);
     }
 
     void take_plain_line(std::string_view line) {
@@ -450,7 +477,7 @@ private:
         page_.append("</li></");
         page_.append(lists_.back().tag);
         page_.push_back('>');
-        lists_.pop_back();
+        lists_.pop();
     }
 
     void close_every_list() {
@@ -464,9 +491,13 @@ private:
     std::uint64_t page_cap_;
     FenceState fence_;
     std::string paragraph_;
+    std::string quote_;
     std::uint64_t paragraph_line_ = 0;
-    std::vector<ListLevel> lists_;
+    ListStack lists_;
     std::uint64_t heading_counter_ = 0;
+    // Buffers reused by every table, so rows cost no allocation.
+    std::vector<std::uint32_t> alignments_;
+    std::vector<std::string_view> cells_;
 };
 
 void check_source_size(const std::string& source, std::uint64_t source_limit) {
@@ -491,15 +522,22 @@ void write_page_head(std::string& page, bool dark) {
 
 void render_markdown_html(std::string& page, const std::string& source, bool dark,
                           std::uint64_t source_limit) {
+    if (&page == &source) {
+        // Clearing the page would erase the source it is built from.
+        std::string rendered;
+        render_markdown_html(rendered, source, dark, source_limit);
+        page = std::move(rendered);
+        return;
+    }
     page.clear();
     check_source_size(source, source_limit);
     const std::uint64_t cap =
         source_limit == preview_source_limit ? preview_page_cap : document_page_cap;
     try {
-        // Most pages are a little longer than their source; one allocation up front keeps
-        // the common case from regrowing the string several times.
-        page.reserve(static_cast<std::size_t>(
-            std::min<std::uint64_t>(cap, source.size() + source.size() / 4 + 4096)));
+        // Markup roughly doubles a typical document; reserving that much up front saves
+        // regrowing and copying a large page, and untouched reserve costs no memory.
+        page.reserve(
+            static_cast<std::size_t>(std::min<std::uint64_t>(cap, source.size() / 2 * 5 + 4096)));
         write_page_head(page, dark);
         BlockRenderer renderer(page, source, cap);
         renderer.render_blocks();

@@ -22,7 +22,8 @@ constexpr std::uint64_t document_page_cap = 0x4000000;
 // std::runtime_error when the source is longer than `source_limit` bytes, the page would pass
 // its cap, a list nests deeper than 64 levels or a table has more than 64 columns.
 std::string render_markdown_html(const std::string& source, bool dark, std::uint64_t source_limit);
-// The same, writing into `page` (its old content is replaced; on failure it is left empty).
+// The same, writing into `page`: its old content is replaced and its capacity reused. On
+// failure it is left empty, unless it is the source itself, which then stays unchanged.
 void render_markdown_html(std::string& page, const std::string& source, bool dark,
                           std::uint64_t source_limit);
 

@@ -130,11 +130,11 @@ ListMarker scan_list_marker(std::string_view line) {
     return marker;
 }
 
-std::vector<std::string_view> split_table_row_views(std::string_view line) {
+void split_table_row_views(std::string_view line, std::vector<std::string_view>& cells) {
     // Escapes and backticks stay in the cell text, so every cell is one stretch of the line
     // between two splitting pipes.
     const std::string_view t = trim_blanks_view(line);
-    std::vector<std::string_view> cells;
+    cells.clear();
     std::size_t cell_start = 0;
     bool in_code = false;
     for (std::size_t i = 0; i < t.size(); ++i) {
@@ -155,6 +155,11 @@ std::vector<std::string_view> split_table_row_views(std::string_view line) {
     if (!t.empty() && t.back() == '|' && !cells.empty() && cells.back().empty()) {
         cells.pop_back();
     }
+}
+
+std::vector<std::string_view> split_table_row_views(std::string_view line) {
+    std::vector<std::string_view> cells;
+    split_table_row_views(line, cells);
     return cells;
 }
 
@@ -163,17 +168,24 @@ std::vector<std::string> split_table_row(std::string_view line) {
     return std::vector<std::string>(views.begin(), views.end());
 }
 
-std::vector<std::uint32_t> parse_table_alignments(std::string_view line) {
-    const std::vector<std::string_view> cells = split_table_row_views(line);
-    std::vector<std::uint32_t> codes;
-    codes.reserve(cells.size());
+void parse_table_alignments(std::string_view line, std::vector<std::uint32_t>& codes,
+                            std::vector<std::string_view>& cells) {
+    split_table_row_views(line, cells);
+    codes.clear();
     for (std::string_view cell : cells) {
         const int code = delimiter_cell_alignment(cell);
         if (code < 0) {
-            return {};
+            codes.clear();
+            return;
         }
         codes.push_back(static_cast<std::uint32_t>(code));
     }
+}
+
+std::vector<std::uint32_t> parse_table_alignments(std::string_view line) {
+    std::vector<std::uint32_t> codes;
+    std::vector<std::string_view> cells;
+    parse_table_alignments(line, codes, cells);
     return codes;
 }
 

@@ -63,12 +63,17 @@ ListMarker scan_list_marker(std::string_view line);
 // Cell texts of a pipe-table row, each trimmed of blanks. Backslash escapes and backtick spans
 // keep a '|' from splitting; the backslashes stay in the cell text.
 std::vector<std::string> split_table_row(std::string_view line);
-// The same cells as views into `line`, for callers that only read them.
+// The same cells as views into `line`, for callers that only read them; the second form
+// fills a caller's buffer (cleared first) so that a renderer can reuse one allocation.
 std::vector<std::string_view> split_table_row_views(std::string_view line);
+void split_table_row_views(std::string_view line, std::vector<std::string_view>& cells);
 
 // One alignment code per cell of a delimiter row ("---", ":---", "---:", ":---:"), or empty
 // when the line is not a delimiter row.
 std::vector<std::uint32_t> parse_table_alignments(std::string_view line);
+// The same codes written into `codes` (cleared first), with `cells` as the caller's scratch.
+void parse_table_alignments(std::string_view line, std::vector<std::uint32_t>& codes,
+                            std::vector<std::string_view>& cells);
 
 FenceState next_fence_state(std::string_view line, FenceState current);
 

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "core/encoding.h"
+#include "markdown/byte_search.h"
 #include "markdown/line_scanners.h"
 
 namespace pellix {
@@ -14,23 +15,28 @@ namespace {
 
 constexpr std::int64_t no_index = -1;
 
-// Lines split at LF, one trailing CR removed from each; a final LF starts no extra line.
-std::vector<std::string_view> split_source_lines(std::string_view source) {
-    std::vector<std::string_view> lines;
-    std::size_t pos = 0;
-    while (pos < source.size()) {
-        std::size_t lf = source.find('\n', pos);
-        std::size_t end = lf == std::string_view::npos ? source.size() : lf;
-        std::string_view line = source.substr(pos, end - pos);
+// Walks a source line by line: split at LF, one trailing CR removed from each line; a final
+// LF starts no extra line.
+class SourceLines {
+public:
+    explicit SourceLines(std::string_view source) : source_(source) {}
+
+    // The line starting at `pos` and the start of the line after it; false past the end.
+    bool read(std::size_t pos, std::string_view& line, std::size_t& next) const {
+        if (pos >= source_.size())
+            return false;
+        std::size_t lf = find_byte(source_, pos, '\n');
+        std::size_t end = lf == std::string_view::npos ? source_.size() : lf;
+        line = source_.substr(pos, end - pos);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        lines.push_back(line);
-        if (lf == std::string_view::npos)
-            break;
-        pos = lf + 1;
+        next = lf == std::string_view::npos ? source_.size() : lf + 1;
+        return true;
     }
-    return lines;
-}
+
+private:
+    std::string_view source_;
+};
 
 // One to six '#' at the very start, followed by a blank.
 bool is_heading_line(std::string_view line) {
@@ -266,12 +272,14 @@ private:
 
 std::vector<TaskEntry> extract_tasks(const std::string& source, std::uint64_t limit) {
     std::vector<TaskEntry> tasks;
-    std::vector<std::string_view> lines = split_source_lines(source);
+    SourceLines lines(source);
     FenceState fence;
     std::int64_t heading = no_index;
     std::int64_t headings_seen = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string_view line = lines[i];
+    std::string_view line;
+    std::size_t next_pos = 0;
+    for (std::uint64_t number = 0, pos = 0; lines.read(pos, line, next_pos);
+         ++number, pos = next_pos) {
         FenceState next = next_fence_state(line, fence);
         bool fenced = fence.inside() || next.inside();
         fence = next;
@@ -283,13 +291,18 @@ std::vector<TaskEntry> extract_tasks(const std::string& source, std::uint64_t li
         std::size_t text_start = 0;
         if (!parse_task(line, task, text_start))
             continue;
-        task.line = i;
+        task.line = number;
         task.heading = heading;
-        task.hardBreak =
-            ends_in_odd_backslashes(line) && ends_outside_code_span(line.substr(text_start)) &&
-            i + 1 < lines.size() &&
-            next_line_continues_item(lines[i + 1], i + 2 < lines.size() ? &lines[i + 2] : nullptr,
-                                     task.indent);
+        if (ends_in_odd_backslashes(line) && ends_outside_code_span(line.substr(text_start))) {
+            // Only now are the two following lines needed.
+            std::string_view following, after;
+            std::size_t after_pos = 0, unused = 0;
+            if (lines.read(next_pos, following, after_pos)) {
+                bool has_after = lines.read(after_pos, after, unused);
+                task.hardBreak =
+                    next_line_continues_item(following, has_after ? &after : nullptr, task.indent);
+            }
+        }
         if (tasks.size() >= limit)
             throw std::runtime_error("Too many tasks for export.");
         tasks.push_back(std::move(task));
@@ -299,20 +312,23 @@ std::vector<TaskEntry> extract_tasks(const std::string& source, std::uint64_t li
 
 std::vector<HeadingEntry> collect_headings(const std::string& source, std::uint64_t limit) {
     std::vector<HeadingEntry> headings;
-    std::vector<std::string_view> lines = split_source_lines(source);
+    SourceLines lines(source);
     FenceState fence;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        FenceState next = next_fence_state(lines[i], fence);
+    std::string_view line;
+    std::size_t next_pos = 0;
+    for (std::uint64_t number = 0, pos = 0; lines.read(pos, line, next_pos);
+         ++number, pos = next_pos) {
+        FenceState next = next_fence_state(line, fence);
         bool outside = next == fence && !fence.inside();
         fence = next;
-        if (!outside)
+        if (!outside || line.empty() || line[0] != '#')
             continue;
-        AtxHeading atx = parse_atx_heading(lines[i]);
+        AtxHeading atx = parse_atx_heading(line);
         if (atx.level == 0)
             continue;
         if (headings.size() >= limit)
             throw std::runtime_error("Too many headings for export.");
-        headings.push_back(HeadingEntry{std::move(atx.text), atx.level, i});
+        headings.push_back(HeadingEntry{std::move(atx.text), atx.level, number});
     }
     return headings;
 }

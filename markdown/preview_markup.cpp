@@ -1,13 +1,12 @@
 #include "markdown/preview_markup.h"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
 
 #include "core/encoding.h"
+#include "markdown/byte_search.h"
 #include "markdown/inline_render.h"
 
 namespace pellix {
@@ -158,42 +157,6 @@ void extend_runs(ReaderState& state, std::uint64_t start) {
     document.runs.push_back(PreviewRun{start, end - start, style, link});
 }
 
-// The two scans that touch every byte of the page work on 16 bytes at a time: the C
-// runtime's memchr walks byte by byte, and the reader's time goes mostly into these scans.
-std::size_t find_byte(std::string_view text, std::size_t from, char wanted) {
-    const char* data = text.data();
-    std::size_t size = text.size();
-    std::size_t i = from;
-    const __m128i needle = _mm_set1_epi8(wanted);
-    for (; i + 16 <= size; i += 16) {
-        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, needle));
-        if (mask != 0)
-            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-    }
-    for (; i < size; ++i)
-        if (data[i] == wanted)
-            return i;
-    return std::string_view::npos;
-}
-
-bool is_ascii_without_references(std::string_view text) {
-    const char* data = text.data();
-    std::size_t size = text.size();
-    std::size_t i = 0;
-    const __m128i ampersand = _mm_set1_epi8('&');
-    for (; i + 16 <= size; i += 16) {
-        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        // The sign bit of a byte is set exactly for bytes 0x80 and above.
-        if ((_mm_movemask_epi8(chunk) | _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, ampersand))) != 0)
-            return false;
-    }
-    for (; i < size; ++i)
-        if (static_cast<unsigned char>(data[i]) >= 0x80 || data[i] == '&')
-            return false;
-    return true;
-}
-
 // Appends `units` to the text, folding white space like a browser does outside preformatted
 // text: one space between words, none at the start of the block's content. Writes in place
 // rather than unit by unit through push_back, which dominated the reader's time. Returns true
@@ -244,7 +207,7 @@ void add_preview_text(ReaderState& state, std::string_view text, bool raw) {
     bool nul;
     // ASCII without references converts byte for byte, so the common case skips decoding, the
     // general converter and their temporary strings; anything else takes the strict path.
-    if (is_ascii_without_references(text)) {
+    if (is_ascii_without(text, '&')) {
         nul = append_units(state, text.data(), text.size(), keep_spaces);
     } else {
         decode_html_entities_into(text, state.decoded);

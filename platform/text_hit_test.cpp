@@ -18,14 +18,28 @@ struct LinePlace {
     FLOAT height = 0;
 };
 
-// Everything the computed hit tests need, read once per call from the layout.
+// Everything the computed hit tests need, read once per call from the layout. Cluster places
+// are worked out only for the lines a query touches, so a query on a long layout costs little
+// more than reading its metrics.
 struct Geometry {
-    std::vector<DWRITE_CLUSTER_METRICS> clusters;
-    std::vector<UINT32> cluster_start; // text position of each cluster
-    std::vector<FLOAT> cluster_left;   // x of each cluster's left edge
+    std::vector<DWRITE_CLUSTER_METRICS>& clusters;
     std::vector<LinePlace> lines;
     UINT32 text_length = 0;
 };
+
+// One cluster of a line with its text position and left edge.
+struct PlacedCluster {
+    UINT32 index = 0;
+    UINT32 position = 0;
+    FLOAT left = 0;
+};
+
+// The cluster buffer outlives each call so that repeated queries on a long layout do not
+// allocate it again; each thread has its own.
+std::vector<DWRITE_CLUSTER_METRICS>& cluster_buffer() {
+    thread_local std::vector<DWRITE_CLUSTER_METRICS> buffer;
+    return buffer;
+}
 
 // Reads a metrics array with the usual size query first; a size query answers
 // E_NOT_SUFFICIENT_BUFFER on Windows and Wine alike, which is no failure.
@@ -79,35 +93,31 @@ FLOAT aligned_top(IDWriteTextLayout* layout, FLOAT text_height) {
     }
 }
 
-// Places the clusters of one line from left to right and notes where its content ends.
-void place_line(IDWriteTextLayout* layout, const DWRITE_LINE_METRICS& metrics, Geometry& geometry,
-                LinePlace& line, UINT32& cluster) {
-    const UINT32 line_end = line.start + metrics.length;
+// Finds the clusters of one line and its left edge.
+LinePlace place_line(IDWriteTextLayout* layout, const DWRITE_LINE_METRICS& metrics,
+                     const std::vector<DWRITE_CLUSTER_METRICS>& clusters, UINT32 start,
+                     UINT32& cluster) {
+    LinePlace line;
+    line.start = start;
+    line.height = metrics.height;
+    const UINT32 line_end = start + metrics.length;
     const UINT32 content_limit =
         line_end - std::min(metrics.trailingWhitespaceLength, metrics.length);
     line.first_cluster = cluster;
     FLOAT content_width = 0;
-    UINT32 position = line.start;
-    while (cluster < geometry.clusters.size() && position < line_end) {
-        geometry.cluster_start[cluster] = position;
+    for (UINT32 position = start; cluster < clusters.size() && position < line_end; ++cluster) {
         if (position < content_limit) {
-            content_width += geometry.clusters[cluster].width;
+            content_width += clusters[cluster].width;
         }
-        position += geometry.clusters[cluster].length;
-        ++cluster;
+        position += clusters[cluster].length;
     }
     line.end_cluster = cluster;
     line.content_end = cluster;
-    while (line.content_end > line.first_cluster &&
-           geometry.clusters[line.content_end - 1].isNewline) {
+    while (line.content_end > line.first_cluster && clusters[line.content_end - 1].isNewline) {
         --line.content_end;
     }
     line.left = aligned_left(layout, content_width);
-    FLOAT x = line.left;
-    for (UINT32 c = line.first_cluster; c < line.end_cluster; ++c) {
-        geometry.cluster_left[c] = x;
-        x += geometry.clusters[c].width;
-    }
+    return line;
 }
 
 HRESULT read_geometry(IDWriteTextLayout* layout, Geometry& geometry) {
@@ -128,8 +138,6 @@ HRESULT read_geometry(IDWriteTextLayout* layout, Geometry& geometry) {
         // A layout always has a line, even for empty text; guard against one that does not.
         line_metrics.push_back(DWRITE_LINE_METRICS{});
     }
-    geometry.cluster_start.assign(geometry.clusters.size(), 0);
-    geometry.cluster_left.assign(geometry.clusters.size(), 0);
     FLOAT text_height = 0;
     for (const DWRITE_LINE_METRICS& metrics : line_metrics) {
         text_height += metrics.height;
@@ -137,12 +145,10 @@ HRESULT read_geometry(IDWriteTextLayout* layout, Geometry& geometry) {
     FLOAT top = aligned_top(layout, text_height);
     UINT32 start = 0;
     UINT32 cluster = 0;
+    geometry.lines.reserve(line_metrics.size());
     for (const DWRITE_LINE_METRICS& metrics : line_metrics) {
-        LinePlace line;
-        line.start = start;
+        LinePlace line = place_line(layout, metrics, geometry.clusters, start, cluster);
         line.top = top;
-        line.height = metrics.height;
-        place_line(layout, metrics, geometry, line, cluster);
         geometry.lines.push_back(line);
         start += metrics.length;
         top += metrics.height;
@@ -151,13 +157,35 @@ HRESULT read_geometry(IDWriteTextLayout* layout, Geometry& geometry) {
     return S_OK;
 }
 
+// Calls `visit` with each cluster of [line.first_cluster, end) in order until it answers false.
+template <typename Visit>
+void walk_line(const Geometry& geometry, const LinePlace& line, UINT32 end, Visit visit) {
+    PlacedCluster placed{line.first_cluster, line.start, line.left};
+    for (; placed.index < end; ++placed.index) {
+        if (!visit(placed)) {
+            return;
+        }
+        placed.position += geometry.clusters[placed.index].length;
+        placed.left += geometry.clusters[placed.index].width;
+    }
+}
+
+// The x where the clusters [line.first_cluster, end) of a line end.
+FLOAT line_right(const Geometry& geometry, const LinePlace& line, UINT32 end) {
+    FLOAT right = line.left;
+    for (UINT32 c = line.first_cluster; c < end; ++c) {
+        right += geometry.clusters[c].width;
+    }
+    return right;
+}
+
 DWRITE_HIT_TEST_METRICS cluster_metrics(const Geometry& geometry, const LinePlace& line,
-                                        UINT32 cluster) {
-    const DWRITE_CLUSTER_METRICS& metrics = geometry.clusters[cluster];
+                                        const PlacedCluster& placed) {
+    const DWRITE_CLUSTER_METRICS& metrics = geometry.clusters[placed.index];
     DWRITE_HIT_TEST_METRICS result{};
-    result.textPosition = geometry.cluster_start[cluster];
+    result.textPosition = placed.position;
     result.length = metrics.length;
-    result.left = geometry.cluster_left[cluster];
+    result.left = placed.left;
     result.top = line.top;
     result.width = metrics.width;
     result.height = line.height;
@@ -177,35 +205,32 @@ DWRITE_HIT_TEST_METRICS empty_metrics(const LinePlace& line, UINT32 position, FL
     return result;
 }
 
-FLOAT line_right(const Geometry& geometry, const LinePlace& line, UINT32 end_cluster) {
-    if (end_cluster == line.first_cluster) {
-        return line.left;
-    }
-    return geometry.cluster_left[end_cluster - 1] + geometry.clusters[end_cluster - 1].width;
-}
-
 const LinePlace& line_at_y(const Geometry& geometry, FLOAT y, bool& inside) {
     const LinePlace& first = geometry.lines.front();
     const LinePlace& last = geometry.lines.back();
     inside = y >= first.top && y < last.top + last.height;
-    if (y < first.top) {
-        return first;
-    }
-    for (const LinePlace& line : geometry.lines) {
-        if (y < line.top + line.height) {
-            return line;
-        }
-    }
-    return last;
+    auto below =
+        std::partition_point(geometry.lines.begin(), geometry.lines.end(),
+                             [y](const LinePlace& line) { return line.top + line.height <= y; });
+    return below == geometry.lines.end() ? last : *below;
 }
 
-UINT32 cluster_at_x(const Geometry& geometry, const LinePlace& line, FLOAT x) {
-    for (UINT32 c = line.first_cluster; c < line.content_end; ++c) {
-        if (x < geometry.cluster_left[c] + geometry.clusters[c].width) {
-            return c;
-        }
-    }
-    return line.content_end - 1;
+// The line holding `position`, which must lie below the text length.
+const LinePlace& line_of_position(const Geometry& geometry, UINT32 position) {
+    auto after =
+        std::upper_bound(geometry.lines.begin(), geometry.lines.end(), position,
+                         [](UINT32 value, const LinePlace& line) { return value < line.start; });
+    return *(after - 1);
+}
+
+// The cluster of `line` holding `position`.
+PlacedCluster cluster_holding(const Geometry& geometry, const LinePlace& line, UINT32 position) {
+    PlacedCluster found{};
+    walk_line(geometry, line, line.end_cluster, [&](const PlacedCluster& placed) {
+        found = placed;
+        return placed.position + geometry.clusters[placed.index].length <= position;
+    });
+    return found;
 }
 
 void computed_hit_test_point(const Geometry& geometry, FLOAT x, FLOAT y, BOOL* is_trailing_hit,
@@ -214,46 +239,32 @@ void computed_hit_test_point(const Geometry& geometry, FLOAT x, FLOAT y, BOOL* i
     const LinePlace& line = line_at_y(geometry, y, inside_vertically);
     if (line.content_end == line.first_cluster) {
         // An empty line: the caret can only stand at its start, before any newline.
-        const UINT32 position = line.first_cluster < line.end_cluster
-                                    ? geometry.cluster_start[line.first_cluster]
-                                    : std::min(line.start, geometry.text_length);
-        *metrics = empty_metrics(line, position, line.left);
+        *metrics = empty_metrics(line, std::min(line.start, geometry.text_length), line.left);
+        if (line.first_cluster < line.end_cluster) {
+            metrics->length = geometry.clusters[line.first_cluster].length;
+        }
         *is_trailing_hit = FALSE;
         *is_inside = FALSE;
         return;
     }
+    // The cluster under x, or the nearest one at either end of the line.
+    PlacedCluster hit{};
+    walk_line(geometry, line, line.content_end, [&](const PlacedCluster& placed) {
+        hit = placed;
+        return x >= placed.left + geometry.clusters[placed.index].width;
+    });
     const FLOAT right = line_right(geometry, line, line.content_end);
-    const UINT32 cluster = cluster_at_x(geometry, line, std::max(x, line.left));
-    *metrics = cluster_metrics(geometry, line, cluster);
+    const bool right_to_left = geometry.clusters[hit.index].isRightToLeft;
+    *metrics = cluster_metrics(geometry, line, hit);
     if (x < line.left) {
-        *is_trailing_hit = geometry.clusters[cluster].isRightToLeft ? TRUE : FALSE;
+        *is_trailing_hit = right_to_left ? TRUE : FALSE;
     } else if (x >= right) {
-        *is_trailing_hit = geometry.clusters[cluster].isRightToLeft ? FALSE : TRUE;
+        *is_trailing_hit = right_to_left ? FALSE : TRUE;
     } else {
         const bool right_half = x >= metrics->left + metrics->width * 0.5f;
-        *is_trailing_hit =
-            right_half != static_cast<bool>(geometry.clusters[cluster].isRightToLeft);
+        *is_trailing_hit = right_half != right_to_left ? TRUE : FALSE;
     }
     *is_inside = inside_vertically && x >= line.left && x < right ? TRUE : FALSE;
-}
-
-// Index of the cluster holding `position`, which must lie below the text length.
-UINT32 cluster_holding(const Geometry& geometry, UINT32 position) {
-    auto after =
-        std::upper_bound(geometry.cluster_start.begin(), geometry.cluster_start.end(), position);
-    return static_cast<UINT32>(after - geometry.cluster_start.begin()) - 1;
-}
-
-const LinePlace& line_of_cluster(const Geometry& geometry, UINT32 cluster) {
-    auto after = std::upper_bound(
-        geometry.lines.begin(), geometry.lines.end(), cluster,
-        [](UINT32 value, const LinePlace& line) { return value < line.first_cluster; });
-    // Lines without clusters share first_cluster with the next line; the last of equals wins,
-    // which is wrong only for empty lines, and those hold no cluster.
-    while (after != geometry.lines.begin() && (after - 1)->end_cluster <= cluster) {
-        --after;
-    }
-    return *(after - 1);
 }
 
 void computed_hit_test_text_position(const Geometry& geometry, UINT32 position,
@@ -268,40 +279,54 @@ void computed_hit_test_text_position(const Geometry& geometry, UINT32 position,
         *y = line.top;
         return;
     }
-    const UINT32 cluster = cluster_holding(geometry, position);
-    const LinePlace& line = line_of_cluster(geometry, cluster);
-    *metrics = cluster_metrics(geometry, line, cluster);
+    const LinePlace& line = line_of_position(geometry, position);
+    const PlacedCluster placed = cluster_holding(geometry, line, position);
+    *metrics = cluster_metrics(geometry, line, placed);
     const bool far_edge = static_cast<bool>(is_trailing_hit) !=
-                          static_cast<bool>(geometry.clusters[cluster].isRightToLeft);
+                          static_cast<bool>(geometry.clusters[placed.index].isRightToLeft);
     *x = metrics->left + (far_edge ? metrics->width : 0.0f);
     *y = metrics->top;
 }
 
-// The clusters of one line that a range touches, as one box.
+// Per line, one box over the clusters that [start, start + length) touches.
 std::vector<DWRITE_HIT_TEST_METRICS> computed_range_boxes(const Geometry& geometry, UINT32 start,
                                                           UINT32 length, FLOAT origin_x,
                                                           FLOAT origin_y) {
     std::vector<DWRITE_HIT_TEST_METRICS> boxes;
+    const UINT32 text_length = geometry.text_length;
     const UINT32 end =
-        start + std::min(length, geometry.text_length - std::min(start, geometry.text_length));
+        std::min(start, text_length) + std::min(length, text_length - std::min(start, text_length));
     if (start >= end) {
         return boxes;
     }
-    UINT32 cluster = cluster_holding(geometry, start);
-    const UINT32 last = cluster_holding(geometry, end - 1);
-    while (cluster <= last) {
-        const LinePlace& line = line_of_cluster(geometry, cluster);
-        const UINT32 line_last = std::min(last, line.end_cluster - 1);
-        DWRITE_HIT_TEST_METRICS box = cluster_metrics(geometry, line, cluster);
-        const UINT32 box_end =
-            geometry.cluster_start[line_last] + geometry.clusters[line_last].length;
-        box.length = box_end - box.textPosition;
-        box.width = line_right(geometry, line, line_last + 1) - box.left;
+    for (const LinePlace* line = &line_of_position(geometry, start);
+         line != geometry.lines.data() + geometry.lines.size() && line->start < end; ++line) {
+        bool found = false;
+        DWRITE_HIT_TEST_METRICS box{};
+        FLOAT right = 0;
+        walk_line(geometry, *line, line->end_cluster, [&](const PlacedCluster& placed) {
+            const DWRITE_CLUSTER_METRICS& cluster = geometry.clusters[placed.index];
+            if (placed.position >= end) {
+                return false;
+            }
+            if (placed.position + cluster.length > start) {
+                if (!found) {
+                    box = cluster_metrics(geometry, *line, placed);
+                    found = true;
+                }
+                box.length = placed.position + cluster.length - box.textPosition;
+                right = placed.left + cluster.width;
+            }
+            return true;
+        });
+        if (!found) {
+            continue;
+        }
+        box.width = right - box.left;
         box.isText = TRUE;
         box.left += origin_x;
         box.top += origin_y;
         boxes.push_back(box);
-        cluster = line_last + 1;
     }
     return boxes;
 }
@@ -314,7 +339,7 @@ HRESULT hit_test_point(IDWriteTextLayout* layout, FLOAT x, FLOAT y, BOOL* is_tra
     if (hr != E_NOTIMPL) {
         return hr;
     }
-    Geometry geometry;
+    Geometry geometry{cluster_buffer(), {}, 0};
     hr = read_geometry(layout, geometry);
     if (FAILED(hr)) {
         return hr;
@@ -329,7 +354,7 @@ HRESULT hit_test_text_position(IDWriteTextLayout* layout, UINT32 position, BOOL 
     if (hr != E_NOTIMPL) {
         return hr;
     }
-    Geometry geometry;
+    Geometry geometry{cluster_buffer(), {}, 0};
     hr = read_geometry(layout, geometry);
     if (FAILED(hr)) {
         return hr;
@@ -346,7 +371,7 @@ HRESULT hit_test_text_range(IDWriteTextLayout* layout, UINT32 start, UINT32 leng
     if (hr != E_NOTIMPL) {
         return hr;
     }
-    Geometry geometry;
+    Geometry geometry{cluster_buffer(), {}, 0};
     hr = read_geometry(layout, geometry);
     if (FAILED(hr)) {
         return hr;

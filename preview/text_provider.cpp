@@ -24,27 +24,48 @@ HRESULT snapshot(const std::shared_ptr<State>& state, AccessibleSnapshot& out) {
 
 // ---- Text units ----------------------------------------------------------------------------
 
-bool is_word_class(char16_t unit, WORD type) {
-    return unit == u'_' || (type & (C1_ALPHA | C1_DIGIT)) != 0;
+bool is_ascii_word_class(char16_t unit) {
+    return unit == u'_' || (unit >= u'0' && unit <= u'9') || (unit >= u'A' && unit <= u'Z') ||
+           (unit >= u'a' && unit <= u'z');
+}
+
+// One flag per unit: "_", or a letter or digit by GetStringTypeW (C1_ALPHA | C1_DIGIT). ASCII
+// is classified directly (GetStringTypeW gives the same answer there) and only non-ASCII runs
+// are handed to the system, which keeps word moves over megabytes of prose fast.
+std::vector<bool> word_classes(const std::u16string& text) {
+    std::vector<bool> classes(text.size());
+    std::vector<WORD> types;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] < 0x80) {
+            classes[i] = is_ascii_word_class(text[i]);
+            ++i;
+            continue;
+        }
+        std::size_t run_end = i;
+        while (run_end < text.size() && text[run_end] >= 0x80) {
+            ++run_end;
+        }
+        types.assign(run_end - i, 0);
+        GetStringTypeW(CT_CTYPE1, reinterpret_cast<LPCWSTR>(text.data() + i),
+                       static_cast<int>(run_end - i), types.data());
+        for (std::size_t k = i; k < run_end; ++k) {
+            classes[k] = (types[k - i] & (C1_ALPHA | C1_DIGIT)) != 0;
+        }
+        i = run_end;
+    }
+    return classes;
 }
 
 // Offsets at which a word-class run begins or ends: spaces and punctuation form units of
 // their own between words.
 std::vector<Offset> word_boundaries(const std::u16string& text) {
     std::vector<Offset> boundaries;
-    if (text.empty()) {
-        return boundaries;
-    }
-    std::vector<WORD> types(text.size(), 0);
-    GetStringTypeW(CT_CTYPE1, reinterpret_cast<LPCWSTR>(text.data()), static_cast<int>(text.size()),
-                   types.data());
-    bool previous = is_word_class(text[0], types[0]);
-    for (std::size_t i = 1; i < text.size(); ++i) {
-        bool current = is_word_class(text[i], types[i]);
-        if (current != previous) {
+    std::vector<bool> classes = word_classes(text);
+    for (std::size_t i = 1; i < classes.size(); ++i) {
+        if (classes[i] != classes[i - 1]) {
             boundaries.push_back(i);
         }
-        previous = current;
     }
     return boundaries;
 }
@@ -73,9 +94,17 @@ std::vector<Offset> unit_boundaries(const AccessibleSnapshot& snap, int unit) {
     }
     const Offset length = snap.text.size();
     std::erase_if(boundaries, [length](Offset offset) { return offset > length; });
-    boundaries.push_back(0);
-    boundaries.push_back(length);
-    std::sort(boundaries.begin(), boundaries.end());
+    // Word boundaries and most windows' lists arrive sorted; sorting millions of them again
+    // would dominate a word move over a large text.
+    if (!std::is_sorted(boundaries.begin(), boundaries.end())) {
+        std::sort(boundaries.begin(), boundaries.end());
+    }
+    if (boundaries.empty() || boundaries.front() != 0) {
+        boundaries.insert(boundaries.begin(), 0);
+    }
+    if (boundaries.back() != length) {
+        boundaries.push_back(length);
+    }
     boundaries.erase(std::unique(boundaries.begin(), boundaries.end()), boundaries.end());
     return boundaries;
 }

@@ -63,15 +63,15 @@ LineDiff coarse_unit_result(std::u16string_view old_text, std::u16string_view ne
     LineDiff diff;
     diff.old_lines = count_line_feeds(old_text) + 1;
     diff.new_lines = count_line_feeds(new_text) + 1;
-    if (old_text == new_text) {
-        // Equal texts have nothing to mark; a one-line range here would look like an edit.
-        return diff;
-    }
-    diff.line_by_line = false;
     const std::size_t shorter = std::min(old_text.size(), new_text.size());
     const std::size_t u = static_cast<std::size_t>(
         std::mismatch(old_text.begin(), old_text.begin() + shorter, new_text.begin()).first -
         old_text.begin());
+    if (u == old_text.size() && u == new_text.size()) {
+        // Equal texts have nothing to mark; a one-line range here would look like an edit.
+        return diff;
+    }
+    diff.line_by_line = false;
     std::size_t s = 0;
     if (u < old_text.size()) {
         const std::size_t room = std::min(old_text.size() - u, new_text.size() - u);

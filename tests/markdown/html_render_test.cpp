@@ -96,6 +96,9 @@ TEST(RenderMarkdownPage, OutputParameterForm) {
     EXPECT_THROW(render_markdown_html(page, std::string(0x40001, 'a'), false, preview_source_limit),
                  std::runtime_error);
     EXPECT_TRUE(page.empty());
+    std::string same = "# a";
+    render_markdown_html(same, same, false, preview_source_limit);
+    EXPECT_EQ(same, render_markdown_html("# a", false, preview_source_limit));
 }
 
 TEST(RenderMarkdownBlocks, HeadingsAndParagraphs) {

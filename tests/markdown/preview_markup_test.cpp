@@ -510,8 +510,32 @@ void expect_consistent(const PreviewDocument& document, const std::string& page)
     }
 }
 
+// Every heading block names a source line that is a heading of its level.
+void expect_heading_lines(const PreviewDocument& document, const std::string& source) {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < source.size()) {
+        std::size_t lf = source.find('\n', pos);
+        std::string line =
+            source.substr(pos, lf == std::string::npos ? std::string::npos : lf - pos);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        pos = lf == std::string::npos ? source.size() : lf + 1;
+    }
+    for (std::uint64_t index : document.headings) {
+        const PreviewBlock& block = document.blocks[index];
+        ASSERT_LT(block.source_line, lines.size());
+        EXPECT_EQ(parse_atx_heading(lines[block.source_line]).level,
+                  static_cast<std::uint32_t>(block.level));
+    }
+}
+
 TEST(PreviewMarkupTest, RenderedPagesReadBackConsistently) {
-    for (std::uint32_t seed = 1; seed <= 3000; ++seed) {
+    std::vector<std::uint64_t> kinds(7, 0);
+    std::uint64_t tasks = 0;
+    std::uint64_t links = 0;
+    for (std::uint32_t seed = 1; seed <= 4000; ++seed) {
         MarkdownGenerator generator(seed);
         std::string source = generator.document();
         std::string rendered;
@@ -528,9 +552,21 @@ TEST(PreviewMarkupTest, RenderedPagesReadBackConsistently) {
         }
         SCOPED_TRACE("seed " + std::to_string(seed));
         expect_consistent(document, rendered);
-        if (HasFatalFailure())
+        expect_heading_lines(document, source);
+        if (HasFatalFailure() || HasNonfatalFailure())
             return;
+        for (const PreviewBlock& block : document.blocks) {
+            ++kinds[static_cast<std::size_t>(block.kind)];
+            tasks += block.task >= 0 ? 1 : 0;
+        }
+        for (const PreviewRun& run : document.runs)
+            links += run.link.empty() ? 0 : 1;
     }
+    // The generated documents reach every kind of block, task items and links.
+    for (std::size_t kind = 0; kind < kinds.size(); ++kind)
+        EXPECT_GT(kinds[kind], 0u) << "kind " << kind;
+    EXPECT_GT(tasks, 0u);
+    EXPECT_GT(links, 0u);
 }
 
 TEST(PreviewMarkupTest, HeadingBlocksCarryTheirSourceLines) {

@@ -429,6 +429,10 @@ TEST_F(TextProvider, RangesFollowTheCurrentTextAndClampToIt) {
         end->MoveEndpointByUnit(TextPatternRangeEndpoint_Start, TextUnit_Document, 1, &moved);
         tail->Compare(end.get(), &same);
         EXPECT_TRUE(same); // stored as [2, 2]
+        // The line list still holds 18 from the old text: no range may land there.
+        ComPtr<ITextRangeProvider> line = range(2, 2);
+        EXPECT_EQ(line->ExpandToEnclosingUnit(TextUnit_Line), S_OK);
+        EXPECT_EQ(text_of(line.get()), L"Hi");
     });
 }
 
