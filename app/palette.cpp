@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <dwmapi.h>
 
+#include <iterator>
+
 namespace pellix {
 
 bool system_high_contrast() {
@@ -14,26 +16,15 @@ bool system_high_contrast() {
     return (settings.dwFlags & HCF_HIGHCONTRASTON) != 0;
 }
 
-std::uint32_t colour_from_colorref(std::uint32_t colorref) {
-    return ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
-}
-
-std::uint32_t colorref_from_colour(std::uint32_t colour) {
-    // Swapping the red and blue bytes is its own inverse.
-    return colour_from_colorref(colour);
-}
-
 PaletteTable system_colour_palette() {
-    // Which system colour stands for each slot; the shared slots follow what they are used
-    // for (page, text, grey text, links, selection), the main window's own slots take the
-    // nearest button and highlight colours.
-    static constexpr int sources[11] = {
-        COLOR_WINDOW,    COLOR_BTNFACE,   COLOR_WINDOWTEXT, COLOR_GRAYTEXT,
-        COLOR_HOTLIGHT,  COLOR_BTNSHADOW, COLOR_BTNFACE,    COLOR_BTNFACE,
-        COLOR_HIGHLIGHT, COLOR_HIGHLIGHT, COLOR_HOTLIGHT,
+    // The system colour each slot stands for; the two toggled-button slots have none and stay
+    // black.
+    static constexpr int sources[9] = {
+        COLOR_WINDOW,     COLOR_BTNFACE,   COLOR_WINDOWTEXT, COLOR_GRAYTEXT,  COLOR_HOTLIGHT,
+        COLOR_WINDOWTEXT, COLOR_HIGHLIGHT, COLOR_WINDOW,     COLOR_HIGHLIGHT,
     };
     PaletteTable table{};
-    for (size_t i = 0; i < table.size(); ++i) {
+    for (size_t i = 0; i < std::size(sources); ++i) {
         table[i] = colour_from_colorref(GetSysColor(sources[i]));
     }
     return table;

@@ -18,7 +18,7 @@ inline constexpr int background = 0;      // editor and page background
 inline constexpr int gutter = 1;          // editor gutter background
 inline constexpr int text = 2;            // body text
 inline constexpr int muted = 3;           // secondary text, lines, borders
-inline constexpr int accent = 4;          // links, quote bars, editor accent
+inline constexpr int link = 4;            // links, quote bars, the editor's accent
 inline constexpr int code_background = 7; // code blocks and inline code
 inline constexpr int selection = 8;       // selection; follows the desktop colorisation colour
 } // namespace palette_slot
@@ -56,9 +56,14 @@ bool system_high_contrast();
 // The high-contrast table made of the current system colours.
 PaletteTable system_colour_palette();
 
-// 0x00BBGGRR (COLORREF) to 0x00RRGGBB and back; the two are each other's inverse.
-std::uint32_t colour_from_colorref(std::uint32_t colorref);
-std::uint32_t colorref_from_colour(std::uint32_t colour);
+// 0x00BBGGRR (COLORREF) to 0x00RRGGBB and back; swapping the red and blue bytes is its own
+// inverse.
+inline std::uint32_t colour_from_colorref(std::uint32_t colorref) {
+    return ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
+}
+inline std::uint32_t colorref_from_colour(std::uint32_t colour) {
+    return colour_from_colorref(colour);
+}
 
 // Reads the system state into `high_contrast` and the tables: the high-contrast table from
 // the system colours while that mode is on; otherwise entry 8 of the light and dark tables

@@ -132,8 +132,8 @@ void bench_typing(SourceDocument& doc, std::mt19937_64& rng) {
 }
 
 void bench_undo_redo(SourceDocument& doc, const char* label) {
-    double undo = mean_micros(static_cast<int>(doc.undo.size()), [&](int) { doc.undo_step(); });
-    double redo = mean_micros(static_cast<int>(doc.redo.size()), [&](int) { doc.redo_step(); });
+    double undo = mean_micros(static_cast<int>(doc.undo_entries.size()), [&](int) { doc.undo(); });
+    double redo = mean_micros(static_cast<int>(doc.redo_entries.size()), [&](int) { doc.redo(); });
     std::printf("%s: undo %.3f us, redo %.3f us per step\n", label, undo, redo);
 }
 

@@ -98,10 +98,10 @@ NodePtr spliced_root(const NodePtr& root, std::uint64_t from, std::uint64_t to,
 
 void SourceDocument::replace(std::uint64_t a, std::uint64_t b, const std::u16string& text,
                              bool typing) {
-    a = boundary_before(a);
-    b = a == b ? a : boundary_before(b);
-    const std::uint64_t from = std::min(a, b);
-    const std::uint64_t to = std::max(a, b);
+    const std::uint64_t first = boundary_before(a);
+    const std::uint64_t second = b == a ? first : boundary_before(b);
+    const std::uint64_t from = std::min(first, second);
+    const std::uint64_t to = std::max(first, second);
     const std::u16string inserted = normalize_source(text);
     const std::uint64_t inserted_end = from + inserted.size();
     if (length() - (to - from) + inserted.size() > source_unit_limit) {
@@ -119,16 +119,17 @@ void SourceDocument::replace(std::uint64_t a, std::uint64_t b, const std::u16str
 
     const std::uint64_t cost = step_cost(to - from, inserted.size());
     // A snapshot or a moved-from value keeps `typing_open` but has no entries to join.
-    const bool joins =
-        typing && typing_open && insertion && typing_end == from && !has_newline && !undo.empty();
+    const bool joins = typing && typing_open && insertion && typing_end == from && !has_newline &&
+                       !undo_entries.empty();
     if (joins) {
-        undo.back().new_end = inserted_end;
-        undo.back().cost += cost;
+        undo_entries.back().new_end = inserted_end;
+        undo_entries.back().cost += cost;
     } else {
-        undo.push_back(HistoryEntry{root, selection, state_id, cost, from, to, inserted_end});
+        undo_entries.push_back(
+            HistoryEntry{root, selection, state_id, cost, from, to, inserted_end});
     }
     history_bytes += cost;
-    redo.clear();
+    redo_entries.clear();
 
     last_change_start = from;
     last_change_old_end = to;
@@ -142,20 +143,20 @@ void SourceDocument::replace(std::uint64_t a, std::uint64_t b, const std::u16str
     typing_open = typing && insertion && !has_newline;
 
     // The newest entry stays however large it is, so the step just made can always be undone.
-    while (undo.size() > 1 &&
-           (undo.size() > history_entry_limit || history_bytes > history_byte_limit)) {
-        history_bytes -= undo.front().cost;
-        undo.pop_front();
+    while (undo_entries.size() > 1 &&
+           (undo_entries.size() > history_entry_limit || history_bytes > history_byte_limit)) {
+        history_bytes -= undo_entries.front().cost;
+        undo_entries.pop_front();
     }
 }
 
-void SourceDocument::undo_step() {
-    if (undo.empty()) {
+void SourceDocument::undo() {
+    if (undo_entries.empty()) {
         return;
     }
-    HistoryEntry& entry = undo.back();
-    redo.push_back(HistoryEntry{root, selection, state_id, entry.cost, entry.start, entry.old_end,
-                                entry.new_end});
+    HistoryEntry& entry = undo_entries.back();
+    redo_entries.push_back(HistoryEntry{root, selection, state_id, entry.cost, entry.start,
+                                        entry.old_end, entry.new_end});
     last_change_start = entry.start;
     last_change_old_end = entry.new_end;
     last_change_new_end = entry.old_end;
@@ -163,18 +164,18 @@ void SourceDocument::undo_step() {
     root = std::move(entry.root);
     selection = entry.selection;
     state_id = entry.state_id;
-    undo.pop_back();
+    undo_entries.pop_back();
     edit_count += 1;
     typing_open = false;
 }
 
-void SourceDocument::redo_step() {
-    if (redo.empty()) {
+void SourceDocument::redo() {
+    if (redo_entries.empty()) {
         return;
     }
-    HistoryEntry& entry = redo.back();
-    undo.push_back(HistoryEntry{root, selection, state_id, entry.cost, entry.start, entry.old_end,
-                                entry.new_end});
+    HistoryEntry& entry = redo_entries.back();
+    undo_entries.push_back(HistoryEntry{root, selection, state_id, entry.cost, entry.start,
+                                        entry.old_end, entry.new_end});
     last_change_start = entry.start;
     last_change_old_end = entry.old_end;
     last_change_new_end = entry.new_end;
@@ -182,7 +183,7 @@ void SourceDocument::redo_step() {
     root = std::move(entry.root);
     selection = entry.selection;
     state_id = entry.state_id;
-    redo.pop_back();
+    redo_entries.pop_back();
     edit_count += 1;
     typing_open = false;
 }

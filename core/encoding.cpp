@@ -36,11 +36,30 @@ constexpr char16_t lf = u'\n';
     throw std::runtime_error(message);
 }
 
-bool is_high_surrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
+bool is_surrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDFFF;
 }
 bool is_low_surrogate(char16_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Throws unless the surrogate at `in` is the high half of a complete pair.
+void check_surrogate_pair(const char16_t* in, const char16_t* end) {
+    if (is_low_surrogate(*in)) {
+        fail(lone_low_surrogate);
+    }
+    if (in + 1 == end || !is_low_surrogate(in[1])) {
+        fail(incomplete_surrogate_pair);
+    }
+}
+
+bool is_line_break(char16_t unit) {
+    return unit == cr || unit == lf;
+}
+
+// `in` is at a CR or LF; returns the unit after that line break, a CR LF pair being one break.
+const char16_t* skip_line_break(const char16_t* in, const char16_t* end) {
+    return *in == cr && in + 1 < end && in[1] == lf ? in + 2 : in + 1;
 }
 
 // ---- UTF-8 to UTF-16 ----------------------------------------------------------------------
@@ -220,13 +239,10 @@ const char16_t* encode_utf8_unit(const char16_t* in, const char16_t* end, char*&
                                  std::string_view line_break) {
     const char16_t unit = *in;
     if constexpr (Translate) {
-        if (unit == cr || unit == lf) {
-            if (unit == cr && in + 1 < end && in[1] == lf) {
-                ++in;
-            }
+        if (is_line_break(unit)) {
             std::memcpy(out, line_break.data(), line_break.size());
             out += line_break.size();
-            return in + 1;
+            return skip_line_break(in, end);
         }
     }
     if (unit < 0x80) {
@@ -238,19 +254,14 @@ const char16_t* encode_utf8_unit(const char16_t* in, const char16_t* end, char*&
         *out++ = static_cast<char>(0x80 | (unit & 0x3F));
         return in + 1;
     }
-    if (is_high_surrogate(unit)) {
-        if (in + 1 == end || !is_low_surrogate(in[1])) {
-            fail(incomplete_surrogate_pair);
-        }
+    if (is_surrogate(unit)) {
+        check_surrogate_pair(in, end);
         const std::uint32_t value = 0x10000 + ((unit - 0xD800u) << 10) + (in[1] - 0xDC00u);
         *out++ = static_cast<char>(0xF0 | (value >> 18));
         *out++ = static_cast<char>(0x80 | ((value >> 12) & 0x3F));
         *out++ = static_cast<char>(0x80 | ((value >> 6) & 0x3F));
         *out++ = static_cast<char>(0x80 | (value & 0x3F));
         return in + 2;
-    }
-    if (is_low_surrogate(unit)) {
-        fail(lone_low_surrogate);
     }
     *out++ = static_cast<char>(0xE0 | (unit >> 12));
     *out++ = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
@@ -301,14 +312,12 @@ char* encode_utf8(const char16_t* in, const char16_t* end, char* out, std::strin
 
 // Runs the same checks as the UTF-8 conversion without producing anything.
 void validate_utf16(const char16_t* in, const char16_t* end) {
-    for (; in < end; ++in) {
-        if (is_high_surrogate(*in)) {
-            if (in + 1 == end || !is_low_surrogate(in[1])) {
-                fail(incomplete_surrogate_pair);
-            }
+    while (in < end) {
+        if (is_surrogate(*in)) {
+            check_surrogate_pair(in, end);
+            in += 2;
+        } else {
             ++in;
-        } else if (is_low_surrogate(*in)) {
-            fail(lone_low_surrogate);
         }
     }
 }
@@ -481,12 +490,12 @@ BreakTally decode_detected(const std::string& bytes, Document& document) {
     const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* end = begin + bytes.size();
     BreakTally tally;
-    if (bytes.size() >= 2 && starts_with_bytes(bytes, {0xFE, 0xFF})) {
+    if (starts_with_bytes(bytes, {0xFE, 0xFF})) {
         document.encoding = Encoding::utf16_be;
         document.text = decode_utf16(bytes, true);
         return normalize_decoded(document.text);
     }
-    if (bytes.size() >= 2 && starts_with_bytes(bytes, {0xFF, 0xFE})) {
+    if (starts_with_bytes(bytes, {0xFF, 0xFE})) {
         document.encoding = Encoding::utf16_le;
         document.text = decode_utf16(bytes, false);
         return normalize_decoded(document.text);
@@ -562,28 +571,18 @@ std::string encode_as_utf16(const std::u16string& text, const SaveMeasure& measu
     const char16_t* in = text.data();
     const char16_t* end = in + text.size();
     while (in < end) {
-        const char16_t unit = *in++;
-        if (unit == cr || unit == lf) {
-            if (unit == cr && in < end && *in == lf) {
-                ++in;
-            }
+        if (is_line_break(*in)) {
             for (char byte : line_break) {
                 put_utf16_unit(out, static_cast<char16_t>(byte), big_endian);
             }
+            in = skip_line_break(in, end);
             continue;
         }
-        if (is_high_surrogate(unit)) {
-            if (in == end || !is_low_surrogate(*in)) {
-                fail(incomplete_surrogate_pair);
-            }
-            put_utf16_unit(out, unit, big_endian);
+        if (is_surrogate(*in)) {
+            check_surrogate_pair(in, end);
             put_utf16_unit(out, *in++, big_endian);
-            continue;
         }
-        if (is_low_surrogate(unit)) {
-            fail(lone_low_surrogate);
-        }
-        put_utf16_unit(out, unit, big_endian);
+        put_utf16_unit(out, *in++, big_endian);
     }
     return bytes;
 }
@@ -596,17 +595,14 @@ std::string encode_as_code_page(const std::u16string& text, const SaveMeasure& m
     const char16_t* in = text.data();
     const char16_t* end = in + text.size();
     while (in < end) {
-        const char16_t unit = *in++;
-        if (unit == cr || unit == lf) {
-            if (unit == cr && in < end && *in == lf) {
-                ++in;
-            }
+        if (is_line_break(*in)) {
             // CR and LF are themselves in every one of the code pages.
             std::memcpy(out, line_break.data(), line_break.size());
             out += line_break.size();
+            in = skip_line_break(in, end);
             continue;
         }
-        const std::uint16_t byte = reverse[unit];
+        const std::uint16_t byte = reverse[*in++];
         if (byte == no_byte) {
             fail(unrepresentable);
         }

@@ -254,32 +254,33 @@ NodePtr build_rope(const std::u16string& normalized, std::uint64_t seed) {
 SourceDocument::SourceDocument(SourceDocument&& other) noexcept
     : root(std::move(other.root)), selection(other.selection),
       last_change_start(other.last_change_start), last_change_old_end(other.last_change_old_end),
-      last_change_new_end(other.last_change_new_end), undo(std::move(other.undo)),
-      redo(std::move(other.redo)), history_bytes(other.history_bytes), typing_end(other.typing_end),
+      last_change_new_end(other.last_change_new_end), undo_entries(std::move(other.undo_entries)),
+      redo_entries(std::move(other.redo_entries)),
+      history_bytes(std::exchange(other.history_bytes, 0)), typing_end(other.typing_end),
       state_id(other.state_id), saved_state_id(other.saved_state_id), revision(other.revision),
       edit_count(other.edit_count), forced_modified(other.forced_modified),
       typing_open(other.typing_open) {
-    other.undo.clear();
-    other.redo.clear();
+    other.undo_entries.clear();
+    other.redo_entries.clear();
 }
 
 SourceDocument& SourceDocument::operator=(SourceDocument&& other) noexcept {
     if (this == &other) {
         return *this;
     }
-    redo.clear();
-    undo.clear();
+    redo_entries.clear();
+    undo_entries.clear();
     root.reset();
     root = std::move(other.root);
-    undo = std::move(other.undo);
-    redo = std::move(other.redo);
-    other.undo.clear();
-    other.redo.clear();
+    undo_entries = std::move(other.undo_entries);
+    redo_entries = std::move(other.redo_entries);
+    other.undo_entries.clear();
+    other.redo_entries.clear();
     selection = other.selection;
     last_change_start = other.last_change_start;
     last_change_old_end = other.last_change_old_end;
     last_change_new_end = other.last_change_new_end;
-    history_bytes = other.history_bytes;
+    history_bytes = std::exchange(other.history_bytes, 0);
     typing_end = other.typing_end;
     state_id = other.state_id;
     saved_state_id = other.saved_state_id;
@@ -291,8 +292,8 @@ SourceDocument& SourceDocument::operator=(SourceDocument&& other) noexcept {
 }
 
 SourceDocument::~SourceDocument() {
-    redo.clear();
-    undo.clear();
+    redo_entries.clear();
+    undo_entries.clear();
     root.reset();
 }
 
@@ -303,7 +304,6 @@ SourceDocument SourceDocument::snapshot() const {
     copy.last_change_start = last_change_start;
     copy.last_change_old_end = last_change_old_end;
     copy.last_change_new_end = last_change_new_end;
-    copy.history_bytes = history_bytes;
     copy.typing_end = typing_end;
     copy.state_id = state_id;
     copy.saved_state_id = saved_state_id;
@@ -536,8 +536,8 @@ void SourceDocument::assign(const std::u16string& text) {
     revision += 1;
     root = std::move(new_root);
     selection = {0, 0};
-    redo.clear();
-    undo.clear();
+    redo_entries.clear();
+    undo_entries.clear();
     history_bytes = 0;
     forced_modified = false;
     typing_open = false;

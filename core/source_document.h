@@ -118,8 +118,10 @@ public:
     std::uint64_t last_change_start = 0;
     std::uint64_t last_change_old_end = 0;
     std::uint64_t last_change_new_end = 0;
-    History undo;
-    History redo;
+    History undo_entries;
+    History redo_entries;
+    // The summed cost of the undo entries, so 0 in a moved-from value or a snapshot: their own
+    // first steps must not be trimmed for a history they do not hold.
     std::uint64_t history_bytes = 0;
     std::uint64_t typing_end = 0;
     // Names the text state: the same number always means the same text.
@@ -143,7 +145,7 @@ public:
     ~SourceDocument();
 
     // A value sharing this text (one reference count), with every number and flag copied and
-    // both histories empty; safe to hand to a worker thread.
+    // both histories empty (so nothing charged to them either); safe to hand to a worker thread.
     SourceDocument snapshot() const;
 
     static NodePtr make_node(const Node& proto, NodePtr left, NodePtr right);
@@ -181,10 +183,9 @@ public:
     // std::length_error / std::invalid_argument and then changes nothing.
     void replace(std::uint64_t a, std::uint64_t b, const std::u16string& text, bool typing);
 
-    // One undo or redo step; nothing happens when the stack is empty. (The stacks themselves
-    // are the fields `undo` and `redo`, hence the longer names.)
-    void undo_step();
-    void redo_step();
+    // One undo or redo step; nothing happens when its stack is empty.
+    void undo();
+    void redo();
 };
 
 // Validates text for a document and turns CR LF and lone CR into LF. Throws

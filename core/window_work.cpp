@@ -25,7 +25,7 @@ bool main_window_exists() {
 
 } // namespace
 
-Guard::Guard() : focus_(GetFocus()), was_busy_(file_work_busy), outermost_(active_runners == 0) {
+Guard::Guard() : focus_(GetFocus()), outermost_(active_runners == 0) {
     ++active_runners;
     file_work_busy = true;
     if (main_window != nullptr && IsWindowEnabled(main_window)) {
@@ -36,7 +36,7 @@ Guard::Guard() : focus_(GetFocus()), was_busy_(file_work_busy), outermost_(activ
 
 Guard::~Guard() {
     --active_runners;
-    file_work_busy = was_busy_;
+    file_work_busy = !outermost_;
     if (disabled_window_ && main_window_exists()) {
         EnableWindow(main_window, TRUE);
         if (focus_ != nullptr && IsWindow(focus_)) {

@@ -29,12 +29,12 @@ struct Workspace;
 namespace file_work {
 
 // Entry and exit bookkeeping of one runner. Entry remembers the focus window, sets
-// `file_work_busy` and disables the main window when it is enabled. Exit restores the busy
-// flag, re-enables the window and gives the focus back when this runner disabled it, and (for
-// the outermost runner only) posts WM_APP_OPEN_QUEUED when paths are queued and WM_CLOSE when
-// a close was deferred. A runner started from a sent message while another one waits is
-// nested: the outer runner is still working, so the nested one must neither clear its busy
-// flag nor release the queued opens and the close under it.
+// `file_work_busy` and disables the main window when it is enabled. Exit clears the busy flag,
+// re-enables the window and gives the focus back when this runner disabled it, and posts
+// WM_APP_OPEN_QUEUED when paths are queued and WM_CLOSE when a close was deferred. A runner
+// started from a sent message while another one waits is nested: the outer runner is still
+// working, so the nested one leaves the busy flag set and keeps the queued opens and the close
+// for the outer one to release.
 class Guard {
 public:
     Guard();
@@ -45,7 +45,6 @@ public:
 private:
     HWND focus_ = nullptr;
     bool disabled_window_ = false;
-    bool was_busy_ = false;
     bool outermost_ = false;
 };
 

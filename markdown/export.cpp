@@ -56,24 +56,25 @@ void append_line(JsonOutput& out, std::string_view indent, std::string_view byte
     json_append(out, "\n");
 }
 
-void append_member(JsonOutput& out, std::string_view key, const std::string& value) {
+void append_key(JsonOutput& out, std::string_view key) {
     json_append(out, "\"");
     json_append(out, key);
     json_append(out, "\": ");
+}
+
+void append_member(JsonOutput& out, std::string_view key, const std::string& value) {
+    append_key(out, key);
     json_append_string(out, value);
 }
 
 void append_number(JsonOutput& out, std::string_view key, std::uint64_t value) {
-    json_append(out, "\"");
-    json_append(out, key);
-    json_append(out, "\": ");
+    append_key(out, key);
     json_append(out, std::to_string(value));
 }
 
+// A bare word: true, false or null.
 void append_word(JsonOutput& out, std::string_view key, std::string_view word) {
-    json_append(out, "\"");
-    json_append(out, key);
-    json_append(out, "\": ");
+    append_key(out, key);
     json_append(out, word);
 }
 
@@ -127,9 +128,9 @@ void append_task(JsonOutput& out, const TaskEntry& task) {
 template <typename Item, typename Write>
 void append_array(JsonOutput& out, std::string_view key, const std::vector<Item>& items,
                   std::string_view after, Write write) {
-    json_append(out, "  \"");
-    json_append(out, key);
-    json_append(out, "\": [");
+    json_append(out, "  ");
+    append_key(out, key);
+    json_append(out, "[");
     if (items.empty()) {
         json_append(out, "]");
         json_append(out, after);

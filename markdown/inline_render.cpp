@@ -55,22 +55,6 @@ constexpr bool is_c_space(unsigned char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-constexpr char fold_ascii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-bool starts_with_folded(std::string_view text, std::string_view lower_prefix) {
-    if (text.size() < lower_prefix.size()) {
-        return false;
-    }
-    for (std::size_t k = 0; k < lower_prefix.size(); ++k) {
-        if (fold_ascii(text[k]) != lower_prefix[k]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 struct EmphasisMarker {
     std::string_view marker;
     std::string_view element;
@@ -208,8 +192,9 @@ private:
         if (inner.size() <= prefix || !is_allowed_link(inner)) {
             return false;
         }
-        const std::string_view shown =
-            starts_with_folded(inner, "mailto:") ? inner.substr(7) : inner;
+        // Of the link schemes only "mailto:" begins with 'm'; its address is shown without it.
+        const bool mailto = inner.front() == 'm' || inner.front() == 'M';
+        const std::string_view shown = mailto ? inner.substr(prefix) : inner;
         append_link(inner, shown);
         i_ = end + 1;
         return true;
@@ -438,8 +423,7 @@ bool is_allowed_link(const char* data, std::size_t size) {
             return false;
         }
     }
-    return starts_with_folded(target, "https://") || starts_with_folded(target, "http://") ||
-           starts_with_folded(target, "mailto:") || target.front() == '#';
+    return autolink_prefix_length(target, 0) != 0 || target.front() == '#';
 }
 
 void append_inline_html(std::string& out, std::string_view text, std::uint32_t depth) {

@@ -157,14 +157,9 @@ void split_table_row_views(std::string_view line, std::vector<std::string_view>&
     }
 }
 
-std::vector<std::string_view> split_table_row_views(std::string_view line) {
-    std::vector<std::string_view> cells;
-    split_table_row_views(line, cells);
-    return cells;
-}
-
 std::vector<std::string> split_table_row(std::string_view line) {
-    const std::vector<std::string_view> views = split_table_row_views(line);
+    std::vector<std::string_view> views;
+    split_table_row_views(line, views);
     return std::vector<std::string>(views.begin(), views.end());
 }
 

@@ -63,9 +63,8 @@ ListMarker scan_list_marker(std::string_view line);
 // Cell texts of a pipe-table row, each trimmed of blanks. Backslash escapes and backtick spans
 // keep a '|' from splitting; the backslashes stay in the cell text.
 std::vector<std::string> split_table_row(std::string_view line);
-// The same cells as views into `line`, for callers that only read them; the second form
-// fills a caller's buffer (cleared first) so that a renderer can reuse one allocation.
-std::vector<std::string_view> split_table_row_views(std::string_view line);
+// The same cells as views into `line`, written into `cells` (cleared first) so that a
+// renderer can reuse one buffer for every row.
 void split_table_row_views(std::string_view line, std::vector<std::string_view>& cells);
 
 // One alignment code per cell of a delimiter row ("---", ":---", "---:", ":---:"), or empty

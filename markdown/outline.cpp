@@ -38,10 +38,9 @@ private:
     std::string_view source_;
 };
 
-// One to six '#' at the very start, followed by a blank.
+// The heading test of collect_headings, so a task's heading index points into its output.
 bool is_heading_line(std::string_view line) {
-    std::size_t hashes = line.find_first_not_of('#');
-    return hashes != std::string_view::npos && hashes >= 1 && hashes <= 6 && is_blank(line[hashes]);
+    return parse_atx_heading(line).level != 0;
 }
 
 std::uint64_t leading_columns(std::string_view line) {
@@ -321,7 +320,7 @@ std::vector<HeadingEntry> collect_headings(const std::string& source, std::uint6
         FenceState next = next_fence_state(line, fence);
         bool outside = next == fence && !fence.inside();
         fence = next;
-        if (!outside || line.empty() || line[0] != '#')
+        if (!outside)
             continue;
         AtxHeading atx = parse_atx_heading(line);
         if (atx.level == 0)

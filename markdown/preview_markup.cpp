@@ -578,7 +578,8 @@ PreviewDocument read_preview_markup(const std::string& markup) {
         fail("Preview markup exceeds its limit.");
     std::string_view body = page_body(markup);
     ReaderState state;
-    // Text never has more units than the markup has bytes.
+    // Apart from list numbers, every unit of text comes from at least one byte of markup, so
+    // this reservation is rarely outgrown.
     state.document.text.reserve(std::min<std::uint64_t>(body.size(), max_preview_text_units));
     std::size_t pos = 0;
     while (pos < body.size()) {

@@ -331,59 +331,57 @@ std::vector<DWRITE_HIT_TEST_METRICS> computed_range_boxes(const Geometry& geomet
     return boxes;
 }
 
+// Reads the layout's geometry and hands it to `compute`, or answers the failure of reading it.
+template <typename Compute> HRESULT with_geometry(IDWriteTextLayout* layout, Compute compute) {
+    Geometry geometry{cluster_buffer(), {}, 0};
+    const HRESULT hr = read_geometry(layout, geometry);
+    return FAILED(hr) ? hr : compute(geometry);
+}
+
 } // namespace
 
 HRESULT hit_test_point(IDWriteTextLayout* layout, FLOAT x, FLOAT y, BOOL* is_trailing_hit,
                        BOOL* is_inside, DWRITE_HIT_TEST_METRICS* metrics) {
-    HRESULT hr = layout->HitTestPoint(x, y, is_trailing_hit, is_inside, metrics);
+    const HRESULT hr = layout->HitTestPoint(x, y, is_trailing_hit, is_inside, metrics);
     if (hr != E_NOTIMPL) {
         return hr;
     }
-    Geometry geometry{cluster_buffer(), {}, 0};
-    hr = read_geometry(layout, geometry);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    computed_hit_test_point(geometry, x, y, is_trailing_hit, is_inside, metrics);
-    return S_OK;
+    return with_geometry(layout, [&](const Geometry& geometry) {
+        computed_hit_test_point(geometry, x, y, is_trailing_hit, is_inside, metrics);
+        return S_OK;
+    });
 }
 
 HRESULT hit_test_text_position(IDWriteTextLayout* layout, UINT32 position, BOOL is_trailing_hit,
                                FLOAT* x, FLOAT* y, DWRITE_HIT_TEST_METRICS* metrics) {
-    HRESULT hr = layout->HitTestTextPosition(position, is_trailing_hit, x, y, metrics);
+    const HRESULT hr = layout->HitTestTextPosition(position, is_trailing_hit, x, y, metrics);
     if (hr != E_NOTIMPL) {
         return hr;
     }
-    Geometry geometry{cluster_buffer(), {}, 0};
-    hr = read_geometry(layout, geometry);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    computed_hit_test_text_position(geometry, position, is_trailing_hit, x, y, metrics);
-    return S_OK;
+    return with_geometry(layout, [&](const Geometry& geometry) {
+        computed_hit_test_text_position(geometry, position, is_trailing_hit, x, y, metrics);
+        return S_OK;
+    });
 }
 
 HRESULT hit_test_text_range(IDWriteTextLayout* layout, UINT32 start, UINT32 length, FLOAT origin_x,
                             FLOAT origin_y, DWRITE_HIT_TEST_METRICS* metrics, UINT32 max_count,
                             UINT32* actual_count) {
-    HRESULT hr = layout->HitTestTextRange(start, length, origin_x, origin_y, metrics, max_count,
-                                          actual_count);
+    const HRESULT hr = layout->HitTestTextRange(start, length, origin_x, origin_y, metrics,
+                                                max_count, actual_count);
     if (hr != E_NOTIMPL) {
         return hr;
     }
-    Geometry geometry{cluster_buffer(), {}, 0};
-    hr = read_geometry(layout, geometry);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    const std::vector<DWRITE_HIT_TEST_METRICS> boxes =
-        computed_range_boxes(geometry, start, length, origin_x, origin_y);
-    *actual_count = static_cast<UINT32>(boxes.size());
-    if (boxes.size() > max_count || (metrics == nullptr && !boxes.empty())) {
-        return E_NOT_SUFFICIENT_BUFFER;
-    }
-    std::copy(boxes.begin(), boxes.end(), metrics);
-    return S_OK;
+    return with_geometry(layout, [&](const Geometry& geometry) {
+        const std::vector<DWRITE_HIT_TEST_METRICS> boxes =
+            computed_range_boxes(geometry, start, length, origin_x, origin_y);
+        *actual_count = static_cast<UINT32>(boxes.size());
+        if (boxes.size() > max_count || (metrics == nullptr && !boxes.empty())) {
+            return E_NOT_SUFFICIENT_BUFFER;
+        }
+        std::copy(boxes.begin(), boxes.end(), metrics);
+        return S_OK;
+    });
 }
 
 } // namespace pellix

@@ -86,38 +86,35 @@ void draw_quote_bar(const Paint& paint, const LayoutBlock& block) {
 
 // Inline code backgrounds (outside code blocks) and link colours.
 void apply_runs(const Paint& paint, const PreviewBlock& source, const LayoutBlock& block) {
+    for_each_block_run(
+        paint.document.runs, block, [&](const PreviewRun& run, const DWRITE_TEXT_RANGE& range) {
+            if ((run.style & PreviewStyle::code) && source.kind != PreviewBlockKind::code_block) {
+                fill_range(paint, block, range, paint.brushes.code_fill.get());
+            }
+            if (!run.link.empty()) {
+                throw_if_failed(
+                    block.text_layout->SetDrawingEffect(paint.brushes.link.get(), range),
+                    "Color preview link");
+            }
+        });
+}
+
+// The first of the sorted matches that ends after the start of the block's content.
+std::vector<Range>::const_iterator first_match_in(const std::vector<Range>& matches,
+                                                  const LayoutBlock& block) {
     const std::uint64_t begin = block.text_start;
-    const std::uint64_t end = block.text_start + block.text_length;
-    const auto& runs = paint.document.runs;
-    auto run = std::partition_point(runs.begin(), runs.end(), [begin](const PreviewRun& r) {
-        return r.start + r.length <= begin;
-    });
-    for (; run != runs.end() && run->start < end; ++run) {
-        DWRITE_TEXT_RANGE range{};
-        if (!clip_to_block(block, run->start, run->start + run->length, range)) {
-            continue;
-        }
-        if ((run->style & PreviewStyle::code) && source.kind != PreviewBlockKind::code_block) {
-            fill_range(paint, block, range, paint.brushes.code_fill.get());
-        }
-        if (!run->link.empty()) {
-            throw_if_failed(block.text_layout->SetDrawingEffect(paint.brushes.link.get(), range),
-                            "Color preview link");
-        }
-    }
+    return std::partition_point(matches.begin(), matches.end(),
+                                [begin](const Range& m) { return m.second <= begin; });
 }
 
 // Matches that touch end to start are filled as one range, so their shared edge is not
 // painted twice with the translucent brush.
 void fill_matches(const Paint& paint, const LayoutBlock& block) {
-    const std::uint64_t begin = block.text_start;
     const std::uint64_t end = block.text_start + block.text_length;
-    const auto& matches = paint.matches;
-    auto match = std::partition_point(matches.begin(), matches.end(),
-                                      [begin](const Range& m) { return m.second <= begin; });
-    while (match != matches.end() && match->first < end) {
+    auto match = first_match_in(paint.matches, block);
+    while (match != paint.matches.end() && match->first < end) {
         Range merged = *match;
-        for (++match; match != matches.end() && match->first == merged.second; ++match) {
+        for (++match; match != paint.matches.end() && match->first == merged.second; ++match) {
             merged.second = match->second;
         }
         DWRITE_TEXT_RANGE range{};
@@ -128,7 +125,6 @@ void fill_matches(const Paint& paint, const LayoutBlock& block) {
 }
 
 void colour_contrast_text(const Paint& paint, const LayoutBlock& block) {
-    const std::uint64_t begin = block.text_start;
     const std::uint64_t end = block.text_start + block.text_length;
     auto apply = [&](std::uint64_t from, std::uint64_t to) {
         DWRITE_TEXT_RANGE range{};
@@ -138,9 +134,8 @@ void colour_contrast_text(const Paint& paint, const LayoutBlock& block) {
                 "Color contrast selection");
         }
     };
-    auto match = std::partition_point(paint.matches.begin(), paint.matches.end(),
-                                      [begin](const Range& m) { return m.second <= begin; });
-    for (; match != paint.matches.end() && match->first < end; ++match) {
+    for (auto match = first_match_in(paint.matches, block);
+         match != paint.matches.end() && match->first < end; ++match) {
         apply(match->first, match->second);
     }
     apply(paint.selection.first, paint.selection.second);
@@ -226,7 +221,7 @@ void create_brushes(Brushes& brushes, ID2D1RenderTarget* target, bool dark, bool
     } else {
         brushes.text->SetColor(colour(table[palette_slot::text]));
         brushes.muted->SetColor(colour(table[palette_slot::muted]));
-        brushes.link->SetColor(colour(table[palette_slot::accent]));
+        brushes.link->SetColor(colour(table[palette_slot::link]));
         brushes.code_fill->SetColor(colour(table[palette_slot::code_background]));
     }
     brushes.selection->SetColor(

@@ -50,34 +50,34 @@ struct Cell {
 };
 
 // What the text format of a block is made of.
-struct FormatSpec {
+struct FormatChoice {
     const wchar_t* family = L"Segoe UI";
     DWRITE_FONT_WEIGHT weight = DWRITE_FONT_WEIGHT_NORMAL;
     float size = 16.0f;
 };
 
-FormatSpec format_spec(const PreviewBlock& block, const Cell& cell, float s, bool print) {
+FormatChoice choose_format(const PreviewBlock& block, const Cell& cell, float s, bool print) {
     static constexpr float heading_sizes[6] = {32, 26, 22, 20, 18, 16};
-    FormatSpec spec;
+    FormatChoice choice;
     switch (block.kind) {
     case PreviewBlockKind::heading:
-        spec.weight = DWRITE_FONT_WEIGHT_BOLD;
-        spec.size = heading_sizes[std::clamp(block.level, 1, 6) - 1] * s;
+        choice.weight = DWRITE_FONT_WEIGHT_BOLD;
+        choice.size = heading_sizes[std::clamp(block.level, 1, 6) - 1] * s;
         break;
     case PreviewBlockKind::code_block:
-        spec.family = L"Consolas";
-        spec.size = 16.0f * s;
+        choice.family = L"Consolas";
+        choice.size = 16.0f * s;
         break;
     case PreviewBlockKind::table_cell:
-        spec.size = print
-                        ? std::max(4.0f, std::min(0.8f * (cell.width - 2.0f * cell.pad), 16.0f * s))
-                        : 16.0f * s;
+        choice.size =
+            print ? std::max(4.0f, std::min(0.8f * (cell.width - 2.0f * cell.pad), 16.0f * s))
+                  : 16.0f * s;
         break;
     default:
-        spec.size = 16.0f * s;
+        choice.size = 16.0f * s;
         break;
     }
-    return spec;
+    return choice;
 }
 
 // Runs one build. The partial layout lives in the builder, so an exception releases it.
@@ -122,22 +122,22 @@ private:
         } else {
             place_block(i, block, entry);
         }
-        const FormatSpec spec = format_spec(block, geometry, s_, print_);
-        ComPtr<IDWriteTextFormat> format = create_format(block, spec);
+        const FormatChoice choice = choose_format(block, geometry, s_, print_);
+        ComPtr<IDWriteTextFormat> format = create_format(block, choice);
         entry.text_start = block.start + block.marker_length;
         entry.text_length =
             block.length >= block.marker_length ? block.length - block.marker_length : 0;
         if (block.marker_length > 0) {
-            lay_out_marker(block, format.get(), spec, entry);
+            lay_out_marker(block, format.get(), choice, entry);
         }
         lay_out_content(block, format.get(), geometry, entry);
-        apply_styles(block, entry);
-        measure(entry);
-        add_lines(i, block, spec, entry);
+        apply_styles(entry);
+        const float text_height = measure(entry);
+        add_lines(i, block, choice, text_height, entry);
         add_cluster_stops(entry);
         add_block_end_stops(block);
         if (cell) {
-            end_cell(i, block, spec, entry);
+            end_cell(i, block, choice, entry);
         } else {
             const float gap = block.kind == PreviewBlockKind::code_block  ? 20.0f
                               : block.kind == PreviewBlockKind::list_item ? 4.0f
@@ -194,19 +194,19 @@ private:
         return cell;
     }
 
-    ComPtr<IDWriteTextFormat> create_format(const PreviewBlock& block, const FormatSpec& spec) {
+    ComPtr<IDWriteTextFormat> create_format(const PreviewBlock& block, const FormatChoice& choice) {
         ComPtr<IDWriteTextFormat> format;
         throw_if_failed(factory_->CreateTextFormat(
-                            spec.family, nullptr, spec.weight, DWRITE_FONT_STYLE_NORMAL,
-                            DWRITE_FONT_STRETCH_NORMAL, spec.size, locale_.c_str(), format.put()),
+                            choice.family, nullptr, choice.weight, DWRITE_FONT_STYLE_NORMAL,
+                            DWRITE_FONT_STRETCH_NORMAL, choice.size, locale_.c_str(), format.put()),
                         "Create preview text format");
         const bool code = block.kind == PreviewBlockKind::code_block;
         throw_if_failed(format->SetWordWrapping(code && !print_
                                                     ? DWRITE_WORD_WRAPPING_NO_WRAP
                                                     : DWRITE_WORD_WRAPPING_EMERGENCY_BREAK),
                         "Set preview wrapping");
-        throw_if_failed(format->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, 1.5f * spec.size,
-                                               1.15f * spec.size),
+        throw_if_failed(format->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM,
+                                               1.5f * choice.size, 1.15f * choice.size),
                         "Set preview line spacing");
         const float tab = code ? four_spaces_width(format.get()) : 32.0f * s_;
         throw_if_failed(format->SetIncrementalTabStop(tab), "Set preview tabs");
@@ -226,7 +226,7 @@ private:
 
     // The marker is right-aligned in its own column and ends 8 x s left of the content.
     void lay_out_marker(const PreviewBlock& block, IDWriteTextFormat* format,
-                        const FormatSpec& spec, LayoutBlock& entry) {
+                        const FormatChoice& choice, LayoutBlock& entry) {
         std::u16string_view marker =
             std::u16string_view(document_.text).substr(block.start, block.marker_length);
         if (!marker.empty() && marker.back() == u'\t') {
@@ -235,7 +235,7 @@ private:
         ComPtr<IDWriteTextLayout> layout;
         throw_if_failed(factory_->CreateTextLayout(wide(marker.data()),
                                                    static_cast<UINT32>(marker.size()), format,
-                                                   1000000.0f, 1.5f * spec.size, layout.put()),
+                                                   1000000.0f, 1.5f * choice.size, layout.put()),
                         "Create list marker");
         DWRITE_TEXT_METRICS metrics{};
         throw_if_failed(layout->GetMetrics(&metrics), "Measure list marker");
@@ -274,52 +274,44 @@ private:
         }
     }
 
-    void apply_styles(const PreviewBlock& block, LayoutBlock& entry) {
-        const std::uint64_t begin = entry.text_start;
-        const std::uint64_t end = block.start + block.length;
-        auto run = std::partition_point(
-            document_.runs.begin(), document_.runs.end(),
-            [begin](const PreviewRun& r) { return r.start + r.length <= begin; });
+    void apply_styles(const LayoutBlock& entry) {
         IDWriteTextLayout* layout = entry.text_layout.get();
-        for (; run != document_.runs.end() && run->start < end; ++run) {
-            const std::uint64_t from = std::max(run->start, begin);
-            const std::uint64_t to = std::min(run->start + run->length, end);
-            if (from >= to) {
-                continue;
-            }
-            const DWRITE_TEXT_RANGE range{static_cast<UINT32>(from - begin),
-                                          static_cast<UINT32>(to - from)};
-            if (run->style & PreviewStyle::bold) {
-                throw_if_failed(layout->SetFontWeight(DWRITE_FONT_WEIGHT_BOLD, range),
-                                "Set bold preview text");
-            }
-            if (run->style & PreviewStyle::italic) {
-                throw_if_failed(layout->SetFontStyle(DWRITE_FONT_STYLE_ITALIC, range),
-                                "Set italic preview text");
-            }
-            if (run->style & PreviewStyle::strike) {
-                throw_if_failed(layout->SetStrikethrough(TRUE, range), "Set struck preview text");
-            }
-            if (run->style & PreviewStyle::code) {
-                throw_if_failed(layout->SetFontFamilyName(L"Consolas", range),
-                                "Set code preview text");
-            }
-            if (!run->link.empty()) {
-                throw_if_failed(layout->SetUnderline(TRUE, range), "Set preview link underline");
-            }
-        }
+        for_each_block_run(
+            document_.runs, entry, [&](const PreviewRun& run, DWRITE_TEXT_RANGE range) {
+                if (run.style & PreviewStyle::bold) {
+                    throw_if_failed(layout->SetFontWeight(DWRITE_FONT_WEIGHT_BOLD, range),
+                                    "Set bold preview text");
+                }
+                if (run.style & PreviewStyle::italic) {
+                    throw_if_failed(layout->SetFontStyle(DWRITE_FONT_STYLE_ITALIC, range),
+                                    "Set italic preview text");
+                }
+                if (run.style & PreviewStyle::strike) {
+                    throw_if_failed(layout->SetStrikethrough(TRUE, range),
+                                    "Set struck preview text");
+                }
+                if (run.style & PreviewStyle::code) {
+                    throw_if_failed(layout->SetFontFamilyName(L"Consolas", range),
+                                    "Set code preview text");
+                }
+                if (!run.link.empty()) {
+                    throw_if_failed(layout->SetUnderline(TRUE, range),
+                                    "Set preview link underline");
+                }
+            });
     }
 
-    void measure(LayoutBlock& entry) {
+    // Returns the height DirectWrite reports for the whole text.
+    float measure(LayoutBlock& entry) {
         DWRITE_TEXT_METRICS metrics{};
         throw_if_failed(entry.text_layout->GetMetrics(&metrics), "Measure preview text");
         entry.width = metrics.widthIncludingTrailingWhitespace;
-        text_height_ = metrics.height;
         layout_.width = std::max(layout_.width, entry.width + entry.x + frame_.right);
+        return metrics.height;
     }
 
-    void add_lines(size_t i, const PreviewBlock& block, const FormatSpec& spec,
-                   LayoutBlock& entry) {
+    void add_lines(size_t i, const PreviewBlock& block, const FormatChoice& choice,
+                   float text_height, LayoutBlock& entry) {
         UINT32 count = 0;
         entry.text_layout->GetLineMetrics(nullptr, 0, &count);
         std::vector<DWRITE_LINE_METRICS> lines(count);
@@ -341,7 +333,7 @@ private:
             total += line.height;
             top = bottom;
         }
-        entry.height = std::max({total, text_height_, 1.5f * spec.size});
+        entry.height = std::max({total, text_height, 1.5f * choice.size});
     }
 
     void add_cluster_stops(const LayoutBlock& entry) {
@@ -368,7 +360,8 @@ private:
 
     // A row's cells share its height; the row is cut into bands about one text line high, so
     // a printed page may break inside a tall row but never through a line.
-    void end_cell(size_t i, const PreviewBlock& block, const FormatSpec& spec, LayoutBlock& entry) {
+    void end_cell(size_t i, const PreviewBlock& block, const FormatChoice& choice,
+                  LayoutBlock& entry) {
         row_height_ = std::max(row_height_, entry.height + 16.0f * s_);
         if (block.column + 1 != block.columns) {
             return;
@@ -382,7 +375,7 @@ private:
         float t = row_top;
         float b = 0;
         do {
-            b = std::min(t + (t == row_top ? 8.0f * s_ : 0.0f) + 1.5f * spec.size, row_end);
+            b = std::min(t + (t == row_top ? 8.0f * s_ : 0.0f) + 1.5f * choice.size, row_end);
             if (!(b + 8.0f * s_ < row_end)) {
                 b = row_end;
             }
@@ -420,10 +413,9 @@ private:
     Frame frame_;
     std::wstring locale_;
     Layout layout_;
-    float y_ = 0;           // running top of the next block
-    float text_height_ = 0; // metrics height of the block being laid out
-    float row_height_ = 0;  // tallest cell of the open table row, padding included
-    size_t row_first_ = 0;  // first block of the open table row
+    float y_ = 0;          // running top of the next block
+    float row_height_ = 0; // tallest cell of the open table row, padding included
+    size_t row_first_ = 0; // first block of the open table row
 };
 
 float client_dips(HWND window, float dpi, bool horizontal) {
@@ -432,8 +424,8 @@ float client_dips(HWND window, float dpi, bool horizontal) {
         GetClientRect(window, &client);
     }
     const LONG pixels = horizontal ? client.right - client.left : client.bottom - client.top;
-    const float scale = dpi > 0 ? 96.0f / dpi : 1.0f;
-    return std::max(static_cast<float>(pixels) * scale, 1.0f);
+    const float dips = static_cast<float>(pixels) * 96.0f / (dpi > 0 ? dpi : 96.0f);
+    return std::max(dips, 1.0f);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <dwrite.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -63,6 +64,26 @@ Layout build_layout(IDWriteFactory* factory, const PreviewDocument& document, fl
 
 // Releases every block's layouts and empties the layout; its size goes back to 1 x 1.
 void destroy_layout(Layout& layout);
+
+// Calls visit(run, range) for each of the document's `runs` (sorted by start) that meets the
+// content of `block`, with the part inside the content as a range of the block's text layout.
+template <typename Visit>
+void for_each_block_run(const std::vector<PreviewRun>& runs, const LayoutBlock& block,
+                        Visit visit) {
+    const std::uint64_t begin = block.text_start;
+    const std::uint64_t end = block.text_start + block.text_length;
+    auto run = std::partition_point(runs.begin(), runs.end(), [begin](const PreviewRun& r) {
+        return r.start + r.length <= begin;
+    });
+    for (; run != runs.end() && run->start < end; ++run) {
+        const std::uint64_t from = std::max(run->start, begin);
+        const std::uint64_t to = std::min(run->start + run->length, end);
+        if (from < to) {
+            visit(*run, DWRITE_TEXT_RANGE{static_cast<UINT32>(from - begin),
+                                          static_cast<UINT32>(to - from)});
+        }
+    }
+}
 
 // Throws std::runtime_error "<stage> (HRESULT 0x%08lX)" for a failed HRESULT.
 void throw_if_failed(HRESULT hr, const char* stage);

@@ -1,13 +1,14 @@
 #include "tracking/compare_baseline.h"
 
 #include "core/encoding.h"
+#include "core/source_document.h"
 
 #include <stdexcept>
 
 namespace pellix {
 
 CompareBaseline make_compare_baseline(const std::u16string& text) {
-    if (text.size() > compare_baseline_limit) {
+    if (text.size() > source_unit_limit) {
         throw std::runtime_error("Compare baseline exceeds the editor limit.");
     }
     // Only the validation is wanted: an unpaired surrogate fails with the converter's sentence.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 namespace pellix {
@@ -11,10 +10,8 @@ struct CompareBaseline {
     std::u16string text;
 };
 
-inline constexpr std::size_t compare_baseline_limit = 0x800000;
-
-// Validates the text (length, surrogate pairs) and normalises its line breaks. Throws
-// std::runtime_error.
+// Validates the text (at most the editor's unit limit, paired surrogates) and normalises its line
+// breaks. Throws std::runtime_error.
 CompareBaseline make_compare_baseline(const std::u16string& text);
 
 } // namespace pellix

@@ -32,7 +32,6 @@ struct Workspace {
 inline constexpr std::size_t recovery_max_tabs = 128;
 inline constexpr std::uint64_t recovery_record_limit = 0x2800000;     // "session.bin" and one entry
 inline constexpr std::uint64_t recovery_container_limit = 0x10000000; // "tabs.bin"
-inline constexpr std::size_t recovery_text_limit = 0x800000;          // UTF-16 units per tab
 inline constexpr std::size_t recovery_path_limit = 0x20000;           // UTF-8 bytes per path
 
 // The whole "tabs.bin" container for a non-empty workspace. Validates each session as it reaches

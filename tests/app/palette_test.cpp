@@ -51,10 +51,21 @@ TEST_F(PaletteState, ColourOrderConversions) {
 }
 
 TEST_F(PaletteState, HighContrastTableComesFromSystemColours) {
-    const PaletteTable table = system_colour_palette();
-    EXPECT_EQ(table[0], colour_from_colorref(GetSysColor(COLOR_WINDOW)));
-    EXPECT_EQ(table[2], colour_from_colorref(GetSysColor(COLOR_WINDOWTEXT)));
-    EXPECT_EQ(table[8], colour_from_colorref(GetSysColor(COLOR_HIGHLIGHT)));
+    const auto system = [](int index) { return colour_from_colorref(GetSysColor(index)); };
+    const PaletteTable expected{
+        system(COLOR_WINDOW),
+        system(COLOR_BTNFACE),
+        system(COLOR_WINDOWTEXT),
+        system(COLOR_GRAYTEXT),
+        system(COLOR_HOTLIGHT),
+        system(COLOR_WINDOWTEXT),
+        system(COLOR_HIGHLIGHT),
+        system(COLOR_WINDOW),
+        system(COLOR_HIGHLIGHT),
+        0,
+        0,
+    };
+    EXPECT_EQ(system_colour_palette(), expected);
 }
 
 TEST_F(PaletteState, RefreshFollowsTheSystem) {

@@ -128,12 +128,31 @@ TEST_F(FileTest, SavesToANewFileAndOverAnExistingOne) {
     EXPECT_EQ(contents_of(destination), "first");
     write_file_atomically(destination, "second, longer", 0x800000);
     EXPECT_EQ(contents_of(destination), "second, longer");
-    write_file_atomically(destination, "", 0x800000);
-    EXPECT_EQ(contents_of(destination), "");
-    EXPECT_TRUE(fs::exists(destination));
     const std::string big(0x800000, 'z');
     write_file_atomically(destination, big, 0x800000);
     EXPECT_EQ(contents_of(destination), big);
+    EXPECT_EQ(names(), std::vector<std::string>{"doc.md"});
+}
+
+TEST_F(FileTest, SavingNothingStillReplacesTheDestination) {
+    const fs::path destination = folder_ / "doc.md";
+    put_contents(destination, "old");
+    int writes = 0;
+    int replaces = 0;
+    AtomicSaveCalls calls;
+    calls.write_file = [&](void*, const char*, std::uint32_t, std::uint32_t&) {
+        ++writes;
+        return false;
+    };
+    calls.replace_file = [&](const wchar_t* replaced, const wchar_t* replacement) {
+        ++replaces;
+        return ReplaceFileW(replaced, replacement, nullptr, 0, nullptr, nullptr) != FALSE;
+    };
+    ScopedAtomicSaveCalls scope(calls);
+    write_file_atomically(destination, "", 0);
+    EXPECT_EQ(writes, 0);
+    EXPECT_EQ(replaces, 1);
+    EXPECT_EQ(contents_of(destination), "");
     EXPECT_EQ(names(), std::vector<std::string>{"doc.md"});
 }
 

@@ -49,7 +49,7 @@ struct Observed {
     const void* root;
     std::array<u64, 2> selection;
     u64 numbers[9];
-    size_t undo, redo;
+    size_t undo_entries, redo_entries;
     bool flags[2];
     bool operator==(const Observed&) const = default;
 };
@@ -61,8 +61,8 @@ Observed observe(const SourceDocument& d) {
                     {d.last_change_start, d.last_change_old_end, d.last_change_new_end,
                      d.history_bytes, d.typing_end, d.state_id, d.saved_state_id, d.revision,
                      d.edit_count},
-                    d.undo.size(),
-                    d.redo.size(),
+                    d.undo_entries.size(),
+                    d.redo_entries.size(),
                     {d.forced_modified, d.typing_open}};
 }
 
@@ -211,7 +211,7 @@ TEST(SourceDocumentTest, AssignCounters) {
     EXPECT_EQ(doc.state_id, 5u);
     EXPECT_EQ(doc.saved_state_id, 5u);
     EXPECT_EQ(doc.edit_count, 3u);
-    EXPECT_TRUE(doc.undo.empty());
+    EXPECT_TRUE(doc.undo_entries.empty());
     EXPECT_EQ(doc.history_bytes, 0u);
     EXPECT_EQ(doc.selection, (std::array<u64, 2>{0, 0}));
     EXPECT_FALSE(doc.forced_modified);
@@ -233,11 +233,11 @@ TEST(SourceDocumentTest, ReplaceCountersAndUndoRedo) {
     EXPECT_EQ(doc.edit_count, 2u);
     EXPECT_EQ(doc.selection, (std::array<u64, 2>{11, 11}));
     EXPECT_EQ(doc.history_bytes, 2u * (5 + 5 + 128));
-    ASSERT_EQ(doc.undo.size(), 1u);
-    EXPECT_EQ(doc.undo[0].selection, (std::array<u64, 2>{0, 5}));
-    EXPECT_EQ(doc.undo[0].state_id, 2u);
+    ASSERT_EQ(doc.undo_entries.size(), 1u);
+    EXPECT_EQ(doc.undo_entries[0].selection, (std::array<u64, 2>{0, 5}));
+    EXPECT_EQ(doc.undo_entries[0].state_id, 2u);
 
-    doc.undo_step();
+    doc.undo();
     EXPECT_EQ(doc.text(), u"hello world");
     EXPECT_EQ(doc.state_id, 2u);
     EXPECT_EQ(doc.selection, (std::array<u64, 2>{0, 5}));
@@ -247,20 +247,20 @@ TEST(SourceDocumentTest, ReplaceCountersAndUndoRedo) {
     EXPECT_EQ(doc.last_change_start, 6u);
     EXPECT_EQ(doc.last_change_old_end, 11u);
     EXPECT_EQ(doc.last_change_new_end, 11u);
-    doc.undo_step(); // empty stack: nothing
+    doc.undo(); // empty stack: nothing
     EXPECT_EQ(doc.edit_count, 3u);
 
-    doc.redo_step();
+    doc.redo();
     EXPECT_EQ(doc.text(), u"hello there");
     EXPECT_EQ(doc.state_id, 3u);
     EXPECT_EQ(doc.selection, (std::array<u64, 2>{11, 11}));
     EXPECT_EQ(doc.history_bytes, 2u * (5 + 5 + 128));
-    EXPECT_TRUE(doc.redo.empty());
+    EXPECT_TRUE(doc.redo_entries.empty());
 
-    doc.undo_step();
-    ASSERT_EQ(doc.redo.size(), 1u);
+    doc.undo();
+    ASSERT_EQ(doc.redo_entries.size(), 1u);
     doc.replace(0, 0, u">", false);
-    EXPECT_TRUE(doc.redo.empty());
+    EXPECT_TRUE(doc.redo_entries.empty());
     EXPECT_EQ(doc.state_id, 4u);
 }
 
@@ -285,10 +285,10 @@ TEST(SourceDocumentTest, TypingCoalesces) {
     for (int i = 0; i < 1001; ++i) {
         doc.replace(doc.length(), doc.length(), u"k", true);
     }
-    ASSERT_EQ(doc.undo.size(), 1u);
-    EXPECT_EQ(doc.undo[0].new_end, 5u + 1001);
+    ASSERT_EQ(doc.undo_entries.size(), 1u);
+    EXPECT_EQ(doc.undo_entries[0].new_end, 5u + 1001);
     EXPECT_EQ(doc.history_bytes, 1001u * 2 * 129);
-    doc.undo_step();
+    doc.undo();
     EXPECT_EQ(doc.text(), u"start");
 
     // A LF ends the step and leaves the next character a step of its own.
@@ -296,18 +296,18 @@ TEST(SourceDocumentTest, TypingCoalesces) {
     for (const char16_t* unit : {u"a", u"b", u"\n", u"c", u"d"}) {
         doc.replace(doc.length(), doc.length(), unit, true);
     }
-    EXPECT_EQ(doc.undo.size(), 3u);
+    EXPECT_EQ(doc.undo_entries.size(), 3u);
 
     // Typing anywhere but `typing_end` starts a new step even while the step is open.
     doc.assign(u"xyz");
     doc.replace(3, 3, u"1", true);
     ASSERT_TRUE(doc.typing_open);
     doc.replace(1, 1, u"2", true);
-    EXPECT_EQ(doc.undo.size(), 2u);
+    EXPECT_EQ(doc.undo_entries.size(), 2u);
     // Replacing a selection by typing is always its own step.
     doc.replace(0, 1, u"3", true);
     doc.replace(1, 1, u"4", true);
-    EXPECT_EQ(doc.undo.size(), 4u);
+    EXPECT_EQ(doc.undo_entries.size(), 4u);
 }
 
 TEST(SourceDocumentTest, HistoryTrimmedToItsLimits) {
@@ -317,9 +317,9 @@ TEST(SourceDocumentTest, HistoryTrimmedToItsLimits) {
         doc.typing_open = false; // as a caret move does
         doc.replace(doc.length(), doc.length(), u"k", true);
     }
-    ASSERT_EQ(doc.undo.size(), 1000u);
-    EXPECT_EQ(doc.undo.front().start, 1u);
-    EXPECT_EQ(doc.undo.back().start, 1000u);
+    ASSERT_EQ(doc.undo_entries.size(), 1000u);
+    EXPECT_EQ(doc.undo_entries.front().start, 1u);
+    EXPECT_EQ(doc.undo_entries.back().start, 1000u);
     EXPECT_EQ(doc.history_bytes, 1000u * 2 * 129);
 
     // One step charged above the byte limit stays alone; the next step pushes it out.
@@ -328,13 +328,62 @@ TEST(SourceDocumentTest, HistoryTrimmedToItsLimits) {
     doc.replace(0, doc.length(), std::u16string(source_unit_limit, u'c'), false);
     const u64 big = 2 * ((source_unit_limit - 4) + source_unit_limit + 128);
     ASSERT_GT(big, history_byte_limit);
-    ASSERT_EQ(doc.undo.size(), 1u);
+    ASSERT_EQ(doc.undo_entries.size(), 1u);
     EXPECT_EQ(doc.history_bytes, big);
     doc.replace(0, 1, u"d", false);
-    ASSERT_EQ(doc.undo.size(), 1u);
+    ASSERT_EQ(doc.undo_entries.size(), 1u);
     EXPECT_EQ(doc.history_bytes, 2u * (1 + 1 + 128));
-    doc.undo_step();
+    doc.undo();
     EXPECT_EQ(doc.text(0, 3), u"ccc");
+}
+
+// Two steps charged `extra` bytes over exactly the byte limit: a full-size paste, then a
+// replacement of most of it by one unit.
+SourceDocument history_at_byte_limit(u64 extra) {
+    SourceDocument doc;
+    doc.assign(u"");
+    doc.replace(0, 0, std::u16string(source_unit_limit, u'a'), false);
+    const u64 removed = source_unit_limit - 257 + extra / 2;
+    doc.replace(0, removed, u"b", false);
+    return doc;
+}
+
+TEST(SourceDocumentTest, ByteLimitAtAndPastTheEdge) {
+    SourceDocument at = history_at_byte_limit(0);
+    EXPECT_EQ(at.history_bytes, history_byte_limit);
+    EXPECT_EQ(at.undo_entries.size(), 2u);
+    at.replace(0, 1, u"c", false);
+    ASSERT_EQ(at.undo_entries.size(), 2u);
+    EXPECT_EQ(at.undo_entries.front().start, 0u);
+    EXPECT_EQ(at.undo_entries.front().old_end, source_unit_limit - 257);
+    EXPECT_EQ(at.history_bytes, history_byte_limit - 2 * (source_unit_limit + 128) + 2 * 130);
+
+    SourceDocument past = history_at_byte_limit(2);
+    EXPECT_EQ(past.undo_entries.size(), 1u);
+    EXPECT_EQ(past.history_bytes, 2 * (source_unit_limit - 256 + 1 + 128));
+}
+
+// A snapshot or a moved-from value holds no history, so nothing may stay charged to it: its
+// own steps would otherwise be trimmed away at once.
+TEST(SourceDocumentTest, ValuesWithoutHistoryStartUncharged) {
+    SourceDocument doc = history_at_byte_limit(0);
+    SourceDocument copy = doc.snapshot();
+    EXPECT_EQ(copy.history_bytes, 0u);
+    copy.replace(0, 1, u"x", false);
+    copy.replace(0, 1, u"y", false);
+    EXPECT_EQ(copy.undo_entries.size(), 2u);
+    EXPECT_EQ(copy.history_bytes, 2u * 2 * 130);
+    EXPECT_EQ(doc.history_bytes, history_byte_limit);
+
+    SourceDocument taken(std::move(doc));
+    EXPECT_EQ(taken.history_bytes, history_byte_limit);
+    EXPECT_EQ(doc.history_bytes, 0u);
+    doc.replace(0, 0, u"x", false);
+    doc.replace(1, 1, u"y", false);
+    EXPECT_EQ(doc.undo_entries.size(), 2u);
+    doc = std::move(taken);
+    EXPECT_EQ(doc.history_bytes, history_byte_limit);
+    EXPECT_EQ(taken.history_bytes, 0u);
 }
 
 TEST(SourceDocumentTest, SmallTypedInsertionJoinsTheLeafBeforeIt) {
@@ -363,7 +412,7 @@ TEST(SourceDocumentTest, SnapshotsAndMoves) {
     doc.replace(0, 6, u"third", false);
     EXPECT_EQ(before.text(), u"first");
     EXPECT_EQ(after.text(), u"second");
-    EXPECT_TRUE(after.undo.empty());
+    EXPECT_TRUE(after.undo_entries.empty());
     EXPECT_EQ(after.state_id, 3u);
 
     // A snapshot taken mid-typing has nothing to join, so typing into it makes a new step.
@@ -371,21 +420,21 @@ TEST(SourceDocumentTest, SnapshotsAndMoves) {
     SourceDocument copy = doc.snapshot();
     ASSERT_TRUE(copy.typing_open);
     copy.replace(6, 6, u"y", true);
-    EXPECT_EQ(copy.undo.size(), 1u);
-    copy.undo_step();
+    EXPECT_EQ(copy.undo_entries.size(), 1u);
+    copy.undo();
     EXPECT_EQ(copy.text(), u"thirdx");
 
     SourceDocument moved(std::move(doc));
     EXPECT_EQ(moved.text(), u"thirdx");
-    EXPECT_EQ(moved.undo.size(), 3u);
+    EXPECT_EQ(moved.undo_entries.size(), 3u);
     EXPECT_EQ(doc.root, nullptr);
-    EXPECT_TRUE(doc.undo.empty());
+    EXPECT_TRUE(doc.undo_entries.empty());
     EXPECT_EQ(doc.revision, moved.revision);
     doc = std::move(moved);
     EXPECT_EQ(doc.text(), u"thirdx");
-    EXPECT_EQ(doc.undo.size(), 3u);
+    EXPECT_EQ(doc.undo_entries.size(), 3u);
     EXPECT_EQ(moved.root, nullptr);
-    EXPECT_TRUE(moved.undo.empty());
+    EXPECT_TRUE(moved.undo_entries.empty());
 }
 
 // Workers read and release snapshots while the owner keeps editing and undoing, so nodes are
@@ -421,7 +470,7 @@ TEST(SourceDocumentTest, SnapshotsReadOnOtherThreads) {
     for (int i = 0; i < 3000; ++i) {
         u64 at = rng() % (doc.length() + 1);
         if (rng() % 4 == 0) {
-            doc.undo_step();
+            doc.undo();
         } else {
             doc.typing_open = false;
             doc.replace(at, at + rng() % 3, i % 7 == 0 ? u"\n" : u"xy", i % 2 == 0);
@@ -481,7 +530,7 @@ struct ModelEntry {
 struct Model {
     std::u16string text;
     std::array<u64, 2> selection{};
-    std::vector<ModelEntry> undo, redo;
+    std::vector<ModelEntry> undo_entries, redo_entries;
     u64 history_bytes = 0, typing_end = 0, state_id = 0, revision = 0, edit_count = 0;
     u64 change[3] = {0, 0, 0};
     bool typing_open = false;
@@ -492,8 +541,8 @@ struct Model {
         state_id = revision;
         edit_count += 1;
         selection = {0, 0};
-        undo.clear();
-        redo.clear();
+        undo_entries.clear();
+        redo_entries.clear();
         history_bytes = 0;
         typing_open = false;
     }
@@ -512,13 +561,13 @@ struct Model {
         u64 cost = 2 * ((to - from) + ins.size() + 128);
         bool lf = ins.find(u'\n') != std::u16string::npos;
         if (typing && typing_open && from == to && typing_end == from && !lf) {
-            undo.back().new_end = end;
-            undo.back().cost += cost;
+            undo_entries.back().new_end = end;
+            undo_entries.back().cost += cost;
         } else {
-            undo.push_back({text, selection, state_id, cost, from, to, end});
+            undo_entries.push_back({text, selection, state_id, cost, from, to, end});
         }
         history_bytes += cost;
-        redo.clear();
+        redo_entries.clear();
         text.replace(from, to - from, ins);
         change[0] = from;
         change[1] = to;
@@ -529,15 +578,16 @@ struct Model {
         selection = {end, end};
         typing_end = end;
         typing_open = typing && from == to && !lf;
-        while (undo.size() > 1 && (undo.size() > 1000 || history_bytes > 0x2000000)) {
-            history_bytes -= undo.front().cost;
-            undo.erase(undo.begin());
+        while (undo_entries.size() > 1 &&
+               (undo_entries.size() > 1000 || history_bytes > 0x2000000)) {
+            history_bytes -= undo_entries.front().cost;
+            undo_entries.erase(undo_entries.begin());
         }
     }
 
     void step(bool forward) {
-        auto& source = forward ? redo : undo;
-        auto& target = forward ? undo : redo;
+        auto& source = forward ? redo_entries : undo_entries;
+        auto& target = forward ? undo_entries : redo_entries;
         if (source.empty()) {
             return;
         }
@@ -640,10 +690,10 @@ private:
             size_t size = len > 20000 ? 8 : (pick(40) == 0 ? 5000 : 40);
             apply_replace(a, b, pick(3) == 0 ? std::u16string() : random_text(size), false);
         } else if (kind < 72) {
-            doc_.undo_step();
+            doc_.undo();
             model_.step(false);
         } else if (kind < 80) {
-            doc_.redo_step();
+            doc_.redo();
             model_.step(true);
         } else if (kind < 81 && pick(25) == 0) { // rare, so the history can fill up
             std::u16string s = random_text(pick(2) == 0 ? 20000 : 300);
@@ -673,10 +723,10 @@ private:
         if (model_.text.size() + s.size() > 30000) {
             return;
         }
-        const size_t entries = doc_.undo.size();
+        const size_t entries = doc_.undo_entries.size();
         const u64 edits = doc_.edit_count;
         doc_.replace(a, b, s, typing);
-        if (typing && doc_.edit_count != edits && doc_.undo.size() == entries) {
+        if (typing && doc_.edit_count != edits && doc_.undo_entries.size() == entries) {
             ++joined_typing;
         }
         model_.replace(a, b, s, typing);
@@ -691,16 +741,16 @@ private:
         EXPECT_EQ(doc_.revision, model_.revision);
         EXPECT_EQ(doc_.edit_count, model_.edit_count);
         EXPECT_EQ(doc_.history_bytes, model_.history_bytes);
-        EXPECT_EQ(doc_.undo.size(), model_.undo.size());
-        EXPECT_EQ(doc_.redo.size(), model_.redo.size());
+        EXPECT_EQ(doc_.undo_entries.size(), model_.undo_entries.size());
+        EXPECT_EQ(doc_.redo_entries.size(), model_.redo_entries.size());
         EXPECT_EQ(doc_.typing_open, model_.typing_open);
         EXPECT_EQ(doc_.typing_end, model_.typing_end);
         EXPECT_EQ(doc_.last_change_start, model_.change[0]);
         EXPECT_EQ(doc_.last_change_old_end, model_.change[1]);
         EXPECT_EQ(doc_.last_change_new_end, model_.change[2]);
-        if (!doc_.undo.empty()) {
-            EXPECT_EQ(doc_.undo.back().state_id, model_.undo.back().state_id);
-            EXPECT_EQ(doc_.undo.back().new_end, model_.undo.back().new_end);
+        if (!doc_.undo_entries.empty()) {
+            EXPECT_EQ(doc_.undo_entries.back().state_id, model_.undo_entries.back().state_id);
+            EXPECT_EQ(doc_.undo_entries.back().new_end, model_.undo_entries.back().new_end);
         }
 
         std::vector<u64> starts{0};
@@ -731,7 +781,7 @@ private:
         }
         max_depth = std::max(max_depth, check_treap(doc_.root.get(), text, 0));
         max_length = std::max(max_length, text.size());
-        max_undo = std::max(max_undo, doc_.undo.size());
+        max_undo = std::max(max_undo, doc_.undo_entries.size());
     }
 
     std::mt19937_64 rng_;

@@ -251,6 +251,12 @@ TEST_F(FileWorkWindow, WithoutAMainWindowOnlyTheBusyFlagChanges) {
     EXPECT_FALSE(queued(nullptr, WM_CLOSE));
 }
 
+TEST_F(FileWorkWindow, OutermostRunnerClearsTheBusyFlagEvenIfItWasSetBefore) {
+    file_work_busy = true; // left over by the main window, not by a runner
+    window_work([] {});
+    EXPECT_FALSE(file_work_busy);
+}
+
 TEST_F(FileWorkWindow, NestedRunnerLeavesTheOuterOneInCharge) {
     bool busy_after_nested = false;
     window_work([&] {

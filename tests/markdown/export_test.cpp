@@ -257,6 +257,16 @@ TEST_F(ExportTest, OpenDocumentIsNeverTheDestination) {
     elsewhere.open_paths = {open, fs::path()};
     build_export_text(elsewhere);
     EXPECT_TRUE(fs::exists(elsewhere.destination));
+    // Two different existing files are not the same file: an existing file that no tab holds
+    // is replaced.
+    fs::path existing = folder_ / "existing.html";
+    { std::ofstream(existing, std::ios::binary) << "old"; }
+    ExportRequest replace = request(u"# new", false);
+    replace.open_paths = {open};
+    replace.destination = existing;
+    build_export_text(replace);
+    EXPECT_NE(read(existing), "old");
+    EXPECT_EQ(read(open), "original");
 }
 
 } // namespace

@@ -46,6 +46,7 @@ TEST(ExtractTasksTest, TaskBoxes) {
     EXPECT_EQ(only_task("* [X]"), (TaskEntry{"", 0, 0, -1, true, false}));
     EXPECT_EQ(only_task("+ [x]\tlower"), (TaskEntry{"lower", 0, 0, -1, true, false}));
     EXPECT_EQ(only_task("\t  12) [ ] ordered"), (TaskEntry{"ordered", 0, 6, -1, false, false}));
+    EXPECT_EQ(only_task("3. [x] full stop"), (TaskEntry{"full stop", 0, 0, -1, true, false}));
     EXPECT_TRUE(tasks_of("- [ ]x").empty());
     EXPECT_TRUE(tasks_of("- [y] no").empty());
     EXPECT_TRUE(tasks_of("- [] no").empty());
@@ -93,6 +94,7 @@ TEST(ExtractTasksTest, HardBreakNeedsAContinuationLine) {
     EXPECT_FALSE(hard_break("- [ ] a\\\n   \t"));                     // blank next line
     EXPECT_FALSE(hard_break("- [ ] a\\\n  > q"));                     // quote
     EXPECT_FALSE(hard_break("- [ ] a\\\n# h"));                       // heading
+    EXPECT_TRUE(hard_break("- [ ] a\\\n  ##\th"));                    // indented: no heading
     EXPECT_FALSE(hard_break("- [ ] a\\\n  ```"));                     // opens a fence
     EXPECT_FALSE(hard_break("- [ ] a\\\n  ***"));                     // thematic break
     EXPECT_FALSE(hard_break("- [ ] a\\\n  x | y\n  --- | ---"));      // table header

@@ -174,7 +174,7 @@ TEST_F(DocumentDrawing, BackgroundsAndQuoteBarInBothPalettes) {
         EXPECT_EQ(pixel(layout.width - 26, code.y + 2), colours[palette_slot::code_background]);
         EXPECT_EQ(pixel(layout.width - 22, code.y + 2), colours[palette_slot::background]);
         const LayoutBlock& quote = layout.blocks[2];
-        EXPECT_EQ(pixel(quote.x - 14, quote.y + 5), colours[palette_slot::accent]);
+        EXPECT_EQ(pixel(quote.x - 14, quote.y + 5), colours[palette_slot::link]);
         EXPECT_EQ(pixel(quote.x - 18, quote.y + 5), colours[palette_slot::background]);
         // Quote text is muted, body text is text.
         const auto quote_colours =
@@ -198,7 +198,7 @@ TEST_F(DocumentDrawing, LinksAreDrawnInTheLinkColourUntilThePaintEnds) {
     const LayoutBlock& block = layout.blocks[0];
     const D2D1_RECT_F link = rects(block, 4, 4).at(0);
     const auto link_colours = colours_in(link);
-    EXPECT_TRUE(link_colours.count(palette.light[palette_slot::accent]));
+    EXPECT_TRUE(link_colours.count(palette.light[palette_slot::link]));
     EXPECT_FALSE(link_colours.count(palette.light[palette_slot::text]));
     EXPECT_TRUE(colours_in(rects(block, 0, 3).at(0)).count(palette.light[palette_slot::text]));
     // The effect is removed after drawing.
@@ -314,7 +314,7 @@ TEST_F(DocumentDrawing, PrintedPagesUseBlackTextAndLinks) {
     const LayoutBlock& block = layout.blocks[0];
     const auto link = colours_in(rects(block, 5, 4).at(0));
     EXPECT_TRUE(link.count(0x000000));
-    EXPECT_FALSE(link.count(palette.light[palette_slot::accent]));
+    EXPECT_FALSE(link.count(palette.light[palette_slot::link]));
     const LayoutBlock& code = layout.blocks[1];
     EXPECT_EQ(pixel(code.x - 6, code.y - 4), 0xF0F1F2u);
     EXPECT_EQ(pixel(3, 3), palette.light[palette_slot::background]);

@@ -92,6 +92,13 @@ TEST(ViewSize, ClientSizeInDipsAtLeastOne) {
     GetClientRect(window, &client);
     EXPECT_NEAR(view_width(window, 144.0f), client.right * 96.0 / 144.0, tolerance);
     EXPECT_NEAR(view_height(window, 96.0f), client.bottom, tolerance);
+    EXPECT_FLOAT_EQ(view_height(window, 0.0f), static_cast<float>(client.bottom));
+    // Pixels x 96 / dpi, multiplied first: 13 pixels at 120 DPI are 10.3999996f, where
+    // 13 x (96 / 120) would give 10.4000006f.
+    SetWindowPos(window, nullptr, 0, 0, 13, 13, SWP_NOZORDER | SWP_NOACTIVATE);
+    GetClientRect(window, &client);
+    ASSERT_EQ(client.right, 13);
+    EXPECT_EQ(view_width(window, 120.0f), 13.0f * 96.0f / 120.0f);
     DestroyWindow(window);
 }
 
