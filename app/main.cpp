@@ -21,8 +21,8 @@ void write_standard_output(std::string_view text) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    const bool version = arguments != nullptr && count == 2 &&
-                         std::wstring_view(arguments[1]) == L"--version";
+    const bool version =
+        arguments != nullptr && count == 2 && std::wstring_view(arguments[1]) == L"--version";
     if (arguments != nullptr) {
         LocalFree(arguments);
     }
