@@ -60,18 +60,6 @@ void append_decimal(std::string& out, std::uint64_t value) {
     out.append(digits, result.ptr);
 }
 
-// Columns of the leading blanks: a space counts 1, a tab 4.
-std::uint64_t leading_columns(std::string_view line) {
-    std::uint64_t columns = 0;
-    for (char c : line) {
-        if (!is_blank(c)) {
-            break;
-        }
-        columns += c == '\t' ? 4 : 1;
-    }
-    return columns;
-}
-
 std::string_view without_leading_blanks(std::string_view line) {
     std::size_t p = 0;
     while (p < line.size() && is_blank(line[p])) {
@@ -535,7 +523,8 @@ void render_markdown_html(std::string& page, const std::string& source, bool dar
         source_limit == preview_source_limit ? preview_page_cap : document_page_cap;
     try {
         // Markup roughly doubles a typical document; reserving that much up front saves
-        // regrowing and copying a large page, and untouched reserve costs no memory.
+        // regrowing and copying a large page; reserved pages take no physical memory until
+        // they are written.
         page.reserve(
             static_cast<std::size_t>(std::min<std::uint64_t>(cap, source.size() / 2 * 5 + 4096)));
         write_page_head(page, dark);

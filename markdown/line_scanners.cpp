@@ -83,6 +83,17 @@ std::string_view trim_blanks_view(std::string_view text) {
     return text.substr(begin, end - begin);
 }
 
+std::uint64_t leading_columns(std::string_view line) {
+    std::uint64_t columns = 0;
+    for (char c : line) {
+        if (!is_blank(c)) {
+            break;
+        }
+        columns += c == '\t' ? 4 : 1;
+    }
+    return columns;
+}
+
 std::string trim_blanks(std::string_view text) {
     return std::string(trim_blanks_view(text));
 }

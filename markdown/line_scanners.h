@@ -53,6 +53,9 @@ constexpr bool is_blank(char c) {
     return c == ' ' || c == '\t';
 }
 
+// Columns of the leading blanks: a space counts 1, a tab 4.
+std::uint64_t leading_columns(std::string_view line);
+
 // The part of `text` without leading and trailing blanks (a view into `text`).
 std::string_view trim_blanks_view(std::string_view text);
 // A copy of `text` without leading and trailing blanks; other whitespace (CR, FF) stays.

@@ -43,19 +43,6 @@ bool is_heading_line(std::string_view line) {
     return parse_atx_heading(line).level != 0;
 }
 
-std::uint64_t leading_columns(std::string_view line) {
-    std::uint64_t columns = 0;
-    for (char c : line) {
-        if (c == ' ')
-            columns += 1;
-        else if (c == '\t')
-            columns += 4;
-        else
-            break;
-    }
-    return columns;
-}
-
 bool ends_in_odd_backslashes(std::string_view line) {
     std::size_t count = 0;
     while (count < line.size() && line[line.size() - 1 - count] == '\\')

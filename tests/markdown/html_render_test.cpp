@@ -361,6 +361,23 @@ TEST(RenderMarkdownLimits, PageCapAtItsEdge) {
     EXPECT_EQ(render_markdown_html(past_cap, false, 0x40001).size(), 1000001u);
 }
 
+// A whole-document source whose page is exactly `page_size` bytes: wide empty table rows make
+// up most of the page, and a closing paragraph of letters adds one byte per letter.
+std::string document_for_page_size(std::size_t page_size) {
+    std::string rows = table_source(64, 44000) + "\n";
+    const std::size_t fixed =
+        render_markdown_html(rows + "a", false, document_source_limit).size() - 1;
+    return rows + std::string(page_size - fixed, 'a');
+}
+
+TEST(RenderMarkdownLimits, DocumentPageCapAtItsEdge) {
+    const std::string at_cap = document_for_page_size(0x4000000);
+    ASSERT_LE(at_cap.size(), document_source_limit);
+    EXPECT_EQ(render_markdown_html(at_cap, false, document_source_limit).size(), 0x4000000u);
+    EXPECT_EQ(message_of(document_for_page_size(0x4000001), document_source_limit),
+              page_cap_message);
+}
+
 TEST(RenderMarkdownLimits, WideTableFailsBeforeBuildingTheWholePage) {
     // A 64-column header over rows of a single pipe: each two-byte row writes over a kilobyte,
     // so the full page would be several gigabytes.
