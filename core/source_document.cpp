@@ -315,28 +315,23 @@ SourceDocument SourceDocument::snapshot() const {
 }
 
 NodePtr SourceDocument::make_node(const Node& proto, NodePtr left, NodePtr right) {
-    auto node = pooled<Node>();
-    node->buffer = proto.buffer;
-    node->start = proto.start;
-    node->length = proto.length;
-    node->priority = proto.priority;
-    node->newlines = newlines_before(proto, proto.length);
-    node->subtree_length = proto.length + subtree_length(left) + subtree_length(right);
-    node->subtree_newlines = node->newlines + subtree_newlines(left) + subtree_newlines(right);
-    node->left = std::move(left);
-    node->right = std::move(right);
-    return node;
+    return assemble(proto, newlines_before(proto, proto.length), std::move(left), std::move(right));
 }
 
 NodePtr SourceDocument::rebuild(const Node& node, NodePtr left, NodePtr right) {
+    return assemble(node, node.newlines, std::move(left), std::move(right));
+}
+
+NodePtr SourceDocument::assemble(const Node& piece, std::uint64_t newlines, NodePtr left,
+                                 NodePtr right) {
     auto copy = pooled<Node>();
-    copy->buffer = node.buffer;
-    copy->start = node.start;
-    copy->length = node.length;
-    copy->priority = node.priority;
-    copy->newlines = node.newlines;
-    copy->subtree_length = node.length + subtree_length(left) + subtree_length(right);
-    copy->subtree_newlines = node.newlines + subtree_newlines(left) + subtree_newlines(right);
+    copy->buffer = piece.buffer;
+    copy->start = piece.start;
+    copy->length = piece.length;
+    copy->priority = piece.priority;
+    copy->newlines = newlines;
+    copy->subtree_length = piece.length + subtree_length(left) + subtree_length(right);
+    copy->subtree_newlines = newlines + subtree_newlines(left) + subtree_newlines(right);
     copy->left = std::move(left);
     copy->right = std::move(right);
     return copy;

@@ -152,6 +152,8 @@ public:
     // `node`'s piece with new children. Its LF count is taken over rather than searched for
     // again: the copies made along an edit path are the bulk of all nodes built.
     static NodePtr rebuild(const Node& node, NodePtr left, NodePtr right);
+    // A new node over `piece` with the given line-feed count and children.
+    static NodePtr assemble(const Node& piece, std::uint64_t newlines, NodePtr left, NodePtr right);
     // The leaf `build_rope` would build, with `seed`, from the first `units` units of `node`'s
     // piece followed by `tail`; the piece's LF positions are taken from its buffer's index
     // instead of being searched for again.
