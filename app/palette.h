@@ -1,27 +1,11 @@
 #pragma once
 
-// The colour tables of every custom-drawn window. The values live in this header (inline
-// variables) so that the editor, the preview and printing read them without linking the main
-// window; the main window owns and updates them through the functions of palette.cpp.
+// The colour tables of every custom-drawn window, owned and updated by the main window, which
+// passes the active table to the editor, the preview and printing when they draw.
 
-#include <array>
-#include <cstdint>
+#include "core/palette_table.h"
 
 namespace pellix {
-
-// Eleven 0x00RRGGBB colours, indexed 0-10.
-using PaletteTable = std::array<std::uint32_t, 11>;
-
-// Indices other windows read; entries 5, 6, 9 and 10 are the main window's alone.
-namespace palette_slot {
-inline constexpr int background = 0;      // editor and page background
-inline constexpr int gutter = 1;          // editor gutter background
-inline constexpr int text = 2;            // body text
-inline constexpr int muted = 3;           // secondary text, lines, borders
-inline constexpr int link = 4;            // links, quote bars, the editor's accent
-inline constexpr int code_background = 7; // code blocks and inline code
-inline constexpr int selection = 8;       // selection; follows the desktop colorisation colour
-} // namespace palette_slot
 
 struct Palette {
     PaletteTable light;
@@ -50,20 +34,16 @@ inline const PaletteTable& active_palette(bool dark) {
     return dark ? palette.dark : palette.light;
 }
 
+// The colours handed to a window that paints dark or light: the active table and the flag.
+inline PaintColours paint_colours(bool dark) {
+    return {active_palette(dark), high_contrast};
+}
+
 // Whether the system's high-contrast mode is on (SPI_GETHIGHCONTRAST, HCF_HIGHCONTRASTON).
 bool system_high_contrast();
 
 // The high-contrast table made of the current system colours.
 PaletteTable system_colour_palette();
-
-// 0x00BBGGRR (COLORREF) to 0x00RRGGBB and back; swapping the red and blue bytes is its own
-// inverse.
-inline std::uint32_t colour_from_colorref(std::uint32_t colorref) {
-    return ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
-}
-inline std::uint32_t colorref_from_colour(std::uint32_t colour) {
-    return colour_from_colorref(colour);
-}
 
 // Reads the system state into `high_contrast` and the tables: the high-contrast table from
 // the system colours while that mode is on; otherwise entry 8 of the light and dark tables

@@ -160,7 +160,7 @@ void report_adversarial() {
             const std::string source = input.make(size);
             std::size_t page_size = 0;
             const double seconds =
-                best_render_seconds(source, pellix::document_source_limit, 3, page_size);
+                best_render_seconds(source, pellix::document_limit, 3, page_size);
             std::printf(" %8.2f;%7.1f", seconds * 1e3, source.size() / seconds / 1e6);
         }
         std::printf("\n");
@@ -170,7 +170,7 @@ void report_adversarial() {
 
 void bench_markdown() {
     report_realistic(0x40000, pellix::preview_source_limit, 50);
-    report_realistic(0x800000, pellix::document_source_limit, 5);
+    report_realistic(0x800000, pellix::document_limit, 5);
     report_adversarial();
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/palette.h"
 #include "markdown/html_render.h"
 #include "markdown/preview_markup.h"
 #include "platform/com_ptr.h"
@@ -161,8 +162,8 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
             target->SetTransform(D2D1::Matrix3x2F::Identity());
             target->Clear(D2D1::ColorF(0xFAFAFA));
             target->SetTransform(D2D1::Matrix3x2F::Translation(0, -top));
-            draw_document(target.get(), document, layout, false, top, top + view_height_dips, 1.0f,
-                          view, matches, false, brushes);
+            draw_document(target.get(), document, layout, paint_colours(false), top,
+                          top + view_height_dips, 1.0f, view, matches, false, brushes);
             target->SetTransform(D2D1::Matrix3x2F::Identity());
             target->EndDraw();
         };
@@ -173,8 +174,8 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
             target->BeginDraw();
             target->Clear(D2D1::ColorF(0xFAFAFA));
             target->SetTransform(D2D1::Matrix3x2F::Translation(0, -top));
-            draw_document(target.get(), document, layout, false, top, top + view_height_dips, 1.0f,
-                          none, {}, false, brushes);
+            draw_document(target.get(), document, layout, paint_colours(false), top,
+                          top + view_height_dips, 1.0f, none, {}, false, brushes);
             target->SetTransform(D2D1::Matrix3x2F::Identity());
             target->EndDraw();
         });

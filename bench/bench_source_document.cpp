@@ -177,7 +177,7 @@ void bench_word_count(const std::u16string& base) {
 void bench_source_document() {
     std::mt19937_64 rng(7);
     // Just under the limit, so that the typed inserts still fit.
-    const std::u16string text = prose(source_unit_limit - 0x8000, rng);
+    const std::u16string text = prose(document_limit - 0x8000, rng);
     bench_assign_and_memory(text);
 
     SourceDocument doc;

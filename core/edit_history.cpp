@@ -104,7 +104,7 @@ void SourceDocument::replace(std::uint64_t a, std::uint64_t b, const std::u16str
     const std::uint64_t to = std::max(first, second);
     const std::u16string inserted = normalize_source(text);
     const std::uint64_t inserted_end = from + inserted.size();
-    if (length() - (to - from) + inserted.size() > source_unit_limit) {
+    if (length() - (to - from) + inserted.size() > document_limit) {
         throw std::length_error("Source exceeds the 8 MiB character limit.");
     }
     if (to - from == inserted.size() && this->text(from, to - from) == inserted) {

@@ -652,7 +652,7 @@ Document decode_document_bytes(const std::string& bytes, std::int32_t request) {
     if (request < 0 || request > 7) {
         fail(unsupported_encoding);
     }
-    if (bytes.size() > editing_limit_bytes) {
+    if (bytes.size() > document_limit) {
         fail(over_editing_limit);
     }
     Document document;

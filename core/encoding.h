@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/limits.h"
+
 namespace pellix {
 
 // The text encoding of a document. The numeric ids are stored on disk by the recovery records
@@ -33,9 +35,6 @@ struct Document {
     Encoding encoding = Encoding::utf8;
     LineEnding line_ending = LineEnding::crlf;
 };
-
-// The most bytes a file may have to be decoded for editing (8 MiB).
-inline constexpr std::uint64_t editing_limit_bytes = 0x800000;
 
 // Display names ("UTF-8", "UTF-8 BOM", ..., "OEM 437"; "LF", "CRLF", "CR"). An id outside the
 // known range gives an empty view.

@@ -69,7 +69,7 @@ bool call_move_file(const std::filesystem::path& from, const std::filesystem::pa
 // ---- Saving -------------------------------------------------------------------------------
 
 std::string save_limit_message(std::uint64_t limit) {
-    if (limit == editing_limit_bytes) {
+    if (limit == document_limit) {
         return over_document_limit;
     }
     constexpr std::uint64_t mebibyte = 0x100000;
@@ -273,7 +273,7 @@ void write_welcome_document(const std::filesystem::path& path) {
     if (path.has_parent_path()) {
         std::filesystem::create_directories(path.parent_path());
     }
-    write_file_atomically(path, std::string(welcome_text), editing_limit_bytes);
+    write_file_atomically(path, std::string(welcome_text), document_limit);
 }
 
 ScopedAtomicSaveCalls::ScopedAtomicSaveCalls(AtomicSaveCalls calls)

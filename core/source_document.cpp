@@ -203,7 +203,7 @@ char16_t unit_in(const NodePtr& root, std::uint64_t position) {
 } // namespace
 
 std::u16string normalize_source(const std::u16string& text) {
-    if (text.size() > source_unit_limit) {
+    if (text.size() > document_limit) {
         throw std::length_error("Source exceeds the 8 MiB character limit.");
     }
     std::u16string out;

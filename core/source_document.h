@@ -7,10 +7,9 @@
 #include <utility>
 #include <vector>
 
-namespace pellix {
+#include "core/limits.h"
 
-// The most UTF-16 units one document may hold (8 MiB of text).
-inline constexpr std::uint64_t source_unit_limit = 0x800000;
+namespace pellix {
 
 // Leaves are cut at this many units so that rebuilding one leaf stays cheap.
 inline constexpr std::uint64_t source_chunk_units = 4096;

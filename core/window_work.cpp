@@ -103,7 +103,7 @@ Document decode_reloaded_document(const std::string& bytes, Encoding encoding) {
 std::string save_document(const std::filesystem::path& path, const Document& document) {
     return window_work([&] {
         std::string bytes = encode_document_text(document);
-        write_file_atomically(path, bytes, editing_limit_bytes);
+        write_file_atomically(path, bytes, document_limit);
         return bytes;
     });
 }
@@ -114,7 +114,7 @@ void show_first_welcome(const std::filesystem::path& path) {
 
 Document read_document_file(const std::filesystem::path& path) {
     return window_work(
-        [&] { return decode_document_bytes(read_file_bytes(path, editing_limit_bytes), 0); });
+        [&] { return decode_document_bytes(read_file_bytes(path, document_limit), 0); });
 }
 
 SourceDocument build_source_document(const std::u16string& text) {

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "core/file_io.h"
+#include "core/limits.h"
 #include "markdown/html_render.h"
 #include "markdown/inline_render.h"
 #include "markdown/outline.h"
@@ -15,7 +16,6 @@
 namespace pellix {
 namespace {
 
-constexpr std::uint64_t json_source_unit_limit = 0x800000;
 constexpr std::uint64_t json_reserve_slack = 4096;
 constexpr std::uint32_t last_encoding = 7;
 constexpr std::uint32_t last_line_ending = 2;
@@ -151,7 +151,7 @@ std::string build_json(const ExportRequest& request, const std::u16string& text)
     if (static_cast<std::uint32_t>(request.encoding) > last_encoding ||
         static_cast<std::uint32_t>(request.line_ending) > last_line_ending)
         throw std::runtime_error("Invalid document format for JSON export.");
-    if (text.size() > json_source_unit_limit)
+    if (text.size() > document_limit)
         throw std::runtime_error("JSON export exceeds the editor's source limit.");
     std::string source = utf16_to_utf8(text);
     std::string name = utf16_to_utf8(request.name);
@@ -181,9 +181,8 @@ std::string build_json(const ExportRequest& request, const std::u16string& text)
 
 std::string build_html(const ExportRequest& request, const std::u16string& text) {
     std::string source = utf16_to_utf8(text);
-    std::string page = request.markdown
-                           ? render_markdown_html(source, request.dark, document_source_limit)
-                           : render_plain_text_html(source);
+    std::string page = request.markdown ? render_markdown_html(source, request.dark, document_limit)
+                                        : render_plain_text_html(source);
     std::size_t head_end = page.find("</head>");
     if (head_end == std::string::npos)
         throw std::invalid_argument("HTML export is missing its document head.");

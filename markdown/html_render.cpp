@@ -495,8 +495,8 @@ void check_source_size(const std::string& source, std::uint64_t source_limit) {
     if (source_limit == preview_source_limit) {
         throw std::runtime_error(preview_source_message);
     }
-    throw std::runtime_error(source_limit == document_source_limit ? document_source_message
-                                                                   : other_source_message);
+    throw std::runtime_error(source_limit == document_limit ? document_source_message
+                                                            : other_source_message);
 }
 
 void write_page_head(std::string& page, bool dark) {

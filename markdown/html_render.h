@@ -7,12 +7,13 @@
 #include <cstdint>
 #include <string>
 
+#include "core/limits.h"
+
 namespace pellix {
 
 // Source limits of the callers: the preview renders at most 256 KiB on the UI thread; export
 // and printing take a whole document.
 constexpr std::uint64_t preview_source_limit = 0x40000;
-constexpr std::uint64_t document_source_limit = 0x800000;
 
 // Page size caps: the preview's limit selects the small cap, every other limit the large one.
 constexpr std::uint64_t preview_page_cap = 1000000;

@@ -321,7 +321,7 @@ std::vector<HeadingEntry> collect_headings(const std::string& source, std::uint6
 
 std::vector<OutlineEntry> build_outline_entries(const std::u16string& text,
                                                 const std::string& source) {
-    std::vector<HeadingEntry> headings = collect_headings(source, outline_item_limit);
+    std::vector<HeadingEntry> headings = collect_headings(source, document_limit);
     std::vector<OutlineEntry> entries;
     entries.reserve(headings.size());
     std::unordered_map<std::u16string, std::uint64_t> occurrences;
@@ -385,14 +385,14 @@ TaskOutlineStep::TaskOutlineStep(const std::vector<OutlineEntry>& headings_,
 std::vector<OutlineEntry> heading_outline_entries(const std::u16string& text,
                                                   const std::string& source) {
     std::vector<OutlineEntry> headings = build_outline_entries(text, source);
-    add_task_counts(headings, extract_tasks(source, outline_item_limit));
+    add_task_counts(headings, extract_tasks(source, document_limit));
     return headings;
 }
 
 std::vector<OutlineEntry> task_outline_entries(const std::u16string& text,
                                                const std::string& source, bool hide_completed) {
     std::vector<OutlineEntry> headings = build_outline_entries(text, source);
-    std::vector<TaskEntry> tasks = extract_tasks(source, outline_item_limit);
+    std::vector<TaskEntry> tasks = extract_tasks(source, document_limit);
     add_task_counts(headings, tasks);
     return TaskOutlineBuilder(text, headings, tasks).build(hide_completed);
 }

@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "core/limits.h"
+
 namespace pellix {
 
 // Limits of the callers: the export refuses more than 100,000 headings or tasks; the outline
-// allows one per possible source line.
+// allows one per possible source line (document_limit).
 inline constexpr std::uint64_t export_item_limit = 100000;
-inline constexpr std::uint64_t outline_item_limit = 0x800000;
 
 // One task item: a list item whose content begins with "[ ]", "[x]" or "[X]".
 struct TaskEntry {

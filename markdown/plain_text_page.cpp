@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "core/limits.h"
+
 namespace pellix {
 namespace {
-
-constexpr std::size_t plain_text_limit = 0x800000;
 
 // Black on white whatever the editor's theme, long lines wrapped, tabs four columns wide.
 constexpr std::string_view plain_page_head =
@@ -24,7 +24,7 @@ constexpr std::string_view plain_page_tail = "</span></pre></body></html>";
 } // namespace
 
 std::string render_plain_text_html(const std::string& text) {
-    if (text.size() > plain_text_limit) {
+    if (text.size() > document_limit) {
         throw std::runtime_error("Text output exceeds the 8 MiB source limit.");
     }
     std::string page;

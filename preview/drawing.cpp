@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/palette.h"
 #include "platform/text_hit_test.h"
 
 namespace pellix {
@@ -36,6 +35,7 @@ struct Paint {
     Range selection;
     const std::vector<Range>& matches;
     Brushes& brushes;
+    bool high_contrast;
 };
 
 // [from, to) of the document clipped to the block's content, relative to its layout; empty
@@ -151,6 +151,38 @@ void draw_marker(const Paint& paint, const PreviewBlock& source, const LayoutBlo
                                  paint.brushes.text.get(), D2D1_DRAW_TEXT_OPTIONS_NONE);
 }
 
+// Effects hold brushes of this target, and the layouts outlive it: a paint that fails half-way
+// must not leave a brush behind, so the effects are cleared on every way out.
+class EffectsCleared {
+public:
+    explicit EffectsCleared(const LayoutBlock& block) : block_(block) {}
+    ~EffectsCleared() {
+        block_.text_layout->SetDrawingEffect(nullptr, {0, static_cast<UINT32>(block_.text_length)});
+    }
+    EffectsCleared(const EffectsCleared&) = delete;
+    EffectsCleared& operator=(const EffectsCleared&) = delete;
+
+private:
+    const LayoutBlock& block_;
+};
+
+void draw_block_text(const Paint& paint, const PreviewBlock& source, const LayoutBlock& block) {
+    EffectsCleared cleared(block);
+    apply_runs(paint, source, block);
+    fill_matches(paint, block);
+    DWRITE_TEXT_RANGE selected{};
+    if (clip_to_block(block, paint.selection.first, paint.selection.second, selected)) {
+        fill_range(paint, block, selected, paint.brushes.selection.get());
+    }
+    if (paint.high_contrast) {
+        colour_contrast_text(paint, block);
+    }
+    ID2D1Brush* ink = source.kind == PreviewBlockKind::quote ? paint.brushes.muted.get()
+                                                             : paint.brushes.text.get();
+    paint.target->DrawTextLayout({block.x, block.y}, block.text_layout.get(), ink,
+                                 D2D1_DRAW_TEXT_OPTIONS_NONE);
+}
+
 void draw_text_block(const Paint& paint, const PreviewBlock& source, const LayoutBlock& block) {
     if (source.kind == PreviewBlockKind::code_block && source.has_code != 0) {
         draw_code_background(paint, block);
@@ -159,21 +191,7 @@ void draw_text_block(const Paint& paint, const PreviewBlock& source, const Layou
         draw_quote_bar(paint, block);
     }
     if (block.text_layout) {
-        apply_runs(paint, source, block);
-        fill_matches(paint, block);
-        DWRITE_TEXT_RANGE selected{};
-        if (clip_to_block(block, paint.selection.first, paint.selection.second, selected)) {
-            fill_range(paint, block, selected, paint.brushes.selection.get());
-        }
-        if (high_contrast) {
-            colour_contrast_text(paint, block);
-        }
-        ID2D1Brush* ink = source.kind == PreviewBlockKind::quote ? paint.brushes.muted.get()
-                                                                 : paint.brushes.text.get();
-        paint.target->DrawTextLayout({block.x, block.y}, block.text_layout.get(), ink,
-                                     D2D1_DRAW_TEXT_OPTIONS_NONE);
-        // Effects hold brushes of this paint; the next one starts clean.
-        block.text_layout->SetDrawingEffect(nullptr, {0, static_cast<UINT32>(block.text_length)});
+        draw_block_text(paint, source, block);
     }
     if (block.marker_layout) {
         draw_marker(paint, source, block);
@@ -206,11 +224,13 @@ bool meets_band(const PreviewBlock& source, const LayoutBlock& block, float top,
 
 } // namespace
 
-void create_brushes(Brushes& brushes, ID2D1RenderTarget* target, bool dark, bool print) {
+void create_brushes(Brushes& brushes, ID2D1RenderTarget* target, const PaintColours& colours,
+                    bool print) {
     if (!brushes.text) {
         create_brush_set(brushes, target);
     }
-    const PaletteTable& table = active_palette(dark && !print);
+    const PaletteTable& table = colours.table;
+    const bool high_contrast = colours.high_contrast;
     const std::uint32_t highlight_text =
         static_cast<std::uint32_t>(colour_from_colorref(GetSysColor(COLOR_HIGHLIGHTTEXT)));
     if (print) {
@@ -232,17 +252,19 @@ void create_brushes(Brushes& brushes, ID2D1RenderTarget* target, bool dark, bool
 }
 
 void draw_document(ID2D1RenderTarget* target, const PreviewDocument& document, Layout& layout,
-                   bool dark, float top, float bottom, float scale, const View& view,
+                   const PaintColours& colours, float top, float bottom, float scale,
+                   const View& view,
                    const std::vector<std::pair<std::uint64_t, std::uint64_t>>& matches, bool print,
                    Brushes& brushes) {
-    create_brushes(brushes, target, dark, print);
+    create_brushes(brushes, target, colours, print);
     const Paint paint{target,
                       document,
                       layout,
                       scale,
                       {std::min(view.anchor, view.caret), std::max(view.anchor, view.caret)},
                       matches,
-                      brushes};
+                      brushes,
+                      colours.high_contrast};
     const size_t count = std::min(layout.blocks.size(), document.blocks.size());
     auto first = std::lower_bound(layout.bottom_bounds.begin(), layout.bottom_bounds.end(), top);
     for (size_t i = static_cast<size_t>(first - layout.bottom_bounds.begin()); i < count; ++i) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/palette_table.h"
 #include "markdown/preview_document.h"
 #include "platform/com_ptr.h"
 #include "preview/layout.h"
@@ -35,16 +36,18 @@ struct Brushes {
 };
 
 // Creates the brushes on `target` when `brushes` is empty (all seven or none; "Create preview
-// brush" on failure) and then colours them for the mode: the high-contrast palette while the
-// system is in high contrast, else the dark one for a dark screen, else the light one; paper
-// gets black text and links.
-void create_brushes(Brushes& brushes, ID2D1RenderTarget* target, bool dark, bool print);
+// brush" on failure) and then colours them from `colours`, which the caller chose for the
+// mode (the light or high-contrast table when printing); paper gets black text and links.
+void create_brushes(Brushes& brushes, ID2D1RenderTarget* target, const PaintColours& colours,
+                    bool print);
 
 // Draws the blocks of the laid-out document that meet [top, bottom] (document DIPs) onto a
 // target the caller has begun drawing on and transformed to document coordinates. `matches`
-// are [start, end) text ranges sorted by start.
+// are [start, end) text ranges sorted by start. Drawing effects set on the cached text layouts
+// during the call are removed on every way out, so no layout keeps a brush of this target.
 void draw_document(ID2D1RenderTarget* target, const PreviewDocument& document, Layout& layout,
-                   bool dark, float top, float bottom, float scale, const View& view,
+                   const PaintColours& colours, float top, float bottom, float scale,
+                   const View& view,
                    const std::vector<std::pair<std::uint64_t, std::uint64_t>>& matches, bool print,
                    Brushes& brushes);
 

@@ -8,7 +8,7 @@
 namespace pellix {
 
 CompareBaseline make_compare_baseline(const std::u16string& text) {
-    if (text.size() > source_unit_limit) {
+    if (text.size() > document_limit) {
         throw std::runtime_error("Compare baseline exceeds the editor limit.");
     }
     // Only the validation is wanted: an unpaired surrogate fails with the converter's sentence.

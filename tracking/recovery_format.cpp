@@ -73,7 +73,7 @@ TextFacts text_facts(const std::u16string& text) {
 }
 
 void check_session(const Session& session, const TextFacts& facts) {
-    if (session.text.size() > source_unit_limit || session.path.size() > recovery_path_limit ||
+    if (session.text.size() > document_limit || session.path.size() > recovery_path_limit ||
         session.path.find('\0') != std::string::npos) {
         fail("Recovery data exceeds supported limits.");
     }
@@ -205,7 +205,7 @@ Session read_recovery_record(std::string_view bytes) {
     const std::string text(bytes.substr(record_header_size + path_size));
     session.text = utf8_to_utf16(text);
     // In valid UTF-8 a zero byte is exactly U+0000, and the bytes are the shorter scan.
-    if (session.text.size() > source_unit_limit || text.find('\0') != std::string::npos) {
+    if (session.text.size() > document_limit || text.find('\0') != std::string::npos) {
         fail("Invalid recovery text.");
     }
     return session;

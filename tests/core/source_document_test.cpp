@@ -98,15 +98,15 @@ TEST(SourceDocumentTest, LengthLimitAtAndPastTheEdge) {
     SourceDocument doc;
     doc.assign(u"old");
     Observed before = observe(doc);
-    std::u16string too_long(source_unit_limit + 1, u'x');
+    std::u16string too_long(document_limit + 1, u'x');
     expect_message([&] { doc.assign(too_long); }, "Source exceeds the 8 MiB character limit.");
     EXPECT_THROW(doc.assign(too_long), std::length_error);
     EXPECT_EQ(observe(doc), before);
 
     too_long.pop_back();
     doc.assign(too_long);
-    EXPECT_EQ(doc.length(), source_unit_limit);
-    EXPECT_EQ(doc.text(source_unit_limit - 2, 10), u"xx");
+    EXPECT_EQ(doc.length(), document_limit);
+    EXPECT_EQ(doc.text(document_limit - 2, 10), u"xx");
 
     before = observe(doc);
     expect_message([&] { doc.replace(5, 5, u"y", true); },
@@ -323,10 +323,10 @@ TEST(SourceDocumentTest, HistoryTrimmedToItsLimits) {
     EXPECT_EQ(doc.history_bytes, 1000u * 2 * 129);
 
     // One step charged above the byte limit stays alone; the next step pushes it out.
-    doc.assign(std::u16string(source_unit_limit, u'a'));
+    doc.assign(std::u16string(document_limit, u'a'));
     doc.replace(0, 5, u"b", false);
-    doc.replace(0, doc.length(), std::u16string(source_unit_limit, u'c'), false);
-    const u64 big = 2 * ((source_unit_limit - 4) + source_unit_limit + 128);
+    doc.replace(0, doc.length(), std::u16string(document_limit, u'c'), false);
+    const u64 big = 2 * ((document_limit - 4) + document_limit + 128);
     ASSERT_GT(big, history_byte_limit);
     ASSERT_EQ(doc.undo_entries.size(), 1u);
     EXPECT_EQ(doc.history_bytes, big);
@@ -342,8 +342,8 @@ TEST(SourceDocumentTest, HistoryTrimmedToItsLimits) {
 SourceDocument history_at_byte_limit(u64 extra) {
     SourceDocument doc;
     doc.assign(u"");
-    doc.replace(0, 0, std::u16string(source_unit_limit, u'a'), false);
-    const u64 removed = source_unit_limit - 257 + extra / 2;
+    doc.replace(0, 0, std::u16string(document_limit, u'a'), false);
+    const u64 removed = document_limit - 257 + extra / 2;
     doc.replace(0, removed, u"b", false);
     return doc;
 }
@@ -355,12 +355,12 @@ TEST(SourceDocumentTest, ByteLimitAtAndPastTheEdge) {
     at.replace(0, 1, u"c", false);
     ASSERT_EQ(at.undo_entries.size(), 2u);
     EXPECT_EQ(at.undo_entries.front().start, 0u);
-    EXPECT_EQ(at.undo_entries.front().old_end, source_unit_limit - 257);
-    EXPECT_EQ(at.history_bytes, history_byte_limit - 2 * (source_unit_limit + 128) + 2 * 130);
+    EXPECT_EQ(at.undo_entries.front().old_end, document_limit - 257);
+    EXPECT_EQ(at.history_bytes, history_byte_limit - 2 * (document_limit + 128) + 2 * 130);
 
     SourceDocument past = history_at_byte_limit(2);
     EXPECT_EQ(past.undo_entries.size(), 1u);
-    EXPECT_EQ(past.history_bytes, 2 * (source_unit_limit - 256 + 1 + 128));
+    EXPECT_EQ(past.history_bytes, 2 * (document_limit - 256 + 1 + 128));
 }
 
 // A snapshot or a moved-from value holds no history, so nothing may stay charged to it: its

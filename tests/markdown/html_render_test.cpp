@@ -76,7 +76,7 @@ void expect_bodies(const std::vector<Case>& cases) {
 TEST(RenderMarkdownPage, EmptySourceIsHeadAndTail) {
     EXPECT_EQ(render_markdown_html("", false, preview_source_limit),
               page_head + light_rules + common_rules + print_rules + page_tail);
-    EXPECT_EQ(render_markdown_html("", true, document_source_limit),
+    EXPECT_EQ(render_markdown_html("", true, document_limit),
               page_head + dark_rules + common_rules + print_rules + page_tail);
 }
 
@@ -329,7 +329,7 @@ TEST(RenderMarkdownBlocks, TableColumnLimit) {
     expected += "</tr></tbody></table>";
     EXPECT_EQ(body, expected);
     EXPECT_EQ(message_of(table_source(65, 1)), "Tables are limited to 64 columns.");
-    EXPECT_EQ(message_of(table_source(65, 0), document_source_limit),
+    EXPECT_EQ(message_of(table_source(65, 0), document_limit),
               "Tables are limited to 64 columns.");
 }
 
@@ -338,14 +338,14 @@ TEST(RenderMarkdownLimits, SourceLimitAtItsEdge) {
     EXPECT_EQ(message_of(std::string(0x40001, 'a')), preview_limit_message);
     EXPECT_EQ(message_of("abc", 2), "Markdown source exceeds the rendering limit.");
     EXPECT_EQ(message_of("ab", 2), "(no failure)");
-    EXPECT_EQ(message_of(std::string(0x800001, 'a'), document_source_limit),
+    EXPECT_EQ(message_of(std::string(0x800001, 'a'), document_limit),
               "Markdown source exceeds the 8 MiB limit.");
-    EXPECT_EQ(message_of(std::string(0x800000, 'a'), document_source_limit), "(no failure)");
+    EXPECT_EQ(message_of(std::string(0x800000, 'a'), document_limit), "(no failure)");
 }
 
 // A one-paragraph source whose page is exactly `page_size` bytes: '&' becomes five bytes.
 std::string source_for_page_size(std::size_t page_size) {
-    const std::size_t fixed = render_markdown_html("a", false, document_source_limit).size() - 1;
+    const std::size_t fixed = render_markdown_html("a", false, document_limit).size() - 1;
     const std::size_t ampersands = 190000;
     const std::size_t letters = page_size - fixed - 5 * ampersands;
     return std::string(ampersands, '&') + std::string(letters, 'a');
@@ -357,7 +357,7 @@ TEST(RenderMarkdownLimits, PageCapAtItsEdge) {
     EXPECT_EQ(render_markdown_html(at_cap, false, preview_source_limit).size(), 1000000u);
     const std::string past_cap = source_for_page_size(1000001);
     EXPECT_EQ(message_of(past_cap), page_cap_message);
-    EXPECT_EQ(render_markdown_html(past_cap, false, document_source_limit).size(), 1000001u);
+    EXPECT_EQ(render_markdown_html(past_cap, false, document_limit).size(), 1000001u);
     EXPECT_EQ(render_markdown_html(past_cap, false, 0x40001).size(), 1000001u);
 }
 
@@ -366,15 +366,15 @@ TEST(RenderMarkdownLimits, PageCapAtItsEdge) {
 std::string document_for_page_size(std::size_t page_size) {
     std::string rows = table_source(64, 44000) + "\n";
     const std::size_t fixed =
-        render_markdown_html(rows + "a", false, document_source_limit).size() - 1;
+        render_markdown_html(rows + "a", false, document_limit).size() - 1;
     return rows + std::string(page_size - fixed, 'a');
 }
 
 TEST(RenderMarkdownLimits, DocumentPageCapAtItsEdge) {
     const std::string at_cap = document_for_page_size(0x4000000);
-    ASSERT_LE(at_cap.size(), document_source_limit);
-    EXPECT_EQ(render_markdown_html(at_cap, false, document_source_limit).size(), 0x4000000u);
-    EXPECT_EQ(message_of(document_for_page_size(0x4000001), document_source_limit),
+    ASSERT_LE(at_cap.size(), document_limit);
+    EXPECT_EQ(render_markdown_html(at_cap, false, document_limit).size(), 0x4000000u);
+    EXPECT_EQ(message_of(document_for_page_size(0x4000001), document_limit),
               page_cap_message);
 }
 
@@ -382,11 +382,11 @@ TEST(RenderMarkdownLimits, WideTableFailsBeforeBuildingTheWholePage) {
     // A 64-column header over rows of a single pipe: each two-byte row writes over a kilobyte,
     // so the full page would be several gigabytes.
     std::string source = table_source(64, 0);
-    source.reserve(document_source_limit);
-    while (source.size() + 2 <= document_source_limit) {
+    source.reserve(document_limit);
+    while (source.size() + 2 <= document_limit) {
         source += "|\n";
     }
-    EXPECT_EQ(message_of(source, document_source_limit), page_cap_message);
+    EXPECT_EQ(message_of(source, document_limit), page_cap_message);
     source.resize(preview_source_limit);
     EXPECT_EQ(message_of(source), page_cap_message);
 }

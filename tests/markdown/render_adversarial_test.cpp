@@ -154,7 +154,7 @@ TEST(RenderAdversarial, PreviewSizedInputs) {
 }
 
 TEST(RenderAdversarial, LargeInputs) {
-    expect_adversaries_render(large_size, document_source_limit);
+    expect_adversaries_render(large_size, document_limit);
 }
 
 std::string message_of(const std::string& source, std::uint64_t limit) {
@@ -169,7 +169,7 @@ std::string message_of(const std::string& source, std::uint64_t limit) {
 TEST(RenderAdversarial, LimitsHoldOnLargeInputs) {
     for (std::size_t size : {small_size, large_size}) {
         const std::uint64_t limit =
-            size == small_size ? preview_source_limit : document_source_limit;
+            size == small_size ? preview_source_limit : document_limit;
         const std::size_t columns = size / 8;
         const std::string table = repeat("|h", columns) + "|\n" + repeat("|---", columns) + "|\n";
         EXPECT_EQ(message_of(table, limit), "Tables are limited to 64 columns.");

@@ -7,7 +7,6 @@
 #include <functional>
 #include <set>
 
-#include "app/palette.h"
 #include "preview/drawing.h"
 #include "tests/preview/preview_test_document.h"
 
@@ -42,6 +41,33 @@ std::uint32_t blend(std::uint32_t under, std::uint32_t over, double alpha) {
         }
     }
     return ::testing::AssertionSuccess();
+}
+
+// The tables the main window would hand down; the tests change them as the system would.
+struct TestPalette {
+    PaletteTable light;
+    PaletteTable dark;
+    PaletteTable high_contrast;
+};
+
+TestPalette palette{
+    {0xFAFAFA, 0xF2F4F5, 0x1E1E1E, 0x696969, 0x0078AA, 0xE1E4E6, 0xE6E9EB, 0xECEEF0, 0x0078D4,
+     0xDCECF4, 0xA9CDE0},
+    {0x1F1F1F, 0x181818, 0xEBEBEB, 0x9B9B9B, 0x7ECFF0, 0x2B2B2B, 0x2A2A2A, 0x2B2D30, 0x458FEA,
+     0x2F3A40, 0x3D4C54},
+    {},
+};
+bool high_contrast = false;
+
+const PaletteTable& active_palette(bool dark) {
+    if (high_contrast) {
+        return palette.high_contrast;
+    }
+    return dark ? palette.dark : palette.light;
+}
+
+PaintColours colours_for(bool dark, bool print) {
+    return {active_palette(dark && !print), high_contrast};
 }
 
 // Draws into a 32-bit DIB through a DC render target, the way printing draws pages.
@@ -100,8 +126,8 @@ protected:
         target_->SetTransform(D2D1::Matrix3x2F::Identity());
         target_->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_ALIASED);
         target_->Clear(page_colour(dark, print));
-        draw_document(target_.get(), document, layout, dark, top, bottom, 1.0f, view, matches,
-                      print, brushes_);
+        draw_document(target_.get(), document, layout, colours_for(dark, print), top, bottom, 1.0f,
+                      view, matches, print, brushes_);
         ASSERT_EQ(target_->EndDraw(), S_OK);
         GdiFlush();
     }
@@ -147,7 +173,7 @@ protected:
     HBITMAP bitmap_ = nullptr;
     HGDIOBJ old_bitmap_ = nullptr;
     std::uint32_t* bits_ = nullptr;
-    Palette saved_palette_{};
+    TestPalette saved_palette_{};
     bool saved_high_contrast_ = false;
 };
 
@@ -381,11 +407,11 @@ TEST_F(DocumentDrawing, RangeRectanglesWithinALineAcrossLinesAndAcrossBlocks) {
 }
 
 TEST_F(DocumentDrawing, BrushesAreCreatedOnceAndRecolouredEveryCall) {
-    create_brushes(brushes_, target_.get(), false, false);
+    create_brushes(brushes_, target_.get(), colours_for(false, false), false);
     ASSERT_TRUE(brushes_.text && brushes_.muted && brushes_.link && brushes_.code_fill &&
                 brushes_.selection && brushes_.find_match && brushes_.contrast_text);
     ID2D1SolidColorBrush* text = brushes_.text.get();
-    create_brushes(brushes_, target_.get(), true, false);
+    create_brushes(brushes_, target_.get(), colours_for(true, false), false);
     EXPECT_EQ(brushes_.text.get(), text);
     const D2D1_COLOR_F dark_text = brushes_.text->GetColor();
     EXPECT_NEAR(dark_text.r, 0xEB / 255.0, 1e-4);
@@ -393,7 +419,7 @@ TEST_F(DocumentDrawing, BrushesAreCreatedOnceAndRecolouredEveryCall) {
     EXPECT_NEAR(brushes_.find_match->GetColor().g, 0.741176, 1e-4);
     EXPECT_NEAR(brushes_.find_match->GetColor().a, 0.5, 1e-4);
     // Dark is ignored on paper: text black, selection from the light palette.
-    create_brushes(brushes_, target_.get(), true, true);
+    create_brushes(brushes_, target_.get(), colours_for(true, true), true);
     EXPECT_EQ(brushes_.text->GetColor().r, 0.0f);
     EXPECT_NEAR(brushes_.muted->GetColor().g, 0.2, 1e-4);
     EXPECT_NEAR(brushes_.selection->GetColor().b, 0xD4 / 255.0, 1e-4);

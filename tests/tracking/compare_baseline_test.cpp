@@ -20,8 +20,8 @@ std::string message_of(const std::u16string& text) {
 }
 
 TEST(CompareBaseline, LengthLimitAtItsEdge) {
-    std::u16string text(source_unit_limit, u'a');
-    EXPECT_EQ(make_compare_baseline(text).text.size(), source_unit_limit);
+    std::u16string text(document_limit, u'a');
+    EXPECT_EQ(make_compare_baseline(text).text.size(), document_limit);
     text += u'a';
     EXPECT_EQ(message_of(text), "Compare baseline exceeds the editor limit.");
 }
