@@ -1,10 +1,37 @@
 #include "app/main_window_state.h"
 
+#include "core/window_work.h"
+
 namespace pellix {
 
 HWND main_window = nullptr;
 bool file_work_busy = false;
 std::vector<std::filesystem::path> pending_paths;
 bool close_pending = false;
+
+namespace {
+
+void release_queued_work() {
+    if (main_window == nullptr || !IsWindow(main_window)) {
+        return;
+    }
+    if (!pending_paths.empty()) {
+        PostMessageW(main_window, WM_APP_OPEN_QUEUED, 0, 0);
+    }
+    if (close_pending) {
+        close_pending = false;
+        PostMessageW(main_window, WM_CLOSE, 0, 0);
+    }
+}
+
+} // namespace
+
+void install_main_window_file_work_host() {
+    install_file_work_host({
+        .window = [] { return main_window; },
+        .set_busy = [](bool busy) { file_work_busy = busy; },
+        .released = release_queued_work,
+    });
+}
 
 } // namespace pellix

@@ -30,4 +30,9 @@ inline bool& close_deferred = close_pending;
 // Posted to the main window (wParam 0, lParam 0) to have it open `pending_paths`.
 inline constexpr UINT WM_APP_OPEN_QUEUED = WM_APP + 0x5E;
 
+// Makes the file-work runner work on this state: it disables `main_window` while work runs,
+// keeps `file_work_busy`, and when the outermost run ends posts WM_APP_OPEN_QUEUED for queued
+// paths and a deferred WM_CLOSE (clearing `close_pending`) to the window, if it exists.
+void install_main_window_file_work_host();
+
 } // namespace pellix

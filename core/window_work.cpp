@@ -2,13 +2,19 @@
 
 #include <stdexcept>
 
-#include "app/main_window_state.h"
 #include "core/file_io.h"
 #include "core/source_document.h"
-#include "tracking/compare_baseline.h"
-#include "tracking/recovery_format.h"
 
 namespace pellix {
+namespace {
+
+FileWorkHost installed_host;
+
+} // namespace
+
+void install_file_work_host(FileWorkHost host) {
+    installed_host = std::move(host);
+}
 
 namespace file_work {
 namespace {
@@ -19,39 +25,40 @@ int active_runners = 0;
 // Paint messages taken per wake-up, so that a flood of invalidations cannot starve the wait.
 constexpr int paint_batch = 32;
 
-bool main_window_exists() {
-    return main_window != nullptr && IsWindow(main_window);
+HWND host_window() {
+    HWND window = installed_host.window ? installed_host.window() : nullptr;
+    return window != nullptr && IsWindow(window) ? window : nullptr;
+}
+
+void set_host_busy(bool busy) {
+    if (installed_host.set_busy) {
+        installed_host.set_busy(busy);
+    }
 }
 
 } // namespace
 
 Guard::Guard() : focus_(GetFocus()), outermost_(active_runners == 0) {
     ++active_runners;
-    file_work_busy = true;
-    if (main_window != nullptr && IsWindowEnabled(main_window)) {
-        EnableWindow(main_window, FALSE);
-        disabled_window_ = true;
+    set_host_busy(true);
+    HWND window = host_window();
+    if (window != nullptr && IsWindowEnabled(window)) {
+        EnableWindow(window, FALSE);
+        disabled_window_ = window;
     }
 }
 
 Guard::~Guard() {
     --active_runners;
-    file_work_busy = !outermost_;
-    if (disabled_window_ && main_window_exists()) {
-        EnableWindow(main_window, TRUE);
+    set_host_busy(!outermost_);
+    if (disabled_window_ != nullptr && IsWindow(disabled_window_)) {
+        EnableWindow(disabled_window_, TRUE);
         if (focus_ != nullptr && IsWindow(focus_)) {
             SetFocus(focus_);
         }
     }
-    if (!outermost_ || !main_window_exists()) {
-        return;
-    }
-    if (!pending_paths.empty()) {
-        PostMessageW(main_window, WM_APP_OPEN_QUEUED, 0, 0);
-    }
-    if (close_pending) {
-        close_pending = false;
-        PostMessageW(main_window, WM_CLOSE, 0, 0);
+    if (outermost_ && installed_host.released) {
+        installed_host.released();
     }
 }
 
@@ -123,27 +130,6 @@ SourceDocument build_source_document(const std::u16string& text) {
         document.assign(text);
         return document;
     });
-}
-
-std::shared_ptr<const CompareBaseline> compare_baseline(const std::u16string& text) {
-    return window_work(
-        [&] { return std::make_shared<const CompareBaseline>(make_compare_baseline(text)); });
-}
-
-std::shared_ptr<const CompareBaseline> compare_snapshot_baseline(SourceDocument snapshot) {
-    return window_work([&] {
-        return std::make_shared<const CompareBaseline>(make_compare_baseline(snapshot.text()));
-    });
-}
-
-Workspace read_tab_recovery_file(const std::filesystem::path& path) {
-    return window_work(
-        [&] { return read_tab_recovery(read_file_bytes(path, recovery_container_limit)); });
-}
-
-Session read_recovery_record_file(const std::filesystem::path& path) {
-    return window_work(
-        [&] { return read_recovery_record(read_file_bytes(path, recovery_record_limit)); });
 }
 
 } // namespace pellix

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -22,19 +23,30 @@
 namespace pellix {
 
 class SourceDocument;
-struct CompareBaseline;
-struct Session;
-struct Workspace;
+
+// What the runner needs of the program's main window, installed once by the main window when
+// it starts; the runner stays below it and never names it. An empty member is skipped.
+struct FileWorkHost {
+    // The window disabled while work runs; null while there is none.
+    std::function<HWND()> window;
+    // Raised when a run starts; lowered when the outermost run ends, whatever it was before.
+    std::function<void(bool busy)> set_busy;
+    // Called when the outermost run has ended and the window is enabled again: what arrived
+    // meanwhile (queued opens, a deferred close) is handed back to the window.
+    std::function<void()> released;
+};
+
+// Replaces the host; UI thread only, never while a runner waits.
+void install_file_work_host(FileWorkHost host);
 
 namespace file_work {
 
-// Entry and exit bookkeeping of one runner. Entry remembers the focus window, sets
-// `file_work_busy` and disables the main window when it is enabled. Exit clears the busy flag,
-// re-enables the window and gives the focus back when this runner disabled it, and posts
-// WM_APP_OPEN_QUEUED when paths are queued and WM_CLOSE when a close was deferred. A runner
-// started from a sent message while another one waits is nested: the outer runner is still
-// working, so the nested one leaves the busy flag set and keeps the queued opens and the close
-// for the outer one to release.
+// Entry and exit bookkeeping of one runner. Entry remembers the focus window, raises the host's
+// busy flag and disables the host's window when it is enabled. Exit lowers the flag, re-enables
+// the window and gives the focus back when this runner disabled it, and lets the host release
+// what was queued meanwhile. A runner started from a sent message while another one waits is
+// nested: the outer runner is still working, so the nested one leaves the busy flag raised and
+// leaves the release to the outer one.
 class Guard {
 public:
     Guard();
@@ -44,7 +56,7 @@ public:
 
 private:
     HWND focus_ = nullptr;
-    bool disabled_window_ = false;
+    HWND disabled_window_ = nullptr;
     bool outermost_ = false;
 };
 
@@ -121,17 +133,6 @@ void show_first_welcome(const std::filesystem::path& path);
 // A fresh document holding `text` (line breaks normalised), built off the UI thread for an
 // editor to take over.
 SourceDocument build_source_document(const std::u16string& text);
-
-// The compare baseline of a text.
-std::shared_ptr<const CompareBaseline> compare_baseline(const std::u16string& text);
-
-// The compare baseline of another tab: its text is taken from the snapshot on the worker.
-std::shared_ptr<const CompareBaseline> compare_snapshot_baseline(SourceDocument snapshot);
-
-// The recovery store's files: the tab container ("tabs.bin") and the single record
-// ("session.bin"), each read under its own limit and decoded.
-Workspace read_tab_recovery_file(const std::filesystem::path& path);
-Session read_recovery_record_file(const std::filesystem::path& path);
 
 // A tab's own file read again for the recovery store (restoring, or keeping a discarded tab's
 // file at the final store): read under 8 MiB and decoded with detection.

@@ -10,19 +10,15 @@
 #include <string>
 #include <thread>
 
-#include "app/main_window_state.h"
 #include "core/file_io.h"
 #include "core/source_document.h"
 #include "core/window_work.h"
-#include "tracking/compare_baseline.h"
-#include "tracking/recovery_format.h"
 
 namespace pellix {
 namespace {
 
 constexpr UINT WM_TEST_ANSWER = WM_APP + 1;     // answers 42, noting the thread
 constexpr UINT WM_TEST_NESTED = WM_APP + 2;     // runs a nested window_work
-constexpr UINT WM_TEST_QUEUE_OPEN = WM_APP + 3; // queues a path and a close, as WM_COPYDATA would
 constexpr UINT WM_TEST_DROP_FOCUS = WM_APP + 4; // takes the focus away, answering who had it
 
 struct NestedObservation {
@@ -30,9 +26,13 @@ struct NestedObservation {
     int result = 0;
     bool busy_after = false;
     bool enabled_after = true;
-    bool open_posted = false;
-    bool close_posted = false;
+    int releases_after = 0;
 };
+
+// The host the tests install in place of the main window.
+HWND host_window = nullptr;
+bool file_work_busy = false;
+int releases = 0;
 
 std::atomic<int> paint_count{0};
 std::atomic<int> key_count{0};
@@ -67,21 +67,14 @@ LRESULT CALLBACK test_window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     case WM_TEST_ANSWER:
         answer_thread = GetCurrentThreadId();
         return 42;
-    case WM_TEST_QUEUE_OPEN:
-        pending_paths.emplace_back(L"C:\\queued.md");
-        close_pending = true;
-        return 1;
     case WM_TEST_DROP_FOCUS:
         return reinterpret_cast<LRESULT>(SetFocus(nullptr));
     case WM_TEST_NESTED:
-        pending_paths.emplace_back(L"C:\\nested.md");
-        close_pending = true;
         nested.ran = true;
         nested.result = window_work([] { return 5; });
         nested.busy_after = file_work_busy;
         nested.enabled_after = IsWindowEnabled(hwnd) != FALSE;
-        nested.open_posted = queued(hwnd, WM_APP_OPEN_QUEUED);
-        nested.close_posted = queued(hwnd, WM_CLOSE);
+        nested.releases_after = releases;
         return 0;
     }
     return DefWindowProcW(hwnd, message, wparam, lparam);
@@ -130,7 +123,13 @@ protected:
         EnableWindow(window, TRUE);
         SetFocus(child);
         pump_pending();
-        main_window = window;
+        host_window = window;
+        releases = 0;
+        install_file_work_host({
+            .window = [] { return host_window; },
+            .set_busy = [](bool busy) { file_work_busy = busy; },
+            .released = [] { ++releases; },
+        });
         paint_count = 0;
         key_count = 0;
         answer_thread = 0;
@@ -138,10 +137,9 @@ protected:
     }
 
     void TearDown() override {
-        main_window = nullptr;
+        install_file_work_host({});
+        host_window = nullptr;
         file_work_busy = false;
-        close_pending = false;
-        pending_paths.clear();
         pump_pending();
     }
 
@@ -177,8 +175,7 @@ TEST_F(FileWorkWindow, DisablesTheWindowWhileWorkingAndRestoresFocus) {
     EXPECT_TRUE(IsWindowEnabled(window));
     EXPECT_NE(focus_during, nullptr);
     EXPECT_EQ(GetFocus(), child);
-    EXPECT_FALSE(queued(window, WM_APP_OPEN_QUEUED));
-    EXPECT_FALSE(queued(window, WM_CLOSE));
+    EXPECT_EQ(releases, 1);
 }
 
 TEST_F(FileWorkWindow, WindowDisabledAtEntryIsLeftAlone) {
@@ -222,33 +219,13 @@ TEST_F(FileWorkWindow, TaskExceptionIsRethrownAfterTheCleanUp) {
     EXPECT_EQ(GetFocus(), child);
 }
 
-TEST_F(FileWorkWindow, OpensAndACloseQueuedDuringTheWorkArePostedAfterIt) {
-    window_work([&] { SendMessageW(window, WM_TEST_QUEUE_OPEN, 0, 0); });
-    EXPECT_FALSE(close_pending);
-    MSG first, second;
-    ASSERT_TRUE(PeekMessageW(&first, window, 0, 0, PM_REMOVE));
-    ASSERT_TRUE(PeekMessageW(&second, window, 0, 0, PM_REMOVE));
-    EXPECT_EQ(first.message, WM_APP_OPEN_QUEUED);
-    EXPECT_EQ(first.wParam, 0u);
-    EXPECT_EQ(first.lParam, 0);
-    EXPECT_EQ(second.message, static_cast<UINT>(WM_CLOSE));
-    EXPECT_EQ(second.wParam, 0u);
-    EXPECT_EQ(second.lParam, 0);
-    EXPECT_EQ(pending_paths.size(), 1u); // the main window empties it when it opens them
-    EXPECT_TRUE(close_deferred == close_pending && &close_deferred == &close_pending);
-}
-
-TEST_F(FileWorkWindow, WithoutAMainWindowOnlyTheBusyFlagChanges) {
-    main_window = nullptr;
-    close_pending = true;
-    pending_paths.emplace_back(L"C:\\waiting.md");
+TEST_F(FileWorkWindow, WithoutAWindowOnlyTheBusyFlagChangesAndTheHostIsReleased) {
+    host_window = nullptr;
     bool busy_during = false;
     window_work([&] { busy_during = file_work_busy; });
     EXPECT_TRUE(busy_during);
     EXPECT_FALSE(file_work_busy);
-    EXPECT_TRUE(close_pending);
-    EXPECT_FALSE(queued(nullptr, WM_APP_OPEN_QUEUED));
-    EXPECT_FALSE(queued(nullptr, WM_CLOSE));
+    EXPECT_EQ(releases, 1);
 }
 
 TEST_F(FileWorkWindow, OutermostRunnerClearsTheBusyFlagEvenIfItWasSetBefore) {
@@ -268,13 +245,10 @@ TEST_F(FileWorkWindow, NestedRunnerLeavesTheOuterOneInCharge) {
     EXPECT_TRUE(nested.busy_after);
     EXPECT_TRUE(busy_after_nested);
     EXPECT_FALSE(nested.enabled_after);
-    EXPECT_FALSE(nested.open_posted);
-    EXPECT_FALSE(nested.close_posted);
+    EXPECT_EQ(nested.releases_after, 0);
     EXPECT_FALSE(file_work_busy);
     EXPECT_TRUE(IsWindowEnabled(window));
-    EXPECT_FALSE(close_pending);
-    EXPECT_EQ(take_all(window, WM_APP_OPEN_QUEUED), 1);
-    EXPECT_EQ(take_all(window, WM_CLOSE), 1);
+    EXPECT_EQ(releases, 1);
 }
 
 // The task bodies, run without a main window.
@@ -332,41 +306,11 @@ TEST_F(FileWorkTasks, WelcomeDocumentIsWrittenOnce) {
     EXPECT_EQ(read_disk(path, 0x800000), "mine");
 }
 
-TEST_F(FileWorkTasks, EditorTextAndCompareBaselines) {
+TEST_F(FileWorkTasks, EditorText) {
     SourceDocument document = build_source_document(u"a\r\nb\rc");
     EXPECT_EQ(document.text(), u"a\nb\nc");
     EXPECT_EQ(document.line_count(), 3u);
     EXPECT_THROW(build_source_document(std::u16string(1, u'\0')), std::invalid_argument);
-
-    auto baseline = compare_baseline(u"x\r\ny");
-    ASSERT_TRUE(baseline);
-    EXPECT_EQ(baseline->text, u"x\ny");
-    auto other = compare_snapshot_baseline(document.snapshot());
-    EXPECT_EQ(other->text, u"a\nb\nc");
-    try {
-        compare_baseline(std::u16string(0x800001, u'x'));
-        ADD_FAILURE() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "Compare baseline exceeds the editor limit.");
-    }
-}
-
-TEST_F(FileWorkTasks, RecoveryFilesAreReadAndFaultsPassThrough) {
-    Workspace workspace;
-    workspace.sessions.push_back({u"draft text", Encoding::utf8, LineEnding::lf, "", true});
-    workspace.sessions.push_back(
-        {u"saved", Encoding::utf16_le, LineEnding::crlf, "C:\\notes\\a.md", false});
-    workspace.active = 1;
-    const auto tabs = folder / "tabs.bin";
-    write(tabs, encode_tab_recovery(workspace));
-    EXPECT_EQ(read_tab_recovery_file(tabs), workspace);
-
-    const auto broken = folder / "session.bin";
-    write(broken, "not a record");
-    EXPECT_THROW(read_recovery_record_file(broken), std::runtime_error);
-    EXPECT_THROW(read_tab_recovery_file(broken), std::runtime_error);
-    EXPECT_THROW(read_recovery_record_file(folder / "missing.bin"), std::runtime_error);
-    EXPECT_FALSE(file_work_busy);
 }
 
 } // namespace

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "core/source_document.h"
+#include "tracking/file_work_tasks.h"
+
+namespace pellix {
+namespace {
+
+class TrackingFileWork : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = std::filesystem::temp_directory_path() /
+                 ("pellix-tracking-work-" + std::to_string(GetCurrentProcessId()));
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    void write(const std::filesystem::path& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+
+    std::filesystem::path folder;
+};
+
+TEST_F(TrackingFileWork, CompareBaselinesOfATextAndOfASnapshot) {
+    SourceDocument document;
+    document.assign(u"a\nb\nc");
+    auto baseline = compare_baseline(u"x\r\ny");
+    ASSERT_TRUE(baseline);
+    EXPECT_EQ(baseline->text, u"x\ny");
+    EXPECT_EQ(compare_snapshot_baseline(document.snapshot())->text, u"a\nb\nc");
+    try {
+        compare_baseline(std::u16string(document_limit + 1, u'x'));
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Compare baseline exceeds the editor limit.");
+    }
+}
+
+TEST_F(TrackingFileWork, RecoveryFilesAreReadAndFaultsPassThrough) {
+    Workspace workspace;
+    workspace.sessions.push_back({u"draft text", Encoding::utf8, LineEnding::lf, "", true});
+    workspace.sessions.push_back(
+        {u"saved", Encoding::utf16_le, LineEnding::crlf, "C:\\notes\\a.md", false});
+    workspace.active = 1;
+    const auto tabs = folder / "tabs.bin";
+    write(tabs, encode_tab_recovery(workspace));
+    EXPECT_EQ(read_tab_recovery_file(tabs), workspace);
+
+    const auto broken = folder / "session.bin";
+    write(broken, "not a record");
+    EXPECT_THROW(read_recovery_record_file(broken), std::runtime_error);
+    EXPECT_THROW(read_tab_recovery_file(broken), std::runtime_error);
+    EXPECT_THROW(read_recovery_record_file(folder / "missing.bin"), std::runtime_error);
+}
+
+} // namespace
+} // namespace pellix
