@@ -19,14 +19,17 @@ SessionWriter::~SessionWriter() {
 std::uint64_t SessionWriter::submit(std::filesystem::path tabs_path,
                                     std::filesystem::path session_path, Workspace workspace) {
     std::uint64_t sequence = 0;
+    // The snapshot this one supersedes may be hundreds of MiB: it is freed here, after the
+    // lock is released, so the writer thread and take_result() never wait for it.
+    std::optional<Job> superseded;
     {
         std::lock_guard lock(mutex_);
         if (stopping_) {
             throw std::runtime_error("Recovery writer is closing.");
         }
         sequence = ++last_sequence_;
-        pending_ =
-            Job{std::move(tabs_path), std::move(session_path), std::move(workspace), sequence};
+        superseded = std::exchange(pending_, Job{std::move(tabs_path), std::move(session_path),
+                                                 std::move(workspace), sequence});
     }
     wake_.notify_one();
     return sequence;

@@ -4,13 +4,34 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+// One heap block the tests watch: freeing it runs `on_watched_free` first, on the freeing
+// thread. The default operator new allocates with malloc, so free() is its matching release.
+std::atomic<void*> watched_block{nullptr};
+std::function<void()> on_watched_free;
+
+void operator delete(void* block) noexcept {
+    if (block != nullptr && watched_block.load() == block) {
+        watched_block = nullptr;
+        on_watched_free();
+    }
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept {
+    operator delete(block);
+}
 
 namespace pellix {
 namespace {
@@ -187,6 +208,40 @@ TEST(SessionWriter, DefaultWriterStoresTheFiles) {
     }
     EXPECT_FALSE(std::filesystem::exists(tabs));
     std::filesystem::remove_all(folder);
+}
+
+TEST(SessionWriter, SupersededSnapshotIsFreedWithoutHoldingTheWriterUp) {
+    RecordingWriter recorder(true);
+    SessionWriter writer(recorder.function());
+    writer.submit("t", "s", tagged(1));
+    recorder.wait_for_calls(1); // the writer thread is busy with the first job
+    Workspace waiting = tagged(2);
+    waiting.sessions[0].text.assign(4096, u'x');
+    void* text_block = waiting.sessions[0].text.data();
+    writer.submit("t", "s", std::move(waiting));
+
+    // While the waiting snapshot is freed, another thread must still get at the writer.
+    std::thread reader;
+    bool reader_blocked = false;
+    on_watched_free = [&] {
+        auto answered = std::make_shared<std::promise<void>>();
+        std::future<void> done = answered->get_future();
+        reader = std::thread([&writer, answered] {
+            writer.take_result();
+            answered->set_value();
+        });
+        reader_blocked = done.wait_for(std::chrono::seconds(2)) != std::future_status::ready;
+    };
+    watched_block = text_block;
+    writer.submit("t", "s", tagged(3));
+    watched_block = nullptr;
+    ASSERT_TRUE(reader.joinable()) << "the superseded snapshot was not freed by submit";
+    reader.join();
+    EXPECT_FALSE(reader_blocked);
+    recorder.release();
+    recorder.release();
+    writer.stop();
+    EXPECT_EQ(recorder.calls(), (std::vector<std::uint64_t>{1, 3}));
 }
 
 } // namespace
