@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <set>
 
@@ -69,6 +70,36 @@ const PaletteTable& active_palette(bool dark) {
 PaintColours colours_for(bool dark, bool print) {
     return {active_palette(dark && !print), high_contrast};
 }
+
+// Makes every range hit test of one real layout fail, the way a lost device or an exhausted heap
+// would, by pointing the object at a copy of its method table with that entry replaced. GCC
+// encodes a virtual member pointer as its byte offset in the table plus one.
+class FailingRangeHitTests {
+public:
+    explicit FailingRangeHitTests(IDWriteTextLayout* layout)
+        : object_(reinterpret_cast<void***>(layout)), original_(*object_) {
+        auto method = &IDWriteTextLayout::HitTestTextRange;
+        std::ptrdiff_t encoded = 0;
+        std::memcpy(&encoded, &method, sizeof(encoded));
+        const std::size_t index = static_cast<std::size_t>(encoded - 1) / sizeof(void*);
+        table_.assign(original_, original_ + index + 1);
+        table_[index] = reinterpret_cast<void*>(&fail);
+        *object_ = table_.data();
+    }
+    ~FailingRangeHitTests() { *object_ = original_; }
+    FailingRangeHitTests(const FailingRangeHitTests&) = delete;
+    FailingRangeHitTests& operator=(const FailingRangeHitTests&) = delete;
+
+private:
+    static HRESULT STDMETHODCALLTYPE fail(IDWriteTextLayout*, UINT32, UINT32, FLOAT, FLOAT,
+                                          DWRITE_HIT_TEST_METRICS*, UINT32, UINT32*) {
+        return E_FAIL;
+    }
+
+    void*** object_;
+    void** original_;
+    std::vector<void*> table_;
+};
 
 // Draws into a 32-bit DIB through a DC render target, the way printing draws pages.
 class DocumentDrawing : public ::testing::Test {
@@ -440,4 +471,25 @@ TEST_F(DocumentDrawing, HeaderCellsAreFilledAndBodyCellsAreNot) {
               palette.light[palette_slot::code_background]);
     EXPECT_EQ(pixel(body.cell_x + body.cell_width - 4, body.y - 5),
               palette.light[palette_slot::background]);
+}
+
+TEST_F(DocumentDrawing, APaintThatFailsLeavesNoBrushOnTheCachedLayouts) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, u"see link here");
+    b.run(4, 4, 0, "https://example.com/");
+    Layout layout = lay_out(b.document);
+    IDWriteTextLayout* text = layout.blocks[0].text_layout.get();
+    {
+        FailingRangeHitTests failing(text);
+        target_->BeginDraw();
+        // The find match is filled after the link got its brush.
+        EXPECT_THROW(draw_document(target_.get(), b.document, layout, colours_for(false, false),
+                                   0.0f, static_cast<float>(surface_height), 1.0f, {}, {{0, 3}},
+                                   false, brushes_),
+                     std::runtime_error);
+        target_->EndDraw();
+    }
+    ComPtr<IUnknown> effect;
+    ASSERT_EQ(text->GetDrawingEffect(5, effect.put(), nullptr), S_OK);
+    EXPECT_FALSE(effect);
 }
