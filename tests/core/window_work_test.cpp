@@ -13,6 +13,7 @@
 #include "core/file_io.h"
 #include "core/source_document.h"
 #include "core/window_work.h"
+#include "tests/scratch_folder.h"
 
 namespace pellix {
 namespace {
@@ -254,24 +255,12 @@ TEST_F(FileWorkWindow, NestedRunnerLeavesTheOuterOneInCharge) {
 // The task bodies, run without a main window.
 class FileWorkTasks : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("pellix-window-work-" + std::to_string(GetCurrentProcessId()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
-    void write(const std::filesystem::path& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-
-    std::filesystem::path folder;
+    test::ScratchFolder folder{"window-work"};
 };
 
 TEST_F(FileWorkTasks, ReadDecodeAndSave) {
     const auto path = folder / "note.md";
-    write(path, "\xEF\xBB\xBFone\r\ntwo");
+    test::write_bytes(path, "\xEF\xBB\xBFone\r\ntwo");
     std::string bytes = read_disk(path, 0x800000);
     EXPECT_EQ(bytes, "\xEF\xBB\xBFone\r\ntwo");
     EXPECT_THROW(read_disk(path, 4), std::runtime_error);
@@ -301,7 +290,7 @@ TEST_F(FileWorkTasks, WelcomeDocumentIsWrittenOnce) {
     const auto path = folder / "Pellix" / "Native" / "hello.md";
     show_first_welcome(path);
     EXPECT_EQ(read_disk(path, 0x800000), std::string(welcome_document_text()));
-    write(path, "mine");
+    test::write_bytes(path, "mine");
     show_first_welcome(path);
     EXPECT_EQ(read_disk(path, 0x800000), "mine");
 }

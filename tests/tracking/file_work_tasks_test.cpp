@@ -1,33 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 
 #include "core/source_document.h"
 #include "tracking/file_work_tasks.h"
+#include "tests/scratch_folder.h"
 
 namespace pellix {
 namespace {
 
 class TrackingFileWork : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("pellix-tracking-work-" + std::to_string(GetCurrentProcessId()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
-    void write(const std::filesystem::path& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-
-    std::filesystem::path folder;
+    test::ScratchFolder folder{"tracking-work"};
 };
 
 TEST_F(TrackingFileWork, CompareBaselinesOfATextAndOfASnapshot) {
@@ -52,11 +38,11 @@ TEST_F(TrackingFileWork, RecoveryFilesAreReadAndFaultsPassThrough) {
         {u"saved", Encoding::utf16_le, LineEnding::crlf, "C:\\notes\\a.md", false});
     workspace.active = 1;
     const auto tabs = folder / "tabs.bin";
-    write(tabs, encode_tab_recovery(workspace));
+    test::write_bytes(tabs, encode_tab_recovery(workspace));
     EXPECT_EQ(read_tab_recovery_file(tabs), workspace);
 
     const auto broken = folder / "session.bin";
-    write(broken, "not a record");
+    test::write_bytes(broken, "not a record");
     EXPECT_THROW(read_recovery_record_file(broken), std::runtime_error);
     EXPECT_THROW(read_tab_recovery_file(broken), std::runtime_error);
     EXPECT_THROW(read_recovery_record_file(folder / "missing.bin"), std::runtime_error);
