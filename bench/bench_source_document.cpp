@@ -115,8 +115,8 @@ void bench_typing(SourceDocument& doc, std::mt19937_64& rng) {
         doc.replace(positions[i], positions[i], u"x", true);
     });
     std::printf("typed one-unit insert at random positions: median %.2f us, worst %.1f us "
-                "(goal median < 5 us)\n",
-                typed.median, typed.worst);
+                "(goal median < 5 us); depth after them %llu\n",
+                typed.median, typed.worst, static_cast<unsigned long long>(doc.depth()));
     // Each such insertion copies the piece before it into a new leaf, while the rest of that
     // piece keeps the old buffer alive.
     std::printf("heap grown by those %zu inserts: %.1f MB (%.0f bytes per insert)\n",
@@ -129,6 +129,26 @@ void bench_typing(SourceDocument& doc, std::mt19937_64& rng) {
     Spread burst = spread_of(2000, [&](int i) { doc.replace(end + i, end + i, u"y", true); });
     std::printf("typed burst at one place (joined step): median %.2f us, worst %.1f us\n",
                 burst.median, burst.worst);
+}
+
+// Many cuts inside every leaf, as Replace All with an empty replacement makes them; the depth
+// bounds every walk, split, merge and release.
+void bench_scattered_deletions(const std::u16string& text) {
+    constexpr u64 stride = 16;
+    SourceDocument doc;
+    doc.assign(text);
+    const u64 count = text.size() / stride;
+    // From the back, so positions in the original text stay valid.
+    const double seconds = bench::seconds_of([&] {
+        for (u64 k = count; k > 0; --k) {
+            doc.replace((k - 1) * stride, (k - 1) * stride + 1, u"", false);
+        }
+    });
+    std::printf("scattered deletions (one unit in every %llu, %llu of them): %.0f ms, %.2f us "
+                "each; depth %llu (goal < 64)\n",
+                static_cast<unsigned long long>(stride), static_cast<unsigned long long>(count),
+                seconds * 1000, seconds * 1e6 / static_cast<double>(count),
+                static_cast<unsigned long long>(doc.depth()));
 }
 
 void bench_undo_redo(SourceDocument& doc, const char* label) {
@@ -183,6 +203,7 @@ void bench_source_document() {
     SourceDocument doc;
     doc.assign(text);
     bench_typing(doc, rng);
+    bench_scattered_deletions(text);
     bench_undo_redo(doc, "8 MiB document, 1000 entries");
     bench_snapshot(doc);
     bench_lines(doc, rng);

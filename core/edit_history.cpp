@@ -64,11 +64,11 @@ NodePtr splice_node(const NodePtr& t, std::uint64_t from, std::uint64_t to, cons
     }
     const std::uint64_t left = t->left ? t->left->subtree_length : 0;
     if (to <= left) {
-        return SourceDocument::rebuild(*t, splice_node(t->left, from, to, middle), t->right);
+        return SourceDocument::attach(*t, splice_node(t->left, from, to, middle), t->right);
     }
     const std::uint64_t piece_end = left + t->length;
     if (from >= piece_end) {
-        return SourceDocument::rebuild(
+        return SourceDocument::attach(
             *t, t->left, splice_node(t->right, from - piece_end, to - piece_end, middle));
     }
     return split_and_merge(t, from, to, middle);

@@ -129,7 +129,7 @@ std::uint64_t subtree_newlines(const NodePtr& node) {
 }
 
 // SplitMix64's output function: well-spread priorities from consecutive offsets, and the same
-// shape for the same text and seed.
+// shape for the same text and seed (or the same parent priority and piece start).
 std::uint64_t chunk_priority(std::uint64_t seed, std::uint64_t offset) {
     std::uint64_t z = seed + 0x9E3779B97F4A7C15ull + offset;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -151,14 +151,56 @@ std::uint64_t newlines_before(const SourceDocument::Node& node, std::uint64_t of
                                       first);
 }
 
-// A childless node covering part of another node's piece, with that node's priority.
-NodePtr piece_node(const SourceDocument::Node& from, std::uint64_t offset, std::uint64_t length) {
+// A childless node over part of another node's piece. A cut piece gets a priority of its own,
+// mixed from its parent's and its start: were both halves to keep the parent's, equal
+// priorities would stack one under another and repeated cuts inside one leaf would grow a
+// chain as long as the number of edits.
+NodePtr cut_piece(const SourceDocument::Node& from, std::uint64_t offset, std::uint64_t length,
+                  std::uint64_t newlines) {
     SourceDocument::Node proto;
     proto.buffer = from.buffer;
     proto.start = from.start + offset;
     proto.length = length;
-    proto.priority = from.priority;
-    return SourceDocument::make_node(proto, nullptr, nullptr);
+    proto.priority = chunk_priority(from.priority, proto.start);
+    return SourceDocument::assemble(proto, newlines, nullptr, nullptr);
+}
+
+// Drops one reference to a subtree. Nodes that only this reference keeps alive are taken apart
+// here, their left children rotated up, so a tree of any depth is freed in one loop. A node
+// that others still hold is left to them.
+void release_subtree(NodePtr tree) noexcept {
+    auto sole_owner = [](const NodePtr& node) {
+        if (node.use_count() != 1) {
+            return false;
+        }
+        // Pairs with the release in the other owners' reference drops: their reads of the
+        // node's links happen before the links are changed here.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        return true;
+    };
+    auto links_of = [](const NodePtr& node) -> SourceDocument::Node& {
+        // Built non-const by `pooled`; only the last owner ever changes it.
+        return const_cast<SourceDocument::Node&>(*node);
+    };
+    while (tree) {
+        if (!sole_owner(tree)) {
+            return;
+        }
+        SourceDocument::Node& node = links_of(tree);
+        if (!node.left) {
+            NodePtr next = std::move(node.right);
+            tree = std::move(next);
+            continue;
+        }
+        NodePtr left = std::move(node.left);
+        if (!sole_owner(left)) {
+            continue;
+        }
+        SourceDocument::Node& top = links_of(left);
+        node.left = std::move(top.right);
+        top.right = std::move(tree);
+        tree = std::move(left);
+    }
 }
 
 NodePtr make_leaf(const std::u16string& text, std::uint64_t offset, std::uint64_t length,
@@ -314,6 +356,11 @@ SourceDocument SourceDocument::snapshot() const {
     return copy;
 }
 
+SourceDocument::Node::~Node() {
+    release_subtree(std::move(left));
+    release_subtree(std::move(right));
+}
+
 NodePtr SourceDocument::make_node(const Node& proto, NodePtr left, NodePtr right) {
     return assemble(proto, newlines_before(proto, proto.length), std::move(left), std::move(right));
 }
@@ -387,22 +434,33 @@ std::pair<NodePtr, NodePtr> SourceDocument::split(const NodePtr& t, std::uint64_
     const std::uint64_t left = subtree_length(t->left);
     if (position < left) {
         auto [x, y] = split(t->left, position);
-        return {std::move(x), rebuild(*t, std::move(y), t->right)};
+        return {std::move(x), attach(*t, std::move(y), t->right)};
     }
     if (position > left + t->length) {
         auto [x, y] = split(t->right, position - left - t->length);
-        return {rebuild(*t, t->left, std::move(x)), std::move(y)};
+        return {attach(*t, t->left, std::move(x)), std::move(y)};
     }
+    // A whole piece keeps its node's priority, so the heap order below it still holds.
     const std::uint64_t offset = position - left;
-    NodePtr before = t->left;
-    if (offset > 0) {
-        before = merge(before, piece_node(*t, 0, offset));
+    if (offset == 0) {
+        return {t->left, rebuild(*t, nullptr, t->right)};
     }
-    NodePtr after = t->right;
-    if (offset < t->length) {
-        after = merge(piece_node(*t, offset, t->length - offset), after);
+    if (offset == t->length) {
+        return {rebuild(*t, t->left, nullptr), t->right};
     }
-    return {std::move(before), std::move(after)};
+    const std::uint64_t newlines = newlines_before(*t, offset);
+    return {merge(t->left, cut_piece(*t, 0, offset, newlines)),
+            merge(cut_piece(*t, offset, t->length - offset, t->newlines - newlines), t->right)};
+}
+
+NodePtr SourceDocument::attach(const Node& node, NodePtr left, NodePtr right) {
+    if (left && left->priority > node.priority) {
+        return merge(left, attach(node, nullptr, std::move(right)));
+    }
+    if (right && right->priority > node.priority) {
+        return merge(rebuild(node, std::move(left), nullptr), right);
+    }
+    return rebuild(node, std::move(left), std::move(right));
 }
 
 void SourceDocument::append_range(const NodePtr& t, std::uint64_t position, std::uint64_t count,
@@ -440,6 +498,25 @@ std::u16string SourceDocument::text(std::uint64_t position, std::uint64_t count)
     out.reserve(count);
     append_range(root, position, count, out);
     return out;
+}
+
+std::uint64_t SourceDocument::depth() const {
+    std::uint64_t deepest = 0;
+    std::vector<std::pair<const Node*, std::uint64_t>> pending;
+    if (root) {
+        pending.emplace_back(root.get(), 1);
+    }
+    while (!pending.empty()) {
+        auto [node, level] = pending.back();
+        pending.pop_back();
+        deepest = std::max(deepest, level);
+        for (const Node* child : {node->left.get(), node->right.get()}) {
+            if (child) {
+                pending.emplace_back(child, level + 1);
+            }
+        }
+    }
+    return deepest;
 }
 
 std::u16string SourceDocument::unit_at(std::uint64_t position) const {

@@ -40,6 +40,10 @@ public:
         std::uint64_t priority = 0; // never below a child's
         std::shared_ptr<const Node> left;
         std::shared_ptr<const Node> right;
+
+        // Frees the subtrees only this node kept alive in a loop rather than one nested
+        // destructor call per level, so no shape of tree can exhaust the stack.
+        ~Node();
     };
     using NodePtr = std::shared_ptr<const Node>;
 
@@ -151,6 +155,9 @@ public:
     // `node`'s piece with new children. Its LF count is taken over rather than searched for
     // again: the copies made along an edit path are the bulk of all nodes built.
     static NodePtr rebuild(const Node& node, NodePtr left, NodePtr right);
+    // `node`'s piece with new children, either of which may outrank it because it holds a
+    // freshly cut piece; such a child is merged with the node instead of placed below it.
+    static NodePtr attach(const Node& node, NodePtr left, NodePtr right);
     // A new node over `piece` with the given line-feed count and children.
     static NodePtr assemble(const Node& piece, std::uint64_t newlines, NodePtr left, NodePtr right);
     // The leaf `build_rope` would build, with `seed`, from the first `units` units of `node`'s
@@ -165,6 +172,9 @@ public:
 
     std::uint64_t length() const { return root ? root->subtree_length : 0; }
     std::uint64_t line_count() const { return (root ? root->subtree_newlines : 0) + 1; }
+    // Levels of nodes from the root to the deepest leaf (0 for the empty text): every walk,
+    // split and merge is bounded by it.
+    std::uint64_t depth() const;
     bool modified() const { return state_id != saved_state_id || forced_modified; }
 
     // Position clamped to the length, count clamped to what remains.

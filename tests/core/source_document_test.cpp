@@ -492,6 +492,63 @@ TEST(SourceDocumentTest, SnapshotsReadOnOtherThreads) {
     EXPECT_EQ(checked.load(), 1000);
 }
 
+// Depth bounds every walk, split, merge and release, so it must stay logarithmic whatever the
+// edit pattern: many cuts inside one leaf used to stack its pieces into a chain.
+TEST(SourceDocumentTest, DepthStaysLowUnderScatteredEdits) {
+    std::u16string line(63, u'w');
+    line.replace(10, 6, u"needle");
+    line += u'\n';
+    constexpr u64 span = 16384;
+    std::u16string text; // as much as leaves room for the insertions
+    while (text.size() + line.size() + span / 2 <= document_limit) {
+        text += line;
+    }
+    const u64 lines = text.size() / line.size();
+    // From the back, so positions in the original text stay valid.
+    auto edit_every_other = [&](SourceDocument& doc, u64 width, const std::u16string& with) {
+        for (u64 at = span; at > 0; at -= 2) {
+            doc.replace(at - 2, at - 2 + width, with, !with.empty() && at % 4 == 0);
+        }
+    };
+    SourceDocument doc;
+    doc.assign(text);
+    edit_every_other(doc, 1, u"");
+    EXPECT_LT(doc.depth(), 64u);
+    EXPECT_EQ(doc.length(), text.size() - span / 2);
+    EXPECT_EQ(doc.text(0, 6), u"wwwwwe");
+
+    doc.assign(text);
+    edit_every_other(doc, 0, u"b");
+    EXPECT_LT(doc.depth(), 64u);
+    EXPECT_EQ(doc.text(0, 6), u"bwwbww");
+
+    doc.assign(text);
+    for (u64 k = lines; k > 0; --k) {
+        doc.replace((k - 1) * line.size() + 10, (k - 1) * line.size() + 16, u"", false);
+    }
+    EXPECT_LT(doc.depth(), 64u);
+    EXPECT_EQ(doc.line_count(), lines + 1);
+    EXPECT_EQ(doc.line_start(lines - 1), (lines - 1) * (line.size() - 6));
+}
+
+// Far deeper than any edit makes, yet freed without a stack frame per level; the part still
+// held elsewhere outlives the rest.
+TEST(SourceDocumentTest, DeepTreeReleasedWithoutRecursion) {
+    const NodePtr leaf = build_rope(u"\n", 0);
+    NodePtr tree, kept;
+    for (u64 i = 1; i <= 1000000; ++i) {
+        tree = i % 2 ? SourceDocument::make_node(*leaf, std::move(tree), nullptr)
+                     : SourceDocument::make_node(*leaf, nullptr, std::move(tree));
+        if (i == 500000) {
+            kept = tree;
+        }
+    }
+    tree.reset();
+    SourceDocument doc;
+    doc.root = std::move(kept);
+    EXPECT_EQ(doc.depth(), 500000u);
+}
+
 // ---- Randomised differential test against a plain string with a plain history ----
 
 bool is_low(char16_t u) {
