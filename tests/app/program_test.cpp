@@ -23,6 +23,15 @@ bool wait_until_ready() {
     return ready && WaitForSingleObject(ready.get(), 30000) == WAIT_OBJECT_0;
 }
 
+// Waits until the main window is shown (it exists a moment before).
+bool wait_until_shown(HWND window) {
+    const ULONGLONG end = GetTickCount64() + 30000;
+    while (!IsWindowVisible(window) && GetTickCount64() < end) {
+        Sleep(20);
+    }
+    return IsWindowVisible(window) != FALSE;
+}
+
 LRESULT send_record(HWND window, ULONG_PTR kind, const void* data, DWORD bytes) {
     COPYDATASTRUCT record{kind, bytes, const_cast<void*>(data)};
     DWORD_PTR answer = 0;
@@ -102,6 +111,7 @@ TEST(Program, DpiChangeLaysThePanesOutForTheSuggestedSize) {
     HWND window = program.wait_for_window(editor_window_class);
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(wait_until_ready());
+    ASSERT_TRUE(wait_until_shown(window));
     RECT before{};
     GetClientRect(window, &before);
     EXPECT_EQ(child_rect(window, child_id::hide_source).right, before.right);
@@ -125,10 +135,11 @@ TEST(Program, SettingsSurviveARestartAndTheClosedWindowKeepsItsPlacement) {
     Program program(L"");
     HWND window = program.wait_for_window(editor_window_class);
     ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(wait_until_ready());
+    ASSERT_TRUE(wait_until_shown(window));
     // Preview view was loaded: the Source header is hidden, the Preview header shown.
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, child_id::source_label)));
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(window, child_id::preview_label)));
-    ASSERT_TRUE(wait_until_ready());
     EXPECT_EQ(close_and_wait(program, window), 0u);
 
     EXPECT_EQ(settings.dword(L"View"), 301u);
