@@ -66,7 +66,7 @@ struct MainChrome {
     HWND view_switcher = nullptr;
     HWND editor = nullptr; // the active tab's editor
     HWND preview_host = nullptr;
-    HWND preview = nullptr; // the preview window inside the host
+    HWND preview = nullptr; // the preview window inside the host, once made
     HWND outline_tree = nullptr;
     HWND outline_label = nullptr;
     HWND source_label = nullptr;
@@ -80,7 +80,6 @@ struct MainChrome {
     HWND find_bar = nullptr;
     HWND find_box = nullptr;
     HWND replace_box = nullptr;
-    HWND status_item = nullptr; // the status strip's item 360
 };
 extern MainChrome chrome;
 

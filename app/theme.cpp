@@ -114,12 +114,13 @@ void apply_menu_theme() {
     RedrawWindow(main_window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME);
 }
 
+// Slots 0..8 are the ones the pushed controls use.
+constexpr size_t pushed_slots = 9;
+
 bool appearance_unchanged() {
     const PaletteTable& table = chrome_palette();
-    auto first_nine = [](const PaletteTable& t) {
-        return std::vector<std::uint32_t>(t.begin(), t.begin() + 9);
-    };
-    return pushed.pushed && first_nine(pushed.table) == first_nine(table) &&
+    return pushed.pushed &&
+           std::equal(table.begin(), table.begin() + pushed_slots, pushed.table.begin()) &&
            pushed.dark == dark_theme && pushed.high_contrast == high_contrast;
 }
 

@@ -43,8 +43,14 @@ LRESULT on_close(HWND window) {
         PostMessageW(window, WM_APP_OPEN_QUEUED, 0, 0);
         return 0;
     }
-    store_final_session();
-    save_window_placement(window);
+    try {
+        store_final_session();
+        save_window_placement(window);
+    } catch (const std::exception& error) {
+        // The default handling would destroy the window; a failed final step keeps it open.
+        show_error_message(error);
+        return 0;
+    }
     // Set only now: a failure above keeps the window open, and it must then go on taking paths
     // from a second start.
     closing = true;

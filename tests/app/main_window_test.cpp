@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <vector>
@@ -9,7 +10,11 @@
 #include "app/main_window_create.h"
 #include "app/main_window_state.h"
 #include "app/message_loop.h"
+#include "app/palette.h"
 #include "app/settings.h"
+#include "app/theme.h"
+#include "app/ui_fonts.h"
+#include "app/main_layout.h"
 #include "tests/app/settings_key_guard.h"
 
 namespace pellix {
@@ -152,6 +157,54 @@ TEST_F(MainWindow, F6MovesThroughTheVisibleEnabledMembersOfTheRing) {
     EXPECT_EQ(next_focus(three, outside, false), a);
     EXPECT_EQ(next_focus(three, outside, true), c);
     EXPECT_EQ(next_focus({}, a, false), nullptr);
+}
+
+} // namespace
+} // namespace pellix
+
+namespace pellix {
+namespace {
+
+TEST_F(MainWindow, ThemeAndFontsReachTheChrome) {
+    settings.theme = 2;
+    apply_appearance();
+    EXPECT_TRUE(dark_theme || high_contrast);
+    const COLORREF dark_chrome = colorref_from_colour(chrome_palette()[1]);
+    EXPECT_EQ(static_cast<COLORREF>(SendMessageW(chrome.outline_tree, TVM_GETBKCOLOR, 0, 0)),
+              dark_chrome);
+    settings.theme = 1;
+    apply_appearance();
+    EXPECT_EQ(static_cast<COLORREF>(SendMessageW(chrome.outline_tree, TVM_GETBKCOLOR, 0, 0)),
+              colorref_from_colour(chrome_palette()[1]));
+
+    ASSERT_NE(ui_fonts.message, nullptr);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(chrome.outline_tree, WM_GETFONT, 0, 0)),
+              ui_fonts.message);
+    LOGFONTW semibold{};
+    GetObjectW(ui_fonts.semibold, sizeof(semibold), &semibold);
+    EXPECT_EQ(semibold.lfWeight, 600);
+    HDC dc = GetDC(chrome.outline_tree);
+    HGDIOBJ previous = SelectObject(dc, ui_fonts.message);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, previous);
+    ReleaseDC(chrome.outline_tree, dc);
+    EXPECT_EQ(SendMessageW(chrome.outline_tree, TVM_GETITEMHEIGHT, 0, 0), metrics.tmHeight + 10);
+}
+
+TEST_F(MainWindow, ResizingPlacesThePanesForTheNewClientSize) {
+    RECT frame{0, 0, 900, 600};
+    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    GetClientRect(window_, &client);
+    RECT label{};
+    GetWindowRect(chrome.source_label, &label);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&label), 2);
+    EXPECT_EQ(label.right, client.right - 30);
+    EXPECT_EQ(label.top, 37);
+    EXPECT_EQ(current_layout.status.top, client.bottom - 24);
 }
 
 } // namespace

@@ -166,3 +166,66 @@ TEST(Program, ACompareWindowWritesNoSettings) {
 
 } // namespace
 } // namespace pellix
+
+namespace pellix {
+namespace {
+
+// Stands in for a running instance that cannot take paths: the mutex and a signalled ready
+// event, and (for the second case) an editor-class window whose thread never answers.
+class FakeInstance {
+public:
+    FakeInstance() {
+        mutex_.reset(CreateMutexW(nullptr, FALSE, instance_mutex_name));
+        ready_.reset(CreateEventW(nullptr, TRUE, TRUE, ready_event_name));
+        SetEvent(ready_.get());
+    }
+    ~FakeInstance() {
+        if (window_ != nullptr) {
+            DestroyWindow(window_);
+        }
+    }
+    // A window of the editor class, registered for another module so that it cannot clash with
+    // the real class; this thread does not serve it while a test waits.
+    void add_silent_window() {
+        HMODULE module = GetModuleHandleW(L"kernel32.dll");
+        WNDCLASSW window_class{};
+        window_class.lpfnWndProc = DefWindowProcW;
+        window_class.hInstance = module;
+        window_class.lpszClassName = editor_window_class;
+        RegisterClassW(&window_class);
+        window_ = CreateWindowExW(0, editor_window_class, L"", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                  nullptr, module, nullptr);
+    }
+    HWND window() const { return window_; }
+
+private:
+    UniqueHandle mutex_;
+    UniqueHandle ready_;
+    HWND window_ = nullptr;
+};
+
+DWORD answer_box_and_wait(Program& program, const wchar_t* caption) {
+    HWND box = program.wait_for_window(L"#32770", caption);
+    EXPECT_NE(box, nullptr);
+    if (box != nullptr) {
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    return program.wait_for_exit();
+}
+
+TEST(SecondStart, WithoutTheRunningWindowItWarnsAndExitsOne) {
+    FakeInstance running;
+    Program second(L"a.md");
+    EXPECT_EQ(answer_box_and_wait(second, L"Pellix"), 1u);
+}
+
+TEST(SecondStart, ARunningWindowThatDoesNotAnswerMakesItReportAndExitOne) {
+    FakeInstance running;
+    running.add_silent_window();
+    ASSERT_NE(running.window(), nullptr);
+    Program second(L"a.md");
+    EXPECT_EQ(answer_box_and_wait(second, L"Pellix"), 1u);
+}
+
+} // namespace
+} // namespace pellix
