@@ -55,6 +55,20 @@ DWORD close_and_wait(Program& program, HWND window) {
     return program.wait_for_exit();
 }
 
+// Closes the box with `caption` after checking its text; returns the program's exit code.
+DWORD answer_box_and_wait(Program& program, const wchar_t* caption, const std::wstring& text) {
+    HWND box = program.wait_for_window(L"#32770", caption);
+    EXPECT_NE(box, nullptr);
+    if (box != nullptr) {
+        constexpr int message_text_id = 0xFFFF;
+        wchar_t shown[512] = {};
+        GetDlgItemTextW(box, message_text_id, shown, 512);
+        EXPECT_EQ(std::wstring(shown), text);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    return program.wait_for_exit();
+}
+
 TEST(Program, VersionPrintsExactBytesAndExitsZero) {
     Program program(L"--version", true);
     ASSERT_TRUE(program.started());
@@ -65,10 +79,8 @@ TEST(Program, VersionPrintsExactBytesAndExitsZero) {
 TEST(Program, CompareWithOnePathShowsTheUsageBoxAndExitsOne) {
     Program program(L"--compare only.md");
     ASSERT_TRUE(program.started());
-    HWND box = program.wait_for_window(L"#32770", L"Compare");
-    ASSERT_NE(box, nullptr);
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-    EXPECT_EQ(program.wait_for_exit(), 1u);
+    EXPECT_EQ(
+        answer_box_and_wait(program, L"Compare", L"Usage: Pellix.exe --compare old.md new.md"), 1u);
 }
 
 TEST(Program, TakesHandOffsRefusesMalformedRecordsAndClosesWithZero) {
@@ -204,19 +216,13 @@ private:
     HWND window_ = nullptr;
 };
 
-DWORD answer_box_and_wait(Program& program, const wchar_t* caption) {
-    HWND box = program.wait_for_window(L"#32770", caption);
-    EXPECT_NE(box, nullptr);
-    if (box != nullptr) {
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-    }
-    return program.wait_for_exit();
-}
-
 TEST(SecondStart, WithoutTheRunningWindowItWarnsAndExitsOne) {
     FakeInstance running;
     Program second(L"a.md");
-    EXPECT_EQ(answer_box_and_wait(second, L"Pellix"), 1u);
+    EXPECT_EQ(answer_box_and_wait(second, L"Pellix",
+                                  L"Pellix is still starting or closing. The requested files were "
+                                  L"not opened. Please try again."),
+              1u);
 }
 
 TEST(SecondStart, ARunningWindowThatDoesNotAnswerMakesItReportAndExitOne) {
@@ -224,7 +230,9 @@ TEST(SecondStart, ARunningWindowThatDoesNotAnswerMakesItReportAndExitOne) {
     running.add_silent_window();
     ASSERT_NE(running.window(), nullptr);
     Program second(L"a.md");
-    EXPECT_EQ(answer_box_and_wait(second, L"Pellix"), 1u);
+    EXPECT_EQ(answer_box_and_wait(second, L"Pellix",
+                                  L"Pellix did not accept a requested file. Please open it again."),
+              1u);
 }
 
 } // namespace
