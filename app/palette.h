@@ -25,6 +25,10 @@ inline Palette palette{
 // True while the system reports high-contrast mode; UI thread only.
 inline bool high_contrast = false;
 
+// The theme in effect (chosen by refresh_system_theme): dark, or light. In high contrast it
+// follows the brightness of the system's window colour.
+inline bool dark_theme = false;
+
 // The table a window paints with: high contrast whatever the window's own dark flag says,
 // else dark or light.
 inline const PaletteTable& active_palette(bool dark) {
@@ -37,6 +41,11 @@ inline const PaletteTable& active_palette(bool dark) {
 // The colours handed to a window that paints dark or light: the active table and the flag.
 inline PaintColours paint_colours(bool dark) {
     return {active_palette(dark), high_contrast};
+}
+
+// The table of the main window's own chrome.
+inline const PaletteTable& chrome_palette() {
+    return active_palette(dark_theme);
 }
 
 // Whether the system's high-contrast mode is on (SPI_GETHIGHCONTRAST, HCF_HIGHCONTRASTON).

@@ -1,0 +1,295 @@
+#include "app/window_proc.h"
+
+#include <shellapi.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/hosted_units.h"
+#include "app/main_layout.h"
+#include "app/main_paint.h"
+#include "app/main_window_create.h"
+#include "app/main_window_state.h"
+#include "app/prompts.h"
+#include "app/settings.h"
+#include "app/single_instance.h"
+#include "app/splitters.h"
+#include "app/theme.h"
+#include "app/ui_fonts.h"
+
+namespace pellix {
+
+namespace {
+
+constexpr int min_track_width = 640;
+constexpr int min_track_height = 400;
+constexpr int editor_left_margin = 8;
+// Timers of the main window, killed in this order when it is destroyed.
+constexpr UINT_PTR destroy_timer_order[] = {11, 1, 6, 10, 2, 3, 8, 5, 7};
+
+HMONITOR last_monitor = nullptr;
+
+LRESULT on_close(HWND window) {
+    if (file_work_busy || start_up_pending) {
+        close_deferred = true;
+        return 0;
+    }
+    if (!may_close_window()) {
+        return 0;
+    }
+    if (!pending_paths.empty()) {
+        PostMessageW(window, WM_APP_OPEN_QUEUED, 0, 0);
+        return 0;
+    }
+    try {
+        store_final_session();
+        save_window_placement(window);
+    } catch (const std::exception& error) {
+        // The default handling would destroy the window; a failed final step keeps it open.
+        show_error_message(error);
+        return 0;
+    }
+    // Set only now: a failure above keeps the window open, and it must then go on taking paths
+    // from a second start.
+    closing = true;
+    DestroyWindow(window);
+    return 0;
+}
+
+void on_destroy() {
+    for (UINT_PTR timer : destroy_timer_order) {
+        KillTimer(main_window, timer);
+    }
+    persist_settings(true);
+    destroy_preview_window();
+    PostQuitMessage(0);
+}
+
+LRESULT on_copy_data(HWND window, LPARAM lparam) {
+    if (closing) {
+        return FALSE;
+    }
+    auto path = path_from_copy_data(reinterpret_cast<const COPYDATASTRUCT*>(lparam));
+    if (!path) {
+        return FALSE;
+    }
+    pending_paths.emplace_back(std::move(*path));
+    if (!PostMessageW(window, WM_APP_OPEN_QUEUED, 0, 0)) {
+        pending_paths.pop_back();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void on_drop_files(HDROP drop) {
+    std::vector<std::filesystem::path> paths;
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        std::wstring path(length + 1, L'\0');
+        DragQueryFileW(drop, i, path.data(), length + 1);
+        path.resize(length);
+        paths.emplace_back(std::move(path));
+    }
+    DragFinish(drop);
+    for (const auto& path : paths) {
+        open_path(path);
+    }
+}
+
+void on_open_queued(HWND window) {
+    if (file_work_busy || start_up_pending || !IsWindowEnabled(window)) {
+        return;
+    }
+    open_pending_paths();
+}
+
+void on_startup_tail(HWND window) {
+    struct ClearPending {
+        ~ClearPending() { start_up_pending = false; }
+    } clear_pending;
+    restore_and_welcome();
+    start_up_pending = false;
+    PostMessageW(window, WM_APP_OPEN_QUEUED, 0, 0);
+    if (close_deferred) {
+        close_deferred = false;
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+}
+
+void on_appearance_changed(HWND window) {
+    layout_window();
+    clear_glyph_cache();
+    for (HWND unit : {chrome.status_strip, chrome.find_bar, chrome.view_switcher}) {
+        if (unit != nullptr) {
+            RedrawWindow(unit, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        }
+    }
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_FRAME);
+}
+
+void on_min_max_info(HWND window, MINMAXINFO* info) {
+    UINT dpi = GetDpiForWindow(window);
+    if (dpi == 0) {
+        dpi = GetDpiForSystem();
+    }
+    info->ptMinTrackSize = {scale_metric(min_track_width, dpi),
+                            scale_metric(min_track_height, dpi)};
+}
+
+void on_dpi_changed(HWND window, const RECT* suggested) {
+    SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    update_window_icons();
+    update_ui_fonts();
+    if (chrome.editor != nullptr) {
+        SendMessageW(chrome.editor, EM_SETMARGINS, EC_LEFTMARGIN,
+                     MAKELPARAM(scale_metric(editor_left_margin, main_window_dpi()), 0));
+    }
+    apply_editor_font();
+    layout_window();
+    PostMessageW(window, WM_APP_APPEARANCE_CHANGED, 0, 0);
+}
+
+void on_window_pos_changed(HWND window) {
+    HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
+    if (monitor != last_monitor) {
+        last_monitor = monitor;
+        PostMessageW(window, WM_APP_APPEARANCE_CHANGED, 0, 0);
+    }
+}
+
+bool names_area(LPARAM lparam, const wchar_t* area) {
+    const auto* name = reinterpret_cast<const wchar_t*>(lparam);
+    return name != nullptr && _wcsicmp(name, area) == 0;
+}
+
+void on_setting_change(WPARAM wparam, LPARAM lparam) {
+    if (wparam == SPI_SETNONCLIENTMETRICS || names_area(lparam, L"WindowMetrics") ||
+        names_area(lparam, L"Accessibility")) {
+        update_ui_fonts();
+        layout_window();
+    }
+    if (names_area(lparam, L"ImmersiveColorSet") || wparam == SPI_SETHIGHCONTRAST) {
+        apply_appearance();
+    }
+}
+
+void on_set_focus() {
+    if (settings.view != view_preview && chrome.editor != nullptr) {
+        SetFocus(chrome.editor);
+    }
+}
+
+LRESULT on_command(WPARAM wparam, LPARAM lparam) {
+    if (file_work_busy) {
+        return 0;
+    }
+    if (chrome.editor != nullptr && LOWORD(wparam) == child_id::editor &&
+        reinterpret_cast<HWND>(lparam) == chrome.editor) {
+        editor_notification(HIWORD(wparam));
+        return 0;
+    }
+    run_command(LOWORD(wparam));
+    return 0;
+}
+
+// The message's answer, or nothing when it goes on to DefWindowProcW.
+std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (auto answer = paint_message(window, message, wparam, lparam)) {
+        return answer;
+    }
+    if (auto answer = splitter_message(window, message, wparam, lparam)) {
+        return answer;
+    }
+    switch (message) {
+    case WM_CREATE:
+        build_main_window(window);
+        return 0;
+    case WM_CLOSE:
+        return on_close(window);
+    case WM_DESTROY:
+        on_destroy();
+        return 0;
+    case WM_NCDESTROY:
+        main_window = nullptr;
+        chrome = {};
+        return std::nullopt;
+    case WM_COMMAND:
+        return on_command(wparam, lparam);
+    case WM_NOTIFY:
+        return 0;
+    case WM_DROPFILES:
+        on_drop_files(reinterpret_cast<HDROP>(wparam));
+        return 0;
+    case WM_COPYDATA:
+        return on_copy_data(window, lparam);
+    case WM_APP_OPEN_QUEUED:
+        on_open_queued(window);
+        return 0;
+    case WM_APP_STARTUP_TAIL:
+        on_startup_tail(window);
+        return 0;
+    case WM_APP_APPEARANCE_CHANGED:
+        on_appearance_changed(window);
+        return 0;
+    case WM_SIZE:
+        layout_window();
+        return 0;
+    case WM_GETMINMAXINFO:
+        on_min_max_info(window, reinterpret_cast<MINMAXINFO*>(lparam));
+        return 0;
+    case WM_DPICHANGED:
+        on_dpi_changed(window, reinterpret_cast<const RECT*>(lparam));
+        return 0;
+    case WM_DISPLAYCHANGE:
+        PostMessageW(window, WM_APP_APPEARANCE_CHANGED, 0, 0);
+        return 0;
+    case WM_WINDOWPOSCHANGED:
+        on_window_pos_changed(window);
+        return std::nullopt;
+    case WM_SETTINGCHANGE:
+        on_setting_change(wparam, lparam);
+        return 0;
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+        apply_appearance();
+        return 0;
+    case WM_ACTIVATE:
+        return 0;
+    case WM_SETFOCUS:
+        on_set_focus();
+        return 0;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+void open_pending_paths() {
+    std::vector<std::filesystem::path> queued;
+    queued.swap(pending_paths);
+    for (const auto& path : queued) {
+        open_path(path);
+    }
+}
+
+LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    try {
+        if (auto answer = handle(window, message, wparam, lparam)) {
+            return *answer;
+        }
+    } catch (const std::exception& error) {
+        show_error_message(error);
+        if (message == WM_CREATE) {
+            return -1;
+        }
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+} // namespace pellix

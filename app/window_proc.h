@@ -1,0 +1,14 @@
+#pragma once
+
+#include <windows.h>
+
+namespace pellix {
+
+// The main window's procedure (UI thread only). A std::exception of a handler is shown in the
+// error box; creation then fails, any other message goes on to DefWindowProcW.
+LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Opens the queued paths in arrival order, emptying the queue.
+void open_pending_paths();
+
+} // namespace pellix
