@@ -21,6 +21,7 @@ CoreFunctions load_core_functions() {
     resolve(module, "UiaReturnRawElementProvider", functions.return_raw_element_provider);
     resolve(module, "UiaHostProviderFromHwnd", functions.host_provider_from_hwnd);
     resolve(module, "UiaGetReservedNotSupportedValue", functions.get_reserved_not_supported_value);
+    resolve(module, "UiaDisconnectProvider", functions.disconnect_provider);
     return functions;
 }
 
@@ -69,6 +70,11 @@ HRESULT get_reserved_not_supported_value(IUnknown** value) {
     *value = nullptr;
     auto function = core_functions().get_reserved_not_supported_value;
     return function ? function(value) : e_function_missing;
+}
+
+HRESULT disconnect_provider(IRawElementProviderSimple* provider) {
+    auto function = core_functions().disconnect_provider;
+    return function ? function(provider) : e_function_missing;
 }
 
 } // namespace pellix::uia

@@ -19,6 +19,7 @@ struct CoreFunctions {
     (HWND, WPARAM, LPARAM, IRawElementProviderSimple*) = nullptr;
     HRESULT(WINAPI* host_provider_from_hwnd)(HWND, IRawElementProviderSimple**) = nullptr;
     HRESULT(WINAPI* get_reserved_not_supported_value)(IUnknown**) = nullptr;
+    HRESULT(WINAPI* disconnect_provider)(IRawElementProviderSimple*) = nullptr;
 };
 
 // Loads "UIAutomationCore.dll" and looks the functions up on first use (thread-safe, once per
@@ -34,6 +35,8 @@ LRESULT return_raw_element_provider(HWND hwnd, WPARAM wparam, LPARAM lparam,
                                     IRawElementProviderSimple* provider); // 0 when missing
 HRESULT host_provider_from_hwnd(HWND hwnd, IRawElementProviderSimple** provider);
 HRESULT get_reserved_not_supported_value(IUnknown** value);
+// Fails with RPC_E_CANTCALLOUT_ININPUTSYNCCALL inside a sent message; Windows 7 lacks it.
+HRESULT disconnect_provider(IRawElementProviderSimple* provider);
 
 // What the callers above answer when their function is missing.
 inline constexpr HRESULT e_function_missing = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);

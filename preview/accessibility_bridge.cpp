@@ -1,6 +1,7 @@
 #include "preview/accessibility_bridge.h"
 
 #include <exception>
+#include <utility>
 
 #include "platform/uia_core.h"
 #include "preview/text_provider.h"
@@ -46,13 +47,22 @@ void attach_accessibility_state(PreviewAccessibility& binding, HWND hwnd,
 }
 
 void detach_accessibility_state(PreviewAccessibility& binding) {
+    // Out of the binding first: a WM_GETOBJECT that arrives while UI Automation disconnects
+    // must not hand the provider out again.
+    IRawElementProviderSimple* provider = std::exchange(binding.provider, nullptr);
+    if (provider && binding.state && binding.state->live.load() != 0) {
+        // Disconnected while still live: UI Automation finds its references by the runtime id
+        // it derives from the host window, which a dead provider no longer reports. Clients
+        // then get UIA_E_ELEMENTNOTAVAILABLE from UI Automation itself. The call fails harmlessly
+        // inside a sent message and where the function is missing.
+        uia::disconnect_provider(provider);
+    }
     if (binding.state) {
         binding.state->live.exchange(0);
         binding.state->provider = nullptr;
     }
-    if (binding.provider) {
-        binding.provider->Release();
-        binding.provider = nullptr;
+    if (provider) {
+        provider->Release();
     }
     binding.state.reset();
 }

@@ -102,8 +102,10 @@ struct PendingCall {
 void attach_accessibility_state(PreviewAccessibility& binding, HWND hwnd,
                                 AccessibilityCallbacks&& description);
 
-// Marks the State dead and drops the binding's provider and State; providers and ranges still
-// held by clients keep the dead State alive. Does nothing for an unattached binding. UI thread.
+// Disconnects the binding's provider from UI Automation, marks the State dead and drops the
+// binding's provider and State; providers and ranges still held by clients keep the dead State
+// alive and answer UIA_E_ELEMENTNOTAVAILABLE. Does nothing for an unattached binding. UI thread,
+// outside a sent message (a window calls it while it is being destroyed).
 void detach_accessibility_state(PreviewAccessibility& binding);
 
 // Runs `body` on the State's window thread and waits for it (client threads). Answers S_OK,

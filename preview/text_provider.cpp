@@ -179,15 +179,76 @@ LONG truncate_coordinate(double value) {
 
 // ---- Range ---------------------------------------------------------------------------------
 
+struct Endpoints {
+    Offset start = 0;
+    Offset end = 0;
+};
+
+// The range limited to a text of `length` units, start never after end.
+Endpoints clamped(Endpoints range, Offset length) {
+    range.start = std::min(range.start, length);
+    range.end = std::min(std::max(range.start, range.end), length);
+    return range;
+}
+
+Offset endpoint_of(const Endpoints& range, TextPatternRangeEndpoint endpoint) {
+    return endpoint == TextPatternRangeEndpoint_End ? range.end : range.start;
+}
+
+// Moving one end past the other drags the other along.
+void place_endpoint(Endpoints& range, TextPatternRangeEndpoint endpoint, Offset value) {
+    if (endpoint == TextPatternRangeEndpoint_End) {
+        range.end = value;
+        range.start = std::min(range.start, value);
+    } else {
+        range.start = value;
+        range.end = std::max(range.end, value);
+    }
+}
+
+// A range's two offsets, which clients may use from several threads at once: every operation
+// reads them together and writes them together. A slim lock cannot fail, so no COM method can
+// leave with an exception; it is never held while a message is sent.
+class SharedEndpoints {
+public:
+    explicit SharedEndpoints(Endpoints value) : value_(value) {}
+
+    Endpoints load() const {
+        Hold hold(lock_);
+        return value_;
+    }
+
+    // Runs `change` on the offsets under the lock and answers what it answers.
+    template <class Change> auto update(Change&& change) {
+        Hold hold(lock_);
+        return change(value_);
+    }
+
+private:
+    class Hold {
+    public:
+        explicit Hold(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+        ~Hold() { ReleaseSRWLockExclusive(&lock_); }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        SRWLOCK& lock_;
+    };
+
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    Endpoints value_;
+};
+
 class Range final : public ITextRangeProvider {
 public:
-    Range(std::shared_ptr<State> state, Offset start, Offset end)
-        : state_(std::move(state)), start_(start), end_(end) {}
+    Range(std::shared_ptr<State> state, Endpoints endpoints)
+        : state_(std::move(state)), endpoints_(endpoints) {}
 
     // A new range with one reference for the caller, or E_OUTOFMEMORY.
-    static HRESULT create(const std::shared_ptr<State>& state, Offset start, Offset end,
+    static HRESULT create(const std::shared_ptr<State>& state, Endpoints endpoints,
                           ITextRangeProvider** out) {
-        *out = new (std::nothrow) Range(state, start, end);
+        *out = new (std::nothrow) Range(state, endpoints);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
 
@@ -198,7 +259,7 @@ public:
         if (other == nullptr) {
             return nullptr;
         }
-        static const Range probe(nullptr, 0, 0);
+        static const Range probe(nullptr, {});
         auto vtable_of = [](const ITextRangeProvider* object) {
             return *reinterpret_cast<void* const*>(object);
         };
@@ -232,15 +293,26 @@ public:
         if (!out) {
             return E_POINTER;
         }
-        return create(state_, start_, end_, out);
+        *out = nullptr;
+        if (detached()) {
+            return uia::e_element_not_available;
+        }
+        return create(state_, endpoints_.load(), out);
     }
 
     HRESULT STDMETHODCALLTYPE Compare(ITextRangeProvider* other, BOOL* out) override {
         if (!out) {
             return E_POINTER;
         }
+        *out = FALSE;
+        if (detached()) {
+            return uia::e_element_not_available;
+        }
         Range* range = from(other);
-        *out = range && range->state_ == state_ && range->start_ == start_ && range->end_ == end_;
+        if (range && range->state_ == state_) {
+            auto [mine, theirs] = endpoints_with(range);
+            *out = mine.start == theirs.start && mine.end == theirs.end;
+        }
         return S_OK;
     }
 
@@ -252,31 +324,37 @@ public:
             return E_POINTER;
         }
         *out = 0;
+        if (detached()) {
+            return uia::e_element_not_available;
+        }
         Range* range = from(target);
         if (!range || range->state_ != state_) {
             return E_INVALIDARG;
         }
-        Offset mine = endpoint_of(endpoint);
-        Offset theirs = range->endpoint_of(target_endpoint);
-        *out = mine < theirs ? -1 : (mine > theirs ? 1 : 0);
+        auto [mine, theirs] = endpoints_with(range);
+        Offset left = endpoint_of(mine, endpoint);
+        Offset right = endpoint_of(theirs, target_endpoint);
+        *out = left < right ? -1 : (left > right ? 1 : 0);
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE ExpandToEnclosingUnit(TextUnit unit) override {
         AccessibleSnapshot snap;
-        HRESULT hr = clamped_snapshot(snap);
+        HRESULT hr = snapshot(state_, snap);
         if (FAILED(hr)) {
             return hr;
         }
-        std::vector<Offset> boundaries = unit_boundaries(snap, unit);
-        auto next = std::upper_bound(boundaries.begin(), boundaries.end(), start_);
-        if (next != boundaries.end()) {
-            end_ = *next;
-            start_ = *(next - 1);
-        } else {
-            start_ = boundaries.size() >= 2 ? boundaries[boundaries.size() - 2] : 0;
-            end_ = snap.text.size();
-        }
+        const std::vector<Offset> boundaries = unit_boundaries(snap, unit);
+        const Offset length = snap.text.size();
+        endpoints_.update([&](Endpoints& range) {
+            range = clamped(range, length);
+            auto next = std::upper_bound(boundaries.begin(), boundaries.end(), range.start);
+            if (next != boundaries.end()) {
+                range = {*(next - 1), *next};
+            } else {
+                range = {boundaries.size() >= 2 ? boundaries[boundaries.size() - 2] : 0, length};
+            }
+        });
         return S_OK;
     }
 
@@ -286,7 +364,7 @@ public:
             return E_POINTER;
         }
         *out = nullptr;
-        return S_OK;
+        return detached() ? uia::e_element_not_available : S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE FindText(BSTR text, BOOL backward, BOOL ignore_case,
@@ -296,23 +374,24 @@ public:
         }
         *out = nullptr;
         AccessibleSnapshot snap;
-        HRESULT hr = clamped_snapshot(snap);
+        Endpoints range;
+        HRESULT hr = clamped_snapshot(snap, range);
         if (FAILED(hr)) {
             return hr;
         }
         const UINT search_length = SysStringLen(text);
-        if (search_length == 0 || end_ == start_) {
+        if (search_length == 0 || range.end == range.start) {
             return S_OK;
         }
         int found = FindStringOrdinal(backward ? FIND_FROMEND : FIND_FROMSTART,
-                                      reinterpret_cast<LPCWSTR>(snap.text.data() + start_),
-                                      static_cast<int>(end_ - start_), text,
+                                      reinterpret_cast<LPCWSTR>(snap.text.data() + range.start),
+                                      static_cast<int>(range.end - range.start), text,
                                       static_cast<int>(search_length), ignore_case);
         if (found < 0) {
             return S_OK;
         }
-        Offset match = start_ + static_cast<Offset>(found);
-        return create(state_, match, match + search_length, out);
+        Offset match = range.start + static_cast<Offset>(found);
+        return create(state_, {match, match + search_length}, out);
     }
 
     HRESULT STDMETHODCALLTYPE GetAttributeValue(TEXTATTRIBUTEID attribute, VARIANT* out) override {
@@ -320,6 +399,9 @@ public:
             return E_POINTER;
         }
         VariantInit(out);
+        if (detached()) {
+            return uia::e_element_not_available;
+        }
         if (attribute != uia::is_read_only_attribute_id) {
             IUnknown* not_supported = nullptr;
             HRESULT hr = uia::get_reserved_not_supported_value(&not_supported);
@@ -346,9 +428,11 @@ public:
         }
         *out = nullptr;
         std::vector<double> rectangles;
-        HRESULT hr =
-            invoke_on_ui_thread(state_, [state = state_.get(), start = start_, end = end_,
-                                         &rectangles] { rectangles = state->bounds(start, end); });
+        HRESULT hr = invoke_on_ui_thread(
+            state_, [state = state_.get(), range = endpoints_.load(), &rectangles] {
+                Endpoints current = clamped_to_current_text(*state, range);
+                rectangles = state->bounds(current.start, current.end);
+            });
         if (FAILED(hr)) {
             return hr;
         }
@@ -377,22 +461,23 @@ public:
             return E_INVALIDARG;
         }
         AccessibleSnapshot snap;
-        HRESULT hr = clamped_snapshot(snap);
+        Endpoints range;
+        HRESULT hr = clamped_snapshot(snap, range);
         if (FAILED(hr)) {
             return hr;
         }
-        Offset count = end_ - start_;
+        Offset count = range.end - range.start;
         if (max_length != -1) {
             count = std::min<Offset>(count, static_cast<Offset>(max_length));
         }
         // Never end inside a surrogate pair. A count already at 0 stays there: decrementing it
         // would wrap and read far past the text.
-        const Offset after = start_ + count;
+        const Offset after = range.start + count;
         if (count > 0 && after < snap.text.size() && snap.text[after] >= 0xDC00 &&
             snap.text[after] <= 0xDFFF) {
             --count;
         }
-        *out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(snap.text.data() + start_),
+        *out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(snap.text.data() + range.start),
                                  static_cast<UINT>(count));
         return *out ? S_OK : E_OUTOFMEMORY;
     }
@@ -406,22 +491,16 @@ public:
             return S_OK;
         }
         AccessibleSnapshot snap;
-        HRESULT hr = clamped_snapshot(snap);
+        HRESULT hr = snapshot(state_, snap);
         if (FAILED(hr)) {
             return hr;
         }
-        std::vector<Offset> boundaries = unit_boundaries(snap, unit);
-        if (boundaries.size() < 2) {
-            return S_OK;
-        }
-        const bool degenerate = start_ == end_;
-        const std::int64_t last =
-            static_cast<std::int64_t>(boundaries.size()) - (degenerate ? 1 : 2);
-        std::int64_t i = std::min(index_at_or_before(boundaries, start_), last);
-        std::int64_t j = std::clamp<std::int64_t>(i + count, 0, last);
-        *out = static_cast<int>(j - i);
-        start_ = boundaries[j];
-        end_ = degenerate ? boundaries[j] : boundaries[j + 1];
+        const std::vector<Offset> boundaries = unit_boundaries(snap, unit);
+        const Offset length = snap.text.size();
+        *out = endpoints_.update([&](Endpoints& range) {
+            range = clamped(range, length);
+            return boundaries.size() < 2 ? 0 : move_by_units(range, boundaries, count);
+        });
         return S_OK;
     }
 
@@ -435,37 +514,52 @@ public:
             return S_OK;
         }
         AccessibleSnapshot snap;
-        HRESULT hr = clamped_snapshot(snap);
+        HRESULT hr = snapshot(state_, snap);
         if (FAILED(hr)) {
             return hr;
         }
-        std::vector<Offset> boundaries = unit_boundaries(snap, unit);
-        const Offset position = endpoint_of(endpoint);
-        std::int64_t i = index_at_or_after(boundaries, position);
-        if (count > 0 && position < boundaries[i]) {
-            --i; // a forward move counts from the boundary before the endpoint
-        }
-        const std::int64_t last = static_cast<std::int64_t>(boundaries.size()) - 1;
-        std::int64_t j = std::clamp<std::int64_t>(i + count, 0, last);
-        *out = static_cast<int>(j - i);
-        place_endpoint(endpoint, boundaries[j]);
+        const std::vector<Offset> boundaries = unit_boundaries(snap, unit);
+        const Offset length = snap.text.size();
+        *out = endpoints_.update([&](Endpoints& range) {
+            range = clamped(range, length);
+            const Offset position = endpoint_of(range, endpoint);
+            std::int64_t i = index_at_or_after(boundaries, position);
+            if (count > 0 && position < boundaries[i]) {
+                --i; // a forward move counts from the boundary before the endpoint
+            }
+            const std::int64_t last = static_cast<std::int64_t>(boundaries.size()) - 1;
+            std::int64_t j = std::clamp<std::int64_t>(i + count, 0, last);
+            place_endpoint(range, endpoint, boundaries[j]);
+            return static_cast<int>(j - i);
+        });
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE
     MoveEndpointByRange(TextPatternRangeEndpoint endpoint, ITextRangeProvider* target,
                         TextPatternRangeEndpoint target_endpoint) override {
+        if (detached()) {
+            return uia::e_element_not_available;
+        }
         Range* range = from(target);
         if (!range || range->state_ != state_) {
             return E_INVALIDARG;
         }
-        place_endpoint(endpoint, range->endpoint_of(target_endpoint));
+        // Another range is read before this one is locked, so two ranges' locks are never held
+        // together; a range moved to its own endpoint reads it under its one lock.
+        const Offset value =
+            range == this ? 0 : endpoint_of(range->endpoints_.load(), target_endpoint);
+        endpoints_.update([&](Endpoints& own) {
+            place_endpoint(own, endpoint,
+                           range == this ? endpoint_of(own, target_endpoint) : value);
+        });
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE Select() override {
-        return invoke_on_ui_thread(state_, [state = state_.get(), start = start_, end = end_] {
-            state->select(start, end);
+        return invoke_on_ui_thread(state_, [state = state_.get(), range = endpoints_.load()] {
+            Endpoints current = clamped_to_current_text(*state, range);
+            state->select(current.start, current.end);
         });
     }
 
@@ -474,8 +568,9 @@ public:
     HRESULT STDMETHODCALLTYPE RemoveFromSelection() override { return uia::e_invalid_operation; }
 
     HRESULT STDMETHODCALLTYPE ScrollIntoView(BOOL) override {
-        return invoke_on_ui_thread(
-            state_, [state = state_.get(), start = start_] { state->scroll_into_view(start); });
+        return invoke_on_ui_thread(state_, [state = state_.get(), range = endpoints_.load()] {
+            state->scroll_into_view(clamped_to_current_text(*state, range).start);
+        });
     }
 
     HRESULT STDMETHODCALLTYPE GetChildren(SAFEARRAY** out) override {
@@ -483,43 +578,61 @@ public:
             return E_POINTER;
         }
         *out = nullptr;
+        if (detached()) {
+            return uia::e_element_not_available;
+        }
         return make_unknown_array({}, out);
     }
 
 private:
     ~Range() = default;
 
-    Offset endpoint_of(TextPatternRangeEndpoint endpoint) const {
-        return endpoint == TextPatternRangeEndpoint_End ? end_ : start_;
+    bool detached() const { return state_->live.load() == 0; }
+
+    // This range's and another's offsets; a range compared with itself is read once.
+    std::pair<Endpoints, Endpoints> endpoints_with(Range* other) const {
+        Endpoints mine = endpoints_.load();
+        return {mine, other == this ? mine : other->endpoints_.load()};
     }
 
-    // Moving one end past the other drags the other along.
-    void place_endpoint(TextPatternRangeEndpoint endpoint, Offset value) {
-        if (endpoint == TextPatternRangeEndpoint_End) {
-            end_ = value;
-            start_ = std::min(start_, value);
-        } else {
-            start_ = value;
-            end_ = std::max(end_, value);
+    // Offsets that a window callback may rely on: clamped to the text as it is now, on the UI
+    // thread, since a client's range may predate an edit.
+    static Endpoints clamped_to_current_text(const State& state, Endpoints range) {
+        return clamped(range, state.snapshot().text.size());
+    }
+
+    // A degenerate range moves the insertion point: from inside a unit, the way back to that
+    // unit's own start is the first unit counted. Any other range becomes exactly one unit,
+    // starting from the start of the unit it begins in, uncounted.
+    static int move_by_units(Endpoints& range, const std::vector<Offset>& boundaries, int count) {
+        const bool degenerate = range.start == range.end;
+        const std::int64_t last =
+            static_cast<std::int64_t>(boundaries.size()) - (degenerate ? 1 : 2);
+        std::int64_t i = std::min(index_at_or_before(boundaries, range.start), last);
+        if (degenerate && count < 0 && boundaries[i] != range.start) {
+            ++i;
         }
+        std::int64_t j = std::clamp<std::int64_t>(i + count, 0, last);
+        range.start = boundaries[j];
+        range.end = degenerate ? boundaries[j] : boundaries[j + 1];
+        return static_cast<int>(j - i);
     }
 
-    // A fresh snapshot, with this range clamped to its text and stored so.
-    HRESULT clamped_snapshot(AccessibleSnapshot& snap) {
+    // A fresh snapshot, with this range clamped to its text and stored so; `range` receives the
+    // clamped offsets.
+    HRESULT clamped_snapshot(AccessibleSnapshot& snap, Endpoints& range) {
         HRESULT hr = snapshot(state_, snap);
         if (FAILED(hr)) {
             return hr;
         }
         const Offset length = snap.text.size();
-        start_ = std::min(start_, length);
-        end_ = std::min(std::max(start_, end_), length);
+        range = endpoints_.update([length](Endpoints& own) { return own = clamped(own, length); });
         return S_OK;
     }
 
     std::atomic<ULONG> references_{1};
     std::shared_ptr<State> state_;
-    Offset start_;
-    Offset end_;
+    SharedEndpoints endpoints_;
 };
 
 // ---- Provider ------------------------------------------------------------------------------
@@ -554,6 +667,9 @@ public:
     }
 
     // IRawElementProviderSimple
+    // Answered also once detached: it states what kind of provider this is, which UI
+    // Automation asks while it wraps or releases any provider. Every other method of a
+    // detached provider or range answers UIA_E_ELEMENTNOTAVAILABLE.
     HRESULT STDMETHODCALLTYPE get_ProviderOptions(ProviderOptions* out) override {
         if (!out) {
             return E_POINTER;
@@ -567,6 +683,9 @@ public:
             return E_POINTER;
         }
         *out = nullptr;
+        if (detached()) {
+            return uia::e_element_not_available;
+        }
         if (pattern == uia::text_pattern_id) {
             *out = static_cast<ITextProvider*>(this);
             AddRef();
@@ -579,7 +698,7 @@ public:
             return E_POINTER;
         }
         VariantInit(out);
-        if (state_->live.load() == 0) {
+        if (detached()) {
             return uia::e_element_not_available;
         }
         switch (property) {
@@ -621,7 +740,7 @@ public:
             return E_POINTER;
         }
         *out = nullptr;
-        if (state_->live.load() == 0) {
+        if (detached()) {
             return uia::e_element_not_available;
         }
         return uia::host_provider_from_hwnd(state_->hwnd, out);
@@ -661,7 +780,7 @@ public:
             return E_POINTER;
         }
         *out = nullptr;
-        return E_INVALIDARG;
+        return detached() ? uia::e_element_not_available : E_INVALIDARG;
     }
 
     HRESULT STDMETHODCALLTYPE RangeFromPoint(UiaPoint point, ITextRangeProvider** out) override {
@@ -678,7 +797,7 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        return Range::create(state_, offset, offset, out);
+        return Range::create(state_, {offset, offset}, out);
     }
 
     HRESULT STDMETHODCALLTYPE get_DocumentRange(ITextRangeProvider** out) override {
@@ -691,12 +810,16 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        return Range::create(state_, 0, snap.text.size(), out);
+        return Range::create(state_, {0, snap.text.size()}, out);
     }
 
     HRESULT STDMETHODCALLTYPE get_SupportedTextSelection(SupportedTextSelection* out) override {
         if (!out) {
             return E_POINTER;
+        }
+        if (detached()) {
+            *out = SupportedTextSelection_None;
+            return uia::e_element_not_available;
         }
         *out = SupportedTextSelection_Single;
         return S_OK;
@@ -705,9 +828,11 @@ public:
 private:
     ~Provider() = default;
 
+    bool detached() const { return state_->live.load() == 0; }
+
     HRESULT single_range_array(Offset start, Offset end, SAFEARRAY** out) {
         ITextRangeProvider* range = nullptr;
-        HRESULT hr = Range::create(state_, start, end, &range);
+        HRESULT hr = Range::create(state_, {start, end}, &range);
         if (FAILED(hr)) {
             return hr;
         }

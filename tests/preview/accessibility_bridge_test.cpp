@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "platform/uia_core.h"
@@ -128,6 +129,18 @@ LRESULT WINAPI fake_return_provider(HWND, WPARAM, LPARAM lparam, IRawElementProv
     object_requests.push_back(lparam);
     return 1234;
 }
+// The provider disconnected, and whether its window still offered it and it was still live then.
+std::vector<std::tuple<IRawElementProviderSimple*, bool, bool>> disconnections;
+PreviewAccessibility* disconnecting = nullptr;
+HRESULT WINAPI fake_disconnect(IRawElementProviderSimple* provider) {
+    LRESULT result = 0;
+    if (disconnecting) {
+        disconnections.emplace_back(
+            provider, answer_accessibility_object(*disconnecting, nullptr, 0, -25, result),
+            disconnecting->state->live.load() != 0);
+    }
+    return S_OK;
+}
 
 class FakeUiaCore : public ::testing::Test {
 protected:
@@ -136,6 +149,9 @@ protected:
         uia::core_functions().clients_are_listening = &fake_listening;
         uia::core_functions().raise_automation_event = &fake_raise;
         uia::core_functions().return_raw_element_provider = &fake_return_provider;
+        uia::core_functions().disconnect_provider = &fake_disconnect;
+        disconnections.clear();
+        disconnecting = nullptr;
         raised.clear();
         object_requests.clear();
         listening = FALSE;
@@ -178,6 +194,18 @@ TEST_F(FakeUiaCore, OnlyTheRootObjectRequestIsAnswered) {
                                             static_cast<LPARAM>(0xFFFFFFE7u), result));
     EXPECT_EQ(result, 1234);
     EXPECT_EQ(object_requests.size(), 1u);
+}
+
+// Still live, so that UI Automation can find the runtime id it derives from the host window;
+// no longer offered, so that a re-entrant WM_GETOBJECT does not hand it out again.
+TEST_F(FakeUiaCore, DetachingDisconnectsTheProviderWhileItCanStillAnswer) {
+    AccessibleWindow window;
+    disconnecting = &window.binding;
+    window.attach(window.fake_callbacks());
+    IRawElementProviderSimple* provider = window.binding.provider;
+    detach_accessibility_state(window.binding);
+    detach_accessibility_state(window.binding); // nothing left to disconnect
+    EXPECT_EQ(disconnections, (decltype(disconnections){{provider, false, true}}));
 }
 
 TEST(AccessibilityCore, RealModuleResolvesWithoutAStaticImport) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -312,6 +314,25 @@ TEST_F(TextProvider, MoveAndMoveEndpoint) {
     });
 }
 
+TEST_F(TextProvider, CaretMovingBackFromInsideAUnitCountsItsOwnStart) {
+    on_client_thread([&] {
+        auto lands = [&](std::uint64_t caret, TextUnit unit, int count, std::uint64_t at,
+                         int moved) {
+            ComPtr<ITextRangeProvider> r = range(caret, caret);
+            int actual = 0;
+            BOOL same = FALSE;
+            r->Move(unit, count, &actual);
+            r->Compare(range(at, at).get(), &same);
+            return same && actual == moved;
+        };
+        EXPECT_TRUE(lands(9, TextUnit_Word, -1, 7, -1)); // the start of "wo_rld" is one unit
+        EXPECT_TRUE(lands(9, TextUnit_Word, -2, 5, -2));
+        EXPECT_TRUE(lands(9, TextUnit_Word, -100, 0, -3));
+        EXPECT_TRUE(lands(7, TextUnit_Word, -1, 5, -1));
+        EXPECT_TRUE(lands(25, TextUnit_Character, -1, 24, -1)); // inside the surrogate pair
+    });
+}
+
 TEST_F(TextProvider, CompareAcrossStates) {
     AccessibleWindow other;
     other.data.snapshot = sample_snapshot();
@@ -421,6 +442,18 @@ TEST_F(TextProvider, RangesFollowTheCurrentTextAndClampToIt) {
     window.data.snapshot.text = u"Hi";
     window.data.snapshot.cluster_starts = {0, 1};
     on_client_thread([&] {
+        SAFEARRAY* array = nullptr;
+        ASSERT_EQ(tail->GetBoundingRectangles(&array), S_OK);
+        auto* values = static_cast<double*>(array->pvData); // the fake echoes its offsets
+        EXPECT_EQ(std::vector<double>(values, values + 2), (std::vector<double>{2, 2}));
+        SafeArrayDestroy(array);
+        EXPECT_EQ(tail->Select(), S_OK);
+        EXPECT_EQ(tail->ScrollIntoView(FALSE), S_OK);
+    });
+    using Selection = std::pair<unsigned long long, unsigned long long>;
+    EXPECT_EQ(window.data.selections, (std::vector<Selection>{{2, 2}}));
+    EXPECT_EQ(window.data.scrolls, std::vector<unsigned long long>{2});
+    on_client_thread([&] {
         EXPECT_EQ(text_of(tail.get()), L"");
         BOOL same = FALSE;
         ComPtr<ITextRangeProvider> end;
@@ -514,6 +547,63 @@ TEST_F(TextProvider, WindowOperationsRunOnTheUiThread) {
         ComPtr<ITextRangeProvider> document;
         EXPECT_EQ(editor_text->get_DocumentRange(document.put()), uia::e_element_not_available);
     });
+}
+
+// Jumps between [0, 0] and [26, 26] pass through start 26, end 0 unless a range's offsets are
+// written together; a reader must never see that, nor a window callback offsets past the text.
+TEST_F(TextProvider, OneRangeUsedFromTwoClientThreads) {
+    ComPtr<ITextRangeProvider> shared, at_start, at_end;
+    on_client_thread([&] { shared = range(0, 0), at_start = range(0, 0), at_end = range(26, 26); });
+    std::atomic<bool> writing{true};
+    int torn = 0;
+    on_client_thread([&] {
+        std::thread reader([&] {
+            for (unsigned i = 0; writing; ++i) { // bounded by the writer's loop
+                int order = 0;
+                shared->CompareEndpoints(TextPatternRangeEndpoint_Start, shared.get(),
+                                         TextPatternRangeEndpoint_End, &order);
+                torn += order > 0;
+                SAFEARRAY* array = nullptr;
+                if (i % 256 == 0 && shared->GetBoundingRectangles(&array) == S_OK) {
+                    auto* values = static_cast<double*>(array->pvData);
+                    torn += values[0] > values[1] || values[1] > 26;
+                    SafeArrayDestroy(array);
+                }
+            }
+        });
+        for (int i = 0, moved = 0; i < 20000; ++i) {
+            shared->MoveEndpointByRange(TextPatternRangeEndpoint_Start, at_end.get(),
+                                        TextPatternRangeEndpoint_Start);
+            shared->MoveEndpointByRange(TextPatternRangeEndpoint_End, at_start.get(),
+                                        TextPatternRangeEndpoint_Start);
+            if (i % 100 == 0) {
+                shared->Move(TextUnit_Word, 1, &moved);
+                shared->ExpandToEnclosingUnit(TextUnit_Line);
+            }
+        }
+        writing = false;
+        reader.join();
+    });
+    EXPECT_EQ(torn, 0);
+}
+
+TEST_F(TextProvider, DetachedProviderAndRangesAnswerNotAvailable) {
+    ComPtr<ITextRangeProvider> words, clone;
+    ComPtr<IUnknown> pattern;
+    on_client_thread([&] { words = range(7, 13); });
+    detach_accessibility_state(window.binding);
+    on_client_thread([&] {
+        EXPECT_EQ(provider->GetPatternProvider(10014, pattern.put()), uia::e_element_not_available);
+        SupportedTextSelection selection{};
+        EXPECT_EQ(text->get_SupportedTextSelection(&selection), uia::e_element_not_available);
+        EXPECT_EQ(words->Clone(clone.put()), uia::e_element_not_available);
+        BOOL same = TRUE;
+        EXPECT_EQ(words->Compare(words.get(), &same), uia::e_element_not_available);
+        VARIANT value;
+        EXPECT_EQ(words->GetAttributeValue(40001, &value), uia::e_element_not_available);
+    });
+    EXPECT_EQ(pattern.get(), nullptr);
+    EXPECT_EQ(clone.get(), nullptr);
 }
 
 } // namespace
