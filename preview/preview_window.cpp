@@ -141,18 +141,17 @@ float client_height_dips(const Preview::Impl& p) {
 
 // --- painting -------------------------------------------------------------------------------
 
+// A DC render target bound to the paint DC rather than a window target: Wine presents window
+// targets of child windows through an offscreen GL surface that never reaches the screen, so the
+// preview would stay blank there, while a DC target ends in plain GDI on every system.
 void ensure_render_target(Preview::Impl& p) {
     if (p.render_target) {
         return;
     }
-    RECT client{};
-    GetClientRect(p.window, &client);
-    const D2D1_SIZE_U size{static_cast<UINT32>(std::max<LONG>(1, client.right)),
-                           static_cast<UINT32>(std::max<LONG>(1, client.bottom))};
-    throw_if_failed(p.d2d_factory->CreateHwndRenderTarget(
-                        D2D1::RenderTargetProperties(),
-                        D2D1::HwndRenderTargetProperties(p.window, size, D2D1_PRESENT_OPTIONS_NONE),
-                        p.render_target.put()),
+    const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
+        D2D1_RENDER_TARGET_TYPE_DEFAULT,
+        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE));
+    throw_if_failed(p.d2d_factory->CreateDCRenderTarget(&properties, p.render_target.put()),
                     "Create preview drawing surface");
 }
 
@@ -180,9 +179,12 @@ void draw_caret(Preview::Impl& p) {
 }
 
 // Steps 4-10 of a paint: the document on the Direct2D target.
-void draw_preview(Preview::Impl& p) {
+void draw_preview(Preview::Impl& p, HDC dc) {
     ensure_render_target(p);
-    ID2D1HwndRenderTarget* target = p.render_target.get();
+    ID2D1DCRenderTarget* target = p.render_target.get();
+    RECT client{};
+    GetClientRect(p.window, &client);
+    throw_if_failed(target->BindDC(dc, &client), "Create preview drawing surface");
     const PaintColours colours = colours_for(p, p.dark);
     const float width = view_width(p.window, p.dpi);
     const float height = view_height(p.window, p.dpi);
@@ -245,7 +247,7 @@ void paint(Preview::Impl& p) {
     HDC dc = BeginPaint(p.window, &ps);
     if (p.error_code >= 0) {
         try {
-            draw_preview(p);
+            draw_preview(p, dc);
         } catch (const std::exception& error) {
             p.error_code = E_FAIL;
             p.error_text = message_of(error);
@@ -300,12 +302,6 @@ void handle_wheel(Preview::Impl& p, WPARAM wparam) {
 bool handle_message(Preview::Impl& p, UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
     result = 0;
     switch (message) {
-    case WM_SIZE:
-        if (p.render_target) {
-            p.render_target->Resize(
-                {std::max<UINT32>(1, LOWORD(lparam)), std::max<UINT32>(1, HIWORD(lparam))});
-        }
-        return true;
     case WM_SETFOCUS:
         raise_accessibility_events(p.accessibility, false, false, true);
         InvalidateRect(p.window, nullptr, FALSE);

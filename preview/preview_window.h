@@ -67,7 +67,7 @@ struct Preview {
         std::function<void(HWND window, const std::wstring& message)> show_error;
         ComPtr<IDWriteFactory> dwrite_factory;
         ComPtr<ID2D1Factory> d2d_factory;
-        ComPtr<ID2D1HwndRenderTarget> render_target;
+        ComPtr<ID2D1DCRenderTarget> render_target; // bound to the paint DC at every paint
         Brushes brushes;
         PreviewDocument document;
         Layout layout;
