@@ -114,14 +114,15 @@ void apply_scroll_bar_theme(Preview::Impl& p) {
     SetWindowTheme(p.window, dark_bars ? L"DarkMode_Explorer" : L"Explorer", nullptr);
 }
 
-void take_content(Preview::Impl& p, PreviewDocument&& document, const std::string& page,
+// Shows `document` and hands the one shown before back in it.
+void take_content(Preview::Impl& p, PreviewDocument& document, const std::string& page,
                   std::uint64_t view_key) {
     write_view_record(p);
     if (view_key != p.view_key) {
         p.view = p.views[view_key];
         p.view_key = view_key;
     }
-    p.document = std::move(document);
+    std::swap(p.document, document);
     p.dirty = true;
     p.content_html = page;
     p.dark = page_is_dark(page);
@@ -137,6 +138,40 @@ void take_content(Preview::Impl& p, PreviewDocument&& document, const std::strin
 
 float client_height_dips(const Preview::Impl& p) {
     return view_height(p.window, p.dpi);
+}
+
+// Rebuilds the layout when the content, the width or the scale changed. `previous` is the
+// document the current layout was built from, when the content just changed and the layout was
+// current: its unchanged blocks then keep their shaped text.
+void relayout(Preview::Impl& p, const PreviewDocument* previous) {
+    if (!p.window || !p.dwrite_factory) {
+        return;
+    }
+    const float scale = static_cast<float>(p.text_scale);
+    if (!p.dirty && std::fabs(p.layout_width - view_width(p.window, p.dpi)) < same_size_tolerance &&
+        scale == p.layout_scale) {
+        return;
+    }
+    for (int pass = 0; pass < max_layout_passes; ++pass) {
+        const float height = client_height_dips(p);
+        const float width = view_width(p.window, p.dpi);
+        if (previous && width == p.layout_width && scale == p.layout_scale) {
+            p.layout = build_layout(p.dwrite_factory.get(), p.document, width, scale, false,
+                                    LayoutSource{*previous, p.layout});
+        } else {
+            p.layout = build_layout(p.dwrite_factory.get(), p.document, width, scale, false);
+        }
+        previous = nullptr;
+        p.scroll_cache.content_width = -1.0f;
+        set_preview_scroll(p, p.view.scroll_x, p.view.scroll_y);
+        if (std::fabs(view_width(p.window, p.dpi) - width) < same_size_tolerance &&
+            std::fabs(client_height_dips(p) - height) < same_size_tolerance) {
+            break;
+        }
+    }
+    p.dirty = false;
+    p.layout_width = view_width(p.window, p.dpi);
+    p.layout_scale = scale;
 }
 
 // --- painting -------------------------------------------------------------------------------
@@ -418,8 +453,9 @@ void set_preview_content(const std::string& page, std::uint64_t view_key,
             return;
         }
         PreviewDocument document = read_preview_markup(page);
-        take_content(p, std::move(document), page, view_key);
-        relayout_preview();
+        const bool layout_current = !p.dirty;
+        take_content(p, document, page, view_key);
+        relayout(p, layout_current ? &document : nullptr);
         raise_accessibility_events(p.accessibility, true, true, false);
         clear_failure(p);
     } catch (const std::exception& error) {
@@ -428,29 +464,7 @@ void set_preview_content(const std::string& page, std::uint64_t view_key,
 }
 
 void relayout_preview() {
-    Preview::Impl& p = the_preview;
-    if (!p.window || !p.dwrite_factory) {
-        return;
-    }
-    if (!p.dirty && std::fabs(p.layout_width - view_width(p.window, p.dpi)) < same_size_tolerance &&
-        static_cast<float>(p.text_scale) == p.layout_scale) {
-        return;
-    }
-    for (int pass = 0; pass < max_layout_passes; ++pass) {
-        const float height = client_height_dips(p);
-        const float width = view_width(p.window, p.dpi);
-        p.layout = build_layout(p.dwrite_factory.get(), p.document, width,
-                                static_cast<float>(p.text_scale), false);
-        p.scroll_cache.content_width = -1.0f;
-        set_preview_scroll(p, p.view.scroll_x, p.view.scroll_y);
-        if (std::fabs(view_width(p.window, p.dpi) - width) < same_size_tolerance &&
-            std::fabs(client_height_dips(p) - height) < same_size_tolerance) {
-            break;
-        }
-    }
-    p.dirty = false;
-    p.layout_width = view_width(p.window, p.dpi);
-    p.layout_scale = static_cast<float>(p.text_scale);
+    relayout(the_preview, nullptr);
 }
 
 void resize_preview() {
@@ -480,6 +494,7 @@ void destroy_preview() {
     p.brushes = Brushes{};
     p.render_target.reset();
     destroy_layout(p.layout);
+    p.dirty = true;
     p.dwrite_factory.reset();
     p.d2d_factory.reset();
 }
