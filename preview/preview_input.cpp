@@ -402,11 +402,14 @@ void scroll_preview_to_source_line(double line) {
     if (blocks.empty()) {
         return;
     }
-    std::size_t first_after = 0;
-    while (first_after < blocks.size() &&
-           static_cast<double>(source_line_of(p, first_after)) <= line) {
-        ++first_after;
-    }
+    const auto& sources = p.document.blocks;
+    const std::size_t first_after = static_cast<std::size_t>(
+        std::partition_point(sources.begin(),
+                             sources.begin() + static_cast<std::ptrdiff_t>(blocks.size()),
+                             [line](const PreviewBlock& block) {
+                                 return static_cast<double>(block.source_line) <= line;
+                             }) -
+        sources.begin());
     const std::size_t i = first_after == 0 ? 0 : first_after - 1;
     const double line_i = static_cast<double>(source_line_of(p, i));
     const NextAnchor next = next_anchor(p, i, i + 1);

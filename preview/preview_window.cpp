@@ -314,8 +314,8 @@ bool set_cursor(Preview::Impl& p) {
     return true;
 }
 
-// A mouse move or timer step that fails ends the drag, so the failure is reported once rather
-// than on every following move.
+// A press, move, release or timer step that fails ends the drag, so the failure is reported
+// once rather than on every following move.
 template <typename Step> void drag_step(Preview::Impl& p, Step step) {
     try {
         step();
@@ -382,10 +382,10 @@ bool handle_message(Preview::Impl& p, UINT message, WPARAM wparam, LPARAM lparam
         drag_step(p, [&] { handle_preview_mouse_move(p, point_of(lparam)); });
         return true;
     case WM_LBUTTONDOWN:
-        handle_preview_button_down(p, point_of(lparam));
+        drag_step(p, [&] { handle_preview_button_down(p, point_of(lparam)); });
         return true;
     case WM_LBUTTONUP:
-        handle_preview_button_up(p, point_of(lparam));
+        drag_step(p, [&] { handle_preview_button_up(p, point_of(lparam)); });
         return true;
     case WM_LBUTTONDBLCLK:
         handle_preview_double_click(p, point_of(lparam));

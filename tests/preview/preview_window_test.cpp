@@ -160,6 +160,11 @@ TEST_F(PreviewWindow, ScrollPositionIsKeptPerTabAndSelectionStartsEmpty) {
     set_preview_content(tall, 1, 130);
     ASSERT_EQ(p.error_code, S_OK) << std::string(p.error_text.begin(), p.error_text.end());
     EXPECT_EQ(p.document.blocks.size(), 62u);
+    // The vertical bar appeared with the tall page, and the layout followed the narrower view.
+    RECT client{};
+    GetClientRect(p.window, &client);
+    EXPECT_LT(client.right, host_width);
+    EXPECT_EQ(p.layout_width, view_width(p.window, p.dpi));
     const float page = view_height(p.window, p.dpi);
     key(VK_NEXT);
     EXPECT_FLOAT_EQ(p.view.scroll_y, page * 0.9f);
@@ -456,9 +461,15 @@ TEST_F(PreviewWindow, FailingHitTestsDuringADragAreReportedOnceAndEndTheDrag) {
         EXPECT_EQ(errors[0], L"Hit test preview text (HRESULT 0x80004005)");
         EXPECT_FALSE(p.mouse_down);
         EXPECT_NE(GetCapture(), p.window);
+        // A press that fails starts no drag either.
+        send(WM_LBUTTONDOWN, MK_LBUTTON, point_lparam(inside));
+        EXPECT_EQ(errors.size(), 2u);
+        EXPECT_FALSE(p.mouse_down);
+        send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(inside.x + 30, inside.y));
+        EXPECT_EQ(errors.size(), 2u);
         // Key handlers still report each failure.
         key(VK_ESCAPE);
-        EXPECT_EQ(errors.size(), 2u);
+        EXPECT_EQ(errors.size(), 3u);
     }
 }
 
