@@ -155,11 +155,20 @@ void relayout(Preview::Impl& p, const PreviewDocument* previous) {
     for (int pass = 0; pass < max_layout_passes; ++pass) {
         const float height = client_height_dips(p);
         const float width = view_width(p.window, p.dpi);
-        if (previous && width == p.layout_width && scale == p.layout_scale) {
-            p.layout = build_layout(p.dwrite_factory.get(), p.document, width, scale, false,
-                                    LayoutSource{*previous, p.layout});
-        } else {
-            p.layout = build_layout(p.dwrite_factory.get(), p.document, width, scale, false);
+        try {
+            if (previous && width == p.layout_width && scale == p.layout_scale) {
+                p.layout = build_layout(p.dwrite_factory.get(), p.document, width, scale, false,
+                                        LayoutSource{*previous, p.layout});
+            } else {
+                p.layout = build_layout(p.dwrite_factory.get(), p.document, width, scale, false);
+            }
+        } catch (...) {
+            // A layout of other content must not stay beside the new document: hit tests and
+            // the accessibility snapshot index the document's blocks by the layout's.
+            if (p.dirty) {
+                destroy_layout(p.layout);
+            }
+            throw;
         }
         previous = nullptr;
         p.scroll_cache.content_width = -1.0f;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "markdown/html_render.h"
+#include "markdown/preview_markup.h"
 #include "platform/com_ptr.h"
 #include "preview/preview_window.h"
 #include "tests/preview/accessible_window.h"
@@ -564,6 +565,57 @@ TEST_F(PreviewWindow, ScrollIntoViewPutsTheOffsetAThirdDownAndReportsTheTopLine)
     EXPECT_NEAR(at.y * 96.0f / p.dpi, height / 3, 16.0f);
     EXPECT_FALSE(top_lines.empty());
     EXPECT_EQ(p.view.anchor, 0u);
+}
+
+TEST_F(PreviewWindow, AFailedLayoutOfNewContentLeavesNoLayoutOfTheOldOne) {
+    set_preview_content(page_of(tall_markdown()), 1, 130);
+    PreviewDocument broken = read_preview_markup(page_of("One.\n\nTwo.\n"));
+    broken.blocks[1].start = broken.text.size() + 10;
+    std::swap(p.document, broken);
+    p.dirty = true;
+    EXPECT_THROW(relayout_preview(), std::out_of_range);
+    EXPECT_TRUE(p.layout.blocks.empty());
+    // Input and accessibility then work on no layout at all rather than on a stale one.
+    click({40, 300});
+    send(WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(40, 300));
+    key(VK_DOWN);
+    AccessibleSnapshot snap;
+    test::on_client_thread([&] {
+        invoke_on_ui_thread(p.accessibility.state,
+                            [&] { snap = p.accessibility.state->snapshot(); });
+    });
+    EXPECT_TRUE(snap.line_starts.empty());
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(PreviewWindow, BoundsAreClippedToTheViewAndSelectClampsToTheText) {
+    set_preview_content(page_of(tall_markdown()), 1, 130);
+    const LayoutBlock& cut = p.layout.blocks[20];
+    const float top = cut.y + 5;
+    set_preview_scroll(p, 0, top);
+    auto bounds = [&](std::uint64_t start, std::uint64_t end) {
+        std::vector<double> result;
+        test::on_client_thread([&] {
+            invoke_on_ui_thread(p.accessibility.state,
+                                [&] { result = p.accessibility.state->bounds(start, end); });
+        });
+        return result;
+    };
+    EXPECT_TRUE(bounds(0, 20).empty());
+    // The block cut by the top edge gives only its visible part, from the client's top.
+    POINT origin{0, 0};
+    ClientToScreen(p.window, &origin);
+    const std::vector<double> r = bounds(cut.text_start, cut.text_start + cut.text_length);
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_DOUBLE_EQ(r[1], origin.y);
+    EXPECT_NEAR(r[3], (cut.height - 5) * p.dpi / 96, 0.01);
+    test::on_client_thread([&] {
+        invoke_on_ui_thread(p.accessibility.state,
+                            [&] { p.accessibility.state->select(1u << 30, 1u << 31); });
+    });
+    EXPECT_EQ(p.view.anchor, p.document.text.size());
+    EXPECT_EQ(p.view.caret, p.document.text.size());
+    EXPECT_FLOAT_EQ(p.view.scroll_y, top);
 }
 
 TEST_F(PreviewWindow, SecondCreateKeepsTheFirstCommandSink) {
