@@ -395,6 +395,42 @@ TEST_F(PreviewWindow, LinksGiveTheHandAndOpenThroughTheShellOnAPlainClick) {
     EXPECT_EQ(opened.size(), 2u);
 }
 
+TEST_F(PreviewWindow, KeyboardMovesTheCaretByLinesAndCyclesLinksBothWays) {
+    set_preview_content(page_of("No links here.\n"), 1, 1);
+    key(VK_TAB);
+    EXPECT_EQ(p.view.caret, 0u);
+    set_preview_content(page_of("See [one](https://a.test/) and [two](#h-0).\n\nSecond line.\n"), 1,
+                        3);
+    const std::uint64_t one = offset_of(u"one");
+    const std::uint64_t two = offset_of(u"two");
+    hold_keys({VK_SHIFT});
+    key(VK_TAB); // from the start: no link before it, so the last one
+    hold_keys({});
+    EXPECT_EQ(p.view.anchor, two);
+    hold_keys({VK_SHIFT});
+    key(VK_TAB);
+    hold_keys({});
+    EXPECT_EQ(p.view.anchor, one);
+    EXPECT_EQ(p.view.caret, one + 3);
+    key(VK_ESCAPE);
+    EXPECT_EQ(p.view.anchor, one + 3);
+    key(VK_END);
+    EXPECT_EQ(p.view.caret, offset_of(u"\n"));
+    key(VK_DOWN);
+    const std::uint64_t second = offset_of(u"Second");
+    EXPECT_EQ(p.view.caret, p.document.text.size() - 1);
+    key(VK_HOME);
+    EXPECT_EQ(p.view.caret, second);
+    hold_keys({VK_SHIFT});
+    key(VK_UP);
+    hold_keys({});
+    EXPECT_EQ(p.view.anchor, second);
+    EXPECT_EQ(p.view.caret, 0u);
+    key(VK_LEFT);
+    EXPECT_EQ(p.view.caret, 0u);
+    EXPECT_EQ(p.view.anchor, 0u);
+}
+
 TEST_F(PreviewWindow, InPageLinksScrollToTheirHeading) {
     set_preview_content(page_of(tall_markdown() + "## End\n"), 1, 140);
     ASSERT_EQ(p.document.headings.size(), 2u);
