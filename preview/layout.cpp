@@ -84,13 +84,16 @@ FormatChoice choose_format(const PreviewBlock& block, const Cell& cell, float s,
 class LayoutBuilder {
 public:
     LayoutBuilder(IDWriteFactory* factory, const PreviewDocument& document, float available,
-                  float scale, bool print)
+                  float scale, bool print, const LayoutSource* previous = nullptr)
         : factory_(factory), document_(document), s_(scale), print_(print),
-          frame_(page_frame(available, scale, print)), locale_(user_locale()) {
+          frame_(page_frame(available, scale, print)), locale_(user_locale()), previous_(previous) {
         layout_.width = available;
         layout_.height = 1.0f;
         layout_.boundaries.push_back(0);
         y_ = frame_.top;
+        if (previous_) {
+            match_previous_blocks();
+        }
     }
 
     Layout build() {
@@ -123,18 +126,22 @@ private:
             place_block(i, block, entry);
         }
         const FormatChoice choice = choose_format(block, geometry, s_, print_);
-        ComPtr<IDWriteTextFormat> format = create_format(block, choice);
         entry.text_start = block.start + block.marker_length;
         entry.text_length =
             block.length >= block.marker_length ? block.length - block.marker_length : 0;
-        if (block.marker_length > 0) {
-            lay_out_marker(block, format.get(), choice, entry);
+        if (reuse_[i] != no_reuse) {
+            take_previous_block(i, block, entry);
+        } else {
+            ComPtr<IDWriteTextFormat> format = create_format(block, choice);
+            if (block.marker_length > 0) {
+                lay_out_marker(block, format.get(), choice, entry);
+            }
+            lay_out_content(block, format.get(), geometry, entry);
+            apply_styles(entry);
+            const float text_height = measure(entry);
+            add_lines(i, block, choice, text_height, entry);
+            add_cluster_stops(entry);
         }
-        lay_out_content(block, format.get(), geometry, entry);
-        apply_styles(entry);
-        const float text_height = measure(entry);
-        add_lines(i, block, choice, text_height, entry);
-        add_cluster_stops(entry);
         add_block_end_stops(block);
         if (cell) {
             end_cell(i, block, choice, entry);
@@ -143,6 +150,105 @@ private:
                               : block.kind == PreviewBlockKind::list_item ? 4.0f
                                                                           : 12.0f;
             y_ += entry.height + gap * s_;
+        }
+    }
+
+    // Which earlier blocks equal the new ones: the longest equal leading run, then the longest
+    // equal trailing run of what is left. Rules match, but have nothing to take.
+    void match_previous_blocks() {
+        const PreviewDocument& old = previous_->document;
+        const size_t n = document_.blocks.size();
+        const size_t m = old.blocks.size();
+        reuse_.assign(n, no_reuse);
+        if (previous_->layout.blocks.size() != m) {
+            return;
+        }
+        size_t prefix = 0;
+        while (prefix < std::min(n, m) && same_block(prefix, prefix)) {
+            reuse_[prefix] = prefix;
+            ++prefix;
+        }
+        for (size_t t = 0; t < std::min(n, m) - prefix && same_block(n - 1 - t, m - 1 - t); ++t) {
+            reuse_[n - 1 - t] = m - 1 - t;
+        }
+        previous_lines_.assign(m + 1, 0);
+        for (const LayoutLine& line : previous_->layout.lines) {
+            ++previous_lines_[line.block + 1];
+        }
+        for (size_t j = 0; j < m; ++j) {
+            previous_lines_[j + 1] += previous_lines_[j];
+        }
+    }
+
+    bool same_block(size_t i, size_t j) const {
+        const PreviewBlock& a = document_.blocks[i];
+        const PreviewBlock& b = previous_->document.blocks[j];
+        if (a.kind != b.kind || a.level != b.level || a.task != b.task ||
+            a.has_code != b.has_code || a.marker_length != b.marker_length ||
+            a.length != b.length || a.row != b.row || a.column != b.column ||
+            a.columns != b.columns || a.align != b.align || a.header != b.header ||
+            a.start + a.length > document_.text.size() ||
+            b.start + b.length > previous_->document.text.size() ||
+            (a.kind != PreviewBlockKind::rule && !previous_->layout.blocks[j].text_layout)) {
+            return false;
+        }
+        const std::u16string_view text(document_.text);
+        const std::u16string_view old_text(previous_->document.text);
+        return text.substr(a.start, a.length) == old_text.substr(b.start, b.length) &&
+               content_runs(document_, a) == content_runs(previous_->document, b);
+    }
+
+    // The styles over a block's content, relative to the content's start.
+    struct ContentRun {
+        DWRITE_TEXT_RANGE range;
+        const PreviewRun* run;
+        bool operator==(const ContentRun& other) const {
+            return range.startPosition == other.range.startPosition &&
+                   range.length == other.range.length && run->style == other.run->style &&
+                   run->link == other.run->link;
+        }
+    };
+
+    static std::vector<ContentRun> content_runs(const PreviewDocument& document,
+                                                const PreviewBlock& block) {
+        LayoutBlock content;
+        content.text_start = block.start + block.marker_length;
+        content.text_length = block.length - block.marker_length;
+        std::vector<ContentRun> runs;
+        for_each_block_run(document.runs, content, [&](const PreviewRun& run, DWRITE_TEXT_RANGE r) {
+            runs.push_back({r, &run});
+        });
+        return runs;
+    }
+
+    // The shaped text, marker, lines and caret stops of the equal earlier block, moved to
+    // where this one starts.
+    void take_previous_block(size_t i, const PreviewBlock& block, LayoutBlock& entry) {
+        const size_t j = reuse_[i];
+        const LayoutBlock& old = previous_->layout.blocks[j];
+        entry.marker_layout = old.marker_layout;
+        entry.marker_width = old.marker_width;
+        entry.x += old.marker_width;
+        entry.text_layout = old.text_layout;
+        entry.width = old.width;
+        entry.height = old.height;
+        layout_.width = std::max(layout_.width, entry.width + entry.x + frame_.right);
+        const float dy = entry.y - old.y;
+        const bool heading = block.kind == PreviewBlockKind::heading;
+        const bool is_cell = block.kind == PreviewBlockKind::table_cell;
+        for (size_t k = previous_lines_[j]; k < previous_lines_[j + 1]; ++k) {
+            const LayoutLine& line = previous_->layout.lines[k];
+            const std::uint64_t start = line.start - old.text_start + entry.text_start;
+            layout_.lines.push_back({i, start, line.length, line.top + dy, line.bottom + dy});
+            if (!is_cell) {
+                layout_.bands.push_back({line.top + dy, line.bottom + dy, heading});
+            }
+        }
+        const auto& stops = previous_->layout.boundaries;
+        auto from = std::lower_bound(stops.begin(), stops.end(), old.text_start);
+        auto to = std::upper_bound(from, stops.end(), old.text_start + old.text_length);
+        for (; from != to; ++from) {
+            layout_.boundaries.push_back(*from - old.text_start + entry.text_start);
         }
     }
 
@@ -412,6 +518,10 @@ private:
     bool print_;
     Frame frame_;
     std::wstring locale_;
+    const LayoutSource* previous_;
+    static constexpr size_t no_reuse = static_cast<size_t>(-1);
+    std::vector<size_t> reuse_ = std::vector<size_t>(document_.blocks.size(), no_reuse);
+    std::vector<size_t> previous_lines_; // first line of each earlier block, then the count
     Layout layout_;
     float y_ = 0;          // running top of the next block
     float row_height_ = 0; // tallest cell of the open table row, padding included
@@ -442,6 +552,11 @@ void throw_if_failed(HRESULT hr, const char* stage) {
 Layout build_layout(IDWriteFactory* factory, const PreviewDocument& document, float available_width,
                     float scale, bool print) {
     return LayoutBuilder(factory, document, available_width, scale, print).build();
+}
+
+Layout build_layout(IDWriteFactory* factory, const PreviewDocument& document, float available_width,
+                    float scale, bool print, const LayoutSource& previous) {
+    return LayoutBuilder(factory, document, available_width, scale, print, &previous).build();
 }
 
 void destroy_layout(Layout& layout) {

@@ -62,6 +62,20 @@ struct Layout {
 Layout build_layout(IDWriteFactory* factory, const PreviewDocument& document, float available_width,
                     float scale, bool print);
 
+// An earlier layout and the document it was built from, built at the same available width,
+// scale and mode as the layout about to be built.
+struct LayoutSource {
+    const PreviewDocument& document;
+    const Layout& layout;
+};
+
+// The same layout as above, sharing the text layouts of the blocks that the edit left alone:
+// a leading and a trailing run of blocks equal in kind, text and styles to those of `previous`
+// keep their shaped text and are only moved, so a change to one block re-shapes only that
+// block. Positions are those of a full build.
+Layout build_layout(IDWriteFactory* factory, const PreviewDocument& document, float available_width,
+                    float scale, bool print, const LayoutSource& previous);
+
 // Releases every block's layouts and empties the layout; its size goes back to 1 x 1.
 void destroy_layout(Layout& layout);
 

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "preview/svg_icons.h"
+
+namespace pellix {
+namespace {
+
+// A 32-bit top-down memory bitmap selected into its own DC, filled with one colour.
+class Canvas {
+public:
+    Canvas(int size, COLORREF fill) : size_(size) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = size;
+        info.bmiHeader.biHeight = -size;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        dc = CreateCompatibleDC(nullptr);
+        bitmap_ = CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_),
+                                   nullptr, 0);
+        previous_ = SelectObject(dc, bitmap_);
+        for (int i = 0; i < size * size; ++i) {
+            bits_[i] = (GetRValue(fill) << 16) | (GetGValue(fill) << 8) | GetBValue(fill);
+        }
+    }
+    ~Canvas() {
+        SelectObject(dc, previous_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc);
+    }
+    // 0x00RRGGBB of a pixel.
+    std::uint32_t at(int x, int y) const {
+        GdiFlush();
+        return bits_[y * size_ + x] & 0xFFFFFF;
+    }
+
+    HDC dc = nullptr;
+
+private:
+    int size_;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    std::uint32_t* bits_ = nullptr;
+};
+
+// A premultiplied glyph bitmap made from coverage values the way a render leaves them.
+HBITMAP glyph_bitmap(HDC dc, const std::vector<std::uint8_t>& alphas, int size, COLORREF colour) {
+    std::vector<std::uint8_t> pixels(alphas.size() * 4);
+    for (size_t i = 0; i < alphas.size(); ++i) {
+        pixels[i * 4 + 3] = alphas[i];
+    }
+    tint_glyph_pixels(pixels, colour);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = size;
+    info.bmiHeader.biHeight = -size;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    std::copy(pixels.begin(), pixels.end(), static_cast<std::uint8_t*>(bits));
+    return bitmap;
+}
+
+class SvgIcons : public ::testing::Test {
+protected:
+    void TearDown() override { clear_icon_cache(); }
+    HMODULE module = GetModuleHandleW(nullptr);
+    Canvas canvas{32, RGB(255, 255, 255)};
+};
+
+TEST_F(SvgIcons, TintingPremultipliesTheRequestedColour) {
+    std::array<std::uint8_t, 12> pixels{0, 0, 0, 255, 0, 0, 0, 128, 9, 9, 9, 0};
+    tint_glyph_pixels(pixels, RGB(255, 0, 0));
+    EXPECT_EQ(pixels, (std::array<std::uint8_t, 12>{0, 0, 255, 255, 0, 0, 128, 128, 0, 0, 0, 0}));
+    std::array<std::uint8_t, 4> grey{0, 0, 0, 51};
+    tint_glyph_pixels(grey, RGB(10, 20, 30));
+    // (30 x 51 + 127) / 255 = 6, (20 x 51 + 127) / 255 = 4, (10 x 51 + 127) / 255 = 2.
+    EXPECT_EQ(grey, (std::array<std::uint8_t, 4>{6, 4, 2, 51}));
+}
+
+TEST_F(SvgIcons, BlendingAGlyphBitmapOntoADeviceContext) {
+    const std::vector<std::uint8_t> alphas{255, 128, 0, 0, 255, 255, 255, 255,
+                                           0,   0,   0, 0, 0,   0,   0,   0};
+    HBITMAP glyph = glyph_bitmap(canvas.dc, alphas, 4, RGB(255, 0, 0));
+    const RECT rect{2, 3, 6, 7};
+    ASSERT_EQ(blend_icon(canvas.dc, rect, glyph), S_OK);
+    EXPECT_EQ(canvas.at(2, 3), 0xFF0000u);
+    // Half coverage over white: 128 of red plus (255 - 128) of white.
+    EXPECT_EQ(canvas.at(3, 3), 0xFF7F7Fu);
+    EXPECT_EQ(canvas.at(4, 3), 0xFFFFFFu);
+    EXPECT_EQ(canvas.at(1, 3), 0xFFFFFFu);
+    DeleteObject(glyph);
+}
+
+TEST_F(SvgIcons, RectanglesAreCheckedBeforeAnythingElse) {
+    const RECT tall{0, 0, 20, 24};
+    const RECT empty{5, 5, 5, 5};
+    const RECT too_large{0, 0, 513, 513};
+    const RECT largest{0, 0, 512, 512};
+    EXPECT_EQ(draw_icon(module, icon_id::close, canvas.dc, nullptr, 0), E_INVALIDARG);
+    EXPECT_EQ(draw_icon(module, icon_id::close, nullptr, &largest, 0), E_INVALIDARG);
+    EXPECT_EQ(draw_icon(module, icon_id::close, canvas.dc, &tall, 0), E_INVALIDARG);
+    EXPECT_EQ(draw_icon(module, icon_id::close, canvas.dc, &empty, 0), E_INVALIDARG);
+    EXPECT_EQ(draw_icon(module, icon_id::close, canvas.dc, &too_large, 0), E_INVALIDARG);
+    EXPECT_TRUE(icon_cache().empty());
+    EXPECT_NE(draw_icon(module, icon_id::close, canvas.dc, &largest, 0), E_INVALIDARG);
+    EXPECT_EQ(icon_cache().size(), 1u);
+}
+
+TEST_F(SvgIcons, FailuresAreCachedPerKeyAndTheCacheEmptiesWhenFull) {
+    const RECT rect{0, 0, 16, 16};
+    EXPECT_EQ(draw_icon(module, 799, canvas.dc, &rect, RGB(1, 2, 3)), E_FAIL);
+    EXPECT_EQ(draw_icon(module, 799, canvas.dc, &rect, RGB(1, 2, 3)), E_FAIL);
+    ASSERT_EQ(icon_cache().size(), 1u);
+    EXPECT_EQ(icon_cache()[0].bitmap, nullptr);
+    EXPECT_EQ(icon_cache()[0].result, E_FAIL);
+    for (std::uint32_t id = 1; id < 128; ++id) {
+        draw_icon(module, 2000 + id, canvas.dc, &rect, 0);
+    }
+    EXPECT_EQ(icon_cache().size(), 128u);
+    draw_icon(module, 799, canvas.dc, &rect, RGB(1, 2, 3));
+    EXPECT_EQ(icon_cache().size(), 128u);
+    draw_icon(module, 799, canvas.dc, &rect, RGB(3, 2, 1));
+    ASSERT_EQ(icon_cache().size(), 1u);
+    EXPECT_EQ(icon_cache()[0].colour, RGB(3, 2, 1));
+}
+
+TEST_F(SvgIcons, GlyphsRenderOnceOrFailWithoutSvgSupport) {
+    const RECT rect{8, 8, 24, 24};
+    const HRESULT first = draw_icon(module, icon_id::add, canvas.dc, &rect, RGB(200, 0, 0));
+    draw_icon(module, icon_id::add, canvas.dc, &rect, RGB(0, 0, 200));
+    EXPECT_EQ(draw_icon(module, icon_id::add, canvas.dc, &rect, RGB(200, 0, 0)), first);
+    ASSERT_EQ(icon_cache().size(), 2u);
+    if (first == S_OK) {
+        // The plus sign's vertical stroke runs down x = 7.5 of the 16-unit glyph.
+        EXPECT_EQ(canvas.at(8 + 7, 8 + 8) & 0xFF0000, 0xC80000u);
+        EXPECT_NE(icon_cache()[0].bitmap, nullptr);
+    } else {
+        // Without an SVG-capable Direct2D (Wine) the device context query is refused and the
+        // caller shows its text face.
+        EXPECT_EQ(first, E_NOINTERFACE);
+        EXPECT_EQ(icon_cache()[0].bitmap, nullptr);
+        EXPECT_EQ(canvas.at(15, 15), 0xFFFFFFu);
+    }
+}
+
+TEST_F(SvgIcons, StageLinesNameTheStageAndTheResultInLowerCaseHex) {
+    EXPECT_EQ(svg_stage_line("parsing embedded SVG", static_cast<HRESULT>(0x8899000C)),
+              "SVG stage: parsing embedded SVG, HRESULT=0x8899000c\n");
+    EXPECT_EQ(svg_stage_line("drawing SVG", 1), "SVG stage: drawing SVG, HRESULT=0x1\n");
+}
+
+} // namespace
+} // namespace pellix
