@@ -65,8 +65,10 @@ for program in "$BUILD_DIR"/native/fuzz_*; do
     mkdir -p "$folder/corpus"
     write_seeds "$folder" "$name"
     # A single input taking more than 10 s counts as a hang.
-    "$program" -max_total_time="$seconds" -timeout=10 -artifact_prefix="$folder/" \
-        "$folder/corpus" "$folder/seeds" >"$folder/log" 2>&1 &
+    options=(-max_total_time="$seconds" -timeout=10 -artifact_prefix="$folder/")
+    dictionary=$ROOT/tests/fuzz/$name.dict
+    [ -f "$dictionary" ] && options+=(-dict="$dictionary")
+    "$program" "${options[@]}" "$folder/corpus" "$folder/seeds" >"$folder/log" 2>&1 &
     pids+=($!)
     names+=("$name")
 done
