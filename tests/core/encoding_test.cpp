@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -109,6 +110,114 @@ TEST(Utf16ToUtf8, RefusesUnpairedSurrogates) {
         const std::u16string& input = bound_input;
         EXPECT_EQ(runtime_error_of([&] { utf16_to_utf8(input); }), message);
         EXPECT_EQ(runtime_error_of([&] { utf16_to_utf8(ascii_units + input); }), message);
+    }
+}
+
+// Long random documents with every kind of line break, against a plain reference built on the
+// strict converter (itself checked against the platform's in encoding_platform_test.cpp): covers
+// the vectorised paths where breaks, NULs and faults fall at any place in a chunk.
+std::u16string random_document_text(std::mt19937& random, std::size_t units) {
+    const std::u16string pieces[] = {u"\r\n",   u"\n",         u"\r",     u"\u00E9",
+                                     u"\u4E2D", u"\U0001F600", u"\r\r\n", u"\n\r"};
+    std::u16string text;
+    while (text.size() < units) {
+        if (random() % 3 != 0) {
+            text.append(random() % 40, static_cast<char16_t>(u'a' + random() % 26));
+        } else {
+            text += pieces[random() % 8];
+        }
+    }
+    return text;
+}
+
+LineEnding reference_vote(const std::u16string& text) {
+    std::size_t crlf = 0, lone_cr = 0, lone_lf = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            ++crlf;
+            ++i;
+        } else if (text[i] == u'\r') {
+            ++lone_cr;
+        } else if (text[i] == u'\n') {
+            ++lone_lf;
+        }
+    }
+    if (crlf > 0 && crlf >= lone_cr && crlf >= lone_lf) {
+        return LineEnding::crlf;
+    }
+    if (lone_lf >= lone_cr) {
+        return lone_lf == 0 ? LineEnding::crlf : LineEnding::lf;
+    }
+    return LineEnding::cr;
+}
+
+TEST(DocumentConversion, LongRandomDocumentsMatchAPlainReference) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 40; ++round) {
+        const std::u16string text = random_document_text(random, 2000 + random() % 3000);
+        const std::string bytes = utf16_to_utf8(text);
+        const Document document = decode_document_bytes(bytes, 0);
+        std::u16string normalized;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+                continue;
+            }
+            normalized += text[i] == u'\r' ? u'\n' : text[i];
+        }
+        ASSERT_EQ(document.text, normalized) << round;
+        ASSERT_EQ(document.line_ending, reference_vote(text)) << round;
+        ASSERT_EQ(decode_document_bytes(utf16_to_utf8(text), 1).text, normalized);
+
+        for (std::uint32_t ending = 0; ending < 3; ++ending) {
+            const std::u16string line_break = ending == 0 ? u"\n" : ending == 1 ? u"\r\n" : u"\r";
+            std::u16string expected;
+            for (char16_t unit : normalized) {
+                expected += unit == u'\n' ? line_break : std::u16string(1, unit);
+            }
+            Document saved = document;
+            saved.line_ending = static_cast<LineEnding>(ending);
+            // The text to save may still hold CRs: they count as breaks too.
+            saved.text = text;
+            ASSERT_EQ(encode_document_text(saved), utf16_to_utf8(expected)) << round;
+        }
+    }
+}
+
+TEST(DocumentConversion, FaultsAnywhereInALongTextAreFound) {
+    std::mt19937 random(5);
+    for (int round = 0; round < 60; ++round) {
+        const std::u16string text = random_document_text(random, 300);
+        const std::string bytes = utf16_to_utf8(text);
+        // Insert only between characters, never inside a sequence.
+        std::size_t at = random() % bytes.size();
+        while (at > 0 && (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80) {
+            --at;
+        }
+        std::string with_nul = bytes;
+        with_nul.insert(at, 1, '\0');
+        ASSERT_EQ(runtime_error_of([&] { decode_document_bytes(with_nul, 0); }),
+                  "Embedded NUL characters are not supported; the file was not opened.");
+        // A UTF-8 fault wins over a NUL, wherever each of them stands.
+        std::string with_both = with_nul;
+        with_both.insert(random() % with_both.size(), 1, '\xFF');
+        const std::string message = runtime_error_of([&] { decode_document_bytes(with_both, 0); });
+        ASSERT_TRUE(message == bad_lead || message == "Invalid UTF-8 continuation byte." ||
+                    message == "Incomplete UTF-8 sequence.")
+            << message;
+
+        std::u16string unsaveable = text;
+        unsaveable.insert(random() % text.size(), 1, u'\xDC00');
+        ASSERT_EQ(runtime_error_of([&] {
+                      encode_document_text(
+                          document_of(unsaveable, Encoding::utf8, LineEnding::crlf));
+                  }),
+                  "Invalid UTF-16 surrogate.");
+        unsaveable.insert(random() % unsaveable.size(), 1, u'\0');
+        ASSERT_EQ(runtime_error_of([&] {
+                      encode_document_text(
+                          document_of(unsaveable, Encoding::utf8, LineEnding::crlf));
+                  }),
+                  "Cannot save embedded NUL characters.");
     }
 }
 
