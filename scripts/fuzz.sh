@@ -78,7 +78,8 @@ for i in "${!pids[@]}"; do
         echo "fuzz_${names[$i]}: $(grep -o 'Done [0-9]* runs' "$folder/log" | tail -1), no fault"
     else
         status=1
-        echo "fuzz_${names[$i]}: FAULT; the input is kept in $folder/"
+        echo "fuzz_${names[$i]}: FAULT; rerun the kept input (crash-*, timeout-*, oom-* in" \
+            "$folder/) with $BUILD_DIR/native/fuzz_${names[$i]} <input>"
         tail -n 60 "$folder/log"
     fi
 done
