@@ -2,7 +2,7 @@
 
 #include "core/file_io.h"
 #include "tracking/line_diff.h"
-#include "tracking/recovery_format.h"
+#include "tracking/recovery_files.h"
 
 #include <windows.h>
 #include <psapi.h>

@@ -9,7 +9,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 
 PACKAGES="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
-binutils-mingw-w64-x86-64 wine64 xvfb xauth fonts-liberation googletest"
+binutils-mingw-w64-x86-64 wine64 xvfb xauth fonts-liberation googletest clang libclang-rt-14-dev"
 
 install_packages() {
     local missing=()
@@ -28,6 +28,14 @@ build_project() {
     cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$BUILD_DIR" -j"$(nproc)" "$@"
+}
+
+# The pure units, their tests and the fuzz targets, built natively with clang and the sanitizers
+# into $BUILD_DIR/native.
+build_native() {
+    cmake -S "$ROOT/tests/native" -B "$BUILD_DIR/native" -DCMAKE_C_COMPILER=clang \
+        -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+    cmake --build "$BUILD_DIR/native" -j"$(nproc)" "$@"
 }
 
 # Wine has none of the Windows UI fonts; DirectWrite fails on a missing family, so the prefix

@@ -1,6 +1,5 @@
 #include "tracking/recovery_format.h"
 
-#include "core/file_io.h"
 #include "core/source_document.h"
 
 #include <algorithm>
@@ -126,20 +125,6 @@ std::string encode_tab_recovery(const Workspace& workspace) {
         append_record(out, workspace.sessions[i], facts[i]);
     }
     return out;
-}
-
-void write_tab_recovery(const std::filesystem::path& tabs_path,
-                        const std::filesystem::path& session_path, const Workspace& workspace) {
-    if (workspace.sessions.empty()) {
-        std::filesystem::remove(tabs_path);
-        std::filesystem::remove(session_path);
-        return;
-    }
-    if (tabs_path.has_parent_path()) {
-        std::filesystem::create_directories(tabs_path.parent_path());
-    }
-    write_file_atomically(tabs_path, encode_tab_recovery(workspace), recovery_container_limit);
-    std::filesystem::remove(session_path);
 }
 
 Workspace read_tab_recovery(std::string_view bytes) {

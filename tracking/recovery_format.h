@@ -3,7 +3,6 @@
 #include "core/encoding.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,11 +36,6 @@ inline constexpr std::size_t recovery_path_limit = 0x20000;           // UTF-8 b
 // The whole "tabs.bin" container for a non-empty workspace. Validates each session as it reaches
 // it and throws std::runtime_error with the first fault's sentence.
 std::string encode_tab_recovery(const Workspace& workspace);
-
-// Stores `workspace` in `tabs_path` atomically and removes `session_path`; an empty workspace
-// removes both files instead.
-void write_tab_recovery(const std::filesystem::path& tabs_path,
-                        const std::filesystem::path& session_path, const Workspace& workspace);
 
 // Decodes a whole "tabs.bin" file. Throws std::runtime_error; never returns a partial value.
 Workspace read_tab_recovery(std::string_view bytes);

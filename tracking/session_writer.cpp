@@ -1,5 +1,7 @@
 #include "tracking/session_writer.h"
 
+#include "tracking/recovery_files.h"
+
 #include <exception>
 #include <stdexcept>
 #include <utility>

@@ -1,12 +1,7 @@
 #include "tracking/recovery_format.h"
 
-#include "core/file_io.h"
-
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -207,63 +202,6 @@ TEST(RecoveryFormat, ContainerSizeLimitAtItsEdge) {
     workspace.sessions.back().text += u'a';
     EXPECT_EQ(message_of([&] { encode_tab_recovery(workspace); }),
               "Tab recovery exceeds the 256 MiB limit.");
-}
-
-class RecoveryFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        folder_ = std::filesystem::absolute(
-            std::filesystem::temp_directory_path() /
-            ("pellix-" + std::string(test->name()) + "-" + std::to_string(stamp)));
-        tabs_ = folder_ / "Pellix" / "Native" / "tabs.bin";
-        session_ = folder_ / "Pellix" / "Native" / "session.bin";
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
-    void put(const std::filesystem::path& path, const std::string& bytes) {
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-
-    std::filesystem::path folder_;
-    std::filesystem::path tabs_;
-    std::filesystem::path session_;
-};
-
-TEST_F(RecoveryFiles, EmptyWorkspaceDeletesBothFiles) {
-    put(tabs_, "old tabs");
-    put(session_, "old session");
-    write_tab_recovery(tabs_, session_, Workspace{});
-    EXPECT_FALSE(std::filesystem::exists(tabs_));
-    EXPECT_FALSE(std::filesystem::exists(session_));
-    // Missing files are no error.
-    EXPECT_NO_THROW(write_tab_recovery(tabs_, session_, Workspace{}));
-}
-
-TEST_F(RecoveryFiles, WriteCreatesTheFolderReplacesTabsAndDropsSession) {
-    Workspace workspace{{session_of(u"draft\ntext", "C:\\notes\\a.md"), session_of(u"", "", false)},
-                        1};
-    write_tab_recovery(tabs_, session_, workspace);
-    EXPECT_EQ(read_file_bytes(tabs_, recovery_container_limit), encode_tab_recovery(workspace));
-
-    put(session_, record_bytes("", "old"));
-    workspace.sessions[0].text = u"newer";
-    write_tab_recovery(tabs_, session_, workspace);
-    EXPECT_FALSE(std::filesystem::exists(session_));
-    EXPECT_EQ(read_tab_recovery(read_file_bytes(tabs_, recovery_container_limit)), workspace);
-}
-
-TEST_F(RecoveryFiles, FailedWriteLeavesBothFilesAsTheyWere) {
-    const std::string old_tabs = container_bytes(1, 0, {record_bytes("", "kept")});
-    put(tabs_, old_tabs);
-    put(session_, "session");
-    Workspace bad{{session_of(u"fine", ""), session_of(u"a\0b"s, "")}, 0};
-    EXPECT_EQ(message_of([&] { write_tab_recovery(tabs_, session_, bad); }),
-              "Invalid recovery document.");
-    EXPECT_EQ(read_file_bytes(tabs_, recovery_container_limit), old_tabs);
-    EXPECT_TRUE(std::filesystem::exists(session_));
 }
 
 } // namespace

@@ -1,0 +1,49 @@
+// Recovery files as the program finds them after a crash: a whole "tabs.bin" container or one
+// "session.bin" record. Refusals are std::runtime_error; whatever is accepted must be written
+// back byte for byte, since the format has one way to write each value.
+
+#include "tracking/recovery_format.h"
+#include "tests/fuzz/fuzz_check.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace pellix {
+namespace {
+
+void check_container(std::string_view bytes) {
+    Workspace workspace;
+    try {
+        workspace = read_tab_recovery(bytes);
+    } catch (const std::runtime_error&) {
+        return;
+    }
+    require(encode_tab_recovery(workspace) == bytes, "an accepted container is written back");
+}
+
+// A record is written only inside a container, where a lone tab's record ends the file.
+void check_record(std::string_view bytes) {
+    Session session;
+    try {
+        session = read_recovery_record(bytes);
+    } catch (const std::runtime_error&) {
+        return;
+    }
+    const std::string container = encode_tab_recovery(Workspace{{session}, 0});
+    require(container.size() > bytes.size() &&
+                std::string_view(container).substr(container.size() - bytes.size()) == bytes,
+            "an accepted record is written back");
+}
+
+} // namespace
+} // namespace pellix
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    pellix::check_container(bytes);
+    pellix::check_record(bytes);
+    return 0;
+}
