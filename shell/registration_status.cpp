@@ -26,18 +26,6 @@ wchar_t ascii_lower(wchar_t unit) {
     return unit >= L'A' && unit <= L'Z' ? static_cast<wchar_t>(unit - L'A' + L'a') : unit;
 }
 
-bool same_ascii_case_blind(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t at = 0; at < a.size(); ++at) {
-        if (ascii_lower(a[at]) != ascii_lower(b[at])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 wchar_t path_unit(wchar_t unit) {
     return unit == L'/' ? L'\\' : ascii_lower(unit);
 }
@@ -71,8 +59,8 @@ std::wstring_view quoted_path(std::wstring_view command) {
 
 std::wstring_view unquoted_path(std::wstring_view command) {
     for (std::size_t end = exe_suffix.size(); end <= command.size(); ++end) {
-        if (same_ascii_case_blind(command.substr(end - exe_suffix.size(), exe_suffix.size()),
-                                  exe_suffix) &&
+        if (same_text_ignoring_ascii_case(
+                command.substr(end - exe_suffix.size(), exe_suffix.size()), exe_suffix) &&
             (end == command.size() || is_blank(command[end]))) {
             return command.substr(0, end);
         }
@@ -108,14 +96,26 @@ void remove_claimed_defaults(AssociationRegistry& registry) {
         registry.read_value(association_state_key, claimed_extensions_name, false));
     for (const std::wstring& extension : claimed) {
         const std::wstring key = classes_key(extension);
-        if (same_ascii_case_blind(registry_value_text(registry.read_value(key, L"", false)),
-                                  markdown_prog_id)) {
+        if (same_text_ignoring_ascii_case(registry_value_text(registry.read_value(key, L"", false)),
+                                          markdown_prog_id)) {
             registry.delete_value(key, L"");
         }
     }
 }
 
 } // namespace
+
+bool same_text_ignoring_ascii_case(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t at = 0; at < a.size(); ++at) {
+        if (ascii_lower(a[at]) != ascii_lower(b[at])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::wstring registered_command_path(AssociationRegistry& registry) {
     const std::wstring command =

@@ -7,6 +7,7 @@
 #include "shell/registry_access.h"
 
 #include <string>
+#include <string_view>
 
 namespace pellix {
 
@@ -16,6 +17,9 @@ enum class RegistrationStatus : int {
     other_copy = 2,
     missing_copy = 3,
 };
+
+// Equal length and equal units, with only the ASCII letters compared without regard to case.
+bool same_text_ignoring_ascii_case(std::wstring_view a, std::wstring_view b);
 
 // The executable named by the registered open command, or "" when there is none.
 std::wstring registered_command_path(AssociationRegistry& registry);
