@@ -90,17 +90,24 @@ TEST(MarkdownFilesDialog, ShowsTheRegistryStateAndItsButtonsRegisterAndRemove) {
     drive_modal([] { show_markdown_files_dialog(nullptr); },
                 [&] {
                     HWND dialog = nullptr;
-                    for (const int button : {101, 103, IDCLOSE}) {
+                    for (const int button : {101, 103, 100}) {
                         if (!(dialog = wait_for_window(dialog_title, dialog))) {
                             return;
                         }
                         shown.push_back(texts_of(dialog));
                         PostMessageW(dialog, TDM_CLICK_BUTTON, button, 0);
                     }
+                    // Wine has no settings pages, so both fail and the information box shows.
+                    if (HWND box = wait_for_window(L"Default apps")) {
+                        shown.push_back(texts_of(box));
+                    }
                 });
     CoUninitialize();
+    EXPECT_EQ(registration_status(), RegistrationStatus::this_copy);
+    unregister_markdown_handler();
 
-    ASSERT_EQ(shown.size(), 3u);
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_NE(shown[3].find(L"\nOpen Windows Settings > Apps > Default apps"), std::wstring::npos);
     for (const std::wstring& unregistered : {shown[0], shown[2]}) {
         EXPECT_NE(unregistered.find(L"\nUse Pellix for Markdown files?\n"), std::wstring::npos);
         EXPECT_NE(unregistered.find(L"\nPellix will add itself"), std::wstring::npos);
