@@ -30,18 +30,15 @@ wchar_t path_unit(wchar_t unit) {
     return unit == L'/' ? L'\\' : ascii_lower(unit);
 }
 
+template <class Fold> bool same_when_folded(std::wstring_view a, std::wstring_view b, Fold fold) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [fold](wchar_t x, wchar_t y) { return fold(x) == fold(y); });
+}
+
 // Only letter case and the two separators are forgiven; relative parts, short names and links
 // are not resolved.
 bool same_executable(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t at = 0; at < a.size(); ++at) {
-        if (path_unit(a[at]) != path_unit(b[at])) {
-            return false;
-        }
-    }
-    return true;
+    return same_when_folded(a, b, path_unit);
 }
 
 bool is_blank(wchar_t unit) {
@@ -106,15 +103,7 @@ void remove_claimed_defaults(AssociationRegistry& registry) {
 } // namespace
 
 bool same_text_ignoring_ascii_case(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t at = 0; at < a.size(); ++at) {
-        if (ascii_lower(a[at]) != ascii_lower(b[at])) {
-            return false;
-        }
-    }
-    return true;
+    return same_when_folded(a, b, ascii_lower);
 }
 
 std::wstring registered_command_path(AssociationRegistry& registry) {
