@@ -2,6 +2,7 @@
 
 #include "core/encoding.h"
 #include "core/file_io_calls.h"
+#include "core/markdown_extensions.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
@@ -199,12 +200,8 @@ bool is_markdown_path(const std::filesystem::path& path) {
     std::transform(extension.begin(), extension.end(), extension.begin(), [](wchar_t c) {
         return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
     });
-    for (const wchar_t* markdown : {L".md", L".markdown", L".mdown", L".mkd", L".mkdn"}) {
-        if (extension == markdown) {
-            return true;
-        }
-    }
-    return false;
+    return std::find(markdown_extensions.begin(), markdown_extensions.end(), extension) !=
+           markdown_extensions.end();
 }
 
 std::string read_file_bytes(const std::filesystem::path& path, std::uint64_t limit) {

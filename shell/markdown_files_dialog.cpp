@@ -1,0 +1,230 @@
+#include "shell/markdown_files_dialog.h"
+
+#include "core/encoding.h"
+#include "platform/com_ptr.h"
+#include "shell/registration_plan.h"
+#include "shell/registration_status.h"
+#include "shell/registration_transaction.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+#include <shobjidl.h>
+
+#include <array>
+#include <memory>
+#include <system_error>
+
+namespace pellix {
+namespace {
+
+enum DialogButton : int {
+    register_and_open_settings = 100,
+    register_only = 101,
+    open_settings = 102,
+    remove_registration = 103,
+};
+
+constexpr int document_icon_resource = 103;
+constexpr DWORD longest_handler_name = 4095;
+// ShellExecuteW answers a value above this on success.
+constexpr INT_PTR shell_execute_failure_limit = 32;
+
+constexpr wchar_t dialog_title[] = L"Pellix Markdown files";
+constexpr wchar_t registered_instruction[] = L"Pellix is registered for Markdown files";
+constexpr wchar_t unregistered_instruction[] = L"Use Pellix for Markdown files?";
+constexpr wchar_t unknown_handler[] = L"another program";
+constexpr wchar_t settings_page[] = L"ms-settings:defaultapps?registeredAppUser=Pellix";
+constexpr wchar_t general_settings_page[] = L"ms-settings:defaultapps";
+
+constexpr std::array<TASKDIALOG_BUTTON, 2> unregistered_buttons = {{
+    {register_and_open_settings,
+     L"Register and open Default apps\nChoose Pellix as the default in Windows Settings."},
+    {register_only,
+     L"Register only\nAdd Pellix to Open with and leave existing defaults as they are."},
+}};
+constexpr std::array<TASKDIALOG_BUTTON, 2> registered_buttons = {{
+    {open_settings,
+     L"Open Default apps settings\nChange which program opens each Markdown file type."},
+    {remove_registration,
+     L"Remove Pellix from Markdown files\nUndo the registration. Your files are not changed."},
+}};
+
+struct CoTaskText {
+    void operator()(wchar_t* text) const { CoTaskMemFree(text); }
+};
+
+// The program Windows uses for ".md", or "" when the system cannot say (Wine's association
+// object answers 0x80070483 here).
+std::wstring effective_md_default() {
+    ComPtr<IApplicationAssociationRegistration> associations;
+    if (FAILED(CoCreateInstance(CLSID_ApplicationAssociationRegistration, nullptr,
+                                CLSCTX_INPROC_SERVER, __uuidof(IApplicationAssociationRegistration),
+                                reinterpret_cast<void**>(associations.put())))) {
+        return {};
+    }
+    wchar_t* raw = nullptr;
+    const HRESULT result =
+        associations->QueryCurrentDefault(L".md", AT_FILEEXTENSION, AL_EFFECTIVE, &raw);
+    const std::unique_ptr<wchar_t, CoTaskText> current(raw);
+    return SUCCEEDED(result) && current ? std::wstring(current.get()) : std::wstring();
+}
+
+bool is_ours(const std::wstring& current) {
+    return same_text_ignoring_ascii_case(current, markdown_prog_id);
+}
+
+std::wstring dialog_content(RegistrationStatus status, const std::wstring& current) {
+    const bool ours = is_ours(current);
+    std::wstring content;
+    if (status == RegistrationStatus::this_copy && ours) {
+        content = L"Pellix opens your .md files. Use Default apps to choose the program for each "
+                  L"Markdown file type.";
+    } else if (status == RegistrationStatus::this_copy) {
+        content = L"Windows opens .md files with " + current_handler_name(current) +
+                  L". Choose Pellix in Settings to make it the default.";
+    } else {
+        content = L"Pellix will add itself to Open with and to Settings > Default apps for .md, "
+                  L".markdown, .mdown, .mkd and .mkdn files. Markdown files get the Pellix "
+                  L"document icon when Pellix is their handler. Only your Windows account is "
+                  L"changed, and no administrator rights are needed.";
+        if (!current.empty() && !ours) {
+            content += L"\n\nCurrent .md handler: " + current_handler_name(current) +
+                       L". Its default is preserved.";
+        }
+        if (status == RegistrationStatus::other_copy) {
+            content += L"\n\nAnother copy of Pellix is registered. Registering this copy will "
+                       L"replace that registration.";
+        }
+    }
+    return content + L"\n\nFor .txt, .ini, .nfo or other text files: right-click a file in "
+                     L"Windows, choose Open with > Choose another app, select Pellix (or browse "
+                     L"to Pellix.exe), and choose Always.";
+}
+
+// The pressed button's identifier.
+int ask(HWND owner, RegistrationStatus status, const std::wstring& content) {
+    const bool registered = status == RegistrationStatus::this_copy;
+    const auto& buttons = registered ? registered_buttons : unregistered_buttons;
+    // Two anonymous unions in the structure rule out designated initialisers.
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof(TASKDIALOGCONFIG);
+    config.hwndParent = owner;
+    config.hInstance = GetModuleHandleW(nullptr);
+    config.dwFlags =
+        TDF_ALLOW_DIALOG_CANCELLATION | TDF_USE_COMMAND_LINKS | TDF_POSITION_RELATIVE_TO_WINDOW;
+    config.dwCommonButtons = TDCBF_CLOSE_BUTTON;
+    config.pszWindowTitle = dialog_title;
+    config.pszMainIcon = MAKEINTRESOURCEW(document_icon_resource);
+    config.pszMainInstruction = registered ? registered_instruction : unregistered_instruction;
+    config.pszContent = content.c_str();
+    config.cButtons = static_cast<UINT>(buttons.size());
+    config.pButtons = buttons.data();
+    config.nDefaultButton = registered ? open_settings : register_and_open_settings;
+    int pressed = 0;
+    const HRESULT result = TaskDialogIndirect(&config, &pressed, nullptr, nullptr);
+    if (FAILED(result)) {
+        throw std::system_error(static_cast<int>(result), std::system_category(),
+                                "Could not open Markdown files dialog");
+    }
+    return pressed;
+}
+
+bool open_page(HWND owner, const wchar_t* page) {
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(owner, L"open", page, nullptr, nullptr, SW_SHOWNORMAL));
+    return result > shell_execute_failure_limit;
+}
+
+void open_default_apps(HWND owner) {
+    if (!open_page(owner, settings_page) && !open_page(owner, general_settings_page)) {
+        MessageBoxW(owner,
+                    L"Open Windows Settings > Apps > Default apps, then choose Pellix for each "
+                    L"Markdown file type.",
+                    L"Default apps", MB_ICONINFORMATION);
+    }
+}
+
+// One showing and its action; false when the dialog is over.
+bool show_and_act(HWND owner) {
+    const RegistrationStatus status = registration_status();
+    switch (ask(owner, status, dialog_content(status, effective_md_default()))) {
+    case register_and_open_settings:
+        register_markdown_handler();
+        open_default_apps(owner);
+        return false;
+    case register_only:
+        register_markdown_handler();
+        return true;
+    case open_settings:
+        open_default_apps(owner);
+        return false;
+    case remove_registration:
+        unregister_markdown_handler();
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void show_markdown_files_dialog(HWND owner) {
+    try {
+        while (show_and_act(owner)) {
+        }
+    } catch (const std::exception& error) {
+        show_registration_error(owner, error);
+    }
+}
+
+std::wstring current_handler_name(const std::wstring& association) {
+    if (association.empty()) {
+        return unknown_handler;
+    }
+    DWORD length = 0;
+    const HRESULT sized = AssocQueryStringW(ASSOCF_NONE, ASSOCSTR_FRIENDLYAPPNAME,
+                                            association.c_str(), L"open", nullptr, &length);
+    if ((FAILED(sized) && sized != HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER)) || length < 1 ||
+        length > longest_handler_name) {
+        return unknown_handler;
+    }
+    std::wstring name(length, L'\0');
+    if (FAILED(AssocQueryStringW(ASSOCF_NONE, ASSOCSTR_FRIENDLYAPPNAME, association.c_str(),
+                                 L"open", name.data(), &length))) {
+        return unknown_handler;
+    }
+    name.resize(name.find(L'\0') == std::wstring::npos ? name.size() : name.find(L'\0'));
+    return name.empty() ? unknown_handler : name;
+}
+
+std::wstring registration_error_text(const std::exception& error) {
+    if (const auto* system = dynamic_cast<const std::system_error*>(&error)) {
+        const int value = system->code().value();
+        std::wstring text =
+            L"Markdown registration failed (Windows error " + std::to_wstring(value) + L").";
+        wchar_t* message = nullptr;
+        if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(value), 0,
+                           reinterpret_cast<wchar_t*>(&message), 0, nullptr) != 0 &&
+            message != nullptr) {
+            text += L"\n";
+            text += message;
+        }
+        LocalFree(message);
+        return text;
+    }
+    try {
+        const std::u16string text = utf8_to_utf16(error.what());
+        return std::wstring(text.begin(), text.end());
+    } catch (const std::exception&) {
+        return L"Markdown registration failed.";
+    }
+}
+
+void show_registration_error(HWND owner, const std::exception& error) {
+    MessageBoxW(owner, registration_error_text(error).c_str(), L"Markdown files", MB_ICONERROR);
+}
+
+} // namespace pellix
