@@ -18,14 +18,6 @@ void zoom_preview(double) {}
 void fit_preview(bool) {}
 void destroy_preview_window() {}
 
-// The file-type registration's start-up repair joins here.
-void repair_stale_registration() {}
-void register_markdown_files() {}
-void unregister_markdown_files() {}
-void show_registration_error(HWND owner, const std::exception& error) {
-    message_box(owner, display_text(error.what()), L"Markdown files", MB_ICONERROR);
-}
-
 // The glyph renderer joins here.
 void clear_glyph_cache() {}
 void release_glyph_renderer() {}

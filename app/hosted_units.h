@@ -38,17 +38,6 @@ void fit_preview(bool shown);
 // Destroys the preview window and its drawing objects.
 void destroy_preview_window();
 
-// Registers this copy again when the file-type registration names a copy that is gone; never
-// throws.
-void repair_stale_registration();
-
-// "--register" and "--unregister": both may throw.
-void register_markdown_files();
-void unregister_markdown_files();
-
-// The registration error box (caption "Markdown files"), owned by `owner` or by nobody.
-void show_registration_error(HWND owner, const std::exception& error);
-
 // Selects a view (300 Source, 301 Preview, 302 Split) and lays the window out.
 void select_view(int view);
 

@@ -15,6 +15,9 @@
 #include "app/single_instance.h"
 #include "app/theme.h"
 #include "app/ui_fonts.h"
+#include "shell/markdown_files_dialog.h"
+#include "shell/registration_status.h"
+#include "shell/registration_transaction.h"
 
 namespace pellix {
 
@@ -37,9 +40,9 @@ void write_standard_output(std::string_view text) {
 int run_registration(bool register_types) {
     try {
         if (register_types) {
-            register_markdown_files();
+            register_markdown_handler();
         } else {
-            unregister_markdown_files();
+            unregister_markdown_handler();
         }
         return 0;
     } catch (const std::exception& error) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "core/encoding.h"
+#include "core/message_box.h"
 #include "markdown/preview_markup.h"
 #include "platform/text_hit_test.h"
 #include "preview/preview_input.h"
@@ -29,7 +30,7 @@ void open_with_shell(HWND window, const std::wstring& target) {
 }
 
 void show_error_box(HWND window, const std::wstring& message) {
-    MessageBoxW(GetAncestor(window, GA_ROOT), message.c_str(), L"Preview", MB_ICONERROR);
+    message_box(GetAncestor(window, GA_ROOT), message, L"Preview", MB_ICONERROR);
 }
 
 Preview::Impl the_preview;

@@ -1,6 +1,7 @@
 #include "shell/markdown_files_dialog.h"
 
 #include "core/encoding.h"
+#include "core/message_box.h"
 #include "platform/com_ptr.h"
 #include "shell/registration_plan.h"
 #include "shell/registration_status.h"
@@ -138,7 +139,7 @@ bool open_page(HWND owner, const wchar_t* page) {
 
 void open_default_apps(HWND owner) {
     if (!open_page(owner, settings_page) && !open_page(owner, general_settings_page)) {
-        MessageBoxW(owner,
+        message_box(owner,
                     L"Open Windows Settings > Apps > Default apps, then choose Pellix for each "
                     L"Markdown file type.",
                     L"Default apps", MB_ICONINFORMATION);
@@ -224,7 +225,7 @@ std::wstring registration_error_text(const std::exception& error) {
 }
 
 void show_registration_error(HWND owner, const std::exception& error) {
-    MessageBoxW(owner, registration_error_text(error).c_str(), L"Markdown files", MB_ICONERROR);
+    message_box(owner, registration_error_text(error), L"Markdown files", MB_ICONERROR);
 }
 
 } // namespace pellix

@@ -7,6 +7,7 @@
 
 #include "app/main_window_create.h"
 #include "app/single_instance.h"
+#include "shell/registration_plan.h"
 #include "tests/app/program_process.h"
 #include "tests/app/settings_key_guard.h"
 
@@ -233,6 +234,29 @@ TEST(SecondStart, ARunningWindowThatDoesNotAnswerMakesItReportAndExitOne) {
     EXPECT_EQ(answer_box_and_wait(second, L"Pellix",
                                   L"Pellix did not accept a requested file. Please open it again."),
               1u);
+}
+
+std::wstring registered_open_command() {
+    wchar_t value[1024] = {};
+    DWORD bytes = sizeof(value);
+    if (RegGetValueW(HKEY_CURRENT_USER, prog_id_command_key, nullptr, RRF_RT_REG_SZ, nullptr, value,
+                     &bytes) != ERROR_SUCCESS) {
+        return {};
+    }
+    return value;
+}
+
+TEST(Program, RegistersAndUnregistersMarkdownFilesWithoutAWindow) {
+    Program registering(L"--register");
+    ASSERT_TRUE(registering.started());
+    EXPECT_EQ(registering.wait_for_exit(), 0u);
+    const std::wstring command = registered_open_command();
+    EXPECT_NE(command.find(test::program_path()), std::wstring::npos) << command;
+
+    Program unregistering(L"--unregister");
+    ASSERT_TRUE(unregistering.started());
+    EXPECT_EQ(unregistering.wait_for_exit(), 0u);
+    EXPECT_EQ(registered_open_command(), L"");
 }
 
 } // namespace

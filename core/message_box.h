@@ -1,0 +1,29 @@
+#pragma once
+
+// The one way every modal box of the program is shown, whichever window asks. Tests install
+// their own answers here, so that no test ever waits on a box nobody can see.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace pellix {
+
+struct MessageBoxRequest {
+    HWND owner = nullptr;
+    std::wstring text;
+    std::wstring caption;
+    UINT style = 0;
+};
+
+// Answers a box with the button id it was closed with (IDOK, IDYES, ...).
+using MessageBoxAnswer = std::function<int(const MessageBoxRequest&)>;
+
+// Replaces how boxes are shown; an empty function restores MessageBoxW.
+void install_message_box(MessageBoxAnswer answer);
+
+int message_box(HWND owner, std::wstring_view text, std::wstring_view caption, UINT style);
+
+} // namespace pellix
