@@ -111,7 +111,7 @@ template <class Task> std::invoke_result_t<Task&> window_work(Task task) {
 
 // The file-work tasks of the program, each run through window_work.
 
-// The whole file, read by read_file_bytes under `limit` bytes (callers pass 0x800000).
+// The whole file, read by read_file_bytes under `limit` bytes (callers pass document_limit).
 std::string read_disk(const std::filesystem::path& path, std::uint64_t limit);
 
 // Decodes file bytes: request 0 detects the encoding, 4-7 force a single-byte code page (the

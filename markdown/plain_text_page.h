@@ -8,7 +8,7 @@
 namespace pellix {
 
 // Throws std::runtime_error "Text output exceeds the 8 MiB source limit." for a text longer
-// than 0x800000 bytes.
+// than document_limit bytes.
 std::string render_plain_text_html(const std::string& text);
 
 } // namespace pellix
