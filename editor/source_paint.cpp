@@ -531,8 +531,12 @@ void create_text_format(Source& source) {
     source.text_format = std::move(text);
     recreate_caret(source);
 
+    // The numbers share the text's line spacing so that both sit on the same baseline.
     ComPtr<IDWriteTextFormat> numbers = make_format(source);
     check_render(numbers->SetTextAlignment(DWRITE_TEXT_ALIGNMENT_TRAILING));
+    check_render(numbers->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM,
+                                         static_cast<FLOAT>(line_spacing_factor * size),
+                                         static_cast<FLOAT>(baseline_factor * size)));
     source.number_format = std::move(numbers);
 }
 

@@ -102,17 +102,25 @@ inline HWND shared_parent() {
     return parent;
 }
 
+// Wine 8 shows nothing that Direct2D draws into a child window's HWND render target, so tests
+// that look at pixels use an editor that is a top-level window owned by the parent (notifications
+// then go to the owner). Closing such a window costs the two-second wait above.
+enum class Placement { child, top_level };
+
 class EditorWindow {
 public:
-    explicit EditorWindow(int width = 600, int height = 400, int x = 0, int y = 0) {
+    explicit EditorWindow(int width = 600, int height = 400,
+                          Placement placement = Placement::child) {
         install_test_host();
         HINSTANCE instance = GetModuleHandleW(nullptr);
         register_source_window_class(instance);
         parent = shared_parent();
-        SetWindowPos(parent, HWND_TOP, x, y, width, height, SWP_NOACTIVATE);
-        editor = CreateWindowExW(
-            0, source_window_class, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL, 0, 0,
-            width, height, parent, reinterpret_cast<HMENU>(editor_id), instance, nullptr);
+        SetWindowPos(parent, HWND_BOTTOM, 0, 0, width, height, SWP_NOACTIVATE);
+        const bool child = placement == Placement::child;
+        const DWORD style = (child ? WS_CHILD : WS_POPUP) | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL;
+        editor = CreateWindowExW(0, source_window_class, L"", style, 0, 0, width, height, parent,
+                                 child ? reinterpret_cast<HMENU>(editor_id) : nullptr, instance,
+                                 nullptr);
         received().clear();
     }
     ~EditorWindow() {
