@@ -18,9 +18,20 @@ void HeightTree::assign(std::vector<double> heights) {
 }
 
 double HeightTree::prefix(std::uint64_t k) const {
+    k = std::min<std::uint64_t>(k, heights_.size());
+    // Summed from the highest bit down, in the order `line_at` descends, so that the top of a
+    // line found again by `line_at` gives that very line and not the one above by rounding.
+    std::uint64_t step = 1;
+    while (step <= k / 2) {
+        step <<= 1;
+    }
     double sum = 0.0;
-    for (std::uint64_t i = std::min<std::uint64_t>(k, heights_.size()); i > 0; i &= i - 1) {
-        sum += tree_[i];
+    std::uint64_t index = 0;
+    for (; step > 0; step >>= 1) {
+        if (k & step) {
+            index += step;
+            sum += tree_[index];
+        }
     }
     return sum;
 }

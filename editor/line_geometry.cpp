@@ -192,7 +192,7 @@ void make_line_height_exact(Source& source, std::uint64_t line) {
     source.heights.set_height(line, height);
 }
 
-D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset) {
+CaretPosition caret_position(Source& source, std::uint64_t offset) {
     ensure_line_metrics(source);
     const SourceDocument& document = source.document;
     offset = std::min(offset, document.length());
@@ -202,14 +202,14 @@ D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset) {
     double x = 0.0;
     std::vector<LinePiece>& pieces = line_pieces(source, line);
     if (pieces.empty()) {
-        return {0.0f, 0.0f};
+        return {0.0, 0.0};
     }
     const auto [k, before] = piece_at(source, pieces, offset);
     (source.wrap ? y : x) += before;
     LinePiece& piece = pieces[k];
     const double left = text_left_edge(source) + x - source.scroll_x;
     if (!build_piece_layout(source, line, piece)) {
-        return {static_cast<float>(left), static_cast<float>(y - source.scroll_y)};
+        return {left, y - source.scroll_y};
     }
     FLOAT px = 0.0f;
     FLOAT py = 0.0f;
@@ -217,7 +217,12 @@ D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset) {
     const auto position = static_cast<UINT32>(std::min(offset - piece.start, piece.length));
     check_render(hit_test_text_position(piece.layout.get(), position, FALSE, &px, &py, &metrics));
     make_line_height_exact(source, line);
-    return {static_cast<float>(left + px), static_cast<float>(y + py - source.scroll_y)};
+    return {left + px, y + py - source.scroll_y};
+}
+
+D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset) {
+    const CaretPosition position = caret_position(source, offset);
+    return {static_cast<float>(position.x), static_cast<float>(position.y)};
 }
 
 std::uint64_t hit_test(Source& source, double x, double y) {
@@ -343,12 +348,12 @@ void scroll_source_to(Source& source, double x, double y, bool repaint) {
 }
 
 void scroll_caret_into_view(Source& source) {
-    const D2D1_POINT_2F caret = caret_point(source, source.document.selection[1]);
+    const CaretPosition caret = caret_position(source, source.document.selection[1]);
     double x = source.scroll_x;
     double y = source.scroll_y;
     const double line = base_line_height(source);
     const double view = view_height(source);
-    if (caret.y < 0.0f) {
+    if (caret.y < 0.0) {
         y += caret.y;
     } else if (caret.y + line > view) {
         y += caret.y + line - view;
@@ -391,8 +396,8 @@ ScrollAnchor capture_scroll_anchor(Source& source) {
 }
 
 void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor) {
-    const D2D1_POINT_2F point =
-        caret_point(source, std::min(anchor.offset, source.document.length()));
+    const CaretPosition point =
+        caret_position(source, std::min(anchor.offset, source.document.length()));
     const double target = point.y + source.scroll_y - anchor.delta;
     const double maximum_y = maximum_scroll_y(source);
     const double new_y = std::min(maximum_y, std::max(0.0, target));

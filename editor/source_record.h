@@ -208,6 +208,14 @@ double estimated_line_height(const Source& source, std::uint64_t length);
 void ensure_line_metrics(Source& source);
 // The largest scroll y: the last line may stand at the top of the view.
 double maximum_scroll_y(const Source& source);
+// Where the caret stands before `offset`, in client DIPs. `caret_point` hands it out as the f32
+// pair that Direct2D takes; the editor's own scrolling keeps the full precision, which a
+// position millions of DIPs down the document needs.
+struct CaretPosition {
+    double x = 0.0;
+    double y = 0.0;
+};
+CaretPosition caret_position(Source& source, std::uint64_t offset);
 D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset);
 std::uint64_t hit_test(Source& source, double x, double y);
 void place_caret(Source& source);
