@@ -417,7 +417,10 @@ void measure_band(Source& source, double top, double bottom) {
         std::vector<LinePiece>& pieces = line_pieces(source, line);
         double piece_top = source.heights.prefix(line);
         for (LinePiece& piece : pieces) {
-            if (piece_top + piece.height >= top && piece_top < bottom &&
+            // A piece measured before keeps its sizes after its idle layout was released:
+            // building it again would not change them, and a look-ahead band that takes more
+            // paints than a layout may stay idle would otherwise be rebuilt for ever.
+            if (piece_top + piece.height >= top && piece_top < bottom && !piece.measured &&
                 !build_piece_layout(source, line, piece)) {
                 make_line_height_exact(source, line);
                 return;

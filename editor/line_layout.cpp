@@ -178,6 +178,7 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     check_render(layout->GetMetrics(&metrics));
     piece.height = std::max<double>(metrics.height, base_line_height(source));
     piece.width = metrics.widthIncludingTrailingWhitespace;
+    piece.measured = true;
     source.content_width = std::max(
         source.content_width, static_cast<double>(piece.start) * source.char_advance + piece.width);
     piece.layout = std::move(layout);

@@ -300,42 +300,83 @@ double lane_width(const Source& source) {
     return source.marker_lane ? marker_lane_width : 0.0;
 }
 
-void draw_line_numbers(Source& source) {
+// The number layouts are built for the gutter width they were made for.
+void check_number_cache(Source& source) {
     const double gutter = gutter_width(source);
     if (source.number_cache_gutter != gutter) {
         source.number_cache.clear();
         source.number_cache_gutter = gutter;
     }
+}
+
+// The layout of a line's number, built under the paint's budget; null when refused.
+IDWriteTextLayout* number_layout(Source& source, std::uint64_t line) {
+    const auto cached = source.number_cache.find(line);
+    if (cached != source.number_cache.end()) {
+        return cached->second.get();
+    }
+    if (!layout_budget_allows(source, now_ms())) {
+        return nullptr;
+    }
+    if (source.number_cache.size() >= number_cache_limit) {
+        source.number_cache.clear();
+    }
+    const std::wstring number = std::to_wstring(line + 1);
+    const double width = gutter_width(source) - number_right_gap - lane_width(source);
+    ComPtr<IDWriteTextLayout> layout;
+    check_render(source.dwrite->CreateTextLayout(
+        number.c_str(), static_cast<UINT32>(number.size()), source.number_format.get(),
+        static_cast<FLOAT>(std::max(1.0, width)), static_cast<FLOAT>(base_line_height(source)),
+        layout.put()));
+    return source.number_cache.emplace(line, std::move(layout)).first->second.get();
+}
+
+template <typename Visit> void for_each_visible_line(const Source& source, Visit visit) {
+    const double view = view_height(source);
+    const std::uint64_t count = source.heights.size();
+    for (std::uint64_t line = line_at_height(source.heights, source.scroll_y);
+         line < count && source.heights.prefix(line) - source.scroll_y < view; ++line) {
+        visit(line);
+    }
+}
+
+// Builds what the screen shows before drawing starts: a slow renderer (Wine draws text far
+// more slowly than it lays it out) would otherwise spend the paint's two milliseconds on
+// drawing, and the gutter's numbers would arrive one per paint.
+void prepare_visible_layouts(Source& source) {
+    const double left = text_left_edge(source);
+    const double width = text_width(source);
+    for_each_visible_line(source, [&](std::uint64_t line) {
+        double x = left - source.scroll_x;
+        for (LinePiece& piece : line_pieces(source, line)) {
+            if (source.wrap || (x + piece.width >= left && x < left + width)) {
+                build_piece_layout(source, line, piece);
+            }
+            x += piece.width;
+        }
+    });
+    if (source.line_numbers) {
+        check_number_cache(source);
+        for_each_visible_line(source, [&](std::uint64_t line) { number_layout(source, line); });
+    }
+}
+
+void draw_line_numbers(Source& source) {
+    check_number_cache(source);
+    const double gutter = gutter_width(source);
     const double view = view_height(source);
     source.target->FillRectangle(
         D2D1::RectF(0.0f, 0.0f, static_cast<float>(gutter), static_cast<float>(view)),
         source.brushes.gutter.get());
     const double lane = lane_width(source);
-    const double base = base_line_height(source);
-    const std::uint64_t count = source.heights.size();
-    for (std::uint64_t line = line_at_height(source.heights, source.scroll_y);
-         line < count && source.heights.prefix(line) - source.scroll_y < view; ++line) {
-        auto cached = source.number_cache.find(line);
-        if (cached == source.number_cache.end()) {
-            if (!layout_budget_allows(source, now_ms())) {
-                continue;
-            }
-            if (source.number_cache.size() >= number_cache_limit) {
-                source.number_cache.clear();
-            }
-            const std::wstring number = std::to_wstring(line + 1);
-            ComPtr<IDWriteTextLayout> layout;
-            check_render(source.dwrite->CreateTextLayout(
-                number.c_str(), static_cast<UINT32>(number.size()), source.number_format.get(),
-                static_cast<FLOAT>(std::max(1.0, gutter - number_right_gap - lane)),
-                static_cast<FLOAT>(base), layout.put()));
-            cached = source.number_cache.emplace(line, std::move(layout)).first;
+    for_each_visible_line(source, [&](std::uint64_t line) {
+        if (IDWriteTextLayout* layout = number_layout(source, line)) {
+            source.target->DrawTextLayout(
+                D2D1::Point2F(static_cast<float>(lane),
+                              static_cast<float>(source.heights.prefix(line) - source.scroll_y)),
+                layout, source.brushes.muted.get(), D2D1_DRAW_TEXT_OPTIONS_NONE);
         }
-        source.target->DrawTextLayout(
-            D2D1::Point2F(static_cast<float>(lane),
-                          static_cast<float>(source.heights.prefix(line) - source.scroll_y)),
-            cached->second.get(), source.brushes.muted.get(), D2D1_DRAW_TEXT_OPTIONS_NONE);
-    }
+    });
 }
 
 std::uint32_t line_mark_colour(const Source& source, const LineMark& mark) {
@@ -402,16 +443,22 @@ void draw_marker_lane(Source& source) {
     }
 }
 
-void measure_visible_bands(Source& source) {
+// With wrapping, the heights of what is shown are made exact before anything is drawn, and
+// then those of one screen to each side, the side of the last scroll first, while the budget
+// lasts. The view keeps its first visible text throughout.
+void measure_bands(Source& source, bool look_ahead) {
     const double view = view_height(source);
-    ScrollAnchor anchor = capture_scroll_anchor(source);
+    const ScrollAnchor anchor = capture_scroll_anchor(source);
     auto measure = [&](double top, double bottom) {
         measure_band(source, top, bottom);
         if (anchor.valid) {
             restore_scroll_anchor(source, anchor);
         }
     };
-    measure(source.scroll_y, source.scroll_y + view);
+    if (!look_ahead) {
+        measure(source.scroll_y, source.scroll_y + view);
+        return;
+    }
     if (source.budget.pending) {
         return;
     }
@@ -583,7 +630,11 @@ void Source::paint() {
     ensure_line_metrics(*this);
     ensure_render_target(*this);
     if (wrap) {
-        measure_visible_bands(*this);
+        measure_bands(*this, false);
+    }
+    prepare_visible_layouts(*this);
+    if (wrap) {
+        measure_bands(*this, true);
     }
     target->BeginDraw();
     target->Clear(colour(colours_now(*this).table[palette_slot::background]));

@@ -57,6 +57,8 @@ struct LinePiece {
     double width = 0.0;
     ComPtr<IDWriteTextLayout> layout;
     double last_used = 0.0;
+    // The sizes above are measured, not estimated; they stay when an idle layout is released.
+    bool measured = false;
 };
 
 struct CachedLine {

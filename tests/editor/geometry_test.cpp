@@ -187,3 +187,27 @@ TEST(Geometry, LineScrollAndTheLastLineAtTheTop) {
 }
 
 } // namespace
+
+namespace {
+
+// Measured lines keep their heights when their idle layouts are released, so measuring them
+// again asks for no layout: a look-ahead that outlasts the idle time then still ends.
+TEST(Geometry, MeasuringAgainBuildsNoReleasedLayout) {
+    EditorWindow window(300, 200);
+    window.set_text(numbered_lines(40));
+    ASSERT_TRUE(window.paint_fully());
+    Source& source = window.record();
+    for (auto& [line, cached] : source.line_cache) {
+        for (LinePiece& piece : cached.pieces) {
+            piece.layout.reset();
+        }
+    }
+    source.budget.active = true;
+    source.budget.built = 8;
+    source.budget.pending = false;
+    measure_band(source, 0.0, 400.0);
+    EXPECT_FALSE(source.budget.pending);
+    source.budget.active = false;
+}
+
+} // namespace
