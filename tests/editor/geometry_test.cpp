@@ -167,6 +167,19 @@ TEST(Geometry, ScrollStaysAnchoredWhenHeightsAboveChange) {
     EXPECT_EQ(window.position_of(top_line_start).y, 0);
 }
 
+TEST(Geometry, TextInsertedJustAboveTheViewKeepsTheViewOnItsText) {
+    EditorWindow window(400, 300);
+    window.set_text(numbered_lines(200));
+    window.send(EM_LINESCROLL, 0, 100);
+    const auto top = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 100));
+    window.select(top, top);
+    window.send(EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(L"a\nb\nc\n"));
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 103);
+    const auto moved = static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 103));
+    EXPECT_EQ(window.position_of(moved).y, 0);
+    EXPECT_EQ(window.text().substr(moved, 9), L"line 100\n");
+}
+
 TEST(Geometry, LineScrollAndTheLastLineAtTheTop) {
     EditorWindow window(400, 300);
     window.set_text(numbered_lines(200));

@@ -107,6 +107,22 @@ TEST(EditorPaint, LightAndDarkPixels) {
     repaint(window);
     check_palette(window, test::dark_table, "dark");
     EXPECT_TRUE(band_has_colour(window.editor, 0, line, 0x7ECFF0, 40));
+
+    // A search highlight behind "plain" and an added-line mark beside line 1, dark colours.
+    Source& source = window.record();
+    source.highlight_term = L"plain";
+    ++source.highlight_generation;
+    source.marker_lane = true;
+    source.line_marks = {{0, 1, line_mark_added}};
+    create_text_format(source);
+    repaint(window);
+    const int third =
+        window.position_of(static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 2))).y;
+    EXPECT_TRUE(band_has_colour(window.editor, third, third + line, 0x725920, 3));
+    EXPECT_FALSE(band_has_colour(window.editor, 0, line, 0x725920, 3));
+    EXPECT_TRUE(near_colour(pixel(window.editor, 3, line / 2), 0x5FD3A6));
+    EXPECT_TRUE(near_colour(pixel(window.editor, 3, third + line / 2),
+                            test::dark_table[palette_slot::gutter]));
 }
 
 TEST(EditorPaint, CaretFollowsTheSelection) {

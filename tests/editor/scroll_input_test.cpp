@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "tests/editor/editor_window.h"
 
@@ -134,6 +135,24 @@ TEST(EditorDrag, AutoscrollAboveTheWindowScrollsAndExtendsTheSelection) {
     window.send(WM_TIMER, drag_timer);
     EXPECT_EQ(scroll_y(window), after);
     source.dragging = false;
+}
+
+TEST(EditorScrollProfile, PaintsAndScrollInputAreSampled) {
+    EditorWindow window(width, height);
+    std::vector<int> stages;
+    SourceHost host;
+    host.paint_colours = [](bool) { return PaintColours{test::light_table}; };
+    host.record_scroll_sample = [&](int stage, std::chrono::steady_clock::time_point start) {
+        EXPECT_LE(start, std::chrono::steady_clock::now());
+        stages.push_back(stage);
+    };
+    install_source_host(std::move(host));
+    window.set_text(lines(50));
+    window.send(WM_VSCROLL, SB_LINEDOWN);
+    EXPECT_EQ(stages, std::vector<int>{scroll_stage_source_input});
+    ASSERT_TRUE(window.paint_fully());
+    EXPECT_EQ(stages.back(), scroll_stage_source_paint);
+    test::install_test_host();
 }
 
 } // namespace
