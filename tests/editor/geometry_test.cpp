@@ -224,3 +224,44 @@ TEST(Geometry, MeasuringAgainBuildsNoReleasedLayout) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<std::uint64_t> piece_lengths(Source& source) {
+    std::vector<std::uint64_t> lengths;
+    for (const LinePiece& piece : line_pieces(source, 0)) {
+        lengths.push_back(piece.length);
+    }
+    return lengths;
+}
+
+TEST(LinePieces, LongLinesAreCutWithoutSplittingPairs) {
+    EditorWindow window(400, 300);
+    window.set_text(std::wstring(5000, L'a'));
+    Source& source = window.record();
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{4096, 904}));
+    window.send(EM_SETTARGETDEVICE, 0, 1);
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{1024, 1024, 1024, 1024, 904}));
+    window.send(EM_SETTARGETDEVICE, 0, 0);
+    window.set_text(std::wstring(4095, L'a') + L"\xD83D\xDE00" + std::wstring(903, L'b'));
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{4095, 905}));
+    window.set_text(L"");
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{0}));
+    EXPECT_EQ(window.position_of(0).y, 0);
+}
+
+TEST(LinePieces, ClusterStepsKeepPairsWhole) {
+    EditorWindow window(400, 300);
+    window.set_text(L"a\xD83D\xDE00"
+                    L"b\nc");
+    Source& source = window.record();
+    EXPECT_EQ(step_cluster(source, 0, true), 1u);
+    EXPECT_EQ(step_cluster(source, 1, true), 3u);
+    EXPECT_EQ(step_cluster(source, 3, false), 1u);
+    EXPECT_EQ(step_cluster(source, 4, true), 5u);  // over the line feed
+    EXPECT_EQ(step_cluster(source, 5, false), 4u); // back over it
+    EXPECT_EQ(step_cluster(source, 6, true), 6u);
+    EXPECT_EQ(step_cluster(source, 0, false), 0u);
+}
+
+} // namespace
