@@ -16,8 +16,6 @@ namespace {
 constexpr std::uint64_t metrics_scan_units = 0x10000;
 // Where the system caret waits while its line is out of view.
 constexpr int parked_caret = -100;
-// Scroll bar values stay within what a 32-bit scroll bar can hold.
-constexpr double scroll_bar_limit = 1e9;
 // Space kept free right of the caret when scrolling it into view.
 constexpr double caret_right_margin = 4.0;
 // Restoring the anchor moves the view by at least this much before it counts as a scroll.
@@ -138,7 +136,7 @@ double base_line_height(const Source& source) {
 }
 
 double text_left_edge(const Source& source) {
-    return gutter_width(source) + 8.0;
+    return gutter_width(source) + text_side_padding;
 }
 
 std::uint64_t line_length(const SourceDocument& document, std::uint64_t line) {

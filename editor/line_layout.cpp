@@ -15,10 +15,6 @@ constexpr FLOAT layout_height_limit = 10000000.0f;
 // A paint builds at most this many layouts, and only the first once its deadline has passed.
 constexpr std::uint32_t layouts_per_paint = 8;
 
-bool is_low_surrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
 std::vector<LinePiece> cut_line(Source& source, std::uint64_t line) {
     const SourceDocument& document = source.document;
     const std::uint64_t start = document.line_start(line);

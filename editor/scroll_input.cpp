@@ -16,7 +16,6 @@ constexpr double animation_step_cap_ms = 50.0;
 constexpr double animation_settle_ms = 160.0;
 constexpr double animation_close_enough = 0.25;
 constexpr double animation_epsilon = 0.001;
-constexpr double scroll_bar_limit = 1e9;
 
 double wheel_step(const Source& source, UINT action) {
     UINT units = default_wheel_units;

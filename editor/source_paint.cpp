@@ -10,10 +10,8 @@
 namespace pellix {
 namespace {
 
-constexpr double marker_lane_width = 6.0;
-constexpr double number_padding = 16.0;   // beside the digits of the line numbers
-constexpr double number_right_gap = 6.0;  // numbers end this far before the gutter's edge
-constexpr double text_side_padding = 8.0; // left and right of the text area
+constexpr double number_padding = 16.0;  // beside the digits of the line numbers
+constexpr double number_right_gap = 6.0; // numbers end this far before the gutter's edge
 constexpr float selection_opacity = 0.4f;
 constexpr double layout_budget_ms = 2.0;
 constexpr std::size_t matches_per_piece = 256;
@@ -100,14 +98,6 @@ void make_brush(Source& source, ComPtr<ID2D1SolidColorBrush>& brush, std::uint32
                 float alpha = 1.0f) {
     brush.reset();
     check_render(source.target->CreateSolidColorBrush(colour(rgb, alpha), brush.put()));
-}
-
-std::uint64_t decimal_digits(std::uint64_t value) {
-    std::uint64_t digits = 1;
-    for (; value >= 10; value /= 10) {
-        ++digits;
-    }
-    return digits;
 }
 
 ComPtr<IDWriteTextFormat> make_format(Source& source) {
@@ -530,6 +520,14 @@ std::vector<D2D1_RECT_F> range_rects(IDWriteTextLayout* layout, UINT32 start, UI
         rects.push_back({m.left, m.top, m.left + m.width, m.top + m.height});
     }
     return rects;
+}
+
+std::uint64_t decimal_digits(std::uint64_t value) {
+    std::uint64_t digits = 1;
+    for (; value >= 10; value /= 10) {
+        ++digits;
+    }
+    return digits;
 }
 
 double gutter_width(const Source& source) {

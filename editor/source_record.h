@@ -40,6 +40,16 @@ inline constexpr DWORD default_event_mask = ENM_SELCHANGE | ENM_CHANGE;
 inline constexpr int default_font_points = 12;
 inline constexpr double default_char_advance = 10.0;
 inline constexpr double line_spacing_factor = 1.4;
+// Width of the change-marker lane at the gutter's left edge, in DIPs.
+inline constexpr double marker_lane_width = 6.0;
+// Free space left and right of the text area, in DIPs.
+inline constexpr double text_side_padding = 8.0;
+// Scroll bar values stay within what a 32-bit scroll bar can hold.
+inline constexpr double scroll_bar_limit = 1e9;
+
+inline bool is_low_surrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 // One piece of a source line with its own text layout (absent until built).
 struct LinePiece {
@@ -193,6 +203,7 @@ void create_text_format(Source& source);
 void create_source_brushes(Source& source);
 // Creates the render target and its brushes when there is none.
 void ensure_render_target(Source& source);
+std::uint64_t decimal_digits(std::uint64_t value);
 double gutter_width(const Source& source);
 double text_width(const Source& source);
 double view_height(const Source& source);

@@ -7,18 +7,6 @@
 namespace pellix {
 namespace {
 
-std::uint64_t decimal_digits(std::uint64_t value) {
-    std::uint64_t digits = 1;
-    for (; value >= 10; value /= 10) {
-        ++digits;
-    }
-    return digits;
-}
-
-bool is_low_surrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
 ScrollAnchor anchor_after_edit(ScrollAnchor anchor, const SourceDocument& document) {
     const std::uint64_t start = document.last_change_start;
     const std::uint64_t old_end = document.last_change_old_end;

@@ -49,7 +49,9 @@ TEST(EditorScrollBars, CommandsMoveAndClampTheView) {
     window.send(WM_VSCROLL, SB_BOTTOM);
     EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 100);
     EXPECT_NEAR(scroll_y(window), 100 * line_height, 1.0);
-    SCROLLINFO info{.cbSize = sizeof(SCROLLINFO), .fMask = SIF_ALL};
+    SCROLLINFO info{};
+    info.cbSize = sizeof(SCROLLINFO);
+    info.fMask = SIF_ALL;
     GetScrollInfo(window.editor, SB_VERT, &info);
     EXPECT_EQ(info.nPage, static_cast<UINT>(client.bottom));
     EXPECT_EQ(info.nPos, scroll_y(window));
