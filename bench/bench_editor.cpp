@@ -1,0 +1,212 @@
+#include "bench/bench.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/palette.h"
+#include "core/limits.h"
+#include "core/source_document.h"
+#include "editor/source_host.h"
+#include "editor/source_record.h"
+#include "editor/source_window.h"
+
+namespace pellix {
+namespace {
+
+constexpr int window_width = 1000;
+constexpr int window_height = 800;
+constexpr int rounds = 5;
+constexpr int page_downs = 8;
+
+// Markdown-like source of about `units` UTF-16 units, every colouring construct included.
+std::wstring make_source(std::size_t units) {
+    const wchar_t* lines[] = {
+        L"## Section heading with `code`\n",
+        L"A line of ordinary prose with **bold**, *italic* and a [link](https://example.test).\n",
+        L"- [ ] open task with ~~struck~~ text\n",
+        L"1. numbered point\n",
+        L"> a quoted remark\n",
+        L"| a | b | c |\n",
+        L"```\n",
+        L"for (int i = 0; i < count; ++i) { total += values[i]; }\n",
+        L"```\n",
+        L"\n",
+        L"Plain text that runs on for a while without any Markdown in it at all, as notes do.\n",
+    };
+    std::mt19937 random(7);
+    std::wstring text;
+    while (text.size() < units) {
+        text += lines[random() % std::size(lines)];
+    }
+    text.resize(std::min(units, static_cast<std::size_t>(document_limit)));
+    return text;
+}
+
+// Wine reports no private bytes; the working set follows what is touched, and nothing here is
+// allocated without being written.
+double private_mib() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
+    return static_cast<double>(counters.WorkingSetSize) / (1024.0 * 1024.0);
+}
+
+void serve_messages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageW(&message);
+    }
+}
+
+// Serves messages until the editor's last paint left nothing for later (at most ten seconds).
+void finish_layouts(HWND editor) {
+    const Source* source = source_record(editor);
+    const DWORD end = GetTickCount() + 10000;
+    while (source->budget.last_paint_pending && GetTickCount() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        serve_messages();
+    }
+}
+
+void paint_now(HWND editor) {
+    InvalidateRect(editor, nullptr, FALSE);
+    UpdateWindow(editor);
+}
+
+double median_ms(std::vector<double> seconds) {
+    std::sort(seconds.begin(), seconds.end());
+    return seconds[seconds.size() / 2] * 1000.0;
+}
+
+template <typename Work> double median_of(Work work) {
+    std::vector<double> samples;
+    for (int i = 0; i < rounds; ++i) {
+        samples.push_back(bench::seconds_of(work));
+        serve_messages();
+    }
+    return median_ms(samples);
+}
+
+HWND create_editor() {
+    register_source_window_class(GetModuleHandleW(nullptr));
+    HWND editor = CreateWindowExW(0, source_window_class, L"", WS_POPUP | WS_VISIBLE | WS_VSCROLL,
+                                  0, 0, window_width, window_height, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    UpdateWindow(editor);
+    finish_layouts(editor);
+    return editor;
+}
+
+void measure(const char* name, std::size_t units) {
+    const std::wstring text = make_source(units);
+    HWND editor = create_editor();
+    const double empty_paint = median_of([&] { paint_now(editor); });
+
+    const double set_text =
+        bench::seconds_of(
+            [&] { SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())); }) *
+        1000.0;
+    const double first_paint = bench::seconds_of([&] { UpdateWindow(editor); }) * 1000.0;
+    const double set_and_first_paint = set_text + first_paint;
+    const double until_complete = bench::seconds_of([&] { finish_layouts(editor); }) * 1000.0;
+    const double one_paint = median_of([&] { paint_now(editor); });
+
+    std::vector<double> page_samples;
+    std::vector<double> page_complete;
+    for (int i = 0; i < page_downs; ++i) {
+        page_samples.push_back(bench::seconds_of([&] {
+            SendMessageW(editor, WM_VSCROLL, SB_PAGEDOWN, 0);
+            UpdateWindow(editor);
+        }));
+        page_complete.push_back(bench::seconds_of([&] { finish_layouts(editor); }));
+    }
+    Source& source = *source_record(editor);
+    const std::u16string units16(text.begin(), text.end());
+    const double assign_only = median_of([&] {
+        SourceDocument document;
+        document.assign(units16);
+    });
+    const double metrics_only = median_of([&] {
+        source.metrics_valid = false;
+        ensure_line_metrics(source);
+    });
+    std::uint64_t visible_lines = 0;
+    const double layouts_unbudgeted =
+        bench::seconds_of([&] {
+            source.line_cache.clear();
+            const double view = view_height(source);
+            for (std::uint64_t line = 0;
+                 line < source.heights.size() && source.heights.prefix(line) < view; ++line) {
+                for (LinePiece& piece : line_pieces(source, line)) {
+                    build_piece_layout(source, line, piece);
+                }
+                ++visible_lines;
+            }
+        }) *
+        1000.0;
+    std::printf("%s (%zu units), 1000x800 window:\n", name, text.size());
+    std::printf("  building the first screen's %llu line layouts outside a paint: %.2f ms\n",
+                static_cast<unsigned long long>(visible_lines), layouts_unbudgeted);
+    std::printf("  of which: the rope's assign %.2f ms, the line metrics %.2f ms\n", assign_only,
+                metrics_only);
+    std::printf("  empty paint of the same window     %8.2f ms\n", empty_paint);
+    std::printf(
+        "  set text + first paint             %8.2f ms = %.2f + %.2f ms (%.2f ms more until "
+        "every deferred layout of the screen is drawn)\n",
+        set_and_first_paint, set_text, first_paint, until_complete);
+    std::printf("  paint one screen                   %8.2f ms\n", one_paint);
+    std::printf("  page down + UpdateWindow           %8.2f ms median (%.2f ms more until "
+                "complete)\n",
+                median_ms(page_samples), median_ms(page_complete));
+    DestroyWindow(editor);
+    serve_messages();
+}
+
+void measure_memory() {
+    const double start = private_mib();
+    HWND editor = create_editor();
+    const double renderer = private_mib() - start;
+
+    const std::wstring text = make_source(document_limit);
+    const std::u16string units(text.begin(), text.end());
+    const double before_rope = private_mib();
+    double rope = 0.0;
+    {
+        SourceDocument document;
+        document.assign(units);
+        rope = private_mib() - before_rope;
+    }
+    const double before_text = private_mib();
+    SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    UpdateWindow(editor);
+    finish_layouts(editor);
+    const double growth = private_mib() - before_text;
+    const double beyond = growth - rope;
+    std::printf("memory (working set), 8 MiB document of %zu units:\n", text.size());
+    std::printf("  renderer's fixed cost (window + first empty paint) %8.2f MiB\n", renderer);
+    std::printf("  rope alone                                          %8.2f MiB\n", rope);
+    std::printf("  growth on set text + first screen                   %8.2f MiB\n", growth);
+    std::printf("  beyond the rope                                     %8.2f MiB = %.3f bytes "
+                "per unit\n",
+                beyond, beyond * 1024.0 * 1024.0 / static_cast<double>(text.size()));
+    DestroyWindow(editor);
+    serve_messages();
+}
+
+bench::Registration editor_bench("editor", [] {
+    SourceHost host;
+    host.paint_colours = [](bool dark) { return paint_colours(dark); };
+    install_source_host(std::move(host));
+    measure_memory();
+    measure("8 KiB", 8 * 1024);
+    measure("8 MiB", document_limit);
+});
+
+} // namespace
+} // namespace pellix

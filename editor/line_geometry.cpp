@@ -1,0 +1,480 @@
+#include "editor/source_record.h"
+
+#include <imm.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "editor/fence_state.h"
+#include "editor/source_window.h"
+#include "platform/text_hit_test.h"
+
+namespace pellix {
+namespace {
+
+// The metrics scan reads the document in blocks of this many units.
+constexpr std::uint64_t metrics_scan_units = 0x10000;
+// Where the system caret waits while its line is out of view.
+constexpr int parked_caret = -100;
+// Space kept free right of the caret when scrolling it into view.
+constexpr double caret_right_margin = 4.0;
+// Restoring the anchor moves the view by at least this much before it counts as a scroll.
+constexpr double anchor_scroll_epsilon = 0.001;
+
+void park_caret() {
+    SetCaretPos(parked_caret, parked_caret);
+}
+
+// The piece holding `offset_in_line` (the first whose end reaches it, else the last) and the
+// distance before it: heights with wrapping, widths without.
+std::pair<std::size_t, double> piece_at(const Source& source, const std::vector<LinePiece>& pieces,
+                                        std::uint64_t offset_in_line) {
+    std::size_t k = 0;
+    double before = 0.0;
+    while (k + 1 < pieces.size() && pieces[k].start + pieces[k].length < offset_in_line) {
+        before += source.wrap ? pieces[k].height : pieces[k].width;
+        ++k;
+    }
+    return {k, before};
+}
+
+void update_scroll_bar(Source& source, int bar, double range, double page, double position) {
+    const double scale = scale_of(source);
+    const double divisor = std::max(range / scroll_bar_limit, 1.0);
+    const int max = static_cast<int>(std::min(std::ceil(range / divisor), scroll_bar_limit));
+    const int page_units = static_cast<int>(std::max(page * scale / divisor, 1.0));
+    const int position_units = static_cast<int>(position * scale / divisor);
+    ScrollBarCache& cache = source.scroll_bars[bar == SB_HORZ ? 0 : 1];
+    if (cache.max == max && cache.page == page_units && cache.position == position_units) {
+        return;
+    }
+    const bool position_only = cache.max == max && cache.page == page_units;
+    SCROLLINFO info{
+        .cbSize = sizeof(SCROLLINFO),
+        .fMask = position_only ? UINT(SIF_POS) : UINT(SIF_RANGE | SIF_PAGE | SIF_POS),
+        .nMin = 0,
+        .nMax = max,
+        .nPage = static_cast<UINT>(page_units),
+        .nPos = position_units,
+        .nTrackPos = 0,
+    };
+    SetScrollInfo(source.window, bar, &info, TRUE);
+    cache = {max, page_units, position_units};
+}
+
+void post_scrolled(const Source& source) {
+    PostMessageW(source.window, WM_APP_SOURCE_SCROLLED, 0, 0);
+}
+
+void place_composition_window(const Source& source, D2D1_POINT_2F caret) {
+    HIMC context = ImmGetContext(source.window);
+    if (!context) {
+        return;
+    }
+    const double scale = scale_of(source);
+    COMPOSITIONFORM form{
+        .dwStyle = CFS_POINT,
+        .ptCurrentPos = {static_cast<LONG>(caret.x * scale),
+                         static_cast<LONG>((caret.y + base_line_height(source)) * scale)},
+        .rcArea = {},
+    };
+    ImmSetCompositionWindow(context, &form);
+    ImmReleaseContext(source.window, context);
+}
+
+// Scans the document once for line lengths (estimated widths and heights) and fence states.
+class MetricsScan {
+public:
+    MetricsScan(Source& source, std::vector<double>& heights)
+        : source_(source), heights_(heights), base_(base_line_height(source)),
+          text_width_(text_width(source)) {}
+
+    void run() {
+        const SourceDocument& document = source_.document;
+        const std::uint64_t total = document.length();
+        std::uint64_t line = 0;
+        std::uint64_t line_start = 0;
+        std::u16string block;
+        for (std::uint64_t position = 0; position < total; position += block.size()) {
+            block = document.text(position, metrics_scan_units);
+            for (std::uint64_t i = 0; i < block.size(); ++i) {
+                if (block[i] == u'\n') {
+                    finish_line(line, line_start, position + i - line_start, block, position);
+                    ++line;
+                    line_start = position + i + 1;
+                }
+            }
+        }
+        finish_line(line, line_start, total - line_start, block, total - block.size());
+    }
+
+private:
+    void finish_line(std::uint64_t line, std::uint64_t start, std::uint64_t length,
+                     std::u16string_view block, std::uint64_t block_start) {
+        const double estimated_width = static_cast<double>(length) * source_.char_advance;
+        source_.content_width = std::max(source_.content_width, estimated_width);
+        if (source_.wrap) {
+            heights_[line] = base_ * std::max(1.0, std::ceil(estimated_width / text_width_));
+        }
+        // The state after the last line has no line to belong to and is not kept.
+        if (source_.markdown_colouring && line + 1 < heights_.size()) {
+            LineCursor cursor(source_.document, start, length, block, block_start);
+            source_.fence_states[line + 1] = fence_state_after(source_.fence_states[line], cursor);
+        }
+    }
+
+    Source& source_;
+    std::vector<double>& heights_;
+    double base_;
+    double text_width_;
+};
+
+} // namespace
+
+double base_line_height(const Source& source) {
+    return source.font_points * 96.0 / 72.0 * line_spacing_factor;
+}
+
+double text_left_edge(const Source& source) {
+    return gutter_width(source) + text_side_padding;
+}
+
+std::uint64_t line_length(const SourceDocument& document, std::uint64_t line) {
+    const std::uint64_t start = document.line_start(line);
+    if (line + 1 >= document.line_count()) {
+        return document.length() - start;
+    }
+    return document.line_start(line + 1) - 1 - start;
+}
+
+double estimated_line_height(const Source& source, std::uint64_t length) {
+    const double base = base_line_height(source);
+    if (!source.wrap) {
+        return base;
+    }
+    const double width = static_cast<double>(length) * source.char_advance;
+    return base * std::max(1.0, std::ceil(width / text_width(source)));
+}
+
+void ensure_line_metrics(Source& source) {
+    if (source.metrics_valid) {
+        return;
+    }
+    const std::uint64_t lines = source.document.line_count();
+    std::vector<double> heights(lines, base_line_height(source));
+    source.fence_states.assign(lines, FenceState{});
+    source.content_width = 0.0;
+    MetricsScan(source, heights).run();
+    source.heights.assign(std::move(heights));
+    source.metrics_valid = true;
+}
+
+double maximum_scroll_y(const Source& source) {
+    const std::uint64_t lines = source.heights.size();
+    const double last_top = lines > 0 ? source.heights.prefix(lines - 1) : 0.0;
+    return std::max(last_top, std::max(0.0, source.heights.prefix(lines) - view_height(source)));
+}
+
+void make_line_height_exact(Source& source, std::uint64_t line) {
+    if (line >= source.heights.size()) {
+        return;
+    }
+    double height = base_line_height(source);
+    const auto cached = source.line_cache.find(line);
+    if (source.wrap && cached != source.line_cache.end()) {
+        height = 0.0;
+        for (const LinePiece& piece : cached->second.pieces) {
+            height += piece.height;
+        }
+    }
+    source.heights.set_height(line, height);
+}
+
+CaretPosition caret_position(Source& source, std::uint64_t offset) {
+    ensure_line_metrics(source);
+    const SourceDocument& document = source.document;
+    offset = std::min(offset, document.length());
+    const std::uint64_t line = document.line_of(offset);
+    offset -= document.line_start(line);
+    double y = source.heights.prefix(line);
+    double x = 0.0;
+    std::vector<LinePiece>& pieces = line_pieces(source, line);
+    if (pieces.empty()) {
+        return {0.0, 0.0};
+    }
+    const auto [k, before] = piece_at(source, pieces, offset);
+    (source.wrap ? y : x) += before;
+    LinePiece& piece = pieces[k];
+    const double left = text_left_edge(source) + x - source.scroll_x;
+    if (!build_piece_layout(source, line, piece)) {
+        return {left, y - source.scroll_y};
+    }
+    FLOAT px = 0.0f;
+    FLOAT py = 0.0f;
+    DWRITE_HIT_TEST_METRICS metrics{};
+    const auto position = static_cast<UINT32>(std::min(offset - piece.start, piece.length));
+    check_render(hit_test_text_position(piece.layout.get(), position, FALSE, &px, &py, &metrics));
+    make_line_height_exact(source, line);
+    return {left + px, y + py - source.scroll_y};
+}
+
+D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset) {
+    const CaretPosition position = caret_position(source, offset);
+    return {static_cast<float>(position.x), static_cast<float>(position.y)};
+}
+
+std::uint64_t hit_test(Source& source, double x, double y) {
+    ensure_line_metrics(source);
+    const double document_y = source.scroll_y + y;
+    const std::uint64_t line = source.heights.line_at(document_y);
+    const double top = source.heights.prefix(line);
+    std::vector<LinePiece>& pieces = line_pieces(source, line);
+    const std::uint64_t length = source.document.length();
+    if (pieces.empty()) {
+        return length;
+    }
+    const double horizontal = std::max(0.0, source.scroll_x + x - text_left_edge(source));
+    std::size_t k = 0;
+    D2D1_POINT_2F inside{};
+    if (source.wrap) {
+        double piece_top = top;
+        while (k + 1 < pieces.size() && piece_top + pieces[k].height <= document_y) {
+            piece_top += pieces[k].height;
+            ++k;
+        }
+        inside = {static_cast<float>(horizontal), static_cast<float>(document_y - piece_top)};
+    } else {
+        double piece_left = 0.0;
+        while (k + 1 < pieces.size() && piece_left + pieces[k].width <= horizontal) {
+            piece_left += pieces[k].width;
+            ++k;
+        }
+        inside = {static_cast<float>(horizontal - piece_left),
+                  static_cast<float>(document_y - top)};
+    }
+    LinePiece& piece = pieces[k];
+    const std::uint64_t piece_start = source.document.line_start(line) + piece.start;
+    if (!build_piece_layout(source, line, piece)) {
+        return piece_start;
+    }
+    BOOL trailing = FALSE;
+    BOOL is_inside = FALSE;
+    DWRITE_HIT_TEST_METRICS metrics{};
+    check_render(
+        hit_test_point(piece.layout.get(), inside.x, inside.y, &trailing, &is_inside, &metrics));
+    make_line_height_exact(source, line);
+    const std::uint64_t hit = piece_start + metrics.textPosition + (trailing ? metrics.length : 0);
+    return std::min(hit, length);
+}
+
+void place_caret(Source& source) {
+    if (GetFocus() != source.window || !source.metrics_valid) {
+        return;
+    }
+    const std::uint64_t caret = source.document.selection[1];
+    const std::uint64_t line = source.document.line_of(caret);
+    const double line_top = source.heights.prefix(line);
+    const double view_top = source.scroll_y;
+    const double view_bottom = source.scroll_y + view_height(source);
+    if (!source.composing &&
+        (source.heights.prefix(line + 1) <= view_top || line_top >= view_bottom)) {
+        park_caret();
+        return;
+    }
+    std::vector<LinePiece>& pieces = line_pieces(source, line);
+    if (!pieces.empty()) {
+        const auto [k, before] = piece_at(source, pieces, caret - source.document.line_start(line));
+        const LinePiece& piece = pieces[k];
+        if (!piece.layout) {
+            const double piece_top = line_top + (source.wrap ? before : 0.0);
+            const double piece_bottom = piece_top + piece.height;
+            const bool out_of_view = piece_bottom <= view_top || piece_top >= view_bottom;
+            if (source.budget.active || (!source.composing && out_of_view)) {
+                park_caret();
+                return;
+            }
+        }
+    }
+    const D2D1_POINT_2F point = caret_point(source, caret);
+    const double scale = scale_of(source);
+    SetCaretPos(static_cast<int>(std::lround(point.x * scale)),
+                static_cast<int>(std::lround(point.y * scale)));
+    if (source.composing) {
+        place_composition_window(source, point);
+    }
+}
+
+void scroll_source_to(Source& source, double x, double y, bool repaint) {
+    ensure_line_metrics(source);
+    const double maximum_y = maximum_scroll_y(source);
+    const double width = text_width(source);
+    if (source.wrap) {
+        x = 0.0;
+    } else {
+        x = std::min(std::max(0.0, source.content_width - width), x);
+        if (!(x >= 0.0)) {
+            x = 0.0;
+        }
+    }
+    y = std::min(maximum_y, std::max(0.0, y));
+    const double old_x = source.scroll_x;
+    const double old_y = source.scroll_y;
+    source.scroll_x = x;
+    source.scroll_y = y;
+
+    const double scale = scale_of(source);
+    const double view = view_height(source);
+    update_scroll_bar(source, SB_HORZ, source.content_width * scale, width, x);
+    update_scroll_bar(source, SB_VERT, (maximum_y + view) * scale, view, y);
+
+    if (y > old_y) {
+        source.scroll_direction = 1;
+    } else if (y < old_y || std::isnan(y) || std::isnan(old_y)) {
+        source.scroll_direction = -1;
+    }
+    if (repaint && source.redraw) {
+        InvalidateRect(source.window, nullptr, FALSE);
+    }
+    const bool moved = x != old_x || y != old_y;
+    if (!repaint && !moved) {
+        return;
+    }
+    place_caret(source);
+    if (source.scroll_notify && moved) {
+        post_scrolled(source);
+    }
+}
+
+void scroll_caret_into_view(Source& source) {
+    const CaretPosition caret = caret_position(source, source.document.selection[1]);
+    double x = source.scroll_x;
+    double y = source.scroll_y;
+    const double line = base_line_height(source);
+    const double view = view_height(source);
+    if (caret.y < 0.0) {
+        y += caret.y;
+    } else if (caret.y + line > view) {
+        y += caret.y + line - view;
+    }
+    const double left = text_left_edge(source);
+    const double width = text_width(source);
+    if (caret.x < left) {
+        x = source.scroll_x + (caret.x - left);
+    } else if (caret.x > left + width - caret_right_margin) {
+        x = source.scroll_x + (caret.x - left) - width + caret_right_margin;
+    }
+    scroll_source_to(source, x, y, true);
+}
+
+ScrollAnchor capture_scroll_anchor(Source& source) {
+    ensure_line_metrics(source);
+    const std::uint64_t line = source.heights.line_at(source.scroll_y);
+    double piece_top = source.heights.prefix(line);
+    std::vector<LinePiece>& pieces = line_pieces(source, line);
+    if (pieces.empty()) {
+        return {};
+    }
+    std::size_t k = 0;
+    while (k + 1 < pieces.size() && piece_top + pieces[k].height <= source.scroll_y) {
+        piece_top += pieces[k].height;
+        ++k;
+    }
+    LinePiece& piece = pieces[k];
+    const std::uint64_t piece_start = source.document.line_start(line) + piece.start;
+    if (!build_piece_layout(source, line, piece)) {
+        return {piece_start, piece_top - source.scroll_y, true};
+    }
+    BOOL trailing = FALSE;
+    BOOL inside = FALSE;
+    DWRITE_HIT_TEST_METRICS metrics{};
+    const auto within = static_cast<FLOAT>(std::max(0.0, source.scroll_y - piece_top));
+    check_render(hit_test_point(piece.layout.get(), 0.0f, within, &trailing, &inside, &metrics));
+    make_line_height_exact(source, line);
+    return {piece_start + metrics.textPosition, metrics.top + piece_top - source.scroll_y, true};
+}
+
+void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor) {
+    const CaretPosition point =
+        caret_position(source, std::min(anchor.offset, source.document.length()));
+    const double target = point.y + source.scroll_y - anchor.delta;
+    const double maximum_y = maximum_scroll_y(source);
+    const double new_y = std::min(maximum_y, std::max(0.0, target));
+    const double moved = new_y - source.scroll_y;
+    source.wheel_target = std::min(maximum_y, std::max(0.0, source.wheel_target + moved));
+    source.scroll_y = new_y;
+    if (source.scroll_notify && std::abs(moved) > anchor_scroll_epsilon) {
+        post_scrolled(source);
+    }
+}
+
+void measure_band(Source& source, double top, double bottom) {
+    ensure_line_metrics(source);
+    const std::uint64_t lines = source.heights.size();
+    for (std::uint64_t line = source.heights.line_at(std::max(0.0, top));
+         line < lines && source.heights.prefix(line) < bottom; ++line) {
+        std::vector<LinePiece>& pieces = line_pieces(source, line);
+        double piece_top = source.heights.prefix(line);
+        for (LinePiece& piece : pieces) {
+            // A piece measured before keeps its sizes after its idle layout was released:
+            // building it again would not change them, and a look-ahead band that takes more
+            // paints than a layout may stay idle would otherwise be rebuilt for ever.
+            if (piece_top + piece.height >= top && piece_top < bottom && !piece.measured &&
+                !build_piece_layout(source, line, piece)) {
+                make_line_height_exact(source, line);
+                return;
+            }
+            if (source.wrap) {
+                piece_top += piece.height;
+            }
+        }
+        make_line_height_exact(source, line);
+    }
+}
+
+std::uint64_t step_cluster(Source& source, std::uint64_t offset, bool forward) {
+    const SourceDocument& document = source.document;
+    const std::uint64_t length = document.length();
+    offset = std::min(offset, length);
+    if ((forward && offset == length) || (!forward && offset == 0)) {
+        return offset;
+    }
+    auto by_code_point = [&] {
+        return forward ? document.boundary_after(offset) : document.boundary_before(offset - 1);
+    };
+    const std::uint64_t line = document.line_of(offset);
+    const std::uint64_t in_line = offset - document.line_start(line);
+    std::vector<LinePiece>& pieces = line_pieces(source, line);
+    LinePiece* found = nullptr;
+    for (LinePiece& piece : pieces) {
+        if (piece.start <= in_line && in_line <= piece.start + piece.length &&
+            !(forward && in_line == piece.start + piece.length)) {
+            found = &piece;
+            break;
+        }
+    }
+    if (!found || (!forward && in_line == found->start)) {
+        return by_code_point();
+    }
+    if (!build_piece_layout(source, line, *found)) {
+        return offset;
+    }
+    UINT32 count = 0;
+    found->layout->GetClusterMetrics(nullptr, 0, &count);
+    std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
+    check_render(found->layout->GetClusterMetrics(clusters.data(), count, &count));
+    const std::uint64_t piece_offset = offset - in_line + found->start;
+    std::uint64_t start = 0;
+    for (const DWRITE_CLUSTER_METRICS& cluster : clusters) {
+        const std::uint64_t end = start + cluster.length;
+        if (forward && piece_offset + end > offset) {
+            return piece_offset + end;
+        }
+        if (!forward && piece_offset + end >= offset) {
+            return piece_offset + start;
+        }
+        start = end;
+    }
+    return by_code_point();
+}
+
+} // namespace pellix

@@ -1,0 +1,203 @@
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <stdexcept>
+
+#include "editor/source_record.h"
+
+namespace pellix {
+namespace {
+
+// Longest piece of a line with and without wrapping: a huge line costs only what is shown.
+constexpr std::uint64_t wrapped_piece_units = 4096;
+constexpr std::uint64_t unwrapped_piece_units = 1024;
+constexpr FLOAT layout_height_limit = 10000000.0f;
+// A paint builds at most this many layouts, and only the first once its deadline has passed.
+constexpr std::uint32_t layouts_per_paint = 8;
+
+std::vector<LinePiece> cut_line(Source& source, std::uint64_t line) {
+    const SourceDocument& document = source.document;
+    const std::uint64_t start = document.line_start(line);
+    const std::uint64_t length = line_length(document, line);
+    const std::uint64_t chunk = source.wrap ? wrapped_piece_units : unwrapped_piece_units;
+    const double base = base_line_height(source);
+    const double columns = std::max(1.0, text_width(source) / source.char_advance);
+    std::vector<LinePiece> pieces;
+    auto add_piece = [&](std::uint64_t piece_start, std::uint64_t units) {
+        LinePiece& piece = pieces.emplace_back();
+        piece.start = piece_start;
+        piece.length = units;
+        piece.width = static_cast<double>(units) * source.char_advance;
+        const double rows =
+            source.wrap ? std::max(1.0, std::ceil(static_cast<double>(units) / columns)) : 1.0;
+        piece.height = base * rows;
+    };
+    if (length == 0) {
+        add_piece(0, 0);
+    }
+    for (std::uint64_t cut = 0; cut < length;) {
+        std::uint64_t units = std::min(chunk, length - cut);
+        if (cut + units < length && is_low_surrogate(document.unit_at(start + cut + units)[0])) {
+            --units;
+        }
+        add_piece(cut, units);
+        cut += units;
+    }
+    if (pieces.size() == 1) {
+        pieces.front().height = source.heights.height(line);
+    }
+    return pieces;
+}
+
+void apply_span(Source& source, IDWriteTextLayout* layout, const ColourSpan& span) {
+    const DWRITE_TEXT_RANGE range{static_cast<UINT32>(span.start),
+                                  static_cast<UINT32>(span.end - span.start)};
+    check_render(
+        layout->SetDrawingEffect(source.brushes.kinds[static_cast<int>(span.kind)].get(), range));
+    if (source.colouring_mode != colouring_full) {
+        return;
+    }
+    switch (span.kind) {
+    case SpanKind::Heading:
+    case SpanKind::Strong:
+        check_render(layout->SetFontWeight(DWRITE_FONT_WEIGHT_BOLD, range));
+        break;
+    case SpanKind::Emphasis:
+    case SpanKind::QuoteText:
+        check_render(layout->SetFontStyle(DWRITE_FONT_STYLE_ITALIC, range));
+        break;
+    case SpanKind::StrongEmphasis:
+        check_render(layout->SetFontWeight(DWRITE_FONT_WEIGHT_BOLD, range));
+        check_render(layout->SetFontStyle(DWRITE_FONT_STYLE_ITALIC, range));
+        break;
+    case SpanKind::Strikethrough:
+        check_render(layout->SetStrikethrough(TRUE, range));
+        break;
+    case SpanKind::LinkText:
+        check_render(layout->SetUnderline(TRUE, range));
+        break;
+    case SpanKind::Code:
+    case SpanKind::Url:
+        check_render(layout->SetFontStyle(DWRITE_FONT_STYLE_NORMAL, range));
+        check_render(layout->SetFontWeight(DWRITE_FONT_WEIGHT_NORMAL, range));
+        check_render(layout->SetStrikethrough(FALSE, range));
+        break;
+    default:
+        break;
+    }
+}
+
+void colour_layout(Source& source, std::uint64_t line, const std::u16string& text,
+                   IDWriteTextLayout* layout) {
+    if (!source.markdown_colouring || source.colouring_mode == colouring_off) {
+        return;
+    }
+    const FenceState fence =
+        line < source.fence_states.size() ? source.fence_states[line] : FenceState{};
+    std::vector<ColourSpan> spans = scan_colour_spans(text, fence);
+    order_spans(spans);
+    for (const ColourSpan& span : spans) {
+        if (source.colouring_mode == colouring_punctuation && !is_punctuation_kind(span.kind)) {
+            continue;
+        }
+        apply_span(source, layout, span);
+    }
+}
+
+} // namespace
+
+bool layout_budget_allows(Source& source, double now) {
+    LayoutBudget& budget = source.budget;
+    if (!budget.active) {
+        return true;
+    }
+    if (budget.built >= layouts_per_paint || (budget.built != 0 && budget.deadline <= now)) {
+        budget.pending = true;
+        return false;
+    }
+    ++budget.built;
+    return true;
+}
+
+double now_ms() {
+    static LARGE_INTEGER frequency;
+    static LARGE_INTEGER first;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&first);
+    });
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart - first.QuadPart) * 1000.0 /
+           static_cast<double>(frequency.QuadPart);
+}
+
+void check_render(HRESULT result) {
+    if (FAILED(result)) {
+        throw std::runtime_error("Source text rendering failed.");
+    }
+}
+
+std::vector<LinePiece>& line_pieces(Source& source, std::uint64_t line) {
+    ensure_line_metrics(source);
+    const auto cached = source.line_cache.find(line);
+    if (cached != source.line_cache.end()) {
+        cached->second.last_used = now_ms();
+        return cached->second.pieces;
+    }
+    const double now = now_ms();
+    CachedLine entry{cut_line(source, line), now};
+    return source.line_cache.emplace(line, std::move(entry)).first->second.pieces;
+}
+
+bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
+    const double now = now_ms();
+    piece.last_used = now;
+    if (piece.layout) {
+        return true;
+    }
+    if (!layout_budget_allows(source, now)) {
+        return false;
+    }
+    ensure_render_target(source);
+    const std::u16string text =
+        source.document.text(source.document.line_start(line) + piece.start, piece.length);
+    piece.layout.reset();
+    ComPtr<IDWriteTextLayout> layout;
+    check_render(source.dwrite->CreateTextLayout(
+        reinterpret_cast<const WCHAR*>(text.c_str()), static_cast<UINT32>(text.size()),
+        source.text_format.get(), static_cast<FLOAT>(text_width(source)), layout_height_limit,
+        layout.put()));
+    colour_layout(source, line, text, layout.get());
+    DWRITE_TEXT_METRICS metrics{};
+    check_render(layout->GetMetrics(&metrics));
+    piece.height = std::max<double>(metrics.height, base_line_height(source));
+    piece.width = metrics.widthIncludingTrailingWhitespace;
+    piece.measured = true;
+    source.content_width = std::max(
+        source.content_width, static_cast<double>(piece.start) * source.char_advance + piece.width);
+    piece.layout = std::move(layout);
+    return true;
+}
+
+void clear_line_layouts(Source& source) {
+    source.line_cache.clear();
+    SourceBrushes& brushes = source.brushes;
+    for (ComPtr<ID2D1SolidColorBrush>& brush : brushes.kinds) {
+        brush.reset();
+    }
+    brushes.gutter.reset();
+    brushes.text.reset();
+    brushes.selection.reset();
+    brushes.muted.reset();
+    brushes.find_highlight.reset();
+    brushes.marker.reset();
+    source.target.reset();
+}
+
+std::uint64_t line_at_height(const HeightTree& heights, double y) {
+    return heights.line_at(y);
+}
+
+} // namespace pellix

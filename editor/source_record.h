@@ -1,0 +1,265 @@
+#pragma once
+
+// The editor record behind each source editor window, and the operations the editor's units
+// share over it. Private to the editor and to code that works on an editor record directly
+// (the host's document installation, compare and watch, tests); everyone else uses messages.
+
+#include <windows.h>
+#include <d2d1.h>
+#include <dwrite.h>
+#include <richedit.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/palette_table.h"
+#include "core/source_document.h"
+#include "editor/height_tree.h"
+#include "editor/markdown_colouring.h"
+#include "markdown/line_scanners.h"
+#include "platform/com_ptr.h"
+#include "preview/accessibility_bridge.h"
+#include "tracking/change_marks.h"
+
+namespace pellix {
+
+// Timers on the editor window.
+inline constexpr UINT_PTR wheel_timer = 2;
+inline constexpr UINT wheel_timer_ms = 10;
+inline constexpr UINT_PTR drag_timer = 3;
+inline constexpr UINT drag_timer_ms = 30;
+inline constexpr UINT_PTR layout_timer = 4;
+inline constexpr UINT layout_timer_ms = 16;
+
+inline constexpr DWORD default_event_mask = ENM_SELCHANGE | ENM_CHANGE;
+inline constexpr int default_font_points = 12;
+inline constexpr double default_char_advance = 10.0;
+inline constexpr double line_spacing_factor = 1.4;
+// Width of the change-marker lane at the gutter's left edge, in DIPs.
+inline constexpr double marker_lane_width = 6.0;
+// Free space left and right of the text area, in DIPs.
+inline constexpr double text_side_padding = 8.0;
+// Scroll bar values stay within what a 32-bit scroll bar can hold.
+inline constexpr double scroll_bar_limit = 1e9;
+
+inline bool is_low_surrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// One piece of a source line with its own text layout (absent until built).
+struct LinePiece {
+    // Search-term matches touching the piece, cached for painting.
+    bool matches_valid = false;
+    std::uint64_t matches_document_generation = 0;
+    std::uint64_t matches_highlight_generation = 0;
+    std::uint64_t matches_start = 0;
+    std::uint64_t matches_length = 0;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> matches;
+
+    std::uint64_t start = 0; // within the line
+    std::uint64_t length = 0;
+    double height = 0.0;
+    double width = 0.0;
+    ComPtr<IDWriteTextLayout> layout;
+    double last_used = 0.0;
+    // The sizes above are measured, not estimated; they stay when an idle layout is released.
+    bool measured = false;
+};
+
+struct CachedLine {
+    std::vector<LinePiece> pieces;
+    double last_used = 0.0;
+};
+
+// The first visible row by its text offset, so that the view can be put back after the heights
+// above it changed.
+struct ScrollAnchor {
+    std::uint64_t offset = 0;
+    double delta = 0.0; // that row's top minus scroll y: zero or negative
+    bool valid = false;
+};
+
+// Bookkeeping of the per-paint layout budget.
+struct LayoutBudget {
+    bool active = false;
+    bool pending = false;
+    std::uint32_t built = 0;
+    double deadline = 0.0;
+    std::uint32_t last_paint_built = 0;
+    bool last_paint_pending = false;
+};
+
+// Device-dependent brushes, made with the render target.
+struct SourceBrushes {
+    ComPtr<ID2D1SolidColorBrush> gutter;
+    ComPtr<ID2D1SolidColorBrush> text;
+    std::array<ComPtr<ID2D1SolidColorBrush>, span_kind_count> kinds;
+    ComPtr<ID2D1SolidColorBrush> selection;
+    ComPtr<ID2D1SolidColorBrush> muted;
+    ComPtr<ID2D1SolidColorBrush> find_highlight;
+    ComPtr<ID2D1SolidColorBrush> marker;
+};
+
+// Last values handed to SetScrollInfo for one bar.
+struct ScrollBarCache {
+    int max = -1;
+    int page = -1;
+    int position = -1;
+};
+
+struct Source {
+    HWND window = nullptr;
+    SourceDocument document;
+    bool marker_lane = false;
+    std::vector<LineMark> line_marks;
+    std::vector<DeletionMark> deletion_marks;
+    std::function<std::wstring(unsigned long long, bool)> marker_text_source;
+    HWND tooltip = nullptr;
+    std::wstring tooltip_text;
+    LayoutBudget budget;
+    ComPtr<IDWriteFactory> dwrite;
+    ComPtr<ID2D1Factory> d2d;
+    ComPtr<ID2D1HwndRenderTarget> target;
+    SourceBrushes brushes;
+    ComPtr<IDWriteTextFormat> text_format;
+    ComPtr<IDWriteTextFormat> number_format;
+    std::map<std::uint64_t, ComPtr<IDWriteTextLayout>> number_cache;
+    double number_cache_gutter = -1.0;
+    std::map<std::uint64_t, CachedLine> line_cache;
+    HeightTree heights; // the line heights and their Fenwick tree
+    std::vector<FenceState> fence_states{FenceState{}};
+    PreviewAccessibility accessibility;
+    PaintColours palette;
+    HFONT font = nullptr;
+    bool markdown_colouring = true;
+    std::uint64_t highlight_generation = 0;
+    int colouring_mode = 0;
+    int font_points = default_font_points;
+    UINT dpi = 96;
+    double scroll_x = 0.0;
+    double scroll_y = 0.0;
+    double content_width = 0.0;
+    double wheel_target = 0.0;
+    double last_animation_tick = 0.0;
+    double last_wheel_input = 0.0;
+    bool animating = false;
+    int scroll_direction = 1;
+    bool wrap = true;
+    bool dark = false;
+    bool line_numbers = true;
+    bool read_only = false;
+    bool redraw = true;
+    bool dragging = false;
+    bool composing = false;
+    bool metrics_valid = false;
+    bool scroll_notify = true;
+    DWORD event_mask = default_event_mask;
+    std::wstring highlight_term;
+    std::wstring composition;
+    std::wstring find_text;
+    std::uint64_t find_text_edit_count = UINT64_MAX;
+    int highlight_mode = 0;
+    char16_t pending_high_surrogate = 0;
+    std::array<ScrollBarCache, 2> scroll_bars; // horizontal, vertical
+    double char_advance = default_char_advance;
+    double goal_x = -1.0;
+    std::uint64_t drag_anchor = 0;
+
+    void paint();
+};
+
+// The record of an editor window; null for any other window.
+Source* source_record(HWND window);
+
+// --- window (source_window.cpp)
+void notify_parent(Source& source, bool changed);
+// WM_NOTIFY EN_SELCHANGE to the parent when the event mask asks for it.
+void send_selection_change(Source& source);
+void invalidate_editor(HWND window);
+std::u16string source_wide_text(const SourceDocument& document);
+double scale_of(const Source& source);
+// The text was replaced wholesale: drop what was derived from the old one.
+void forget_text_layouts(Source& source);
+
+// --- line layout and colouring (line_layout.cpp)
+double now_ms();
+// Throws std::runtime_error "Source text rendering failed." for a failing HRESULT.
+void check_render(HRESULT result);
+std::vector<LinePiece>& line_pieces(Source& source, std::uint64_t line);
+bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece);
+void clear_line_layouts(Source& source);
+// Counts one more layout against a running paint's budget; false (and layouts pending) when the
+// budget is spent. Always true outside a paint.
+bool layout_budget_allows(Source& source, double now);
+std::uint64_t line_at_height(const HeightTree& heights, double y);
+
+// --- painting and metrics (source_paint.cpp)
+void create_text_format(Source& source);
+void create_source_brushes(Source& source);
+// Creates the render target and its brushes when there is none.
+void ensure_render_target(Source& source);
+std::uint64_t decimal_digits(std::uint64_t value);
+double gutter_width(const Source& source);
+double text_width(const Source& source);
+double view_height(const Source& source);
+// One rectangle per line part of [start, start + length) of `layout` placed at (x, y).
+std::vector<D2D1_RECT_F> range_rects(IDWriteTextLayout* layout, UINT32 start, UINT32 length,
+                                     FLOAT x, FLOAT y);
+
+// --- geometry (line_geometry.cpp)
+double base_line_height(const Source& source);
+double text_left_edge(const Source& source);
+// Length of a line without its line feed.
+std::uint64_t line_length(const SourceDocument& document, std::uint64_t line);
+// Height of a line of `length` units before it is laid out.
+double estimated_line_height(const Source& source, std::uint64_t length);
+void ensure_line_metrics(Source& source);
+// The largest scroll y: the last line may stand at the top of the view.
+double maximum_scroll_y(const Source& source);
+// Where the caret stands before `offset`, in client DIPs. `caret_point` hands it out as the f32
+// pair that Direct2D takes; the editor's own scrolling keeps the full precision, which a
+// position millions of DIPs down the document needs.
+struct CaretPosition {
+    double x = 0.0;
+    double y = 0.0;
+};
+CaretPosition caret_position(Source& source, std::uint64_t offset);
+D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset);
+std::uint64_t hit_test(Source& source, double x, double y);
+void place_caret(Source& source);
+void scroll_source_to(Source& source, double x, double y, bool repaint);
+void scroll_caret_into_view(Source& source);
+ScrollAnchor capture_scroll_anchor(Source& source);
+void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor);
+void measure_band(Source& source, double top, double bottom);
+std::uint64_t step_cluster(Source& source, std::uint64_t offset, bool forward);
+// The height a line has once laid out: its pieces stacked with wrapping, one row without.
+void make_line_height_exact(Source& source, std::uint64_t line);
+
+// --- text changes (text_edits.cpp)
+void set_selection(Source& source, std::uint64_t anchor, std::uint64_t caret, bool scroll);
+void replace_selection(Source& source, const std::u16string& text, bool typing);
+void delete_range(Source& source, std::uint64_t from, std::uint64_t to);
+void apply_edit(Source& source, std::uint64_t first_line, std::uint64_t old_line_count,
+                std::uint64_t old_last_line, ScrollAnchor anchor);
+void undo_redo(Source& source, bool redo);
+
+// --- message set (source_messages.cpp): true when the message was one of the editor's text,
+// selection, line or find messages, with its answer in `result`.
+bool answer_text_message(Source& source, UINT message, WPARAM wparam, LPARAM lparam,
+                         LRESULT& result);
+
+// --- wheel, scroll bars and drag autoscroll (scroll_input.cpp)
+void stop_wheel_animation(Source& source);
+void wheel_scroll(Source& source, WPARAM wparam);
+void horizontal_wheel_scroll(Source& source, WPARAM wparam);
+void scroll_bar_command(Source& source, int bar, WPARAM wparam);
+void wheel_animation_step(Source& source);
+void drag_autoscroll_step(Source& source);
+
+} // namespace pellix

@@ -1,0 +1,375 @@
+#include "editor/source_window.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+
+#include "editor/source_host.h"
+#include "editor/source_record.h"
+
+namespace pellix {
+namespace {
+
+constexpr int minimum_font_points = 6;
+constexpr int maximum_font_points = 72;
+constexpr LRESULT dialog_codes = DLGC_WANTCHARS | DLGC_WANTTAB | DLGC_WANTARROWS;
+constexpr LPARAM without_composition_window = 0x7FFFFFFF;
+constexpr int no_point = -100;
+
+SourceHost& host_storage() {
+    static SourceHost host;
+    return host;
+}
+
+// Samples one scroll-profile stage from construction to destruction when the host asks.
+class ScrollSample {
+public:
+    explicit ScrollSample(int stage) : stage_(stage), start_(std::chrono::steady_clock::now()) {}
+    ~ScrollSample() {
+        const SourceHost& host = source_host();
+        if (host.record_scroll_sample) {
+            host.record_scroll_sample(stage_, start_);
+        }
+    }
+    ScrollSample(const ScrollSample&) = delete;
+    ScrollSample& operator=(const ScrollSample&) = delete;
+
+private:
+    int stage_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    const LRESULT created = DefWindowProcW(window, message, wparam, lparam);
+    if (!created) {
+        return FALSE;
+    }
+    auto source = std::make_unique<Source>();
+    source->window = window;
+    try {
+        const UINT dpi = GetDpiForWindow(window);
+        source->dpi = dpi != 0 ? dpi : 96;
+        check_render(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                                         reinterpret_cast<IUnknown**>(source->dwrite.put())));
+        check_render(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
+                                       nullptr, reinterpret_cast<void**>(source->d2d.put())));
+        create_text_format(*source);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(source.get()));
+    } catch (const std::exception& failure) {
+        OutputDebugStringA(failure.what());
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        return FALSE;
+    }
+    source.release();
+    return TRUE;
+}
+
+LRESULT destroy_source(Source* source, UINT message, WPARAM wparam, LPARAM lparam) {
+    HWND window = source->window;
+    if (source->tooltip) {
+        DestroyWindow(source->tooltip);
+    }
+    detach_accessibility_state(source->accessibility);
+    delete source;
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+void resize(Source& source) {
+    const UINT dpi = GetDpiForWindow(source.window);
+    if (dpi != 0 && dpi != source.dpi) {
+        source.dpi = dpi;
+        clear_line_layouts(source);
+    }
+    create_text_format(source);
+    if (source.target) {
+        RECT client{};
+        GetClientRect(source.window, &client);
+        check_render(source.target->Resize(
+            {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
+             static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))}));
+    }
+    scroll_source_to(source, source.scroll_x, source.scroll_y, true);
+}
+
+void take_focus(Source& source) {
+    const double scale = scale_of(source);
+    CreateCaret(source.window, nullptr, std::max(1, static_cast<int>(scale)),
+                static_cast<int>(base_line_height(source) * scale));
+    ShowCaret(source.window);
+    ensure_line_metrics(source);
+    place_caret(source);
+    raise_accessibility_events(source.accessibility, false, false, true);
+}
+
+void lose_focus(Source& source) {
+    stop_wheel_animation(source);
+    source.pending_high_surrogate = 0;
+    HideCaret(source.window);
+    DestroyCaret();
+}
+
+void set_font(Source& source, HFONT font) {
+    source.font = font;
+    LOGFONTW description{};
+    if (!font || GetObjectW(font, sizeof(description), &description) == 0) {
+        return;
+    }
+    const int points = MulDiv(std::abs(description.lfHeight), 72, static_cast<int>(source.dpi));
+    source.font_points = std::clamp(points, minimum_font_points, maximum_font_points);
+    create_text_format(source);
+    scroll_source_to(source, source.scroll_x, source.scroll_y, true);
+}
+
+void paint_window(Source& source) {
+    ScrollSample sample(scroll_stage_source_paint);
+    PAINTSTRUCT paint{};
+    BeginPaint(source.window, &paint);
+    try {
+        source.paint();
+    } catch (...) {
+        clear_line_layouts(source);
+        EndPaint(source.window, &paint);
+        throw;
+    }
+    EndPaint(source.window, &paint);
+}
+
+void on_timer(Source& source, UINT_PTR timer) {
+    if (timer == wheel_timer) {
+        wheel_animation_step(source);
+    } else if (timer == drag_timer) {
+        drag_autoscroll_step(source);
+    } else if (timer == layout_timer) {
+        KillTimer(source.window, layout_timer);
+        if (source.redraw) {
+            invalidate_editor(source.window);
+        }
+    }
+}
+
+// Keyboard, character, input-method, mouse selection and clipboard messages. Their handling
+// belongs to the editing unit; until it is here they are answered without effect.
+bool answer_input_message(UINT message, WPARAM wparam, LRESULT& result) {
+    switch (message) {
+    case WM_KEYDOWN:
+    case WM_CHAR:
+    case WM_IME_STARTCOMPOSITION:
+    case WM_IME_ENDCOMPOSITION:
+    case WM_IME_COMPOSITION:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_CAPTURECHANGED:
+    case WM_CUT:
+    case WM_COPY:
+    case WM_PASTE:
+    case EM_PASTESPECIAL:
+        result = 0;
+        return true;
+    case WM_UNICHAR:
+        result = wparam == UNICODE_NOCHAR ? TRUE : 0;
+        return true;
+    default:
+        return false;
+    }
+}
+
+LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
+    HWND window = source.window;
+    LRESULT result = 0;
+    if (answer_text_message(source, message, wparam, lparam, result) ||
+        answer_input_message(message, wparam, result)) {
+        return result;
+    }
+    switch (message) {
+    case WM_SIZE:
+        resize(source);
+        return 0;
+    case WM_SETFOCUS:
+        take_focus(source);
+        return 0;
+    case WM_KILLFOCUS:
+        lose_focus(source);
+        return 0;
+    case WM_SETREDRAW:
+        source.redraw = wparam != 0;
+        if (source.redraw) {
+            invalidate_editor(window);
+        }
+        return 0;
+    case WM_PAINT:
+        paint_window(source);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_SHOWWINDOW:
+        if (wparam == 0) {
+            stop_wheel_animation(source);
+        }
+        return DefWindowProcW(window, message, wparam, lparam);
+    case WM_SETFONT:
+        set_font(source, reinterpret_cast<HFONT>(wparam));
+        return 0;
+    case WM_GETFONT:
+        return reinterpret_cast<LRESULT>(source.font);
+    case WM_GETOBJECT:
+        return answer_accessibility_object(source.accessibility, window, wparam, lparam, result)
+                   ? result
+                   : 0;
+    case WM_GETDLGCODE:
+        return dialog_codes;
+    case WM_IME_SETCONTEXT:
+        return DefWindowProcW(window, message, wparam, lparam & without_composition_window);
+    case WM_IME_CHAR:
+        return 0;
+    case WM_TIMER:
+        on_timer(source, wparam);
+        return 0;
+    case WM_HSCROLL:
+    case WM_VSCROLL: {
+        ScrollSample sample(scroll_stage_source_input);
+        scroll_bar_command(source, message == WM_VSCROLL ? SB_VERT : SB_HORZ, wparam);
+        return 0;
+    }
+    case WM_MOUSEWHEEL: {
+        ScrollSample sample(scroll_stage_source_input);
+        wheel_scroll(source, wparam);
+        return 0;
+    }
+    case WM_MOUSEHWHEEL: {
+        ScrollSample sample(scroll_stage_source_input);
+        horizontal_wheel_scroll(source, wparam);
+        return 0;
+    }
+    case WM_MOUSELEAVE:
+        return 0;
+    case WM_APP_ACCESSIBILITY_CALL:
+        return run_accessibility_call(source.accessibility, reinterpret_cast<PendingCall*>(lparam));
+    default:
+        return DefWindowProcW(window, message, wparam, lparam);
+    }
+}
+
+void handle_failure(Source& source, UINT message, std::uint64_t entry_edit_count,
+                    const std::exception& failure) {
+    if (source.document.edit_count != entry_edit_count) {
+        forget_text_layouts(source);
+        notify_parent(source, true);
+    }
+    if (message != WM_PAINT) {
+        MessageBeep(MB_ICONEXCLAMATION);
+    }
+    OutputDebugStringA(failure.what());
+}
+
+} // namespace
+
+void install_source_host(SourceHost host) {
+    host_storage() = std::move(host);
+}
+
+const SourceHost& source_host() {
+    return host_storage();
+}
+
+Source* source_record(HWND window) {
+    if (!window) {
+        return nullptr;
+    }
+    wchar_t class_name[64] = {};
+    if (!GetClassNameW(window, class_name, static_cast<int>(std::size(class_name))) ||
+        std::wstring_view(class_name) != source_window_class) {
+        return nullptr;
+    }
+    return reinterpret_cast<Source*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+double scale_of(const Source& source) {
+    return source.dpi / 96.0;
+}
+
+void invalidate_editor(HWND window) {
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+std::u16string source_wide_text(const SourceDocument& document) {
+    return document.text();
+}
+
+void forget_text_layouts(Source& source) {
+    source.line_cache.clear();
+    source.metrics_valid = false;
+}
+
+void send_selection_change(Source& source) {
+    if ((source.event_mask & ENM_SELCHANGE) == 0) {
+        return;
+    }
+    const auto& selection = source.document.selection;
+    const int id = GetDlgCtrlID(source.window);
+    SELCHANGE change{
+        .nmhdr = {.hwndFrom = source.window,
+                  .idFrom = static_cast<UINT_PTR>(id),
+                  .code = EN_SELCHANGE},
+        .chrg = {static_cast<LONG>(std::min(selection[0], selection[1])),
+                 static_cast<LONG>(std::max(selection[0], selection[1]))},
+        .seltyp = 0,
+    };
+    SendMessageW(GetParent(source.window), WM_NOTIFY, static_cast<WPARAM>(id),
+                 reinterpret_cast<LPARAM>(&change));
+}
+
+void notify_parent(Source& source, bool changed) {
+    if (changed && (source.event_mask & ENM_CHANGE) != 0) {
+        const int id = GetDlgCtrlID(source.window);
+        SendMessageW(GetParent(source.window), WM_COMMAND, MAKEWPARAM(id, EN_CHANGE),
+                     reinterpret_cast<LPARAM>(source.window));
+    }
+    send_selection_change(source);
+    raise_accessibility_events(source.accessibility, changed, true, false);
+}
+
+LRESULT CALLBACK source_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        return create_source(window, message, wparam, lparam);
+    }
+    auto* source = reinterpret_cast<Source*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!source) {
+        return DefWindowProcW(window, message, wparam, lparam);
+    }
+    if (message == WM_NCDESTROY) {
+        return destroy_source(source, message, wparam, lparam);
+    }
+    const std::uint64_t entry_edit_count = source->document.edit_count;
+    try {
+        return dispatch(*source, message, wparam, lparam);
+    } catch (const std::exception& failure) {
+        handle_failure(*source, message, entry_edit_count, failure);
+        return 0;
+    }
+}
+
+void register_source_window_class(HINSTANCE instance) {
+    const WNDCLASSEXW window_class{
+        .cbSize = sizeof(WNDCLASSEXW),
+        .style = CS_DBLCLKS,
+        .lpfnWndProc = source_window_proc,
+        .cbClsExtra = 0,
+        .cbWndExtra = 0,
+        .hInstance = instance,
+        .hIcon = nullptr,
+        .hCursor = LoadCursorW(nullptr, IDC_IBEAM),
+        .hbrBackground = nullptr,
+        .lpszMenuName = nullptr,
+        .lpszClassName = source_window_class,
+        .hIconSm = nullptr,
+    };
+    if (!RegisterClassExW(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        throw std::runtime_error("Source window class registration failed.");
+    }
+}
+
+} // namespace pellix

@@ -1,0 +1,192 @@
+#include <algorithm>
+#include <map>
+
+#include "editor/fence_state.h"
+#include "editor/source_record.h"
+
+namespace pellix {
+namespace {
+
+ScrollAnchor anchor_after_edit(ScrollAnchor anchor, const SourceDocument& document) {
+    const std::uint64_t start = document.last_change_start;
+    const std::uint64_t old_end = document.last_change_old_end;
+    const std::uint64_t new_end = document.last_change_new_end;
+    if (anchor.offset >= old_end) {
+        anchor.offset = anchor.offset - old_end + new_end;
+    } else if (start < anchor.offset) {
+        anchor.offset = new_end;
+    }
+    return anchor;
+}
+
+// The edit may have changed the line count, and with it the gutter.
+bool needs_full_rebuild(const Source& source, std::uint64_t old_line_count) {
+    if (!source.metrics_valid || source.heights.size() != old_line_count) {
+        return true;
+    }
+    return source.line_numbers &&
+           decimal_digits(source.document.line_count()) != decimal_digits(old_line_count);
+}
+
+double estimate_for(const Source& source, std::uint64_t line) {
+    return estimated_line_height(source, line_length(source.document, line));
+}
+
+void re_estimate_changed_lines(Source& source, std::uint64_t first, std::uint64_t new_last) {
+    for (std::uint64_t line = first; line <= new_last; ++line) {
+        source.line_cache.erase(line);
+        source.heights.set_height(line, estimate_for(source, line));
+    }
+}
+
+void splice_line_data(Source& source, std::uint64_t first, std::uint64_t old_count,
+                      std::uint64_t old_last, std::uint64_t new_last) {
+    const std::vector<double>& old_heights = source.heights.heights();
+    const std::uint64_t keep_before = std::min(first, old_count);
+    const std::uint64_t resume = std::min(std::max(old_last + 1, keep_before), old_count);
+    std::vector<double> heights(old_heights.begin(), old_heights.begin() + keep_before);
+    for (std::uint64_t line = first; line <= new_last; ++line) {
+        heights.push_back(estimate_for(source, line));
+    }
+    heights.insert(heights.end(), old_heights.begin() + resume, old_heights.end());
+    source.heights.assign(std::move(heights));
+
+    std::vector<FenceState>& states = source.fence_states;
+    const FenceState kept = first < states.size() ? states[first] : FenceState{};
+    const std::uint64_t erase_end = std::min<std::uint64_t>(old_last + 1, states.size());
+    if (first < erase_end) {
+        states.erase(states.begin() + first, states.begin() + erase_end);
+    }
+    const std::uint64_t insert_at = std::min<std::uint64_t>(first, states.size());
+    states.insert(states.begin() + insert_at, new_last - first + 1, FenceState{});
+    states[insert_at] = kept;
+
+    std::map<std::uint64_t, CachedLine> moved;
+    for (auto& [line, cached] : source.line_cache) {
+        if (line < first) {
+            moved.emplace(line, std::move(cached));
+        } else if (line > old_last) {
+            moved.emplace(line - old_last + new_last, std::move(cached));
+        }
+    }
+    source.line_cache = std::move(moved);
+}
+
+// Carries the fence states past the edit until they agree with what was stored.
+void propagate_fence_states(Source& source, std::uint64_t first, std::uint64_t new_last) {
+    std::vector<FenceState>& states = source.fence_states;
+    const SourceDocument& document = source.document;
+    for (std::uint64_t i = first + 1; i < states.size(); ++i) {
+        FenceState state{};
+        if (source.markdown_colouring) {
+            LineCursor cursor(document, document.line_start(i - 1), line_length(document, i - 1));
+            state = fence_state_after(states[i - 1], cursor);
+        }
+        if (i - 1 >= new_last && state == states[i]) {
+            break;
+        }
+        states[i] = state;
+        source.line_cache.erase(i);
+    }
+}
+
+} // namespace
+
+void set_selection(Source& source, std::uint64_t anchor, std::uint64_t caret, bool scroll) {
+    SourceDocument& document = source.document;
+    const std::uint64_t length = document.length();
+    anchor = document.boundary_before(anchor);
+    caret = std::min(caret, length);
+    if (caret > 0 && caret < length && is_low_surrogate(document.unit_at(caret)[0])) {
+        --caret;
+    }
+    document.selection = {anchor, caret};
+    document.typing_open = false;
+    source.pending_high_surrogate = 0;
+    if (scroll) {
+        scroll_caret_into_view(source);
+    } else {
+        place_caret(source);
+    }
+    if (source.redraw) {
+        invalidate_editor(source.window);
+    }
+    send_selection_change(source);
+    raise_accessibility_events(source.accessibility, false, true, false);
+}
+
+void replace_selection(Source& source, const std::u16string& text, bool typing) {
+    SourceDocument& document = source.document;
+    const ScrollAnchor anchor = capture_scroll_anchor(source);
+    const std::uint64_t from = std::min(document.selection[0], document.selection[1]);
+    const std::uint64_t to = std::max(document.selection[0], document.selection[1]);
+    const std::uint64_t first = document.line_of(from);
+    const std::uint64_t old_last = document.line_of(to);
+    const std::uint64_t old_count = document.line_count();
+    const std::uint64_t before = document.edit_count;
+    document.replace(from, to, text, typing);
+    if (document.edit_count == before) {
+        place_caret(source);
+        return;
+    }
+    apply_edit(source, first, old_count, old_last, anchor);
+}
+
+void delete_range(Source& source, std::uint64_t from, std::uint64_t to) {
+    if (source.read_only) {
+        return;
+    }
+    source.document.selection = {from, to};
+    replace_selection(source, {}, false);
+}
+
+void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
+                std::uint64_t old_last, ScrollAnchor anchor) {
+    const SourceDocument& document = source.document;
+    anchor = anchor_after_edit(anchor, document);
+    const std::uint64_t new_last = document.line_of(document.last_change_new_end);
+    if (needs_full_rebuild(source, old_count)) {
+        source.line_cache.clear();
+        source.metrics_valid = false;
+    } else {
+        if (document.line_count() == old_count) {
+            re_estimate_changed_lines(source, first, new_last);
+        } else {
+            splice_line_data(source, first, old_count, old_last, new_last);
+        }
+        propagate_fence_states(source, first, new_last);
+    }
+    stop_wheel_animation(source);
+    source.goal_x = -1.0;
+    ensure_line_metrics(source);
+    if (anchor.valid) {
+        restore_scroll_anchor(source, anchor);
+    }
+    scroll_source_to(source, source.scroll_x, source.scroll_y, true);
+    scroll_caret_into_view(source);
+    if (source.redraw) {
+        invalidate_editor(source.window);
+    }
+    notify_parent(source, true);
+}
+
+void undo_redo(Source& source, bool redo) {
+    SourceDocument& document = source.document;
+    const SourceDocument::History& stack = redo ? document.redo_entries : document.undo_entries;
+    if (stack.empty()) {
+        return;
+    }
+    const ScrollAnchor anchor = capture_scroll_anchor(source);
+    const SourceDocument::HistoryEntry& entry = stack.back();
+    const std::uint64_t first = document.line_of(entry.start);
+    const std::uint64_t last = document.line_of(redo ? entry.old_end : entry.new_end);
+    const std::uint64_t old_count = document.line_count();
+    if (redo) {
+        document.redo();
+    } else {
+        document.undo();
+    }
+    apply_edit(source, first, old_count, last, anchor);
+}
+
+} // namespace pellix

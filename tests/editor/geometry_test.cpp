@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "editor/fence_state.h"
+#include "editor/height_tree.h"
+#include "tests/editor/editor_window.h"
+
+using namespace pellix;
+using pellix::test::EditorWindow;
+
+namespace {
+
+FenceState after(FenceState before, const std::u16string& line) {
+    SourceDocument document;
+    document.assign(line);
+    LineCursor cursor(document, 0, document.length());
+    return fence_state_after(before, cursor);
+}
+
+TEST(FenceStates, OpeningAndClosingRules) {
+    const FenceState outside{};
+    const FenceState three{u'`', 3};
+    EXPECT_EQ(after(outside, u""), outside);
+    EXPECT_EQ(after(outside, u"    ```"), outside);
+    EXPECT_EQ(after(outside, u"   ```"), three);
+    EXPECT_EQ(after(outside, u"``` a ` b"), outside);
+    EXPECT_EQ(after(outside, u"~~~ a ~ b"), (FenceState{u'~', 3}));
+    EXPECT_EQ(after(outside, u"``"), outside);
+    EXPECT_EQ(after(three, u"``"), three);
+    EXPECT_EQ(after(three, u"```x"), three);
+    EXPECT_EQ(after(three, u"~~~"), three);
+    EXPECT_EQ(after(three, u"```` \t\r"), outside);
+    EXPECT_EQ(after(FenceState{u'`', 4}, u"```"), (FenceState{u'`', 4}));
+}
+
+TEST(FenceStates, CursorReadsPastItsWindow) {
+    // The fence run starts inside the first window and the stray backtick lies far beyond it.
+    std::u16string line = u"```" + std::u16string(300, u'a') + u"`";
+    EXPECT_EQ(after(FenceState{}, line), FenceState{});
+    line.back() = u'b';
+    EXPECT_EQ(after(FenceState{}, line), (FenceState{u'`', 3}));
+}
+
+TEST(HeightTreeTest, PrefixSumsLookupsAndUpdates) {
+    HeightTree tree;
+    EXPECT_EQ(tree.line_at(5.0), 0u);
+    tree.assign({10.0, 20.0, 30.0, 40.0, 50.0});
+    EXPECT_DOUBLE_EQ(tree.prefix(0), 0.0);
+    EXPECT_DOUBLE_EQ(tree.prefix(3), 60.0);
+    EXPECT_DOUBLE_EQ(tree.prefix(99), 150.0);
+    EXPECT_EQ(tree.line_at(-1.0), 0u);
+    EXPECT_EQ(tree.line_at(9.99), 0u);
+    EXPECT_EQ(tree.line_at(10.0), 1u); // a border belongs to the lower line
+    EXPECT_EQ(tree.line_at(1e9), 4u);
+    tree.set_height(1, 5.0);
+    EXPECT_DOUBLE_EQ(tree.prefix(5), 135.0);
+    EXPECT_EQ(tree.line_at(15.0), 2u);
+}
+
+// One state per line, the first one {0, 0}; the state after the last line is not stored.
+TEST(FenceStates, OneStatePerLineAlsoWhenTheLastLineOpensAFence) {
+    EditorWindow window;
+    window.set_text(L"a\n```\ncode\n```\nb\n```");
+    window.send(EM_GETFIRSTVISIBLELINE);
+    const std::vector<FenceState>& states = window.record().fence_states;
+    ASSERT_EQ(states.size(), 6u);
+    EXPECT_EQ(states[0], FenceState{});
+    EXPECT_EQ(states[2], (FenceState{u'`', 3}));
+    EXPECT_EQ(states[3], (FenceState{u'`', 3}));
+    EXPECT_EQ(states[4], FenceState{});
+    EXPECT_EQ(states[5], FenceState{});
+
+    // Opening a fence above recolours every line below; the count stays one per line.
+    window.select(0, 0);
+    window.send(EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(L"~~~\n"));
+    ASSERT_EQ(window.record().fence_states.size(), 7u);
+    for (std::size_t line = 1; line < 7; ++line) {
+        EXPECT_EQ(window.record().fence_states[line], (FenceState{u'~', 3})) << line;
+    }
+    window.send(EM_UNDO);
+    EXPECT_EQ(window.record().fence_states, states);
+}
+
+std::wstring numbered_lines(int count) {
+    std::wstring text;
+    for (int i = 0; i < count; ++i) {
+        text += L"line " + std::to_wstring(i) + L"\n";
+    }
+    return text;
+}
+
+TEST(Geometry, PositionAndCharacterAgreeWrappedAndUnwrapped) {
+    EditorWindow window(300, 200);
+    std::wstring text = L"short\n";
+    for (int i = 0; i < 12; ++i) {
+        text += L"word" + std::to_wstring(i) + L" ";
+    }
+    text += L"\nlast";
+    window.set_text(text);
+    const LONG line_height = window.position_of(6).y - window.position_of(0).y;
+    ASSERT_GT(line_height, 0);
+    for (bool wrap : {true, false}) {
+        window.send(EM_SETTARGETDEVICE, 0, wrap ? 0 : 1);
+        for (std::uint64_t offset : {0ull, 3ull, 6ull, 20ull, 40ull, 70ull}) {
+            const POINTL point = window.position_of(offset);
+            if (point.x >= 300 - 16 || point.x < 0) {
+                continue; // scrolled out of view sideways
+            }
+            EXPECT_EQ(window.offset_at(point.x + 1, point.y + line_height / 2), offset)
+                << offset << (wrap ? " wrapped" : " unwrapped");
+        }
+    }
+    // Wrapped, the long line takes several rows; unwrapped, one.
+    window.send(EM_SETTARGETDEVICE, 0, 0);
+    const LONG wrapped_last = window.position_of(text.size() - 1).y;
+    window.send(EM_SETTARGETDEVICE, 0, 1);
+    EXPECT_EQ(window.position_of(text.size() - 1).y, 2 * line_height);
+    EXPECT_GT(wrapped_last, 2 * line_height);
+    // A point right of a line's end gives the line's end.
+    EXPECT_EQ(window.offset_at(280, 2), 5u);
+}
+
+TEST(Geometry, FontSizeIsClampedAndSetsTheLineHeight) {
+    EditorWindow window(400, 300);
+    window.set_text(L"a\nb");
+    HDC dc = GetDC(window.editor);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(window.editor, dc);
+    ASSERT_EQ(dpi, 96);
+    HFONT huge = CreateFontW(-MulDiv(200, dpi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0,
+                             0, 0, 0, L"Consolas");
+    window.send(WM_SETFONT, reinterpret_cast<WPARAM>(huge));
+    EXPECT_EQ(window.send(WM_GETFONT), reinterpret_cast<LRESULT>(huge));
+    EXPECT_EQ(window.position_of(2).y, 134); // 72 points x 96 / 72 x 1.4
+    HFONT tiny = CreateFontW(-MulDiv(3, dpi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0,
+                             0, 0, 0, L"Consolas");
+    window.send(WM_SETFONT, reinterpret_cast<WPARAM>(tiny));
+    EXPECT_EQ(window.position_of(2).y, 11); // 6 points
+    DeleteObject(huge);
+    DeleteObject(tiny);
+}
+
+// Lines of words wrap at word ends, so their rows differ from the estimate: once painting
+// measures the lines above the view, the text at the top of the view must stay there.
+TEST(Geometry, ScrollStaysAnchoredWhenHeightsAboveChange) {
+    EditorWindow window(300, 200);
+    std::wstring line;
+    for (int i = 0; i < 30; ++i) {
+        line += L"word ";
+    }
+    std::wstring text;
+    for (int i = 0; i < 100; ++i) {
+        text += line + L"\n";
+    }
+    window.set_text(text);
+    window.send(EM_LINESCROLL, 0, 50);
+    ASSERT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 50);
+    const auto top_line_start = static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 50));
+    const LONG estimated_y = window.scroll_position().y;
+    ASSERT_EQ(window.position_of(top_line_start).y, 0);
+
+    ASSERT_TRUE(window.paint_fully());
+    EXPECT_NE(window.scroll_position().y, estimated_y);
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 50);
+    EXPECT_EQ(window.position_of(top_line_start).y, 0);
+}
+
+TEST(Geometry, TextInsertedJustAboveTheViewKeepsTheViewOnItsText) {
+    EditorWindow window(400, 300);
+    window.set_text(numbered_lines(200));
+    window.send(EM_LINESCROLL, 0, 100);
+    const auto top = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 100));
+    window.select(top, top);
+    window.send(EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(L"a\nb\nc\n"));
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 103);
+    const auto moved = static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 103));
+    EXPECT_EQ(window.position_of(moved).y, 0);
+    EXPECT_EQ(window.text().substr(moved, 9), L"line 100\n");
+}
+
+TEST(Geometry, LineScrollAndTheLastLineAtTheTop) {
+    EditorWindow window(400, 300);
+    window.set_text(numbered_lines(200));
+    window.send(EM_LINESCROLL, 0, 100);
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 100);
+    window.send(EM_LINESCROLL, 0, -500);
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 0);
+    window.send(EM_LINESCROLL, 0, 5000);
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 200);
+    POINT beyond{0, 1000000};
+    window.send(EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&beyond));
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 200);
+    EXPECT_EQ(window.position_of(window.send(EM_LINEINDEX, 200)).y, 0);
+    // With wrapping, horizontal offsets are ignored.
+    POINT sideways{50, 0};
+    window.send(EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&sideways));
+    EXPECT_EQ(window.scroll_position().x, 0);
+}
+
+} // namespace
+
+namespace {
+
+// Measured lines keep their heights when their idle layouts are released, so measuring them
+// again asks for no layout: a look-ahead that outlasts the idle time then still ends.
+TEST(Geometry, MeasuringAgainBuildsNoReleasedLayout) {
+    EditorWindow window(300, 200);
+    window.set_text(numbered_lines(40));
+    ASSERT_TRUE(window.paint_fully());
+    Source& source = window.record();
+    for (auto& [line, cached] : source.line_cache) {
+        for (LinePiece& piece : cached.pieces) {
+            piece.layout.reset();
+        }
+    }
+    source.budget.active = true;
+    source.budget.built = 8;
+    source.budget.pending = false;
+    measure_band(source, 0.0, 400.0);
+    EXPECT_FALSE(source.budget.pending);
+    source.budget.active = false;
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::uint64_t> piece_lengths(Source& source) {
+    std::vector<std::uint64_t> lengths;
+    for (const LinePiece& piece : line_pieces(source, 0)) {
+        lengths.push_back(piece.length);
+    }
+    return lengths;
+}
+
+TEST(LinePieces, LongLinesAreCutWithoutSplittingPairs) {
+    EditorWindow window(400, 300);
+    window.set_text(std::wstring(5000, L'a'));
+    Source& source = window.record();
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{4096, 904}));
+    window.send(EM_SETTARGETDEVICE, 0, 1);
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{1024, 1024, 1024, 1024, 904}));
+    window.send(EM_SETTARGETDEVICE, 0, 0);
+    window.set_text(std::wstring(4095, L'a') + L"\xD83D\xDE00" + std::wstring(903, L'b'));
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{4095, 905}));
+    window.set_text(L"");
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{0}));
+    EXPECT_EQ(window.position_of(0).y, 0);
+}
+
+TEST(LinePieces, ClusterStepsKeepPairsWhole) {
+    EditorWindow window(400, 300);
+    window.set_text(L"a\xD83D\xDE00"
+                    L"b\nc");
+    Source& source = window.record();
+    EXPECT_EQ(step_cluster(source, 0, true), 1u);
+    EXPECT_EQ(step_cluster(source, 1, true), 3u);
+    EXPECT_EQ(step_cluster(source, 3, false), 1u);
+    EXPECT_EQ(step_cluster(source, 4, true), 5u);  // over the line feed
+    EXPECT_EQ(step_cluster(source, 5, false), 4u); // back over it
+    EXPECT_EQ(step_cluster(source, 6, true), 6u);
+    EXPECT_EQ(step_cluster(source, 0, false), 0u);
+}
+
+} // namespace

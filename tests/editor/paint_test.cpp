@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdint>
+#include <functional>
+
+#include "tests/editor/editor_window.h"
+
+using namespace pellix;
+using pellix::test::EditorWindow;
+
+namespace {
+
+constexpr int width = 600;
+constexpr int height = 400;
+
+std::uint32_t pixel(HWND window, int x, int y) {
+    HDC dc = GetDC(window);
+    const COLORREF value = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return colour_from_colorref(value);
+}
+
+std::uint32_t blend(std::uint32_t under, std::uint32_t over, double alpha) {
+    std::uint32_t result = 0;
+    for (int shift : {16, 8, 0}) {
+        const double a = (under >> shift) & 0xFF;
+        const double b = (over >> shift) & 0xFF;
+        result |= static_cast<std::uint32_t>(std::lround(a * (1 - alpha) + b * alpha)) << shift;
+    }
+    return result;
+}
+
+::testing::AssertionResult near_colour(std::uint32_t actual, std::uint32_t expected,
+                                       int slack = 3) {
+    for (int shift : {16, 8, 0}) {
+        const int a = static_cast<int>((actual >> shift) & 0xFF);
+        const int e = static_cast<int>((expected >> shift) & 0xFF);
+        if (std::abs(a - e) > slack) {
+            char text[64];
+            std::snprintf(text, sizeof(text), "colour %06X is not near %06X", actual, expected);
+            return ::testing::AssertionFailure() << text;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Whether any pixel of the band [top, bottom) near the left of the text has `colour`.
+bool band_has_colour(HWND window, int top, int bottom, std::uint32_t colour, int slack) {
+    for (int y = top; y < bottom; ++y) {
+        for (int x = 40; x < 200; ++x) {
+            if (near_colour(pixel(window, x, y), colour, slack)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void repaint(const EditorWindow& window) {
+    ASSERT_TRUE(window.paint_fully());
+    test::pump_until([] { return false; }, std::chrono::milliseconds(100));
+}
+
+void check_palette(const EditorWindow& window, const PaletteTable& table, const char* mode) {
+    SCOPED_TRACE(mode);
+    const int line = window.position_of(window.send(EM_LINEINDEX, 1)).y;
+    ASSERT_GT(line, 10);
+    const int gutter = window.position_of(0).x;
+    ASSERT_GT(gutter, 8);
+    // Background below the text, gutter below the numbers.
+    EXPECT_TRUE(
+        near_colour(pixel(window.editor, width / 2, height - 40), table[palette_slot::background]));
+    EXPECT_TRUE(near_colour(pixel(window.editor, 2, height - 40), table[palette_slot::gutter]));
+    // The selected spaces of line 2, and the selected line break to the right of them.
+    const std::uint32_t selected =
+        blend(table[palette_slot::background], table[palette_slot::selection], 0.4);
+    const int spaces_x = window.position_of(window.send(EM_LINEINDEX, 1) + 5).x;
+    EXPECT_TRUE(near_colour(pixel(window.editor, spaces_x, line + line / 2), selected));
+    EXPECT_TRUE(near_colour(pixel(window.editor, width - 60, line + line / 2), selected));
+    // Line 3 is not selected.
+    EXPECT_TRUE(near_colour(pixel(window.editor, spaces_x, 2 * line + line / 2),
+                            table[palette_slot::background]));
+}
+
+TEST(EditorPaint, LightAndDarkPixels) {
+    EditorWindow window(width, height, test::Placement::top_level);
+    window.set_text(L"# Heading\nx          y\nplain\n");
+    const std::uint64_t second = static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 1));
+    window.select(static_cast<std::int64_t>(second + 2), static_cast<std::int64_t>(second + 13));
+    repaint(window);
+    check_palette(window, test::light_table, "light");
+    const int line = window.position_of(second).y;
+    EXPECT_TRUE(band_has_colour(window.editor, 0, line, 0x006A9D, 40));
+
+    // Without colouring the heading is drawn in the text colour only.
+    window.record().colouring_mode = 2;
+    clear_line_layouts(window.record());
+    repaint(window);
+    EXPECT_FALSE(band_has_colour(window.editor, 0, line, 0x006A9D, 40));
+
+    window.record().colouring_mode = 0;
+    window.record().dark = true;
+    clear_line_layouts(window.record());
+    repaint(window);
+    check_palette(window, test::dark_table, "dark");
+    EXPECT_TRUE(band_has_colour(window.editor, 0, line, 0x7ECFF0, 40));
+
+    // A search highlight behind "plain" and an added-line mark beside line 1, dark colours.
+    Source& source = window.record();
+    source.highlight_term = L"plain";
+    ++source.highlight_generation;
+    source.marker_lane = true;
+    source.line_marks = {{0, 1, line_mark_added}};
+    create_text_format(source);
+    repaint(window);
+    const int third =
+        window.position_of(static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 2))).y;
+    EXPECT_TRUE(band_has_colour(window.editor, third, third + line, 0x725920, 3));
+    EXPECT_FALSE(band_has_colour(window.editor, 0, line, 0x725920, 3));
+    EXPECT_TRUE(near_colour(pixel(window.editor, 3, line / 2), 0x5FD3A6));
+    EXPECT_TRUE(near_colour(pixel(window.editor, 3, third + line / 2),
+                            test::dark_table[palette_slot::gutter]));
+}
+
+TEST(EditorPaint, CaretFollowsTheSelection) {
+    EditorWindow window(width, height);
+    window.set_text(L"first\nsecond line\n");
+    SetFocus(window.editor);
+    ASSERT_EQ(GetFocus(), window.editor);
+    window.select(9, 9);
+    POINT caret{};
+    GetCaretPos(&caret);
+    const POINTL expected = window.position_of(9);
+    EXPECT_EQ(caret.x, expected.x);
+    EXPECT_EQ(caret.y, expected.y);
+    // Out of view the caret is parked rather than hidden.
+    window.set_text(std::wstring(300, L'\n'));
+    window.select(0, 0);
+    window.send(EM_LINESCROLL, 0, 200);
+    GetCaretPos(&caret);
+    EXPECT_EQ(caret.x, -100);
+    EXPECT_EQ(caret.y, -100);
+}
+
+TEST(EditorPaint, BudgetDefersLayoutsToTheTimer) {
+    EditorWindow window(width, height);
+    std::wstring text;
+    for (int i = 0; i < 60; ++i) {
+        text += L"line with **some** `code` and text\n";
+    }
+    window.set_text(text);
+    RedrawWindow(window.editor, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    const LayoutBudget& budget = window.record().budget;
+    EXPECT_TRUE(budget.last_paint_pending);
+    EXPECT_GE(budget.last_paint_built, 1u);
+    EXPECT_LE(budget.last_paint_built, 8u);
+    ASSERT_TRUE(window.paint_fully());
+    EXPECT_FALSE(budget.last_paint_pending);
+    // Outside a paint, layouts are built without limit.
+    EXPECT_GT(window.position_of(text.size() - 3).y, 0);
+}
+
+} // namespace
