@@ -20,34 +20,11 @@
 namespace pellix {
 namespace {
 
+using bench::median;
+
 constexpr int rounds = 7;
 constexpr float view_width_dips = 1000.0f;
 constexpr float view_height_dips = 800.0f;
-
-// A Markdown page of about `bytes` bytes with every block kind the preview lays out.
-std::string make_page_source(std::size_t bytes) {
-    const char* blocks[] = {
-        "## Section heading with `code`\n\n",
-        "A paragraph of ordinary prose with **bold**, *italic*, `inline code` and a "
-        "[link](https://example.test/page) that runs long enough to wrap across two or three "
-        "lines in a window of ordinary width, as real notes do.\n\n",
-        "- first point\n- [ ] open task\n  - nested point with *emphasis*\n- [x] done task\n\n",
-        "1. one\n2. two\n3. three\n\n",
-        "```\nfor (int i = 0; i < count; ++i) {\n    total += values[i];\n}\n```\n\n",
-        "> A quoted remark that is\n> spread over two source lines.\n\n",
-        "| name | value | note |\n|---|:---:|--:|\n| alpha | 1 | first |\n| beta | 2 | second "
-        "|\n\n",
-        "---\n\n",
-    };
-    std::mt19937 random(11);
-    std::string text;
-    while (text.size() < bytes) {
-        text += blocks[random() % std::size(blocks)];
-    }
-    text.resize(bytes);
-    text.resize(text.rfind('\n') + 1);
-    return text;
-}
 
 template <typename Work> std::vector<double> samples_of(Work work, int count = rounds) {
     std::vector<double> samples;
@@ -56,10 +33,6 @@ template <typename Work> std::vector<double> samples_of(Work work, int count = r
     }
     std::sort(samples.begin(), samples.end());
     return samples;
-}
-
-double median(const std::vector<double>& sorted) {
-    return sorted[sorted.size() / 2];
 }
 
 // Where build_layout spends its time: the same DirectWrite calls, one stage at a time.
@@ -260,7 +233,7 @@ void bench_preview_layout() {
     ComPtr<IDWriteFactory> factory;
     DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
                         reinterpret_cast<IUnknown**>(factory.put()));
-    const std::string source = make_page_source(0x40000);
+    const std::string source = bench::mixed_markdown(0x40000);
     const std::string page = render_markdown_html(source, false, preview_source_limit);
     const PreviewDocument document = read_preview_markup(page);
     Layout layout;

@@ -17,37 +17,11 @@
 namespace pellix {
 namespace {
 
+using bench::median;
+
 constexpr int rounds = 7;
 constexpr int host_width = 1000;
 constexpr int host_height = 800;
-
-// About `bytes` of Markdown with every block kind, made of whole blocks.
-std::string make_source(std::size_t bytes) {
-    const char* blocks[] = {
-        "## Section heading with `code`\n\n",
-        "A paragraph of ordinary prose with **bold**, *italic*, `inline code` and a "
-        "[link](https://example.test/page) that runs long enough to wrap across two or three "
-        "lines in a window of ordinary width, as real notes do.\n\n",
-        "- first point\n- [ ] open task\n  - nested point with *emphasis*\n- [x] done task\n\n",
-        "1. one\n2. two\n3. three\n\n",
-        "```\nfor (int i = 0; i < count; ++i) {\n    total += values[i];\n}\n```\n\n",
-        "> A quoted remark that is\n> spread over two source lines.\n\n",
-        "| name | value | note |\n|---|:---:|--:|\n| alpha | 1 | first |\n| beta | 2 | second "
-        "|\n\n",
-        "---\n\n",
-    };
-    std::mt19937 random(11);
-    std::string text;
-    while (text.size() < bytes) {
-        text += blocks[random() % std::size(blocks)];
-    }
-    return text;
-}
-
-double median(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
 
 double ms(double seconds) {
     return seconds * 1e3;
@@ -196,7 +170,7 @@ void bench_preview_window() {
     PaintClock clock;
     clock.install(p);
     create_preview(host, nullptr);
-    const std::string source = make_source(0x40000 - 0x400);
+    const std::string source = bench::mixed_markdown(0x40000 - 0x400);
     report_first_screen(p, source);
     report_edit_refresh(p, source);
     report_scrolling(p, clock);

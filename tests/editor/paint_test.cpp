@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "tests/colour_checks.h"
 #include "tests/editor/editor_window.h"
 
 using namespace pellix;
@@ -23,29 +24,8 @@ std::uint32_t pixel(HWND window, int x, int y) {
     return colour_from_colorref(value);
 }
 
-std::uint32_t blend(std::uint32_t under, std::uint32_t over, double alpha) {
-    std::uint32_t result = 0;
-    for (int shift : {16, 8, 0}) {
-        const double a = (under >> shift) & 0xFF;
-        const double b = (over >> shift) & 0xFF;
-        result |= static_cast<std::uint32_t>(std::lround(a * (1 - alpha) + b * alpha)) << shift;
-    }
-    return result;
-}
-
-::testing::AssertionResult near_colour(std::uint32_t actual, std::uint32_t expected,
-                                       int slack = 3) {
-    for (int shift : {16, 8, 0}) {
-        const int a = static_cast<int>((actual >> shift) & 0xFF);
-        const int e = static_cast<int>((expected >> shift) & 0xFF);
-        if (std::abs(a - e) > slack) {
-            char text[64];
-            std::snprintf(text, sizeof(text), "colour %06X is not near %06X", actual, expected);
-            return ::testing::AssertionFailure() << text;
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
+using test::blend;
+using test::near_colour;
 
 // Whether any pixel of the band [top, bottom) near the left of the text has `colour`.
 bool band_has_colour(HWND window, int top, int bottom, std::uint32_t colour, int slack) {

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "preview/drawing.h"
+#include "tests/colour_checks.h"
 #include "tests/preview/preview_test_document.h"
 
 using namespace pellix;
@@ -20,29 +21,8 @@ constexpr int surface_width = 400;
 constexpr int surface_height = 400;
 using Matches = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
-std::uint32_t blend(std::uint32_t under, std::uint32_t over, double alpha) {
-    std::uint32_t result = 0;
-    for (int shift : {16, 8, 0}) {
-        const double a = (under >> shift) & 0xFF;
-        const double b = (over >> shift) & 0xFF;
-        result |= static_cast<std::uint32_t>(std::lround(a * (1 - alpha) + b * alpha)) << shift;
-    }
-    return result;
-}
-
-// Colours are compared per channel: blending may round either way.
-::testing::AssertionResult near_colour(std::uint32_t actual, std::uint32_t expected,
-                                       int slack = 2) {
-    for (int shift : {16, 8, 0}) {
-        const int a = static_cast<int>((actual >> shift) & 0xFF);
-        const int e = static_cast<int>((expected >> shift) & 0xFF);
-        if (std::abs(a - e) > slack) {
-            return ::testing::AssertionFailure()
-                   << std::hex << "colour 0x" << actual << " is not near 0x" << expected;
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
+using test::blend;
+using test::near_colour;
 
 // The tables the main window would hand down; the tests change them as the system would.
 struct TestPalette {
