@@ -154,16 +154,6 @@ bool vertical_move_target(const Preview::Impl& p, std::size_t from, std::size_t 
 
 // --- keyboard -------------------------------------------------------------------------------
 
-void move_caret(Preview::Impl& p, std::uint64_t offset, bool shift) {
-    p.view.caret = std::min(offset, text_length(p));
-    if (!shift) {
-        p.view.anchor = p.view.caret;
-    }
-    locate_preview_caret(p, p.view.caret);
-    write_view_record(p);
-    invalidate(p);
-}
-
 void select_range(Preview::Impl& p, std::uint64_t anchor, std::uint64_t caret) {
     p.view.anchor = anchor;
     p.view.caret = caret;
@@ -231,7 +221,7 @@ void open_selected_link(Preview::Impl& p) {
 void move_horizontally(Preview::Impl& p, bool left, bool shift) {
     if (!shift && p.view.anchor != p.view.caret) {
         const std::uint64_t to = left ? selection_low(p) : selection_high(p);
-        move_caret(p, to, false);
+        set_preview_caret(p, to, false);
         return;
     }
     const auto& stops = p.layout.boundaries;
@@ -247,7 +237,7 @@ void move_horizontally(Preview::Impl& p, bool left, bool shift) {
             to = *it;
         }
     }
-    move_caret(p, to, shift);
+    set_preview_caret(p, to, shift);
 }
 
 void move_in_line(Preview::Impl& p, bool end, bool shift) {
@@ -255,7 +245,7 @@ void move_in_line(Preview::Impl& p, bool end, bool shift) {
         return;
     }
     const LayoutLine& line = p.layout.lines[caret_line(p)];
-    move_caret(p, end ? line.start + line.length : line.start, shift);
+    set_preview_caret(p, end ? line.start + line.length : line.start, shift);
 }
 
 void move_vertically(Preview::Impl& p, bool up, bool shift) {
@@ -268,7 +258,7 @@ void move_vertically(Preview::Impl& p, bool up, bool shift) {
     }
     std::uint64_t offset = 0;
     if (vertical_move_target(p, from, up ? from - 1 : from + 1, offset)) {
-        move_caret(p, offset, shift);
+        set_preview_caret(p, offset, shift);
     }
 }
 
@@ -670,7 +660,7 @@ void handle_preview_key(Preview::Impl& p, WPARAM key) {
     case VK_HOME:
     case VK_END:
         if (ctrl) {
-            move_caret(p, key == VK_HOME ? 0 : text_length(p), shift);
+            set_preview_caret(p, key == VK_HOME ? 0 : text_length(p), shift);
         } else {
             move_in_line(p, key == VK_END, shift);
         }

@@ -1,6 +1,7 @@
 #include "tracking/recovery_files.h"
 
 #include "core/file_io.h"
+#include "tests/message_of.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +16,7 @@ namespace {
 
 using namespace std::string_literals;
 
-template <typename Call> std::string message_of(Call&& call) {
-    try {
-        call();
-    } catch (const std::exception& failure) {
-        return failure.what();
-    }
-    return "(no exception)";
-}
+using test::message_of;
 
 Session session_of(std::u16string text, std::string path, bool draft = true) {
     Session session;

@@ -1,4 +1,5 @@
 #include "tracking/recovery_format.h"
+#include "tests/message_of.h"
 
 #include <gtest/gtest.h>
 
@@ -10,14 +11,7 @@ namespace {
 
 using namespace std::string_literals;
 
-template <typename Call> std::string message_of(Call&& call) {
-    try {
-        call();
-    } catch (const std::exception& failure) {
-        return failure.what();
-    }
-    return "(no exception)";
-}
+using test::message_of;
 
 std::string u32le(std::uint32_t value) {
     std::string bytes(4, '\0');
