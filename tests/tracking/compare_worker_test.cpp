@@ -78,22 +78,5 @@ TEST(CompareWorker, AnUnchangedTextCountsItsLinesWithoutRanges) {
     EXPECT_THROW(worker.hand_over(job_of(nullptr, u"")), std::invalid_argument);
 }
 
-TEST(CompareWorker, DestroyedWhileDiffingItPublishesNothing) {
-    test::MessageWindow window;
-    // Distinct lines on both sides: one table of two million cells, the largest diff allowed.
-    std::u16string old_text;
-    std::u16string new_text;
-    for (int i = 0; i < 1413; ++i) {
-        const std::string number = std::to_string(i);
-        old_text += u"old " + std::u16string(number.begin(), number.end()) + u"\n";
-        new_text += u"new " + std::u16string(number.begin(), number.end()) + u"\n";
-    }
-    {
-        CompareWorker worker(window.notifier());
-        ASSERT_TRUE(worker.hand_over(job_of(baseline_of(old_text), new_text)));
-    }
-    EXPECT_FALSE(window.has_posted());
-}
-
 } // namespace
 } // namespace pellix
