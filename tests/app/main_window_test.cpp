@@ -141,12 +141,18 @@ TEST_F(MainWindow, F6MovesThroughTheVisibleEnabledMembersOfTheRing) {
     // X server; only this case shows the window.
     ShowWindow(window_, SW_SHOWNOACTIVATE);
     select_view(view_split);
+    // The switcher's selected view button and Outline are in the ring; Watch is disabled for an
+    // untitled tab.
+    auto switcher_button = [](int id) { return GetDlgItem(chrome.view_switcher, id); };
     const std::vector<HWND> ring = usable_windows(focus_ring());
     ASSERT_EQ(ring,
-              (std::vector<HWND>{chrome.tab_control, chrome.hide_source, chrome.hide_preview}));
+              (std::vector<HWND>{chrome.tab_control, switcher_button(view_split),
+                                 switcher_button(304), chrome.hide_source, chrome.hide_preview}));
     // Source view: the hide buttons are disabled and the preview's are hidden.
     select_view(view_source);
-    EXPECT_EQ(usable_windows(focus_ring()), (std::vector<HWND>{chrome.tab_control}));
+    EXPECT_EQ(usable_windows(focus_ring()),
+              (std::vector<HWND>{chrome.tab_control, switcher_button(view_source),
+                                 switcher_button(304)}));
 
     HWND a = reinterpret_cast<HWND>(1), b = reinterpret_cast<HWND>(2);
     HWND c = reinterpret_cast<HWND>(3), outside = reinterpret_cast<HWND>(9);
