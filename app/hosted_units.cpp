@@ -112,6 +112,9 @@ void select_view(int view) {
 void write_scroll_profile() {
     write_scroll_profile_file(scroll_profile, scroll_profile_file_name);
 }
+// The preview numbers its two stages itself; they index the profile's table.
+static_assert(scroll_stage::preview_input == 3 && scroll_stage::preview_paint == 4 &&
+              scroll_stage_count == 5);
 void attach_scroll_profile() {
     if (scroll_profile.enabled) {
         preview().profile = record_preview_sample;

@@ -84,8 +84,6 @@ void run_command(const ViewSwitcher& s, size_t index) {
     }
 }
 
-// ---- Placing and the group frames ----
-
 struct SwitcherGeometry {
     int top = 0;
     int height = 0;
@@ -145,8 +143,6 @@ void paint_groups(const ViewSwitcher& s, HDC dc, const RECT& client) {
     SelectObject(dc, old_brush);
     SelectObject(dc, old_pen);
 }
-
-// ---- The button painter ----
 
 struct ButtonState {
     bool enabled = false;
@@ -313,8 +309,6 @@ void paint_switcher_button(const ViewSwitcher& s, size_t index, HDC dc, const RE
     }
 }
 
-// ---- Keys ----
-
 void select_and_run(ViewSwitcher& s, size_t index) {
     SetFocus(s.buttons[index]);
     run_command(s, index);
@@ -449,8 +443,6 @@ LRESULT CALLBACK switcher_button_proc(HWND button, UINT message, WPARAM wparam, 
     }
     return DefSubclassProc(button, message, wparam, lparam);
 }
-
-// ---- The switcher window ----
 
 LRESULT CALLBACK switcher_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_NCCREATE) {

@@ -200,7 +200,7 @@ protected:
         DestroyWindow(button_);
         Switcher::TearDown();
     }
-    // Paints a 40 x 30 face; returns the surface.
+    // Paints a 40 x 30 face onto `surface` as the owner would.
     void paint(test::Surface& surface, const wchar_t* caption, UINT state, bool active, bool rule) {
         DRAWITEMSTRUCT item{
             .CtlType = ODT_BUTTON,
