@@ -11,6 +11,8 @@
 
 namespace pellix {
 
+struct MainLayout;
+
 // The editor of a new tab, a child of `main` with control id 10; null while there is no editor.
 HWND create_tab_editor(HWND main);
 
@@ -82,5 +84,15 @@ void restore_and_welcome();
 
 // Restyles the chrome units (view switcher, status strip, find bar) with the theme and fonts.
 void restyle_chrome_units();
+
+// Gives the view switcher the layout's button sizes and what the layout shows.
+void update_view_switcher(const MainLayout& layout);
+
+// Drops the chrome's cached back buffers so that they are rebuilt at the new size.
+void release_chrome_buffers();
+
+// Before the main window exists: the preview records its input and paint timings into the
+// scroll profile when it was asked for.
+void attach_scroll_profile();
 
 } // namespace pellix

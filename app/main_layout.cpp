@@ -300,6 +300,7 @@ void layout_window() {
     configure_tab_control(input.dpi);
     place(chrome.status_strip, layout.status, true);
     place(chrome.tab_control, layout.tabs, true);
+    update_view_switcher(layout);
     place(chrome.view_switcher, layout.switcher, true);
     if (input.find_bar_visible) {
         place(chrome.find_bar, layout.find_bar, true);

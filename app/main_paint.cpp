@@ -5,6 +5,7 @@
 #include "app/main_layout.h"
 #include "app/main_window_create.h"
 #include "app/main_window_state.h"
+#include "app/owner_drawn_buttons.h"
 #include "app/palette.h"
 #include "app/settings.h"
 #include "app/splitters.h"
@@ -79,27 +80,6 @@ void draw_header(const DRAWITEMSTRUCT& item, std::wstring_view title) {
     fill(dc, RECT{rect.left, rect.bottom - 1, rect.right, rect.bottom}, 5);
 }
 
-// The least a pane button needs until the shared owner-drawn painter takes over: its surface,
-// a toggled-on fill, and its text or glyph.
-void draw_pane_button(const DRAWITEMSTRUCT& item, std::wstring_view text, HFONT font,
-                      bool selected) {
-    HDC dc = item.hDC;
-    RECT rect = item.rcItem;
-    fill(dc, rect, 1);
-    if (selected) {
-        fill(dc, rect, 10);
-        InflateRect(&rect, -1, -1);
-        fill(dc, rect, 9);
-    }
-    HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, slot((item.itemState & ODS_DISABLED) != 0 ? 3 : 2));
-    draw_text(dc, text, item.rcItem, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
-    if (previous != nullptr) {
-        SelectObject(dc, previous);
-    }
-}
-
 bool draw_item(const DRAWITEMSTRUCT& item) {
     switch (item.CtlID) {
     case child_id::source_label:
@@ -112,17 +92,17 @@ bool draw_item(const DRAWITEMSTRUCT& item) {
         draw_header(item, L"Outline");
         return true;
     case child_id::headings:
-        draw_pane_button(item, L"Headings", ui_fonts.message, true);
+        paint_owner_drawn_button(item, dark_theme, ui_fonts.message, L"Headings", true, true);
         return true;
     case child_id::tasks:
-        draw_pane_button(item, L"Tasks", ui_fonts.message, false);
+        paint_owner_drawn_button(item, dark_theme, ui_fonts.message, L"Tasks", false, true);
         return true;
     case child_id::outline_options:
-        draw_pane_button(item, options_glyph, ui_fonts.icon, false);
+        paint_owner_drawn_button(item, dark_theme, ui_fonts.icon, options_glyph, false, true);
         return true;
     case child_id::hide_source:
     case child_id::hide_preview:
-        draw_pane_button(item, hide_glyph, ui_fonts.icon, false);
+        paint_owner_drawn_button(item, dark_theme, ui_fonts.icon, hide_glyph, false, true);
         return true;
     default:
         return false;

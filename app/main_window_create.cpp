@@ -7,6 +7,7 @@
 
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
+#include "app/owner_drawn_buttons.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
 #include "app/theme.h"
@@ -33,7 +34,9 @@ HWND make_label(HWND parent, int id) {
 }
 
 HWND make_pane_button(HWND parent, const wchar_t* text, int id) {
-    return make_child(L"BUTTON", text, WS_CHILD | WS_TABSTOP | BS_OWNERDRAW, id, parent);
+    HWND button = make_child(L"BUTTON", text, WS_CHILD | WS_TABSTOP | BS_OWNERDRAW, id, parent);
+    install_hot_tracking(button);
+    return button;
 }
 
 void create_document_panes(HWND window) {
@@ -64,6 +67,7 @@ void create_document_panes(HWND window) {
     if (chrome.tab_control != nullptr) {
         chrome.new_tab = make_child(L"BUTTON", L"New tab", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW,
                                     child_id::new_tab, chrome.tab_control);
+        install_hot_tracking(chrome.new_tab);
     }
 }
 

@@ -10,7 +10,6 @@ std::vector<std::filesystem::path> pending_paths;
 bool close_pending = false;
 HINSTANCE instance = nullptr;
 bool compare_mode = false;
-bool scroll_profile_enabled = false;
 bool start_up_pending = false;
 bool command_line_named_files = false;
 bool closing = false;

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "app/scroll_profile.h"
+
 namespace pellix {
 
 // The main window; null before it exists and after it is destroyed. Users check it with
@@ -45,8 +47,8 @@ extern HINSTANCE instance;
 // A valid "--compare" run: its own window class, no single instance, nothing saved.
 extern bool compare_mode;
 
-// "--scroll-profile" was given.
-extern bool scroll_profile_enabled;
+// "--scroll-profile" was given: the one flag of the scroll profile's record.
+inline bool& scroll_profile_enabled = scroll_profile.enabled;
 
 // From showing the window until the start-up tail has run (never in compare mode): queued opens
 // and a close request wait meanwhile.

@@ -115,6 +115,7 @@ int run_main_window(const CommandLine& command_line, HANDLE ready, int show_comm
         CoUninitialize();
         return 1;
     }
+    attach_scroll_profile();
     HWND window = create_main_window();
     if (window == nullptr) {
         CoUninitialize();

@@ -121,6 +121,7 @@ void on_startup_tail(HWND window) {
 
 void on_appearance_changed(HWND window) {
     layout_window();
+    release_chrome_buffers();
     clear_glyph_cache();
     for (HWND unit : {chrome.status_strip, chrome.find_bar, chrome.view_switcher}) {
         if (unit != nullptr) {

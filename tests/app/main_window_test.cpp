@@ -15,6 +15,7 @@
 #include "app/theme.h"
 #include "app/ui_fonts.h"
 #include "app/main_layout.h"
+#include "tests/app/modal_driver.h"
 #include "tests/app/settings_key_guard.h"
 
 namespace pellix {
@@ -141,12 +142,18 @@ TEST_F(MainWindow, F6MovesThroughTheVisibleEnabledMembersOfTheRing) {
     // X server; only this case shows the window.
     ShowWindow(window_, SW_SHOWNOACTIVATE);
     select_view(view_split);
+    // The switcher's selected view button and Outline are in the ring; Watch is disabled for an
+    // untitled tab.
+    auto switcher_button = [](int id) { return GetDlgItem(chrome.view_switcher, id); };
     const std::vector<HWND> ring = usable_windows(focus_ring());
     ASSERT_EQ(ring,
-              (std::vector<HWND>{chrome.tab_control, chrome.hide_source, chrome.hide_preview}));
+              (std::vector<HWND>{chrome.tab_control, switcher_button(view_split),
+                                 switcher_button(304), chrome.hide_source, chrome.hide_preview}));
     // Source view: the hide buttons are disabled and the preview's are hidden.
     select_view(view_source);
-    EXPECT_EQ(usable_windows(focus_ring()), (std::vector<HWND>{chrome.tab_control}));
+    EXPECT_EQ(usable_windows(focus_ring()),
+              (std::vector<HWND>{chrome.tab_control, switcher_button(view_source),
+                                 switcher_button(304)}));
 
     HWND a = reinterpret_cast<HWND>(1), b = reinterpret_cast<HWND>(2);
     HWND c = reinterpret_cast<HWND>(3), outside = reinterpret_cast<HWND>(9);
@@ -205,6 +212,67 @@ TEST_F(MainWindow, ResizingPlacesThePanesForTheNewClientSize) {
     EXPECT_EQ(label.right, client.right - 30);
     EXPECT_EQ(label.top, 37);
     EXPECT_EQ(current_layout.status.top, client.bottom - 24);
+}
+
+} // namespace
+} // namespace pellix
+
+namespace pellix {
+namespace {
+
+RECT rect_in(HWND child, HWND parent) {
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+TEST_F(MainWindow, TheViewSwitcherIsLaidOutInGroupsAndItsButtonsRunTheirCommands) {
+    HWND switcher = chrome.view_switcher;
+    ASSERT_NE(switcher, nullptr);
+    wchar_t text[32] = {};
+    GetWindowTextW(switcher, text, 32);
+    EXPECT_STREQ(text, L"Document view");
+    auto button = [switcher](int id) { return GetDlgItem(switcher, id); };
+    const RECT source = rect_in(button(300), switcher);
+    const RECT split = rect_in(button(302), switcher);
+    const RECT preview = rect_in(button(301), switcher);
+    const RECT outline = rect_in(button(304), switcher);
+    const RECT watch = rect_in(button(324), switcher);
+    EXPECT_EQ(source.left, 2);
+    EXPECT_EQ(source.top, 4);
+    EXPECT_EQ(source.bottom, 32);
+    EXPECT_EQ(split.left, source.right);
+    EXPECT_EQ(preview.left, split.right);
+    EXPECT_EQ(outline.left, preview.right + 12);
+    EXPECT_EQ(watch.left, outline.right + 12);
+    EXPECT_EQ(watch.right - watch.left, current_layout.switcher_layout.widths[4]);
+    EXPECT_EQ(rect_in(switcher, window_).right - rect_in(switcher, window_).left,
+              current_layout.switcher_layout.total);
+
+    SendMessageW(button(302), BM_CLICK, 0, 0);
+    pump();
+    EXPECT_EQ(settings.view, 302);
+    EXPECT_EQ(SendMessageW(button(302), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendMessageW(button(300), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    SendMessageW(button(304), BM_CLICK, 0, 0);
+    pump();
+    EXPECT_TRUE(settings.outline);
+    EXPECT_EQ(SendMessageW(button(304), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_TRUE(current_layout.show_outline);
+    EXPECT_EQ(key_.dword(L"Outline"), 1u);
+}
+
+TEST_F(MainWindow, TheAboutCommandShowsTheBoxOverTheMainWindow) {
+    HWND owner = nullptr;
+    const bool closed = test::drive_modal(
+        L"About Pellix", [this] { SendMessageW(window_, WM_COMMAND, 500, 0); },
+        [&owner](HWND dialog) {
+            owner = GetWindow(dialog, GW_OWNER);
+            PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+        });
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(owner, window_);
 }
 
 } // namespace

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -165,6 +168,37 @@ TEST(Program, SettingsSurviveARestartAndTheClosedWindowKeepsItsPlacement) {
                            RRF_RT_REG_BINARY, nullptr, &placement, &size),
               ERROR_SUCCESS);
     EXPECT_EQ(size, sizeof(WINDOWPLACEMENT));
+}
+
+TEST(Program, WritesTheScrollProfileAtExitOnlyWhenAskedFor) {
+    test::SettingsKeyGuard settings;
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / L"pellix-program-profile";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    // The program writes into its current folder, which it takes from this process.
+    std::filesystem::current_path(folder);
+    const std::filesystem::path profile = folder / L"Pellix-scroll-profile.csv";
+    for (const wchar_t* arguments : {L"", L"--scroll-profile"}) {
+        Program program(arguments);
+        HWND window = program.wait_for_window(editor_window_class);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(wait_until_ready());
+        EXPECT_EQ(close_and_wait(program, window), 0u);
+        EXPECT_EQ(std::filesystem::exists(profile), *arguments != L'\0') << arguments;
+    }
+    std::filesystem::current_path(previous);
+    std::ifstream in(profile, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(bytes, "stage,count,mean_ms,max_ms,over_16ms\r\n"
+                     "source_input,0,0,0,0\r\n"
+                     "source_paint,0,0,0,0\r\n"
+                     "split_sync,0,0,0,0\r\n"
+                     "preview_input,0,0,0,0\r\n"
+                     "preview_paint,0,0,0,0\r\n");
+    in.close();
+    std::filesystem::remove_all(folder);
 }
 
 TEST(Program, ACompareWindowWritesNoSettings) {

@@ -1,0 +1,32 @@
+#pragma once
+
+// The About box (Help, "About Pellix"): the logo, a credit text, the version in a semibold font
+// and a Close button, shown modally over the main window.
+
+#include <windows.h>
+
+#include <optional>
+
+namespace pellix {
+
+namespace about_box_id {
+inline constexpr int dialog = 700;
+inline constexpr int logo = 702;
+inline constexpr int credit = 703;
+inline constexpr int version = 707;
+} // namespace about_box_id
+
+inline constexpr wchar_t about_font_property[] = L"Pellix.AboutFont";
+inline constexpr wchar_t about_version_text[] = L"Version 1.2.9";
+
+// Shows the box modally over `owner` until it is closed.
+void show_about_box(HWND owner);
+
+// Where a dialog of `dialog`'s size goes: centred on `owner` (on `work_area` when there is no
+// owner rectangle), then moved inside `work_area`. Returns the top-left corner.
+POINT place_dialog(const RECT& dialog, std::optional<RECT> owner, const RECT& work_area);
+
+// Lets go of the renderer the logo was drawn with (at shut-down).
+void release_about_renderer();
+
+} // namespace pellix
