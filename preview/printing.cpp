@@ -314,6 +314,7 @@ void render_page(ID2D1DCRenderTarget* target, PrintContent& content, const Paint
     target->SetTransform(D2D1::Matrix3x2F::Identity());
     target->PopAxisAlignedClip();
     throw_if_failed(target->EndDraw(), "Render native print page");
+    // The bits are read straight from memory next, past any GDI work still batched on the DC.
     GdiFlush();
 }
 
