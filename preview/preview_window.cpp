@@ -66,19 +66,6 @@ D2D1_COLOR_F colour_f(std::uint32_t rgb) {
                         static_cast<float>(rgb & 0xFF) / 255.0f, 1.0f);
 }
 
-void create_factories(Preview::Impl& p) {
-    if (!p.dwrite_factory) {
-        throw_if_failed(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
-                                            reinterpret_cast<IUnknown**>(p.dwrite_factory.put())),
-                        "Initialize DirectWrite");
-    }
-    if (!p.d2d_factory) {
-        throw_if_failed(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
-                                          nullptr, reinterpret_cast<void**>(p.d2d_factory.put())),
-                        "Initialize Direct2D");
-    }
-}
-
 void register_preview_class() {
     const WNDCLASSW window_class{
         .style = CS_DBLCLKS,
@@ -432,6 +419,19 @@ bool page_is_dark(const std::string& page) {
     return head.find(":root{color-scheme:dark}") != std::string_view::npos;
 }
 
+void create_preview_factories(Preview::Impl& p) {
+    if (!p.dwrite_factory) {
+        throw_if_failed(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                                            reinterpret_cast<IUnknown**>(p.dwrite_factory.put())),
+                        "Initialize DirectWrite");
+    }
+    if (!p.d2d_factory) {
+        throw_if_failed(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
+                                          nullptr, reinterpret_cast<void**>(p.d2d_factory.put())),
+                        "Initialize Direct2D");
+    }
+}
+
 void create_preview(HWND parent, std::function<void(unsigned int)> command) {
     Preview::Impl& p = the_preview;
     if (p.window) {
@@ -440,7 +440,7 @@ void create_preview(HWND parent, std::function<void(unsigned int)> command) {
     try {
         p.parent = parent;
         p.command = std::move(command);
-        create_factories(p);
+        create_preview_factories(p);
         register_preview_class();
         create_window(p);
         p.attach_accessibility();

@@ -113,6 +113,9 @@ Preview::Impl& preview();
 // Creates the factories, the window class "Pellix.DirectWrite.Preview" and the window as a
 // child of `parent`, once; later calls return at once and keep the first command sink.
 void create_preview(HWND parent, std::function<void(unsigned int)> command);
+// Creates the shared DirectWrite factory and the single-threaded Direct2D factory the preview
+// does not have yet; throws "Initialize DirectWrite" or "Initialize Direct2D" with the HRESULT.
+void create_preview_factories(Preview::Impl& p);
 // Shows a rendered page for the tab `view_key`; an unchanged page and key do nothing.
 void set_preview_content(const std::string& page, std::uint64_t view_key,
                          std::uint64_t source_line_count);
