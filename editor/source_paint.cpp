@@ -73,7 +73,6 @@ D2D1_COLOR_F colour(std::uint32_t rgb, float alpha = 1.0f) {
                         static_cast<float>(rgb & 0xFF) / 255.0f, alpha);
 }
 
-
 std::uint32_t kind_colour(SpanKind kind, int mode, const PaintColours& colours, bool dark) {
     const PaletteTable& table = colours.table;
     if (mode == colouring_punctuation) {

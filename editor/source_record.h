@@ -251,6 +251,26 @@ void apply_edit(Source& source, std::uint64_t first_line, std::uint64_t old_line
                 std::uint64_t old_last_line, ScrollAnchor anchor);
 void undo_redo(Source& source, bool redo);
 
+// --- clipboard (clipboard.cpp)
+// The selection to the clipboard as CF_UNICODETEXT with CR LF line breaks.
+void copy_selection(Source& source);
+// The clipboard's text (up to a NUL) over the selection, unless read-only. A text that would
+// take the document past its limit is refused whole with the document's length_error.
+void paste_clipboard(Source& source);
+
+// --- input-method composition (input_method.cpp)
+void start_composition(Source& source);
+void update_composition(Source& source, LPARAM flags);
+void end_composition(Source& source);
+
+// --- keyboard, characters, mouse and clipboard messages (source_input.cpp)
+// Word boundaries of Ctrl+arrows and Ctrl+Delete/Backspace: a word unit is iswalnum or "_".
+std::uint64_t next_word_start(Source& source, std::uint64_t offset);
+std::uint64_t previous_word_start(Source& source, std::uint64_t offset);
+// true when the message was an input message, with its answer in `result`.
+bool answer_input_message(Source& source, UINT message, WPARAM wparam, LPARAM lparam,
+                          LRESULT& result);
+
 // --- change markers (change_markers.cpp)
 // The client point that stands for "no pointer".
 inline constexpr int no_marker_point = -100;

@@ -1,7 +1,5 @@
 #include "editor/source_window.h"
 
-#include <windowsx.h>
-
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -150,38 +148,11 @@ void on_timer(Source& source, UINT_PTR timer) {
     }
 }
 
-// Keyboard, character, input-method, mouse selection and clipboard messages. Their handling
-// belongs to the editing unit; until it is here they are answered without effect.
-bool answer_input_message(UINT message, WPARAM wparam, LRESULT& result) {
-    switch (message) {
-    case WM_KEYDOWN:
-    case WM_CHAR:
-    case WM_IME_STARTCOMPOSITION:
-    case WM_IME_ENDCOMPOSITION:
-    case WM_IME_COMPOSITION:
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-    case WM_LBUTTONDBLCLK:
-    case WM_CAPTURECHANGED:
-    case WM_CUT:
-    case WM_COPY:
-    case WM_PASTE:
-    case EM_PASTESPECIAL:
-        result = 0;
-        return true;
-    case WM_UNICHAR:
-        result = wparam == UNICODE_NOCHAR ? TRUE : 0;
-        return true;
-    default:
-        return false;
-    }
-}
-
 LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     HWND window = source.window;
     LRESULT result = 0;
     if (answer_text_message(source, message, wparam, lparam, result) ||
-        answer_input_message(message, wparam, result)) {
+        answer_input_message(source, message, wparam, lparam, result)) {
         return result;
     }
     switch (message) {
@@ -244,12 +215,6 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
         horizontal_wheel_scroll(source, wparam);
         return 0;
     }
-    case WM_MOUSEMOVE:
-        update_marker_tooltip(source, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
-        return 0;
-    case WM_MOUSELEAVE:
-        update_marker_tooltip(source, no_marker_point, no_marker_point);
-        return 0;
     case WM_APP_ACCESSIBILITY_CALL:
         return run_accessibility_call(source.accessibility, reinterpret_cast<PendingCall*>(lparam));
     default:

@@ -126,7 +126,13 @@ void replace_selection(Source& source, const std::u16string& text, bool typing) 
     const std::uint64_t before = document.edit_count;
     document.replace(from, to, text, typing);
     if (document.edit_count == before) {
+        // The text stayed, but the selection collapsed to the end of the range: show and
+        // report that.
         place_caret(source);
+        if (source.redraw) {
+            invalidate_editor(source.window);
+        }
+        notify_parent(source, false);
         return;
     }
     apply_edit(source, first, old_count, old_last, anchor);
