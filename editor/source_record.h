@@ -271,6 +271,10 @@ std::uint64_t previous_word_start(Source& source, std::uint64_t offset);
 bool answer_input_message(Source& source, UINT message, WPARAM wparam, LPARAM lparam,
                           LRESULT& result);
 
+// --- accessibility (source_accessibility.cpp)
+// Hands the editor's UI Automation callbacks to its accessibility binding.
+void attach_source_accessibility(Source& source);
+
 // --- change markers (change_markers.cpp)
 // The client point that stands for "no pointer".
 inline constexpr int no_marker_point = -100;

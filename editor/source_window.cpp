@@ -54,6 +54,7 @@ LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         check_render(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
                                        nullptr, reinterpret_cast<void**>(source->d2d.put())));
         create_text_format(*source);
+        attach_source_accessibility(*source);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(source.get()));
     } catch (const std::exception& failure) {
         OutputDebugStringA(failure.what());
