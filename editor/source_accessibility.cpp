@@ -26,32 +26,31 @@ std::vector<std::uint64_t> code_point_starts(const std::u16string& text) {
     return starts;
 }
 
-// What a snapshot holds that only the text decides, kept while the text stays the same: a
-// screen reader asks many questions of an unchanged document, and building these lists for
-// megabytes of text costs far more than copying them.
+// The text part of the snapshots, kept while the text stays the same: a screen reader asks many
+// questions of an unchanged document, and providers share what they derive from one text value.
 struct TextFacts {
     std::uint64_t edit_count = UINT64_MAX;
-    std::u16string text;
-    std::vector<std::uint64_t> line_starts;
-    std::vector<std::uint64_t> cluster_starts;
+    std::shared_ptr<const AccessibleText> text;
 };
 
-const TextFacts& text_facts(Source& source, TextFacts& facts) {
-    if (facts.edit_count != source.document.edit_count) {
-        facts.text = source.document.text();
-        facts.line_starts = line_starts(facts.text);
-        facts.cluster_starts = code_point_starts(facts.text);
+std::shared_ptr<const AccessibleText> text_facts(Source& source, TextFacts& facts) {
+    if (!facts.text || facts.edit_count != source.document.edit_count) {
+        auto text = std::make_shared<AccessibleText>();
+        text->text = source.document.text();
+        text->line_starts = line_starts(text->text);
+        text->paragraph_starts = text->line_starts;
+        text->cluster_starts = code_point_starts(text->text);
+        facts.text = std::move(text);
         facts.edit_count = source.document.edit_count;
     }
-    return facts;
+    return facts.text;
 }
 
 AccessibleSnapshot take_snapshot(Source& source, TextFacts& cache) {
     ensure_line_metrics(source);
-    const TextFacts& facts = text_facts(source, cache);
     const SourceDocument& document = source.document;
     AccessibleSnapshot snap;
-    snap.text = facts.text;
+    snap.shared = text_facts(source, cache);
     snap.anchor = document.selection[0];
     snap.caret = document.selection[1];
     const std::uint64_t last_line = document.line_count() - 1;
@@ -61,9 +60,6 @@ AccessibleSnapshot take_snapshot(Source& source, TextFacts& cache) {
     snap.first_visible = document.line_start(first);
     snap.visible_end =
         last + 1 < document.line_count() ? document.line_start(last + 1) : document.length();
-    snap.line_starts = facts.line_starts;
-    snap.paragraph_starts = facts.line_starts;
-    snap.cluster_starts = facts.cluster_starts;
     return snap;
 }
 

@@ -109,11 +109,20 @@ TEST(EditorAccessibility, SnapshotBoundaries) {
     EditorWindow window(600, 200);
     window.set_text(L"\xD83D\xDE00z\nab\n");
     AccessibleSnapshot snap = snapshot_of(window);
-    EXPECT_EQ(snap.cluster_starts, (std::vector<std::uint64_t>{0, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(snap.line_starts, (std::vector<std::uint64_t>{0, 4, 7}));
-    EXPECT_EQ(snap.paragraph_starts, snap.line_starts);
+    ASSERT_TRUE(snap.shared);
+    EXPECT_EQ(snap.shared->text, u"\xD83D\xDE00z\nab\n");
+    EXPECT_EQ(snap.shared->cluster_starts, (std::vector<std::uint64_t>{0, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(snap.shared->line_starts, (std::vector<std::uint64_t>{0, 4, 7}));
+    EXPECT_EQ(snap.shared->paragraph_starts, snap.shared->line_starts);
     EXPECT_EQ(snap.first_visible, 0u);
     EXPECT_EQ(snap.visible_end, 7u);
+    // An unchanged text is handed out again as the same value; an edit makes a new one.
+    window.select(3, 3);
+    EXPECT_EQ(snapshot_of(window).shared, snap.shared);
+    EXPECT_EQ(snapshot_of(window).caret, 3u);
+    window.send(EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(L"x"));
+    EXPECT_NE(snapshot_of(window).shared, snap.shared);
+    EXPECT_EQ(snapshot_of(window).shared->text, u"\xD83D\xDE00zx\nab\n");
 
     // A view of lines 50 on: the visible part starts at line 50's start.
     std::wstring lines;
