@@ -7,6 +7,9 @@
 namespace pellix {
 namespace {
 
+// Edits of up to this many lines are measured at once.
+constexpr std::uint64_t measured_edit_lines = 8;
+
 ScrollAnchor anchor_after_edit(ScrollAnchor anchor, const SourceDocument& document) {
     const std::uint64_t start = document.last_change_start;
     const std::uint64_t old_end = document.last_change_old_end;
@@ -90,6 +93,22 @@ void propagate_fence_states(Source& source, std::uint64_t first, std::uint64_t n
     }
 }
 
+// Lays the edited lines out at once and takes their measured heights, so that the scroll range
+// settles in this edit instead of moving from the estimate now to the measure at the next
+// placement (each change of the scroll range redraws the scroll bar, which under Wine costs
+// milliseconds). An edit of many lines keeps its estimates until painting measures them.
+void measure_edited_lines(Source& source, std::uint64_t first, std::uint64_t new_last) {
+    if (new_last - first >= measured_edit_lines) {
+        return;
+    }
+    for (std::uint64_t line = first; line <= new_last; ++line) {
+        for (LinePiece& piece : line_pieces(source, line)) {
+            build_piece_layout(source, line, piece);
+        }
+        make_line_height_exact(source, line);
+    }
+}
+
 } // namespace
 
 void set_selection(Source& source, std::uint64_t anchor, std::uint64_t caret, bool scroll) {
@@ -161,6 +180,7 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
             splice_line_data(source, first, old_count, old_last, new_last);
         }
         propagate_fence_states(source, first, new_last);
+        measure_edited_lines(source, first, new_last);
     }
     stop_wheel_animation(source);
     source.goal_x = -1.0;

@@ -319,6 +319,21 @@ TEST(EditorTyping, UnchangedReplacementStillReportsTheSelection) {
     EXPECT_EQ(window.send(EM_CANUNDO), FALSE);
 }
 
+// Wrapped text never scrolls sideways, so its horizontal bar has no range, however wide a line
+// grows; without wrapping the range follows the widest line.
+TEST(EditorTyping, WrappedLinesGiveTheHorizontalBarNoRange) {
+    EditorWindow window(300, 200);
+    type(window, std::wstring(120, L'w'));
+    SCROLLINFO info{};
+    info.cbSize = sizeof(SCROLLINFO);
+    info.fMask = SIF_RANGE;
+    GetScrollInfo(window.editor, SB_HORZ, &info);
+    EXPECT_EQ(info.nMax, 0);
+    window.send(EM_SETTARGETDEVICE, 0, 1);
+    GetScrollInfo(window.editor, SB_HORZ, &info);
+    EXPECT_GT(info.nMax, 300);
+}
+
 class EditorComposition : public ::testing::Test {
 protected:
     EditorComposition()
