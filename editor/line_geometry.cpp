@@ -348,7 +348,7 @@ void scroll_source_to(Source& source, double x, double y, bool repaint) {
     }
 }
 
-void scroll_caret_into_view(Source& source) {
+void scroll_caret_into_view(Source& source, bool repaint) {
     const CaretPosition caret = caret_position(source, source.document.selection[1]);
     double x = source.scroll_x;
     double y = source.scroll_y;
@@ -366,7 +366,7 @@ void scroll_caret_into_view(Source& source) {
     } else if (caret.x > left + width - caret_right_margin) {
         x = source.scroll_x + (caret.x - left) - width + caret_right_margin;
     }
-    scroll_source_to(source, x, y, true);
+    scroll_source_to(source, x, y, repaint);
 }
 
 ScrollAnchor capture_scroll_anchor(Source& source) {

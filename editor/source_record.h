@@ -166,6 +166,10 @@ struct Source {
     int highlight_mode = 0;
     char16_t pending_high_surrogate = 0;
     std::array<ScrollBarCache, 2> scroll_bars; // horizontal, vertical
+    // The band [top, bottom) of the view, in DIPs, that the running paint redraws; the whole
+    // view while bottom <= top.
+    double paint_band_top = 0.0;
+    double paint_band_bottom = 0.0;
     double char_advance = default_char_advance;
     double goal_x = -1.0;
     std::uint64_t drag_anchor = 0;
@@ -235,7 +239,8 @@ D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset);
 std::uint64_t hit_test(Source& source, double x, double y);
 void place_caret(Source& source);
 void scroll_source_to(Source& source, double x, double y, bool repaint);
-void scroll_caret_into_view(Source& source);
+// Scrolls as little as brings the caret into view; `repaint` as for scroll_source_to.
+void scroll_caret_into_view(Source& source, bool repaint = true);
 ScrollAnchor capture_scroll_anchor(Source& source);
 void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor);
 void measure_band(Source& source, double top, double bottom);
@@ -247,8 +252,10 @@ void make_line_height_exact(Source& source, std::uint64_t line);
 void set_selection(Source& source, std::uint64_t anchor, std::uint64_t caret, bool scroll);
 void replace_selection(Source& source, const std::u16string& text, bool typing);
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to);
+// `selection_in_edit`: the selection before the change lay within the changed range (so that
+// repainting the changed lines also clears it).
 void apply_edit(Source& source, std::uint64_t first_line, std::uint64_t old_line_count,
-                std::uint64_t old_last_line, ScrollAnchor anchor);
+                std::uint64_t old_last_line, ScrollAnchor anchor, bool selection_in_edit = false);
 void undo_redo(Source& source, bool redo);
 
 // --- clipboard (clipboard.cpp)

@@ -126,13 +126,22 @@ void paint_window(Source& source) {
     ScrollSample sample(scroll_stage_source_paint);
     PAINTSTRUCT paint{};
     BeginPaint(source.window, &paint);
+    RECT client{};
+    GetClientRect(source.window, &client);
+    if (paint.rcPaint.top > client.top || paint.rcPaint.bottom < client.bottom) {
+        const double scale = scale_of(source);
+        source.paint_band_top = paint.rcPaint.top / scale;
+        source.paint_band_bottom = paint.rcPaint.bottom / scale;
+    }
     try {
         source.paint();
     } catch (...) {
+        source.paint_band_top = source.paint_band_bottom = 0.0;
         clear_line_layouts(source);
         EndPaint(source.window, &paint);
         throw;
     }
+    source.paint_band_top = source.paint_band_bottom = 0.0;
     EndPaint(source.window, &paint);
 }
 

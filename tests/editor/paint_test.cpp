@@ -163,3 +163,36 @@ TEST(EditorPaint, BudgetDefersLayoutsToTheTimer) {
 }
 
 } // namespace
+
+namespace {
+
+// A keystroke repaints only the rows of its line; what the last frame showed elsewhere stays.
+TEST(EditorPaint, KeystrokeRepaintsOnlyItsLine) {
+    EditorWindow window(width, height, test::Placement::top_level);
+    window.set_text(L"plain words\nsecond\nthird\n");
+    Source& source = window.record();
+    source.highlight_term = L"plain";
+    ++source.highlight_generation;
+    repaint(window);
+    const int line = window.position_of(window.send(EM_LINEINDEX, 1)).y;
+    const POINTL marked = window.position_of(2);
+    const std::uint32_t highlight = pixel(window.editor, marked.x, marked.y + line / 2);
+    const std::uint32_t background = test::light_table[palette_slot::background];
+    ASSERT_FALSE(near_colour(highlight, background));
+
+    const std::uint64_t end_of_third = 24;
+    window.select(end_of_third, end_of_third);
+    RedrawWindow(window.editor, nullptr, nullptr, RDW_VALIDATE);
+    window.send(WM_CHAR, L'W');
+    RECT update{};
+    ASSERT_TRUE(GetUpdateRect(window.editor, &update, FALSE));
+    EXPECT_EQ(update.top, 2 * line);
+    EXPECT_LE(update.bottom, 3 * line + 2); // rows are 22.4 px tall
+    repaint(window);
+    EXPECT_TRUE(near_colour(pixel(window.editor, marked.x, marked.y + line / 2), highlight));
+    const POINTL typed = window.position_of(end_of_third);
+    EXPECT_TRUE(band_has_colour(window.editor, typed.y, typed.y + line,
+                                test::light_table[palette_slot::text], 40));
+}
+
+} // namespace
