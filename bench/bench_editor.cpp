@@ -4,8 +4,11 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "editor/source_host.h"
 #include "editor/source_record.h"
 #include "editor/source_window.h"
+#include "platform/com_ptr.h"
 
 namespace pellix {
 namespace {
@@ -23,6 +27,8 @@ constexpr int window_width = 1000;
 constexpr int window_height = 800;
 constexpr int rounds = 5;
 constexpr int page_downs = 8;
+constexpr int keystrokes = 200;
+constexpr int automation_calls = 20;
 
 // Markdown-like source of about `units` UTF-16 units, every colouring construct included.
 std::wstring make_source(std::size_t units) {
@@ -101,6 +107,147 @@ HWND create_editor() {
     UpdateWindow(editor);
     finish_layouts(editor);
     return editor;
+}
+
+double percentile_ms(std::vector<double> seconds, double share) {
+    std::sort(seconds.begin(), seconds.end());
+    const auto index = static_cast<std::size_t>(share * static_cast<double>(seconds.size() - 1));
+    return seconds[index] * 1000.0;
+}
+
+// The moment the owner of the keystroke editor last received EN_CHANGE.
+std::chrono::steady_clock::time_point last_change;
+
+LRESULT CALLBACK change_owner_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_COMMAND && HIWORD(wparam) == EN_CHANGE) {
+        last_change = std::chrono::steady_clock::now();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// A top-level editor owned by a window that notes when EN_CHANGE arrives.
+HWND create_owned_editor() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW owner_class{};
+    owner_class.lpfnWndProc = change_owner_proc;
+    owner_class.hInstance = instance;
+    owner_class.lpszClassName = L"Pellix.Bench.ChangeOwner";
+    RegisterClassW(&owner_class);
+    static HWND owner = CreateWindowExW(0, L"Pellix.Bench.ChangeOwner", L"", WS_POPUP, 0, 0, 10, 10,
+                                        nullptr, nullptr, instance, nullptr);
+    register_source_window_class(instance);
+    HWND editor =
+        CreateWindowExW(0, source_window_class, L"", WS_POPUP | WS_VISIBLE | WS_VSCROLL, 0, 0,
+                        window_width, window_height, owner, nullptr, instance, nullptr);
+    UpdateWindow(editor);
+    return editor;
+}
+
+// Typed characters with the caret mid-document: to EN_CHANGE (no paint), and through the
+// repaint; then one undo.
+void measure_typing(const char* name, std::size_t units) {
+    // Room for the keystrokes below the limit.
+    const std::wstring text = make_source(std::min(units, document_limit - 2 * keystrokes));
+    HWND editor = create_owned_editor();
+    SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    const auto middle = static_cast<LPARAM>(text.size() / 2);
+    SendMessageW(editor, EM_SETSEL, static_cast<WPARAM>(middle), middle);
+    UpdateWindow(editor);
+    finish_layouts(editor);
+    std::vector<double> to_change;
+    std::vector<double> with_paint;
+    for (int i = 0; i < keystrokes; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        SendMessageW(editor, WM_CHAR, L'a' + i % 26, 0);
+        to_change.push_back(std::chrono::duration<double>(last_change - start).count());
+        UpdateWindow(editor);
+        with_paint.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        serve_messages();
+    }
+    // The part of a keystroke that is DirectWrite's: laying the edited line out again.
+    Source& source = *source_record(editor);
+    const std::uint64_t caret_line = source.document.line_of(source.document.selection[1]);
+    const double relayout = median_of([&] {
+        source.line_cache.erase(caret_line);
+        for (LinePiece& piece : line_pieces(source, caret_line)) {
+            build_piece_layout(source, caret_line, piece);
+        }
+    });
+    SendMessageW(editor, WM_CHAR, L'\r', 0);
+    const double undo = bench::seconds_of([&] { SendMessageW(editor, EM_UNDO, 0, 0); }) * 1000.0;
+    const double undo_paint = bench::seconds_of([&] { UpdateWindow(editor); }) * 1000.0;
+    std::printf("%s (%zu units), typing mid-document, %d keystrokes:\n", name, text.size(),
+                keystrokes);
+    std::printf("  WM_CHAR to EN_CHANGE               %8.3f ms median, %.3f ms p95\n",
+                percentile_ms(to_change, 0.5), percentile_ms(to_change, 0.95));
+    std::printf("  of which laying the edited line out %8.3f ms (DirectWrite, %llu units)\n",
+                relayout,
+                static_cast<unsigned long long>(line_length(source.document, caret_line)));
+    std::printf("  WM_CHAR through UpdateWindow       %8.3f ms median, %.3f ms p95\n",
+                percentile_ms(with_paint, 0.5), percentile_ms(with_paint, 0.95));
+    std::printf("  undo of one edit                   %8.3f ms (+ %.3f ms repaint)\n", undo,
+                undo_paint);
+    DestroyWindow(editor);
+    serve_messages();
+}
+
+// One UI Automation client call from another thread, as screen readers make them: a word
+// range's text and a move by word in the middle of the document.
+void measure_automation(const char* name, std::size_t units) {
+    const std::wstring text = make_source(units);
+    HWND editor = create_editor();
+    SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    const auto middle = static_cast<LPARAM>(text.size() / 2);
+    SendMessageW(editor, EM_SETSEL, static_cast<WPARAM>(middle), middle);
+    Source& source = *source_record(editor);
+    ComPtr<ITextProvider> provider;
+    source.accessibility.provider->QueryInterface(__uuidof(ITextProvider),
+                                                  reinterpret_cast<void**>(provider.put()));
+    std::vector<double> first_call;
+    std::vector<double> texts;
+    std::vector<double> moves;
+    std::atomic<bool> finished{false};
+    std::thread client([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        SAFEARRAY* array = nullptr;
+        first_call.push_back(bench::seconds_of([&] { provider->GetSelection(&array); }));
+        LONG index = 0;
+        ComPtr<IUnknown> element;
+        SafeArrayGetElement(array, &index, element.put());
+        SafeArrayDestroy(array);
+        ComPtr<ITextRangeProvider> range;
+        element->QueryInterface(__uuidof(ITextRangeProvider),
+                                reinterpret_cast<void**>(range.put()));
+        range->ExpandToEnclosingUnit(TextUnit_Word);
+        for (int i = 0; i < automation_calls; ++i) {
+            texts.push_back(bench::seconds_of([&] {
+                BSTR word = nullptr;
+                range->GetText(-1, &word);
+                SysFreeString(word);
+            }));
+            moves.push_back(bench::seconds_of([&] {
+                int moved = 0;
+                range->Move(TextUnit_Word, 1, &moved);
+            }));
+        }
+        CoUninitialize();
+        finished = true;
+    });
+    while (!finished) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        serve_messages();
+    }
+    client.join();
+    std::printf("%s (%zu units), UI Automation from a client thread:\n", name, text.size());
+    std::printf("  first call (selection)             %8.3f ms\n", first_call[0] * 1000.0);
+    std::printf("  a word range's text                %8.3f ms median\n", median_ms(texts));
+    std::printf("  a move by word                     %8.3f ms median (the first %.3f ms: "
+                "it derives the word boundaries of the text once)\n",
+                median_ms(moves), moves[0] * 1000.0);
+    DestroyWindow(editor);
+    serve_messages();
 }
 
 void measure(const char* name, std::size_t units) {
@@ -206,6 +353,10 @@ bench::Registration editor_bench("editor", [] {
     measure_memory();
     measure("8 KiB", 8 * 1024);
     measure("8 MiB", document_limit);
+    measure_typing("8 KiB", 8 * 1024);
+    measure_typing("8 MiB", document_limit);
+    measure_automation("8 KiB", 8 * 1024);
+    measure_automation("8 MiB", document_limit);
 });
 
 } // namespace

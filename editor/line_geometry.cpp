@@ -324,7 +324,10 @@ void scroll_source_to(Source& source, double x, double y, bool repaint) {
 
     const double scale = scale_of(source);
     const double view = view_height(source);
-    update_scroll_bar(source, SB_HORZ, source.content_width * scale, width, x);
+    // Wrapped text never scrolls sideways, so its bar offers no range: a range that follows the
+    // widest line would move (and redraw the bar) on nearly every keystroke for nothing.
+    const double horizontal_range = source.wrap ? 0.0 : source.content_width;
+    update_scroll_bar(source, SB_HORZ, horizontal_range * scale, width, x);
     update_scroll_bar(source, SB_VERT, (maximum_y + view) * scale, view, y);
 
     if (y > old_y) {
@@ -345,7 +348,7 @@ void scroll_source_to(Source& source, double x, double y, bool repaint) {
     }
 }
 
-void scroll_caret_into_view(Source& source) {
+void scroll_caret_into_view(Source& source, bool repaint) {
     const CaretPosition caret = caret_position(source, source.document.selection[1]);
     double x = source.scroll_x;
     double y = source.scroll_y;
@@ -363,7 +366,7 @@ void scroll_caret_into_view(Source& source) {
     } else if (caret.x > left + width - caret_right_margin) {
         x = source.scroll_x + (caret.x - left) - width + caret_right_margin;
     }
-    scroll_source_to(source, x, y, true);
+    scroll_source_to(source, x, y, repaint);
 }
 
 ScrollAnchor capture_scroll_anchor(Source& source) {

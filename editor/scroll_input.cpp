@@ -40,7 +40,10 @@ bool client_area_animation() {
 } // namespace
 
 void stop_wheel_animation(Source& source) {
-    KillTimer(source.window, wheel_timer);
+    // Every edit and key stops the animation; under Wine each KillTimer is a server round trip.
+    if (source.animating) {
+        KillTimer(source.window, wheel_timer);
+    }
     source.animating = false;
     source.wheel_target = source.scroll_y;
 }
@@ -90,6 +93,7 @@ void wheel_animation_step(Source& source) {
     }
     scroll_source_to(source, source.scroll_x, y, true);
     if (!source.animating) {
+        KillTimer(source.window, wheel_timer);
         stop_wheel_animation(source);
     }
 }

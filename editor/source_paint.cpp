@@ -73,11 +73,6 @@ D2D1_COLOR_F colour(std::uint32_t rgb, float alpha = 1.0f) {
                         static_cast<float>(rgb & 0xFF) / 255.0f, alpha);
 }
 
-PaintColours colours_now(const Source& source) {
-    const SourceHost& host = source_host();
-    return host.paint_colours ? host.paint_colours(source.dark) : PaintColours{};
-}
-
 std::uint32_t kind_colour(SpanKind kind, int mode, const PaintColours& colours, bool dark) {
     const PaletteTable& table = colours.table;
     if (mode == colouring_punctuation) {
@@ -242,6 +237,12 @@ void draw_selected_line_break(Source& source, std::uint64_t line, double line_to
                                  source.brushes.selection.get());
 }
 
+// Whether the rows [top, bottom) of the view meet the band the running paint redraws.
+bool in_paint_band(const Source& source, double top, double bottom) {
+    return source.paint_band_bottom <= source.paint_band_top ||
+           (bottom > source.paint_band_top && top < source.paint_band_bottom);
+}
+
 void draw_lines(Source& source) {
     const std::uint64_t count = source.heights.size();
     const double view = view_height(source);
@@ -251,6 +252,10 @@ void draw_lines(Source& source) {
     std::uint64_t line = line_at_height(source.heights, source.scroll_y);
     double y = source.heights.prefix(line) - source.scroll_y;
     for (; line < count && y < view; ++line) {
+        if (!in_paint_band(source, y, y + source.heights.height(line))) {
+            y += source.heights.height(line);
+            continue;
+        }
         std::vector<LinePiece>& pieces = line_pieces(source, line);
         const std::uint64_t line_start = source.document.line_start(line);
         double top = y;
@@ -360,6 +365,10 @@ void draw_line_numbers(Source& source) {
         source.brushes.gutter.get());
     const double lane = lane_width(source);
     for_each_visible_line(source, [&](std::uint64_t line) {
+        const double top = source.heights.prefix(line) - source.scroll_y;
+        if (!in_paint_band(source, top, top + source.heights.height(line))) {
+            return;
+        }
         if (IDWriteTextLayout* layout = number_layout(source, line)) {
             source.target->DrawTextLayout(
                 D2D1::Point2F(static_cast<float>(lane),
@@ -552,6 +561,11 @@ double view_height(const Source& source) {
     return std::max(1.0, (client.bottom - client.top) / scale_of(source));
 }
 
+PaintColours colours_now(const Source& source) {
+    const SourceHost& host = source_host();
+    return host.paint_colours ? host.paint_colours(source.dark) : PaintColours{};
+}
+
 void create_text_format(Source& source) {
     source.line_cache.clear();
     source.number_cache.clear();
@@ -616,7 +630,7 @@ void ensure_render_target(Source& source) {
         .hwnd = source.window,
         .pixelSize = {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
                       static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))},
-        .presentOptions = D2D1_PRESENT_OPTIONS_NONE,
+        .presentOptions = D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS,
     };
     check_render(source.d2d->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
                                                     window_properties, source.target.put()));
@@ -626,6 +640,11 @@ void ensure_render_target(Source& source) {
 void Source::paint() {
     BudgetScope budget_scope(*this);
     ensure_line_metrics(*this);
+    // A band is drawn over the previous frame, which the target keeps; a new target, or a view
+    // that moved while it was measured, is drawn whole.
+    const bool kept_frame = static_cast<bool>(target);
+    const double extent = heights.prefix(heights.size());
+    const double top = scroll_y;
     ensure_render_target(*this);
     if (wrap) {
         measure_bands(*this, false);
@@ -634,7 +653,17 @@ void Source::paint() {
     if (wrap) {
         measure_bands(*this, true);
     }
+    if (!kept_frame || composing || scroll_y != top || heights.prefix(heights.size()) != extent) {
+        paint_band_top = paint_band_bottom = 0.0;
+    }
+    const bool banded = paint_band_bottom > paint_band_top;
     target->BeginDraw();
+    if (banded) {
+        target->PushAxisAlignedClip(D2D1::RectF(0.0f, static_cast<float>(paint_band_top),
+                                                target->GetSize().width,
+                                                static_cast<float>(paint_band_bottom)),
+                                    D2D1_ANTIALIAS_MODE_ALIASED);
+    }
     target->Clear(colour(colours_now(*this).table[palette_slot::background]));
     draw_text_area(*this);
     if (line_numbers) {
@@ -642,6 +671,9 @@ void Source::paint() {
     }
     if (marker_lane) {
         draw_marker_lane(*this);
+    }
+    if (banded) {
+        target->PopAxisAlignedClip();
     }
     const HRESULT drawn = target->EndDraw();
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {

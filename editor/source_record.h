@@ -166,6 +166,10 @@ struct Source {
     int highlight_mode = 0;
     char16_t pending_high_surrogate = 0;
     std::array<ScrollBarCache, 2> scroll_bars; // horizontal, vertical
+    // The band [top, bottom) of the view, in DIPs, that the running paint redraws; the whole
+    // view while bottom <= top.
+    double paint_band_top = 0.0;
+    double paint_band_bottom = 0.0;
     double char_advance = default_char_advance;
     double goal_x = -1.0;
     std::uint64_t drag_anchor = 0;
@@ -199,6 +203,8 @@ bool layout_budget_allows(Source& source, double now);
 std::uint64_t line_at_height(const HeightTree& heights, double y);
 
 // --- painting and metrics (source_paint.cpp)
+// The colours that apply now, from the host.
+PaintColours colours_now(const Source& source);
 void create_text_format(Source& source);
 void create_source_brushes(Source& source);
 // Creates the render target and its brushes when there is none.
@@ -233,7 +239,8 @@ D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset);
 std::uint64_t hit_test(Source& source, double x, double y);
 void place_caret(Source& source);
 void scroll_source_to(Source& source, double x, double y, bool repaint);
-void scroll_caret_into_view(Source& source);
+// Scrolls as little as brings the caret into view; `repaint` as for scroll_source_to.
+void scroll_caret_into_view(Source& source, bool repaint = true);
 ScrollAnchor capture_scroll_anchor(Source& source);
 void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor);
 void measure_band(Source& source, double top, double bottom);
@@ -245,9 +252,41 @@ void make_line_height_exact(Source& source, std::uint64_t line);
 void set_selection(Source& source, std::uint64_t anchor, std::uint64_t caret, bool scroll);
 void replace_selection(Source& source, const std::u16string& text, bool typing);
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to);
+// `selection_in_edit`: the selection before the change lay within the changed range (so that
+// repainting the changed lines also clears it).
 void apply_edit(Source& source, std::uint64_t first_line, std::uint64_t old_line_count,
-                std::uint64_t old_last_line, ScrollAnchor anchor);
+                std::uint64_t old_last_line, ScrollAnchor anchor, bool selection_in_edit = false);
 void undo_redo(Source& source, bool redo);
+
+// --- clipboard (clipboard.cpp)
+// The selection to the clipboard as CF_UNICODETEXT with CR LF line breaks.
+void copy_selection(Source& source);
+// The clipboard's text (up to a NUL) over the selection, unless read-only. A text that would
+// take the document past its limit is refused whole with the document's length_error.
+void paste_clipboard(Source& source);
+
+// --- input-method composition (input_method.cpp)
+void start_composition(Source& source);
+void update_composition(Source& source, LPARAM flags);
+void end_composition(Source& source);
+
+// --- keyboard, characters, mouse and clipboard messages (source_input.cpp)
+// Word boundaries of Ctrl+arrows and Ctrl+Delete/Backspace: a word unit is iswalnum or "_".
+std::uint64_t next_word_start(Source& source, std::uint64_t offset);
+std::uint64_t previous_word_start(Source& source, std::uint64_t offset);
+// true when the message was an input message, with its answer in `result`.
+bool answer_input_message(Source& source, UINT message, WPARAM wparam, LPARAM lparam,
+                          LRESULT& result);
+
+// --- accessibility (source_accessibility.cpp)
+// Hands the editor's UI Automation callbacks to its accessibility binding.
+void attach_source_accessibility(Source& source);
+
+// --- change markers (change_markers.cpp)
+// The client point that stands for "no pointer".
+inline constexpr int no_marker_point = -100;
+// Shows, moves or hides the marker tooltip for the pointer at client pixels (x, y).
+void update_marker_tooltip(Source& source, int x, int y);
 
 // --- message set (source_messages.cpp): true when the message was one of the editor's text,
 // selection, line or find messages, with its answer in `result`.

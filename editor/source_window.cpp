@@ -15,7 +15,6 @@ constexpr int minimum_font_points = 6;
 constexpr int maximum_font_points = 72;
 constexpr LRESULT dialog_codes = DLGC_WANTCHARS | DLGC_WANTTAB | DLGC_WANTARROWS;
 constexpr LPARAM without_composition_window = 0x7FFFFFFF;
-constexpr int no_point = -100;
 
 SourceHost& host_storage() {
     static SourceHost host;
@@ -55,6 +54,7 @@ LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         check_render(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
                                        nullptr, reinterpret_cast<void**>(source->d2d.put())));
         create_text_format(*source);
+        attach_source_accessibility(*source);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(source.get()));
     } catch (const std::exception& failure) {
         OutputDebugStringA(failure.what());
@@ -126,13 +126,22 @@ void paint_window(Source& source) {
     ScrollSample sample(scroll_stage_source_paint);
     PAINTSTRUCT paint{};
     BeginPaint(source.window, &paint);
+    RECT client{};
+    GetClientRect(source.window, &client);
+    if (paint.rcPaint.top > client.top || paint.rcPaint.bottom < client.bottom) {
+        const double scale = scale_of(source);
+        source.paint_band_top = paint.rcPaint.top / scale;
+        source.paint_band_bottom = paint.rcPaint.bottom / scale;
+    }
     try {
         source.paint();
     } catch (...) {
+        source.paint_band_top = source.paint_band_bottom = 0.0;
         clear_line_layouts(source);
         EndPaint(source.window, &paint);
         throw;
     }
+    source.paint_band_top = source.paint_band_bottom = 0.0;
     EndPaint(source.window, &paint);
 }
 
@@ -149,39 +158,11 @@ void on_timer(Source& source, UINT_PTR timer) {
     }
 }
 
-// Keyboard, character, input-method, mouse selection and clipboard messages. Their handling
-// belongs to the editing unit; until it is here they are answered without effect.
-bool answer_input_message(UINT message, WPARAM wparam, LRESULT& result) {
-    switch (message) {
-    case WM_KEYDOWN:
-    case WM_CHAR:
-    case WM_IME_STARTCOMPOSITION:
-    case WM_IME_ENDCOMPOSITION:
-    case WM_IME_COMPOSITION:
-    case WM_MOUSEMOVE:
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-    case WM_LBUTTONDBLCLK:
-    case WM_CAPTURECHANGED:
-    case WM_CUT:
-    case WM_COPY:
-    case WM_PASTE:
-    case EM_PASTESPECIAL:
-        result = 0;
-        return true;
-    case WM_UNICHAR:
-        result = wparam == UNICODE_NOCHAR ? TRUE : 0;
-        return true;
-    default:
-        return false;
-    }
-}
-
 LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     HWND window = source.window;
     LRESULT result = 0;
     if (answer_text_message(source, message, wparam, lparam, result) ||
-        answer_input_message(message, wparam, result)) {
+        answer_input_message(source, message, wparam, lparam, result)) {
         return result;
     }
     switch (message) {
@@ -244,8 +225,6 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
         horizontal_wheel_scroll(source, wparam);
         return 0;
     }
-    case WM_MOUSELEAVE:
-        return 0;
     case WM_APP_ACCESSIBILITY_CALL:
         return run_accessibility_call(source.accessibility, reinterpret_cast<PendingCall*>(lparam));
     default:

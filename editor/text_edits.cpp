@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 #include "editor/fence_state.h"
@@ -6,6 +7,9 @@
 
 namespace pellix {
 namespace {
+
+// Edits of up to this many lines are measured at once.
+constexpr std::uint64_t measured_edit_lines = 8;
 
 ScrollAnchor anchor_after_edit(ScrollAnchor anchor, const SourceDocument& document) {
     const std::uint64_t start = document.last_change_start;
@@ -73,9 +77,11 @@ void splice_line_data(Source& source, std::uint64_t first, std::uint64_t old_cou
 }
 
 // Carries the fence states past the edit until they agree with what was stored.
-void propagate_fence_states(Source& source, std::uint64_t first, std::uint64_t new_last) {
+// Returns the last line whose state changed (at least `new_last`).
+std::uint64_t propagate_fence_states(Source& source, std::uint64_t first, std::uint64_t new_last) {
     std::vector<FenceState>& states = source.fence_states;
     const SourceDocument& document = source.document;
+    std::uint64_t last_changed = new_last;
     for (std::uint64_t i = first + 1; i < states.size(); ++i) {
         FenceState state{};
         if (source.markdown_colouring) {
@@ -87,6 +93,39 @@ void propagate_fence_states(Source& source, std::uint64_t first, std::uint64_t n
         }
         states[i] = state;
         source.line_cache.erase(i);
+        last_changed = std::max(last_changed, i);
+    }
+    return last_changed;
+}
+
+// Lays the edited lines out at once and takes their measured heights, so that the scroll range
+// settles in this edit instead of moving from the estimate now to the measure at the next
+// placement (each change of the scroll range redraws the scroll bar, which under Wine costs
+// milliseconds). An edit of many lines keeps its estimates until painting measures them.
+void measure_edited_lines(Source& source, std::uint64_t first, std::uint64_t new_last) {
+    if (new_last - first >= measured_edit_lines) {
+        return;
+    }
+    for (std::uint64_t line = first; line <= new_last; ++line) {
+        for (LinePiece& piece : line_pieces(source, line)) {
+            build_piece_layout(source, line, piece);
+        }
+        make_line_height_exact(source, line);
+    }
+}
+
+// Only the rows of lines first..last, across the whole width (gutter included).
+void invalidate_lines(Source& source, std::uint64_t first, std::uint64_t last) {
+    const double scale = scale_of(source);
+    const double top = source.heights.prefix(first) - source.scroll_y;
+    const double bottom =
+        source.heights.prefix(std::min(last + 1, source.heights.size())) - source.scroll_y;
+    RECT client{};
+    GetClientRect(source.window, &client);
+    RECT band{client.left, static_cast<LONG>(std::floor(std::max(0.0, top) * scale)), client.right,
+              static_cast<LONG>(std::ceil(std::max(0.0, bottom) * scale))};
+    if (band.bottom > band.top) {
+        InvalidateRect(source.window, &band, FALSE);
     }
 }
 
@@ -126,10 +165,16 @@ void replace_selection(Source& source, const std::u16string& text, bool typing) 
     const std::uint64_t before = document.edit_count;
     document.replace(from, to, text, typing);
     if (document.edit_count == before) {
+        // The text stayed, but the selection collapsed to the end of the range: show and
+        // report that.
         place_caret(source);
+        if (source.redraw) {
+            invalidate_editor(source.window);
+        }
+        notify_parent(source, false);
         return;
     }
-    apply_edit(source, first, old_count, old_last, anchor);
+    apply_edit(source, first, old_count, old_last, anchor, true);
 }
 
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to) {
@@ -141,20 +186,27 @@ void delete_range(Source& source, std::uint64_t from, std::uint64_t to) {
 }
 
 void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
-                std::uint64_t old_last, ScrollAnchor anchor) {
+                std::uint64_t old_last, ScrollAnchor anchor, bool selection_in_edit) {
     const SourceDocument& document = source.document;
     anchor = anchor_after_edit(anchor, document);
     const std::uint64_t new_last = document.line_of(document.last_change_new_end);
+    const double old_x = source.scroll_x;
+    const double old_y = source.scroll_y;
+    const double old_extent = source.heights.prefix(source.heights.size());
+    bool only_changed_lines = false;
+    std::uint64_t band_last = new_last;
     if (needs_full_rebuild(source, old_count)) {
         source.line_cache.clear();
         source.metrics_valid = false;
     } else {
+        only_changed_lines = document.line_count() == old_count && selection_in_edit;
         if (document.line_count() == old_count) {
             re_estimate_changed_lines(source, first, new_last);
         } else {
             splice_line_data(source, first, old_count, old_last, new_last);
         }
-        propagate_fence_states(source, first, new_last);
+        band_last = propagate_fence_states(source, first, new_last);
+        measure_edited_lines(source, first, new_last);
     }
     stop_wheel_animation(source);
     source.goal_x = -1.0;
@@ -162,10 +214,18 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
     if (anchor.valid) {
         restore_scroll_anchor(source, anchor);
     }
-    scroll_source_to(source, source.scroll_x, source.scroll_y, true);
-    scroll_caret_into_view(source);
+    scroll_source_to(source, source.scroll_x, source.scroll_y, false);
+    scroll_caret_into_view(source, false);
+    place_caret(source);
+    only_changed_lines = only_changed_lines && source.scroll_x == old_x &&
+                         source.scroll_y == old_y &&
+                         source.heights.prefix(source.heights.size()) == old_extent;
     if (source.redraw) {
-        invalidate_editor(source.window);
+        if (only_changed_lines) {
+            invalidate_lines(source, first, band_last);
+        } else {
+            invalidate_editor(source.window);
+        }
     }
     notify_parent(source, true);
 }

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,20 @@
 
 namespace pellix {
 
+// The text part of a snapshot, never changed once handed out. A window whose text did not
+// change may hand out the same value again, so that provider calls on a large unchanged text
+// neither copy it nor derive its unit boundaries again: the provider keeps those it derives here.
+struct AccessibleText {
+    std::u16string text;
+    std::vector<std::uint64_t> cluster_starts;
+    std::vector<std::uint64_t> line_starts;
+    std::vector<std::uint64_t> paragraph_starts;
+
+    // The provider's sorted boundaries per text unit, built on first use; guarded by `mutex`.
+    mutable std::mutex mutex;
+    mutable std::array<std::shared_ptr<const std::vector<std::uint64_t>>, 7> unit_boundaries;
+};
+
 // A consistent copy of what a provider call needs, taken on the UI thread. Offsets are UTF-16
 // offsets into `text`. The boundary lists need not be sorted or complete: the provider sorts
 // them and adds 0 and the text length.
@@ -35,6 +50,9 @@ struct AccessibleSnapshot {
     std::vector<std::uint64_t> cluster_starts;
     std::vector<std::uint64_t> line_starts;
     std::vector<std::uint64_t> paragraph_starts;
+    // When set, the text and the three lists come from here and the four fields above are
+    // ignored.
+    std::shared_ptr<const AccessibleText> shared;
 };
 
 // How a window describes itself to UI Automation. Every callable runs on the UI thread.

@@ -17,9 +17,23 @@ namespace {
 using State = PreviewAccessibility::State;
 using Offset = std::uint64_t;
 
-// The snapshot of the State's window, taken on its UI thread.
+// The snapshot of the State's window, taken on its UI thread, with its text part always in
+// `shared` (moved there when the window filled the plain fields).
 HRESULT snapshot(const std::shared_ptr<State>& state, AccessibleSnapshot& out) {
-    return invoke_on_ui_thread(state, [&state, &out] { out = state->snapshot(); });
+    const HRESULT hr = invoke_on_ui_thread(state, [&state, &out] { out = state->snapshot(); });
+    if (SUCCEEDED(hr) && !out.shared) {
+        auto text = std::make_shared<AccessibleText>();
+        text->text = std::move(out.text);
+        text->cluster_starts = std::move(out.cluster_starts);
+        text->line_starts = std::move(out.line_starts);
+        text->paragraph_starts = std::move(out.paragraph_starts);
+        out.shared = std::move(text);
+    }
+    return hr;
+}
+
+const std::u16string& text_of(const AccessibleSnapshot& snap) {
+    return snap.shared->text;
 }
 
 // ---- Text units ----------------------------------------------------------------------------
@@ -73,7 +87,7 @@ std::vector<Offset> word_boundaries(const std::u16string& text) {
 // The sorted, duplicate-free unit boundaries of the snapshot text, always holding 0 and the
 // text length. Offsets past the end (a window's stale list) are dropped so that no range is
 // ever placed outside the text.
-std::vector<Offset> unit_boundaries(const AccessibleSnapshot& snap, int unit) {
+std::vector<Offset> build_unit_boundaries(const AccessibleText& snap, int unit) {
     std::vector<Offset> boundaries;
     switch (unit) {
     case TextUnit_Character:
@@ -107,6 +121,22 @@ std::vector<Offset> unit_boundaries(const AccessibleSnapshot& snap, int unit) {
     }
     boundaries.erase(std::unique(boundaries.begin(), boundaries.end()), boundaries.end());
     return boundaries;
+}
+
+// The boundaries of `unit`, built once per text value and shared by every later call on it.
+std::shared_ptr<const std::vector<Offset>> unit_boundaries(const AccessibleSnapshot& snap,
+                                                           int unit) {
+    const AccessibleText& text = *snap.shared;
+    const auto slot = static_cast<std::size_t>(unit);
+    if (slot >= text.unit_boundaries.size()) {
+        return std::make_shared<const std::vector<Offset>>(build_unit_boundaries(text, unit));
+    }
+    std::lock_guard lock(text.mutex);
+    if (!text.unit_boundaries[slot]) {
+        text.unit_boundaries[slot] =
+            std::make_shared<const std::vector<Offset>>(build_unit_boundaries(text, unit));
+    }
+    return text.unit_boundaries[slot];
 }
 
 // Index of the largest boundary <= offset (boundaries start with 0).
@@ -344,8 +374,9 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        const std::vector<Offset> boundaries = unit_boundaries(snap, unit);
-        const Offset length = snap.text.size();
+        const auto shared_boundaries = unit_boundaries(snap, unit);
+        const std::vector<Offset>& boundaries = *shared_boundaries;
+        const Offset length = text_of(snap).size();
         endpoints_.update([&](Endpoints& range) {
             range = clamped(range, length);
             auto next = std::upper_bound(boundaries.begin(), boundaries.end(), range.start);
@@ -384,7 +415,7 @@ public:
             return S_OK;
         }
         int found = FindStringOrdinal(backward ? FIND_FROMEND : FIND_FROMSTART,
-                                      reinterpret_cast<LPCWSTR>(snap.text.data() + range.start),
+                                      reinterpret_cast<LPCWSTR>(text_of(snap).data() + range.start),
                                       static_cast<int>(range.end - range.start), text,
                                       static_cast<int>(search_length), ignore_case);
         if (found < 0) {
@@ -473,12 +504,13 @@ public:
         // Never end inside a surrogate pair. A count already at 0 stays there: decrementing it
         // would wrap and read far past the text.
         const Offset after = range.start + count;
-        if (count > 0 && after < snap.text.size() && snap.text[after] >= 0xDC00 &&
-            snap.text[after] <= 0xDFFF) {
+        if (count > 0 && after < text_of(snap).size() && text_of(snap)[after] >= 0xDC00 &&
+            text_of(snap)[after] <= 0xDFFF) {
             --count;
         }
-        *out = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(snap.text.data() + range.start),
-                                 static_cast<UINT>(count));
+        *out =
+            SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text_of(snap).data() + range.start),
+                              static_cast<UINT>(count));
         return *out ? S_OK : E_OUTOFMEMORY;
     }
 
@@ -495,8 +527,9 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        const std::vector<Offset> boundaries = unit_boundaries(snap, unit);
-        const Offset length = snap.text.size();
+        const auto shared_boundaries = unit_boundaries(snap, unit);
+        const std::vector<Offset>& boundaries = *shared_boundaries;
+        const Offset length = text_of(snap).size();
         *out = endpoints_.update([&](Endpoints& range) {
             range = clamped(range, length);
             return boundaries.size() < 2 ? 0 : move_by_units(range, boundaries, count);
@@ -518,8 +551,9 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        const std::vector<Offset> boundaries = unit_boundaries(snap, unit);
-        const Offset length = snap.text.size();
+        const auto shared_boundaries = unit_boundaries(snap, unit);
+        const std::vector<Offset>& boundaries = *shared_boundaries;
+        const Offset length = text_of(snap).size();
         *out = endpoints_.update([&](Endpoints& range) {
             range = clamped(range, length);
             const Offset position = endpoint_of(range, endpoint);
@@ -598,7 +632,8 @@ private:
     // Offsets that a window callback may rely on: clamped to the text as it is now, on the UI
     // thread, since a client's range may predate an edit.
     static Endpoints clamped_to_current_text(const State& state, Endpoints range) {
-        return clamped(range, state.snapshot().text.size());
+        const AccessibleSnapshot snap = state.snapshot();
+        return clamped(range, snap.shared ? snap.shared->text.size() : snap.text.size());
     }
 
     // A degenerate range moves the insertion point: from inside a unit, the way back to that
@@ -625,7 +660,7 @@ private:
         if (FAILED(hr)) {
             return hr;
         }
-        const Offset length = snap.text.size();
+        const Offset length = text_of(snap).size();
         range = endpoints_.update([length](Endpoints& own) { return own = clamped(own, length); });
         return S_OK;
     }
@@ -810,7 +845,7 @@ public:
         if (FAILED(hr)) {
             return hr;
         }
-        return Range::create(state_, {0, snap.text.size()}, out);
+        return Range::create(state_, {0, text_of(snap).size()}, out);
     }
 
     HRESULT STDMETHODCALLTYPE get_SupportedTextSelection(SupportedTextSelection* out) override {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "editor/source_interface.h"
 #include "tests/colour_checks.h"
 #include "tests/editor/editor_window.h"
 
@@ -82,8 +83,7 @@ TEST(EditorPaint, LightAndDarkPixels) {
     EXPECT_FALSE(band_has_colour(window.editor, 0, line, 0x006A9D, 40));
 
     window.record().colouring_mode = 0;
-    window.record().dark = true;
-    clear_line_layouts(window.record());
+    set_source_style(window.editor, default_font_points, true, true);
     repaint(window);
     check_palette(window, test::dark_table, "dark");
     EXPECT_TRUE(band_has_colour(window.editor, 0, line, 0x7ECFF0, 40));
@@ -92,9 +92,8 @@ TEST(EditorPaint, LightAndDarkPixels) {
     Source& source = window.record();
     source.highlight_term = L"plain";
     ++source.highlight_generation;
-    source.marker_lane = true;
-    source.line_marks = {{0, 1, line_mark_added}};
-    create_text_format(source);
+    set_compare_gutter(window.editor, true);
+    set_change_marks(window.editor, {{{0, 1, line_mark_added}}, {}});
     repaint(window);
     const int third =
         window.position_of(static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 2))).y;
@@ -141,6 +140,39 @@ TEST(EditorPaint, BudgetDefersLayoutsToTheTimer) {
     EXPECT_FALSE(budget.last_paint_pending);
     // Outside a paint, layouts are built without limit.
     EXPECT_GT(window.position_of(text.size() - 3).y, 0);
+}
+
+} // namespace
+
+namespace {
+
+// A keystroke repaints only the rows of its line; what the last frame showed elsewhere stays.
+TEST(EditorPaint, KeystrokeRepaintsOnlyItsLine) {
+    EditorWindow window(width, height, test::Placement::top_level);
+    window.set_text(L"plain words\nsecond\nthird\n");
+    Source& source = window.record();
+    source.highlight_term = L"plain";
+    ++source.highlight_generation;
+    repaint(window);
+    const int line = window.position_of(window.send(EM_LINEINDEX, 1)).y;
+    const POINTL marked = window.position_of(2);
+    const std::uint32_t highlight = pixel(window.editor, marked.x, marked.y + line / 2);
+    const std::uint32_t background = test::light_table[palette_slot::background];
+    ASSERT_FALSE(near_colour(highlight, background));
+
+    const std::uint64_t end_of_third = 24;
+    window.select(end_of_third, end_of_third);
+    RedrawWindow(window.editor, nullptr, nullptr, RDW_VALIDATE);
+    window.send(WM_CHAR, L'W');
+    RECT update{};
+    ASSERT_TRUE(GetUpdateRect(window.editor, &update, FALSE));
+    EXPECT_EQ(update.top, 2 * line);
+    EXPECT_LE(update.bottom, 3 * line + 2); // rows are 22.4 px tall
+    repaint(window);
+    EXPECT_TRUE(near_colour(pixel(window.editor, marked.x, marked.y + line / 2), highlight));
+    const POINTL typed = window.position_of(end_of_third);
+    EXPECT_TRUE(band_has_colour(window.editor, typed.y, typed.y + line,
+                                test::light_table[palette_slot::text], 40));
 }
 
 } // namespace
