@@ -73,10 +73,6 @@ D2D1_COLOR_F colour(std::uint32_t rgb, float alpha = 1.0f) {
                         static_cast<float>(rgb & 0xFF) / 255.0f, alpha);
 }
 
-PaintColours colours_now(const Source& source) {
-    const SourceHost& host = source_host();
-    return host.paint_colours ? host.paint_colours(source.dark) : PaintColours{};
-}
 
 std::uint32_t kind_colour(SpanKind kind, int mode, const PaintColours& colours, bool dark) {
     const PaletteTable& table = colours.table;
@@ -550,6 +546,11 @@ double view_height(const Source& source) {
     RECT client{};
     GetClientRect(source.window, &client);
     return std::max(1.0, (client.bottom - client.top) / scale_of(source));
+}
+
+PaintColours colours_now(const Source& source) {
+    const SourceHost& host = source_host();
+    return host.paint_colours ? host.paint_colours(source.dark) : PaintColours{};
 }
 
 void create_text_format(Source& source) {

@@ -199,6 +199,8 @@ bool layout_budget_allows(Source& source, double now);
 std::uint64_t line_at_height(const HeightTree& heights, double y);
 
 // --- painting and metrics (source_paint.cpp)
+// The colours that apply now, from the host.
+PaintColours colours_now(const Source& source);
 void create_text_format(Source& source);
 void create_source_brushes(Source& source);
 // Creates the render target and its brushes when there is none.
@@ -248,6 +250,12 @@ void delete_range(Source& source, std::uint64_t from, std::uint64_t to);
 void apply_edit(Source& source, std::uint64_t first_line, std::uint64_t old_line_count,
                 std::uint64_t old_last_line, ScrollAnchor anchor);
 void undo_redo(Source& source, bool redo);
+
+// --- change markers (change_markers.cpp)
+// The client point that stands for "no pointer".
+inline constexpr int no_marker_point = -100;
+// Shows, moves or hides the marker tooltip for the pointer at client pixels (x, y).
+void update_marker_tooltip(Source& source, int x, int y);
 
 // --- message set (source_messages.cpp): true when the message was one of the editor's text,
 // selection, line or find messages, with its answer in `result`.

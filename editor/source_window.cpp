@@ -1,5 +1,7 @@
 #include "editor/source_window.h"
 
+#include <windowsx.h>
+
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -15,7 +17,6 @@ constexpr int minimum_font_points = 6;
 constexpr int maximum_font_points = 72;
 constexpr LRESULT dialog_codes = DLGC_WANTCHARS | DLGC_WANTTAB | DLGC_WANTARROWS;
 constexpr LPARAM without_composition_window = 0x7FFFFFFF;
-constexpr int no_point = -100;
 
 SourceHost& host_storage() {
     static SourceHost host;
@@ -158,7 +159,6 @@ bool answer_input_message(UINT message, WPARAM wparam, LRESULT& result) {
     case WM_IME_STARTCOMPOSITION:
     case WM_IME_ENDCOMPOSITION:
     case WM_IME_COMPOSITION:
-    case WM_MOUSEMOVE:
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
     case WM_LBUTTONDBLCLK:
@@ -244,7 +244,11 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
         horizontal_wheel_scroll(source, wparam);
         return 0;
     }
+    case WM_MOUSEMOVE:
+        update_marker_tooltip(source, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+        return 0;
     case WM_MOUSELEAVE:
+        update_marker_tooltip(source, no_marker_point, no_marker_point);
         return 0;
     case WM_APP_ACCESSIBILITY_CALL:
         return run_accessibility_call(source.accessibility, reinterpret_cast<PendingCall*>(lparam));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "editor/source_interface.h"
 #include "tests/editor/editor_window.h"
 
 using namespace pellix;
@@ -102,8 +103,7 @@ TEST(EditorPaint, LightAndDarkPixels) {
     EXPECT_FALSE(band_has_colour(window.editor, 0, line, 0x006A9D, 40));
 
     window.record().colouring_mode = 0;
-    window.record().dark = true;
-    clear_line_layouts(window.record());
+    set_source_style(window.editor, default_font_points, true, true);
     repaint(window);
     check_palette(window, test::dark_table, "dark");
     EXPECT_TRUE(band_has_colour(window.editor, 0, line, 0x7ECFF0, 40));
@@ -112,9 +112,8 @@ TEST(EditorPaint, LightAndDarkPixels) {
     Source& source = window.record();
     source.highlight_term = L"plain";
     ++source.highlight_generation;
-    source.marker_lane = true;
-    source.line_marks = {{0, 1, line_mark_added}};
-    create_text_format(source);
+    set_compare_gutter(window.editor, true);
+    set_change_marks(window.editor, {{{0, 1, line_mark_added}}, {}});
     repaint(window);
     const int third =
         window.position_of(static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 2))).y;

@@ -1,0 +1,290 @@
+#include "editor/source_interface.h"
+
+#include <oleauto.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "editor/source_host.h"
+#include "editor/source_record.h"
+#include "platform/uia_core.h"
+
+namespace pellix {
+namespace {
+
+constexpr int colouring_mode_count = 3;
+// The top line is clamped this far short of the line count, so it stays inside the last line.
+constexpr double last_line_margin = 1e-9;
+constexpr double top_margin_view_share = 0.25;
+constexpr wchar_t announce_activity[] = L"Pellix.Watch";
+
+// Owns a BSTR for the length of one call.
+class OwnedBstr {
+public:
+    explicit OwnedBstr(const std::wstring& text)
+        : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    ~OwnedBstr() { SysFreeString(value_); }
+    OwnedBstr(const OwnedBstr&) = delete;
+    OwnedBstr& operator=(const OwnedBstr&) = delete;
+    BSTR get() const { return value_; }
+
+private:
+    BSTR value_;
+};
+
+double line_height_at(const Source& source, std::uint64_t line) {
+    return source.heights.prefix(line + 1) - source.heights.prefix(line);
+}
+
+void refresh_after_colouring_change(Source& source) {
+    clear_line_layouts(source);
+    if (source.redraw && IsWindowVisible(source.window)) {
+        invalidate_editor(source.window);
+    }
+}
+
+// The new document's numbers continue the old ones, so nothing keyed on the old text (snapshots,
+// the find cache, compare results) can take the new text for it.
+void renumber(SourceDocument& installed, const SourceDocument& previous) {
+    const bool unmodified = !installed.modified();
+    installed.revision = std::max(installed.revision, previous.revision) + 1;
+    installed.state_id = installed.revision;
+    if (unmodified) {
+        installed.saved_state_id = installed.revision;
+    }
+    installed.edit_count = previous.edit_count + 1;
+    installed.typing_open = false;
+    installed.undo_entries.clear();
+    installed.redo_entries.clear();
+    installed.history_bytes = 0;
+}
+
+void drop_text_caches(Source& source) {
+    source.find_text.clear();
+    source.find_text.shrink_to_fit();
+    source.find_text_edit_count = UINT64_MAX;
+    source.pending_high_surrogate = 0;
+    source.goal_x = -1.0;
+    forget_text_layouts(source);
+}
+
+void install_new_document(Source& source, SourceDocument document) {
+    renumber(document, source.document);
+    document.saved_state_id = document.state_id;
+    document.forced_modified = false;
+    document.selection = {0, 0};
+    source.document = std::move(document);
+    drop_text_caches(source);
+    scroll_source_to(source, 0.0, 0.0, true);
+}
+
+void install_reloaded_document(Source& source, SourceDocument document,
+                               const DocumentPlacement& placement) {
+    const ScrollAnchor anchor = capture_scroll_anchor(source);
+    const double old_x = source.scroll_x;
+    renumber(document, source.document);
+    source.document = std::move(document);
+    SourceDocument& installed = source.document;
+    const std::uint64_t length = installed.length();
+    installed.selection = {installed.boundary_before(std::min(placement.anchor, length)),
+                           installed.boundary_before(std::min(placement.caret, length))};
+    drop_text_caches(source);
+    ensure_line_metrics(source);
+    if (anchor.valid) {
+        restore_scroll_anchor(source, anchor);
+    }
+    scroll_source_to(source, old_x, source.scroll_y, false);
+    if (source.redraw && IsWindowVisible(source.window)) {
+        invalidate_editor(source.window);
+    }
+}
+
+} // namespace
+
+std::u16string source_text(HWND editor) {
+    Source* source = source_record(editor);
+    if (!source) {
+        throw std::runtime_error("Source control is unavailable.");
+    }
+    return source_wide_text(source->document);
+}
+
+SourceDocument source_document(HWND editor) {
+    Source* source = source_record(editor);
+    if (!source) {
+        throw std::runtime_error("Source unavailable");
+    }
+    return source->document.snapshot();
+}
+
+void set_source_style(HWND editor, std::uint32_t font_points, bool dark, bool line_numbers) {
+    Source* source = source_record(editor);
+    if (!source) {
+        return;
+    }
+    const int points = static_cast<int>(std::clamp<std::uint32_t>(font_points, 1, 0x7FFF));
+    if (points != source->font_points || line_numbers != source->line_numbers) {
+        source->font_points = points;
+        source->line_numbers = line_numbers;
+        create_text_format(*source);
+    }
+    const bool dark_changed = dark != source->dark;
+    source->dark = dark;
+    const PaintColours now = colours_now(*source);
+    const bool same_palette =
+        now.table == source->palette.table && now.high_contrast == source->palette.high_contrast;
+    if (dark_changed || !same_palette) {
+        clear_line_layouts(*source);
+    }
+    scroll_source_to(*source, source->scroll_x, source->scroll_y, true);
+}
+
+void set_source_highlight(HWND editor, int mode) {
+    Source* source = source_record(editor);
+    if (!source) {
+        return;
+    }
+    const SourceHost& host = source_host();
+    const std::wstring term = host.search_term ? host.search_term() : std::wstring();
+    if (term == source->highlight_term && mode == source->highlight_mode) {
+        return;
+    }
+    ++source->highlight_generation;
+    source->highlight_term = term;
+    source->highlight_mode = mode;
+    if (source->redraw) {
+        invalidate_editor(editor);
+    }
+}
+
+double source_top_line(HWND editor) {
+    Source* source = source_record(editor);
+    if (!source) {
+        return 0.0;
+    }
+    ensure_line_metrics(*source);
+    const std::uint64_t lines = source->heights.size();
+    if (lines == 0) {
+        return 0.0;
+    }
+    const std::uint64_t line = std::min(source->heights.line_at(source->scroll_y), lines - 1);
+    const double height = line_height_at(*source, line);
+    const double within = source->scroll_y - source->heights.prefix(line);
+    return static_cast<double>(line) + (height > 0.0 ? within / height : 0.0);
+}
+
+void set_source_top_line(HWND editor, double line, int context_lines) {
+    Source* source = source_record(editor);
+    if (!source) {
+        return;
+    }
+    stop_wheel_animation(*source);
+    ensure_line_metrics(*source);
+    const double lines = static_cast<double>(source->heights.size());
+    const double last = std::max(lines, 1.0) - last_line_margin;
+    line = std::isnan(line) ? 0.0 : std::clamp(line, 0.0, last);
+    const auto whole = static_cast<std::uint64_t>(line);
+    double y = 0.0;
+    if (whole < source->heights.size()) {
+        y = source->heights.prefix(whole) +
+            (line - static_cast<double>(whole)) * line_height_at(*source, whole);
+    }
+    const double margin = std::min(view_height(*source) * top_margin_view_share,
+                                   base_line_height(*source) * std::max(0, context_lines));
+    source->scroll_notify = false;
+    try {
+        scroll_source_to(*source, source->scroll_x, y - margin, true);
+    } catch (...) {
+        source->scroll_notify = true;
+        throw;
+    }
+    source->scroll_notify = true;
+}
+
+void announce(HWND editor, const std::wstring& text) {
+    Source* source = source_record(editor);
+    if (!source) {
+        return;
+    }
+    const std::shared_ptr<PreviewAccessibility::State>& state = source->accessibility.state;
+    IRawElementProviderSimple* provider = source->accessibility.provider;
+    // Only a module that a client already brought in is used: announcing never loads it.
+    if (!state || state->live.load() == 0 || !provider ||
+        !GetModuleHandleW(L"UIAutomationCore.dll") || !uia::clients_are_listening()) {
+        return;
+    }
+    const OwnedBstr message(text);
+    const OwnedBstr activity(announce_activity);
+    if (message.get() && activity.get()) {
+        uia::raise_notification_event(provider, NotificationKind_Other,
+                                      NotificationProcessing_MostRecent, message.get(),
+                                      activity.get());
+    }
+}
+
+void replace_editor_document(HWND editor, SourceDocument document,
+                             const DocumentPlacement& placement) {
+    Source* source = source_record(editor);
+    if (!source) {
+        return;
+    }
+    stop_wheel_animation(*source);
+    if (placement.keep_view) {
+        install_reloaded_document(*source, std::move(document), placement);
+    } else {
+        install_new_document(*source, std::move(document));
+    }
+    update_marker_tooltip(*source, no_marker_point, no_marker_point);
+    notify_parent(*source, true);
+}
+
+void set_markdown_colouring(HWND editor, bool markdown) {
+    Source* source = source_record(editor);
+    if (!source || source->markdown_colouring == markdown) {
+        return;
+    }
+    source->markdown_colouring = markdown;
+    // Fence states are part of the colouring; they are rebuilt with the metrics.
+    source->metrics_valid = false;
+    refresh_after_colouring_change(*source);
+}
+
+void set_colouring_mode(HWND editor, int mode) {
+    Source* source = source_record(editor);
+    if (mode < 0 || mode >= colouring_mode_count) {
+        mode = 0;
+    }
+    if (!source || source->colouring_mode == mode) {
+        return;
+    }
+    source->colouring_mode = mode;
+    if (source->markdown_colouring) {
+        refresh_after_colouring_change(*source);
+    }
+}
+
+bool source_composing(HWND editor) {
+    const Source* source = source_record(editor);
+    return source && source->composing;
+}
+
+void clear_line_layouts(HWND editor) {
+    if (Source* source = source_record(editor)) {
+        clear_line_layouts(*source);
+    }
+}
+
+void scroll_source_to(HWND editor, double x, double y, bool repaint) {
+    if (Source* source = source_record(editor)) {
+        scroll_source_to(*source, x, y, repaint);
+    }
+}
+
+void notify_parent(HWND editor, bool changed) {
+    if (Source* source = source_record(editor)) {
+        notify_parent(*source, changed);
+    }
+}
+
+} // namespace pellix

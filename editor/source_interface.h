@@ -1,0 +1,95 @@
+#pragma once
+
+// What the rest of the program does to an editor window besides sending it messages: read its
+// text, style it, scroll it, hand it change marks and install a prepared document. Every function
+// takes the editor's window handle; on a window that is not an editor the two that return text
+// throw and the others do nothing (`source_top_line` answers 0.0). UI thread only.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/source_document.h"
+#include "tracking/change_marks.h"
+
+namespace pellix {
+
+// The whole text, every line break LF. Throws std::runtime_error "Source control is
+// unavailable." for a window without an editor.
+std::u16string source_text(HWND editor);
+
+// A snapshot sharing the editor's text: same selection, revision and edit count, empty undo and
+// redo history; safe to hand to a worker thread. Throws std::runtime_error "Source unavailable"
+// for a window without an editor.
+SourceDocument source_document(HWND editor);
+
+// Font size in points (zoom), dark or light palette and the line-number gutter; lays the text out
+// again and repaints.
+void set_source_style(HWND editor, std::uint32_t font_points, bool dark, bool line_numbers);
+
+// Takes over the host's current search term (`SourceHost::search_term`) and the find flags that
+// painting highlights it with (0 removes the highlights); repaints when either changed.
+void set_source_highlight(HWND editor, int mode);
+
+// The fractional 0-based line at the top of the view.
+double source_top_line(HWND editor);
+
+// Stops a running wheel animation and scrolls so that the fractional `line` (clamped to the
+// document) stands at the top, less a margin of `context_lines` line heights (at most a quarter
+// of the view). Never posts WM_APP_SOURCE_SCROLLED.
+void set_source_top_line(HWND editor, double line, int context_lines);
+
+// A UI Automation notification (activity id "Pellix.Watch") while a client listens.
+void announce(HWND editor, const std::wstring& text);
+
+// Where the marker tooltip takes its texts: (hovered line, false) over a line mark, (the mark's
+// line, true) over a deletion mark; an empty text hides the tooltip. An empty function restores
+// the editor's own texts.
+void set_change_marker_source(HWND editor,
+                              std::function<std::wstring(unsigned long long, bool)> source);
+
+// Replaces the marks drawn in the marker lane; marks equal to the current ones change nothing.
+void set_change_marks(HWND editor, const ChangeMarks& marks);
+
+// Shows or hides the marker lane, keeping the first visible text in place.
+void set_compare_gutter(HWND editor, bool show);
+
+// How `replace_editor_document` places the new text.
+struct DocumentPlacement {
+    // false: a new document for the tab, caret at 0, view at the top, history emptied and the
+    // text marked unmodified. true: the same file read again (watch), with the first visible
+    // text kept in place, the horizontal offset kept and the selection set to the ends below.
+    bool keep_view = false;
+    std::uint64_t anchor = 0;
+    std::uint64_t caret = 0;
+};
+
+// The one way to put a whole document into an editor from outside: the new text gets a fresh
+// edit count and revision (so every earlier snapshot and every cache keyed on them counts as
+// stale), the find-text cache and the line layouts are dropped, the undo history is emptied, and
+// the parent is told with EN_CHANGE and EN_SELCHANGE.
+void replace_editor_document(HWND editor, SourceDocument document,
+                             const DocumentPlacement& placement = {});
+
+// Whether the text is coloured as Markdown, and the colouring mode (0 full, 1 punctuation,
+// 2 off; larger values count as 0). A change drops the line layouts and repaints.
+void set_markdown_colouring(HWND editor, bool markdown);
+void set_colouring_mode(HWND editor, int mode);
+
+// Whether an input-method composition is open.
+bool source_composing(HWND editor);
+
+// Drops every cached line layout, so that the next paint lays the lines out again.
+void clear_line_layouts(HWND editor);
+
+// Sets the scroll offsets in DIPs, clamped to the content, updates the scroll bars and the caret,
+// repaints when `repaint` is set, and posts WM_APP_SOURCE_SCROLLED when the offsets moved.
+void scroll_source_to(HWND editor, double x, double y, bool repaint);
+
+// EN_CHANGE (when `changed`) and EN_SELCHANGE to the parent as the event mask allows, then the
+// accessibility text and selection events.
+void notify_parent(HWND editor, bool changed);
+
+} // namespace pellix
