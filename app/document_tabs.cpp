@@ -7,7 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/editor_calls.h"
+#include "editor/source_interface.h"
 #include "app/editor_hosting.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
@@ -35,7 +35,7 @@ std::unique_ptr<DocumentTab> make_tab(const std::filesystem::path& path) {
     tab->id = next_tab_id++;
     tab->path = path;
     tab->editor = create_editor();
-    set_editor_markdown(tab->editor, is_markdown_path(path));
+    set_markdown_colouring(tab->editor, is_markdown_path(path));
     return tab;
 }
 
@@ -86,7 +86,7 @@ void enter_tab(std::uint64_t index) {
     hide_completion();
     set_completion_owner(tab.editor);
     input_busy_until = 0;
-    highlight_editor(tab.editor, highlight_mode);
+    set_source_highlight(tab.editor, static_cast<int>(highlight_mode));
     SendMessageW(tab.editor, EM_SETTARGETDEVICE, 0, settings.wrap ? 0 : 1);
     restyle_editor(tab.editor);
     refresh_tab_strip();
@@ -103,7 +103,7 @@ void replace_only_tab() {
     active = 0;
     chrome.editor = tabs.front()->editor;
     set_completion_owner(chrome.editor);
-    highlight_editor(chrome.editor, highlight_mode);
+    set_source_highlight(chrome.editor, static_cast<int>(highlight_mode));
     const HWND old_editor = old->editor;
     old.reset();
     DestroyWindow(old_editor);
@@ -156,7 +156,7 @@ std::uint64_t index_of_id(std::uint64_t id) {
 
 const std::u16string& tab_text(DocumentTab& tab) {
     if (tab.text_stale) {
-        tab.text = editor_text(tab.editor);
+        tab.text = source_text(tab.editor);
         tab.text_stale = false;
     }
     return tab.text;
@@ -167,7 +167,7 @@ void start_tab_list(HWND editor) {
     auto tab = std::make_unique<DocumentTab>();
     tab->id = next_tab_id++;
     tab->editor = editor;
-    set_editor_markdown(editor, false);
+    set_markdown_colouring(editor, false);
     tabs.push_back(std::move(tab));
     active = 0;
     chrome.editor = editor;

@@ -7,7 +7,7 @@
 
 #include <stdexcept>
 
-#include "app/editor_calls.h"
+#include "editor/source_interface.h"
 #include "app/hosted_units.h"
 #include "app/main_layout.h"
 #include "app/main_window_state.h"
@@ -203,7 +203,7 @@ HWND create_editor() {
     if (editor == nullptr) {
         throw std::runtime_error("Could not create a document editor.");
     }
-    set_editor_colouring(editor, settings.syntax_colouring);
+    set_colouring_mode(editor, static_cast<int>(settings.syntax_colouring));
     SendMessageW(editor, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(document_limit));
     SendMessageW(editor, EM_SETUNDOLIMIT, undo_limit, 0);
     SendMessageW(editor, EM_SETEVENTMASK, 0, ENM_CHANGE | ENM_SELCHANGE);

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "app/document_tabs.h"
-#include "app/editor_calls.h"
+#include "editor/source_interface.h"
 #include "app/editor_hosting.h"
 #include "app/main_layout.h"
 #include "app/main_window_state.h"
@@ -29,7 +29,8 @@ HWND create_tab_editor(HWND) {
 
 void style_active_editor() {
     if (chrome.editor != nullptr) {
-        style_editor(chrome.editor, settings.font_size, dark_theme, settings.line_numbers);
+        set_source_style(chrome.editor, static_cast<std::uint32_t>(settings.font_size), dark_theme,
+                         settings.line_numbers);
     }
 }
 

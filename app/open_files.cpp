@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/document_tabs.h"
-#include "app/editor_calls.h"
+#include "editor/source_interface.h"
 #include "app/file_dialogs.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
@@ -75,17 +75,17 @@ bool single_empty_untitled_tab() {
     }
     const DocumentTab& tab = *tabs.front();
     return tab.path.empty() && SendMessageW(tab.editor, EM_GETMODIFY, 0, 0) == 0 &&
-           editor_text(tab.editor).empty();
+           source_text(tab.editor).empty();
 }
 
 // Installs `text` in the active editor as an unmodified document without undo history.
 void install_text(const std::u16string& text, bool markdown) {
     DocumentTab& tab = current_tab();
-    set_editor_markdown(tab.editor, markdown);
+    set_markdown_colouring(tab.editor, markdown);
     SourceDocument document = build_source_document(text);
     suppress_change = true;
     try {
-        install_editor_document(tab.editor, std::move(document));
+        replace_editor_document(tab.editor, std::move(document));
     } catch (...) {
         suppress_change = false;
         throw;

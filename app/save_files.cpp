@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "app/document_tabs.h"
-#include "app/editor_calls.h"
+#include "editor/source_interface.h"
 #include "app/file_dialogs.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
@@ -89,7 +89,7 @@ bool write_and_adopt(bool save_as, const Document* format, Document& request,
     if (same_path(destination, tab.path) && !may_replace(tab, destination)) {
         return false;
     }
-    request.text = editor_text(tab.editor);
+    request.text = source_text(tab.editor);
     std::string written = save_document(destination, request);
     tab.text = std::move(request.text);
     tab.text_stale = false;
