@@ -167,7 +167,7 @@ void start_tab_list(HWND editor) {
     auto tab = std::make_unique<DocumentTab>();
     tab->id = next_tab_id++;
     tab->editor = editor;
-    set_markdown_colouring(editor, false);
+    set_markdown_colouring(editor, is_markdown_path({}));
     tabs.push_back(std::move(tab));
     active = 0;
     chrome.editor = editor;
