@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "app/document_tabs.h"
@@ -141,12 +142,12 @@ void fill_tab(const std::filesystem::path& path, const std::string& bytes, const
         throw;
     }
     DocumentTab& tab = current_tab();
-    tab.text = document.text;
+    tab.text = std::move(document.text);
     tab.text_stale = false;
     tab.encoding = static_cast<std::uint32_t>(document.encoding);
     tab.line_ending = static_cast<std::uint32_t>(document.line_ending);
     tab.path = path;
-    tab.disk_bytes = bytes;
+    tab.disk_bytes = std::move(bytes);
     tab.recovered_draft = false;
     tab.disk_check_pending = false;
     refresh_disk_stamp();
@@ -165,12 +166,12 @@ void open_one(const std::filesystem::path& path) {
         store_session(false, false);
         return;
     }
-    const std::string bytes = read_disk(normal, document_limit);
-    const std::optional<Document> document = decode_open_file(bytes);
+    std::string bytes = read_disk(normal, document_limit);
+    std::optional<Document> document = decode_open_file(bytes);
     if (!document) {
         return;
     }
-    fill_tab(normal, bytes, *document, view_for(normal));
+    fill_tab(normal, std::move(bytes), std::move(*document), view_for(normal));
 }
 
 } // namespace
