@@ -373,5 +373,24 @@ TEST_F(Documents, AnEditRefreshesTextAtOnceAndThePreviewOnlyAfterItsDelay) {
     EXPECT_EQ(rendered_preview().revision, current_tab().revision);
 }
 
+TEST_F(Documents, TabTypesFourSpacesAsOneStepAndBusyInputPostponesTheTextRefresh) {
+    SendMessageW(chrome.editor, WM_CHAR, L'\t', 0);
+    EXPECT_EQ(tab_text(current_tab()), u"    ");
+    SendMessageW(chrome.editor, EM_UNDO, 0, 0);
+    EXPECT_EQ(tab_text(current_tab()), u"");
+
+    type(L"word");
+    ASSERT_TRUE(current_tab().text_stale);
+    // Scrolling the editor for 700 ms keeps the 400 ms refresh waiting until the burst ends.
+    for (int step = 0; step < 14; ++step) {
+        SendMessageW(chrome.editor, WM_VSCROLL, SB_LINEDOWN, 0);
+        pump(50);
+    }
+    EXPECT_TRUE(current_tab().text_stale);
+    pump(300);
+    EXPECT_FALSE(current_tab().text_stale);
+    EXPECT_EQ(word_count_cache.total, 1u);
+}
+
 } // namespace
 } // namespace pellix
