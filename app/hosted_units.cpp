@@ -1,18 +1,28 @@
 #include "app/hosted_units.h"
 
+#include <commctrl.h>
 #include <memory>
 
 #include "app/about_box.h"
+#include "app/document_tabs.h"
+#include "app/editor_hosting.h"
 #include "app/main_layout.h"
 #include "app/main_window_state.h"
+#include "app/open_files.h"
 #include "app/owner_drawn_buttons.h"
 #include "app/palette.h"
 #include "app/prompts.h"
+#include "app/save_files.h"
 #include "app/scroll_profile.h"
 #include "app/settings.h"
+#include "app/theme.h"
+#include "app/timers.h"
 #include "app/ui_fonts.h"
 #include "app/view_switcher.h"
+#include "app/views.h"
+#include "app/window_proc.h"
 #include "core/file_io.h"
+#include "editor/source_interface.h"
 #include "preview/preview_window.h"
 #include "preview/svg_icons.h"
 
@@ -55,17 +65,49 @@ void toggle_outline() {
 
 } // namespace
 
-// The editor window joins here (editor hosting).
+// The editor window of each tab.
 HWND create_tab_editor(HWND) {
-    return nullptr;
+    HWND editor = create_editor();
+    start_tab_list(editor);
+    return editor;
 }
-void style_active_editor() {}
-void editor_notification(unsigned) {}
 
-// The preview window joins here.
-void zoom_preview(double) {}
-void fit_preview(bool) {}
-void destroy_preview_window() {}
+void style_active_editor() {
+    if (chrome.editor != nullptr) {
+        set_source_style(chrome.editor, static_cast<std::uint32_t>(settings.font_size), dark_theme,
+                         settings.line_numbers);
+    }
+}
+
+void editor_notification(unsigned code) {
+    if (code == EN_CHANGE) {
+        on_editor_change();
+    }
+}
+
+// The preview window.
+void zoom_preview(double zoom) {
+    preview().text_scale = zoom;
+    if (preview().window == nullptr) {
+        return;
+    }
+    try {
+        relayout_preview();
+    } catch (const std::exception& error) {
+        set_preview_failure(error);
+    }
+}
+
+void fit_preview(bool shown) {
+    if (shown) {
+        resize_preview();
+    }
+}
+
+void destroy_preview_window() {
+    destroy_preview();
+    chrome.preview = nullptr;
+}
 
 // The glyph renderer joins here.
 void clear_glyph_cache() {
@@ -88,12 +130,14 @@ void request_find(unsigned long) {}
 unsigned long find_bar_options() {
     return 0;
 }
+void start_match_count() {}
 
-// Tabs, opening and closing files, compare and recovery join here.
+// Tabs and files.
 std::filesystem::path active_tab_path() {
-    return {};
+    return tabs.empty() ? std::filesystem::path() : current_tab().path;
 }
-void open_path(const std::filesystem::path&) {}
+
+// Compare, closing several tabs and recovery join here.
 void open_compare(const std::filesystem::path&, const std::filesystem::path&) {}
 bool may_close_window() {
     return true;
@@ -101,12 +145,41 @@ bool may_close_window() {
 void store_final_session() {}
 void restore_and_welcome() {}
 void stop_recovery_writer() {}
-
-// Views join here.
-void select_view(int view) {
-    settings.view = view;
-    layout_window();
+void store_session(bool, bool) {}
+void take_recovery_writer_result() {}
+bool restoring_session() {
+    return false;
 }
+void stop_compare(DocumentTab& tab) {
+    tab.baseline.reset();
+}
+
+// Until the closing prompts land, the unsaved-changes question is a plain three-way box.
+int ask_save_changes(bool) {
+    const std::wstring text = L"Save changes to " + tab_name(current_tab()) + L"?";
+    switch (message_box(main_window, text, L"Unsaved changes", MB_YESNOCANCEL | MB_ICONWARNING)) {
+    case IDYES:
+        return 0;
+    case IDNO:
+        return 1;
+    default:
+        return 3;
+    }
+}
+
+// Disk state, directory changes and watch join here; the queued opens already run.
+void check_disk_changes(bool check) {
+    if (check || pending_paths.empty()) {
+        return;
+    }
+    if (file_work_busy || start_up_pending || restoring_session() || replace_all_running() ||
+        main_window == nullptr || !IsWindowEnabled(main_window)) {
+        return;
+    }
+    open_pending_paths();
+}
+void apply_directory_changes(bool) {}
+void apply_watch_reads() {}
 
 // The scroll profile joins here.
 void write_scroll_profile() {
@@ -121,7 +194,7 @@ void attach_scroll_profile() {
     }
 }
 
-// The view switcher, the status strip and the find bar join here.
+// The view switcher joins here.
 void create_chrome_units(HWND main) {
     switcher = std::make_unique<ViewSwitcher>();
     switcher->command = post_switcher_command;
@@ -148,15 +221,93 @@ void release_chrome_buffers() {
     release_owner_drawn_buffer();
 }
 
-// Menus, accelerators and command dispatch join here; until the dispatcher lands, the view
-// switcher's commands and the About box are carried out here.
+// The status strip, the outline and the completion popup join here.
+void update_status() {}
+bool status_item_rect(unsigned, RECT&) {
+    return false;
+}
+bool outline_is_current(std::uint64_t, std::uint64_t) {
+    return true;
+}
+void rebuild_outline(const std::u16string&, const std::string&) {}
+void sync_outline_selection() {}
+void clear_outline() {}
+bool completion_visible() {
+    return false;
+}
+void accept_completion() {}
+void hide_completion() {}
+void move_completion_selection(int) {}
+void set_completion_owner(HWND) {}
+
+// Split-view scroll synchronisation joins here.
+void run_split_sync() {
+    split_sync_request.pending = false;
+}
+void sync_preview_to_editor() {}
+void preview_scrolled(double) {}
+
+// Recent files join here.
+void remember_recent_file() {}
+
+// Until the tab strip lands, its items are plain names.
+void refresh_tab_strip() {
+    if (chrome.tab_control == nullptr) {
+        return;
+    }
+    const int count = static_cast<int>(tabs.size());
+    while (TabCtrl_GetItemCount(chrome.tab_control) > count) {
+        TabCtrl_DeleteItem(chrome.tab_control, TabCtrl_GetItemCount(chrome.tab_control) - 1);
+    }
+    for (int i = 0; i < count; ++i) {
+        DocumentTab& tab = *tabs[static_cast<size_t>(i)];
+        tab.label = tab_name(tab);
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = tab.label.data();
+        if (i < TabCtrl_GetItemCount(chrome.tab_control)) {
+            TabCtrl_SetItem(chrome.tab_control, i, &item);
+        } else {
+            TabCtrl_InsertItem(chrome.tab_control, i, &item);
+        }
+        tab.shown_index = i;
+    }
+    TabCtrl_SetCurSel(chrome.tab_control, static_cast<int>(active));
+}
+
+// Menus, accelerators and command dispatch join here; until they do, the file, tab and view
+// commands, the outline toggle and the About box run directly.
 void attach_menu_bar(HWND) {}
+void update_command_state() {}
+void timer_of_other_unit(UINT_PTR id) {
+    KillTimer(main_window, id);
+}
+
 void run_command(unsigned id) {
     switch (id) {
+    case 100:
+        new_tab();
+        break;
+    case 101:
+        open_files_dialog();
+        break;
+    case 102:
+        save_file(false, nullptr, {});
+        break;
+    case 103:
+        save_file(true, nullptr, {});
+        break;
+    case 108:
+        close_current_tab({});
+        break;
     case view_source:
     case view_preview:
     case view_split:
         select_view(static_cast<int>(id));
+        break;
+    case 360:
+    case 361:
+        show_save_format_menu(id == 360);
         break;
     case outline_command:
         toggle_outline();

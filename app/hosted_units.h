@@ -6,12 +6,15 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <string>
 
 namespace pellix {
 
 struct MainLayout;
+struct DocumentTab;
 
 // The editor of a new tab, a child of `main` with control id 10; null while there is no editor.
 HWND create_tab_editor(HWND main);
@@ -94,5 +97,65 @@ void release_chrome_buffers();
 // Before the main window exists: the preview records its input and paint timings into the
 // scroll profile when it was asked for.
 void attach_scroll_profile();
+
+// The tab strip: one item per tab with its name, the active one selected.
+void refresh_tab_strip();
+
+// The status strip's texts; and the screen rectangle of one of its items (false when absent).
+void update_status();
+bool status_item_rect(unsigned id, RECT& rect);
+
+// The find bar's match count starts again (the text or the searched window changed).
+void start_match_count();
+
+// The outline pane: whether it was built from this tab revision, building it from the text
+// (and its UTF-8 form), following the caret, and emptying it.
+bool outline_is_current(std::uint64_t tab_id, std::uint64_t revision);
+void rebuild_outline(const std::u16string& text, const std::string& utf8);
+void sync_outline_selection();
+void clear_outline();
+
+// The completion popup of the active editor.
+bool completion_visible();
+void accept_completion();
+void hide_completion();
+void move_completion_selection(int step);
+void set_completion_owner(HWND editor);
+
+// The recovery store: a snapshot of the tabs (`final` at close; `from_timer` for the deferred
+// one), the writer's latest result, and whether tabs are being restored right now.
+void store_session(bool final, bool from_timer);
+void take_recovery_writer_result();
+bool restoring_session();
+
+// Disk state: with `check`, the active tab is checked against its file (asking when it
+// changed); without, only the queued opens run when nothing blocks them. Directory changes
+// recorded by the watcher are applied to every tab (`all`) or the changed ones.
+void check_disk_changes(bool check);
+void apply_directory_changes(bool all);
+
+// Watch results waiting to be applied.
+void apply_watch_reads();
+
+// Split-view scroll synchronisation: one pending request (timer 10), the preview brought to
+// the editor's top line, and a scroll of the preview to follow.
+void run_split_sync();
+void sync_preview_to_editor();
+void preview_scrolled(double line);
+
+// Records the active tab's file and view at the head of the recent files.
+void remember_recent_file();
+
+// Menu checks and greying for the active tab.
+void update_command_state();
+
+// The unsaved-changes prompt of one tab: 0 save, 1 discard, 2 discard all, 3 cancel.
+int ask_save_changes(bool several);
+
+// Ends compare mode of a tab.
+void stop_compare(DocumentTab& tab);
+
+// Timers whose work belongs to other units (Replace All steps, match counting, compare).
+void timer_of_other_unit(UINT_PTR id);
 
 } // namespace pellix

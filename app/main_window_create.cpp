@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "app/single_instance.h"
 #include "app/theme.h"
+#include "app/timers.h"
 #include "app/ui_fonts.h"
 #include "app/window_proc.h"
 
@@ -153,6 +154,7 @@ void build_main_window(HWND window) {
         SendMessageW(chrome.editor, EM_SETMODIFY, FALSE, 0);
     }
     check_setting_menu_items(window);
+    start_housekeeping_timers();
     DragAcceptFiles(window, TRUE);
 }
 

@@ -14,6 +14,21 @@ bool start_up_pending = false;
 bool command_line_named_files = false;
 bool closing = false;
 MainChrome chrome;
+std::vector<std::unique_ptr<DocumentTab>> tabs;
+std::uint64_t active = 0;
+std::uint64_t next_tab_id = 1;
+bool suppress_change = false;
+std::uint64_t input_busy_until = 0;
+std::uint64_t autosave_deadline = 0;
+WordCountCache word_count_cache;
+std::wstring search_term;
+unsigned long highlight_mode = 0;
+SplitSyncRequest split_sync_request;
+bool split_syncing = false;
+
+DocumentTab& current_tab() {
+    return *tabs.at(active);
+}
 
 namespace {
 

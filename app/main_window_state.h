@@ -5,11 +5,21 @@
 // code extends this header rather than keeping a second copy.
 
 #include <windows.h>
+#include <richedit.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "app/scroll_profile.h"
+
+#include "core/line_index.h"
+#include "tracking/change_marks.h"
+#include "tracking/compare_baseline.h"
+#include "tracking/line_diff.h"
 
 namespace pellix {
 
@@ -84,6 +94,110 @@ struct MainChrome {
     HWND replace_box = nullptr;
 };
 extern MainChrome chrome;
+
+// One open document: its editor window, cached text, file identity and disk state, view state,
+// compare and watch state, and what the tab strip last showed for it. UI thread only; workers
+// get copies of its text, never the record.
+struct DocumentTab {
+    std::shared_ptr<const CompareBaseline> baseline;
+    std::wstring compare_label;
+    std::wstring compare_summary;
+    std::string compare_error;
+    LineDiff compare_diff;
+    bool baseline_is_saved_file = false;
+    bool compare_pending = false;
+    std::uint64_t compare_generation = 0;
+    std::uint64_t compare_scheduled_revision = UINT64_MAX;
+    std::uint64_t compare_applied_revision = UINT64_MAX;
+    std::uint64_t compare_due = 0;
+    std::uint64_t nav_index = 0;
+    bool nav_set = false;
+    std::int32_t nav_caret = -1;
+    HWND editor = nullptr;
+    std::u16string text;
+    std::uint32_t encoding = 0;
+    std::uint32_t line_ending = 1;
+    std::filesystem::path path;
+    std::string disk_bytes;
+    FILETIME disk_write_time{};
+    std::uint64_t disk_size = 0;
+    bool disk_exists = false;
+    bool recovered_draft = false;
+    bool disk_check_pending = false;
+    bool text_stale = false;
+    std::uint64_t revision = 0;
+    std::uint32_t view = 300;
+    double split_ratio = 0.5;
+    double split_restore = 0.5;
+    std::uint64_t id = 0;
+    std::uint32_t watch_state = 0;
+    std::uint32_t shown_watch_state = 0;
+    std::vector<LineMark> watch_line_marks;
+    std::vector<DeletionMark> watch_deletion_marks;
+    std::uint64_t watch_generation = 0;
+    std::uint64_t watch_marks_counter = 0;
+    bool was_read_only = false;
+    bool watch_pending = false;
+    bool watch_highlights_unavailable = false;
+    bool source_leads = true;
+    bool preview_line_pending = false;
+    double preview_line = 0.0;
+    std::uint32_t watch_retries = 0;
+    std::uint64_t watch_due = 0;
+    std::uint64_t watch_first_change = 0;
+    FILETIME watch_last_write{};
+    std::uint64_t watch_updates = 0;
+    std::string watch_status;
+    CHARRANGE selection{};
+    POINT scroll_pos{};
+    std::wstring shown_name;
+    std::wstring label;
+    bool shown_modified = false;
+    bool changed_on_disk = false;
+    bool shown_changed_on_disk = false;
+    bool shown_comparing = false;
+    std::unordered_set<std::u16string> collapsed_keys;
+    std::int64_t shown_index = -1;
+};
+
+// The tabs in strip order, never empty while the main window exists, and the active index.
+extern std::vector<std::unique_ptr<DocumentTab>> tabs;
+extern std::uint64_t active;
+// The identifier the next tab takes; identifiers are never reused within a run.
+extern std::uint64_t next_tab_id;
+inline constexpr std::uint64_t no_tab = UINT64_MAX;
+
+// `tabs.at(active)`.
+DocumentTab& current_tab();
+
+// While set, the active editor's EN_CHANGE is ignored: a whole document is being installed.
+extern bool suppress_change;
+
+// The end of the current burst of editor or preview input (GetTickCount64 milliseconds); the
+// deferred refreshes wait until it has passed.
+extern std::uint64_t input_busy_until;
+// The latest time a deferred recovery snapshot may still be postponed to; 0 for none.
+extern std::uint64_t autosave_deadline;
+
+// The word count of the active tab's text, brought up to date by the text refreshes.
+extern WordCountCache word_count_cache;
+
+// The find and highlight term the editors read.
+extern std::wstring search_term;
+// The editors' search highlight mode (the find flags; 0 for none).
+extern unsigned long highlight_mode;
+
+// A pending split-view scroll synchronisation, carried out on timer 10.
+struct SplitSyncRequest {
+    bool pending = false;
+    bool from_source = false;
+    std::uint64_t tab_id = 0;
+    std::uint64_t revision = 0;
+    double line = 0.0;
+};
+extern SplitSyncRequest split_sync_request;
+// Set while a scroll is being applied on purpose, so that it is not echoed back.
+extern bool split_syncing;
 
 // Makes the file-work runner work on this state: it disables `main_window` while work runs,
 // keeps `file_work_busy`, and when the outermost run ends posts WM_APP_OPEN_QUEUED for queued

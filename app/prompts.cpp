@@ -19,6 +19,30 @@ std::wstring display_text(std::string_view utf8) {
     return text;
 }
 
+namespace {
+
+TaskDialogAnswer& task_dialog_answer() {
+    static TaskDialogAnswer answer;
+    return answer;
+}
+
+} // namespace
+
+void install_task_dialog(TaskDialogAnswer answer) {
+    task_dialog_answer() = std::move(answer);
+}
+
+int task_dialog(const TASKDIALOGCONFIG& config) {
+    if (task_dialog_answer()) {
+        return task_dialog_answer()(config);
+    }
+    int pressed = 0;
+    if (FAILED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr))) {
+        return 0;
+    }
+    return pressed;
+}
+
 void show_error_message(const std::exception& error) noexcept {
     try {
         HWND owner = main_window != nullptr && IsWindow(main_window) ? main_window : nullptr;

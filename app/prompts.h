@@ -3,10 +3,12 @@
 // The main window's error reporting; its boxes go through the one seam of core/message_box.h.
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include "core/message_box.h"
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,5 +21,12 @@ std::wstring display_text(std::string_view utf8);
 // The error box of the program: the exception's sentence, caption "Pellix", owned by the main
 // window while it exists. Never throws.
 void show_error_message(const std::exception& error) noexcept;
+
+// Every task dialog of the main window goes through here, so that tests can answer it. The
+// answer is the pressed button's identifier, 0 when the dialog failed.
+using TaskDialogAnswer = std::function<int(const TASKDIALOGCONFIG&)>;
+// Replaces how task dialogs are shown; an empty function restores TaskDialogIndirect.
+void install_task_dialog(TaskDialogAnswer answer);
+int task_dialog(const TASKDIALOGCONFIG& config);
 
 } // namespace pellix

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/document_tabs.h"
 #include "app/hosted_units.h"
 #include "app/main_layout.h"
 #include "app/main_paint.h"
@@ -17,7 +18,9 @@
 #include "app/single_instance.h"
 #include "app/splitters.h"
 #include "app/theme.h"
+#include "app/timers.h"
 #include "app/ui_fonts.h"
+#include "app/views.h"
 
 namespace pellix {
 
@@ -62,6 +65,11 @@ void on_destroy() {
     for (UINT_PTR timer : destroy_timer_order) {
         KillTimer(main_window, timer);
     }
+    split_sync_request.pending = false;
+    hide_completion();
+    set_completion_owner(nullptr);
+    input_busy_until = 0;
+    word_count_cache = {};
     persist_settings(true);
     destroy_preview_window();
     PostQuitMessage(0);
@@ -176,6 +184,7 @@ void on_setting_change(WPARAM wparam, LPARAM lparam) {
     }
     if (names_area(lparam, L"ImmersiveColorSet") || wparam == SPI_SETHIGHCONTRAST) {
         apply_appearance();
+        refresh_current_tab();
     }
 }
 
@@ -183,6 +192,23 @@ void on_set_focus() {
     if (settings.view != view_preview && chrome.editor != nullptr) {
         SetFocus(chrome.editor);
     }
+}
+
+LRESULT on_notify(const NMHDR* header) {
+    if (header == nullptr) {
+        return 0;
+    }
+    if (header->hwndFrom == chrome.tab_control && header->code == TCN_SELCHANGE) {
+        const LRESULT index = SendMessageW(chrome.tab_control, TCM_GETCURSEL, 0, 0);
+        if (index >= 0) {
+            select_tab(static_cast<std::uint64_t>(index), true);
+            store_session(false, false);
+        }
+    } else if (header->hwndFrom == chrome.editor && header->code == EN_SELCHANGE) {
+        update_status();
+        sync_outline_selection();
+    }
+    return 0;
 }
 
 LRESULT on_command(WPARAM wparam, LPARAM lparam) {
@@ -218,10 +244,14 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
     case WM_NCDESTROY:
         main_window = nullptr;
         chrome = {};
+        tabs.clear();
         return std::nullopt;
     case WM_COMMAND:
         return on_command(wparam, lparam);
     case WM_NOTIFY:
+        return on_notify(reinterpret_cast<const NMHDR*>(lparam));
+    case WM_TIMER:
+        on_timer(wparam);
         return 0;
     case WM_DROPFILES:
         on_drop_files(reinterpret_cast<HDROP>(wparam));
@@ -258,6 +288,7 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
     case WM_SYSCOLORCHANGE:
     case WM_THEMECHANGED:
         apply_appearance();
+        refresh_current_tab();
         return 0;
     case WM_ACTIVATE:
         return 0;

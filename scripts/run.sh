@@ -14,6 +14,9 @@ export THEME=${THEME:-}
 # Runs inside the display: every Wine call of a session must see it.
 run_inside_display() {
     prepare_wine_prefix
+    # The screenshot shows the file beside its preview: Split view.
+    wine reg add 'HKCU\Software\Orvelworks\Pellix Native' /v View /t REG_DWORD /d 302 /f \
+        >/dev/null 2>&1
     case "$THEME" in
     light | dark)
         local value=1
@@ -28,7 +31,7 @@ run_inside_display() {
     wine "$BUILD_DIR/Pellix.exe" "$@" &
     local program=$! window=""
     for _ in $(seq 1 150); do
-        window=$(xdotool search --name '^Pellix$' 2>/dev/null | head -1 || true)
+        window=$(xdotool search --name ' - Pellix$' 2>/dev/null | head -1 || true)
         [ -n "$window" ] && break
         sleep 0.2
     done

@@ -11,6 +11,7 @@
 #include "app/main_window_state.h"
 #include "app/message_loop.h"
 #include "app/palette.h"
+#include "app/prompts.h"
 #include "app/settings.h"
 #include "app/theme.h"
 #include "app/ui_fonts.h"
@@ -32,6 +33,11 @@ protected:
         saved_key_ = settings_key;
         settings_key = test_key;
         settings = {};
+        // Opening the queued test paths reports that they do not exist.
+        install_message_box([this](const MessageBoxRequest& request) {
+            boxes_.push_back(request.text);
+            return IDOK;
+        });
         static const bool registered = register_main_window_class();
         ASSERT_TRUE(registered);
         window_ = create_main_window();
@@ -49,6 +55,7 @@ protected:
         pending_paths.clear();
         settings_key = saved_key_;
         settings = {};
+        install_message_box({});
     }
 
     // Serves posted messages for a while; the quit message a destroyed window posts is dropped.
@@ -73,6 +80,7 @@ protected:
     test::SettingsKeyGuard key_{test_key};
     std::wstring saved_key_;
     HWND window_ = nullptr;
+    std::vector<std::wstring> boxes_;
 };
 
 TEST_F(MainWindow, HandOffRecordsAtTheirLimits) {
@@ -96,6 +104,7 @@ TEST_F(MainWindow, HandOffRecordsAtTheirLimits) {
     PostMessageW(window_, WM_APP_OPEN_QUEUED, 0, 0);
     pump();
     EXPECT_TRUE(pending_paths.empty());
+    EXPECT_EQ(boxes_.size(), 2u);
 }
 
 TEST_F(MainWindow, ACloseDuringFileWorkWaitsAndStillTakesHandOffs) {
@@ -146,14 +155,15 @@ TEST_F(MainWindow, F6MovesThroughTheVisibleEnabledMembersOfTheRing) {
     // untitled tab.
     auto switcher_button = [](int id) { return GetDlgItem(chrome.view_switcher, id); };
     const std::vector<HWND> ring = usable_windows(focus_ring());
-    ASSERT_EQ(ring,
-              (std::vector<HWND>{chrome.tab_control, switcher_button(view_split),
-                                 switcher_button(304), chrome.hide_source, chrome.hide_preview}));
+    ASSERT_NE(chrome.preview, nullptr);
+    ASSERT_EQ(ring, (std::vector<HWND>{chrome.tab_control, switcher_button(view_split),
+                                       switcher_button(304), chrome.hide_source, chrome.editor,
+                                       chrome.hide_preview, chrome.preview}));
     // Source view: the hide buttons are disabled and the preview's are hidden.
     select_view(view_source);
     EXPECT_EQ(usable_windows(focus_ring()),
               (std::vector<HWND>{chrome.tab_control, switcher_button(view_source),
-                                 switcher_button(304)}));
+                                 switcher_button(304), chrome.editor}));
 
     HWND a = reinterpret_cast<HWND>(1), b = reinterpret_cast<HWND>(2);
     HWND c = reinterpret_cast<HWND>(3), outside = reinterpret_cast<HWND>(9);

@@ -54,6 +54,21 @@ RECT child_rect(HWND window, int id) {
     return rect;
 }
 
+// Checks the text of the program's next error box and closes it.
+void close_error_box(const Program& program, const std::wstring& text) {
+    HWND box = program.wait_for_window(L"#32770", L"Pellix");
+    ASSERT_NE(box, nullptr);
+    constexpr int message_text_id = 0xFFFF;
+    wchar_t shown[512] = {};
+    GetDlgItemTextW(box, message_text_id, shown, 512);
+    EXPECT_EQ(std::wstring(shown), text);
+    SendMessageW(box, WM_COMMAND, IDOK, 0);
+    const ULONGLONG end = GetTickCount64() + 10000;
+    while (IsWindow(box) && GetTickCount64() < end) {
+        Sleep(20);
+    }
+}
+
 DWORD close_and_wait(Program& program, HWND window) {
     PostMessageW(window, WM_CLOSE, 0, 0);
     return program.wait_for_exit();
@@ -117,6 +132,10 @@ TEST(Program, TakesHandOffsRefusesMalformedRecordsAndClosesWithZero) {
     Program empty_second(L"");
     EXPECT_EQ(empty_second.wait_for_exit(), 0u);
     EXPECT_EQ(first.wait_for_exit(0), still_running);
+    // None of the three handed-off files exists: each open reports it in turn.
+    for (int box = 0; box < 3; ++box) {
+        close_error_box(first, L"Could not open the file for reading.");
+    }
 
     EXPECT_EQ(close_and_wait(first, window), 0u);
 }
@@ -133,7 +152,15 @@ TEST(Program, DpiChangeLaysThePanesOutForTheSuggestedSize) {
     EXPECT_EQ(child_rect(window, child_id::hide_source).right, before.right);
 
     RECT suggested{40, 30, 40 + 900, 30 + 700};
-    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&suggested));
+    // The rectangle must live in the program's own memory: the message carries a pointer.
+    UniqueHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, program.id()));
+    ASSERT_TRUE(process);
+    void* remote = VirtualAllocEx(process.get(), nullptr, sizeof(suggested),
+                                  MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    ASSERT_NE(remote, nullptr);
+    ASSERT_TRUE(WriteProcessMemory(process.get(), remote, &suggested, sizeof(suggested), nullptr));
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(remote));
+    VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
     RECT after{};
     GetClientRect(window, &after);
     EXPECT_LT(after.right, before.right);

@@ -1,0 +1,318 @@
+#include "app/document_tabs.h"
+
+#include <commctrl.h>
+#include <uxtheme.h>
+
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "editor/source_interface.h"
+#include "app/editor_hosting.h"
+#include "app/hosted_units.h"
+#include "app/main_window_state.h"
+#include "app/palette.h"
+#include "app/save_files.h"
+#include "app/settings.h"
+#include "app/timers.h"
+#include "app/views.h"
+#include "core/encoding.h"
+#include "core/file_io.h"
+#include "preview/preview_window.h"
+
+namespace pellix {
+
+namespace {
+
+constexpr wchar_t untitled_title[] = L"Untitled.md";
+constexpr wchar_t title_suffix[] = L" - Pellix";
+
+std::unique_ptr<DocumentTab> make_tab(const std::filesystem::path& path) {
+    if (tabs.size() >= tab_limit) {
+        throw std::runtime_error("Close a tab before opening more than 128 documents.");
+    }
+    auto tab = std::make_unique<DocumentTab>();
+    tab->id = next_tab_id++;
+    tab->path = path;
+    tab->editor = create_editor();
+    set_markdown_colouring(tab->editor, is_markdown_path(path));
+    return tab;
+}
+
+bool editor_modified(HWND editor) {
+    return SendMessageW(editor, EM_GETMODIFY, 0, 0) != 0;
+}
+
+bool same_normal_spelling(const std::filesystem::path& a, const std::filesystem::path& b) {
+    return _wcsicmp(a.lexically_normal().c_str(), b.lexically_normal().c_str()) == 0;
+}
+
+bool same_file_on_disk(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+void restyle_editor(HWND editor) {
+    SetWindowTheme(editor, dark_theme && !high_contrast ? L"DarkMode_Explorer" : L"Explorer",
+                   nullptr);
+    style_active_editor();
+}
+
+void leave_active_tab() {
+    DocumentTab& old = current_tab();
+    old.preview_line = preview_top_line();
+    SendMessageW(old.editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&old.selection));
+    SendMessageW(old.editor, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&old.scroll_pos));
+    old.view = static_cast<std::uint32_t>(settings.view);
+    old.split_ratio = settings.split;
+    old.split_restore = settings.split_restore;
+    remember_recent_file();
+    ShowWindow(old.editor, SW_HIDE);
+}
+
+void focus_editor_unless_preview() {
+    if (settings.view != view_preview) {
+        SetFocus(chrome.editor);
+    }
+}
+
+void enter_tab(std::uint64_t index) {
+    active = index;
+    DocumentTab& tab = current_tab();
+    chrome.editor = tab.editor;
+    settings.view = static_cast<int>(tab.view);
+    settings.split = tab.split_ratio;
+    settings.split_restore = tab.split_restore;
+    hide_completion();
+    set_completion_owner(tab.editor);
+    input_busy_until = 0;
+    set_source_highlight(tab.editor, static_cast<int>(highlight_mode));
+    SendMessageW(tab.editor, EM_SETTARGETDEVICE, 0, settings.wrap ? 0 : 1);
+    restyle_editor(tab.editor);
+    refresh_tab_strip();
+    select_view(static_cast<int>(tab.view));
+    focus_editor_unless_preview();
+    SendMessageW(tab.editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&tab.selection));
+    SendMessageW(tab.editor, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&tab.scroll_pos));
+}
+
+// The only tab is replaced by a fresh untitled one with a new identifier and editor.
+void replace_only_tab() {
+    std::unique_ptr<DocumentTab> fresh = make_tab({});
+    std::unique_ptr<DocumentTab> old = std::exchange(tabs.front(), std::move(fresh));
+    active = 0;
+    chrome.editor = tabs.front()->editor;
+    set_completion_owner(chrome.editor);
+    set_source_highlight(chrome.editor, static_cast<int>(highlight_mode));
+    const HWND old_editor = old->editor;
+    old.reset();
+    DestroyWindow(old_editor);
+    restyle_editor(chrome.editor);
+    settings.view = view_source;
+    refresh_tab_strip();
+    refresh_current_tab();
+    store_session(false, false);
+}
+
+void remove_active_tab() {
+    const std::uint64_t closing_index = active;
+    select_tab(closing_index == 0 ? 1 : closing_index - 1, false);
+    const HWND editor = tabs[closing_index]->editor;
+    tabs.erase(tabs.begin() + static_cast<std::ptrdiff_t>(closing_index));
+    if (closing_index < active) {
+        --active;
+    }
+    DestroyWindow(editor);
+    refresh_tab_strip();
+    refresh_current_tab();
+    store_session(false, false);
+}
+
+// False when the user kept the tab (cancelled, or the save failed).
+bool resolve_unsaved_changes() {
+    if (!editor_modified(chrome.editor)) {
+        return true;
+    }
+    switch (ask_save_changes(false)) {
+    case 0:
+        return save_file(false, nullptr, {});
+    case 1:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::uint64_t index_of_id(std::uint64_t id) {
+    for (std::uint64_t i = 0; i < tabs.size(); ++i) {
+        if (tabs[i]->id == id) {
+            return i;
+        }
+    }
+    return no_tab;
+}
+
+} // namespace
+
+const std::u16string& tab_text(DocumentTab& tab) {
+    if (tab.text_stale) {
+        tab.text = source_text(tab.editor);
+        tab.text_stale = false;
+    }
+    return tab.text;
+}
+
+void start_tab_list(HWND editor) {
+    tabs.clear();
+    auto tab = std::make_unique<DocumentTab>();
+    tab->id = next_tab_id++;
+    tab->editor = editor;
+    set_markdown_colouring(editor, is_markdown_path({}));
+    tabs.push_back(std::move(tab));
+    active = 0;
+    chrome.editor = editor;
+}
+
+void add_tab(const std::filesystem::path& path) {
+    std::unique_ptr<DocumentTab> tab = make_tab(path);
+    tabs.push_back(std::move(tab));
+    select_tab(tabs.size() - 1, false);
+}
+
+void new_tab() {
+    add_tab({});
+    store_session(false, false);
+    refresh_current_tab();
+}
+
+void select_tab(std::uint64_t index, bool check_disk) {
+    if (index >= tabs.size()) {
+        return;
+    }
+    if (replace_all_running() && index != active) {
+        cancel_replace_all();
+    }
+    drop_pending_tab_timers();
+    if (index == active && current_tab().editor == chrome.editor) {
+        refresh_tab_strip();
+        select_view(settings.view);
+        focus_editor_unless_preview();
+    } else {
+        if (active < tabs.size() && current_tab().editor == chrome.editor) {
+            leave_active_tab();
+        }
+        enter_tab(index);
+    }
+    DocumentTab& tab = current_tab();
+    if (tab.preview_line_pending && settings.view != view_source) {
+        split_syncing = true;
+        scroll_preview_to_source_line(tab.preview_line);
+        split_syncing = false;
+        tab.preview_line_pending = false;
+    }
+    update_command_state();
+    if (check_disk && !restoring_session()) {
+        check_disk_changes(true);
+    }
+}
+
+void close_current_tab(const std::function<bool()>& confirm) {
+    if (confirm ? !confirm() : !resolve_unsaved_changes()) {
+        return;
+    }
+    drop_pending_tab_timers();
+    hide_completion();
+    if (tabs.size() == 1) {
+        replace_only_tab();
+    } else {
+        remove_active_tab();
+    }
+}
+
+void close_tab_at(std::uint64_t index, const std::function<bool()>& confirm) {
+    if (index >= tabs.size()) {
+        return;
+    }
+    const std::uint64_t active_id = current_tab().id;
+    const std::uint64_t closed_id = tabs[index]->id;
+    auto return_to_active = [&] {
+        const std::uint64_t back = index_of_id(active_id);
+        if (active_id != closed_id && back != no_tab) {
+            select_tab(back, false);
+            store_session(false, false);
+        }
+    };
+    try {
+        select_tab(index, false);
+        close_current_tab(confirm);
+    } catch (...) {
+        return_to_active();
+        throw;
+    }
+    return_to_active();
+}
+
+bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
+    if (a.empty() || b.empty()) {
+        return false;
+    }
+    return same_normal_spelling(a, b) || same_file_on_disk(a, b);
+}
+
+std::uint64_t find_tab_by_path(const std::filesystem::path& path, std::uint64_t except) {
+    if (path.empty()) {
+        return no_tab;
+    }
+    for (std::uint64_t i = 0; i < tabs.size(); ++i) {
+        if (i == except || tabs[i]->path.empty()) {
+            continue;
+        }
+        if (same_path(tabs[i]->path, path)) {
+            return i;
+        }
+    }
+    return no_tab;
+}
+
+std::wstring tab_name(const DocumentTab& tab) {
+    if (tab.path.empty()) {
+        return L"Untitled " + std::to_wstring(tab.id);
+    }
+    return tab.path.filename().wstring();
+}
+
+void update_title() {
+    if (tabs.empty() || main_window == nullptr) {
+        return;
+    }
+    const DocumentTab& tab = current_tab();
+    std::wstring title = tab.path.empty() ? untitled_title : tab.path.filename().wstring();
+    if (editor_modified(tab.editor)) {
+        title += L" *";
+    }
+    title += title_suffix;
+    SetWindowTextW(main_window, title.c_str());
+    refresh_tab_strip();
+}
+
+std::wstring to_wide(const std::string& utf8) {
+    const std::u16string wide = utf8_to_utf16(utf8);
+    return {wide.begin(), wide.end()};
+}
+
+void refresh_disk_stamp() {
+    DocumentTab& tab = current_tab();
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    tab.disk_exists = !tab.path.empty() &&
+                      GetFileAttributesExW(tab.path.c_str(), GetFileExInfoStandard, &data) &&
+                      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (!tab.disk_exists) {
+        tab.disk_write_time = {};
+        tab.disk_size = 0;
+        return;
+    }
+    tab.disk_write_time = data.ftLastWriteTime;
+    tab.disk_size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+} // namespace pellix

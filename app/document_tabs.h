@@ -1,0 +1,59 @@
+#pragma once
+
+// The list of open documents: creating a tab (at most 128), making one active, closing one,
+// finding a tab by its file, and the window title.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "app/main_window_state.h"
+
+namespace pellix {
+
+inline constexpr std::size_t tab_limit = 128;
+
+// The tab's text as last taken from its editor, taken again first when it is stale.
+const std::u16string& tab_text(DocumentTab& tab);
+
+// Creates a tab for `path` (empty for untitled) with its own editor, appends it and makes it
+// active. Throws std::runtime_error at the limit or when the editor cannot be made.
+void add_tab(const std::filesystem::path& path);
+
+// Command New: an untitled tab.
+void new_tab();
+
+// Makes the tab at `index` active (an index past the end does nothing); with `check_disk` the
+// tab is then checked against its file.
+void select_tab(std::uint64_t index, bool check_disk);
+
+// Closes the active tab; without `confirm` a modified tab asks first. The last tab is replaced
+// by a fresh untitled one.
+void close_current_tab(const std::function<bool()>& confirm);
+// Closes the tab at `index` and returns to the tab that was active before, when it remains.
+void close_tab_at(std::uint64_t index, const std::function<bool()>& confirm);
+
+// The index of a tab other than `except` that holds the file `path`, or `no_tab`.
+std::uint64_t find_tab_by_path(const std::filesystem::path& path, std::uint64_t except);
+
+// The same file: equal normalised spellings ignoring case, or the same file on disk.
+bool same_path(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// The tab's name: its file name, or "Untitled " and its identifier.
+std::wstring tab_name(const DocumentTab& tab);
+
+// The main window's title ("notes.md * - Pellix") and the tab strip.
+void update_title();
+
+// UTF-8 to UTF-16 through the strict decoder.
+std::wstring to_wide(const std::string& utf8);
+
+// Stamps the active tab with its file's write time and size, as they are now.
+void refresh_disk_stamp();
+
+// Makes the first tab of a new main window around its first editor (replacing any list a
+// previous window left behind).
+void start_tab_list(HWND editor);
+
+} // namespace pellix

@@ -1,0 +1,25 @@
+#pragma once
+
+// Every road that opens a file ends here: the file is read whole and decoded on file-work
+// threads (offering a single-byte encoding for bytes that are not valid Unicode) and put into
+// the single empty untitled tab or a new one. `open_path` itself is declared in
+// app/hosted_units.h, where the other units reach it.
+
+#include <optional>
+#include <string>
+
+#include "core/encoding.h"
+
+namespace pellix {
+
+// Detected decoding, then the user's choice of single-byte encoding when the bytes are not
+// valid Unicode and hold no NUL. Empty when the user declined; throws on other failures.
+std::optional<Document> decode_open_file(const std::string& bytes);
+
+// Replaces the active editor's whole document with `text` as an unmodified document.
+void set_editor(const std::u16string& text);
+
+// Command Open: the multi-selection Open dialog.
+void open_files_dialog();
+
+} // namespace pellix

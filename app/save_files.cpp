@@ -1,0 +1,192 @@
+#include "app/save_files.h"
+
+#include <array>
+#include <optional>
+
+#include "app/document_tabs.h"
+#include "editor/source_interface.h"
+#include "app/file_dialogs.h"
+#include "app/hosted_units.h"
+#include "app/main_window_state.h"
+#include "app/prompts.h"
+#include "app/settings.h"
+#include "app/views.h"
+#include "core/limits.h"
+#include "core/window_work.h"
+#include "tracking/file_work_tasks.h"
+
+namespace pellix {
+
+namespace {
+
+constexpr UINT first_encoding_item = 620;
+constexpr UINT first_line_ending_item = 630;
+constexpr UINT encoding_status_item = 360;
+constexpr UINT line_ending_status_item = 361;
+
+constexpr std::array<const wchar_t*, 8> encoding_items = {
+    L"UTF-8",        L"UTF-8 with BOM", L"UTF-16 LE",  L"UTF-16 BE",
+    L"Windows-1252", L"Windows-1251",   L"ISO-8859-1", L"OEM 437"};
+constexpr std::array<const wchar_t*, 3> line_ending_items = {
+    L"Linux / Unix (LF)", L"Windows (CRLF)", L"Classic Mac (CR)"};
+
+bool editor_modified(HWND editor) {
+    return SendMessageW(editor, EM_GETMODIFY, 0, 0) != 0;
+}
+
+// True when the file on disk may be replaced: it still holds what the tab last read or wrote,
+// or the user agreed to replace it.
+bool may_replace(const DocumentTab& tab, const std::filesystem::path& destination) {
+    if (!tab.recovered_draft) {
+        try {
+            if (read_disk(destination, document_limit) == tab.disk_bytes) {
+                return true;
+            }
+        } catch (const std::exception&) {
+            // An unreadable file is asked about like a changed one.
+        }
+    }
+    return message_box(main_window,
+                       L"This file changed on disk, is unreadable, or has a recovered draft. "
+                       L"Replace it with the editor's current contents?",
+                       L"File changed", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
+void refresh_saved_baseline(DocumentTab& tab) {
+    if (!tab.baseline || !tab.baseline_is_saved_file) {
+        return;
+    }
+    ++tab.compare_generation;
+    try {
+        tab.baseline = compare_baseline(tab.text);
+        tab.compare_scheduled_revision = UINT64_MAX;
+        schedule_compare_pass(tab);
+    } catch (const std::exception&) {
+        stop_compare(tab);
+        message_box(main_window,
+                    L"The file was saved, but Compare could not update its baseline and was "
+                    L"stopped.",
+                    L"Compare", MB_ICONWARNING);
+    }
+}
+
+bool write_and_adopt(bool save_as, const Document* format, Document& request,
+                     std::filesystem::path destination) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(destination, error);
+    destination = (error ? destination : absolute).lexically_normal();
+    if (find_tab_by_path(destination, active) != no_tab) {
+        message_box(main_window,
+                    L"That file is already open in another tab. Select that tab or choose "
+                    L"another name.",
+                    L"Save As", MB_ICONWARNING);
+        return false;
+    }
+    DocumentTab& tab = current_tab();
+    if (!save_as && destination == tab.path && !editor_modified(tab.editor) && format == nullptr) {
+        return true;
+    }
+    if (same_path(destination, tab.path) && !may_replace(tab, destination)) {
+        return false;
+    }
+    request.text = source_text(tab.editor);
+    std::string written = save_document(destination, request);
+    tab.text = std::move(request.text);
+    tab.text_stale = false;
+    tab.encoding = static_cast<std::uint32_t>(request.encoding);
+    tab.line_ending = static_cast<std::uint32_t>(request.line_ending);
+    tab.path = destination;
+    tab.disk_bytes = std::move(written);
+    SendMessageW(tab.editor, EM_SETMODIFY, FALSE, 0);
+    tab.recovered_draft = false;
+    tab.disk_check_pending = false;
+    refresh_disk_stamp();
+    refresh_saved_baseline(tab);
+    update_title();
+    select_view(settings.view);
+    store_session(false, false);
+    update_status();
+    return true;
+}
+
+UINT status_item_corner(bool encoding, POINT& corner) {
+    RECT item{};
+    if (!status_item_rect(encoding ? encoding_status_item : line_ending_status_item, item)) {
+        GetCursorPos(&corner);
+        return 0;
+    }
+    corner = {item.right, item.top};
+    return 1;
+}
+
+} // namespace
+
+bool save_file(bool save_as, const Document* format, const PathPicker& pick) {
+    if (tabs.empty()) {
+        return false;
+    }
+    DocumentTab& tab = current_tab();
+    Document request{
+        .text = {},
+        .encoding = format != nullptr ? format->encoding : static_cast<Encoding>(tab.encoding),
+        .line_ending =
+            format != nullptr ? format->line_ending : static_cast<LineEnding>(tab.line_ending),
+    };
+    std::filesystem::path destination = tab.path;
+    if (save_as || destination.empty()) {
+        destination = pick ? pick(request) : choose_file(true, false, &request, false);
+        if (destination.empty()) {
+            return false;
+        }
+    }
+    try {
+        return write_and_adopt(save_as, format, request, destination);
+    } catch (const std::exception& error) {
+        show_error_message(error);
+        return false;
+    }
+}
+
+void show_save_format_menu(bool encoding) {
+    if (tabs.empty()) {
+        return;
+    }
+    const DocumentTab& tab = current_tab();
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) {
+        return;
+    }
+    AppendMenuW(menu, MF_STRING | MF_GRAYED, 0,
+                encoding ? L"Save with encoding" : L"Save with line endings");
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    const UINT first = encoding ? first_encoding_item : first_line_ending_item;
+    const UINT count = encoding ? encoding_items.size() : line_ending_items.size();
+    for (UINT i = 0; i < count; ++i) {
+        AppendMenuW(menu, MF_STRING, first + i,
+                    encoding ? encoding_items[i] : line_ending_items[i]);
+    }
+    const UINT current = encoding ? tab.encoding : tab.line_ending;
+    CheckMenuRadioItem(menu, first, first + count - 1, first + current, MF_BYCOMMAND);
+    POINT corner{};
+    status_item_corner(encoding, corner);
+    const UINT chosen =
+        static_cast<UINT>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_BOTTOMALIGN | TPM_RIGHTALIGN,
+                                         corner.x, corner.y, 0, main_window, nullptr));
+    DestroyMenu(menu);
+    if (chosen < first || chosen >= first + count) {
+        return;
+    }
+    Document request{
+        .text = {},
+        .encoding = static_cast<Encoding>(tab.encoding),
+        .line_ending = static_cast<LineEnding>(tab.line_ending),
+    };
+    if (encoding) {
+        request.encoding = static_cast<Encoding>(chosen - first);
+    } else {
+        request.line_ending = static_cast<LineEnding>(chosen - first);
+    }
+    save_file(tab.path.empty(), &request, {});
+}
+
+} // namespace pellix

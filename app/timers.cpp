@@ -1,0 +1,169 @@
+#include "app/timers.h"
+
+#include "app/document_tabs.h"
+#include "app/editor_hosting.h"
+#include "app/hosted_units.h"
+#include "app/main_window_state.h"
+#include "app/settings.h"
+#include "app/views.h"
+#include "core/file_io.h"
+
+namespace pellix {
+
+namespace {
+
+void arm(UINT_PTR id, UINT period) {
+    SetTimer(main_window, id, period, nullptr);
+}
+
+// While input is busy the tick is put off to just after the burst; true when it was.
+bool deferred(UINT_PTR id) {
+    if (!input_busy()) {
+        return false;
+    }
+    arm(id, static_cast<UINT>(input_busy_until - GetTickCount64() + 1));
+    return true;
+}
+
+void text_refresh_tick() {
+    if (deferred(timer_id::text_refresh)) {
+        return;
+    }
+    KillTimer(main_window, timer_id::text_refresh);
+    if (replace_all_running()) {
+        arm(timer_id::text_refresh, timer_period::text_refresh);
+        return;
+    }
+    refresh_tab_text();
+}
+
+void preview_refresh_tick() {
+    if (deferred(timer_id::preview_refresh)) {
+        return;
+    }
+    KillTimer(main_window, timer_id::preview_refresh);
+    if (replace_all_running()) {
+        arm(timer_id::preview_refresh, timer_period::preview_refresh);
+        return;
+    }
+    update_preview();
+}
+
+void recovery_snapshot_tick() {
+    const std::uint64_t now = GetTickCount64();
+    if (input_busy()) {
+        if (autosave_deadline == 0) {
+            autosave_deadline = now + autosave_postpone_limit_ms;
+        }
+        if (now < autosave_deadline) {
+            arm(timer_id::recovery_snapshot, static_cast<UINT>(input_busy_until - now + 1));
+            return;
+        }
+    }
+    autosave_deadline = 0;
+    KillTimer(main_window, timer_id::recovery_snapshot);
+    store_session(false, true);
+    update_status();
+}
+
+void housekeeping_tick() {
+    if (deferred(timer_id::housekeeping)) {
+        return;
+    }
+    arm(timer_id::housekeeping, timer_period::housekeeping);
+    apply_directory_changes(true);
+    take_recovery_writer_result();
+    check_disk_changes(false);
+}
+
+void directory_changes_tick() {
+    apply_directory_changes(false);
+    apply_watch_reads();
+    if (input_busy()) {
+        arm(timer_id::directory_changes,
+            static_cast<UINT>(input_busy_until - GetTickCount64() + 1));
+        return;
+    }
+    arm(timer_id::directory_changes, timer_period::directory_changes);
+    apply_directory_changes(false);
+}
+
+void split_sync_tick() {
+    KillTimer(main_window, timer_id::split_sync);
+    run_split_sync();
+}
+
+} // namespace
+
+void start_housekeeping_timers() {
+    arm(timer_id::directory_changes, timer_period::directory_changes);
+    arm(timer_id::housekeeping, timer_period::housekeeping);
+}
+
+void on_editor_change() {
+    if (suppress_change || tabs.empty()) {
+        return;
+    }
+    DocumentTab& tab = current_tab();
+    tab.text_stale = true;
+    ++tab.revision;
+    schedule_compare_pass(tab);
+    update_status();
+    start_match_count();
+    arm(timer_id::text_refresh, timer_period::text_refresh);
+    if (is_markdown_path(tab.path) && (settings.view != view_source || settings.outline)) {
+        arm(timer_id::preview_refresh, timer_period::preview_refresh);
+    }
+    if (!compare_mode) {
+        arm(timer_id::recovery_snapshot, timer_period::recovery_snapshot);
+    }
+}
+
+void drop_pending_tab_timers() {
+    for (UINT_PTR id : {timer_id::text_refresh, timer_id::preview_refresh, timer_id::split_sync}) {
+        KillTimer(main_window, id);
+    }
+    split_sync_request.pending = false;
+}
+
+void refresh_tab_text() {
+    if (tabs.empty()) {
+        return;
+    }
+    DocumentTab& tab = current_tab();
+    update_word_count(word_count_cache, tab_text(tab));
+    schedule_compare_pass(tab);
+    update_status();
+}
+
+void on_timer(UINT_PTR id) {
+    switch (id) {
+    case timer_id::text_refresh:
+        text_refresh_tick();
+        break;
+    case timer_id::recovery_snapshot:
+        recovery_snapshot_tick();
+        break;
+    case timer_id::housekeeping:
+        housekeeping_tick();
+        break;
+    case timer_id::preview_refresh:
+        preview_refresh_tick();
+        break;
+    case timer_id::directory_changes:
+        directory_changes_tick();
+        break;
+    case timer_id::split_sync:
+        split_sync_tick();
+        break;
+    case timer_id::replace_all_step:
+    case timer_id::match_count:
+    case timer_id::compare:
+        timer_of_other_unit(id);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace pellix
