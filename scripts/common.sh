@@ -9,7 +9,8 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 
 PACKAGES="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
-binutils-mingw-w64-x86-64 wine64 xvfb xauth fonts-liberation googletest clang libclang-rt-14-dev"
+binutils-mingw-w64-x86-64 wine64 xvfb xauth fonts-liberation googletest clang libclang-rt-14-dev
+mesa-vulkan-drivers"
 
 install_packages() {
     local missing=()
@@ -41,7 +42,7 @@ build_native() {
 # Wine has none of the Windows UI fonts; DirectWrite fails on a missing family, so the prefix
 # maps them to installed ones.
 prepare_wine_prefix() {
-    [ -f "$WINEPREFIX/.pellix-ready-3" ] && return 0
+    [ -f "$WINEPREFIX/.pellix-ready-2" ] && return 0
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
@@ -51,6 +52,11 @@ prepare_wine_prefix() {
     wine reg add "$key" /v "Consolas" /t REG_SZ /d "Liberation Mono" /f >/dev/null 2>&1
     wine reg add "$key" /v "Segoe Fluent Icons" /t REG_SZ /d "Liberation Sans" /f >/dev/null 2>&1
     wine reg add "$key" /v "Segoe MDL2 Assets" /t REG_SZ /d "Liberation Sans" /f >/dev/null 2>&1
+    # With wined3d's OpenGL renderer, Direct2D drawing into a child window's render target never
+    # reaches the X window; the Vulkan renderer presents it. Only the program gets it: GDI cannot
+    # read back what Vulkan presents, and the test programs check pixels through GDI.
+    wine reg add 'HKCU\Software\Wine\AppDefaults\Pellix.exe\Direct3D' /v renderer /t REG_SZ \
+        /d vulkan /f >/dev/null 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.pellix-ready-3"
+    touch "$WINEPREFIX/.pellix-ready-2"
 }
