@@ -267,9 +267,4 @@ void invalidate_tab_pair(HWND tab_control, int index) {
     }
 }
 
-void fill_with_palette_colour(HDC dc, const RECT& rect, std::uint32_t colour) {
-    SetDCBrushColor(dc, colorref_from_colour(colour));
-    FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
-}
-
 } // namespace pellix

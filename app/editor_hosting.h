@@ -24,9 +24,6 @@ LRESULT CALLBACK editor_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 // Repaints tab items `index` - 1 and `index` without erasing.
 void invalidate_tab_pair(HWND tab_control, int index);
 
-// Fills `rect` with a 0x00RRGGBB palette colour through the DC brush.
-void fill_with_palette_colour(HDC dc, const RECT& rect, std::uint32_t colour);
-
 // Input counts as busy until `input_busy_until` has passed.
 bool input_busy();
 // Starts a burst of input: busy for the next 180 ms.

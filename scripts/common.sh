@@ -42,7 +42,7 @@ build_native() {
 # Wine has none of the Windows UI fonts; DirectWrite fails on a missing family, so the prefix
 # maps them to installed ones.
 prepare_wine_prefix() {
-    [ -f "$WINEPREFIX/.pellix-ready-2" ] && return 0
+    [ -f "$WINEPREFIX/.pellix-ready-4" ] && return 0
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
@@ -58,5 +58,5 @@ prepare_wine_prefix() {
     wine reg add 'HKCU\Software\Wine\AppDefaults\Pellix.exe\Direct3D' /v renderer /t REG_SZ \
         /d vulkan /f >/dev/null 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.pellix-ready-2"
+    touch "$WINEPREFIX/.pellix-ready-4"
 }
