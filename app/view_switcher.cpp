@@ -40,7 +40,7 @@ constexpr COLORREF warning_fill_light = RGB(0xFF, 0xF3, 0xCB);
 constexpr COLORREF disabled_dark = RGB(0x55, 0x55, 0x55);
 constexpr COLORREF disabled_light = RGB(0xB4, 0xB4, 0xB4);
 
-struct ButtonSpec {
+struct SwitcherButton {
     const wchar_t* text;
     const wchar_t* label;
     std::uint32_t glyph;
@@ -49,7 +49,7 @@ struct ButtonSpec {
 };
 
 constexpr DWORD visible_child = WS_CHILD | WS_VISIBLE;
-constexpr std::array<ButtonSpec, switcher_buttons> button_specs = {{
+constexpr std::array<SwitcherButton, switcher_buttons> switcher_button_table = {{
     {L"Source view", L"Source", icon_id::source_view, L"Source view (Ctrl+1)",
      visible_child | WS_GROUP | WS_TABSTOP | BS_PUSHLIKE | BS_RADIOBUTTON},
     {L"Split view", L"Split", icon_id::split_view, L"Split view (Ctrl+3)",
@@ -285,13 +285,14 @@ void paint_switcher_button(const ViewSwitcher& s, size_t index, HDC dc, const RE
     const int top = rect.top + (rect.bottom - rect.top - size) / 2;
     const RECT glyph{left, top, left + size, top + size};
     const COLORREF colour = glyph_colour(s, state);
-    if (FAILED(draw_icon(instance, button_specs[index].glyph, dc, &glyph, colour))) {
+    if (FAILED(draw_icon(instance, switcher_button_table[index].glyph, dc, &glyph, colour))) {
         draw_fallback_figure(dc, index, glyph, colour);
     }
     if (s.labels) {
         RECT text{glyph.right + scale_for_window(button, label_gap), rect.top,
                   rect.right - scale_for_window(button, label_right_margin), rect.bottom};
-        const std::wstring_view label = state.paused ? paused_label : button_specs[index].label;
+        const std::wstring_view label =
+            state.paused ? paused_label : switcher_button_table[index].label;
         HFONT font =
             s.font != nullptr ? s.font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
         HGDIOBJ previous = SelectObject(dc, font);
@@ -543,9 +544,9 @@ void set_tooltip(ViewSwitcher& s, size_t index, const std::wstring& text) {
 
 void make_buttons(ViewSwitcher& s) {
     for (size_t i = 0; i < switcher_buttons; ++i) {
-        const ButtonSpec& spec = button_specs[i];
+        const SwitcherButton& button = switcher_button_table[i];
         s.buttons[i] =
-            CreateWindowExW(0, L"BUTTON", spec.text, spec.style, 0, 0, 0, 0, s.window,
+            CreateWindowExW(0, L"BUTTON", button.text, button.style, 0, 0, 0, 0, s.window,
                             reinterpret_cast<HMENU>(static_cast<UINT_PTR>(switcher_commands[i])),
                             instance, nullptr);
         if (s.buttons[i] == nullptr) {
@@ -554,9 +555,9 @@ void make_buttons(ViewSwitcher& s) {
         install_hot_tracking(s.buttons[i]);
         SetWindowSubclass(s.buttons[i], switcher_button_proc, switcher_button_subclass_id,
                           reinterpret_cast<DWORD_PTR>(&s));
-        s.tooltips[i] = spec.tooltip;
+        s.tooltips[i] = button.tooltip;
         if (s.tooltip != nullptr) {
-            TTTOOLINFOW tool = tool_for(s, i, spec.tooltip);
+            TTTOOLINFOW tool = tool_for(s, i, button.tooltip);
             SendMessageW(s.tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
         }
     }
@@ -590,7 +591,7 @@ std::wstring watch_tooltip(unsigned watch_state, bool available, const std::wstr
     }
     switch (watch_state) {
     case switcher_watch::off:
-        return button_specs[watch_button].tooltip;
+        return switcher_button_table[watch_button].tooltip;
     case switcher_watch::paused:
         return L"Watch paused: " + reason + L". F5 to retry; Ctrl+Shift+W to stop";
     default:
@@ -604,7 +605,7 @@ std::wstring tooltip_for(size_t index, bool markdown, unsigned watch_state, bool
         return watch_tooltip(watch_state, watch_available, pause_reason);
     }
     if (markdown || index == 0) {
-        return button_specs[index].tooltip;
+        return switcher_button_table[index].tooltip;
     }
     return index == outline_button ? outline_unavailable : preview_unavailable;
 }
@@ -669,7 +670,7 @@ void update_switcher(ViewSwitcher& s, int view, bool outline_visible, bool markd
         if (i == watch_button && watch_state != previous_watch) {
             SetWindowTextW(button, watch_state == switcher_watch::paused
                                        ? watch_text_paused
-                                       : button_specs[watch_button].text);
+                                       : switcher_button_table[watch_button].text);
         }
         set_tooltip(s, i, tooltip_for(i, markdown, watch_state, watch_available, pause_reason));
     }

@@ -13,6 +13,7 @@
 #include "markdown/html_render.h"
 #include "markdown/plain_text_page.h"
 #include "markdown/preview_markup.h"
+#include "platform/dib_surface.h"
 #include "preview/drawing.h"
 #include "preview/layout.h"
 #include "preview/preview_window.h"
@@ -106,63 +107,21 @@ struct PrintDialog {
     }
 };
 
-// The 32-bit top-down DIB section selected into a memory DC that every page is drawn into.
+// The surface every page is drawn into.
 class SurfaceBitmap {
 public:
-    explicit SurfaceBitmap(const PrintSurface& size) {
-        info_.bmiHeader = BITMAPINFOHEADER{
-            .biSize = sizeof(BITMAPINFOHEADER),
-            .biWidth = size.width,
-            .biHeight = -size.height,
-            .biPlanes = 1,
-            .biBitCount = 32,
-            .biCompression = BI_RGB,
-            .biSizeImage = 0,
-            .biXPelsPerMeter = 0,
-            .biYPelsPerMeter = 0,
-            .biClrUsed = 0,
-            .biClrImportant = 0,
-        };
-        dc_ = CreateCompatibleDC(nullptr);
-        if (dc_) {
-            bitmap_ = CreateDIBSection(dc_, &info_, DIB_RGB_COLORS, &bits_, nullptr, 0);
-        }
-        if (!dc_ || !bitmap_ || !bits_) {
-            release();
+    explicit SurfaceBitmap(const PrintSurface& size) : surface_(size.width, size.height) {
+        if (surface_.dc() == nullptr) {
             throw std::runtime_error("Could not allocate the print page surface.");
         }
-        old_bitmap_ = SelectObject(dc_, bitmap_);
     }
-    SurfaceBitmap(const SurfaceBitmap&) = delete;
-    SurfaceBitmap& operator=(const SurfaceBitmap&) = delete;
-    ~SurfaceBitmap() { release(); }
 
-    HDC dc() const { return dc_; }
-    const void* bits() const { return bits_; }
-    const BITMAPINFO& info() const { return info_; }
+    HDC dc() const { return surface_.dc(); }
+    const void* bits() const { return surface_.bits(); }
+    const BITMAPINFO& info() const { return surface_.info(); }
 
 private:
-    void release() {
-        if (old_bitmap_) {
-            SelectObject(dc_, old_bitmap_);
-        }
-        if (bitmap_) {
-            DeleteObject(bitmap_);
-        }
-        if (dc_) {
-            DeleteDC(dc_);
-        }
-        old_bitmap_ = nullptr;
-        bitmap_ = nullptr;
-        dc_ = nullptr;
-        bits_ = nullptr;
-    }
-
-    BITMAPINFO info_{};
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ old_bitmap_ = nullptr;
-    void* bits_ = nullptr;
+    DibSurface surface_;
 };
 
 // A started print job: abandoned unless it was finished.

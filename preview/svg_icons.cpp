@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/dib_surface.h"
 #include "platform/com_ptr.h"
 
 namespace pellix {
@@ -40,22 +41,6 @@ HRESULT check(HRESULT hr, const char* stage) {
         log_svg_stage(stage, hr);
     }
     return hr;
-}
-
-BITMAPINFO top_down_header(int width, int height) {
-    BITMAPINFO info{};
-    info.bmiHeader = BITMAPINFOHEADER{.biSize = sizeof(BITMAPINFOHEADER),
-                                      .biWidth = width,
-                                      .biHeight = -height,
-                                      .biPlanes = 1,
-                                      .biBitCount = 32,
-                                      .biCompression = BI_RGB,
-                                      .biSizeImage = 0,
-                                      .biXPelsPerMeter = 0,
-                                      .biYPelsPerMeter = 0,
-                                      .biClrUsed = 0,
-                                      .biClrImportant = 0};
-    return info;
 }
 
 D2D1_BITMAP_PROPERTIES1 bitmap_properties(D2D1_BITMAP_OPTIONS options) {
@@ -136,7 +121,7 @@ HRESULT make_glyph_bitmap(HDC dc, int width, int height, const std::vector<std::
     if (!out) {
         return E_POINTER;
     }
-    const BITMAPINFO info = top_down_header(width, height);
+    const BITMAPINFO info = top_down_bitmap_info(width, height);
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!bitmap || !bits) {
@@ -152,7 +137,7 @@ HRESULT make_glyph_bitmap(HDC dc, int width, int height, const std::vector<std::
 
 HRESULT paint_picture(HDC dc, const RECT& rect, int width, int height,
                       const std::vector<std::uint8_t>& pixels) {
-    const BITMAPINFO info = top_down_header(width, height);
+    const BITMAPINFO info = top_down_bitmap_info(width, height);
     if (SetDIBitsToDevice(dc, rect.left, rect.top, static_cast<DWORD>(width),
                           static_cast<DWORD>(height), 0, 0, 0, static_cast<UINT>(height),
                           pixels.data(), &info, DIB_RGB_COLORS) == 0) {

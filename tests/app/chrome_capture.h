@@ -9,42 +9,16 @@
 #include <functional>
 #include <vector>
 
+#include "platform/dib_surface.h"
+
 namespace pellix::test {
 
 class Surface {
 public:
-    Surface(int width, int height) : width_(width), height_(height) {
-        BITMAPINFO info{};
-        info.bmiHeader = {
-            .biSize = sizeof(BITMAPINFOHEADER),
-            .biWidth = width,
-            .biHeight = -height,
-            .biPlanes = 1,
-            .biBitCount = 32,
-            .biCompression = BI_RGB,
-            .biSizeImage = 0,
-            .biXPelsPerMeter = 0,
-            .biYPelsPerMeter = 0,
-            .biClrUsed = 0,
-            .biClrImportant = 0,
-        };
-        dc_ = CreateCompatibleDC(nullptr);
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
-        previous_ = SelectObject(dc_, bitmap_);
-    }
-    ~Surface() {
-        SelectObject(dc_, previous_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-    }
-    Surface(const Surface&) = delete;
-    Surface& operator=(const Surface&) = delete;
+    Surface(int width, int height) : surface_(width, height) {}
 
-    HDC dc() const { return dc_; }
-    std::uint32_t at(int x, int y) const {
-        GdiFlush();
-        return static_cast<const std::uint32_t*>(bits_)[y * width_ + x] & 0xFFFFFF;
-    }
+    HDC dc() const { return surface_.dc(); }
+    std::uint32_t at(int x, int y) const { return surface_.pixel(x, y); }
     // How many pixels inside [left, right) x [top, bottom) are `colour`.
     int count(std::uint32_t colour, RECT area) const {
         int found = 0;
@@ -57,12 +31,7 @@ public:
     }
 
 private:
-    int width_;
-    int height_;
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ previous_ = nullptr;
-    void* bits_ = nullptr;
+    DibSurface surface_;
 };
 
 // The client area of `window` as it paints itself for WM_PRINTCLIENT.

@@ -18,6 +18,7 @@
 #include "app/views.h"
 #include "core/file_io.h"
 #include "preview/preview_window.h"
+#include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/scratch_folder.h"
 
@@ -81,27 +82,8 @@ protected:
         settings = {};
     }
 
-    void pump(DWORD milliseconds) {
-        const ULONGLONG end = GetTickCount64() + milliseconds;
-        MSG message{};
-        while (GetTickCount64() < end) {
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (message.message != WM_QUIT) {
-                    DispatchMessageW(&message);
-                }
-            }
-            Sleep(5);
-        }
-    }
-
-    // Pumps until `done` holds, for at most `limit_ms`: a loaded machine may run a timer late.
-    template <typename Done> bool pump_until(Done done, DWORD limit_ms = 5000) {
-        const ULONGLONG end = GetTickCount64() + limit_ms;
-        while (!done() && GetTickCount64() < end) {
-            pump(10);
-        }
-        return done();
-    }
+    static void pump(DWORD milliseconds) { test::pump(milliseconds); }
+    template <typename Done> static bool pump_until(Done done) { return test::pump_until(done); }
 
     std::filesystem::path file(const std::string& name, const std::string& bytes) {
         const std::filesystem::path path = folder_ / name;

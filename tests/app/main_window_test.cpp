@@ -17,6 +17,7 @@
 #include "app/ui_fonts.h"
 #include "app/main_layout.h"
 #include "tests/app/modal_driver.h"
+#include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
 
 namespace pellix {
@@ -58,19 +59,7 @@ protected:
         install_message_box({});
     }
 
-    // Serves posted messages for a while; the quit message a destroyed window posts is dropped.
-    void pump(DWORD milliseconds = 100) {
-        const ULONGLONG end = GetTickCount64() + milliseconds;
-        MSG message{};
-        while (GetTickCount64() < end) {
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (message.message != WM_QUIT) {
-                    DispatchMessageW(&message);
-                }
-            }
-            Sleep(5);
-        }
-    }
+    static void pump(DWORD milliseconds = 100) { test::pump(milliseconds); }
 
     LRESULT send_record(ULONG_PTR kind, const void* data, DWORD bytes) {
         COPYDATASTRUCT record{kind, bytes, const_cast<void*>(data)};

@@ -8,6 +8,7 @@
 #include <functional>
 #include <set>
 
+#include "platform/dib_surface.h"
 #include "preview/drawing.h"
 #include "tests/colour_checks.h"
 #include "tests/preview/preview_test_document.h"
@@ -93,13 +94,7 @@ protected:
         ASSERT_EQ(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
                                     nullptr, reinterpret_cast<void**>(d2d_.put())),
                   S_OK);
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = surface_width;
-        info.bmiHeader.biHeight = -surface_height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        const BITMAPINFO info = top_down_bitmap_info(surface_width, surface_height);
         dc_ = CreateCompatibleDC(nullptr);
         bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_),
                                    nullptr, 0);

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
 
+#include "core/palette_table.h"
+#include "platform/dib_surface.h"
 #include "preview/svg_icons.h"
 
 namespace pellix {
@@ -12,40 +15,18 @@ namespace {
 // A 32-bit top-down memory bitmap selected into its own DC, filled with one colour.
 class Canvas {
 public:
-    Canvas(int size, COLORREF fill) : size_(size) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = size;
-        info.bmiHeader.biHeight = -size;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        dc = CreateCompatibleDC(nullptr);
-        bitmap_ = CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_),
-                                   nullptr, 0);
-        previous_ = SelectObject(dc, bitmap_);
-        for (int i = 0; i < size * size; ++i) {
-            bits_[i] = (GetRValue(fill) << 16) | (GetGValue(fill) << 8) | GetBValue(fill);
-        }
-    }
-    ~Canvas() {
-        SelectObject(dc, previous_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc);
+    Canvas(int size, COLORREF fill) : surface_(size, size), dc(surface_.dc()) {
+        auto* bits = static_cast<std::uint32_t*>(surface_.bits());
+        std::fill(bits, bits + size * size, colour_from_colorref(fill));
     }
     // 0x00RRGGBB of a pixel.
-    std::uint32_t at(int x, int y) const {
-        GdiFlush();
-        return bits_[y * size_ + x] & 0xFFFFFF;
-    }
-
-    HDC dc = nullptr;
+    std::uint32_t at(int x, int y) const { return surface_.pixel(x, y); }
 
 private:
-    int size_;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ previous_ = nullptr;
-    std::uint32_t* bits_ = nullptr;
+    DibSurface surface_; // made before `dc`, which it owns
+
+public:
+    HDC dc;
 };
 
 // A premultiplied glyph bitmap made from coverage values the way a render leaves them.
@@ -55,12 +36,7 @@ HBITMAP glyph_bitmap(HDC dc, const std::vector<std::uint8_t>& alphas, int size, 
         pixels[i * 4 + 3] = alphas[i];
     }
     tint_glyph_pixels(pixels, colour);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = size;
-    info.bmiHeader.biHeight = -size;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    const BITMAPINFO info = top_down_bitmap_info(size, size);
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     std::copy(pixels.begin(), pixels.end(), static_cast<std::uint8_t*>(bits));
