@@ -99,6 +99,7 @@ void enter_tab(std::uint64_t index) {
 // The only tab is replaced by a fresh untitled one with a new identifier and editor.
 void replace_only_tab() {
     std::unique_ptr<DocumentTab> fresh = make_tab({});
+    forget_tab_work(*tabs.front());
     std::unique_ptr<DocumentTab> old = std::exchange(tabs.front(), std::move(fresh));
     active = 0;
     chrome.editor = tabs.front()->editor;
@@ -116,6 +117,7 @@ void replace_only_tab() {
 
 void remove_active_tab() {
     const std::uint64_t closing_index = active;
+    forget_tab_work(current_tab());
     select_tab(closing_index == 0 ? 1 : closing_index - 1, false);
     const HWND editor = tabs[closing_index]->editor;
     tabs.erase(tabs.begin() + static_cast<std::ptrdiff_t>(closing_index));
@@ -134,9 +136,9 @@ bool resolve_unsaved_changes() {
         return true;
     }
     switch (ask_save_changes(false)) {
-    case 0:
+    case CloseChoice::save:
         return save_file(false, nullptr, {});
-    case 1:
+    case CloseChoice::discard:
         return true;
     default:
         return false;

@@ -155,17 +155,47 @@ void stop_compare(DocumentTab& tab) {
 }
 
 // Until the closing prompts land, the unsaved-changes question is a plain three-way box.
-int ask_save_changes(bool) {
+CloseChoice ask_save_changes(bool) {
     const std::wstring text = L"Save changes to " + tab_name(current_tab()) + L"?";
     switch (message_box(main_window, text, L"Unsaved changes", MB_YESNOCANCEL | MB_ICONWARNING)) {
     case IDYES:
-        return 0;
+        return CloseChoice::save;
     case IDNO:
-        return 1;
+        return CloseChoice::discard;
     default:
-        return 3;
+        return CloseChoice::cancel;
     }
 }
+void close_tabs_where(const std::function<bool(std::uint64_t)>&,
+                      const std::function<CloseChoice(bool)>&) {}
+void reload_file(bool, std::optional<Encoding>) {}
+void rearm_directory_watcher() {}
+
+// Watch and compare join here.
+void toggle_watch(std::uint64_t, const std::function<bool()>&) {}
+void schedule_watch_read(std::uint64_t, bool) {}
+void clear_watch_changes(std::uint64_t) {}
+void run_compare_command(unsigned) {}
+void show_watch_menu() {}
+void rebuild_compare_menu() {}
+void forget_tab_work(DocumentTab&) {}
+void compare_timer() {
+    KillTimer(main_window, timer_id::compare);
+}
+
+// Find, formatting, recent files, completion and the outline's expansion join here.
+void show_find_bar(bool) {}
+void find_next(bool) {}
+void find_timer(UINT_PTR id) {
+    KillTimer(main_window, id);
+}
+void format_command(unsigned) {}
+void rebuild_recent_menu() {}
+void open_recent_file(std::size_t) {}
+void clear_recent_files() {}
+void show_completion() {}
+void set_outline_expansion(bool) {}
+void enable_status_format_items(bool) {}
 
 // Disk state, directory changes and watch join here; the queued opens already run.
 void check_disk_changes(bool check) {
@@ -279,9 +309,6 @@ void refresh_tab_strip() {
 // commands, the outline toggle and the About box run directly.
 void attach_menu_bar(HWND) {}
 void update_command_state() {}
-void timer_of_other_unit(UINT_PTR id) {
-    KillTimer(main_window, id);
-}
 
 void run_command(unsigned id) {
     switch (id) {

@@ -9,7 +9,11 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
+
+#include "core/encoding.h"
 
 namespace pellix {
 
@@ -149,13 +153,63 @@ void remember_recent_file();
 // Menu checks and greying for the active tab.
 void update_command_state();
 
-// The unsaved-changes prompt of one tab: 0 save, 1 discard, 2 discard all, 3 cancel.
-int ask_save_changes(bool several);
+// The answer of the unsaved-changes prompt.
+enum class CloseChoice : std::uint32_t { save = 0, discard = 1, discard_all = 2, cancel = 3 };
+
+// The unsaved-changes prompt of the active tab; `several` when more tabs are asked after it.
+CloseChoice ask_save_changes(bool several);
+
+// Closes every tab but the active one for which `select` holds, asking about modified ones.
+void close_tabs_where(const std::function<bool(std::uint64_t index)>& select,
+                      const std::function<CloseChoice(bool several)>& ask);
+
+// Re-reads the active tab from disk, with the tab's encoding unless one is forced.
+void reload_file(bool confirm, std::optional<Encoding> forced);
+
+// Asks the directory watcher to read every watched folder again.
+void rearm_directory_watcher();
+
+// Watch mode of a tab: start or stop it, ask for a read, clear its marks.
+void toggle_watch(std::uint64_t tab_id, const std::function<bool()>& confirm);
+void schedule_watch_read(std::uint64_t tab_id, bool now);
+void clear_watch_changes(std::uint64_t tab_id);
+
+// The compare commands (compare sources, change navigation, the compare pop-up, the compare
+// target list) and the status strip's watch pop-up.
+void run_compare_command(unsigned id);
+void show_watch_menu();
+// Fills the "Open tab" compare submenu before it opens.
+void rebuild_compare_menu();
+// A tab is about to close: its watch read is cancelled and its compare pass forgotten.
+void forget_tab_work(DocumentTab& tab);
+
+// Timer 11: due compare passes are handed to the compare worker.
+void compare_timer();
+
+// Find and replace: the find bar in find or replace mode, one search in the shown pane, the
+// steps of Replace All (timer 5) and of the match count (timer 7).
+void show_find_bar(bool replace);
+void find_next(bool forward);
+void find_timer(UINT_PTR id);
+
+// The formatting commands 400-410.
+void format_command(unsigned id);
+
+// The recent files: the File menu's submenu refilled, reopening entry `index`, emptying.
+void rebuild_recent_menu();
+void open_recent_file(std::size_t index);
+void clear_recent_files();
+
+// The completion popup computed at the caret (command Complete).
+void show_completion();
+
+// Expand all and Collapse all of the outline.
+void set_outline_expansion(bool expand);
+
+// The status strip's encoding and line-ending items, enabled unless the tab is watched.
+void enable_status_format_items(bool enabled);
 
 // Ends compare mode of a tab.
 void stop_compare(DocumentTab& tab);
-
-// Timers whose work belongs to other units (Replace All steps, match counting, compare).
-void timer_of_other_unit(UINT_PTR id);
 
 } // namespace pellix

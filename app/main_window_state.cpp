@@ -14,6 +14,7 @@ bool start_up_pending = false;
 bool command_line_named_files = false;
 bool closing = false;
 MainChrome chrome;
+MainMenus menus;
 std::vector<std::unique_ptr<DocumentTab>> tabs;
 std::uint64_t active = 0;
 std::uint64_t next_tab_id = 1;

@@ -95,6 +95,18 @@ struct MainChrome {
 };
 extern MainChrome chrome;
 
+// The menu bar and the submenus that are filled or marked after it is built; null until built.
+struct MainMenus {
+    HMENU bar = nullptr;
+    HMENU encoding = nullptr;
+    HMENU recent = nullptr;
+    HMENU colouring = nullptr;
+    HMENU theme = nullptr;
+    HMENU compare = nullptr;
+    HMENU compare_tabs = nullptr;
+};
+extern MainMenus menus;
+
 // One open document: its editor window, cached text, file identity and disk state, view state,
 // compare and watch state, and what the tab strip last showed for it. UI thread only; workers
 // get copies of its text, never the record.
@@ -148,6 +160,8 @@ struct DocumentTab {
     FILETIME watch_last_write{};
     std::uint64_t watch_updates = 0;
     std::string watch_status;
+    // A short note of the last command shown in the status strip ("At last change").
+    std::wstring status_note;
     CHARRANGE selection{};
     POINT scroll_pos{};
     std::wstring shown_name;

@@ -158,8 +158,10 @@ void on_timer(UINT_PTR id) {
         break;
     case timer_id::replace_all_step:
     case timer_id::match_count:
+        find_timer(id);
+        break;
     case timer_id::compare:
-        timer_of_other_unit(id);
+        compare_timer();
         break;
     default:
         break;
