@@ -184,8 +184,7 @@ void compare_timer() {
 }
 
 // Find, formatting, recent files, completion and the outline's expansion join here.
-void show_find_bar(bool) {}
-void find_next(bool) {}
+void find_command(unsigned) {}
 void find_timer(UINT_PTR id) {
     KillTimer(main_window, id);
 }

@@ -186,10 +186,9 @@ void forget_tab_work(DocumentTab& tab);
 // Timer 11: due compare passes are handed to the compare worker.
 void compare_timer();
 
-// Find and replace: the find bar in find or replace mode, one search in the shown pane, the
+// Find and replace: the commands Find, Find next, Replace and Find previous (206-209), and the
 // steps of Replace All (timer 5) and of the match count (timer 7).
-void show_find_bar(bool replace);
-void find_next(bool forward);
+void find_command(unsigned id);
 void find_timer(UINT_PTR id);
 
 // The formatting commands 400-410.
