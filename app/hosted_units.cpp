@@ -30,9 +30,6 @@ namespace pellix {
 
 namespace {
 
-inline constexpr unsigned about_command = 500;
-inline constexpr unsigned outline_command = 304;
-
 // The main window's view switcher; made anew with each main window.
 std::unique_ptr<ViewSwitcher> switcher;
 
@@ -53,14 +50,6 @@ void post_switcher_command(unsigned id) {
         PostMessageW(main_window, WM_COMMAND, LOWORD(id),
                      reinterpret_cast<LPARAM>(switcher_button_for(id)));
     }
-}
-
-void toggle_outline() {
-    if (is_markdown_path(active_tab_path())) {
-        settings.outline = !settings.outline;
-        layout_window();
-    }
-    persist_settings(true);
 }
 
 } // namespace
@@ -243,8 +232,11 @@ void update_view_switcher(const MainLayout& layout) {
                        scale_metric(switcher_group_gap, dpi),
                        scale_metric(switcher_group_margin, dpi), layout.switcher_layout.labels);
     const bool watch_available = !active_tab_path().empty() && !replace_all_running();
+    const DocumentTab* tab = tabs.empty() ? nullptr : &current_tab();
     update_switcher(*switcher, layout.effective_view, layout.show_outline,
-                    is_markdown_path(active_tab_path()), switcher_watch::off, watch_available, {});
+                    is_markdown_path(active_tab_path()),
+                    tab != nullptr ? tab->watch_state : switcher_watch::off, watch_available,
+                    tab != nullptr ? display_text(tab->watch_status) : std::wstring());
 }
 void release_chrome_buffers() {
     release_owner_drawn_buffer();
@@ -302,48 +294,6 @@ void refresh_tab_strip() {
         tab.shown_index = i;
     }
     TabCtrl_SetCurSel(chrome.tab_control, static_cast<int>(active));
-}
-
-// Menus, accelerators and command dispatch join here; until they do, the file, tab and view
-// commands, the outline toggle and the About box run directly.
-void attach_menu_bar(HWND) {}
-void update_command_state() {}
-
-void run_command(unsigned id) {
-    switch (id) {
-    case 100:
-        new_tab();
-        break;
-    case 101:
-        open_files_dialog();
-        break;
-    case 102:
-        save_file(false, nullptr, {});
-        break;
-    case 103:
-        save_file(true, nullptr, {});
-        break;
-    case 108:
-        close_current_tab({});
-        break;
-    case view_source:
-    case view_preview:
-    case view_split:
-        select_view(static_cast<int>(id));
-        break;
-    case 360:
-    case 361:
-        show_save_format_menu(id == 360);
-        break;
-    case outline_command:
-        toggle_outline();
-        break;
-    case about_command:
-        show_about_box(main_window);
-        break;
-    default:
-        break;
-    }
 }
 
 } // namespace pellix

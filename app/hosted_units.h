@@ -29,9 +29,6 @@ void style_active_editor();
 // Makes the status strip, the view switcher and the find bar (and stores them in `chrome`).
 void create_chrome_units(HWND main);
 
-// Builds and attaches the menu bar.
-void attach_menu_bar(HWND main);
-
 // A command from a menu, an accelerator or a control.
 void run_command(unsigned id);
 

@@ -92,10 +92,12 @@ bool draw_item(const DRAWITEMSTRUCT& item) {
         draw_header(item, L"Outline");
         return true;
     case child_id::headings:
-        paint_owner_drawn_button(item, dark_theme, ui_fonts.message, L"Headings", true, true);
+        paint_owner_drawn_button(item, dark_theme, ui_fonts.message, L"Headings",
+                                 !outline_tasks_mode, true);
         return true;
     case child_id::tasks:
-        paint_owner_drawn_button(item, dark_theme, ui_fonts.message, L"Tasks", false, true);
+        paint_owner_drawn_button(item, dark_theme, ui_fonts.message, L"Tasks", outline_tasks_mode,
+                                 true);
         return true;
     case child_id::outline_options:
         paint_owner_drawn_button(item, dark_theme, ui_fonts.icon, options_glyph, false, true);

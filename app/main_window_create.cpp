@@ -7,6 +7,7 @@
 
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
+#include "app/menu_bar.h"
 #include "app/owner_drawn_buttons.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
@@ -142,7 +143,7 @@ HWND create_main_window() {
 void build_main_window(HWND window) {
     main_window = window;
     update_window_icons();
-    attach_menu_bar(window);
+    SetMenu(window, build_menu_bar());
     create_chrome_units(window);
     create_document_panes(window);
     check_children();

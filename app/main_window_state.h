@@ -213,6 +213,11 @@ extern SplitSyncRequest split_sync_request;
 // Set while a scroll is being applied on purpose, so that it is not echoed back.
 extern bool split_syncing;
 
+// The outline pane lists task items instead of headings (Tasks mode), and in that mode hides
+// the finished ones; the mode commands set them and the pane reads them when it is built.
+extern bool outline_tasks_mode;
+extern bool hide_completed_tasks;
+
 // Makes the file-work runner work on this state: it disables `main_window` while work runs,
 // keeps `file_work_busy`, and when the outermost run ends posts WM_APP_OPEN_QUEUED for queued
 // paths and a deferred WM_CLOSE (clearing `close_pending`) to the window, if it exists.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/accelerators.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/settings.h"
@@ -114,7 +115,7 @@ bool find_bar_focus_key(MSG& message, HACCEL accelerators) {
             break;
         }
     }
-    if (!TranslateAcceleratorW(main_window, accelerators, &message) &&
+    if (!translate_accelerator(main_window, accelerators, message) &&
         !IsDialogMessageW(chrome.find_bar, &message)) {
         translate_and_dispatch(message);
     }
@@ -140,7 +141,7 @@ void route(MSG& message, HACCEL accelerators) {
     if (find_bar_key(message) || find_bar_focus_key(message, accelerators)) {
         return;
     }
-    if (main_window != nullptr && TranslateAcceleratorW(main_window, accelerators, &message)) {
+    if (main_window != nullptr && translate_accelerator(main_window, accelerators, message)) {
         return;
     }
     HWND focus = GetFocus();

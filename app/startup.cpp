@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "app/accelerators.h"
 #include "app/command_line.h"
 #include "app/hosted_units.h"
 #include "app/main_window_create.h"
@@ -23,7 +24,6 @@ namespace pellix {
 
 namespace {
 
-constexpr int accelerator_table_id = 102;
 constexpr char version_line[] = "1.2.9\n";
 
 // A GUI-subsystem process has no console of its own; the text goes to whatever standard output

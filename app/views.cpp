@@ -91,6 +91,10 @@ void show_failure_page(const DocumentTab& tab, const std::exception& error) {
 
 } // namespace
 
+void ensure_preview_window() {
+    create_preview_once();
+}
+
 void schedule_compare_pass(DocumentTab& tab) {
     if (!tab.baseline || tab.compare_scheduled_revision == tab.revision) {
         return;

@@ -10,6 +10,9 @@ namespace pellix {
 
 struct DocumentTab;
 
+// Makes the preview window inside its host with the main window's callbacks, once.
+void ensure_preview_window();
+
 // Re-reads the active tab's text and refreshes everything that depends on it.
 void refresh_current_tab();
 

@@ -13,6 +13,7 @@
 #include "app/main_paint.h"
 #include "app/main_window_create.h"
 #include "app/main_window_state.h"
+#include "app/menu_bar.h"
 #include "app/prompts.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
@@ -244,10 +245,14 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
     case WM_NCDESTROY:
         main_window = nullptr;
         chrome = {};
+        menus = {};
         tabs.clear();
         return std::nullopt;
     case WM_COMMAND:
         return on_command(wparam, lparam);
+    case WM_INITMENUPOPUP:
+        prepare_menu_popup(reinterpret_cast<HMENU>(wparam));
+        return std::nullopt;
     case WM_NOTIFY:
         return on_notify(reinterpret_cast<const NMHDR*>(lparam));
     case WM_TIMER:

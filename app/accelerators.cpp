@@ -1,0 +1,62 @@
+#include "app/accelerators.h"
+
+#include <vector>
+
+namespace pellix {
+
+namespace {
+
+bool key_held(int key) {
+    return (GetKeyState(key) & 0x8000) != 0;
+}
+
+bool modifiers_match(BYTE flags) {
+    return ((flags & FCONTROL) != 0) == key_held(VK_CONTROL) &&
+           ((flags & FSHIFT) != 0) == key_held(VK_SHIFT) &&
+           ((flags & FALT) != 0) == key_held(VK_MENU);
+}
+
+// The command of the table's entry for this key press; 0 for none.
+WORD shortcut_command(HACCEL table, const MSG& message) {
+    if (message.message != WM_KEYDOWN && message.message != WM_SYSKEYDOWN) {
+        return 0;
+    }
+    const int count = CopyAcceleratorTableW(table, nullptr, 0);
+    if (count <= 0) {
+        return 0;
+    }
+    std::vector<ACCEL> entries(static_cast<size_t>(count));
+    CopyAcceleratorTableW(table, entries.data(), count);
+    for (const ACCEL& entry : entries) {
+        if ((entry.fVirt & FVIRTKEY) != 0 && entry.key == message.wParam &&
+            modifiers_match(entry.fVirt)) {
+            return entry.cmd;
+        }
+    }
+    return 0;
+}
+
+bool greyed_in_menu(HWND window, WORD command) {
+    HMENU menu = GetMenu(window);
+    if (menu == nullptr) {
+        return false;
+    }
+    const UINT state = GetMenuState(menu, command, MF_BYCOMMAND);
+    return state != static_cast<UINT>(-1) && (state & (MF_GRAYED | MF_DISABLED)) != 0;
+}
+
+} // namespace
+
+bool translate_accelerator(HWND window, HACCEL table, MSG& message) {
+    if (window == nullptr || table == nullptr) {
+        return false;
+    }
+    const WORD command = shortcut_command(table, message);
+    if (command != 0 && greyed_in_menu(window, command) && IsWindowEnabled(window)) {
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(command, 1), 0);
+        return true;
+    }
+    return TranslateAcceleratorW(window, table, &message) != 0;
+}
+
+} // namespace pellix
