@@ -155,6 +155,7 @@ void build_main_window(HWND window) {
         SendMessageW(chrome.editor, EM_SETMODIFY, FALSE, 0);
     }
     check_setting_menu_items(window);
+    update_command_state();
     start_housekeeping_timers();
     DragAcceptFiles(window, TRUE);
 }
