@@ -221,7 +221,16 @@ LRESULT on_command(WPARAM wparam, LPARAM lparam) {
         editor_notification(HIWORD(wparam));
         return 0;
     }
+    // A switcher button that had the focus keeps it, so that the arrow keys go on moving
+    // through the views.
+    const auto sender = reinterpret_cast<HWND>(lparam);
+    const bool from_switcher =
+        sender != nullptr && chrome.view_switcher != nullptr && GetFocus() == sender &&
+        (sender == chrome.view_switcher || IsChild(chrome.view_switcher, sender));
     run_command(LOWORD(wparam));
+    if (from_switcher && IsWindow(sender) && IsWindowEnabled(sender)) {
+        SetFocus(sender);
+    }
     return 0;
 }
 
