@@ -31,6 +31,8 @@ constexpr unsigned first_edit_command = 200;
 constexpr unsigned unicode_reopen = 900;
 constexpr unsigned first_recent = 600;
 constexpr unsigned last_recent = 605;
+constexpr unsigned first_compare_target = 1000;
+constexpr unsigned last_compare_target = 1127;
 
 std::function<void()>& refusal_sound() {
     static std::function<void()> sound;
@@ -147,7 +149,13 @@ void close_tabs_beside(bool right_only) {
                      ask_save_changes);
 }
 
-// Gates 1-5: the compare commands, which a watched tab does not refuse.
+bool refused_while_watched(unsigned id) {
+    return std::find(watch_greyed_commands.begin(), watch_greyed_commands.end(), id) !=
+               watch_greyed_commands.end() ||
+           id == 360 || id == 361 || is_reopen(id);
+}
+
+// The compare commands come first: a watched tab does not refuse them.
 bool compare_gate(unsigned id) {
     if (in_range(id, first_compare_target, last_compare_target) || in_range(id, 332, 334) ||
         id == 364) {
@@ -163,7 +171,7 @@ bool compare_gate(unsigned id) {
     return false;
 }
 
-// Gates 6-8: the watch rules; true when the command was decided.
+// The rules of a watched tab, and the watch commands; true when the command was decided.
 bool watch_gate(unsigned id) {
     const DocumentTab& tab = current_tab();
     const bool watched = tab.watch_state != 0;
@@ -344,12 +352,6 @@ void other_command(unsigned id) {
 }
 
 } // namespace
-
-bool refused_while_watched(unsigned id) {
-    return std::find(watch_greyed_commands.begin(), watch_greyed_commands.end(), id) !=
-               watch_greyed_commands.end() ||
-           id == 360 || id == 361 || is_reopen(id);
-}
 
 void install_refusal_sound(std::function<void()> sound) {
     refusal_sound() = std::move(sound);

@@ -7,12 +7,6 @@
 
 namespace pellix {
 
-inline constexpr unsigned first_compare_target = 1000;
-inline constexpr unsigned last_compare_target = 1127;
-
-// Whether a watched tab refuses `id` with a beep.
-bool refused_while_watched(unsigned id);
-
 // The sound of a refused command; tests replace it, an empty function restores MessageBeep.
 void install_refusal_sound(std::function<void()> sound);
 
