@@ -26,6 +26,7 @@
 #include "editor/source_interface.h"
 #include "markdown/export.h"
 #include "preview/preview_window.h"
+#include "preview/printing.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/message_of.h"
@@ -475,6 +476,27 @@ TEST_F(Commands, ExportWritesTheBuildersBytesAndRefusesAnOpenDocument) {
     export_document(true, [&] { return untitled; });
     EXPECT_NE(read_file_bytes(untitled, export_output_limit).find("\"name\": \"Untitled.md\""),
               std::string::npos);
+}
+
+TEST_F(Commands, PrintingFirstMakesThePreviewTheViewsUse) {
+    ASSERT_EQ(preview().window, nullptr);
+    preview().colours = nullptr;
+    preview().on_scroll = nullptr;
+    bool asked = false;
+    PrintCalls calls;
+    calls.print_dialog = [&](PRINTDLGW*) {
+        asked = true;
+        return FALSE;
+    };
+    calls.dialog_error = [] { return DWORD{0}; };
+    ScopedPrintCalls cancelled(std::move(calls));
+    command(107);
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(boxes_.empty());
+    ASSERT_NE(preview().window, nullptr);
+    EXPECT_EQ(chrome.preview, preview().window);
+    EXPECT_TRUE(preview().colours);
+    EXPECT_TRUE(preview().on_scroll);
 }
 
 } // namespace
