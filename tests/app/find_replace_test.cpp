@@ -1,4 +1,4 @@
-#include "tests/app/find_window.h"
+#include "tests/app/editing_window.h"
 
 #include <filesystem>
 
@@ -14,8 +14,8 @@
 namespace pellix {
 namespace {
 
-using test::FindWindow;
-using FindReplace = FindWindow;
+using test::EditingWindow;
+using FindReplace = EditingWindow;
 
 constexpr unsigned long find_forward = find_flag::find_next | find_flag::down;
 constexpr unsigned long find_backward = find_flag::find_next;

@@ -25,7 +25,7 @@
 
 namespace pellix::test {
 
-class FindWindow : public ::testing::Test {
+class EditingWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         instance = GetModuleHandleW(nullptr);
@@ -56,6 +56,7 @@ protected:
         settings = {};
     }
 
+public:
     // A new document in the active editor: caret at 0, nothing to undo.
     static void set_text(const std::u16string& text) {
         SourceDocument document;
@@ -92,6 +93,7 @@ protected:
                      reinterpret_cast<LPARAM>(GetDlgItem(chrome.find_bar, id)));
     }
 
+protected:
     static void pump(DWORD milliseconds) { test::pump(milliseconds); }
     template <typename Done> static bool pump_until(Done done, DWORD limit_ms = 5000) {
         return test::pump_until(done, limit_ms);
