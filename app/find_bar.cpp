@@ -220,17 +220,19 @@ void paint_box_frame(HDC dc, HWND box) {
     SelectObject(dc, old_pen);
 }
 
+void paint_surface(HDC dc, const RECT& client) {
+    fill_with_palette_colour(dc, client, colours()[1]);
+    fill_with_palette_colour(dc, RECT{0, client.bottom - 1, client.right, client.bottom},
+                             colours()[5]);
+    paint_status(dc);
+    paint_box_frame(dc, bar.find_box);
+    paint_box_frame(dc, bar.replace_box);
+}
+
 void paint(HWND window) {
     PAINTSTRUCT ps{};
     HDC target = BeginPaint(window, &ps);
-    paint_buffered(window, target, bar.buffer, [](HDC dc, const RECT& client) {
-        fill_with_palette_colour(dc, client, colours()[1]);
-        fill_with_palette_colour(dc, RECT{0, client.bottom - 1, client.right, client.bottom},
-                                 colours()[5]);
-        paint_status(dc);
-        paint_box_frame(dc, bar.find_box);
-        paint_box_frame(dc, bar.replace_box);
-    });
+    paint_buffered(window, target, bar.buffer, paint_surface);
     EndPaint(window, &ps);
 }
 
@@ -345,6 +347,12 @@ LRESULT CALLBACK find_bar_proc(HWND window, UINT message, WPARAM wparam, LPARAM 
     case WM_PAINT:
         paint(window);
         return 0;
+    case WM_PRINTCLIENT: {
+        RECT client{};
+        GetClientRect(window, &client);
+        paint_surface(reinterpret_cast<HDC>(wparam), client);
+        return 0;
+    }
     case WM_CTLCOLOREDIT: {
         HDC dc = reinterpret_cast<HDC>(wparam);
         SetTextColor(dc, colorref_from_colour(colours()[2]));

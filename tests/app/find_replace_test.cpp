@@ -8,7 +8,9 @@
 #include "app/message_loop.h"
 #include "app/views.h"
 #include "core/limits.h"
+#include "app/palette.h"
 #include "preview/preview_window.h"
+#include "tests/app/chrome_capture.h"
 #include "tests/scratch_folder.h"
 
 namespace pellix {
@@ -126,6 +128,10 @@ TEST_F(FindReplace, FindInThePreviewMovesOverItsOwnMatchesAndWraps) {
     const auto [start, end] = preview_selection();
     EXPECT_EQ(p.document.text.substr(start, end - start), u"alpha");
     EXPECT_EQ(p.document.text.substr(end, 1), u" ");
+
+    start_match_count();
+    ASSERT_TRUE(pump_until([] { return find_status() != L"Searching..."; }));
+    EXPECT_EQ(find_status(), L"1 of 1");
 
     // Closing the bar takes the highlights away.
     hide_find_bar();
@@ -298,6 +304,23 @@ TEST_F(FindReplace, TheMatchCountShowsWhereTheSelectionStandsOnTheEditorsOwnText
               L"Match case (on)");
     ASSERT_TRUE(counted());
     EXPECT_EQ(find_status(), L"No results");
+}
+
+TEST_F(FindReplace, OnlyNoResultsIsPaintedInTheLinkColour) {
+    find_command(206);
+    SetFocus(nullptr);
+    auto pixels_of = [](const std::wstring& status, int entry) {
+        set_find_status(status);
+        RECT client{};
+        GetClientRect(chrome.find_bar, &client);
+        test::Surface surface(client.right, client.bottom);
+        SendMessageW(chrome.find_bar, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(surface.dc()),
+                     PRF_CLIENT);
+        return surface.count(chrome_palette()[entry], client);
+    };
+    // The same glyphs, once as the status that means nothing was found.
+    EXPECT_GT(pixels_of(L"No results", 4), pixels_of(L"No results ", 4));
+    EXPECT_GT(pixels_of(L"No results ", 3), pixels_of(L"No results", 3));
 }
 
 TEST_F(FindReplace, TheBarIsSeededByAOneLineSelectionOnly) {
