@@ -45,7 +45,8 @@ CHARRANGE editor_selection(HWND editor) {
     return range;
 }
 
-// The selected text, read into a buffer as long as the selection.
+// The selected text, read into a buffer sized from the selection, so that no selection is cut
+// short or overruns it.
 std::wstring selected_text(HWND editor) {
     const CHARRANGE range = editor_selection(editor);
     if (range.cpMax <= range.cpMin) {
