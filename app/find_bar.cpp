@@ -28,14 +28,14 @@ constexpr wchar_t no_results[] = L"No results";
 constexpr wchar_t widest_status[] = L"9999 of 10000+";
 constexpr int window_text_buffer = 512;
 
-struct ButtonSpec {
+struct BarButton {
     int id;
     const wchar_t* name; // the window text, which screen readers read
     const wchar_t* face;
     bool icon;
 };
 
-constexpr std::array<ButtonSpec, find_button::count> button_specs = {{
+constexpr std::array<BarButton, find_button::count> bar_buttons = {{
     {find_control::match_case, L"Match case", L"Aa", false},
     {find_control::whole_word, L"Match whole word", L"ab", false},
     {find_control::previous, L"Previous match", L"\xE70E", true},
@@ -80,18 +80,18 @@ HFONT text_font() {
                                     : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
-const ButtonSpec* spec_of(int id) {
-    for (const ButtonSpec& spec : button_specs) {
-        if (spec.id == id) {
-            return &spec;
+const BarButton* button_entry(int id) {
+    for (const BarButton& entry : bar_buttons) {
+        if (entry.id == id) {
+            return &entry;
         }
     }
     return nullptr;
 }
 
 HWND button_of(int id) {
-    for (std::size_t i = 0; i < button_specs.size(); ++i) {
-        if (button_specs[i].id == id) {
+    for (std::size_t i = 0; i < bar_buttons.size(); ++i) {
+        if (bar_buttons[i].id == id) {
             return bar.buttons[i];
         }
     }
@@ -135,8 +135,8 @@ FindBarSizes measure() {
         sizes.line_height = metrics.tmHeight;
     }
     sizes.status_text = text_width(dc, widest_status);
-    sizes.replace_text = text_width(dc, button_specs[find_button::replace].face);
-    sizes.replace_all_text = text_width(dc, button_specs[find_button::replace_all].face);
+    sizes.replace_text = text_width(dc, bar_buttons[find_button::replace].face);
+    sizes.replace_all_text = text_width(dc, bar_buttons[find_button::replace_all].face);
     SelectObject(dc, previous);
     ReleaseDC(bar.window, dc);
     return sizes;
@@ -237,15 +237,15 @@ void paint(HWND window) {
 }
 
 void draw_button(const DRAWITEMSTRUCT& item) {
-    const ButtonSpec* spec = spec_of(static_cast<int>(item.CtlID));
-    if (spec == nullptr) {
+    const BarButton* entry = button_entry(static_cast<int>(item.CtlID));
+    if (entry == nullptr) {
         return;
     }
     const bool checked =
-        (spec->id == find_control::match_case && (bar.options & option_match_case) != 0) ||
-        (spec->id == find_control::whole_word && (bar.options & option_whole_word) != 0);
-    paint_owner_drawn_button(item, bar.dark, spec->icon ? bar.icon_font : bar.text_font, spec->face,
-                             checked, false);
+        (entry->id == find_control::match_case && (bar.options & option_match_case) != 0) ||
+        (entry->id == find_control::whole_word && (bar.options & option_whole_word) != 0);
+    paint_owner_drawn_button(item, bar.dark, entry->icon ? bar.icon_font : bar.text_font,
+                             entry->face, checked, false);
 }
 
 // --- commands ---------------------------------------------------------------------------------
@@ -413,9 +413,9 @@ bool make_children() {
     bar.find_box = make_box(find_control::find_box, WS_VISIBLE, L"Find");
     bar.replace_box = make_box(find_control::replace_box, 0, L"Replace with");
     bool made = bar.find_box != nullptr && bar.replace_box != nullptr;
-    for (std::size_t i = 0; i < button_specs.size(); ++i) {
+    for (std::size_t i = 0; i < bar_buttons.size(); ++i) {
         bar.buttons[i] = create_owner_drawn_button(
-            bar.window, static_cast<unsigned>(button_specs[i].id), button_specs[i].name);
+            bar.window, static_cast<unsigned>(bar_buttons[i].id), bar_buttons[i].name);
         made = made && bar.buttons[i] != nullptr;
     }
     return made;
