@@ -6,6 +6,8 @@
 #include "app/about_box.h"
 #include "app/document_tabs.h"
 #include "app/editor_hosting.h"
+#include "app/find_bar.h"
+#include "app/find_replace.h"
 #include "app/main_layout.h"
 #include "app/main_window_state.h"
 #include "app/open_files.h"
@@ -106,21 +108,6 @@ void release_glyph_renderer() {
     release_about_renderer();
 }
 
-// The find bar and Replace All join here.
-bool find_bar_shows_replace() {
-    return false;
-}
-bool replace_all_running() {
-    return false;
-}
-void cancel_replace_all() {}
-void hide_find_bar() {}
-void request_find(unsigned long) {}
-unsigned long find_bar_options() {
-    return 0;
-}
-void start_match_count() {}
-
 // Tabs and files.
 std::filesystem::path active_tab_path() {
     return tabs.empty() ? std::filesystem::path() : current_tab().path;
@@ -172,12 +159,7 @@ void compare_timer() {
     KillTimer(main_window, timer_id::compare);
 }
 
-// Find, formatting, recent files, completion and the outline's expansion join here.
-void find_command(unsigned) {}
-void find_timer(UINT_PTR id) {
-    KillTimer(main_window, id);
-}
-void format_command(unsigned) {}
+// Recent files, completion and the outline's expansion join here.
 void rebuild_recent_menu() {}
 void open_recent_file(std::size_t) {}
 void clear_recent_files() {}
@@ -217,11 +199,13 @@ void create_chrome_units(HWND main) {
     switcher = std::make_unique<ViewSwitcher>();
     switcher->command = post_switcher_command;
     chrome.view_switcher = create_view_switcher(main, *switcher);
+    make_find_bar(main);
 }
 void restyle_chrome_units() {
     if (switcher && switcher->window != nullptr) {
         set_switcher_theme(*switcher, dark_theme, ui_fonts.message);
     }
+    apply_find_bar_appearance(dark_theme, ui_fonts.message, ui_fonts.icon);
 }
 void update_view_switcher(const MainLayout& layout) {
     if (!switcher || switcher->window == nullptr) {
@@ -240,6 +224,7 @@ void update_view_switcher(const MainLayout& layout) {
 }
 void release_chrome_buffers() {
     release_owner_drawn_buffer();
+    release_find_bar_buffer();
 }
 
 // The status strip, the outline and the completion popup join here.

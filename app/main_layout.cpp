@@ -7,6 +7,7 @@
 #include <numeric>
 #include <string_view>
 
+#include "app/find_bar.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/settings.h"
@@ -242,7 +243,7 @@ LayoutInput current_input() {
         .split = settings.split,
         .texts = measure_switcher_texts(),
     };
-    if (chrome.find_bar != nullptr && IsWindowVisible(chrome.find_bar)) {
+    if (is_find_bar_visible()) {
         RECT find_client{};
         GetClientRect(chrome.find_bar, &find_client);
         in.find_bar_visible = true;

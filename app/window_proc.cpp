@@ -40,6 +40,7 @@ LRESULT on_close(HWND window) {
         close_deferred = true;
         return 0;
     }
+    cancel_replace_all();
     if (!may_close_window()) {
         return 0;
     }

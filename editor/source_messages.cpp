@@ -258,12 +258,14 @@ LRESULT find(Source& source, WPARAM flags, LPARAM lparam) {
         return -1;
     }
     if (source.find_text_edit_count != source.document.edit_count) {
-        const std::u16string text = source_wide_text(source.document);
-        source.find_text.assign(text.begin(), text.end());
+        // Refilled in place: the buffer's pages stay mapped from one search to the next.
+        source.find_text.clear();
+        source.find_text.reserve(source.document.length());
+        SourceDocument::append_range(source.document.root, 0, source.document.length(),
+                                     source.find_text);
         source.find_text_edit_count = source.document.edit_count;
     }
-    const std::u16string_view text(reinterpret_cast<const char16_t*>(source.find_text.data()),
-                                   source.find_text.size());
+    const std::u16string_view text(source.find_text);
     const std::u16string_view needle = wide_view(request->lpstrText);
     const std::int64_t hit = find_in_text(text, needle,
                                           {.from = request->chrg.cpMin,

@@ -161,7 +161,7 @@ struct Source {
     DWORD event_mask = default_event_mask;
     std::wstring highlight_term;
     std::wstring composition;
-    std::wstring find_text;
+    std::u16string find_text;
     std::uint64_t find_text_edit_count = UINT64_MAX;
     int highlight_mode = 0;
     char16_t pending_high_surrogate = 0;

@@ -1,0 +1,217 @@
+#include "app/replace_all.h"
+
+#include <richedit.h>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "app/find_replace.h"
+#include "app/hosted_units.h"
+#include "app/main_window_state.h"
+#include "app/timers.h"
+#include "core/encoding.h"
+#include "core/limits.h"
+#include "core/message_box.h"
+#include "editor/source_find.h"
+#include "editor/source_interface.h"
+
+namespace pellix {
+
+namespace {
+
+constexpr wchar_t preparing_note[] = L"Preparing Replace All. Esc cancels.";
+
+struct ReplaceAllJob {
+    std::uint64_t tab_id = 0;
+    std::uint64_t revision = 0;
+    HWND editor = nullptr;
+    std::u16string text;
+    std::u16string output;
+    std::u16string replacement;
+    std::u16string find;
+    unsigned long flags = find_flag::down;
+    std::uint64_t position = 0;
+    std::uint64_t count = 0;
+    bool was_read_only = false;
+};
+
+std::unique_ptr<ReplaceAllJob> job;
+
+DocumentTab* tab_with_id(std::uint64_t id) {
+    for (const auto& tab : tabs) {
+        if (tab->id == id) {
+            return tab.get();
+        }
+    }
+    return nullptr;
+}
+
+void set_progress_note(std::uint64_t tab_id, const std::wstring& note) {
+    if (DocumentTab* tab = tab_with_id(tab_id)) {
+        tab->status_note = note;
+    }
+    update_status();
+}
+
+void enable_controls(bool enabled) {
+    for (HWND control : {chrome.tab_control, chrome.find_bar}) {
+        if (control != nullptr) {
+            EnableWindow(control, enabled ? TRUE : FALSE);
+        }
+    }
+}
+
+bool editor_read_only(HWND editor) {
+    return (GetWindowLongPtrW(editor, GWL_STYLE) & ES_READONLY) != 0;
+}
+
+void append(ReplaceAllJob& work, std::u16string_view piece) {
+    if (work.output.size() + piece.size() > document_limit) {
+        throw std::runtime_error(
+            "Replacement exceeds the editor's 8 MiB character limit. No text was changed.");
+    }
+    work.output.append(piece);
+}
+
+// One search of the window after the position, and what it gives to the output. The job
+// searches its own copy: the editor is read-only meanwhile and a changed revision ends the job,
+// so the copy is the editor's text, and a hundred thousand matches cost no window messages.
+void advance(ReplaceAllJob& work) {
+    const std::u16string_view text(work.text);
+    const std::uint64_t length = text.size();
+    const std::uint64_t window_end =
+        std::min(work.position + search_window_units + work.find.size(), length);
+    const std::int64_t hit =
+        find_in_text(text, work.find,
+                     {.from = static_cast<std::int64_t>(work.position),
+                      .to = static_cast<std::int64_t>(window_end),
+                      .down = true,
+                      .match_case = (work.flags & find_flag::match_case) != 0,
+                      .whole_word = (work.flags & find_flag::whole_word) != 0});
+    if (hit >= 0) {
+        const std::uint64_t start = static_cast<std::uint64_t>(hit);
+        const std::uint64_t end = start + work.find.size();
+        if (start < work.position || end <= start || end > length) {
+            throw std::runtime_error("Invalid native search range. No text was changed.");
+        }
+        append(work, text.substr(work.position, start - work.position));
+        append(work, work.replacement);
+        ++work.count;
+        work.position = end;
+        return;
+    }
+    const std::uint64_t next =
+        window_end == length ? length : std::min(work.position + search_window_units, length);
+    append(work, text.substr(work.position, next - work.position));
+    work.position = next;
+}
+
+// Runs searches until the text is done or the slice's time is up; true when done. The slice is
+// bounded by time alone, measured with the precise clock: a cap on searches per slice would
+// stretch a hundred thousand replacements over hundreds of ticks.
+bool run_slice(ReplaceAllJob& work) {
+    using clock = std::chrono::steady_clock;
+    const auto start = clock::now();
+    const auto budget = std::chrono::milliseconds(replace_all_slice_ms);
+    do {
+        advance(work);
+    } while (work.position < work.text.size() && clock::now() - start < budget);
+    return work.position >= work.text.size();
+}
+
+void finish() {
+    const HWND editor = job->editor;
+    const std::uint64_t count = job->count;
+    const LONG length = static_cast<LONG>(job->text.size());
+    const std::u16string output = std::move(job->output);
+    cancel_replace_all();
+    if (count > 0 && IsWindow(editor)) {
+        CHARRANGE whole{0, length};
+        SendMessageW(editor, EM_STOPGROUPTYPING, 0, 0);
+        SendMessageW(editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&whole));
+        SendMessageW(editor, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(output.c_str()));
+        SendMessageW(editor, EM_STOPGROUPTYPING, 0, 0);
+    }
+    message_box(main_window, std::to_wstring(count) + L" replacements.", L"Replace All", MB_OK);
+}
+
+} // namespace
+
+bool replace_all_running() {
+    return job != nullptr;
+}
+
+void start_replace_all(unsigned long flags) {
+    if (find_texts.find.empty() || tabs.empty()) {
+        return;
+    }
+    const DocumentTab& tab = current_tab();
+    HWND editor = tab.editor;
+    auto work = std::make_unique<ReplaceAllJob>();
+    work->tab_id = tab.id;
+    work->revision = tab.revision;
+    work->editor = editor;
+    // The editor's own text: the tab's cached copy lags behind the latest keystrokes.
+    work->text = source_text(editor);
+    work->output.reserve(work->text.size());
+    work->replacement = normalize_line_endings(
+        std::u16string(find_texts.replace.begin(), find_texts.replace.end()));
+    work->find.assign(find_texts.find.begin(), find_texts.find.end());
+    work->flags = (flags & find_flag::options) | find_flag::down;
+    work->was_read_only = editor_read_only(editor);
+    job = std::move(work);
+
+    hide_completion();
+    SendMessageW(editor, EM_SETREADONLY, TRUE, 0);
+    enable_controls(false);
+    set_progress_note(job->tab_id, preparing_note);
+    if (SetTimer(main_window, timer_id::replace_all_step, replace_all_period_ms, nullptr) == 0) {
+        cancel_replace_all();
+        throw std::runtime_error("Could not start Replace All.");
+    }
+}
+
+void replace_all_step() {
+    if (!job) {
+        KillTimer(main_window, timer_id::replace_all_step);
+        return;
+    }
+    if (tabs.empty() || current_tab().id != job->tab_id ||
+        current_tab().revision != job->revision) {
+        cancel_replace_all();
+        return;
+    }
+    bool done = false;
+    try {
+        done = run_slice(*job);
+    } catch (...) {
+        cancel_replace_all();
+        throw;
+    }
+    if (done) {
+        finish();
+        return;
+    }
+    set_progress_note(job->tab_id,
+                      L"Replace All: " + std::to_wstring(job->count) + L" matches. Esc cancels.");
+}
+
+void cancel_replace_all() {
+    if (main_window != nullptr) {
+        KillTimer(main_window, timer_id::replace_all_step);
+    }
+    if (!job) {
+        return;
+    }
+    const std::unique_ptr<ReplaceAllJob> ended = std::move(job);
+    if (IsWindow(ended->editor)) {
+        SendMessageW(ended->editor, EM_SETREADONLY, ended->was_read_only ? TRUE : FALSE, 0);
+    }
+    enable_controls(true);
+    set_progress_note(ended->tab_id, L"");
+    start_match_count();
+}
+
+} // namespace pellix

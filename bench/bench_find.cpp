@@ -1,0 +1,205 @@
+// Figures for find and replace in an 8 MiB document in the main window: Replace All of 100,000
+// matches, Find next across the whole text, and the match count, each with the longest time the
+// UI thread spent in one message meanwhile.
+
+#include "bench/bench.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/find_bar.h"
+#include "app/find_replace.h"
+#include "app/hosted_units.h"
+#include "app/main_window_create.h"
+#include "app/main_window_state.h"
+#include "core/limits.h"
+#include "core/message_box.h"
+#include "core/source_document.h"
+#include "editor/source_interface.h"
+
+namespace {
+
+using namespace pellix;
+using clock_type = std::chrono::steady_clock;
+
+constexpr std::size_t match_count = 100000;
+
+double milliseconds_since(clock_type::time_point start) {
+    return std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
+}
+
+// What the UI thread did while a figure ran: the longest tick of the find timers, and the
+// longest other message (the editor's paints, which are not find work).
+struct Slices {
+    std::vector<double> ticks;
+    double longest_other = 0;
+    double longest_tick() const {
+        return ticks.empty() ? 0 : *std::max_element(ticks.begin(), ticks.end());
+    }
+};
+
+// Serves messages until `done`, timing each one.
+template <typename Done> Slices serve_until(Done done) {
+    Slices slices;
+    MSG message{};
+    while (!done()) {
+        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            continue;
+        }
+        const auto start = clock_type::now();
+        DispatchMessageW(&message);
+        const double spent = milliseconds_since(start);
+        const bool find_tick = message.message == WM_TIMER && message.hwnd == main_window &&
+                               (message.wParam == 5 || message.wParam == 7);
+        if (find_tick) {
+            slices.ticks.push_back(spent);
+        } else {
+            slices.longest_other = std::max(slices.longest_other, spent);
+        }
+    }
+    return slices;
+}
+
+// About 8 MiB of lines, `matches` of them holding the word "needle" at their end.
+std::u16string document_with(std::size_t matches, std::size_t lines) {
+    const std::u16string plain =
+        u"Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor inc\n";
+    const std::u16string marked =
+        u"Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod te needle\n";
+    std::u16string text;
+    text.reserve(document_limit);
+    for (std::size_t i = 0; i < lines; ++i) {
+        text += (matches != 0 && i % (lines / matches) == 0 && i / (lines / matches) < matches)
+                    ? marked
+                    : plain;
+    }
+    return text;
+}
+
+// Serves what is queued, so that a figure counts only the work it measures.
+void drain() {
+    UpdateWindow(main_window);
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageW(&message);
+    }
+}
+
+void install(const std::u16string& text) {
+    SourceDocument document;
+    document.assign(text);
+    replace_editor_document(chrome.editor, std::move(document));
+    drain();
+}
+
+void replace_all_figures(std::size_t& boxes) {
+    install(document_with(match_count, match_count));
+    std::printf("document: %zu units, %zu matches\n", source_text(chrome.editor).size(),
+                match_count);
+    find_command(208);
+    SetWindowTextW(chrome.find_box, L"needle");
+    SetWindowTextW(chrome.replace_box, L"pin");
+    drain();
+    const std::size_t before = boxes;
+    const auto start = clock_type::now();
+    request_find(FR_REPLACEALL | FR_DOWN);
+    const double first = milliseconds_since(start);
+    const Slices slices = serve_until([&] { return boxes > before; });
+    const double total = milliseconds_since(start);
+    const double last = slices.ticks.empty() ? 0 : slices.ticks.back();
+    const double steps = slices.ticks.size() < 2
+                             ? 0
+                             : *std::max_element(slices.ticks.begin(), slices.ticks.end() - 1);
+    std::printf("Replace All of %zu matches: %.0f ms (goal under 1000 ms) in %zu ticks\n",
+                match_count, total, slices.ticks.size());
+    std::printf("  UI slices (goal 16 ms): start %.1f ms, longest step %.1f ms, last step (the "
+                "new text into the editor) %.1f ms; longest other message %.1f ms\n",
+                first, steps, last, slices.longest_other);
+    const std::u16string result = source_text(chrome.editor);
+    CHARRANGE whole{0, static_cast<LONG>(result.size())};
+    SendMessageW(chrome.editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&whole));
+    const auto replace_start = clock_type::now();
+    SendMessageW(chrome.editor, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(result.c_str()));
+    std::printf("  of the last step, the editor's EM_REPLACESEL of the 8 MiB result: %.1f ms\n",
+                milliseconds_since(replace_start));
+    SendMessageW(chrome.editor, EM_UNDO, 0, 0);
+    const auto undo_start = clock_type::now();
+    SendMessageW(chrome.editor, EM_UNDO, 0, 0);
+    std::printf("undo of it: %.0f ms\n", milliseconds_since(undo_start));
+}
+
+void find_next_figures() {
+    // The only match is the last line: Find next from the start reads all 8 MiB.
+    std::u16string text = document_with(0, match_count);
+    text += u"needle\n";
+    install(text);
+    hide_find_bar();
+    find_texts.find = L"needle";
+    find_texts.flags = FR_DOWN;
+    CHARRANGE top{0, 0};
+    SendMessageW(chrome.editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&top));
+    std::vector<double> samples;
+    for (int i = 0; i < 6; ++i) {
+        SendMessageW(chrome.editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&top));
+        const auto start = clock_type::now();
+        find_command(207);
+        samples.push_back(milliseconds_since(start));
+    }
+    std::printf("Find next across 8 MiB: first after an edit %.1f ms, then %.1f ms (goal under "
+                "20 ms)\n",
+                samples.front(), bench::median({samples.begin() + 1, samples.end()}));
+}
+
+void count_figures(std::size_t matches) {
+    install(document_with(matches, match_count));
+    find_command(206);
+    SetWindowTextW(chrome.find_box, L"needle");
+    drain();
+    const auto start = clock_type::now();
+    start_match_count();
+    const Slices slices = serve_until([] { return find_status() != L"Searching..."; });
+    std::printf("match count of 8 MiB with %zu matches: \"%ls\" after %.0f ms (150 ms of it the "
+                "wait after a change) in %zu ticks; longest tick %.1f ms (goal 16 ms), longest "
+                "other message %.1f ms\n",
+                matches, find_status().c_str(), milliseconds_since(start), slices.ticks.size(),
+                slices.longest_tick(), slices.longest_other);
+}
+
+void run() {
+    instance = GetModuleHandleW(nullptr);
+    compare_mode = true; // nothing is saved to the settings
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    register_main_window_class();
+    HWND window = create_main_window();
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    UpdateWindow(window);
+    std::size_t boxes = 0;
+    install_message_box([&boxes](const MessageBoxRequest&) {
+        ++boxes;
+        return IDOK;
+    });
+    drain();
+
+    replace_all_figures(boxes);
+    find_next_figures();
+    count_figures(0);
+    count_figures(5000);
+    count_figures(match_count);
+
+    install_message_box({});
+    DestroyWindow(window);
+    drain();
+    CoUninitialize();
+    compare_mode = false;
+}
+
+bench::Registration registration("find", run);
+
+} // namespace
