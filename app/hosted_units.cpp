@@ -151,7 +151,6 @@ void stop_compare(DocumentTab& tab) {
     tab.baseline.reset();
 }
 
-
 // Watch and compare join here.
 void toggle_watch(std::uint64_t, const std::function<bool()>&) {}
 void schedule_watch_read(std::uint64_t, bool) {}
