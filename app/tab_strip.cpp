@@ -296,7 +296,8 @@ void on_context_menu(HWND control, LPARAM lparam) {
     }
     POINT screen{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
     int index = -1;
-    if (lparam != -1) {
+    const bool from_keyboard = GET_X_LPARAM(lparam) == -1 && GET_Y_LPARAM(lparam) == -1;
+    if (!from_keyboard) {
         POINT client = screen;
         ScreenToClient(control, &client);
         index = item_at(control, client);

@@ -138,34 +138,5 @@ TEST_F(ClosePrompts, NoForAllDiscardsTheRestAndClosesOnlyTheSelectedTabs) {
     EXPECT_EQ(chrome.editor, current_tab().editor);
 }
 
-TEST(CloseChoices, TheWalkStopsAtACancelOrAFailedSave) {
-    std::vector<std::pair<std::uint64_t, bool>> asked;
-    auto answering = [&](std::vector<CloseChoice> answers) {
-        return [&asked, answers](std::uint64_t index, bool more) {
-            asked.emplace_back(index, more);
-            return answers.at(asked.size() - 1);
-        };
-    };
-    auto saves = [](bool result) { return [result](std::uint64_t) { return result; }; };
-
-    CloseResolution resolution = resolve_close_choices({}, answering({}), saves(true));
-    EXPECT_TRUE(resolution.ok);
-
-    resolution = resolve_close_choices(
-        {1, 4, 7},
-        answering({CloseChoice::discard, static_cast<CloseChoice>(9), CloseChoice::discard_all}),
-        saves(true));
-    EXPECT_TRUE(resolution.ok);
-    EXPECT_EQ(resolution.discarded, (std::vector<std::uint64_t>{1, 7}));
-    EXPECT_EQ(asked,
-              (std::vector<std::pair<std::uint64_t, bool>>{{1, true}, {4, true}, {7, false}}));
-
-    asked.clear();
-    resolution = resolve_close_choices({2, 3}, answering({CloseChoice::discard, CloseChoice::save}),
-                                       saves(false));
-    EXPECT_FALSE(resolution.ok);
-    EXPECT_TRUE(resolution.discarded.empty());
-}
-
 } // namespace
 } // namespace pellix
