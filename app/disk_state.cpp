@@ -218,10 +218,6 @@ void apply_directory_changes(bool poll_all) {
     }
 }
 
-} // namespace pellix
-
-namespace pellix {
-
 namespace {
 
 LONG clamp_offset(LONG offset, std::size_t length) {
