@@ -471,8 +471,9 @@ void place_new_tab_button() {
     if (button == nullptr || control == nullptr) {
         return;
     }
+    // Shown within the control, whether or not the window itself is on screen yet.
     HWND arrows = FindWindowExW(control, nullptr, UPDOWN_CLASSW, nullptr);
-    if (arrows != nullptr && IsWindowVisible(arrows)) {
+    if (arrows != nullptr && (GetWindowLongPtrW(arrows, GWL_STYLE) & WS_VISIBLE) != 0) {
         ShowWindow(button, SW_HIDE);
         return;
     }

@@ -139,6 +139,17 @@ TEST_F(TabStrip, TheEmptyStripAndTheNewTabButtonOpenNewTabs) {
                  reinterpret_cast<LPARAM>(chrome.new_tab));
     serve_posted();
     EXPECT_EQ(tabs.size(), 3u);
+
+    // Once the strip scrolls its tabs there is no room for the button; closing brings it back.
+    auto button_shown = [] {
+        return (GetWindowLongPtrW(chrome.new_tab, GWL_STYLE) & WS_VISIBLE) != 0;
+    };
+    while (tabs.size() < 40) {
+        new_tab();
+    }
+    EXPECT_FALSE(button_shown());
+    close_tabs_where([](std::uint64_t index) { return index > 1; }, ask_save_changes);
+    EXPECT_TRUE(button_shown());
 }
 
 // Next and previous change stay with the compare state: only the tab commands follow the count.
