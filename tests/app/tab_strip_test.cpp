@@ -144,7 +144,7 @@ TEST_F(TabStrip, TheEmptyStripAndTheNewTabButtonOpenNewTabs) {
     auto button_shown = [] {
         return (GetWindowLongPtrW(chrome.new_tab, GWL_STYLE) & WS_VISIBLE) != 0;
     };
-    while (tabs.size() < 40) {
+    while (tabs.size() < 16) {
         new_tab();
     }
     EXPECT_FALSE(button_shown());
