@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "editor/source_interface.h"
+#include "app/disk_state.h"
 #include "app/editor_hosting.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
@@ -304,17 +305,8 @@ std::wstring to_wide(const std::string& utf8) {
 
 void refresh_disk_stamp() {
     DocumentTab& tab = current_tab();
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    tab.disk_exists = !tab.path.empty() &&
-                      GetFileAttributesExW(tab.path.c_str(), GetFileExInfoStandard, &data) &&
-                      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    if (!tab.disk_exists) {
-        tab.disk_write_time = {};
-        tab.disk_size = 0;
-        return;
-    }
-    tab.disk_write_time = data.ftLastWriteTime;
-    tab.disk_size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    store_stamp(tab, stamp_file(tab.path));
+    tab.changed_on_disk = false;
 }
 
 } // namespace pellix

@@ -49,7 +49,8 @@ void update_title();
 // UTF-8 to UTF-16 through the strict decoder.
 std::wstring to_wide(const std::string& utf8);
 
-// Stamps the active tab with its file's write time and size, as they are now.
+// Stamps the active tab with its file's write time and size, as they are now, and clears its
+// changed-on-disk mark.
 void refresh_disk_stamp();
 
 // Makes the first tab of a new main window around its first editor (replacing any list a

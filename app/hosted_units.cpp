@@ -115,9 +115,6 @@ std::filesystem::path active_tab_path() {
 
 // Compare, closing several tabs and recovery join here.
 void open_compare(const std::filesystem::path&, const std::filesystem::path&) {}
-bool may_close_window() {
-    return true;
-}
 void store_final_session() {}
 void restore_and_welcome() {}
 void stop_recovery_writer() {}
@@ -130,23 +127,6 @@ void stop_compare(DocumentTab& tab) {
     tab.baseline.reset();
 }
 
-// Until the closing prompts land, the unsaved-changes question is a plain three-way box.
-CloseChoice ask_save_changes(bool) {
-    const std::wstring text = L"Save changes to " + tab_name(current_tab()) + L"?";
-    switch (message_box(main_window, text, L"Unsaved changes", MB_YESNOCANCEL | MB_ICONWARNING)) {
-    case IDYES:
-        return CloseChoice::save;
-    case IDNO:
-        return CloseChoice::discard;
-    default:
-        return CloseChoice::cancel;
-    }
-}
-void close_tabs_where(const std::function<bool(std::uint64_t)>&,
-                      const std::function<CloseChoice(bool)>&) {}
-void reload_file(bool, std::optional<Encoding>) {}
-void rearm_directory_watcher() {}
-
 // Watch and compare join here.
 void toggle_watch(std::uint64_t, const std::function<bool()>&) {}
 void schedule_watch_read(std::uint64_t, bool) {}
@@ -154,6 +134,7 @@ void clear_watch_changes(std::uint64_t) {}
 void run_compare_command(unsigned) {}
 void show_watch_menu() {}
 void rebuild_compare_menu() {}
+void compare_other_tab(std::uint64_t) {}
 void forget_tab_work(DocumentTab&) {}
 void compare_timer() {
     KillTimer(main_window, timer_id::compare);
@@ -167,18 +148,7 @@ void show_completion() {}
 void set_outline_expansion(bool) {}
 void enable_status_format_items(bool) {}
 
-// Disk state, directory changes and watch join here; the queued opens already run.
-void check_disk_changes(bool check) {
-    if (check || pending_paths.empty()) {
-        return;
-    }
-    if (file_work_busy || start_up_pending || restoring_session() || replace_all_running() ||
-        main_window == nullptr || !IsWindowEnabled(main_window)) {
-        return;
-    }
-    open_pending_paths();
-}
-void apply_directory_changes(bool) {}
+// Watch joins here.
 void apply_watch_reads() {}
 
 // The scroll profile joins here.
@@ -255,30 +225,5 @@ void preview_scrolled(double) {}
 
 // Recent files join here.
 void remember_recent_file() {}
-
-// Until the tab strip lands, its items are plain names.
-void refresh_tab_strip() {
-    if (chrome.tab_control == nullptr) {
-        return;
-    }
-    const int count = static_cast<int>(tabs.size());
-    while (TabCtrl_GetItemCount(chrome.tab_control) > count) {
-        TabCtrl_DeleteItem(chrome.tab_control, TabCtrl_GetItemCount(chrome.tab_control) - 1);
-    }
-    for (int i = 0; i < count; ++i) {
-        DocumentTab& tab = *tabs[static_cast<size_t>(i)];
-        tab.label = tab_name(tab);
-        TCITEMW item{};
-        item.mask = TCIF_TEXT;
-        item.pszText = tab.label.data();
-        if (i < TabCtrl_GetItemCount(chrome.tab_control)) {
-            TabCtrl_SetItem(chrome.tab_control, i, &item);
-        } else {
-            TabCtrl_InsertItem(chrome.tab_control, i, &item);
-        }
-        tab.shown_index = i;
-    }
-    TabCtrl_SetCurSel(chrome.tab_control, static_cast<int>(active));
-}
 
 } // namespace pellix

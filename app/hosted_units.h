@@ -177,6 +177,8 @@ void run_compare_command(unsigned id);
 void show_watch_menu();
 // Fills the "Open tab" compare submenu before it opens.
 void rebuild_compare_menu();
+// Compares the active tab with the tab `tab_id` (the tab menu's "Compare with this tab").
+void compare_other_tab(std::uint64_t tab_id);
 // A tab is about to close: its watch read is cancelled and its compare pass forgotten.
 void forget_tab_work(DocumentTab& tab);
 

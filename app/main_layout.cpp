@@ -11,6 +11,7 @@
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/settings.h"
+#include "app/tab_strip.h"
 #include "core/file_io.h"
 
 namespace pellix {
@@ -321,6 +322,7 @@ void layout_window() {
     place(chrome.tasks_button, layout.tasks, layout.show_outline);
     place(chrome.outline_options, layout.outline_options, layout.show_outline);
     check_view_menu(layout);
+    place_new_tab_button();
     fit_preview(layout.preview_shown);
     InvalidateRect(main_window, nullptr, TRUE);
 }

@@ -5,12 +5,14 @@
 
 #include <stdexcept>
 
+#include "app/directory_watching.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/menu_bar.h"
 #include "app/owner_drawn_buttons.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
+#include "app/tab_strip.h"
 #include "app/theme.h"
 #include "app/timers.h"
 #include "app/ui_fonts.h"
@@ -49,6 +51,7 @@ void create_document_panes(HWND window) {
     if (chrome.tab_control != nullptr) {
         SendMessageW(chrome.tab_control, WM_SETFONT,
                      reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+        install_tab_strip(chrome.tab_control);
     }
     chrome.editor = create_tab_editor(window);
     chrome.preview_host = make_child(L"STATIC", L"", WS_CHILD | WS_CLIPCHILDREN, 0, window);
@@ -156,6 +159,7 @@ void build_main_window(HWND window) {
     }
     check_setting_menu_items(window);
     update_command_state();
+    start_directory_watcher();
     start_housekeeping_timers();
     DragAcceptFiles(window, TRUE);
 }

@@ -223,4 +223,8 @@ extern bool hide_completed_tasks;
 // paths and a deferred WM_CLOSE (clearing `close_pending`) to the window, if it exists.
 void install_main_window_file_work_host();
 
+// One flag per tab index, set by the closing prompts for the tabs whose edits the user
+// discarded; the final recovery snapshot keeps those tabs as their saved files.
+extern std::vector<bool> discarded_at_close;
+
 } // namespace pellix

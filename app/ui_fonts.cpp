@@ -5,6 +5,7 @@
 #include "app/hosted_units.h"
 #include "app/main_layout.h"
 #include "app/main_window_state.h"
+#include "app/tab_strip.h"
 
 namespace pellix {
 
@@ -101,6 +102,8 @@ void update_ui_fonts() {
     ui_fonts.semibold = CreateFontIndirectW(&semibold);
     ui_fonts.icon = create_glyph_font(dpi);
     restyle_chrome_units();
+    forget_tab_labels();
+    refresh_tab_strip();
     set_tree_row_height(dpi);
 }
 

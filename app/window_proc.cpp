@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/directory_watching.h"
 #include "app/document_tabs.h"
 #include "app/hosted_units.h"
 #include "app/main_layout.h"
@@ -45,6 +46,7 @@ LRESULT on_close(HWND window) {
         return 0;
     }
     if (!pending_paths.empty()) {
+        discarded_at_close.clear();
         PostMessageW(window, WM_APP_OPEN_QUEUED, 0, 0);
         return 0;
     }
@@ -72,6 +74,7 @@ void on_destroy() {
     set_completion_owner(nullptr);
     input_busy_until = 0;
     word_count_cache = {};
+    stop_directory_watcher();
     persist_settings(true);
     destroy_preview_window();
     PostQuitMessage(0);

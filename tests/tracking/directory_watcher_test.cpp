@@ -48,11 +48,15 @@ bool wait_until_watching(DirectoryWatcher& watcher, const std::filesystem::path&
     return false;
 }
 
-// Wine answers GetProcessHandleCount with 0, so the handle table is probed instead: kernel
-// handles are multiples of 4, and a small test process stays far below the probed range.
+// The process's handle count. Wine answers GetProcessHandleCount with 0, so there the handle
+// table is probed instead: kernel handles are multiples of 4, and a small test process stays far
+// below the probed range.
 DWORD handle_count() {
-    constexpr std::uintptr_t probed_values = 0x1000;
     DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) {
+        return count;
+    }
+    constexpr std::uintptr_t probed_values = 0x1000;
     for (std::uintptr_t value = 4; value < probed_values; value += 4) {
         DWORD flags = 0;
         count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
