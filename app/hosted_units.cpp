@@ -15,6 +15,7 @@
 #include "app/save_files.h"
 #include "app/scroll_profile.h"
 #include "app/settings.h"
+#include "app/status_strip.h"
 #include "app/theme.h"
 #include "app/timers.h"
 #include "app/ui_fonts.h"
@@ -183,7 +184,7 @@ void compare_timer() {
     KillTimer(main_window, timer_id::compare);
 }
 
-// Find, formatting, recent files, completion and the outline's expansion join here.
+// Find, formatting and recent files join here.
 void find_command(unsigned) {}
 void find_timer(UINT_PTR id) {
     KillTimer(main_window, id);
@@ -192,9 +193,6 @@ void format_command(unsigned) {}
 void rebuild_recent_menu() {}
 void open_recent_file(std::size_t) {}
 void clear_recent_files() {}
-void show_completion() {}
-void set_outline_expansion(bool) {}
-void enable_status_format_items(bool) {}
 
 // Disk state, directory changes and watch join here; the queued opens already run.
 void check_disk_changes(bool check) {
@@ -225,6 +223,7 @@ void attach_scroll_profile() {
 
 // The view switcher joins here.
 void create_chrome_units(HWND main) {
+    create_status_strip(main);
     switcher = std::make_unique<ViewSwitcher>();
     switcher->command = post_switcher_command;
     chrome.view_switcher = create_view_switcher(main, *switcher);
@@ -233,6 +232,7 @@ void restyle_chrome_units() {
     if (switcher && switcher->window != nullptr) {
         set_switcher_theme(*switcher, dark_theme, ui_fonts.message);
     }
+    restyle_status_strip(dark_theme, ui_fonts.message);
 }
 void update_view_switcher(const MainLayout& layout) {
     if (!switcher || switcher->window == nullptr) {
@@ -248,33 +248,8 @@ void update_view_switcher(const MainLayout& layout) {
 }
 void release_chrome_buffers() {
     release_owner_drawn_buffer();
+    status_strip().buffer.release();
 }
-
-// The status strip, the outline and the completion popup join here.
-void update_status() {}
-bool status_item_rect(unsigned, RECT&) {
-    return false;
-}
-bool outline_is_current(std::uint64_t, std::uint64_t) {
-    return true;
-}
-void rebuild_outline(const std::u16string&, const std::string&) {}
-void sync_outline_selection() {}
-void clear_outline() {}
-bool completion_visible() {
-    return false;
-}
-void accept_completion() {}
-void hide_completion() {}
-void move_completion_selection(int) {}
-void set_completion_owner(HWND) {}
-
-// Split-view scroll synchronisation joins here.
-void run_split_sync() {
-    split_sync_request.pending = false;
-}
-void sync_preview_to_editor() {}
-void preview_scrolled(double) {}
 
 // Recent files join here.
 void remember_recent_file() {}
