@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/main_layout.h"
 #include "app/status_strip.h"
 #include "app/views.h"
 #include "tests/app/panes_window.h"
@@ -94,6 +95,9 @@ TEST_F(StatusStripWindow, WatchCompareAndZoomItemsAndTheirButtons) {
                             L"\u00B7 F5 to retry, Tab recovery unavailable; save to disk, UTF-8, "
                             L"CRLF, Markdown");
     status_notice.clear();
+    // The view switcher's Watch button carries the paused state in its window text.
+    layout_window();
+    EXPECT_EQ(test::text_of(GetDlgItem(chrome.view_switcher, 324)), L"Watch file, paused");
 
     // On a strip narrower than 800 pixels the Watch item takes its short form.
     SetWindowPos(chrome.status_strip, nullptr, 0, 0, 700, 24, SWP_NOZORDER | SWP_NOMOVE);
