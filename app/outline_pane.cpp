@@ -113,15 +113,17 @@ const wchar_t* placeholder_text() {
     return pane.hide_completed ? no_unfinished : no_tasks;
 }
 
-HTREEITEM insert(HTREEITEM parent, const wchar_t* text, LPARAM parameter, bool bold) {
+// An item at the end of `parent`'s children; `expanded` opens it before its children arrive.
+HTREEITEM insert(HTREEITEM parent, const wchar_t* text, LPARAM parameter, bool bold,
+                 bool expanded) {
     TVINSERTSTRUCTW insert{};
     insert.hParent = parent;
     insert.hInsertAfter = TVI_LAST;
     insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_STATE;
     insert.item.pszText = const_cast<wchar_t*>(text);
     insert.item.lParam = parameter;
-    insert.item.stateMask = TVIS_BOLD;
-    insert.item.state = bold ? TVIS_BOLD : 0;
+    insert.item.stateMask = TVIS_BOLD | TVIS_EXPANDED;
+    insert.item.state = (bold ? TVIS_BOLD : 0) | (expanded ? TVIS_EXPANDED : 0);
     return reinterpret_cast<HTREEITEM>(
         SendMessageW(tree(), TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
 }
@@ -134,6 +136,8 @@ std::optional<std::u16string> first_visible_key() {
     return pane.entries[*entry].id;
 }
 
+// Items go in already expanded (unless collapsed by the user): expanding them afterwards
+// would lay the whole tree out again once per parent.
 void fill_tree(const std::vector<std::uint8_t>& has_children,
                const std::unordered_set<std::u16string>& collapsed) {
     pane.items.clear();
@@ -143,8 +147,9 @@ void fill_tree(const std::vector<std::uint8_t>& has_children,
         HTREEITEM parent = entry.parent >= 0 && static_cast<size_t>(entry.parent) < i
                                ? pane.items[static_cast<size_t>(entry.parent)]
                                : TVI_ROOT;
+        const bool expanded = has_children[i] && !collapsed.contains(entry.id);
         HTREEITEM item = insert(parent, reinterpret_cast<const wchar_t*>(entry.title.c_str()),
-                                static_cast<LPARAM>(i + 1), entry.level == 1);
+                                static_cast<LPARAM>(i + 1), entry.level == 1, expanded);
         if (item == nullptr) {
             SendMessageW(tree(), WM_SETREDRAW, TRUE, 0);
             throw std::runtime_error("Could not add an outline heading.");
@@ -152,12 +157,7 @@ void fill_tree(const std::vector<std::uint8_t>& has_children,
         pane.items.push_back(item);
     }
     if (pane.items.empty()) {
-        insert(TVI_ROOT, placeholder_text(), 0, false);
-    }
-    for (size_t i = 0; i < pane.items.size(); ++i) {
-        if (has_children[i] && !collapsed.contains(pane.entries[i].id)) {
-            SendMessageW(tree(), TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(pane.items[i]));
-        }
+        insert(TVI_ROOT, placeholder_text(), 0, false, false);
     }
 }
 

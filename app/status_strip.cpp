@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <unordered_map>
 
 #include "app/document_tabs.h"
 #include "app/hosted_units.h"
@@ -179,32 +180,63 @@ int text_width(HDC dc, const std::wstring& text) {
     return static_cast<int>(size.cx);
 }
 
+// Text widths measured in the strip's font at its DPI, so that a caret move (which changes one
+// short text) measures at most that text.
+struct MeasuredWidths {
+    HFONT font = nullptr;
+    int dpi = 0;
+    std::unordered_map<std::wstring, int> widths;
+};
+MeasuredWidths measured;
+
 std::vector<int> item_widths(StatusStrip& strip) {
-    std::vector<int> widths;
-    HDC dc = GetDC(strip.window);
-    if (dc == nullptr) {
-        return std::vector<int>(strip.items.size(), 0);
+    const HFONT font = strip_font(strip);
+    const int dpi = scale_for_window(strip.window, USER_DEFAULT_SCREEN_DPI);
+    if (measured.font != font || measured.dpi != dpi) {
+        measured = {font, dpi, {}};
     }
-    HGDIOBJ previous = SelectObject(dc, strip_font(strip));
+    HDC dc = nullptr;
+    HGDIOBJ previous = nullptr;
+    std::vector<int> widths;
     for (const StatusItem& item : strip.items) {
-        int width = text_width(dc, item.text) + scale_for_window(strip.window, item_padding);
+        auto found = measured.widths.find(item.text);
+        if (found == measured.widths.end()) {
+            if (dc == nullptr && (dc = GetDC(strip.window)) != nullptr) {
+                previous = SelectObject(dc, font);
+            }
+            const int width = dc != nullptr ? text_width(dc, item.text) : 0;
+            found = measured.widths.emplace(item.text, width).first;
+        }
+        int width = found->second + scale_for_window(strip.window, item_padding);
         if (item.icon != 0) {
             width += scale_for_window(strip.window, icon_allowance);
         }
         widths.push_back(width);
     }
-    SelectObject(dc, previous);
-    ReleaseDC(strip.window, dc);
+    if (dc != nullptr) {
+        SelectObject(dc, previous);
+        ReleaseDC(strip.window, dc);
+    }
+    // Caret texts come and go; the cache is kept small.
+    if (measured.widths.size() > 256) {
+        measured.widths.clear();
+    }
     return widths;
 }
 
+// Where each button was last put, parallel to the buttons: a caret move usually leaves every
+// button where it was, and moving a window costs a round trip to the window server.
+std::vector<RECT> placed;
+
 void place_item_buttons(StatusStrip& strip) {
+    placed.resize(strip.buttons.size(), RECT{-1, -1, -1, -1});
     for (size_t i = 0; i < strip.items.size() && i < strip.buttons.size(); ++i) {
         HWND button = strip.buttons[i];
-        if (button == nullptr) {
+        const RECT& rect = strip.items[i].rect;
+        if (button == nullptr || EqualRect(&placed[i], &rect)) {
             continue;
         }
-        const RECT& rect = strip.items[i].rect;
+        placed[i] = rect;
         const int width = std::max(0, static_cast<int>(rect.right - rect.left));
         const int height = std::max(0, static_cast<int>(rect.bottom - rect.top));
         SetWindowPos(button, nullptr, rect.left, rect.top, width, height,
@@ -316,6 +348,7 @@ LRESULT CALLBACK strip_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
         }
         return 0;
     case WM_NCDESTROY:
+        placed.clear();
         strip->buffer.release();
         strip->window = nullptr;
         strip->buttons.clear();
@@ -389,6 +422,7 @@ void install_items(StatusStrip& strip, std::vector<StatusItem> items) {
             }
         }
         strip.buttons.clear();
+        placed.clear();
     }
     strip.items = std::move(items);
     set_text_if_changed(strip.window, joined_texts(strip.items));
