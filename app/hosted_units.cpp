@@ -244,7 +244,7 @@ void update_view_switcher(const MainLayout& layout) {
                        scale_metric(switcher_group_margin, dpi), layout.switcher_layout.labels);
     const bool watch_available = !active_tab_path().empty() && !replace_all_running();
     const unsigned watch_state = tabs.empty() ? switcher_watch::off : current_tab().watch_state;
-    const std::wstring pause_reason = tabs.empty() ? L"" : to_wide(current_tab().watch_status);
+    const std::wstring pause_reason = tabs.empty() ? L"" : shown_text(current_tab().watch_status);
     update_switcher(*switcher, layout.effective_view, layout.show_outline,
                     is_markdown_path(active_tab_path()), watch_state, watch_available,
                     pause_reason);

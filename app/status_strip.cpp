@@ -84,9 +84,9 @@ StatusItem watch_item(const DocumentTab& tab, bool narrow) {
     StatusItem item{.text = {}, .command = status_command::watch, .icon = icon_id::watch};
     if (tab.watch_state == 2) {
         item.emphasis = true;
-        item.text =
-            narrow ? L"Watch paused \u00B7 F5"
-                   : L"Watch paused \u00B7 " + to_wide(tab.watch_status) + L" \u00B7 F5 to retry";
+        item.text = narrow ? L"Watch paused \u00B7 F5"
+                           : L"Watch paused \u00B7 " + shown_text(tab.watch_status) +
+                                 L" \u00B7 F5 to retry";
         return item;
     }
     item.text = L"Watching";
@@ -146,7 +146,7 @@ StatusItem compare_item(const DocumentTab& tab) {
                     .icon = icon_id::compare,
                     .link_icon = true};
     if (!tab.compare_error.empty()) {
-        item.text = L"Compare unavailable \u00B7 " + to_wide(tab.compare_error);
+        item.text = L"Compare unavailable \u00B7 " + shown_text(tab.compare_error);
         item.emphasis = true;
     } else if (tab.compare_applied_revision != tab.revision) {
         item.text = L"Comparing with " + tab.compare_label;
@@ -477,6 +477,19 @@ void refresh_reading_note() {
 }
 
 } // namespace
+
+std::wstring shown_text(const std::string& text) {
+    try {
+        return to_wide(text);
+    } catch (const std::exception&) {
+        // A system message in the ANSI code page: shown as that code page reads it.
+        const int size = static_cast<int>(text.size());
+        std::wstring wide(text.size(), L'\0');
+        wide.resize(static_cast<size_t>(
+            MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), size)));
+        return wide;
+    }
+}
 
 std::vector<StatusItem> compose_status_items(const DocumentTab& tab, const StatusInputs& in) {
     std::vector<StatusItem> items;

@@ -65,6 +65,10 @@ struct StatusInputs {
 // The items for `tab`, in strip order, without rectangles.
 std::vector<StatusItem> compose_status_items(const DocumentTab& tab, const StatusInputs& inputs);
 
+// A state text kept as UTF-8 (a pause reason, a compare error) for display; text that is not
+// UTF-8, as a system message may be, is read in the ANSI code page instead of failing.
+std::wstring shown_text(const std::string& text);
+
 // "N min read" for a word count; empty for no words.
 std::wstring reading_time_text(std::uint64_t words);
 
