@@ -17,6 +17,7 @@
 #include "app/save_files.h"
 #include "app/scroll_profile.h"
 #include "app/settings.h"
+#include "app/status_strip.h"
 #include "app/theme.h"
 #include "app/timers.h"
 #include "app/ui_fonts.h"
@@ -140,13 +141,10 @@ void compare_timer() {
     KillTimer(main_window, timer_id::compare);
 }
 
-// Recent files, completion and the outline's expansion join here.
+// Recent files join here.
 void rebuild_recent_menu() {}
 void open_recent_file(std::size_t) {}
 void clear_recent_files() {}
-void show_completion() {}
-void set_outline_expansion(bool) {}
-void enable_status_format_items(bool) {}
 
 // Watch joins here.
 void apply_watch_reads() {}
@@ -166,6 +164,7 @@ void attach_scroll_profile() {
 
 // The view switcher joins here.
 void create_chrome_units(HWND main) {
+    create_status_strip(main);
     switcher = std::make_unique<ViewSwitcher>();
     switcher->command = post_switcher_command;
     chrome.view_switcher = create_view_switcher(main, *switcher);
@@ -176,6 +175,7 @@ void restyle_chrome_units() {
         set_switcher_theme(*switcher, dark_theme, ui_fonts.message);
     }
     apply_find_bar_appearance(dark_theme, ui_fonts.message, ui_fonts.icon);
+    restyle_status_strip(dark_theme, ui_fonts.message);
 }
 void update_view_switcher(const MainLayout& layout) {
     if (!switcher || switcher->window == nullptr) {
@@ -195,33 +195,8 @@ void update_view_switcher(const MainLayout& layout) {
 void release_chrome_buffers() {
     release_owner_drawn_buffer();
     release_find_bar_buffer();
+    status_strip().buffer.release();
 }
-
-// The status strip, the outline and the completion popup join here.
-void update_status() {}
-bool status_item_rect(unsigned, RECT&) {
-    return false;
-}
-bool outline_is_current(std::uint64_t, std::uint64_t) {
-    return true;
-}
-void rebuild_outline(const std::u16string&, const std::string&) {}
-void sync_outline_selection() {}
-void clear_outline() {}
-bool completion_visible() {
-    return false;
-}
-void accept_completion() {}
-void hide_completion() {}
-void move_completion_selection(int) {}
-void set_completion_owner(HWND) {}
-
-// Split-view scroll synchronisation joins here.
-void run_split_sync() {
-    split_sync_request.pending = false;
-}
-void sync_preview_to_editor() {}
-void preview_scrolled(double) {}
 
 // Recent files join here.
 void remember_recent_file() {}

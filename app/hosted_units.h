@@ -204,6 +204,12 @@ void show_completion();
 // Expand all and Collapse all of the outline.
 void set_outline_expansion(bool expand);
 
+// The outline's mode (tasks, else headings) and whether finished tasks are hidden. Setting it
+// gives the two mode buttons their window texts, then rebuilds the pane in the new mode.
+bool outline_shows_tasks();
+bool outline_hides_completed();
+void set_outline_mode(bool tasks, bool hide_completed);
+
 // The status strip's encoding and line-ending items, enabled unless the tab is watched.
 void enable_status_format_items(bool enabled);
 

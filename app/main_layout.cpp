@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/find_bar.h"
+#include "app/completion_popup.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/settings.h"
@@ -293,6 +294,7 @@ void layout_window() {
         return;
     }
     const LayoutInput input = current_input();
+    set_completion_markdown(input.markdown);
     const MainLayout layout = compute_layout(input);
     if (layout.switcher_layout.icon_size != current_layout.switcher_layout.icon_size) {
         clear_glyph_cache();

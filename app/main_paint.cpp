@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "app/hosted_units.h"
 #include "app/main_layout.h"
 #include "app/main_window_create.h"
 #include "app/main_window_state.h"
@@ -9,6 +10,7 @@
 #include "app/palette.h"
 #include "app/settings.h"
 #include "app/splitters.h"
+#include "app/status_strip.h"
 #include "app/theme.h"
 #include "app/ui_fonts.h"
 #include "platform/uah_menu.h"
@@ -18,6 +20,8 @@ namespace pellix {
 namespace {
 
 constexpr int header_text_indent = 12;
+constexpr int header_note_gap = 8;
+constexpr int badge_corner = 6;
 constexpr int menu_text_limit = 256;
 constexpr wchar_t options_glyph[] = L"\xE712";
 constexpr wchar_t hide_glyph[] = L"\xE8BB";
@@ -62,6 +66,49 @@ void draw_text(HDC dc, std::wstring_view text, RECT rect, UINT format) {
     DrawTextW(dc, text.data(), static_cast<int>(text.size()), &rect, format);
 }
 
+int text_width(HDC dc, std::wstring_view text) {
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
+    return static_cast<int>(size.cx);
+}
+
+// The "Read-only" badge of a watched tab's Source header, from `left`.
+void draw_badge(HDC dc, const RECT& header, int left, unsigned dpi) {
+    constexpr std::wstring_view badge = L"Read-only";
+    const int corner = scale_metric(badge_corner, dpi);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    const int height = metrics.tmHeight + corner;
+    const int top = header.top + (header.bottom - header.top - height) / 2;
+    const RECT frame{left, top, left + text_width(dc, badge) + 2 * corner, top + height};
+    HGDIOBJ old_pen = SelectObject(dc, GetStockObject(DC_PEN));
+    HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    SetDCPenColor(dc, slot(5));
+    RoundRect(dc, frame.left, frame.top, frame.right, frame.bottom, corner, corner);
+    SelectObject(dc, old_brush);
+    SelectObject(dc, old_pen);
+    draw_text(dc, badge, frame, DT_CENTER | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+}
+
+// After the title, in the message font: the Source header's badge of a watched tab, or the
+// Preview header's reading time when it fits.
+void draw_header_note(HDC dc, const RECT& rect, int left, unsigned id, unsigned dpi) {
+    HGDIOBJ previous = ui_fonts.message != nullptr ? SelectObject(dc, ui_fonts.message) : nullptr;
+    SetTextColor(dc, slot(3));
+    if (id == child_id::source_label && !tabs.empty() && current_tab().watch_state != 0) {
+        draw_badge(dc, rect, left, dpi);
+    } else if (id == child_id::preview_label) {
+        const std::wstring& note = preview_header_note();
+        if (!note.empty() && left + text_width(dc, note) <= rect.right) {
+            draw_text(dc, note, RECT{left, rect.top, rect.right, rect.bottom},
+                      DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+        }
+    }
+    if (previous != nullptr) {
+        SelectObject(dc, previous);
+    }
+}
+
 void draw_header(const DRAWITEMSTRUCT& item, std::wstring_view title) {
     HDC dc = item.hDC;
     const RECT& rect = item.rcItem;
@@ -74,9 +121,11 @@ void draw_header(const DRAWITEMSTRUCT& item, std::wstring_view title) {
     RECT text = rect;
     text.left += scale_metric(header_text_indent, dpi);
     draw_text(dc, title, text, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+    const int note_left = text.left + text_width(dc, title) + scale_metric(header_note_gap, dpi);
     if (previous != nullptr) {
         SelectObject(dc, previous);
     }
+    draw_header_note(dc, rect, note_left, item.CtlID, dpi);
     fill(dc, RECT{rect.left, rect.bottom - 1, rect.right, rect.bottom}, 5);
 }
 
@@ -93,11 +142,11 @@ bool draw_item(const DRAWITEMSTRUCT& item) {
         return true;
     case child_id::headings:
         paint_owner_drawn_button(item, dark_theme, ui_fonts.message, L"Headings",
-                                 !outline_tasks_mode, true);
+                                 !outline_shows_tasks(), true);
         return true;
     case child_id::tasks:
-        paint_owner_drawn_button(item, dark_theme, ui_fonts.message, L"Tasks", outline_tasks_mode,
-                                 true);
+        paint_owner_drawn_button(item, dark_theme, ui_fonts.message, L"Tasks",
+                                 outline_shows_tasks(), true);
         return true;
     case child_id::outline_options:
         paint_owner_drawn_button(item, dark_theme, ui_fonts.icon, options_glyph, false, true);

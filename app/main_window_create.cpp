@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/directory_watching.h"
+#include "app/completion_popup.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/menu_bar.h"
@@ -152,6 +153,8 @@ void build_main_window(HWND window) {
     check_children();
     configure_tooltips_and_tree();
     update_ui_fonts();
+    set_completion_owner(chrome.editor);
+    create_completion_popup(window);
     apply_editor_font();
     apply_appearance();
     if (chrome.editor != nullptr) {

@@ -26,8 +26,7 @@ std::wstring search_term;
 unsigned long highlight_mode = 0;
 SplitSyncRequest split_sync_request;
 bool split_syncing = false;
-bool outline_tasks_mode = false;
-bool hide_completed_tasks = false;
+std::wstring status_notice;
 
 DocumentTab& current_tab() {
     return *tabs.at(active);

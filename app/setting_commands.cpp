@@ -41,18 +41,6 @@ void check_view_item(unsigned id, bool on) {
     }
 }
 
-void name_mode_buttons() {
-    const bool tasks = outline_tasks_mode;
-    if (chrome.headings_button != nullptr) {
-        SetWindowTextW(chrome.headings_button, tasks ? L"Show headings" : L"Headings, selected");
-        InvalidateRect(chrome.headings_button, nullptr, FALSE);
-    }
-    if (chrome.tasks_button != nullptr) {
-        SetWindowTextW(chrome.tasks_button, tasks ? L"Tasks, selected" : L"Show tasks");
-        InvalidateRect(chrome.tasks_button, nullptr, FALSE);
-    }
-}
-
 } // namespace
 
 void open_split_view() {
@@ -141,15 +129,12 @@ void select_syntax_colouring(unsigned mode) {
 
 void outline_mode_command(unsigned id) {
     if (id == headings_command) {
-        outline_tasks_mode = false;
+        set_outline_mode(false, outline_hides_completed());
     } else if (id == tasks_command) {
-        outline_tasks_mode = true;
+        set_outline_mode(true, outline_hides_completed());
     } else {
-        hide_completed_tasks = !hide_completed_tasks;
+        set_outline_mode(outline_shows_tasks(), !outline_hides_completed());
     }
-    name_mode_buttons();
-    clear_outline();
-    update_preview();
 }
 
 void show_outline_options() {
@@ -161,10 +146,10 @@ void show_outline_options() {
         return;
     }
     auto checked = [](bool on) { return MF_STRING | (on ? MF_CHECKED : MF_UNCHECKED); };
-    AppendMenuW(popup, checked(!outline_tasks_mode), headings_command, L"Headings");
-    AppendMenuW(popup, checked(outline_tasks_mode), tasks_command, L"Tasks");
-    AppendMenuW(popup,
-                checked(hide_completed_tasks) | (outline_tasks_mode ? MF_ENABLED : MF_GRAYED),
+    const bool tasks = outline_shows_tasks();
+    AppendMenuW(popup, checked(!tasks), headings_command, L"Headings");
+    AppendMenuW(popup, checked(tasks), tasks_command, L"Tasks");
+    AppendMenuW(popup, checked(outline_hides_completed()) | (tasks ? MF_ENABLED : MF_GRAYED),
                 hide_completed_command, L"Hide completed tasks");
     AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(popup, MF_STRING, expand_all_command, L"Expand all");

@@ -52,10 +52,7 @@ void create_preview_once() {
     }
     Preview::Impl& p = preview();
     p.colours = [](bool dark) { return paint_colours(dark); };
-    p.on_scroll = [](double line) {
-        note_input();
-        preview_scrolled(line);
-    };
+    p.on_scroll = [](double line) { preview_scrolled(line); };
     p.text_scale = preview_zoom_for(settings.font_size);
     create_preview(chrome.preview_host, [](unsigned int id) {
         PostMessageW(main_window, WM_COMMAND, MAKEWPARAM(id, 0), 0);

@@ -15,6 +15,7 @@
 #include "app/main_window_create.h"
 #include "app/main_window_state.h"
 #include "app/menu_bar.h"
+#include "app/outline_pane.h"
 #include "app/prompts.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
@@ -203,6 +204,9 @@ LRESULT on_notify(const NMHDR* header) {
     if (header == nullptr) {
         return 0;
     }
+    if (auto answer = outline_notification(*header)) {
+        return *answer;
+    }
     if (header->hwndFrom == chrome.tab_control && header->code == TCN_SELCHANGE) {
         const LRESULT index = SendMessageW(chrome.tab_control, TCM_GETCURSEL, 0, 0);
         if (index >= 0) {
@@ -309,6 +313,9 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
         refresh_current_tab();
         return 0;
     case WM_ACTIVATE:
+        if (LOWORD(wparam) == WA_INACTIVE) {
+            hide_completion();
+        }
         return 0;
     case WM_SETFOCUS:
         on_set_focus();

@@ -146,7 +146,7 @@ protected:
         test::pump(50);
         install_message_box({});
         install_refusal_sound({});
-        outline_tasks_mode = false;
+        set_outline_mode(false, false);
         settings_key = saved_key_;
         settings = {};
     }
@@ -351,11 +351,11 @@ TEST_F(Commands, OutlineModeNamesTheModeButtons) {
         return std::wstring(buffer);
     };
     command(327);
-    EXPECT_TRUE(outline_tasks_mode);
+    EXPECT_TRUE(outline_shows_tasks());
     EXPECT_EQ(text(chrome.headings_button), L"Show headings");
     EXPECT_EQ(text(chrome.tasks_button), L"Tasks, selected");
     command(326);
-    EXPECT_FALSE(outline_tasks_mode);
+    EXPECT_FALSE(outline_shows_tasks());
     EXPECT_EQ(text(chrome.headings_button), L"Headings, selected");
     EXPECT_EQ(text(chrome.tasks_button), L"Show tasks");
 }

@@ -148,14 +148,15 @@ TEST_F(MainWindow, F6MovesThroughTheVisibleEnabledMembersOfTheRing) {
     auto switcher_button = [](int id) { return GetDlgItem(chrome.view_switcher, id); };
     const std::vector<HWND> ring = usable_windows(focus_ring());
     ASSERT_NE(chrome.preview, nullptr);
+    HWND encoding_item = GetDlgItem(chrome.status_strip, 360);
     ASSERT_EQ(ring, (std::vector<HWND>{chrome.tab_control, switcher_button(view_split),
                                        switcher_button(304), chrome.hide_source, chrome.editor,
-                                       chrome.hide_preview, chrome.preview}));
+                                       chrome.hide_preview, chrome.preview, encoding_item}));
     // Source view: the hide buttons are disabled and the preview's are hidden.
     select_view(view_source);
     EXPECT_EQ(usable_windows(focus_ring()),
               (std::vector<HWND>{chrome.tab_control, switcher_button(view_source),
-                                 switcher_button(304), chrome.editor}));
+                                 switcher_button(304), chrome.editor, encoding_item}));
 
     HWND a = reinterpret_cast<HWND>(1), b = reinterpret_cast<HWND>(2);
     HWND c = reinterpret_cast<HWND>(3), outside = reinterpret_cast<HWND>(9);
