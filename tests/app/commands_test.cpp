@@ -202,8 +202,15 @@ TEST_F(Commands, MenuItemsFollowTheKindAndWatchStateOfTheTab) {
         EXPECT_FALSE(grey(id)) << id;
     }
 
+    // Next and Previous tab follow the number of tabs, which the tab strip's tests cover.
+    auto tab_independent_states = [] {
+        MenuStates states = all_states();
+        states.erase(314);
+        states.erase(315);
+        return states;
+    };
     open("notes.md");
-    const MenuStates markdown = all_states();
+    const MenuStates markdown = tab_independent_states();
     for (UINT id : {113u, 324u, 301u, 302u, 304u, 400u, 410u}) {
         EXPECT_EQ(markdown.at(id), 0u) << id;
     }
@@ -238,12 +245,12 @@ TEST_F(Commands, MenuItemsFollowTheKindAndWatchStateOfTheTab) {
     current_tab().watch_state = 0;
     current_tab().watch_line_marks.clear();
     update_command_state();
-    EXPECT_EQ(all_states(), markdown);
+    EXPECT_EQ(tab_independent_states(), markdown);
     command(100);
     command(100);
     ASSERT_EQ(tabs.size(), 4u);
     select_tab(0, false);
-    EXPECT_EQ(all_states(), markdown);
+    EXPECT_EQ(tab_independent_states(), markdown);
 }
 
 TEST_F(Commands, TheEncodingSubmenuMarksAndEnablesForTheTab) {
@@ -391,7 +398,7 @@ TEST_F(Commands, TheAcceleratorTableTranslatesKeysToCommands) {
     auto press = [&](WPARAM key, std::initializer_list<int> held) {
         HeldKeys keys(held);
         MSG message = key_down(key);
-        return TranslateAcceleratorW(window_, table, &message) != 0;
+        return translate_accelerator(window_, table, message);
     };
     EXPECT_TRUE(press('3', {VK_CONTROL, VK_SHIFT}));
     EXPECT_TRUE(press('3', {VK_CONTROL}));
