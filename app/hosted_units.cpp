@@ -138,7 +138,6 @@ std::filesystem::path active_tab_path() {
 }
 
 // Compare, closing several tabs and recovery join here.
-void open_compare(const std::filesystem::path&, const std::filesystem::path&) {}
 bool may_close_window() {
     return true;
 }
@@ -149,9 +148,6 @@ void store_session(bool, bool) {}
 void take_recovery_writer_result() {}
 bool restoring_session() {
     return false;
-}
-void stop_compare(DocumentTab& tab) {
-    tab.baseline.reset();
 }
 
 // Until the closing prompts land, the unsaved-changes question is a plain three-way box.
@@ -170,18 +166,6 @@ void close_tabs_where(const std::function<bool(std::uint64_t)>&,
                       const std::function<CloseChoice(bool)>&) {}
 void reload_file(bool, std::optional<Encoding>) {}
 void rearm_directory_watcher() {}
-
-// Watch and compare join here.
-void toggle_watch(std::uint64_t, const std::function<bool()>&) {}
-void schedule_watch_read(std::uint64_t, bool) {}
-void clear_watch_changes(std::uint64_t) {}
-void run_compare_command(unsigned) {}
-void show_watch_menu() {}
-void rebuild_compare_menu() {}
-void forget_tab_work(DocumentTab&) {}
-void compare_timer() {
-    KillTimer(main_window, timer_id::compare);
-}
 
 // Find, formatting, recent files, completion and the outline's expansion join here.
 void find_command(unsigned) {}
@@ -208,7 +192,6 @@ void check_disk_changes(bool check) {
     open_pending_paths();
 }
 void apply_directory_changes(bool) {}
-void apply_watch_reads() {}
 
 // The scroll profile joins here.
 void write_scroll_profile() {

@@ -81,7 +81,10 @@ void install_new_document(Source& source, SourceDocument document) {
 
 void install_reloaded_document(Source& source, SourceDocument document,
                                const DocumentPlacement& placement) {
-    const ScrollAnchor anchor = capture_scroll_anchor(source);
+    ScrollAnchor anchor = capture_scroll_anchor(source);
+    if (anchor.valid && placement.carry_offset) {
+        anchor.offset = placement.carry_offset(anchor.offset);
+    }
     const double old_x = source.scroll_x;
     renumber(document, source.document);
     source.document = std::move(document);

@@ -64,6 +64,10 @@ struct DocumentPlacement {
     bool keep_view = false;
     std::uint64_t anchor = 0;
     std::uint64_t caret = 0;
+    // With `keep_view`: carries the old text offset of the first visible row over to the new
+    // text, so that lines inserted or removed above the view do not move it; empty keeps the
+    // offset as it was.
+    std::function<std::uint64_t(std::uint64_t)> carry_offset;
 };
 
 // The one way to put a whole document into an editor from outside: the new text gets a fresh
