@@ -284,7 +284,11 @@ void compare_tick() {
         KillTimer(main_window, timer_id::compare);
     }
     if (!any_tab([](const DocumentTab& tab) { return tab.baseline != nullptr; })) {
-        worker.reset();
+        // A diff still running would hold the UI thread in the join; its result message comes
+        // back here and finds the worker idle.
+        if (worker && !worker->busy()) {
+            worker.reset();
+        }
         KillTimer(main_window, timer_id::compare);
     }
 }

@@ -298,6 +298,19 @@ TEST_F(CompareWatch, AnAppendedFileShowsItsNewLinesMarkedWithoutMovingTheView) {
     EXPECT_EQ(tab.disk_size, original.size() + 2 * 14);
     EXPECT_EQ(SendMessageW(tab.editor, EM_GETMODIFY, 0, 0), 0);
 
+    // Lines written above the view push its text down, and the view goes with it.
+    std::string intro;
+    for (int i = 0; i < 10; ++i) {
+        intro += "intro " + std::to_string(i) + "\r\n";
+    }
+    test::write_bytes(path, intro + original + "appended one\r\n");
+    schedule_watch_read(tab.id, false);
+    ASSERT_TRUE(test::pump_until([&] { return tab.watch_updates == 2; }));
+    EXPECT_NEAR(source_top_line(tab.editor), top + 10, 0.01);
+    EXPECT_EQ(tab.watch_line_marks,
+              (std::vector<LineMark>{{0, 10, line_mark_added}, {310, 311, line_mark_added}}));
+    EXPECT_EQ(tab.watch_deletion_marks, (std::vector<DeletionMark>{{311, 1}}));
+
     // Stopping gives the editor back as it was.
     toggle_watch(tab.id, {});
     EXPECT_EQ(GetWindowLongPtrW(tab.editor, GWL_STYLE) & ES_READONLY, 0);
