@@ -170,6 +170,8 @@ struct Source {
     // view while bottom <= top.
     double paint_band_top = 0.0;
     double paint_band_bottom = 0.0;
+    // The running paint redraws only the marker lane (new change marks) over the kept frame.
+    bool paint_lane_only = false;
     double char_advance = default_char_advance;
     double goal_x = -1.0;
     std::uint64_t drag_anchor = 0;
@@ -211,6 +213,8 @@ void create_source_brushes(Source& source);
 void ensure_render_target(Source& source);
 std::uint64_t decimal_digits(std::uint64_t value);
 double gutter_width(const Source& source);
+// The right edge, in pixels, of the change-marker lane at the left of the gutter.
+LONG marker_lane_right(const Source& source);
 double text_width(const Source& source);
 double view_height(const Source& source);
 // One rectangle per line part of [start, start + length) of `layout` placed at (x, y).
