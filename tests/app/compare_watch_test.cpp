@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "app/main_window_state.h"
 #include "app/settings.h"
 #include "app/watch_controller.h"
+#include "core/limits.h"
 #include "core/message_box.h"
 #include "editor/source_interface.h"
 #include "editor/source_record.h"
@@ -104,8 +107,10 @@ protected:
             boxes_.push_back(request.text);
             return IDOK;
         });
-        static const bool registered = register_main_window_class();
-        ASSERT_TRUE(registered);
+        WNDCLASSEXW existing{};
+        existing.cbSize = sizeof(WNDCLASSEXW);
+        ASSERT_TRUE(register_main_window_class() ||
+                    GetClassInfoExW(instance, main_window_class(), &existing));
         window_ = create_main_window();
         ASSERT_NE(window_, nullptr);
     }
@@ -265,6 +270,49 @@ TEST_F(CompareWatch, TheCompareTargetsListTheOtherTabs) {
     EXPECT_EQ(tab.compare_label, L"R&D.md");
     DestroyMenu(menus.compare);
     menus = {};
+}
+
+// Puts `units` UTF-16 units of text (and its NUL) on the clipboard; an empty clipboard for -1.
+void set_clipboard_text(HWND owner, std::int64_t units) {
+    ASSERT_TRUE(OpenClipboard(owner));
+    EmptyClipboard();
+    if (units >= 0) {
+        const auto size = static_cast<std::size_t>(units + 1);
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size * sizeof(char16_t));
+        auto* text = static_cast<char16_t*>(GlobalLock(block));
+        std::fill(text, text + size - 1, u'c');
+        text[size - 1] = u'\0';
+        GlobalUnlock(block);
+        SetClipboardData(CF_UNICODETEXT, block);
+    }
+    CloseClipboard();
+}
+
+// The sentence a compare command fails with; empty when it did not fail.
+std::string failure_of(unsigned command) {
+    try {
+        run_compare_command(command);
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return {};
+}
+
+TEST_F(CompareWatch, TheClipboardBaselineAtTheDocumentLimit) {
+    constexpr unsigned compare_clipboard = 331;
+    set_clipboard_text(window_, -1);
+    EXPECT_EQ(failure_of(compare_clipboard), "Clipboard does not contain text.");
+    set_clipboard_text(window_, static_cast<std::int64_t>(document_limit) + 1);
+    EXPECT_EQ(failure_of(compare_clipboard),
+              "Clipboard text exceeds the editor limit or is incomplete.");
+    EXPECT_FALSE(current_tab().baseline);
+
+    set_clipboard_text(window_, static_cast<std::int64_t>(document_limit));
+    run_compare_command(compare_clipboard);
+    ASSERT_TRUE(current_tab().baseline);
+    EXPECT_EQ(current_tab().baseline->text.size(), document_limit);
+    EXPECT_EQ(current_tab().compare_label, L"Clipboard");
+    set_clipboard_text(window_, -1);
 }
 
 TEST_F(CompareWatch, AnAppendedFileShowsItsNewLinesMarkedWithoutMovingTheView) {
