@@ -315,6 +315,29 @@ TEST_F(CompareWatch, TheClipboardBaselineAtTheDocumentLimit) {
     set_clipboard_text(window_, -1);
 }
 
+TEST_F(CompareWatch, ABurstOfChangeReportsIsReadWithinASecondOfItsFirst) {
+    DocumentTab& tab = current_tab();
+    schedule_watch_read(tab.id, false);
+    EXPECT_FALSE(tab.watch_pending); // not watched
+    // Stands for a tab another unit put in Watch mode, paused after three failures.
+    tab.watch_state = 2;
+    tab.watch_retries = 3;
+    schedule_watch_read(tab.id, false);
+    EXPECT_TRUE(tab.watch_pending);
+    EXPECT_EQ(tab.watch_retries, 0u);
+    EXPECT_EQ(tab.watch_due, tab.watch_first_change + 200);
+    // The burst began 900 ms ago: its read is not put off past the second.
+    tab.watch_first_change -= 900;
+    tab.watch_retries = 2;
+    schedule_watch_read(tab.id, false);
+    EXPECT_EQ(tab.watch_due, tab.watch_first_change + 1000);
+    EXPECT_EQ(tab.watch_retries, 2u);
+    schedule_watch_read(tab.id, true);
+    EXPECT_LE(tab.watch_due, GetTickCount64());
+    EXPECT_EQ(tab.watch_retries, 0u);
+    tab.watch_state = 0;
+}
+
 TEST_F(CompareWatch, AnAppendedFileShowsItsNewLinesMarkedWithoutMovingTheView) {
     const std::string original = numbered_lines(300, "\r\n");
     const auto path = write("log.md", original);
