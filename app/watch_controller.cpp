@@ -215,6 +215,14 @@ void install_new_text(DocumentTab& tab, WatchResult& result) {
     placement.carry_offset = [&](std::uint64_t offset) {
         return carry_watch_position(old_text, new_text, diff, offset);
     };
+    // The lines around the changed stretch keep their layouts: a log that grows at its end
+    // lays out only its new lines.
+    if (!diff.ranges.empty() && diff.ranges.front().old_begin == diff.ranges.front().new_begin) {
+        placement.changed_lines_known = true;
+        placement.changed_first = diff.ranges.front().old_begin;
+        placement.changed_old_end = diff.ranges.back().old_end;
+        placement.changed_new_end = diff.ranges.back().new_end;
+    }
     replace_editor_document(tab.editor, std::move(result.new_document), placement);
 }
 

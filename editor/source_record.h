@@ -258,6 +258,12 @@ void replace_selection(Source& source, const std::u16string& text, bool typing);
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to);
 // `selection_in_edit`: the selection before the change lay within the changed range (so that
 // repainting the changed lines also clears it).
+// After a whole new text was installed whose lines differ from the old ones only in old lines
+// [first, old_end) that became new lines [first, new_end) (of `old_line_count` lines before):
+// the line data around that stretch is kept and moved. False, with nothing changed, when the
+// whole text must be measured again.
+bool splice_reloaded_lines(Source& source, std::uint64_t first, std::uint64_t old_end,
+                           std::uint64_t new_end, std::uint64_t old_line_count);
 void apply_edit(Source& source, std::uint64_t first_line, std::uint64_t old_line_count,
                 std::uint64_t old_last_line, ScrollAnchor anchor, bool selection_in_edit = false);
 void undo_redo(Source& source, bool redo);
