@@ -114,8 +114,7 @@ std::filesystem::path active_tab_path() {
     return tabs.empty() ? std::filesystem::path() : current_tab().path;
 }
 
-// Compare, closing several tabs and recovery join here.
-void open_compare(const std::filesystem::path&, const std::filesystem::path&) {}
+// Recovery joins here.
 void store_final_session() {}
 void restore_and_welcome() {}
 void stop_recovery_writer() {}
@@ -124,30 +123,11 @@ void take_recovery_writer_result() {}
 bool restoring_session() {
     return false;
 }
-void stop_compare(DocumentTab& tab) {
-    tab.baseline.reset();
-}
-
-// Watch and compare join here.
-void toggle_watch(std::uint64_t, const std::function<bool()>&) {}
-void schedule_watch_read(std::uint64_t, bool) {}
-void clear_watch_changes(std::uint64_t) {}
-void run_compare_command(unsigned) {}
-void show_watch_menu() {}
-void rebuild_compare_menu() {}
-void compare_other_tab(std::uint64_t) {}
-void forget_tab_work(DocumentTab&) {}
-void compare_timer() {
-    KillTimer(main_window, timer_id::compare);
-}
 
 // Recent files join here.
 void rebuild_recent_menu() {}
 void open_recent_file(std::size_t) {}
 void clear_recent_files() {}
-
-// Watch joins here.
-void apply_watch_reads() {}
 
 // The scroll profile joins here.
 void write_scroll_profile() {

@@ -3,6 +3,7 @@
 #include <array>
 #include <optional>
 
+#include "app/compare_controller.h"
 #include "app/document_tabs.h"
 #include "editor/source_interface.h"
 #include "app/file_dialogs.h"
@@ -59,8 +60,7 @@ void refresh_saved_baseline(DocumentTab& tab) {
     ++tab.compare_generation;
     try {
         tab.baseline = compare_baseline(tab.text);
-        tab.compare_scheduled_revision = UINT64_MAX;
-        schedule_compare_pass(tab);
+        schedule_compare(tab, true);
     } catch (const std::exception&) {
         stop_compare(tab);
         message_box(main_window,

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "app/compare_controller.h"
 #include "app/document_tabs.h"
 #include "app/editor_hosting.h"
 #include "app/hosted_units.h"
@@ -93,17 +94,7 @@ void ensure_preview_window() {
 }
 
 void schedule_compare_pass(DocumentTab& tab) {
-    if (!tab.baseline || tab.compare_scheduled_revision == tab.revision) {
-        return;
-    }
-    tab.compare_scheduled_revision = tab.revision;
-    tab.compare_applied_revision = UINT64_MAX;
-    tab.compare_pending = true;
-    tab.compare_due = GetTickCount64() + compare_delay_ms;
-    tab.compare_summary.clear();
-    tab.compare_error.clear();
-    tab.nav_set = false;
-    SetTimer(main_window, timer_id::compare, timer_period::compare, nullptr);
+    schedule_compare(tab, false);
 }
 
 void select_view(int view) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/compare_controller.h"
 #include "app/directory_watching.h"
 #include "app/document_tabs.h"
 #include "app/hosted_units.h"
@@ -24,6 +25,7 @@
 #include "app/timers.h"
 #include "app/ui_fonts.h"
 #include "app/views.h"
+#include "app/watch_controller.h"
 
 namespace pellix {
 
@@ -67,6 +69,9 @@ LRESULT on_close(HWND window) {
 }
 
 void on_destroy() {
+    stop_compare_worker();
+    KillTimer(main_window, timer_id::compare);
+    stop_watch_worker();
     for (UINT_PTR timer : destroy_timer_order) {
         KillTimer(main_window, timer);
     }
@@ -288,6 +293,12 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
         return 0;
     case WM_APP_APPEARANCE_CHANGED:
         on_appearance_changed(window);
+        return 0;
+    case WM_APP_WATCH_RESULTS:
+        apply_watch_reads();
+        return 0;
+    case WM_APP_COMPARE_RESULTS:
+        compare_tick();
         return 0;
     case WM_SIZE:
         layout_window();

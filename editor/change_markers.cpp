@@ -146,7 +146,16 @@ void set_change_marks(HWND editor, const ChangeMarks& marks) {
     source->line_marks = marks.line_marks;
     source->deletion_marks = marks.deletion_marks;
     update_marker_tooltip(*source, no_marker_point, no_marker_point);
-    if (source->redraw) {
+    if (!source->redraw) {
+        return;
+    }
+    if (source->marker_lane) {
+        // Only the lane shows marks: a paint of the lane alone costs a fraction of the view's.
+        RECT client{};
+        GetClientRect(editor, &client);
+        client.right = std::min<LONG>(client.right, marker_lane_right(*source));
+        InvalidateRect(editor, &client, FALSE);
+    } else {
         invalidate_editor(editor);
     }
 }

@@ -60,12 +60,16 @@ void renumber(SourceDocument& installed, const SourceDocument& previous) {
     installed.history_bytes = 0;
 }
 
-void drop_text_caches(Source& source) {
+void drop_text_state(Source& source) {
     source.find_text.clear();
     source.find_text.shrink_to_fit();
     source.find_text_edit_count = UINT64_MAX;
     source.pending_high_surrogate = 0;
     source.goal_x = -1.0;
+}
+
+void drop_text_caches(Source& source) {
+    drop_text_state(source);
     forget_text_layouts(source);
 }
 
@@ -81,15 +85,26 @@ void install_new_document(Source& source, SourceDocument document) {
 
 void install_reloaded_document(Source& source, SourceDocument document,
                                const DocumentPlacement& placement) {
-    const ScrollAnchor anchor = capture_scroll_anchor(source);
+    ScrollAnchor anchor = capture_scroll_anchor(source);
+    if (anchor.valid && placement.carry_offset) {
+        anchor.offset = placement.carry_offset(anchor.offset);
+    }
     const double old_x = source.scroll_x;
+    const std::uint64_t old_line_count = source.document.line_count();
     renumber(document, source.document);
     source.document = std::move(document);
     SourceDocument& installed = source.document;
     const std::uint64_t length = installed.length();
     installed.selection = {installed.boundary_before(std::min(placement.anchor, length)),
                            installed.boundary_before(std::min(placement.caret, length))};
-    drop_text_caches(source);
+    const bool spliced =
+        placement.changed_lines_known &&
+        splice_reloaded_lines(source, placement.changed_first, placement.changed_old_end,
+                              placement.changed_new_end, old_line_count);
+    drop_text_state(source);
+    if (!spliced) {
+        forget_text_layouts(source);
+    }
     ensure_line_metrics(source);
     if (anchor.valid) {
         restore_scroll_anchor(source, anchor);

@@ -64,6 +64,18 @@ struct DocumentPlacement {
     bool keep_view = false;
     std::uint64_t anchor = 0;
     std::uint64_t caret = 0;
+    // With `keep_view`: carries the old text offset of the first visible row over to the new
+    // text, so that lines inserted or removed above the view do not move it; empty keeps the
+    // offset as it was.
+    std::function<std::uint64_t(std::uint64_t)> carry_offset;
+    // With `keep_view`: the new text differs from the old only in old lines
+    // [changed_first, changed_old_end) that became new lines [changed_first, changed_new_end);
+    // the laid-out lines before and after that stretch are kept. Without it every line is laid
+    // out again.
+    bool changed_lines_known = false;
+    std::uint64_t changed_first = 0;
+    std::uint64_t changed_old_end = 0;
+    std::uint64_t changed_new_end = 0;
 };
 
 // The one way to put a whole document into an editor from outside: the new text gets a fresh

@@ -539,6 +539,28 @@ std::uint64_t decimal_digits(std::uint64_t value) {
     return digits;
 }
 
+namespace {
+
+// New change marks over the kept frame: the lane is drawn again and nothing else.
+void paint_marker_lane_only(Source& source) {
+    source.target->BeginDraw();
+    source.target->PushAxisAlignedClip(D2D1::RectF(0.0f, 0.0f,
+                                                   static_cast<float>(marker_lane_width),
+                                                   static_cast<float>(view_height(source))),
+                                       D2D1_ANTIALIAS_MODE_ALIASED);
+    draw_marker_lane(source);
+    source.target->PopAxisAlignedClip();
+    const HRESULT drawn = source.target->EndDraw();
+    if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
+        clear_line_layouts(source);
+        invalidate_editor(source.window);
+    } else {
+        check_render(drawn);
+    }
+}
+
+} // namespace
+
 double gutter_width(const Source& source) {
     const double lane = lane_width(source);
     if (!source.line_numbers) {
@@ -637,9 +659,17 @@ void ensure_render_target(Source& source) {
     create_source_brushes(source);
 }
 
+LONG marker_lane_right(const Source& source) {
+    return static_cast<LONG>(std::ceil(marker_lane_width * scale_of(source)));
+}
+
 void Source::paint() {
     BudgetScope budget_scope(*this);
     ensure_line_metrics(*this);
+    if (paint_lane_only && target) {
+        paint_marker_lane_only(*this);
+        return;
+    }
     // A band is drawn over the previous frame, which the target keeps; a new target, or a view
     // that moved while it was measured, is drawn whole.
     const bool kept_frame = static_cast<bool>(target);

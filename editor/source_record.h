@@ -170,6 +170,8 @@ struct Source {
     // view while bottom <= top.
     double paint_band_top = 0.0;
     double paint_band_bottom = 0.0;
+    // The running paint redraws only the marker lane (new change marks) over the kept frame.
+    bool paint_lane_only = false;
     double char_advance = default_char_advance;
     double goal_x = -1.0;
     std::uint64_t drag_anchor = 0;
@@ -211,6 +213,8 @@ void create_source_brushes(Source& source);
 void ensure_render_target(Source& source);
 std::uint64_t decimal_digits(std::uint64_t value);
 double gutter_width(const Source& source);
+// The right edge, in pixels, of the change-marker lane at the left of the gutter.
+LONG marker_lane_right(const Source& source);
 double text_width(const Source& source);
 double view_height(const Source& source);
 // One rectangle per line part of [start, start + length) of `layout` placed at (x, y).
@@ -254,6 +258,12 @@ void replace_selection(Source& source, const std::u16string& text, bool typing);
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to);
 // `selection_in_edit`: the selection before the change lay within the changed range (so that
 // repainting the changed lines also clears it).
+// After a whole new text was installed whose lines differ from the old ones only in old lines
+// [first, old_end) that became new lines [first, new_end) (of `old_line_count` lines before):
+// the line data around that stretch is kept and moved. False, with nothing changed, when the
+// whole text must be measured again.
+bool splice_reloaded_lines(Source& source, std::uint64_t first, std::uint64_t old_end,
+                           std::uint64_t new_end, std::uint64_t old_line_count);
 void apply_edit(Source& source, std::uint64_t first_line, std::uint64_t old_line_count,
                 std::uint64_t old_last_line, ScrollAnchor anchor, bool selection_in_edit = false);
 void undo_redo(Source& source, bool redo);

@@ -133,15 +133,18 @@ void paint_window(Source& source) {
         source.paint_band_top = paint.rcPaint.top / scale;
         source.paint_band_bottom = paint.rcPaint.bottom / scale;
     }
+    source.paint_lane_only = source.marker_lane && paint.rcPaint.right <= marker_lane_right(source);
     try {
         source.paint();
     } catch (...) {
         source.paint_band_top = source.paint_band_bottom = 0.0;
+        source.paint_lane_only = false;
         clear_line_layouts(source);
         EndPaint(source.window, &paint);
         throw;
     }
     source.paint_band_top = source.paint_band_bottom = 0.0;
+    source.paint_lane_only = false;
     EndPaint(source.window, &paint);
 }
 

@@ -185,6 +185,23 @@ void delete_range(Source& source, std::uint64_t from, std::uint64_t to) {
     replace_selection(source, {}, false);
 }
 
+bool splice_reloaded_lines(Source& source, std::uint64_t first, std::uint64_t old_end,
+                           std::uint64_t new_end, std::uint64_t old_line_count) {
+    const std::uint64_t new_line_count = source.document.line_count();
+    if (needs_full_rebuild(source, old_line_count) || old_line_count == 0 || first > old_end ||
+        first > new_end || old_end > old_line_count || new_end > new_line_count ||
+        old_line_count - old_end != new_line_count - new_end) {
+        return false;
+    }
+    // The line after the stretch is laid out again too, so that an insertion at the very end
+    // (an empty stretch on the old side) still has a last line to resume after.
+    const std::uint64_t old_last = std::min(old_end, old_line_count - 1);
+    const std::uint64_t new_last = std::min(new_end, new_line_count - 1);
+    splice_line_data(source, first, old_line_count, old_last, new_last);
+    propagate_fence_states(source, first, new_last);
+    return true;
+}
+
 void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
                 std::uint64_t old_last, ScrollAnchor anchor, bool selection_in_edit) {
     const SourceDocument& document = source.document;

@@ -44,6 +44,11 @@ std::optional<CompareResult> CompareWorker::take_result() {
     return std::exchange(result_, std::nullopt);
 }
 
+bool CompareWorker::busy() {
+    std::lock_guard lock(mutex_);
+    return busy_;
+}
+
 void CompareWorker::run() {
     for (;;) {
         std::unique_lock lock(mutex_);

@@ -57,6 +57,9 @@ public:
     // The finished result, once; taking it frees the worker for the next job.
     std::optional<CompareResult> take_result();
 
+    // A job was handed over and its result not yet taken.
+    bool busy();
+
 private:
     void run();
     static CompareResult compare(CompareJob job);

@@ -126,7 +126,14 @@ TEST(EditorInterface, ReloadKeepsTheViewAndSetsTheSelection) {
     SourceDocument reread;
     reread.assign(before.text() + u"appended\n");
     replace_editor_document(window.editor, std::move(reread),
-                            {.keep_view = true, .anchor = 20, .caret = 4000000});
+                            {.keep_view = true,
+                             .anchor = 20,
+                             .caret = 4000000,
+                             .carry_offset = {},
+                             .changed_lines_known = false,
+                             .changed_first = 0,
+                             .changed_old_end = 0,
+                             .changed_new_end = 0});
     EXPECT_NEAR(source_top_line(window.editor), top, 1e-6);
     EXPECT_EQ(window.text().substr(window.text().size() - 9), L"appended\n");
     EXPECT_GT(window.record().document.revision, old_revision);

@@ -34,9 +34,11 @@ TEST(CompareWorker, PostsTheDiffOfItsJobAndTakesNoOtherUntilTheResultIsTaken) {
     CompareWorker worker(window.notifier());
     const auto baseline = baseline_of(u"a\nb\nc");
 
+    EXPECT_FALSE(worker.busy());
     ASSERT_TRUE(worker.hand_over(job_of(baseline, u"a\nc", 6)));
     EXPECT_FALSE(worker.hand_over(job_of(baseline, u"other", 7)));
     ASSERT_TRUE(window.wait_posted());
+    EXPECT_TRUE(worker.busy());
 
     std::optional<CompareResult> result = worker.take_result();
     ASSERT_TRUE(result);
@@ -50,6 +52,7 @@ TEST(CompareWorker, PostsTheDiffOfItsJobAndTakesNoOtherUntilTheResultIsTaken) {
     EXPECT_EQ(result->diff.ranges, expected.ranges);
     EXPECT_EQ(result->diff.marks, expected.marks);
     EXPECT_FALSE(worker.take_result());
+    EXPECT_FALSE(worker.busy());
 
     // Taking the result frees the worker.
     ASSERT_TRUE(worker.hand_over(job_of(baseline, u"a\nb\nc", 8)));
