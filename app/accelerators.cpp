@@ -45,15 +45,6 @@ WORD shortcut_command(HACCEL table, const MSG& message) {
     return 0;
 }
 
-bool greyed_in_menu(HWND window, WORD command) {
-    HMENU menu = GetMenu(window);
-    if (menu == nullptr) {
-        return false;
-    }
-    const UINT state = GetMenuState(menu, command, MF_BYCOMMAND);
-    return state != static_cast<UINT>(-1) && (state & (MF_GRAYED | MF_DISABLED)) != 0;
-}
-
 } // namespace
 
 bool translate_accelerator(HWND window, HACCEL table, MSG& message) {
@@ -61,11 +52,13 @@ bool translate_accelerator(HWND window, HACCEL table, MSG& message) {
         return false;
     }
     const WORD command = shortcut_command(table, message);
-    if (command != 0 && greyed_in_menu(window, command) && IsWindowEnabled(window)) {
-        SendMessageW(window, WM_COMMAND, MAKEWPARAM(command, 1), 0);
-        return true;
+    if (command == 0) {
+        return false;
     }
-    return TranslateAcceleratorW(window, table, &message) != 0;
+    if (IsWindowEnabled(window)) {
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(command, 1), 0);
+    }
+    return true;
 }
 
 } // namespace pellix

@@ -8,9 +8,11 @@ namespace pellix {
 
 inline constexpr int accelerator_table_id = 102;
 
-// TranslateAcceleratorW, except that a shortcut whose menu item is grey still reaches its
-// command: the system drops those silently, and a watched tab must answer its refused
-// shortcuts with a beep. True when the message was a shortcut of the table.
+// Sends the command of a shortcut of the table to `window` (unless it is disabled) and answers
+// true; false for any other message. Unlike TranslateAcceleratorW the menu's state plays no
+// part: the system drops the shortcut of a grey item, and greys items afresh through
+// WM_INITMENUPOPUP before it decides, while command dispatch must still answer such keys (a
+// watched tab beeps at its refused keys; F8 during a pending comparison says so).
 bool translate_accelerator(HWND window, HACCEL table, MSG& message);
 
 } // namespace pellix
