@@ -206,15 +206,6 @@ void show_compare_menu() {
     }
 }
 
-DocumentTab* tab_by_id(std::uint64_t id) {
-    for (auto& tab : tabs) {
-        if (tab->id == id) {
-            return tab.get();
-        }
-    }
-    return nullptr;
-}
-
 } // namespace
 
 std::optional<std::uint64_t> change_target(const std::vector<ChangeRange>& changes,
@@ -290,7 +281,7 @@ void show_watch_menu() {
         AppendMenuW(menu, MF_STRING, command_id::reload, L"Retry now\tF5");
     }
     const unsigned chosen = track_at_cursor(menu);
-    if (chosen == 0 || tab_by_id(id) == nullptr) {
+    if (chosen == 0 || find_tab_by_id(id) == nullptr) {
         return;
     }
     switch (chosen) {

@@ -37,15 +37,6 @@ std::unique_ptr<CompareWorker> worker;
 std::uint64_t start_index = 0;
 std::vector<std::uint64_t> targets;
 
-DocumentTab* tab_by_id(std::uint64_t id) {
-    for (auto& tab : tabs) {
-        if (tab->id == id) {
-            return tab.get();
-        }
-    }
-    return nullptr;
-}
-
 bool is_current(const DocumentTab& tab) {
     return !tabs.empty() && &current_tab() == &tab;
 }
@@ -73,7 +64,7 @@ std::wstring widen(const std::u16string& text) {
 // The tooltip of a marker of the tab `id`, read at hover time from the tab as it is then.
 std::function<std::wstring(unsigned long long, bool)> marker_texts_of(std::uint64_t id) {
     return [id](unsigned long long line, bool deletion) -> std::wstring {
-        const DocumentTab* tab = tab_by_id(id);
+        const DocumentTab* tab = find_tab_by_id(id);
         if (tab == nullptr || !tab->baseline) {
             return {};
         }
@@ -109,7 +100,7 @@ bool ui_is_owned_elsewhere() {
 }
 
 void apply_result(CompareResult result) {
-    DocumentTab* tab = tab_by_id(result.job.tab_id);
+    DocumentTab* tab = find_tab_by_id(result.job.tab_id);
     if (tab == nullptr || tab->baseline != result.job.baseline ||
         tab->compare_generation != result.job.generation || tab->revision != result.job.revision) {
         return;
@@ -307,7 +298,7 @@ std::shared_ptr<const CompareBaseline> load_baseline_file(const std::filesystem:
 }
 
 void compare_other_tab(std::uint64_t tab_id) {
-    DocumentTab* other = tab_by_id(tab_id);
+    DocumentTab* other = find_tab_by_id(tab_id);
     if (other == nullptr || tabs.empty() || other == &current_tab() || replace_all_running()) {
         return;
     }

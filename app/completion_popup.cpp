@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 
+#include "app/child_window_class.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/palette.h"
@@ -135,27 +136,6 @@ LRESULT CALLBACK list_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
     return result;
 }
 
-void register_popup_class() {
-    static const bool registered = [] {
-        WNDCLASSEXW window_class{
-            .cbSize = sizeof(WNDCLASSEXW),
-            .style = 0,
-            .lpfnWndProc = popup_proc,
-            .cbClsExtra = 0,
-            .cbWndExtra = 0,
-            .hInstance = instance,
-            .hIcon = nullptr,
-            .hCursor = LoadCursorW(nullptr, IDC_ARROW),
-            .hbrBackground = nullptr,
-            .lpszMenuName = nullptr,
-            .lpszClassName = completion_class,
-            .hIconSm = nullptr,
-        };
-        return RegisterClassExW(&window_class) != 0;
-    }();
-    (void)registered;
-}
-
 std::uint64_t caret_of(HWND editor, std::uint64_t length) {
     CHARRANGE selection{};
     SendMessageW(editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
@@ -231,7 +211,7 @@ Completion& completion() {
 }
 
 void create_completion_popup(HWND main) {
-    register_popup_class();
+    register_child_window_class(completion_class, popup_proc, 0);
     state.text = [] { return source_text(state.owner); };
     state.popup = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, completion_class,
                                   L"Suggestions", WS_POPUP | WS_BORDER, 0, 0, popup_width,

@@ -46,15 +46,6 @@ void mark_changed(DocumentTab& tab, bool changed) {
     refresh_tab_strip();
 }
 
-DocumentTab* tab_with_id(std::uint64_t id) {
-    for (const auto& tab : tabs) {
-        if (tab->id == id) {
-            return tab.get();
-        }
-    }
-    return nullptr;
-}
-
 // Steps 4 to 6 of the check: true when the file's bytes must be read and compared.
 bool stamp_says_read(DocumentTab& tab) {
     const DiskStamp now = stamp_file(tab.path);
@@ -165,7 +156,7 @@ void check_disk_changes(bool check) {
     }
     const std::uint64_t id = current_tab().id;
     const std::string bytes = read_disk(current_tab().path, document_limit);
-    DocumentTab* tab = tab_with_id(id);
+    DocumentTab* tab = find_tab_by_id(id);
     if (tab == nullptr || tab != &current_tab()) {
         return;
     }
@@ -178,7 +169,7 @@ void check_disk_changes(bool check) {
     const bool refresh =
         message_box(main_window, modified ? changed_question_modified : changed_question,
                     L"File changed", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
-    if (tab_with_id(id) != &current_tab()) {
+    if (find_tab_by_id(id) != &current_tab()) {
         return;
     }
     if (refresh) {

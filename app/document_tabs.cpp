@@ -157,6 +157,11 @@ std::uint64_t index_of_id(std::uint64_t id) {
 
 } // namespace
 
+DocumentTab* find_tab_by_id(std::uint64_t id) {
+    const std::uint64_t index = index_of_id(id);
+    return index == no_tab ? nullptr : tabs[index].get();
+}
+
 const std::u16string& tab_text(DocumentTab& tab) {
     if (tab.text_stale) {
         tab.text = source_text(tab.editor);

@@ -34,6 +34,9 @@ void close_current_tab(const std::function<bool()>& confirm);
 // Closes the tab at `index` and returns to the tab that was active before, when it remains.
 void close_tab_at(std::uint64_t index, const std::function<bool()>& confirm);
 
+// The tab with identifier `id`; null when it is gone.
+DocumentTab* find_tab_by_id(std::uint64_t id);
+
 // The index of a tab other than `except` that holds the file `path`, or `no_tab`.
 std::uint64_t find_tab_by_path(const std::filesystem::path& path, std::uint64_t except);
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "app/child_window_class.h"
 #include "app/chrome_drawing.h"
 #include "app/find_bar_layout.h"
 #include "app/hosted_units.h"
@@ -379,24 +380,6 @@ LRESULT CALLBACK find_bar_proc(HWND window, UINT message, WPARAM wparam, LPARAM 
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-bool register_class() {
-    WNDCLASSEXW window_class{
-        .cbSize = sizeof(WNDCLASSEXW),
-        .style = CS_HREDRAW | CS_VREDRAW,
-        .lpfnWndProc = find_bar_proc,
-        .cbClsExtra = 0,
-        .cbWndExtra = 0,
-        .hInstance = instance,
-        .hIcon = nullptr,
-        .hCursor = LoadCursorW(nullptr, IDC_ARROW),
-        .hbrBackground = nullptr,
-        .lpszMenuName = nullptr,
-        .lpszClassName = find_bar_class,
-        .hIconSm = nullptr,
-    };
-    return RegisterClassExW(&window_class) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 HWND make_box(int id, DWORD visible, const wchar_t* cue) {
     HWND box = CreateWindowExW(
         0, L"EDIT", L"", WS_CHILD | visible | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0, 0, 0, bar.window,
@@ -434,7 +417,7 @@ HWND create_find_bar(HWND parent, FindBarCallbacks callbacks) {
     bar.options = 0;
     bar.status.clear();
     bar.status_rect = {};
-    if (!register_class()) {
+    if (!register_child_window_class(find_bar_class, find_bar_proc)) {
         return nullptr;
     }
     HWND window =

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/document_tabs.h"
 #include "app/find_replace.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
@@ -39,17 +40,8 @@ struct ReplaceAllJob {
 
 std::unique_ptr<ReplaceAllJob> job;
 
-DocumentTab* tab_with_id(std::uint64_t id) {
-    for (const auto& tab : tabs) {
-        if (tab->id == id) {
-            return tab.get();
-        }
-    }
-    return nullptr;
-}
-
 void set_progress_note(std::uint64_t tab_id, const std::wstring& note) {
-    if (DocumentTab* tab = tab_with_id(tab_id)) {
+    if (DocumentTab* tab = find_tab_by_id(tab_id)) {
         tab->status_note = note;
     }
     update_status();

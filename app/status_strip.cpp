@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "app/child_window_class.h"
 #include "app/document_tabs.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
@@ -361,27 +362,6 @@ LRESULT CALLBACK strip_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-void register_strip_class() {
-    static const bool registered = [] {
-        WNDCLASSEXW window_class{
-            .cbSize = sizeof(WNDCLASSEXW),
-            .style = CS_HREDRAW | CS_VREDRAW,
-            .lpfnWndProc = strip_proc,
-            .cbClsExtra = 0,
-            .cbWndExtra = 0,
-            .hInstance = instance,
-            .hIcon = nullptr,
-            .hCursor = LoadCursorW(nullptr, IDC_ARROW),
-            .hbrBackground = nullptr,
-            .lpszMenuName = nullptr,
-            .lpszClassName = status_strip_class,
-            .hIconSm = nullptr,
-        };
-        return RegisterClassExW(&window_class) != 0;
-    }();
-    (void)registered;
-}
-
 bool same_commands(const std::vector<StatusItem>& a, const std::vector<StatusItem>& b) {
     return std::equal(
         a.begin(), a.end(), b.begin(), b.end(),
@@ -522,7 +502,7 @@ StatusStrip& status_strip() {
 }
 
 HWND create_status_strip(HWND main) {
-    register_strip_class();
+    register_child_window_class(status_strip_class, strip_proc);
     strip_object.click = [main](unsigned int id) { PostMessageW(main, WM_COMMAND, id, 0); };
     chrome.status_strip =
         CreateWindowExW(WS_EX_CONTROLPARENT, status_strip_class, L"Document status",

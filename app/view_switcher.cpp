@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "app/child_window_class.h"
 #include "app/main_window_state.h"
 #include "app/owner_drawn_buttons.h"
 #include "app/palette.h"
@@ -496,27 +497,6 @@ LRESULT CALLBACK switcher_proc(HWND window, UINT message, WPARAM wparam, LPARAM 
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-void register_switcher_class() {
-    static const bool registered = [] {
-        WNDCLASSEXW window_class{
-            .cbSize = sizeof(WNDCLASSEXW),
-            .style = CS_HREDRAW | CS_VREDRAW,
-            .lpfnWndProc = switcher_proc,
-            .cbClsExtra = 0,
-            .cbWndExtra = 0,
-            .hInstance = instance,
-            .hIcon = nullptr,
-            .hCursor = LoadCursorW(nullptr, IDC_ARROW),
-            .hbrBackground = nullptr,
-            .lpszMenuName = nullptr,
-            .lpszClassName = switcher_class,
-            .hIconSm = nullptr,
-        };
-        return RegisterClassExW(&window_class) != 0;
-    }();
-    (void)registered;
-}
-
 TTTOOLINFOW tool_for(const ViewSwitcher& s, size_t index, const wchar_t* text) {
     return TTTOOLINFOW{
         .cbSize = TTTOOLINFOW_V2_SIZE,
@@ -613,7 +593,7 @@ std::wstring tooltip_for(size_t index, bool markdown, unsigned watch_state, bool
 } // namespace
 
 HWND create_view_switcher(HWND parent, ViewSwitcher& s) {
-    register_switcher_class();
+    register_child_window_class(switcher_class, switcher_proc);
     HWND window = CreateWindowExW(WS_EX_CONTROLPARENT, switcher_class, L"Document view",
                                   WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
                                   0, 0, parent, nullptr, instance, &s);

@@ -44,15 +44,6 @@ constexpr wchar_t caption[] = L"Watch";
 std::unique_ptr<WatchWorker> worker;
 std::uint64_t start_index = 0;
 
-DocumentTab* tab_by_id(std::uint64_t id) {
-    for (auto& tab : tabs) {
-        if (tab->id == id) {
-            return tab.get();
-        }
-    }
-    return nullptr;
-}
-
 bool is_current(const DocumentTab& tab) {
     return !tabs.empty() && &current_tab() == &tab;
 }
@@ -73,7 +64,7 @@ int ask(const wchar_t* text, UINT style) {
 
 // The questions and refusals before Watch starts; false when it must not start.
 bool ready_to_start(std::uint64_t tab_id, const std::function<bool()>& confirm) {
-    DocumentTab* tab = tab_by_id(tab_id);
+    DocumentTab* tab = find_tab_by_id(tab_id);
     if (tab->baseline) {
         if (tab->path.empty() || replace_all_running()) {
             return false;
@@ -111,7 +102,7 @@ void start_watch(std::uint64_t tab_id, const std::function<bool()>& confirm) {
         return;
     }
     // The save may have run file work; the tab is looked up again.
-    DocumentTab* tab = tab_by_id(tab_id);
+    DocumentTab* tab = find_tab_by_id(tab_id);
     if (tab == nullptr) {
         return;
     }
@@ -385,7 +376,7 @@ void hand_out_one_job() {
 } // namespace
 
 void toggle_watch(std::uint64_t tab_id, const std::function<bool()>& confirm) {
-    DocumentTab* tab = tab_by_id(tab_id);
+    DocumentTab* tab = find_tab_by_id(tab_id);
     if (tab == nullptr) {
         return;
     }
@@ -394,7 +385,7 @@ void toggle_watch(std::uint64_t tab_id, const std::function<bool()>& confirm) {
     } else {
         stop_watch(*tab);
     }
-    tab = tab_by_id(tab_id);
+    tab = find_tab_by_id(tab_id);
     if (tab == nullptr) {
         return;
     }
@@ -407,7 +398,7 @@ void toggle_watch(std::uint64_t tab_id, const std::function<bool()>& confirm) {
 }
 
 void schedule_watch_read(std::uint64_t tab_id, bool now) {
-    DocumentTab* tab = tab_by_id(tab_id);
+    DocumentTab* tab = find_tab_by_id(tab_id);
     if (tab == nullptr || tab->watch_state == watch_state::off) {
         return;
     }
@@ -429,7 +420,7 @@ void schedule_watch_read(std::uint64_t tab_id, bool now) {
 }
 
 void clear_watch_changes(std::uint64_t tab_id) {
-    DocumentTab* tab = tab_by_id(tab_id);
+    DocumentTab* tab = find_tab_by_id(tab_id);
     if (tab == nullptr || tab->watch_state == watch_state::off) {
         return;
     }

@@ -27,6 +27,7 @@
 #include "markdown/export.h"
 #include "preview/preview_window.h"
 #include "preview/printing.h"
+#include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/message_of.h"
@@ -132,11 +133,7 @@ protected:
             return IDOK;
         });
         install_refusal_sound([this] { ++beeps_; });
-        WNDCLASSEXW existing{};
-        existing.cbSize = sizeof(WNDCLASSEXW);
-        ASSERT_TRUE(register_main_window_class() ||
-                    GetClassInfoExW(instance, main_window_class(), &existing));
-        window_ = create_main_window();
+        window_ = test::make_main_window();
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {

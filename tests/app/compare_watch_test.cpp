@@ -22,6 +22,7 @@
 #include "editor/source_interface.h"
 #include "editor/source_record.h"
 #include "platform/unique_handle.h"
+#include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/scratch_folder.h"
@@ -107,11 +108,7 @@ protected:
             boxes_.push_back(request.text);
             return IDOK;
         });
-        WNDCLASSEXW existing{};
-        existing.cbSize = sizeof(WNDCLASSEXW);
-        ASSERT_TRUE(register_main_window_class() ||
-                    GetClassInfoExW(instance, main_window_class(), &existing));
-        window_ = create_main_window();
+        window_ = test::make_main_window();
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {

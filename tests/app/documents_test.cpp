@@ -18,6 +18,7 @@
 #include "app/views.h"
 #include "core/file_io.h"
 #include "preview/preview_window.h"
+#include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/scratch_folder.h"
@@ -59,12 +60,7 @@ protected:
             dialog.lpstrFile[dialog_answer_.size()] = L'\0';
             return TRUE;
         });
-        // Another suite of this program may have registered the class already.
-        WNDCLASSEXW existing{};
-        existing.cbSize = sizeof(WNDCLASSEXW);
-        ASSERT_TRUE(register_main_window_class() ||
-                    GetClassInfoExW(instance, main_window_class(), &existing));
-        window_ = create_main_window();
+        window_ = test::make_main_window();
         ASSERT_NE(window_, nullptr);
         ASSERT_EQ(tabs.size(), 1u);
     }

@@ -20,6 +20,7 @@
 #include "app/settings.h"
 #include "core/source_document.h"
 #include "editor/source_interface.h"
+#include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
 
@@ -38,11 +39,7 @@ protected:
             boxes_.push_back(request);
             return IDOK;
         });
-        WNDCLASSEXW existing{};
-        existing.cbSize = sizeof(WNDCLASSEXW);
-        ASSERT_TRUE(register_main_window_class() ||
-                    GetClassInfoExW(instance, main_window_class(), &existing));
-        window_ = create_main_window();
+        window_ = test::make_main_window();
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {

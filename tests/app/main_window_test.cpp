@@ -16,6 +16,7 @@
 #include "app/theme.h"
 #include "app/ui_fonts.h"
 #include "app/main_layout.h"
+#include "tests/app/in_process_main_window.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
@@ -39,12 +40,7 @@ protected:
             boxes_.push_back(request.text);
             return IDOK;
         });
-        // Another suite of this program may have registered the class already.
-        WNDCLASSEXW existing{};
-        existing.cbSize = sizeof(WNDCLASSEXW);
-        ASSERT_TRUE(register_main_window_class() ||
-                    GetClassInfoExW(instance, main_window_class(), &existing));
-        window_ = create_main_window();
+        window_ = test::make_main_window();
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {

@@ -23,6 +23,7 @@
 #include "app/main_window_state.h"
 #include "app/prompts.h"
 #include "app/settings.h"
+#include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/scratch_folder.h"
@@ -68,11 +69,7 @@ protected:
             return next(task_answers_, IDCANCEL);
         });
         install_file_dialog([](OPENFILENAMEW&, bool) { return FALSE; });
-        WNDCLASSEXW existing{};
-        existing.cbSize = sizeof(WNDCLASSEXW);
-        ASSERT_TRUE(register_main_window_class() ||
-                    GetClassInfoExW(instance, main_window_class(), &existing));
-        window_ = create_main_window();
+        window_ = test::make_main_window();
         ASSERT_NE(window_, nullptr);
         ASSERT_EQ(tabs.size(), 1u);
         layout_window();
