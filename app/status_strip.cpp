@@ -95,14 +95,8 @@ StatusItem watch_item(const DocumentTab& tab, bool narrow) {
     if (narrow) {
         return item;
     }
-    std::uint64_t marked = 0;
-    for (const LineMark& mark : tab.watch_line_marks) {
-        marked += mark.end - mark.first;
-    }
-    std::uint64_t deleted = 0;
-    for (const DeletionMark& mark : tab.watch_deletion_marks) {
-        deleted += mark.count;
-    }
+    const std::uint64_t marked = marked_line_count(tab.watch_line_marks);
+    const std::uint64_t deleted = deleted_line_count(tab.watch_deletion_marks);
     if (tab.watch_highlights_unavailable) {
         item.text += L" \u00B7 Highlights unavailable";
     } else if (tab.watch_line_marks.empty() && tab.watch_deletion_marks.empty()) {
@@ -128,10 +122,7 @@ std::wstring compare_result_text(const DocumentTab& tab) {
     for (const LineMark& mark : diff.marks.line_marks) {
         (mark.kind == line_mark_added ? added : changed) += mark.end - mark.first;
     }
-    std::uint64_t deleted = 0;
-    for (const DeletionMark& mark : diff.marks.deletion_marks) {
-        deleted += mark.count;
-    }
+    const std::uint64_t deleted = deleted_line_count(diff.marks.deletion_marks);
     std::wstring text = L"Compared with " + tab.compare_label;
     for (const auto& [count, noun] : {std::pair{changed, L" changed"}, std::pair{added, L" added"},
                                       std::pair{deleted, L" deleted"}}) {

@@ -304,14 +304,8 @@ std::wstring widen(const std::string& utf8) {
 }
 
 std::wstring update_announcement(const DocumentTab& tab) {
-    std::uint64_t marked = 0;
-    for (const LineMark& mark : tab.watch_line_marks) {
-        marked += mark.end - mark.first;
-    }
-    std::uint64_t deleted = 0;
-    for (const DeletionMark& mark : tab.watch_deletion_marks) {
-        deleted += mark.count;
-    }
+    const std::uint64_t marked = marked_line_count(tab.watch_line_marks);
+    const std::uint64_t deleted = deleted_line_count(tab.watch_deletion_marks);
     return tab.path.filename().wstring() + L" updated. " + std::to_wstring(marked) +
            L" lines marked, " + std::to_wstring(deleted) + L" deleted.";
 }

@@ -4,6 +4,7 @@
 // write to the marks painted. Beside each, the longest message the UI thread handled meanwhile.
 
 #include "bench/bench.h"
+#include "bench/bench_main_window.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -172,13 +173,7 @@ void watch_cycle(HWND window, const std::filesystem::path& folder) {
 }
 
 void run() {
-    instance = GetModuleHandleW(nullptr);
-    compare_mode = true; // nothing is saved to the settings
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    register_main_window_class();
-    HWND window = create_main_window();
-    ShowWindow(window, SW_SHOWNOACTIVATE);
-    UpdateWindow(window);
+    HWND window = bench::open_main_window();
     serve_for(200);
     const auto folder = std::filesystem::temp_directory_path() / "pellix-bench-compare-watch";
     std::filesystem::create_directories(folder);

@@ -4,6 +4,7 @@
 // one tick of each of the two timers that look at the disk, with 128 tabs and nothing changed.
 
 #include "bench/bench.h"
+#include "bench/bench_main_window.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -30,20 +31,13 @@ using namespace pellix;
 constexpr int samples = 30;
 constexpr ULONGLONG mark_limit_ms = 5000;
 
-void serve_messages() {
-    MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageW(&message);
-    }
-}
-
 // Serves the window's messages for `ms`, so that the next write falls anywhere in the timer's
 // period.
 void serve_for(DWORD ms) {
     const ULONGLONG end = GetTickCount64() + ms;
     while (GetTickCount64() < end) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-        serve_messages();
+        bench::serve_messages();
     }
 }
 
@@ -86,7 +80,7 @@ double write_to_mark(DocumentTab& tab, int round) {
     const ULONGLONG limit = GetTickCount64() + mark_limit_ms;
     while (!tab.changed_on_disk && GetTickCount64() < limit) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-        serve_messages();
+        bench::serve_messages();
     }
     return tab.changed_on_disk ? ms_between(written, now()) : -1.0;
 }
@@ -188,7 +182,7 @@ void measure(std::size_t count) {
         measure_strip_refresh();
     }
     DestroyWindow(window);
-    serve_messages();
+    bench::serve_messages();
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
 }

@@ -2,6 +2,7 @@
 // tab, saving it, and the private bytes it adds to an empty tab.
 
 #include "bench/bench.h"
+#include "bench/bench_main_window.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -33,13 +34,6 @@ double private_mib() {
     return bytes / (1024.0 * 1024.0);
 }
 
-void serve_messages() {
-    MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageW(&message);
-    }
-}
-
 std::string markdown_of_size(std::size_t size) {
     const std::string block = "## Section\n\nSome *emphasis*, `code` and a [link](x.md).\n\n";
     std::string text;
@@ -52,14 +46,8 @@ std::string markdown_of_size(std::size_t size) {
 }
 
 void run() {
-    instance = GetModuleHandleW(nullptr);
-    compare_mode = true; // nothing is saved to the settings
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    register_main_window_class();
-    HWND window = create_main_window();
-    ShowWindow(window, SW_SHOWNOACTIVATE);
-    UpdateWindow(window);
-    serve_messages();
+    HWND window = bench::open_main_window();
+    bench::serve_messages();
     const auto path = std::filesystem::temp_directory_path() / "pellix-bench-8mib.md";
     std::ofstream(path, std::ios::binary) << markdown_of_size(document_limit);
     const double empty = private_mib();
@@ -76,7 +64,7 @@ void run() {
     std::printf("private bytes: empty tab %.1f MiB, with the document %.1f MiB (+%.1f MiB)\n",
                 empty, opened, opened - empty);
     DestroyWindow(window);
-    serve_messages();
+    bench::serve_messages();
     std::filesystem::remove(path);
     CoUninitialize();
     compare_mode = false;

@@ -3,6 +3,7 @@
 // UI thread spent in one message meanwhile.
 
 #include "bench/bench.h"
+#include "bench/bench_main_window.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -173,13 +174,7 @@ void count_figures(std::size_t matches) {
 }
 
 void run() {
-    instance = GetModuleHandleW(nullptr);
-    compare_mode = true; // nothing is saved to the settings
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    register_main_window_class();
-    HWND window = create_main_window();
-    ShowWindow(window, SW_SHOWNOACTIVATE);
-    UpdateWindow(window);
+    HWND window = bench::open_main_window();
     std::size_t boxes = 0;
     install_message_box([&boxes](const MessageBoxRequest&) {
         ++boxes;

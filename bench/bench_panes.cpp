@@ -3,6 +3,7 @@
 // step beside the preview's own scroll to the same line.
 
 #include "bench/bench.h"
+#include "bench/bench_main_window.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -34,13 +35,6 @@ using namespace pellix;
 constexpr int sections = 10000;
 constexpr int samples = 9;
 constexpr int sync_samples = 35;
-
-void serve_messages() {
-    MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageW(&message);
-    }
-}
 
 // `sections` sections of one heading, one task and prose, filling the document limit.
 std::string outline_document(std::size_t size) {
@@ -81,7 +75,7 @@ void outline_and_status(HWND window) {
     settings.outline = true;
     open_path(path);
     layout_window();
-    serve_messages();
+    bench::serve_messages();
     DocumentTab& tab = current_tab();
     const std::u16string& text = tab_text(tab);
     std::printf("document: %zu UTF-16 units, %zu headings, %zu tasks\n", text.size(),
@@ -148,7 +142,7 @@ void split_sync() {
     const auto path = write_temp("pellix-bench-split.md", bench::mixed_markdown(200 * 1024));
     open_path(path);
     select_view(view_split);
-    serve_messages();
+    bench::serve_messages();
     DocumentTab& tab = current_tab();
     const double lines = static_cast<double>(SendMessageW(tab.editor, EM_GETLINECOUNT, 0, 0));
     auto line_of = [lines](int i) { return (lines - 60) * ((i * 3) % 7 + 1) / 8; };
@@ -178,18 +172,12 @@ void split_sync() {
 }
 
 void run() {
-    instance = GetModuleHandleW(nullptr);
-    compare_mode = true; // nothing is saved to the settings
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    register_main_window_class();
-    HWND window = create_main_window();
-    ShowWindow(window, SW_SHOWNOACTIVATE);
-    UpdateWindow(window);
-    serve_messages();
+    HWND window = bench::open_main_window();
+    bench::serve_messages();
     outline_and_status(window);
     split_sync();
     DestroyWindow(window);
-    serve_messages();
+    bench::serve_messages();
     CoUninitialize();
     compare_mode = false;
     settings = {};

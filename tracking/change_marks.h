@@ -38,4 +38,20 @@ struct ChangeMarks {
     bool operator==(const ChangeMarks&) const = default;
 };
 
+// How many lines the marks cover, and how many baseline lines the deletion marks stand for.
+inline std::uint64_t marked_line_count(const std::vector<LineMark>& marks) {
+    std::uint64_t count = 0;
+    for (const LineMark& mark : marks) {
+        count += mark.end - mark.first;
+    }
+    return count;
+}
+inline std::uint64_t deleted_line_count(const std::vector<DeletionMark>& marks) {
+    std::uint64_t count = 0;
+    for (const DeletionMark& mark : marks) {
+        count += mark.count;
+    }
+    return count;
+}
+
 } // namespace pellix

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <windows.h>
+
+#include "app/main_window_create.h"
+#include "app/main_window_state.h"
+
+namespace pellix::bench {
+
+// Dispatches every message waiting for this thread.
+inline void serve_messages() {
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageW(&message);
+    }
+}
+
+// The real main window in this process, shown without taking the focus. Compare mode, so that
+// nothing a benchmark does reaches the settings.
+inline HWND open_main_window() {
+    instance = GetModuleHandleW(nullptr);
+    compare_mode = true;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    register_main_window_class();
+    HWND window = create_main_window();
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    UpdateWindow(window);
+    return window;
+}
+
+} // namespace pellix::bench
