@@ -13,7 +13,6 @@
 #include "app/palette.h"
 #include "app/prompts.h"
 #include "app/save_files.h"
-#include "app/scroll_profile.h"
 #include "app/settings.h"
 #include "app/theme.h"
 #include "app/timers.h"
@@ -137,18 +136,10 @@ std::filesystem::path active_tab_path() {
     return tabs.empty() ? std::filesystem::path() : current_tab().path;
 }
 
-// Compare, closing several tabs and recovery join here.
+// Compare and closing several tabs join here.
 void open_compare(const std::filesystem::path&, const std::filesystem::path&) {}
 bool may_close_window() {
     return true;
-}
-void store_final_session() {}
-void restore_and_welcome() {}
-void stop_recovery_writer() {}
-void store_session(bool, bool) {}
-void take_recovery_writer_result() {}
-bool restoring_session() {
-    return false;
 }
 void stop_compare(DocumentTab& tab) {
     tab.baseline.reset();
@@ -183,15 +174,12 @@ void compare_timer() {
     KillTimer(main_window, timer_id::compare);
 }
 
-// Find, formatting, recent files, completion and the outline's expansion join here.
+// Find, formatting, completion and the outline's expansion join here.
 void find_command(unsigned) {}
 void find_timer(UINT_PTR id) {
     KillTimer(main_window, id);
 }
 void format_command(unsigned) {}
-void rebuild_recent_menu() {}
-void open_recent_file(std::size_t) {}
-void clear_recent_files() {}
 void show_completion() {}
 void set_outline_expansion(bool) {}
 void enable_status_format_items(bool) {}
@@ -209,19 +197,6 @@ void check_disk_changes(bool check) {
 }
 void apply_directory_changes(bool) {}
 void apply_watch_reads() {}
-
-// The scroll profile joins here.
-void write_scroll_profile() {
-    write_scroll_profile_file(scroll_profile, scroll_profile_file_name);
-}
-// The preview numbers its two stages itself; they index the profile's table.
-static_assert(scroll_stage::preview_input == 3 && scroll_stage::preview_paint == 4 &&
-              scroll_stage_count == 5);
-void attach_scroll_profile() {
-    if (scroll_profile.enabled) {
-        preview().profile = record_preview_sample;
-    }
-}
 
 // The view switcher joins here.
 void create_chrome_units(HWND main) {
@@ -275,9 +250,6 @@ void run_split_sync() {
 }
 void sync_preview_to_editor() {}
 void preview_scrolled(double) {}
-
-// Recent files join here.
-void remember_recent_file() {}
 
 // Until the tab strip lands, its items are plain names.
 void refresh_tab_strip() {

@@ -131,6 +131,9 @@ void set_completion_owner(HWND editor);
 void store_session(bool final, bool from_timer);
 void take_recovery_writer_result();
 bool restoring_session();
+// The recovery status the status strip shows: empty, or why the store could not be written or
+// read.
+const std::wstring& recovery_status();
 
 // Disk state: with `check`, the active tab is checked against its file (asking when it
 // changed); without, only the queued opens run when nothing blocks them. Directory changes

@@ -26,6 +26,7 @@ std::wstring search_term;
 unsigned long highlight_mode = 0;
 SplitSyncRequest split_sync_request;
 bool split_syncing = false;
+std::vector<bool> discarded_at_close;
 
 DocumentTab& current_tab() {
     return *tabs.at(active);

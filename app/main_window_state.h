@@ -213,6 +213,10 @@ extern SplitSyncRequest split_sync_request;
 // Set while a scroll is being applied on purpose, so that it is not echoed back.
 extern bool split_syncing;
 
+// One flag per tab index for the tabs whose edits the user discarded in the close prompt; the
+// final recovery snapshot keeps those tabs as their saved files.
+extern std::vector<bool> discarded_at_close;
+
 // Makes the file-work runner work on this state: it disables `main_window` while work runs,
 // keeps `file_work_busy`, and when the outermost run ends posts WM_APP_OPEN_QUEUED for queued
 // paths and a deferred WM_CLOSE (clearing `close_pending`) to the window, if it exists.
