@@ -130,10 +130,12 @@ std::optional<SessionSnapshot> saved_file_session(const DocumentTab& tab) {
     }
 }
 
-// The tab as its editor holds it now; the text stays shared with the editor.
+// The tab as its editor holds it now; the text stays shared with the editor. Its modified state
+// is read off the same snapshot (what EM_GETMODIFY answers): a message per tab would cost more
+// than the whole snapshot where window messages pass through the system's subclass table.
 std::optional<SessionSnapshot> editor_session(const DocumentTab& tab) {
-    const bool modified = editor_modified(tab.editor);
     SourceDocument text = source_document(tab.editor);
+    const bool modified = text.modified();
     if (!modified && tab.path.empty() && text.length() == 0) {
         return std::nullopt;
     }

@@ -218,12 +218,18 @@ TEST(Program, WritesTheScrollProfileAtExitOnlyWhenAskedFor) {
     std::filesystem::current_path(previous);
     std::ifstream in(profile, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(bytes, "stage,count,mean_ms,max_ms,over_16ms\r\n"
-                     "source_input,0,0,0,0\r\n"
-                     "source_paint,0,0,0,0\r\n"
-                     "split_sync,0,0,0,0\r\n"
-                     "preview_input,0,0,0,0\r\n"
-                     "preview_paint,0,0,0,0\r\n");
+    // Without scrolling only the editor's paints are timed; the window paints at least once.
+    const std::size_t paint = bytes.find("source_paint,");
+    const std::size_t paint_end = bytes.find("\r\n", paint);
+    ASSERT_NE(paint_end, std::string::npos);
+    EXPECT_NE(bytes.substr(paint, paint_end - paint), "source_paint,0,0,0,0");
+    EXPECT_EQ(bytes.substr(0, paint) + bytes.substr(paint_end),
+              "stage,count,mean_ms,max_ms,over_16ms\r\n"
+              "source_input,0,0,0,0\r\n"
+              "\r\n"
+              "split_sync,0,0,0,0\r\n"
+              "preview_input,0,0,0,0\r\n"
+              "preview_paint,0,0,0,0\r\n");
     in.close();
     std::filesystem::remove_all(folder);
 }

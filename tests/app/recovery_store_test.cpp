@@ -66,8 +66,8 @@ protected:
         install_task_dialog([this](const TASKDIALOGCONFIG&) { return task_answer_; });
         WNDCLASSEXW existing{};
         existing.cbSize = sizeof(WNDCLASSEXW);
-        ASSERT_TRUE(register_main_window_class() ||
-                    GetClassInfoExW(instance, main_window_class(), &existing));
+        registered_class_ = register_main_window_class();
+        ASSERT_TRUE(registered_class_ || GetClassInfoExW(instance, main_window_class(), &existing));
         window_ = create_main_window();
         ASSERT_NE(window_, nullptr);
     }
@@ -76,6 +76,10 @@ protected:
             DestroyWindow(window_);
         }
         test::pump(50);
+        // Other suites of this program register the class once for themselves.
+        if (registered_class_) {
+            UnregisterClassW(main_window_class(), instance);
+        }
         install_message_box({});
         install_task_dialog({});
         discarded_at_close.clear();
@@ -131,6 +135,7 @@ protected:
     std::wstring saved_key_;
     std::filesystem::path saved_folder_;
     HWND window_ = nullptr;
+    bool registered_class_ = false;
     std::vector<MessageBoxRequest> boxes_;
     int box_answer_ = IDYES;
     int task_answer_ = 100; // Windows-1252
