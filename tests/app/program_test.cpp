@@ -12,6 +12,7 @@
 #include "app/single_instance.h"
 #include "shell/registration_plan.h"
 #include "tests/app/program_process.h"
+#include "tests/app/recovery_support.h"
 #include "tests/app/settings_key_guard.h"
 
 namespace pellix {
@@ -104,6 +105,9 @@ TEST(Program, CompareWithOnePathShowsTheUsageBoxAndExitsOne) {
 
 TEST(Program, TakesHandOffsRefusesMalformedRecordsAndClosesWithZero) {
     test::SettingsKeyGuard settings;
+    // An empty recovery store of its own, and no first-run welcome document in the way.
+    test::ScratchLocalAppData local("program-store");
+    settings.set_dword(L"WelcomeShown", 1);
     Program first(L"");
     HWND window = first.wait_for_window(editor_window_class);
     ASSERT_NE(window, nullptr);
@@ -142,6 +146,9 @@ TEST(Program, TakesHandOffsRefusesMalformedRecordsAndClosesWithZero) {
 
 TEST(Program, DpiChangeLaysThePanesOutForTheSuggestedSize) {
     test::SettingsKeyGuard settings;
+    // An empty recovery store of its own, and no first-run welcome document in the way.
+    test::ScratchLocalAppData local("program-store");
+    settings.set_dword(L"WelcomeShown", 1);
     Program program(L"");
     HWND window = program.wait_for_window(editor_window_class);
     ASSERT_NE(window, nullptr);
@@ -172,6 +179,9 @@ TEST(Program, DpiChangeLaysThePanesOutForTheSuggestedSize) {
 
 TEST(Program, SettingsSurviveARestartAndTheClosedWindowKeepsItsPlacement) {
     test::SettingsKeyGuard settings;
+    // An empty recovery store of its own, and no first-run welcome document in the way.
+    test::ScratchLocalAppData local("program-store");
+    settings.set_dword(L"WelcomeShown", 1);
     settings.set_dword(L"View", 301);
     settings.set_dword(L"FontSize", 100);
     settings.set_dword(L"Split", 0);
@@ -199,6 +209,9 @@ TEST(Program, SettingsSurviveARestartAndTheClosedWindowKeepsItsPlacement) {
 
 TEST(Program, WritesTheScrollProfileAtExitOnlyWhenAskedFor) {
     test::SettingsKeyGuard settings;
+    // An empty recovery store of its own, and no first-run welcome document in the way.
+    test::ScratchLocalAppData local("program-store");
+    settings.set_dword(L"WelcomeShown", 1);
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / L"pellix-program-profile";
     std::filesystem::remove_all(folder);
