@@ -48,7 +48,7 @@ void install_host_once() {
     install_source_host({
         .paint_colours = [](bool dark) { return paint_colours(dark); },
         .search_term = [] { return search_term; },
-        .record_scroll_sample = {},
+        .record_scroll_sample = scroll_profile.enabled ? record_stage_sample : nullptr,
     });
 }
 

@@ -15,7 +15,6 @@
 #include "app/palette.h"
 #include "app/prompts.h"
 #include "app/save_files.h"
-#include "app/scroll_profile.h"
 #include "app/settings.h"
 #include "app/status_strip.h"
 #include "app/theme.h"
@@ -114,33 +113,6 @@ std::filesystem::path active_tab_path() {
     return tabs.empty() ? std::filesystem::path() : current_tab().path;
 }
 
-// Recovery joins here.
-void store_final_session() {}
-void restore_and_welcome() {}
-void stop_recovery_writer() {}
-void store_session(bool, bool) {}
-void take_recovery_writer_result() {}
-bool restoring_session() {
-    return false;
-}
-
-// Recent files join here.
-void rebuild_recent_menu() {}
-void open_recent_file(std::size_t) {}
-void clear_recent_files() {}
-
-// The scroll profile joins here.
-void write_scroll_profile() {
-    write_scroll_profile_file(scroll_profile, scroll_profile_file_name);
-}
-// The preview numbers its two stages itself; they index the profile's table.
-static_assert(scroll_stage::preview_input == 3 && scroll_stage::preview_paint == 4 &&
-              scroll_stage_count == 5);
-void attach_scroll_profile() {
-    if (scroll_profile.enabled) {
-        preview().profile = record_preview_sample;
-    }
-}
 
 // The view switcher joins here.
 void create_chrome_units(HWND main) {
@@ -177,8 +149,5 @@ void release_chrome_buffers() {
     release_find_bar_buffer();
     status_strip().buffer.release();
 }
-
-// Recent files join here.
-void remember_recent_file() {}
 
 } // namespace pellix

@@ -1,8 +1,7 @@
 #pragma once
 
-// Where the windows and work of other units join the main window. Each function is the one
-// place a unit plugs in; until it lands the function does the least that keeps the main window
-// whole (a pane stays empty, a request is dropped).
+// Where the windows and work of the main window's units join: each function is the one place a
+// unit is called from the others, so that no unit includes another's internals.
 
 #include <windows.h>
 
@@ -128,6 +127,9 @@ void set_completion_owner(HWND editor);
 void store_session(bool final, bool from_timer);
 void take_recovery_writer_result();
 bool restoring_session();
+// The recovery status the status strip shows: empty, or why the store could not be written or
+// read.
+const std::wstring& recovery_status();
 
 // Disk state: with `check`, the active tab is checked against its file (asking when it
 // changed); without, only the queued opens run when nothing blocks them. Directory changes

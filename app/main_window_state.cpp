@@ -26,7 +26,6 @@ std::wstring search_term;
 unsigned long highlight_mode = 0;
 SplitSyncRequest split_sync_request;
 bool split_syncing = false;
-std::wstring status_notice;
 
 DocumentTab& current_tab() {
     return *tabs.at(active);

@@ -213,10 +213,6 @@ extern SplitSyncRequest split_sync_request;
 // Set while a scroll is being applied on purpose, so that it is not echoed back.
 extern bool split_syncing;
 
-// The status strip's notice (the recovery store's "Tab recovery unavailable; save to disk");
-// empty for none.
-extern std::wstring status_notice;
-
 // Makes the file-work runner work on this state: it disables `main_window` while work runs,
 // keeps `file_work_busy`, and when the outermost run ends posts WM_APP_OPEN_QUEUED for queued
 // paths and a deferred WM_CLOSE (clearing `close_pending`) to the window, if it exists.

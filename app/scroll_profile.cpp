@@ -53,7 +53,7 @@ void record_scroll_sample(const ScrollSample& sample) {
                         static_cast<double>(now - sample.start_ns) / ns_per_us);
 }
 
-void record_preview_sample(int stage, std::chrono::steady_clock::time_point start) {
+void record_stage_sample(int stage, std::chrono::steady_clock::time_point start) {
     if (!scroll_profile.enabled || stage < 0) {
         return;
     }

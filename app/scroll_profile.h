@@ -16,6 +16,8 @@ namespace pellix {
 // "preview_paint". The preview's own stage numbers (3 and 4) index the same table.
 inline constexpr std::size_t scroll_stage_count = 5;
 extern const std::array<const char*, scroll_stage_count> scroll_stage_names;
+// The stage the main window times itself: one split-view scroll synchronisation.
+inline constexpr std::uint64_t scroll_stage_split_sync = 2;
 
 // A sample above this many microseconds counts as a missed frame.
 inline constexpr double frame_budget_us = 16000.0;
@@ -52,8 +54,9 @@ void record_scroll_sample(const ScrollSample& sample);
 // Adds one sample of `duration_us` microseconds to `stage`.
 void add_scroll_duration(ScrollStage& stage, double duration_us);
 
-// What the preview calls for its input (3) and paint (4) stages.
-void record_preview_sample(int stage, std::chrono::steady_clock::time_point start);
+// What the editor (stages 0 and 1) and the preview (3 and 4) call for a piece of work that
+// began at `start`; nothing while profiling is off.
+void record_stage_sample(int stage, std::chrono::steady_clock::time_point start);
 
 // The CSV table, lines ending in a single line feed.
 std::string scroll_profile_table(const ScrollProfile& profile);

@@ -420,7 +420,7 @@ StatusInputs current_inputs(const DocumentTab& tab) {
     StatusInputs inputs{
         .words = word_count_cache.total,
         .font_points = settings.font_size,
-        .notice = status_notice,
+        .notice = recovery_status(),
     };
     if (tab.editor != nullptr) {
         CHARRANGE selection{};

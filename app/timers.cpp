@@ -4,6 +4,7 @@
 #include "app/editor_hosting.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
+#include "app/scroll_profile.h"
 #include "app/settings.h"
 #include "app/views.h"
 #include "core/file_io.h"
@@ -89,8 +90,10 @@ void directory_changes_tick() {
 }
 
 void split_sync_tick() {
+    const ScrollSample sample = begin_scroll_sample(scroll_stage_split_sync);
     KillTimer(main_window, timer_id::split_sync);
     run_split_sync();
+    record_scroll_sample(sample);
 }
 
 } // namespace

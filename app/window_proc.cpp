@@ -131,6 +131,7 @@ void on_startup_tail(HWND window) {
     } clear_pending;
     restore_and_welcome();
     start_up_pending = false;
+    store_session(false, false);
     PostMessageW(window, WM_APP_OPEN_QUEUED, 0, 0);
     if (close_deferred) {
         close_deferred = false;

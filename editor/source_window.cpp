@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "editor/source_host.h"
@@ -150,6 +151,7 @@ void paint_window(Source& source) {
 
 void on_timer(Source& source, UINT_PTR timer) {
     if (timer == wheel_timer) {
+        ScrollSample sample(scroll_stage_source_input);
         wheel_animation_step(source);
     } else if (timer == drag_timer) {
         drag_autoscroll_step(source);
@@ -161,9 +163,31 @@ void on_timer(Source& source, UINT_PTR timer) {
     }
 }
 
+// The keys that scroll the view count as scrolling input; Left and Right only move the caret.
+bool is_scrolling_key(UINT message, WPARAM key) {
+    if (message != WM_KEYDOWN) {
+        return false;
+    }
+    switch (key) {
+    case VK_PRIOR:
+    case VK_NEXT:
+    case VK_END:
+    case VK_HOME:
+    case VK_UP:
+    case VK_DOWN:
+        return true;
+    default:
+        return false;
+    }
+}
+
 LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     HWND window = source.window;
     LRESULT result = 0;
+    std::optional<ScrollSample> key_sample;
+    if (is_scrolling_key(message, wparam)) {
+        key_sample.emplace(scroll_stage_source_input);
+    }
     if (answer_text_message(source, message, wparam, lparam, result) ||
         answer_input_message(source, message, wparam, lparam, result)) {
         return result;

@@ -20,6 +20,18 @@ SessionWriter::~SessionWriter() {
 
 std::uint64_t SessionWriter::submit(std::filesystem::path tabs_path,
                                     std::filesystem::path session_path, Workspace workspace) {
+    return enqueue(std::move(tabs_path), std::move(session_path), std::move(workspace));
+}
+
+std::uint64_t SessionWriter::submit(std::filesystem::path tabs_path,
+                                    std::filesystem::path session_path,
+                                    WorkspaceSnapshot snapshot) {
+    return enqueue(std::move(tabs_path), std::move(session_path), std::move(snapshot));
+}
+
+std::uint64_t SessionWriter::enqueue(std::filesystem::path tabs_path,
+                                     std::filesystem::path session_path,
+                                     std::variant<Workspace, WorkspaceSnapshot> workspace) {
     std::uint64_t sequence = 0;
     // The snapshot this one supersedes may be hundreds of MiB: it is freed here, after the
     // lock is released, so the writer thread and take_result() never wait for it.
@@ -76,7 +88,12 @@ void SessionWriter::run() {
 
 std::string SessionWriter::write(const Job& job) const {
     try {
-        writer_(job.tabs_path, job.session_path, job.workspace);
+        if (const auto* workspace = std::get_if<Workspace>(&job.workspace)) {
+            writer_(job.tabs_path, job.session_path, *workspace);
+        } else {
+            writer_(job.tabs_path, job.session_path,
+                    workspace_of(std::get<WorkspaceSnapshot>(job.workspace)));
+        }
         return {};
     } catch (const std::exception& failure) {
         return failure.what();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tracking/recovery_format.h"
+#include "tracking/recovery_snapshot.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 
 namespace pellix {
 
@@ -38,6 +40,10 @@ public:
     // Throws std::runtime_error "Recovery writer is closing." after stop().
     std::uint64_t submit(std::filesystem::path tabs_path, std::filesystem::path session_path,
                          Workspace workspace);
+    // The same for a snapshot whose texts are still shared with the editors: they are taken out
+    // on the writer thread, so the caller pays for no text.
+    std::uint64_t submit(std::filesystem::path tabs_path, std::filesystem::path session_path,
+                         WorkspaceSnapshot snapshot);
 
     // The result of the last finished write, once; nothing when none finished since the last call.
     std::optional<Result> take_result();
@@ -50,9 +56,12 @@ private:
     struct Job {
         std::filesystem::path tabs_path;
         std::filesystem::path session_path;
-        Workspace workspace;
+        std::variant<Workspace, WorkspaceSnapshot> workspace;
         std::uint64_t sequence = 0;
     };
+
+    std::uint64_t enqueue(std::filesystem::path tabs_path, std::filesystem::path session_path,
+                          std::variant<Workspace, WorkspaceSnapshot> workspace);
 
     void run();
     std::string write(const Job& job) const;

@@ -7,6 +7,7 @@
 
 #include "app/single_instance.h"
 #include "tests/app/program_process.h"
+#include "tests/app/recovery_support.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/scratch_folder.h"
 
@@ -38,6 +39,8 @@ void run_view_command(HWND window, WPARAM view) {
 
 TEST(ProgramViews, AFileFromTheCommandLineShowsInSourcePreviewAndSplit) {
     test::SettingsKeyGuard settings;
+    // An empty recovery store of its own: nothing is restored while the test drives the views.
+    test::ScratchLocalAppData local("program-views-store");
     test::ScratchFolder folder("program-views");
     const auto path = folder / "shown.md";
     test::write_bytes(path, "# Shown\n\nText.\n");

@@ -72,7 +72,7 @@ TEST(ScrollProfile, SamplesAreTakenOnlyWhileProfiling) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(begin_scroll_sample(1).profile, nullptr);
     record_scroll_sample(begin_scroll_sample(1));
-    record_preview_sample(3, start);
+    record_stage_sample(3, start);
     EXPECT_EQ(scroll_profile.stages[1].count, 0u);
     EXPECT_EQ(scroll_profile.stages[3].count, 0u);
 
@@ -81,7 +81,7 @@ TEST(ScrollProfile, SamplesAreTakenOnlyWhileProfiling) {
     EXPECT_EQ(sample.profile, &scroll_profile);
     Sleep(20);
     record_scroll_sample(sample);
-    record_preview_sample(4, start - std::chrono::milliseconds(30));
+    record_stage_sample(4, start - std::chrono::milliseconds(30));
     record_scroll_sample({&scroll_profile, scroll_stage_count, 0}); // no such stage
     EXPECT_EQ(scroll_profile.stages[1].count, 1u);
     EXPECT_GE(scroll_profile.stages[1].max_us, 15000.0);

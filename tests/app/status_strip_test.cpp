@@ -89,12 +89,9 @@ TEST_F(StatusStripWindow, WatchCompareAndZoomItemsAndTheirButtons) {
               L"Watching \u00B7 3 lines marked \u00B7 1 line deleted");
     tab.watch_state = 2;
     tab.watch_status = "The file is locked.";
-    status_notice = L"Tab recovery unavailable; save to disk";
     update_status();
     EXPECT_EQ(strip_text(), L"Ln 1, Col 1, 0 words, Watch paused \u00B7 The file is locked. "
-                            L"\u00B7 F5 to retry, Tab recovery unavailable; save to disk, UTF-8, "
-                            L"CRLF, Markdown");
-    status_notice.clear();
+                            L"\u00B7 F5 to retry, UTF-8, CRLF, Markdown");
     // The view switcher's Watch button carries the paused state in its window text.
     layout_window();
     EXPECT_EQ(test::text_of(GetDlgItem(chrome.view_switcher, 324)), L"Watch file, paused");

@@ -246,3 +246,38 @@ TEST(SessionWriter, SupersededSnapshotIsFreedWithoutHoldingTheWriterUp) {
 
 } // namespace
 } // namespace pellix
+
+namespace pellix {
+namespace {
+
+// The editor keeps typing into its document after the snapshot was handed over: the writer
+// still gets the text as it was, taken out of the shared pieces on its own thread.
+TEST(SessionWriter, ASnapshotSharingTheEditorsTextIsWrittenAsItWasTaken) {
+    SourceDocument editor;
+    editor.assign(u"first line\nsecond");
+    std::promise<Workspace> written;
+    SessionWriter writer([&](const std::filesystem::path&, const std::filesystem::path&,
+                             const Workspace& workspace) { written.set_value(workspace); });
+    WorkspaceSnapshot snapshot;
+    snapshot.active = 1;
+    snapshot.sessions.resize(2);
+    snapshot.sessions[1].text = editor.snapshot();
+    snapshot.sessions[1].encoding = Encoding::windows_1252;
+    snapshot.sessions[1].line_ending = LineEnding::lf;
+    snapshot.sessions[1].path = "C:\\notes\\a.txt";
+    snapshot.sessions[1].draft = true;
+    writer.submit("t", "s", std::move(snapshot));
+    editor.replace(0, editor.length(), u"changed meanwhile", true);
+    writer.stop();
+
+    const Workspace workspace = written.get_future().get();
+    const Workspace expected{
+        .sessions = {Session{}, Session{u"first line\nsecond", Encoding::windows_1252,
+                                        LineEnding::lf, "C:\\notes\\a.txt", true}},
+        .active = 1,
+    };
+    EXPECT_EQ(workspace, expected);
+}
+
+} // namespace
+} // namespace pellix

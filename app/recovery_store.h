@@ -1,0 +1,37 @@
+#pragma once
+
+// The recovery store of the open tabs: snapshots handed to the recovery writer after edits and
+// at close, and the restore at start-up. The joining points (`store_session`,
+// `restoring_session`, ...) are declared in app/hosted_units.h.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "core/encoding.h"
+
+namespace pellix {
+
+inline constexpr wchar_t recovery_unavailable_text[] = L"Tab recovery unavailable; save to disk";
+inline constexpr wchar_t recovery_unreadable_text[] =
+    L"Tab recovery could not be read; save to disk";
+
+// The folder that holds "tabs.bin" and "session.bin" in place of the user's local application
+// data folder; empty (the default) for that folder. Tests point it at a scratch folder.
+extern std::filesystem::path recovery_folder_override;
+
+// "session.bin" in the recovery folder (local application data, "Pellix", "Native"). Throws
+// std::runtime_error "Could not locate the recovery folder." when the shell cannot say.
+std::filesystem::path recovery_session_path();
+// "tabs.bin" beside it.
+std::filesystem::path recovery_tabs_path(const std::filesystem::path& session_path);
+
+// The start-up restore: reads the store, asks about drafts and rebuilds the tabs. Failures
+// become the recovery status; a session that cannot be restored is skipped.
+void restore_session();
+
+// How a tab's own file is decoded again for the store: by its byte-order mark when it has one,
+// else in the encoding the tab was kept in (0-3 mean UTF-8 without a mark).
+std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept);
+
+} // namespace pellix

@@ -1,0 +1,473 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/single_instance.h"
+#include "core/encoding.h"
+#include "core/limits.h"
+#include "tests/app/program_process.h"
+#include "tests/app/recovery_support.h"
+#include "tests/app/settings_key_guard.h"
+
+namespace pellix {
+namespace {
+
+using test::Program;
+
+constexpr int tab_control_id = 12;
+constexpr UINT new_tab_command = 100;
+constexpr DWORD answer_limit_ms = 10000;
+// The snapshot follows the last edit by 1.5 s; a loaded machine may run the timer late.
+constexpr DWORD store_limit_ms = 15000;
+
+DWORD_PTR send(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, answer_limit_ms,
+                        &answer);
+    return answer;
+}
+
+// The program's main window once it is shown and its single-instance claim is complete.
+HWND started_window(const Program& program, const wchar_t* caption = nullptr) {
+    HWND window = program.wait_for_window(editor_window_class, caption);
+    if (window == nullptr) {
+        return nullptr;
+    }
+    UniqueHandle ready(OpenEventW(SYNCHRONIZE, FALSE, ready_event_name));
+    if (!ready || WaitForSingleObject(ready.get(), 30000) != WAIT_OBJECT_0) {
+        return nullptr;
+    }
+    const ULONGLONG end = GetTickCount64() + 30000;
+    while (!IsWindowVisible(window) && GetTickCount64() < end) {
+        Sleep(20);
+    }
+    return window;
+}
+
+// The editor the window shows: every tab has one, only the active one is visible.
+HWND active_editor(HWND window) {
+    HWND editor = nullptr;
+    while ((editor = FindWindowExW(window, editor, L"Pellix.DirectWrite.Source", nullptr)) !=
+           nullptr) {
+        if (IsWindowVisible(editor)) {
+            return editor;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<HWND> editors(HWND window) {
+    std::vector<HWND> found;
+    HWND editor = nullptr;
+    while ((editor = FindWindowExW(window, editor, L"Pellix.DirectWrite.Source", nullptr)) !=
+           nullptr) {
+        found.push_back(editor);
+    }
+    return found;
+}
+
+std::wstring editor_text(HWND editor) {
+    const auto length = send(editor, WM_GETTEXTLENGTH);
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(editor, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, answer_limit_ms, &copied);
+    text.resize(copied);
+    return text;
+}
+
+// Types as the keyboard would, one WM_CHAR per unit; false once the program stops answering.
+bool type(HWND editor, const std::wstring& text) {
+    for (wchar_t unit : text) {
+        DWORD_PTR answer = 0;
+        if (!SendMessageTimeoutW(editor, WM_CHAR, unit, 1, SMTO_ABORTIFHUNG, answer_limit_ms,
+                                 &answer)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Waits until the main window's title reads `title` (the restore runs after the box closes).
+bool title_becomes(HWND window, const std::wstring& title, DWORD limit_ms = answer_limit_ms) {
+    const ULONGLONG end = GetTickCount64() + limit_ms;
+    do {
+        wchar_t text[256] = {};
+        GetWindowTextW(window, text, 256);
+        if (title == text) {
+            return true;
+        }
+        Sleep(20);
+    } while (GetTickCount64() < end);
+    return false;
+}
+
+std::size_t tab_count(HWND window) {
+    return send(GetDlgItem(window, tab_control_id), TCM_GETITEMCOUNT);
+}
+
+// Presses `button` in the program's box with `caption`, after checking its text.
+void answer_box(const Program& program, const wchar_t* caption, const std::wstring& text,
+                int button) {
+    HWND box = program.wait_for_window(L"#32770", caption);
+    ASSERT_NE(box, nullptr) << caption;
+    constexpr int message_text_id = 0xFFFF;
+    wchar_t shown[512] = {};
+    GetDlgItemTextW(box, message_text_id, shown, 512);
+    EXPECT_EQ(std::wstring(shown), text);
+    PostMessageW(box, WM_COMMAND, button, 0);
+}
+
+void answer_drafts(const Program& program, int button) {
+    answer_box(program, L"Recover tabs",
+               L"Unsaved tabs from the previous session are available. Restore those drafts?",
+               button);
+}
+
+// The encoding choice for a file that is not valid Unicode: Windows-1252.
+void choose_windows_1252(const Program& program) {
+    constexpr UINT click_button = WM_USER + 102;
+    constexpr WPARAM windows_1252_button = 100;
+    HWND dialog = program.wait_for_window(nullptr, L"Open with encoding");
+    ASSERT_NE(dialog, nullptr);
+    PostMessageW(dialog, click_button, windows_1252_button, 0);
+}
+
+// No box of the program shows within `milliseconds`.
+bool no_box_within(const Program& program, DWORD milliseconds) {
+    return program.wait_for_window(L"#32770", nullptr, milliseconds) == nullptr;
+}
+
+std::optional<Workspace> wait_for_store(const test::ScratchLocalAppData& local,
+                                        const std::function<bool(const Workspace&)>& done,
+                                        DWORD limit_ms = store_limit_ms) {
+    const ULONGLONG end = GetTickCount64() + limit_ms;
+    std::optional<Workspace> workspace;
+    do {
+        workspace = test::stored_workspace(local.tabs_file());
+        if (workspace && done(*workspace)) {
+            return workspace;
+        }
+        Sleep(50);
+    } while (GetTickCount64() < end);
+    return workspace;
+}
+
+// A later store than the one on disk now, read once the program has replaced the file.
+std::optional<Workspace> wait_for_newer_store(const test::ScratchLocalAppData& local,
+                                              std::filesystem::file_time_type after) {
+    const ULONGLONG end = GetTickCount64() + store_limit_ms;
+    while (GetTickCount64() < end) {
+        std::error_code error;
+        const auto written = std::filesystem::last_write_time(local.tabs_file(), error);
+        if (!error && written != after) {
+            if (auto workspace = test::stored_workspace(local.tabs_file())) {
+                return workspace;
+            }
+        }
+        Sleep(50);
+    }
+    return std::nullopt;
+}
+
+std::wstring quoted(const std::filesystem::path& path) {
+    return L"\"" + path.wstring() + L"\"";
+}
+
+class ProgramRecovery : public ::testing::Test {
+protected:
+    void SetUp() override { settings_.set_dword(L"WelcomeShown", 1); }
+
+    std::filesystem::path file(const std::string& name, const std::string& bytes) const {
+        const std::filesystem::path path = local_.files() / name;
+        test::write_bytes(path, bytes);
+        return path;
+    }
+
+    void write_store(const Workspace& workspace) const {
+        std::filesystem::create_directories(local_.store_folder());
+        test::write_bytes(local_.tabs_file(), test::store_bytes(workspace));
+    }
+
+    test::SettingsKeyGuard settings_;
+    test::ScratchLocalAppData local_{"program-recovery"};
+};
+
+std::string utf16_bytes(const std::u16string& text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+TEST_F(ProgramRecovery, ThreeEditedTabsComeBackByteForByteAfterTheProcessIsKilled) {
+    const auto wide = file("wide.txt", "\xFF\xFE" + utf16_bytes(u"one\r\ntwo\r\n"));
+    const auto latin = file("latin.txt", "caf\xE9\n");
+    const std::vector<Session> expected = {
+        {u"\u00FCX one\ntwo\n", Encoding::utf16_le, LineEnding::crlf, test::utf8(wide), true},
+        {u"\u00E9! caf\u00E9\n", Encoding::windows_1252, LineEnding::lf, test::utf8(latin), true},
+        {u"first\nsecond", Encoding::utf8, LineEnding::crlf, "", true},
+    };
+    {
+        Program first(quoted(wide));
+        HWND window = started_window(first, L"wide.txt - Pellix");
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(type(active_editor(window), L"\u00FCX "));
+
+        const std::wstring path = latin.wstring();
+        COPYDATASTRUCT record{1, static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)),
+                              const_cast<wchar_t*>(path.c_str())};
+        send(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+        choose_windows_1252(first);
+        ASSERT_NE(first.wait_for_window(editor_window_class, L"latin.txt - Pellix"), nullptr);
+        ASSERT_TRUE(type(active_editor(window), L"\u00E9! "));
+
+        send(window, WM_COMMAND, new_tab_command);
+        ASSERT_TRUE(type(active_editor(window), L"first\rsecond"));
+        const auto stored = wait_for_store(
+            local_, [&](const Workspace& workspace) { return workspace.sessions == expected; });
+        ASSERT_TRUE(stored && stored->sessions == expected);
+    } // killed with TerminateProcess, no clean exit
+    const auto killed_store = std::filesystem::last_write_time(local_.tabs_file());
+
+    Program second(L"");
+    answer_drafts(second, IDYES);
+    HWND window = started_window(second);
+    ASSERT_NE(window, nullptr);
+    const auto restored = wait_for_newer_store(local_, killed_store);
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(restored->sessions, expected);
+    EXPECT_EQ(restored->active, 2u);
+    EXPECT_EQ(tab_count(window), 3u);
+    EXPECT_TRUE(title_becomes(window, L"Untitled.md * - Pellix"));
+    std::vector<std::wstring> texts;
+    for (HWND editor : editors(window)) {
+        texts.push_back(editor_text(editor));
+    }
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"first\nsecond", L"\u00E9! caf\u00E9\n",
+                                                L"\u00FCX one\ntwo\n"}));
+    // Saved as they are now, each tab writes its file's own encoding and line ending.
+    EXPECT_EQ(
+        encode_document_text({expected[0].text, expected[0].encoding, expected[0].line_ending}),
+        "\xFF\xFE" + utf16_bytes(u"\u00FCX one\r\ntwo\r\n"));
+    EXPECT_EQ(encode_document_text({restored->sessions[1].text, restored->sessions[1].encoding,
+                                    restored->sessions[1].line_ending}),
+              "\xE9! caf\xE9\n");
+}
+
+TEST_F(ProgramRecovery, ACorruptStoreStartsCleanlyAndTheNextStoreComesBack) {
+    const std::string valid = test::store_bytes(
+        {.sessions = {{u"old", Encoding::utf8, LineEnding::lf, "", true}}, .active = 0});
+    std::string bad_magic = valid;
+    bad_magic[3] = 'x';
+    const std::vector<std::string> corrupt = {valid.substr(0, valid.size() - 1), bad_magic,
+                                              valid + "!"};
+    for (std::size_t i = 0; i < corrupt.size(); ++i) {
+        std::filesystem::create_directories(local_.store_folder());
+        test::write_bytes(local_.tabs_file(), corrupt[i]);
+        const std::wstring typed = L"newer " + std::to_wstring(i);
+        {
+            Program program(L"");
+            HWND window = started_window(program);
+            ASSERT_NE(window, nullptr);
+            EXPECT_TRUE(no_box_within(program, 1500)) << i;
+            EXPECT_TRUE(IsWindowEnabled(window));
+            EXPECT_EQ(editors(window).size(), 1u);
+            ASSERT_TRUE(type(active_editor(window), typed));
+            const std::u16string expected(typed.begin(), typed.end());
+            const auto stored = wait_for_store(local_, [&](const Workspace& workspace) {
+                return workspace.sessions.size() == 1 && workspace.sessions[0].text == expected;
+            });
+            ASSERT_TRUE(stored && stored->sessions[0].text == expected) << i;
+        }
+        if (i + 1 < corrupt.size()) {
+            continue;
+        }
+        // The newer store made after the corrupt one is what the next start offers.
+        Program again(L"");
+        answer_drafts(again, IDYES);
+        HWND window = started_window(again);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(title_becomes(window, L"Untitled.md * - Pellix"));
+        EXPECT_EQ(editor_text(active_editor(window)), typed);
+    }
+}
+
+TEST_F(ProgramRecovery, OneSessionThatCannotBeReadAmongFiveLeavesTheOtherFour) {
+    const auto grown = file("grown.txt", std::string(document_limit + 1, 'g'));
+    const auto kept = file("kept.md", "# kept\n");
+    const auto edited = file("edited.md", "on disk\n");
+    write_store(
+        {.sessions = {{u"draft one", Encoding::utf8, LineEnding::crlf, "", true},
+                      {u"small\n", Encoding::utf8, LineEnding::lf, test::utf8(grown), false},
+                      {u"# kept\n", Encoding::utf8, LineEnding::lf, test::utf8(kept), false},
+                      {u"edited draft", Encoding::utf8, LineEnding::lf, test::utf8(edited), true},
+                      {u"draft five", Encoding::utf8, LineEnding::crlf, "", true}},
+         .active = 4});
+    const auto before = std::filesystem::last_write_time(local_.tabs_file());
+    Program program(L"");
+    answer_drafts(program, IDYES);
+    HWND window = started_window(program);
+    ASSERT_NE(window, nullptr);
+    const auto restored = wait_for_newer_store(local_, before);
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(restored->sessions,
+              (std::vector<Session>{
+                  {u"draft one", Encoding::utf8, LineEnding::crlf, "", true},
+                  {u"# kept\n", Encoding::utf8, LineEnding::lf, test::utf8(kept), false},
+                  {u"edited draft", Encoding::utf8, LineEnding::lf, test::utf8(edited), true},
+                  {u"draft five", Encoding::utf8, LineEnding::crlf, "", true}}));
+    EXPECT_EQ(restored->active, 3u);
+    EXPECT_EQ(tab_count(window), 4u);
+}
+
+TEST_F(ProgramRecovery, RecentFilesSurviveARestartAndReopenInTheirView) {
+    const auto notes = file("notes.md", "# Notes\n");
+    const std::wstring missing = (local_.files() / "missing.md").wstring();
+    {
+        Program program(quoted(notes));
+        HWND window = started_window(program, L"notes.md - Pellix");
+        ASSERT_NE(window, nullptr);
+        send(window, WM_COMMAND, 301); // Preview
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        ASSERT_EQ(program.wait_for_exit(), 0u);
+    }
+    EXPECT_EQ(settings_.dword(L"RecentView0"), 301u);
+    // A file that has gone since is listed after it; starting never looks at it.
+    RegSetKeyValueW(HKEY_CURRENT_USER, settings_.key().c_str(), L"Recent1", REG_SZ, missing.c_str(),
+                    static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t)));
+    std::filesystem::remove(local_.tabs_file());
+
+    Program program(L"");
+    HWND window = started_window(program);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(no_box_within(program, 1000));
+    const std::wstring path = notes.wstring();
+    COPYDATASTRUCT record{1, static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)),
+                          const_cast<wchar_t*>(path.c_str())};
+    send(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+    ASSERT_NE(program.wait_for_window(editor_window_class, L"notes.md - Pellix"), nullptr);
+    EXPECT_EQ(active_editor(window), nullptr); // Preview view hides the editor
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.wait_for_exit(), 0u);
+    wchar_t second[1024] = {};
+    DWORD size = sizeof(second);
+    RegGetValueW(HKEY_CURRENT_USER, settings_.key().c_str(), L"Recent1", RRF_RT_REG_SZ, nullptr,
+                 second, &size);
+    EXPECT_EQ(std::wstring(second), missing);
+}
+
+// ---- Killed while typing ----------------------------------------------------------------------
+
+// How many kill-and-restart rounds run; PELLIX_CRASH_ROUNDS raises it for a long run.
+int crash_rounds() {
+    const char* rounds = std::getenv("PELLIX_CRASH_ROUNDS");
+    return rounds != nullptr && std::atoi(rounds) > 0 ? std::atoi(rounds) : 5;
+}
+
+// What the test typed: the whole text sent, and each state the program had taken with the tick
+// it was taken at.
+struct TypingRecord {
+    std::wstring text;
+    std::vector<std::pair<ULONGLONG, std::size_t>> held; // (tick, length)
+};
+
+// The newest state that then stood still for a whole snapshot delay and its margin before the
+// next unit or the kill: that one must have reached the store. A state typed over without such a
+// pause is replaced before its snapshot is due, as every edit re-arms the delay.
+std::size_t newest_settled_length(const TypingRecord& record, ULONGLONG killed_at,
+                                  ULONGLONG settle_ms) {
+    std::size_t settled = record.held.front().second;
+    for (std::size_t i = 0; i < record.held.size(); ++i) {
+        const ULONGLONG reached = record.held[i].first;
+        const ULONGLONG next = i + 1 < record.held.size() ? record.held[i + 1].first : killed_at;
+        if (next >= reached + settle_ms && killed_at >= reached + settle_ms) {
+            settled = record.held[i].second;
+        }
+    }
+    return settled;
+}
+
+TEST_F(ProgramRecovery, KilledAtARandomMomentWhileTypingItRestoresAStateItHeldLately) {
+    // The 1.5 s snapshot delay, plus room for a loaded machine's late timer and the write.
+    constexpr ULONGLONG settle_ms = 2500;
+    constexpr wchar_t seed[] = L"seed ";
+    std::mt19937 random(static_cast<unsigned>(GetTickCount64()));
+    const int rounds = crash_rounds();
+    int checked = 0;
+    for (int round = 0; round < rounds; ++round) {
+        std::filesystem::remove(local_.tabs_file());
+        TypingRecord record;
+        ULONGLONG killed_at = 0;
+        {
+            Program program(L"");
+            HWND window = started_window(program);
+            ASSERT_NE(window, nullptr);
+            HWND editor = active_editor(window);
+            ASSERT_TRUE(type(editor, seed));
+            // Text is in the store before the loop starts, so the restore is never empty.
+            ASSERT_TRUE(wait_for_store(local_, [](const Workspace& workspace) {
+                return !workspace.sessions.empty() && workspace.sessions[0].text == u"seed ";
+            }));
+            record.text = seed;
+            record.held.emplace_back(GetTickCount64(), record.text.size());
+            const DWORD kill_after = std::uniform_int_distribution<DWORD>(0, 6000)(random);
+            std::atomic<ULONGLONG> kill_time{0};
+            std::thread killer([&] {
+                Sleep(kill_after);
+                UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, program.id()));
+                kill_time = GetTickCount64();
+                TerminateProcess(process.get(), 99);
+            });
+            std::uniform_int_distribution<int> burst(1, 6);
+            std::uniform_int_distribution<DWORD> pause(50, 3000);
+            while (kill_time == 0) {
+                for (int i = burst(random); i > 0 && kill_time == 0; --i) {
+                    const wchar_t unit = static_cast<wchar_t>(L'a' + random() % 26);
+                    record.text += unit;
+                    if (!type(editor, std::wstring(1, unit))) {
+                        break;
+                    }
+                    record.held.emplace_back(GetTickCount64(), record.text.size());
+                }
+                for (DWORD waited = pause(random); waited > 0 && kill_time == 0;) {
+                    const DWORD step = std::min<DWORD>(waited, 20);
+                    Sleep(step);
+                    waited -= step;
+                }
+            }
+            killer.join();
+            killed_at = kill_time;
+            program.wait_for_exit(10000);
+        }
+        Program restarted(L"");
+        answer_drafts(restarted, IDYES);
+        HWND window = started_window(restarted);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(title_becomes(window, L"Untitled.md * - Pellix")) << round;
+        const std::wstring restored = editor_text(active_editor(window));
+        // Never a mix and never empty: the typed text up to some unit, the seed at least.
+        ASSERT_GE(restored.size(), std::size(seed) - 1) << round;
+        ASSERT_EQ(record.text.substr(0, restored.size()), restored) << round;
+        EXPECT_GE(restored.size(), newest_settled_length(record, killed_at, settle_ms))
+            << round << ": " << record.text.size() << " units typed";
+        ++checked;
+    }
+    EXPECT_EQ(checked, rounds);
+    std::printf("[ crash rounds ] %d of %d restarts restored a state the editor held\n", checked,
+                rounds);
+}
+
+} // namespace
+} // namespace pellix

@@ -1,0 +1,458 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/document_tabs.h"
+#include "app/hosted_units.h"
+#include "app/main_window_create.h"
+#include "app/main_window_state.h"
+#include "app/prompts.h"
+#include "app/recent_files.h"
+#include "app/recovery_store.h"
+#include "app/settings.h"
+#include "core/file_io.h"
+#include "core/limits.h"
+#include "tests/app/message_pump.h"
+#include "tests/app/recovery_support.h"
+#include "tests/app/settings_key_guard.h"
+#include "tests/scratch_folder.h"
+
+namespace pellix {
+namespace {
+
+// No main-window test of this program may reach the prefix's own recovery store: every store
+// and restore goes to a scratch folder unless a case points it elsewhere.
+class ScratchRecoveryStore : public ::testing::Environment {
+public:
+    void SetUp() override {
+        folder_ = std::make_unique<test::ScratchFolder>("app-recovery-store");
+        recovery_folder_override = folder_->path();
+    }
+    void TearDown() override {
+        stop_recovery_writer();
+        recovery_folder_override.clear();
+        folder_.reset();
+    }
+
+private:
+    std::unique_ptr<test::ScratchFolder> folder_;
+};
+[[maybe_unused]] ::testing::Environment* const scratch_store =
+    ::testing::AddGlobalTestEnvironment(new ScratchRecoveryStore);
+
+const std::wstring test_key = L"Software\\Orvelworks\\Pellix Native Recovery Test";
+
+// The real main window in this process, hidden, its store in a folder of the test's own and
+// every box answered by the test.
+class RecoveryStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        instance = GetModuleHandleW(nullptr);
+        saved_key_ = settings_key;
+        settings_key = test_key;
+        settings = {};
+        saved_folder_ = recovery_folder_override;
+        recovery_folder_override = store_folder();
+        install_message_box([this](const MessageBoxRequest& request) {
+            boxes_.push_back(request);
+            return box_answer_;
+        });
+        install_task_dialog([this](const TASKDIALOGCONFIG&) { return task_answer_; });
+        WNDCLASSEXW existing{};
+        existing.cbSize = sizeof(WNDCLASSEXW);
+        registered_class_ = register_main_window_class();
+        ASSERT_TRUE(registered_class_ || GetClassInfoExW(instance, main_window_class(), &existing));
+        window_ = create_main_window();
+        ASSERT_NE(window_, nullptr);
+    }
+    void TearDown() override {
+        if (IsWindow(window_)) {
+            DestroyWindow(window_);
+        }
+        test::pump(50);
+        // Other suites of this program register the class once for themselves.
+        if (registered_class_) {
+            UnregisterClassW(main_window_class(), instance);
+        }
+        install_message_box({});
+        install_task_dialog({});
+        discarded_at_close.clear();
+        command_line_named_files = false;
+        menus.recent = nullptr;
+        recovery_folder_override = saved_folder_;
+        settings_key = saved_key_;
+        settings = {};
+    }
+
+    std::filesystem::path store_folder() const { return folder_ / "store"; }
+    std::filesystem::path tabs_file() const { return store_folder() / "tabs.bin"; }
+    std::filesystem::path session_file() const { return store_folder() / "session.bin"; }
+
+    std::filesystem::path file(const std::string& name, const std::string& bytes) const {
+        const std::filesystem::path path = folder_ / name;
+        test::write_bytes(path, bytes);
+        return path;
+    }
+
+    void write_store(const Workspace& workspace) const {
+        std::filesystem::create_directories(store_folder());
+        test::write_bytes(tabs_file(), test::store_bytes(workspace));
+    }
+
+    static void type(const wchar_t* text) {
+        SendMessageW(chrome.editor, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
+    }
+    static bool modified(const DocumentTab& tab) {
+        return SendMessageW(tab.editor, EM_GETMODIFY, 0, 0) != 0;
+    }
+
+    // Pumps until the store holds `expected` (or, for an empty one, until both files are gone).
+    bool stored(const Workspace& expected) const {
+        return test::pump_until([&] {
+            if (expected.sessions.empty()) {
+                return !std::filesystem::exists(tabs_file()) &&
+                       !std::filesystem::exists(session_file());
+            }
+            return test::stored_workspace(tabs_file()) == expected;
+        });
+    }
+
+    static bool status_becomes(const std::wstring& text) {
+        return test::pump_until([&] {
+            take_recovery_writer_result();
+            return recovery_status() == text;
+        });
+    }
+
+    test::SettingsKeyGuard key_{test_key};
+    test::ScratchFolder folder_{"recovery-store"};
+    std::wstring saved_key_;
+    std::filesystem::path saved_folder_;
+    HWND window_ = nullptr;
+    bool registered_class_ = false;
+    std::vector<MessageBoxRequest> boxes_;
+    int box_answer_ = IDYES;
+    int task_answer_ = 100; // Windows-1252
+};
+
+Session session(std::u16string text, Encoding encoding, LineEnding line_ending,
+                const std::filesystem::path& path, bool draft) {
+    return {std::move(text), encoding, line_ending, path.empty() ? "" : test::utf8(path), draft};
+}
+
+// ---- Storing ----------------------------------------------------------------------------------
+
+TEST_F(RecoveryStore, KeepsDraftsAndSavedTabsAndDeletesTheStoreWhenNothingIsWorthKeeping) {
+    write_store({.sessions = {Session{}}, .active = 0});
+    test::write_bytes(session_file(), "old");
+    store_session(false, true);
+    EXPECT_TRUE(stored({})); // one blank untitled tab
+
+    type(L"draft\nline");
+    const auto utf16 = file("wide.txt", std::string("\xFF\xFEw\0\r\0\n\0", 8));
+    open_path(utf16);
+    ASSERT_EQ(tabs.size(), 2u);
+    store_session(false, true);
+    EXPECT_TRUE(
+        stored({.sessions = {session(u"draft\nline", Encoding::utf8, LineEnding::crlf, {}, true),
+                             session(u"w\n", Encoding::utf16_le, LineEnding::crlf, utf16, false)},
+                .active = 1}));
+    EXPECT_TRUE(status_becomes(L""));
+
+    // An edit only arms the deferred snapshot; it is taken 1.5 s after the last request.
+    select_tab(0, false);
+    type(L"!");
+    store_session(false, false);
+    EXPECT_TRUE(test::stored_workspace(tabs_file())->sessions[0].text == u"draft\nline");
+    EXPECT_TRUE(
+        stored({.sessions = {session(u"draft\nline!", Encoding::utf8, LineEnding::crlf, {}, true),
+                             session(u"w\n", Encoding::utf16_le, LineEnding::crlf, utf16, false)},
+                .active = 0}));
+}
+
+TEST_F(RecoveryStore, AFailedWriteShowsTheStatusUntilTheNextWriteSucceeds) {
+    type(L"text");
+    // A folder below a plain file cannot be created.
+    recovery_folder_override = file("plain", "x") / "store";
+    store_session(false, true);
+    EXPECT_TRUE(status_becomes(recovery_unavailable_text));
+
+    recovery_folder_override = store_folder();
+    store_session(false, true);
+    EXPECT_TRUE(status_becomes(L""));
+    EXPECT_TRUE(std::filesystem::exists(tabs_file()));
+}
+
+TEST_F(RecoveryStore, TheFinalStoreLeavesOutOnlyADiscardedTabWhoseFileCannotBeRead) {
+    type(L"keep me");
+    const auto unreadable = file("grown.txt", "small\n");
+    const auto latin = file("latin.txt", "caf\xE9\n");
+    const auto gone = file("gone.md", "# gone\n");
+    for (const auto& path : {unreadable, latin, gone}) {
+        open_path(path);
+        type(L"discarded edit");
+    }
+    ASSERT_EQ(tabs.size(), 4u);
+    ASSERT_EQ(tabs[2]->encoding, 4u);
+    test::write_bytes(unreadable, std::string(document_limit + 1, 'a'));
+    std::filesystem::remove(gone);
+    select_tab(2, false);
+    discarded_at_close = {false, true, true, true};
+
+    store_final_session();
+    // The Windows-1252 file is read back in its own encoding, as saved, not as a draft.
+    EXPECT_TRUE(
+        stored({.sessions = {session(u"keep me", Encoding::utf8, LineEnding::crlf, {}, true),
+                             session(u"caf\u00E9\n", Encoding::windows_1252, LineEnding::lf, latin,
+                                     false)},
+                .active = 1}));
+    EXPECT_TRUE(status_becomes(L""));
+}
+
+// ---- Restoring --------------------------------------------------------------------------------
+
+TEST_F(RecoveryStore, ASessionThatCannotComeBackIsSkippedAndTheOthersStillDo) {
+    const auto latin = file("latin.txt", "caf\xE9\n");
+    const auto grown = file("grown.txt", std::string(document_limit + 1, 'a'));
+    const auto changed = file("changed.md", "new text\n");
+    const auto draft = file("draft.md", "on disk\n");
+    write_store(
+        {.sessions = {session(u"untitled draft", Encoding::utf8, LineEnding::crlf, {}, true),
+                      session(u"caf\u00E9\n", Encoding::windows_1252, LineEnding::lf, latin, false),
+                      session(u"small\n", Encoding::utf8, LineEnding::lf, grown, false),
+                      session(u"old text\n", Encoding::utf8, LineEnding::lf, changed, false),
+                      session(u"draft text", Encoding::utf8, LineEnding::crlf, draft, true)},
+         .active = 3});
+
+    restore_session();
+
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text,
+              L"Unsaved tabs from the previous session are available. Restore those drafts?");
+    EXPECT_EQ(boxes_[0].caption, L"Recover tabs");
+    EXPECT_EQ(boxes_[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
+    ASSERT_EQ(tabs.size(), 4u);
+    // The blank tab took the untitled draft.
+    EXPECT_TRUE(tabs[0]->path.empty());
+    EXPECT_EQ(tab_text(*tabs[0]), u"untitled draft");
+    EXPECT_TRUE(modified(*tabs[0]));
+    EXPECT_TRUE(tabs[0]->recovered_draft);
+    // A Windows-1252 file that still holds the stored text opens from disk, unmodified.
+    EXPECT_EQ(tabs[1]->path, latin);
+    EXPECT_EQ(tabs[1]->encoding, 4u);
+    EXPECT_FALSE(modified(*tabs[1]));
+    // A file changed since: the stored text comes back, to be checked against the disk.
+    EXPECT_EQ(tabs[2]->path, changed);
+    EXPECT_EQ(tab_text(*tabs[2]), u"old text\n");
+    EXPECT_TRUE(modified(*tabs[2]));
+    EXPECT_TRUE(tabs[2]->disk_check_pending);
+    EXPECT_EQ(tabs[2]->disk_bytes, "old text\n");
+    EXPECT_EQ(tabs[3]->path, draft);
+    EXPECT_EQ(tab_text(*tabs[3]), u"draft text");
+    EXPECT_TRUE(modified(*tabs[3]));
+    EXPECT_FALSE(tabs[3]->disk_check_pending);
+    EXPECT_TRUE(tabs[3]->disk_bytes.empty());
+    EXPECT_EQ(active, 2u);
+    EXPECT_EQ(recovery_status(), recovery_unreadable_text);
+    // The status strip shows it.
+    wchar_t strip[512] = {};
+    GetWindowTextW(chrome.status_strip, strip, 512);
+    EXPECT_NE(std::wstring(strip).find(recovery_unreadable_text), std::wstring::npos) << strip;
+    EXPECT_FALSE(restoring_session());
+    // Restored tabs do not enter the recent files.
+    EXPECT_TRUE(settings.recent.empty());
+}
+
+TEST_F(RecoveryStore, DeclinedDraftsReopenTheirFilesAndDropUntitledOnes) {
+    const auto draft = file("draft.md", "on disk\n");
+    write_store({.sessions = {session(u"untitled", Encoding::utf8, LineEnding::crlf, {}, true),
+                              session(u"edited", Encoding::utf8, LineEnding::lf, draft, true)},
+                 .active = 0});
+    box_answer_ = IDNO;
+    restore_session();
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_EQ(current_tab().path, draft);
+    EXPECT_EQ(tab_text(current_tab()), u"on disk\n");
+    EXPECT_FALSE(modified(current_tab()));
+}
+
+TEST_F(RecoveryStore, ACorruptStoreRestoresNothingAndStaysAsItIs) {
+    const std::string valid = test::store_bytes(
+        {.sessions = {session(u"lost", Encoding::utf8, LineEnding::lf, {}, true)}, .active = 0});
+    std::string bad_magic = valid;
+    bad_magic[0] = 'Q';
+    // The older single record is not consulted while the container is there.
+    const std::string record = valid.substr(20);
+    for (const std::string& corrupt :
+         {valid.substr(0, valid.size() - 1), bad_magic, valid + std::string(1, '\0')}) {
+        write_store({.sessions = {Session{}}, .active = 0});
+        test::write_bytes(tabs_file(), corrupt);
+        test::write_bytes(session_file(), record);
+        restore_session();
+        EXPECT_TRUE(boxes_.empty());
+        EXPECT_EQ(tabs.size(), 1u);
+        EXPECT_EQ(GetWindowTextLengthW(chrome.editor), 0);
+        EXPECT_EQ(recovery_status(), recovery_unreadable_text);
+        EXPECT_EQ(read_file_bytes(tabs_file(), document_limit), corrupt);
+        EXPECT_EQ(read_file_bytes(session_file(), document_limit), record);
+        // The next store clears the status; a blank tab leaves nothing to keep.
+        store_session(false, true);
+        EXPECT_TRUE(status_becomes(L""));
+    }
+
+    // Only the single record: it comes back, and the next store replaces it by a container.
+    test::write_bytes(session_file(), record);
+    restore_session();
+    EXPECT_EQ(tab_text(current_tab()), u"lost");
+    store_session(false, true);
+    EXPECT_TRUE(stored(
+        {.sessions = {session(u"lost", Encoding::utf8, LineEnding::lf, {}, true)}, .active = 0}));
+    EXPECT_FALSE(std::filesystem::exists(session_file()));
+}
+
+TEST_F(RecoveryStore, TheFirstRunOpensTheWelcomeDocumentInSplitViewOnce) {
+    command_line_named_files = true;
+    restore_and_welcome();
+    EXPECT_TRUE(current_tab().path.empty());
+
+    command_line_named_files = false;
+    restore_and_welcome();
+    const auto welcome = store_folder() / "hello.md";
+    EXPECT_EQ(read_file_bytes(welcome, document_limit), std::string(welcome_document_text()));
+    EXPECT_EQ(current_tab().path, welcome);
+    EXPECT_EQ(settings.view, view_split);
+    EXPECT_EQ(key_.dword(L"WelcomeShown"), 1u);
+
+    close_current_tab([] { return true; });
+    restore_and_welcome();
+    EXPECT_TRUE(current_tab().path.empty());
+}
+
+// ---- Recent files -----------------------------------------------------------------------------
+
+class RecentFiles : public RecoveryStore {
+protected:
+    static std::vector<std::wstring> menu_items(HMENU menu) {
+        std::vector<std::wstring> items;
+        for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+            wchar_t text[512] = {};
+            GetMenuStringW(menu, static_cast<UINT>(i), text, 512, MF_BYPOSITION);
+            const UINT state = GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+            const bool separator = (state & MF_SEPARATOR) != 0;
+            std::wstring item = separator ? L"-" : text;
+            if (!separator && (state & MF_GRAYED) != 0) {
+                item += L" (grey)";
+            }
+            items.push_back(item + L" #" + std::to_wstring(GetMenuItemID(menu, i)));
+        }
+        return items;
+    }
+};
+
+TEST_F(RecentFiles, OneEntryPerFileNewestFirstAndAtMostTwelve) {
+    std::vector<std::filesystem::path> paths;
+    for (int i = 0; i < 13; ++i) {
+        const std::string number = std::to_string(i);
+        paths.push_back(file(std::string("f").append(number).append(".md"),
+                             std::string("# ").append(number).append("\n")));
+        open_path(paths.back());
+    }
+    ASSERT_EQ(settings.recent.size(), 12u);
+    EXPECT_EQ(settings.recent.front().path, paths[12].wstring());
+    EXPECT_EQ(settings.recent.back().path, paths[1].wstring());
+
+    // The same file in another letter case selects its tab and moves its entry to the front.
+    std::wstring upper = paths[5].wstring();
+    upper.back() = L'D';
+    open_path(upper);
+    ASSERT_EQ(settings.recent.size(), 12u);
+    EXPECT_EQ(settings.recent.front().path, paths[5].wstring());
+    EXPECT_EQ(std::count_if(settings.recent.begin(), settings.recent.end(),
+                            [&](const RecentFile& entry) {
+                                return _wcsicmp(entry.path.c_str(), upper.c_str()) == 0;
+                            }),
+              1);
+    // Each change is saved at once, with the view the file is shown in.
+    SendMessageW(window_, WM_COMMAND, view_preview, 0);
+    EXPECT_EQ(load_settings(test_key).recent.front().path, paths[5].wstring());
+    EXPECT_EQ(load_settings(test_key).recent.front().view, view_preview);
+    // Untitled tabs never enter the list.
+    new_tab();
+    EXPECT_EQ(settings.recent.front().path, paths[5].wstring());
+}
+
+TEST_F(RecentFiles, TheMenuNumbersTheNewestSixAndShortensWhatItShows) {
+    menus.recent = CreatePopupMenu();
+    rebuild_recent_menu();
+    EXPECT_EQ(menu_items(menus.recent),
+              (std::vector<std::wstring>{L"No recent files (grey) #0", L"- #0",
+                                         L"Clear recent files (grey) #650"}));
+
+    // Longer than the system's path limit: the shell's compaction does not take it.
+    const std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"\\notes.md";
+    const std::wstring middle = L"C:\\projects\\" + std::wstring(80, L'm') + L"\\plan.md";
+    settings.recent = {{deep, view_source}, {L"C:\\R&D\\a&b.md", view_split}, {middle, 300}};
+    for (int i = 0; i < 5; ++i) {
+        settings.recent.push_back({L"C:\\f" + std::to_wstring(i) + L".md", view_source});
+    }
+    rebuild_recent_menu();
+    const std::vector<std::wstring> items = menu_items(menus.recent);
+    ASSERT_EQ(items.size(), 8u);
+    EXPECT_EQ(items[1], L"&2 C:\\R&&D\\a&&b.md #601");
+    EXPECT_EQ(items[5], L"&6 C:\\f2.md #605");
+    EXPECT_EQ(items[6], L"- #0");
+    EXPECT_EQ(items[7], L"Clear recent files #650");
+    for (const std::wstring& label : {recent_menu_label(0, deep), recent_menu_label(2, middle)}) {
+        EXPECT_LE(label.size(), 3u + 59u) << label;
+        EXPECT_NE(label.find(L"..."), std::wstring::npos) << label;
+    }
+    EXPECT_EQ(recent_menu_label(0, deep).substr(0, 6), L"&1 C:\\");
+    EXPECT_EQ(recent_menu_label(0, deep).substr(recent_menu_label(0, deep).size() - 9),
+              L"\\notes.md");
+    // A surrogate pair cut by the shortening would show as two broken halves.
+    std::wstring paired;
+    for (wchar_t unit : std::wstring(300, L'p')) {
+        paired += unit == L'p' ? L"\xD83D\xDE00" : L"";
+    }
+    const std::wstring emoji_label = compact_recent_path(L"C:\\" + paired);
+    EXPECT_LE(emoji_label.size(), 59u);
+    EXPECT_FALSE(emoji_label[3] >= 0xDC00 && emoji_label[3] <= 0xDFFF);
+    for (std::size_t i = 0; i + 1 < emoji_label.size(); ++i) {
+        const bool high = emoji_label[i] >= 0xD800 && emoji_label[i] <= 0xDBFF;
+        const bool low_next = emoji_label[i + 1] >= 0xDC00 && emoji_label[i + 1] <= 0xDFFF;
+        EXPECT_EQ(high, low_next) << i;
+    }
+
+    clear_recent_files();
+    EXPECT_EQ(menu_items(menus.recent).front(), L"No recent files (grey) #0");
+    EXPECT_TRUE(load_settings(test_key).recent.empty());
+    DestroyMenu(menus.recent);
+}
+
+TEST_F(RecentFiles, AnEntryReopensInItsViewAndAMissingFileOpensNothing) {
+    const auto shown = file("shown.md", "# Shown\n");
+    settings.recent = {{(folder_ / "missing.md").wstring(), view_source},
+                       {shown.wstring(), view_preview}};
+    open_recent_file(1);
+    EXPECT_EQ(current_tab().path, shown);
+    EXPECT_EQ(settings.view, view_preview);
+    EXPECT_EQ(settings.recent.front().path, shown.wstring());
+
+    open_recent_file(1);
+    EXPECT_EQ(tabs.size(), 1u);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, L"Could not open the file for reading.");
+    // Out of range: nothing.
+    open_recent_file(6);
+    EXPECT_EQ(tabs.size(), 1u);
+    EXPECT_EQ(boxes_.size(), 1u);
+}
+
+} // namespace
+} // namespace pellix
