@@ -101,6 +101,22 @@ bool type(HWND editor, const std::wstring& text) {
     return true;
 }
 
+// Waits until the window is enabled again and its active editor holds `length` units: the title
+// names a newly opened file before the file work that fills its editor has ended, and what is
+// typed meanwhile would be replaced by the file's text.
+bool opened_with_length(HWND window, LRESULT length) {
+    const ULONGLONG end = GetTickCount64() + answer_limit_ms;
+    do {
+        const HWND editor = active_editor(window);
+        if (IsWindowEnabled(window) && editor != nullptr &&
+            send(editor, WM_GETTEXTLENGTH) == static_cast<DWORD_PTR>(length)) {
+            return true;
+        }
+        Sleep(20);
+    } while (GetTickCount64() < end);
+    return false;
+}
+
 // Waits until the main window's title reads `title` (the restore runs after the box closes).
 bool title_becomes(HWND window, const std::wstring& title, DWORD limit_ms = answer_limit_ms) {
     const ULONGLONG end = GetTickCount64() + limit_ms;
@@ -230,6 +246,7 @@ TEST_F(ProgramRecovery, ThreeEditedTabsComeBackByteForByteAfterTheProcessIsKille
         send(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
         choose_windows_1252(first);
         ASSERT_NE(first.wait_for_window(editor_window_class, L"latin.txt - Pellix"), nullptr);
+        ASSERT_TRUE(opened_with_length(window, 5));
         ASSERT_TRUE(type(active_editor(window), L"\u00E9! "));
 
         send(window, WM_COMMAND, new_tab_command);

@@ -275,6 +275,9 @@ public:
     ~FakeInstance() {
         if (window_ != nullptr) {
             DestroyWindow(window_);
+            // A class of the editor's name left in this process would stand in for the real
+            // one when later tests look for the program's windows by class.
+            UnregisterClassW(editor_window_class, GetModuleHandleW(L"kernel32.dll"));
         }
     }
     // A window of the editor class, registered for another module so that it cannot clash with
