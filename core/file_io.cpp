@@ -106,6 +106,11 @@ bool exists_on_disk(const std::filesystem::path& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool is_folder(const std::filesystem::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // Only a definite "not there" counts: a path whose attributes cannot be read may still exist.
 bool known_missing(const std::filesystem::path& path) {
     if (exists_on_disk(path)) {
@@ -245,6 +250,11 @@ void write_file_atomically(const std::filesystem::path& destination, const std::
         fail(save_limit_message(limit));
     }
     const std::filesystem::path target = absolute_path(destination);
+    // Wine's ReplaceFileW moves a folder aside and puts the file in its place, reporting success;
+    // a file never replaces a folder.
+    if (is_folder(target)) {
+        fail(cannot_replace);
+    }
     const std::filesystem::path temporary = temporary_path_beside(target);
     UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));

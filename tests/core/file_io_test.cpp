@@ -417,5 +417,21 @@ TEST_F(FileTest, WelcomeDocumentIsWrittenOnceAndNeverOverTheUsersEdits) {
     EXPECT_TRUE(fs::is_directory(taken));
 }
 
+TEST_F(FileTest, AFolderInTheDestinationsPlaceIsNeverReplaced) {
+    const fs::path target = folder_ / "notes.md";
+    fs::create_directories(target);
+    std::ofstream(target / "inside.txt") << "keep";
+    try {
+        write_file_atomically(target, "new", document_limit);
+        ADD_FAILURE() << "saving over a folder succeeded";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Could not replace the destination. Check permissions, "
+                                   "read-only status or another program holding the file open.");
+    }
+    EXPECT_TRUE(fs::is_directory(target));
+    EXPECT_TRUE(fs::exists(target / "inside.txt"));
+    EXPECT_EQ(names(), std::vector<std::string>{"notes.md"});
+}
+
 } // namespace
 } // namespace pellix
