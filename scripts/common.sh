@@ -12,6 +12,9 @@ PACKAGES="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw
 binutils-mingw-w64-x86-64 wine64 xvfb xauth fonts-liberation googletest clang libclang-rt-14-dev
 mesa-vulkan-drivers"
 
+# Wine sees the Linux file system as drive Z:.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
 install_packages() {
     local missing=()
     for p in $PACKAGES; do

@@ -2,20 +2,13 @@
 # Builds the editor tests and photographs an editor window holding resources/sample.md on a
 # virtual display. Usage: editor_screenshot.sh [output.png] [dark]
 source "$(dirname "$0")/common.sh"
+PACKAGES="$PACKAGES imagemagick"
 install_packages
-if ! command -v import >/dev/null 2>&1; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq imagemagick >/dev/null
-fi
 build_project --target editor_tests
 prepare_wine_prefix
 OUT=$(realpath -m "${1:-$BUILD_DIR/editor-screenshot.png}")
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-# Wine sees the Linux file system as drive Z:.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 export PELLIX_DEMO_FILE=$(windows_path "$ROOT/resources/sample.md")
 export PELLIX_DEMO_READY=$(windows_path "$WORK/ready")
 export PELLIX_DEMO_DONE=$(windows_path "$WORK/done")

@@ -2,12 +2,8 @@
 # Screenshot of a Markdown file (default resources/sample.md) beside its preview, taken on a
 # virtual display: scripts/preview_screenshot.sh [file.md] [out.png] [dark]
 source "$(dirname "$0")/common.sh"
+PACKAGES="$PACKAGES imagemagick"
 install_packages
-command -v import >/dev/null || {
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq imagemagick >/dev/null
-}
 build_project --target preview_show
 prepare_wine_prefix
 input=$(realpath "${1:-$ROOT/resources/sample.md}")
