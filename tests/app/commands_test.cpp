@@ -125,9 +125,7 @@ class Commands : public ::testing::Test {
 protected:
     void SetUp() override {
         instance = GetModuleHandleW(nullptr);
-        saved_key_ = settings_key;
-        settings_key = test_key;
-        settings = {};
+        saved_key_ = test::use_settings_key(test_key);
         install_message_box([this](const MessageBoxRequest& request) {
             boxes_.push_back(request.text);
             return IDOK;
@@ -144,8 +142,7 @@ protected:
         install_message_box({});
         install_refusal_sound({});
         set_outline_mode(false, false);
-        settings_key = saved_key_;
-        settings = {};
+        test::restore_settings_key(saved_key_);
     }
 
     std::filesystem::path file(const std::string& name, const std::string& bytes) {

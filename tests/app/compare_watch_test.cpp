@@ -101,9 +101,7 @@ class CompareWatch : public ::testing::Test {
 protected:
     void SetUp() override {
         instance = GetModuleHandleW(nullptr);
-        saved_key_ = settings_key;
-        settings_key = test_key;
-        settings = {};
+        saved_key_ = test::use_settings_key(test_key);
         install_message_box([this](const MessageBoxRequest& request) {
             boxes_.push_back(request.text);
             return IDOK;
@@ -116,8 +114,7 @@ protected:
             DestroyWindow(window_);
         }
         pump();
-        settings_key = saved_key_;
-        settings = {};
+        test::restore_settings_key(saved_key_);
         install_message_box({});
     }
 

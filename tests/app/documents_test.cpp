@@ -33,9 +33,7 @@ class Documents : public ::testing::Test {
 protected:
     void SetUp() override {
         instance = GetModuleHandleW(nullptr);
-        saved_key_ = settings_key;
-        settings_key = test_key;
-        settings = {};
+        saved_key_ = test::use_settings_key(test_key);
         install_message_box([this](const MessageBoxRequest& request) {
             boxes_.push_back(request);
             return box_answer_;
@@ -74,8 +72,7 @@ protected:
         install_file_dialog({});
         pending_paths.clear();
         file_work_busy = false;
-        settings_key = saved_key_;
-        settings = {};
+        test::restore_settings_key(saved_key_);
     }
 
     static void pump(DWORD milliseconds) { test::pump(milliseconds); }

@@ -30,9 +30,7 @@ class EditingWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         instance = GetModuleHandleW(nullptr);
-        saved_key_ = settings_key;
-        settings_key = key_name;
-        settings = {};
+        saved_key_ = test::use_settings_key(key_name);
         // The find strings and options outlive a main window, as they do in the program.
         find_texts = {};
         install_message_box([this](const MessageBoxRequest& request) {
@@ -49,8 +47,7 @@ protected:
         }
         pump(20);
         install_message_box({});
-        settings_key = saved_key_;
-        settings = {};
+        test::restore_settings_key(saved_key_);
     }
 
 public:

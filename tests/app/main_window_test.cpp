@@ -32,9 +32,7 @@ class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         instance = GetModuleHandleW(nullptr);
-        saved_key_ = settings_key;
-        settings_key = test_key;
-        settings = {};
+        saved_key_ = test::use_settings_key(test_key);
         // Opening the queued test paths reports that they do not exist.
         install_message_box([this](const MessageBoxRequest& request) {
             boxes_.push_back(request.text);
@@ -53,8 +51,7 @@ protected:
         close_deferred = false;
         closing = false;
         pending_paths.clear();
-        settings_key = saved_key_;
-        settings = {};
+        test::restore_settings_key(saved_key_);
         install_message_box({});
     }
 

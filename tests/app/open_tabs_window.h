@@ -48,9 +48,7 @@ protected:
 
     void SetUp() override {
         instance = GetModuleHandleW(nullptr);
-        saved_key_ = settings_key;
-        settings_key = key_name_;
-        settings = {};
+        saved_key_ = test::use_settings_key(key_name_);
         install_message_box([this](const MessageBoxRequest& request) {
             boxes_.push_back(request);
             return next(box_answers_, IDCANCEL);
@@ -86,8 +84,7 @@ protected:
         pending_paths.clear();
         discarded_at_close.clear();
         closing = false;
-        settings_key = saved_key_;
-        settings = {};
+        test::restore_settings_key(saved_key_);
     }
 
     static int next(std::deque<int>& script, int otherwise) {

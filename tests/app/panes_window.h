@@ -17,6 +17,7 @@
 #include "app/main_window_state.h"
 #include "app/prompts.h"
 #include "app/settings.h"
+#include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/scratch_folder.h"
@@ -36,9 +37,7 @@ class PanesWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         instance = GetModuleHandleW(nullptr);
-        saved_key_ = settings_key;
-        settings_key = panes_test_key;
-        settings = {};
+        saved_key_ = test::use_settings_key(panes_test_key);
         install_message_box([this](const MessageBoxRequest& request) {
             boxes_.push_back(request.text);
             return IDOK;
@@ -62,8 +61,7 @@ protected:
         install_message_box({});
         pending_paths.clear();
         file_work_busy = false;
-        settings_key = saved_key_;
-        settings = {};
+        test::restore_settings_key(saved_key_);
     }
 
     static void pump(DWORD milliseconds) { test::pump(milliseconds); }

@@ -18,6 +18,7 @@
 #include "app/settings.h"
 #include "core/file_io.h"
 #include "core/limits.h"
+#include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/recovery_support.h"
 #include "tests/app/settings_key_guard.h"
@@ -54,9 +55,7 @@ class RecoveryStore : public ::testing::Test {
 protected:
     void SetUp() override {
         instance = GetModuleHandleW(nullptr);
-        saved_key_ = settings_key;
-        settings_key = test_key;
-        settings = {};
+        saved_key_ = test::use_settings_key(test_key);
         saved_folder_ = recovery_folder_override;
         recovery_folder_override = store_folder();
         install_message_box([this](const MessageBoxRequest& request) {
@@ -86,8 +85,7 @@ protected:
         command_line_named_files = false;
         menus.recent = nullptr;
         recovery_folder_override = saved_folder_;
-        settings_key = saved_key_;
-        settings = {};
+        test::restore_settings_key(saved_key_);
     }
 
     std::filesystem::path store_folder() const { return folder_ / "store"; }
