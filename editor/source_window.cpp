@@ -40,6 +40,36 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
+// One Direct2D factory for every editor window, while any exists. Wine's factory keeps the
+// Direct3D device it makes for its first render target, some 140 MiB, for as long as it
+// lives: a factory per editor would keep one device per tab ever shown.
+struct SharedFactory {
+    ComPtr<ID2D1Factory> factory;
+    std::size_t users = 0;
+};
+
+SharedFactory& shared_factory() {
+    static SharedFactory shared;
+    return shared;
+}
+
+ComPtr<ID2D1Factory> take_shared_factory() {
+    SharedFactory& shared = shared_factory();
+    if (!shared.factory) {
+        check_render(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
+                                       nullptr, reinterpret_cast<void**>(shared.factory.put())));
+    }
+    ++shared.users;
+    return shared.factory;
+}
+
+void leave_shared_factory() {
+    SharedFactory& shared = shared_factory();
+    if (shared.users > 0 && --shared.users == 0) {
+        shared.factory.reset();
+    }
+}
+
 LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     const LRESULT created = DefWindowProcW(window, message, wparam, lparam);
     if (!created) {
@@ -52,14 +82,17 @@ LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         source->dpi = dpi != 0 ? dpi : 96;
         check_render(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
                                          reinterpret_cast<IUnknown**>(source->dwrite.put())));
-        check_render(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
-                                       nullptr, reinterpret_cast<void**>(source->d2d.put())));
+        source->d2d = take_shared_factory();
         create_text_format(*source);
         attach_source_accessibility(*source);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(source.get()));
     } catch (const std::exception& failure) {
         OutputDebugStringA(failure.what());
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        if (source->d2d) {
+            source.reset();
+            leave_shared_factory();
+        }
         return FALSE;
     }
     source.release();
@@ -73,6 +106,7 @@ LRESULT destroy_source(Source* source, UINT message, WPARAM wparam, LPARAM lpara
     }
     detach_accessibility_state(source->accessibility);
     delete source;
+    leave_shared_factory();
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     return DefWindowProcW(window, message, wparam, lparam);
 }
@@ -121,6 +155,23 @@ void set_font(Source& source, HFONT font) {
     source.font_points = std::clamp(points, minimum_font_points, maximum_font_points);
     create_text_format(source);
     scroll_source_to(source, source.scroll_x, source.scroll_y, true);
+}
+
+// A hidden editor keeps only what its next paint cannot make cheaply: the measured sizes of
+// its pieces (so the heights and the scroll range stay) and the line numbers of its view. The
+// piece layouts go with the render target, since their colours are brushes of that target.
+void release_while_hidden(Source& source) {
+    for (auto& [line, cached] : source.line_cache) {
+        for (LinePiece& piece : cached.pieces) {
+            piece.layout.reset();
+        }
+    }
+    const std::uint64_t first = line_at_height(source.heights, source.scroll_y);
+    const std::uint64_t last =
+        line_at_height(source.heights, source.scroll_y + view_height(source));
+    std::erase_if(source.number_cache,
+                  [&](const auto& entry) { return entry.first < first || entry.first > last; });
+    release_device_objects(source);
 }
 
 void paint_window(Source& source) {
@@ -216,6 +267,7 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SHOWWINDOW:
         if (wparam == 0) {
             stop_wheel_animation(source);
+            release_while_hidden(source);
         }
         return DefWindowProcW(window, message, wparam, lparam);
     case WM_SETFONT:
