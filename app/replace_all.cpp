@@ -28,7 +28,7 @@ struct ReplaceAllJob {
     std::uint64_t tab_id = 0;
     std::uint64_t revision = 0;
     HWND editor = nullptr;
-    std::u16string text;
+    SourceDocument text;
     std::u16string output;
     std::u16string replacement;
     std::u16string find;
@@ -68,35 +68,37 @@ void append(ReplaceAllJob& work, std::u16string_view piece) {
 }
 
 // One search of the window after the position, and what it gives to the output. The job
-// searches its own copy: the editor is read-only meanwhile and a changed revision ends the job,
-// so the copy is the editor's text, and a hundred thousand matches cost no window messages.
+// searches its own snapshot of the document, reading one window at a time: the editor is
+// read-only meanwhile and a changed revision ends the job, so the snapshot is the editor's text,
+// and neither a copy of the whole text nor a hundred thousand matches cost the UI thread a
+// long block.
 void advance(ReplaceAllJob& work) {
-    const std::u16string_view text(work.text);
-    const std::uint64_t length = text.size();
+    const std::uint64_t length = work.text.length();
     const std::uint64_t window_end =
         std::min(work.position + search_window_units + work.find.size(), length);
     const std::int64_t hit =
-        find_in_text(text, work.find,
-                     {.from = static_cast<std::int64_t>(work.position),
-                      .to = static_cast<std::int64_t>(window_end),
-                      .down = true,
-                      .match_case = (work.flags & find_flag::match_case) != 0,
-                      .whole_word = (work.flags & find_flag::whole_word) != 0});
+        find_in_document(work.text, work.find,
+                         {.from = static_cast<std::int64_t>(work.position),
+                          .to = static_cast<std::int64_t>(window_end),
+                          .down = true,
+                          .match_case = (work.flags & find_flag::match_case) != 0,
+                          .whole_word = (work.flags & find_flag::whole_word) != 0});
+    std::uint64_t next = window_end == length
+                             ? length
+                             : std::min(work.position + search_window_units, length);
     if (hit >= 0) {
-        const std::uint64_t start = static_cast<std::uint64_t>(hit);
-        const std::uint64_t end = start + work.find.size();
-        if (start < work.position || end <= start || end > length) {
+        next = static_cast<std::uint64_t>(hit);
+        const std::uint64_t end = next + work.find.size();
+        if (next < work.position || end <= next || end > length) {
             throw std::runtime_error("Invalid native search range. No text was changed.");
         }
-        append(work, text.substr(work.position, start - work.position));
+    }
+    append(work, work.text.text(work.position, next - work.position));
+    if (hit >= 0) {
         append(work, work.replacement);
         ++work.count;
-        work.position = end;
-        return;
+        next += work.find.size();
     }
-    const std::uint64_t next =
-        window_end == length ? length : std::min(work.position + search_window_units, length);
-    append(work, text.substr(work.position, next - work.position));
     work.position = next;
 }
 
@@ -109,14 +111,14 @@ bool run_slice(ReplaceAllJob& work) {
     const auto budget = std::chrono::milliseconds(replace_all_slice_ms);
     do {
         advance(work);
-    } while (work.position < work.text.size() && clock::now() - start < budget);
-    return work.position >= work.text.size();
+    } while (work.position < work.text.length() && clock::now() - start < budget);
+    return work.position >= work.text.length();
 }
 
 void finish() {
     const HWND editor = job->editor;
     const std::uint64_t count = job->count;
-    const LONG length = static_cast<LONG>(job->text.size());
+    const LONG length = static_cast<LONG>(job->text.length());
     const std::u16string output = std::move(job->output);
     cancel_replace_all();
     if (count > 0 && IsWindow(editor)) {
@@ -146,8 +148,8 @@ void start_replace_all(unsigned long flags) {
     work->revision = tab.revision;
     work->editor = editor;
     // The editor's own text: the tab's cached copy lags behind the latest keystrokes.
-    work->text = source_text(editor);
-    work->output.reserve(work->text.size());
+    work->text = source_document(editor);
+    work->output.reserve(work->text.length());
     work->replacement = normalize_line_endings(
         std::u16string(find_texts.replace.begin(), find_texts.replace.end()));
     work->find.assign(find_texts.find.begin(), find_texts.find.end());
