@@ -35,7 +35,7 @@ constexpr int min_track_width = 640;
 constexpr int min_track_height = 400;
 constexpr int editor_left_margin = 8;
 // Timers of the main window, killed in this order when it is destroyed.
-constexpr UINT_PTR destroy_timer_order[] = {11, 1, 6, 10, 2, 3, 8, 5, 7};
+constexpr UINT_PTR destroy_timer_order[] = {11, 1, 6, 10, 2, 3, 8, 5, 7, timer_id::status_refresh};
 
 HMONITOR last_monitor = nullptr;
 
@@ -220,7 +220,7 @@ LRESULT on_notify(const NMHDR* header) {
             store_session(false, false);
         }
     } else if (header->hwndFrom == chrome.editor && header->code == EN_SELCHANGE) {
-        update_status();
+        update_status_soon();
         sync_outline_selection();
     }
     return 0;
