@@ -55,12 +55,11 @@ double page_through(const char* name, HANDLE process, const std::function<void()
 
 void real_program(const std::filesystem::path& path, LRESULT units) {
     bench::RealProgram program({path.wstring()});
-    HWND main = program.wait_for_document(units);
-    if (main == nullptr) {
-        std::printf("the real program did not show the document\n");
+    HWND editor = program.editor_of_document(units);
+    if (editor == nullptr) {
         return;
     }
-    HWND editor = bench::visible_editor_of(main);
+    HWND main = GetParent(editor);
     HANDLE process = program.process();
     const double seconds = page_through(
         "real program",
@@ -101,15 +100,9 @@ void page_in_this_process(const char* name, HWND editor, HWND painted) {
 }
 
 void main_window_here(const std::filesystem::path& path) {
-    HWND window = bench::open_main_window();
-    open_path(path);
-    UpdateWindow(window);
-    bench::serve_messages();
+    HWND window = bench::open_main_window_on(path);
     page_in_this_process("main window in this process", chrome.editor, window);
-    DestroyWindow(window);
-    bench::serve_messages();
-    CoUninitialize();
-    compare_mode = false;
+    bench::close_main_window(window);
 }
 
 void bare_editor(const std::string& text) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,17 @@ public:
             ++count;
         }
         return count;
+    }
+
+    // The shown editor once it holds the document of `units`; null, said on the output, when
+    // the document did not appear.
+    HWND editor_of_document(LRESULT units) {
+        HWND main = wait_for_document(units);
+        if (main == nullptr) {
+            std::printf("the real program did not show the document\n");
+            return nullptr;
+        }
+        return visible_editor_of(main);
     }
 
 private:

@@ -118,10 +118,7 @@ void switching_here(const std::vector<std::wstring>& paths) {
                 *std::max_element(first_paints.begin(), first_paints.end()),
                 bench::median(switches), *std::max_element(switches.begin(), switches.end()),
                 switches.size());
-    DestroyWindow(window);
-    bench::serve_messages();
-    CoUninitialize();
-    compare_mode = false;
+    bench::close_main_window(window);
 }
 
 void run() {

@@ -51,12 +51,11 @@ double type_into(HANDLE process, HWND main, HWND editor, int count) {
 
 void real_program(const std::filesystem::path& path, LRESULT units) {
     bench::RealProgram program({path.wstring()});
-    HWND main = program.wait_for_document(units);
-    if (main == nullptr) {
-        std::printf("the real program did not show the document\n");
+    HWND editor = program.editor_of_document(units);
+    if (editor == nullptr) {
         return;
     }
-    HWND editor = bench::visible_editor_of(main);
+    HWND main = GetParent(editor);
     // The caret on the fifth line, painted on the first screen.
     const LRESULT fifth = SendMessageW(editor, EM_LINEINDEX, 4, 0);
     SendMessageW(editor, EM_SETSEL, fifth, fifth);
@@ -72,10 +71,7 @@ void real_program(const std::filesystem::path& path, LRESULT units) {
 }
 
 void main_window_here(const std::filesystem::path& path) {
-    HWND window = bench::open_main_window();
-    open_path(path);
-    UpdateWindow(window);
-    bench::serve_messages();
+    HWND window = bench::open_main_window_on(path);
     HWND editor = chrome.editor;
     const LRESULT fifth = SendMessageW(editor, EM_LINEINDEX, 4, 0);
     SendMessageW(editor, EM_SETSEL, fifth, fifth);
@@ -94,10 +90,7 @@ void main_window_here(const std::filesystem::path& path) {
     std::printf("main window in this process: the same burst landed and painted in %.0f ms with "
                 "%d editor paints\n",
                 milliseconds_since(start), paints);
-    DestroyWindow(window);
-    bench::serve_messages();
-    CoUninitialize();
-    compare_mode = false;
+    bench::close_main_window(window);
 }
 
 void run() {
