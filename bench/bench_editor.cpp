@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <d2d1.h>
 
 #include <algorithm>
 #include <atomic>
@@ -80,6 +81,42 @@ void finish_layouts(HWND editor) {
     }
 }
 
+// Whether every row and line number the view shows has its layout, so that the paint which
+// built them drew them: the screen is complete.
+bool screen_complete(HWND editor) {
+    Source& source = *source_record(editor);
+    const double view = view_height(source);
+    for (std::uint64_t line = line_at_height(source.heights, source.scroll_y);
+         line < source.heights.size() && source.heights.prefix(line) - source.scroll_y < view;
+         ++line) {
+        if (source.line_numbers && source.number_cache.count(line) == 0) {
+            return false;
+        }
+        const auto cached = source.line_cache.find(line);
+        if (cached == source.line_cache.end()) {
+            return false;
+        }
+        double top = source.heights.prefix(line) - source.scroll_y;
+        for (const LinePiece& piece : cached->second.pieces) {
+            if (top + piece.height >= 0.0 && top < view && !piece.layout) {
+                return false;
+            }
+            top += piece.height;
+        }
+    }
+    return true;
+}
+
+// Serves messages until the screen is complete (at most ten seconds).
+void complete_screen(HWND editor) {
+    UpdateWindow(editor);
+    const DWORD end = GetTickCount() + 10000;
+    while (!screen_complete(editor) && GetTickCount() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        serve_messages();
+    }
+}
+
 void paint_now(HWND editor) {
     InvalidateRect(editor, nullptr, FALSE);
     UpdateWindow(editor);
@@ -97,6 +134,49 @@ template <typename Work> double median_of(Work work) {
         serve_messages();
     }
     return median_ms(samples);
+}
+
+// One frame that only clears, through a window render target on `window` and through a DC
+// render target bound to the window's DC: what any Direct2D drawing of this window costs here.
+struct EmptyFrames {
+    double window_target = 0.0;
+    double dc_target = 0.0;
+};
+
+EmptyFrames empty_frames(HWND window) {
+    ComPtr<ID2D1Factory> factory;
+    D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+                      reinterpret_cast<void**>(factory.put()));
+    RECT client{};
+    GetClientRect(window, &client);
+    const D2D1_SIZE_U size{static_cast<UINT32>(client.right), static_cast<UINT32>(client.bottom)};
+    const D2D1_COLOR_F grey = D2D1::ColorF(0.98f, 0.98f, 0.98f);
+    EmptyFrames frames;
+    {
+        ComPtr<ID2D1HwndRenderTarget> target;
+        factory->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
+                                        D2D1::HwndRenderTargetProperties(window, size),
+                                        target.put());
+        frames.window_target = median_of([&] {
+            target->BeginDraw();
+            target->Clear(grey);
+            target->EndDraw();
+        });
+    }
+    ComPtr<ID2D1DCRenderTarget> target;
+    const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
+        D2D1_RENDER_TARGET_TYPE_DEFAULT,
+        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE));
+    factory->CreateDCRenderTarget(&properties, target.put());
+    frames.dc_target = median_of([&] {
+        HDC dc = GetDC(window);
+        target->BindDC(dc, &client);
+        target->BeginDraw();
+        target->Clear(grey);
+        target->EndDraw();
+        ReleaseDC(window, dc);
+    });
+    return frames;
 }
 
 HWND create_editor() {
@@ -263,6 +343,29 @@ void measure(const char* name, std::size_t units) {
     const double set_and_first_paint = set_text + first_paint;
     const double until_complete = bench::seconds_of([&] { finish_layouts(editor); }) * 1000.0;
     const double one_paint = median_of([&] { paint_now(editor); });
+    const EmptyFrames frames = empty_frames(editor);
+    serve_messages();
+    paint_now(editor);
+
+    // A complete screen from a new text and after a page down, from the same start each time.
+    std::vector<double> complete_set;
+    std::vector<double> complete_page;
+    for (int i = 0; i < rounds; ++i) {
+        SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+        finish_layouts(editor);
+        complete_set.push_back(bench::seconds_of([&] {
+            SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+            complete_screen(editor);
+        }));
+        finish_layouts(editor);
+        complete_page.push_back(bench::seconds_of([&] {
+            SendMessageW(editor, WM_VSCROLL, SB_PAGEDOWN, 0);
+            complete_screen(editor);
+        }));
+    }
+    SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    UpdateWindow(editor);
+    finish_layouts(editor);
 
     std::vector<double> page_samples;
     std::vector<double> page_complete;
@@ -308,6 +411,12 @@ void measure(const char* name, std::size_t units) {
         "every deferred layout of the screen is drawn)\n",
         set_and_first_paint, set_text, first_paint, until_complete);
     std::printf("  paint one screen                   %8.2f ms\n", one_paint);
+    std::printf("  empty Direct2D frame of the same window: %.2f ms through a window target, "
+                "%.2f ms through a DC target bound to its DC\n",
+                frames.window_target, frames.dc_target);
+    std::printf("  set text + complete screen         %8.2f ms median\n", median_ms(complete_set));
+    std::printf("  page down to a complete screen     %8.2f ms median\n",
+                median_ms(complete_page));
     std::printf("  page down + UpdateWindow           %8.2f ms median (%.2f ms more until "
                 "complete)\n",
                 median_ms(page_samples), median_ms(page_complete));
