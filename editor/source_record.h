@@ -124,7 +124,11 @@ struct Source {
     LayoutBudget budget;
     ComPtr<IDWriteFactory> dwrite;
     ComPtr<ID2D1Factory> d2d;
-    ComPtr<ID2D1HwndRenderTarget> target;
+    // Bound to the paint's DC for each paint: what it draws ends in GDI, so the window keeps
+    // its last frame (and the system asks for whatever a show, a resize or an overlapping window
+    // spoiled), and Wine shows it also in a child window, where a window target's frames never
+    // reach the screen or cannot be read back.
+    ComPtr<ID2D1DCRenderTarget> target;
     SourceBrushes brushes;
     ComPtr<IDWriteTextFormat> text_format;
     ComPtr<IDWriteTextFormat> number_format;
@@ -166,17 +170,17 @@ struct Source {
     int highlight_mode = 0;
     char16_t pending_high_surrogate = 0;
     std::array<ScrollBarCache, 2> scroll_bars; // horizontal, vertical
-    // The band [top, bottom) of the view, in DIPs, that the running paint redraws; the whole
-    // view while bottom <= top.
+    // The band [top, bottom) of the view, in DIPs, that the running paint redraws (the rest of
+    // the window keeps what it shows); the whole view while bottom <= top.
     double paint_band_top = 0.0;
     double paint_band_bottom = 0.0;
-    // The running paint redraws only the marker lane (new change marks) over the kept frame.
+    // The running paint redraws only the marker lane (new change marks).
     bool paint_lane_only = false;
     double char_advance = default_char_advance;
     double goal_x = -1.0;
     std::uint64_t drag_anchor = 0;
 
-    void paint();
+    void paint(HDC dc);
 };
 
 // The record of an editor window; null for any other window.
@@ -209,6 +213,9 @@ std::uint64_t line_at_height(const HeightTree& heights, double y);
 PaintColours colours_now(const Source& source);
 void create_text_format(Source& source);
 void create_source_brushes(Source& source);
+// The timer's turn after a paint left look-ahead layouts for later: builds more of them under
+// a fresh budget, without drawing what the screen already shows.
+void continue_layouts(Source& source);
 // Creates the render target and its brushes when there is none.
 void ensure_render_target(Source& source);
 std::uint64_t decimal_digits(std::uint64_t value);

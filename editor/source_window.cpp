@@ -84,13 +84,6 @@ void resize(Source& source) {
         clear_line_layouts(source);
     }
     create_text_format(source);
-    if (source.target) {
-        RECT client{};
-        GetClientRect(source.window, &client);
-        check_render(source.target->Resize(
-            {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
-             static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))}));
-    }
     scroll_source_to(source, source.scroll_x, source.scroll_y, true);
 }
 
@@ -136,7 +129,7 @@ void paint_window(Source& source) {
     }
     source.paint_lane_only = source.marker_lane && paint.rcPaint.right <= marker_lane_right(source);
     try {
-        source.paint();
+        source.paint(paint.hdc);
     } catch (...) {
         source.paint_band_top = source.paint_band_bottom = 0.0;
         source.paint_lane_only = false;
@@ -157,9 +150,7 @@ void on_timer(Source& source, UINT_PTR timer) {
         drag_autoscroll_step(source);
     } else if (timer == layout_timer) {
         KillTimer(source.window, layout_timer);
-        if (source.redraw) {
-            invalidate_editor(source.window);
-        }
+        continue_layouts(source);
     }
 }
 
