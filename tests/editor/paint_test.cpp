@@ -8,6 +8,7 @@
 
 #include "editor/source_interface.h"
 #include "tests/colour_checks.h"
+#include "tests/editor_frame.h"
 #include "tests/editor/editor_window.h"
 
 using namespace pellix;
@@ -140,6 +141,28 @@ TEST(EditorPaint, BudgetDefersLayoutsToTheTimer) {
     EXPECT_FALSE(budget.last_paint_pending);
     // Outside a paint, layouts are built without limit.
     EXPECT_GT(window.position_of(text.size() - 3).y, 0);
+}
+
+// The first paint that shows rows draws all of them with their numbers, after a new text and
+// after a page down; what the layout timer adds later is only the look-ahead.
+TEST(EditorPaint, FirstPaintShowsEveryRowWithItsNumber) {
+    EditorWindow window(width, height);
+    std::wstring text;
+    for (int i = 0; i < 300; ++i) {
+        text += L"line " + std::to_wstring(i) + L" with **bold**, `code` and a [link](x)\n";
+    }
+    window.set_text(text);
+    UpdateWindow(window.editor);
+    test::EditorFrame frame = test::read_editor_frame(window.editor);
+    EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
+    EXPECT_TRUE(frame.lines_without_number.empty());
+
+    window.send(WM_VSCROLL, SB_PAGEDOWN);
+    UpdateWindow(window.editor);
+    ASSERT_GT(window.scroll_position().y, 0);
+    frame = test::read_editor_frame(window.editor);
+    EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
+    EXPECT_TRUE(frame.lines_without_number.empty());
 }
 
 } // namespace

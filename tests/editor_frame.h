@@ -1,0 +1,74 @@
+#pragma once
+
+// Reads back what an editor window shows on screen and finds the rows it left undrawn: a row
+// whose text area holds only background, a line whose gutter holds no digit.
+
+#include <windows.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "editor/source_record.h"
+#include "platform/dib_surface.h"
+
+namespace pellix::test {
+
+struct EditorFrame {
+    // Rows of one base line height from the top of the view, 0-based.
+    std::vector<int> blank_rows;
+    std::vector<std::uint64_t> lines_without_number;
+};
+
+// The screen's pixels of `editor`; every row of the view is expected to hold text (lines that
+// are not empty, or one long wrapped line), and every line's number when numbers are shown.
+inline EditorFrame read_editor_frame(HWND editor) {
+    Source& source = *source_record(editor);
+    RECT client{};
+    GetClientRect(editor, &client);
+    DibSurface surface(client.right, client.bottom);
+    HDC dc = GetDC(editor);
+    BitBlt(surface.dc(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+    ReleaseDC(editor, dc);
+    const double scale = source.dpi / 96.0;
+    const std::uint32_t background = source.palette.table[palette_slot::background];
+    const std::uint32_t gutter = source.palette.table[palette_slot::gutter];
+    const double row = base_line_height(source);
+    const int text_left = static_cast<int>(std::ceil(text_left_edge(source) * scale));
+    const int gutter_right = static_cast<int>(std::floor(gutter_width(source) * scale));
+    auto only = [&](std::uint32_t colour, int left, int right, double top, double bottom) {
+        for (int y = static_cast<int>(std::ceil(top * scale));
+             y < static_cast<int>(std::floor(bottom * scale)); ++y) {
+            for (int x = left; x < right; ++x) {
+                if (surface.pixel(x, y) != colour) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    EditorFrame frame;
+    const double view = client.bottom / scale;
+    const auto last_line = source.document.line_count() - 1;
+    const double text_end = source.heights.prefix(source.heights.size()) - source.scroll_y;
+    for (int r = 0; (r + 1) * row <= std::min(view, text_end); ++r) {
+        if (only(background, text_left, client.right, r * row, (r + 1) * row)) {
+            frame.blank_rows.push_back(r);
+        }
+    }
+    if (source.line_numbers) {
+        for (std::uint64_t line = line_at_height(source.heights, source.scroll_y);
+             line <= last_line; ++line) {
+            const double top = source.heights.prefix(line) - source.scroll_y;
+            if (top + row > view) {
+                break;
+            }
+            if (top >= 0.0 && only(gutter, 0, gutter_right, top, top + row)) {
+                frame.lines_without_number.push_back(line);
+            }
+        }
+    }
+    return frame;
+}
+
+} // namespace pellix::test
