@@ -36,16 +36,18 @@ inline EditorFrame read_editor_frame(HWND editor) {
     const double row = base_line_height(source);
     const int text_left = static_cast<int>(std::ceil(text_left_edge(source) * scale));
     const int gutter_right = static_cast<int>(std::floor(gutter_width(source) * scale));
+    // A drawn row shows its ground colour and something else on it: a frame that never
+    // reached the screen (black) or was never drawn counts as blank.
     auto only = [&](std::uint32_t colour, int left, int right, double top, double bottom) {
+        bool ground = false;
+        bool ink = false;
         for (int y = static_cast<int>(std::ceil(top * scale));
              y < static_cast<int>(std::floor(bottom * scale)); ++y) {
             for (int x = left; x < right; ++x) {
-                if (surface.pixel(x, y) != colour) {
-                    return false;
-                }
+                (surface.pixel(x, y) == colour ? ground : ink) = true;
             }
         }
-        return true;
+        return !(ground && ink);
     };
     EditorFrame frame;
     const double view = client.bottom / scale;

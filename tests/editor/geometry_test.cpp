@@ -274,8 +274,11 @@ TEST(LinePieces, WrappedRowsBreakAsInOneLayoutOfTheLine) {
     }
     window.set_text(line);
     Source& source = window.record();
-    // From the end of the line, so that the last piece is laid out first of all.
-    window.position_of(line.size());
+    // From the last piece to the first, each as if it were the first one shown.
+    std::vector<LinePiece>& pieces = line_pieces(source, 0);
+    for (std::size_t k = pieces.size(); k-- > 0;) {
+        ASSERT_TRUE(build_piece_layout(source, 0, pieces[k]));
+    }
     std::vector<std::uint64_t> in_pieces;
     for (const LinePiece& piece : line_pieces(source, 0)) {
         ASSERT_TRUE(piece.layout);
