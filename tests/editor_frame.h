@@ -18,6 +18,8 @@ struct EditorFrame {
     // Rows of one base line height from the top of the view, 0-based.
     std::vector<int> blank_rows;
     std::vector<std::uint64_t> lines_without_number;
+    int rows_read = 0;
+    int numbers_read = 0;
 };
 
 // The screen's pixels of `editor`; every row of the view is expected to hold text (lines that
@@ -54,6 +56,7 @@ inline EditorFrame read_editor_frame(HWND editor) {
     const auto last_line = source.document.line_count() - 1;
     const double text_end = source.heights.prefix(source.heights.size()) - source.scroll_y;
     for (int r = 0; (r + 1) * row <= std::min(view, text_end); ++r) {
+        ++frame.rows_read;
         if (only(background, text_left, client.right, r * row, (r + 1) * row)) {
             frame.blank_rows.push_back(r);
         }
@@ -65,7 +68,11 @@ inline EditorFrame read_editor_frame(HWND editor) {
             if (top + row > view) {
                 break;
             }
-            if (top >= 0.0 && only(gutter, 0, gutter_right, top, top + row)) {
+            if (top < 0.0) {
+                continue;
+            }
+            ++frame.numbers_read;
+            if (only(gutter, 0, gutter_right, top, top + row)) {
                 frame.lines_without_number.push_back(line);
             }
         }
