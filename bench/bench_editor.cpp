@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <psapi.h>
 #include <d2d1.h>
+#include <dwrite.h>
 
 #include <algorithm>
 #include <atomic>
@@ -136,47 +137,90 @@ template <typename Work> double median_of(Work work) {
     return median_ms(samples);
 }
 
-// One frame that only clears, through a window render target on `window` and through a DC
-// render target bound to the window's DC: what any Direct2D drawing of this window costs here.
-struct EmptyFrames {
-    double window_target = 0.0;
-    double dc_target = 0.0;
+// Frames of `window` through a window render target and through a DC render target bound to
+// the window's DC, taken in turns: one that only clears (what any Direct2D drawing of this
+// window costs here) and one that draws a screen of text (what the editor's paint costs with
+// either target).
+struct TargetFrames {
+    double empty_window_target = 0.0;
+    double empty_dc_target = 0.0;
+    double text_window_target = 0.0;
+    double text_dc_target = 0.0;
 };
 
-EmptyFrames empty_frames(HWND window) {
+TargetFrames target_frames(HWND window) {
+    constexpr int frame_rounds = 15;
+    constexpr int screen_lines = 36;
+    constexpr FLOAT line_pitch = 22.4f;
     ComPtr<ID2D1Factory> factory;
     D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
                       reinterpret_cast<void**>(factory.put()));
+    ComPtr<IDWriteFactory> dwrite;
+    DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                        reinterpret_cast<IUnknown**>(dwrite.put()));
+    ComPtr<IDWriteTextFormat> format;
+    dwrite->CreateTextFormat(L"Consolas", nullptr, DWRITE_FONT_WEIGHT_NORMAL,
+                             DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL, 16.0f, L"",
+                             format.put());
+    const std::wstring text = make_source(screen_lines * 80);
+    std::vector<ComPtr<IDWriteTextLayout>> layouts;
+    for (std::size_t start = 0; layouts.size() < screen_lines;) {
+        const std::size_t end = text.find(L'\n', start);
+        ComPtr<IDWriteTextLayout>& layout = layouts.emplace_back();
+        dwrite->CreateTextLayout(text.c_str() + start, static_cast<UINT32>(end - start),
+                                 format.get(), 900.0f, 1000.0f, layout.put());
+        start = end + 1;
+    }
     RECT client{};
     GetClientRect(window, &client);
     const D2D1_SIZE_U size{static_cast<UINT32>(client.right), static_cast<UINT32>(client.bottom)};
-    const D2D1_COLOR_F grey = D2D1::ColorF(0.98f, 0.98f, 0.98f);
-    EmptyFrames frames;
-    {
-        ComPtr<ID2D1HwndRenderTarget> target;
-        factory->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
-                                        D2D1::HwndRenderTargetProperties(window, size),
-                                        target.put());
-        frames.window_target = median_of([&] {
-            target->BeginDraw();
-            target->Clear(grey);
-            target->EndDraw();
-        });
-    }
-    ComPtr<ID2D1DCRenderTarget> target;
+    ComPtr<ID2D1HwndRenderTarget> window_target;
+    factory->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
+                                    D2D1::HwndRenderTargetProperties(window, size),
+                                    window_target.put());
+    ComPtr<ID2D1DCRenderTarget> dc_target;
     const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
         D2D1_RENDER_TARGET_TYPE_DEFAULT,
         D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE));
-    factory->CreateDCRenderTarget(&properties, target.put());
-    frames.dc_target = median_of([&] {
-        HDC dc = GetDC(window);
-        target->BindDC(dc, &client);
+    factory->CreateDCRenderTarget(&properties, dc_target.put());
+    ComPtr<ID2D1SolidColorBrush> window_brush;
+    window_target->CreateSolidColorBrush(D2D1::ColorF(0.1f, 0.1f, 0.1f), window_brush.put());
+    HDC dc = GetDC(window);
+    dc_target->BindDC(dc, &client);
+    ComPtr<ID2D1SolidColorBrush> dc_brush;
+    dc_target->CreateSolidColorBrush(D2D1::ColorF(0.1f, 0.1f, 0.1f), dc_brush.put());
+    ReleaseDC(window, dc);
+
+    auto frame = [&](ID2D1RenderTarget* target, ID2D1Brush* brush, bool with_text) {
         target->BeginDraw();
-        target->Clear(grey);
+        target->Clear(D2D1::ColorF(0.98f, 0.98f, 0.98f));
+        for (int i = 0; with_text && i < screen_lines; ++i) {
+            target->DrawTextLayout(D2D1::Point2F(60.0f, static_cast<FLOAT>(i) * line_pitch),
+                                   layouts[i].get(), brush, D2D1_DRAW_TEXT_OPTIONS_NONE);
+        }
         target->EndDraw();
-        ReleaseDC(window, dc);
-    });
-    return frames;
+    };
+    auto window_frame = [&](bool with_text) {
+        return bench::seconds_of(
+            [&] { frame(window_target.get(), window_brush.get(), with_text); });
+    };
+    auto dc_frame = [&](bool with_text) {
+        return bench::seconds_of([&] {
+            HDC paint_dc = GetDC(window);
+            dc_target->BindDC(paint_dc, &client);
+            frame(dc_target.get(), dc_brush.get(), with_text);
+            ReleaseDC(window, paint_dc);
+        });
+    };
+    std::vector<double> samples[4];
+    for (int round = 0; round < frame_rounds; ++round) {
+        samples[0].push_back(window_frame(false));
+        samples[1].push_back(dc_frame(false));
+        samples[2].push_back(window_frame(true));
+        samples[3].push_back(dc_frame(true));
+    }
+    return {median_ms(samples[0]), median_ms(samples[1]), median_ms(samples[2]),
+            median_ms(samples[3])};
 }
 
 HWND create_editor() {
@@ -343,7 +387,7 @@ void measure(const char* name, std::size_t units) {
     const double set_and_first_paint = set_text + first_paint;
     const double until_complete = bench::seconds_of([&] { finish_layouts(editor); }) * 1000.0;
     const double one_paint = median_of([&] { paint_now(editor); });
-    const EmptyFrames frames = empty_frames(editor);
+    const TargetFrames frames = target_frames(editor);
     serve_messages();
     paint_now(editor);
 
@@ -411,12 +455,12 @@ void measure(const char* name, std::size_t units) {
         "every deferred layout of the screen is drawn)\n",
         set_and_first_paint, set_text, first_paint, until_complete);
     std::printf("  paint one screen                   %8.2f ms\n", one_paint);
-    std::printf("  empty Direct2D frame of the same window: %.2f ms through a window target, "
-                "%.2f ms through a DC target bound to its DC\n",
-                frames.window_target, frames.dc_target);
+    std::printf("  Direct2D frames of the same window, window target | DC target bound to its "
+                "DC: empty %.2f | %.2f ms, a screen of text %.2f | %.2f ms\n",
+                frames.empty_window_target, frames.empty_dc_target, frames.text_window_target,
+                frames.text_dc_target);
     std::printf("  set text + complete screen         %8.2f ms median\n", median_ms(complete_set));
-    std::printf("  page down to a complete screen     %8.2f ms median\n",
-                median_ms(complete_page));
+    std::printf("  page down to a complete screen     %8.2f ms median\n", median_ms(complete_page));
     std::printf("  page down + UpdateWindow           %8.2f ms median (%.2f ms more until "
                 "complete)\n",
                 median_ms(page_samples), median_ms(page_complete));

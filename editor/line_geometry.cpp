@@ -221,9 +221,8 @@ CaretPosition caret_position(Source& source, std::uint64_t offset) {
     if (pieces.empty()) {
         return {0.0, 0.0};
     }
-    const bool built = lay_out_piece_where(source, line, pieces, [&] {
-        return piece_at(source, pieces, offset).first;
-    });
+    const bool built = lay_out_piece_where(source, line, pieces,
+                                           [&] { return piece_at(source, pieces, offset).first; });
     const auto [k, before] = piece_at(source, pieces, offset);
     (source.wrap ? y : x) += before;
     LinePiece& piece = pieces[k];

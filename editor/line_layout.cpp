@@ -20,8 +20,8 @@ void estimate_piece(const Source& source, LinePiece& piece) {
     const double columns = std::max(1.0, text_width(source) / source.char_advance);
     const auto units = static_cast<double>(piece.length);
     piece.width = units * source.char_advance;
-    piece.height = base_line_height(source) *
-                   (source.wrap ? std::max(1.0, std::ceil(units / columns)) : 1.0);
+    piece.height =
+        base_line_height(source) * (source.wrap ? std::max(1.0, std::ceil(units / columns)) : 1.0);
 }
 
 std::vector<LinePiece> cut_line(Source& source, std::uint64_t line) {
@@ -136,8 +136,7 @@ std::uint64_t rows_but_the_last(IDWriteTextLayout* layout) {
 // A wrapped piece ends where its last full row ends and the next piece takes the rest, so the
 // rows break where they would in one layout of the whole line: a piece cut at a fixed length
 // would end in a short row and could start the next row with the space the break belongs to.
-void pass_on_last_row(const Source& source, LinePiece& piece, LinePiece& next,
-                      std::uint64_t kept) {
+void pass_on_last_row(const Source& source, LinePiece& piece, LinePiece& next, std::uint64_t kept) {
     const std::uint64_t carried = piece.length - kept;
     piece.length = kept;
     next.start -= carried;
@@ -199,9 +198,10 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
         return true;
     }
     std::vector<LinePiece>& pieces = source.line_cache.at(line).pieces;
-    const auto index = static_cast<std::size_t>(
-        std::find_if(pieces.begin(), pieces.end(), [&](const LinePiece& p) { return &p == &piece; }) -
-        pieces.begin());
+    const auto index =
+        static_cast<std::size_t>(std::find_if(pieces.begin(), pieces.end(),
+                                              [&](const LinePiece& p) { return &p == &piece; }) -
+                                 pieces.begin());
     const bool first_build = source.wrap && !piece.measured && index < pieces.size();
     // Where a wrapped piece starts depends on how the pieces before it ended.
     for (std::size_t k = 0; first_build && k < index; ++k) {

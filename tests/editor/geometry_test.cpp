@@ -285,10 +285,9 @@ TEST(LinePieces, WrappedRowsBreakAsInOneLayoutOfTheLine) {
         add_row_starts(piece.layout.get(), piece.start, in_pieces);
     }
     ComPtr<IDWriteTextLayout> whole;
-    ASSERT_EQ(source.dwrite->CreateTextLayout(line.c_str(), static_cast<UINT32>(line.size()),
-                                              source.text_format.get(),
-                                              static_cast<FLOAT>(text_width(source)), 1e7f,
-                                              whole.put()),
+    ASSERT_EQ(source.dwrite->CreateTextLayout(
+                  line.c_str(), static_cast<UINT32>(line.size()), source.text_format.get(),
+                  static_cast<FLOAT>(text_width(source)), 1e7f, whole.put()),
               S_OK);
     std::vector<std::uint64_t> in_one;
     add_row_starts(whole.get(), 0, in_one);
