@@ -594,16 +594,17 @@ std::uint64_t decimal_digits(std::uint64_t value) {
 
 namespace {
 
-// After a lost device every device-dependent object is made again, and the whole window is
-// drawn by the next paint.
-void end_frame(Source& source) {
+// True when the frame was presented. After a lost device every device-dependent object is
+// made again, and the next paint draws the whole window.
+bool end_frame(Source& source) {
     const HRESULT drawn = source.target->EndDraw();
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
         clear_line_layouts(source);
         invalidate_editor(source.window);
-    } else {
-        check_render(drawn);
+        return false;
     }
+    check_render(drawn);
+    return true;
 }
 
 } // namespace
@@ -693,11 +694,43 @@ void ensure_render_target(Source& source) {
     if (source.target) {
         return;
     }
+    RECT client{};
+    GetClientRect(source.window, &client);
+    // GDI-compatible so that the frame it holds can be copied out (`copy_frame`).
     const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
         D2D1_RENDER_TARGET_TYPE_DEFAULT,
-        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE));
-    check_render(source.d2d->CreateDCRenderTarget(&properties, source.target.put()));
+        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED), 0.0f, 0.0f,
+        D2D1_RENDER_TARGET_USAGE_GDI_COMPATIBLE);
+    const D2D1_HWND_RENDER_TARGET_PROPERTIES window_properties{
+        .hwnd = source.window,
+        .pixelSize = {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
+                      static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))},
+        .presentOptions = D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS,
+    };
+    check_render(
+        source.d2d->CreateHwndRenderTarget(properties, window_properties, source.target.put()));
+    source.frame_kept = false;
     create_source_brushes(source);
+}
+
+bool copy_frame(Source& source, HDC into) {
+    ComPtr<ID2D1GdiInteropRenderTarget> interop;
+    if (!source.target || !source.frame_kept ||
+        FAILED(source.target->QueryInterface(__uuidof(ID2D1GdiInteropRenderTarget),
+                                             reinterpret_cast<void**>(interop.put())))) {
+        return false;
+    }
+    RECT client{};
+    GetClientRect(source.window, &client);
+    source.target->BeginDraw();
+    HDC frame = nullptr;
+    bool copied = false;
+    if (SUCCEEDED(interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &frame))) {
+        copied = BitBlt(into, 0, 0, client.right, client.bottom, frame, 0, 0, SRCCOPY) != FALSE;
+        interop->ReleaseDC(nullptr);
+    }
+    end_frame(source);
+    return copied;
 }
 
 LONG marker_lane_right(const Source& source) {
@@ -720,28 +753,26 @@ void continue_layouts(Source& source) {
     scroll_source_to(source, source.scroll_x, source.scroll_y, false);
 }
 
-void Source::paint(HDC dc) {
+void Source::paint() {
     BudgetScope budget_scope(*this);
     ensure_line_metrics(*this);
     ensure_render_target(*this);
-    RECT client{};
-    GetClientRect(window, &client);
-    check_render(target->BindDC(dc, &client));
-    if (paint_lane_only) {
+    if (paint_lane_only && frame_kept) {
         target->BeginDraw();
         draw_marker_lane(*this);
-        end_frame(*this);
+        frame_kept = end_frame(*this);
         return;
     }
     const double extent = heights.prefix(heights.size());
     const double top = scroll_y;
     lay_out_visible_rows(*this);
     measure_look_ahead(*this);
-    const bool banded = paint_band_bottom > paint_band_top;
-    if (banded && (scroll_y != top || heights.prefix(heights.size()) != extent)) {
-        // Measuring moved the rows outside this paint's band too: the next paint draws them.
-        invalidate_editor(window);
+    // A band is drawn over the kept frame; without one, or when measuring moved the view, the
+    // whole client area is drawn.
+    if (!frame_kept || scroll_y != top || heights.prefix(heights.size()) != extent) {
+        paint_band_top = paint_band_bottom = 0.0;
     }
+    const bool banded = paint_band_bottom > paint_band_top;
     target->BeginDraw();
     if (banded) {
         target->PushAxisAlignedClip(D2D1::RectF(0.0f, static_cast<float>(paint_band_top),
@@ -760,7 +791,7 @@ void Source::paint(HDC dc) {
     if (banded) {
         target->PopAxisAlignedClip();
     }
-    end_frame(*this);
+    frame_kept = end_frame(*this);
     evict_layouts(*this);
     scroll_source_to(*this, scroll_x, scroll_y, false);
 }

@@ -124,11 +124,11 @@ struct Source {
     LayoutBudget budget;
     ComPtr<IDWriteFactory> dwrite;
     ComPtr<ID2D1Factory> d2d;
-    // Bound to the paint's DC for each paint: what it draws ends in GDI, so the window keeps
-    // its last frame (and the system asks for whatever a show, a resize or an overlapping window
-    // spoiled), and Wine shows it also in a child window, where a window target's frames never
-    // reach the screen or cannot be read back.
-    ComPtr<ID2D1DCRenderTarget> target;
+    ComPtr<ID2D1HwndRenderTarget> target;
+    // The target holds the whole last frame, so a paint may redraw a band of it or the marker
+    // lane alone. A new target, a resize (new buffers), a show and a lost device leave no such
+    // frame: the next paint draws the whole client area whatever part the system asked for.
+    bool frame_kept = false;
     SourceBrushes brushes;
     ComPtr<IDWriteTextFormat> text_format;
     ComPtr<IDWriteTextFormat> number_format;
@@ -170,17 +170,17 @@ struct Source {
     int highlight_mode = 0;
     char16_t pending_high_surrogate = 0;
     std::array<ScrollBarCache, 2> scroll_bars; // horizontal, vertical
-    // The band [top, bottom) of the view, in DIPs, that the running paint redraws (the rest of
-    // the window keeps what it shows); the whole view while bottom <= top.
+    // The band [top, bottom) of the view, in DIPs, that the running paint redraws over the kept
+    // frame; the whole view while bottom <= top.
     double paint_band_top = 0.0;
     double paint_band_bottom = 0.0;
-    // The running paint redraws only the marker lane (new change marks).
+    // The running paint redraws only the marker lane (new change marks) over the kept frame.
     bool paint_lane_only = false;
     double char_advance = default_char_advance;
     double goal_x = -1.0;
     std::uint64_t drag_anchor = 0;
 
-    void paint(HDC dc);
+    void paint();
 };
 
 // The record of an editor window; null for any other window.
@@ -218,6 +218,11 @@ void create_source_brushes(Source& source);
 void continue_layouts(Source& source);
 // Creates the render target and its brushes when there is none.
 void ensure_render_target(Source& source);
+// Copies the frame the render target holds (the last one presented) into `into`, client
+// pixels from (0, 0); false when there is no frame to copy. For tests: under Wine a window
+// target's frames in a child window never reach the screen, or (presented through Vulkan) GDI
+// cannot read them there.
+bool copy_frame(Source& source, HDC into);
 std::uint64_t decimal_digits(std::uint64_t value);
 double gutter_width(const Source& source);
 // The right edge, in pixels, of the change-marker lane at the left of the gutter.

@@ -84,6 +84,14 @@ void resize(Source& source) {
         clear_line_layouts(source);
     }
     create_text_format(source);
+    if (source.target) {
+        RECT client{};
+        GetClientRect(source.window, &client);
+        check_render(source.target->Resize(
+            {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
+             static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))}));
+        source.frame_kept = false;
+    }
     scroll_source_to(source, source.scroll_x, source.scroll_y, true);
 }
 
@@ -129,7 +137,7 @@ void paint_window(Source& source) {
     }
     source.paint_lane_only = source.marker_lane && paint.rcPaint.right <= marker_lane_right(source);
     try {
-        source.paint(paint.hdc);
+        source.paint();
     } catch (...) {
         source.paint_band_top = source.paint_band_bottom = 0.0;
         source.paint_lane_only = false;
@@ -207,6 +215,8 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SHOWWINDOW:
         if (wparam == 0) {
             stop_wheel_animation(source);
+        } else {
+            source.frame_kept = false;
         }
         return DefWindowProcW(window, message, wparam, lparam);
     case WM_SETFONT:

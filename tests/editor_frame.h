@@ -1,7 +1,7 @@
 #pragma once
 
-// Reads back what an editor window shows on screen and finds the rows it left undrawn: a row
-// whose text area holds only background, a line whose gutter holds no digit.
+// Reads back the frame an editor window presented last and finds the rows it left undrawn: a
+// row whose text area holds only background, a line whose gutter holds no digit.
 
 #include <windows.h>
 
@@ -14,24 +14,49 @@
 
 namespace pellix::test {
 
+// The frame an editor presented last, read back from its render target: what the window
+// shows, without waiting for Wine to bring it to the screen.
+class FramePixels {
+public:
+    explicit FramePixels(HWND editor) : surface_(client_width(editor), client_height(editor)) {
+        copied_ = copy_frame(*source_record(editor), surface_.dc());
+    }
+    bool copied() const { return copied_; }
+    std::uint32_t at(int x, int y) const { return surface_.pixel(x, y); }
+
+private:
+    static int client_width(HWND window) {
+        RECT client{};
+        GetClientRect(window, &client);
+        return client.right;
+    }
+    static int client_height(HWND window) {
+        RECT client{};
+        GetClientRect(window, &client);
+        return client.bottom;
+    }
+    DibSurface surface_;
+    bool copied_ = false;
+};
+
 struct EditorFrame {
     // Rows of one base line height from the top of the view, 0-based.
     std::vector<int> blank_rows;
     std::vector<std::uint64_t> lines_without_number;
+    bool copied = false;
     int rows_read = 0;
     int numbers_read = 0;
 };
 
-// The screen's pixels of `editor`; every row of the view is expected to hold text (lines that
+// The last frame of `editor`; every row of the view is expected to hold text (lines that
 // are not empty, or one long wrapped line), and every line's number when numbers are shown.
 inline EditorFrame read_editor_frame(HWND editor) {
     Source& source = *source_record(editor);
     RECT client{};
     GetClientRect(editor, &client);
-    DibSurface surface(client.right, client.bottom);
-    HDC dc = GetDC(editor);
-    BitBlt(surface.dc(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
-    ReleaseDC(editor, dc);
+    const FramePixels surface(editor);
+    EditorFrame frame;
+    frame.copied = surface.copied();
     const double scale = source.dpi / 96.0;
     const std::uint32_t background = source.palette.table[palette_slot::background];
     const std::uint32_t gutter = source.palette.table[palette_slot::gutter];
@@ -46,12 +71,11 @@ inline EditorFrame read_editor_frame(HWND editor) {
         for (int y = static_cast<int>(std::ceil(top * scale));
              y < static_cast<int>(std::floor(bottom * scale)); ++y) {
             for (int x = left; x < right; ++x) {
-                (surface.pixel(x, y) == colour ? ground : ink) = true;
+                (surface.at(x, y) == colour ? ground : ink) = true;
             }
         }
         return !(ground && ink);
     };
-    EditorFrame frame;
     const double view = client.bottom / scale;
     const auto last_line = source.document.line_count() - 1;
     const double text_end = source.heights.prefix(source.heights.size()) - source.scroll_y;

@@ -46,6 +46,7 @@ TEST_F(EditorFrames, TheHostedEditorIsDrawnWholeWheneverItAppears) {
         SCOPED_TRACE(step);
         RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
         const test::EditorFrame frame = test::read_editor_frame(chrome.editor);
+        EXPECT_TRUE(frame.copied);
         EXPECT_GE(frame.rows_read, minimum_rows);
         EXPECT_GE(frame.numbers_read, single_line ? 1 : minimum_rows);
         EXPECT_TRUE(frame.blank_rows.empty())

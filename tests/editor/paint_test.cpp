@@ -20,10 +20,7 @@ constexpr int width = 600;
 constexpr int height = 400;
 
 std::uint32_t pixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    const COLORREF value = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return colour_from_colorref(value);
+    return test::FramePixels(window).at(x, y);
 }
 
 using test::blend;
@@ -31,9 +28,10 @@ using test::near_colour;
 
 // Whether any pixel of the band [top, bottom) near the left of the text has `colour`.
 bool band_has_colour(HWND window, int top, int bottom, std::uint32_t colour, int slack) {
+    const test::FramePixels frame(window);
     for (int y = top; y < bottom; ++y) {
         for (int x = 40; x < 200; ++x) {
-            if (near_colour(pixel(window, x, y), colour, slack)) {
+            if (near_colour(frame.at(x, y), colour, slack)) {
                 return true;
             }
         }
@@ -154,6 +152,7 @@ TEST(EditorPaint, FirstPaintShowsEveryRowWithItsNumber) {
     window.set_text(text);
     UpdateWindow(window.editor);
     test::EditorFrame frame = test::read_editor_frame(window.editor);
+    ASSERT_TRUE(frame.copied);
     EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
     EXPECT_TRUE(frame.lines_without_number.empty());
 
@@ -161,6 +160,32 @@ TEST(EditorPaint, FirstPaintShowsEveryRowWithItsNumber) {
     UpdateWindow(window.editor);
     ASSERT_GT(window.scroll_position().y, 0);
     frame = test::read_editor_frame(window.editor);
+    EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
+    EXPECT_TRUE(frame.lines_without_number.empty());
+}
+
+// A resized target holds no frame to draw a band over: the first paint after a resize draws the
+// whole client area, whatever part of it the system asked for.
+TEST(EditorPaint, APaintAfterAResizeDrawsTheWholeFrame) {
+    EditorWindow window(width, height);
+    std::wstring text;
+    for (int i = 0; i < 100; ++i) {
+        text += L"line " + std::to_wstring(i) + L" of the text\n";
+    }
+    window.set_text(text);
+    ASSERT_TRUE(window.paint_fully());
+    // Resized while its repaints are off, then asked for one row only.
+    window.record().redraw = false;
+    SetWindowPos(window.editor, nullptr, 0, 0, width - 40, height - 20,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    ValidateRect(window.editor, nullptr);
+    window.record().redraw = true;
+    RECT row{0, 100, width - 40, 120};
+    InvalidateRect(window.editor, &row, FALSE);
+    UpdateWindow(window.editor);
+    const test::EditorFrame frame = test::read_editor_frame(window.editor);
+    ASSERT_TRUE(frame.copied);
+    EXPECT_GT(frame.rows_read, 10);
     EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
     EXPECT_TRUE(frame.lines_without_number.empty());
 }
