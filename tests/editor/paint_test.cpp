@@ -141,38 +141,42 @@ TEST(EditorPaint, BudgetDefersLayoutsToTheTimer) {
     EXPECT_GT(window.position_of(text.size() - 3).y, 0);
 }
 
+std::wstring numbered_lines(int count) {
+    std::wstring text;
+    for (int i = 0; i < count; ++i) {
+        text += L"line " + std::to_wstring(i) + L" with **bold**, `code` and a [link](x)\n";
+    }
+    return text;
+}
+
+// Every row of the editor's last frame shows its text and its line number.
+void expect_whole_frame(HWND editor) {
+    const test::EditorFrame frame = test::read_editor_frame(editor);
+    ASSERT_TRUE(frame.copied);
+    EXPECT_GT(frame.rows_read, 10);
+    EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
+    EXPECT_TRUE(frame.lines_without_number.empty());
+}
+
 // The first paint that shows rows draws all of them with their numbers, after a new text and
 // after a page down; what the layout timer adds later is only the look-ahead.
 TEST(EditorPaint, FirstPaintShowsEveryRowWithItsNumber) {
     EditorWindow window(width, height);
-    std::wstring text;
-    for (int i = 0; i < 300; ++i) {
-        text += L"line " + std::to_wstring(i) + L" with **bold**, `code` and a [link](x)\n";
-    }
-    window.set_text(text);
+    window.set_text(numbered_lines(300));
     UpdateWindow(window.editor);
-    test::EditorFrame frame = test::read_editor_frame(window.editor);
-    ASSERT_TRUE(frame.copied);
-    EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
-    EXPECT_TRUE(frame.lines_without_number.empty());
+    expect_whole_frame(window.editor);
 
     window.send(WM_VSCROLL, SB_PAGEDOWN);
     UpdateWindow(window.editor);
     ASSERT_GT(window.scroll_position().y, 0);
-    frame = test::read_editor_frame(window.editor);
-    EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
-    EXPECT_TRUE(frame.lines_without_number.empty());
+    expect_whole_frame(window.editor);
 }
 
 // A resized target holds no frame to draw a band over: the first paint after a resize draws the
 // whole client area, whatever part of it the system asked for.
 TEST(EditorPaint, APaintAfterAResizeDrawsTheWholeFrame) {
     EditorWindow window(width, height);
-    std::wstring text;
-    for (int i = 0; i < 100; ++i) {
-        text += L"line " + std::to_wstring(i) + L" of the text\n";
-    }
-    window.set_text(text);
+    window.set_text(numbered_lines(100));
     ASSERT_TRUE(window.paint_fully());
     // Resized while its repaints are off, then asked for one row only.
     window.record().redraw = false;
@@ -183,11 +187,7 @@ TEST(EditorPaint, APaintAfterAResizeDrawsTheWholeFrame) {
     RECT row{0, 100, width - 40, 120};
     InvalidateRect(window.editor, &row, FALSE);
     UpdateWindow(window.editor);
-    const test::EditorFrame frame = test::read_editor_frame(window.editor);
-    ASSERT_TRUE(frame.copied);
-    EXPECT_GT(frame.rows_read, 10);
-    EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
-    EXPECT_TRUE(frame.lines_without_number.empty());
+    expect_whole_frame(window.editor);
 }
 
 } // namespace
