@@ -767,9 +767,10 @@ void Source::paint() {
     const double top = scroll_y;
     lay_out_visible_rows(*this);
     measure_look_ahead(*this);
-    // A band is drawn over the kept frame; without one, or when measuring moved the view, the
-    // whole client area is drawn.
-    if (!frame_kept || scroll_y != top || heights.prefix(heights.size()) != extent) {
+    // A band is drawn over the kept frame; without one, when measuring moved the view, or while
+    // a composition (which may reach beyond the band) is shown, the whole client area is drawn.
+    if (!frame_kept || composing || scroll_y != top ||
+        heights.prefix(heights.size()) != extent) {
         paint_band_top = paint_band_bottom = 0.0;
     }
     const bool banded = paint_band_bottom > paint_band_top;
