@@ -769,8 +769,7 @@ void Source::paint() {
     measure_look_ahead(*this);
     // A band is drawn over the kept frame; without one, when measuring moved the view, or while
     // a composition (which may reach beyond the band) is shown, the whole client area is drawn.
-    if (!frame_kept || composing || scroll_y != top ||
-        heights.prefix(heights.size()) != extent) {
+    if (!frame_kept || composing || scroll_y != top || heights.prefix(heights.size()) != extent) {
         paint_band_top = paint_band_bottom = 0.0;
     }
     const bool banded = paint_band_bottom > paint_band_top;
