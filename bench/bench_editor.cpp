@@ -501,6 +501,31 @@ void measure_memory() {
     serve_messages();
 }
 
+// One wrapped line of words: its pieces break where one layout of the line would, so the
+// first screen at its end lays out every piece before it.
+void measure_long_line(const char* name, std::size_t units) {
+    std::wstring text;
+    for (int i = 0; text.size() < units; ++i) {
+        text += L"word" + std::to_wstring(i % 97) + (i % 7 == 0 ? L", " : L" ");
+    }
+    HWND editor = create_editor();
+    const double top = bench::seconds_of([&] {
+        SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        complete_screen(editor);
+    });
+    const double end = bench::seconds_of([&] {
+        SendMessageW(editor, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+        SendMessageW(editor, EM_SCROLLCARET, 0, 0);
+        complete_screen(editor);
+    });
+    std::printf("%s single wrapped line (%zu units, %zu pieces):\n", name, text.size(),
+                line_pieces(*source_record(editor), 0).size());
+    std::printf("  set text + complete screen         %8.2f ms\n", top * 1000.0);
+    std::printf("  caret to its end + complete screen %8.2f ms\n", end * 1000.0);
+    DestroyWindow(editor);
+    serve_messages();
+}
+
 bench::Registration editor_bench("editor", [] {
     SourceHost host;
     host.paint_colours = [](bool dark) { return paint_colours(dark); };
@@ -508,6 +533,7 @@ bench::Registration editor_bench("editor", [] {
     measure_memory();
     measure("8 KiB", 8 * 1024);
     measure("8 MiB", document_limit);
+    measure_long_line("1 MiB", 1024 * 1024);
     measure_typing("8 KiB", 8 * 1024);
     measure_typing("8 MiB", document_limit);
     measure_automation("8 KiB", 8 * 1024);
