@@ -8,6 +8,7 @@
 
 #include "editor/source_interface.h"
 #include "tests/colour_checks.h"
+#include "tests/editor_frame.h"
 #include "tests/editor/editor_window.h"
 
 using namespace pellix;
@@ -19,10 +20,7 @@ constexpr int width = 600;
 constexpr int height = 400;
 
 std::uint32_t pixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    const COLORREF value = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return colour_from_colorref(value);
+    return test::FramePixels(window).at(x, y);
 }
 
 using test::blend;
@@ -30,9 +28,10 @@ using test::near_colour;
 
 // Whether any pixel of the band [top, bottom) near the left of the text has `colour`.
 bool band_has_colour(HWND window, int top, int bottom, std::uint32_t colour, int slack) {
+    const test::FramePixels frame(window);
     for (int y = top; y < bottom; ++y) {
         for (int x = 40; x < 200; ++x) {
-            if (near_colour(pixel(window, x, y), colour, slack)) {
+            if (near_colour(frame.at(x, y), colour, slack)) {
                 return true;
             }
         }
@@ -140,6 +139,55 @@ TEST(EditorPaint, BudgetDefersLayoutsToTheTimer) {
     EXPECT_FALSE(budget.last_paint_pending);
     // Outside a paint, layouts are built without limit.
     EXPECT_GT(window.position_of(text.size() - 3).y, 0);
+}
+
+std::wstring numbered_lines(int count) {
+    std::wstring text;
+    for (int i = 0; i < count; ++i) {
+        text += L"line " + std::to_wstring(i) + L" with **bold**, `code` and a [link](x)\n";
+    }
+    return text;
+}
+
+// Every row of the editor's last frame shows its text and its line number.
+void expect_whole_frame(HWND editor) {
+    const test::EditorFrame frame = test::read_editor_frame(editor);
+    ASSERT_TRUE(frame.copied);
+    EXPECT_GT(frame.rows_read, 10);
+    EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
+    EXPECT_TRUE(frame.lines_without_number.empty());
+}
+
+// The first paint that shows rows draws all of them with their numbers, after a new text and
+// after a page down; what the layout timer adds later is only the look-ahead.
+TEST(EditorPaint, FirstPaintShowsEveryRowWithItsNumber) {
+    EditorWindow window(width, height);
+    window.set_text(numbered_lines(300));
+    UpdateWindow(window.editor);
+    expect_whole_frame(window.editor);
+
+    window.send(WM_VSCROLL, SB_PAGEDOWN);
+    UpdateWindow(window.editor);
+    ASSERT_GT(window.scroll_position().y, 0);
+    expect_whole_frame(window.editor);
+}
+
+// A resized target holds no frame to draw a band over: the first paint after a resize draws the
+// whole client area, whatever part of it the system asked for.
+TEST(EditorPaint, APaintAfterAResizeDrawsTheWholeFrame) {
+    EditorWindow window(width, height);
+    window.set_text(numbered_lines(100));
+    ASSERT_TRUE(window.paint_fully());
+    // Resized while its repaints are off, then asked for one row only.
+    window.record().redraw = false;
+    SetWindowPos(window.editor, nullptr, 0, 0, width - 40, height - 20,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    ValidateRect(window.editor, nullptr);
+    window.record().redraw = true;
+    RECT row{0, 100, width - 40, 120};
+    InvalidateRect(window.editor, &row, FALSE);
+    UpdateWindow(window.editor);
+    expect_whole_frame(window.editor);
 }
 
 } // namespace
