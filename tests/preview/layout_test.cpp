@@ -36,7 +36,7 @@ protected:
     static float line_height(const LayoutBlock& block) {
         DWRITE_LINE_METRICS line{};
         UINT32 count = 0;
-        block.text_layout->GetLineMetrics(&line, 1, &count);
+        block.pieces[0].layout->GetLineMetrics(&line, 1, &count);
         return line.height;
     }
 
@@ -329,7 +329,7 @@ TEST_F(PreviewLayout, RulesQuotesAndStyles) {
     b.run(b.document.blocks[1].start + 12, 4, 0, "https://example.com/");
     Layout layout = lay_out(b.document, 800.0f);
     const LayoutBlock& rule = layout.blocks[0];
-    EXPECT_FALSE(rule.text_layout);
+    EXPECT_TRUE(rule.pieces.empty());
     EXPECT_NEAR(rule.height, 16.0, tolerance);
     EXPECT_NEAR(layout.bands[0].top, 31.0, tolerance);
     EXPECT_NEAR(layout.bands[0].bottom, 32.0, tolerance);
@@ -337,17 +337,17 @@ TEST_F(PreviewLayout, RulesQuotesAndStyles) {
     EXPECT_NEAR(quote.y, 24.0 + 16.0 + 12.0, tolerance);
     EXPECT_NEAR(quote.x, 24.0 + 20.0, tolerance);
     DWRITE_FONT_WEIGHT weight{};
-    quote.text_layout->GetFontWeight(8, &weight);
+    quote.pieces[0].layout->GetFontWeight(8, &weight);
     EXPECT_EQ(weight, DWRITE_FONT_WEIGHT_BOLD);
     wchar_t family[32] = {};
-    quote.text_layout->GetFontFamilyName(8, family, 32);
+    quote.pieces[0].layout->GetFontFamilyName(8, family, 32);
     EXPECT_STREQ(family, L"Consolas");
-    quote.text_layout->GetFontFamilyName(2, family, 32);
+    quote.pieces[0].layout->GetFontFamilyName(2, family, 32);
     EXPECT_STREQ(family, L"Segoe UI");
     BOOL underline = FALSE;
-    quote.text_layout->GetUnderline(13, &underline);
+    quote.pieces[0].layout->GetUnderline(13, &underline);
     EXPECT_TRUE(underline);
-    quote.text_layout->GetUnderline(3, &underline);
+    quote.pieces[0].layout->GetUnderline(3, &underline);
     EXPECT_FALSE(underline);
 }
 

@@ -123,12 +123,11 @@ protected:
     // The client pixel at the middle of [offset, offset + 1) of the text.
     POINT point_at(std::uint64_t offset) {
         for (const LayoutBlock& block : p.layout.blocks) {
-            if (block.text_layout && offset >= block.text_start &&
+            if (!block.pieces.empty() && offset >= block.text_start &&
                 offset < block.text_start + block.text_length) {
                 D2D1_RECT_F box{};
-                for_each_range_rect(block.text_layout.get(),
-                                    static_cast<std::uint32_t>(offset - block.text_start), 1,
-                                    block.x, block.y, [&](const D2D1_RECT_F& r) { box = r; });
+                for_each_range_rect(block, static_cast<std::uint32_t>(offset - block.text_start),
+                                    1, block.x, block.y, [&](const D2D1_RECT_F& r) { box = r; });
                 const float scale = p.dpi / 96.0f;
                 return {static_cast<LONG>(((box.left + box.right) / 2 - p.view.scroll_x) * scale),
                         static_cast<LONG>(((box.top + box.bottom) / 2 - p.view.scroll_y) * scale)};
@@ -488,7 +487,7 @@ TEST_F(PreviewWindow, FailingHitTestsDuringADragAreReportedOnceAndEndTheDrag) {
     send(WM_LBUTTONDOWN, MK_LBUTTON, point_lparam(inside));
     ASSERT_TRUE(p.mouse_down);
     {
-        FailingHitTests failing(p.layout.blocks[0].text_layout.get());
+        FailingHitTests failing(p.layout.blocks[0].pieces[0].layout.get());
         send(WM_SETCURSOR, reinterpret_cast<WPARAM>(p.window), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
         EXPECT_TRUE(errors.empty());
         send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(inside.x + 10, inside.y));
