@@ -47,10 +47,16 @@ const wchar_t* wide(const char16_t* text) {
 // for scripts that make more glyphs than units.
 constexpr std::size_t piece_units = 16384;
 
+// `at`, or one unit earlier when a cut there would split a surrogate pair.
+std::size_t cut_before(std::u16string_view content, std::size_t at) {
+    const bool low_surrogate = at < content.size() && content[at] >= 0xDC00 &&
+                               content[at] <= 0xDFFF;
+    return low_surrogate ? at - 1 : at;
+}
+
 // Where the piece of `content` that starts at `start` ends: after the last line feed in the
 // second half of the longest piece, where a line ends anyway, else after the last space or tab
-// there, so the cut only starts a new line early; an unbroken run is cut at the bound, never
-// inside a surrogate pair.
+// there, so the cut only starts a new line early; an unbroken run is cut at the bound.
 std::size_t piece_end(std::u16string_view content, std::size_t start) {
     if (content.size() - start <= piece_units) {
         return content.size();
@@ -64,10 +70,48 @@ std::size_t piece_end(std::u16string_view content, std::size_t start) {
     if (at != std::u16string_view::npos) {
         return search_from + at + 1;
     }
-    const std::size_t limit = start + piece_units;
-    const bool low_surrogate = content[limit] >= 0xDC00 && content[limit] <= 0xDFFF;
-    return low_surrogate ? limit - 1 : limit;
+    return cut_before(content, start + piece_units);
 }
+
+// Cuts a block's content into pieces. DirectWrite breaks a word wider than the line anywhere
+// (emergency breaking), but Wine's leaves it whole on one line, which Direct2D there draws
+// glyph by glyph however little of it shows: 100,000 '[' took 9 s a paint. So a piece that
+// came out as one line wider than the line is cut again to what fits on a line, and the rest
+// of its run follows in pieces of that length until the text breaks again.
+class PieceCutter {
+public:
+    explicit PieceCutter(std::u16string_view content) : content_(content) {}
+
+    std::size_t next_end(std::size_t start) {
+        const std::size_t end = piece_end(content_, start);
+        if (line_units_ == 0) {
+            return end;
+        }
+        const std::size_t run_end = std::min(end, start + line_units_);
+        if (content_.substr(start, run_end - start).find_first_of(u" \t\n") !=
+            std::u16string_view::npos) {
+            line_units_ = 0;
+            return end;
+        }
+        return std::max(cut_before(content_, run_end), start + 1);
+    }
+
+    // The end of a piece [start, end) cut again to fit `max_width`, or `end` when it fits or
+    // DirectWrite broke it.
+    std::size_t refit(std::size_t start, std::size_t end, const DWRITE_TEXT_METRICS& metrics,
+                      float max_width) {
+        if (metrics.lineCount != 1 || metrics.width <= max_width || end - start < 2) {
+            return end;
+        }
+        const double fitting = static_cast<double>(end - start) * max_width / metrics.width;
+        line_units_ = std::max<std::size_t>(static_cast<std::size_t>(fitting), 1);
+        return std::max(cut_before(content_, start + line_units_), start + 1);
+    }
+
+private:
+    std::u16string_view content_;
+    std::size_t line_units_ = 0; // length of the pieces of an unbroken run, 0 outside one
+};
 
 // Geometry of one table cell, worked out before its text format, whose size it sets when
 // printing.
@@ -392,35 +436,57 @@ private:
             max_width -= 12.0f * s_;
         }
         max_width = std::max(max_width, 1.0f);
+        const bool wraps = block.kind != PreviewBlockKind::code_block || print_;
         layout_.boundaries.push_back(entry.text_start);
+        PieceCutter cutter(text);
         float top = 0;
         std::size_t start = 0;
         do {
-            const std::size_t end = piece_end(text, start);
-            TextPiece& piece = entry.pieces.emplace_back();
+            TextPiece piece;
             piece.start = start;
-            piece.length = end - start;
             piece.top = top;
-            throw_if_failed(factory_->CreateTextLayout(wide(text.data() + start),
-                                                       static_cast<UINT32>(end - start), format,
-                                                       max_width, 1000000000.0f,
-                                                       piece.layout.put()),
-                            "Create preview text layout");
-            if (is_cell) {
-                throw_if_failed(piece.layout->SetTextAlignment(cell_alignment(block)),
-                                "Align table cell");
+            std::size_t end = cutter.next_end(start);
+            DWRITE_TEXT_METRICS metrics = lay_out_piece(block, format, max_width, entry.text_start,
+                                                        text.substr(start, end - start), piece);
+            const std::size_t fitted = wraps ? cutter.refit(start, end, metrics, max_width) : end;
+            if (fitted != end) {
+                end = fitted;
+                metrics = lay_out_piece(block, format, max_width, entry.text_start,
+                                        text.substr(start, end - start), piece);
             }
-            apply_styles(entry, piece);
-            const float text_height = measure(piece, entry);
+            entry.width = std::max(entry.width, metrics.widthIncludingTrailingWhitespace);
+            layout_.width = std::max(layout_.width, entry.width + entry.x + frame_.right);
             piece.height = add_lines(i, block, piece, end == text.size(), entry);
             if (end == text.size()) {
-                piece.height = std::max(piece.height, text_height);
+                piece.height = std::max(piece.height, metrics.height);
             }
             add_cluster_stops(piece, entry);
             top += piece.height;
             start = end;
+            entry.pieces.push_back(std::move(piece));
         } while (start < text.size());
         entry.height = std::max(top, 1.5f * choice.size);
+    }
+
+    // Lays out `part`, which starts `piece.start` units into the content, into `piece` and
+    // measures it.
+    DWRITE_TEXT_METRICS lay_out_piece(const PreviewBlock& block, IDWriteTextFormat* format,
+                                      float max_width, std::uint64_t text_start,
+                                      std::u16string_view part, TextPiece& piece) {
+        piece.length = part.size();
+        piece.layout.reset();
+        throw_if_failed(factory_->CreateTextLayout(wide(part.data()),
+                                                   static_cast<UINT32>(part.size()), format,
+                                                   max_width, 1000000000.0f, piece.layout.put()),
+                        "Create preview text layout");
+        if (block.kind == PreviewBlockKind::table_cell) {
+            throw_if_failed(piece.layout->SetTextAlignment(cell_alignment(block)),
+                            "Align table cell");
+        }
+        apply_styles(text_start, piece);
+        DWRITE_TEXT_METRICS metrics{};
+        throw_if_failed(piece.layout->GetMetrics(&metrics), "Measure preview text");
+        return metrics;
     }
 
     static DWRITE_TEXT_ALIGNMENT cell_alignment(const PreviewBlock& block) {
@@ -429,10 +495,10 @@ private:
                                   : DWRITE_TEXT_ALIGNMENT_LEADING;
     }
 
-    void apply_styles(const LayoutBlock& entry, const TextPiece& piece) {
+    void apply_styles(std::uint64_t text_start, const TextPiece& piece) {
         IDWriteTextLayout* layout = piece.layout.get();
         LayoutBlock part;
-        part.text_start = entry.text_start + piece.start;
+        part.text_start = text_start + piece.start;
         part.text_length = piece.length;
         for_each_block_run(
             document_.runs, part, [&](const PreviewRun& run, DWRITE_TEXT_RANGE range) {
@@ -457,15 +523,6 @@ private:
                                     "Set preview link underline");
                 }
             });
-    }
-
-    // Returns the height DirectWrite reports for the piece's whole text.
-    float measure(const TextPiece& piece, LayoutBlock& entry) {
-        DWRITE_TEXT_METRICS metrics{};
-        throw_if_failed(piece.layout->GetMetrics(&metrics), "Measure preview text");
-        entry.width = std::max(entry.width, metrics.widthIncludingTrailingWhitespace);
-        layout_.width = std::max(layout_.width, entry.width + entry.x + frame_.right);
-        return metrics.height;
     }
 
     // Returns the height of the piece's lines. A piece that ends in a line feed ends with an

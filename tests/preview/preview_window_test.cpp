@@ -669,5 +669,33 @@ TEST_F(PreviewWindow, ContentBeforeCreationIsAFailure) {
     EXPECT_EQ(p.error_code, S_OK);
 }
 
+// One layout of either paragraph faults in Wine's DirectWrite; the preview shows it in pieces
+// and clicks, keys and paints reach every piece.
+TEST_F(PreviewWindow, AParagraphWithoutSpacesShowsAndAnswersInput) {
+    for (const std::string& paragraph : {std::string(100000, '['), std::string(1000000, 'A')}) {
+        SCOPED_TRACE(paragraph.size());
+        // Printing renders up to the 8 MiB source limit; the window takes what it is given.
+        set_preview_content(render_markdown_html(paragraph + "\n", false, 0x800000), 1, 1);
+        ASSERT_EQ(p.error_code, S_OK) << std::string(p.error_text.begin(), p.error_text.end());
+        const LayoutBlock& block = p.layout.blocks.at(0);
+        ASSERT_GT(block.pieces.size(), 1u);
+        const TextPiece& second = block.pieces[1];
+        set_preview_scroll(p, 0, block.y + second.top);
+        pixel(1, 1);
+        const std::uint64_t offset = block.text_start + second.start;
+        click(point_at(offset));
+        EXPECT_GE(p.view.caret, offset);
+        EXPECT_LE(p.view.caret, offset + 1);
+        key(VK_UP);
+        EXPECT_LT(p.view.caret, offset);
+        hold_keys({VK_CONTROL});
+        key(VK_END);
+        hold_keys({});
+        EXPECT_EQ(p.view.caret, p.document.text.size());
+        pixel(1, 1);
+        EXPECT_EQ(p.error_code, S_OK) << std::string(p.error_text.begin(), p.error_text.end());
+    }
+}
+
 } // namespace
 } // namespace pellix
