@@ -43,8 +43,8 @@ double one_layout_seconds(IDWriteFactory* factory, IDWriteTextFormat* format,
 void report_run_lengths(IDWriteFactory* factory) {
     ComPtr<IDWriteTextFormat> format;
     factory->CreateTextFormat(L"Segoe UI", nullptr, DWRITE_FONT_WEIGHT_NORMAL,
-                              DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL, 16.0f,
-                              L"en-US", format.put());
+                              DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL, 16.0f, L"en-US",
+                              format.put());
     format->SetWordWrapping(DWRITE_WORD_WRAPPING_EMERGENCY_BREAK);
     format->SetLineSpacing(DWRITE_LINE_SPACING_METHOD_UNIFORM, 24.0f, 18.4f);
     std::printf("one text layout (create and measure), median of 3:\n");
@@ -66,8 +66,8 @@ void report_paragraph(IDWriteFactory* factory, ID2D1RenderTarget* target, char u
                       std::size_t units) {
     const std::string source = std::string(units, unit) + "\n";
     std::string page;
-    const double render = bench::seconds_of(
-        [&] { page = render_markdown_html(source, false, source.size() + 1); });
+    const double render =
+        bench::seconds_of([&] { page = render_markdown_html(source, false, source.size() + 1); });
     PreviewDocument document;
     const double read = bench::seconds_of([&] { document = read_preview_markup(page); });
     Layout layout;
@@ -102,12 +102,11 @@ void run() {
         0, L"STATIC", L"bench", WS_POPUP | WS_VISIBLE, 0, 0, static_cast<int>(view_width_dips),
         static_cast<int>(view_height_dips), nullptr, nullptr, nullptr, nullptr);
     ComPtr<ID2D1HwndRenderTarget> target;
-    d2d->CreateHwndRenderTarget(
-        D2D1::RenderTargetProperties(),
-        D2D1::HwndRenderTargetProperties(window,
-                                         D2D1::SizeU(static_cast<UINT32>(view_width_dips),
-                                                     static_cast<UINT32>(view_height_dips))),
-        target.put());
+    d2d->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
+                                D2D1::HwndRenderTargetProperties(
+                                    window, D2D1::SizeU(static_cast<UINT32>(view_width_dips),
+                                                        static_cast<UINT32>(view_height_dips))),
+                                target.put());
     if (target) {
         target->SetDpi(96.0f, 96.0f);
         report_paragraph(factory.get(), target.get(), '[', 100000);

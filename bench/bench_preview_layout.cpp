@@ -164,8 +164,8 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
                     break;
                 }
                 for (const TextPiece& piece : block.pieces) {
-                    target->DrawTextLayout({block.x, block.y + piece.top - top},
-                                           piece.layout.get(), ink.get());
+                    target->DrawTextLayout({block.x, block.y + piece.top - top}, piece.layout.get(),
+                                           ink.get());
                 }
             }
             target->EndDraw();
@@ -184,9 +184,8 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
                 if (block.pieces.empty() || block.text_length == 0) {
                     continue;
                 }
-                for_each_range_rect(block, 0,
-                                    static_cast<std::uint32_t>(block.text_length), block.x, block.y,
-                                    [](const D2D1_RECT_F&) {});
+                for_each_range_rect(block, 0, static_cast<std::uint32_t>(block.text_length),
+                                    block.x, block.y, [](const D2D1_RECT_F&) {});
             }
         });
         std::printf("    of which DirectWrite text drawing alone takes %.2f ms; range hit tests "
@@ -212,8 +211,7 @@ void report_large_block_hit_test(IDWriteFactory* factory) {
     const LayoutBlock& block = layout.blocks.at(0);
     const auto middle = static_cast<std::uint32_t>(block.text_length / 2);
     const double seconds = median(samples_of([&] {
-        for_each_range_rect(block, middle, 200, block.x, block.y,
-                            [](const D2D1_RECT_F&) {});
+        for_each_range_rect(block, middle, 200, block.x, block.y, [](const D2D1_RECT_F&) {});
     }));
     const double cluster_seconds = median(samples_of([&] {
         for (const TextPiece& piece : block.pieces) {

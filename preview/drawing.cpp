@@ -37,7 +37,7 @@ struct Paint {
     const std::vector<Range>& matches;
     Brushes& brushes;
     bool high_contrast;
-    float top;    // the band being drawn
+    float top; // the band being drawn
     float bottom;
 };
 
@@ -61,10 +61,21 @@ void set_drawing_effect(const LayoutBlock& block, IUnknown* effect, DWRITE_TEXT_
     });
 }
 
+bool piece_in_band(const Paint& paint, const LayoutBlock& block, const TextPiece& piece) {
+    const float top = block.y + piece.top;
+    return top <= paint.bottom && top + piece.height >= paint.top;
+}
+
+// Only the pieces in the band: a selection over a long block would hit-test all of them.
 void fill_range(const Paint& paint, const LayoutBlock& block, const DWRITE_TEXT_RANGE& range,
                 ID2D1Brush* brush) {
-    for_each_range_rect(block, range.startPosition, range.length, block.x, block.y,
-                        [&](const D2D1_RECT_F& rect) { paint.target->FillRectangle(rect, brush); });
+    for_each_piece_range(block, range, [&](const TextPiece& piece, DWRITE_TEXT_RANGE part) {
+        if (piece_in_band(paint, block, piece)) {
+            for_each_range_rect(
+                piece.layout.get(), part.startPosition, part.length, block.x, block.y + piece.top,
+                [&](const D2D1_RECT_F& rect) { paint.target->FillRectangle(rect, brush); });
+        }
+    });
 }
 
 void draw_cell_frame(const Paint& paint, const PreviewBlock& source, const LayoutBlock& block) {
@@ -188,9 +199,8 @@ void draw_block_text(const Paint& paint, const PreviewBlock& source, const Layou
     ID2D1Brush* ink = source.kind == PreviewBlockKind::quote ? paint.brushes.muted.get()
                                                              : paint.brushes.text.get();
     for (const TextPiece& piece : block.pieces) {
-        const float top = block.y + piece.top;
-        if (top <= paint.bottom && top + piece.height >= paint.top) {
-            paint.target->DrawTextLayout({block.x, top}, piece.layout.get(), ink,
+        if (piece_in_band(paint, block, piece)) {
+            paint.target->DrawTextLayout({block.x, block.y + piece.top}, piece.layout.get(), ink,
                                          D2D1_DRAW_TEXT_OPTIONS_NONE);
         }
     }
@@ -311,10 +321,11 @@ void for_each_range_rect(IDWriteTextLayout* layout, std::uint32_t start, std::ui
 
 void for_each_range_rect(const LayoutBlock& block, std::uint32_t start, std::uint32_t length,
                          float x, float y, const std::function<void(const D2D1_RECT_F&)>& visit) {
-    for_each_piece_range(block, {start, length}, [&](const TextPiece& piece, DWRITE_TEXT_RANGE part) {
-        for_each_range_rect(piece.layout.get(), part.startPosition, part.length, x,
-                            y + piece.top, visit);
-    });
+    for_each_piece_range(block, {start, length},
+                         [&](const TextPiece& piece, DWRITE_TEXT_RANGE part) {
+                             for_each_range_rect(piece.layout.get(), part.startPosition,
+                                                 part.length, x, y + piece.top, visit);
+                         });
 }
 
 } // namespace pellix

@@ -41,16 +41,16 @@ const wchar_t* wide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
 }
 
-// Longest content one DirectWrite layout is given. Wine's DirectWrite faults on a layout of
-// more than 65,536 units (its cluster map holds 16-bit glyph indices) whatever the text, and
-// takes about 25 ms for one that long; a quarter of that shapes in under 10 ms and leaves room
-// for scripts that make more glyphs than units.
+// Longest content one DirectWrite layout is given. Wine's DirectWrite faults on a layout holding
+// more than 65,536 units between two line feeds, spaces or not, and takes 25 to 45 ms for one
+// that long; a quarter of that takes about 10 ms and leaves room for scripts that shape to more
+// glyphs than units.
 constexpr std::size_t piece_units = 16384;
 
 // `at`, or one unit earlier when a cut there would split a surrogate pair.
 std::size_t cut_before(std::u16string_view content, std::size_t at) {
-    const bool low_surrogate = at < content.size() && content[at] >= 0xDC00 &&
-                               content[at] <= 0xDFFF;
+    const bool low_surrogate =
+        at < content.size() && content[at] >= 0xDC00 && content[at] <= 0xDFFF;
     return low_surrogate ? at - 1 : at;
 }
 

@@ -13,8 +13,8 @@
 namespace pellix {
 
 // One DirectWrite layout of a block's content. A long block is laid out in several, stacked
-// one below the other: one layout of a run beyond 65,536 units faults in Wine's DirectWrite,
-// and a bound keeps each shaping short.
+// one below the other: Wine's DirectWrite faults on one layout of more than 65,536 units
+// between line feeds, and a bound keeps each shaping short.
 struct TextPiece {
     ComPtr<IDWriteTextLayout> layout;
     std::uint64_t start = 0;  // offset within the block's content

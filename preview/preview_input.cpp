@@ -475,9 +475,9 @@ std::uint64_t hit_test_text(Preview::Impl& p, POINT point, bool leading_only) {
     BOOL trailing = FALSE;
     BOOL inside = FALSE;
     DWRITE_HIT_TEST_METRICS metrics{};
-    throw_if_failed(hit_test_block_point(block, at.x - block.x, at.y - block.y, &trailing, &inside,
-                                         &metrics),
-                    "Hit test preview text");
+    throw_if_failed(
+        hit_test_block_point(block, at.x - block.x, at.y - block.y, &trailing, &inside, &metrics),
+        "Hit test preview text");
     std::uint64_t offset = block.text_start + metrics.textPosition;
     if (trailing && !leading_only) {
         offset += metrics.length;

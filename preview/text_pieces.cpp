@@ -5,9 +5,9 @@
 namespace pellix {
 
 const TextPiece& piece_at(const LayoutBlock& block, std::uint64_t position) {
-    auto after = std::upper_bound(
-        block.pieces.begin() + 1, block.pieces.end(), position,
-        [](std::uint64_t at, const TextPiece& piece) { return at < piece.start; });
+    auto after =
+        std::upper_bound(block.pieces.begin() + 1, block.pieces.end(), position,
+                         [](std::uint64_t at, const TextPiece& piece) { return at < piece.start; });
     return *(after - 1);
 }
 
@@ -28,9 +28,9 @@ HRESULT hit_test_block_point(const LayoutBlock& block, FLOAT x, FLOAT y, BOOL* i
 HRESULT hit_test_block_position(const LayoutBlock& block, UINT32 position, BOOL is_trailing_hit,
                                 FLOAT* x, FLOAT* y, DWRITE_HIT_TEST_METRICS* metrics) {
     const TextPiece& piece = piece_at(block, position);
-    const HRESULT hr = hit_test_text_position(piece.layout.get(),
-                                              static_cast<UINT32>(position - piece.start),
-                                              is_trailing_hit, x, y, metrics);
+    const HRESULT hr =
+        hit_test_text_position(piece.layout.get(), static_cast<UINT32>(position - piece.start),
+                               is_trailing_hit, x, y, metrics);
     if (SUCCEEDED(hr)) {
         *y += piece.top;
         metrics->textPosition += static_cast<UINT32>(piece.start);

@@ -29,18 +29,18 @@ template <typename Visit>
 void for_each_piece_range(const LayoutBlock& block, DWRITE_TEXT_RANGE range, Visit visit) {
     if (range.length == 0) {
         const TextPiece& piece = piece_at(block, range.startPosition);
-        visit(piece, DWRITE_TEXT_RANGE{
-                         static_cast<UINT32>(range.startPosition - piece.start), 0});
+        visit(piece, DWRITE_TEXT_RANGE{static_cast<UINT32>(range.startPosition - piece.start), 0});
         return;
     }
     const std::uint64_t begin = range.startPosition;
     const std::uint64_t end = begin + range.length;
-    for (const TextPiece& piece : block.pieces) {
-        const std::uint64_t from = std::max(begin, piece.start);
-        const std::uint64_t to = std::min(end, piece.start + piece.length);
+    for (auto piece = block.pieces.begin() + (&piece_at(block, begin) - block.pieces.data());
+         piece != block.pieces.end() && piece->start < end; ++piece) {
+        const std::uint64_t from = std::max(begin, piece->start);
+        const std::uint64_t to = std::min(end, piece->start + piece->length);
         if (from < to) {
-            visit(piece, DWRITE_TEXT_RANGE{static_cast<UINT32>(from - piece.start),
-                                           static_cast<UINT32>(to - from)});
+            visit(*piece, DWRITE_TEXT_RANGE{static_cast<UINT32>(from - piece->start),
+                                            static_cast<UINT32>(to - from)});
         }
     }
 }

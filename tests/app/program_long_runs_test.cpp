@@ -26,8 +26,8 @@ TEST(ProgramLongRuns, ParagraphsWithoutSpacesOpenInSplitViewAndTheProgramKeepsRu
     test::write_bytes(letters, std::string(1000000, 'A') + "\n");
     // Split view from the start: opening each file renders its preview.
     const DWORD split = view_split;
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, settings.key().c_str(), L"View", REG_DWORD,
-                              &split, sizeof(split)),
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, settings.key().c_str(), L"View", REG_DWORD, &split,
+                              sizeof(split)),
               ERROR_SUCCESS);
     test::Program program(L"\"" + brackets.wstring() + L"\" \"" + letters.wstring() + L"\"");
     ASSERT_TRUE(program.started());

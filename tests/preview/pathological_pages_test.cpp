@@ -20,8 +20,8 @@ constexpr std::size_t run_length = test::wine_fault_units + 500;
 std::vector<std::string> punctuation_runs() {
     std::vector<std::string> sources;
     for (char c = '!'; c <= '~'; ++c) {
-        const bool letter_or_digit = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-                                     (c >= 'a' && c <= 'z');
+        const bool letter_or_digit =
+            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
         if (!letter_or_digit) {
             sources.push_back(std::string(run_length, c) + "\n");
         }
@@ -69,9 +69,9 @@ protected:
     void lay_out(const std::string& source, bool print = false) {
         const PreviewDocument document =
             read_preview_markup(render_markdown_html(source, false, preview_source_limit));
-        const Layout layout = print ? build_layout(factory_.get(), document, 540.0f,
-                                                   11.0f / 12.0f, true)
-                                    : build_layout(factory_.get(), document, 800.0f, 1.0f, false);
+        const Layout layout =
+            print ? build_layout(factory_.get(), document, 540.0f, 11.0f / 12.0f, true)
+                  : build_layout(factory_.get(), document, 800.0f, 1.0f, false);
         test::expect_content_covered(document, layout);
     }
 

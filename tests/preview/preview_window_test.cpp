@@ -126,8 +126,8 @@ protected:
             if (!block.pieces.empty() && offset >= block.text_start &&
                 offset < block.text_start + block.text_length) {
                 D2D1_RECT_F box{};
-                for_each_range_rect(block, static_cast<std::uint32_t>(offset - block.text_start),
-                                    1, block.x, block.y, [&](const D2D1_RECT_F& r) { box = r; });
+                for_each_range_rect(block, static_cast<std::uint32_t>(offset - block.text_start), 1,
+                                    block.x, block.y, [&](const D2D1_RECT_F& r) { box = r; });
                 const float scale = p.dpi / 96.0f;
                 return {static_cast<LONG>(((box.left + box.right) / 2 - p.view.scroll_x) * scale),
                         static_cast<LONG>(((box.top + box.bottom) / 2 - p.view.scroll_y) * scale)};
