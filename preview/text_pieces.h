@@ -24,9 +24,12 @@ HRESULT hit_test_block_position(const LayoutBlock& block, UINT32 position, BOOL 
 
 // Calls visit(piece, range) for each piece that `range` (within the block's content) meets,
 // with the part inside the piece relative to the piece. An empty range visits the piece that
-// holds its position.
+// holds its position; a block without pieces (a rule) visits nothing.
 template <typename Visit>
 void for_each_piece_range(const LayoutBlock& block, DWRITE_TEXT_RANGE range, Visit visit) {
+    if (block.pieces.empty()) {
+        return;
+    }
     if (range.length == 0) {
         const TextPiece& piece = piece_at(block, range.startPosition);
         visit(piece, DWRITE_TEXT_RANGE{static_cast<UINT32>(range.startPosition - piece.start), 0});
