@@ -10,8 +10,8 @@
 #include "core/encoding.h"
 #include "core/message_box.h"
 #include "markdown/preview_markup.h"
-#include "platform/text_hit_test.h"
 #include "preview/preview_input.h"
+#include "preview/text_pieces.h"
 
 namespace pellix {
 namespace {
@@ -199,16 +199,16 @@ void draw_caret(Preview::Impl& p) {
         return;
     }
     for (const LayoutBlock& block : p.layout.blocks) {
-        if (!block.text_layout || p.view.caret < block.text_start ||
+        if (block.pieces.empty() || p.view.caret < block.text_start ||
             p.view.caret > block.text_start + block.text_length) {
             continue;
         }
         FLOAT x = 0;
         FLOAT y = 0;
         DWRITE_HIT_TEST_METRICS metrics{};
-        if (SUCCEEDED(hit_test_text_position(block.text_layout.get(),
-                                             static_cast<UINT32>(p.view.caret - block.text_start),
-                                             FALSE, &x, &y, &metrics))) {
+        if (SUCCEEDED(hit_test_block_position(block,
+                                              static_cast<UINT32>(p.view.caret - block.text_start),
+                                              FALSE, &x, &y, &metrics))) {
             const D2D1_POINT_2F top{block.x + x, block.y + y};
             p.render_target->DrawLine(top, {top.x, top.y + metrics.height}, p.brushes.text.get(),
                                       caret_width);

@@ -10,6 +10,7 @@
 #include "tests/colour_checks.h"
 #include "tests/editor_frame.h"
 #include "tests/editor/editor_window.h"
+#include "tests/preview/layout_checks.h"
 
 using namespace pellix;
 using pellix::test::EditorWindow;
@@ -188,6 +189,30 @@ TEST(EditorPaint, APaintAfterAResizeDrawsTheWholeFrame) {
     InvalidateRect(window.editor, &row, FALSE);
     UpdateWindow(window.editor);
     expect_whole_frame(window.editor);
+}
+
+// One DirectWrite layout of either line faults in Wine; the editor's pieces keep every layout
+// short, wrapped or not, and its end is painted and hit. Wine does not break a word wider than
+// the line, so wrapped pieces stay one row each and take many timer paints to settle: one paint
+// is enough here.
+TEST(EditorPaint, ALineWithoutSpacesPaintsAndAnswersWrappedOrNot) {
+    EditorWindow window(width, height);
+    for (const std::wstring& line : {std::wstring(100000, L'['), std::wstring(1000000, L'A')}) {
+        for (const bool wrap : {true, false}) {
+            SCOPED_TRACE(testing::Message() << line.size() << (wrap ? " wrapped" : " unwrapped"));
+            window.send(EM_SETTARGETDEVICE, 0, wrap ? 0 : 1);
+            window.set_text(line);
+            RedrawWindow(window.editor, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            for (const LinePiece& piece : line_pieces(window.record(), 0)) {
+                ASSERT_LE(piece.length, test::wine_fault_units);
+            }
+            window.select(line.size() - 1, line.size() - 1);
+            window.send(EM_SCROLLCARET);
+            RedrawWindow(window.editor, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            const POINTL at = window.position_of(line.size() - 1);
+            EXPECT_EQ(window.offset_at(at.x + 1, at.y + 1), line.size() - 1);
+        }
+    }
 }
 
 } // namespace
