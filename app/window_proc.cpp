@@ -119,7 +119,7 @@ void on_drop_files(HDROP drop) {
 }
 
 void on_open_queued(HWND window) {
-    if (file_work_busy || start_up_pending || !IsWindowEnabled(window)) {
+    if (file_work_busy || start_up_pending || restoring_session() || !IsWindowEnabled(window)) {
         return;
     }
     open_pending_paths();
