@@ -30,7 +30,7 @@ constexpr wchar_t title_suffix[] = L" - Pellix";
 
 std::unique_ptr<DocumentTab> make_tab(const std::filesystem::path& path) {
     if (tabs.size() >= tab_limit) {
-        throw std::runtime_error("Close a tab before opening more than 128 documents.");
+        throw std::runtime_error(tab_limit_message);
     }
     auto tab = std::make_unique<DocumentTab>();
     tab->id = next_tab_id++;

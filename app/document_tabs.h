@@ -13,6 +13,7 @@
 namespace pellix {
 
 inline constexpr std::size_t tab_limit = 128;
+inline constexpr char tab_limit_message[] = "Close a tab before opening more than 128 documents.";
 
 // The tab's text as last taken from its editor, taken again first when it is stale.
 const std::u16string& tab_text(DocumentTab& tab);
