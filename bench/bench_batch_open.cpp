@@ -125,17 +125,10 @@ void run() {
               }
           }));
     close_all_tabs();
-    select_view(view_split);
     const Document document = decode_document(read_disk(markdown.front(), document_limit), 0);
     print("text into the editor (set_editor)", bench::seconds_of([&] {
               for (std::size_t i = 0; i < batch_files; ++i) {
                   set_editor(document.text);
-              }
-          }));
-    print("the same with the page's preview (Split view)", bench::seconds_of([&] {
-              for (std::size_t i = 0; i < batch_files; ++i) {
-                  set_editor(document.text);
-                  update_preview();
               }
           }));
     print("paint of the whole window", bench::seconds_of([&] {

@@ -304,6 +304,12 @@ TEST_F(Documents, AnotherSpellingOfAnOpenFileSelectsItsTab) {
     EXPECT_TRUE(same_path(notes, spelling));
     EXPECT_FALSE(same_path(notes, {}));
     EXPECT_EQ(find_tab_by_path(spelling, 0), no_tab);
+    // A hard link is the same file under another name; a missing file is no tab's.
+    const auto link = folder_ / "link.md";
+    std::filesystem::create_hard_link(notes, link);
+    EXPECT_EQ(find_tab_by_path(link, no_tab), 0u);
+    EXPECT_TRUE(same_path(link, notes));
+    EXPECT_EQ(find_tab_by_path(folder_ / "missing.md", no_tab), no_tab);
 }
 
 TEST_F(Documents, PathsQueuedDuringFileWorkOpenAfterwardsInOrder) {
