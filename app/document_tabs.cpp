@@ -19,8 +19,8 @@
 #include "app/timers.h"
 #include "app/views.h"
 #include "core/encoding.h"
-#include "platform/unique_handle.h"
 #include "core/file_io.h"
+#include "platform/unique_handle.h"
 #include "preview/preview_window.h"
 
 namespace pellix {
