@@ -71,11 +71,6 @@ std::optional<FileIdentity> identity_of(const std::filesystem::path& path) {
                         information.nFileIndexLow};
 }
 
-bool same_file_on_disk(const std::filesystem::path& a, const std::filesystem::path& b) {
-    const std::optional<FileIdentity> identity = identity_of(a);
-    return identity && identity == identity_of(b);
-}
-
 void restyle_editor(HWND editor) {
     SetWindowTheme(editor, dark_theme && !high_contrast ? L"DarkMode_Explorer" : L"Explorer",
                    nullptr);
@@ -284,16 +279,27 @@ void close_tab_at(std::uint64_t index, const std::function<bool()>& confirm) {
 }
 
 bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
-    if (a.empty() || b.empty()) {
-        return false;
-    }
-    return same_normal_spelling(a, b) || same_file_on_disk(a, b);
+    return same_path_test(a)(b);
+}
+
+std::function<bool(const std::filesystem::path&)>
+same_path_test(const std::filesystem::path& path) {
+    std::optional<std::optional<FileIdentity>> sought;
+    return [path, sought](const std::filesystem::path& other) mutable {
+        if (path.empty() || other.empty()) {
+            return false;
+        }
+        if (same_normal_spelling(path, other)) {
+            return true;
+        }
+        if (!sought) {
+            sought = identity_of(path);
+        }
+        return sought->has_value() && identity_of(other) == *sought;
+    };
 }
 
 std::uint64_t find_tab_by_path(const std::filesystem::path& path, std::uint64_t except) {
-    if (path.empty()) {
-        return no_tab;
-    }
     // Each spelling first, then the files themselves: the file sought is opened once, not once
     // for every tab, which with a hundred tabs made each open take a tenth of a second.
     auto candidate = [&](std::uint64_t i) { return i != except && !tabs[i]->path.empty(); };
@@ -302,9 +308,9 @@ std::uint64_t find_tab_by_path(const std::filesystem::path& path, std::uint64_t 
             return i;
         }
     }
-    const std::optional<FileIdentity> sought = identity_of(path);
-    for (std::uint64_t i = 0; sought && i < tabs.size(); ++i) {
-        if (candidate(i) && identity_of(tabs[i]->path) == sought) {
+    const auto same = same_path_test(path);
+    for (std::uint64_t i = 0; i < tabs.size(); ++i) {
+        if (candidate(i) && same(tabs[i]->path)) {
             return i;
         }
     }

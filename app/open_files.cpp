@@ -63,8 +63,9 @@ int ask_for_encoding() {
 // The view a file opens in: the current one, unless the recent files remember its own.
 int view_for(const std::filesystem::path& path) {
     int view = settings.view;
+    const auto same = same_path_test(path);
     for (const RecentFile& recent : settings.recent) {
-        if (same_path(recent.path, path)) {
+        if (same(recent.path)) {
             view = recent.view;
         }
     }
