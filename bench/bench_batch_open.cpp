@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/document_tabs.h"
@@ -105,6 +106,14 @@ void run() {
     print("looking a new path up among the open tabs", bench::seconds_of([&] {
               for (const auto& path : plain) {
                   find_tab_by_path(path, no_tab);
+              }
+          }));
+    print("  its like: std::filesystem::equivalent per tab", bench::seconds_of([&] {
+              for (const auto& path : plain) {
+                  for (const auto& tab : tabs) {
+                      std::error_code error;
+                      static_cast<void>(std::filesystem::equivalent(tab->path, path, error));
+                  }
               }
           }));
     const double added = bench::private_mib() - empty;
