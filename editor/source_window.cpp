@@ -17,6 +17,31 @@ constexpr int maximum_font_points = 72;
 constexpr LRESULT dialog_codes = DLGC_WANTCHARS | DLGC_WANTTAB | DLGC_WANTARROWS;
 constexpr LPARAM without_composition_window = 0x7FFFFFFF;
 
+// The editors of a thread share one Direct2D factory: each factory owns a Direct3D device of its
+// own, which Wine builds for the factory's first target at about half a second and tens of MiB
+// per editor. The last editor of the thread lets it go.
+struct SharedFactory {
+    ComPtr<ID2D1Factory> factory;
+    std::size_t editors = 0;
+};
+thread_local SharedFactory shared_d2d;
+
+ComPtr<ID2D1Factory> join_shared_factory() {
+    if (!shared_d2d.factory) {
+        check_render(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
+                                       nullptr,
+                                       reinterpret_cast<void**>(shared_d2d.factory.put())));
+    }
+    ++shared_d2d.editors;
+    return shared_d2d.factory;
+}
+
+void leave_shared_factory() {
+    if (--shared_d2d.editors == 0) {
+        shared_d2d.factory.reset();
+    }
+}
+
 SourceHost& host_storage() {
     static SourceHost host;
     return host;
@@ -52,14 +77,17 @@ LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         source->dpi = dpi != 0 ? dpi : 96;
         check_render(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
                                          reinterpret_cast<IUnknown**>(source->dwrite.put())));
-        check_render(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
-                                       nullptr, reinterpret_cast<void**>(source->d2d.put())));
+        source->d2d = join_shared_factory();
         create_text_format(*source);
         attach_source_accessibility(*source);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(source.get()));
     } catch (const std::exception& failure) {
         OutputDebugStringA(failure.what());
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        if (source->d2d) {
+            source.reset();
+            leave_shared_factory();
+        }
         return FALSE;
     }
     source.release();
@@ -73,6 +101,7 @@ LRESULT destroy_source(Source* source, UINT message, WPARAM wparam, LPARAM lpara
     }
     detach_accessibility_state(source->accessibility);
     delete source;
+    leave_shared_factory();
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     return DefWindowProcW(window, message, wparam, lparam);
 }
