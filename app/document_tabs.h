@@ -13,6 +13,7 @@
 namespace pellix {
 
 inline constexpr std::size_t tab_limit = 128;
+inline constexpr char tab_limit_message[] = "Close a tab before opening more than 128 documents.";
 
 // The tab's text as last taken from its editor, taken again first when it is stale.
 const std::u16string& tab_text(DocumentTab& tab);
@@ -42,6 +43,10 @@ std::uint64_t find_tab_by_path(const std::filesystem::path& path, std::uint64_t 
 
 // The same file: equal normalised spellings ignoring case, or the same file on disk.
 bool same_path(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// `same_path` against `path` for many paths in turn: the file `path` names is opened once, when
+// the first path spelt otherwise comes.
+std::function<bool(const std::filesystem::path&)> same_path_test(const std::filesystem::path& path);
 
 // The tab's name: its file name, or "Untitled " and its identifier.
 std::wstring tab_name(const DocumentTab& tab);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/encoding.h"
 
@@ -63,6 +64,11 @@ void release_glyph_renderer();
 
 // Opens one file in a tab (or selects the tab that has it); reports its own errors.
 void open_path(const std::filesystem::path& path);
+
+// Opens paths that came together (one command line, one hand-off, one drop, one Open selection)
+// in order. Once the tab limit refuses one, its box is the batch's last: the rest are dropped and
+// false is returned.
+bool open_paths(const std::vector<std::filesystem::path>& paths);
 
 // Compare mode: loads the baseline and opens the compared file against it.
 void open_compare(const std::filesystem::path& baseline, const std::filesystem::path& compared);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -62,8 +63,9 @@ int ask_for_encoding() {
 // The view a file opens in: the current one, unless the recent files remember its own.
 int view_for(const std::filesystem::path& path) {
     int view = settings.view;
+    const auto same = same_path_test(path);
     for (const RecentFile& recent : settings.recent) {
-        if (same_path(recent.path, path)) {
+        if (same(recent.path)) {
             view = recent.view;
         }
     }
@@ -157,21 +159,47 @@ void fill_tab(const std::filesystem::path& path, const std::string& bytes, const
     refresh_current_tab();
 }
 
-void open_one(const std::filesystem::path& path) {
+// False, before anything is read, when the file would need a new tab and the tab limit is
+// reached.
+bool open_one(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::path normal = std::filesystem::absolute(path, error);
     normal = (error ? path : normal).lexically_normal();
     if (const std::uint64_t index = find_tab_by_path(normal, no_tab); index != no_tab) {
         select_tab(index, true);
         store_session(false, false);
-        return;
+        return true;
+    }
+    if (tabs.size() >= tab_limit && !single_empty_untitled_tab()) {
+        return false;
     }
     std::string bytes = read_disk(normal, document_limit);
     std::optional<Document> document = decode_open_file(bytes);
-    if (!document) {
-        return;
+    if (document) {
+        fill_tab(normal, std::move(bytes), std::move(*document), view_for(normal));
     }
-    fill_tab(normal, std::move(bytes), std::move(*document), view_for(normal));
+    return true;
+}
+
+// False only when the tab limit refused the path; every failure has been shown.
+bool open_within_limit(const std::filesystem::path& path) {
+    if (path.empty()) {
+        return true;
+    }
+    if (replace_all_running()) {
+        pending_paths.push_back(path);
+        return true;
+    }
+    try {
+        if (open_one(path)) {
+            return true;
+        }
+        show_error_message(std::runtime_error(tab_limit_message));
+        return false;
+    } catch (const std::exception& error) {
+        show_error_message(error);
+        return true;
+    }
 }
 
 } // namespace
@@ -197,29 +225,29 @@ void set_editor(const std::u16string& text) {
 }
 
 void open_path(const std::filesystem::path& path) {
-    if (path.empty()) {
-        return;
+    open_within_limit(path);
+}
+
+bool open_paths(const std::vector<std::filesystem::path>& paths) {
+    for (const auto& path : paths) {
+        if (!open_within_limit(path)) {
+            return false;
+        }
     }
-    if (replace_all_running()) {
-        pending_paths.push_back(path);
-        return;
-    }
-    try {
-        open_one(path);
-    } catch (const std::exception& error) {
-        show_error_message(error);
-    }
+    return true;
 }
 
 void open_files_dialog() {
     std::vector<wchar_t> buffer(open_buffer_units, L'\0');
     const std::wstring filters = filter_string(file_dialog_filters(true));
+    const std::wstring start_folder = dialog_start_folder();
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof(OPENFILENAMEW);
     dialog.hwndOwner = main_window;
     dialog.lpstrFilter = filters.c_str();
     dialog.lpstrFile = buffer.data();
     dialog.nMaxFile = open_buffer_units;
+    dialog.lpstrInitialDir = start_folder.empty() ? nullptr : start_folder.c_str();
     dialog.Flags = open_dialog_flags;
     if (!run_file_dialog(dialog, false)) {
         if (CommDlgExtendedError() != 0) {
@@ -232,16 +260,17 @@ void open_files_dialog() {
     const std::wstring first(buffer.data());
     const wchar_t* name = buffer.data() + first.size() + 1;
     if (*name == L'\0') {
+        remember_dialog_folder(first);
         open_path(first);
         return;
     }
+    // Several names follow the folder they were chosen in.
+    remember_dialog_folder(std::filesystem::path(first) / name);
     std::vector<std::filesystem::path> paths;
     for (; *name != L'\0'; name += wcslen(name) + 1) {
         paths.push_back(std::filesystem::path(first) / name);
     }
-    for (const auto& path : paths) {
-        open_path(path);
-    }
+    open_paths(paths);
 }
 
 } // namespace pellix

@@ -25,6 +25,7 @@
 #include "core/window_work.h"
 #include "editor/source_interface.h"
 #include "tracking/file_work_tasks.h"
+#include "tracking/recovery_files.h"
 #include "tracking/recovery_snapshot.h"
 #include "tracking/session_writer.h"
 
@@ -47,6 +48,11 @@ std::unique_ptr<SessionWriter> writer;
 std::uint64_t last_requested_sequence = 0;
 std::wstring status_text;
 bool restoring = false;
+// A store file that could not be read whole and is still in the store's place: nothing may be
+// stored over it until it has been moved aside.
+std::filesystem::path damaged_file;
+// Where the damaged file was moved; said beside every recovery status of the run.
+std::filesystem::path kept_file;
 
 struct TaskMemory {
     void operator()(wchar_t* text) const { CoTaskMemFree(text); }
@@ -104,7 +110,22 @@ Document decode_kept_file(const std::filesystem::path& path, Encoding kept) {
 
 void set_status(const wchar_t* text) {
     status_text = text;
+    if (!kept_file.empty()) {
+        status_text += status_text.empty() ? L"" : L". ";
+        status_text += kept_store_note + kept_file.wstring();
+    }
     update_status();
+}
+
+// Moves the damaged store file aside once; throws while it cannot be moved.
+void keep_damaged_file() {
+    if (damaged_file.empty()) {
+        return;
+    }
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    kept_file = window_work([&] { return keep_damaged_store(damaged_file, now); });
+    damaged_file.clear();
 }
 
 // ---- Storing ----------------------------------------------------------------------------------
@@ -170,17 +191,32 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
 
 // ---- Restoring --------------------------------------------------------------------------------
 
-// The store as the previous run left it; nothing when neither file is there.
-std::optional<Workspace> read_store() {
+// The store as the previous run left it, as far as it can be trusted; nothing when neither file
+// is there. A file that cannot be read whole is moved aside before anything can overwrite it; when
+// that fails, the next store tries again (and stores nothing until it succeeds).
+std::optional<SalvagedWorkspace> read_store() {
     const std::filesystem::path session_path = recovery_session_path();
     const std::filesystem::path tabs_path = recovery_tabs_path(session_path);
+    std::filesystem::path file;
+    SalvagedWorkspace store;
     if (std::filesystem::exists(tabs_path)) {
-        return read_tab_recovery_file(tabs_path);
+        file = tabs_path;
+        store = read_tab_recovery_file(tabs_path);
+    } else if (std::filesystem::exists(session_path)) {
+        file = session_path;
+        store = read_recovery_record_file(session_path);
+    } else {
+        return std::nullopt;
     }
-    if (std::filesystem::exists(session_path)) {
-        return Workspace{.sessions = {read_recovery_record_file(session_path)}, .active = 0};
+    if (!store.whole) {
+        damaged_file = file;
+        try {
+            keep_damaged_file();
+        } catch (const std::exception&) {
+            // Left in place; the next store tries again before it writes anything.
+        }
     }
-    return std::nullopt;
+    return store;
 }
 
 bool restore_drafts(const Workspace& workspace) {
@@ -266,6 +302,9 @@ struct RestoreGuard {
 // True when every session came back; one that cannot be restored is skipped so that the
 // sessions after it, drafts among them, still do.
 bool rebuild_tabs(const Workspace& workspace, bool drafts) {
+    if (workspace.sessions.empty()) {
+        return true;
+    }
     RestoreGuard guard;
     std::uint64_t target = active;
     bool whole = true;
@@ -343,6 +382,7 @@ void store_session(bool final, bool from_timer) {
     }
     try {
         KillTimer(main_window, timer_id::recovery_snapshot);
+        keep_damaged_file();
         std::filesystem::path session_path = recovery_session_path();
         std::filesystem::path tabs_path = recovery_tabs_path(session_path);
         WorkspaceSnapshot snapshot = snapshot_of_tabs(final);
@@ -388,13 +428,16 @@ void restore_session() {
     if (compare_mode) {
         return;
     }
+    damaged_file.clear();
+    kept_file.clear();
+    set_status(L"");
     try {
-        const std::optional<Workspace> workspace = read_store();
-        if (!workspace) {
+        const std::optional<SalvagedWorkspace> store = read_store();
+        if (!store) {
             return;
         }
-        const bool drafts = restore_drafts(*workspace);
-        if (!rebuild_tabs(*workspace, drafts)) {
+        const bool drafts = restore_drafts(store->workspace);
+        if (!rebuild_tabs(store->workspace, drafts) || !store->whole) {
             set_status(recovery_unreadable_text);
         }
         store_session(false, false);

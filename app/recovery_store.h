@@ -15,6 +15,8 @@ namespace pellix {
 inline constexpr wchar_t recovery_unavailable_text[] = L"Tab recovery unavailable; save to disk";
 inline constexpr wchar_t recovery_unreadable_text[] =
     L"Tab recovery could not be read; save to disk";
+// Followed by the path where a store that could not be read whole was moved.
+inline constexpr wchar_t kept_store_note[] = L"Damaged recovery file kept as ";
 
 // The folder that holds "tabs.bin" and "session.bin" in place of the user's local application
 // data folder; empty (the default) for that folder. Tests point it at a scratch folder.

@@ -85,9 +85,7 @@ void open_command_line_files(const CommandLine& command_line) {
         }
         return;
     }
-    for (const auto& path : command_line.paths) {
-        open_path(path);
-    }
+    open_paths(command_line.paths);
 }
 
 void release_process_resources() {

@@ -113,13 +113,11 @@ void on_drop_files(HDROP drop) {
         paths.emplace_back(std::move(path));
     }
     DragFinish(drop);
-    for (const auto& path : paths) {
-        open_path(path);
-    }
+    open_paths(paths);
 }
 
 void on_open_queued(HWND window) {
-    if (file_work_busy || start_up_pending || !IsWindowEnabled(window)) {
+    if (file_work_busy || start_up_pending || restoring_session() || !IsWindowEnabled(window)) {
         return;
     }
     open_pending_paths();
@@ -342,8 +340,10 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
 void open_pending_paths() {
     std::vector<std::filesystem::path> queued;
     queued.swap(pending_paths);
-    for (const auto& path : queued) {
-        open_path(path);
+    if (!open_paths(queued)) {
+        // A second start hands its paths over one by one while the first ones open: those queued
+        // meanwhile belong to the refused batch too.
+        pending_paths.clear();
     }
 }
 

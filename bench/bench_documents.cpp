@@ -6,7 +6,6 @@
 
 #include <windows.h>
 #include <objbase.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -24,16 +23,6 @@
 namespace {
 
 using namespace pellix;
-
-double private_mib() {
-    PROCESS_MEMORY_COUNTERS_EX memory{};
-    memory.cb = sizeof(memory);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                         sizeof(memory));
-    // Wine leaves PrivateUsage at 0; the pagefile figure is the same count on Windows.
-    const SIZE_T bytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
-    return bytes / (1024.0 * 1024.0);
-}
 
 std::string markdown_of_size(std::size_t size) {
     const std::string block = "## Section\n\nSome *emphasis*, `code` and a [link](x.md).\n\n";
@@ -75,13 +64,13 @@ void run() {
     bench::serve_messages();
     const auto path = std::filesystem::temp_directory_path() / "pellix-bench-8mib.md";
     std::ofstream(path, std::ios::binary) << markdown_of_size(document_limit);
-    const double empty = private_mib();
+    const double empty = bench::private_mib();
 
     const double open = bench::seconds_of([&] {
         open_path(path);
         UpdateWindow(window);
     });
-    const double opened = private_mib();
+    const double opened = bench::private_mib();
     SendMessageW(chrome.editor, EM_SETMODIFY, TRUE, 0);
     const double save = bench::seconds_of([] { save_file(false, nullptr, {}); });
     std::printf("8 MiB Markdown: open to a painted tab %.0f ms, save %.0f ms\n", open * 1000,

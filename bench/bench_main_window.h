@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <objbase.h>
 
@@ -47,6 +48,17 @@ inline void close_main_window(HWND window) {
     serve_messages();
     CoUninitialize();
     compare_mode = false;
+}
+
+// The process's private bytes in MiB.
+inline double private_mib() {
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof(memory);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                         sizeof(memory));
+    // Wine leaves PrivateUsage at 0; the pagefile figure is the same count on Windows.
+    const SIZE_T bytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
+    return bytes / (1024.0 * 1024.0);
 }
 
 } // namespace pellix::bench

@@ -17,6 +17,31 @@ constexpr int maximum_font_points = 72;
 constexpr LRESULT dialog_codes = DLGC_WANTCHARS | DLGC_WANTTAB | DLGC_WANTARROWS;
 constexpr LPARAM without_composition_window = 0x7FFFFFFF;
 
+// The editors of a thread share one Direct2D factory: each factory owns a Direct3D device of its
+// own, which Wine builds for the factory's first target at about half a second and tens of MiB
+// per editor. The last editor of the thread lets it go.
+struct SharedFactory {
+    ComPtr<ID2D1Factory> factory;
+    std::size_t editors = 0;
+};
+thread_local SharedFactory shared_d2d;
+
+ComPtr<ID2D1Factory> join_shared_factory() {
+    if (!shared_d2d.factory) {
+        check_render(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
+                                       nullptr,
+                                       reinterpret_cast<void**>(shared_d2d.factory.put())));
+    }
+    ++shared_d2d.editors;
+    return shared_d2d.factory;
+}
+
+void leave_shared_factory() {
+    if (--shared_d2d.editors == 0) {
+        shared_d2d.factory.reset();
+    }
+}
+
 SourceHost& host_storage() {
     static SourceHost host;
     return host;
@@ -40,36 +65,6 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
-// One Direct2D factory for every editor window, while any exists. Wine's factory keeps the
-// Direct3D device it makes for its first render target, some 140 MiB, for as long as it
-// lives: a factory per editor would keep one device per tab ever shown.
-struct SharedFactory {
-    ComPtr<ID2D1Factory> factory;
-    std::size_t users = 0;
-};
-
-SharedFactory& shared_factory() {
-    static SharedFactory shared;
-    return shared;
-}
-
-ComPtr<ID2D1Factory> take_shared_factory() {
-    SharedFactory& shared = shared_factory();
-    if (!shared.factory) {
-        check_render(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory),
-                                       nullptr, reinterpret_cast<void**>(shared.factory.put())));
-    }
-    ++shared.users;
-    return shared.factory;
-}
-
-void leave_shared_factory() {
-    SharedFactory& shared = shared_factory();
-    if (shared.users > 0 && --shared.users == 0) {
-        shared.factory.reset();
-    }
-}
-
 LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     const LRESULT created = DefWindowProcW(window, message, wparam, lparam);
     if (!created) {
@@ -82,7 +77,7 @@ LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         source->dpi = dpi != 0 ? dpi : 96;
         check_render(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
                                          reinterpret_cast<IUnknown**>(source->dwrite.put())));
-        source->d2d = take_shared_factory();
+        source->d2d = join_shared_factory();
         create_text_format(*source);
         attach_source_accessibility(*source);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(source.get()));
@@ -124,6 +119,7 @@ void resize(Source& source) {
         check_render(source.target->Resize(
             {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
              static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))}));
+        source.frame_kept = false;
     }
     scroll_source_to(source, source.scroll_x, source.scroll_y, true);
 }
@@ -208,9 +204,7 @@ void on_timer(Source& source, UINT_PTR timer) {
         drag_autoscroll_step(source);
     } else if (timer == layout_timer) {
         KillTimer(source.window, layout_timer);
-        if (source.redraw) {
-            invalidate_editor(source.window);
-        }
+        continue_layouts(source);
     }
 }
 
@@ -268,6 +262,8 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
         if (wparam == 0) {
             stop_wheel_animation(source);
             release_while_hidden(source);
+        } else {
+            source.frame_kept = false;
         }
         return DefWindowProcW(window, message, wparam, lparam);
     case WM_SETFONT:

@@ -20,9 +20,11 @@ std::shared_ptr<const CompareBaseline> compare_baseline(const std::u16string& te
 // The compare baseline of another tab: its text is taken from the snapshot on the worker.
 std::shared_ptr<const CompareBaseline> compare_snapshot_baseline(SourceDocument snapshot);
 
-// The recovery store's files: the tab container ("tabs.bin") and the single record
-// ("session.bin"), each read under its own limit and decoded.
-Workspace read_tab_recovery_file(const std::filesystem::path& path);
-Session read_recovery_record_file(const std::filesystem::path& path);
+// The recovery store's files, the tab container ("tabs.bin") and the single record
+// ("session.bin"), each read under its own limit and decoded as far as it can be trusted: a file
+// that cannot be read whole gives the records before its damage (none for a lone record) and
+// `whole` false.
+SalvagedWorkspace read_tab_recovery_file(const std::filesystem::path& path);
+SalvagedWorkspace read_recovery_record_file(const std::filesystem::path& path);
 
 } // namespace pellix

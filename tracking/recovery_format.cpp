@@ -127,7 +127,11 @@ std::string encode_tab_recovery(const Workspace& workspace) {
     return out;
 }
 
-Workspace read_tab_recovery(std::string_view bytes) {
+namespace {
+
+// Reads the container into `workspace` record by record, so that a fault leaves the records
+// before it there; throws at the first fault with its sentence.
+void read_container(std::string_view bytes, Workspace& workspace) {
     if (bytes.size() < container_header_size || bytes.size() > recovery_container_limit ||
         bytes.substr(0, 8) != container_magic) {
         fail("Tab recovery is incomplete or unsupported.");
@@ -137,7 +141,6 @@ Workspace read_tab_recovery(std::string_view bytes) {
     if (count == 0 || count > recovery_max_tabs || active >= count) {
         fail("Invalid tab recovery index/count.");
     }
-    Workspace workspace;
     workspace.active = active;
     workspace.sessions.reserve(count);
     std::size_t offset = container_header_size;
@@ -156,7 +159,31 @@ Workspace read_tab_recovery(std::string_view bytes) {
     if (offset != bytes.size()) {
         fail("Unexpected data after tab recovery.");
     }
+}
+
+} // namespace
+
+Workspace read_tab_recovery(std::string_view bytes) {
+    Workspace workspace;
+    read_container(bytes, workspace);
     return workspace;
+}
+
+SalvagedWorkspace salvage_tab_recovery(std::string_view bytes) {
+    SalvagedWorkspace salvaged;
+    try {
+        read_container(bytes, salvaged.workspace);
+        return salvaged;
+    } catch (const std::runtime_error&) {
+        salvaged.whole = false;
+    }
+    Workspace& workspace = salvaged.workspace;
+    if (workspace.sessions.empty()) {
+        workspace.active = 0;
+    } else if (workspace.active >= workspace.sessions.size()) {
+        workspace.active = workspace.sessions.size() - 1;
+    }
+    return salvaged;
 }
 
 Session read_recovery_record(std::string_view bytes) {

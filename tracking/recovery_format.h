@@ -40,6 +40,16 @@ std::string encode_tab_recovery(const Workspace& workspace);
 // Decodes a whole "tabs.bin" file. Throws std::runtime_error; never returns a partial value.
 Workspace read_tab_recovery(std::string_view bytes);
 
+// A container as far as it can be trusted: every record when it reads whole; otherwise the
+// records before the first fault, each of which passed every check of the format (a record that
+// fails one, and everything after it, is left out), with the active tab kept when it is among
+// them and the last of them otherwise.
+struct SalvagedWorkspace {
+    Workspace workspace;
+    bool whole = true;
+};
+SalvagedWorkspace salvage_tab_recovery(std::string_view bytes);
+
 // Decodes one record: a whole "session.bin" file or one entry of the container.
 Session read_recovery_record(std::string_view bytes);
 

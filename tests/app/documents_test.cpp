@@ -263,6 +263,32 @@ TEST_F(Documents, OversizedFilesAndTheTabLimitLeaveTheTabsAsTheyWere) {
     EXPECT_EQ(current_tab().id, last_id + 1);
 }
 
+TEST_F(Documents, ABatchThatReachesTheTabLimitShowsOneBoxAndDropsItsRest) {
+    while (tabs.size() < tab_limit - 2) {
+        SendMessageW(window_, WM_COMMAND, 100, 0);
+    }
+    std::vector<std::filesystem::path> batch;
+    for (int i = 0; i < 6; ++i) {
+        batch.push_back(file("batch" + std::to_string(i) + ".md", "x\n"));
+    }
+    // The first of the batch is open already: it only selects its tab.
+    open_path(batch[0]);
+    boxes_.clear();
+    pending_paths = batch;
+    SendMessageW(window_, WM_APP_OPEN_QUEUED, 0, 0);
+    EXPECT_EQ(tabs.size(), tab_limit);
+    EXPECT_TRUE(same_path(tabs.back()->path, batch[1]));
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, L"Close a tab before opening more than 128 documents.");
+    EXPECT_TRUE(pending_paths.empty());
+
+    // The next batch is a new one, with a box of its own.
+    pending_paths = {batch[4], batch[5]};
+    SendMessageW(window_, WM_APP_OPEN_QUEUED, 0, 0);
+    EXPECT_EQ(boxes_.size(), 2u);
+    EXPECT_TRUE(pending_paths.empty());
+}
+
 TEST_F(Documents, AnotherSpellingOfAnOpenFileSelectsItsTab) {
     const auto notes = file("notes.md", "# Notes\n");
     open_path(notes);
@@ -278,6 +304,12 @@ TEST_F(Documents, AnotherSpellingOfAnOpenFileSelectsItsTab) {
     EXPECT_TRUE(same_path(notes, spelling));
     EXPECT_FALSE(same_path(notes, {}));
     EXPECT_EQ(find_tab_by_path(spelling, 0), no_tab);
+    // A hard link is the same file under another name; a missing file is no tab's.
+    const auto link = folder_ / "link.md";
+    std::filesystem::create_hard_link(notes, link);
+    EXPECT_EQ(find_tab_by_path(link, no_tab), 0u);
+    EXPECT_TRUE(same_path(link, notes));
+    EXPECT_EQ(find_tab_by_path(folder_ / "missing.md", no_tab), no_tab);
 }
 
 TEST_F(Documents, PathsQueuedDuringFileWorkOpenAfterwardsInOrder) {

@@ -17,6 +17,7 @@
 
 #include "app/single_instance.h"
 #include "core/encoding.h"
+#include "core/file_io.h"
 #include "core/limits.h"
 #include "tests/app/program_process.h"
 #include "tests/app/recovery_support.h"
@@ -288,8 +289,7 @@ TEST_F(ProgramRecovery, ACorruptStoreStartsCleanlyAndTheNextStoreComesBack) {
         {.sessions = {{u"old", Encoding::utf8, LineEnding::lf, "", true}}, .active = 0});
     std::string bad_magic = valid;
     bad_magic[3] = 'x';
-    const std::vector<std::string> corrupt = {valid.substr(0, valid.size() - 1), bad_magic,
-                                              valid + "!"};
+    const std::vector<std::string> corrupt = {valid.substr(0, valid.size() - 1), bad_magic};
     for (std::size_t i = 0; i < corrupt.size(); ++i) {
         std::filesystem::create_directories(local_.store_folder());
         test::write_bytes(local_.tabs_file(), corrupt[i]);
@@ -319,6 +319,67 @@ TEST_F(ProgramRecovery, ACorruptStoreStartsCleanlyAndTheNextStoreComesBack) {
         ASSERT_TRUE(title_becomes(window, L"Untitled.md * - Pellix"));
         EXPECT_EQ(editor_text(active_editor(window)), typed);
     }
+}
+
+// The copies of the store's container that the program moved aside.
+std::vector<std::filesystem::path> kept_copies(const test::ScratchLocalAppData& local) {
+    std::vector<std::filesystem::path> copies;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(local.store_folder(), error)) {
+        if (entry.path().filename().wstring().starts_with(L"tabs.bin.damaged-")) {
+            copies.push_back(entry.path());
+        }
+    }
+    return copies;
+}
+
+TEST_F(ProgramRecovery, AStoreCutInHalfAfterAKillIsKeptAndItsIntactDraftIsOffered) {
+    const std::wstring first_draft = L"first draft";
+    const std::wstring second_draft(400, L'x');
+    {
+        Program program(L"");
+        HWND window = started_window(program);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(type(active_editor(window), first_draft));
+        send(window, WM_COMMAND, new_tab_command);
+        ASSERT_TRUE(type(active_editor(window), second_draft));
+        const auto stored = wait_for_store(local_, [&](const Workspace& workspace) {
+            return workspace.sessions.size() == 2 &&
+                   workspace.sessions[1].text.size() == second_draft.size();
+        });
+        ASSERT_TRUE(stored && stored->sessions.size() == 2);
+    } // killed with TerminateProcess, no clean exit
+    const std::string whole = read_file_bytes(local_.tabs_file(), recovery_container_limit);
+    const std::string half = whole.substr(0, whole.size() / 2);
+    test::write_bytes(local_.tabs_file(), half);
+
+    Program program(L"");
+    answer_drafts(program, IDYES);
+    HWND window = started_window(program);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(title_becomes(window, L"Untitled.md * - Pellix"));
+    EXPECT_EQ(tab_count(window), 1u);
+    EXPECT_EQ(editor_text(active_editor(window)), first_draft);
+    const ULONGLONG end = GetTickCount64() + store_limit_ms;
+    while (kept_copies(local_).empty() && GetTickCount64() < end) {
+        Sleep(50);
+    }
+    const std::vector<std::filesystem::path> kept = kept_copies(local_);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(read_file_bytes(kept[0], recovery_container_limit), half);
+    // The store of the restored tab is written beside the kept copy.
+    const std::u16string expected(first_draft.begin(), first_draft.end());
+    const auto restored = wait_for_store(local_, [&](const Workspace& workspace) {
+        return workspace.sessions.size() == 1 && workspace.sessions[0].text == expected;
+    });
+    EXPECT_TRUE(restored && restored->sessions.size() == 1);
+    EXPECT_EQ(read_file_bytes(kept[0], recovery_container_limit), half);
+    // The status strip names the kept copy.
+    HWND strip = FindWindowExW(window, nullptr, L"Pellix.StatusStrip", nullptr);
+    wchar_t shown[1024] = {};
+    SendMessageTimeoutW(strip, WM_GETTEXT, std::size(shown), reinterpret_cast<LPARAM>(shown),
+                        SMTO_ABORTIFHUNG, answer_limit_ms, nullptr);
+    EXPECT_NE(std::wstring(shown).find(kept[0].filename().wstring()), std::wstring::npos) << shown;
 }
 
 TEST_F(ProgramRecovery, OneSessionThatCannotBeReadAmongFiveLeavesTheOtherFour) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -280,38 +281,130 @@ TEST_F(RecoveryStore, DeclinedDraftsReopenTheirFilesAndDropUntitledOnes) {
     EXPECT_FALSE(modified(current_tab()));
 }
 
-TEST_F(RecoveryStore, ACorruptStoreRestoresNothingAndStaysAsItIs) {
+// The kept copy the recovery status names, empty when it names none.
+std::filesystem::path kept_copy_in_status() {
+    const std::wstring& status = recovery_status();
+    const std::size_t at = status.find(kept_store_note);
+    return at == std::wstring::npos
+               ? std::filesystem::path()
+               : std::filesystem::path(status.substr(at + wcslen(kept_store_note)));
+}
+
+TEST_F(RecoveryStore, ACorruptStoreRestoresNothingIsKeptAsideAndSessionBinIsNotConsulted) {
     const std::string valid = test::store_bytes(
         {.sessions = {session(u"lost", Encoding::utf8, LineEnding::lf, {}, true)}, .active = 0});
     std::string bad_magic = valid;
     bad_magic[0] = 'Q';
     // The older single record is not consulted while the container is there.
     const std::string record = valid.substr(20);
-    for (const std::string& corrupt :
-         {valid.substr(0, valid.size() - 1), bad_magic, valid + std::string(1, '\0')}) {
-        write_store({.sessions = {Session{}}, .active = 0});
+    std::filesystem::create_directories(store_folder());
+    for (const std::string& corrupt : {valid.substr(0, valid.size() - 1), bad_magic}) {
         test::write_bytes(tabs_file(), corrupt);
         test::write_bytes(session_file(), record);
         restore_session();
         EXPECT_TRUE(boxes_.empty());
         EXPECT_EQ(tabs.size(), 1u);
         EXPECT_EQ(GetWindowTextLengthW(chrome.editor), 0);
-        EXPECT_EQ(recovery_status(), recovery_unreadable_text);
-        EXPECT_EQ(read_file_bytes(tabs_file(), document_limit), corrupt);
+        const std::filesystem::path kept = kept_copy_in_status();
+        EXPECT_EQ(recovery_status(), std::wstring(recovery_unreadable_text) + L". " +
+                                         kept_store_note + kept.wstring());
+        EXPECT_EQ(kept.parent_path(), store_folder());
+        EXPECT_EQ(read_file_bytes(kept, document_limit), corrupt);
+        EXPECT_FALSE(std::filesystem::exists(tabs_file()));
         EXPECT_EQ(read_file_bytes(session_file(), document_limit), record);
-        // The next store clears the status; a blank tab leaves nothing to keep.
+        // A blank tab leaves nothing to keep; the note of the kept copy stays.
         store_session(false, true);
-        EXPECT_TRUE(status_becomes(L""));
+        EXPECT_TRUE(status_becomes(kept_store_note + kept.wstring()));
+        EXPECT_TRUE(std::filesystem::exists(kept));
     }
 
     // Only the single record: it comes back, and the next store replaces it by a container.
     test::write_bytes(session_file(), record);
     restore_session();
+    EXPECT_EQ(recovery_status(), L"");
     EXPECT_EQ(tab_text(current_tab()), u"lost");
     store_session(false, true);
     EXPECT_TRUE(stored(
         {.sessions = {session(u"lost", Encoding::utf8, LineEnding::lf, {}, true)}, .active = 0}));
     EXPECT_FALSE(std::filesystem::exists(session_file()));
+}
+
+TEST_F(RecoveryStore, ADamagedStoreIsKeptAsItIsAndTheDraftsBeforeTheDamageComeBack) {
+    const Workspace three{
+        .sessions = {session(u"first draft", Encoding::utf8, LineEnding::lf, {}, true),
+                     session(u"second draft", Encoding::utf8, LineEnding::lf, {}, true),
+                     session(u"third draft", Encoding::utf8, LineEnding::lf, {}, true)},
+        .active = 1};
+    const std::string whole = test::store_bytes(three);
+    // Every cut and flipped byte is the format's own test; here one store loses its third
+    // record to a cut, another its first to a flipped byte.
+    const std::size_t third_starts = whole.rfind("PELLIX2\n") - 4;
+    std::string flipped = whole;
+    flipped[30] = static_cast<char>(flipped[30] ^ 0x80);
+    struct Damage {
+        std::string bytes;
+        std::size_t intact;
+    };
+    const std::vector<Damage> damages = {{whole.substr(0, third_starts + 10), 2}, {flipped, 0}};
+    std::filesystem::create_directories(store_folder());
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.bytes.size());
+        for (std::size_t n = tabs.size(); n > 0; --n) {
+            close_current_tab([] { return true; });
+        }
+        boxes_.clear();
+        test::write_bytes(tabs_file(), damage.bytes);
+
+        restore_session();
+
+        EXPECT_EQ(boxes_.size(), damage.intact == 0 ? 0u : 1u);
+        const Workspace intact{.sessions = std::vector<Session>(
+                                   three.sessions.begin(), three.sessions.begin() + damage.intact),
+                               .active = damage.intact > 1 ? 1u : 0u};
+        ASSERT_EQ(tabs.size(), std::max<std::size_t>(damage.intact, 1));
+        for (std::size_t i = 0; i < damage.intact; ++i) {
+            EXPECT_EQ(tab_text(*tabs[i]), intact.sessions[i].text);
+            EXPECT_TRUE(tabs[i]->recovered_draft);
+        }
+        const std::filesystem::path kept = kept_copy_in_status();
+        EXPECT_EQ(recovery_status(), std::wstring(recovery_unreadable_text) + L". " +
+                                         kept_store_note + kept.wstring());
+        EXPECT_EQ(read_file_bytes(kept, recovery_container_limit), damage.bytes);
+
+        // The next store writes a new store and leaves the kept copy as it was.
+        store_session(false, true);
+        EXPECT_TRUE(stored(damage.intact == 0 ? Workspace{} : intact));
+        EXPECT_TRUE(status_becomes(kept_store_note + kept.wstring()));
+        EXPECT_EQ(read_file_bytes(kept, recovery_container_limit), damage.bytes);
+    }
+    // A start with nothing stored forgets the kept copy.
+    std::filesystem::remove(tabs_file());
+    restore_session();
+    EXPECT_EQ(recovery_status(), L"");
+}
+
+TEST_F(RecoveryStore, PathsHandedOverDuringTheRestoreWaitUntilItHasEnded) {
+    const auto latin = file("latin.txt", "caf\xE9\n");
+    const auto handed = file("handed.md", "# handed\n");
+    write_store(
+        {.sessions = {session(u"edited", Encoding::windows_1252, LineEnding::lf, latin, true)},
+         .active = 0});
+    box_answer_ = IDNO; // the declined draft reopens its file, which asks for an encoding
+    std::size_t queued_during_restore = 0;
+    install_task_dialog([&](const TASKDIALOGCONFIG&) {
+        pending_paths.push_back(handed);
+        SendMessageW(window_, WM_APP_OPEN_QUEUED, 0, 0);
+        queued_during_restore = pending_paths.size();
+        return 100;
+    });
+    restore_session();
+    EXPECT_EQ(queued_during_restore, 1u);
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_EQ(current_tab().path, latin);
+
+    SendMessageW(window_, WM_APP_OPEN_QUEUED, 0, 0);
+    EXPECT_EQ(current_tab().path, handed);
+    EXPECT_TRUE(pending_paths.empty());
 }
 
 TEST_F(RecoveryStore, TheFirstRunOpensTheWelcomeDocumentInSplitViewOnce) {

@@ -1,6 +1,7 @@
 // Recovery files as the program finds them after a crash: a whole "tabs.bin" container or one
 // "session.bin" record. Refusals are std::runtime_error; whatever is accepted must be written
-// back byte for byte, since the format has one way to write each value.
+// back byte for byte, since the format has one way to write each value. What is salvaged from a
+// damaged container must be exactly its leading records, as they stand in the file.
 
 #include "tracking/recovery_format.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -24,6 +25,29 @@ void check_container(std::string_view bytes) {
     require(encode_tab_recovery(workspace) == bytes, "an accepted container is written back");
 }
 
+void check_salvage(std::string_view bytes) {
+    const SalvagedWorkspace salvaged = salvage_tab_recovery(bytes);
+    bool reads_whole = true;
+    try {
+        require(read_tab_recovery(bytes) == salvaged.workspace,
+                "a whole container is salvaged whole");
+    } catch (const std::runtime_error&) {
+        reads_whole = false;
+    }
+    require(reads_whole == salvaged.whole, "salvage says whether the container read whole");
+    const Workspace& workspace = salvaged.workspace;
+    if (workspace.sessions.empty()) {
+        require(workspace.active == 0, "nothing salvaged has no active tab");
+        return;
+    }
+    require(workspace.active < workspace.sessions.size(), "the active tab is a salvaged one");
+    // Written again, the salvaged records are the file's own from its header on.
+    const std::string written = encode_tab_recovery(workspace);
+    const std::string_view records = std::string_view(written).substr(16);
+    require(bytes.size() >= written.size() && bytes.substr(16, records.size()) == records,
+            "salvaged records are the leading records byte for byte");
+}
+
 // A record is written only inside a container, where a lone tab's record ends the file.
 void check_record(std::string_view bytes) {
     Session session;
@@ -44,6 +68,7 @@ void check_record(std::string_view bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     pellix::check_container(bytes);
+    pellix::check_salvage(bytes);
     pellix::check_record(bytes);
     return 0;
 }

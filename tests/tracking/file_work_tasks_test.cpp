@@ -31,7 +31,7 @@ TEST_F(TrackingFileWork, CompareBaselinesOfATextAndOfASnapshot) {
     }
 }
 
-TEST_F(TrackingFileWork, RecoveryFilesAreReadAndFaultsPassThrough) {
+TEST_F(TrackingFileWork, RecoveryFilesAreReadAndDamageIsReported) {
     Workspace workspace;
     workspace.sessions.push_back({u"draft text", Encoding::utf8, LineEnding::lf, "", true});
     workspace.sessions.push_back(
@@ -39,13 +39,17 @@ TEST_F(TrackingFileWork, RecoveryFilesAreReadAndFaultsPassThrough) {
     workspace.active = 1;
     const auto tabs = folder / "tabs.bin";
     test::write_bytes(tabs, encode_tab_recovery(workspace));
-    EXPECT_EQ(read_tab_recovery_file(tabs), workspace);
+    const SalvagedWorkspace read = read_tab_recovery_file(tabs);
+    EXPECT_TRUE(read.whole);
+    EXPECT_EQ(read.workspace, workspace);
 
     const auto broken = folder / "session.bin";
     test::write_bytes(broken, "not a record");
-    EXPECT_THROW(read_recovery_record_file(broken), std::runtime_error);
-    EXPECT_THROW(read_tab_recovery_file(broken), std::runtime_error);
-    EXPECT_THROW(read_recovery_record_file(folder / "missing.bin"), std::runtime_error);
+    for (const auto& damaged : {read_recovery_record_file(broken), read_tab_recovery_file(broken),
+                                read_recovery_record_file(folder / "missing.bin")}) {
+        EXPECT_FALSE(damaged.whole);
+        EXPECT_TRUE(damaged.workspace.sessions.empty());
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace pellix {
 namespace {
@@ -81,6 +82,47 @@ TEST_F(RecoveryFiles, FailedWriteLeavesBothFilesAsTheyWere) {
               "Invalid recovery document.");
     EXPECT_EQ(read_file_bytes(tabs_, recovery_container_limit), old_tabs);
     EXPECT_TRUE(std::filesystem::exists(session_));
+}
+
+TEST_F(RecoveryFiles, ADamagedStoreIsMovedAsideAsItIsAndOnlyTheNewestFewStay) {
+    const std::string damaged("PLXTABS1\x03\0\0\0half", 16);
+    SYSTEMTIME when{.wYear = 2026,
+                    .wMonth = 12,
+                    .wDayOfWeek = 1,
+                    .wDay = 7,
+                    .wHour = 9,
+                    .wMinute = 5,
+                    .wSecond = 3,
+                    .wMilliseconds = 0};
+    put(tabs_, damaged);
+    const auto first = keep_damaged_store(tabs_, when);
+    EXPECT_EQ(first, tabs_.parent_path() / "tabs.bin.damaged-20261207-090503");
+    EXPECT_FALSE(std::filesystem::exists(tabs_));
+    EXPECT_EQ(read_file_bytes(first, recovery_container_limit), damaged);
+
+    // The same second again: the older copy is never replaced.
+    put(tabs_, "second");
+    const auto second = keep_damaged_store(tabs_, when);
+    EXPECT_EQ(second, tabs_.parent_path() / "tabs.bin.damaged-20261207-090503-2");
+    EXPECT_EQ(read_file_bytes(first, recovery_container_limit), damaged);
+
+    put(session_, "record");
+    const auto session_copy = keep_damaged_store(session_, when);
+    for (WORD minute = 6; minute < 9; ++minute) {
+        when.wMinute = minute;
+        put(tabs_, "later");
+        keep_damaged_store(tabs_, when);
+    }
+    EXPECT_FALSE(std::filesystem::exists(first));
+    EXPECT_FALSE(std::filesystem::exists(second));
+    std::size_t kept = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(tabs_.parent_path())) {
+        kept += entry.path().filename().wstring().starts_with(L"tabs.bin.damaged-");
+    }
+    EXPECT_EQ(kept, kept_damaged_copies);
+    EXPECT_TRUE(std::filesystem::exists(session_copy));
+
+    EXPECT_THROW(keep_damaged_store(tabs_, when), std::system_error);
 }
 
 } // namespace

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace pellix {
 namespace {
@@ -146,6 +148,54 @@ TEST(RecoveryFormat, ContainerReaderMessages) {
         container_bytes(128, 127, std::vector<std::string>(128, record_bytes("", "x"))));
     EXPECT_EQ(full.sessions.size(), 128u);
     EXPECT_EQ(full.active, 127u);
+}
+
+TEST(RecoveryFormat, SalvageKeepsExactlyTheRecordsBeforeTheDamage) {
+    const Workspace stored{{session_of(u"first draft", "C:\\a.md"),
+                            session_of(u"zweite \u00C4nderung\n", ""),
+                            session_of(u"third \U0001F600", "C:\\c.txt")},
+                           2};
+    const std::string bytes = encode_tab_recovery(stored);
+    // Where each entry (its length, then its record) ends.
+    std::vector<std::size_t> ends;
+    for (std::size_t offset = 16; offset < bytes.size();) {
+        offset += 4 + static_cast<unsigned char>(bytes[offset]);
+        ends.push_back(offset);
+    }
+    ASSERT_EQ(ends.size(), 3u);
+    auto first = [&](std::size_t count) {
+        return std::vector<Session>(stored.sessions.begin(), stored.sessions.begin() + count);
+    };
+
+    const SalvagedWorkspace whole = salvage_tab_recovery(bytes);
+    EXPECT_TRUE(whole.whole);
+    EXPECT_EQ(whole.workspace, stored);
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+        const SalvagedWorkspace salvaged = salvage_tab_recovery(bytes.substr(0, cut));
+        const auto intact = static_cast<std::size_t>(
+            std::count_if(ends.begin(), ends.end(), [&](std::size_t end) { return end <= cut; }));
+        EXPECT_FALSE(salvaged.whole) << cut;
+        EXPECT_EQ(salvaged.workspace.sessions, first(intact)) << cut;
+        // The active tab was the last one, so the last intact one stands in for it.
+        EXPECT_EQ(salvaged.workspace.active, intact == 0 ? 0 : intact - 1) << cut;
+    }
+    // In valid UTF-8, and in every length and setting of a record, a flipped top bit always
+    // breaks a check, wherever it falls.
+    for (std::size_t record = 0; record < ends.size(); ++record) {
+        for (std::size_t at = record == 0 ? 16 : ends[record - 1]; at < ends[record]; ++at) {
+            std::string damaged = bytes;
+            damaged[at] = static_cast<char>(damaged[at] ^ 0x80);
+            const SalvagedWorkspace salvaged = salvage_tab_recovery(damaged);
+            EXPECT_FALSE(salvaged.whole) << at;
+            EXPECT_EQ(salvaged.workspace.sessions, first(record)) << at;
+        }
+    }
+    const SalvagedWorkspace trailing = salvage_tab_recovery(bytes + "x");
+    EXPECT_FALSE(trailing.whole);
+    EXPECT_EQ(trailing.workspace, stored);
+    std::string bad_header = bytes;
+    bad_header[8] = static_cast<char>(bad_header[8] ^ 0x80);
+    EXPECT_TRUE(salvage_tab_recovery(bad_header).workspace.sessions.empty());
 }
 
 TEST(RecoveryFormat, WriterRefusals) {
