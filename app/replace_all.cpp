@@ -23,12 +23,18 @@ namespace pellix {
 namespace {
 
 constexpr wchar_t preparing_note[] = L"Preparing Replace All. Esc cancels.";
+// Text read from the snapshot at once: several windows, so that a run of close matches reads
+// the rope once per chunk rather than once per match.
+constexpr std::uint64_t chunk_units = 4 * search_window_units;
 
 struct ReplaceAllJob {
     std::uint64_t tab_id = 0;
     std::uint64_t revision = 0;
     HWND editor = nullptr;
     SourceDocument text;
+    // The part of `text` read last, from `chunk_start`.
+    std::u16string chunk;
+    std::uint64_t chunk_start = 0;
     std::u16string output;
     std::u16string replacement;
     std::u16string find;
@@ -67,34 +73,48 @@ void append(ReplaceAllJob& work, std::u16string_view piece) {
     work.output.append(piece);
 }
 
+// The snapshot's text over [from, to), from the chunk the job holds, read again only when the
+// range leaves it.
+std::u16string_view text_over(ReplaceAllJob& work, std::uint64_t from, std::uint64_t to) {
+    if (from < work.chunk_start || to > work.chunk_start + work.chunk.size()) {
+        work.chunk_start = from;
+        work.chunk = work.text.text(from, std::min(work.text.length(), from + chunk_units) - from);
+    }
+    return std::u16string_view(work.chunk).substr(from - work.chunk_start, to - from);
+}
+
 // One search of the window after the position, and what it gives to the output. The job
-// searches its own snapshot of the document, reading one window at a time: the editor is
-// read-only meanwhile and a changed revision ends the job, so the snapshot is the editor's text,
-// and neither a copy of the whole text nor a hundred thousand matches cost the UI thread a
-// long block.
+// searches its own snapshot of the document, a chunk at a time: the editor is read-only
+// meanwhile and a changed revision ends the job, so the snapshot is the editor's text, and
+// neither a copy of the whole text nor a hundred thousand matches cost the UI thread a long
+// block.
 void advance(ReplaceAllJob& work) {
     const std::uint64_t length = work.text.length();
     const std::uint64_t window_end =
         std::min(work.position + search_window_units + work.find.size(), length);
-    const std::int64_t hit =
-        find_in_document(work.text, work.find,
-                         {.from = static_cast<std::int64_t>(work.position),
-                          .to = static_cast<std::int64_t>(window_end),
-                          .down = true,
-                          .match_case = (work.flags & find_flag::match_case) != 0,
-                          .whole_word = (work.flags & find_flag::whole_word) != 0});
+    // One unit on either side of the window for the whole-word test.
+    const std::uint64_t first = work.position > 0 ? work.position - 1 : 0;
+    const std::u16string_view around =
+        text_over(work, first, std::min(window_end + 1, length));
+    const std::int64_t found =
+        find_in_text(around, work.find,
+                     {.from = static_cast<std::int64_t>(work.position - first),
+                      .to = static_cast<std::int64_t>(window_end - first),
+                      .down = true,
+                      .match_case = (work.flags & find_flag::match_case) != 0,
+                      .whole_word = (work.flags & find_flag::whole_word) != 0});
     std::uint64_t next = window_end == length
                              ? length
                              : std::min(work.position + search_window_units, length);
-    if (hit >= 0) {
-        next = static_cast<std::uint64_t>(hit);
+    if (found >= 0) {
+        next = first + static_cast<std::uint64_t>(found);
         const std::uint64_t end = next + work.find.size();
         if (next < work.position || end <= next || end > length) {
             throw std::runtime_error("Invalid native search range. No text was changed.");
         }
     }
-    append(work, work.text.text(work.position, next - work.position));
-    if (hit >= 0) {
+    append(work, around.substr(work.position - first, next - work.position));
+    if (found >= 0) {
         append(work, work.replacement);
         ++work.count;
         next += work.find.size();
