@@ -707,7 +707,9 @@ void Source::paint() {
     }
     const HRESULT drawn = target->EndDraw();
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
+        // EndPaint validates the window, so without this the stale frame would stay.
         clear_line_layouts(*this);
+        invalidate_editor(window);
     } else {
         check_render(drawn);
     }
