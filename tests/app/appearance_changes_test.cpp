@@ -43,6 +43,16 @@ private:
     Received received_;
 };
 
+// On each WM_SETFONT, whether the font the window held until then was still a font.
+LRESULT CALLBACK check_old_font(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                                DWORD_PTR data) {
+    if (message == WM_SETFONT) {
+        auto held = reinterpret_cast<HGDIOBJ>(SendMessageW(window, WM_GETFONT, 0, 0));
+        reinterpret_cast<std::vector<bool>*>(data)->push_back(GetObjectType(held) == OBJ_FONT);
+    }
+    return DefSubclassProc(window, message, wparam, lparam);
+}
+
 class AppearanceChanges : public test::OpenTabsWindow {
 protected:
     AppearanceChanges() : OpenTabsWindow("Appearance Changes Test") {}
@@ -76,6 +86,16 @@ TEST_F(AppearanceChanges, TheSwitcherButtonsArePaintedBeforeTheChangeIsHandled) 
     RecordedWindow painted(button, WM_PAINT);
     SendMessageW(window_, WM_APP_APPEARANCE_CHANGED, 0, 0);
     EXPECT_GE(painted.received().count, 1);
+}
+
+TEST_F(AppearanceChanges, NewFontsReachTheWindowsBeforeTheOldOnesAreDeleted) {
+    ASSERT_NE(chrome.find_box, nullptr);
+    std::vector<bool> old_font_alive;
+    SetWindowSubclass(chrome.find_box, check_old_font, recorder_id,
+                      reinterpret_cast<DWORD_PTR>(&old_font_alive));
+    SendMessageW(window_, WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, 0);
+    RemoveWindowSubclass(chrome.find_box, check_old_font, recorder_id);
+    EXPECT_EQ(old_font_alive, std::vector<bool>{true});
 }
 
 } // namespace
