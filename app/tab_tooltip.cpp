@@ -1,7 +1,9 @@
 #include "app/tab_tooltip.h"
 
 #include <array>
+#include <string>
 
+#include "app/main_window_state.h"
 #include "app/prompts.h"
 #include "app/view_switcher.h"
 
@@ -29,8 +31,7 @@ std::wstring local_time_text(const FILETIME& when) {
     return text.data();
 }
 
-} // namespace
-
+// The path or shown name, then the Watch state and updates, then what the tab is compared with.
 std::wstring tab_tooltip_text(const DocumentTab& tab) {
     std::wstring text = tab.path.empty() ? tab.shown_name : tab.path.wstring();
     if (tab.watch_state == switcher_watch::paused) {
@@ -48,6 +49,8 @@ std::wstring tab_tooltip_text(const DocumentTab& tab) {
     }
     return text;
 }
+
+} // namespace
 
 std::optional<LRESULT> tab_tooltip_notification(const NMHDR& header) {
     if (header.code != TTN_GETDISPINFOW || chrome.tab_control == nullptr ||

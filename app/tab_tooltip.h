@@ -7,15 +7,11 @@
 #include <commctrl.h>
 
 #include <optional>
-#include <string>
-
-#include "app/main_window_state.h"
 
 namespace pellix {
 
-std::wstring tab_tooltip_text(const DocumentTab& tab);
-
-// Answers the tooltip's TTN_GETDISPINFOW for a tab index; nothing for other notifications.
+// Answers the tab control tooltip's TTN_GETDISPINFOW for a tab index; nothing for other
+// notifications.
 std::optional<LRESULT> tab_tooltip_notification(const NMHDR& header);
 
 } // namespace pellix

@@ -133,8 +133,7 @@ int ask(HWND owner, RegistrationStatus status, const std::wstring& content) {
     int pressed = 0;
     const HRESULT result = TaskDialogIndirect(&config, &pressed, nullptr, nullptr);
     if (FAILED(result)) {
-        throw DialogFailure(static_cast<int>(result), std::system_category(),
-                            "Could not open Markdown files dialog");
+        throw DialogFailure(static_cast<int>(result), std::system_category());
     }
     return pressed;
 }
