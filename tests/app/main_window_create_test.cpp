@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/child_window_class.h"
 #include "app/main_window_state.h"
 #include "app/status_strip.h"
 #include "core/message_box.h"
@@ -32,19 +33,7 @@ TEST(MainWindowCreate, AMissingStatusStripFailsCreationWithItsMessage) {
         return IDOK;
     });
     UnregisterClassW(status_strip_class, instance);
-    const WNDCLASSEXW refusing{.cbSize = sizeof(WNDCLASSEXW),
-                               .style = 0,
-                               .lpfnWndProc = refuse_creation,
-                               .cbClsExtra = 0,
-                               .cbWndExtra = 0,
-                               .hInstance = instance,
-                               .hIcon = nullptr,
-                               .hCursor = nullptr,
-                               .hbrBackground = nullptr,
-                               .lpszMenuName = nullptr,
-                               .lpszClassName = status_strip_class,
-                               .hIconSm = nullptr};
-    ASSERT_NE(RegisterClassExW(&refusing), 0);
+    ASSERT_TRUE(register_child_window_class(status_strip_class, refuse_creation));
 
     HWND window = test::make_main_window();
     if (window != nullptr) {
