@@ -163,8 +163,8 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
                 if (block.y > top + view_height_dips) {
                     break;
                 }
-                if (block.text_layout) {
-                    target->DrawTextLayout({block.x, block.y - top}, block.text_layout.get(),
+                for (const TextPiece& piece : block.pieces) {
+                    target->DrawTextLayout({block.x, block.y + piece.top - top}, piece.layout.get(),
                                            ink.get());
                 }
             }
@@ -181,12 +181,11 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
                 if (block.y > top + view_height_dips) {
                     break;
                 }
-                if (!block.text_layout || block.text_length == 0) {
+                if (block.pieces.empty() || block.text_length == 0) {
                     continue;
                 }
-                for_each_range_rect(block.text_layout.get(), 0,
-                                    static_cast<std::uint32_t>(block.text_length), block.x, block.y,
-                                    [](const D2D1_RECT_F&) {});
+                for_each_range_rect(block, 0, static_cast<std::uint32_t>(block.text_length),
+                                    block.x, block.y, [](const D2D1_RECT_F&) {});
             }
         });
         std::printf("    of which DirectWrite text drawing alone takes %.2f ms; range hit tests "
@@ -198,8 +197,8 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
     DestroyWindow(window);
 }
 
-// The computed hit tests read a layout's clusters on every call; the largest layout the preview
-// holds is one code block of the whole 256 KiB source.
+// The computed hit tests read a layout's clusters on every call; the largest block the preview
+// holds is one code block of the whole 256 KiB source, laid out in pieces.
 void report_large_block_hit_test(IDWriteFactory* factory) {
     std::string source = "```\n";
     while (source.size() < 0x40000 - 64) {
@@ -212,16 +211,17 @@ void report_large_block_hit_test(IDWriteFactory* factory) {
     const LayoutBlock& block = layout.blocks.at(0);
     const auto middle = static_cast<std::uint32_t>(block.text_length / 2);
     const double seconds = median(samples_of([&] {
-        for_each_range_rect(block.text_layout.get(), middle, 200, block.x, block.y,
-                            [](const D2D1_RECT_F&) {});
+        for_each_range_rect(block, middle, 200, block.x, block.y, [](const D2D1_RECT_F&) {});
     }));
     const double cluster_seconds = median(samples_of([&] {
-        UINT32 count = 0;
-        block.text_layout->GetClusterMetrics(nullptr, 0, &count);
-        std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
-        block.text_layout->GetClusterMetrics(clusters.data(), count, &count);
-        std::vector<DWRITE_LINE_METRICS> lines(layout.lines.size() + 1);
-        block.text_layout->GetLineMetrics(lines.data(), lines.size(), &count);
+        for (const TextPiece& piece : block.pieces) {
+            UINT32 count = 0;
+            piece.layout->GetClusterMetrics(nullptr, 0, &count);
+            std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
+            piece.layout->GetClusterMetrics(clusters.data(), count, &count);
+            std::vector<DWRITE_LINE_METRICS> lines(layout.lines.size() + 1);
+            piece.layout->GetLineMetrics(lines.data(), lines.size(), &count);
+        }
     }));
     std::printf("  reading its cluster and line metrics: %.2f ms\n", cluster_seconds * 1e3);
     std::printf("  one range hit test in a code block of %llu units (%zu lines): %.2f ms\n",

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/text_hit_test.h"
+#include "preview/text_pieces.h"
 
 namespace pellix {
 namespace {
@@ -36,6 +37,8 @@ struct Paint {
     const std::vector<Range>& matches;
     Brushes& brushes;
     bool high_contrast;
+    float top; // the band being drawn
+    float bottom;
 };
 
 // [from, to) of the document clipped to the block's content, relative to its layout; empty
@@ -51,11 +54,28 @@ bool clip_to_block(const LayoutBlock& block, std::uint64_t from, std::uint64_t t
     return true;
 }
 
+void set_drawing_effect(const LayoutBlock& block, IUnknown* effect, DWRITE_TEXT_RANGE range,
+                        const char* stage) {
+    for_each_piece_range(block, range, [&](const TextPiece& piece, DWRITE_TEXT_RANGE part) {
+        throw_if_failed(piece.layout->SetDrawingEffect(effect, part), stage);
+    });
+}
+
+bool piece_in_band(const Paint& paint, const LayoutBlock& block, const TextPiece& piece) {
+    const float top = block.y + piece.top;
+    return top <= paint.bottom && top + piece.height >= paint.top;
+}
+
+// Only the pieces in the band: a selection over a long block would hit-test all of them.
 void fill_range(const Paint& paint, const LayoutBlock& block, const DWRITE_TEXT_RANGE& range,
                 ID2D1Brush* brush) {
-    for_each_range_rect(block.text_layout.get(), range.startPosition, range.length, block.x,
-                        block.y,
-                        [&](const D2D1_RECT_F& rect) { paint.target->FillRectangle(rect, brush); });
+    for_each_piece_range(block, range, [&](const TextPiece& piece, DWRITE_TEXT_RANGE part) {
+        if (piece_in_band(paint, block, piece)) {
+            for_each_range_rect(
+                piece.layout.get(), part.startPosition, part.length, block.x, block.y + piece.top,
+                [&](const D2D1_RECT_F& rect) { paint.target->FillRectangle(rect, brush); });
+        }
+    });
 }
 
 void draw_cell_frame(const Paint& paint, const PreviewBlock& source, const LayoutBlock& block) {
@@ -92,9 +112,7 @@ void apply_runs(const Paint& paint, const PreviewBlock& source, const LayoutBloc
                 fill_range(paint, block, range, paint.brushes.code_fill.get());
             }
             if (!run.link.empty()) {
-                throw_if_failed(
-                    block.text_layout->SetDrawingEffect(paint.brushes.link.get(), range),
-                    "Color preview link");
+                set_drawing_effect(block, paint.brushes.link.get(), range, "Color preview link");
             }
         });
 }
@@ -129,9 +147,8 @@ void colour_contrast_text(const Paint& paint, const LayoutBlock& block) {
     auto apply = [&](std::uint64_t from, std::uint64_t to) {
         DWRITE_TEXT_RANGE range{};
         if (clip_to_block(block, from, to, range)) {
-            throw_if_failed(
-                block.text_layout->SetDrawingEffect(paint.brushes.contrast_text.get(), range),
-                "Color contrast selection");
+            set_drawing_effect(block, paint.brushes.contrast_text.get(), range,
+                               "Color contrast selection");
         }
     };
     for (auto match = first_match_in(paint.matches, block);
@@ -157,7 +174,9 @@ class EffectsCleared {
 public:
     explicit EffectsCleared(const LayoutBlock& block) : block_(block) {}
     ~EffectsCleared() {
-        block_.text_layout->SetDrawingEffect(nullptr, {0, static_cast<UINT32>(block_.text_length)});
+        for (const TextPiece& piece : block_.pieces) {
+            piece.layout->SetDrawingEffect(nullptr, {0, static_cast<UINT32>(piece.length)});
+        }
     }
     EffectsCleared(const EffectsCleared&) = delete;
     EffectsCleared& operator=(const EffectsCleared&) = delete;
@@ -179,8 +198,12 @@ void draw_block_text(const Paint& paint, const PreviewBlock& source, const Layou
     }
     ID2D1Brush* ink = source.kind == PreviewBlockKind::quote ? paint.brushes.muted.get()
                                                              : paint.brushes.text.get();
-    paint.target->DrawTextLayout({block.x, block.y}, block.text_layout.get(), ink,
-                                 D2D1_DRAW_TEXT_OPTIONS_NONE);
+    for (const TextPiece& piece : block.pieces) {
+        if (piece_in_band(paint, block, piece)) {
+            paint.target->DrawTextLayout({block.x, block.y + piece.top}, piece.layout.get(), ink,
+                                         D2D1_DRAW_TEXT_OPTIONS_NONE);
+        }
+    }
 }
 
 void draw_text_block(const Paint& paint, const PreviewBlock& source, const LayoutBlock& block) {
@@ -190,7 +213,7 @@ void draw_text_block(const Paint& paint, const PreviewBlock& source, const Layou
     if (source.kind == PreviewBlockKind::quote) {
         draw_quote_bar(paint, block);
     }
-    if (block.text_layout) {
+    if (!block.pieces.empty()) {
         draw_block_text(paint, source, block);
     }
     if (block.marker_layout) {
@@ -264,7 +287,9 @@ void draw_document(ID2D1RenderTarget* target, const PreviewDocument& document, L
                       {std::min(view.anchor, view.caret), std::max(view.anchor, view.caret)},
                       matches,
                       brushes,
-                      colours.high_contrast};
+                      colours.high_contrast,
+                      top,
+                      bottom};
     const size_t count = std::min(layout.blocks.size(), document.blocks.size());
     auto first = std::lower_bound(layout.bottom_bounds.begin(), layout.bottom_bounds.end(), top);
     for (size_t i = static_cast<size_t>(first - layout.bottom_bounds.begin()); i < count; ++i) {
@@ -292,6 +317,15 @@ void for_each_range_rect(IDWriteTextLayout* layout, std::uint32_t start, std::ui
     for (const DWRITE_HIT_TEST_METRICS& m : metrics) {
         visit({m.left, m.top, m.left + m.width, m.top + m.height});
     }
+}
+
+void for_each_range_rect(const LayoutBlock& block, std::uint32_t start, std::uint32_t length,
+                         float x, float y, const std::function<void(const D2D1_RECT_F&)>& visit) {
+    for_each_piece_range(block, {start, length},
+                         [&](const TextPiece& piece, DWRITE_TEXT_RANGE part) {
+                             for_each_range_rect(piece.layout.get(), part.startPosition,
+                                                 part.length, x, y + piece.top, visit);
+                         });
 }
 
 } // namespace pellix

@@ -56,4 +56,9 @@ void draw_document(ID2D1RenderTarget* target, const PreviewDocument& document, L
 void for_each_range_rect(IDWriteTextLayout* layout, std::uint32_t start, std::uint32_t length,
                          float x, float y, const std::function<void(const D2D1_RECT_F&)>& visit);
 
+// The same over the pieces of a block's content: [start, start + length) is within the
+// content, and the block is placed at (x, y).
+void for_each_range_rect(const LayoutBlock& block, std::uint32_t start, std::uint32_t length,
+                         float x, float y, const std::function<void(const D2D1_RECT_F&)>& visit);
+
 } // namespace pellix

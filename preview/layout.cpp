@@ -41,6 +41,78 @@ const wchar_t* wide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
 }
 
+// Longest content one DirectWrite layout is given. Wine's DirectWrite faults on a layout holding
+// more than 65,536 units between two line feeds, spaces or not, and takes 25 to 45 ms for one
+// that long; a quarter of that takes about 10 ms and leaves room for scripts that shape to more
+// glyphs than units.
+constexpr std::size_t piece_units = 16384;
+
+// `at`, or one unit earlier when a cut there would split a surrogate pair.
+std::size_t cut_before(std::u16string_view content, std::size_t at) {
+    const bool low_surrogate =
+        at < content.size() && content[at] >= 0xDC00 && content[at] <= 0xDFFF;
+    return low_surrogate ? at - 1 : at;
+}
+
+// Where the piece of `content` that starts at `start` ends: after the last line feed in the
+// second half of the longest piece, where a line ends anyway, else after the last space or tab
+// there, so the cut only starts a new line early; an unbroken run is cut at the bound.
+std::size_t piece_end(std::u16string_view content, std::size_t start) {
+    if (content.size() - start <= piece_units) {
+        return content.size();
+    }
+    const std::size_t search_from = start + piece_units / 2;
+    const std::u16string_view tail = content.substr(search_from, piece_units / 2);
+    std::size_t at = tail.find_last_of(u'\n');
+    if (at == std::u16string_view::npos) {
+        at = tail.find_last_of(u" \t");
+    }
+    if (at != std::u16string_view::npos) {
+        return search_from + at + 1;
+    }
+    return cut_before(content, start + piece_units);
+}
+
+// Cuts a block's content into pieces. DirectWrite breaks a word wider than the line anywhere
+// (emergency breaking), but Wine's leaves it whole on one line, which Direct2D there draws
+// glyph by glyph however little of it shows: 100,000 '[' took 9 s a paint. So a piece that
+// came out as one line wider than the line is cut again to what fits on a line, and the rest
+// of its run follows in pieces of that length until the text breaks again.
+class PieceCutter {
+public:
+    explicit PieceCutter(std::u16string_view content) : content_(content) {}
+
+    std::size_t next_end(std::size_t start) {
+        const std::size_t end = piece_end(content_, start);
+        if (line_units_ == 0) {
+            return end;
+        }
+        const std::size_t run_end = std::min(end, start + line_units_);
+        if (content_.substr(start, run_end - start).find_first_of(u" \t\n") !=
+            std::u16string_view::npos) {
+            line_units_ = 0;
+            return end;
+        }
+        return std::max(cut_before(content_, run_end), start + 1);
+    }
+
+    // The end of a piece [start, end) cut again to fit `max_width`, or `end` when it fits or
+    // DirectWrite broke it.
+    std::size_t refit(std::size_t start, std::size_t end, const DWRITE_TEXT_METRICS& metrics,
+                      float max_width) {
+        if (metrics.lineCount != 1 || metrics.width <= max_width || end - start < 2) {
+            return end;
+        }
+        const double fitting = static_cast<double>(end - start) * max_width / metrics.width;
+        line_units_ = std::max<std::size_t>(static_cast<std::size_t>(fitting), 1);
+        return std::max(cut_before(content_, start + line_units_), start + 1);
+    }
+
+private:
+    std::u16string_view content_;
+    std::size_t line_units_ = 0; // length of the pieces of an unbroken run, 0 outside one
+};
+
 // Geometry of one table cell, worked out before its text format, whose size it sets when
 // printing.
 struct Cell {
@@ -136,11 +208,7 @@ private:
             if (block.marker_length > 0) {
                 lay_out_marker(block, format.get(), choice, entry);
             }
-            lay_out_content(block, format.get(), geometry, entry);
-            apply_styles(entry);
-            const float text_height = measure(entry);
-            add_lines(i, block, choice, text_height, entry);
-            add_cluster_stops(entry);
+            lay_out_content(i, block, format.get(), geometry, choice, entry);
         }
         add_block_end_stops(block);
         if (cell) {
@@ -189,7 +257,7 @@ private:
             a.columns != b.columns || a.align != b.align || a.header != b.header ||
             a.start + a.length > document_.text.size() ||
             b.start + b.length > previous_->document.text.size() ||
-            (a.kind != PreviewBlockKind::rule && !previous_->layout.blocks[j].text_layout)) {
+            (a.kind != PreviewBlockKind::rule && previous_->layout.blocks[j].pieces.empty())) {
             return false;
         }
         const std::u16string_view text(document_.text);
@@ -229,7 +297,7 @@ private:
         entry.marker_layout = old.marker_layout;
         entry.marker_width = old.marker_width;
         entry.x += old.marker_width;
-        entry.text_layout = old.text_layout;
+        entry.pieces = old.pieces;
         entry.width = old.width;
         entry.height = old.height;
         layout_.width = std::max(layout_.width, entry.width + entry.x + frame_.right);
@@ -355,8 +423,9 @@ private:
         entry.x += column;
     }
 
-    void lay_out_content(const PreviewBlock& block, IDWriteTextFormat* format, const Cell& cell,
-                         LayoutBlock& entry) {
+    // The content in pieces of at most piece_units, each below the one before.
+    void lay_out_content(size_t i, const PreviewBlock& block, IDWriteTextFormat* format,
+                         const Cell& cell, const FormatChoice& choice, LayoutBlock& entry) {
         const std::u16string_view text =
             std::u16string_view(document_.text).substr(entry.text_start, entry.text_length);
         entry.text_length = text.size();
@@ -367,23 +436,72 @@ private:
             max_width -= 12.0f * s_;
         }
         max_width = std::max(max_width, 1.0f);
-        throw_if_failed(
-            factory_->CreateTextLayout(wide(text.data()), static_cast<UINT32>(text.size()), format,
-                                       max_width, 1000000000.0f, entry.text_layout.put()),
-            "Create preview text layout");
-        if (is_cell) {
-            const DWRITE_TEXT_ALIGNMENT alignment = block.align == 1 ? DWRITE_TEXT_ALIGNMENT_CENTER
-                                                    : block.align == 2
-                                                        ? DWRITE_TEXT_ALIGNMENT_TRAILING
-                                                        : DWRITE_TEXT_ALIGNMENT_LEADING;
-            throw_if_failed(entry.text_layout->SetTextAlignment(alignment), "Align table cell");
-        }
+        const bool wraps = block.kind != PreviewBlockKind::code_block || print_;
+        layout_.boundaries.push_back(entry.text_start);
+        PieceCutter cutter(text);
+        float top = 0;
+        std::size_t start = 0;
+        do {
+            TextPiece piece;
+            piece.start = start;
+            piece.top = top;
+            std::size_t end = cutter.next_end(start);
+            DWRITE_TEXT_METRICS metrics = lay_out_piece(block, format, max_width, entry.text_start,
+                                                        text.substr(start, end - start), piece);
+            const std::size_t fitted = wraps ? cutter.refit(start, end, metrics, max_width) : end;
+            if (fitted != end) {
+                end = fitted;
+                metrics = lay_out_piece(block, format, max_width, entry.text_start,
+                                        text.substr(start, end - start), piece);
+            }
+            entry.width = std::max(entry.width, metrics.widthIncludingTrailingWhitespace);
+            layout_.width = std::max(layout_.width, entry.width + entry.x + frame_.right);
+            piece.height = add_lines(i, block, piece, end == text.size(), entry);
+            if (end == text.size()) {
+                piece.height = std::max(piece.height, metrics.height);
+            }
+            add_cluster_stops(piece, entry);
+            top += piece.height;
+            start = end;
+            entry.pieces.push_back(std::move(piece));
+        } while (start < text.size());
+        entry.height = std::max(top, 1.5f * choice.size);
     }
 
-    void apply_styles(const LayoutBlock& entry) {
-        IDWriteTextLayout* layout = entry.text_layout.get();
+    // Lays out `part`, which starts `piece.start` units into the content, into `piece` and
+    // measures it.
+    DWRITE_TEXT_METRICS lay_out_piece(const PreviewBlock& block, IDWriteTextFormat* format,
+                                      float max_width, std::uint64_t text_start,
+                                      std::u16string_view part, TextPiece& piece) {
+        piece.length = part.size();
+        piece.layout.reset();
+        throw_if_failed(factory_->CreateTextLayout(wide(part.data()),
+                                                   static_cast<UINT32>(part.size()), format,
+                                                   max_width, 1000000000.0f, piece.layout.put()),
+                        "Create preview text layout");
+        if (block.kind == PreviewBlockKind::table_cell) {
+            throw_if_failed(piece.layout->SetTextAlignment(cell_alignment(block)),
+                            "Align table cell");
+        }
+        apply_styles(text_start, piece);
+        DWRITE_TEXT_METRICS metrics{};
+        throw_if_failed(piece.layout->GetMetrics(&metrics), "Measure preview text");
+        return metrics;
+    }
+
+    static DWRITE_TEXT_ALIGNMENT cell_alignment(const PreviewBlock& block) {
+        return block.align == 1   ? DWRITE_TEXT_ALIGNMENT_CENTER
+               : block.align == 2 ? DWRITE_TEXT_ALIGNMENT_TRAILING
+                                  : DWRITE_TEXT_ALIGNMENT_LEADING;
+    }
+
+    void apply_styles(std::uint64_t text_start, const TextPiece& piece) {
+        IDWriteTextLayout* layout = piece.layout.get();
+        LayoutBlock part;
+        part.text_start = text_start + piece.start;
+        part.text_length = piece.length;
         for_each_block_run(
-            document_.runs, entry, [&](const PreviewRun& run, DWRITE_TEXT_RANGE range) {
+            document_.runs, part, [&](const PreviewRun& run, DWRITE_TEXT_RANGE range) {
                 if (run.style & PreviewStyle::bold) {
                     throw_if_failed(layout->SetFontWeight(DWRITE_FONT_WEIGHT_BOLD, range),
                                     "Set bold preview text");
@@ -407,27 +525,23 @@ private:
             });
     }
 
-    // Returns the height DirectWrite reports for the whole text.
-    float measure(LayoutBlock& entry) {
-        DWRITE_TEXT_METRICS metrics{};
-        throw_if_failed(entry.text_layout->GetMetrics(&metrics), "Measure preview text");
-        entry.width = metrics.widthIncludingTrailingWhitespace;
-        layout_.width = std::max(layout_.width, entry.width + entry.x + frame_.right);
-        return metrics.height;
-    }
-
-    void add_lines(size_t i, const PreviewBlock& block, const FormatChoice& choice,
-                   float text_height, LayoutBlock& entry) {
+    // Returns the height of the piece's lines. A piece that ends in a line feed ends with an
+    // empty line, which the next piece's first line takes the place of.
+    float add_lines(size_t i, const PreviewBlock& block, const TextPiece& piece, bool last,
+                    const LayoutBlock& entry) {
         UINT32 count = 0;
-        entry.text_layout->GetLineMetrics(nullptr, 0, &count);
+        piece.layout->GetLineMetrics(nullptr, 0, &count);
         std::vector<DWRITE_LINE_METRICS> lines(count);
-        throw_if_failed(entry.text_layout->GetLineMetrics(lines.data(), count, &count),
+        throw_if_failed(piece.layout->GetLineMetrics(lines.data(), count, &count),
                         "Measure preview lines");
         lines.resize(std::min<size_t>(count, lines.size()));
+        if (!last && lines.size() > 1 && lines.back().length == 0) {
+            lines.pop_back();
+        }
         const bool heading = block.kind == PreviewBlockKind::heading;
         const bool is_cell = block.kind == PreviewBlockKind::table_cell;
-        float top = entry.y;
-        std::uint64_t offset = entry.text_start;
+        float top = entry.y + piece.top;
+        std::uint64_t offset = entry.text_start + piece.start;
         float total = 0;
         for (const DWRITE_LINE_METRICS& line : lines) {
             const float bottom = top + line.height;
@@ -439,18 +553,17 @@ private:
             total += line.height;
             top = bottom;
         }
-        entry.height = std::max({total, text_height, 1.5f * choice.size});
+        return total;
     }
 
-    void add_cluster_stops(const LayoutBlock& entry) {
+    void add_cluster_stops(const TextPiece& piece, const LayoutBlock& entry) {
         UINT32 count = 0;
-        entry.text_layout->GetClusterMetrics(nullptr, 0, &count);
+        piece.layout->GetClusterMetrics(nullptr, 0, &count);
         std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
-        throw_if_failed(entry.text_layout->GetClusterMetrics(clusters.data(), count, &count),
+        throw_if_failed(piece.layout->GetClusterMetrics(clusters.data(), count, &count),
                         "Measure preview clusters");
         clusters.resize(std::min<size_t>(count, clusters.size()));
-        std::uint64_t position = entry.text_start;
-        layout_.boundaries.push_back(position);
+        std::uint64_t position = entry.text_start + piece.start;
         for (const DWRITE_CLUSTER_METRICS& cluster : clusters) {
             position += cluster.length;
             layout_.boundaries.push_back(position);

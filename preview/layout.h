@@ -12,16 +12,27 @@
 
 namespace pellix {
 
+// One DirectWrite layout of a block's content. A long block is laid out in several, stacked
+// one below the other: Wine's DirectWrite faults on one layout of more than 65,536 units
+// between line feeds, and a bound keeps each shaping short.
+struct TextPiece {
+    ComPtr<IDWriteTextLayout> layout;
+    std::uint64_t start = 0;  // offset within the block's content
+    std::uint64_t length = 0; // code units
+    float top = 0;            // below the block's y
+    float height = 0;         // to the next piece's top
+};
+
 // One block of the document placed on the page. Lengths are DIPs in document coordinates.
 struct LayoutBlock {
-    ComPtr<IDWriteTextLayout> text_layout;   // null for a rule
+    std::vector<TextPiece> pieces;           // the content, in order; none for a rule
     ComPtr<IDWriteTextLayout> marker_layout; // null without a list marker
     std::uint64_t text_start = 0;            // block start + marker length
     std::uint64_t text_length = 0;           // block length - marker length
-    float x = 0;                             // left edge of text_layout
-    float y = 0;                             // top edge of text_layout
+    float x = 0;                             // left edge of the pieces
+    float y = 0;                             // top edge of the first piece
     float height = 0;                        // height of the content
-    float width = 0;                         // widthIncludingTrailingWhitespace (0 for a rule)
+    float width = 0;                         // widest piece, trailing whitespace included
     float marker_width = 0;                  // marker column left of x
     float cell_x = 0;                        // table cells: left edge of the cell
     float cell_width = 0;                    // table cells: column width

@@ -53,7 +53,7 @@ std::vector<double> range_bounds(const Preview::Impl& p, std::uint64_t start, st
     const float width = view_width(p.window, p.dpi) * scale;
     const float height = view_height(p.window, p.dpi) * scale;
     for (const LayoutBlock& block : p.layout.blocks) {
-        if (!block.text_layout || !block_in_view(p, block)) {
+        if (block.pieces.empty() || !block_in_view(p, block)) {
             continue;
         }
         const std::uint64_t s = std::max(start, block.text_start);
@@ -62,7 +62,7 @@ std::vector<double> range_bounds(const Preview::Impl& p, std::uint64_t start, st
             continue;
         }
         for_each_range_rect(
-            block.text_layout.get(), static_cast<std::uint32_t>(s - block.text_start),
+            block, static_cast<std::uint32_t>(s - block.text_start),
             static_cast<std::uint32_t>(e - s), block.x, block.y, [&](const D2D1_RECT_F& rect) {
                 const float l = std::max(0.0f, (rect.left - p.view.scroll_x) * scale);
                 const float t = std::max(0.0f, (rect.top - p.view.scroll_y) * scale);

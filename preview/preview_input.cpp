@@ -1,13 +1,14 @@
 #include "preview/preview_input.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "core/encoding.h"
 #include "markdown/inline_render.h"
-#include "platform/text_hit_test.h"
+#include "preview/text_pieces.h"
 
 namespace pellix {
 namespace {
@@ -128,7 +129,7 @@ bool vertical_move_target(const Preview::Impl& p, std::size_t from, std::size_t 
     const LayoutBlock& caret_block = p.layout.blocks[p.layout.lines[from].block];
     const LayoutLine& line = p.layout.lines[target];
     const LayoutBlock& block = p.layout.blocks[line.block];
-    if (!caret_block.text_layout || !block.text_layout) {
+    if (caret_block.pieces.empty() || block.pieces.empty()) {
         return false;
     }
     const std::uint64_t inside = std::clamp(p.view.caret, caret_block.text_start,
@@ -137,15 +138,15 @@ bool vertical_move_target(const Preview::Impl& p, std::size_t from, std::size_t 
     FLOAT hit_x = 0;
     FLOAT hit_y = 0;
     DWRITE_HIT_TEST_METRICS metrics{};
-    if (FAILED(hit_test_text_position(caret_block.text_layout.get(), static_cast<UINT32>(inside),
-                                      FALSE, &hit_x, &hit_y, &metrics))) {
+    if (FAILED(hit_test_block_position(caret_block, static_cast<UINT32>(inside), FALSE, &hit_x,
+                                       &hit_y, &metrics))) {
         return false;
     }
     const float x = caret_block.x + hit_x - block.x;
     const float y = (line.top + line.bottom) / 2 - block.y;
     BOOL trailing = FALSE;
     BOOL is_inside = FALSE;
-    if (FAILED(hit_test_point(block.text_layout.get(), x, y, &trailing, &is_inside, &metrics))) {
+    if (FAILED(hit_test_block_point(block, x, y, &trailing, &is_inside, &metrics))) {
         return false;
     }
     offset = block.text_start + metrics.textPosition + (trailing ? metrics.length : 0);
@@ -304,12 +305,12 @@ void set_scroll_range(HWND window, int bar, float extent, float page, float posi
     SetScrollInfo(window, bar, &info, TRUE);
 }
 
+// Only a whole decimal number names a heading: "#h-1-intro" is no link to heading 1.
 void open_heading(Preview::Impl& p, const std::string& number) {
-    std::size_t used = 0;
-    unsigned long long n = 0;
-    try {
-        n = std::stoull(number, &used);
-    } catch (const std::logic_error&) {
+    std::uint64_t n = 0;
+    const char* end = number.data() + number.size();
+    const auto [stop, error] = std::from_chars(number.data(), end, n);
+    if (error != std::errc() || stop != end) {
         return;
     }
     if (n < p.document.headings.size()) {
@@ -414,16 +415,16 @@ void scroll_preview_to_source_line(double line) {
 
 void locate_preview_caret(Preview::Impl& p, std::uint64_t offset) {
     for (const LayoutBlock& block : p.layout.blocks) {
-        if (!block.text_layout || offset < block.text_start ||
+        if (block.pieces.empty() || offset < block.text_start ||
             offset > block.text_start + block.text_length) {
             continue;
         }
         FLOAT x = 0;
         FLOAT y = 0;
         DWRITE_HIT_TEST_METRICS metrics{};
-        throw_if_failed(hit_test_text_position(block.text_layout.get(),
-                                               static_cast<UINT32>(offset - block.text_start),
-                                               FALSE, &x, &y, &metrics),
+        throw_if_failed(hit_test_block_position(block,
+                                                static_cast<UINT32>(offset - block.text_start),
+                                                FALSE, &x, &y, &metrics),
                         "Locate preview caret");
         const float width = width_of(p);
         const float height = height_of(p);
@@ -466,7 +467,7 @@ std::uint64_t hit_test_text(Preview::Impl& p, POINT point, bool leading_only) {
     }
     const LayoutBlock& block = blocks[b];
     const PreviewBlock& source = p.document.blocks[b];
-    if (!block.text_layout || at.x < block.x) {
+    if (block.pieces.empty() || at.x < block.x) {
         return source.start;
     }
     if (at.y > block.y + block.height) {
@@ -475,9 +476,9 @@ std::uint64_t hit_test_text(Preview::Impl& p, POINT point, bool leading_only) {
     BOOL trailing = FALSE;
     BOOL inside = FALSE;
     DWRITE_HIT_TEST_METRICS metrics{};
-    throw_if_failed(hit_test_point(block.text_layout.get(), at.x - block.x, at.y - block.y,
-                                   &trailing, &inside, &metrics),
-                    "Hit test preview text");
+    throw_if_failed(
+        hit_test_block_point(block, at.x - block.x, at.y - block.y, &trailing, &inside, &metrics),
+        "Hit test preview text");
     std::uint64_t offset = block.text_start + metrics.textPosition;
     if (trailing && !leading_only) {
         offset += metrics.length;
@@ -488,7 +489,7 @@ std::uint64_t hit_test_text(Preview::Impl& p, POINT point, bool leading_only) {
 std::string preview_link_at(Preview::Impl& p, POINT point) {
     const D2D1_POINT_2F at = document_point(p, point);
     for (const LayoutBlock& block : p.layout.blocks) {
-        if (!block.text_layout || at.y < block.y || at.y > block.y + block.height) {
+        if (block.pieces.empty() || at.y < block.y || at.y > block.y + block.height) {
             continue;
         }
         if (block.cell_width != 0 &&
@@ -498,8 +499,8 @@ std::string preview_link_at(Preview::Impl& p, POINT point) {
         BOOL trailing = FALSE;
         BOOL inside = FALSE;
         DWRITE_HIT_TEST_METRICS metrics{};
-        throw_if_failed(hit_test_point(block.text_layout.get(), at.x - block.x, at.y - block.y,
-                                       &trailing, &inside, &metrics),
+        throw_if_failed(hit_test_block_point(block, at.x - block.x, at.y - block.y, &trailing,
+                                             &inside, &metrics),
                         "Hit test preview link");
         if (!inside) {
             return {};

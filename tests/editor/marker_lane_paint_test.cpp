@@ -9,24 +9,23 @@
 #include "editor/source_interface.h"
 #include "editor/source_record.h"
 #include "tests/colour_checks.h"
+#include "tests/editor_frame.h"
 #include "tests/editor/editor_window.h"
 
 namespace pellix {
 namespace {
 
 std::uint32_t pixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    const COLORREF value = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return colour_from_colorref(value);
+    return test::FramePixels(window).at(x, y);
 }
 
 // The pixels of the text area beside the gutter, rows [top, bottom).
 std::vector<std::uint32_t> text_pixels(HWND window, int top, int bottom) {
+    const test::FramePixels frame(window);
     std::vector<std::uint32_t> pixels;
     for (int y = top; y < bottom; ++y) {
         for (int x = 40; x < 160; x += 2) {
-            pixels.push_back(pixel(window, x, y));
+            pixels.push_back(frame.at(x, y));
         }
     }
     return pixels;

@@ -8,7 +8,9 @@
 
 #include "editor/source_interface.h"
 #include "tests/colour_checks.h"
+#include "tests/editor_frame.h"
 #include "tests/editor/editor_window.h"
+#include "tests/preview/layout_checks.h"
 
 using namespace pellix;
 using pellix::test::EditorWindow;
@@ -19,10 +21,7 @@ constexpr int width = 600;
 constexpr int height = 400;
 
 std::uint32_t pixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    const COLORREF value = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return colour_from_colorref(value);
+    return test::FramePixels(window).at(x, y);
 }
 
 using test::blend;
@@ -30,9 +29,10 @@ using test::near_colour;
 
 // Whether any pixel of the band [top, bottom) near the left of the text has `colour`.
 bool band_has_colour(HWND window, int top, int bottom, std::uint32_t colour, int slack) {
+    const test::FramePixels frame(window);
     for (int y = top; y < bottom; ++y) {
         for (int x = 40; x < 200; ++x) {
-            if (near_colour(pixel(window, x, y), colour, slack)) {
+            if (near_colour(frame.at(x, y), colour, slack)) {
                 return true;
             }
         }
@@ -140,6 +140,79 @@ TEST(EditorPaint, BudgetDefersLayoutsToTheTimer) {
     EXPECT_FALSE(budget.last_paint_pending);
     // Outside a paint, layouts are built without limit.
     EXPECT_GT(window.position_of(text.size() - 3).y, 0);
+}
+
+std::wstring numbered_lines(int count) {
+    std::wstring text;
+    for (int i = 0; i < count; ++i) {
+        text += L"line " + std::to_wstring(i) + L" with **bold**, `code` and a [link](x)\n";
+    }
+    return text;
+}
+
+// Every row of the editor's last frame shows its text and its line number.
+void expect_whole_frame(HWND editor) {
+    const test::EditorFrame frame = test::read_editor_frame(editor);
+    ASSERT_TRUE(frame.copied);
+    EXPECT_GT(frame.rows_read, 10);
+    EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
+    EXPECT_TRUE(frame.lines_without_number.empty());
+}
+
+// The first paint that shows rows draws all of them with their numbers, after a new text and
+// after a page down; what the layout timer adds later is only the look-ahead.
+TEST(EditorPaint, FirstPaintShowsEveryRowWithItsNumber) {
+    EditorWindow window(width, height);
+    window.set_text(numbered_lines(300));
+    UpdateWindow(window.editor);
+    expect_whole_frame(window.editor);
+
+    window.send(WM_VSCROLL, SB_PAGEDOWN);
+    UpdateWindow(window.editor);
+    ASSERT_GT(window.scroll_position().y, 0);
+    expect_whole_frame(window.editor);
+}
+
+// A resized target holds no frame to draw a band over: the first paint after a resize draws the
+// whole client area, whatever part of it the system asked for.
+TEST(EditorPaint, APaintAfterAResizeDrawsTheWholeFrame) {
+    EditorWindow window(width, height);
+    window.set_text(numbered_lines(100));
+    ASSERT_TRUE(window.paint_fully());
+    // Resized while its repaints are off, then asked for one row only.
+    window.record().redraw = false;
+    SetWindowPos(window.editor, nullptr, 0, 0, width - 40, height - 20,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    ValidateRect(window.editor, nullptr);
+    window.record().redraw = true;
+    RECT row{0, 100, width - 40, 120};
+    InvalidateRect(window.editor, &row, FALSE);
+    UpdateWindow(window.editor);
+    expect_whole_frame(window.editor);
+}
+
+// One DirectWrite layout of either line faults in Wine; the editor's pieces keep every layout
+// short, wrapped or not, and its end is painted and hit. Wine does not break a word wider than
+// the line, so wrapped pieces stay one row each and take many timer paints to settle: one paint
+// is enough here.
+TEST(EditorPaint, ALineWithoutSpacesPaintsAndAnswersWrappedOrNot) {
+    EditorWindow window(width, height);
+    for (const std::wstring& line : {std::wstring(100000, L'['), std::wstring(1000000, L'A')}) {
+        for (const bool wrap : {true, false}) {
+            SCOPED_TRACE(testing::Message() << line.size() << (wrap ? " wrapped" : " unwrapped"));
+            window.send(EM_SETTARGETDEVICE, 0, wrap ? 0 : 1);
+            window.set_text(line);
+            RedrawWindow(window.editor, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            for (const LinePiece& piece : line_pieces(window.record(), 0)) {
+                ASSERT_LE(piece.length, test::wine_fault_units);
+            }
+            window.select(line.size() - 1, line.size() - 1);
+            window.send(EM_SCROLLCARET);
+            RedrawWindow(window.editor, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            const POINTL at = window.position_of(line.size() - 1);
+            EXPECT_EQ(window.offset_at(at.x + 1, at.y + 1), line.size() - 1);
+        }
+    }
 }
 
 } // namespace

@@ -166,7 +166,7 @@ protected:
     static std::vector<D2D1_RECT_F> rects(const LayoutBlock& block, std::uint32_t start,
                                           std::uint32_t length) {
         std::vector<D2D1_RECT_F> found;
-        for_each_range_rect(block.text_layout.get(), start, length, block.x, block.y,
+        for_each_range_rect(block, start, length, block.x, block.y,
                             [&](const D2D1_RECT_F& r) { found.push_back(r); });
         return found;
     }
@@ -235,7 +235,7 @@ TEST_F(DocumentDrawing, LinksAreDrawnInTheLinkColourUntilThePaintEnds) {
     EXPECT_TRUE(colours_in(rects(block, 0, 3).at(0)).count(palette.light[palette_slot::text]));
     // The effect is removed after drawing.
     IUnknown* effect = reinterpret_cast<IUnknown*>(1);
-    ASSERT_EQ(block.text_layout->GetDrawingEffect(5, &effect), S_OK);
+    ASSERT_EQ(block.pieces[0].layout->GetDrawingEffect(5, &effect), S_OK);
     EXPECT_EQ(effect, nullptr);
 }
 
@@ -395,7 +395,7 @@ TEST_F(DocumentDrawing, RangeRectanglesWithinALineAcrossLinesAndAcrossBlocks) {
         EXPECT_NEAR(across[i].bottom - across[i].top, 24.0, 0.01);
     }
     EXPECT_TRUE(rects(block, 3, 0).empty());
-    EXPECT_THROW(for_each_range_rect(block.text_layout.get(), 0, 1, 0, 0, {}),
+    EXPECT_THROW(for_each_range_rect(block.pieces[0].layout.get(), 0, 1, 0, 0, {}),
                  std::bad_function_call);
     // A selection from the middle of one block into the next fills both, not the gap.
     const LayoutBlock& second = layout.blocks[1];
@@ -453,7 +453,7 @@ TEST_F(DocumentDrawing, APaintThatFailsLeavesNoBrushOnTheCachedLayouts) {
     b.block(PreviewBlockKind::paragraph, u"see link here");
     b.run(4, 4, 0, "https://example.com/");
     Layout layout = lay_out(b.document);
-    IDWriteTextLayout* text = layout.blocks[0].text_layout.get();
+    IDWriteTextLayout* text = layout.blocks[0].pieces[0].layout.get();
     {
         FailingRangeHitTests failing(text);
         target_->BeginDraw();

@@ -48,7 +48,7 @@ protected:
             EXPECT_FLOAT_EQ(b.width, a.width) << i;
             EXPECT_FLOAT_EQ(b.marker_width, a.marker_width) << i;
             EXPECT_FLOAT_EQ(b.row_height, a.row_height) << i;
-            EXPECT_EQ(!b.text_layout, !a.text_layout) << i;
+            EXPECT_EQ(b.pieces.size(), a.pieces.size()) << i;
             EXPECT_EQ(!b.marker_layout, !a.marker_layout) << i;
         }
         EXPECT_EQ(reused.lines.size(), full.lines.size());
@@ -80,9 +80,10 @@ protected:
         const size_t m = old_layout.blocks.size();
         for (size_t i = 0; i < n; ++i) {
             const size_t j = from_end ? m - (n - i) : i;
-            result.push_back(j < m && layout.blocks[i].text_layout &&
-                             layout.blocks[i].text_layout.get() ==
-                                 old_layout.blocks[j].text_layout.get());
+            result.push_back(j < m && !layout.blocks[i].pieces.empty() &&
+                             !old_layout.blocks[j].pieces.empty() &&
+                             layout.blocks[i].pieces[0].layout.get() ==
+                                 old_layout.blocks[j].pieces[0].layout.get());
         }
         return result;
     }
@@ -137,8 +138,9 @@ TEST_F(LayoutReuse, NothingIsTakenFromALayoutOfAnotherDocument) {
     const Layout reused =
         build_layout(factory.get(), document, width, 1.25f, false, LayoutSource{other, old_layout});
     for (size_t i = 0; i < reused.blocks.size(); ++i) {
-        EXPECT_FALSE(reused.blocks[i].text_layout &&
-                     reused.blocks[i].text_layout.get() == old_layout.blocks[0].text_layout.get());
+        EXPECT_FALSE(!reused.blocks[i].pieces.empty() &&
+                     reused.blocks[i].pieces[0].layout.get() ==
+                         old_layout.blocks[0].pieces[0].layout.get());
     }
 }
 

@@ -4,6 +4,9 @@
 #include <stdexcept>
 
 #include "preview/layout.h"
+#include "preview/print_pages.h"
+#include "preview/text_pieces.h"
+#include "tests/preview/layout_checks.h"
 #include "tests/preview/preview_test_document.h"
 
 using namespace pellix;
@@ -36,7 +39,7 @@ protected:
     static float line_height(const LayoutBlock& block) {
         DWRITE_LINE_METRICS line{};
         UINT32 count = 0;
-        block.text_layout->GetLineMetrics(&line, 1, &count);
+        block.pieces[0].layout->GetLineMetrics(&line, 1, &count);
         return line.height;
     }
 
@@ -329,7 +332,7 @@ TEST_F(PreviewLayout, RulesQuotesAndStyles) {
     b.run(b.document.blocks[1].start + 12, 4, 0, "https://example.com/");
     Layout layout = lay_out(b.document, 800.0f);
     const LayoutBlock& rule = layout.blocks[0];
-    EXPECT_FALSE(rule.text_layout);
+    EXPECT_TRUE(rule.pieces.empty());
     EXPECT_NEAR(rule.height, 16.0, tolerance);
     EXPECT_NEAR(layout.bands[0].top, 31.0, tolerance);
     EXPECT_NEAR(layout.bands[0].bottom, 32.0, tolerance);
@@ -337,17 +340,17 @@ TEST_F(PreviewLayout, RulesQuotesAndStyles) {
     EXPECT_NEAR(quote.y, 24.0 + 16.0 + 12.0, tolerance);
     EXPECT_NEAR(quote.x, 24.0 + 20.0, tolerance);
     DWRITE_FONT_WEIGHT weight{};
-    quote.text_layout->GetFontWeight(8, &weight);
+    quote.pieces[0].layout->GetFontWeight(8, &weight);
     EXPECT_EQ(weight, DWRITE_FONT_WEIGHT_BOLD);
     wchar_t family[32] = {};
-    quote.text_layout->GetFontFamilyName(8, family, 32);
+    quote.pieces[0].layout->GetFontFamilyName(8, family, 32);
     EXPECT_STREQ(family, L"Consolas");
-    quote.text_layout->GetFontFamilyName(2, family, 32);
+    quote.pieces[0].layout->GetFontFamilyName(2, family, 32);
     EXPECT_STREQ(family, L"Segoe UI");
     BOOL underline = FALSE;
-    quote.text_layout->GetUnderline(13, &underline);
+    quote.pieces[0].layout->GetUnderline(13, &underline);
     EXPECT_TRUE(underline);
-    quote.text_layout->GetUnderline(3, &underline);
+    quote.pieces[0].layout->GetUnderline(3, &underline);
     EXPECT_FALSE(underline);
 }
 
@@ -372,4 +375,67 @@ TEST_F(PreviewLayout, BlockBeyondTheTextThrowsOutOfRange) {
     broken.length = 3;
     b.document.blocks.push_back(broken);
     EXPECT_THROW(lay_out(b.document, 800.0f), std::out_of_range);
+}
+
+// Wine's DirectWrite faults on one layout of a paragraph this long; the preview and printing lay
+// it out whole and wrapped, and a point in its last part still finds its text.
+TEST_F(PreviewLayout, LongParagraphsWithoutLineFeedsLayOutWholeOnScreenAndOnPaper) {
+    std::u16string words;
+    while (words.size() < 100000) {
+        words += u"lorem ipsum ";
+    }
+    for (const std::u16string& text :
+         {std::u16string(100000, u'['), std::u16string(1000000, u'A'), words}) {
+        DocumentBuilder b;
+        b.block(PreviewBlockKind::paragraph, text);
+        for (const bool print : {false, true}) {
+            SCOPED_TRACE(testing::Message() << text.size() << (print ? " printed" : " on screen"));
+            const Layout layout = lay_out(b.document, 800.0f, 1.0f, print);
+            test::expect_content_covered(b.document, layout);
+            EXPECT_LT(layout.width, 1.5f * 800.0f); // wrapped, not one endless line
+            const LayoutBlock& block = layout.blocks[0];
+            ASSERT_GT(block.pieces.size(), 1u);
+            const TextPiece& last = block.pieces.back();
+            BOOL trailing = FALSE;
+            BOOL inside = FALSE;
+            DWRITE_HIT_TEST_METRICS hit{};
+            ASSERT_EQ(hit_test_block_point(block, 0.5f, last.top + 1.0f, &trailing, &inside, &hit),
+                      S_OK);
+            EXPECT_EQ(hit.textPosition, last.start);
+            if (text == words) {
+                for (std::size_t k = 0; k + 1 < block.pieces.size(); ++k) {
+                    const TextPiece& piece = block.pieces[k];
+                    EXPECT_EQ(text[piece.start + piece.length - 1], u' ') << "piece " << k;
+                }
+            }
+            if (print) {
+                EXPECT_NO_THROW(paginate(layout.bands, 1000.0f));
+            }
+        }
+    }
+}
+
+// Pieces of a long listing end at its line feeds, so its lines look as they would in one
+// layout: one below the other at the same spacing, none left empty where two pieces meet.
+TEST_F(PreviewLayout, ALongListingKeepsItsLinesEvenlySpacedAcrossPieces) {
+    const std::u16string row = u"    total += values[index] * weight;";
+    constexpr std::size_t rows = 3000;
+    std::u16string listing;
+    for (std::size_t k = 0; k < rows; ++k) {
+        listing += (k == 0 ? u"" : u"\n") + row;
+    }
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::code_block, listing);
+    const Layout layout = lay_out(b.document, 800.0f);
+    test::expect_content_covered(b.document, layout);
+    const LayoutBlock& block = layout.blocks[0];
+    ASSERT_GT(block.pieces.size(), 1u);
+    ASSERT_EQ(layout.lines.size(), rows);
+    const float spacing = layout.lines[0].bottom - layout.lines[0].top;
+    for (std::size_t k = 0; k < rows; ++k) {
+        EXPECT_EQ(layout.lines[k].start, block.text_start + k * (row.size() + 1)) << k;
+        EXPECT_EQ(layout.lines[k].length, row.size()) << k;
+        EXPECT_NEAR(layout.lines[k].top, block.y + static_cast<float>(k) * spacing, 0.05) << k;
+    }
+    EXPECT_NEAR(block.height, static_cast<float>(rows) * spacing, 0.05);
 }

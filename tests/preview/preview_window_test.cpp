@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -123,11 +124,10 @@ protected:
     // The client pixel at the middle of [offset, offset + 1) of the text.
     POINT point_at(std::uint64_t offset) {
         for (const LayoutBlock& block : p.layout.blocks) {
-            if (block.text_layout && offset >= block.text_start &&
+            if (!block.pieces.empty() && offset >= block.text_start &&
                 offset < block.text_start + block.text_length) {
                 D2D1_RECT_F box{};
-                for_each_range_rect(block.text_layout.get(),
-                                    static_cast<std::uint32_t>(offset - block.text_start), 1,
+                for_each_range_rect(block, static_cast<std::uint32_t>(offset - block.text_start), 1,
                                     block.x, block.y, [&](const D2D1_RECT_F& r) { box = r; });
                 const float scale = p.dpi / 96.0f;
                 return {static_cast<LONG>(((box.left + box.right) / 2 - p.view.scroll_x) * scale),
@@ -319,9 +319,42 @@ TEST_F(PreviewWindow, UnreadablePagePaintsTheFailureTextAndTheNextPageRecovers) 
         }
     }
     EXPECT_TRUE(text_seen);
+    // The page still shown, sent again under its key, is a success too.
+    set_preview_content(page_of("Good page.\n"), 1, 1);
+    EXPECT_EQ(p.error_code, S_OK);
+    set_preview_content("<html>not ours</html>", 1, 1);
     set_preview_content(page_of("Better page.\n"), 1, 1);
     EXPECT_EQ(p.error_code, S_OK);
     EXPECT_TRUE(p.error_text.empty());
+}
+
+TEST_F(PreviewWindow, AFailedLayoutOrPaintEndsWithTheNextOneThatSucceeds) {
+    set_preview_content(page_of(tall_markdown()), 1, 130);
+    PreviewDocument broken = read_preview_markup(page_of("One.\n\nTwo.\n"));
+    broken.blocks[1].start = broken.text.size() + 10;
+    std::swap(p.document, broken);
+    auto resize_host = [](int width) {
+        SetWindowPos(host, nullptr, 0, 0, width, host_height, SWP_NOZORDER | SWP_NOACTIVATE);
+        resize_preview();
+    };
+    resize_host(host_width - 40);
+    EXPECT_EQ(p.error_code, E_FAIL);
+    std::swap(p.document, broken);
+    resize_host(host_width);
+    EXPECT_EQ(p.error_code, S_OK);
+    EXPECT_FALSE(p.layout.blocks.empty());
+
+    int failing_paints = 1;
+    p.colours = [&failing_paints](bool) {
+        if (failing_paints-- > 0) {
+            throw std::runtime_error("Drawing failed.");
+        }
+        return PaintColours{light_table, false};
+    };
+    pixel(2, 2);
+    EXPECT_EQ(p.error_text, u"Drawing failed.");
+    EXPECT_EQ(pixel(2, 2), light_table[palette_slot::background]);
+    EXPECT_EQ(p.error_code, S_OK);
 }
 
 TEST_F(PreviewWindow, SourceLineOfTheTopAndScrollToSourceLineAgree) {
@@ -441,6 +474,11 @@ TEST_F(PreviewWindow, InPageLinksScrollToTheirHeading) {
     EXPECT_FLOAT_EQ(p.view.scroll_y, p.layout.blocks.back().y);
     open_preview_link(p, "#");
     EXPECT_EQ(p.view.scroll_y, 0.0f);
+    // Only a whole decimal number names a heading.
+    for (const char* malformed : {"#h-1-intro", "#h-1abc", "#h-+1", "#h- 1", "#h-", "#h-1 "}) {
+        open_preview_link(p, malformed);
+        EXPECT_EQ(p.view.scroll_y, 0.0f) << malformed;
+    }
     open_preview_link(p, "javascript:alert(1)");
     EXPECT_TRUE(opened.empty());
 }
@@ -488,7 +526,7 @@ TEST_F(PreviewWindow, FailingHitTestsDuringADragAreReportedOnceAndEndTheDrag) {
     send(WM_LBUTTONDOWN, MK_LBUTTON, point_lparam(inside));
     ASSERT_TRUE(p.mouse_down);
     {
-        FailingHitTests failing(p.layout.blocks[0].text_layout.get());
+        FailingHitTests failing(p.layout.blocks[0].pieces[0].layout.get());
         send(WM_SETCURSOR, reinterpret_cast<WPARAM>(p.window), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
         EXPECT_TRUE(errors.empty());
         send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(inside.x + 10, inside.y));
@@ -668,6 +706,34 @@ TEST_F(PreviewWindow, ContentBeforeCreationIsAFailure) {
     EXPECT_EQ(p.source_line_count, 9u);
     create_preview(host, nullptr);
     EXPECT_EQ(p.error_code, S_OK);
+}
+
+// One layout of either paragraph faults in Wine's DirectWrite; the preview shows it in pieces
+// and clicks, keys and paints reach every piece.
+TEST_F(PreviewWindow, AParagraphWithoutSpacesShowsAndAnswersInput) {
+    for (const std::string& paragraph : {std::string(100000, '['), std::string(1000000, 'A')}) {
+        SCOPED_TRACE(paragraph.size());
+        // Printing renders up to the 8 MiB source limit; the window takes what it is given.
+        set_preview_content(render_markdown_html(paragraph + "\n", false, 0x800000), 1, 1);
+        ASSERT_EQ(p.error_code, S_OK) << std::string(p.error_text.begin(), p.error_text.end());
+        const LayoutBlock& block = p.layout.blocks.at(0);
+        ASSERT_GT(block.pieces.size(), 1u);
+        const TextPiece& second = block.pieces[1];
+        set_preview_scroll(p, 0, block.y + second.top);
+        pixel(1, 1);
+        const std::uint64_t offset = block.text_start + second.start;
+        click(point_at(offset));
+        EXPECT_GE(p.view.caret, offset);
+        EXPECT_LE(p.view.caret, offset + 1);
+        key(VK_UP);
+        EXPECT_LT(p.view.caret, offset);
+        hold_keys({VK_CONTROL});
+        key(VK_END);
+        hold_keys({});
+        EXPECT_EQ(p.view.caret, p.document.text.size());
+        pixel(1, 1);
+        EXPECT_EQ(p.error_code, S_OK) << std::string(p.error_text.begin(), p.error_text.end());
+    }
 }
 
 } // namespace
