@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string_view>
 
 #include "app/main_window_state.h"
@@ -17,9 +18,6 @@ namespace {
 constexpr COLORREF about_text_colour = RGB(0x1E, 0x1E, 0x1E);
 constexpr LONG version_weight = 600;
 constexpr std::wstring_view maker_name = L"Orvelworks";
-
-// Created on the first logo drawn and kept until shut-down.
-SvgRenderer* about_renderer = nullptr;
 
 HRESULT logo_stream(ComPtr<IStream>& stream) {
     HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(about_box_id::logo), RT_RCDATA);
@@ -43,28 +41,18 @@ HRESULT logo_stream(ComPtr<IStream>& stream) {
     return S_OK;
 }
 
-HRESULT ensure_renderer() {
-    if (about_renderer != nullptr) {
-        return S_OK;
-    }
-    auto* renderer = new SvgRenderer{};
-    const HRESULT hr = create_svg_renderer(*renderer);
-    if (FAILED(hr)) {
-        release_svg_renderer(renderer);
-        return hr;
-    }
-    about_renderer = renderer;
-    return S_OK;
-}
-
+// The logo is drawn rarely, so its renderer lives only for one drawing.
 HRESULT draw_logo_svg(HDC dc, const RECT& rect) {
     ComPtr<IStream> stream;
     HRESULT hr = logo_stream(stream);
-    if (SUCCEEDED(hr)) {
-        hr = ensure_renderer();
+    if (FAILED(hr)) {
+        return hr;
     }
+    std::unique_ptr<SvgRenderer, decltype(&release_svg_renderer)> renderer(new SvgRenderer{},
+                                                                           release_svg_renderer);
+    hr = create_svg_renderer(*renderer);
     if (SUCCEEDED(hr)) {
-        hr = render_svg(*about_renderer, stream.get(), dc, &rect, false, 0, nullptr);
+        hr = render_svg(*renderer, stream.get(), dc, &rect, false, 0, nullptr);
     }
     return hr;
 }
@@ -185,11 +173,6 @@ POINT place_dialog(const RECT& dialog, std::optional<RECT> owner, const RECT& wo
 
 void show_about_box(HWND owner) {
     DialogBoxParamW(instance, MAKEINTRESOURCEW(about_box_id::dialog), owner, about_proc, 0);
-}
-
-void release_about_renderer() {
-    release_svg_renderer(about_renderer);
-    about_renderer = nullptr;
 }
 
 } // namespace pellix

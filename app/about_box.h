@@ -26,7 +26,4 @@ void show_about_box(HWND owner);
 // owner rectangle), then moved inside `work_area`. Returns the top-left corner.
 POINT place_dialog(const RECT& dialog, std::optional<RECT> owner, const RECT& work_area);
 
-// Lets go of the renderer the logo was drawn with (at shut-down).
-void release_about_renderer();
-
 } // namespace pellix

@@ -298,4 +298,11 @@ void set_completion_owner(HWND editor) {
     state.owner = editor;
 }
 
+void empty_completion_list() {
+    state.items.clear();
+    if (state.list != nullptr) {
+        SendMessageW(state.list, LB_RESETCONTENT, 0, 0);
+    }
+}
+
 } // namespace pellix

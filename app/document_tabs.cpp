@@ -104,6 +104,7 @@ void enter_tab(std::uint64_t index) {
     settings.split_restore = tab.split_restore;
     hide_completion();
     set_completion_owner(tab.editor);
+    empty_completion_list();
     input_busy_until = 0;
     set_source_highlight(tab.editor, static_cast<int>(highlight_mode));
     SendMessageW(tab.editor, EM_SETTARGETDEVICE, 0, settings.wrap ? 0 : 1);
@@ -128,7 +129,6 @@ void replace_only_tab() {
     old.reset();
     DestroyWindow(old_editor);
     restyle_editor(chrome.editor);
-    settings.view = view_source;
     refresh_tab_strip();
     refresh_current_tab();
     store_session(false, false);

@@ -213,9 +213,13 @@ HWND create_editor() {
     DragAcceptFiles(editor, TRUE);
     SetWindowTheme(editor, dark_theme && !high_contrast ? L"DarkMode_Explorer" : L"Explorer",
                    nullptr);
+    set_editor_margin(editor);
+    return editor;
+}
+
+void set_editor_margin(HWND editor) {
     SendMessageW(editor, EM_SETMARGINS, EC_LEFTMARGIN,
                  MAKELPARAM(scale_metric(left_margin, main_window_dpi()), 0));
-    return editor;
 }
 
 LRESULT CALLBACK editor_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,

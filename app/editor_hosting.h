@@ -18,6 +18,9 @@ inline constexpr int editor_control_id = 10;
 // "Could not create a document editor.".
 HWND create_editor();
 
+// The editor's left margin for the main window's current DPI (on creation and DPI changes).
+void set_editor_margin(HWND editor);
+
 LRESULT CALLBACK editor_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
                              UINT_PTR subclass, DWORD_PTR data);
 

@@ -105,14 +105,13 @@ void clear_glyph_cache() {
     clear_icon_cache();
 }
 void release_glyph_renderer() {
-    release_about_renderer();
+    release_icon_renderer();
 }
 
 // Tabs and files.
 std::filesystem::path active_tab_path() {
     return tabs.empty() ? std::filesystem::path() : current_tab().path;
 }
-
 
 // The view switcher joins here.
 void create_chrome_units(HWND main) {

@@ -127,6 +127,7 @@ void accept_completion();
 void hide_completion();
 void move_completion_selection(int step);
 void set_completion_owner(HWND editor);
+void empty_completion_list();
 
 // The recovery store: a snapshot of the tabs (`final` at close; `from_timer` for the deferred
 // one), the writer's latest result, and whether tabs are being restored right now.

@@ -78,10 +78,10 @@ void create_document_panes(HWND window) {
 }
 
 void check_children() {
-    for (HWND child :
-         {chrome.tab_control, chrome.preview_host, chrome.outline_tree, chrome.outline_label,
-          chrome.source_label, chrome.preview_label, chrome.outline_options, chrome.headings_button,
-          chrome.tasks_button, chrome.hide_source, chrome.hide_preview}) {
+    for (HWND child : {chrome.tab_control, chrome.status_strip, chrome.editor, chrome.preview_host,
+                       chrome.outline_tree, chrome.outline_label, chrome.source_label,
+                       chrome.preview_label, chrome.outline_options, chrome.headings_button,
+                       chrome.tasks_button, chrome.hide_source, chrome.hide_preview}) {
         if (child == nullptr) {
             throw std::runtime_error("Could not create the native editor controls.");
         }

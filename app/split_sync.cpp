@@ -14,8 +14,6 @@ namespace pellix {
 
 namespace {
 
-constexpr std::uint64_t split_sync_stage = 2;
-
 SplitSyncMoves moves = default_split_sync_moves();
 
 // `split_syncing` for one move; cleared however the move ends, so that a failed move cannot
@@ -76,7 +74,7 @@ void preview_scrolled(double line) {
 }
 
 void run_split_sync() {
-    const ScrollSample sample = begin_scroll_sample(split_sync_stage);
+    const ScrollSample sample = begin_scroll_sample(scroll_stage_split_sync);
     KillTimer(main_window, timer_id::split_sync);
     const SplitSyncRequest request = split_sync_request;
     split_sync_request.pending = false;

@@ -4,7 +4,6 @@
 #include "app/editor_hosting.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
-#include "app/scroll_profile.h"
 #include "app/settings.h"
 #include "app/views.h"
 #include "core/file_io.h"
@@ -89,13 +88,6 @@ void directory_changes_tick() {
     apply_directory_changes(false);
 }
 
-void split_sync_tick() {
-    const ScrollSample sample = begin_scroll_sample(scroll_stage_split_sync);
-    KillTimer(main_window, timer_id::split_sync);
-    run_split_sync();
-    record_scroll_sample(sample);
-}
-
 } // namespace
 
 void start_housekeeping_timers() {
@@ -168,10 +160,14 @@ void on_timer(UINT_PTR id) {
         directory_changes_tick();
         break;
     case timer_id::split_sync:
-        split_sync_tick();
+        run_split_sync();
+        break;
+    case timer_id::match_count:
+        if (!deferred(id)) {
+            find_timer(id);
+        }
         break;
     case timer_id::replace_all_step:
-    case timer_id::match_count:
         find_timer(id);
         break;
     case timer_id::compare:

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 #include "app/hosted_units.h"
 #include "app/main_layout.h"
 #include "app/main_window_state.h"
@@ -70,6 +72,14 @@ void set_tree_row_height(unsigned dpi) {
     }
 }
 
+void delete_fonts(const UiFonts& fonts) {
+    for (HFONT font : {fonts.message, fonts.semibold, fonts.icon}) {
+        if (font != nullptr) {
+            DeleteObject(font);
+        }
+    }
+}
+
 } // namespace
 
 int icon_font_height(unsigned dpi) {
@@ -95,25 +105,23 @@ void update_ui_fonts() {
             SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(message), TRUE);
         }
     }
-    release_ui_fonts();
+    // Every window holds the new fonts before the old ones go, so none is left drawing with a
+    // deleted handle.
+    const UiFonts old = std::exchange(ui_fonts, {});
     ui_fonts.message = message;
     LOGFONTW semibold = metrics.lfMessageFont;
     semibold.lfWeight = semibold_weight;
     ui_fonts.semibold = CreateFontIndirectW(&semibold);
     ui_fonts.icon = create_glyph_font(dpi);
     restyle_chrome_units();
+    delete_fonts(old);
     forget_tab_labels();
     refresh_tab_strip();
     set_tree_row_height(dpi);
 }
 
 void release_ui_fonts() {
-    for (HFONT font : {ui_fonts.message, ui_fonts.semibold, ui_fonts.icon}) {
-        if (font != nullptr) {
-            DeleteObject(font);
-        }
-    }
-    ui_fonts = {};
+    delete_fonts(std::exchange(ui_fonts, {}));
 }
 
 } // namespace pellix

@@ -10,6 +10,7 @@
 #include "app/compare_controller.h"
 #include "app/directory_watching.h"
 #include "app/document_tabs.h"
+#include "app/editor_hosting.h"
 #include "app/hosted_units.h"
 #include "app/main_layout.h"
 #include "app/main_paint.h"
@@ -21,6 +22,7 @@
 #include "app/settings.h"
 #include "app/single_instance.h"
 #include "app/splitters.h"
+#include "app/tab_tooltip.h"
 #include "app/theme.h"
 #include "app/timers.h"
 #include "app/ui_fonts.h"
@@ -33,7 +35,6 @@ namespace {
 
 constexpr int min_track_width = 640;
 constexpr int min_track_height = 400;
-constexpr int editor_left_margin = 8;
 // Timers of the main window, killed in this order when it is destroyed.
 constexpr UINT_PTR destroy_timer_order[] = {11, 1, 6, 10, 2, 3, 8, 5, 7, timer_id::status_refresh};
 
@@ -146,6 +147,12 @@ void on_appearance_changed(HWND window) {
             RedrawWindow(unit, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
         }
     }
+    if (chrome.view_switcher != nullptr) {
+        for (HWND button = GetWindow(chrome.view_switcher, GW_CHILD); button != nullptr;
+             button = GetWindow(button, GW_HWNDNEXT)) {
+            RedrawWindow(button, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        }
+    }
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_FRAME);
 }
 
@@ -164,9 +171,8 @@ void on_dpi_changed(HWND window, const RECT* suggested) {
                  SWP_NOZORDER | SWP_NOACTIVATE);
     update_window_icons();
     update_ui_fonts();
-    if (chrome.editor != nullptr) {
-        SendMessageW(chrome.editor, EM_SETMARGINS, EC_LEFTMARGIN,
-                     MAKELPARAM(scale_metric(editor_left_margin, main_window_dpi()), 0));
+    for (const auto& tab : tabs) {
+        set_editor_margin(tab->editor);
     }
     apply_editor_font();
     layout_window();
@@ -209,6 +215,9 @@ LRESULT on_notify(const NMHDR* header) {
         return 0;
     }
     if (auto answer = outline_notification(*header)) {
+        return *answer;
+    }
+    if (auto answer = tab_tooltip_notification(*header)) {
         return *answer;
     }
     if (header->hwndFrom == chrome.tab_control && header->code == TCN_SELCHANGE) {

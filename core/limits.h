@@ -9,5 +9,7 @@
 namespace pellix {
 
 inline constexpr std::uint64_t document_limit = 0x800000;
+// Folding CR LF pairs at most halves a text, so a longer one can never fit a document.
+inline constexpr std::uint64_t unfolded_text_limit = 2 * document_limit;
 
 } // namespace pellix

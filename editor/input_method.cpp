@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <utility>
 
 #include "editor/input_method_calls.h"
@@ -6,6 +5,8 @@
 
 namespace pellix {
 namespace {
+
+constexpr DWORD composition_byte_limit = 0x1000000;
 
 InputMethodCalls& installed_calls() {
     static InputMethodCalls calls;
@@ -17,19 +18,26 @@ HIMC get_context(HWND window) {
     return calls.get_context ? calls.get_context(window) : ImmGetContext(window);
 }
 
-std::wstring composition_string(HIMC context, DWORD index) {
+LONG read_composition(HIMC context, DWORD index, void* buffer, DWORD bytes) {
     const InputMethodCalls& calls = installed_calls();
-    if (calls.composition_string) {
-        return calls.composition_string(context, index);
-    }
-    const LONG bytes = ImmGetCompositionStringW(context, index, nullptr, 0);
-    if (bytes <= 0) {
+    return calls.get_composition_string
+               ? calls.get_composition_string(context, index, buffer, bytes)
+               : ImmGetCompositionStringW(context, index, buffer, bytes);
+}
+
+// A count the input method cannot mean (an error code, zero, an odd count, more than any
+// composition holds) or one that changes between the two calls gives no text rather than a huge
+// allocation or a cut-short string.
+std::wstring composition_string(HIMC context, DWORD index) {
+    const LONG bytes = read_composition(context, index, nullptr, 0);
+    const auto count = static_cast<DWORD>(bytes);
+    if (count - 1 > composition_byte_limit || count % sizeof(wchar_t) != 0) {
         return {};
     }
-    std::wstring text(static_cast<std::size_t>(bytes) / sizeof(wchar_t), L'\0');
-    const LONG read =
-        ImmGetCompositionStringW(context, index, text.data(), static_cast<DWORD>(bytes));
-    text.resize(static_cast<std::size_t>(std::clamp<LONG>(read, 0, bytes)) / sizeof(wchar_t));
+    std::wstring text(count / sizeof(wchar_t), L'\0');
+    if (read_composition(context, index, text.data(), count) != bytes) {
+        return {};
+    }
     return text;
 }
 

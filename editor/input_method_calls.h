@@ -15,9 +15,10 @@ namespace pellix {
 struct InputMethodCalls {
     // As ImmGetContext.
     std::function<HIMC(HWND window)> get_context;
-    // The string ImmGetCompositionStringW gives for GCS_RESULTSTR or GCS_COMPSTR; empty when it
-    // gives nothing.
-    std::function<std::wstring(HIMC context, DWORD index)> composition_string;
+    // As ImmGetCompositionStringW: the byte count of GCS_RESULTSTR or GCS_COMPSTR when `buffer` is
+    // null, else the bytes copied into it.
+    std::function<LONG(HIMC context, DWORD index, void* buffer, DWORD bytes)>
+        get_composition_string;
     // As ImmReleaseContext.
     std::function<void(HWND window, HIMC context)> release_context;
 };

@@ -242,7 +242,7 @@ void replace_editor_document(HWND editor, SourceDocument document,
                              const DocumentPlacement& placement) {
     Source* source = source_record(editor);
     if (!source) {
-        return;
+        throw std::runtime_error("Source control is unavailable.");
     }
     stop_wheel_animation(*source);
     if (placement.keep_view) {

@@ -3,7 +3,8 @@
 // What the rest of the program does to an editor window besides sending it messages: read its
 // text, style it, scroll it, hand it change marks and install a prepared document. Every function
 // takes the editor's window handle; on a window that is not an editor the two that return text
-// throw and the others do nothing (`source_top_line` answers 0.0). UI thread only.
+// and the one that installs a document throw and the others do nothing (`source_top_line` answers
+// 0.0). UI thread only.
 
 #include <windows.h>
 
@@ -81,7 +82,8 @@ struct DocumentPlacement {
 // The one way to put a whole document into an editor from outside: the new text gets a fresh
 // edit count and revision (so every earlier snapshot and every cache keyed on them counts as
 // stale), the find-text cache and the line layouts are dropped, the undo history is emptied, and
-// the parent is told with EN_CHANGE and EN_SELCHANGE.
+// the parent is told with EN_CHANGE and EN_SELCHANGE. Throws std::runtime_error "Source control
+// is unavailable." for a window without an editor.
 void replace_editor_document(HWND editor, SourceDocument document,
                              const DocumentPlacement& placement = {});
 

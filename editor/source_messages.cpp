@@ -2,6 +2,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "core/encoding.h"
 #include "core/limits.h"
 #include "editor/source_find.h"
 #include "editor/source_record.h"
@@ -183,7 +184,10 @@ std::u16string read_stream(EDITSTREAM& stream) {
         if (count == 0) {
             return buffer;
         }
-        if (buffer.size() + count / 2 > document_limit) {
+        // The limit holds for the text once its line breaks are folded, which the document
+        // checks after folding them; this only stops reading a stream that no folding could
+        // bring under it.
+        if (buffer.size() + count / 2 > unfolded_text_limit) {
             throw std::length_error("Source too large.");
         }
         const std::size_t old_size = buffer.size();
@@ -200,7 +204,7 @@ LRESULT stream_in(Source& source, LPARAM lparam) {
     stream.dwError = 0;
     const std::uint64_t entry_edit_count = source.document.edit_count;
     try {
-        install_text(source, read_stream(stream));
+        install_text(source, normalize_line_endings(read_stream(stream)));
     } catch (const std::exception&) {
         if (source.document.edit_count == entry_edit_count) {
             stream.dwError = stream_error;

@@ -339,6 +339,11 @@ const std::vector<IconCacheEntry>& icon_cache() {
     return cache;
 }
 
+void release_icon_renderer() {
+    release_svg_renderer(global.renderer);
+    global.renderer = nullptr;
+}
+
 std::string svg_stage_line(const char* stage, HRESULT hr) {
     char code[16];
     std::snprintf(code, sizeof(code), "%lx", static_cast<unsigned long>(hr));

@@ -67,6 +67,9 @@ const std::vector<IconCacheEntry>& icon_cache();
 
 HRESULT create_svg_renderer(SvgRenderer& renderer);
 void release_svg_renderer(SvgRenderer* renderer);
+// Releases the renderer the icons share; it must go before COM ends. The next icon that misses
+// the cache makes a new one.
+void release_icon_renderer();
 
 // Renders an SVG stream into rect's size: with `glyph`, a new tinted bitmap in *out on a 16 x 16
 // viewport; otherwise a 250 x 50 picture on white painted onto dc at the rect's corner.

@@ -52,6 +52,12 @@ constexpr std::array<TASKDIALOG_BUTTON, 2> registered_buttons = {{
      L"Remove Pellix from Markdown files\nUndo the registration. Your files are not changed."},
 }};
 
+// The dialog itself could not be shown: no registration was tried, so the box says so.
+class DialogFailure : public std::system_error {
+public:
+    using std::system_error::system_error;
+};
+
 struct CoTaskText {
     void operator()(wchar_t* text) const { CoTaskMemFree(text); }
 };
@@ -82,7 +88,7 @@ std::wstring dialog_content(RegistrationStatus status, const std::wstring& curre
     if (status == RegistrationStatus::this_copy && ours) {
         content = L"Pellix opens your .md files. Use Default apps to choose the program for each "
                   L"Markdown file type.";
-    } else if (status == RegistrationStatus::this_copy) {
+    } else if (status == RegistrationStatus::this_copy && !current.empty()) {
         content = L"Windows opens .md files with " + current_handler_name(current) +
                   L". Choose Pellix in Settings to make it the default.";
     } else {
@@ -99,9 +105,11 @@ std::wstring dialog_content(RegistrationStatus status, const std::wstring& curre
                        L"replace that registration.";
         }
     }
-    return content + L"\n\nFor .txt, .ini, .nfo or other text files: right-click a file in "
-                     L"Windows, choose Open with > Choose another app, select Pellix (or browse "
-                     L"to Pellix.exe), and choose Always.";
+    // When the system could not name the default, nothing is said about it.
+    return (content.empty() ? content : content + L"\n\n") +
+           L"For .txt, .ini, .nfo or other text files: right-click a file in Windows, choose Open "
+           L"with > Choose another app, select Pellix (or browse to Pellix.exe), and choose "
+           L"Always.";
 }
 
 // Where the last showing stood, so that the next one comes back there: Wine places a task dialog
@@ -183,8 +191,7 @@ int ask(HWND owner, RegistrationStatus status, const std::wstring& content, Dial
     int pressed = 0;
     const HRESULT result = TaskDialogIndirect(&config, &pressed, nullptr, nullptr);
     if (FAILED(result)) {
-        throw std::system_error(static_cast<int>(result), std::system_category(),
-                                "Could not open Markdown files dialog");
+        throw DialogFailure(static_cast<int>(result), std::system_category());
     }
     return pressed;
 }
@@ -261,8 +268,10 @@ std::wstring current_handler_name(const std::wstring& association) {
 std::wstring registration_error_text(const std::exception& error) {
     if (const auto* system = dynamic_cast<const std::system_error*>(&error)) {
         const int value = system->code().value();
-        std::wstring text =
-            L"Markdown registration failed (Windows error " + std::to_wstring(value) + L").";
+        const wchar_t* lead = dynamic_cast<const DialogFailure*>(&error) != nullptr
+                                  ? L"Could not open Markdown files dialog"
+                                  : L"Markdown registration failed";
+        std::wstring text = lead + (L" (Windows error " + std::to_wstring(value) + L").");
         wchar_t* message = nullptr;
         if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                FORMAT_MESSAGE_IGNORE_INSERTS,

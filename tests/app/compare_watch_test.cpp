@@ -25,6 +25,7 @@
 #include "core/message_box.h"
 #include "editor/source_interface.h"
 #include "editor/source_record.h"
+#include "platform/uia_core.h"
 #include "platform/unique_handle.h"
 #include "tests/app/chrome_capture.h"
 #include "tests/app/in_process_main_window.h"
@@ -101,6 +102,47 @@ bool append_from_another_process(const std::filesystem::path& path, const std::w
     return WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
 }
 
+// What a screen reader would be told while this lives: UI Automation is made to have a listening
+// client, and each notification's text is kept.
+class HeardAnnouncements {
+public:
+    HeardAnnouncements() : saved_(uia::core_functions()) {
+        heard().clear();
+        uia::CoreFunctions& core = uia::core_functions();
+        core.clients_are_listening = []() -> BOOL { return TRUE; };
+        core.raise_notification_event = [](IRawElementProviderSimple*, NotificationKind,
+                                           NotificationProcessing, BSTR text, BSTR) -> HRESULT {
+            heard().emplace_back(text);
+            return S_OK;
+        };
+    }
+    ~HeardAnnouncements() { uia::core_functions() = saved_; }
+    HeardAnnouncements(const HeardAnnouncements&) = delete;
+    HeardAnnouncements& operator=(const HeardAnnouncements&) = delete;
+
+    static std::vector<std::wstring>& heard() {
+        static std::vector<std::wstring> texts;
+        return texts;
+    }
+
+private:
+    uia::CoreFunctions saved_;
+};
+
+// Waits, serving nothing else, until a worker posts `message` to `window`; the test then runs
+// the handler itself, so that no timer interleaves.
+bool take_posted(HWND window, UINT message) {
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    MSG posted{};
+    while (!PeekMessageW(&posted, window, message, message, PM_REMOVE)) {
+        if (GetTickCount64() > deadline) {
+            return false;
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
 // The real main window in this process, hidden, with its boxes answered by the test.
 class CompareWatch : public ::testing::Test {
 protected:
@@ -124,6 +166,17 @@ protected:
     }
 
     static void pump(DWORD milliseconds = 50) { test::pump(milliseconds); }
+
+    // Opens `path` and watches it until its first read is in.
+    static DocumentTab& watched(const std::filesystem::path& path) {
+        open_path(path);
+        DocumentTab& tab = current_tab();
+        toggle_watch(tab.id, {});
+        EXPECT_EQ(tab.watch_state, 1u);
+        EXPECT_TRUE(test::pump_until([&] { return !tab.watch_pending; }));
+        pump(300);
+        return tab;
+    }
 
     std::filesystem::path write(const char* name, const std::string& bytes) {
         const std::filesystem::path path = folder_ / name;
@@ -446,6 +499,133 @@ TEST_F(CompareWatch, WorkerThreadsEndWithTheirLastTab) {
     cycle();
     EXPECT_EQ(thread_count(), threads);
     EXPECT_EQ(handle_count(), handles);
+}
+
+// ---- Watch texts and announcements --------------------------------------------------------------
+
+TEST_F(CompareWatch, AnEmptiedFileIsReadOnceMoreBeforeItsTextGoes) {
+    const auto path = write("emptied.md", "one\ntwo\n");
+    DocumentTab& tab = watched(path);
+    HeardAnnouncements announcements;
+    test::write_bytes(path, "");
+    schedule_watch_read(tab.id, false);
+    ASSERT_TRUE(test::pump_until([&] { return tab.watch_status == "Confirming empty file"; }));
+    EXPECT_EQ(tab.watch_state, 1u);
+    EXPECT_EQ(source_text(tab.editor), u"one\ntwo\n");
+
+    ASSERT_TRUE(test::pump_until([&] { return tab.watch_updates == 1; }));
+    EXPECT_EQ(source_text(tab.editor), u"");
+    EXPECT_EQ(tab.watch_status, "");
+    EXPECT_EQ(tab.watch_deletion_marks, (std::vector<DeletionMark>{{0, 2}}));
+    EXPECT_EQ(announcements.heard(),
+              std::vector<std::wstring>{L"emptied.md updated. 0 lines marked, 2 deleted."});
+}
+
+TEST_F(CompareWatch, ALocalChangePausesWatchWithoutTouchingTheLocalText) {
+    const auto path = write("local.md", "disk\n");
+    DocumentTab& tab = watched(path);
+    HeardAnnouncements announcements;
+    // Stands for an edit that reached the read-only editor.
+    SendMessageW(tab.editor, EM_SETMODIFY, TRUE, 0);
+    test::write_bytes(path, "disk\nchanged\n");
+    schedule_watch_read(tab.id, true);
+    ASSERT_TRUE(test::pump_until([&] { return tab.watch_state == 2; }));
+    EXPECT_EQ(tab.watch_status, "Local content changed");
+    EXPECT_EQ(source_text(tab.editor), u"disk\n");
+    EXPECT_EQ(tab.watch_updates, 0u);
+    EXPECT_EQ(announcements.heard(),
+              std::vector<std::wstring>{L"Watch paused. Local content changed"});
+}
+
+TEST_F(CompareWatch, ClearingChangesDuringAReadKeepsOnlyThatReadsOwnChanges) {
+    const auto path = write("growing.md", "a\nb\n");
+    DocumentTab& tab = watched(path);
+    test::write_bytes(path, "a\nb\nc\n");
+    schedule_watch_read(tab.id, false);
+    ASSERT_TRUE(test::pump_until([&] { return tab.watch_updates == 1; }));
+    ASSERT_EQ(tab.watch_line_marks, (std::vector<LineMark>{{2, 3, line_mark_added}}));
+
+    HeardAnnouncements announcements;
+    test::write_bytes(path, "a\nb\nc\nd\ne\n");
+    schedule_watch_read(tab.id, true);
+    apply_watch_reads();
+    ASSERT_FALSE(tab.watch_pending); // the read runs
+    clear_watch_changes(tab.id);
+    EXPECT_TRUE(tab.watch_line_marks.empty());
+    ASSERT_TRUE(test::pump_until([&] { return tab.watch_updates == 2; }));
+    const std::vector<LineMark> own{{3, 5, line_mark_added}};
+    EXPECT_EQ(tab.watch_line_marks, own);
+    EXPECT_EQ(editor_marks(tab.editor).line_marks, own);
+    EXPECT_EQ(announcements.heard(),
+              std::vector<std::wstring>{L"growing.md updated. 2 lines marked, 0 deleted."});
+}
+
+// ---- Taking turns
+// ---------------------------------------------------------------------------------
+
+TEST_F(CompareWatch, TwoWatchedTabsWithReadsDueAreServedInTurn) {
+    DocumentTab& first = watched(write("first.md", "first\n"));
+    DocumentTab& second = watched(write("second.md", "second\n"));
+    schedule_watch_read(first.id, true);
+    schedule_watch_read(second.id, true);
+    apply_watch_reads();
+    ASSERT_NE(first.watch_pending, second.watch_pending); // one job at a time
+    DocumentTab& served = first.watch_pending ? second : first;
+    DocumentTab& waiting = first.watch_pending ? first : second;
+
+    // The served tab is due again at once, yet the waiting one goes next.
+    schedule_watch_read(served.id, true);
+    ASSERT_TRUE(take_posted(window_, WM_APP_WATCH_RESULTS));
+    apply_watch_reads();
+    EXPECT_FALSE(waiting.watch_pending);
+    EXPECT_TRUE(served.watch_pending);
+}
+
+TEST_F(CompareWatch, TwoComparedTabsWithPassesDueAreServedInTurn) {
+    open_path(write("left.md", "left\n"));
+    DocumentTab& first = current_tab();
+    open_path(write("right.md", "right\n"));
+    DocumentTab& second = current_tab();
+    for (DocumentTab* tab : {&first, &second}) {
+        begin_compare(*tab, std::make_shared<const CompareBaseline>(CompareBaseline{u"base\n"}),
+                      L"base", false, {});
+        ASSERT_TRUE(pass_applied(*tab));
+    }
+    schedule_compare(first, true);
+    schedule_compare(second, true);
+    compare_tick();
+    ASSERT_NE(first.compare_pending, second.compare_pending);
+    DocumentTab& served = first.compare_pending ? second : first;
+    DocumentTab& waiting = first.compare_pending ? first : second;
+
+    schedule_compare(served, true);
+    ASSERT_TRUE(take_posted(window_, WM_APP_COMPARE_RESULTS));
+    compare_tick();
+    EXPECT_FALSE(waiting.compare_pending);
+    EXPECT_TRUE(served.compare_pending);
+}
+
+TEST_F(CompareWatch, AResultOvertakenByAnEditIsDroppedAndTheNewRevisionFollows) {
+    open_path(write("edited.md", "one\n"));
+    DocumentTab& tab = current_tab();
+    begin_compare(tab, std::make_shared<const CompareBaseline>(CompareBaseline{u"one\n"}), L"one",
+                  false, {});
+    ASSERT_TRUE(pass_applied(tab));
+    const std::uint64_t overtaken = tab.revision;
+    schedule_compare(tab, true);
+    compare_tick(); // the pass for this revision runs
+    ASSERT_FALSE(tab.compare_pending);
+
+    type_over(tab.editor, u"one\ntwo\n");
+    ASSERT_EQ(tab.revision, overtaken + 1);
+    ASSERT_TRUE(take_posted(window_, WM_APP_COMPARE_RESULTS));
+    compare_tick();
+    EXPECT_EQ(tab.compare_applied_revision, ~std::uint64_t{0});
+    EXPECT_EQ(editor_marks(tab.editor), ChangeMarks{});
+
+    ASSERT_TRUE(pass_applied(tab));
+    EXPECT_EQ(tab.compare_applied_revision, overtaken + 1);
+    EXPECT_EQ(editor_marks(tab.editor), diff_lines(u"one\n", u"one\ntwo\n").marks);
 }
 
 // Pixels of the Source header's frame colour where the "Read-only" badge stands, as the

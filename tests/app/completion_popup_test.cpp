@@ -83,6 +83,19 @@ TEST_F(CompletionWindow, SnippetsReplaceTheTokenAndOtherKeysHideThePopup) {
     EXPECT_FALSE(completion_visible());
 }
 
+TEST_F(CompletionWindow, EnteringATabLeavesNothingOfTheLastList) {
+    open_path(file("first.md", "Parser parse\n"));
+    select(13, 13);
+    type(L"par");
+    show_completion();
+    ASSERT_FALSE(listed().empty());
+    open_path(file("second.md", "other\n"));
+    EXPECT_FALSE(completion_visible());
+    EXPECT_TRUE(listed().empty());
+    EXPECT_TRUE(completion().items.empty());
+    EXPECT_EQ(completion().owner, chrome.editor);
+}
+
 TEST(CompletionCandidates, SnippetsFirstThenWordsUpToEight) {
     const std::u16string text = u"w1 w2 w3 w-4 w_5 W6 w7 w8 w9 w";
     std::vector<std::u16string> words;

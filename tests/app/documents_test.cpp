@@ -368,6 +368,17 @@ TEST_F(Documents, ViewsFollowTheFileTypeAndEachTabKeepsItsPlace) {
     EXPECT_EQ(settings.view, view_preview);
 }
 
+TEST_F(Documents, ClosingTheOnlyTabKeepsTheView) {
+    open_path(file("only.md", "# Only\n"));
+    select_view(view_split);
+    const std::uint64_t closed_id = current_tab().id;
+    SendMessageW(window_, WM_COMMAND, 108, 0);
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_NE(current_tab().id, closed_id);
+    EXPECT_TRUE(current_tab().path.empty());
+    EXPECT_EQ(settings.view, view_split);
+}
+
 TEST_F(Documents, AnEditRefreshesTextAtOnceAndThePreviewOnlyAfterItsDelay) {
     open_path(file("edit.md", "# Title\n"));
     select_view(view_split);

@@ -268,6 +268,36 @@ TEST_F(RecoveryStore, ASessionThatCannotComeBackIsSkippedAndTheOthersStillDo) {
     EXPECT_TRUE(settings.recent.empty());
 }
 
+TEST_F(RecoveryStore, TwoDraftsOfOneFileEndInOneTabHoldingTheLaterDraft) {
+    const auto path = file("twice.md", "on disk\n");
+    write_store({.sessions = {session(u"earlier", Encoding::utf8, LineEnding::lf, path, true),
+                              session(u"later", Encoding::utf8, LineEnding::lf, path, true)},
+                 .active = 1});
+    restore_session();
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_EQ(current_tab().path, path);
+    EXPECT_EQ(tab_text(current_tab()), u"later");
+    EXPECT_TRUE(modified(current_tab()));
+}
+
+TEST_F(RecoveryStore, AtTheTabLimitTheRestoreStopsAndKeepsWhatItRestored) {
+    type(L"kept");
+    while (tabs.size() < tab_limit - 1) {
+        SendMessageW(window_, WM_COMMAND, 100, 0);
+    }
+    write_store({.sessions = {session(u"fits", Encoding::utf8, LineEnding::lf, {}, true),
+                              session(u"one too many", Encoding::utf8, LineEnding::lf, {}, true)},
+                 .active = 0});
+    boxes_.clear();
+    restore_session();
+    ASSERT_EQ(tabs.size(), tab_limit);
+    EXPECT_EQ(tab_text(*tabs.back()), u"fits");
+    EXPECT_EQ(recovery_status(), recovery_unreadable_text);
+    EXPECT_FALSE(restoring_session());
+    // Only the question about the drafts was shown; the refusal went to the status strip.
+    EXPECT_EQ(boxes_.size(), 1u);
+}
+
 TEST_F(RecoveryStore, DeclinedDraftsReopenTheirFilesAndDropUntitledOnes) {
     const auto draft = file("draft.md", "on disk\n");
     write_store({.sessions = {session(u"untitled", Encoding::utf8, LineEnding::crlf, {}, true),

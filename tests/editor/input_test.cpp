@@ -337,15 +337,51 @@ TEST(EditorTyping, WrappedLinesGiveTheHorizontalBarNoRange) {
 class EditorComposition : public ::testing::Test {
 protected:
     EditorComposition()
-        : calls_({.get_context = [this](HWND) { return ++contexts_ > 0 ? fake_context : nullptr; },
-                  .composition_string = [this](HIMC, DWORD index) { return strings_[index]; },
-                  .release_context = [this](HWND, HIMC) { --contexts_; }}) {}
+        : calls_(
+              {.get_context = [this](HWND) { return ++contexts_ > 0 ? fake_context : nullptr; },
+               .get_composition_string = [this](HIMC, DWORD index, void* buffer,
+                                                DWORD bytes) { return read(index, buffer, bytes); },
+               .release_context = [this](HWND, HIMC) { --contexts_; }}) {}
+
+    // As the input method answers: the string's byte count, or a count set in `counts_` for
+    // the first call (the size query) and the second (the copy).
+    LONG read(DWORD index, void* buffer, DWORD bytes) {
+        const std::wstring& text = strings_[index];
+        const auto size = static_cast<LONG>(text.size() * sizeof(wchar_t));
+        if (buffer == nullptr) {
+            return counts_.contains(index) ? counts_[index].first : size;
+        }
+        ++copies_;
+        std::memcpy(buffer, text.data(), std::min<std::size_t>(bytes, text.size() * 2));
+        return counts_.contains(index) ? counts_[index].second : size;
+    }
 
     static inline HIMC fake_context = reinterpret_cast<HIMC>(0x1234);
     std::map<DWORD, std::wstring> strings_;
+    std::map<DWORD, std::pair<LONG, LONG>> counts_;
+    int copies_ = 0;
     int contexts_ = 0;
     ScopedInputMethodCalls calls_;
 };
+
+TEST_F(EditorComposition, ImpossibleByteCountsGiveNoText) {
+    EditorWindow window;
+    window.set_text(L"ab");
+    window.select(2, 2);
+    strings_[GCS_RESULTSTR] = L"xy";
+    const LONG too_many = 0x1000002; // even, one unit past the largest composition
+    for (const auto& [size, copied] : std::vector<std::pair<LONG, LONG>>{
+             {0, 0}, {-1, -1}, {3, 3}, {too_many, too_many}, {4, 2}}) {
+        counts_[GCS_RESULTSTR] = {size, copied};
+        window.send(WM_IME_COMPOSITION, 0, GCS_RESULTSTR);
+        EXPECT_EQ(window.text(), L"ab") << size << " then " << copied;
+    }
+    counts_.erase(GCS_RESULTSTR);
+    window.send(WM_IME_COMPOSITION, 0, GCS_RESULTSTR);
+    EXPECT_EQ(window.text(), L"abxy");
+    // Only the count that changed between the calls and the good one were ever copied.
+    EXPECT_EQ(copies_, 2);
+}
 
 TEST_F(EditorComposition, ResultStringIsOneUndoStep) {
     EditorWindow window;

@@ -67,6 +67,17 @@ TEST(EditorInterface, ReadingFunctionsNeedAnEditor) {
             }
         },
         std::runtime_error);
+    // Installing a document fails too: a caller must never go on as if the text were shown.
+    EXPECT_THROW(
+        {
+            try {
+                replace_editor_document(other, SourceDocument{});
+            } catch (const std::runtime_error& failure) {
+                EXPECT_STREQ(failure.what(), "Source control is unavailable.");
+                throw;
+            }
+        },
+        std::runtime_error);
     EXPECT_EQ(source_top_line(other), 0.0);
     set_change_marks(other, {{{0, 1, 0}}, {}});
     set_source_top_line(other, 3.0, 0);

@@ -133,6 +133,16 @@ TEST(EditorText, StreamInTakesUtf16AtTheLimitAndRefusesBeyondIt) {
     EXPECT_EQ(error, 13u);
     EXPECT_EQ(window.text(), L"before");
 
+    // The limit holds for the text as the document keeps it, with its line breaks folded.
+    const std::wstring crlf_tail = L"\r\n\r\n\r\n\r\n";
+    Stream folded_over{std::wstring(document_limit - 3, L'x') + crlf_tail};
+    EXPECT_EQ(stream_in(window, folded_over, error), 0);
+    EXPECT_EQ(error, 13u);
+    EXPECT_EQ(window.text(), L"before");
+    Stream folded_exact{std::wstring(document_limit - 4, L'x') + crlf_tail};
+    EXPECT_EQ(stream_in(window, folded_exact, error), static_cast<LRESULT>(document_limit));
+    EXPECT_EQ(error, 0u);
+
     Stream exact{std::wstring(document_limit, L'z')};
     EXPECT_EQ(stream_in(window, exact, error), static_cast<LRESULT>(document_limit));
     EXPECT_EQ(error, 0u);

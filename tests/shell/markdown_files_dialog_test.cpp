@@ -117,9 +117,9 @@ TEST(MarkdownFilesDialog, ShowsTheRegistryStateAndItsButtonsRegisterAndRemove) {
         EXPECT_EQ(unregistered.find(L"\nRemove Pellix"), std::wstring::npos);
     }
     EXPECT_NE(shown[1].find(L"\nPellix is registered for Markdown files\n"), std::wstring::npos);
-    // Wine's association object cannot name the default, so it is "another program".
-    EXPECT_NE(shown[1].find(L"\nWindows opens .md files with another program."),
-              std::wstring::npos);
+    // Wine's association object cannot name the default, so nothing is said about it.
+    EXPECT_EQ(shown[1].find(L"Windows opens .md files"), std::wstring::npos);
+    EXPECT_NE(shown[1].find(L"\nFor .txt, .ini, .nfo or other text files"), std::wstring::npos);
     EXPECT_NE(shown[1].find(L"\nRemove Pellix from Markdown files"), std::wstring::npos);
     EXPECT_EQ(test::dump_difference(before, dump_user_registration()), "");
 }

@@ -60,6 +60,21 @@ TEST(CompareWorker, PostsTheDiffOfItsJobAndTakesNoOtherUntilTheResultIsTaken) {
     EXPECT_EQ(worker.take_result()->job.generation, 8u);
 }
 
+TEST(CompareWorker, DestroyedWhileItDiffsItPublishesNothing) {
+    test::MessageWindow window;
+    // Texts this long take the worker a while to read and compare.
+    std::u16string old_text;
+    std::u16string new_text;
+    for (int line = 0; line < 400000; ++line) {
+        old_text += u"old line\n";
+        new_text += u"new line\n";
+    }
+    auto worker = std::make_unique<CompareWorker>(window.notifier());
+    ASSERT_TRUE(worker->hand_over(job_of(baseline_of(old_text), new_text)));
+    worker.reset();
+    EXPECT_FALSE(window.has_posted());
+}
+
 TEST(CompareWorker, AnUnchangedTextCountsItsLinesWithoutRanges) {
     test::MessageWindow window;
     CompareWorker worker(window.notifier());
