@@ -23,12 +23,18 @@ namespace pellix {
 namespace {
 
 constexpr wchar_t preparing_note[] = L"Preparing Replace All. Esc cancels.";
+// Text read from the snapshot at once: several windows, so that a run of close matches reads
+// the rope once per chunk rather than once per match.
+constexpr std::uint64_t chunk_units = 4 * search_window_units;
 
 struct ReplaceAllJob {
     std::uint64_t tab_id = 0;
     std::uint64_t revision = 0;
     HWND editor = nullptr;
-    std::u16string text;
+    SourceDocument text;
+    // The part of `text` read last, from `chunk_start`.
+    std::u16string chunk;
+    std::uint64_t chunk_start = 0;
     std::u16string output;
     std::u16string replacement;
     std::u16string find;
@@ -67,36 +73,52 @@ void append(ReplaceAllJob& work, std::u16string_view piece) {
     work.output.append(piece);
 }
 
+// The snapshot's text over [from, to), from the chunk the job holds, read again only when the
+// range leaves it.
+std::u16string_view text_over(ReplaceAllJob& work, std::uint64_t from, std::uint64_t to) {
+    if (from < work.chunk_start || to > work.chunk_start + work.chunk.size()) {
+        work.chunk_start = from;
+        work.chunk = work.text.text(from, std::min(work.text.length(), from + chunk_units) - from);
+    }
+    return std::u16string_view(work.chunk).substr(from - work.chunk_start, to - from);
+}
+
 // One search of the window after the position, and what it gives to the output. The job
-// searches its own copy: the editor is read-only meanwhile and a changed revision ends the job,
-// so the copy is the editor's text, and a hundred thousand matches cost no window messages.
+// searches its own snapshot of the document, a chunk at a time: the editor is read-only
+// meanwhile and a changed revision ends the job, so the snapshot is the editor's text, and
+// neither a copy of the whole text nor a hundred thousand matches cost the UI thread a long
+// block.
 void advance(ReplaceAllJob& work) {
-    const std::u16string_view text(work.text);
-    const std::uint64_t length = text.size();
+    const std::uint64_t length = work.text.length();
     const std::uint64_t window_end =
         std::min(work.position + search_window_units + work.find.size(), length);
-    const std::int64_t hit =
-        find_in_text(text, work.find,
-                     {.from = static_cast<std::int64_t>(work.position),
-                      .to = static_cast<std::int64_t>(window_end),
+    // One unit on either side of the window for the whole-word test.
+    const std::uint64_t first = work.position > 0 ? work.position - 1 : 0;
+    const std::u16string_view around =
+        text_over(work, first, std::min(window_end + 1, length));
+    const std::int64_t found =
+        find_in_text(around, work.find,
+                     {.from = static_cast<std::int64_t>(work.position - first),
+                      .to = static_cast<std::int64_t>(window_end - first),
                       .down = true,
                       .match_case = (work.flags & find_flag::match_case) != 0,
                       .whole_word = (work.flags & find_flag::whole_word) != 0});
-    if (hit >= 0) {
-        const std::uint64_t start = static_cast<std::uint64_t>(hit);
-        const std::uint64_t end = start + work.find.size();
-        if (start < work.position || end <= start || end > length) {
+    std::uint64_t next = window_end == length
+                             ? length
+                             : std::min(work.position + search_window_units, length);
+    if (found >= 0) {
+        next = first + static_cast<std::uint64_t>(found);
+        const std::uint64_t end = next + work.find.size();
+        if (next < work.position || end <= next || end > length) {
             throw std::runtime_error("Invalid native search range. No text was changed.");
         }
-        append(work, text.substr(work.position, start - work.position));
+    }
+    append(work, around.substr(work.position - first, next - work.position));
+    if (found >= 0) {
         append(work, work.replacement);
         ++work.count;
-        work.position = end;
-        return;
+        next += work.find.size();
     }
-    const std::uint64_t next =
-        window_end == length ? length : std::min(work.position + search_window_units, length);
-    append(work, text.substr(work.position, next - work.position));
     work.position = next;
 }
 
@@ -109,14 +131,14 @@ bool run_slice(ReplaceAllJob& work) {
     const auto budget = std::chrono::milliseconds(replace_all_slice_ms);
     do {
         advance(work);
-    } while (work.position < work.text.size() && clock::now() - start < budget);
-    return work.position >= work.text.size();
+    } while (work.position < work.text.length() && clock::now() - start < budget);
+    return work.position >= work.text.length();
 }
 
 void finish() {
     const HWND editor = job->editor;
     const std::uint64_t count = job->count;
-    const LONG length = static_cast<LONG>(job->text.size());
+    const LONG length = static_cast<LONG>(job->text.length());
     const std::u16string output = std::move(job->output);
     cancel_replace_all();
     if (count > 0 && IsWindow(editor)) {
@@ -146,8 +168,8 @@ void start_replace_all(unsigned long flags) {
     work->revision = tab.revision;
     work->editor = editor;
     // The editor's own text: the tab's cached copy lags behind the latest keystrokes.
-    work->text = source_text(editor);
-    work->output.reserve(work->text.size());
+    work->text = source_document(editor);
+    work->output.reserve(work->text.length());
     work->replacement = normalize_line_endings(
         std::u16string(find_texts.replace.begin(), find_texts.replace.end()));
     work->find.assign(find_texts.find.begin(), find_texts.find.end());

@@ -95,6 +95,17 @@ void start_housekeeping_timers() {
     arm(timer_id::housekeeping, timer_period::housekeeping);
 }
 
+void update_status_soon() {
+    MSG key{};
+    // A burst of typing would otherwise redraw the strip and retitle the window per character.
+    if (PeekMessageW(&key, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE | PM_NOYIELD)) {
+        SetTimer(main_window, timer_id::status_refresh, timer_period::status_refresh, nullptr);
+        return;
+    }
+    KillTimer(main_window, timer_id::status_refresh);
+    update_status();
+}
+
 void on_editor_change() {
     if (suppress_change || tabs.empty()) {
         return;
@@ -103,7 +114,7 @@ void on_editor_change() {
     tab.text_stale = true;
     ++tab.revision;
     schedule_compare_pass(tab);
-    update_status();
+    update_status_soon();
     start_match_count();
     arm(timer_id::text_refresh, timer_period::text_refresh);
     if (is_markdown_path(tab.path) && (settings.view != view_source || settings.outline)) {
@@ -161,6 +172,10 @@ void on_timer(UINT_PTR id) {
         break;
     case timer_id::compare:
         compare_timer();
+        break;
+    case timer_id::status_refresh:
+        KillTimer(main_window, id);
+        update_status();
         break;
     default:
         break;

@@ -17,6 +17,7 @@ inline constexpr UINT_PTR match_count = 7;
 inline constexpr UINT_PTR directory_changes = 8;
 inline constexpr UINT_PTR split_sync = 10;
 inline constexpr UINT_PTR compare = 11;
+inline constexpr UINT_PTR status_refresh = 12;
 } // namespace timer_id
 
 namespace timer_period {
@@ -27,6 +28,7 @@ inline constexpr UINT preview_refresh = 1500;
 inline constexpr UINT directory_changes = 200;
 inline constexpr UINT split_sync = 10;
 inline constexpr UINT compare = 30;
+inline constexpr UINT status_refresh = 16; // one frame
 } // namespace timer_period
 
 // How long a recovery snapshot may be postponed by input after its first postponement.
@@ -36,6 +38,10 @@ inline constexpr unsigned compare_delay_ms = 200;
 
 // WM_CREATE: the housekeeping timers that run for the window's life.
 void start_housekeeping_timers();
+
+// The status strip, menus and title after a change of the active editor's text or selection:
+// at once, or, while typed keys wait in the queue, once they are served (at most once a frame).
+void update_status_soon();
 
 // The active editor reported a change of its text (EN_CHANGE).
 void on_editor_change();

@@ -36,7 +36,7 @@ namespace {
 constexpr int min_track_width = 640;
 constexpr int min_track_height = 400;
 // Timers of the main window, killed in this order when it is destroyed.
-constexpr UINT_PTR destroy_timer_order[] = {11, 1, 6, 10, 2, 3, 8, 5, 7};
+constexpr UINT_PTR destroy_timer_order[] = {11, 1, 6, 10, 2, 3, 8, 5, 7, timer_id::status_refresh};
 
 HMONITOR last_monitor = nullptr;
 
@@ -227,7 +227,7 @@ LRESULT on_notify(const NMHDR* header) {
             store_session(false, false);
         }
     } else if (header->hwndFrom == chrome.editor && header->code == EN_SELCHANGE) {
-        update_status();
+        update_status_soon();
         sync_outline_selection();
     }
     return 0;

@@ -18,6 +18,7 @@
 #include "app/save_files.h"
 #include "app/settings.h"
 #include "core/limits.h"
+#include "editor/source_record.h"
 
 namespace {
 
@@ -32,6 +33,30 @@ std::string markdown_of_size(std::size_t size) {
     }
     text.append(size - text.size(), 'x');
     return text;
+}
+
+double mib(std::size_t bytes) {
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+// What each holder of the open document keeps, by the capacity it holds.
+void print_copies() {
+    const DocumentTab& tab = current_tab();
+    const Source& source = *source_record(tab.editor);
+    const std::size_t lines = source.heights.size();
+    std::printf("  copies: disk bytes %.1f MiB, the tab's text %.1f MiB, the word count's text "
+                "%.1f MiB and its two line vectors %.1f MiB, the editor's find copy %.1f MiB\n",
+                mib(tab.disk_bytes.capacity()), mib(tab.text.capacity() * sizeof(char16_t)),
+                mib(word_count_cache.previous_text.capacity() * sizeof(char16_t)),
+                mib((word_count_cache.line_starts.capacity() +
+                     word_count_cache.line_words.capacity()) *
+                    sizeof(std::uint64_t)),
+                mib(source.find_text.capacity() * sizeof(char16_t)));
+    std::printf("  the editor's document: %.1f MiB of text in its rope; per line (%zu lines): "
+                "heights and their tree %.1f MiB, fence states %.1f MiB\n",
+                mib(source.document.length() * sizeof(char16_t)), lines,
+                mib(2 * lines * sizeof(double)), mib(source.fence_states.capacity() *
+                                                     sizeof(FenceState)));
 }
 
 void run() {
@@ -52,6 +77,7 @@ void run() {
                 save * 1000);
     std::printf("private bytes: empty tab %.1f MiB, with the document %.1f MiB (+%.1f MiB)\n",
                 empty, opened, opened - empty);
+    print_copies();
     DestroyWindow(window);
     bench::serve_messages();
     std::filesystem::remove(path);

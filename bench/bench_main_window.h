@@ -3,6 +3,11 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <objbase.h>
+
+#include <filesystem>
+
+#include "app/hosted_units.h"
 #include "app/main_window_create.h"
 #include "app/main_window_state.h"
 
@@ -27,6 +32,22 @@ inline HWND open_main_window() {
     ShowWindow(window, SW_SHOWNOACTIVATE);
     UpdateWindow(window);
     return window;
+}
+
+// The main window of `open_main_window` with `path` opened and painted.
+inline HWND open_main_window_on(const std::filesystem::path& path) {
+    HWND window = open_main_window();
+    open_path(path);
+    UpdateWindow(window);
+    serve_messages();
+    return window;
+}
+
+inline void close_main_window(HWND window) {
+    DestroyWindow(window);
+    serve_messages();
+    CoUninitialize();
+    compare_mode = false;
 }
 
 // The process's private bytes in MiB.

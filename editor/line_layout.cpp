@@ -238,6 +238,10 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
 
 void clear_line_layouts(Source& source) {
     source.line_cache.clear();
+    release_device_objects(source);
+}
+
+void release_device_objects(Source& source) {
     SourceBrushes& brushes = source.brushes;
     for (ComPtr<ID2D1SolidColorBrush>& brush : brushes.kinds) {
         brush.reset();

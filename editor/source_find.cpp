@@ -68,6 +68,37 @@ bool matches_at(std::u16string_view text, std::uint64_t position, std::u16string
     return !whole_word || whole_word_at(text, position, n);
 }
 
+namespace {
+
+std::uint64_t clamped(std::int64_t offset, std::uint64_t length, std::uint64_t negative) {
+    return offset < 0 ? negative
+                      : std::min<std::uint64_t>(static_cast<std::uint64_t>(offset), length);
+}
+
+} // namespace
+
+std::uint64_t find_span(std::uint64_t length, const FindRequest& request) {
+    const std::uint64_t a = clamped(request.from, length, 0);
+    const std::uint64_t b = clamped(request.to, length, length);
+    return a < b ? b - a : a - b;
+}
+
+std::int64_t find_in_document(const SourceDocument& document, std::u16string_view needle,
+                              const FindRequest& request) {
+    const std::uint64_t length = document.length();
+    const std::uint64_t a = clamped(request.from, length, 0);
+    const std::uint64_t b = clamped(request.to, length, length);
+    const std::uint64_t low = std::min(a, b);
+    const std::uint64_t first = low > 0 ? low - 1 : 0;
+    const std::uint64_t end = std::min(std::max(a, b) + 1, length);
+    const std::u16string window = document.text(first, end - first);
+    FindRequest inside = request;
+    inside.from = static_cast<std::int64_t>(a - first);
+    inside.to = static_cast<std::int64_t>(b - first);
+    const std::int64_t hit = find_in_text(window, needle, inside);
+    return hit < 0 ? hit : hit + static_cast<std::int64_t>(first);
+}
+
 std::int64_t find_in_text(std::u16string_view text, std::u16string_view needle,
                           const FindRequest& request) {
     if (needle.empty()) {
@@ -75,13 +106,8 @@ std::int64_t find_in_text(std::u16string_view text, std::u16string_view needle,
     }
     const std::uint64_t length = text.size();
     const std::uint64_t n = needle.size();
-    const std::uint64_t a =
-        request.from < 0
-            ? 0
-            : std::min<std::uint64_t>(static_cast<std::uint64_t>(request.from), length);
-    const std::uint64_t b =
-        request.to < 0 ? length
-                       : std::min<std::uint64_t>(static_cast<std::uint64_t>(request.to), length);
+    const std::uint64_t a = clamped(request.from, length, 0);
+    const std::uint64_t b = clamped(request.to, length, length);
     const std::vector<char16_t>& lower = lower_units();
     const char16_t first = request.match_case ? needle[0] : lower[needle[0]];
     // The first unit is tested inline; only its matches pay for the rest of the comparison.

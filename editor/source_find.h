@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/source_document.h"
+
 namespace pellix {
 
 // The FR_ flags of EM_FINDTEXTEXW, also used as the highlight mode.
@@ -33,5 +35,13 @@ struct FindRequest {
 // upward, matches that end at or before `from`, nearest first, down to `to`.
 std::int64_t find_in_text(std::u16string_view text, std::u16string_view needle,
                           const FindRequest& request);
+
+// The same search over a document, reading from its rope only the range searched and the unit
+// on either side of it (whole-word tests look at them).
+std::int64_t find_in_document(const SourceDocument& document, std::u16string_view needle,
+                              const FindRequest& request);
+
+// The number of units a search spans: from `from` to `to` as `find_in_text` clamps them.
+std::uint64_t find_span(std::uint64_t length, const FindRequest& request);
 
 } // namespace pellix

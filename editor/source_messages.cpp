@@ -14,6 +14,9 @@ constexpr LONG stream_chunk_bytes = 0x2000;
 constexpr DWORD stream_error = 13;
 constexpr LRESULT undo_limit = 1000;
 constexpr UINT utf16_code_page = 1200;
+// A search of at most this many units after an edit reads its range from the rope instead of
+// copying the whole text; a match count searches windows of 32768 units and its find text.
+constexpr std::uint64_t windowed_find_limit = 0x20000;
 
 std::u16string_view wide_view(const wchar_t* text) {
     return text ? std::u16string_view(reinterpret_cast<const char16_t*>(text))
@@ -256,11 +259,9 @@ LRESULT text_length_ex(const Source& source, WPARAM wparam) {
     return static_cast<LRESULT>(n);
 }
 
-LRESULT find(Source& source, WPARAM flags, LPARAM lparam) {
-    auto* request = reinterpret_cast<FINDTEXTEXW*>(lparam);
-    if (!request || !request->lpstrText || request->lpstrText[0] == L'\0') {
-        return -1;
-    }
+// The search over the whole-text copy, taken once per edit: repeated searches over an
+// unchanged text pay only for the comparison.
+std::int64_t find_in_copy(Source& source, std::u16string_view needle, const FindRequest& search) {
     if (source.find_text_edit_count != source.document.edit_count) {
         // Refilled in place: the buffer's pages stay mapped from one search to the next.
         source.find_text.clear();
@@ -269,14 +270,27 @@ LRESULT find(Source& source, WPARAM flags, LPARAM lparam) {
                                      source.find_text);
         source.find_text_edit_count = source.document.edit_count;
     }
-    const std::u16string_view text(source.find_text);
+    return find_in_text(source.find_text, needle, search);
+}
+
+LRESULT find(Source& source, WPARAM flags, LPARAM lparam) {
+    auto* request = reinterpret_cast<FINDTEXTEXW*>(lparam);
+    if (!request || !request->lpstrText || request->lpstrText[0] == L'\0') {
+        return -1;
+    }
     const std::u16string_view needle = wide_view(request->lpstrText);
-    const std::int64_t hit = find_in_text(text, needle,
-                                          {.from = request->chrg.cpMin,
-                                           .to = request->chrg.cpMax,
-                                           .down = (flags & find_down) != 0,
-                                           .match_case = (flags & find_match_case) != 0,
-                                           .whole_word = (flags & find_whole_word) != 0});
+    const FindRequest search{.from = request->chrg.cpMin,
+                             .to = request->chrg.cpMax,
+                             .down = (flags & find_down) != 0,
+                             .match_case = (flags & find_match_case) != 0,
+                             .whole_word = (flags & find_whole_word) != 0};
+    const bool stale = source.find_text_edit_count != source.document.edit_count;
+    // A short range after an edit is read from the rope alone: a match count's first windowed
+    // search would otherwise wait for a copy of all 8 MiB.
+    const std::int64_t hit =
+        stale && find_span(source.document.length(), search) <= windowed_find_limit
+            ? find_in_document(source.document, needle, search)
+            : find_in_copy(source, needle, search);
     if (hit >= 0) {
         request->chrgText = {static_cast<LONG>(hit),
                              static_cast<LONG>(hit + static_cast<std::int64_t>(needle.size()))};

@@ -203,6 +203,8 @@ void check_render(HRESULT result);
 std::vector<LinePiece>& line_pieces(Source& source, std::uint64_t line);
 bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece);
 void clear_line_layouts(Source& source);
+// The render target and the brushes made with it; the next paint makes them again.
+void release_device_objects(Source& source);
 // Counts one more layout against a running paint's budget; false (and layouts pending) when the
 // budget is spent. Always true outside a paint.
 bool layout_budget_allows(Source& source, double now);

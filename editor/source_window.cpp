@@ -153,6 +153,23 @@ void set_font(Source& source, HFONT font) {
     scroll_source_to(source, source.scroll_x, source.scroll_y, true);
 }
 
+// A hidden editor keeps only what its next paint cannot make cheaply: the measured sizes of
+// its pieces (so the heights and the scroll range stay) and the line numbers of its view. The
+// piece layouts go with the render target, since their colours are brushes of that target.
+void release_while_hidden(Source& source) {
+    for (auto& [line, cached] : source.line_cache) {
+        for (LinePiece& piece : cached.pieces) {
+            piece.layout.reset();
+        }
+    }
+    const std::uint64_t first = line_at_height(source.heights, source.scroll_y);
+    const std::uint64_t last =
+        line_at_height(source.heights, source.scroll_y + view_height(source));
+    std::erase_if(source.number_cache,
+                  [&](const auto& entry) { return entry.first < first || entry.first > last; });
+    release_device_objects(source);
+}
+
 void paint_window(Source& source) {
     ScrollSample sample(scroll_stage_source_paint);
     PAINTSTRUCT paint{};
@@ -244,6 +261,7 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SHOWWINDOW:
         if (wparam == 0) {
             stop_wheel_animation(source);
+            release_while_hidden(source);
         } else {
             source.frame_kept = false;
         }

@@ -59,6 +59,20 @@ TEST_F(StatusStripWindow, ShowsAFreshDocumentAFileAndTypingInExactWords) {
     })) << strip_text();
 }
 
+TEST_F(StatusStripWindow, AQueuedBurstOfKeysLandsWholeAndTheStatusFollowsItsEnd) {
+    select_view(view_source);
+    open_path(file("burst.md", "first\nsecond\n"));
+    select(6, 6);
+    const std::wstring burst = L"abcdefghijklmnopqrstuvwxyz0123456789";
+    for (wchar_t key : burst) {
+        PostMessageW(chrome.editor, WM_CHAR, key, 1);
+    }
+    EXPECT_TRUE(test::pump_until([&] {
+        return test::text_of(chrome.editor) == L"first\n" + burst + L"second\n" &&
+               strip_text().starts_with(L"Ln 2, Col 37,");
+    })) << strip_text();
+}
+
 TEST_F(StatusStripWindow, WatchCompareAndZoomItemsAndTheirButtons) {
     select_view(view_source);
     HWND encoding = item_button(status_command::encoding);

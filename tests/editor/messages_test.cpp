@@ -271,6 +271,19 @@ TEST(EditorFind, ForwardBackwardWholeWordAndCase) {
     EXPECT_EQ(find(window, L"cat", 0, -1, find_down), 2);
 }
 
+TEST(EditorFind, ShortRangeAfterAnEditSeesTheWordsAroundIt) {
+    EditorWindow window;
+    window.set_text(L"xcat cat catx");
+    // Whole word looks one unit beyond each end of the range searched.
+    EXPECT_EQ(find(window, L"cat", 1, 4, find_down | find_whole_word), -1);
+    EXPECT_EQ(find(window, L"cat", 9, 12, find_down | find_whole_word), -1);
+    EXPECT_EQ(find(window, L"cat", 1, 12, find_down | find_whole_word), 5);
+    EXPECT_EQ(find(window, L"cat", 4, 1, find_whole_word), -1);
+    EXPECT_EQ(find(window, L"cat", 12, 9, find_whole_word), -1);
+    EXPECT_EQ(find(window, L"cat", 12, 1, find_whole_word), 5);
+    EXPECT_EQ(find(window, L"cat", 1, 4, find_down), 1);
+}
+
 TEST(EditorNotifications, ChangeAndSelectionReachTheParent) {
     EditorWindow window;
     window.set_text(L"abc");

@@ -249,3 +249,47 @@ TEST(EditorPaint, KeystrokeRepaintsOnlyItsLine) {
 }
 
 } // namespace
+
+TEST(EditorPaint, HiddenEditorLetsGoOfItsDrawingAndShowsWholeAgain) {
+    EditorWindow window(width, height, test::Placement::top_level);
+    std::wstring text = L"# Heading\n";
+    for (int i = 2; i <= 60; ++i) {
+        text += L"line " + std::to_wstring(i) + L" of plain text\n";
+    }
+    window.set_text(text);
+    repaint(window);
+    const int line = window.position_of(window.send(EM_LINEINDEX, 1)).y;
+    ASSERT_GT(line, 10);
+
+    ShowWindow(window.editor, SW_HIDE);
+    const Source& source = window.record();
+    EXPECT_FALSE(source.target);
+    EXPECT_FALSE(source.brushes.text);
+    for (const auto& [index, cached] : source.line_cache) {
+        for (const LinePiece& piece : cached.pieces) {
+            EXPECT_FALSE(piece.layout) << "line " << index;
+        }
+    }
+    // What the view showed keeps its measured height, so the scroll range does not jump.
+    const double extent = source.heights.prefix(source.heights.size());
+
+    ShowWindow(window.editor, SW_SHOWNOACTIVATE);
+    ASSERT_TRUE(window.paint_fully());
+    EXPECT_EQ(source.heights.prefix(source.heights.size()), extent);
+    // The heading's colour in the first row, and a line number and text in the last full one.
+    const int last_row = (height / line - 1) * line;
+    EXPECT_TRUE(test::pump_until(
+        [&] { return band_has_colour(window.editor, 0, line, 0x006A9D, 40); },
+        std::chrono::seconds(10)));
+    EXPECT_TRUE(band_has_colour(window.editor, last_row, last_row + line,
+                                test::light_table[palette_slot::text], 60));
+    bool number_drawn = false;
+    const int gutter = window.position_of(0).x;
+    for (int y = last_row; y < last_row + line && !number_drawn; ++y) {
+        for (int x = 0; x < gutter && !number_drawn; ++x) {
+            number_drawn = near_colour(pixel(window.editor, x, y),
+                                       test::light_table[palette_slot::muted], 40);
+        }
+    }
+    EXPECT_TRUE(number_drawn);
+}

@@ -1,0 +1,143 @@
+#pragma once
+
+// The real Pellix.exe beside the bench program, started on files and driven from outside as a
+// user's other programs would, and the memory figures of a process.
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/single_instance.h"
+#include "editor/source_window.h"
+#include "platform/unique_handle.h"
+
+namespace pellix::bench {
+
+inline constexpr DWORD program_limit_ms = 120000;
+inline constexpr DWORD idle_limit_ms = 2000;
+
+struct Memory {
+    double private_mib = 0;
+    double working_set_mib = 0;
+};
+
+inline Memory memory_of(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof(counters));
+    // Wine leaves PrivateUsage at 0; the pagefile figure is the same count on Windows.
+    const SIZE_T private_bytes =
+        counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
+    return {private_bytes / (1024.0 * 1024.0), counters.WorkingSetSize / (1024.0 * 1024.0)};
+}
+
+inline HWND visible_editor_of(HWND main) {
+    HWND child = nullptr;
+    while ((child = FindWindowExW(main, child, source_window_class, nullptr)) != nullptr) {
+        if (IsWindowVisible(child)) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+// Repaints what the program has invalidated, then waits until it has served its queue.
+inline void settle(HANDLE process, HWND main) {
+    RedrawWindow(main, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    WaitForInputIdle(process, idle_limit_ms);
+}
+
+// Pellix.exe started on `files`; ended (WM_CLOSE, then killed) when this goes.
+class RealProgram {
+public:
+    explicit RealProgram(const std::vector<std::wstring>& files) {
+        wchar_t own[MAX_PATH];
+        GetModuleFileNameW(nullptr, own, MAX_PATH);
+        std::wstring exe(own);
+        exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"Pellix.exe";
+        std::wstring command = L"\"" + exe + L"\"";
+        for (const std::wstring& file : files) {
+            command += L" \"" + file + L"\"";
+        }
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started{};
+        if (CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           nullptr, &startup, &started)) {
+            process_.reset(started.hProcess);
+            CloseHandle(started.hThread);
+            id_ = started.dwProcessId;
+        }
+    }
+    ~RealProgram() {
+        if (!process_) {
+            return;
+        }
+        if (main_ != nullptr) {
+            PostMessageW(main_, WM_CLOSE, 0, 0);
+        }
+        if (WaitForSingleObject(process_.get(), program_limit_ms) != WAIT_OBJECT_0) {
+            TerminateProcess(process_.get(), 1);
+        }
+    }
+    RealProgram(const RealProgram&) = delete;
+    RealProgram& operator=(const RealProgram&) = delete;
+
+    HANDLE process() const { return process_.get(); }
+
+    // The main window once `tabs` tabs are open and the shown editor holds `units` of text
+    // (any text when negative); null after the limit.
+    HWND wait_for_document(LRESULT units, LRESULT tabs = 1) {
+        const ULONGLONG end = GetTickCount64() + program_limit_ms;
+        while (process_ && GetTickCount64() < end) {
+            HWND main = nullptr;
+            while ((main = FindWindowExW(nullptr, main, editor_window_class, nullptr)) != nullptr) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(main, &owner);
+                HWND editor = owner == id_ ? visible_editor_of(main) : nullptr;
+                DWORD_PTR length = 0;
+                if (editor != nullptr && editors_of(main) == tabs &&
+                    SendMessageTimeoutW(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                                        &length) &&
+                    (units < 0 || static_cast<LRESULT>(length) == units)) {
+                    main_ = main;
+                    WaitForInputIdle(process_.get(), idle_limit_ms);
+                    return main;
+                }
+            }
+            Sleep(20);
+        }
+        return nullptr;
+    }
+
+    static LRESULT editors_of(HWND main) {
+        LRESULT count = 0;
+        HWND child = nullptr;
+        while ((child = FindWindowExW(main, child, source_window_class, nullptr)) != nullptr) {
+            ++count;
+        }
+        return count;
+    }
+
+    // The shown editor once it holds the document of `units`; null, said on the output, when
+    // the document did not appear.
+    HWND editor_of_document(LRESULT units) {
+        HWND main = wait_for_document(units);
+        if (main == nullptr) {
+            std::printf("the real program did not show the document\n");
+            return nullptr;
+        }
+        return visible_editor_of(main);
+    }
+
+private:
+    UniqueHandle process_;
+    DWORD id_ = 0;
+    HWND main_ = nullptr;
+};
+
+} // namespace pellix::bench

@@ -1,0 +1,142 @@
+// Figures for many tabs: the memory of the real Pellix.exe holding 128 small Markdown files,
+// each shown once and all hidden but one, and the time a tab switch takes to a complete screen
+// in the main window of this process.
+
+#include "bench/bench.h"
+#include "bench/bench_main_window.h"
+#include "bench/bench_program.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/document_tabs.h"
+#include "app/hosted_units.h"
+#include "app/main_window_state.h"
+#include "editor/source_record.h"
+
+namespace {
+
+using namespace pellix;
+
+constexpr int tab_count = 128;
+constexpr std::size_t file_bytes = 10 * 1024;
+constexpr DWORD complete_limit_ms = 10000;
+constexpr WORD next_tab_command = 314;
+
+std::filesystem::path folder() {
+    return std::filesystem::temp_directory_path() / "pellix-bench-tabs";
+}
+
+std::vector<std::wstring> write_files(std::size_t& units) {
+    std::filesystem::create_directories(folder());
+    const std::string text = bench::mixed_markdown(file_bytes);
+    units = text.size();
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < tab_count; ++i) {
+        const auto path = folder() / ("note-" + std::to_string(i) + ".md");
+        std::ofstream(path, std::ios::binary) << text;
+        paths.push_back(path.wstring());
+    }
+    return paths;
+}
+
+void real_program(const std::vector<std::wstring>& paths, std::size_t units) {
+    bench::Memory one_tab{};
+    {
+        bench::RealProgram program({});
+        if (program.wait_for_document(-1) == nullptr) {
+            std::printf("the real program did not start\n");
+            return;
+        }
+        one_tab = bench::memory_of(program.process());
+    }
+    bench::RealProgram program(paths);
+    HWND main = program.wait_for_document(static_cast<LRESULT>(units), tab_count);
+    if (main == nullptr) {
+        std::printf("the real program did not show its %d tabs\n", tab_count);
+        return;
+    }
+    const bench::Memory all = bench::memory_of(program.process());
+    std::vector<double> switches;
+    for (int i = 0; i < 16; ++i) {
+        switches.push_back(bench::seconds_of([&] {
+            SendMessageW(main, WM_COMMAND, MAKEWPARAM(next_tab_command, 0), 0);
+            bench::settle(program.process(), main);
+        }) * 1000.0);
+    }
+    std::printf("real program: one empty tab %.1f MiB private (%.1f MiB working set); %d tabs of "
+                "%zu bytes, each shown once, one shown: %.1f MiB private (%.1f MiB working set), "
+                "%.2f MiB a tab\n",
+                one_tab.private_mib, one_tab.working_set_mib, tab_count, units, all.private_mib,
+                all.working_set_mib, (all.private_mib - one_tab.private_mib) / (tab_count - 1));
+    std::printf("  next tab to a served queue: %.1f ms median, %.1f ms longest\n",
+                bench::median(switches), *std::max_element(switches.begin(), switches.end()));
+}
+
+// Serves messages until the editor's last paint left no layout for later.
+bool complete_screen(HWND editor) {
+    const Source* source = source_record(editor);
+    const ULONGLONG end = GetTickCount64() + complete_limit_ms;
+    UpdateWindow(editor);
+    bench::serve_messages();
+    while (source->budget.last_paint_pending && GetTickCount64() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        bench::serve_messages();
+    }
+    return !source->budget.last_paint_pending;
+}
+
+void switching_here(const std::vector<std::wstring>& paths) {
+    HWND window = bench::open_main_window();
+    for (const std::wstring& path : paths) {
+        open_path(path);
+        UpdateWindow(window);
+        bench::serve_messages();
+    }
+    std::vector<double> first_paints;
+    std::vector<double> switches;
+    for (int i = 0; i < tab_count; i += 7) {
+        const double seconds = bench::seconds_of([&] {
+            first_paints.push_back(bench::seconds_of([&] {
+                select_tab(static_cast<std::uint64_t>(i), false);
+                UpdateWindow(main_window);
+            }) * 1000.0);
+            complete_screen(chrome.editor);
+        });
+        switches.push_back(seconds * 1000.0);
+    }
+    // The like figure: the shown tab drawn whole again, its target and layouts kept.
+    std::vector<double> repaints;
+    for (int i = 0; i < 5; ++i) {
+        repaints.push_back(bench::seconds_of([] {
+            InvalidateRect(chrome.editor, nullptr, FALSE);
+            UpdateWindow(chrome.editor);
+        }) * 1000.0);
+    }
+    std::printf("main window in this process, %zu tabs: switch to the first paint %.1f ms median "
+                "(%.1f ms longest), to a complete screen %.1f ms median (%.1f ms longest), of %zu "
+                "switches; the shown tab repainted whole %.1f ms median\n",
+                tabs.size(), bench::median(first_paints),
+                *std::max_element(first_paints.begin(), first_paints.end()),
+                bench::median(switches), *std::max_element(switches.begin(), switches.end()),
+                switches.size(), bench::median(repaints));
+    bench::close_main_window(window);
+}
+
+void run() {
+    std::size_t units = 0;
+    const std::vector<std::wstring> paths = write_files(units);
+    real_program(paths, units);
+    switching_here(paths);
+    std::filesystem::remove_all(folder());
+}
+
+bench::Registration registration("tabs", run);
+
+} // namespace
