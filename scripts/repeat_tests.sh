@@ -9,7 +9,8 @@
 # Programs are named as CTest names them (editor_tests, app_tests, ...); none names them all.
 # -n sets how many runs of each (default 20); -j how many runs go side by side, each with its own
 # prefix, wineserver and virtual display (default 1); --load keeps every core but one busy for
-# the whole time, as on a loaded machine. Logs stay in $BUILD_DIR/repeat/.
+# the whole time, as on a loaded machine. GTEST_FILTER narrows the cases as it does for one program.
+# Logs stay in $BUILD_DIR/repeat/.
 source "$(dirname "$0")/common.sh"
 
 runs=20
@@ -89,7 +90,7 @@ failures=$(
     for log in "$out"/*.log; do
         program=$(basename "$log" .log)
         program=${program%-*}
-        sed -n 's/^\[  FAILED  \] \([^ ]*\) ([0-9]* ms)$/\1/p' "$log" | sort -u
+        tr -d '\r' <"$log" | sed -n 's/^\[  FAILED  \] \([^ ]*\) ([0-9]* ms)$/\1/p' | sort -u
         if ! grep -q '^exit status 0$' "$log" && ! grep -q '^\[  FAILED  \]' "$log"; then
             echo "$program ($(tail -n 1 "$log"))"
         fi
