@@ -15,7 +15,8 @@ namespace pellix::test {
 
 // How long a test waits for something that is bound to come: far beyond the slowest first start
 // seen, so that reaching it means the thing never comes.
-inline constexpr std::chrono::milliseconds settle_limit{30000};
+inline constexpr DWORD settle_limit_ms = 30000;
+inline constexpr std::chrono::milliseconds settle_limit{settle_limit_ms};
 
 // Serves this thread's posted and sent messages as they are, untranslated: a test posts the keys it
 // means. A quit message is dropped: a test's destroyed main window posts one, and the suite goes on.

@@ -19,7 +19,7 @@ inline void pump(DWORD milliseconds) {
 }
 
 // Pumps until `done` holds, for at most `limit_ms`: a loaded machine may run a timer late.
-template <typename Done> bool pump_until(Done done, DWORD limit_ms = 30000) {
+template <typename Done> bool pump_until(Done done, DWORD limit_ms = settle_limit_ms) {
     return wait_until(done, std::chrono::milliseconds(limit_ms));
 }
 
