@@ -18,8 +18,8 @@ namespace pellix::test {
 inline constexpr DWORD settle_limit_ms = 30000;
 inline constexpr std::chrono::milliseconds settle_limit{settle_limit_ms};
 
-// Serves this thread's posted and sent messages as they are, untranslated: a test posts the keys it
-// means. A quit message is dropped: a test's destroyed main window posts one, and the suite goes on.
+// Serves this thread's posted and sent messages as they are, untranslated: a test posts the keys
+// it means. A quit message is dropped: a destroyed main window posts one, and the suite goes on.
 inline void serve_messages() {
     MSG message{};
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

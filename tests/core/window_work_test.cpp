@@ -82,7 +82,6 @@ LRESULT CALLBACK test_window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
-
 // A real, shown top-level window standing in for the main window, with a focused child. One
 // window serves the whole suite: under Wine without a window manager, hiding or destroying a
 // shown window waits two seconds for the X server.

@@ -36,8 +36,8 @@ TEST(MarkerLanePaint, NewMarksRepaintTheLaneAndLeaveTheText) {
     const int line = window.position_of(static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 1))).y;
     const int third =
         window.position_of(static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 2))).y;
-    ASSERT_TRUE(test::shows_colour(window.editor, 300, 360,
-                                   test::light_table[palette_slot::background]));
+    ASSERT_TRUE(
+        test::shows_colour(window.editor, 300, 360, test::light_table[palette_slot::background]));
     const std::uint32_t marked = screen_pixel(window.editor, 3, line / 2);
     const std::uint32_t unmarked = screen_pixel(window.editor, 3, third + line / 2);
     ASSERT_FALSE(test::near_colour(marked, unmarked, 3));

@@ -62,10 +62,10 @@ void check_palette(const EditorWindow& window, const PaletteTable& table, const 
     const int gutter = window.position_of(0).x;
     ASSERT_GT(gutter, 8);
     // Background below the text, gutter below the numbers; the first check waits for the frame.
-    EXPECT_TRUE(shows_colour(window.editor, width / 2, height - 40,
-                             table[palette_slot::background]));
-    EXPECT_TRUE(near_colour(screen_pixel(window.editor, 2, height - 40),
-                            table[palette_slot::gutter]));
+    EXPECT_TRUE(
+        shows_colour(window.editor, width / 2, height - 40, table[palette_slot::background]));
+    EXPECT_TRUE(
+        near_colour(screen_pixel(window.editor, 2, height - 40), table[palette_slot::gutter]));
     // The selected spaces of line 2, and the selected line break to the right of them.
     const std::uint32_t selected =
         blend(table[palette_slot::background], table[palette_slot::selection], 0.4);
@@ -111,7 +111,7 @@ TEST(EditorPaint, LightAndDarkPixels) {
         window.position_of(static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 2))).y;
     EXPECT_TRUE(band_shows(window.editor, third, third + line, 0x725920, 3));
     EXPECT_TRUE(shows_colour(window.editor, 3, line / 2, 0x5FD3A6));
-    // The frame both checks above waited for shows neither beside the others' lines.
+    // The frame both checks waited for shows no highlight on line 1 and no mark beside line 3.
     EXPECT_FALSE(band_has_colour(window.editor, 0, line, 0x725920, 3));
     EXPECT_TRUE(near_colour(screen_pixel(window.editor, 3, third + line / 2),
                             test::dark_table[palette_slot::gutter]));

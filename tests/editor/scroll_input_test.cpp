@@ -106,8 +106,7 @@ TEST(EditorWheel, SmallDeltasScrollAtOnceWholeNotchesAnimate) {
     }
     // Upwards past the top stops at 0.
     window.send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(120 * 20)));
-    EXPECT_TRUE(
-        test::pump_until([&] { return !window.record().animating; }, test::settle_limit));
+    EXPECT_TRUE(test::pump_until([&] { return !window.record().animating; }, test::settle_limit));
     EXPECT_EQ(scroll_y(window), 0);
 }
 
