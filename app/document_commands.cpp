@@ -78,7 +78,7 @@ void export_document(bool json, const std::function<std::filesystem::path()>& pi
         return;
     }
     ExportRequest request = collect_export_request(json);
-    std::filesystem::path destination = pick ? pick() : choose_file(true, !json, nullptr, json);
+    std::filesystem::path destination = pick ? pick() : choose_file(true, true, nullptr, json);
     if (destination.empty()) {
         return;
     }

@@ -28,6 +28,8 @@ FileDialogCall& installed_call() {
     return call;
 }
 
+std::filesystem::path last_chosen_folder;
+
 wchar_t fold(wchar_t c) {
     return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
@@ -140,6 +142,15 @@ UINT_PTR accept_choice(HWND dialog) {
 
 } // namespace
 
+std::wstring dialog_start_folder() {
+    const std::filesystem::path path = active_path();
+    return path.empty() ? last_chosen_folder.wstring() : path.parent_path().wstring();
+}
+
+void remember_dialog_folder(const std::filesystem::path& chosen) {
+    last_chosen_folder = chosen.parent_path();
+}
+
 void install_file_dialog(FileDialogCall call) {
     installed_call() = std::move(call);
 }
@@ -178,6 +189,7 @@ std::filesystem::path choose_file(bool save, bool export_mode, Document* format,
                                           : open_one_setup();
     std::vector<wchar_t> buffer(name_buffer_units, L'\0');
     setup.initial_name.copy(buffer.data(), setup.initial_name.size());
+    const std::wstring start_folder = dialog_start_folder();
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof(OPENFILENAMEW);
     dialog.hwndOwner = main_window;
@@ -186,6 +198,7 @@ std::filesystem::path choose_file(bool save, bool export_mode, Document* format,
     dialog.nFilterIndex = setup.filter_index;
     dialog.lpstrFile = buffer.data();
     dialog.nMaxFile = name_buffer_units;
+    dialog.lpstrInitialDir = start_folder.empty() ? nullptr : start_folder.c_str();
     dialog.lpstrTitle = setup.title;
     dialog.Flags = setup.flags;
     dialog.lpstrDefExt = setup.default_extension;
@@ -200,7 +213,9 @@ std::filesystem::path choose_file(bool save, bool export_mode, Document* format,
         }
         return {};
     }
-    return std::filesystem::path(buffer.data());
+    std::filesystem::path chosen(buffer.data());
+    remember_dialog_folder(chosen);
+    return chosen;
 }
 
 UINT_PTR CALLBACK file_dialog_hook(HWND dialog, UINT message, WPARAM, LPARAM lparam) {

@@ -35,6 +35,12 @@ std::wstring filter_string(const std::vector<FileDialogFilter>& filters);
 // A-Z in either case), else the last filter's.
 DWORD filter_index_for(const std::vector<FileDialogFilter>& filters, const std::wstring& name);
 
+// Where a file dialog starts: the active document's folder, or for an untitled tab the folder
+// last chosen in a dialog (empty before any: the system's own choice).
+std::wstring dialog_start_folder();
+// Notes the folder of a path the user chose in a dialog.
+void remember_dialog_folder(const std::filesystem::path& chosen);
+
 // The dialog for saving (with `format`, the encoding and line-ending lists that may change it),
 // exporting HTML or JSON, or choosing one file to open. Empty when cancelled or failed.
 std::filesystem::path choose_file(bool save, bool export_mode, Document* format, bool json);

@@ -72,6 +72,13 @@ int text_width(HDC dc, std::wstring_view text) {
     return static_cast<int>(size.cx);
 }
 
+bool badge_wanted() {
+    return !tabs.empty() && current_tab().watch_state != 0;
+}
+
+// Whether the Source header on screen carries the badge; another tab may need the other state.
+bool badge_on_screen = false;
+
 // The "Read-only" badge of a watched tab's Source header, from `left`.
 void draw_badge(HDC dc, const RECT& header, int left, unsigned dpi) {
     constexpr std::wstring_view badge = L"Read-only";
@@ -95,8 +102,11 @@ void draw_badge(HDC dc, const RECT& header, int left, unsigned dpi) {
 void draw_header_note(HDC dc, const RECT& rect, int left, unsigned id, unsigned dpi) {
     HGDIOBJ previous = ui_fonts.message != nullptr ? SelectObject(dc, ui_fonts.message) : nullptr;
     SetTextColor(dc, slot(3));
-    if (id == child_id::source_label && !tabs.empty() && current_tab().watch_state != 0) {
-        draw_badge(dc, rect, left, dpi);
+    if (id == child_id::source_label) {
+        badge_on_screen = badge_wanted();
+        if (badge_on_screen) {
+            draw_badge(dc, rect, left, dpi);
+        }
     } else if (id == child_id::preview_label) {
         const std::wstring& note = preview_header_note();
         if (!note.empty() && left + text_width(dc, note) <= rect.right) {
@@ -231,6 +241,12 @@ LRESULT control_colours(HDC dc) {
 }
 
 } // namespace
+
+void refresh_source_badge() {
+    if (badge_wanted() != badge_on_screen && chrome.source_label != nullptr) {
+        InvalidateRect(chrome.source_label, nullptr, FALSE);
+    }
+}
 
 std::optional<LRESULT> paint_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {

@@ -12,4 +12,8 @@ namespace pellix {
 // The answer to a painting message, or nothing when it is not one (or goes on to the default).
 std::optional<LRESULT> paint_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
+// Repaints the Source header when the current tab's Watch state asks for the other badge state
+// than the one on screen, as after a switch to another tab.
+void refresh_source_badge();
+
 } // namespace pellix

@@ -214,12 +214,14 @@ void open_path(const std::filesystem::path& path) {
 void open_files_dialog() {
     std::vector<wchar_t> buffer(open_buffer_units, L'\0');
     const std::wstring filters = filter_string(file_dialog_filters(true));
+    const std::wstring start_folder = dialog_start_folder();
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof(OPENFILENAMEW);
     dialog.hwndOwner = main_window;
     dialog.lpstrFilter = filters.c_str();
     dialog.lpstrFile = buffer.data();
     dialog.nMaxFile = open_buffer_units;
+    dialog.lpstrInitialDir = start_folder.empty() ? nullptr : start_folder.c_str();
     dialog.Flags = open_dialog_flags;
     if (!run_file_dialog(dialog, false)) {
         if (CommDlgExtendedError() != 0) {
@@ -232,9 +234,12 @@ void open_files_dialog() {
     const std::wstring first(buffer.data());
     const wchar_t* name = buffer.data() + first.size() + 1;
     if (*name == L'\0') {
+        remember_dialog_folder(first);
         open_path(first);
         return;
     }
+    // Several names follow the folder they were chosen in.
+    remember_dialog_folder(std::filesystem::path(first) / name);
     std::vector<std::filesystem::path> paths;
     for (; *name != L'\0'; name += wcslen(name) + 1) {
         paths.push_back(std::filesystem::path(first) / name);

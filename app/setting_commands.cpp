@@ -101,6 +101,9 @@ void zoom_command(unsigned id) {
         break;
     }
     apply_editor_font();
+    // The strip's zoom item is the control the user clicks to reset the zoom, so it must show
+    // the new size at once rather than at the next caret move.
+    update_status();
     persist_settings(true);
 }
 

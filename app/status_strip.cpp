@@ -9,6 +9,7 @@
 #include "app/child_window_class.h"
 #include "app/document_tabs.h"
 #include "app/hosted_units.h"
+#include "app/main_paint.h"
 #include "app/main_window_state.h"
 #include "app/owner_drawn_buttons.h"
 #include "app/prompts.h"
@@ -559,6 +560,7 @@ void update_status() {
     }
     update_command_state();
     refresh_reading_note();
+    refresh_source_badge();
     update_title();
 }
 

@@ -326,6 +326,12 @@ bool from_new_tab_button(LPARAM lparam) {
 LRESULT CALLBACK tab_proc(HWND control, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
                           DWORD_PTR) {
     switch (message) {
+    case WM_NCHITTEST: {
+        // The control answers HTTRANSPARENT outside its tabs, which would hand the clicks on the
+        // empty strip (double click for New, right click for the tab menu) to the main window.
+        const LRESULT hit = DefSubclassProc(control, message, wparam, lparam);
+        return hit == HTTRANSPARENT ? HTCLIENT : hit;
+    }
     case WM_ERASEBKGND:
         erase_tab_strip(control, reinterpret_cast<HDC>(wparam));
         return 1;

@@ -172,6 +172,12 @@ void update_preview() {
         rendered = preview_is_current() ? snapshot : RenderedPreview{};
     } catch (const std::exception& error) {
         show_failure_page(tab, error);
+        return;
+    }
+    // An editor scroll that came while the text was stale could not move the preview, which
+    // then showed the older page; the new page takes up the editor's place.
+    if (tab.source_leads) {
+        sync_preview_to_editor();
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <d2d1.h>
+#include <dwrite.h>
 
 #include <algorithm>
 #include <atomic>
@@ -80,6 +82,42 @@ void finish_layouts(HWND editor) {
     }
 }
 
+// Whether every row and line number the view shows has its layout, so that the paint which
+// built them drew them: the screen is complete.
+bool screen_complete(HWND editor) {
+    Source& source = *source_record(editor);
+    const double view = view_height(source);
+    for (std::uint64_t line = line_at_height(source.heights, source.scroll_y);
+         line < source.heights.size() && source.heights.prefix(line) - source.scroll_y < view;
+         ++line) {
+        if (source.line_numbers && source.number_cache.count(line) == 0) {
+            return false;
+        }
+        const auto cached = source.line_cache.find(line);
+        if (cached == source.line_cache.end()) {
+            return false;
+        }
+        double top = source.heights.prefix(line) - source.scroll_y;
+        for (const LinePiece& piece : cached->second.pieces) {
+            if (top + piece.height >= 0.0 && top < view && !piece.layout) {
+                return false;
+            }
+            top += piece.height;
+        }
+    }
+    return true;
+}
+
+// Serves messages until the screen is complete (at most ten seconds).
+void complete_screen(HWND editor) {
+    UpdateWindow(editor);
+    const DWORD end = GetTickCount() + 10000;
+    while (!screen_complete(editor) && GetTickCount() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        serve_messages();
+    }
+}
+
 void paint_now(HWND editor) {
     InvalidateRect(editor, nullptr, FALSE);
     UpdateWindow(editor);
@@ -97,6 +135,92 @@ template <typename Work> double median_of(Work work) {
         serve_messages();
     }
     return median_ms(samples);
+}
+
+// Frames of `window` through a window render target and through a DC render target bound to
+// the window's DC, taken in turns: one that only clears (what any Direct2D drawing of this
+// window costs here) and one that draws a screen of text (what the editor's paint costs with
+// either target).
+struct TargetFrames {
+    double empty_window_target = 0.0;
+    double empty_dc_target = 0.0;
+    double text_window_target = 0.0;
+    double text_dc_target = 0.0;
+};
+
+TargetFrames target_frames(HWND window) {
+    constexpr int frame_rounds = 15;
+    constexpr int screen_lines = 36;
+    constexpr FLOAT line_pitch = 22.4f;
+    ComPtr<ID2D1Factory> factory;
+    D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+                      reinterpret_cast<void**>(factory.put()));
+    ComPtr<IDWriteFactory> dwrite;
+    DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                        reinterpret_cast<IUnknown**>(dwrite.put()));
+    ComPtr<IDWriteTextFormat> format;
+    dwrite->CreateTextFormat(L"Consolas", nullptr, DWRITE_FONT_WEIGHT_NORMAL,
+                             DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL, 16.0f, L"",
+                             format.put());
+    const std::wstring text = make_source(screen_lines * 80);
+    std::vector<ComPtr<IDWriteTextLayout>> layouts;
+    for (std::size_t start = 0; layouts.size() < screen_lines;) {
+        const std::size_t end = text.find(L'\n', start);
+        ComPtr<IDWriteTextLayout>& layout = layouts.emplace_back();
+        dwrite->CreateTextLayout(text.c_str() + start, static_cast<UINT32>(end - start),
+                                 format.get(), 900.0f, 1000.0f, layout.put());
+        start = end + 1;
+    }
+    RECT client{};
+    GetClientRect(window, &client);
+    const D2D1_SIZE_U size{static_cast<UINT32>(client.right), static_cast<UINT32>(client.bottom)};
+    ComPtr<ID2D1HwndRenderTarget> window_target;
+    factory->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
+                                    D2D1::HwndRenderTargetProperties(window, size),
+                                    window_target.put());
+    ComPtr<ID2D1DCRenderTarget> dc_target;
+    const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
+        D2D1_RENDER_TARGET_TYPE_DEFAULT,
+        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE));
+    factory->CreateDCRenderTarget(&properties, dc_target.put());
+    ComPtr<ID2D1SolidColorBrush> window_brush;
+    window_target->CreateSolidColorBrush(D2D1::ColorF(0.1f, 0.1f, 0.1f), window_brush.put());
+    HDC dc = GetDC(window);
+    dc_target->BindDC(dc, &client);
+    ComPtr<ID2D1SolidColorBrush> dc_brush;
+    dc_target->CreateSolidColorBrush(D2D1::ColorF(0.1f, 0.1f, 0.1f), dc_brush.put());
+    ReleaseDC(window, dc);
+
+    auto frame = [&](ID2D1RenderTarget* target, ID2D1Brush* brush, bool with_text) {
+        target->BeginDraw();
+        target->Clear(D2D1::ColorF(0.98f, 0.98f, 0.98f));
+        for (int i = 0; with_text && i < screen_lines; ++i) {
+            target->DrawTextLayout(D2D1::Point2F(60.0f, static_cast<FLOAT>(i) * line_pitch),
+                                   layouts[i].get(), brush, D2D1_DRAW_TEXT_OPTIONS_NONE);
+        }
+        target->EndDraw();
+    };
+    auto window_frame = [&](bool with_text) {
+        return bench::seconds_of(
+            [&] { frame(window_target.get(), window_brush.get(), with_text); });
+    };
+    auto dc_frame = [&](bool with_text) {
+        return bench::seconds_of([&] {
+            HDC paint_dc = GetDC(window);
+            dc_target->BindDC(paint_dc, &client);
+            frame(dc_target.get(), dc_brush.get(), with_text);
+            ReleaseDC(window, paint_dc);
+        });
+    };
+    std::vector<double> samples[4];
+    for (int round = 0; round < frame_rounds; ++round) {
+        samples[0].push_back(window_frame(false));
+        samples[1].push_back(dc_frame(false));
+        samples[2].push_back(window_frame(true));
+        samples[3].push_back(dc_frame(true));
+    }
+    return {median_ms(samples[0]), median_ms(samples[1]), median_ms(samples[2]),
+            median_ms(samples[3])};
 }
 
 HWND create_editor() {
@@ -263,6 +387,31 @@ void measure(const char* name, std::size_t units) {
     const double set_and_first_paint = set_text + first_paint;
     const double until_complete = bench::seconds_of([&] { finish_layouts(editor); }) * 1000.0;
     const double one_paint = median_of([&] { paint_now(editor); });
+    // The editor's own target goes first: Wine may fail a second window target on one window.
+    clear_line_layouts(*source_record(editor));
+    const TargetFrames frames = target_frames(editor);
+    serve_messages();
+    paint_now(editor);
+
+    // A complete screen from a new text and after a page down, from the same start each time.
+    std::vector<double> complete_set;
+    std::vector<double> complete_page;
+    for (int i = 0; i < rounds; ++i) {
+        SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+        finish_layouts(editor);
+        complete_set.push_back(bench::seconds_of([&] {
+            SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+            complete_screen(editor);
+        }));
+        finish_layouts(editor);
+        complete_page.push_back(bench::seconds_of([&] {
+            SendMessageW(editor, WM_VSCROLL, SB_PAGEDOWN, 0);
+            complete_screen(editor);
+        }));
+    }
+    SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    UpdateWindow(editor);
+    finish_layouts(editor);
 
     std::vector<double> page_samples;
     std::vector<double> page_complete;
@@ -308,6 +457,12 @@ void measure(const char* name, std::size_t units) {
         "every deferred layout of the screen is drawn)\n",
         set_and_first_paint, set_text, first_paint, until_complete);
     std::printf("  paint one screen                   %8.2f ms\n", one_paint);
+    std::printf("  Direct2D frames of the same window, window target | DC target bound to its "
+                "DC: empty %.2f | %.2f ms, a screen of text %.2f | %.2f ms\n",
+                frames.empty_window_target, frames.empty_dc_target, frames.text_window_target,
+                frames.text_dc_target);
+    std::printf("  set text + complete screen         %8.2f ms median\n", median_ms(complete_set));
+    std::printf("  page down to a complete screen     %8.2f ms median\n", median_ms(complete_page));
     std::printf("  page down + UpdateWindow           %8.2f ms median (%.2f ms more until "
                 "complete)\n",
                 median_ms(page_samples), median_ms(page_complete));
@@ -346,6 +501,31 @@ void measure_memory() {
     serve_messages();
 }
 
+// One wrapped line of words: its pieces break where one layout of the line would, so the
+// first screen at its end lays out every piece before it.
+void measure_long_line(const char* name, std::size_t units) {
+    std::wstring text;
+    for (int i = 0; text.size() < units; ++i) {
+        text += L"word" + std::to_wstring(i % 97) + (i % 7 == 0 ? L", " : L" ");
+    }
+    HWND editor = create_editor();
+    const double top = bench::seconds_of([&] {
+        SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        complete_screen(editor);
+    });
+    const double end = bench::seconds_of([&] {
+        SendMessageW(editor, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+        SendMessageW(editor, EM_SCROLLCARET, 0, 0);
+        complete_screen(editor);
+    });
+    std::printf("%s single wrapped line (%zu units, %zu pieces):\n", name, text.size(),
+                line_pieces(*source_record(editor), 0).size());
+    std::printf("  set text + complete screen         %8.2f ms\n", top * 1000.0);
+    std::printf("  caret to its end + complete screen %8.2f ms\n", end * 1000.0);
+    DestroyWindow(editor);
+    serve_messages();
+}
+
 bench::Registration editor_bench("editor", [] {
     SourceHost host;
     host.paint_colours = [](bool dark) { return paint_colours(dark); };
@@ -353,6 +533,7 @@ bench::Registration editor_bench("editor", [] {
     measure_memory();
     measure("8 KiB", 8 * 1024);
     measure("8 MiB", document_limit);
+    measure_long_line("1 MiB", 1024 * 1024);
     measure_typing("8 KiB", 8 * 1024);
     measure_typing("8 MiB", document_limit);
     measure_automation("8 KiB", 8 * 1024);

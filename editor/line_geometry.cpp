@@ -38,6 +38,25 @@ std::pair<std::size_t, double> piece_at(const Source& source, const std::vector<
     return {k, before};
 }
 
+// Lays out the piece that `find` names (an index into `pieces`; past the end for none) and
+// returns whether it has its layout. Laying a wrapped piece out for the first time can move the
+// boundaries of the pieces up to the next one, so the search repeats until it holds still.
+template <typename Find>
+bool lay_out_piece_where(Source& source, std::uint64_t line, std::vector<LinePiece>& pieces,
+                         Find find) {
+    for (std::size_t k = find(); k < pieces.size();) {
+        if (!build_piece_layout(source, line, pieces[k])) {
+            return false;
+        }
+        const std::size_t again = find();
+        if (again == k) {
+            return true;
+        }
+        k = again;
+    }
+    return false;
+}
+
 void update_scroll_bar(Source& source, int bar, double range, double page, double position) {
     const double scale = scale_of(source);
     const double divisor = std::max(range / scroll_bar_limit, 1.0);
@@ -202,11 +221,13 @@ CaretPosition caret_position(Source& source, std::uint64_t offset) {
     if (pieces.empty()) {
         return {0.0, 0.0};
     }
+    const bool built = lay_out_piece_where(source, line, pieces,
+                                           [&] { return piece_at(source, pieces, offset).first; });
     const auto [k, before] = piece_at(source, pieces, offset);
     (source.wrap ? y : x) += before;
     LinePiece& piece = pieces[k];
     const double left = text_left_edge(source) + x - source.scroll_x;
-    if (!build_piece_layout(source, line, piece)) {
+    if (!built) {
         return {left, y - source.scroll_y};
     }
     FLOAT px = 0.0f;
@@ -236,25 +257,31 @@ std::uint64_t hit_test(Source& source, double x, double y) {
     const double horizontal = std::max(0.0, source.scroll_x + x - text_left_edge(source));
     std::size_t k = 0;
     D2D1_POINT_2F inside{};
-    if (source.wrap) {
-        double piece_top = top;
-        while (k + 1 < pieces.size() && piece_top + pieces[k].height <= document_y) {
-            piece_top += pieces[k].height;
-            ++k;
+    auto find_piece = [&] {
+        k = 0;
+        if (source.wrap) {
+            double piece_top = top;
+            while (k + 1 < pieces.size() && piece_top + pieces[k].height <= document_y) {
+                piece_top += pieces[k].height;
+                ++k;
+            }
+            inside = {static_cast<float>(horizontal), static_cast<float>(document_y - piece_top)};
+        } else {
+            double piece_left = 0.0;
+            while (k + 1 < pieces.size() && piece_left + pieces[k].width <= horizontal) {
+                piece_left += pieces[k].width;
+                ++k;
+            }
+            inside = {static_cast<float>(horizontal - piece_left),
+                      static_cast<float>(document_y - top)};
         }
-        inside = {static_cast<float>(horizontal), static_cast<float>(document_y - piece_top)};
-    } else {
-        double piece_left = 0.0;
-        while (k + 1 < pieces.size() && piece_left + pieces[k].width <= horizontal) {
-            piece_left += pieces[k].width;
-            ++k;
-        }
-        inside = {static_cast<float>(horizontal - piece_left),
-                  static_cast<float>(document_y - top)};
-    }
+        return k;
+    };
+    const bool built = lay_out_piece_where(source, line, pieces, find_piece);
+    find_piece();
     LinePiece& piece = pieces[k];
     const std::uint64_t piece_start = source.document.line_start(line) + piece.start;
-    if (!build_piece_layout(source, line, piece)) {
+    if (!built) {
         return piece_start;
     }
     BOOL trailing = FALSE;
@@ -377,14 +404,22 @@ ScrollAnchor capture_scroll_anchor(Source& source) {
     if (pieces.empty()) {
         return {};
     }
+    const double line_top = piece_top;
     std::size_t k = 0;
-    while (k + 1 < pieces.size() && piece_top + pieces[k].height <= source.scroll_y) {
-        piece_top += pieces[k].height;
-        ++k;
-    }
+    auto find_piece = [&] {
+        k = 0;
+        piece_top = line_top;
+        while (k + 1 < pieces.size() && piece_top + pieces[k].height <= source.scroll_y) {
+            piece_top += pieces[k].height;
+            ++k;
+        }
+        return k;
+    };
+    const bool built = lay_out_piece_where(source, line, pieces, find_piece);
+    find_piece();
     LinePiece& piece = pieces[k];
     const std::uint64_t piece_start = source.document.line_start(line) + piece.start;
-    if (!build_piece_layout(source, line, piece)) {
+    if (!built) {
         return {piece_start, piece_top - source.scroll_y, true};
     }
     BOOL trailing = FALSE;
@@ -448,17 +483,25 @@ std::uint64_t step_cluster(Source& source, std::uint64_t offset, bool forward) {
     const std::uint64_t in_line = offset - document.line_start(line);
     std::vector<LinePiece>& pieces = line_pieces(source, line);
     LinePiece* found = nullptr;
-    for (LinePiece& piece : pieces) {
-        if (piece.start <= in_line && in_line <= piece.start + piece.length &&
-            !(forward && in_line == piece.start + piece.length)) {
-            found = &piece;
-            break;
+    auto find_piece = [&] {
+        found = nullptr;
+        for (LinePiece& piece : pieces) {
+            if (piece.start <= in_line && in_line <= piece.start + piece.length &&
+                !(forward && in_line == piece.start + piece.length)) {
+                found = &piece;
+                break;
+            }
         }
+        return found ? static_cast<std::size_t>(found - pieces.data()) : pieces.size();
+    };
+    if (find_piece() == pieces.size() || (!forward && in_line == found->start)) {
+        return by_code_point();
     }
+    const bool built = lay_out_piece_where(source, line, pieces, find_piece);
     if (!found || (!forward && in_line == found->start)) {
         return by_code_point();
     }
-    if (!build_piece_layout(source, line, *found)) {
+    if (!built) {
         return offset;
     }
     UINT32 count = 0;

@@ -15,22 +15,26 @@ constexpr FLOAT layout_height_limit = 10000000.0f;
 // A paint builds at most this many layouts, and only the first once its deadline has passed.
 constexpr std::uint32_t layouts_per_paint = 8;
 
+// The sizes of a piece of `units` units before it is laid out.
+void estimate_piece(const Source& source, LinePiece& piece) {
+    const double columns = std::max(1.0, text_width(source) / source.char_advance);
+    const auto units = static_cast<double>(piece.length);
+    piece.width = units * source.char_advance;
+    piece.height =
+        base_line_height(source) * (source.wrap ? std::max(1.0, std::ceil(units / columns)) : 1.0);
+}
+
 std::vector<LinePiece> cut_line(Source& source, std::uint64_t line) {
     const SourceDocument& document = source.document;
     const std::uint64_t start = document.line_start(line);
     const std::uint64_t length = line_length(document, line);
     const std::uint64_t chunk = source.wrap ? wrapped_piece_units : unwrapped_piece_units;
-    const double base = base_line_height(source);
-    const double columns = std::max(1.0, text_width(source) / source.char_advance);
     std::vector<LinePiece> pieces;
     auto add_piece = [&](std::uint64_t piece_start, std::uint64_t units) {
         LinePiece& piece = pieces.emplace_back();
         piece.start = piece_start;
         piece.length = units;
-        piece.width = static_cast<double>(units) * source.char_advance;
-        const double rows =
-            source.wrap ? std::max(1.0, std::ceil(static_cast<double>(units) / columns)) : 1.0;
-        piece.height = base * rows;
+        estimate_piece(source, piece);
     };
     if (length == 0) {
         add_piece(0, 0);
@@ -104,6 +108,42 @@ void colour_layout(Source& source, std::uint64_t line, const std::u16string& tex
     }
 }
 
+ComPtr<IDWriteTextLayout> make_layout(Source& source, std::uint64_t line,
+                                      const std::u16string& text) {
+    ComPtr<IDWriteTextLayout> layout;
+    check_render(source.dwrite->CreateTextLayout(
+        reinterpret_cast<const WCHAR*>(text.c_str()), static_cast<UINT32>(text.size()),
+        source.text_format.get(), static_cast<FLOAT>(text_width(source)), layout_height_limit,
+        layout.put()));
+    colour_layout(source, line, text, layout.get());
+    return layout;
+}
+
+// The units of a wrapped layout before its last row; 0 for a single row.
+std::uint64_t rows_but_the_last(IDWriteTextLayout* layout) {
+    UINT32 count = 0;
+    layout->GetLineMetrics(nullptr, 0, &count);
+    std::vector<DWRITE_LINE_METRICS> rows(count);
+    check_render(layout->GetLineMetrics(rows.data(), count, &count));
+    std::uint64_t units = 0;
+    for (UINT32 row = 0; row + 1 < std::min<UINT32>(count, static_cast<UINT32>(rows.size()));
+         ++row) {
+        units += rows[row].length;
+    }
+    return units;
+}
+
+// A wrapped piece ends where its last full row ends and the next piece takes the rest, so the
+// rows break where they would in one layout of the whole line: a piece cut at a fixed length
+// would end in a short row and could start the next row with the space the break belongs to.
+void pass_on_last_row(const Source& source, LinePiece& piece, LinePiece& next, std::uint64_t kept) {
+    const std::uint64_t carried = piece.length - kept;
+    piece.length = kept;
+    next.start -= carried;
+    next.length += carried;
+    estimate_piece(source, next);
+}
+
 } // namespace
 
 bool layout_budget_allows(Source& source, double now) {
@@ -157,19 +197,34 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     if (piece.layout) {
         return true;
     }
+    std::vector<LinePiece>& pieces = source.line_cache.at(line).pieces;
+    const auto index =
+        static_cast<std::size_t>(std::find_if(pieces.begin(), pieces.end(),
+                                              [&](const LinePiece& p) { return &p == &piece; }) -
+                                 pieces.begin());
+    const bool first_build = source.wrap && !piece.measured && index < pieces.size();
+    // Where a wrapped piece starts depends on how the pieces before it ended.
+    for (std::size_t k = 0; first_build && k < index; ++k) {
+        if (!pieces[k].measured && !build_piece_layout(source, line, pieces[k])) {
+            return false;
+        }
+    }
     if (!layout_budget_allows(source, now)) {
         return false;
     }
     ensure_render_target(source);
-    const std::u16string text =
+    std::u16string text =
         source.document.text(source.document.line_start(line) + piece.start, piece.length);
     piece.layout.reset();
-    ComPtr<IDWriteTextLayout> layout;
-    check_render(source.dwrite->CreateTextLayout(
-        reinterpret_cast<const WCHAR*>(text.c_str()), static_cast<UINT32>(text.size()),
-        source.text_format.get(), static_cast<FLOAT>(text_width(source)), layout_height_limit,
-        layout.put()));
-    colour_layout(source, line, text, layout.get());
+    ComPtr<IDWriteTextLayout> layout = make_layout(source, line, text);
+    if (first_build && index + 1 < pieces.size()) {
+        const std::uint64_t kept = rows_but_the_last(layout.get());
+        if (kept > 0 && kept < text.size()) {
+            pass_on_last_row(source, piece, pieces[index + 1], kept);
+            text.resize(kept);
+            layout = make_layout(source, line, text);
+        }
+    }
     DWRITE_TEXT_METRICS metrics{};
     check_render(layout->GetMetrics(&metrics));
     piece.height = std::max<double>(metrics.height, base_line_height(source));

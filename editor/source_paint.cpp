@@ -14,6 +14,8 @@ constexpr double number_padding = 16.0;  // beside the digits of the line number
 constexpr double number_right_gap = 6.0; // numbers end this far before the gutter's edge
 constexpr float selection_opacity = 0.4f;
 constexpr double layout_budget_ms = 2.0;
+// A shift of the shown rows below this many DIPs leaves the frame on screen true.
+constexpr double frame_shift_epsilon = 0.01;
 constexpr std::size_t matches_per_piece = 256;
 constexpr std::uint32_t matches_per_paint = 256;
 constexpr std::size_t number_cache_limit = 512;
@@ -335,24 +337,75 @@ template <typename Visit> void for_each_visible_line(const Source& source, Visit
     }
 }
 
-// Builds what the screen shows before drawing starts: a slow renderer (Wine draws text far
-// more slowly than it lays it out) would otherwise spend the paint's two milliseconds on
-// drawing, and the gutter's numbers would arrive one per paint.
-void prepare_visible_layouts(Source& source) {
+void measure_bands(Source& source, bool look_ahead);
+
+// Lifts the paint's layout budget while it is alive: what the screen shows is laid out whole.
+class UnbudgetedScope {
+public:
+    explicit UnbudgetedScope(Source& source) : source_(source), active_(source.budget.active) {
+        source.budget.active = false;
+    }
+    ~UnbudgetedScope() { source_.budget.active = active_; }
+    UnbudgetedScope(const UnbudgetedScope&) = delete;
+    UnbudgetedScope& operator=(const UnbudgetedScope&) = delete;
+
+private:
+    Source& source_;
+    bool active_;
+};
+
+// Builds the layouts of the pieces the view shows, each placed by the measured sizes of those
+// above it in its line.
+void build_visible_pieces(Source& source) {
     const double left = text_left_edge(source);
     const double width = text_width(source);
+    const double view = view_height(source);
     for_each_visible_line(source, [&](std::uint64_t line) {
+        double top = source.heights.prefix(line) - source.scroll_y;
         double x = left - source.scroll_x;
-        for (LinePiece& piece : line_pieces(source, line)) {
-            if (source.wrap || (x + piece.width >= left && x < left + width)) {
-                build_piece_layout(source, line, piece);
+        std::vector<LinePiece>& pieces = line_pieces(source, line);
+        for (std::size_t k = 0; k < pieces.size(); ++k) {
+            const bool visible = source.wrap ? top + pieces[k].height >= 0.0 && top < view
+                                             : x + pieces[k].width >= left && x < left + width;
+            if (visible) {
+                build_piece_layout(source, line, pieces[k]);
             }
-            x += piece.width;
+            top += pieces[k].height;
+            x += pieces[k].width;
         }
+        make_line_height_exact(source, line);
     });
+}
+
+// Every row and line number the view shows is laid out before anything is drawn, outside the
+// budget: under a slow renderer (Wine draws a frame in 10-40 ms) a screen completed a few
+// layouts per paint took seconds of whole-screen paints. Measured heights replace estimates,
+// which can bring other lines into view, so this repeats until the view holds still.
+void lay_out_visible_rows(Source& source) {
+    constexpr int settle_rounds = 8;
+    UnbudgetedScope unbudgeted(source);
+    for (int round = 0; round < settle_rounds; ++round) {
+        const double top = source.scroll_y;
+        const double extent = source.heights.prefix(source.heights.size());
+        if (source.wrap) {
+            measure_bands(source, false);
+        }
+        build_visible_pieces(source);
+        if (source.scroll_y == top && source.heights.prefix(source.heights.size()) == extent) {
+            break;
+        }
+    }
     if (source.line_numbers) {
         check_number_cache(source);
         for_each_visible_line(source, [&](std::uint64_t line) { number_layout(source, line); });
+    }
+}
+
+// The look-ahead above and below the view is what the budget governs; its time starts now.
+void measure_look_ahead(Source& source) {
+    source.budget.deadline = now_ms() + layout_budget_ms;
+    if (source.wrap) {
+        measure_bands(source, true);
     }
 }
 
@@ -541,22 +594,17 @@ std::uint64_t decimal_digits(std::uint64_t value) {
 
 namespace {
 
-// New change marks over the kept frame: the lane is drawn again and nothing else.
-void paint_marker_lane_only(Source& source) {
-    source.target->BeginDraw();
-    source.target->PushAxisAlignedClip(D2D1::RectF(0.0f, 0.0f,
-                                                   static_cast<float>(marker_lane_width),
-                                                   static_cast<float>(view_height(source))),
-                                       D2D1_ANTIALIAS_MODE_ALIASED);
-    draw_marker_lane(source);
-    source.target->PopAxisAlignedClip();
+// True when the frame was presented. After a lost device every device-dependent object is
+// made again, and the next paint draws the whole window.
+bool end_frame(Source& source) {
     const HRESULT drawn = source.target->EndDraw();
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
         clear_line_layouts(source);
         invalidate_editor(source.window);
-    } else {
-        check_render(drawn);
+        return false;
     }
+    check_render(drawn);
+    return true;
 }
 
 } // namespace
@@ -648,42 +696,80 @@ void ensure_render_target(Source& source) {
     }
     RECT client{};
     GetClientRect(source.window, &client);
+    // GDI-compatible so that the frame it holds can be copied out (`copy_frame`).
+    const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
+        D2D1_RENDER_TARGET_TYPE_DEFAULT,
+        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED), 0.0f, 0.0f,
+        D2D1_RENDER_TARGET_USAGE_GDI_COMPATIBLE);
     const D2D1_HWND_RENDER_TARGET_PROPERTIES window_properties{
         .hwnd = source.window,
         .pixelSize = {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
                       static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))},
         .presentOptions = D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS,
     };
-    check_render(source.d2d->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
-                                                    window_properties, source.target.put()));
+    check_render(
+        source.d2d->CreateHwndRenderTarget(properties, window_properties, source.target.put()));
+    source.frame_kept = false;
     create_source_brushes(source);
+}
+
+bool copy_frame(Source& source, HDC into) {
+    ComPtr<ID2D1GdiInteropRenderTarget> interop;
+    if (!source.target || !source.frame_kept ||
+        FAILED(source.target->QueryInterface(__uuidof(ID2D1GdiInteropRenderTarget),
+                                             reinterpret_cast<void**>(interop.put())))) {
+        return false;
+    }
+    RECT client{};
+    GetClientRect(source.window, &client);
+    source.target->BeginDraw();
+    HDC frame = nullptr;
+    bool copied = false;
+    if (SUCCEEDED(interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &frame))) {
+        copied = BitBlt(into, 0, 0, client.right, client.bottom, frame, 0, 0, SRCCOPY) != FALSE;
+        interop->ReleaseDC(nullptr);
+    }
+    end_frame(source);
+    return copied;
 }
 
 LONG marker_lane_right(const Source& source) {
     return static_cast<LONG>(std::ceil(marker_lane_width * scale_of(source)));
 }
 
+void continue_layouts(Source& source) {
+    BudgetScope budget_scope(source);
+    ensure_line_metrics(source);
+    const std::uint64_t first = line_at_height(source.heights, source.scroll_y);
+    const double first_top = source.heights.prefix(first) - source.scroll_y;
+    measure_look_ahead(source);
+    // The look-ahead keeps the first row shown where it was, so the frame stays true; only
+    // where that could not hold (the view at an end of the document) is the screen redrawn.
+    const double shift = source.heights.prefix(first) - source.scroll_y - first_top;
+    if (source.redraw && (line_at_height(source.heights, source.scroll_y) != first ||
+                          std::abs(shift) > frame_shift_epsilon)) {
+        invalidate_editor(source.window);
+    }
+    scroll_source_to(source, source.scroll_x, source.scroll_y, false);
+}
+
 void Source::paint() {
     BudgetScope budget_scope(*this);
     ensure_line_metrics(*this);
-    if (paint_lane_only && target) {
-        paint_marker_lane_only(*this);
+    ensure_render_target(*this);
+    if (paint_lane_only && frame_kept) {
+        target->BeginDraw();
+        draw_marker_lane(*this);
+        frame_kept = end_frame(*this);
         return;
     }
-    // A band is drawn over the previous frame, which the target keeps; a new target, or a view
-    // that moved while it was measured, is drawn whole.
-    const bool kept_frame = static_cast<bool>(target);
     const double extent = heights.prefix(heights.size());
     const double top = scroll_y;
-    ensure_render_target(*this);
-    if (wrap) {
-        measure_bands(*this, false);
-    }
-    prepare_visible_layouts(*this);
-    if (wrap) {
-        measure_bands(*this, true);
-    }
-    if (!kept_frame || composing || scroll_y != top || heights.prefix(heights.size()) != extent) {
+    lay_out_visible_rows(*this);
+    measure_look_ahead(*this);
+    // A band is drawn over the kept frame; without one, when measuring moved the view, or while
+    // a composition (which may reach beyond the band) is shown, the whole client area is drawn.
+    if (!frame_kept || composing || scroll_y != top || heights.prefix(heights.size()) != extent) {
         paint_band_top = paint_band_bottom = 0.0;
     }
     const bool banded = paint_band_bottom > paint_band_top;
@@ -705,12 +791,7 @@ void Source::paint() {
     if (banded) {
         target->PopAxisAlignedClip();
     }
-    const HRESULT drawn = target->EndDraw();
-    if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
-        clear_line_layouts(*this);
-    } else {
-        check_render(drawn);
-    }
+    frame_kept = end_frame(*this);
     evict_layouts(*this);
     scroll_source_to(*this, scroll_x, scroll_y, false);
 }

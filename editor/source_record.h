@@ -125,6 +125,10 @@ struct Source {
     ComPtr<IDWriteFactory> dwrite;
     ComPtr<ID2D1Factory> d2d;
     ComPtr<ID2D1HwndRenderTarget> target;
+    // The target holds the whole last frame, so a paint may redraw a band of it or the marker
+    // lane alone. A new target, a resize (new buffers), a show and a lost device leave no such
+    // frame: the next paint draws the whole client area whatever part the system asked for.
+    bool frame_kept = false;
     SourceBrushes brushes;
     ComPtr<IDWriteTextFormat> text_format;
     ComPtr<IDWriteTextFormat> number_format;
@@ -166,8 +170,8 @@ struct Source {
     int highlight_mode = 0;
     char16_t pending_high_surrogate = 0;
     std::array<ScrollBarCache, 2> scroll_bars; // horizontal, vertical
-    // The band [top, bottom) of the view, in DIPs, that the running paint redraws; the whole
-    // view while bottom <= top.
+    // The band [top, bottom) of the view, in DIPs, that the running paint redraws over the kept
+    // frame; the whole view while bottom <= top.
     double paint_band_top = 0.0;
     double paint_band_bottom = 0.0;
     // The running paint redraws only the marker lane (new change marks) over the kept frame.
@@ -209,8 +213,16 @@ std::uint64_t line_at_height(const HeightTree& heights, double y);
 PaintColours colours_now(const Source& source);
 void create_text_format(Source& source);
 void create_source_brushes(Source& source);
+// The timer's turn after a paint left look-ahead layouts for later: builds more of them under
+// a fresh budget, without drawing what the screen already shows.
+void continue_layouts(Source& source);
 // Creates the render target and its brushes when there is none.
 void ensure_render_target(Source& source);
+// Copies the frame the render target holds (the last one presented) into `into`, client
+// pixels from (0, 0); false when there is no frame to copy. For tests: under Wine a window
+// target's frames in a child window never reach the screen, or (presented through Vulkan) GDI
+// cannot read them there.
+bool copy_frame(Source& source, HDC into);
 std::uint64_t decimal_digits(std::uint64_t value);
 double gutter_width(const Source& source);
 // The right edge, in pixels, of the change-marker lane at the left of the gutter.

@@ -90,6 +90,7 @@ void resize(Source& source) {
         check_render(source.target->Resize(
             {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
              static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))}));
+        source.frame_kept = false;
     }
     scroll_source_to(source, source.scroll_x, source.scroll_y, true);
 }
@@ -157,9 +158,7 @@ void on_timer(Source& source, UINT_PTR timer) {
         drag_autoscroll_step(source);
     } else if (timer == layout_timer) {
         KillTimer(source.window, layout_timer);
-        if (source.redraw) {
-            invalidate_editor(source.window);
-        }
+        continue_layouts(source);
     }
 }
 
@@ -216,6 +215,8 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SHOWWINDOW:
         if (wparam == 0) {
             stop_wheel_animation(source);
+        } else {
+            source.frame_kept = false;
         }
         return DefWindowProcW(window, message, wparam, lparam);
     case WM_SETFONT:

@@ -1,6 +1,7 @@
 #include "preview/preview_input.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
@@ -304,12 +305,12 @@ void set_scroll_range(HWND window, int bar, float extent, float page, float posi
     SetScrollInfo(window, bar, &info, TRUE);
 }
 
+// Only a whole decimal number names a heading: "#h-1-intro" is no link to heading 1.
 void open_heading(Preview::Impl& p, const std::string& number) {
-    std::size_t used = 0;
-    unsigned long long n = 0;
-    try {
-        n = std::stoull(number, &used);
-    } catch (const std::logic_error&) {
+    std::uint64_t n = 0;
+    const char* end = number.data() + number.size();
+    const auto [stop, error] = std::from_chars(number.data(), end, n);
+    if (error != std::errc() || stop != end) {
         return;
     }
     if (n < p.document.headings.size()) {

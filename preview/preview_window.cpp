@@ -95,6 +95,7 @@ void create_window(Preview::Impl& p) {
 void clear_failure(Preview::Impl& p) {
     p.error_code = S_OK;
     p.error_text.clear();
+    p.content_failed = false;
 }
 
 void apply_scroll_bar_theme(Preview::Impl& p) {
@@ -156,6 +157,8 @@ void relayout(Preview::Impl& p, const PreviewDocument* previous) {
             if (p.dirty) {
                 destroy_layout(p.layout);
             }
+            // The next relayout must try again even at the same size.
+            p.dirty = true;
             throw;
         }
         previous = nullptr;
@@ -169,6 +172,10 @@ void relayout(Preview::Impl& p, const PreviewDocument* previous) {
     p.dirty = false;
     p.layout_width = view_width(p.window, p.dpi);
     p.layout_scale = scale;
+    if (p.error_code < 0 && !p.content_failed) {
+        clear_failure(p);
+        InvalidateRect(p.window, nullptr, FALSE);
+    }
 }
 
 // --- painting -------------------------------------------------------------------------------
@@ -277,9 +284,17 @@ void paint(Preview::Impl& p) {
     const auto start = std::chrono::steady_clock::now();
     PAINTSTRUCT ps{};
     HDC dc = BeginPaint(p.window, &ps);
-    if (p.error_code >= 0) {
+    // After a failed paint each later one tries again; a layout that failed waits for the next
+    // relayout instead, and content that failed for new content.
+    if (p.error_code >= 0 || (!p.content_failed && !p.dirty)) {
         try {
+            const bool recovering = p.error_code < 0;
             draw_preview(p, dc);
+            clear_failure(p);
+            if (recovering) {
+                // The failure text may still stand outside this paint's rectangle.
+                InvalidateRect(p.window, nullptr, FALSE);
+            }
         } catch (const std::exception& error) {
             p.error_code = E_FAIL;
             p.error_text = message_of(error);
@@ -455,21 +470,32 @@ void set_preview_content(const std::string& page, std::uint64_t view_key,
                          std::uint64_t source_line_count) {
     Preview::Impl& p = the_preview;
     p.source_line_count = source_line_count;
+    bool taken = false;
     try {
         if (!p.window) {
             throw std::runtime_error("Native preview has not been initialized.");
         }
         if (page == p.content_html && view_key == p.view_key) {
+            // The page shown is the one asked for, so whatever failed since is over once it
+            // lays out again.
+            if (p.error_code < 0) {
+                taken = true;
+                relayout(p, nullptr);
+                clear_failure(p);
+                InvalidateRect(p.window, nullptr, FALSE);
+            }
             return;
         }
         PreviewDocument document = read_preview_markup(page);
         const bool layout_current = !p.dirty;
         take_content(p, document, page, view_key);
+        taken = true;
         relayout(p, layout_current ? &document : nullptr);
         raise_accessibility_events(p.accessibility, true, true, false);
         clear_failure(p);
     } catch (const std::exception& error) {
         set_preview_failure(error);
+        p.content_failed = !taken;
     }
 }
 

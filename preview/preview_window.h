@@ -101,6 +101,9 @@ struct Preview {
         float dpi = 96.0f;
         HRESULT error_code = S_OK;
         std::u16string error_text;
+        // The failure came from content the preview could not take: only content it takes ends
+        // it. A failed layout or paint ends with the next one that succeeds.
+        bool content_failed = false;
         std::u16string print_error;
 
         void attach_accessibility();

@@ -12,6 +12,7 @@
 #include <shlwapi.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <system_error>
@@ -103,8 +104,63 @@ std::wstring dialog_content(RegistrationStatus status, const std::wstring& curre
                      L"to Pellix.exe), and choose Always.";
 }
 
+// Where the last showing stood, so that the next one comes back there: Wine places a task dialog
+// shown again from the same command at its owner's top-left corner.
+struct DialogPlace {
+    bool known = false;
+    POINT top_left{};
+};
+
+// Wine's task dialog lays its text and buttons up to its right edge. Widening it by what the
+// right margin lacks of the left one gives the text room on both sides; a layout that already
+// has its margins is left alone.
+void keep_within_margins(HWND dialog) {
+    RECT client{};
+    GetClientRect(dialog, &client);
+    RECT used{client.right, client.bottom, client.left, client.top};
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        // The dialog itself is not shown yet, so only the child's own style tells.
+        if ((GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE) == 0) {
+            continue;
+        }
+        RECT rect{};
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+        used.left = std::min(used.left, rect.left);
+        used.right = std::max(used.right, rect.right);
+    }
+    const LONG lacking = used.left - (client.right - used.right);
+    if (used.right <= used.left || lacking <= 0) {
+        return;
+    }
+    RECT frame{};
+    GetWindowRect(dialog, &frame);
+    // Half the width goes to the left, so that the dialog stays centred where it was placed.
+    SetWindowPos(dialog, nullptr, frame.left - lacking / 2, frame.top,
+                 frame.right - frame.left + lacking, frame.bottom - frame.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+HRESULT CALLBACK on_dialog_event(HWND dialog, UINT notification, WPARAM, LPARAM,
+                                 LONG_PTR data) {
+    auto* place = reinterpret_cast<DialogPlace*>(data);
+    if (notification == TDN_CREATED) {
+        keep_within_margins(dialog);
+        if (place->known) {
+            SetWindowPos(dialog, nullptr, place->top_left.x, place->top_left.y, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    } else if (notification == TDN_BUTTON_CLICKED) {
+        RECT frame{};
+        GetWindowRect(dialog, &frame);
+        *place = {true, {frame.left, frame.top}};
+    }
+    return S_OK;
+}
+
 // The pressed button's identifier.
-int ask(HWND owner, RegistrationStatus status, const std::wstring& content) {
+int ask(HWND owner, RegistrationStatus status, const std::wstring& content, DialogPlace& place) {
     const bool registered = status == RegistrationStatus::this_copy;
     const auto& buttons = registered ? registered_buttons : unregistered_buttons;
     // Two anonymous unions in the structure rule out designated initialisers.
@@ -122,6 +178,8 @@ int ask(HWND owner, RegistrationStatus status, const std::wstring& content) {
     config.cButtons = static_cast<UINT>(buttons.size());
     config.pButtons = buttons.data();
     config.nDefaultButton = registered ? open_settings : register_and_open_settings;
+    config.pfCallback = on_dialog_event;
+    config.lpCallbackData = reinterpret_cast<LONG_PTR>(&place);
     int pressed = 0;
     const HRESULT result = TaskDialogIndirect(&config, &pressed, nullptr, nullptr);
     if (FAILED(result)) {
@@ -147,9 +205,9 @@ void open_default_apps(HWND owner) {
 }
 
 // One showing and its action; false when the dialog is over.
-bool show_and_act(HWND owner) {
+bool show_and_act(HWND owner, DialogPlace& place) {
     const RegistrationStatus status = registration_status();
-    switch (ask(owner, status, dialog_content(status, effective_md_default()))) {
+    switch (ask(owner, status, dialog_content(status, effective_md_default()), place)) {
     case register_and_open_settings:
         register_markdown_handler();
         open_default_apps(owner);
@@ -172,7 +230,8 @@ bool show_and_act(HWND owner) {
 
 void show_markdown_files_dialog(HWND owner) {
     try {
-        while (show_and_act(owner)) {
+        DialogPlace place;
+        while (show_and_act(owner, place)) {
         }
     } catch (const std::exception& error) {
         show_registration_error(owner, error);

@@ -14,6 +14,7 @@
 #include "app/commands.h"
 #include "app/document_commands.h"
 #include "app/document_tabs.h"
+#include "app/file_dialogs.h"
 #include "app/hosted_units.h"
 #include "app/main_window_create.h"
 #include "app/main_window_state.h"
@@ -284,6 +285,20 @@ TEST_F(Commands, ZoomStaysWithinItsRangeAndIsSaved) {
     EXPECT_EQ(key_.dword(L"FontSize"), 12u);
 }
 
+TEST_F(Commands, TheStatusStripShowsTheNewZoomAtOnce) {
+    auto zoom_item = [] {
+        HWND item = GetDlgItem(chrome.status_strip, 362);
+        wchar_t text[32] = {};
+        GetWindowTextW(item, text, 32);
+        return item != nullptr ? std::wstring(text) : L"(none)";
+    };
+    open("zoom.md");
+    command(306);
+    EXPECT_EQ(zoom_item(), L"108%");
+    command(362);
+    EXPECT_EQ(zoom_item(), L"(none)");
+}
+
 TEST_F(Commands, SplitRepairsAHiddenPaneShare) {
     open("split.md");
     settings.split = 0.95;
@@ -484,6 +499,71 @@ TEST_F(Commands, ExportWritesTheBuildersBytesAndRefusesAnOpenDocument) {
     export_document(true, [&] { return untitled; });
     EXPECT_NE(read_file_bytes(untitled, export_output_limit).find("\"name\": \"Untitled.md\""),
               std::string::npos);
+}
+
+// What a file dialog was asked to show.
+struct DialogSeen {
+    std::wstring title;
+    std::wstring file;
+    std::wstring extension;
+    std::wstring first_filter;
+    std::wstring start_folder;
+};
+
+DialogSeen seen_in(const OPENFILENAMEW& dialog) {
+    auto text = [](const wchar_t* value) { return std::wstring(value != nullptr ? value : L""); };
+    return {text(dialog.lpstrTitle), text(dialog.lpstrFile), text(dialog.lpstrDefExt),
+            text(dialog.lpstrFilter), text(dialog.lpstrInitialDir)};
+}
+
+TEST_F(Commands, ExportAsJsonAsksInItsOwnDialogForAJsonName) {
+    std::vector<DialogSeen> dialogs;
+    install_file_dialog([&](OPENFILENAMEW& dialog, bool save) {
+        EXPECT_TRUE(save);
+        dialogs.push_back(seen_in(dialog));
+        return FALSE;
+    });
+    open("sample.md");
+    command(117);
+    install_file_dialog({});
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].title, L"Export as JSON");
+    EXPECT_EQ(dialogs[0].file, L"sample.json");
+    EXPECT_EQ(dialogs[0].extension, L"json");
+    EXPECT_EQ(dialogs[0].first_filter, L"JSON files");
+}
+
+TEST_F(Commands, FileDialogsStartInTheDocumentsFolderOrTheLastOneChosen) {
+    const auto elsewhere = folder_ / "elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    const auto chosen = file("elsewhere/chosen.md", "# Chosen\n");
+    std::vector<DialogSeen> dialogs;
+    std::wstring answer;
+    install_file_dialog([&](OPENFILENAMEW& dialog, bool) {
+        dialogs.push_back(seen_in(dialog));
+        if (answer.empty()) {
+            return FALSE;
+        }
+        answer.copy(dialog.lpstrFile, answer.size());
+        dialog.lpstrFile[answer.size()] = L'\0';
+        dialog.lpstrFile[answer.size() + 1] = L'\0';
+        return TRUE;
+    });
+    open("here.md");
+    answer = chosen.wstring();
+    command(101);
+    EXPECT_EQ(current_tab().path, chosen);
+    answer.clear();
+    command(100);
+    command(101);
+    command(103);
+    install_file_dialog({});
+    ASSERT_EQ(dialogs.size(), 3u);
+    EXPECT_EQ(std::filesystem::path(dialogs[0].start_folder), folder_.path());
+    // An untitled tab starts where the last file was chosen.
+    EXPECT_EQ(std::filesystem::path(dialogs[1].start_folder), elsewhere);
+    EXPECT_EQ(std::filesystem::path(dialogs[2].start_folder), elsewhere);
+    EXPECT_EQ(dialogs[2].title, L"");
 }
 
 TEST_F(Commands, PrintingFirstMakesThePreviewTheViewsUse) {

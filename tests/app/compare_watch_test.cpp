@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
+#include <richedit.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -15,13 +17,16 @@
 #include "app/hosted_units.h"
 #include "app/main_window_create.h"
 #include "app/main_window_state.h"
+#include "app/palette.h"
 #include "app/settings.h"
+#include "app/views.h"
 #include "app/watch_controller.h"
 #include "core/limits.h"
 #include "core/message_box.h"
 #include "editor/source_interface.h"
 #include "editor/source_record.h"
 #include "platform/unique_handle.h"
+#include "tests/app/chrome_capture.h"
 #include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/settings_key_guard.h"
@@ -444,6 +449,43 @@ TEST_F(CompareWatch, WorkerThreadsEndWithTheirLastTab) {
     cycle();
     EXPECT_EQ(thread_count(), threads);
     EXPECT_EQ(handle_count(), handles);
+}
+
+// Pixels of the Source header's frame colour where the "Read-only" badge stands, as the
+// header shows on screen (its bottom line, in the same colour, left out).
+int badge_pixels() {
+    RECT header{};
+    GetClientRect(chrome.source_label, &header);
+    test::Surface surface(header.right, header.bottom);
+    HDC dc = GetDC(chrome.source_label);
+    BitBlt(surface.dc(), 0, 0, header.right, header.bottom, dc, 0, 0, SRCCOPY);
+    ReleaseDC(chrome.source_label, dc);
+    return surface.count(chrome_palette()[5], RECT{header.right / 10, 0, header.right,
+                                                   header.bottom - 1});
+}
+
+TEST_F(CompareWatch, TheReadOnlyBadgeFollowsTheCurrentTabsWatch) {
+    // Under Wine without a window manager, hiding a shown window waits two seconds for the X
+    // server; only this case shows the window.
+    ShowWindow(window_, SW_SHOWNOACTIVATE);
+    open_path(write("growing.log", "first\n"));
+    open_path(write("notes.md", "# Notes\n"));
+    select_view(view_split);
+    select_tab(0, false);
+    toggle_watch(current_tab().id, {});
+    auto shown = [] {
+        RedrawWindow(main_window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        return badge_pixels();
+    };
+    ASSERT_TRUE(test::pump_until([&] { return shown() > 0; }));
+    // Every repaint the first showing asked for is over before the switch.
+    ASSERT_TRUE(test::pump_until([] { return GetQueueStatus(QS_PAINT) == 0; }));
+    EXPECT_GT(shown(), 0);
+
+    // Ctrl+Tab to the other tab.
+    PostMessageW(main_window, WM_COMMAND, 314, 0);
+    EXPECT_TRUE(test::pump_until([&] { return shown() == 0; }));
+    EXPECT_EQ(SendMessageW(chrome.editor, EM_GETOPTIONS, 0, 0) & ECO_READONLY, 0);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "app/editor_hosting.h"
 #include "app/split_sync.h"
@@ -43,6 +44,17 @@ protected:
     }
     static void page_down(HWND window) { SendMessageW(window, WM_VSCROLL, SB_PAGEDOWN, 0); }
     static double editor_top() { return source_top_line(chrome.editor); }
+    // The key pressed in the editor with Ctrl held.
+    static void control_key(WPARAM key) {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        const BYTE control = std::exchange(keys[VK_CONTROL], 0x80);
+        SetKeyboardState(keys);
+        SendMessageW(chrome.editor, WM_KEYDOWN, key, 1);
+        SendMessageW(chrome.editor, WM_KEYUP, key, 1);
+        keys[VK_CONTROL] = control;
+        SetKeyboardState(keys);
+    }
 };
 
 TEST_F(SplitSync, TheEditorAndThePreviewFollowEachOther) {
@@ -68,6 +80,19 @@ TEST_F(SplitSync, TheEditorAndThePreviewFollowEachOther) {
     test::pump(50);
     EXPECT_EQ(preview_top_line(), followed);
     EXPECT_FALSE(split_sync_request.pending);
+}
+
+TEST_F(SplitSync, AKeyScrollWhileARefreshIsPendingIsFollowedByTheRefreshedPreview) {
+    control_key(VK_END);
+    ASSERT_TRUE(test::pump_until([] { return preview_top_line() > 100.0; }))
+        << preview_top_line();
+    // An accepted completion changes the text; Ctrl+Home comes before any refresh.
+    type(L"done");
+    control_key(VK_HOME);
+    ASSERT_EQ(editor_top(), 0.0);
+    const std::uint64_t renders = preview_render_count();
+    ASSERT_TRUE(test::pump_until([&] { return preview_render_count() > renders; }));
+    EXPECT_LT(preview_top_line(), 1.0);
 }
 
 TEST_F(SplitSync, AFailedStepDoesNotStopLaterOnes) {

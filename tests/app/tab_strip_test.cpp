@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "app/document_tabs.h"
 #include "app/hosted_units.h"
@@ -148,6 +150,64 @@ TEST_F(TabStrip, TheEmptyStripAndTheNewTabButtonOpenNewTabs) {
     EXPECT_FALSE(button_shown());
     close_tabs_where([](std::uint64_t index) { return index > 1; }, ask_save_changes);
     EXPECT_TRUE(button_shown());
+}
+
+// The window the system would give a click at `point` (screen), and the point in its client.
+std::pair<HWND, LPARAM> click_target(POINT point) {
+    HWND window = WindowFromPoint(point);
+    ScreenToClient(window, &point);
+    return {window, MAKELPARAM(point.x, point.y)};
+}
+
+// Ends the first pop-up menu that opens, noting the command of its first item; a menu that
+// does not show within the deadline is ended all the same, so that no test waits in it.
+UINT first_item_of_menu = 0;
+ULONGLONG menu_deadline = 0;
+void CALLBACK end_menu_once_open(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND menu_window = FindWindowW(L"#32768", nullptr);
+    const bool open = menu_window != nullptr && IsWindowVisible(menu_window);
+    if (!open && GetTickCount64() < menu_deadline) {
+        return;
+    }
+    if (open) {
+        const auto menu = reinterpret_cast<HMENU>(SendMessageW(menu_window, MN_GETHMENU, 0, 0));
+        first_item_of_menu = GetMenuItemID(menu, 0);
+    }
+    KillTimer(nullptr, timer);
+    EndMenu();
+}
+
+TEST_F(TabStrip, ClicksOnTheEmptyStripReachItThroughHitTesting) {
+    // Under Wine without a window manager, hiding a shown window waits two seconds for the X
+    // server; only this case shows the window.
+    ShowWindow(window_, SW_SHOWNOACTIVATE);
+    UpdateWindow(window_);
+    RECT client{};
+    GetClientRect(chrome.tab_control, &client);
+    const RECT last = item(0);
+    POINT empty{client.right - 10, (last.top + last.bottom) / 2};
+    ClientToScreen(chrome.tab_control, &empty);
+
+    // A double click as the system delivers it to the window under the pointer.
+    auto [window, at] = click_target(empty);
+    const bool double_clicks = (GetClassLongPtrW(window, GCL_STYLE) & CS_DBLCLKS) != 0;
+    PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(window, WM_LBUTTONUP, 0, at);
+    PostMessageW(window, double_clicks ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(window, WM_LBUTTONUP, 0, at);
+    serve_posted();
+    EXPECT_EQ(tabs.size(), 2u);
+
+    first_item_of_menu = 0;
+    menu_deadline = GetTickCount64() + 10000;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, end_menu_once_open);
+    std::tie(window, at) = click_target(empty);
+    PostMessageW(window, WM_RBUTTONDOWN, MK_RBUTTON, at);
+    PostMessageW(window, WM_RBUTTONUP, 0, at);
+    serve_posted();
+    KillTimer(nullptr, timer);
+    // The active tab's menu, which starts with Close tab.
+    EXPECT_EQ(first_item_of_menu, 108u);
 }
 
 // Next and previous change stay with the compare state: only the tab commands follow the count.

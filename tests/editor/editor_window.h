@@ -18,7 +18,6 @@
 #include "editor/source_record.h"
 #include "editor/source_window.h"
 #include "tests/bounded_wait.h"
-#include "tests/colour_checks.h"
 
 namespace pellix::test {
 
@@ -69,22 +68,6 @@ inline LRESULT CALLBACK recording_parent_proc(HWND window, UINT message, WPARAM 
 // Serves this thread's messages until `done` holds or the time runs out; false on time-out.
 inline bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     return wait_until(done, limit);
-}
-
-// The colour at (x, y) of what the window shows on the screen, read back through GDI.
-inline std::uint32_t screen_pixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    const COLORREF value = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return colour_from_colorref(value);
-}
-
-// Whether the screen comes to show `colour` at (x, y), and otherwise what it showed last. Wine
-// presents a Direct2D frame a moment after it was drawn, and the first frame of a new prefix's
-// first device comes seconds late: until then the window reads back black.
-inline ::testing::AssertionResult shows_colour(HWND window, int x, int y, std::uint32_t colour,
-                                               int slack = 3) {
-    return eventually([&] { return near_colour(screen_pixel(window, x, y), colour, slack); });
 }
 
 inline constexpr int editor_id = 42;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -248,6 +249,50 @@ TEST(LinePieces, LongLinesAreCutWithoutSplittingPairs) {
     window.set_text(L"");
     EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{0}));
     EXPECT_EQ(window.position_of(0).y, 0);
+}
+
+// Where each row of `layout` starts, counted from `offset`.
+void add_row_starts(IDWriteTextLayout* layout, std::uint64_t offset,
+                    std::vector<std::uint64_t>& starts) {
+    UINT32 count = 0;
+    layout->GetLineMetrics(nullptr, 0, &count);
+    std::vector<DWRITE_LINE_METRICS> rows(count);
+    ASSERT_EQ(layout->GetLineMetrics(rows.data(), count, &count), S_OK);
+    for (const DWRITE_LINE_METRICS& row : rows) {
+        starts.push_back(offset);
+        offset += row.length;
+    }
+}
+
+TEST(LinePieces, WrappedRowsBreakAsInOneLayoutOfTheLine) {
+    EditorWindow window(400, 300);
+    std::mt19937 random(3);
+    std::wstring line;
+    while (line.size() < 10000) {
+        line += std::wstring(1 + random() % 11, static_cast<wchar_t>(L'a' + random() % 26));
+        line += random() % 4 == 0 ? L"  " : L" ";
+    }
+    window.set_text(line);
+    Source& source = window.record();
+    // From the last piece to the first, each as if it were the first one shown.
+    std::vector<LinePiece>& pieces = line_pieces(source, 0);
+    for (std::size_t k = pieces.size(); k-- > 0;) {
+        ASSERT_TRUE(build_piece_layout(source, 0, pieces[k]));
+    }
+    std::vector<std::uint64_t> in_pieces;
+    for (const LinePiece& piece : line_pieces(source, 0)) {
+        ASSERT_TRUE(piece.layout);
+        add_row_starts(piece.layout.get(), piece.start, in_pieces);
+    }
+    ComPtr<IDWriteTextLayout> whole;
+    ASSERT_EQ(source.dwrite->CreateTextLayout(
+                  line.c_str(), static_cast<UINT32>(line.size()), source.text_format.get(),
+                  static_cast<FLOAT>(text_width(source)), 1e7f, whole.put()),
+              S_OK);
+    std::vector<std::uint64_t> in_one;
+    add_row_starts(whole.get(), 0, in_one);
+    ASSERT_GT(line_pieces(source, 0).size(), 2u);
+    EXPECT_EQ(in_pieces, in_one);
 }
 
 TEST(LinePieces, ClusterStepsKeepPairsWhole) {

@@ -8,19 +8,23 @@
 #include "editor/source_interface.h"
 #include "editor/source_record.h"
 #include "tests/colour_checks.h"
+#include "tests/editor_frame.h"
 #include "tests/editor/editor_window.h"
 
 namespace pellix {
 namespace {
 
-using test::screen_pixel;
+std::uint32_t pixel(HWND window, int x, int y) {
+    return test::FramePixels(window).at(x, y);
+}
 
 // The pixels of the text area beside the gutter, rows [top, bottom).
 std::vector<std::uint32_t> text_pixels(HWND window, int top, int bottom) {
+    const test::FramePixels frame(window);
     std::vector<std::uint32_t> pixels;
     for (int y = top; y < bottom; ++y) {
         for (int x = 40; x < 160; x += 2) {
-            pixels.push_back(screen_pixel(window, x, y));
+            pixels.push_back(frame.at(x, y));
         }
     }
     return pixels;
@@ -36,10 +40,8 @@ TEST(MarkerLanePaint, NewMarksRepaintTheLaneAndLeaveTheText) {
     const int line = window.position_of(static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 1))).y;
     const int third =
         window.position_of(static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 2))).y;
-    ASSERT_TRUE(
-        test::shows_colour(window.editor, 300, 360, test::light_table[palette_slot::background]));
-    const std::uint32_t marked = screen_pixel(window.editor, 3, line / 2);
-    const std::uint32_t unmarked = screen_pixel(window.editor, 3, third + line / 2);
+    const std::uint32_t marked = pixel(window.editor, 3, line / 2);
+    const std::uint32_t unmarked = pixel(window.editor, 3, third + line / 2);
     ASSERT_FALSE(test::near_colour(marked, unmarked, 3));
     const std::vector<std::uint32_t> text = text_pixels(window.editor, 0, third + line);
 
@@ -49,8 +51,8 @@ TEST(MarkerLanePaint, NewMarksRepaintTheLaneAndLeaveTheText) {
     EXPECT_EQ(update.left, 0);
     EXPECT_EQ(update.right, marker_lane_right(window.record()));
     UpdateWindow(window.editor);
-    EXPECT_TRUE(test::shows_colour(window.editor, 3, third + line / 2, marked));
-    EXPECT_TRUE(test::near_colour(screen_pixel(window.editor, 3, line / 2), unmarked, 3));
+    EXPECT_TRUE(test::near_colour(pixel(window.editor, 3, line / 2), unmarked, 3));
+    EXPECT_TRUE(test::near_colour(pixel(window.editor, 3, third + line / 2), marked, 3));
     EXPECT_EQ(text_pixels(window.editor, 0, third + line), text);
 }
 

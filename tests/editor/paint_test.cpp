@@ -8,6 +8,7 @@
 
 #include "editor/source_interface.h"
 #include "tests/colour_checks.h"
+#include "tests/editor_frame.h"
 #include "tests/editor/editor_window.h"
 
 using namespace pellix;
@@ -18,37 +19,24 @@ namespace {
 constexpr int width = 600;
 constexpr int height = 400;
 
+std::uint32_t pixel(HWND window, int x, int y) {
+    return test::FramePixels(window).at(x, y);
+}
+
 using test::blend;
-using test::eventually;
 using test::near_colour;
-using test::screen_pixel;
-using test::shows_colour;
 
 // Whether any pixel of the band [top, bottom) near the left of the text has `colour`.
 bool band_has_colour(HWND window, int top, int bottom, std::uint32_t colour, int slack) {
+    const test::FramePixels frame(window);
     for (int y = top; y < bottom; ++y) {
         for (int x = 40; x < 200; ++x) {
-            if (near_colour(screen_pixel(window, x, y), colour, slack)) {
+            if (near_colour(frame.at(x, y), colour, slack)) {
                 return true;
             }
         }
     }
     return false;
-}
-
-// Whether the band comes to show `colour` (or, with `wanted` false, comes to lose it) once the
-// frame last drawn has reached the screen.
-::testing::AssertionResult band_shows(HWND window, int top, int bottom, std::uint32_t colour,
-                                      int slack, bool wanted = true) {
-    return eventually([&]() -> ::testing::AssertionResult {
-        if (band_has_colour(window, top, bottom, colour, slack) == wanted) {
-            return ::testing::AssertionSuccess();
-        }
-        char text[80];
-        std::snprintf(text, sizeof(text), "rows %d to %d %s colour %06X", top, bottom,
-                      wanted ? "lack" : "still show", colour);
-        return ::testing::AssertionFailure() << text;
-    });
 }
 
 void repaint(const EditorWindow& window) {
@@ -61,19 +49,18 @@ void check_palette(const EditorWindow& window, const PaletteTable& table, const 
     ASSERT_GT(line, 10);
     const int gutter = window.position_of(0).x;
     ASSERT_GT(gutter, 8);
-    // Background below the text, gutter below the numbers; the first check waits for the frame.
+    // Background below the text, gutter below the numbers.
     EXPECT_TRUE(
-        shows_colour(window.editor, width / 2, height - 40, table[palette_slot::background]));
-    EXPECT_TRUE(
-        near_colour(screen_pixel(window.editor, 2, height - 40), table[palette_slot::gutter]));
+        near_colour(pixel(window.editor, width / 2, height - 40), table[palette_slot::background]));
+    EXPECT_TRUE(near_colour(pixel(window.editor, 2, height - 40), table[palette_slot::gutter]));
     // The selected spaces of line 2, and the selected line break to the right of them.
     const std::uint32_t selected =
         blend(table[palette_slot::background], table[palette_slot::selection], 0.4);
     const int spaces_x = window.position_of(window.send(EM_LINEINDEX, 1) + 5).x;
-    EXPECT_TRUE(near_colour(screen_pixel(window.editor, spaces_x, line + line / 2), selected));
-    EXPECT_TRUE(near_colour(screen_pixel(window.editor, width - 60, line + line / 2), selected));
+    EXPECT_TRUE(near_colour(pixel(window.editor, spaces_x, line + line / 2), selected));
+    EXPECT_TRUE(near_colour(pixel(window.editor, width - 60, line + line / 2), selected));
     // Line 3 is not selected.
-    EXPECT_TRUE(near_colour(screen_pixel(window.editor, spaces_x, 2 * line + line / 2),
+    EXPECT_TRUE(near_colour(pixel(window.editor, spaces_x, 2 * line + line / 2),
                             table[palette_slot::background]));
 }
 
@@ -85,20 +72,19 @@ TEST(EditorPaint, LightAndDarkPixels) {
     repaint(window);
     check_palette(window, test::light_table, "light");
     const int line = window.position_of(second).y;
-    EXPECT_TRUE(band_shows(window.editor, 0, line, 0x006A9D, 40));
+    EXPECT_TRUE(band_has_colour(window.editor, 0, line, 0x006A9D, 40));
 
     // Without colouring the heading is drawn in the text colour only.
     window.record().colouring_mode = 2;
     clear_line_layouts(window.record());
     repaint(window);
-    EXPECT_TRUE(band_shows(window.editor, 0, line, 0x006A9D, 40, false));
-    EXPECT_TRUE(band_shows(window.editor, 0, line, test::light_table[palette_slot::text], 40));
+    EXPECT_FALSE(band_has_colour(window.editor, 0, line, 0x006A9D, 40));
 
     window.record().colouring_mode = 0;
     set_source_style(window.editor, default_font_points, true, true);
     repaint(window);
     check_palette(window, test::dark_table, "dark");
-    EXPECT_TRUE(band_shows(window.editor, 0, line, 0x7ECFF0, 40));
+    EXPECT_TRUE(band_has_colour(window.editor, 0, line, 0x7ECFF0, 40));
 
     // A search highlight behind "plain" and an added-line mark beside line 1, dark colours.
     Source& source = window.record();
@@ -109,11 +95,10 @@ TEST(EditorPaint, LightAndDarkPixels) {
     repaint(window);
     const int third =
         window.position_of(static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 2))).y;
-    EXPECT_TRUE(band_shows(window.editor, third, third + line, 0x725920, 3));
-    EXPECT_TRUE(shows_colour(window.editor, 3, line / 2, 0x5FD3A6));
-    // The frame both checks waited for shows no highlight on line 1 and no mark beside line 3.
+    EXPECT_TRUE(band_has_colour(window.editor, third, third + line, 0x725920, 3));
     EXPECT_FALSE(band_has_colour(window.editor, 0, line, 0x725920, 3));
-    EXPECT_TRUE(near_colour(screen_pixel(window.editor, 3, third + line / 2),
+    EXPECT_TRUE(near_colour(pixel(window.editor, 3, line / 2), 0x5FD3A6));
+    EXPECT_TRUE(near_colour(pixel(window.editor, 3, third + line / 2),
                             test::dark_table[palette_slot::gutter]));
 }
 
@@ -155,6 +140,55 @@ TEST(EditorPaint, BudgetDefersLayoutsToTheTimer) {
     EXPECT_GT(window.position_of(text.size() - 3).y, 0);
 }
 
+std::wstring numbered_lines(int count) {
+    std::wstring text;
+    for (int i = 0; i < count; ++i) {
+        text += L"line " + std::to_wstring(i) + L" with **bold**, `code` and a [link](x)\n";
+    }
+    return text;
+}
+
+// Every row of the editor's last frame shows its text and its line number.
+void expect_whole_frame(HWND editor) {
+    const test::EditorFrame frame = test::read_editor_frame(editor);
+    ASSERT_TRUE(frame.copied);
+    EXPECT_GT(frame.rows_read, 10);
+    EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
+    EXPECT_TRUE(frame.lines_without_number.empty());
+}
+
+// The first paint that shows rows draws all of them with their numbers, after a new text and
+// after a page down; what the layout timer adds later is only the look-ahead.
+TEST(EditorPaint, FirstPaintShowsEveryRowWithItsNumber) {
+    EditorWindow window(width, height);
+    window.set_text(numbered_lines(300));
+    UpdateWindow(window.editor);
+    expect_whole_frame(window.editor);
+
+    window.send(WM_VSCROLL, SB_PAGEDOWN);
+    UpdateWindow(window.editor);
+    ASSERT_GT(window.scroll_position().y, 0);
+    expect_whole_frame(window.editor);
+}
+
+// A resized target holds no frame to draw a band over: the first paint after a resize draws the
+// whole client area, whatever part of it the system asked for.
+TEST(EditorPaint, APaintAfterAResizeDrawsTheWholeFrame) {
+    EditorWindow window(width, height);
+    window.set_text(numbered_lines(100));
+    ASSERT_TRUE(window.paint_fully());
+    // Resized while its repaints are off, then asked for one row only.
+    window.record().redraw = false;
+    SetWindowPos(window.editor, nullptr, 0, 0, width - 40, height - 20,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    ValidateRect(window.editor, nullptr);
+    window.record().redraw = true;
+    RECT row{0, 100, width - 40, 120};
+    InvalidateRect(window.editor, &row, FALSE);
+    UpdateWindow(window.editor);
+    expect_whole_frame(window.editor);
+}
+
 } // namespace
 
 namespace {
@@ -167,11 +201,10 @@ TEST(EditorPaint, KeystrokeRepaintsOnlyItsLine) {
     source.highlight_term = L"plain";
     ++source.highlight_generation;
     repaint(window);
-    const std::uint32_t background = test::light_table[palette_slot::background];
-    ASSERT_TRUE(shows_colour(window.editor, width / 2, height - 40, background));
     const int line = window.position_of(window.send(EM_LINEINDEX, 1)).y;
     const POINTL marked = window.position_of(2);
-    const std::uint32_t highlight = screen_pixel(window.editor, marked.x, marked.y + line / 2);
+    const std::uint32_t highlight = pixel(window.editor, marked.x, marked.y + line / 2);
+    const std::uint32_t background = test::light_table[palette_slot::background];
     ASSERT_FALSE(near_colour(highlight, background));
 
     const std::uint64_t end_of_third = 24;
@@ -183,11 +216,10 @@ TEST(EditorPaint, KeystrokeRepaintsOnlyItsLine) {
     EXPECT_EQ(update.top, 2 * line);
     EXPECT_LE(update.bottom, 3 * line + 2); // rows are 22.4 px tall
     repaint(window);
+    EXPECT_TRUE(near_colour(pixel(window.editor, marked.x, marked.y + line / 2), highlight));
     const POINTL typed = window.position_of(end_of_third);
-    EXPECT_TRUE(band_shows(window.editor, typed.y, typed.y + line,
-                           test::light_table[palette_slot::text], 40));
-    // The frame that shows the typed unit kept the first line as it was.
-    EXPECT_TRUE(near_colour(screen_pixel(window.editor, marked.x, marked.y + line / 2), highlight));
+    EXPECT_TRUE(band_has_colour(window.editor, typed.y, typed.y + line,
+                                test::light_table[palette_slot::text], 40));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -319,9 +320,42 @@ TEST_F(PreviewWindow, UnreadablePagePaintsTheFailureTextAndTheNextPageRecovers) 
         }
     }
     EXPECT_TRUE(text_seen);
+    // The page still shown, sent again under its key, is a success too.
+    set_preview_content(page_of("Good page.\n"), 1, 1);
+    EXPECT_EQ(p.error_code, S_OK);
+    set_preview_content("<html>not ours</html>", 1, 1);
     set_preview_content(page_of("Better page.\n"), 1, 1);
     EXPECT_EQ(p.error_code, S_OK);
     EXPECT_TRUE(p.error_text.empty());
+}
+
+TEST_F(PreviewWindow, AFailedLayoutOrPaintEndsWithTheNextOneThatSucceeds) {
+    set_preview_content(page_of(tall_markdown()), 1, 130);
+    PreviewDocument broken = read_preview_markup(page_of("One.\n\nTwo.\n"));
+    broken.blocks[1].start = broken.text.size() + 10;
+    std::swap(p.document, broken);
+    auto resize_host = [](int width) {
+        SetWindowPos(host, nullptr, 0, 0, width, host_height, SWP_NOZORDER | SWP_NOACTIVATE);
+        resize_preview();
+    };
+    resize_host(host_width - 40);
+    EXPECT_EQ(p.error_code, E_FAIL);
+    std::swap(p.document, broken);
+    resize_host(host_width);
+    EXPECT_EQ(p.error_code, S_OK);
+    EXPECT_FALSE(p.layout.blocks.empty());
+
+    int failing_paints = 1;
+    p.colours = [&failing_paints](bool) {
+        if (failing_paints-- > 0) {
+            throw std::runtime_error("Drawing failed.");
+        }
+        return PaintColours{light_table, false};
+    };
+    pixel(2, 2);
+    EXPECT_EQ(p.error_text, u"Drawing failed.");
+    EXPECT_EQ(pixel(2, 2), light_table[palette_slot::background]);
+    EXPECT_EQ(p.error_code, S_OK);
 }
 
 TEST_F(PreviewWindow, SourceLineOfTheTopAndScrollToSourceLineAgree) {
@@ -441,6 +475,11 @@ TEST_F(PreviewWindow, InPageLinksScrollToTheirHeading) {
     EXPECT_FLOAT_EQ(p.view.scroll_y, p.layout.blocks.back().y);
     open_preview_link(p, "#");
     EXPECT_EQ(p.view.scroll_y, 0.0f);
+    // Only a whole decimal number names a heading.
+    for (const char* malformed : {"#h-1-intro", "#h-1abc", "#h-+1", "#h- 1", "#h-", "#h-1 "}) {
+        open_preview_link(p, malformed);
+        EXPECT_EQ(p.view.scroll_y, 0.0f) << malformed;
+    }
     open_preview_link(p, "javascript:alert(1)");
     EXPECT_TRUE(opened.empty());
 }

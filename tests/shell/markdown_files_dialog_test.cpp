@@ -9,10 +9,12 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace pellix {
 namespace {
@@ -120,6 +122,63 @@ TEST(MarkdownFilesDialog, ShowsTheRegistryStateAndItsButtonsRegisterAndRemove) {
               std::wstring::npos);
     EXPECT_NE(shown[1].find(L"\nRemove Pellix from Markdown files"), std::wstring::npos);
     EXPECT_EQ(test::dump_difference(before, dump_user_registration()), "");
+}
+
+// Where a showing of the dialog stood and whether its children keep as much room on the right
+// as on the left.
+struct Placement {
+    RECT frame{};
+    bool within_margins = false;
+};
+
+Placement placement_of(HWND dialog) {
+    Placement seen;
+    GetWindowRect(dialog, &seen.frame);
+    RECT client{};
+    GetClientRect(dialog, &client);
+    LONG left = client.right;
+    LONG right = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (IsWindowVisible(child)) {
+            RECT rect{};
+            GetWindowRect(child, &rect);
+            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+            left = std::min(left, rect.left);
+            right = std::max(right, rect.right);
+        }
+    }
+    seen.within_margins = right > left && client.right - right >= left;
+    return seen;
+}
+
+TEST(MarkdownFilesDialog, RegisterOnlyShowsItAgainWhereItStoodWithItsTextInsideItsMargins) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    ASSERT_EQ(registration_status(), RegistrationStatus::not_registered);
+    HWND owner = CreateWindowExW(0, L"STATIC", L"dialog owner", WS_POPUP | WS_VISIBLE, 240, 160,
+                                 700, 500, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(owner, nullptr);
+    std::vector<Placement> shown;
+    drive_modal([owner] { show_markdown_files_dialog(owner); },
+                [&] {
+                    HWND dialog = nullptr;
+                    for (const int button : {101, IDCLOSE}) {
+                        if (!(dialog = wait_for_window(dialog_title, dialog))) {
+                            return;
+                        }
+                        shown.push_back(placement_of(dialog));
+                        PostMessageW(dialog, TDM_CLICK_BUTTON, button, 0);
+                    }
+                });
+    CoUninitialize();
+    unregister_markdown_handler();
+    DestroyWindow(owner);
+
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].frame.left, shown[0].frame.left);
+    EXPECT_EQ(shown[1].frame.top, shown[0].frame.top);
+    EXPECT_TRUE(shown[0].within_margins);
+    EXPECT_TRUE(shown[1].within_margins);
 }
 
 TEST(MarkdownFilesDialog, ErrorBoxNamesTheWindowsError) {

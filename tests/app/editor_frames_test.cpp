@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/document_tabs.h"
+#include "app/views.h"
+#include "editor/source_interface.h"
+#include "tests/app/panes_window.h"
+#include "tests/editor_frame.h"
+
+namespace pellix {
+namespace {
+
+using EditorFrames = test::PanesWindow;
+
+std::string numbered_lines(const std::string& word, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += word + " line " + std::to_string(i) + " with **bold** and `code`\n";
+    }
+    return text;
+}
+
+// One line of words longer than many of the editor's layout pieces.
+std::string long_line(std::size_t bytes) {
+    std::string text;
+    for (int i = 0; text.size() < bytes; ++i) {
+        text += "word" + std::to_string(i % 97) + (i % 7 == 0 ? ", " : " ");
+    }
+    return text;
+}
+
+// The first paint after each way the hosted editor appears, changes size or changes document
+// draws its whole client area: every row and every line number, with nothing left for later.
+TEST_F(EditorFrames, TheHostedEditorIsDrawnWholeWheneverItAppears) {
+    SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Under Wine without a window manager, hiding a shown window waits two seconds for the X
+    // server; only this case shows the main window.
+    ShowWindow(window_, SW_SHOWNOACTIVATE);
+    // The editor's view holds at least this many rows in either view.
+    constexpr int minimum_rows = 20;
+    bool single_line = false;
+    auto first_paint = [&](const char* step) {
+        SCOPED_TRACE(step);
+        RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        const test::EditorFrame frame = test::read_editor_frame(chrome.editor);
+        EXPECT_TRUE(frame.copied);
+        EXPECT_GE(frame.rows_read, minimum_rows);
+        EXPECT_GE(frame.numbers_read, single_line ? 1 : minimum_rows);
+        EXPECT_TRUE(frame.blank_rows.empty())
+            << frame.blank_rows.size() << " blank rows, the first " << frame.blank_rows[0];
+        EXPECT_TRUE(frame.lines_without_number.empty())
+            << frame.lines_without_number.size() << " lines without their number";
+    };
+    open_path(file("first.md", numbered_lines("first", 300)));
+    first_paint("opened");
+    open_path(file("second.md", numbered_lines("second", 300)));
+    first_paint("a second tab");
+    select_tab(0, false);
+    first_paint("back to the first tab");
+    select_view(view_split);
+    first_paint("split view");
+    select_view(view_source);
+    first_paint("source view");
+
+    set_compare_gutter(chrome.editor, true);
+    set_change_marks(chrome.editor, {{{2, 5, line_mark_added}}, {{9, 1}}});
+    first_paint("compared");
+
+    // A box over the editor closes, as Replace All's does.
+    RECT editor{};
+    GetWindowRect(chrome.editor, &editor);
+    HWND box = CreateWindowExW(0, L"STATIC", L"3 replacements.", WS_POPUP | WS_VISIBLE | WS_BORDER,
+                               editor.left + 100, editor.top + 100, 300, 120, window_, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+    UpdateWindow(box);
+    DestroyWindow(box);
+    first_paint("a box closed over the editor");
+
+    open_path(file("long.md", long_line(300000)));
+    single_line = true;
+    select_view(view_source);
+    first_paint("one long line");
+    select_view(view_split);
+    first_paint("one long line in split view");
+}
+
+} // namespace
+} // namespace pellix
