@@ -63,3 +63,18 @@ prepare_wine_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.pellix-ready-4"
 }
+
+# Runs a command inside a virtual display with the prefix's Wine services started and one
+# persistent wineserver, which makes each Wine start cost milliseconds; answers its status.
+# PELLIX_FIRST_DISPLAY is where the search for a free display number starts.
+in_wine_session() {
+    xvfb-run -a -n "${PELLIX_FIRST_DISPLAY:-99}" -s "-screen 0 1280x1024x24" bash -c '
+        wineserver -p
+        # Start the Wine services now, detached from the command'"'"'s output pipes: started by the
+        # first test they would inherit its pipe and ctest would wait for them forever.
+        wineboot >/dev/null 2>&1 </dev/null
+        status=0
+        "$@" || status=$?
+        wineserver -k || true
+        exit $status' wine-session "$@"
+}

@@ -19,14 +19,5 @@ if [ -z "${PELLIX_TARGET:-}" ]; then
 fi
 prepare_wine_prefix
 cd "$BUILD_DIR"
-# One persistent wineserver for the whole run makes each Wine start cost milliseconds.
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
-    wineserver -p
-    # Start the Wine services now, detached from ctest'"'"'s output pipes: started by the first test
-    # they would inherit its pipe and ctest would wait for them forever.
-    wineboot >/dev/null 2>&1 </dev/null
-    status=0
-    ctest --output-on-failure "$@" || status=$?
-    wineserver -k || true
-    exit $status' ctest-run "$@" || status=1
+in_wine_session ctest --output-on-failure "$@" || status=1
 exit $status

@@ -9,11 +9,14 @@
 #include "app/main_window_state.h"
 #include "tests/app/chrome_capture.h"
 #include "tests/app/modal_driver.h"
+#include "tests/bounded_wait.h"
 
 namespace pellix {
 namespace {
 
 constexpr wchar_t about_title[] = L"About Pellix";
+// Enough of the lettering to tell it from a stray pixel.
+constexpr int min_dark_pixels = 20;
 
 struct Seen {
     std::wstring version;
@@ -41,24 +44,28 @@ Seen look_at(HWND dialog) {
     GetWindowRect(dialog, &rect);
     seen.centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 
-    // The logo as it reached the screen: white with the maker's dark lettering on it.
-    Sleep(300);
-    if (const char* hold = std::getenv("PELLIX_ABOUT_HOLD_MS")) {
-        Sleep(static_cast<DWORD>(std::atoi(hold)));
-    }
+    // The logo as it reached the screen: white with the maker's dark lettering on it. The box
+    // is shown before its logo's first frame is.
     RECT logo{};
     GetWindowRect(GetDlgItem(dialog, about_box_id::logo), &logo);
     const int width = logo.right - logo.left;
     const int height = logo.bottom - logo.top;
-    test::Surface surface(width, height);
-    HDC screen = GetDC(nullptr);
-    BitBlt(surface.dc(), 0, 0, width, height, screen, logo.left, logo.top, SRCCOPY);
-    ReleaseDC(nullptr, screen);
-    seen.corner = surface.at(1, 1);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            seen.dark_pixels += (surface.at(x, y) & 0x808080) == 0 ? 1 : 0;
+    test::wait_until([&] {
+        test::Surface surface(width, height);
+        HDC screen = GetDC(nullptr);
+        BitBlt(surface.dc(), 0, 0, width, height, screen, logo.left, logo.top, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+        seen.corner = surface.at(1, 1);
+        seen.dark_pixels = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                seen.dark_pixels += (surface.at(x, y) & 0x808080) == 0 ? 1 : 0;
+            }
         }
+        return seen.corner == 0xFFFFFFu && seen.dark_pixels > min_dark_pixels;
+    });
+    if (const char* hold = std::getenv("PELLIX_ABOUT_HOLD_MS")) {
+        Sleep(static_cast<DWORD>(std::atoi(hold)));
     }
     return seen;
 }
@@ -87,7 +94,7 @@ TEST(AboutBox, ShowsTheVersionInSemiboldOverItsOwnerAndClosesOnEscapeOrClose) {
         EXPECT_NEAR(seen.centre.x, 400, 1);
         EXPECT_NEAR(seen.centre.y, 300, 1);
         EXPECT_EQ(seen.corner, 0xFFFFFFu);
-        EXPECT_GT(seen.dark_pixels, 20);
+        EXPECT_GT(seen.dark_pixels, min_dark_pixels);
     }
     DestroyWindow(owner);
 }

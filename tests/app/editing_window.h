@@ -89,7 +89,8 @@ public:
 
 protected:
     static void pump(DWORD milliseconds) { test::pump(milliseconds); }
-    template <typename Done> static bool pump_until(Done done, DWORD limit_ms = 5000) {
+    template <typename Done>
+    static bool pump_until(Done done, DWORD limit_ms = test::settle_limit_ms) {
         return test::pump_until(done, limit_ms);
     }
 

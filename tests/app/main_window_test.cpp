@@ -87,8 +87,7 @@ TEST_F(MainWindow, HandOffRecordsAtTheirLimits) {
     EXPECT_EQ(pending_paths.size(), 2u);
     start_up_pending = false;
     PostMessageW(window_, WM_APP_OPEN_QUEUED, 0, 0);
-    pump();
-    EXPECT_TRUE(pending_paths.empty());
+    EXPECT_TRUE(test::pump_until([] { return pending_paths.empty(); }));
     EXPECT_EQ(boxes_.size(), 2u);
 }
 
@@ -116,7 +115,7 @@ TEST_F(MainWindow, ACloseDuringStartUpRunsWhenTheStartUpTailHasRun) {
     SendMessageW(window_, WM_CLOSE, 0, 0);
     EXPECT_TRUE(IsWindow(window_));
     PostMessageW(window_, WM_APP_STARTUP_TAIL, 0, 0);
-    pump(300);
+    EXPECT_TRUE(test::pump_until([this] { return !IsWindow(window_); }));
     EXPECT_FALSE(start_up_pending);
     EXPECT_FALSE(close_deferred);
     EXPECT_FALSE(IsWindow(window_));
@@ -126,8 +125,7 @@ TEST_F(MainWindow, QueuedPathsKeepTheWindowOpenAtClose) {
     pending_paths.emplace_back(L"C:\\dropped.md");
     SendMessageW(window_, WM_CLOSE, 0, 0);
     EXPECT_TRUE(IsWindow(window_));
-    pump();
-    EXPECT_TRUE(pending_paths.empty());
+    EXPECT_TRUE(test::pump_until([] { return pending_paths.empty(); }));
     EXPECT_FALSE(closing);
 }
 
@@ -247,13 +245,11 @@ TEST_F(MainWindow, TheViewSwitcherIsLaidOutInGroupsAndItsButtonsRunTheirCommands
               current_layout.switcher_layout.total);
 
     SendMessageW(button(302), BM_CLICK, 0, 0);
-    pump();
-    EXPECT_EQ(settings.view, 302);
+    EXPECT_TRUE(test::pump_until([] { return settings.view == 302; }));
     EXPECT_EQ(SendMessageW(button(302), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(SendMessageW(button(300), BM_GETCHECK, 0, 0), BST_UNCHECKED);
     SendMessageW(button(304), BM_CLICK, 0, 0);
-    pump();
-    EXPECT_TRUE(settings.outline);
+    EXPECT_TRUE(test::pump_until([] { return settings.outline; }));
     EXPECT_EQ(SendMessageW(button(304), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_TRUE(current_layout.show_outline);
     EXPECT_EQ(key_.dword(L"Outline"), 1u);

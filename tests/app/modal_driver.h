@@ -11,33 +11,32 @@
 #include <functional>
 #include <thread>
 
+#include "tests/bounded_wait.h"
+
 namespace pellix::test {
 
 // Runs `modal` on this thread; once a top-level window titled `title` appears, `drive` gets it
 // on a second thread. Returns whether the dialog closed without being forced.
 inline bool drive_modal(const wchar_t* title, const std::function<void()>& modal,
                         const std::function<void(HWND dialog)>& drive) {
-    using namespace std::chrono_literals;
     std::atomic<bool> returned{false};
     bool forced = false;
     std::thread driver([&] {
+        // Found before its initialisation has run, a dialog has no controls yet; it is shown
+        // once that has run.
         HWND dialog = nullptr;
-        for (int tries = 0; tries < 250 && !returned && dialog == nullptr; ++tries) {
+        wait_until([&] {
             dialog = FindWindowW(L"#32770", title);
-            if (dialog == nullptr) {
-                std::this_thread::sleep_for(20ms);
-            }
-        }
-        if (dialog != nullptr) {
+            return returned || (dialog != nullptr && IsWindowVisible(dialog));
+        });
+        if (dialog != nullptr && !returned) {
             drive(dialog);
         }
-        for (int tries = 0; tries < 250 && !returned; ++tries) {
-            std::this_thread::sleep_for(20ms);
-        }
+        wait_until([&] { return returned.load(); });
         while (!returned) {
             forced = true;
             PostMessageW(FindWindowW(L"#32770", title), WM_COMMAND, IDCANCEL, 0);
-            std::this_thread::sleep_for(50ms);
+            wait_until([&] { return returned.load(); }, std::chrono::milliseconds(50));
         }
     });
     modal();

@@ -4,6 +4,7 @@
 // other programs would. Every wait is bounded. The single-instance mutex is per Wine prefix, so
 // these tests run one after another, never beside each other.
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <chrono>
@@ -45,10 +46,13 @@ public:
         PROCESS_INFORMATION process{};
         started_ = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, capture_output, 0,
                                   nullptr, nullptr, &startup, &process) != FALSE;
+        const DWORD start_error = GetLastError();
         if (write_end != nullptr) {
             CloseHandle(write_end);
         }
-        if (started_) {
+        if (!started_) {
+            ADD_FAILURE() << "Pellix.exe did not start: error " << start_error;
+        } else {
             process_.reset(process.hProcess);
             CloseHandle(process.hThread);
             id_ = process.dwProcessId;

@@ -22,6 +22,7 @@
 #include "tests/app/program_process.h"
 #include "tests/app/recovery_support.h"
 #include "tests/app/settings_key_guard.h"
+#include "tests/bounded_wait.h"
 
 namespace pellix {
 namespace {
@@ -298,6 +299,12 @@ TEST_F(ProgramRecovery, ACorruptStoreStartsCleanlyAndTheNextStoreComesBack) {
             Program program(L"");
             HWND window = started_window(program);
             ASSERT_NE(window, nullptr);
+            // The start-up has ended once its first store has replaced the corrupt one (a lone
+            // empty tab stores nothing); a box about the store would have come before that.
+            EXPECT_TRUE(test::wait_until([&] {
+                return !std::filesystem::exists(local_.tabs_file()) ||
+                       test::stored_workspace(local_.tabs_file()).has_value();
+            })) << i;
             EXPECT_TRUE(no_box_within(program, 1500)) << i;
             EXPECT_TRUE(IsWindowEnabled(window));
             EXPECT_EQ(editors(window).size(), 1u);

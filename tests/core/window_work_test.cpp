@@ -13,6 +13,7 @@
 #include "core/file_io.h"
 #include "core/source_document.h"
 #include "core/window_work.h"
+#include "tests/bounded_wait.h"
 #include "tests/scratch_folder.h"
 
 namespace pellix {
@@ -79,17 +80,6 @@ LRESULT CALLBACK test_window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
         return 0;
     }
     return DefWindowProcW(hwnd, message, wparam, lparam);
-}
-
-// Polls `condition` from a worker for up to five seconds.
-template <class Condition> bool eventually(Condition condition) {
-    for (int i = 0; i < 500; ++i) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
 }
 
 // A real, shown top-level window standing in for the main window, with a focused child. One
@@ -195,7 +185,7 @@ TEST_F(FileWorkWindow, ServesPaintAndSentMessagesButLeavesInputQueued) {
     window_work([&] {
         int before = paint_count;
         InvalidateRect(window, nullptr, FALSE);
-        painted = eventually([&] { return paint_count > before; });
+        painted = test::wait_until([&] { return paint_count > before; });
         answer = SendMessageW(window, WM_TEST_ANSWER, 0, 0);
         PostMessageW(window, WM_KEYDOWN, 'B', 0);
         PostMessageW(window, WM_TIMER, 99, 0);

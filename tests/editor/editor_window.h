@@ -17,6 +17,7 @@
 #include "editor/source_host.h"
 #include "editor/source_record.h"
 #include "editor/source_window.h"
+#include "tests/bounded_wait.h"
 
 namespace pellix::test {
 
@@ -66,21 +67,7 @@ inline LRESULT CALLBACK recording_parent_proc(HWND window, UINT message, WPARAM 
 
 // Serves this thread's messages until `done` holds or the time runs out; false on time-out.
 inline bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (done()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= end) {
-            return false;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
+    return wait_until(done, limit);
 }
 
 inline constexpr int editor_id = 42;

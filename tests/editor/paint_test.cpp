@@ -42,7 +42,6 @@ bool band_has_colour(HWND window, int top, int bottom, std::uint32_t colour, int
 
 void repaint(const EditorWindow& window) {
     ASSERT_TRUE(window.paint_fully());
-    test::pump_until([] { return false; }, std::chrono::milliseconds(100));
 }
 
 void check_palette(const EditorWindow& window, const PaletteTable& table, const char* mode) {

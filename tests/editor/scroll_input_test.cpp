@@ -99,15 +99,14 @@ TEST(EditorWheel, SmallDeltasScrollAtOnceWholeNotchesAnimate) {
         window.send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)));
         EXPECT_DOUBLE_EQ(window.record().wheel_target, notch / 2 + 2 * notch);
         EXPECT_TRUE(
-            test::pump_until([&] { return !window.record().animating; }, std::chrono::seconds(2)));
+            test::pump_until([&] { return !window.record().animating; }, test::settle_limit));
         EXPECT_EQ(scroll_y(window), static_cast<LONG>(notch / 2 + 2 * notch));
     } else {
         EXPECT_EQ(scroll_y(window), static_cast<LONG>(notch / 2 + notch));
     }
     // Upwards past the top stops at 0.
     window.send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(120 * 20)));
-    EXPECT_TRUE(
-        test::pump_until([&] { return !window.record().animating; }, std::chrono::seconds(2)));
+    EXPECT_TRUE(test::pump_until([&] { return !window.record().animating; }, test::settle_limit));
     EXPECT_EQ(scroll_y(window), 0);
 }
 

@@ -1,6 +1,7 @@
 #include "shell/markdown_files_dialog.h"
 
 #include "scratch_registry.h"
+#include "tests/bounded_wait.h"
 #include "shell/registration_plan.h"
 #include "shell/registration_status.h"
 
@@ -37,13 +38,12 @@ std::wstring texts_of(HWND window) {
 
 // A visible window with the title other than `previous`, or null after a bounded wait.
 HWND wait_for_window(const wchar_t* title, HWND previous = nullptr) {
-    for (int tries = 0; tries < 500; ++tries, std::this_thread::sleep_for(20ms)) {
-        HWND window = FindWindowW(nullptr, title);
-        if (window != nullptr && window != previous && IsWindowVisible(window)) {
-            return window;
-        }
-    }
-    return nullptr;
+    HWND window = nullptr;
+    const bool shown = test::wait_until([&] {
+        window = FindWindowW(nullptr, title);
+        return window != nullptr && window != previous && IsWindowVisible(window);
+    });
+    return shown ? window : nullptr;
 }
 
 // Runs `drive` on a second thread beside a modal call; whatever it leaves open is then closed,

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "tests/bounded_wait.h"
+
 namespace pellix::test {
 
 // A message-only window that a worker's notification posts to, as the main window receives
@@ -28,7 +30,7 @@ public:
     }
 
     // Takes one results message, waiting at most `timeout_ms`; false when none came.
-    bool wait_posted(DWORD timeout_ms = 10000) {
+    bool wait_posted(DWORD timeout_ms = settle_limit_ms) {
         const ULONGLONG deadline = GetTickCount64() + timeout_ms;
         for (;;) {
             MSG message;

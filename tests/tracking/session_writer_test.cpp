@@ -1,6 +1,7 @@
 #include "tracking/session_writer.h"
 
 #include "core/file_io.h"
+#include "tests/bounded_wait.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -128,12 +130,9 @@ TEST(SessionWriter, FailuresBecomeResultTextsAndTheThreadGoesOn) {
         }
     });
     auto wait_result = [&] {
-        for (;;) {
-            if (auto result = writer.take_result()) {
-                return *result;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        std::optional<SessionWriter::Result> result;
+        EXPECT_TRUE(test::wait_until([&] { return (result = writer.take_result()).has_value(); }));
+        return result.value_or(SessionWriter::Result{});
     };
     writer.submit("t", "s", tagged(0));
     auto first = wait_result();
