@@ -1,4 +1,5 @@
 #include "bench/bench.h"
+#include "bench/bench_window_target.h"
 
 #include <windows.h>
 #include <d2d1.h>
@@ -95,25 +96,12 @@ void run() {
     DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
                         reinterpret_cast<IUnknown**>(factory.put()));
     report_run_lengths(factory.get());
-    ComPtr<ID2D1Factory> d2d;
-    D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
-                      reinterpret_cast<void**>(d2d.put()));
-    HWND window = CreateWindowExW(
-        0, L"STATIC", L"bench", WS_POPUP | WS_VISIBLE, 0, 0, static_cast<int>(view_width_dips),
-        static_cast<int>(view_height_dips), nullptr, nullptr, nullptr, nullptr);
-    ComPtr<ID2D1HwndRenderTarget> target;
-    d2d->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
-                                D2D1::HwndRenderTargetProperties(
-                                    window, D2D1::SizeU(static_cast<UINT32>(view_width_dips),
-                                                        static_cast<UINT32>(view_height_dips))),
-                                target.put());
-    if (target) {
-        target->SetDpi(96.0f, 96.0f);
-        report_paragraph(factory.get(), target.get(), '[', 100000);
-        report_paragraph(factory.get(), target.get(), 'A', 1000000);
+    bench::PopupTarget popup(static_cast<UINT32>(view_width_dips),
+                             static_cast<UINT32>(view_height_dips));
+    if (popup.target) {
+        report_paragraph(factory.get(), popup.target.get(), '[', 100000);
+        report_paragraph(factory.get(), popup.target.get(), 'A', 1000000);
     }
-    target.reset();
-    DestroyWindow(window);
 }
 
 static bench::Registration registration("long_runs", run);

@@ -1,4 +1,5 @@
 #include "bench/bench.h"
+#include "bench/bench_window_target.h"
 
 #include <windows.h>
 #include <d2d1.h>
@@ -86,25 +87,14 @@ void report_layout_stages(IDWriteFactory* factory, const PreviewDocument& docume
 
 // One full-window paint at each of three scroll positions, as the preview paints.
 void report_draws(const PreviewDocument& document, Layout& layout) {
-    ComPtr<ID2D1Factory> d2d;
-    D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
-                      reinterpret_cast<void**>(d2d.put()));
-    HWND window = CreateWindowExW(
-        0, L"STATIC", L"bench", WS_POPUP | WS_VISIBLE, 0, 0, static_cast<int>(view_width_dips),
-        static_cast<int>(view_height_dips), nullptr, nullptr, nullptr, nullptr);
-    ComPtr<ID2D1HwndRenderTarget> target;
-    const HRESULT hr =
-        d2d->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
-                                    D2D1::HwndRenderTargetProperties(
-                                        window, D2D1::SizeU(static_cast<UINT32>(view_width_dips),
-                                                            static_cast<UINT32>(view_height_dips))),
-                                    target.put());
-    if (FAILED(hr)) {
-        std::printf("  draw: no render target (HRESULT 0x%08lX)\n", static_cast<unsigned long>(hr));
-        DestroyWindow(window);
+    bench::PopupTarget popup(static_cast<UINT32>(view_width_dips),
+                             static_cast<UINT32>(view_height_dips));
+    if (!popup.target) {
+        std::printf("  draw: no render target (HRESULT 0x%08lX)\n",
+                    static_cast<unsigned long>(popup.result));
         return;
     }
-    target->SetDpi(96.0f, 96.0f);
+    ID2D1HwndRenderTarget* target = popup.target.get();
     Brushes brushes;
     const std::vector<double> empty_frame = samples_of([&] {
         target->BeginDraw();
@@ -135,7 +125,7 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
             target->SetTransform(D2D1::Matrix3x2F::Identity());
             target->Clear(D2D1::ColorF(0xFAFAFA));
             target->SetTransform(D2D1::Matrix3x2F::Translation(0, -top));
-            draw_document(target.get(), document, layout, paint_colours(false), top,
+            draw_document(target, document, layout, paint_colours(false), top,
                           top + view_height_dips, 1.0f, view, matches, false, brushes);
             target->SetTransform(D2D1::Matrix3x2F::Identity());
             target->EndDraw();
@@ -147,7 +137,7 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
             target->BeginDraw();
             target->Clear(D2D1::ColorF(0xFAFAFA));
             target->SetTransform(D2D1::Matrix3x2F::Translation(0, -top));
-            draw_document(target.get(), document, layout, paint_colours(false), top,
+            draw_document(target, document, layout, paint_colours(false), top,
                           top + view_height_dips, 1.0f, none, {}, false, brushes);
             target->SetTransform(D2D1::Matrix3x2F::Identity());
             target->EndDraw();
@@ -193,8 +183,6 @@ void report_draws(const PreviewDocument& document, Layout& layout) {
                     median(text_only) * 1e3, median(hit_tests) * 1e3);
     }
     brushes = Brushes{};
-    target.reset();
-    DestroyWindow(window);
 }
 
 // The computed hit tests read a layout's clusters on every call; the largest block the preview
