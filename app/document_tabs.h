@@ -48,6 +48,19 @@ bool same_path(const std::filesystem::path& a, const std::filesystem::path& b);
 // the first path spelt otherwise comes.
 std::function<bool(const std::filesystem::path&)> same_path_test(const std::filesystem::path& path);
 
+// While one lives, a file's identity on disk is looked up once and then remembered, so that
+// opening many files does not open every tab's file again for each of them.
+class IdentityBatch {
+public:
+    IdentityBatch();
+    ~IdentityBatch();
+    IdentityBatch(const IdentityBatch&) = delete;
+    IdentityBatch& operator=(const IdentityBatch&) = delete;
+
+private:
+    bool outermost;
+};
+
 // The tab's name: its file name, or "Untitled " and its identifier.
 std::wstring tab_name(const DocumentTab& tab);
 

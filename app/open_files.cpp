@@ -229,6 +229,7 @@ void open_path(const std::filesystem::path& path) {
 }
 
 bool open_paths(const std::vector<std::filesystem::path>& paths) {
+    const IdentityBatch batch;
     for (const auto& path : paths) {
         if (!open_within_limit(path)) {
             return false;

@@ -108,6 +108,12 @@ void run() {
                   find_tab_by_path(path, no_tab);
               }
           }));
+    print("  the same within one batch, as a batch opens", bench::seconds_of([&] {
+              const IdentityBatch batch;
+              for (const auto& path : plain) {
+                  find_tab_by_path(path, no_tab);
+              }
+          }));
     print("  its like: std::filesystem::equivalent per tab", bench::seconds_of([&] {
               for (const auto& path : plain) {
                   for (const auto& tab : tabs) {

@@ -313,6 +313,15 @@ TEST_F(Documents, AnotherSpellingOfAnOpenFileSelectsItsTab) {
     EXPECT_EQ(find_tab_by_path(folder_ / "missing.md", no_tab), no_tab);
 }
 
+TEST_F(Documents, OneBatchOpensAFileAndItsHardLinkInOneTab) {
+    const auto notes = file("notes.md", "# Notes\n");
+    const auto link = folder_ / "link.md";
+    std::filesystem::create_hard_link(notes, link);
+    ASSERT_TRUE(open_paths({notes, file("other.md", "x\n"), link}));
+    EXPECT_EQ(tabs.size(), 2u);
+    EXPECT_EQ(active, 0u);
+}
+
 TEST_F(Documents, PathsQueuedDuringFileWorkOpenAfterwardsInOrder) {
     const auto a = file("a.md", "a\n");
     const auto b = file("b.txt", "b\n");
