@@ -47,6 +47,8 @@ if $load; then
     for ((core = 1; core < $(nproc); ++core)); do
         (while :; do :; done) &
         busy+=($!)
+        # Out of the job table, so that the wait for a free place below waits for runs only.
+        disown $!
     done
 fi
 
