@@ -66,7 +66,7 @@ run_once() {
         prepare_wine_prefix
         cd "$BUILD_DIR"
         status=0
-        in_wine_session timeout 900 wine "$BUILD_DIR/$program.exe" >"$log" 2>&1 || status=$?
+        in_wine_session timeout 900 bash "$ROOT/scripts/run_wine_test.sh" "$BUILD_DIR/$program.exe" >"$log" 2>&1 || status=$?
         echo "exit status $status" >>"$log"
     )
     rm -rf "$place"
