@@ -144,8 +144,7 @@ void fill_tab(const std::filesystem::path& path, const std::string& bytes, const
         throw;
     }
     DocumentTab& tab = current_tab();
-    tab.text = std::move(document.text);
-    tab.text_stale = false;
+    take_editor_text(tab, std::move(document.text));
     tab.encoding = static_cast<std::uint32_t>(document.encoding);
     tab.line_ending = static_cast<std::uint32_t>(document.line_ending);
     tab.path = path;
