@@ -1,7 +1,12 @@
 #include "core/line_index.h"
 
 #include <algorithm>
+#include <bit>
 #include <numeric>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pellix {
 
@@ -10,6 +15,57 @@ namespace {
 // Lines are read from the document this many units at a time, so that recounting a whole
 // document never copies it whole.
 constexpr std::uint64_t recount_chunk = 0x10000;
+
+// Units looked at together by `ascii_run`.
+constexpr std::size_t ascii_block = 8;
+
+// A run of ASCII units without LF and the words that start in it.
+struct AsciiRun {
+    std::size_t units = 0;
+    std::uint32_t word_starts = 0;
+};
+
+// The run from `units` up to the first LF within the next `ascii_block` units, with `in_word`
+// carried over; an empty run (and `in_word` untouched) when one of those units is beyond ASCII,
+// the first is an LF, or fewer are left. A whole document may be counted within one tick of the
+// UI thread, and most text is ASCII: eight units at a time count it several times faster.
+AsciiRun ascii_run(const char16_t* units, std::size_t left, bool& in_word) {
+#if defined(__SSE2__)
+    if (left < ascii_block) {
+        return {};
+    }
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+    const __m128i beyond_ascii = _mm_and_si128(block, _mm_set1_epi16(static_cast<short>(0xFF80)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(beyond_ascii, _mm_setzero_si128())) != 0xFFFF) {
+        return {};
+    }
+    // One bit per unit.
+    const auto bits = [](__m128i lanes) {
+        return static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_packs_epi16(lanes, _mm_setzero_si128())));
+    };
+    const unsigned line_feeds = bits(_mm_cmpeq_epi16(block, _mm_set1_epi16(u'\n')));
+    const unsigned length = line_feeds != 0 ? std::countr_zero(line_feeds) : ascii_block;
+    if (length == 0) {
+        return {};
+    }
+    // Below 0x80 the separators are U+0009-U+000D and U+0020.
+    const __m128i control = _mm_and_si128(_mm_cmpgt_epi16(block, _mm_set1_epi16(0x08)),
+                                          _mm_cmplt_epi16(block, _mm_set1_epi16(0x0E)));
+    const unsigned separators =
+        bits(_mm_or_si128(_mm_cmpeq_epi16(block, _mm_set1_epi16(0x20)), control));
+    const unsigned in_run = (1u << length) - 1;
+    const unsigned word_units = ~separators & in_run;
+    const unsigned after_word = ((word_units << 1) | (in_word ? 1u : 0u)) & in_run;
+    in_word = ((word_units >> (length - 1)) & 1u) != 0;
+    return {length, static_cast<std::uint32_t>(std::popcount(word_units & ~after_word))};
+#else
+    (void)units;
+    (void)left;
+    (void)in_word;
+    return {};
+#endif
+}
 
 // The new lines of a changed stretch, with their word counts.
 struct CountedLines {
@@ -39,6 +95,12 @@ CountedLines count_lines(const SourceDocument& text, std::uint64_t from, std::ui
         chunk.clear();
         SourceDocument::append_range(text.root, position, recount_chunk, chunk);
         for (std::size_t i = 0; i < chunk.size(); ++i) {
+            if (const AsciiRun run = ascii_run(chunk.data() + i, chunk.size() - i, in_word);
+                run.units != 0) {
+                words += run.word_starts;
+                i += run.units - 1;
+                continue;
+            }
             const char16_t unit = chunk[i];
             if (unit == u'\n') {
                 end_line();

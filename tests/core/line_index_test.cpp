@@ -136,6 +136,25 @@ TEST(LineIndexTest, WordCountFollowsRandomEdits) {
     }
 }
 
+// Runs of ASCII are counted several units at a time; every ASCII unit, at every place in such a
+// run, must split words exactly as the white-space set says.
+TEST(LineIndexTest, EveryAsciiUnitCountsAsItsSeparatorRuleSays) {
+    for (char16_t unit = 1; unit < 0x80; ++unit) {
+        for (std::size_t at = 0; at < 17; ++at) {
+            std::u16string text(24, u'w');
+            text[at] = unit;
+            text[at + 3] = unit;
+            WordCountCache cache;
+            update_word_count(cache, text);
+            const Counted want = count_from_scratch(text);
+            ASSERT_EQ(cache.total, want.total)
+                << std::hex << static_cast<int>(unit) << " at " << at;
+            ASSERT_EQ(cache.line_words, want.line_words)
+                << std::hex << static_cast<int>(unit) << " at " << at;
+        }
+    }
+}
+
 // The editor's way: successive states of one document that share their unchanged pieces, with
 // edits that keep the length, undo back to the counted text, and a whole new text.
 TEST(LineIndexTest, WordCountFollowsStatesOfOneDocument) {
