@@ -67,6 +67,23 @@ AsciiRun ascii_run(const char16_t* units, std::size_t left, bool& in_word) {
 #endif
 }
 
+// Lines a table grows by at least when it must grow: the usual doubling would keep room for
+// twice the lines of a large document after one line more.
+constexpr std::size_t table_growth = 4096;
+
+// Replaces the entries [first, last) of a table by `entries`.
+void splice(std::vector<std::uint32_t>& table, std::size_t first, std::size_t last,
+            const std::vector<std::uint32_t>& entries) {
+    const std::size_t size = table.size() - (last - first) + entries.size();
+    if (size > table.capacity()) {
+        table.reserve(std::max(size, table.size() + table_growth));
+    }
+    table.erase(table.begin() + static_cast<std::ptrdiff_t>(first),
+                table.begin() + static_cast<std::ptrdiff_t>(last));
+    table.insert(table.begin() + static_cast<std::ptrdiff_t>(first), entries.begin(),
+                 entries.end());
+}
+
 // The new lines of a changed stretch, with their word counts.
 struct CountedLines {
     std::vector<std::uint32_t> starts;
@@ -179,23 +196,17 @@ void update_word_count(WordCountCache& cache, const SourceDocument& text) {
     const std::uint64_t new_last = text.line_of(change.new_end);
     CountedLines counted = count_lines(text, starts[first], new_last - first + 1);
 
-    const auto old_first = starts.begin() + static_cast<std::ptrdiff_t>(first);
-    const auto old_end = starts.begin() + static_cast<std::ptrdiff_t>(old_last + 1);
-    const auto words_first = words.begin() + static_cast<std::ptrdiff_t>(first);
-    const auto words_end = words.begin() + static_cast<std::ptrdiff_t>(old_last + 1);
-    cache.total -= std::accumulate(words_first, words_end, std::uint64_t{0});
+    cache.total -= std::accumulate(words.begin() + static_cast<std::ptrdiff_t>(first),
+                                   words.begin() + static_cast<std::ptrdiff_t>(old_last + 1),
+                                   std::uint64_t{0});
     cache.total += counted.total;
     // Unsigned wrap-around makes the shift right for shrinking texts too.
     const std::uint32_t delta = static_cast<std::uint32_t>(change.new_end - change.old_end);
-    for (auto kept = old_end; kept != starts.end(); ++kept) {
-        *kept += delta;
+    for (std::size_t kept = old_last + 1; kept < starts.size(); ++kept) {
+        starts[kept] += delta;
     }
-    starts.erase(old_first, old_end);
-    starts.insert(starts.begin() + static_cast<std::ptrdiff_t>(first), counted.starts.begin(),
-                  counted.starts.end());
-    words.erase(words_first, words_end);
-    words.insert(words.begin() + static_cast<std::ptrdiff_t>(first), counted.words.begin(),
-                 counted.words.end());
+    splice(starts, first, old_last + 1, counted.starts);
+    splice(words, first, old_last + 1, counted.words);
     cache.previous_text = text.snapshot();
 }
 
