@@ -223,8 +223,7 @@ void install_reloaded(DocumentTab& tab, const Document& document, std::string by
     SendMessageW(tab.editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     SendMessageW(tab.editor, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
     set_editor(document.text);
-    tab.text = document.text;
-    tab.text_stale = false;
+    take_editor_text(tab, document.text);
     tab.encoding = static_cast<std::uint32_t>(document.encoding);
     tab.line_ending = static_cast<std::uint32_t>(document.line_ending);
     tab.disk_bytes = std::move(bytes);

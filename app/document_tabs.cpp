@@ -198,11 +198,40 @@ DocumentTab* find_tab_by_id(std::uint64_t id) {
 }
 
 const std::u16string& tab_text(DocumentTab& tab) {
-    if (tab.text_stale) {
-        tab.text = source_text(tab.editor);
-        tab.text_stale = false;
+    if (!tab.text_stale) {
+        return tab.text;
     }
+    SourceDocument now = source_document(tab.editor);
+    // The length check keeps a text set without its source from being patched.
+    const TextDifference change = tab.text_source.length() == tab.text.size()
+                                      ? text_difference(tab.text_source, now)
+                                      : TextDifference{0, tab.text.size(), now.length()};
+    if (change.new_end - change.prefix < tab.text.size() / 2) {
+        tab.text.replace(change.prefix, change.old_end - change.prefix,
+                         now.text(change.prefix, change.new_end - change.prefix));
+    } else {
+        // A large change is copied straight into the string's own buffer: under Wine a fresh
+        // allocation of a whole text costs more than the copy itself.
+        tab.text.resize(change.prefix);
+        SourceDocument::append_range(now.root, change.prefix, now.length() - change.prefix,
+                                     tab.text);
+    }
+    tab.text_source = std::move(now);
+    tab.text_stale = false;
     return tab.text;
+}
+
+void refresh_word_count(DocumentTab& tab) {
+    tab_text(tab);
+    // Counted from the editor's own state rather than the string, so that the count compares
+    // states that share their pieces instead of two whole texts.
+    update_word_count(word_count_cache, source_document(tab.editor));
+}
+
+void take_editor_text(DocumentTab& tab, std::u16string text) {
+    tab.text = std::move(text);
+    tab.text_source = source_document(tab.editor);
+    tab.text_stale = false;
 }
 
 void start_tab_list(HWND editor) {

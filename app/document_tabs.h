@@ -17,6 +17,10 @@ inline constexpr char tab_limit_message[] = "Close a tab before opening more tha
 
 // The tab's text as last taken from its editor, taken again first when it is stale.
 const std::u16string& tab_text(DocumentTab& tab);
+// Brings the tab's text and the word count of the current tab up to what its editor holds.
+void refresh_word_count(DocumentTab& tab);
+// Gives the tab `text`, which its editor holds at this moment, as its current text.
+void take_editor_text(DocumentTab& tab, std::u16string text);
 
 // Creates a tab for `path` (empty for untitled) with its own editor, appends it and makes it
 // active. Throws std::runtime_error at the limit or when the editor cannot be made.

@@ -127,6 +127,10 @@ struct DocumentTab {
     std::int32_t nav_caret = -1;
     HWND editor = nullptr;
     std::u16string text;
+    // The editor's text state that `text` was last taken from, sharing the editor's pieces, so
+    // that the next refresh copies only the stretch that changed since. Empty when `text` came
+    // from elsewhere; the refresh then copies the whole text.
+    SourceDocument text_source;
     std::uint32_t encoding = 0;
     std::uint32_t line_ending = 1;
     std::filesystem::path path;

@@ -126,8 +126,7 @@ void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id) {
 
 // Puts the decoded file into a tab: the text first, the file's identity only once the editor
 // holds it, so that a failed install never leaves a tab claiming a file it does not show.
-void fill_tab(const std::filesystem::path& path, const std::string& bytes, const Document& document,
-              int view) {
+void fill_tab(const std::filesystem::path& path, std::string bytes, Document document, int view) {
     const std::uint64_t previous_id = current_tab().id;
     bool created = false;
     if (!single_empty_untitled_tab()) {
@@ -144,8 +143,7 @@ void fill_tab(const std::filesystem::path& path, const std::string& bytes, const
         throw;
     }
     DocumentTab& tab = current_tab();
-    tab.text = std::move(document.text);
-    tab.text_stale = false;
+    take_editor_text(tab, std::move(document.text));
     tab.encoding = static_cast<std::uint32_t>(document.encoding);
     tab.line_ending = static_cast<std::uint32_t>(document.line_ending);
     tab.path = path;

@@ -258,6 +258,7 @@ void restore_into_tab(const Session& session, const std::filesystem::path& path,
     choose_tab_for(path);
     DocumentTab& tab = current_tab();
     tab.text = session.text;
+    tab.text_source = {};
     tab.encoding = static_cast<std::uint32_t>(session.encoding);
     tab.line_ending = static_cast<std::uint32_t>(session.line_ending);
     tab.path = path;

@@ -91,8 +91,7 @@ bool write_and_adopt(bool save_as, const Document* format, Document& request,
     }
     request.text = source_text(tab.editor);
     std::string written = save_document(destination, request);
-    tab.text = std::move(request.text);
-    tab.text_stale = false;
+    take_editor_text(tab, std::move(request.text));
     tab.encoding = static_cast<std::uint32_t>(request.encoding);
     tab.line_ending = static_cast<std::uint32_t>(request.line_ending);
     tab.path = destination;

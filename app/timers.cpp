@@ -137,7 +137,7 @@ void refresh_tab_text() {
         return;
     }
     DocumentTab& tab = current_tab();
-    update_word_count(word_count_cache, tab_text(tab));
+    refresh_word_count(tab);
     schedule_compare_pass(tab);
     update_status();
 }

@@ -126,7 +126,7 @@ void refresh_current_tab() {
     }
     drop_pending_tab_timers();
     DocumentTab& tab = current_tab();
-    update_word_count(word_count_cache, tab_text(tab));
+    refresh_word_count(tab);
     schedule_compare_pass(tab);
     update_status();
     layout_window();

@@ -221,7 +221,7 @@ void bring_views_along(DocumentTab& tab) {
     if (!is_current(tab)) {
         return;
     }
-    update_word_count(word_count_cache, tab.text);
+    refresh_word_count(tab);
     start_match_count();
     update_preview();
     const bool split = settings.view == view_split;
@@ -266,6 +266,7 @@ bool apply_update(DocumentTab& tab, WatchResult& result) {
 
     install_new_text(tab, result);
     tab.text = std::move(result.decoded.text);
+    tab.text_source = {};
     tab.encoding = static_cast<std::uint32_t>(result.decoded.encoding);
     tab.line_ending = static_cast<std::uint32_t>(result.decoded.line_ending);
     tab.text_stale = false;

@@ -39,19 +39,28 @@ double mib(std::size_t bytes) {
     return static_cast<double>(bytes) / (1024.0 * 1024.0);
 }
 
+// The units a snapshot of the editor's document keeps alive beyond the editor's own text: none
+// while it shares the editor's root.
+std::size_t units_beyond(const SourceDocument& snapshot, const Source& source) {
+    return snapshot.root == source.document.root ? 0 : snapshot.length();
+}
+
 // What each holder of the open document keeps, by the capacity it holds.
 void print_copies() {
     const DocumentTab& tab = current_tab();
     const Source& source = *source_record(tab.editor);
     const std::size_t lines = source.heights.size();
-    std::printf("  copies: disk bytes %.1f MiB, the tab's text %.1f MiB, the word count's text "
-                "%.1f MiB and its two line vectors %.1f MiB, the editor's find copy %.1f MiB\n",
-                mib(tab.disk_bytes.capacity()), mib(tab.text.capacity() * sizeof(char16_t)),
-                mib(word_count_cache.previous_text.capacity() * sizeof(char16_t)),
-                mib((word_count_cache.line_starts.capacity() +
-                     word_count_cache.line_words.capacity()) *
-                    sizeof(std::uint64_t)),
-                mib(source.find_text.capacity() * sizeof(char16_t)));
+    using LineEntry = decltype(word_count_cache.line_starts)::value_type;
+    std::printf(
+        "  copies: disk bytes %.1f MiB, the tab's text %.1f MiB, the word count's text "
+        "%.1f MiB and its two line vectors %.1f MiB, the editor's find copy %.1f MiB, the text the "
+        "tab's text was taken from %.1f MiB\n",
+        mib(tab.disk_bytes.capacity()), mib(tab.text.capacity() * sizeof(char16_t)),
+        mib(units_beyond(word_count_cache.previous_text, source) * sizeof(char16_t)),
+        mib((word_count_cache.line_starts.capacity() + word_count_cache.line_words.capacity()) *
+            sizeof(LineEntry)),
+        mib(source.find_text.capacity() * sizeof(char16_t)),
+        mib(units_beyond(tab.text_source, source) * sizeof(char16_t)));
     std::printf("  the editor's document: %.1f MiB of text in its rope; per line (%zu lines): "
                 "heights and their tree %.1f MiB, fence states %.1f MiB\n",
                 mib(source.document.length() * sizeof(char16_t)), lines,

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <thread>
@@ -498,6 +499,102 @@ std::u16string SourceDocument::text(std::uint64_t position, std::uint64_t count)
     out.reserve(count);
     append_range(root, position, count, out);
     return out;
+}
+
+namespace {
+
+// A stretch of units the text holds in one place, in text order.
+struct Piece {
+    const char16_t* units = nullptr;
+    std::uint64_t length = 0;
+};
+
+void collect_pieces(const SourceDocument::Node* node, std::vector<Piece>& out) {
+    while (node) {
+        collect_pieces(node->left.get(), out);
+        out.push_back({node->buffer->text.data() + node->start, node->length});
+        node = node->right.get();
+    }
+}
+
+std::vector<Piece> pieces_of(const SourceDocument& document) {
+    std::vector<Piece> pieces;
+    collect_pieces(document.root.get(), pieces);
+    return pieces;
+}
+
+// Whole blocks are compared with memcmp first: nearly all of two large texts is equal, and a
+// block compare is many times faster than a unit-by-unit loop.
+constexpr std::uint64_t compare_block = 2048;
+
+// How many of the `count` units from `a` and `b` on are equal before the first that differs;
+// `step` is 1 to read forwards and -1 to read backwards from the unit before `a` and `b`.
+std::uint64_t equal_run(const char16_t* a, const char16_t* b, std::uint64_t count, int step) {
+    if (a == b) {
+        return count;
+    }
+    std::uint64_t same = 0;
+    const auto block_at = [&](const char16_t* p) {
+        return step > 0 ? p + same : p - same - compare_block;
+    };
+    while (same + compare_block <= count &&
+           std::memcmp(block_at(a), block_at(b), compare_block * sizeof(char16_t)) == 0) {
+        same += compare_block;
+    }
+    const auto unit_at = [&](const char16_t* p) { return step > 0 ? p[same] : *(p - same - 1); };
+    while (same < count && unit_at(a) == unit_at(b)) {
+        ++same;
+    }
+    return same;
+}
+
+// Units equal from the front of both piece lists (or, reading `step` -1, from their back), at
+// most `limit`.
+std::uint64_t common_run(const std::vector<Piece>& a, const std::vector<Piece>& b, int step,
+                         std::uint64_t limit) {
+    const auto piece = [step](const std::vector<Piece>& list, std::size_t i) -> const Piece& {
+        return step > 0 ? list[i] : list[list.size() - 1 - i];
+    };
+    const auto place = [step](const Piece& p, std::uint64_t used) {
+        return step > 0 ? p.units + used : p.units + p.length - used;
+    };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    std::uint64_t used_a = 0;
+    std::uint64_t used_b = 0;
+    std::uint64_t equal = 0;
+    while (i < a.size() && j < b.size() && equal < limit) {
+        const Piece& x = piece(a, i);
+        const Piece& y = piece(b, j);
+        const std::uint64_t run = std::min({x.length - used_a, y.length - used_b, limit - equal});
+        const std::uint64_t same = equal_run(place(x, used_a), place(y, used_b), run, step);
+        equal += same;
+        if (same < run) {
+            break;
+        }
+        used_a += run;
+        used_b += run;
+        if (used_a == x.length) {
+            ++i;
+            used_a = 0;
+        }
+        if (used_b == y.length) {
+            ++j;
+            used_b = 0;
+        }
+    }
+    return equal;
+}
+
+} // namespace
+
+TextDifference text_difference(const SourceDocument& before, const SourceDocument& after) {
+    const std::vector<Piece> old_pieces = pieces_of(before);
+    const std::vector<Piece> new_pieces = pieces_of(after);
+    const std::uint64_t shorter = std::min(before.length(), after.length());
+    const std::uint64_t prefix = common_run(old_pieces, new_pieces, 1, shorter);
+    const std::uint64_t suffix = common_run(old_pieces, new_pieces, -1, shorter - prefix);
+    return {prefix, before.length() - suffix, after.length() - suffix};
 }
 
 std::uint64_t SourceDocument::depth() const {

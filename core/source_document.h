@@ -199,6 +199,19 @@ public:
     void redo();
 };
 
+// Where two texts differ: units before `prefix` are equal in both, and so are the units from
+// `old_end` in the first text and from `new_end` in the second.
+struct TextDifference {
+    std::uint64_t prefix = 0;
+    std::uint64_t old_end = 0;
+    std::uint64_t new_end = 0;
+};
+
+// The stretch where `after` differs from `before`, taking the longest common prefix and then the
+// longest common suffix of what remains. Pieces the two states share are equal without being
+// read, so two states of one editor compare in time of their pieces plus the changed units.
+TextDifference text_difference(const SourceDocument& before, const SourceDocument& after);
+
 // Validates text for a document and turns CR LF and lone CR into LF. Throws
 // std::length_error "Source exceeds the 8 MiB character limit.", std::invalid_argument
 // "Source contains NUL." or "Invalid UTF-16.".

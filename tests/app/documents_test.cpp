@@ -18,9 +18,11 @@
 #include "app/settings.h"
 #include "app/views.h"
 #include "core/file_io.h"
+#include "editor/source_interface.h"
 #include "preview/preview_window.h"
 #include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
+#include "tests/app/panes_window.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/scratch_folder.h"
 
@@ -440,6 +442,60 @@ TEST_F(Documents, TabTypesFourSpacesAsOneStepAndBusyInputPostponesTheTextRefresh
     EXPECT_FALSE(refreshed_during_input);
     EXPECT_TRUE(pump_until([] { return !current_tab().text_stale; }));
     EXPECT_EQ(word_count_cache.total, 1u);
+}
+
+// The refresh copies only what changed since the text it last took, and the word count compares
+// editor states; both must still end on exactly the editor's text, whatever the edits were.
+TEST_F(Documents, TheTabTextAndWordCountFollowEditsThatAreHardToSeeAsChanges) {
+    std::string lines;
+    for (int i = 0; i < 3000; ++i) {
+        lines += "alpha beta gamma\n"; // many of the editor's pieces
+    }
+    open_path(file("long.md", lines));
+    const auto settled = [&](const char* step) {
+        ASSERT_TRUE(pump_until([] { return !current_tab().text_stale; })) << step;
+        const std::u16string text = source_text(chrome.editor);
+        EXPECT_TRUE(current_tab().text == text) << step;
+        std::uint64_t words = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            words += text[i] != u' ' && text[i] != u'\n' &&
+                     (i == 0 || text[i - 1] == u' ' || text[i - 1] == u'\n');
+        }
+        EXPECT_EQ(word_count_cache.total, words) << step;
+        EXPECT_NE(test::text_of(chrome.status_strip).find(std::to_wstring(words) + L" words"),
+                  std::wstring::npos)
+            << step;
+    };
+    const auto select = [](LONG from, LONG to) {
+        CHARRANGE range{from, to};
+        SendMessageW(chrome.editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    };
+    settled("opened");
+    select(30000, 30001); // one letter becomes a space: same length, one word more
+    type(L" ");
+    settled("same length");
+    select(100, 100);
+    type(L"one two\nthree ");
+    settled("typed");
+    SendMessageW(chrome.editor, EM_UNDO, 0, 0);
+    settled("undone after its refresh");
+    select(40000, 40000);
+    type(L"x y ");
+    SendMessageW(chrome.editor, EM_UNDO, 0, 0); // back to the counted text before a refresh
+    settled("undone before its refresh");
+
+    const std::uint64_t first = current_tab().id;
+    open_path(file("other.md", "just three words\n"));
+    settled("other tab");
+    select(0, 0);
+    type(L"more ");
+    settled("other tab typed");
+    select_tab(0, false);
+    ASSERT_EQ(current_tab().id, first);
+    settled("back");
+    select(50, 55);
+    type(L"");
+    settled("back and cut");
 }
 
 } // namespace

@@ -12,6 +12,7 @@ namespace {
 
 using u64 = std::uint64_t;
 using Starts = std::vector<u64>;
+using Lines = std::vector<std::uint32_t>;
 
 TEST(LineIndexTest, LineStarts) {
     EXPECT_EQ(line_starts(u""), (Starts{0}));
@@ -31,9 +32,17 @@ TEST(LineIndexTest, SeparatorsAreExactlyWhiteSpace) {
     }
 }
 
-// The count from scratch, written independently of the incremental tables.
-WordCountCache count_from_scratch(const std::u16string& text) {
-    WordCountCache fresh;
+// What the cache should hold for a text, counted from scratch independently of the incremental
+// tables.
+struct Counted {
+    std::u16string previous_text;
+    Lines line_starts;
+    u64 total = 0;
+    Lines line_words;
+};
+
+Counted count_from_scratch(const std::u16string& text) {
+    Counted fresh;
     fresh.previous_text = text;
     fresh.line_starts = {0};
     fresh.line_words = {0};
@@ -54,11 +63,11 @@ WordCountCache count_from_scratch(const std::u16string& text) {
     return fresh;
 }
 
-void expect_same(const WordCountCache& cache, const WordCountCache& want) {
+void expect_same(const WordCountCache& cache, const Counted& want) {
     EXPECT_EQ(cache.total, want.total);
     EXPECT_EQ(cache.line_starts, want.line_starts);
     EXPECT_EQ(cache.line_words, want.line_words);
-    EXPECT_EQ(cache.previous_text, want.previous_text);
+    EXPECT_EQ(cache.previous_text.text(), want.previous_text);
 }
 
 TEST(LineIndexTest, WordCountBasics) {
@@ -66,8 +75,8 @@ TEST(LineIndexTest, WordCountBasics) {
     update_word_count(cache, u"two words");
     EXPECT_EQ(cache.total, 2u);
     update_word_count(cache, u"ab c\n");
-    EXPECT_EQ(cache.line_starts, (Starts{0, 5}));
-    EXPECT_EQ(cache.line_words, (Starts{2, 0}));
+    EXPECT_EQ(cache.line_starts, (Lines{0, 5}));
+    EXPECT_EQ(cache.line_words, (Lines{2, 0}));
     EXPECT_EQ(cache.total, 2u);
 
     // Non-breaking, ideographic and tab separate; a zero width space does not.
@@ -78,12 +87,13 @@ TEST(LineIndexTest, WordCountBasics) {
     update_word_count(cache, u"one twothree");
     EXPECT_EQ(cache.total, 2u);
 
-    WordCountCache before = cache;
+    const SourceDocument::Node* counted = cache.previous_text.root.get();
     update_word_count(cache, u"one twothree");
-    expect_same(cache, before);
+    expect_same(cache, count_from_scratch(u"one twothree"));
+    EXPECT_EQ(cache.previous_text.root.get(), counted);
 
     update_word_count(cache, u"");
-    expect_same(cache, WordCountCache{});
+    expect_same(cache, count_from_scratch(u""));
 }
 
 TEST(LineIndexTest, WordCountEdgesOfLines) {
@@ -118,11 +128,71 @@ TEST(LineIndexTest, WordCountFollowsRandomEdits) {
         }
         text.replace(at, removed, inserted);
         update_word_count(cache, text);
-        WordCountCache want = count_from_scratch(text);
+        Counted want = count_from_scratch(text);
         ASSERT_EQ(cache.total, want.total) << "step " << step;
         ASSERT_EQ(cache.line_starts, want.line_starts) << "step " << step;
         ASSERT_EQ(cache.line_words, want.line_words) << "step " << step;
-        ASSERT_EQ(cache.line_starts, line_starts(text));
+        ASSERT_EQ(Starts(cache.line_starts.begin(), cache.line_starts.end()), line_starts(text));
+    }
+}
+
+// Runs of ASCII are counted several units at a time; every ASCII unit, at every place in such a
+// run, must split words exactly as the white-space set says.
+TEST(LineIndexTest, EveryAsciiUnitCountsAsItsSeparatorRuleSays) {
+    for (char16_t unit = 1; unit < 0x80; ++unit) {
+        for (std::size_t at = 0; at < 17; ++at) {
+            std::u16string text(24, u'w');
+            text[at] = unit;
+            text[at + 3] = unit;
+            WordCountCache cache;
+            update_word_count(cache, text);
+            const Counted want = count_from_scratch(text);
+            ASSERT_EQ(cache.total, want.total)
+                << std::hex << static_cast<int>(unit) << " at " << at;
+            ASSERT_EQ(cache.line_words, want.line_words)
+                << std::hex << static_cast<int>(unit) << " at " << at;
+        }
+    }
+}
+
+// The editor's way: successive states of one document that share their unchanged pieces, with
+// edits that keep the length, undo back to the counted text, and a whole new text.
+TEST(LineIndexTest, WordCountFollowsStatesOfOneDocument) {
+    std::mt19937 rng(5);
+    auto pick = [&](size_t below) {
+        return std::uniform_int_distribution<size_t>(0, below - 1)(rng);
+    };
+    static const char16_t atoms[] = {u'a', u'b', u' ', u'\n', u'\t', 0x3000};
+    auto random_text = [&](size_t units) {
+        std::u16string text;
+        while (text.size() < units) {
+            text += atoms[pick(std::size(atoms))];
+        }
+        return text;
+    };
+    SourceDocument document;
+    document.assign(random_text(20000));
+    WordCountCache cache;
+    for (int step = 0; step < 3000; ++step) {
+        const size_t kind = pick(10);
+        if (kind == 0) {
+            document.undo();
+        } else if (kind == 1) {
+            document.redo();
+        } else if (kind == 2 && step % 500 == 0) {
+            document.assign(random_text(20000 + pick(100)));
+        } else {
+            const size_t at = pick(document.length() + 1);
+            const size_t removed = std::min(document.length() - at, pick(4));
+            // Half the edits replace units by as many others.
+            const size_t inserted = pick(2) == 0 ? removed : pick(4);
+            document.replace(at, at + removed, random_text(inserted), false);
+        }
+        update_word_count(cache, document);
+        const Counted want = count_from_scratch(document.text());
+        ASSERT_EQ(cache.total, want.total) << "step " << step;
+        ASSERT_EQ(cache.line_starts, want.line_starts) << "step " << step;
+        ASSERT_EQ(cache.line_words, want.line_words) << "step " << step;
     }
 }
 

@@ -860,5 +860,49 @@ TEST(SourceDocumentTest, RandomisedAgainstPlainString) {
                 run.max_depth, run.max_length, run.joined_typing, run.snapshot_checks);
 }
 
+// Two states of one document, sharing most pieces, differ exactly where a unit-by-unit
+// comparison of their texts says: longest common prefix, then longest common suffix of the rest.
+TEST(SourceDocumentTest, DifferenceOfTwoStatesIsTheExactChangedStretch) {
+    std::mt19937 rng(7);
+    auto pick = [&](u64 below) { return std::uniform_int_distribution<u64>(0, below - 1)(rng); };
+    SourceDocument document;
+    std::u16string seed;
+    for (int i = 0; i < 30000; ++i) {
+        seed += static_cast<char16_t>(u'a' + pick(3));
+    }
+    document.assign(seed);
+    for (int step = 0; step < 400; ++step) {
+        const SourceDocument before = document.snapshot();
+        if (pick(5) == 0) {
+            document.undo();
+        } else {
+            const u64 at = pick(document.length() + 1);
+            std::u16string inserted(pick(3) == 0 ? pick(9000) : pick(4), u'a');
+            for (char16_t& unit : inserted) {
+                unit = static_cast<char16_t>(u'a' + pick(3));
+            }
+            document.replace(at, std::min(document.length(), at + pick(5)), inserted, false);
+        }
+        const std::u16string old_text = before.text();
+        const std::u16string new_text = document.text();
+        u64 prefix = 0;
+        while (prefix < std::min(old_text.size(), new_text.size()) &&
+               old_text[prefix] == new_text[prefix]) {
+            ++prefix;
+        }
+        u64 old_end = old_text.size();
+        u64 new_end = new_text.size();
+        while (old_end > prefix && new_end > prefix &&
+               old_text[old_end - 1] == new_text[new_end - 1]) {
+            --old_end;
+            --new_end;
+        }
+        const TextDifference difference = text_difference(before, document);
+        ASSERT_EQ(difference.prefix, prefix) << "step " << step;
+        ASSERT_EQ(difference.old_end, old_end) << "step " << step;
+        ASSERT_EQ(difference.new_end, new_end) << "step " << step;
+    }
+}
+
 } // namespace
 } // namespace pellix
