@@ -270,6 +270,10 @@ void make_line_height_exact(Source& source, std::uint64_t line);
 void set_selection(Source& source, std::uint64_t anchor, std::uint64_t caret, bool scroll);
 void replace_selection(Source& source, const std::u16string& text, bool typing);
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to);
+// [from, to) (character boundaries) replaced by a tree of normalised text, as one undo step
+// that selects the range again when undone.
+void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
+                   SourceDocument::NodePtr text);
 // `selection_in_edit`: the selection before the change lay within the changed range (so that
 // repainting the changed lines also clears it).
 // After a whole new text was installed whose lines differ from the old ones only in old lines

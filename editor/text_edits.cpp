@@ -177,6 +177,19 @@ void replace_selection(Source& source, const std::u16string& text, bool typing) 
     apply_edit(source, first, old_count, old_last, anchor, true);
 }
 
+void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
+                   SourceDocument::NodePtr text) {
+    SourceDocument& document = source.document;
+    const ScrollAnchor anchor = capture_scroll_anchor(source);
+    const std::uint64_t first = document.line_of(from);
+    const std::uint64_t old_last = document.line_of(to);
+    const std::uint64_t old_count = document.line_count();
+    document.selection = {from, to};
+    document.typing_open = false;
+    document.replace_range(from, to, std::move(text));
+    apply_edit(source, first, old_count, old_last, anchor);
+}
+
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to) {
     if (source.read_only) {
         return;
