@@ -139,17 +139,16 @@ void advance(ReplaceAllJob& work) {
     work.position = next;
 }
 
-// Runs searches until the text is done or the slice's time is up; true when done. The slice is
+// Runs searches until the text is done or the slice's time is up. The slice is
 // bounded by time alone, measured with the precise clock: a cap on searches per slice would
 // stretch a hundred thousand replacements over hundreds of ticks.
-bool run_slice(ReplaceAllJob& work) {
+void run_slice(ReplaceAllJob& work) {
     using clock = std::chrono::steady_clock;
     const auto start = clock::now();
     const auto budget = std::chrono::milliseconds(replace_all_slice_ms);
     do {
         advance(work);
     } while (work.position < work.text.length() && clock::now() - start < budget);
-    return work.position >= work.text.length();
 }
 
 void finish() {
@@ -217,16 +216,16 @@ void replace_all_step() {
         cancel_replace_all();
         return;
     }
-    bool done = false;
+    // The hand-over gets a tick of its own rather than following the last searches.
+    if (job->position >= job->text.length()) {
+        finish();
+        return;
+    }
     try {
-        done = run_slice(*job);
+        run_slice(*job);
     } catch (...) {
         cancel_replace_all();
         throw;
-    }
-    if (done) {
-        finish();
-        return;
     }
     set_progress_note(job->tab_id,
                       L"Replace All: " + std::to_wstring(job->count) + L" matches. Esc cancels.");

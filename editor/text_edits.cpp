@@ -10,6 +10,34 @@ namespace {
 
 // Edits of up to this many lines are measured at once.
 constexpr std::uint64_t measured_edit_lines = 8;
+// Edits of more lines than this read their lines in blocks of text: looking each line up in
+// the tree, twice for its length and again for its fence state, costs more once a replacement
+// spans thousands of lines.
+constexpr std::uint64_t scanned_edit_lines = 64;
+
+// Calls visit(line, start, length, block, block_start) for lines first..last in order; `block`
+// is the text read last, from `block_start`, which holds the line's end.
+template <typename Visit>
+void scan_lines(const SourceDocument& document, std::uint64_t first, std::uint64_t last,
+                Visit visit) {
+    std::uint64_t line = first;
+    std::uint64_t start = document.line_start(first);
+    const std::uint64_t end =
+        last + 1 < document.line_count() ? document.line_start(last + 1) - 1 : document.length();
+    std::u16string block;
+    std::uint64_t position = start;
+    do {
+        block = document.text(position, std::min(metrics_scan_units, end - position));
+        for (std::uint64_t i = 0; i < block.size(); ++i) {
+            if (block[i] == u'\n') {
+                visit(line++, start, position + i - start, std::u16string_view(block), position);
+                start = position + i + 1;
+            }
+        }
+        position += block.size();
+    } while (position < end);
+    visit(line, start, end - start, std::u16string_view(block), position - block.size());
+}
 
 ScrollAnchor anchor_after_edit(ScrollAnchor anchor, const SourceDocument& document) {
     const std::uint64_t start = document.last_change_start;
@@ -36,11 +64,34 @@ double estimate_for(const Source& source, std::uint64_t line) {
     return estimated_line_height(source, line_length(source.document, line));
 }
 
-void re_estimate_changed_lines(Source& source, std::uint64_t first, std::uint64_t new_last) {
-    for (std::uint64_t line = first; line <= new_last; ++line) {
-        source.line_cache.erase(line);
-        source.heights.set_height(line, estimate_for(source, line));
+// The estimated heights of lines first..last.
+std::vector<double> estimates_of(const Source& source, std::uint64_t first, std::uint64_t last) {
+    std::vector<double> estimates;
+    if (!source.wrap) {
+        estimates.assign(last - first + 1, base_line_height(source));
+    } else if (last - first < scanned_edit_lines) {
+        for (std::uint64_t line = first; line <= last; ++line) {
+            estimates.push_back(estimate_for(source, line));
+        }
+    } else {
+        estimates.reserve(last - first + 1);
+        const double width = text_width(source);
+        scan_lines(source.document, first, last,
+                   [&](std::uint64_t, std::uint64_t, std::uint64_t length, std::u16string_view,
+                       std::uint64_t) {
+                       estimates.push_back(estimated_line_height(source, length, width));
+                   });
     }
+    return estimates;
+}
+
+void re_estimate_changed_lines(Source& source, std::uint64_t first, std::uint64_t new_last) {
+    const std::vector<double> estimates = estimates_of(source, first, new_last);
+    for (std::uint64_t line = first; line <= new_last; ++line) {
+        source.heights.set_height(line, estimates[line - first]);
+    }
+    source.line_cache.erase(source.line_cache.lower_bound(first),
+                            source.line_cache.upper_bound(new_last));
 }
 
 void splice_line_data(Source& source, std::uint64_t first, std::uint64_t old_count,
@@ -49,9 +100,8 @@ void splice_line_data(Source& source, std::uint64_t first, std::uint64_t old_cou
     const std::uint64_t keep_before = std::min(first, old_count);
     const std::uint64_t resume = std::min(std::max(old_last + 1, keep_before), old_count);
     std::vector<double> heights(old_heights.begin(), old_heights.begin() + keep_before);
-    for (std::uint64_t line = first; line <= new_last; ++line) {
-        heights.push_back(estimate_for(source, line));
-    }
+    const std::vector<double> estimates = estimates_of(source, first, new_last);
+    heights.insert(heights.end(), estimates.begin(), estimates.end());
     heights.insert(heights.end(), old_heights.begin() + resume, old_heights.end());
     source.heights.assign(std::move(heights));
 
@@ -82,7 +132,22 @@ std::uint64_t propagate_fence_states(Source& source, std::uint64_t first, std::u
     std::vector<FenceState>& states = source.fence_states;
     const SourceDocument& document = source.document;
     std::uint64_t last_changed = new_last;
-    for (std::uint64_t i = first + 1; i < states.size(); ++i) {
+    std::uint64_t resume = first + 1;
+    // The lines of the edit itself always take new states; those of a long edit are read in
+    // blocks.
+    if (source.markdown_colouring && new_last - first > scanned_edit_lines &&
+        new_last < states.size()) {
+        scan_lines(document, first, new_last - 1,
+                   [&](std::uint64_t line, std::uint64_t start, std::uint64_t length,
+                       std::u16string_view block, std::uint64_t block_start) {
+                       LineCursor cursor(document, start, length, block, block_start);
+                       states[line + 1] = fence_state_after(states[line], cursor);
+                   });
+        source.line_cache.erase(source.line_cache.upper_bound(first),
+                                source.line_cache.upper_bound(new_last));
+        resume = new_last + 1;
+    }
+    for (std::uint64_t i = resume; i < states.size(); ++i) {
         FenceState state{};
         if (source.markdown_colouring) {
             LineCursor cursor(document, document.line_start(i - 1), line_length(document, i - 1));
