@@ -152,8 +152,8 @@ void replace_all_figures(std::size_t& boxes, const std::u16string& text, std::si
     const double steps = slices.ticks.size() < 2
                              ? 0
                              : *std::max_element(slices.ticks.begin(), slices.ticks.end() - 1);
-    std::printf("Replace All of %zu matches: %.0f ms (goal under 1000 ms) in %zu ticks\n",
-                matches, total, slices.ticks.size());
+    std::printf("Replace All of %zu matches: %.0f ms (goal under 1000 ms) in %zu ticks\n", matches,
+                total, slices.ticks.size());
     std::printf("  UI slices (goal 16 ms): start %.1f ms, longest step %.1f ms, last step (the "
                 "new text into the editor) %.1f ms; longest other message %.1f ms (%s)\n",
                 first, steps, last, slices.longest_other, slices.longest_other_name.c_str());
@@ -224,10 +224,9 @@ void run() {
     replace_all_figures(boxes, document_with(match_count, match_count), match_count,
                         "spread over the whole text");
     constexpr std::size_t clustered = match_count / 10;
-    replace_all_figures(boxes,
-                        document_with(clustered, clustered) +
-                            document_with(0, match_count - clustered),
-                        clustered, "all in its first tenth");
+    replace_all_figures(
+        boxes, document_with(clustered, clustered) + document_with(0, match_count - clustered),
+        clustered, "all in its first tenth");
     find_next_figures();
     count_figures(0);
     count_figures(5000);

@@ -79,7 +79,8 @@ EditedLines read_edited_lines(const Source& source, std::uint64_t first, std::ui
     }
     const SourceDocument& document = source.document;
     const double width = source.wrap ? text_width(source) : 1.0;
-    FenceState state = first < source.fence_states.size() ? source.fence_states[first] : FenceState{};
+    FenceState state =
+        first < source.fence_states.size() ? source.fence_states[first] : FenceState{};
     read.estimates.reserve(last - first + 1);
     scan_lines(document, first, last,
                [&](std::uint64_t line, std::uint64_t start, std::uint64_t length,

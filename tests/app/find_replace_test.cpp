@@ -205,8 +205,10 @@ TEST_F(FindReplace, ReplaceAllChangesOnlyFromTheFirstMatchToTheLastAsOneUndoStep
         {u"the start, then ab", L"ab", L"", u"the start, then ", 1},
         {u"ab in the middle\nab", L"ab", L"x", u"x in the middle\nx", 2},
         {u"ab", L"ab", L"a\nb", u"a\nb", 1},
-        {u"\xD83D\xDE00" u"ab\xD83D\xDE01 ab\xD83D\xDE02", L"ab", L"\xD83D\xDE03",
-         u"\xD83D\xDE00\xD83D\xDE03\xD83D\xDE01 \xD83D\xDE03\xD83D\xDE02", 2},
+        {u"\xD83D\xDE00"
+         u"ab\xD83D\xDE01 ab\xD83D\xDE02",
+         L"ab", L"\xD83D\xDE03", u"\xD83D\xDE00\xD83D\xDE03\xD83D\xDE01 \xD83D\xDE03\xD83D\xDE02",
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.expected.begin(), c.expected.end()));

@@ -115,7 +115,8 @@ TEST(FenceStates, AnEditOfManyLinesGivesEachLineItsStateAndEstimate) {
     window.set_text(text);
     std::wstring same_count;
     for (int i = 0; i < 300; ++i) {
-        same_count += i % 50 == 0 ? L"```\n" : std::wstring(static_cast<std::size_t>(i % 89), L'y') + L"\n";
+        same_count +=
+            i % 50 == 0 ? L"```\n" : std::wstring(static_cast<std::size_t>(i % 89), L'y') + L"\n";
     }
     window.select(10 * 97, static_cast<std::int64_t>(text.size()) - 10);
     const std::uint64_t first = window.record().document.line_of(10 * 97);
