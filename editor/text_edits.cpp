@@ -74,7 +74,8 @@ struct EditedLines {
 
 EditedLines read_edited_lines(const Source& source, std::uint64_t first, std::uint64_t last) {
     EditedLines read;
-    if (last - first < scanned_edit_lines) {
+    // Unwrapped plain text needs nothing of its lines' text.
+    if (last - first < scanned_edit_lines || (!source.wrap && !source.markdown_colouring)) {
         return read;
     }
     const SourceDocument& document = source.document;
