@@ -35,7 +35,16 @@ struct ReplaceAllJob {
     // The part of `text` read last, from `chunk_start`.
     std::u16string chunk;
     std::uint64_t chunk_start = 0;
-    std::u16string output;
+    // Only the stretch from the first match to the last one is replaced: the new text of that
+    // stretch is built into the editor's own tree form slice by slice, so that the last slice
+    // only splices it in. Text after a match is added as the search passes it and cut off
+    // again at the last match's end.
+    RopeBuilder output{0};
+    std::uint64_t span_start = 0;
+    std::uint64_t span_end = 0;
+    std::uint64_t output_at_span_end = 0;
+    // Whether any match differs from the replacement; otherwise the text stays as it is.
+    bool changes = false;
     std::u16string replacement;
     std::u16string find;
     unsigned long flags = find_flag::down;
@@ -66,7 +75,7 @@ bool editor_read_only(HWND editor) {
 }
 
 void append(ReplaceAllJob& work, std::u16string_view piece) {
-    if (work.output.size() + piece.size() > document_limit) {
+    if (work.span_start + work.output.length() + piece.size() > document_limit) {
         throw std::runtime_error(
             "Replacement exceeds the editor's 8 MiB character limit. No text was changed.");
     }
@@ -113,39 +122,46 @@ void advance(ReplaceAllJob& work) {
             throw std::runtime_error("Invalid native search range. No text was changed.");
         }
     }
-    append(work, around.substr(work.position - first, next - work.position));
+    if (found >= 0 && work.count == 0) {
+        work.span_start = next;
+    } else if (work.count > 0) {
+        append(work, around.substr(work.position - first, next - work.position));
+    }
     if (found >= 0) {
         append(work, work.replacement);
+        work.changes = work.changes || around.substr(next - first, work.find.size()) !=
+                                           std::u16string_view(work.replacement);
         ++work.count;
         next += work.find.size();
+        work.span_end = next;
+        work.output_at_span_end = work.output.length();
     }
     work.position = next;
 }
 
-// Runs searches until the text is done or the slice's time is up; true when done. The slice is
+// Runs searches until the text is done or the slice's time is up. The slice is
 // bounded by time alone, measured with the precise clock: a cap on searches per slice would
 // stretch a hundred thousand replacements over hundreds of ticks.
-bool run_slice(ReplaceAllJob& work) {
+void run_slice(ReplaceAllJob& work) {
     using clock = std::chrono::steady_clock;
     const auto start = clock::now();
     const auto budget = std::chrono::milliseconds(replace_all_slice_ms);
     do {
         advance(work);
     } while (work.position < work.text.length() && clock::now() - start < budget);
-    return work.position >= work.text.length();
 }
 
 void finish() {
     const HWND editor = job->editor;
     const std::uint64_t count = job->count;
-    const LONG length = static_cast<LONG>(job->text.length());
-    const std::u16string output = std::move(job->output);
+    const std::uint64_t from = job->span_start;
+    const std::uint64_t to = job->span_end;
+    const bool changes = job->changes;
+    SourceDocument::NodePtr output = job->output.take(job->output_at_span_end);
     cancel_replace_all();
-    if (count > 0 && IsWindow(editor)) {
-        CHARRANGE whole{0, length};
+    if (changes && IsWindow(editor)) {
         SendMessageW(editor, EM_STOPGROUPTYPING, 0, 0);
-        SendMessageW(editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&whole));
-        SendMessageW(editor, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(output.c_str()));
+        replace_source_range(editor, from, to, std::move(output));
         SendMessageW(editor, EM_STOPGROUPTYPING, 0, 0);
     }
     message_box(main_window, std::to_wstring(count) + L" replacements.", L"Replace All", MB_OK);
@@ -169,10 +185,13 @@ void start_replace_all(unsigned long flags) {
     work->editor = editor;
     // The editor's own text: the tab's cached copy lags behind the latest keystrokes.
     work->text = source_document(editor);
-    work->output.reserve(work->text.length());
-    work->replacement = normalize_line_endings(
-        std::u16string(find_texts.replace.begin(), find_texts.replace.end()));
-    work->find.assign(find_texts.find.begin(), find_texts.find.end());
+    // The seed the editor's own replacement would give the new text's tree.
+    work->output = RopeBuilder(work->text.revision + 1);
+    // Checked here, since the new text is never normalised as a whole: a find text that is
+    // not whole characters could cut a surrogate pair in two.
+    work->replacement = normalize_source(normalize_line_endings(
+        std::u16string(find_texts.replace.begin(), find_texts.replace.end())));
+    work->find = normalize_source(std::u16string(find_texts.find.begin(), find_texts.find.end()));
     work->flags = (flags & find_flag::options) | find_flag::down;
     work->was_read_only = editor_read_only(editor);
     job = std::move(work);
@@ -197,16 +216,16 @@ void replace_all_step() {
         cancel_replace_all();
         return;
     }
-    bool done = false;
+    // The hand-over gets a tick of its own rather than following the last searches.
+    if (job->position >= job->text.length()) {
+        finish();
+        return;
+    }
     try {
-        done = run_slice(*job);
+        run_slice(*job);
     } catch (...) {
         cancel_replace_all();
         throw;
-    }
-    if (done) {
-        finish();
-        return;
     }
     set_progress_note(job->tab_id,
                       L"Replace All: " + std::to_wstring(job->count) + L" matches. Esc cancels.");

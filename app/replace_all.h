@@ -1,9 +1,10 @@
 #pragma once
 
-// Replace All as a job on the UI thread: it takes a copy of the editor's text, builds the new
-// text in slices of a few milliseconds on timer 5 while the editor is read-only, and hands the
-// result to the editor as one replacement, so that the whole Replace All is one undo step. Esc,
-// a tab change or a change of the text cancels it with the text unchanged.
+// Replace All as a job on the UI thread: it takes a snapshot of the editor's text, builds the new
+// text of the stretch from the first match to the last in slices of a few milliseconds on timer
+// 5 while the editor is read-only, and hands it to the editor as one replacement of that
+// stretch, so that the whole Replace All is one undo step. Esc, a tab change or a change of the
+// text cancels it with the text unchanged.
 // (`replace_all_running` and `cancel_replace_all` are declared with the main window's joins.)
 
 #include <cstdint>

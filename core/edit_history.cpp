@@ -114,10 +114,28 @@ void SourceDocument::replace(std::uint64_t a, std::uint64_t b, const std::u16str
     }
 
     const bool insertion = from == to;
-    const bool has_newline = inserted.find(u'\n') != std::u16string::npos;
     NodePtr new_root = spliced_root(root, from, to, inserted, typing && insertion, revision + 1);
+    commit_replacement(from, to, std::move(new_root), inserted.size(),
+                       inserted.find(u'\n') != std::u16string::npos, typing);
+}
 
-    const std::uint64_t cost = step_cost(to - from, inserted.size());
+void SourceDocument::replace_range(std::uint64_t from, std::uint64_t to, NodePtr text) {
+    to = std::min(to, length());
+    from = std::min(from, to);
+    const std::uint64_t inserted = text ? text->subtree_length : 0;
+    if (length() - (to - from) + inserted > document_limit) {
+        throw std::length_error("Source exceeds the 8 MiB character limit.");
+    }
+    const bool has_newline = text && text->subtree_newlines > 0;
+    commit_replacement(from, to, split_and_merge(root, from, to, text), inserted, has_newline,
+                       false);
+}
+
+void SourceDocument::commit_replacement(std::uint64_t from, std::uint64_t to, NodePtr new_root,
+                                        std::uint64_t inserted, bool has_newline, bool typing) {
+    const std::uint64_t inserted_end = from + inserted;
+    const bool insertion = from == to;
+    const std::uint64_t cost = step_cost(to - from, inserted);
     // A snapshot or a moved-from value keeps `typing_open` but has no entries to join.
     const bool joins = typing && typing_open && insertion && typing_end == from && !has_newline &&
                        !undo_entries.empty();

@@ -204,6 +204,16 @@ void release_subtree(NodePtr tree) noexcept {
     }
 }
 
+// Units of the chunk that starts at `offset`: 4096, or what remains, but one fewer when a
+// surrogate pair would straddle two buffers.
+std::uint64_t chunk_at(const std::u16string& text, std::uint64_t offset) {
+    std::uint64_t chunk = std::min<std::uint64_t>(source_chunk_units, text.size() - offset);
+    if (offset + chunk < text.size() && is_low_surrogate(text[offset + chunk])) {
+        --chunk;
+    }
+    return chunk;
+}
+
 NodePtr make_leaf(const std::u16string& text, std::uint64_t offset, std::uint64_t length,
                   std::uint64_t priority) {
     auto buffer = pooled<SourceDocument::Buffer>();
@@ -282,16 +292,39 @@ NodePtr build_rope(const std::u16string& normalized, std::uint64_t seed) {
     const std::uint64_t size = normalized.size();
     std::uint64_t offset = 0;
     while (offset < size) {
-        std::uint64_t chunk = std::min(source_chunk_units, size - offset);
-        // A surrogate pair never straddles two buffers.
-        if (offset + chunk < size && is_low_surrogate(normalized[offset + chunk])) {
-            --chunk;
-        }
+        const std::uint64_t chunk = chunk_at(normalized, offset);
         root = SourceDocument::merge(
             root, make_leaf(normalized, offset, chunk, chunk_priority(seed, offset)));
         offset += chunk;
     }
     return root;
+}
+
+void RopeBuilder::append(std::u16string_view text) {
+    pending_.append(text);
+    // A chunk is cut only once the unit after it is known, since a low surrogate there
+    // shortens it.
+    std::uint64_t used = 0;
+    while (pending_.size() - used > source_chunk_units) {
+        const std::uint64_t chunk = chunk_at(pending_, used);
+        root_ = SourceDocument::merge(
+            root_, make_leaf(pending_, used, chunk, chunk_priority(seed_, built_)));
+        used += chunk;
+        built_ += chunk;
+    }
+    pending_.erase(0, used);
+}
+
+NodePtr RopeBuilder::take(std::uint64_t units) {
+    if (!pending_.empty()) {
+        root_ = SourceDocument::merge(
+            root_, make_leaf(pending_, 0, pending_.size(), chunk_priority(seed_, built_)));
+    }
+    NodePtr whole = std::move(root_);
+    const std::uint64_t size = length();
+    built_ = 0;
+    pending_.clear();
+    return units < size ? SourceDocument::split(whole, units).first : whole;
 }
 
 SourceDocument::SourceDocument(SourceDocument&& other) noexcept

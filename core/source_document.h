@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -194,9 +195,21 @@ public:
     // std::length_error / std::invalid_argument and then changes nothing.
     void replace(std::uint64_t a, std::uint64_t b, const std::u16string& text, bool typing);
 
+    // The same for a replacement too long to normalise and build in one go: `text` is a tree of
+    // normalised text built beforehand (see `RopeBuilder`), and [from, to) must lie on character
+    // boundaries. Never typing, and with no test for an unchanged text (the caller knows).
+    // Throws std::length_error when the result would pass the limit, and then changes nothing.
+    void replace_range(std::uint64_t from, std::uint64_t to, NodePtr text);
+
     // One undo or redo step; nothing happens when its stack is empty.
     void undo();
     void redo();
+
+private:
+    // Takes `new_root`, the text with [from, to) replaced by `inserted` units, as the next
+    // state, and records the step for undo.
+    void commit_replacement(std::uint64_t from, std::uint64_t to, NodePtr new_root,
+                            std::uint64_t inserted, bool has_newline, bool typing);
 };
 
 // Where two texts differ: units before `prefix` are equal in both, and so are the units from
@@ -220,5 +233,26 @@ std::u16string normalize_source(const std::u16string& text);
 // Builds a treap of 4096-unit chunks (never splitting a surrogate pair) from normalised text;
 // the seed fixes the priorities, so equal text and seed give an equal shape.
 SourceDocument::NodePtr build_rope(const std::u16string& normalized, std::uint64_t seed);
+
+// Builds the tree of a long normalised text that arrives piece by piece, cut and ranked exactly
+// as `build_rope` would cut the whole, so that the work can be spread over many short slices
+// and the finished tree handed over at once.
+class RopeBuilder {
+public:
+    explicit RopeBuilder(std::uint64_t seed) : seed_(seed) {}
+
+    void append(std::u16string_view text);
+    std::uint64_t length() const { return built_ + pending_.size(); }
+    // The tree of the first `units` units appended (clamped to `length()`; a character
+    // boundary); the builder is left empty.
+    SourceDocument::NodePtr take(std::uint64_t units);
+
+private:
+    std::uint64_t seed_;
+    SourceDocument::NodePtr root_;
+    // Units already in `root_`; the rest waits in `pending_` until a whole chunk is known.
+    std::uint64_t built_ = 0;
+    std::u16string pending_;
+};
 
 } // namespace pellix

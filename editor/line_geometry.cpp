@@ -12,8 +12,6 @@
 namespace pellix {
 namespace {
 
-// The metrics scan reads the document in blocks of this many units.
-constexpr std::uint64_t metrics_scan_units = 0x10000;
 // Where the system caret waits while its line is out of view.
 constexpr int parked_caret = -100;
 // Space kept free right of the caret when scrolling it into view.
@@ -167,12 +165,16 @@ std::uint64_t line_length(const SourceDocument& document, std::uint64_t line) {
 }
 
 double estimated_line_height(const Source& source, std::uint64_t length) {
+    return estimated_line_height(source, length, source.wrap ? text_width(source) : 1.0);
+}
+
+double estimated_line_height(const Source& source, std::uint64_t length, double width) {
     const double base = base_line_height(source);
     if (!source.wrap) {
         return base;
     }
-    const double width = static_cast<double>(length) * source.char_advance;
-    return base * std::max(1.0, std::ceil(width / text_width(source)));
+    const double line_width = static_cast<double>(length) * source.char_advance;
+    return base * std::max(1.0, std::ceil(line_width / width));
 }
 
 void ensure_line_metrics(Source& source) {

@@ -290,6 +290,14 @@ void clear_line_layouts(HWND editor) {
     }
 }
 
+void replace_source_range(HWND editor, std::uint64_t from, std::uint64_t to,
+                          SourceDocument::NodePtr text) {
+    Source* source = source_record(editor);
+    if (source && !source->read_only) {
+        replace_range(*source, from, to, std::move(text));
+    }
+}
+
 void scroll_source_to(HWND editor, double x, double y, bool repaint) {
     if (Source* source = source_record(editor)) {
         scroll_source_to(*source, x, y, repaint);

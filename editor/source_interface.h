@@ -98,6 +98,13 @@ bool source_composing(HWND editor);
 // Drops every cached line layout, so that the next paint lays the lines out again.
 void clear_line_layouts(HWND editor);
 
+// Replaces [from, to) (on character boundaries) with a tree of normalised text built beforehand
+// (`RopeBuilder`), as EM_REPLACESEL would replace that selection: one undo step, nothing while
+// the editor is read-only, EN_CHANGE to the parent. Throws std::length_error "Source exceeds the
+// 8 MiB character limit." and then changes nothing.
+void replace_source_range(HWND editor, std::uint64_t from, std::uint64_t to,
+                          SourceDocument::NodePtr text);
+
 // Sets the scroll offsets in DIPs, clamped to the content, updates the scroll bars and the caret,
 // repaints when `repaint` is set, and posts WM_APP_SOURCE_SCROLLED when the offsets moved.
 void scroll_source_to(HWND editor, double x, double y, bool repaint);

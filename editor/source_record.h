@@ -47,6 +47,9 @@ inline constexpr double text_side_padding = 8.0;
 // Scroll bar values stay within what a 32-bit scroll bar can hold.
 inline constexpr double scroll_bar_limit = 1e9;
 
+// Scans over many lines read the document in blocks of this many units.
+inline constexpr std::uint64_t metrics_scan_units = 0x10000;
+
 inline bool is_low_surrogate(char16_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
@@ -242,6 +245,9 @@ double text_left_edge(const Source& source);
 std::uint64_t line_length(const SourceDocument& document, std::uint64_t line);
 // Height of a line of `length` units before it is laid out.
 double estimated_line_height(const Source& source, std::uint64_t length);
+// The same for a text area `width` DIPs wide (`text_width`), for callers estimating many lines:
+// the width asks the window for its size.
+double estimated_line_height(const Source& source, std::uint64_t length, double width);
 void ensure_line_metrics(Source& source);
 // The largest scroll y: the last line may stand at the top of the view.
 double maximum_scroll_y(const Source& source);
@@ -270,6 +276,10 @@ void make_line_height_exact(Source& source, std::uint64_t line);
 void set_selection(Source& source, std::uint64_t anchor, std::uint64_t caret, bool scroll);
 void replace_selection(Source& source, const std::u16string& text, bool typing);
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to);
+// [from, to) (character boundaries) replaced by a tree of normalised text, as one undo step
+// that selects the range again when undone.
+void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
+                   SourceDocument::NodePtr text);
 // `selection_in_edit`: the selection before the change lay within the changed range (so that
 // repainting the changed lines also clears it).
 // After a whole new text was installed whose lines differ from the old ones only in old lines

@@ -10,6 +10,34 @@ namespace {
 
 // Edits of up to this many lines are measured at once.
 constexpr std::uint64_t measured_edit_lines = 8;
+// Edits of more lines than this read their lines in blocks of text: looking each line up in
+// the tree, twice for its length and again for its fence state, costs more once a replacement
+// spans thousands of lines.
+constexpr std::uint64_t scanned_edit_lines = 64;
+
+// Calls visit(line, start, length, block, block_start) for lines first..last in order; `block`
+// is the text read last, from `block_start`, which holds the line's end.
+template <typename Visit>
+void scan_lines(const SourceDocument& document, std::uint64_t first, std::uint64_t last,
+                Visit visit) {
+    std::uint64_t line = first;
+    std::uint64_t start = document.line_start(first);
+    const std::uint64_t end =
+        last + 1 < document.line_count() ? document.line_start(last + 1) - 1 : document.length();
+    std::u16string block;
+    std::uint64_t position = start;
+    do {
+        block = document.text(position, std::min(metrics_scan_units, end - position));
+        for (std::uint64_t i = 0; i < block.size(); ++i) {
+            if (block[i] == u'\n') {
+                visit(line++, start, position + i - start, std::u16string_view(block), position);
+                start = position + i + 1;
+            }
+        }
+        position += block.size();
+    } while (position < end);
+    visit(line, start, end - start, std::u16string_view(block), position - block.size());
+}
 
 ScrollAnchor anchor_after_edit(ScrollAnchor anchor, const SourceDocument& document) {
     const std::uint64_t start = document.last_change_start;
@@ -36,22 +64,72 @@ double estimate_for(const Source& source, std::uint64_t line) {
     return estimated_line_height(source, line_length(source.document, line));
 }
 
-void re_estimate_changed_lines(Source& source, std::uint64_t first, std::uint64_t new_last) {
-    for (std::uint64_t line = first; line <= new_last; ++line) {
-        source.line_cache.erase(line);
-        source.heights.set_height(line, estimate_for(source, line));
+// What the lines first..last of a long edit give, read in one pass over their text: each line's
+// estimated height and, with Markdown colouring, the fence state after each line but the last.
+// Both are empty for a short edit, whose lines are looked up one by one.
+struct EditedLines {
+    std::vector<double> estimates;
+    std::vector<FenceState> states_after;
+};
+
+EditedLines read_edited_lines(const Source& source, std::uint64_t first, std::uint64_t last) {
+    EditedLines read;
+    // Unwrapped plain text needs nothing of its lines' text.
+    if (last - first < scanned_edit_lines || (!source.wrap && !source.markdown_colouring)) {
+        return read;
     }
+    const SourceDocument& document = source.document;
+    const double width = source.wrap ? text_width(source) : 1.0;
+    FenceState state =
+        first < source.fence_states.size() ? source.fence_states[first] : FenceState{};
+    read.estimates.reserve(last - first + 1);
+    scan_lines(document, first, last,
+               [&](std::uint64_t line, std::uint64_t start, std::uint64_t length,
+                   std::u16string_view block, std::uint64_t block_start) {
+                   read.estimates.push_back(estimated_line_height(source, length, width));
+                   if (source.markdown_colouring && line < last) {
+                       LineCursor cursor(document, start, length, block, block_start);
+                       state = fence_state_after(state, cursor);
+                       read.states_after.push_back(state);
+                   }
+               });
+    return read;
+}
+
+// The estimated heights of lines first..last.
+std::vector<double> estimates_of(const Source& source, std::uint64_t first, std::uint64_t last,
+                                 const EditedLines& read) {
+    std::vector<double> estimates;
+    if (!source.wrap) {
+        estimates.assign(last - first + 1, base_line_height(source));
+    } else if (!read.estimates.empty()) {
+        estimates = read.estimates;
+    } else {
+        for (std::uint64_t line = first; line <= last; ++line) {
+            estimates.push_back(estimate_for(source, line));
+        }
+    }
+    return estimates;
+}
+
+void re_estimate_changed_lines(Source& source, std::uint64_t first, std::uint64_t new_last,
+                               const EditedLines& read) {
+    const std::vector<double> estimates = estimates_of(source, first, new_last, read);
+    for (std::uint64_t line = first; line <= new_last; ++line) {
+        source.heights.set_height(line, estimates[line - first]);
+    }
+    source.line_cache.erase(source.line_cache.lower_bound(first),
+                            source.line_cache.upper_bound(new_last));
 }
 
 void splice_line_data(Source& source, std::uint64_t first, std::uint64_t old_count,
-                      std::uint64_t old_last, std::uint64_t new_last) {
+                      std::uint64_t old_last, std::uint64_t new_last, const EditedLines& read) {
     const std::vector<double>& old_heights = source.heights.heights();
     const std::uint64_t keep_before = std::min(first, old_count);
     const std::uint64_t resume = std::min(std::max(old_last + 1, keep_before), old_count);
     std::vector<double> heights(old_heights.begin(), old_heights.begin() + keep_before);
-    for (std::uint64_t line = first; line <= new_last; ++line) {
-        heights.push_back(estimate_for(source, line));
-    }
+    const std::vector<double> estimates = estimates_of(source, first, new_last, read);
+    heights.insert(heights.end(), estimates.begin(), estimates.end());
     heights.insert(heights.end(), old_heights.begin() + resume, old_heights.end());
     source.heights.assign(std::move(heights));
 
@@ -78,11 +156,21 @@ void splice_line_data(Source& source, std::uint64_t first, std::uint64_t old_cou
 
 // Carries the fence states past the edit until they agree with what was stored.
 // Returns the last line whose state changed (at least `new_last`).
-std::uint64_t propagate_fence_states(Source& source, std::uint64_t first, std::uint64_t new_last) {
+std::uint64_t propagate_fence_states(Source& source, std::uint64_t first, std::uint64_t new_last,
+                                     const EditedLines& read) {
     std::vector<FenceState>& states = source.fence_states;
     const SourceDocument& document = source.document;
     std::uint64_t last_changed = new_last;
-    for (std::uint64_t i = first + 1; i < states.size(); ++i) {
+    std::uint64_t resume = first + 1;
+    // The lines of the edit itself always take new states.
+    if (read.states_after.size() == new_last - first && new_last < states.size() &&
+        !read.states_after.empty()) {
+        std::copy(read.states_after.begin(), read.states_after.end(), states.begin() + first + 1);
+        source.line_cache.erase(source.line_cache.upper_bound(first),
+                                source.line_cache.upper_bound(new_last));
+        resume = new_last + 1;
+    }
+    for (std::uint64_t i = resume; i < states.size(); ++i) {
         FenceState state{};
         if (source.markdown_colouring) {
             LineCursor cursor(document, document.line_start(i - 1), line_length(document, i - 1));
@@ -177,6 +265,19 @@ void replace_selection(Source& source, const std::u16string& text, bool typing) 
     apply_edit(source, first, old_count, old_last, anchor, true);
 }
 
+void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
+                   SourceDocument::NodePtr text) {
+    SourceDocument& document = source.document;
+    const ScrollAnchor anchor = capture_scroll_anchor(source);
+    const std::uint64_t first = document.line_of(from);
+    const std::uint64_t old_last = document.line_of(to);
+    const std::uint64_t old_count = document.line_count();
+    document.selection = {from, to};
+    document.typing_open = false;
+    document.replace_range(from, to, std::move(text));
+    apply_edit(source, first, old_count, old_last, anchor);
+}
+
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to) {
     if (source.read_only) {
         return;
@@ -197,8 +298,9 @@ bool splice_reloaded_lines(Source& source, std::uint64_t first, std::uint64_t ol
     // (an empty stretch on the old side) still has a last line to resume after.
     const std::uint64_t old_last = std::min(old_end, old_line_count - 1);
     const std::uint64_t new_last = std::min(new_end, new_line_count - 1);
-    splice_line_data(source, first, old_line_count, old_last, new_last);
-    propagate_fence_states(source, first, new_last);
+    const EditedLines read = read_edited_lines(source, first, new_last);
+    splice_line_data(source, first, old_line_count, old_last, new_last, read);
+    propagate_fence_states(source, first, new_last, read);
     return true;
 }
 
@@ -217,12 +319,13 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
         source.metrics_valid = false;
     } else {
         only_changed_lines = document.line_count() == old_count && selection_in_edit;
+        const EditedLines read = read_edited_lines(source, first, new_last);
         if (document.line_count() == old_count) {
-            re_estimate_changed_lines(source, first, new_last);
+            re_estimate_changed_lines(source, first, new_last, read);
         } else {
-            splice_line_data(source, first, old_count, old_last, new_last);
+            splice_line_data(source, first, old_count, old_last, new_last, read);
         }
-        band_last = propagate_fence_states(source, first, new_last);
+        band_last = propagate_fence_states(source, first, new_last, read);
         measure_edited_lines(source, first, new_last);
     }
     stop_wheel_animation(source);

@@ -192,6 +192,57 @@ TEST_F(FindReplace, ReplaceAllOfAHundredThousandMatchesIsOneUndoStepWhileTheEdit
     EXPECT_FALSE(can_undo());
 }
 
+TEST_F(FindReplace, ReplaceAllChangesOnlyFromTheFirstMatchToTheLastAsOneUndoStep) {
+    struct Case {
+        std::u16string text;
+        std::wstring find;
+        std::wstring replacement;
+        std::u16string expected;
+        int replacements;
+    };
+    const Case cases[] = {
+        {u"ab then the rest", L"ab", L"longer", u"longer then the rest", 1},
+        {u"the start, then ab", L"ab", L"", u"the start, then ", 1},
+        {u"ab in the middle\nab", L"ab", L"x", u"x in the middle\nx", 2},
+        {u"ab", L"ab", L"a\nb", u"a\nb", 1},
+        {u"\xD83D\xDE00"
+         u"ab\xD83D\xDE01 ab\xD83D\xDE02",
+         L"ab", L"\xD83D\xDE03", u"\xD83D\xDE00\xD83D\xDE03\xD83D\xDE01 \xD83D\xDE03\xD83D\xDE02",
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.expected.begin(), c.expected.end()));
+        boxes_.clear();
+        set_text(c.text);
+        open_bar(true, c.find, c.replacement);
+        request_find(replace_everything);
+        ASSERT_TRUE(pump_until([] { return !replace_all_running(); }));
+        EXPECT_EQ(text(), c.expected);
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_EQ(boxes_[0].text, std::to_wstring(c.replacements) + L" replacements.");
+        EXPECT_TRUE(undo());
+        EXPECT_EQ(text(), c.text);
+        EXPECT_FALSE(can_undo());
+    }
+
+    // Matches that already read as the replacement leave no undo step.
+    set_text(u"ab ab");
+    open_bar(true, L"ab", L"ab");
+    request_find(replace_everything | find_flag::match_case);
+    ASSERT_TRUE(pump_until([] { return !replace_all_running(); }));
+    EXPECT_EQ(boxes_.back().text, L"2 replacements.");
+    EXPECT_EQ(text(), u"ab ab");
+    EXPECT_FALSE(can_undo());
+
+    // A find text that is not whole characters would cut a pair in two.
+    open_bar(true, L"\xD83D", L"x");
+    set_text(u"\xD83D\xDE00");
+    request_find(replace_everything);
+    EXPECT_FALSE(replace_all_running());
+    EXPECT_EQ(boxes_.back().text, L"Invalid UTF-16.");
+    EXPECT_EQ(text(), u"\xD83D\xDE00");
+}
+
 TEST_F(FindReplace, EscCancelsReplaceAllWithTheTextUnchangedWhereverTheFocusIs) {
     const std::u16string original = repeated(u"ab ", 100000);
     set_text(original);

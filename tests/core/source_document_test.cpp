@@ -161,6 +161,66 @@ TEST(SourceDocumentTest, PrioritiesComeFromSplitMix64) {
     EXPECT_NE(build_rope(text, 8)->priority, build_rope(text, 7)->priority);
 }
 
+TEST(SourceDocumentTest, ARopeBuiltPieceByPieceIsTheRopeOfTheWholeText) {
+    // A pair right where the second chunk would end, and pieces that end inside pairs and
+    // just before and after chunk edges.
+    std::u16string text(8191, u'a');
+    text += u"\xD83D\xDE00";
+    text += std::u16string(5000, u'\n');
+    text += u"z\xD83D\xDE01";
+    RopeBuilder builder(7);
+    for (u64 at = 0, step = 1; at < text.size(); at += step, step = step * 3 % 4099 + 1) {
+        builder.append(std::u16string_view(text).substr(at, step));
+    }
+    EXPECT_EQ(builder.length(), text.size());
+    SourceDocument built;
+    built.root = builder.take(text.size());
+    const auto pieces = pieces_of(built.root);
+    const auto expected = pieces_of(build_rope(text, 7));
+    ASSERT_EQ(pieces.size(), expected.size());
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        EXPECT_EQ(pieces[i]->length, expected[i]->length);
+        EXPECT_EQ(pieces[i]->priority, expected[i]->priority);
+    }
+    EXPECT_EQ(built.text(), text);
+    EXPECT_EQ(built.line_count(), 5001u);
+    EXPECT_EQ(builder.length(), 0u);
+
+    // Taking fewer units cuts the tree at a character boundary past the last whole chunk.
+    builder.append(text);
+    built.root = builder.take(8193);
+    EXPECT_EQ(built.text(), text.substr(0, 8193));
+}
+
+TEST(SourceDocumentTest, ReplaceRangeIsOneStepThatUndoesToTheExactText) {
+    SourceDocument doc;
+    const std::u16string original = u"\xD83D\xDE00 keep ab ab\nab keep";
+    doc.assign(original);
+    doc.selection = {8, 16};
+    RopeBuilder builder(doc.revision + 1);
+    builder.append(u"X\n\nX\nX");
+    doc.replace_range(8, 16, builder.take(100));
+    EXPECT_EQ(doc.text(), u"\xD83D\xDE00 keep X\n\nX\nX keep");
+    EXPECT_EQ(doc.line_count(), 4u);
+    EXPECT_EQ(doc.selection, (std::array<u64, 2>{14, 14}));
+    EXPECT_EQ(doc.history_bytes, 2u * (8 + 6 + 128));
+    ASSERT_EQ(doc.undo_entries.size(), 1u);
+    EXPECT_EQ(doc.undo_entries[0].selection, (std::array<u64, 2>{8, 16}));
+    doc.undo();
+    EXPECT_EQ(doc.text(), original);
+    EXPECT_EQ(doc.selection, (std::array<u64, 2>{8, 16}));
+    EXPECT_TRUE(doc.undo_entries.empty());
+
+    // An empty replacement deletes; one that would pass the limit changes nothing.
+    doc.replace_range(2, 7, nullptr);
+    EXPECT_EQ(doc.text(), u"\xD83D\xDE00 ab ab\nab keep");
+    builder.append(std::u16string(document_limit - doc.length() + 3, u'w'));
+    const Observed before = observe(doc);
+    expect_message([&] { doc.replace_range(0, 2, builder.take(document_limit)); },
+                   "Source exceeds the 8 MiB character limit.");
+    EXPECT_EQ(observe(doc), before);
+}
+
 TEST(SourceDocumentTest, SurrogateBoundaries) {
     SourceDocument doc;
     doc.assign(u"a\xD83D\xDE00z");

@@ -84,6 +84,50 @@ TEST(FenceStates, OneStatePerLineAlsoWhenTheLastLineOpensAFence) {
     EXPECT_EQ(window.record().fence_states, states);
 }
 
+// The fence state before each line, and the estimated height of each line of first..last not
+// laid out since (the caret's line is, to bring it into view).
+void expect_line_data_of_each_line(const EditorWindow& window, std::uint64_t first,
+                                   std::uint64_t last) {
+    const Source& source = window.record();
+    const SourceDocument& document = source.document;
+    FenceState state{};
+    for (std::uint64_t line = 0; line < document.line_count(); ++line) {
+        ASSERT_EQ(source.fence_states[line], state) << line;
+        LineCursor cursor(document, document.line_start(line), line_length(document, line));
+        state = fence_state_after(state, cursor);
+        if (line >= first && line <= last && !source.line_cache.contains(line)) {
+            EXPECT_EQ(source.heights.height(line),
+                      estimated_line_height(source, line_length(document, line)))
+                << line;
+        }
+    }
+}
+
+// A replacement of hundreds of lines reads them in blocks; what it stores must be what the
+// lines give one by one, whether the line count stays or changes.
+TEST(FenceStates, AnEditOfManyLinesGivesEachLineItsStateAndEstimate) {
+    EditorWindow window(300, 200);
+    window.send(EM_SETTARGETDEVICE, 0, 0);
+    std::wstring text;
+    for (int i = 0; i < 400; ++i) {
+        text += std::wstring(static_cast<std::size_t>(i % 97), L'x') + L"\n";
+    }
+    window.set_text(text);
+    std::wstring same_count;
+    for (int i = 0; i < 300; ++i) {
+        same_count +=
+            i % 50 == 0 ? L"```\n" : std::wstring(static_cast<std::size_t>(i % 89), L'y') + L"\n";
+    }
+    window.select(10 * 97, static_cast<std::int64_t>(text.size()) - 10);
+    const std::uint64_t first = window.record().document.line_of(10 * 97);
+    window.send(EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(same_count.c_str()));
+    expect_line_data_of_each_line(window, first, first + 300);
+
+    window.select(5, 200 * 60);
+    window.send(EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(same_count.substr(0, 2000).c_str()));
+    expect_line_data_of_each_line(window, 0, window.record().document.line_of(5 + 2000));
+}
+
 std::wstring numbered_lines(int count) {
     std::wstring text;
     for (int i = 0; i < count; ++i) {
