@@ -1,23 +1,28 @@
 // Figures for paging through an 8 MiB document: the memory growth of the real Pellix.exe over
 // cycles of Page Down and a return to the top, beside the same cycles in the main window and in
-// a bare editor window of this process.
+// a bare editor window hosted by a process that Wine gives the program's Direct3D renderer, and
+// beside a plain Direct2D target that only draws text.
 
 #include "bench/bench.h"
 #include "bench/bench_main_window.h"
 #include "bench/bench_program.h"
+#include "bench/bench_window_target.h"
 
 #include <windows.h>
+#include <dwrite.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "core/limits.h"
 #include "editor/source_window.h"
+#include "platform/com_ptr.h"
 
 namespace {
 
@@ -25,6 +30,18 @@ using namespace pellix;
 
 constexpr int cycles = 51;
 constexpr int page_downs_per_cycle = 20;
+constexpr int text_frames = 1000;
+constexpr int rows_per_frame = 45;
+constexpr float row_height = 17.0f;
+constexpr float text_size = 14.0f;
+constexpr UINT32 frame_width = 1000;
+constexpr UINT32 frame_height = 800;
+// Wine picks the Direct3D renderer by the name of the program's file (the prefix gives it to
+// Pellix.exe only), so the in-process figures are measured in a copy of this program under
+// that name. Each part runs in a host of its own: memory freed when one part's Direct3D device
+// goes is taken up again by the next part and would hide its growth.
+constexpr wchar_t renderer_host_name[] = L"Pellix.exe";
+constexpr const char* host_parts[] = {"main_window", "bare_editor", "plain_target"};
 
 // Runs the cycles (`key` presses Page Down, `top` returns to the start) and prints the growth
 // from the end of the first cycle, which lays the pages out and fills the caches, to the end of
@@ -101,30 +118,144 @@ void page_in_this_process(const char* name, HWND editor, HWND painted) {
 
 void main_window_here(const std::filesystem::path& path) {
     HWND window = bench::open_main_window_on(path);
-    page_in_this_process("main window in this process", chrome.editor, window);
+    page_in_this_process("main window in the renderer host", chrome.editor, window);
     bench::close_main_window(window);
 }
 
 void bare_editor(const std::string& text) {
     register_source_window_class(GetModuleHandleW(nullptr));
     HWND editor = CreateWindowExW(0, source_window_class, L"", WS_POPUP | WS_VISIBLE | WS_VSCROLL,
-                                  0, 0, 1000, 800, nullptr, nullptr, GetModuleHandleW(nullptr),
-                                  nullptr);
+                                  0, 0, frame_width, frame_height, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
     const std::wstring wide(text.begin(), text.end());
     SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     UpdateWindow(editor);
-    page_in_this_process("bare editor window in this process", editor, editor);
+    page_in_this_process("bare editor window in the renderer host", editor, editor);
     DestroyWindow(editor);
     bench::serve_messages();
+}
+
+// Frames of a plain Direct2D target on a pop-up window, each drawing `rows_per_frame` lines of
+// `lines` as text layouts, as a page of the editor does but with nothing else of ours around it.
+void text_frames_on_plain_target(const char* name, const std::vector<std::wstring>& lines) {
+    bench::PopupTarget popup(frame_width, frame_height);
+    ID2D1HwndRenderTarget* target = popup.target.get();
+    ComPtr<IDWriteFactory> dwrite;
+    ComPtr<IDWriteTextFormat> format;
+    ComPtr<ID2D1SolidColorBrush> brush;
+    if (!target ||
+        FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                                   reinterpret_cast<IUnknown**>(dwrite.put()))) ||
+        FAILED(dwrite->CreateTextFormat(L"Consolas", nullptr, DWRITE_FONT_WEIGHT_NORMAL,
+                                        DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL,
+                                        text_size, L"en-us", format.put())) ||
+        FAILED(target->CreateSolidColorBrush(D2D1::ColorF(D2D1::ColorF::Black), brush.put()))) {
+        std::printf("%s: no render target\n", name);
+        return;
+    }
+    const auto frame = [&](int page) {
+        target->BeginDraw();
+        target->Clear(D2D1::ColorF(D2D1::ColorF::White));
+        for (int row = 0; row < rows_per_frame; ++row) {
+            const std::wstring& line = lines[(page * rows_per_frame + row) % lines.size()];
+            ComPtr<IDWriteTextLayout> layout;
+            if (SUCCEEDED(dwrite->CreateTextLayout(line.c_str(), static_cast<UINT32>(line.size()),
+                                                   format.get(), frame_width, row_height,
+                                                   layout.put()))) {
+                target->DrawTextLayout(D2D1::Point2F(0.0f, row * row_height), layout.get(),
+                                       brush.get());
+            }
+        }
+        target->EndDraw();
+        bench::serve_messages();
+    };
+    for (int page = 0; page < page_downs_per_cycle; ++page) {
+        frame(page);
+    }
+    const bench::Memory first = bench::memory_of(GetCurrentProcess());
+    for (int i = 0; i < text_frames; ++i) {
+        frame(i % page_downs_per_cycle);
+    }
+    const bench::Memory last = bench::memory_of(GetCurrentProcess());
+    std::printf("%s: %+.2f MiB over %d frames of %d text layouts (%+.2f KiB a frame)\n", name,
+                last.private_mib - first.private_mib, text_frames, rows_per_frame,
+                (last.private_mib - first.private_mib) * 1024.0 / text_frames);
+}
+
+// The first lines of `text`, as many as the cycles' pages show.
+std::vector<std::wstring> lines_of(const std::string& text) {
+    std::vector<std::wstring> lines;
+    for (std::size_t at = 0;
+         at < text.size() && lines.size() < rows_per_frame * page_downs_per_cycle;) {
+        const std::size_t end = text.find('\n', at);
+        lines.emplace_back(text.begin() + static_cast<std::ptrdiff_t>(at),
+                           text.begin() + static_cast<std::ptrdiff_t>(end));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// The part this program runs as a renderer host (given after the bench's name), or null.
+const char* renderer_host_part() {
+    wchar_t own[MAX_PATH];
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    if (std::filesystem::path(own).filename() != renderer_host_name || __argc < 3) {
+        return nullptr;
+    }
+    return __argv[2];
+}
+
+// Runs this program again as `renderer_host_name` for `part` on the same output and waits.
+void run_in_renderer_host(const std::filesystem::path& host, const char* part) {
+    const std::string name(part);
+    std::wstring command =
+        L"\"" + host.wstring() + L"\" paging " + std::wstring(name.begin(), name.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION started{};
+    std::fflush(stdout);
+    if (!CreateProcessW(host.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &started)) {
+        std::printf("the renderer host did not start\n");
+        return;
+    }
+    WaitForSingleObject(started.hProcess, INFINITE);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
 }
 
 void run() {
     const std::string text = bench::mixed_markdown(document_limit - 4096);
     const auto path = std::filesystem::temp_directory_path() / "pellix-bench-paging.md";
+    if (const char* part = renderer_host_part()) {
+        const std::string name(part);
+        if (name == "main_window") {
+            main_window_here(path);
+        } else if (name == "bare_editor") {
+            bare_editor(text);
+        } else {
+            text_frames_on_plain_target("plain Direct2D target, the program's renderer",
+                                        lines_of(text));
+        }
+        return;
+    }
     std::ofstream(path, std::ios::binary) << text;
     real_program(path, static_cast<LRESULT>(text.size()));
-    main_window_here(path);
-    bare_editor(text);
+    wchar_t own[MAX_PATH];
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    const auto folder = std::filesystem::temp_directory_path() / "pellix-bench-paging-host";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(own, folder / renderer_host_name,
+                               std::filesystem::copy_options::overwrite_existing);
+    for (const char* part : host_parts) {
+        run_in_renderer_host(folder / renderer_host_name, part);
+    }
+    std::filesystem::remove_all(folder);
+    text_frames_on_plain_target("plain Direct2D target, Wine's default renderer", lines_of(text));
     std::filesystem::remove(path);
 }
 
