@@ -35,6 +35,17 @@ inline constexpr UINT_PTR drag_timer = 3;
 inline constexpr UINT drag_timer_ms = 30;
 inline constexpr UINT_PTR layout_timer = 4;
 inline constexpr UINT layout_timer_ms = 16;
+// Letting go of a render target costs tens of milliseconds under Wine, so a hidden editor does
+// it once it has stayed hidden a while, never inside the tab switch that hid it; switching
+// back within the while finds its drawing still there.
+inline constexpr UINT_PTR release_timer = 5;
+inline constexpr UINT release_timer_ms = 1000;
+
+// Hidden itself, as a tab that is not shown; an editor in a hidden or minimised main window is
+// not.
+inline bool editor_hidden(HWND window) {
+    return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) == 0;
+}
 
 inline constexpr DWORD default_event_mask = ENM_SELCHANGE | ENM_CHANGE;
 inline constexpr int default_font_points = 12;
