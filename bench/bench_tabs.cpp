@@ -62,7 +62,7 @@ void real_program(const std::vector<std::wstring>& paths, std::size_t units) {
         std::printf("the real program did not show its %d tabs\n", tab_count);
         return;
     }
-    // The editors hidden last let go of their drawing only after a while.
+    // Editors that measured text while hidden let go of their drawing only a while later.
     Sleep(2 * release_timer_ms);
     WaitForInputIdle(program.process(), bench::idle_limit_ms);
     const bench::Memory all = bench::memory_of(program.process());

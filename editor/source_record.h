@@ -35,9 +35,8 @@ inline constexpr UINT_PTR drag_timer = 3;
 inline constexpr UINT drag_timer_ms = 30;
 inline constexpr UINT_PTR layout_timer = 4;
 inline constexpr UINT layout_timer_ms = 16;
-// Letting go of a render target costs tens of milliseconds under Wine, so a hidden editor does
-// it once it has stayed hidden a while, never inside the tab switch that hid it; switching
-// back within the while finds its drawing still there.
+// A hidden editor asked to measure its text makes its drawing objects again (its colours are
+// brushes of the target); they go again once it has been left alone a while.
 inline constexpr UINT_PTR release_timer = 5;
 inline constexpr UINT release_timer_ms = 1000;
 

@@ -269,7 +269,7 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SHOWWINDOW:
         if (wparam == 0) {
             stop_wheel_animation(source);
-            SetTimer(window, release_timer, release_timer_ms, nullptr);
+            release_while_hidden(source);
         } else {
             KillTimer(window, release_timer);
             source.frame_kept = false;
