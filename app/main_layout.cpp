@@ -255,22 +255,21 @@ LayoutInput current_input() {
     return in;
 }
 
-void place(HWND window, const RECT& rect, bool shown) {
-    if (window == nullptr) {
-        return;
-    }
-    SetWindowPos(window, nullptr, rect.left, rect.top, width_of(rect), rect.bottom - rect.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-    ShowWindow(window, shown ? SW_SHOWNA : SW_HIDE);
-}
-
 void set_enabled(HWND window, bool enabled) {
-    if (window != nullptr) {
+    if (window != nullptr && (IsWindowEnabled(window) != FALSE) != enabled) {
         EnableWindow(window, enabled);
     }
 }
 
+// Either message makes the tab control measure every item's text again.
 void configure_tab_control(unsigned dpi) {
+    static HWND configured_control = nullptr;
+    static unsigned configured_dpi = 0;
+    if (configured_control == chrome.tab_control && configured_dpi == dpi) {
+        return;
+    }
+    configured_control = chrome.tab_control;
+    configured_dpi = dpi;
     SendMessageW(chrome.tab_control, TCM_SETPADDING, 0,
                  MAKELPARAM(scale_metric(layout_metric::tab_padding_x, dpi),
                             scale_metric(layout_metric::tab_padding_y, dpi)));
@@ -289,6 +288,25 @@ void check_view_menu(const MainLayout& layout) {
 
 } // namespace
 
+// A tab switch lays the window out twice over; under Wine even a move to where a window already
+// is costs a round trip to the server and a burst of messages, so only what changed is touched.
+void place_child(HWND window, const RECT& rect, bool shown) {
+    if (window == nullptr) {
+        return;
+    }
+    RECT now{};
+    GetWindowRect(window, &now);
+    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&now), 2);
+    if (now.left != rect.left || now.top != rect.top || now.right - now.left != width_of(rect) ||
+        now.bottom - now.top != rect.bottom - rect.top) {
+        SetWindowPos(window, nullptr, rect.left, rect.top, width_of(rect), rect.bottom - rect.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (((GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0) != shown) {
+        ShowWindow(window, shown ? SW_SHOWNA : SW_HIDE);
+    }
+}
+
 void layout_window() {
     if (main_window == nullptr || chrome.tab_control == nullptr) {
         return;
@@ -302,27 +320,27 @@ void layout_window() {
     settings.view = layout.view;
     current_layout = layout;
     configure_tab_control(input.dpi);
-    place(chrome.status_strip, layout.status, true);
-    place(chrome.tab_control, layout.tabs, true);
+    place_child(chrome.status_strip, layout.status, true);
+    place_child(chrome.tab_control, layout.tabs, true);
     update_view_switcher(layout);
-    place(chrome.view_switcher, layout.switcher, true);
+    place_child(chrome.view_switcher, layout.switcher, true);
     if (input.find_bar_visible) {
-        place(chrome.find_bar, layout.find_bar, true);
+        place_child(chrome.find_bar, layout.find_bar, true);
     }
-    place(chrome.editor, layout.editor, layout.source_shown);
-    place(chrome.preview_host, layout.preview, layout.preview_shown);
-    place(chrome.source_label, layout.source_label, layout.source_shown);
-    place(chrome.hide_source, layout.hide_source, layout.source_shown);
-    place(chrome.preview_label, layout.preview_label, layout.preview_shown);
-    place(chrome.hide_preview, layout.hide_preview, layout.preview_shown);
+    place_child(chrome.editor, layout.editor, layout.source_shown);
+    place_child(chrome.preview_host, layout.preview, layout.preview_shown);
+    place_child(chrome.source_label, layout.source_label, layout.source_shown);
+    place_child(chrome.hide_source, layout.hide_source, layout.source_shown);
+    place_child(chrome.preview_label, layout.preview_label, layout.preview_shown);
+    place_child(chrome.hide_preview, layout.hide_preview, layout.preview_shown);
     const bool both = layout.source_shown && layout.preview_shown;
     set_enabled(chrome.hide_source, both);
     set_enabled(chrome.hide_preview, both);
-    place(chrome.outline_tree, layout.tree, layout.show_outline);
-    place(chrome.outline_label, layout.outline_label, layout.show_outline);
-    place(chrome.headings_button, layout.headings, layout.show_outline);
-    place(chrome.tasks_button, layout.tasks, layout.show_outline);
-    place(chrome.outline_options, layout.outline_options, layout.show_outline);
+    place_child(chrome.outline_tree, layout.tree, layout.show_outline);
+    place_child(chrome.outline_label, layout.outline_label, layout.show_outline);
+    place_child(chrome.headings_button, layout.headings, layout.show_outline);
+    place_child(chrome.tasks_button, layout.tasks, layout.show_outline);
+    place_child(chrome.outline_options, layout.outline_options, layout.show_outline);
     check_view_menu(layout);
     place_new_tab_button();
     fit_preview(layout.preview_shown);

@@ -102,6 +102,10 @@ unsigned main_window_dpi();
 // children exist.
 void layout_window();
 
+// Moves a child window to `rect` (parent client coordinates) and shows or hides it, touching
+// only what differs from where it is.
+void place_child(HWND window, const RECT& rect, bool shown);
+
 // Splitter hit tests on a WM_* mouse LPARAM in client coordinates.
 bool hit_outline_splitter(LPARAM point);
 bool hit_split_divider(LPARAM point);

@@ -19,6 +19,7 @@
 #include "app/palette.h"
 #include "app/prompts.h"
 #include "app/ui_fonts.h"
+#include "editor/source_interface.h"
 
 namespace pellix {
 
@@ -99,10 +100,6 @@ void invalidate_close_box(int index) {
 int item_at(HWND control, POINT point) {
     TCHITTESTINFO test{.pt = point, .flags = 0};
     return static_cast<int>(SendMessageW(control, TCM_HITTEST, 0, reinterpret_cast<LPARAM>(&test)));
-}
-
-bool editor_modified(HWND editor) {
-    return SendMessageW(editor, EM_GETMODIFY, 0, 0) != 0;
 }
 
 bool shows_state_icon(const DocumentTab& tab) {
@@ -499,8 +496,8 @@ void place_new_tab_button() {
         ShowWindow(button, SW_HIDE);
         return;
     }
-    SetWindowPos(button, nullptr, x, std::max((height - size) / 2, 0), size, size,
-                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    const int top = std::max((height - size) / 2, 0);
+    place_child(button, {x, top, x + size, top + size}, true);
 }
 
 void refresh_tab_strip() {
@@ -517,7 +514,7 @@ void refresh_tab_strip() {
     for (int i = 0; i < count; ++i) {
         DocumentTab& tab = *tabs[static_cast<std::size_t>(i)];
         std::wstring name = tab_name(tab);
-        const bool modified = editor_modified(tab.editor);
+        const bool modified = source_modified(tab.editor);
         if (i < items && name == tab.shown_name && tab.shown_index == i &&
             tab.changed_on_disk == tab.shown_changed_on_disk &&
             tab.watch_state == tab.shown_watch_state &&

@@ -125,6 +125,11 @@ std::u16string source_text(HWND editor) {
     return source_wide_text(source->document);
 }
 
+bool source_modified(HWND editor) {
+    const Source* source = source_record(editor);
+    return source != nullptr && source->document.modified();
+}
+
 SourceDocument source_document(HWND editor) {
     Source* source = source_record(editor);
     if (!source) {

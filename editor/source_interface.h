@@ -26,6 +26,11 @@ std::u16string source_text(HWND editor);
 // for a window without an editor.
 SourceDocument source_document(HWND editor);
 
+// What EM_GETMODIFY answers, read without a message (false for a window without an editor): the
+// tab strip asks it of every tab on each refresh, and under Wine a message to a subclassed
+// window costs tens of microseconds.
+bool source_modified(HWND editor);
+
 // Font size in points (zoom), dark or light palette and the line-number gutter; lays the text out
 // again and repaints.
 void set_source_style(HWND editor, std::uint32_t font_points, bool dark, bool line_numbers);

@@ -35,6 +35,16 @@ inline constexpr UINT_PTR drag_timer = 3;
 inline constexpr UINT drag_timer_ms = 30;
 inline constexpr UINT_PTR layout_timer = 4;
 inline constexpr UINT layout_timer_ms = 16;
+// A hidden editor asked to measure its text makes its drawing objects again (its colours are
+// brushes of the target); they go again once it has been left alone a while.
+inline constexpr UINT_PTR release_timer = 5;
+inline constexpr UINT release_timer_ms = 1000;
+
+// Hidden itself, as a tab that is not shown; an editor in a hidden or minimised main window is
+// not.
+inline bool editor_hidden(HWND window) {
+    return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) == 0;
+}
 
 inline constexpr DWORD default_event_mask = ENM_SELCHANGE | ENM_CHANGE;
 inline constexpr int default_font_points = 12;

@@ -204,7 +204,15 @@ void on_timer(Source& source, UINT_PTR timer) {
         drag_autoscroll_step(source);
     } else if (timer == layout_timer) {
         KillTimer(source.window, layout_timer);
-        continue_layouts(source);
+        // A hidden editor has no view to look ahead from; its next paint starts again.
+        if (!editor_hidden(source.window)) {
+            continue_layouts(source);
+        }
+    } else if (timer == release_timer) {
+        KillTimer(source.window, release_timer);
+        if (editor_hidden(source.window)) {
+            release_while_hidden(source);
+        }
     }
 }
 
@@ -263,6 +271,7 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
             stop_wheel_animation(source);
             release_while_hidden(source);
         } else {
+            KillTimer(window, release_timer);
             source.frame_kept = false;
         }
         return DefWindowProcW(window, message, wparam, lparam);

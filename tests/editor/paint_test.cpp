@@ -271,6 +271,10 @@ TEST(EditorPaint, HiddenEditorLetsGoOfItsDrawingAndShowsWholeAgain) {
     }
     // What the view showed keeps its measured height, so the scroll range does not jump.
     const double extent = source.heights.prefix(source.heights.size());
+    // Measuring text while hidden makes the drawing objects again; they go again too.
+    window.position_of(window.send(EM_LINEINDEX, 2) + 3);
+    EXPECT_TRUE(source.target);
+    ASSERT_TRUE(test::pump_until([&] { return !source.target; }, std::chrono::seconds(10)));
 
     ShowWindow(window.editor, SW_SHOWNOACTIVATE);
     ASSERT_TRUE(window.paint_fully());
@@ -291,4 +295,41 @@ TEST(EditorPaint, HiddenEditorLetsGoOfItsDrawingAndShowsWholeAgain) {
         }
     }
     EXPECT_TRUE(number_drawn);
+}
+
+TEST(EditorPaint, HiddenEditorThatMeasuredDrawsWhatChangedWhileHidden) {
+    EditorWindow window(width, height, test::Placement::top_level);
+    window.set_text(L"# Heading\nsecond line\n");
+    repaint(window);
+    const Source& source = window.record();
+    ShowWindow(window.editor, SW_HIDE);
+
+    // Text, palette and size change while the editor holds drawing objects made for measuring.
+    std::wstring text;
+    for (int i = 1; i <= 40; ++i) {
+        text += L"plain line " + std::to_wstring(i) + L"\n";
+    }
+    window.set_text(text);
+    window.position_of(window.send(EM_LINEINDEX, 3) + 2);
+    ASSERT_TRUE(source.target);
+    set_source_style(window.editor, 12, true, true);
+    window.position_of(window.send(EM_LINEINDEX, 3) + 2);
+    const int wider = width + 100;
+    const int taller = height + 100;
+    SetWindowPos(window.editor, nullptr, 0, 0, wider, taller, SWP_NOMOVE | SWP_NOZORDER);
+
+    ShowWindow(window.editor, SW_SHOWNOACTIVATE);
+    ASSERT_TRUE(window.paint_fully());
+    const int line = window.position_of(window.send(EM_LINEINDEX, 1)).y;
+    ASSERT_GT(line, 10);
+    EXPECT_FALSE(band_has_colour(window.editor, 0, line, 0x006A9D, 40));
+    EXPECT_FALSE(band_has_colour(window.editor, 0, line, 0x7ECFF0, 40));
+    EXPECT_TRUE(band_has_colour(window.editor, 0, line, test::dark_table[palette_slot::text], 60));
+    RECT client{};
+    GetClientRect(window.editor, &client);
+    const int last_row = (client.bottom / line - 1) * line;
+    EXPECT_TRUE(band_has_colour(window.editor, last_row, last_row + line,
+                                test::dark_table[palette_slot::text], 60));
+    EXPECT_TRUE(near_colour(pixel(window.editor, client.right - 20, client.bottom - 4),
+                            test::dark_table[palette_slot::background]));
 }
