@@ -45,7 +45,7 @@ build_native() {
 # Wine has none of the Windows UI fonts; DirectWrite fails on a missing family, so the prefix
 # maps them to installed ones.
 prepare_wine_prefix() {
-    [ -f "$WINEPREFIX/.pellix-ready-4" ] && return 0
+    [ -f "$WINEPREFIX/.pellix-ready-5" ] && return 0
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
@@ -60,8 +60,11 @@ prepare_wine_prefix() {
     # read back what Vulkan presents, and the test programs check pixels through GDI.
     wine reg add 'HKCU\Software\Wine\AppDefaults\Pellix.exe\Direct3D' /v renderer /t REG_SZ \
         /d vulkan /f >/dev/null 2>&1
+    # A program that crashes prints its registers and backtrace into the test log rather than
+    # waiting in a crash dialog on the virtual display, where nobody sees it.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.pellix-ready-4"
+    touch "$WINEPREFIX/.pellix-ready-5"
 }
 
 # Runs a command inside a virtual display with the prefix's Wine services started and one
