@@ -42,28 +42,41 @@ build_native() {
     cmake --build "$BUILD_DIR/native" -j"$(nproc)" "$@"
 }
 
+# Sets one registry value in the prefix. A loaded machine has been seen to fail a Wine start
+# now and then, so a failed setting is tried again before the preparation gives up.
+set_wine_value() {
+    local key=$1 name=$2 type=$3 data=$4
+    for attempt in 1 2 3; do
+        wine reg add "$key" /v "$name" /t "$type" /d "$data" /f >/dev/null 2>&1 && return 0
+        echo "Setting $name in the Wine prefix failed (attempt $attempt)" >&2
+        wineserver -w || true
+    done
+    return 1
+}
+
 # Wine has none of the Windows UI fonts; DirectWrite fails on a missing family, so the prefix
-# maps them to installed ones.
+# maps them to installed ones. Each step is checked on its own, so that a failure stops the
+# preparation (and leaves the prefix unmarked) also where the caller tests the status.
 prepare_wine_prefix() {
     [ -f "$WINEPREFIX/.pellix-ready-5" ] && return 0
-    mkdir -p "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX" || return 1
     wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
+    wineserver -w || true
     local key='HKCU\Software\Wine\Fonts\Replacements'
-    wine reg add "$key" /v "Segoe UI" /t REG_SZ /d "Liberation Sans" /f >/dev/null 2>&1
-    wine reg add "$key" /v "Segoe UI Semibold" /t REG_SZ /d "Liberation Sans" /f >/dev/null 2>&1
-    wine reg add "$key" /v "Consolas" /t REG_SZ /d "Liberation Mono" /f >/dev/null 2>&1
-    wine reg add "$key" /v "Segoe Fluent Icons" /t REG_SZ /d "Liberation Sans" /f >/dev/null 2>&1
-    wine reg add "$key" /v "Segoe MDL2 Assets" /t REG_SZ /d "Liberation Sans" /f >/dev/null 2>&1
+    set_wine_value "$key" "Segoe UI" REG_SZ "Liberation Sans" || return 1
+    set_wine_value "$key" "Segoe UI Semibold" REG_SZ "Liberation Sans" || return 1
+    set_wine_value "$key" "Consolas" REG_SZ "Liberation Mono" || return 1
+    set_wine_value "$key" "Segoe Fluent Icons" REG_SZ "Liberation Sans" || return 1
+    set_wine_value "$key" "Segoe MDL2 Assets" REG_SZ "Liberation Sans" || return 1
     # With wined3d's OpenGL renderer, Direct2D drawing into a child window's render target never
     # reaches the X window; the Vulkan renderer presents it. Only the program gets it: GDI cannot
     # read back what Vulkan presents, and the test programs check pixels through GDI.
-    wine reg add 'HKCU\Software\Wine\AppDefaults\Pellix.exe\Direct3D' /v renderer /t REG_SZ \
-        /d vulkan /f >/dev/null 2>&1
+    set_wine_value 'HKCU\Software\Wine\AppDefaults\Pellix.exe\Direct3D' renderer REG_SZ vulkan ||
+        return 1
     # A program that crashes prints its registers and backtrace into the test log rather than
     # waiting in a crash dialog on the virtual display, where nobody sees it.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-    wineserver -w
+    set_wine_value 'HKCU\Software\Wine\WineDbg' ShowCrashDialog REG_DWORD 0 || return 1
+    wineserver -w || true
     touch "$WINEPREFIX/.pellix-ready-5"
 }
 

@@ -63,12 +63,15 @@ run_once() {
         export WINEPREFIX=$place/wine XDG_CACHE_HOME=$place/cache
         # Side-by-side runs look for a free display number each from a number of its own.
         export PELLIX_FIRST_DISPLAY=$((300 + job))
-        prepare_wine_prefix
+        if ! prepare_wine_prefix >"$log" 2>&1; then
+            echo "prefix preparation failed" >>"$log"
+            exit 0
+        fi
         cd "$BUILD_DIR"
         status=0
-        in_wine_session timeout 900 bash "$ROOT/scripts/run_wine_test.sh" "$BUILD_DIR/$program.exe" >"$log" 2>&1 || status=$?
+        in_wine_session timeout 900 bash "$ROOT/scripts/run_wine_test.sh" "$BUILD_DIR/$program.exe" >>"$log" 2>&1 || status=$?
         echo "exit status $status" >>"$log"
-    )
+    ) || echo "run ended early: status $?" >>"$log"
     rm -rf "$place"
 }
 
