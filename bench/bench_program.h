@@ -114,6 +114,27 @@ public:
         return nullptr;
     }
 
+    // True once `main` has stayed enabled, with no box of the program standing over it and no
+    // tab coming or going, across two of its idle moments: the start-up work (restoring the last
+    // session) is done and a command goes straight to the window. False after the limit.
+    bool wait_for_commands(HWND main) {
+        const ULONGLONG end = GetTickCount64() + program_limit_ms;
+        LRESULT last_count = -1;
+        while (GetTickCount64() < end) {
+            WaitForInputIdle(process_.get(), idle_limit_ms);
+            const LRESULT count = editors_of(main);
+            if (!IsWindowEnabled(main) || box_shown()) {
+                last_count = -1;
+            } else if (count == last_count) {
+                return true;
+            } else {
+                last_count = count;
+            }
+            Sleep(100);
+        }
+        return false;
+    }
+
     static LRESULT editors_of(HWND main) {
         LRESULT count = 0;
         HWND child = nullptr;
@@ -135,6 +156,19 @@ public:
     }
 
 private:
+    bool box_shown() const {
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, box_class, nullptr)) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == id_ && IsWindowVisible(window)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    static constexpr wchar_t box_class[] = L"#32770";
     UniqueHandle process_;
     DWORD id_ = 0;
     HWND main_ = nullptr;
