@@ -6,6 +6,7 @@ namespace pellix {
 
 HWND main_window = nullptr;
 bool file_work_busy = false;
+bool keys_queued = false;
 std::vector<std::filesystem::path> pending_paths;
 bool close_pending = false;
 HINSTANCE instance = nullptr;

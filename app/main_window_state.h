@@ -31,6 +31,12 @@ extern HWND main_window;
 // to hold back work that must not start meanwhile.
 extern bool file_work_busy;
 
+// Set by the message loop while it dispatches a key message that more key messages wait
+// behind, so that a burst of typing refreshes the status once. The loop looks at the queue
+// itself because looking from inside an edit's notification would deliver messages sent from
+// other threads there, in the middle of the edit.
+extern bool keys_queued;
+
 // Paths that could not be opened yet, in arrival order; opened on WM_APP_OPEN_QUEUED.
 extern std::vector<std::filesystem::path> pending_paths;
 

@@ -122,6 +122,14 @@ bool find_bar_focus_key(MSG& message, HACCEL accelerators) {
     return true;
 }
 
+bool more_keys_queued(const MSG& message) {
+    if (message.message < WM_KEYFIRST || message.message > WM_KEYLAST) {
+        return false;
+    }
+    MSG next{};
+    return PeekMessageW(&next, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE | PM_NOYIELD) != FALSE;
+}
+
 void route(MSG& message, HACCEL accelerators) {
     const bool key_down = message.message == WM_KEYDOWN;
     if (key_down && message.wParam == VK_ESCAPE && replace_all_running()) {
@@ -205,7 +213,9 @@ int run_message_loop(HACCEL accelerators) {
         if (got == -1) {
             return 1;
         }
+        keys_queued = more_keys_queued(message);
         route(message, accelerators);
+        keys_queued = false;
     }
 }
 

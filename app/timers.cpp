@@ -96,9 +96,8 @@ void start_housekeeping_timers() {
 }
 
 void update_status_soon() {
-    MSG key{};
     // A burst of typing would otherwise redraw the strip and retitle the window per character.
-    if (PeekMessageW(&key, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE | PM_NOYIELD)) {
+    if (keys_queued) {
         SetTimer(main_window, timer_id::status_refresh, timer_period::status_refresh, nullptr);
         return;
     }

@@ -99,9 +99,13 @@ failures=$(
         if ! grep -q '^exit status 0$' "$log" && ! grep -q '^\[  FAILED  \]' "$log"; then
             echo "$program ($(tail -n 1 "$log"))"
         fi
+        # A program a test started may crash without failing the test that started it.
+        if grep -q '^wine: Unhandled' "$log"; then
+            echo "$program (a program crashed: $(grep -m 1 '^wine: Unhandled' "$log"))"
+        fi
     done | sort | uniq -c | sort -rn
 )
-failed_runs=$(grep -L '^exit status 0$' "$out"/*.log | wc -l)
+failed_runs=$( (grep -L '^exit status 0$' "$out"/*.log; grep -l '^wine: Unhandled' "$out"/*.log) | sort -u | wc -l)
 echo "$((runs * ${#programs[@]})) runs in $((SECONDS - start)) s, $failed_runs failed"
 if [ -n "$failures" ]; then
     echo "Failing tests (how many runs):"

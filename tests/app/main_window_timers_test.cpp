@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <thread>
+
 #include "app/find_bar.h"
 #include "app/main_window_state.h"
 #include "app/scroll_profile.h"
@@ -25,6 +27,50 @@ TEST_F(MainWindowTimers, TheMatchCountWaitsForTheEndOfABurstOfInput) {
     EXPECT_EQ(find_status(), L"Searching...");
     ASSERT_TRUE(pump_until([] { return find_status() != L"Searching..."; }));
     EXPECT_GE(GetTickCount64(), burst_end);
+}
+
+bool typing = false;
+bool handled_while_typing = false;
+bool handled = false;
+
+LRESULT CALLBACK note_sent_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_APP) {
+        handled_while_typing = typing;
+        handled = true;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// A message sent from another thread (a second start handing over files, a test driver) while a
+// typed key is being handled waits for the message loop: handled inside the edit's notification,
+// it could switch or close the tab that the edit is still working on.
+TEST_F(MainWindowTimers, AMessageSentFromAnotherThreadWaitsUntilTheTypedKeyIsHandled) {
+    set_text(u"text\n");
+    WNDCLASSW probe_class{};
+    probe_class.lpfnWndProc = note_sent_message;
+    probe_class.hInstance = GetModuleHandleW(nullptr);
+    probe_class.lpszClassName = L"PellixSentMessageProbe";
+    RegisterClassW(&probe_class);
+    HWND probe = CreateWindowExW(0, probe_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                 nullptr, probe_class.hInstance, nullptr);
+    ASSERT_NE(probe, nullptr);
+    std::thread sender([probe] { SendMessageW(probe, WM_APP, 0, 0); });
+    // Waits without taking messages, which would deliver the sent one here.
+    bool pending = false;
+    for (const ULONGLONG end = GetTickCount64() + test::settle_limit_ms;
+         !pending && GetTickCount64() < end; Sleep(1)) {
+        pending = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+    }
+    typing = true;
+    SendMessageW(chrome.editor, WM_CHAR, L'x', 1);
+    typing = false;
+    EXPECT_TRUE(pump_until([] { return handled; }));
+    sender.join();
+    DestroyWindow(probe);
+    ASSERT_TRUE(pending);
+    EXPECT_EQ(GetWindowTextLengthW(chrome.editor), 6);
+    EXPECT_FALSE(handled_while_typing);
 }
 
 TEST_F(MainWindowTimers, OneSplitSyncTickIsOneProfileSample) {
