@@ -105,16 +105,22 @@ void expect_line_data_of_each_line(const EditorWindow& window, std::uint64_t fir
     }
 }
 
-// A replacement of hundreds of lines reads them in blocks; what it stores must be what the
-// lines give one by one, whether the line count stays or changes.
-TEST(FenceStates, AnEditOfManyLinesGivesEachLineItsStateAndEstimate) {
-    EditorWindow window(300, 200);
+// 400 lines of 0 to 96 units, set into a wrapping editor of 300 by 200 pixels.
+std::wstring set_many_lines(const EditorWindow& window) {
     window.send(EM_SETTARGETDEVICE, 0, 0);
     std::wstring text;
     for (int i = 0; i < 400; ++i) {
         text += std::wstring(static_cast<std::size_t>(i % 97), L'x') + L"\n";
     }
     window.set_text(text);
+    return text;
+}
+
+// A replacement of hundreds of lines reads them in blocks; what it stores must be what the
+// lines give one by one, whether the line count stays or changes.
+TEST(FenceStates, AnEditOfManyLinesGivesEachLineItsStateAndEstimate) {
+    EditorWindow window(300, 200);
+    const std::wstring text = set_many_lines(window);
     std::wstring same_count;
     for (int i = 0; i < 300; ++i) {
         same_count +=
@@ -169,12 +175,7 @@ TEST(ReplacementLines, PiecesCuttingLinesGiveWhatWholeLinesGive) {
 // lines below whose fence state it changes, what reading them from the text gives.
 TEST(ReplacementLines, HandedOverLinesGiveEachLineItsStateAndEstimate) {
     EditorWindow window(300, 200);
-    window.send(EM_SETTARGETDEVICE, 0, 0);
-    std::wstring text;
-    for (int i = 0; i < 400; ++i) {
-        text += std::wstring(static_cast<std::size_t>(i % 97), L'x') + L"\n";
-    }
-    window.set_text(text);
+    const std::wstring text = set_many_lines(window);
     std::u16string inserted;
     for (int i = 0; i < 300; ++i) {
         inserted +=
