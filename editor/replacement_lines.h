@@ -26,7 +26,7 @@ public:
 
     void append(std::u16string_view text);
     std::uint64_t complete_lines() const { return lengths_.size(); }
-    // Forgets the lines completed after the first `lines` (text appended past the last match).
+    // Forgets the lines completed after the first `lines` (text appended past the replacement).
     void keep(std::uint64_t lines);
 
     FenceState start() const { return start_; }
