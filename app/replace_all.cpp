@@ -43,6 +43,10 @@ struct ReplaceAllJob {
     std::uint64_t span_start = 0;
     std::uint64_t span_end = 0;
     std::uint64_t output_at_span_end = 0;
+    // The new lines' lengths and fence states, gathered alongside for the same reason; cut off
+    // likewise after the line the last match completes.
+    ReplacementLines lines;
+    std::uint64_t lines_at_span_end = 0;
     // Whether any match differs from the replacement; otherwise the text stays as it is.
     bool changes = false;
     std::u16string replacement;
@@ -80,6 +84,7 @@ void append(ReplaceAllJob& work, std::u16string_view piece) {
             "Replacement exceeds the editor's 8 MiB character limit. No text was changed.");
     }
     work.output.append(piece);
+    work.lines.append(piece);
 }
 
 // The snapshot's text over [from, to), from the chunk the job holds, read again only when the
@@ -124,6 +129,7 @@ void advance(ReplaceAllJob& work) {
     }
     if (found >= 0 && work.count == 0) {
         work.span_start = next;
+        work.lines = replacement_lines(work.editor, next);
     } else if (work.count > 0) {
         append(work, around.substr(work.position - first, next - work.position));
     }
@@ -135,6 +141,7 @@ void advance(ReplaceAllJob& work) {
         next += work.find.size();
         work.span_end = next;
         work.output_at_span_end = work.output.length();
+        work.lines_at_span_end = work.lines.complete_lines();
     }
     work.position = next;
 }
@@ -158,10 +165,12 @@ void finish() {
     const std::uint64_t to = job->span_end;
     const bool changes = job->changes;
     SourceDocument::NodePtr output = job->output.take(job->output_at_span_end);
+    ReplacementLines lines = std::move(job->lines);
+    lines.keep(job->lines_at_span_end);
     cancel_replace_all();
     if (changes && IsWindow(editor)) {
         SendMessageW(editor, EM_STOPGROUPTYPING, 0, 0);
-        replace_source_range(editor, from, to, std::move(output));
+        replace_source_range(editor, from, to, std::move(output), std::move(lines));
         SendMessageW(editor, EM_STOPGROUPTYPING, 0, 0);
     }
     message_box(main_window, std::to_wstring(count) + L" replacements.", L"Replace All", MB_OK);

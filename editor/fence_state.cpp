@@ -14,18 +14,21 @@ bool closes_trailing(char16_t unit) {
 
 LineCursor::LineCursor(const SourceDocument& document, std::uint64_t line_start,
                        std::uint64_t length)
-    : document_(document), line_start_(line_start), length_(length) {}
+    : document_(&document), line_start_(line_start), length_(length) {}
 
 LineCursor::LineCursor(const SourceDocument& document, std::uint64_t line_start,
                        std::uint64_t length, std::u16string_view lent, std::uint64_t lent_start)
-    : document_(document), line_start_(line_start), length_(length), view_(lent),
+    : document_(&document), line_start_(line_start), length_(length), view_(lent),
       view_start_(lent_start) {}
+
+LineCursor::LineCursor(std::u16string_view line)
+    : document_(nullptr), line_start_(0), length_(line.size()), view_(line) {}
 
 char16_t LineCursor::at(std::uint64_t index) {
     const std::uint64_t absolute = line_start_ + index;
     if (absolute < view_start_ || absolute - view_start_ >= view_.size()) {
         const std::uint64_t aligned = index - index % window_units;
-        window_ = document_.text(line_start_ + aligned, window_units);
+        window_ = document_->text(line_start_ + aligned, window_units);
         view_ = window_;
         view_start_ = line_start_ + aligned;
     }

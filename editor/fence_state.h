@@ -24,13 +24,15 @@ public:
     // `lent` holds the document's units from `lent_start` on and must outlive the cursor.
     LineCursor(const SourceDocument& document, std::uint64_t line_start, std::uint64_t length,
                std::u16string_view lent, std::uint64_t lent_start);
+    // A line held whole, outside any document.
+    explicit LineCursor(std::u16string_view line);
 
     std::uint64_t length() const { return length_; }
     // The unit at `index` within the line; index < length().
     char16_t at(std::uint64_t index);
 
 private:
-    const SourceDocument& document_;
+    const SourceDocument* document_;
     std::uint64_t line_start_;
     std::uint64_t length_;
     std::u16string_view view_;

@@ -295,11 +295,24 @@ void clear_line_layouts(HWND editor) {
     }
 }
 
+ReplacementLines replacement_lines(HWND editor, std::uint64_t from) {
+    Source* source = source_record(editor);
+    if (!source) {
+        return {};
+    }
+    ensure_line_metrics(*source);
+    const SourceDocument& document = source->document;
+    from = std::min(from, document.length());
+    const std::uint64_t line = document.line_of(from);
+    const std::uint64_t start = document.line_start(line);
+    return ReplacementLines(source->fence_states[line], document.text(start, from - start));
+}
+
 void replace_source_range(HWND editor, std::uint64_t from, std::uint64_t to,
-                          SourceDocument::NodePtr text) {
+                          SourceDocument::NodePtr text, ReplacementLines lines) {
     Source* source = source_record(editor);
     if (source && !source->read_only) {
-        replace_range(*source, from, to, std::move(text));
+        replace_range(*source, from, to, std::move(text), std::move(lines));
     }
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/source_document.h"
+#include "editor/replacement_lines.h"
 #include "tracking/change_marks.h"
 
 namespace pellix {
@@ -103,12 +104,19 @@ bool source_composing(HWND editor);
 // Drops every cached line layout, so that the next paint lays the lines out again.
 void clear_line_layouts(HWND editor);
 
+// Where the line data of a replacement starting at `from` begins (`ReplacementLines`): the
+// fence state and the text of the line before `from` (an empty start for a window without an
+// editor).
+ReplacementLines replacement_lines(HWND editor, std::uint64_t from);
+
 // Replaces [from, to) (on character boundaries) with a tree of normalised text built beforehand
 // (`RopeBuilder`), as EM_REPLACESEL would replace that selection: one undo step, nothing while
-// the editor is read-only, EN_CHANGE to the parent. Throws std::length_error "Source exceeds the
-// 8 MiB character limit." and then changes nothing.
+// the editor is read-only, EN_CHANGE to the parent. `lines`, gathered from `replacement_lines`
+// over the same text, spare the editor reading the new lines; lines that do not fit the text in
+// place are read instead. Throws std::length_error "Source exceeds the 8 MiB character limit."
+// and then changes nothing.
 void replace_source_range(HWND editor, std::uint64_t from, std::uint64_t to,
-                          SourceDocument::NodePtr text);
+                          SourceDocument::NodePtr text, ReplacementLines lines = {});
 
 // Sets the scroll offsets in DIPs, clamped to the content, updates the scroll bars and the caret,
 // repaints when `repaint` is set, and posts WM_APP_SOURCE_SCROLLED when the offsets moved.

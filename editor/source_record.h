@@ -21,6 +21,7 @@
 #include "core/source_document.h"
 #include "editor/height_tree.h"
 #include "editor/markdown_colouring.h"
+#include "editor/replacement_lines.h"
 #include "markdown/line_scanners.h"
 #include "platform/com_ptr.h"
 #include "preview/accessibility_bridge.h"
@@ -287,9 +288,9 @@ void set_selection(Source& source, std::uint64_t anchor, std::uint64_t caret, bo
 void replace_selection(Source& source, const std::u16string& text, bool typing);
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to);
 // [from, to) (character boundaries) replaced by a tree of normalised text, as one undo step
-// that selects the range again when undone.
+// that selects the range again when undone. `lines`, when they fit, spare reading the new lines.
 void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
-                   SourceDocument::NodePtr text);
+                   SourceDocument::NodePtr text, ReplacementLines lines = {});
 // `selection_in_edit`: the selection before the change lay within the changed range (so that
 // repainting the changed lines also clears it).
 // After a whole new text was installed whose lines differ from the old ones only in old lines
@@ -298,8 +299,10 @@ void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
 // whole text must be measured again.
 bool splice_reloaded_lines(Source& source, std::uint64_t first, std::uint64_t old_end,
                            std::uint64_t new_end, std::uint64_t old_line_count);
+// `handed`: the new lines as gathered while the new text was built; taken when they fit.
 void apply_edit(Source& source, std::uint64_t first_line, std::uint64_t old_line_count,
-                std::uint64_t old_last_line, ScrollAnchor anchor, bool selection_in_edit = false);
+                std::uint64_t old_last_line, ScrollAnchor anchor, bool selection_in_edit = false,
+                ReplacementLines* handed = nullptr);
 void undo_redo(Source& source, bool redo);
 
 // --- clipboard (clipboard.cpp)

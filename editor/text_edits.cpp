@@ -96,6 +96,45 @@ EditedLines read_edited_lines(const Source& source, std::uint64_t first, std::ui
     return read;
 }
 
+// Whether lines first..last of the text now in place are what `handed` gathered: as many whole
+// lines, as many units, and the same fence state before them.
+bool handed_lines_fit(const Source& source, std::uint64_t first, std::uint64_t last,
+                      const ReplacementLines& handed) {
+    const std::vector<std::uint64_t>& lengths = handed.lengths();
+    if (lengths.size() != last - first || first >= source.fence_states.size() ||
+        source.fence_states[first] != handed.start()) {
+        return false;
+    }
+    std::uint64_t units = 0;
+    for (const std::uint64_t length : lengths) {
+        units += length + 1;
+    }
+    const SourceDocument& document = source.document;
+    return units == document.line_start(last) - document.line_start(first);
+}
+
+// The lines first..last of an edit from what the replacement's builder handed over, when it
+// fits; otherwise read from the text.
+EditedLines edited_lines(const Source& source, std::uint64_t first, std::uint64_t last,
+                         ReplacementLines* handed) {
+    if (handed == nullptr || !handed_lines_fit(source, first, last, *handed)) {
+        return read_edited_lines(source, first, last);
+    }
+    EditedLines read;
+    if (source.wrap) {
+        const double width = text_width(source);
+        read.estimates.reserve(last - first + 1);
+        for (const std::uint64_t length : handed->lengths()) {
+            read.estimates.push_back(estimated_line_height(source, length, width));
+        }
+        read.estimates.push_back(estimate_for(source, last));
+    }
+    if (source.markdown_colouring) {
+        read.states_after = std::move(handed->states_after());
+    }
+    return read;
+}
+
 // The estimated heights of lines first..last.
 std::vector<double> estimates_of(const Source& source, std::uint64_t first, std::uint64_t last,
                                  const EditedLines& read) {
@@ -266,7 +305,7 @@ void replace_selection(Source& source, const std::u16string& text, bool typing) 
 }
 
 void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
-                   SourceDocument::NodePtr text) {
+                   SourceDocument::NodePtr text, ReplacementLines lines) {
     SourceDocument& document = source.document;
     const ScrollAnchor anchor = capture_scroll_anchor(source);
     const std::uint64_t first = document.line_of(from);
@@ -275,7 +314,7 @@ void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
     document.selection = {from, to};
     document.typing_open = false;
     document.replace_range(from, to, std::move(text));
-    apply_edit(source, first, old_count, old_last, anchor);
+    apply_edit(source, first, old_count, old_last, anchor, false, &lines);
 }
 
 void delete_range(Source& source, std::uint64_t from, std::uint64_t to) {
@@ -305,7 +344,8 @@ bool splice_reloaded_lines(Source& source, std::uint64_t first, std::uint64_t ol
 }
 
 void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
-                std::uint64_t old_last, ScrollAnchor anchor, bool selection_in_edit) {
+                std::uint64_t old_last, ScrollAnchor anchor, bool selection_in_edit,
+                ReplacementLines* handed) {
     const SourceDocument& document = source.document;
     anchor = anchor_after_edit(anchor, document);
     const std::uint64_t new_last = document.line_of(document.last_change_new_end);
@@ -319,7 +359,7 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
         source.metrics_valid = false;
     } else {
         only_changed_lines = document.line_count() == old_count && selection_in_edit;
-        const EditedLines read = read_edited_lines(source, first, new_last);
+        const EditedLines read = edited_lines(source, first, new_last, handed);
         if (document.line_count() == old_count) {
             re_estimate_changed_lines(source, first, new_last, read);
         } else {

@@ -6,6 +6,8 @@
 
 #include "editor/fence_state.h"
 #include "editor/height_tree.h"
+#include "editor/replacement_lines.h"
+#include "editor/source_interface.h"
 #include "tests/editor/editor_window.h"
 
 using namespace pellix;
@@ -103,16 +105,22 @@ void expect_line_data_of_each_line(const EditorWindow& window, std::uint64_t fir
     }
 }
 
-// A replacement of hundreds of lines reads them in blocks; what it stores must be what the
-// lines give one by one, whether the line count stays or changes.
-TEST(FenceStates, AnEditOfManyLinesGivesEachLineItsStateAndEstimate) {
-    EditorWindow window(300, 200);
+// 400 lines of 0 to 96 units, set into a wrapping editor of 300 by 200 pixels.
+std::wstring set_many_lines(const EditorWindow& window) {
     window.send(EM_SETTARGETDEVICE, 0, 0);
     std::wstring text;
     for (int i = 0; i < 400; ++i) {
         text += std::wstring(static_cast<std::size_t>(i % 97), L'x') + L"\n";
     }
     window.set_text(text);
+    return text;
+}
+
+// A replacement of hundreds of lines reads them in blocks; what it stores must be what the
+// lines give one by one, whether the line count stays or changes.
+TEST(FenceStates, AnEditOfManyLinesGivesEachLineItsStateAndEstimate) {
+    EditorWindow window(300, 200);
+    const std::wstring text = set_many_lines(window);
     std::wstring same_count;
     for (int i = 0; i < 300; ++i) {
         same_count +=
@@ -126,6 +134,68 @@ TEST(FenceStates, AnEditOfManyLinesGivesEachLineItsStateAndEstimate) {
     window.select(5, 200 * 60);
     window.send(EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(same_count.substr(0, 2000).c_str()));
     expect_line_data_of_each_line(window, 0, window.record().document.line_of(5 + 2000));
+}
+
+// A text gathered in pieces that cut its lines anywhere gives each whole line's length and the
+// state after it, from the text before the replacement on; lines past the kept ones are dropped.
+TEST(ReplacementLines, PiecesCuttingLinesGiveWhatWholeLinesGive) {
+    const std::u16string before = u"  ``";
+    const std::u16string text = u"` js\ncode ``` x\n" + std::u16string(300, u'a') +
+                                u"\n~~~\n```` \t\r\n\n``x`\n```" + std::u16string(200, u'b') +
+                                u"`\nlast";
+    std::vector<std::uint64_t> lengths;
+    std::vector<FenceState> states;
+    FenceState state{};
+    std::size_t line_start = 0;
+    const std::u16string whole = before + text;
+    for (std::size_t end = whole.find(u'\n'); end != std::u16string::npos;
+         end = whole.find(u'\n', line_start)) {
+        state = after(state, whole.substr(line_start, end - line_start));
+        lengths.push_back(end - line_start);
+        states.push_back(state);
+        line_start = end + 1;
+    }
+    // Opened with the text before, closed after the tilde line, not opened by the backtick line.
+    ASSERT_EQ(states[3], (FenceState{u'`', 3}));
+    ASSERT_EQ(states[7], FenceState{});
+    for (const std::size_t cut : {1u, 5u, 129u, 1000u}) {
+        ReplacementLines lines(FenceState{}, before);
+        for (std::size_t at = 0; at < text.size(); at += cut) {
+            lines.append(std::u16string_view(text).substr(at, cut));
+        }
+        EXPECT_EQ(lines.lengths(), lengths) << cut;
+        EXPECT_EQ(lines.states_after(), states) << cut;
+        lines.append(u"\nmore\n");
+        lines.keep(states.size());
+        EXPECT_EQ(lines.lengths(), lengths) << cut;
+    }
+}
+
+// Lines handed over with a replacement built in pieces give each line of the new text, and the
+// lines below whose fence state it changes, what reading them from the text gives.
+TEST(ReplacementLines, HandedOverLinesGiveEachLineItsStateAndEstimate) {
+    EditorWindow window(300, 200);
+    const std::wstring text = set_many_lines(window);
+    std::u16string inserted;
+    for (int i = 0; i < 300; ++i) {
+        inserted +=
+            i % 70 == 0 ? u"~~~~\n" : std::u16string(static_cast<std::size_t>(i * 7), u'y') + u"\n";
+    }
+    inserted += u"```";
+    const std::uint64_t from = 10 * 97 + 3;
+    const std::uint64_t to = text.size() - 10;
+    const std::uint64_t first = window.record().document.line_of(from);
+    ReplacementLines lines = replacement_lines(window.editor, from);
+    RopeBuilder builder(window.record().document.revision + 1);
+    for (std::size_t at = 0; at < inserted.size(); at += 97) {
+        const std::u16string_view piece = std::u16string_view(inserted).substr(at, 97);
+        builder.append(piece);
+        lines.append(piece);
+    }
+    replace_source_range(window.editor, from, to, builder.take(inserted.size()), std::move(lines));
+    EXPECT_EQ(window.text(), text.substr(0, from) + std::wstring(inserted.begin(), inserted.end()) +
+                                 text.substr(to));
+    expect_line_data_of_each_line(window, first, first + 300);
 }
 
 std::wstring numbered_lines(int count) {
