@@ -212,7 +212,13 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     if (!layout_budget_allows(source, now)) {
         return false;
     }
-    ensure_render_target(source);
+    if (!source.target) {
+        const std::uint64_t calls = source.handled_calls;
+        ensure_render_target(source);
+        if (source.handled_calls != calls) {
+            throw EditorChangedMeanwhile();
+        }
+    }
     std::u16string text =
         source.document.text(source.document.line_start(line) + piece.start, piece.length);
     piece.layout.reset();

@@ -707,8 +707,13 @@ void ensure_render_target(Source& source) {
                       static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))},
         .presentOptions = D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS,
     };
-    check_render(
-        source.d2d->CreateHwndRenderTarget(properties, window_properties, source.target.put()));
+    ComPtr<ID2D1HwndRenderTarget> target;
+    check_render(source.d2d->CreateHwndRenderTarget(properties, window_properties, target.put()));
+    if (source.target) {
+        // A message handled while this one was made made one too; its brushes are in use.
+        return;
+    }
+    source.target = std::move(target);
     source.frame_kept = false;
     create_source_brushes(source);
     // Measuring a hidden editor's text needs the brushes; the target goes again a while later.

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -139,6 +140,8 @@ struct Source {
     ComPtr<IDWriteFactory> dwrite;
     ComPtr<ID2D1Factory> d2d;
     ComPtr<ID2D1HwndRenderTarget> target;
+    // Messages the window has handled and calls from outside; see `EditorChangedMeanwhile`.
+    std::uint64_t handled_calls = 0;
     // The target holds the whole last frame, so a paint may redraw a band of it or the marker
     // lane alone. A new target, a resize (new buffers), a show and a lost device leave no such
     // frame: the next paint draws the whole client area whatever part the system asked for.
@@ -209,6 +212,16 @@ std::u16string source_wide_text(const SourceDocument& document);
 double scale_of(const Source& source);
 // The text was replaced wholesale: drop what was derived from the old one.
 void forget_text_layouts(Source& source);
+
+// Making a render target can deliver messages that other threads sent (under Wine it asks the
+// display driver, which waits on another process). One of them may edit or lay out the editor,
+// so a walk over the line cache that needs a target stops with this rather than touch what it
+// holds; the window procedure drops the interrupted message without a beep.
+class EditorChangedMeanwhile : public std::runtime_error {
+public:
+    EditorChangedMeanwhile()
+        : std::runtime_error("The editor changed while its render target was made.") {}
+};
 
 // --- line layout and colouring (line_layout.cpp)
 double now_ms();

@@ -235,6 +235,7 @@ bool is_scrolling_key(UINT message, WPARAM key) {
 }
 
 LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
+    ++source.handled_calls;
     HWND window = source.window;
     LRESULT result = 0;
     std::optional<ScrollSample> key_sample;
@@ -322,7 +323,11 @@ void handle_failure(Source& source, UINT message, std::uint64_t entry_edit_count
         forget_text_layouts(source);
         notify_parent(source, true);
     }
-    if (message != WM_PAINT) {
+    const bool interrupted = dynamic_cast<const EditorChangedMeanwhile*>(&failure) != nullptr;
+    if (interrupted) {
+        // What the interrupted message would have drawn is drawn again whole.
+        invalidate_editor(source.window);
+    } else if (message != WM_PAINT) {
         MessageBeep(MB_ICONEXCLAMATION);
     }
     OutputDebugStringA(failure.what());
@@ -347,7 +352,11 @@ Source* source_record(HWND window) {
         std::wstring_view(class_name) != source_window_class) {
         return nullptr;
     }
-    return reinterpret_cast<Source*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* source = reinterpret_cast<Source*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (source != nullptr) {
+        ++source->handled_calls;
+    }
+    return source;
 }
 
 double scale_of(const Source& source) {

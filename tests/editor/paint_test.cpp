@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 #include "editor/source_interface.h"
 #include "tests/colour_checks.h"
@@ -23,6 +24,86 @@ constexpr int height = 400;
 std::uint32_t pixel(HWND window, int x, int y) {
     return test::FramePixels(window).at(x, y);
 }
+
+// The real factory, except that making a window target first serves what other threads have
+// sent, as Wine's display driver does when it waits on another process.
+class ServingFactory final : public ID2D1Factory {
+public:
+    explicit ServingFactory(ComPtr<ID2D1Factory> real) : real_(std::move(real)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+        *out = id == __uuidof(IUnknown) || id == __uuidof(ID2D1Factory) ? this : nullptr;
+        return *out != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    // Lives on the test's stack, longer than every reference the editor takes.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateHwndRenderTarget(const D2D1_RENDER_TARGET_PROPERTIES* target,
+                                                     const D2D1_HWND_RENDER_TARGET_PROPERTIES* hwnd,
+                                                     ID2D1HwndRenderTarget** made) override {
+        MSG message{};
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+        return real_->CreateHwndRenderTarget(target, hwnd, made);
+    }
+
+    HRESULT STDMETHODCALLTYPE ReloadSystemMetrics() override {
+        return real_->ReloadSystemMetrics();
+    }
+    void STDMETHODCALLTYPE GetDesktopDpi(FLOAT* x, FLOAT* y) override {
+        real_->GetDesktopDpi(x, y);
+    }
+    HRESULT STDMETHODCALLTYPE CreateRectangleGeometry(const D2D1_RECT_F* a,
+                                                      ID2D1RectangleGeometry** b) override {
+        return real_->CreateRectangleGeometry(a, b);
+    }
+    HRESULT STDMETHODCALLTYPE CreateRoundedRectangleGeometry(
+        const D2D1_ROUNDED_RECT* a, ID2D1RoundedRectangleGeometry** b) override {
+        return real_->CreateRoundedRectangleGeometry(a, b);
+    }
+    HRESULT STDMETHODCALLTYPE CreateEllipseGeometry(const D2D1_ELLIPSE* a,
+                                                    ID2D1EllipseGeometry** b) override {
+        return real_->CreateEllipseGeometry(a, b);
+    }
+    HRESULT STDMETHODCALLTYPE CreateGeometryGroup(D2D1_FILL_MODE a, ID2D1Geometry** b, UINT c,
+                                                  ID2D1GeometryGroup** d) override {
+        return real_->CreateGeometryGroup(a, b, c, d);
+    }
+    HRESULT STDMETHODCALLTYPE CreateTransformedGeometry(ID2D1Geometry* a,
+                                                        const D2D1_MATRIX_3X2_F* b,
+                                                        ID2D1TransformedGeometry** c) override {
+        return real_->CreateTransformedGeometry(a, b, c);
+    }
+    HRESULT STDMETHODCALLTYPE CreatePathGeometry(ID2D1PathGeometry** a) override {
+        return real_->CreatePathGeometry(a);
+    }
+    HRESULT STDMETHODCALLTYPE CreateStrokeStyle(const D2D1_STROKE_STYLE_PROPERTIES* a,
+                                                const FLOAT* b, UINT c,
+                                                ID2D1StrokeStyle** d) override {
+        return real_->CreateStrokeStyle(a, b, c, d);
+    }
+    HRESULT STDMETHODCALLTYPE CreateDrawingStateBlock(const D2D1_DRAWING_STATE_DESCRIPTION* a,
+                                                      IDWriteRenderingParams* b,
+                                                      ID2D1DrawingStateBlock** c) override {
+        return real_->CreateDrawingStateBlock(a, b, c);
+    }
+    HRESULT STDMETHODCALLTYPE CreateWicBitmapRenderTarget(IWICBitmap* a,
+                                                          const D2D1_RENDER_TARGET_PROPERTIES* b,
+                                                          ID2D1RenderTarget** c) override {
+        return real_->CreateWicBitmapRenderTarget(a, b, c);
+    }
+    HRESULT STDMETHODCALLTYPE CreateDxgiSurfaceRenderTarget(IDXGISurface* a,
+                                                            const D2D1_RENDER_TARGET_PROPERTIES* b,
+                                                            ID2D1RenderTarget** c) override {
+        return real_->CreateDxgiSurfaceRenderTarget(a, b, c);
+    }
+    HRESULT STDMETHODCALLTYPE CreateDCRenderTarget(const D2D1_RENDER_TARGET_PROPERTIES* a,
+                                                   ID2D1DCRenderTarget** b) override {
+        return real_->CreateDCRenderTarget(a, b);
+    }
+
+private:
+    ComPtr<ID2D1Factory> real_;
+};
 
 using test::blend;
 using test::near_colour;
@@ -281,20 +362,62 @@ TEST(EditorPaint, HiddenEditorLetsGoOfItsDrawingAndShowsWholeAgain) {
     EXPECT_EQ(source.heights.prefix(source.heights.size()), extent);
     // The heading's colour in the first row, and a line number and text in the last full one.
     const int last_row = (height / line - 1) * line;
-    EXPECT_TRUE(test::pump_until(
-        [&] { return band_has_colour(window.editor, 0, line, 0x006A9D, 40); },
-        std::chrono::seconds(10)));
+    EXPECT_TRUE(
+        test::pump_until([&] { return band_has_colour(window.editor, 0, line, 0x006A9D, 40); },
+                         std::chrono::seconds(10)));
     EXPECT_TRUE(band_has_colour(window.editor, last_row, last_row + line,
                                 test::light_table[palette_slot::text], 60));
     bool number_drawn = false;
     const int gutter = window.position_of(0).x;
     for (int y = last_row; y < last_row + line && !number_drawn; ++y) {
         for (int x = 0; x < gutter && !number_drawn; ++x) {
-            number_drawn = near_colour(pixel(window.editor, x, y),
-                                       test::light_table[palette_slot::muted], 40);
+            number_drawn =
+                near_colour(pixel(window.editor, x, y), test::light_table[palette_slot::muted], 40);
         }
     }
     EXPECT_TRUE(number_drawn);
+}
+
+// Measuring a hidden editor makes a render target; a replacement of the whole text that another
+// thread sent meanwhile is served inside that, and the measuring must not go on with the line
+// layouts the replacement dropped.
+TEST(EditorPaint, ATextReplacedWhileTheTargetIsMadeIsShownWhole) {
+    EditorWindow window(width, height, test::Placement::top_level);
+    std::wstring text;
+    for (int i = 1; i <= 60; ++i) {
+        text += L"line " + std::to_wstring(i) + L" of plain text\n";
+    }
+    window.set_text(text);
+    repaint(window);
+    ShowWindow(window.editor, SW_HIDE);
+    Source& source = window.record();
+    ASSERT_FALSE(source.target);
+    const ComPtr<ID2D1Factory> real = source.d2d;
+    ServingFactory serving(real);
+    source.d2d = ComPtr<ID2D1Factory>::share(&serving);
+
+    const std::wstring replaced = L"# Replaced\nsecond line\n";
+    std::thread sender([&] {
+        SendMessageW(window.editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(replaced.c_str()));
+    });
+    // Waits without taking messages, which would serve the replacement here.
+    bool pending = false;
+    for (const ULONGLONG end = GetTickCount64() + 10000; !pending && GetTickCount64() < end;
+         Sleep(1)) {
+        pending = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+    }
+    window.position_of(window.send(EM_LINEINDEX, 40) + 3);
+    sender.join();
+    source.d2d = real;
+    ASSERT_TRUE(pending);
+    EXPECT_EQ(window.text(), replaced);
+
+    ShowWindow(window.editor, SW_SHOWNOACTIVATE);
+    ASSERT_TRUE(window.paint_fully());
+    const int line = window.position_of(window.send(EM_LINEINDEX, 1)).y;
+    EXPECT_TRUE(band_has_colour(window.editor, 0, line, 0x006A9D, 40));
+    EXPECT_TRUE(
+        band_has_colour(window.editor, line, 2 * line, test::light_table[palette_slot::text], 60));
 }
 
 TEST(EditorPaint, HiddenEditorThatMeasuredDrawsWhatChangedWhileHidden) {
