@@ -400,12 +400,7 @@ TEST(EditorPaint, ATextReplacedWhileTheTargetIsMadeIsShownWhole) {
     std::thread sender([&] {
         SendMessageW(window.editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(replaced.c_str()));
     });
-    // Waits without taking messages, which would serve the replacement here.
-    bool pending = false;
-    for (const ULONGLONG end = GetTickCount64() + 10000; !pending && GetTickCount64() < end;
-         Sleep(1)) {
-        pending = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
-    }
+    const bool pending = test::sent_message_pending();
     window.position_of(window.send(EM_LINEINDEX, 40) + 3);
     sender.join();
     source.d2d = real;
