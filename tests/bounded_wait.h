@@ -46,6 +46,19 @@ bool wait_until(Done&& done, std::chrono::milliseconds limit = settle_limit) {
     }
 }
 
+// Waits until another thread's message sent to this one is pending, without taking messages
+// (which would deliver it at once); whether it came within `limit`.
+inline bool sent_message_pending(std::chrono::milliseconds limit = settle_limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while ((HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) == 0) {
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        Sleep(1);
+    }
+    return true;
+}
+
 // Repeats `check` (an AssertionResult) until it succeeds or `limit` has passed, and answers its
 // last result, so that a failure tells what was last seen.
 template <typename Check>

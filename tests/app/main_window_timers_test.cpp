@@ -56,12 +56,7 @@ TEST_F(MainWindowTimers, AMessageSentFromAnotherThreadWaitsUntilTheTypedKeyIsHan
                                  nullptr, probe_class.hInstance, nullptr);
     ASSERT_NE(probe, nullptr);
     std::thread sender([probe] { SendMessageW(probe, WM_APP, 0, 0); });
-    // Waits without taking messages, which would deliver the sent one here.
-    bool pending = false;
-    for (const ULONGLONG end = GetTickCount64() + test::settle_limit_ms;
-         !pending && GetTickCount64() < end; Sleep(1)) {
-        pending = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
-    }
+    const bool pending = test::sent_message_pending();
     typing = true;
     SendMessageW(chrome.editor, WM_CHAR, L'x', 1);
     typing = false;

@@ -46,59 +46,52 @@ public:
         return real_->CreateHwndRenderTarget(target, hwnd, made);
     }
 
-    HRESULT STDMETHODCALLTYPE ReloadSystemMetrics() override {
-        return real_->ReloadSystemMetrics();
-    }
-    void STDMETHODCALLTYPE GetDesktopDpi(FLOAT* x, FLOAT* y) override {
-        real_->GetDesktopDpi(x, y);
-    }
-    HRESULT STDMETHODCALLTYPE CreateRectangleGeometry(const D2D1_RECT_F* a,
-                                                      ID2D1RectangleGeometry** b) override {
-        return real_->CreateRectangleGeometry(a, b);
+    // The editor asks its factory for window targets only.
+    HRESULT STDMETHODCALLTYPE ReloadSystemMetrics() override { return E_NOTIMPL; }
+    void STDMETHODCALLTYPE GetDesktopDpi(FLOAT* x, FLOAT* y) override { *x = *y = 96.0f; }
+    HRESULT STDMETHODCALLTYPE CreateRectangleGeometry(const D2D1_RECT_F*,
+                                                      ID2D1RectangleGeometry**) override {
+        return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE CreateRoundedRectangleGeometry(
-        const D2D1_ROUNDED_RECT* a, ID2D1RoundedRectangleGeometry** b) override {
-        return real_->CreateRoundedRectangleGeometry(a, b);
+        const D2D1_ROUNDED_RECT*, ID2D1RoundedRectangleGeometry**) override {
+        return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE CreateEllipseGeometry(const D2D1_ELLIPSE* a,
-                                                    ID2D1EllipseGeometry** b) override {
-        return real_->CreateEllipseGeometry(a, b);
+    HRESULT STDMETHODCALLTYPE CreateEllipseGeometry(const D2D1_ELLIPSE*,
+                                                    ID2D1EllipseGeometry**) override {
+        return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE CreateGeometryGroup(D2D1_FILL_MODE a, ID2D1Geometry** b, UINT c,
-                                                  ID2D1GeometryGroup** d) override {
-        return real_->CreateGeometryGroup(a, b, c, d);
+    HRESULT STDMETHODCALLTYPE CreateGeometryGroup(D2D1_FILL_MODE, ID2D1Geometry**, UINT,
+                                                  ID2D1GeometryGroup**) override {
+        return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE CreateTransformedGeometry(ID2D1Geometry* a,
-                                                        const D2D1_MATRIX_3X2_F* b,
-                                                        ID2D1TransformedGeometry** c) override {
-        return real_->CreateTransformedGeometry(a, b, c);
+    HRESULT STDMETHODCALLTYPE CreateTransformedGeometry(ID2D1Geometry*, const D2D1_MATRIX_3X2_F*,
+                                                        ID2D1TransformedGeometry**) override {
+        return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE CreatePathGeometry(ID2D1PathGeometry** a) override {
-        return real_->CreatePathGeometry(a);
+    HRESULT STDMETHODCALLTYPE CreatePathGeometry(ID2D1PathGeometry**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateStrokeStyle(const D2D1_STROKE_STYLE_PROPERTIES*, const FLOAT*,
+                                                UINT, ID2D1StrokeStyle**) override {
+        return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE CreateStrokeStyle(const D2D1_STROKE_STYLE_PROPERTIES* a,
-                                                const FLOAT* b, UINT c,
-                                                ID2D1StrokeStyle** d) override {
-        return real_->CreateStrokeStyle(a, b, c, d);
+    HRESULT STDMETHODCALLTYPE CreateDrawingStateBlock(const D2D1_DRAWING_STATE_DESCRIPTION*,
+                                                      IDWriteRenderingParams*,
+                                                      ID2D1DrawingStateBlock**) override {
+        return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE CreateDrawingStateBlock(const D2D1_DRAWING_STATE_DESCRIPTION* a,
-                                                      IDWriteRenderingParams* b,
-                                                      ID2D1DrawingStateBlock** c) override {
-        return real_->CreateDrawingStateBlock(a, b, c);
+    HRESULT STDMETHODCALLTYPE CreateWicBitmapRenderTarget(IWICBitmap*,
+                                                          const D2D1_RENDER_TARGET_PROPERTIES*,
+                                                          ID2D1RenderTarget**) override {
+        return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE CreateWicBitmapRenderTarget(IWICBitmap* a,
-                                                          const D2D1_RENDER_TARGET_PROPERTIES* b,
-                                                          ID2D1RenderTarget** c) override {
-        return real_->CreateWicBitmapRenderTarget(a, b, c);
+    HRESULT STDMETHODCALLTYPE CreateDxgiSurfaceRenderTarget(IDXGISurface*,
+                                                            const D2D1_RENDER_TARGET_PROPERTIES*,
+                                                            ID2D1RenderTarget**) override {
+        return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE CreateDxgiSurfaceRenderTarget(IDXGISurface* a,
-                                                            const D2D1_RENDER_TARGET_PROPERTIES* b,
-                                                            ID2D1RenderTarget** c) override {
-        return real_->CreateDxgiSurfaceRenderTarget(a, b, c);
-    }
-    HRESULT STDMETHODCALLTYPE CreateDCRenderTarget(const D2D1_RENDER_TARGET_PROPERTIES* a,
-                                                   ID2D1DCRenderTarget** b) override {
-        return real_->CreateDCRenderTarget(a, b);
+    HRESULT STDMETHODCALLTYPE CreateDCRenderTarget(const D2D1_RENDER_TARGET_PROPERTIES*,
+                                                   ID2D1DCRenderTarget**) override {
+        return E_NOTIMPL;
     }
 
 private:
@@ -400,12 +393,7 @@ TEST(EditorPaint, ATextReplacedWhileTheTargetIsMadeIsShownWhole) {
     std::thread sender([&] {
         SendMessageW(window.editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(replaced.c_str()));
     });
-    // Waits without taking messages, which would serve the replacement here.
-    bool pending = false;
-    for (const ULONGLONG end = GetTickCount64() + 10000; !pending && GetTickCount64() < end;
-         Sleep(1)) {
-        pending = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
-    }
+    const bool pending = test::sent_message_pending();
     window.position_of(window.send(EM_LINEINDEX, 40) + 3);
     sender.join();
     source.d2d = real;
