@@ -169,6 +169,18 @@ void switching_here(const std::vector<std::wstring>& paths) {
     };
     print("switch from a settled window", settled);
     print("switches one after another", at_once);
+    const auto holding = [] {
+        return std::count_if(tabs.begin(), tabs.end(), [](const auto& tab) {
+            return tab->editor != chrome.editor && source_record(tab->editor)->target;
+        });
+    };
+    const ULONGLONG end = GetTickCount64() + 2 * release_timer_ms;
+    while (holding() > 0 && GetTickCount64() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        bench::serve_messages();
+    }
+    std::printf("  hidden editors holding their drawing after the switches: %lld\n",
+                static_cast<long long>(holding()));
     bench::close_main_window(window);
 }
 
