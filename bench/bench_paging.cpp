@@ -6,6 +6,7 @@
 #include "bench/bench.h"
 #include "bench/bench_main_window.h"
 #include "bench/bench_program.h"
+#include "bench/bench_renderer_host.h"
 #include "bench/bench_window_target.h"
 
 #include <windows.h>
@@ -36,11 +37,7 @@ constexpr float row_height = 17.0f;
 constexpr float text_size = 14.0f;
 constexpr UINT32 frame_width = 1000;
 constexpr UINT32 frame_height = 800;
-// Wine picks the Direct3D renderer by the name of the program's file (the prefix gives it to
-// Pellix.exe only), so the in-process figures are measured in a copy of this program under
-// that name. Each part runs in a host of its own: memory freed when one part's Direct3D device
-// goes is taken up again by the next part and would hide its growth.
-constexpr wchar_t renderer_host_name[] = L"Pellix.exe";
+// The in-process figures are measured in the renderer host, each part in a host of its own.
 constexpr const char* host_parts[] = {"main_window", "bare_editor", "plain_target"};
 
 // Runs the cycles (`key` presses Page Down, `top` returns to the start) and prints the growth
@@ -195,43 +192,10 @@ std::vector<std::wstring> lines_of(const std::string& text) {
     return lines;
 }
 
-// The part this program runs as a renderer host (given after the bench's name), or null.
-const char* renderer_host_part() {
-    wchar_t own[MAX_PATH];
-    GetModuleFileNameW(nullptr, own, MAX_PATH);
-    if (std::filesystem::path(own).filename() != renderer_host_name || __argc < 3) {
-        return nullptr;
-    }
-    return __argv[2];
-}
-
-// Runs this program again as `renderer_host_name` for `part` on the same output and waits.
-void run_in_renderer_host(const std::filesystem::path& host, const char* part) {
-    const std::string name(part);
-    std::wstring command =
-        L"\"" + host.wstring() + L"\" paging " + std::wstring(name.begin(), name.end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION started{};
-    std::fflush(stdout);
-    if (!CreateProcessW(host.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &started)) {
-        std::printf("the renderer host did not start\n");
-        return;
-    }
-    WaitForSingleObject(started.hProcess, INFINITE);
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-}
-
 void run() {
     const std::string text = bench::mixed_markdown(document_limit - 4096);
     const auto path = std::filesystem::temp_directory_path() / "pellix-bench-paging.md";
-    if (const char* part = renderer_host_part()) {
+    if (const char* part = bench::renderer_host_part("paging")) {
         const std::string name(part);
         if (name == "main_window") {
             main_window_here(path);
@@ -245,16 +209,12 @@ void run() {
     }
     std::ofstream(path, std::ios::binary) << text;
     real_program(path, static_cast<LRESULT>(text.size()));
-    wchar_t own[MAX_PATH];
-    GetModuleFileNameW(nullptr, own, MAX_PATH);
-    const auto folder = std::filesystem::temp_directory_path() / "pellix-bench-paging-host";
-    std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(own, folder / renderer_host_name,
-                               std::filesystem::copy_options::overwrite_existing);
-    for (const char* part : host_parts) {
-        run_in_renderer_host(folder / renderer_host_name, part);
+    {
+        const bench::RendererHost host("paging");
+        for (const char* part : host_parts) {
+            host.run(part);
+        }
     }
-    std::filesystem::remove_all(folder);
     text_frames_on_plain_target("plain Direct2D target, Wine's default renderer", lines_of(text));
     std::filesystem::remove(path);
 }

@@ -45,10 +45,16 @@ inline HWND visible_editor_of(HWND main) {
     return nullptr;
 }
 
-// Repaints what the program has invalidated, then waits until it has served its queue.
+// Repaints what the program has invalidated, then waits until it has served its queue. File
+// work (the disk check of a tab switch) runs with the window disabled while the UI thread waits
+// in a pump that counts as idle, and a command sent meanwhile is refused: the work must end too.
 inline void settle(HANDLE process, HWND main) {
-    RedrawWindow(main, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    WaitForInputIdle(process, idle_limit_ms);
+    const ULONGLONG end = GetTickCount64() + idle_limit_ms;
+    do {
+        RedrawWindow(main, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        WaitForInputIdle(process, idle_limit_ms);
+    } while (!IsWindowEnabled(main) && GetTickCount64() < end &&
+             MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT) != WAIT_FAILED);
 }
 
 // Pellix.exe started on `files`; ended (WM_CLOSE, then killed) when this goes.

@@ -42,6 +42,12 @@ void leave_shared_factory() {
     }
 }
 
+// Letting go of a render target costs Wine tens of milliseconds, so the editor hidden by a tab
+// switch keeps its drawing until the editor shown instead has drawn a complete screen (or a
+// while later, if none draws). Only one waits at a time: a session restore that hides many tabs
+// inside one message still holds no more than one target it does not show.
+thread_local HWND editor_letting_go = nullptr;
+
 SourceHost& host_storage() {
     static SourceHost host;
     return host;
@@ -96,6 +102,9 @@ LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 
 LRESULT destroy_source(Source* source, UINT message, WPARAM wparam, LPARAM lparam) {
     HWND window = source->window;
+    if (editor_letting_go == window) {
+        editor_letting_go = nullptr;
+    }
     if (source->tooltip) {
         DestroyWindow(source->tooltip);
     }
@@ -170,6 +179,24 @@ void release_while_hidden(Source& source) {
     release_device_objects(source);
 }
 
+void let_go_later(Source& source) {
+    if (editor_letting_go != nullptr && editor_letting_go != source.window) {
+        if (Source* waiting = source_record(editor_letting_go)) {
+            release_while_hidden(*waiting);
+        }
+    }
+    editor_letting_go = source.window;
+    SetTimer(source.window, release_timer, release_timer_ms, nullptr);
+}
+
+// WM_TIMER comes only when the thread has nothing else to do, so the release waits for the
+// messages that complete the new screen too.
+void let_go_of_the_waiting_editor(const Source& shown) {
+    if (editor_letting_go != nullptr && editor_letting_go != shown.window) {
+        SetTimer(editor_letting_go, release_timer, USER_TIMER_MINIMUM, nullptr);
+    }
+}
+
 void paint_window(Source& source) {
     ScrollSample sample(scroll_stage_source_paint);
     PAINTSTRUCT paint{};
@@ -194,6 +221,9 @@ void paint_window(Source& source) {
     source.paint_band_top = source.paint_band_bottom = 0.0;
     source.paint_lane_only = false;
     EndPaint(source.window, &paint);
+    if (!source.budget.last_paint_pending) {
+        let_go_of_the_waiting_editor(source);
+    }
 }
 
 void on_timer(Source& source, UINT_PTR timer) {
@@ -210,6 +240,9 @@ void on_timer(Source& source, UINT_PTR timer) {
         }
     } else if (timer == release_timer) {
         KillTimer(source.window, release_timer);
+        if (editor_letting_go == source.window) {
+            editor_letting_go = nullptr;
+        }
         if (editor_hidden(source.window)) {
             release_while_hidden(source);
         }
@@ -270,9 +303,12 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SHOWWINDOW:
         if (wparam == 0) {
             stop_wheel_animation(source);
-            release_while_hidden(source);
+            let_go_later(source);
         } else {
             KillTimer(window, release_timer);
+            if (editor_letting_go == window) {
+                editor_letting_go = nullptr;
+            }
             source.frame_kept = false;
         }
         return DefWindowProcW(window, message, wparam, lparam);
