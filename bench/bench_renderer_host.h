@@ -54,13 +54,12 @@ public:
         const std::filesystem::path host = folder_ / renderer_host_name;
         std::wstring command = L"\"" + host.wstring() + L"\" " +
                                std::wstring(arguments.begin(), arguments.end());
-        STARTUPINFOW startup{
-            .cb = sizeof(STARTUPINFOW),
-            .dwFlags = STARTF_USESTDHANDLES,
-            .hStdInput = GetStdHandle(STD_INPUT_HANDLE),
-            .hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE),
-            .hStdError = GetStdHandle(STD_ERROR_HANDLE),
-        };
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
         PROCESS_INFORMATION started{};
         std::fflush(stdout);
         if (!CreateProcessW(host.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,

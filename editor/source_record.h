@@ -37,8 +37,8 @@ inline constexpr UINT_PTR drag_timer = 3;
 inline constexpr UINT drag_timer_ms = 30;
 inline constexpr UINT_PTR layout_timer = 4;
 inline constexpr UINT layout_timer_ms = 16;
-// A hidden editor asked to measure its text makes its drawing objects again (its colours are
-// brushes of the target); they go again once it has been left alone a while.
+// A hidden editor lets go of its drawing objects a while after it was hidden, or after it was
+// asked to measure its text and made them again (its colours are brushes of the target).
 inline constexpr UINT_PTR release_timer = 5;
 inline constexpr UINT release_timer_ms = 1000;
 

@@ -48,6 +48,12 @@ void leave_shared_factory() {
 // inside one message still holds no more than one target it does not show.
 thread_local HWND editor_letting_go = nullptr;
 
+void stop_waiting_to_let_go(HWND window) {
+    if (editor_letting_go == window) {
+        editor_letting_go = nullptr;
+    }
+}
+
 SourceHost& host_storage() {
     static SourceHost host;
     return host;
@@ -102,9 +108,7 @@ LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 
 LRESULT destroy_source(Source* source, UINT message, WPARAM wparam, LPARAM lparam) {
     HWND window = source->window;
-    if (editor_letting_go == window) {
-        editor_letting_go = nullptr;
-    }
+    stop_waiting_to_let_go(window);
     if (source->tooltip) {
         DestroyWindow(source->tooltip);
     }
@@ -240,9 +244,7 @@ void on_timer(Source& source, UINT_PTR timer) {
         }
     } else if (timer == release_timer) {
         KillTimer(source.window, release_timer);
-        if (editor_letting_go == source.window) {
-            editor_letting_go = nullptr;
-        }
+        stop_waiting_to_let_go(source.window);
         if (editor_hidden(source.window)) {
             release_while_hidden(source);
         }
@@ -306,9 +308,7 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
             let_go_later(source);
         } else {
             KillTimer(window, release_timer);
-            if (editor_letting_go == window) {
-                editor_letting_go = nullptr;
-            }
+            stop_waiting_to_let_go(window);
             source.frame_kept = false;
         }
         return DefWindowProcW(window, message, wparam, lparam);
