@@ -46,8 +46,8 @@ inline HWND visible_editor_of(HWND main) {
 }
 
 // Repaints what the program has invalidated, then waits until it has served its queue. File
-// work (the disk check of a tab switch) runs with the window disabled while the UI thread waits
-// in a pump that counts as idle, and a command sent meanwhile is refused: the work must end too.
+// work runs with the window disabled while the UI thread waits in a pump that Wine counts as
+// idle, and a command sent meanwhile is refused: the work must end too.
 inline void settle(HANDLE process, HWND main) {
     const ULONGLONG end = GetTickCount64() + idle_limit_ms;
     do {

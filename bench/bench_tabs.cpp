@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -93,22 +94,27 @@ void real_program(const std::vector<std::wstring>& paths, std::size_t units) {
                 bench::median(switches), *std::max_element(switches.begin(), switches.end()));
 }
 
+// Serves messages until `done` or the limit; answers `done`.
+bool serve_until(const std::function<bool()>& done, DWORD limit_ms) {
+    const ULONGLONG end = GetTickCount64() + limit_ms;
+    while (!done() && GetTickCount64() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        bench::serve_messages();
+    }
+    return done();
+}
+
 // Serves messages until the editor's last paint left no layout for later. A screen already
 // complete serves nothing: the queue may hold other work (another hidden tab letting go of its
 // drawing) that is no part of this switch.
 bool complete_screen(HWND editor) {
     const Source* source = source_record(editor);
-    const ULONGLONG end = GetTickCount64() + complete_limit_ms;
     UpdateWindow(editor);
     if (!source->budget.last_paint_pending) {
         return true;
     }
     bench::serve_messages();
-    while (source->budget.last_paint_pending && GetTickCount64() < end) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        bench::serve_messages();
-    }
-    return !source->budget.last_paint_pending;
+    return serve_until([&] { return !source->budget.last_paint_pending; }, complete_limit_ms);
 }
 
 struct Switches {
@@ -130,10 +136,8 @@ Switches switch_tabs(bool settled) {
             complete_screen(chrome.editor);
         });
         times.complete.push_back(seconds * 1000.0);
-        const ULONGLONG end = GetTickCount64() + complete_limit_ms;
-        while (settled && source_record(hidden)->target && GetTickCount64() < end) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-            bench::serve_messages();
+        if (settled) {
+            serve_until([&] { return !source_record(hidden)->target; }, complete_limit_ms);
         }
     }
     return times;
@@ -174,11 +178,7 @@ void switching_here(const std::vector<std::wstring>& paths) {
             return tab->editor != chrome.editor && source_record(tab->editor)->target;
         });
     };
-    const ULONGLONG end = GetTickCount64() + 2 * release_timer_ms;
-    while (holding() > 0 && GetTickCount64() < end) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        bench::serve_messages();
-    }
+    serve_until([&] { return holding() == 0; }, 2 * release_timer_ms);
     std::printf("  hidden editors holding their drawing after the switches: %lld\n",
                 static_cast<long long>(holding()));
     bench::close_main_window(window);
