@@ -7,9 +7,11 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/recovery_store.h"
 #include "app/single_instance.h"
 #include "editor/source_window.h"
 #include "platform/unique_handle.h"
@@ -45,15 +47,41 @@ inline HWND visible_editor_of(HWND main) {
     return nullptr;
 }
 
-// Repaints what the program has invalidated, then waits until it has served its queue. File
-// work runs with the window disabled while the UI thread waits in a pump that Wine counts as
-// idle, and a command sent meanwhile is refused: the work must end too.
-inline void settle(HANDLE process, HWND main) {
+// True while a shown window of `main`'s tree still waits for a paint.
+inline bool paint_owed(HWND main) {
+    bool owed = GetUpdateRect(main, nullptr, FALSE) != FALSE;
+    EnumChildWindows(
+        main,
+        [](HWND child, LPARAM found) {
+            if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE)) {
+                *reinterpret_cast<bool*>(found) = true;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&owed));
+    return owed;
+}
+
+// Waits until the program has served its queue: its window enabled and nothing left to paint.
+// Wine's WaitForInputIdle returns as soon as the program asks for a message, before the paints
+// it owes, and an update region is empty from the start of a paint, not its end. A message sent
+// to the window is answered between two messages, and also while a paint makes its render
+// target (Wine serves sent messages then): the second of two answers comes after that paint.
+// Painting from here (RedrawWindow) would send each paint across processes and time those sends
+// instead. File work runs with the window disabled while the UI thread waits in a pump that
+// answers sent messages, and a command sent meanwhile is refused: the work must end too.
+inline void settle(HWND main) {
     const ULONGLONG end = GetTickCount64() + idle_limit_ms;
     do {
-        RedrawWindow(main, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-        WaitForInputIdle(process, idle_limit_ms);
-    } while (!IsWindowEnabled(main) && GetTickCount64() < end &&
+        for (int i = 0; i < 2; ++i) {
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, idle_limit_ms, &ignored);
+        }
+        if (IsWindowEnabled(main) && !paint_owed(main)) {
+            return;
+        }
+    } while (GetTickCount64() < end &&
              MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT) != WAIT_FAILED);
 }
 
@@ -61,6 +89,10 @@ inline void settle(HANDLE process, HWND main) {
 class RealProgram {
 public:
     explicit RealProgram(const std::vector<std::wstring>& files) {
+        // A program that found an earlier run's tabs in the recovery store would restore them,
+        // file work and a switch to each, while it is timed: each one starts with none.
+        std::error_code ignored;
+        std::filesystem::remove_all(recovery_session_path().parent_path(), ignored);
         wchar_t own[MAX_PATH];
         GetModuleFileNameW(nullptr, own, MAX_PATH);
         std::wstring exe(own);

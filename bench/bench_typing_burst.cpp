@@ -34,7 +34,7 @@ double milliseconds_since(clock_type::time_point start) {
 
 // Posts `count` characters to `editor` as the keyboard queues them, and waits until all have
 // landed in the text and the program has painted and served its queue.
-double type_into(HANDLE process, HWND main, HWND editor, int count) {
+double type_into(HWND main, HWND editor, int count) {
     DWORD_PTR before = 0;
     SendMessageTimeoutW(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &before);
     const auto start = clock_type::now();
@@ -45,7 +45,7 @@ double type_into(HANDLE process, HWND main, HWND editor, int count) {
     while (length < before + count && clock_type::now() - start < land_limit) {
         SendMessageTimeoutW(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
     }
-    bench::settle(process, main);
+    bench::settle(main);
     return milliseconds_since(start);
 }
 
@@ -59,12 +59,12 @@ void real_program(const std::filesystem::path& path, LRESULT units) {
     // The caret on the fifth line, painted on the first screen.
     const LRESULT fifth = SendMessageW(editor, EM_LINEINDEX, 4, 0);
     SendMessageW(editor, EM_SETSEL, fifth, fifth);
-    bench::settle(program.process(), main);
+    bench::settle(main);
     std::vector<double> singles;
     for (int i = 0; i < single_keys; ++i) {
-        singles.push_back(type_into(program.process(), main, editor, 1));
+        singles.push_back(type_into(main, editor, 1));
     }
-    const double whole = type_into(program.process(), main, editor, burst);
+    const double whole = type_into(main, editor, burst);
     // Nothing to save or recover when the program closes.
     SendMessageW(editor, EM_SETMODIFY, FALSE, 0);
     std::printf("real program, 8 MiB: %d characters queued at once landed and painted in %.0f ms "
