@@ -61,9 +61,10 @@ std::vector<double> next_tabs(HWND main, bool settled) {
             Sleep(release_timer_ms + release_margin_ms);
         }
         switches.push_back(bench::seconds_of([&] {
-            SendMessageW(main, WM_COMMAND, MAKEWPARAM(next_tab_command, 0), 0);
-            bench::settle(main);
-        }) * 1000.0);
+                               SendMessageW(main, WM_COMMAND, MAKEWPARAM(next_tab_command, 0), 0);
+                               bench::settle(main);
+                           }) *
+                           1000.0);
     }
     return switches;
 }
@@ -73,8 +74,8 @@ std::vector<double> next_tabs(HWND main, bool settled) {
 // each opened in `view`; null, said on the output, when it did not come up.
 HWND start_with_files(bench::RealProgram& program, const std::vector<std::wstring>& files,
                       std::size_t units) {
-    HWND main = program.wait_for_document(static_cast<LRESULT>(units),
-                                          static_cast<LRESULT>(files.size()));
+    HWND main =
+        program.wait_for_document(static_cast<LRESULT>(units), static_cast<LRESULT>(files.size()));
     if (main == nullptr) {
         std::printf("the real program did not show its %zu tabs\n", files.size());
         return nullptr;
@@ -163,9 +164,10 @@ Switches switch_tabs(bool settled) {
         HWND hidden = chrome.editor;
         const double seconds = bench::seconds_of([&] {
             times.first_paints.push_back(bench::seconds_of([&] {
-                select_tab(static_cast<std::uint64_t>(i), false);
-                UpdateWindow(main_window);
-            }) * 1000.0);
+                                             select_tab(static_cast<std::uint64_t>(i), false);
+                                             UpdateWindow(main_window);
+                                         }) *
+                                         1000.0);
             complete_screen(chrome.editor);
         });
         times.complete.push_back(seconds * 1000.0);
@@ -189,9 +191,10 @@ void switching_here(const std::vector<std::wstring>& paths) {
     std::vector<double> repaints;
     for (int i = 0; i < 5; ++i) {
         repaints.push_back(bench::seconds_of([] {
-            InvalidateRect(chrome.editor, nullptr, FALSE);
-            UpdateWindow(chrome.editor);
-        }) * 1000.0);
+                               InvalidateRect(chrome.editor, nullptr, FALSE);
+                               UpdateWindow(chrome.editor);
+                           }) *
+                           1000.0);
     }
     std::printf("main window in the renderer host, %zu tabs, medians of %zu switches: the shown "
                 "tab repainted whole %.1f ms\n",
