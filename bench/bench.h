@@ -23,6 +23,12 @@ inline double seconds_of(const std::function<void()>& work) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Milliseconds from `start` to `end`.
+inline double milliseconds_between(std::chrono::steady_clock::time_point start,
+                                   std::chrono::steady_clock::time_point end) {
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
 // The middle sample (the upper middle of an even count).
 inline double median(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -47,6 +48,10 @@ inline HWND visible_editor_of(HWND main) {
     return nullptr;
 }
 
+// Answers to messages sent to the program that say its UI thread waits for messages.
+inline constexpr int prompt_answers = 3;
+inline constexpr std::chrono::milliseconds prompt_answer{2};
+
 // True while a shown window of `main`'s tree still waits for a paint.
 inline bool paint_owed(HWND main) {
     bool owed = GetUpdateRect(main, nullptr, FALSE) != FALSE;
@@ -63,26 +68,42 @@ inline bool paint_owed(HWND main) {
     return owed;
 }
 
-// Waits until the program has served its queue: its window enabled and nothing left to paint.
-// Wine's WaitForInputIdle returns as soon as the program asks for a message, before the paints
-// it owes, and an update region is empty from the start of a paint, not its end. A message sent
-// to the window is answered between two messages, and also while a paint makes its render
-// target (Wine serves sent messages then): the second of two answers comes after that paint.
-// Painting from here (RedrawWindow) would send each paint across processes and time those sends
-// instead. File work runs with the window disabled while the UI thread waits in a pump that
-// answers sent messages, and a command sent meanwhile is refused: the work must end too.
-inline void settle(HWND main) {
-    const ULONGLONG end = GetTickCount64() + idle_limit_ms;
-    do {
-        for (int i = 0; i < 2; ++i) {
-            DWORD_PTR ignored = 0;
-            SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, idle_limit_ms, &ignored);
+// Waits until the program has served its queue: its window enabled, nothing left to paint, and
+// its UI thread idle; answers the moment it was first seen idle, so that the checks that confirm
+// it are not counted as its work. Wine's WaitForInputIdle returns as soon as the program asks
+// for a message, before the paints it owes, and an update region is empty from the start of a
+// paint, not its end. A message sent to the window is answered between two messages, but also
+// inside a paint while Wine makes its render target: only answers that come at once, several in
+// a row, say the thread waits for messages. Painting from here (RedrawWindow) would send each
+// paint across processes and time those sends instead. File work runs with the window disabled
+// while the UI thread waits in a pump that answers sent messages, and a command sent meanwhile
+// is refused: the work must end too.
+inline std::chrono::steady_clock::time_point settle(HWND main) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point end = clock::now() + std::chrono::milliseconds(idle_limit_ms);
+    clock::time_point idle_since = clock::now();
+    int prompt = 0;
+    while (clock::now() < end) {
+        const clock::time_point sent = clock::now();
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, idle_limit_ms, &ignored);
+        if (clock::now() - sent >= prompt_answer) {
+            prompt = 0;
+            continue;
+        }
+        if (prompt++ == 0) {
+            idle_since = sent;
+        }
+        if (prompt < prompt_answers) {
+            continue;
         }
         if (IsWindowEnabled(main) && !paint_owed(main)) {
-            return;
+            return idle_since;
         }
-    } while (GetTickCount64() < end &&
-             MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT) != WAIT_FAILED);
+        prompt = 0;
+        Sleep(1);
+    }
+    return clock::now();
 }
 
 // Pellix.exe started on `files`; ended (WM_CLOSE, then killed) when this goes.

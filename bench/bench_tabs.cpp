@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -60,11 +61,9 @@ std::vector<double> next_tabs(HWND main, bool settled) {
         if (settled) {
             Sleep(release_timer_ms + release_margin_ms);
         }
-        switches.push_back(bench::seconds_of([&] {
-                               SendMessageW(main, WM_COMMAND, MAKEWPARAM(next_tab_command, 0), 0);
-                               bench::settle(main);
-                           }) *
-                           1000.0);
+        const auto start = std::chrono::steady_clock::now();
+        SendMessageW(main, WM_COMMAND, MAKEWPARAM(next_tab_command, 0), 0);
+        switches.push_back(bench::milliseconds_between(start, bench::settle(main)));
     }
     return switches;
 }

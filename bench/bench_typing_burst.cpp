@@ -28,10 +28,6 @@ constexpr int burst = 200;
 constexpr int single_keys = 20;
 constexpr auto land_limit = std::chrono::seconds(60);
 
-double milliseconds_since(clock_type::time_point start) {
-    return std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
-}
-
 // Posts `count` characters to `editor` as the keyboard queues them, and waits until all have
 // landed in the text and the program has painted and served its queue.
 double type_into(HWND main, HWND editor, int count) {
@@ -45,8 +41,7 @@ double type_into(HWND main, HWND editor, int count) {
     while (length < before + count && clock_type::now() - start < land_limit) {
         SendMessageTimeoutW(editor, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
     }
-    bench::settle(main);
-    return milliseconds_since(start);
+    return bench::milliseconds_between(start, bench::settle(main));
 }
 
 void real_program(const std::filesystem::path& path, LRESULT units) {
@@ -91,7 +86,7 @@ void main_window_here(const std::filesystem::path& path) {
     }
     std::printf("main window in this process: the same burst landed and painted in %.0f ms with "
                 "%d editor paints\n",
-                milliseconds_since(start), paints);
+                bench::milliseconds_between(start, clock_type::now()), paints);
     bench::close_main_window(window);
 }
 
