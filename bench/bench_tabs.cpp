@@ -68,9 +68,9 @@ std::vector<double> next_tabs(HWND main, bool settled) {
     return switches;
 }
 
-// The real program holding every file but one (a tab it restores from its last session still
-// fits, and no box refusing a document stands over the window while the switches are timed),
-// each opened in `view`; null, said on the output, when it did not come up.
+// The main window of `program`, started on every file but one (a tab it restores from its last
+// session still fits, and no box refusing a document stands over the window while the switches
+// are timed), once it takes commands; null, said on the output, when it did not come up.
 HWND start_with_files(bench::RealProgram& program, const std::vector<std::wstring>& files,
                       std::size_t units) {
     HWND main =
@@ -162,11 +162,11 @@ Switches switch_tabs(bool settled) {
     for (int i = 0; i < tab_count; i += 7) {
         HWND hidden = chrome.editor;
         const double seconds = bench::seconds_of([&] {
-            times.first_paints.push_back(bench::seconds_of([&] {
-                                             select_tab(static_cast<std::uint64_t>(i), false);
-                                             UpdateWindow(main_window);
-                                         }) *
-                                         1000.0);
+            const double first_paint = bench::seconds_of([&] {
+                select_tab(static_cast<std::uint64_t>(i), false);
+                UpdateWindow(main_window);
+            });
+            times.first_paints.push_back(first_paint * 1000.0);
             complete_screen(chrome.editor);
         });
         times.complete.push_back(seconds * 1000.0);
@@ -189,11 +189,11 @@ void switching_here(const std::vector<std::wstring>& paths) {
     // The like figure: the shown tab drawn whole again, its target and layouts kept.
     std::vector<double> repaints;
     for (int i = 0; i < 5; ++i) {
-        repaints.push_back(bench::seconds_of([] {
-                               InvalidateRect(chrome.editor, nullptr, FALSE);
-                               UpdateWindow(chrome.editor);
-                           }) *
-                           1000.0);
+        const double repaint = bench::seconds_of([] {
+            InvalidateRect(chrome.editor, nullptr, FALSE);
+            UpdateWindow(chrome.editor);
+        });
+        repaints.push_back(repaint * 1000.0);
     }
     std::printf("main window in the renderer host, %zu tabs, medians of %zu switches: the shown "
                 "tab repainted whole %.1f ms\n",
