@@ -12,6 +12,9 @@ namespace pellix {
 
 namespace {
 
+// The size of text from which a text refresh copies and counts in separate ticks.
+constexpr std::size_t count_apart_units = std::size_t{1} << 20;
+
 void arm(UINT_PTR id, UINT period) {
     SetTimer(main_window, id, period, nullptr);
 }
@@ -136,6 +139,14 @@ void refresh_tab_text() {
         return;
     }
     DocumentTab& tab = current_tab();
+    // In a large text the copy into the tab's text and the recount each take several
+    // milliseconds, so after a copy the count gets a tick of its own: together they would hold
+    // the UI thread past a frame.
+    const bool copied = tab.text_stale;
+    if (copied && tab_text(tab).size() >= count_apart_units) {
+        arm(timer_id::text_refresh, timer_period::text_refresh_count);
+        return;
+    }
     refresh_word_count(tab);
     schedule_compare_pass(tab);
     update_status();

@@ -22,6 +22,7 @@ inline constexpr UINT_PTR status_refresh = 12;
 
 namespace timer_period {
 inline constexpr UINT text_refresh = 400;
+inline constexpr UINT text_refresh_count = 16; // the count after a large text's copy, a frame on
 inline constexpr UINT recovery_snapshot = 1500;
 inline constexpr UINT housekeeping = 2000;
 inline constexpr UINT preview_refresh = 1500;

@@ -498,5 +498,21 @@ TEST_F(Documents, TheTabTextAndWordCountFollowEditsThatAreHardToSeeAsChanges) {
     settled("back and cut");
 }
 
+// A large text is copied in one tick and counted in the next; the count must still come.
+TEST_F(Documents, ALargeTextsWordCountFollowsItsCopy) {
+    std::string lines;
+    for (int i = 0; i < 70000; ++i) {
+        lines += "alpha beta gamma\n"; // over a mebiunit
+    }
+    open_path(file("large.md", lines));
+    SendMessageW(chrome.editor, EM_SETSEL, 0, 0);
+    type(L"one two ");
+    ASSERT_TRUE(pump_until([] { return !current_tab().text_stale; }));
+    EXPECT_TRUE(pump_until([] {
+        return word_count_cache.total == 210002 &&
+               test::text_of(chrome.status_strip).find(L"210002 words") != std::wstring::npos;
+    }));
+}
+
 } // namespace
 } // namespace pellix
