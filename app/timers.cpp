@@ -142,8 +142,7 @@ void refresh_tab_text() {
     // In a large text the copy into the tab's text and the recount each take several
     // milliseconds, so after a copy the count gets a tick of its own: together they would hold
     // the UI thread past a frame.
-    const bool copied = tab.text_stale;
-    if (copied && tab_text(tab).size() >= count_apart_units) {
+    if (tab.text_stale && tab_text(tab).size() >= count_apart_units) {
         arm(timer_id::text_refresh, timer_period::text_refresh_count);
         return;
     }
