@@ -210,6 +210,7 @@ private:
             }
             lay_out_content(i, block, format.get(), geometry, choice, entry);
         }
+        widen_content(block, geometry, entry);
         add_block_end_stops(block);
         if (cell) {
             end_cell(i, block, choice, entry);
@@ -300,7 +301,6 @@ private:
         entry.pieces = old.pieces;
         entry.width = old.width;
         entry.height = old.height;
-        layout_.width = std::max(layout_.width, entry.width + entry.x + frame_.right);
         const float dy = entry.y - old.y;
         const bool heading = block.kind == PreviewBlockKind::heading;
         const bool is_cell = block.kind == PreviewBlockKind::table_cell;
@@ -423,20 +423,40 @@ private:
         entry.x += column;
     }
 
+    bool wrapping(const PreviewBlock& block) const {
+        return block.kind != PreviewBlockKind::code_block || print_;
+    }
+
+    // The width the block's text is laid out to, right of `entry.x`.
+    float max_content_width(const PreviewBlock& block, const Cell& cell,
+                            const LayoutBlock& entry) const {
+        float max_width = block.kind == PreviewBlockKind::table_cell
+                              ? cell.width - 2.0f * cell.pad
+                              : frame_.width - (entry.x - frame_.left);
+        if (block.kind == PreviewBlockKind::code_block) {
+            max_width -= 12.0f * s_;
+        }
+        return std::max(max_width, 1.0f);
+    }
+
+    // A wrapping block reaches no further than the width it wraps at: the white space
+    // DirectWrite hangs past the end of a wrapped row is no content, and counting it would let
+    // the view scroll sideways by a space wherever a paragraph wraps near the edge.
+    void widen_content(const PreviewBlock& block, const Cell& cell, const LayoutBlock& entry) {
+        const float reach = wrapping(block)
+                                ? std::min(entry.width, max_content_width(block, cell, entry))
+                                : entry.width;
+        layout_.width = std::max(layout_.width, reach + entry.x + frame_.right);
+    }
+
     // The content in pieces of at most piece_units, each below the one before.
     void lay_out_content(size_t i, const PreviewBlock& block, IDWriteTextFormat* format,
                          const Cell& cell, const FormatChoice& choice, LayoutBlock& entry) {
         const std::u16string_view text =
             std::u16string_view(document_.text).substr(entry.text_start, entry.text_length);
         entry.text_length = text.size();
-        const bool is_cell = block.kind == PreviewBlockKind::table_cell;
-        float max_width =
-            is_cell ? cell.width - 2.0f * cell.pad : frame_.width - (entry.x - frame_.left);
-        if (block.kind == PreviewBlockKind::code_block) {
-            max_width -= 12.0f * s_;
-        }
-        max_width = std::max(max_width, 1.0f);
-        const bool wraps = block.kind != PreviewBlockKind::code_block || print_;
+        const float max_width = max_content_width(block, cell, entry);
+        const bool wraps = wrapping(block);
         layout_.boundaries.push_back(entry.text_start);
         PieceCutter cutter(text);
         float top = 0;
@@ -455,7 +475,6 @@ private:
                                         text.substr(start, end - start), piece);
             }
             entry.width = std::max(entry.width, metrics.widthIncludingTrailingWhitespace);
-            layout_.width = std::max(layout_.width, entry.width + entry.x + frame_.right);
             piece.height = add_lines(i, block, piece, end == text.size(), entry);
             if (end == text.size()) {
                 piece.height = std::max(piece.height, metrics.height);

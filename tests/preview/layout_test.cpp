@@ -170,6 +170,25 @@ TEST_F(PreviewLayout, HeadingThenParagraphWrappedOnANarrowScreen) {
     EXPECT_FLOAT_EQ(layout.width, 300.0f);
 }
 
+// A wrapped row's trailing space hangs past the wrap width; the content must not grow by it,
+// or a view that fits the paragraph would scroll sideways.
+TEST_F(PreviewLayout, AParagraphWrappedAtItsEdgeNeedsNoSidewaysScroll) {
+    DocumentBuilder b;
+    std::u16string words;
+    for (int i = 0; i < 60; ++i) {
+        words += i % 3 == 0 ? u"ab " : u"abcd ";
+    }
+    b.block(PreviewBlockKind::paragraph, words);
+    b.block(PreviewBlockKind::quote, words);
+    bool hung = false;
+    for (float width = 280.0f; width <= 340.0f; width += 1.0f) {
+        Layout layout = lay_out(b.document, width);
+        hung = hung || layout.blocks[0].width > width - 48.0f;
+        EXPECT_FLOAT_EQ(layout.width, width);
+    }
+    EXPECT_TRUE(hung);
+}
+
 TEST_F(PreviewLayout, HeadingThenParagraphPrintedAtElevenTwelfths) {
     DocumentBuilder b = heading_and_paragraph();
     const float s = 11.0f / 12.0f;
