@@ -196,6 +196,28 @@ double maximum_scroll_y(const Source& source) {
     return std::max(last_top, std::max(0.0, source.heights.prefix(lines) - view_height(source)));
 }
 
+double top_line(Source& source) {
+    ensure_line_metrics(source);
+    const std::uint64_t lines = source.heights.size();
+    if (lines == 0) {
+        return 0.0;
+    }
+    const std::uint64_t line = std::min(source.heights.line_at(source.scroll_y), lines - 1);
+    const double height = source.heights.prefix(line + 1) - source.heights.prefix(line);
+    const double within = source.scroll_y - source.heights.prefix(line);
+    return static_cast<double>(line) + (height > 0.0 ? within / height : 0.0);
+}
+
+double top_of_line(Source& source, double line) {
+    ensure_line_metrics(source);
+    const auto whole = static_cast<std::uint64_t>(line);
+    if (whole >= source.heights.size()) {
+        return 0.0;
+    }
+    const double height = source.heights.prefix(whole + 1) - source.heights.prefix(whole);
+    return source.heights.prefix(whole) + (line - static_cast<double>(whole)) * height;
+}
+
 void make_line_height_exact(Source& source, std::uint64_t line) {
     if (line >= source.heights.size()) {
         return;

@@ -33,10 +33,6 @@ private:
     BSTR value_;
 };
 
-double line_height_at(const Source& source, std::uint64_t line) {
-    return source.heights.prefix(line + 1) - source.heights.prefix(line);
-}
-
 void refresh_after_colouring_change(Source& source) {
     clear_line_layouts(source);
     if (source.redraw && IsWindowVisible(source.window)) {
@@ -183,15 +179,7 @@ double source_top_line(HWND editor) {
     if (!source) {
         return 0.0;
     }
-    ensure_line_metrics(*source);
-    const std::uint64_t lines = source->heights.size();
-    if (lines == 0) {
-        return 0.0;
-    }
-    const std::uint64_t line = std::min(source->heights.line_at(source->scroll_y), lines - 1);
-    const double height = line_height_at(*source, line);
-    const double within = source->scroll_y - source->heights.prefix(line);
-    return static_cast<double>(line) + (height > 0.0 ? within / height : 0.0);
+    return top_line(*source);
 }
 
 void set_source_top_line(HWND editor, double line, int context_lines) {
@@ -204,12 +192,7 @@ void set_source_top_line(HWND editor, double line, int context_lines) {
     const double lines = static_cast<double>(source->heights.size());
     const double last = std::max(lines, 1.0) - last_line_margin;
     line = std::isnan(line) ? 0.0 : std::clamp(line, 0.0, last);
-    const auto whole = static_cast<std::uint64_t>(line);
-    double y = 0.0;
-    if (whole < source->heights.size()) {
-        y = source->heights.prefix(whole) +
-            (line - static_cast<double>(whole)) * line_height_at(*source, whole);
-    }
+    const double y = top_of_line(*source, line);
     const double margin = std::min(view_height(*source) * top_margin_view_share,
                                    base_line_height(*source) * std::max(0, context_lines));
     source->scroll_notify = false;

@@ -275,6 +275,10 @@ double estimated_line_height(const Source& source, std::uint64_t length, double 
 void ensure_line_metrics(Source& source);
 // The largest scroll y: the last line may stand at the top of the view.
 double maximum_scroll_y(const Source& source);
+// The line at the top of the view, plus the share of its height scrolled past.
+double top_line(Source& source);
+// The document y of such a fractional line; 0 past the last line.
+double top_of_line(Source& source, double line);
 // Where the caret stands before `offset`, in client DIPs. `caret_point` hands it out as the f32
 // pair that Direct2D takes; the editor's own scrolling keeps the full precision, which a
 // position millions of DIPs down the document needs.

@@ -119,7 +119,19 @@ LRESULT destroy_source(Source* source, UINT message, WPARAM wparam, LPARAM lpara
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
+// Another text width or font size gives the lines other heights, so the same scroll offset
+// would fall on other text: the view keeps the line at its top, and the share of it scrolled
+// past. While the heights are not known, the offset is all there is to keep.
+std::optional<double> top_to_keep(Source& source) {
+    return source.metrics_valid ? std::optional<double>(top_line(source)) : std::nullopt;
+}
+
+double kept_top(Source& source, const std::optional<double>& line) {
+    return line ? top_of_line(source, *line) : source.scroll_y;
+}
+
 void resize(Source& source) {
+    const std::optional<double> top = top_to_keep(source);
     const UINT dpi = GetDpiForWindow(source.window);
     if (dpi != 0 && dpi != source.dpi) {
         source.dpi = dpi;
@@ -134,7 +146,7 @@ void resize(Source& source) {
              static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))}));
         source.frame_kept = false;
     }
-    scroll_source_to(source, source.scroll_x, source.scroll_y, true);
+    scroll_source_to(source, source.scroll_x, kept_top(source, top), true);
 }
 
 void take_focus(Source& source) {
@@ -161,9 +173,10 @@ void set_font(Source& source, HFONT font) {
         return;
     }
     const int points = MulDiv(std::abs(description.lfHeight), 72, static_cast<int>(source.dpi));
+    const std::optional<double> top = top_to_keep(source);
     source.font_points = std::clamp(points, minimum_font_points, maximum_font_points);
     create_text_format(source);
-    scroll_source_to(source, source.scroll_x, source.scroll_y, true);
+    scroll_source_to(source, source.scroll_x, kept_top(source, top), true);
 }
 
 // A hidden editor keeps only what its next paint cannot make cheaply: the measured sizes of

@@ -282,6 +282,32 @@ TEST(Geometry, ScrollStaysAnchoredWhenHeightsAboveChange) {
     EXPECT_EQ(window.position_of(top_line_start).y, 0);
 }
 
+// A narrower window wraps every line into more rows and a larger font makes every row taller:
+// either way the line at the top of the view stays there.
+TEST(Geometry, ANewWidthOrFontSizeKeepsTheTopLine) {
+    EditorWindow window(400, 300);
+    window.send(EM_SETTARGETDEVICE, 0, 0);
+    std::wstring text;
+    for (int i = 0; i < 200; ++i) {
+        text += std::wstring(static_cast<std::size_t>(20 + i % 60), L'x') + L"\n";
+    }
+    window.set_text(text);
+    window.send(EM_LINESCROLL, 0, 120);
+    ASSERT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 120);
+    const auto top_line_start = static_cast<std::uint64_t>(window.send(EM_LINEINDEX, 120));
+
+    SetWindowPos(window.editor, nullptr, 0, 0, 150, 300, SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 120);
+    EXPECT_EQ(window.position_of(top_line_start).y, 0);
+
+    HFONT larger = CreateFontW(-32, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
+                               L"Consolas");
+    window.send(WM_SETFONT, reinterpret_cast<WPARAM>(larger));
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 120);
+    EXPECT_EQ(window.position_of(top_line_start).y, 0);
+    DeleteObject(larger);
+}
+
 TEST(Geometry, TextInsertedJustAboveTheViewKeepsTheViewOnItsText) {
     EditorWindow window(400, 300);
     window.set_text(numbered_lines(200));
