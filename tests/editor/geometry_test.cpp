@@ -300,8 +300,8 @@ TEST(Geometry, ANewWidthOrFontSizeKeepsTheTopLine) {
     EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 120);
     EXPECT_EQ(window.position_of(top_line_start).y, 0);
 
-    HFONT larger = CreateFontW(-32, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
-                               L"Consolas");
+    HFONT larger =
+        CreateFontW(-32, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Consolas");
     window.send(WM_SETFONT, reinterpret_cast<WPARAM>(larger));
     EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 120);
     EXPECT_EQ(window.position_of(top_line_start).y, 0);
