@@ -187,6 +187,7 @@ void ensure_line_metrics(Source& source) {
     source.content_width = 0.0;
     MetricsScan(source, heights).run();
     source.heights.assign(std::move(heights));
+    source.metrics_width = text_width(source);
     source.metrics_valid = true;
 }
 
@@ -216,6 +217,14 @@ double top_of_line(Source& source, double line) {
     }
     const double height = source.heights.prefix(whole + 1) - source.heights.prefix(whole);
     return source.heights.prefix(whole) + (line - static_cast<double>(whole)) * height;
+}
+
+std::optional<double> top_to_keep(Source& source) {
+    return source.metrics_valid ? std::optional<double>(top_line(source)) : std::nullopt;
+}
+
+double kept_top(Source& source, const std::optional<double>& line) {
+    return line ? top_of_line(source, *line) : source.scroll_y;
 }
 
 void make_line_height_exact(Source& source, std::uint64_t line) {

@@ -167,9 +167,10 @@ void set_wrap(Source& source, bool wrap) {
     if (wrap == source.wrap) {
         return;
     }
+    const std::optional<double> top = top_to_keep(source);
     source.wrap = wrap;
     create_text_format(source);
-    scroll_source_to(source, source.scroll_x, source.scroll_y, true);
+    scroll_source_to(source, source.scroll_x, kept_top(source, top), true);
 }
 
 std::u16string read_stream(EDITSTREAM& stream) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -178,6 +179,8 @@ struct Source {
     bool dragging = false;
     bool composing = false;
     bool metrics_valid = false;
+    // The text width the line heights, and so every cached layout, were made for.
+    double metrics_width = 0.0;
     bool scroll_notify = true;
     DWORD event_mask = default_event_mask;
     std::wstring highlight_term;
@@ -279,6 +282,12 @@ double maximum_scroll_y(const Source& source);
 double top_line(Source& source);
 // The document y of such a fractional line; 0 past the last line.
 double top_of_line(Source& source, double line);
+// Another text width, font size or wrapping gives the lines other heights, so the same scroll
+// offset would fall on other text: the view keeps the line at its top, and the share of it
+// scrolled past. `top_to_keep` notes it before such a change (nothing while the heights are not
+// known), `kept_top` gives the scroll y that shows it after.
+std::optional<double> top_to_keep(Source& source);
+double kept_top(Source& source, const std::optional<double>& line);
 // Where the caret stands before `offset`, in client DIPs. `caret_point` hands it out as the f32
 // pair that Direct2D takes; the editor's own scrolling keeps the full precision, which a
 // position millions of DIPs down the document needs.

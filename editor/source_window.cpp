@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 
 #include "editor/source_host.h"
@@ -119,25 +118,20 @@ LRESULT destroy_source(Source* source, UINT message, WPARAM wparam, LPARAM lpara
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-// Another text width or font size gives the lines other heights, so the same scroll offset
-// would fall on other text: the view keeps the line at its top, and the share of it scrolled
-// past. While the heights are not known, the offset is all there is to keep.
-std::optional<double> top_to_keep(Source& source) {
-    return source.metrics_valid ? std::optional<double>(top_line(source)) : std::nullopt;
-}
-
-double kept_top(Source& source, const std::optional<double>& line) {
-    return line ? top_of_line(source, *line) : source.scroll_y;
-}
-
 void resize(Source& source) {
     const std::optional<double> top = top_to_keep(source);
     const UINT dpi = GetDpiForWindow(source.window);
-    if (dpi != 0 && dpi != source.dpi) {
+    const bool new_dpi = dpi != 0 && dpi != source.dpi;
+    if (new_dpi) {
         source.dpi = dpi;
         clear_line_layouts(source);
     }
-    create_text_format(source);
+    // Only the text width and the DPI shape the lines. A change of height alone (a bar opening
+    // above the editor) keeps the layouts and line heights, which in a large document cost far
+    // more than the frame drawn again.
+    if (new_dpi || !source.metrics_valid || text_width(source) != source.metrics_width) {
+        create_text_format(source);
+    }
     if (source.target) {
         RECT client{};
         GetClientRect(source.window, &client);

@@ -282,9 +282,10 @@ TEST(Geometry, ScrollStaysAnchoredWhenHeightsAboveChange) {
     EXPECT_EQ(window.position_of(top_line_start).y, 0);
 }
 
-// A narrower window wraps every line into more rows and a larger font makes every row taller:
-// either way the line at the top of the view stays there.
-TEST(Geometry, ANewWidthOrFontSizeKeepsTheTopLine) {
+// A narrower window wraps every line into more rows, a larger font makes every row taller and
+// wrapping turned off makes each line one row: each time the line at the top of the view stays
+// there.
+TEST(Geometry, ANewWidthFontSizeOrWrappingKeepsTheTopLine) {
     EditorWindow window(400, 300);
     window.send(EM_SETTARGETDEVICE, 0, 0);
     std::wstring text;
@@ -306,6 +307,29 @@ TEST(Geometry, ANewWidthOrFontSizeKeepsTheTopLine) {
     EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 120);
     EXPECT_EQ(window.position_of(top_line_start).y, 0);
     DeleteObject(larger);
+
+    window.send(EM_SETTARGETDEVICE, 0, 1);
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 120);
+    EXPECT_EQ(window.position_of(top_line_start).y, 0);
+}
+
+// Only the width shapes the lines: a window that changes its height alone draws with the
+// layouts it had.
+TEST(Geometry, AChangeOfHeightAloneKeepsTheLayouts) {
+    EditorWindow window(400, 300);
+    window.set_text(numbered_lines(50));
+    ASSERT_TRUE(window.paint_fully());
+    const auto layout = [&] { return window.record().line_cache.at(3).pieces.front().layout; };
+    // Held, so that a layout made again cannot take the old one's address.
+    const ComPtr<IDWriteTextLayout> before = layout();
+    ASSERT_TRUE(before);
+    SetWindowPos(window.editor, nullptr, 0, 0, 400, 240, SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_TRUE(window.paint_fully());
+    EXPECT_EQ(layout().get(), before.get());
+    SetWindowPos(window.editor, nullptr, 0, 0, 360, 240, SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_TRUE(window.paint_fully());
+    EXPECT_NE(layout().get(), before.get());
+    EXPECT_FLOAT_EQ(layout()->GetMaxWidth(), static_cast<FLOAT>(text_width(window.record())));
 }
 
 TEST(Geometry, TextInsertedJustAboveTheViewKeepsTheViewOnItsText) {
