@@ -140,6 +140,7 @@ void set_source_style(HWND editor, std::uint32_t font_points, bool dark, bool li
         return;
     }
     const int points = static_cast<int>(std::clamp<std::uint32_t>(font_points, 1, 0x7FFF));
+    const std::optional<double> top = top_to_keep(*source);
     if (points != source->font_points || line_numbers != source->line_numbers) {
         source->font_points = points;
         source->line_numbers = line_numbers;
@@ -153,7 +154,7 @@ void set_source_style(HWND editor, std::uint32_t font_points, bool dark, bool li
     if (dark_changed || !same_palette) {
         clear_line_layouts(*source);
     }
-    scroll_source_to(*source, source->scroll_x, source->scroll_y, true);
+    scroll_source_to(*source, source->scroll_x, kept_top(*source, top), true);
 }
 
 void set_source_highlight(HWND editor, int mode) {

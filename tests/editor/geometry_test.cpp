@@ -282,9 +282,9 @@ TEST(Geometry, ScrollStaysAnchoredWhenHeightsAboveChange) {
     EXPECT_EQ(window.position_of(top_line_start).y, 0);
 }
 
-// A narrower window wraps every line into more rows, a larger font makes every row taller and
-// wrapping turned off makes each line one row: each time the line at the top of the view stays
-// there.
+// A narrower window wraps every line into more rows, a larger font or zoom makes every row
+// taller and wrapping turned off makes each line one row: each time the line at the top of the
+// view stays there.
 TEST(Geometry, ANewWidthFontSizeOrWrappingKeepsTheTopLine) {
     EditorWindow window(400, 300);
     window.send(EM_SETTARGETDEVICE, 0, 0);
@@ -307,6 +307,10 @@ TEST(Geometry, ANewWidthFontSizeOrWrappingKeepsTheTopLine) {
     EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 120);
     EXPECT_EQ(window.position_of(top_line_start).y, 0);
     DeleteObject(larger);
+
+    set_source_style(window.editor, 30, false, true); // the zoom
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 120);
+    EXPECT_EQ(window.position_of(top_line_start).y, 0);
 
     window.send(EM_SETTARGETDEVICE, 0, 1);
     EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 120);
