@@ -62,8 +62,9 @@ void stop_recovery_writer();
 void write_scroll_profile();
 void release_glyph_renderer();
 
-// Opens one file in a tab (or selects the tab that has it); reports its own errors.
-void open_path(const std::filesystem::path& path);
+// Opens one file in a tab (or selects the tab that has it); reports its own errors. A file kept
+// in `known` (a restored session's file) is decoded in it rather than asking the user again.
+void open_path(const std::filesystem::path& path, std::optional<Encoding> known = std::nullopt);
 
 // Opens paths that came together (one command line, one hand-off, one drop, one Open selection)
 // in order. Once the tab limit refuses one, its box is the batch's last: the rest are dropped and

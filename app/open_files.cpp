@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/prompts.h"
+#include "app/recovery_store.h"
 #include "app/settings.h"
 #include "app/views.h"
 #include "core/file_io.h"
@@ -159,7 +161,7 @@ void fill_tab(const std::filesystem::path& path, std::string bytes, Document doc
 
 // False, before anything is read, when the file would need a new tab and the tab limit is
 // reached.
-bool open_one(const std::filesystem::path& path) {
+bool open_one(const std::filesystem::path& path, std::optional<Encoding> known) {
     std::error_code error;
     std::filesystem::path normal = std::filesystem::absolute(path, error);
     normal = (error ? path : normal).lexically_normal();
@@ -172,7 +174,8 @@ bool open_one(const std::filesystem::path& path) {
         return false;
     }
     std::string bytes = read_disk(normal, document_limit);
-    std::optional<Document> document = decode_open_file(bytes);
+    std::optional<Document> document =
+        known ? decode_document(bytes, kept_file_decoding(bytes, *known)) : decode_open_file(bytes);
     if (document) {
         fill_tab(normal, std::move(bytes), std::move(*document), view_for(normal));
     }
@@ -180,7 +183,8 @@ bool open_one(const std::filesystem::path& path) {
 }
 
 // False only when the tab limit refused the path; every failure has been shown.
-bool open_within_limit(const std::filesystem::path& path) {
+bool open_within_limit(const std::filesystem::path& path,
+                       std::optional<Encoding> known = std::nullopt) {
     if (path.empty()) {
         return true;
     }
@@ -189,7 +193,7 @@ bool open_within_limit(const std::filesystem::path& path) {
         return true;
     }
     try {
-        if (open_one(path)) {
+        if (open_one(path, known)) {
             return true;
         }
         show_error_message(std::runtime_error(tab_limit_message));
@@ -222,8 +226,8 @@ void set_editor(const std::u16string& text) {
     update_title();
 }
 
-void open_path(const std::filesystem::path& path) {
-    open_within_limit(path);
+void open_path(const std::filesystem::path& path, std::optional<Encoding> known) {
+    open_within_limit(path, known);
 }
 
 bool open_paths(const std::vector<std::filesystem::path>& paths) {

@@ -287,7 +287,7 @@ void restore_one(const Session& session, bool drafts) {
     const Document disk = window_work([&] { return decode_kept_file(path, session.encoding); });
     if (disk.text == session.text && disk.encoding == session.encoding &&
         disk.line_ending == session.line_ending) {
-        open_path(path);
+        open_path(path, session.encoding);
         return;
     }
     restore_into_tab(session, path, true);

@@ -63,7 +63,10 @@ protected:
             boxes_.push_back(request);
             return box_answer_;
         });
-        install_task_dialog([this](const TASKDIALOGCONFIG&) { return task_answer_; });
+        install_task_dialog([this](const TASKDIALOGCONFIG&) {
+            ++tasks_asked_;
+            return task_answer_;
+        });
         WNDCLASSEXW existing{};
         existing.cbSize = sizeof(WNDCLASSEXW);
         registered_class_ = register_main_window_class();
@@ -138,6 +141,7 @@ protected:
     std::vector<MessageBoxRequest> boxes_;
     int box_answer_ = IDYES;
     int task_answer_ = 100; // Windows-1252
+    int tasks_asked_ = 0;
 };
 
 Session session(std::u16string text, Encoding encoding, LineEnding line_ending,
@@ -242,9 +246,12 @@ TEST_F(RecoveryStore, ASessionThatCannotComeBackIsSkippedAndTheOthersStillDo) {
     EXPECT_EQ(tab_text(*tabs[0]), u"untitled draft");
     EXPECT_TRUE(modified(*tabs[0]));
     EXPECT_TRUE(tabs[0]->recovered_draft);
-    // A Windows-1252 file that still holds the stored text opens from disk, unmodified.
+    // A Windows-1252 file that still holds the stored text opens from disk, unmodified, in the
+    // encoding it was kept in: the user is not asked for it again.
     EXPECT_EQ(tabs[1]->path, latin);
     EXPECT_EQ(tabs[1]->encoding, 4u);
+    EXPECT_EQ(tab_text(*tabs[1]), u"caf\u00E9\n");
+    EXPECT_EQ(tasks_asked_, 0);
     EXPECT_FALSE(modified(*tabs[1]));
     // A file changed since: the stored text comes back, to be checked against the disk.
     EXPECT_EQ(tabs[2]->path, changed);
