@@ -204,7 +204,7 @@ double top_line(Source& source) {
         return 0.0;
     }
     const std::uint64_t line = std::min(source.heights.line_at(source.scroll_y), lines - 1);
-    const double height = source.heights.prefix(line + 1) - source.heights.prefix(line);
+    const double height = source.heights.height(line);
     const double within = source.scroll_y - source.heights.prefix(line);
     return static_cast<double>(line) + (height > 0.0 ? within / height : 0.0);
 }
@@ -215,8 +215,8 @@ double top_of_line(Source& source, double line) {
     if (whole >= source.heights.size()) {
         return 0.0;
     }
-    const double height = source.heights.prefix(whole + 1) - source.heights.prefix(whole);
-    return source.heights.prefix(whole) + (line - static_cast<double>(whole)) * height;
+    return source.heights.prefix(whole) +
+           (line - static_cast<double>(whole)) * source.heights.height(whole);
 }
 
 std::optional<double> top_to_keep(Source& source) {
