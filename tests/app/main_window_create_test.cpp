@@ -39,7 +39,7 @@ TEST(MainWindowCreate, AMissingStatusStripFailsCreationWithItsMessage) {
     if (window != nullptr) {
         DestroyWindow(window);
     }
-    test::pump(50);
+    EXPECT_TRUE(test::pump_until([&] { return !boxes.empty(); }));
     UnregisterClassW(status_strip_class, instance);
     install_message_box({});
     test::restore_settings_key(saved_key);

@@ -163,6 +163,7 @@ std::pair<HWND, LPARAM> click_target(POINT point) {
 // does not show within the deadline is ended all the same, so that no test waits in it.
 UINT first_item_of_menu = 0;
 ULONGLONG menu_deadline = 0;
+bool menu_ended = false;
 void CALLBACK end_menu_once_open(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND menu_window = FindWindowW(L"#32768", nullptr);
     const bool open = menu_window != nullptr && IsWindowVisible(menu_window);
@@ -175,6 +176,7 @@ void CALLBACK end_menu_once_open(HWND, UINT, UINT_PTR timer, DWORD) {
     }
     KillTimer(nullptr, timer);
     EndMenu();
+    menu_ended = true;
 }
 
 TEST_F(TabStrip, ClicksOnTheEmptyStripReachItThroughHitTesting) {
@@ -195,17 +197,16 @@ TEST_F(TabStrip, ClicksOnTheEmptyStripReachItThroughHitTesting) {
     PostMessageW(window, WM_LBUTTONUP, 0, at);
     PostMessageW(window, double_clicks ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageW(window, WM_LBUTTONUP, 0, at);
-    serve_posted();
-    EXPECT_EQ(tabs.size(), 2u);
+    EXPECT_TRUE(test::pump_until([] { return tabs.size() == 2u; }));
 
     first_item_of_menu = 0;
+    menu_ended = false;
     menu_deadline = GetTickCount64() + 10000;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 20, end_menu_once_open);
+    SetTimer(nullptr, 0, 20, end_menu_once_open);
     std::tie(window, at) = click_target(empty);
     PostMessageW(window, WM_RBUTTONDOWN, MK_RBUTTON, at);
     PostMessageW(window, WM_RBUTTONUP, 0, at);
-    serve_posted();
-    KillTimer(nullptr, timer);
+    EXPECT_TRUE(test::pump_until([] { return menu_ended; }));
     // The active tab's menu, which starts with Close tab.
     EXPECT_EQ(first_item_of_menu, 108u);
 }
