@@ -7,7 +7,8 @@
 
 namespace pellix {
 
-CompareWorker::CompareWorker(Notify notify) : notify_(std::move(notify)) {
+CompareWorker::CompareWorker(Notify notify, DiffFunction diff)
+    : notify_(std::move(notify)), diff_(std::move(diff)) {
     // Started last, once every field it reads exists.
     thread_ = std::thread([this] { run(); });
 }
@@ -79,7 +80,7 @@ void CompareWorker::run() {
     }
 }
 
-CompareResult CompareWorker::compare(CompareJob job) {
+CompareResult CompareWorker::compare(CompareJob job) const {
     CompareResult result;
     result.job = std::move(job);
     try {
@@ -92,7 +93,7 @@ CompareResult CompareWorker::compare(CompareJob job) {
             result.diff.old_lines = lines;
             result.diff.new_lines = lines;
         } else {
-            result.diff = diff_lines(old_text, new_text);
+            result.diff = diff_ ? diff_(old_text, new_text, stop_) : diff_lines(old_text, new_text);
         }
     } catch (const std::exception& failure) {
         result.diff = LineDiff{};

@@ -4,6 +4,7 @@
 #include "tracking/compare_baseline.h"
 #include "tracking/line_diff.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 namespace pellix {
@@ -40,10 +42,16 @@ struct CompareResult {
 class CompareWorker {
 public:
     using Notify = std::function<void()>;
+    // The line diff of the baseline (old) and the document (new); `stopping` is raised by the
+    // destructor.
+    using DiffFunction =
+        std::function<LineDiff(std::u16string_view old_text, std::u16string_view new_text,
+                               const std::atomic<bool>& stopping)>;
 
     // `notify` runs on the worker thread after each published result and must only post a
-    // message (its exceptions are ignored). Starts the thread.
-    explicit CompareWorker(Notify notify);
+    // message (its exceptions are ignored); `diff` is normally empty, for diff_lines. Starts the
+    // thread.
+    explicit CompareWorker(Notify notify, DiffFunction diff = {});
     // Waits for a diff in progress, publishes nothing more and joins the thread.
     ~CompareWorker();
     CompareWorker(const CompareWorker&) = delete;
@@ -62,12 +70,14 @@ public:
 
 private:
     void run();
-    static CompareResult compare(CompareJob job);
+    CompareResult compare(CompareJob job) const;
 
     Notify notify_;
+    DiffFunction diff_;
     std::mutex mutex_;
     std::condition_variable condition_;
-    bool stop_ = false;
+    // Read by a running diff too, without the lock.
+    std::atomic<bool> stop_{false};
     bool busy_ = false;
     std::optional<CompareJob> job_;
     std::optional<CompareResult> result_;

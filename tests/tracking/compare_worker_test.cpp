@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -60,18 +61,23 @@ TEST(CompareWorker, PostsTheDiffOfItsJobAndTakesNoOtherUntilTheResultIsTaken) {
     EXPECT_EQ(worker.take_result()->job.generation, 8u);
 }
 
-TEST(CompareWorker, DestroyedWhileItDiffsItPublishesNothing) {
+TEST(CompareWorker, DestroyedWhileItDiffsItWaitsForTheDiffAndPublishesNothing) {
     test::MessageWindow window;
-    // Texts this long take the worker a while to read and compare.
-    std::u16string old_text;
-    std::u16string new_text;
-    for (int line = 0; line < 400000; ++line) {
-        old_text += u"old line\n";
-        new_text += u"new line\n";
-    }
-    auto worker = std::make_unique<CompareWorker>(window.notifier());
-    ASSERT_TRUE(worker->hand_over(job_of(baseline_of(old_text), new_text)));
+    // Stands for a long diff: it runs on until the worker is being destroyed.
+    std::atomic<bool> started{false};
+    std::atomic<bool> finished{false};
+    auto worker = std::make_unique<CompareWorker>(
+        window.notifier(),
+        [&](std::u16string_view, std::u16string_view, const std::atomic<bool>& stopping) {
+            started = true;
+            test::wait_until([&] { return stopping.load(); });
+            finished = true;
+            return LineDiff{};
+        });
+    ASSERT_TRUE(worker->hand_over(job_of(baseline_of(u"old\n"), u"new\n")));
+    ASSERT_TRUE(test::wait_until([&] { return started.load(); }));
     worker.reset();
+    EXPECT_TRUE(finished);
     EXPECT_FALSE(window.has_posted());
 }
 
