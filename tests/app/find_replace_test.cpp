@@ -199,16 +199,19 @@ TEST_F(FindReplace, ReplaceAllChangesOnlyFromTheFirstMatchToTheLastAsOneUndoStep
         std::wstring replacement;
         std::u16string expected;
         int replacements;
+        // The stretch from the first match's start to the last match's end, in `text`.
+        LONG first;
+        LONG last_end;
     };
     const Case cases[] = {
-        {u"ab then the rest", L"ab", L"longer", u"longer then the rest", 1},
-        {u"the start, then ab", L"ab", L"", u"the start, then ", 1},
-        {u"ab in the middle\nab", L"ab", L"x", u"x in the middle\nx", 2},
-        {u"ab", L"ab", L"a\nb", u"a\nb", 1},
+        {u"ab then the rest", L"ab", L"longer", u"longer then the rest", 1, 0, 2},
+        {u"the start, then ab", L"ab", L"", u"the start, then ", 1, 16, 18},
+        {u"ab in the middle\nab", L"ab", L"x", u"x in the middle\nx", 2, 0, 19},
+        {u"ab", L"ab", L"a\nb", u"a\nb", 1, 0, 2},
         {u"\xD83D\xDE00"
          u"ab\xD83D\xDE01 ab\xD83D\xDE02",
          L"ab", L"\xD83D\xDE03", u"\xD83D\xDE00\xD83D\xDE03\xD83D\xDE01 \xD83D\xDE03\xD83D\xDE02",
-         2},
+         2, 2, 9},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.expected.begin(), c.expected.end()));
@@ -218,10 +221,16 @@ TEST_F(FindReplace, ReplaceAllChangesOnlyFromTheFirstMatchToTheLastAsOneUndoStep
         request_find(replace_everything);
         ASSERT_TRUE(pump_until([] { return !replace_all_running(); }));
         EXPECT_EQ(text(), c.expected);
+        // Only the stretch was replaced: the caret ends after its new text, and Undo selects
+        // the stretch as it was.
+        const LONG new_end =
+            c.last_end + static_cast<LONG>(c.expected.size()) - static_cast<LONG>(c.text.size());
+        EXPECT_TRUE(selected(new_end, new_end));
         ASSERT_EQ(boxes_.size(), 1u);
         EXPECT_EQ(boxes_[0].text, std::to_wstring(c.replacements) + L" replacements.");
         EXPECT_TRUE(undo());
         EXPECT_EQ(text(), c.text);
+        EXPECT_TRUE(selected(c.first, c.last_end));
         EXPECT_FALSE(can_undo());
     }
 
