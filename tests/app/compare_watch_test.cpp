@@ -143,6 +143,40 @@ bool take_posted(HWND window, UINT message) {
     return true;
 }
 
+// What a test sees of one compare pass, served message by message.
+struct PassSeen {
+    bool applied = false;
+    // Read right after the message that handed the pass to the worker: the hand-over came no
+    // later than this.
+    std::uint64_t handed_over_by = 0;
+    // Until the pass was applied the editor kept the marks it had.
+    bool old_marks_kept = true;
+};
+
+// Serves this thread's messages one at a time until the pass for the tab's latest revision is
+// applied, watching the tab after each.
+PassSeen follow_pass(const DocumentTab& tab) {
+    PassSeen seen;
+    const ChangeMarks old_marks = editor_marks(tab.editor);
+    const ULONGLONG deadline = GetTickCount64() + test::settle_limit_ms;
+    while (!seen.applied && GetTickCount64() < deadline) {
+        MSG message{};
+        if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            continue;
+        }
+        const bool was_pending = tab.compare_pending;
+        DispatchMessageW(&message);
+        if (was_pending && !tab.compare_pending && seen.handed_over_by == 0) {
+            seen.handed_over_by = GetTickCount64();
+        }
+        seen.applied = tab.baseline && tab.compare_applied_revision == tab.revision;
+        seen.old_marks_kept =
+            seen.old_marks_kept && (seen.applied || editor_marks(tab.editor) == old_marks);
+    }
+    return seen;
+}
+
 // The real main window in this process, hidden, with its boxes answered by the test.
 class CompareWatch : public ::testing::Test {
 protected:
@@ -173,9 +207,17 @@ protected:
         DocumentTab& tab = current_tab();
         toggle_watch(tab.id, {});
         EXPECT_EQ(tab.watch_state, 1u);
-        EXPECT_TRUE(test::pump_until([&] { return !tab.watch_pending; }));
-        pump(300);
+        take_first_read(tab);
         return tab;
+    }
+
+    // Hands the first read of a tab just put in Watch mode to the worker and applies its
+    // result, with no timer between: the worker is then idle and the tab as its file was opened.
+    static void take_first_read(const DocumentTab& tab) {
+        apply_watch_reads();
+        EXPECT_FALSE(tab.watch_pending);
+        EXPECT_TRUE(take_posted(main_window, WM_APP_WATCH_RESULTS));
+        apply_watch_reads();
     }
 
     std::filesystem::path write(const char* name, const std::string& bytes) {
@@ -223,11 +265,13 @@ TEST_F(CompareWatch, CompareModeMarksTheLineDiffAndFollowsEdits) {
     type_over(tab.editor, utf16(edited));
     EXPECT_NE(tab.compare_applied_revision, tab.revision);
     EXPECT_EQ(editor_marks(tab.editor), expected.marks);
-    // A timer never runs early: however late this thread runs, the new comparison shows only
-    // once the quiet spell has passed.
+    // A timer never runs early: however late this thread runs, the pass goes to the worker
+    // only once the quiet spell has passed, and the old marks stay until it comes back.
     const std::uint64_t quiet_until = tab.compare_due;
-    ASSERT_TRUE(pass_applied(tab));
-    EXPECT_GE(GetTickCount64(), quiet_until);
+    const PassSeen pass = follow_pass(tab);
+    ASSERT_TRUE(pass.applied);
+    EXPECT_GE(pass.handed_over_by, quiet_until);
+    EXPECT_TRUE(pass.old_marks_kept);
     EXPECT_EQ(editor_marks(tab.editor), diff_lines(utf16(old_text), utf16(edited)).marks);
 
     stop_compare(tab);
@@ -402,8 +446,7 @@ TEST_F(CompareWatch, AnAppendedFileShowsItsNewLinesMarkedWithoutMovingTheView) {
     ASSERT_EQ(tab.watch_state, 1u);
     EXPECT_NE(GetWindowLongPtrW(tab.editor, GWL_STYLE) & ES_READONLY, 0);
     // The first read finds the file as it was opened.
-    ASSERT_TRUE(test::pump_until([&] { return !tab.watch_pending; }));
-    pump(300);
+    take_first_read(tab);
     EXPECT_EQ(tab.watch_updates, 0u);
 
     set_source_top_line(tab.editor, 120.0, 0);
@@ -448,8 +491,7 @@ TEST_F(CompareWatch, FourFailedReadsInARowPauseWatchUntilRetried) {
     open_path(path);
     DocumentTab& tab = current_tab();
     toggle_watch(tab.id, {});
-    ASSERT_TRUE(test::pump_until([&] { return !tab.watch_pending; }));
-    pump(300);
+    take_first_read(tab);
     std::filesystem::remove(path);
     schedule_watch_read(tab.id, false);
     // The first failure and three retries after 150, 300 and 450 ms.
@@ -640,8 +682,8 @@ int badge_pixels() {
     HDC dc = GetDC(chrome.source_label);
     BitBlt(surface.dc(), 0, 0, header.right, header.bottom, dc, 0, 0, SRCCOPY);
     ReleaseDC(chrome.source_label, dc);
-    return surface.count(chrome_palette()[5], RECT{header.right / 10, 0, header.right,
-                                                   header.bottom - 1});
+    return surface.count(chrome_palette()[5],
+                         RECT{header.right / 10, 0, header.right, header.bottom - 1});
 }
 
 TEST_F(CompareWatch, TheReadOnlyBadgeFollowsTheCurrentTabsWatch) {
