@@ -28,8 +28,8 @@ if [ $status -eq 137 ]; then
             "$listed tests, none failed: taken as a pass."
         status=0
     else
-        echo "Wine killed $(basename "$program") (status 137); its report has $reported of the" \
-            "$listed tests it lists, or a failure, or is cut short: the status stands."
+        echo "Wine killed $(basename "$program") (status 137); its report ($reported of the" \
+            "$listed tests listed) is not whole or tells a failure: the status stands."
     fi
 fi
 exit $status
