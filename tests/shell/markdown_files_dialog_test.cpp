@@ -136,8 +136,8 @@ TEST(MarkdownFilesDialog, ContentSaysWhatIsKnownForEachStatusAndDefault) {
         L"are needed.\n\n";
     const std::wstring handler =
         L"Current .md handler: another program. Its default is preserved.\n\n";
-    const std::wstring other_copy = L"Another copy of Pellix is registered. Registering this "
-                                    L"copy will replace that registration.\n\n";
+    const std::wstring replaces = L"Another copy of Pellix is registered. Registering this "
+                                  L"copy will replace that registration.\n\n";
     // A ProgID no program answers to, so its name is "another program".
     const std::wstring nobody = L"Pellix.Test.Nobody";
     struct Case {
@@ -159,8 +159,8 @@ TEST(MarkdownFilesDialog, ContentSaysWhatIsKnownForEachStatusAndDefault) {
         {not_registered, L"", offer + text_files},
         {not_registered, L"Pellix.Markdown", offer + text_files},
         {not_registered, nobody, offer + handler + text_files},
-        {other_copy, L"", offer + other_copy + text_files},
-        {other_copy, nobody, offer + handler + other_copy + text_files},
+        {other_copy, L"", offer + replaces + text_files},
+        {other_copy, nobody, offer + handler + replaces + text_files},
         {missing_copy, L"", offer + text_files},
         {missing_copy, nobody, offer + handler + text_files},
     };
