@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "app/main_window_create.h"
-#include "app/recovery_store.h"
 #include "app/main_window_state.h"
+#include "app/recovery_store.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
 #include "platform/unique_handle.h"
