@@ -126,15 +126,6 @@ TEST_F(SvgIcons, GlyphsRenderOnceOrFailWithoutSvgSupport) {
     }
 }
 
-TEST_F(SvgIcons, TheProcessKeepsOneRendererOrItsFailure) {
-    SvgRenderer* first = nullptr;
-    SvgRenderer* second = nullptr;
-    const HRESULT made = shared_svg_renderer(first);
-    EXPECT_EQ(shared_svg_renderer(second), made);
-    EXPECT_EQ(second, first);
-    EXPECT_EQ(first == nullptr, FAILED(made));
-}
-
 TEST_F(SvgIcons, StageLinesNameTheStageAndTheResultInLowerCaseHex) {
     EXPECT_EQ(svg_stage_line("parsing embedded SVG", static_cast<HRESULT>(0x8899000C)),
               "SVG stage: parsing embedded SVG, HRESULT=0x8899000c\n");

@@ -159,9 +159,7 @@ TEST(MarkdownFilesDialog, ContentSaysWhatIsKnownForEachStatusAndDefault) {
         {not_registered, L"", offer + text_files},
         {not_registered, L"Pellix.Markdown", offer + text_files},
         {not_registered, nobody, offer + handler + text_files},
-        {other_copy, L"", offer + replaces + text_files},
         {other_copy, nobody, offer + handler + replaces + text_files},
-        {missing_copy, L"", offer + text_files},
         {missing_copy, nobody, offer + handler + text_files},
     };
     for (const Case& shown : cases) {
