@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <string_view>
 
 #include "app/main_window_state.h"
@@ -41,16 +40,16 @@ HRESULT logo_stream(ComPtr<IStream>& stream) {
     return S_OK;
 }
 
-// The logo is drawn rarely, so its renderer lives only for one drawing.
+// The logo shares the icons' renderer: every repaint of the box would otherwise build a
+// factory and two devices.
 HRESULT draw_logo_svg(HDC dc, const RECT& rect) {
     ComPtr<IStream> stream;
     HRESULT hr = logo_stream(stream);
     if (FAILED(hr)) {
         return hr;
     }
-    std::unique_ptr<SvgRenderer, decltype(&release_svg_renderer)> renderer(new SvgRenderer{},
-                                                                           release_svg_renderer);
-    hr = create_svg_renderer(*renderer);
+    SvgRenderer* renderer = nullptr;
+    hr = shared_svg_renderer(renderer);
     if (SUCCEEDED(hr)) {
         hr = render_svg(*renderer, stream.get(), dc, &rect, false, 0, nullptr);
     }

@@ -104,7 +104,10 @@ void watched_tab_change(DocumentTab& tab, bool poll_all, bool reported) {
 bool outside_change_mark(const DocumentTab& tab) {
     const DiskStamp now = stamp_file(tab.path);
     if (!now.exists) {
-        return tab.disk_exists;
+        // Visiting the tab confirms the loss and forgets the stamp; the mark must outlive that,
+        // or a file still gone would look saved on disk. It goes when the file is back and read,
+        // or when the tab is saved or reloaded.
+        return tab.disk_exists || tab.changed_on_disk;
     }
     return !tab.disk_exists || !same_stamp(now, stored_stamp(tab));
 }

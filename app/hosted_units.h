@@ -71,6 +71,11 @@ void open_path(const std::filesystem::path& path, std::optional<Encoding> known 
 // false is returned.
 bool open_paths(const std::vector<std::filesystem::path>& paths);
 
+// Opens queued paths in order, each batch as open_paths opens it: a refused batch's box is its
+// last, and the batches after it are opened still.
+struct PendingPath;
+void open_queued_paths(const std::vector<PendingPath>& queued);
+
 // Compare mode: loads the baseline and opens the compared file against it.
 void open_compare(const std::filesystem::path& baseline, const std::filesystem::path& compared);
 

@@ -28,8 +28,51 @@ unsigned long highlight_mode = 0;
 SplitSyncRequest split_sync_request;
 bool split_syncing = false;
 
+namespace {
+
+// The batch of each entry of `pending_paths`, at the same index.
+std::vector<std::uint64_t> pending_batches;
+std::uint64_t last_open_batch = 0;
+
+// Entries put into the queue directly get the batch 0 and lose any stale number.
+void match_batches_to_paths() {
+    pending_batches.resize(pending_paths.size(), 0);
+}
+
+} // namespace
+
 DocumentTab& current_tab() {
     return *tabs.at(active);
+}
+
+std::uint64_t new_open_batch() {
+    return ++last_open_batch;
+}
+
+void queue_pending_path(std::filesystem::path path, std::uint64_t batch) {
+    match_batches_to_paths();
+    pending_paths.push_back(std::move(path));
+    pending_batches.push_back(batch);
+}
+
+void unqueue_last_pending_path() {
+    match_batches_to_paths();
+    if (!pending_paths.empty()) {
+        pending_paths.pop_back();
+        pending_batches.pop_back();
+    }
+}
+
+std::vector<PendingPath> take_pending_paths() {
+    match_batches_to_paths();
+    std::vector<PendingPath> taken;
+    taken.reserve(pending_paths.size());
+    for (std::size_t i = 0; i < pending_paths.size(); ++i) {
+        taken.push_back({std::move(pending_paths[i]), pending_batches[i]});
+    }
+    pending_paths.clear();
+    pending_batches.clear();
+    return taken;
 }
 
 namespace {

@@ -40,6 +40,20 @@ extern bool keys_queued;
 // Paths that could not be opened yet, in arrival order; opened on WM_APP_OPEN_QUEUED.
 extern std::vector<std::filesystem::path> pending_paths;
 
+// A queued path and the open batch it came with (one drop, one Open selection, the paths handed
+// over between two openings of the queue). The tab limit's refusal ends its own batch only.
+struct PendingPath {
+    std::filesystem::path path;
+    std::uint64_t batch = 0;
+};
+// A batch number no earlier batch had.
+std::uint64_t new_open_batch();
+void queue_pending_path(std::filesystem::path path, std::uint64_t batch);
+// Takes back the path queued last (its opening could not be requested).
+void unqueue_last_pending_path();
+// Empties the queue. Paths put into `pending_paths` without a batch count as one batch.
+std::vector<PendingPath> take_pending_paths();
+
 // A WM_CLOSE arrived while file work or start-up was unfinished: whoever ends that work clears
 // the flag and posts WM_CLOSE again. Both names denote the one flag.
 extern bool close_pending;

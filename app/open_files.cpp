@@ -182,14 +182,15 @@ bool open_one(const std::filesystem::path& path, std::optional<Encoding> known) 
     return true;
 }
 
-// False only when the tab limit refused the path; every failure has been shown.
-bool open_within_limit(const std::filesystem::path& path,
+// False only when the tab limit refused the path; every failure has been shown. A path that
+// must wait is queued with its batch.
+bool open_within_limit(const std::filesystem::path& path, std::uint64_t batch,
                        std::optional<Encoding> known = std::nullopt) {
     if (path.empty()) {
         return true;
     }
     if (replace_all_running()) {
-        pending_paths.push_back(path);
+        queue_pending_path(path, batch);
         return true;
     }
     try {
@@ -227,17 +228,29 @@ void set_editor(const std::u16string& text) {
 }
 
 void open_path(const std::filesystem::path& path, std::optional<Encoding> known) {
-    open_within_limit(path, known);
+    open_within_limit(path, new_open_batch(), known);
 }
 
 bool open_paths(const std::vector<std::filesystem::path>& paths) {
-    const IdentityBatch batch;
+    const IdentityBatch identities;
+    const std::uint64_t batch = new_open_batch();
     for (const auto& path : paths) {
-        if (!open_within_limit(path)) {
+        if (!open_within_limit(path, batch)) {
             return false;
         }
     }
     return true;
+}
+
+void open_queued_paths(const std::vector<PendingPath>& queued) {
+    const IdentityBatch identities;
+    std::vector<std::uint64_t> refused;
+    for (const PendingPath& entry : queued) {
+        if (std::find(refused.begin(), refused.end(), entry.batch) == refused.end() &&
+            !open_within_limit(entry.path, entry.batch)) {
+            refused.push_back(entry.batch);
+        }
+    }
 }
 
 void open_files_dialog() {

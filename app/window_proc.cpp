@@ -39,6 +39,8 @@ constexpr int min_track_height = 400;
 constexpr UINT_PTR destroy_timer_order[] = {11, 1, 6, 10, 2, 3, 8, 5, 7, timer_id::status_refresh};
 
 HMONITOR last_monitor = nullptr;
+// The batch of the paths handed over since the queue was last opened; 0 until one arrives.
+std::uint64_t handoff_batch = 0;
 
 LRESULT on_close(HWND window) {
     if (file_work_busy || start_up_pending) {
@@ -95,9 +97,12 @@ LRESULT on_copy_data(HWND window, LPARAM lparam) {
     if (!path) {
         return FALSE;
     }
-    pending_paths.emplace_back(std::move(*path));
+    if (handoff_batch == 0) {
+        handoff_batch = new_open_batch();
+    }
+    queue_pending_path(std::move(*path), handoff_batch);
     if (!PostMessageW(window, WM_APP_OPEN_QUEUED, 0, 0)) {
-        pending_paths.pop_back();
+        unqueue_last_pending_path();
         return FALSE;
     }
     return TRUE;
@@ -347,13 +352,12 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
 } // namespace
 
 void open_pending_paths() {
-    std::vector<std::filesystem::path> queued;
-    queued.swap(pending_paths);
-    if (!open_paths(queued)) {
-        // A second start hands its paths over one by one while the first ones open: those queued
-        // meanwhile belong to the refused batch too.
-        pending_paths.clear();
-    }
+    const std::vector<PendingPath> queued = take_pending_paths();
+    // Nothing tells one start's hand-over from another's: the paths handed over while these open
+    // are a batch of their own, so that a refusal here never drops another start's paths without
+    // a word. A long hand-over that meets the limit may show the box twice instead.
+    handoff_batch = 0;
+    open_queued_paths(queued);
 }
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -22,9 +22,12 @@ constexpr int bytes_per_pixel = 4;
 
 std::vector<IconCacheEntry> cache;
 
-// The process's renderer, created by the first icon that misses the cache.
+// The process's renderer, created by the first icon that misses the cache. Making one builds a
+// factory, a software Direct3D device and a Direct2D device, so a failed attempt is remembered:
+// without SVG support (Wine) every miss would otherwise build and drop all three again.
 struct GlobalRenderer {
     SvgRenderer* renderer = nullptr;
+    HRESULT failure = S_OK;
     ~GlobalRenderer() { release_svg_renderer(renderer); }
 } global;
 
@@ -162,17 +165,12 @@ HRESULT render_resource(HMODULE module, std::uint32_t resource_id, HDC dc, int s
     if (!stream) {
         return E_FAIL;
     }
-    if (!global.renderer) {
-        auto* renderer = new SvgRenderer{};
-        const HRESULT hr = create_svg_renderer(*renderer);
-        if (FAILED(hr)) {
-            release_svg_renderer(renderer);
-            return hr;
-        }
-        global.renderer = renderer;
+    SvgRenderer* renderer = nullptr;
+    if (const HRESULT hr = shared_svg_renderer(renderer); FAILED(hr)) {
+        return hr;
     }
     const RECT area{0, 0, size, size};
-    return render_svg(*global.renderer, stream.get(), dc, &area, true, colour, bitmap);
+    return render_svg(*renderer, stream.get(), dc, &area, true, colour, bitmap);
 }
 
 } // namespace
@@ -210,9 +208,24 @@ HRESULT create_svg_renderer(SvgRenderer& renderer) {
     if (FAILED(hr)) {
         return hr;
     }
-    return check(
-        context->QueryInterface(iid_device_context5, reinterpret_cast<void**>(&renderer.context)),
-        "obtaining SVG drawing context");
+    hr = context->QueryInterface(iid_device_context5, reinterpret_cast<void**>(&renderer.context));
+    // A system without SVG support is no fault: the callers draw their text faces, so the
+    // refusal is answered without a line on the error stream.
+    return hr == E_NOINTERFACE ? hr : check(hr, "obtaining SVG drawing context");
+}
+
+HRESULT shared_svg_renderer(SvgRenderer*& renderer) {
+    if (!global.renderer && SUCCEEDED(global.failure)) {
+        auto* created = new SvgRenderer{};
+        global.failure = create_svg_renderer(*created);
+        if (FAILED(global.failure)) {
+            release_svg_renderer(created);
+        } else {
+            global.renderer = created;
+        }
+    }
+    renderer = global.renderer;
+    return global.renderer ? S_OK : global.failure;
 }
 
 void release_svg_renderer(SvgRenderer* renderer) {

@@ -5,7 +5,7 @@
 // tinted, cached as premultiplied GDI bitmaps and alpha-blended onto a device context. Nothing
 // here throws; failures are written to the error stream and answered as HRESULTs, and a caller
 // draws its text face instead. Where the system has no SVG-capable Direct2D (Wine) every glyph
-// fails with the device context's E_NOINTERFACE. UI thread only.
+// fails with the device context's E_NOINTERFACE, silently. UI thread only.
 
 #include <windows.h>
 #include <d2d1_1.h>
@@ -67,6 +67,9 @@ const std::vector<IconCacheEntry>& icon_cache();
 
 HRESULT create_svg_renderer(SvgRenderer& renderer);
 void release_svg_renderer(SvgRenderer* renderer);
+// The one renderer of the process (icons and the About box's picture), made on first use. A
+// failed creation is answered from then on without trying again.
+HRESULT shared_svg_renderer(SvgRenderer*& renderer);
 // Releases the renderer the icons share; it must go before COM ends. The next icon that misses
 // the cache makes a new one.
 void release_icon_renderer();

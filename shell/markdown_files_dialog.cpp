@@ -82,15 +82,21 @@ bool is_ours(const std::wstring& current) {
     return same_text_ignoring_ascii_case(current, markdown_prog_id);
 }
 
+} // namespace
+
 std::wstring dialog_content(RegistrationStatus status, const std::wstring& current) {
     const bool ours = is_ours(current);
     std::wstring content;
-    if (status == RegistrationStatus::this_copy && ours) {
-        content = L"Pellix opens your .md files. Use Default apps to choose the program for each "
-                  L"Markdown file type.";
-    } else if (status == RegistrationStatus::this_copy && !current.empty()) {
-        content = L"Windows opens .md files with " + current_handler_name(current) +
-                  L". Choose Pellix in Settings to make it the default.";
+    if (status == RegistrationStatus::this_copy) {
+        // A registered copy whose default the system cannot name says nothing about it: "another
+        // program" could be this one.
+        if (ours) {
+            content = L"Pellix opens your .md files. Use Default apps to choose the program for "
+                      L"each Markdown file type.";
+        } else if (!current.empty()) {
+            content = L"Windows opens .md files with " + current_handler_name(current) +
+                      L". Choose Pellix in Settings to make it the default.";
+        }
     } else {
         content = L"Pellix will add itself to Open with and to Settings > Default apps for .md, "
                   L".markdown, .mdown, .mkd and .mkdn files. Markdown files get the Pellix "
@@ -105,12 +111,13 @@ std::wstring dialog_content(RegistrationStatus status, const std::wstring& curre
                        L"replace that registration.";
         }
     }
-    // When the system could not name the default, nothing is said about it.
     return (content.empty() ? content : content + L"\n\n") +
            L"For .txt, .ini, .nfo or other text files: right-click a file in Windows, choose Open "
            L"with > Choose another app, select Pellix (or browse to Pellix.exe), and choose "
            L"Always.";
 }
+
+namespace {
 
 // Where the last showing stood, so that the next one comes back there: Wine places a task dialog
 // shown again from the same command at its owner's top-left corner.
@@ -150,8 +157,7 @@ void keep_within_margins(HWND dialog) {
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-HRESULT CALLBACK on_dialog_event(HWND dialog, UINT notification, WPARAM, LPARAM,
-                                 LONG_PTR data) {
+HRESULT CALLBACK on_dialog_event(HWND dialog, UINT notification, WPARAM, LPARAM, LONG_PTR data) {
     auto* place = reinterpret_cast<DialogPlace*>(data);
     if (notification == TDN_CREATED) {
         keep_within_margins(dialog);

@@ -9,12 +9,18 @@
 #include <exception>
 #include <string>
 
+#include "shell/registration_status.h"
+
 namespace pellix {
 
 // Runs until the user closes the dialog or picks an action that ends it. Registration failures
 // are shown in the error box; the registry is then left as registering or unregistering leaves
 // it after a failure.
 void show_markdown_files_dialog(HWND owner);
+
+// The dialog's text for a registration status and the effective ".md" default (a ProgID or
+// application identifier, "" when the system cannot name it).
+std::wstring dialog_content(RegistrationStatus status, const std::wstring& current);
 
 // The display name of the program behind a ProgID or application identifier, or "another
 // program" when it has none.

@@ -50,6 +50,17 @@ protected:
         ASSERT_EQ(read_file_bytes(path, document_limit), bytes);
     }
 
+    // The two-second poll of every tab, once any input that would put it off has ended (opening
+    // counts as input for a moment, and nothing is served meanwhile, so the moment ends).
+    static void poll_all_tabs() {
+        const ULONGLONG input_end = GetTickCount64() + test::settle_limit_ms;
+        while (input_busy() && GetTickCount64() < input_end) {
+            Sleep(10);
+        }
+        ASSERT_FALSE(input_busy());
+        on_timer(timer_id::housekeeping);
+    }
+
     static void place_caret(LONG offset) {
         CHARRANGE range{offset, offset};
         SendMessageW(chrome.editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
@@ -181,6 +192,31 @@ TEST_F(DiskState, ADeletedFileIsMarkedButNeverAsked) {
     EXPECT_EQ(tab_text(tab), u"text\n");
 }
 
+TEST_F(DiskState, ADeletedFileKeepsItsMarkAfterAVisitUntilItIsBack) {
+    const auto notes = file("notes.md", "text\n");
+    open_path(notes);
+    open_path(file("other.md", "other\n"));
+    DocumentTab& tab = *tabs[0];
+    std::filesystem::remove(notes);
+    ASSERT_TRUE(pump_until([&] { return tab.changed_on_disk; }));
+    choose_in_strip(0);
+    ASSERT_FALSE(tab.disk_exists);
+    poll_all_tabs();
+    EXPECT_TRUE(tab.changed_on_disk);
+    // The strip still leaves room for the mark.
+    EXPECT_GT(tab.label.size(), tab.shown_name.size());
+
+    // Back with the bytes the tab holds: the next visit reads them and the mark goes unasked.
+    test::write_bytes(notes, "text\n");
+    poll_all_tabs();
+    EXPECT_TRUE(tab.changed_on_disk);
+    choose_in_strip(1);
+    choose_in_strip(0);
+    EXPECT_FALSE(tab.changed_on_disk);
+    EXPECT_EQ(tab.label, tab.shown_name);
+    EXPECT_TRUE(boxes_.empty());
+}
+
 // Wine does not report a watched folder that goes away; the two-second poll notices.
 TEST_F(DiskState, AFolderThatGoesAwayIsNoticedByThePoll) {
     const auto notes = file("inner/notes.md", "text\n");
@@ -191,18 +227,11 @@ TEST_F(DiskState, AFolderThatGoesAwayIsNoticedByThePoll) {
     std::filesystem::rename(notes.parent_path(), folder_ / "gone");
     std::error_code ignored;
     std::filesystem::remove_all(folder_ / "gone", ignored);
-    // Opening counts as input for a moment, and a housekeeping tick during input is put off;
-    // nothing is served meanwhile, so the moment ends.
-    const ULONGLONG input_end = GetTickCount64() + test::settle_limit_ms;
-    while (input_busy() && GetTickCount64() < input_end) {
-        Sleep(10);
-    }
-    ASSERT_FALSE(input_busy());
     // Whatever the watcher has seen so far is dropped, and Wine reports nothing of a watched
     // folder's going: only the poll is left to notice.
     take_changed_files();
     ASSERT_FALSE(tab.changed_on_disk);
-    on_timer(timer_id::housekeeping);
+    poll_all_tabs();
     EXPECT_TRUE(tab.changed_on_disk);
     EXPECT_FALSE(tabs[1]->changed_on_disk);
     choose_in_strip(0);

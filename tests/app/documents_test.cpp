@@ -4,7 +4,9 @@
 #include <commdlg.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/document_tabs.h"
@@ -39,6 +41,9 @@ protected:
         saved_key_ = test::use_settings_key(test_key);
         install_message_box([this](const MessageBoxRequest& request) {
             boxes_.push_back(request);
+            if (during_box_) {
+                std::exchange(during_box_, {})();
+            }
             return box_answer_;
         });
         install_task_dialog([this](const TASKDIALOGCONFIG& config) {
@@ -103,6 +108,14 @@ protected:
 
     static bool modified() { return SendMessageW(chrome.editor, EM_GETMODIFY, 0, 0) != 0; }
 
+    // A second start hands `path` over, as it does, one message a path.
+    static LRESULT hand_over(const std::filesystem::path& path) {
+        const std::wstring text = path.wstring();
+        COPYDATASTRUCT record{1, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
+                              const_cast<wchar_t*>(text.c_str())};
+        return SendMessageW(main_window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+    }
+
     std::wstring last_box() const { return boxes_.empty() ? L"" : boxes_.back().text; }
 
     test::SettingsKeyGuard key_{test_key};
@@ -111,6 +124,8 @@ protected:
     HWND window_ = nullptr;
     std::vector<MessageBoxRequest> boxes_;
     int box_answer_ = IDOK;
+    // Runs once, while the next box is on screen.
+    std::function<void()> during_box_;
     std::vector<std::wstring> task_titles_;
     int task_answer_ = IDCANCEL;
     std::vector<OPENFILENAMEW> dialogs_;
@@ -292,6 +307,38 @@ TEST_F(Documents, ABatchThatReachesTheTabLimitShowsOneBoxAndDropsItsRest) {
     EXPECT_TRUE(pending_paths.empty());
 }
 
+TEST_F(Documents, PathsHandedOverWhileARefusedBatchOpensAreABatchOfTheirOwn) {
+    const auto kept = file("kept.md", "x\n");
+    open_path(kept);
+    while (tabs.size() < tab_limit - 1) {
+        SendMessageW(window_, WM_COMMAND, 100, 0);
+    }
+    const std::vector<std::filesystem::path> first{file("a.md", "a\n"), file("b.md", "b\n"),
+                                                   file("c.md", "c\n")};
+    file_work_busy = true;
+    for (const auto& path : first) {
+        ASSERT_EQ(hand_over(path), TRUE);
+    }
+    file_work_busy = false;
+    // Another start hands over an open file and a new one while the refusal's box is shown.
+    const auto later = file("d.md", "d\n");
+    during_box_ = [&] {
+        hand_over(kept);
+        hand_over(later);
+    };
+    boxes_.clear();
+    ASSERT_TRUE(pump_until([&] { return boxes_.size() == 2 && pending_paths.empty(); }));
+    for (const auto& box : boxes_) {
+        EXPECT_EQ(box.text, L"Close a tab before opening more than 128 documents.");
+    }
+    EXPECT_EQ(tabs.size(), tab_limit);
+    EXPECT_TRUE(same_path(tabs.back()->path, first[0]));
+    EXPECT_EQ(active, 0u);
+    for (const auto& refused : {first[1], first[2], later}) {
+        EXPECT_EQ(find_tab_by_path(refused, no_tab), no_tab);
+    }
+}
+
 TEST_F(Documents, AnotherSpellingOfAnOpenFileSelectsItsTab) {
     const auto notes = file("notes.md", "# Notes\n");
     open_path(notes);
@@ -329,10 +376,7 @@ TEST_F(Documents, PathsQueuedDuringFileWorkOpenAfterwardsInOrder) {
     const auto b = file("b.txt", "b\n");
     file_work_busy = true;
     for (const auto& path : {a, b}) {
-        const std::wstring text = path.wstring();
-        COPYDATASTRUCT record{1, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
-                              const_cast<wchar_t*>(text.c_str())};
-        ASSERT_EQ(SendMessageW(window_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record)), TRUE);
+        ASSERT_EQ(hand_over(path), TRUE);
     }
     pump(50);
     EXPECT_EQ(pending_paths.size(), 2u);

@@ -119,9 +119,53 @@ TEST(MarkdownFilesDialog, ShowsTheRegistryStateAndItsButtonsRegisterAndRemove) {
     EXPECT_NE(shown[1].find(L"\nPellix is registered for Markdown files\n"), std::wstring::npos);
     // Wine's association object cannot name the default, so nothing is said about it.
     EXPECT_EQ(shown[1].find(L"Windows opens .md files"), std::wstring::npos);
+    EXPECT_EQ(shown[1].find(L"Pellix will add itself"), std::wstring::npos);
     EXPECT_NE(shown[1].find(L"\nFor .txt, .ini, .nfo or other text files"), std::wstring::npos);
     EXPECT_NE(shown[1].find(L"\nRemove Pellix from Markdown files"), std::wstring::npos);
     EXPECT_EQ(test::dump_difference(before, dump_user_registration()), "");
+}
+
+TEST(MarkdownFilesDialog, ContentSaysWhatIsKnownForEachStatusAndDefault) {
+    const std::wstring text_files =
+        L"For .txt, .ini, .nfo or other text files: right-click a file in Windows, choose Open "
+        L"with > Choose another app, select Pellix (or browse to Pellix.exe), and choose Always.";
+    const std::wstring offer =
+        L"Pellix will add itself to Open with and to Settings > Default apps for .md, .markdown, "
+        L".mdown, .mkd and .mkdn files. Markdown files get the Pellix document icon when Pellix "
+        L"is their handler. Only your Windows account is changed, and no administrator rights "
+        L"are needed.\n\n";
+    const std::wstring handler =
+        L"Current .md handler: another program. Its default is preserved.\n\n";
+    const std::wstring replaces = L"Another copy of Pellix is registered. Registering this "
+                                  L"copy will replace that registration.\n\n";
+    // A ProgID no program answers to, so its name is "another program".
+    const std::wstring nobody = L"Pellix.Test.Nobody";
+    struct Case {
+        RegistrationStatus status;
+        std::wstring current;
+        std::wstring content;
+    };
+    using enum RegistrationStatus;
+    const Case cases[] = {
+        {this_copy, L"", text_files},
+        {this_copy, L"pellix.MARKDOWN",
+         L"Pellix opens your .md files. Use Default apps to choose the program for each Markdown "
+         L"file type.\n\n" +
+             text_files},
+        {this_copy, nobody,
+         L"Windows opens .md files with another program. Choose Pellix in Settings to make it the "
+         L"default.\n\n" +
+             text_files},
+        {not_registered, L"", offer + text_files},
+        {not_registered, L"Pellix.Markdown", offer + text_files},
+        {not_registered, nobody, offer + handler + text_files},
+        {other_copy, nobody, offer + handler + replaces + text_files},
+        {missing_copy, nobody, offer + handler + text_files},
+    };
+    for (const Case& shown : cases) {
+        EXPECT_EQ(dialog_content(shown.status, shown.current), shown.content)
+            << "status " << static_cast<int>(shown.status) << ", default " << shown.current;
+    }
 }
 
 // Where a showing of the dialog stood and whether its children keep as much room on the right
