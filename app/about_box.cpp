@@ -62,7 +62,12 @@ void draw_logo(HWND dialog, const DRAWITEMSTRUCT& item) {
     if (SUCCEEDED(hr)) {
         return;
     }
-    std::fprintf(stderr, "Could not render About SVG, HRESULT=%ld\n", static_cast<long>(hr));
+    // The renderer's failure is remembered for the process, so every repaint would tell the same.
+    static bool told = false;
+    if (!told) {
+        told = true;
+        std::fprintf(stderr, "Could not render About SVG, HRESULT=%ld\n", static_cast<long>(hr));
+    }
     auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
     HGDIOBJ previous = font != nullptr ? SelectObject(item.hDC, font) : nullptr;
     SetBkMode(item.hDC, TRANSPARENT);
