@@ -305,7 +305,7 @@ void replace_selection(Source& source, const std::u16string& text, bool typing) 
 }
 
 void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
-                   SourceDocument::NodePtr text, ReplacementLines lines) {
+                   SourceDocument::NodePtr text, ReplacementLines& lines) {
     SourceDocument& document = source.document;
     const ScrollAnchor anchor = capture_scroll_anchor(source);
     const std::uint64_t first = document.line_of(from);

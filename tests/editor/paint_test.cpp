@@ -41,10 +41,15 @@ public:
     HRESULT STDMETHODCALLTYPE CreateHwndRenderTarget(const D2D1_RENDER_TARGET_PROPERTIES* target,
                                                      const D2D1_HWND_RENDER_TARGET_PROPERTIES* hwnd,
                                                      ID2D1HwndRenderTarget** made) override {
+        if (meanwhile) {
+            std::exchange(meanwhile, {})();
+        }
         MSG message{};
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
         return real_->CreateHwndRenderTarget(target, hwnd, made);
     }
+    // Runs once, when the next target is made, before what is pending is served.
+    std::function<void()> meanwhile;
 
     // The editor asks its factory for window targets only.
     HRESULT STDMETHODCALLTYPE ReloadSystemMetrics() override { return E_NOTIMPL; }
@@ -434,6 +439,122 @@ TEST(EditorPaint, ATextReplacedWhileTheTargetIsMadeIsShownWhole) {
     EXPECT_TRUE(band_has_colour(window.editor, 0, line, 0x006A9D, 40));
     EXPECT_TRUE(
         band_has_colour(window.editor, line, 2 * line, test::light_table[palette_slot::text], 60));
+}
+
+// Has another thread send the editor a message when it next makes its render target, so that
+// the message is served while the target is made.
+class MessageWhileTheTargetIsMade {
+public:
+    MessageWhileTheTargetIsMade(Source& source, std::function<void()> send)
+        : source_(source), real_(source.d2d), serving_(real_) {
+        serving_.meanwhile = [this, send = std::move(send)] {
+            sender_ = std::thread(send);
+            pending_ = test::sent_message_pending();
+        };
+        source.d2d = ComPtr<ID2D1Factory>::share(&serving_);
+    }
+    ~MessageWhileTheTargetIsMade() {
+        if (sender_.joinable()) {
+            sender_.join();
+        }
+        source_.d2d = real_;
+    }
+    MessageWhileTheTargetIsMade(const MessageWhileTheTargetIsMade&) = delete;
+    MessageWhileTheTargetIsMade& operator=(const MessageWhileTheTargetIsMade&) = delete;
+    // Whether the message was sent and waited to be served.
+    bool served() const { return pending_; }
+
+private:
+    Source& source_;
+    ComPtr<ID2D1Factory> real_;
+    ServingFactory serving_;
+    std::thread sender_;
+    bool pending_ = false;
+};
+
+std::size_t changes_received() {
+    std::size_t changes = 0;
+    for (const test::Notification& note : test::received()) {
+        changes += note.message == WM_COMMAND && note.code == EN_CHANGE ? 1 : 0;
+    }
+    return changes;
+}
+
+// A replacement from outside the window procedure (Replace All's last step) whose render target
+// is made while another thread's message is served drops the walk it began. Interrupted before
+// it changed the text, it still lands, once, as one undo step; interrupted after, the text
+// stays changed. Either way the parent hears of the change once and nothing escapes.
+TEST(EditorPaint, AReplacementFromOutsideLandsThoughAMessageInterruptedIt) {
+    EditorWindow window(width, height);
+    const std::wstring text = L"alpha beta\ngamma beta\n";
+    window.set_text(text);
+    repaint(window);
+    Source& source = window.record();
+    auto replace_interrupted = [&](std::uint64_t from) {
+        test::received().clear();
+        RopeBuilder builder(source.document.revision + 1);
+        builder.append(u"BETA");
+        MessageWhileTheTargetIsMade interruption(
+            source, [&] { SendMessageW(window.editor, EM_STOPGROUPTYPING, 0, 0); });
+        EXPECT_NO_THROW(replace_source_range(window.editor, from, from + 4, builder.take(4)));
+        EXPECT_TRUE(interruption.served());
+    };
+
+    clear_line_layouts(source); // the first walk, for the view's anchor, makes the target
+    replace_interrupted(6);
+    EXPECT_EQ(window.text(), L"alpha BETA\ngamma beta\n");
+    EXPECT_EQ(changes_received(), 1u);
+    EXPECT_EQ(window.send(EM_GETMODIFY), TRUE);
+    window.send(EM_UNDO);
+    EXPECT_EQ(window.text(), text);
+
+    repaint(window);
+    release_device_objects(source); // the anchor's line keeps its layout; the edited line not
+    replace_interrupted(17);
+    EXPECT_EQ(window.text(), L"alpha beta\ngamma BETA\n");
+    EXPECT_EQ(changes_received(), 1u);
+    EXPECT_EQ(window.send(EM_GETMODIFY), TRUE);
+    repaint(window);
+}
+
+// A window answering WM_APP with the length of the text of the editor it is handed: a lookup
+// made while the editor makes its target, as a main window does when it serves a message.
+LRESULT CALLBACK lookup_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_APP) {
+        const auto editor = reinterpret_cast<HWND>(lparam);
+        return static_cast<LRESULT>(source_text(editor).size() + source_document(editor).length());
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+TEST(EditorPaint, ALookupWhileTheTargetIsMadeInterruptsNothing) {
+    EditorWindow window(width, height);
+    window.set_text(L"first\nsecond line\nthird\n");
+    repaint(window);
+    const POINTL expected = window.position_of(9);
+    ASSERT_GT(expected.y, 0);
+    Source& source = window.record();
+    clear_line_layouts(source);
+    WNDCLASSW lookup_class{};
+    lookup_class.lpfnWndProc = lookup_proc;
+    lookup_class.hInstance = GetModuleHandleW(nullptr);
+    lookup_class.lpszClassName = L"Pellix.Test.EditorLookup";
+    RegisterClassW(&lookup_class);
+    HWND lookup = CreateWindowExW(0, lookup_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, lookup_class.hInstance, nullptr);
+    LRESULT looked_up = 0;
+    POINTL point{};
+    {
+        MessageWhileTheTargetIsMade interruption(source, [&] {
+            looked_up = SendMessageW(lookup, WM_APP, 0, reinterpret_cast<LPARAM>(window.editor));
+        });
+        point = window.position_of(9);
+        EXPECT_TRUE(interruption.served());
+    }
+    DestroyWindow(lookup);
+    EXPECT_EQ(looked_up, 2 * 24);
+    EXPECT_EQ(point.x, expected.x);
+    EXPECT_EQ(point.y, expected.y);
 }
 
 TEST(EditorPaint, HiddenEditorThatMeasuredDrawsWhatChangedWhileHidden) {
