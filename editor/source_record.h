@@ -191,10 +191,14 @@ struct Source {
     int highlight_mode = 0;
     char16_t pending_high_surrogate = 0;
     std::array<ScrollBarCache, 2> scroll_bars; // horizontal, vertical
-    // The band [top, bottom) of the view, in DIPs, that the running paint redraws over the kept
-    // frame; the whole view while bottom <= top.
+    // The band [top, bottom) of the view, from `left` to the right edge, in DIPs, that the
+    // running paint redraws over the kept frame; the whole view while bottom <= top.
     double paint_band_top = 0.0;
     double paint_band_bottom = 0.0;
+    double paint_band_left = 0.0;
+    // Text layouts (lines, numbers, composition) the running or last paint handed to Direct2D:
+    // under Wine a frame's cost follows them, not the pixels that change.
+    std::uint32_t layouts_drawn = 0;
     // The running paint redraws only the marker lane (new change marks) over the kept frame.
     bool paint_lane_only = false;
     double char_advance = default_char_advance;

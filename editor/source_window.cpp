@@ -218,23 +218,27 @@ void paint_window(Source& source) {
     BeginPaint(source.window, &paint);
     RECT client{};
     GetClientRect(source.window, &client);
-    if (paint.rcPaint.top > client.top || paint.rcPaint.bottom < client.bottom) {
+    if (paint.rcPaint.top > client.top || paint.rcPaint.bottom < client.bottom ||
+        paint.rcPaint.left > client.left) {
         const double scale = scale_of(source);
         source.paint_band_top = paint.rcPaint.top / scale;
         source.paint_band_bottom = paint.rcPaint.bottom / scale;
+        source.paint_band_left = paint.rcPaint.left / scale;
     }
     source.paint_lane_only = source.marker_lane && paint.rcPaint.right <= marker_lane_right(source);
+    auto end_band = [&] {
+        source.paint_band_top = source.paint_band_bottom = source.paint_band_left = 0.0;
+        source.paint_lane_only = false;
+    };
     try {
         source.paint();
     } catch (...) {
-        source.paint_band_top = source.paint_band_bottom = 0.0;
-        source.paint_lane_only = false;
+        end_band();
         clear_line_layouts(source);
         EndPaint(source.window, &paint);
         throw;
     }
-    source.paint_band_top = source.paint_band_bottom = 0.0;
-    source.paint_lane_only = false;
+    end_band();
     EndPaint(source.window, &paint);
     if (!source.budget.last_paint_pending) {
         let_go_of_the_waiting_editor(source);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "editor/source_interface.h"
 #include "tests/colour_checks.h"
@@ -324,6 +326,63 @@ TEST(EditorPaint, KeystrokeRepaintsOnlyItsLine) {
     const POINTL typed = window.position_of(end_of_third);
     EXPECT_TRUE(band_has_colour(window.editor, typed.y, typed.y + line,
                                 test::light_table[palette_slot::text], 40));
+}
+
+// Every pixel of the frame an editor presented last, row by row.
+std::vector<std::uint32_t> whole_frame(HWND editor) {
+    RECT client{};
+    GetClientRect(editor, &client);
+    const test::FramePixels frame(editor);
+    std::vector<std::uint32_t> pixels;
+    for (int y = 0; frame.copied() && y < client.bottom; ++y) {
+        for (int x = 0; x < client.right; ++x) {
+            pixels.push_back(frame.at(x, y));
+        }
+    }
+    return pixels;
+}
+
+// Keystrokes hand Direct2D their own line alone (Wine draws every glyph run it is handed,
+// whatever the clip), and leave the frame that a full redraw of the same state draws: at 100 %
+// and 150 %, rows 18.67 and 30.8 px tall, with a find highlight on every line, line numbers and
+// the marker lane.
+TEST(EditorPaint, KeystrokesDrawTheirLineAloneAndLeaveTheFrameAFullRedrawDraws) {
+    std::wstring text = L"# Heading\n";
+    for (int i = 2; i <= 30; ++i) {
+        text += L"line " + std::to_wstring(i) + L" with **bold** and `code`\n";
+    }
+    for (const auto& [dpi, points] : {std::pair{96u, 10u}, std::pair{144u, 11u}}) {
+        SCOPED_TRACE(dpi);
+        EditorWindow window(width, height, test::Placement::top_level);
+        Source& source = window.record();
+        source.dpi = dpi;
+        clear_line_layouts(source);
+        set_source_style(window.editor, points, false, true);
+        set_compare_gutter(window.editor, true);
+        window.set_text(text);
+        set_change_marks(window.editor, {{{1, 3, line_mark_added}, {5, 6, 1}}, {{8, 1}}});
+        source.highlight_term = L"bold";
+        ++source.highlight_generation;
+        const auto end_of_fifth = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 5) - 1);
+        window.select(end_of_fifth, end_of_fifth);
+        repaint(window);
+        for (const wchar_t typed : std::wstring(L"typed")) {
+            window.send(WM_CHAR, typed);
+            UpdateWindow(window.editor);
+            EXPECT_EQ(source.layouts_drawn, 1u);
+        }
+        const std::vector<std::uint32_t> after_keystrokes = whole_frame(window.editor);
+        ASSERT_FALSE(after_keystrokes.empty());
+        repaint(window);
+        EXPECT_GT(source.layouts_drawn, 20u);
+        const std::vector<std::uint32_t> full_redraw = whole_frame(window.editor);
+        ASSERT_EQ(after_keystrokes.size(), full_redraw.size());
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < full_redraw.size(); ++i) {
+            differing += after_keystrokes[i] != full_redraw[i] ? 1 : 0;
+        }
+        EXPECT_EQ(differing, 0u);
+    }
 }
 
 } // namespace
