@@ -808,11 +808,10 @@ void Source::paint() {
     layouts_drawn = 0;
     target->BeginDraw();
     if (banded) {
-        target->PushAxisAlignedClip(D2D1::RectF(static_cast<float>(paint_band_left),
-                                                static_cast<float>(paint_band_top),
-                                                target->GetSize().width,
-                                                static_cast<float>(paint_band_bottom)),
-                                    D2D1_ANTIALIAS_MODE_ALIASED);
+        target->PushAxisAlignedClip(
+            D2D1::RectF(static_cast<float>(paint_band_left), static_cast<float>(paint_band_top),
+                        target->GetSize().width, static_cast<float>(paint_band_bottom)),
+            D2D1_ANTIALIAS_MODE_ALIASED);
     }
     target->Clear(colour(colours_now(*this).table[palette_slot::background]));
     draw_text_area(*this);
