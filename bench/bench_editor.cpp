@@ -18,6 +18,7 @@
 #include "core/limits.h"
 #include "core/source_document.h"
 #include "editor/source_host.h"
+#include "editor/source_interface.h"
 #include "editor/source_record.h"
 #include "editor/source_window.h"
 #include "platform/com_ptr.h"
@@ -297,6 +298,13 @@ void measure_typing(const char* name, std::size_t units) {
     std::sort(drawn.begin(), drawn.end());
     const double full_redraw = median_of([&] { paint_now(editor); });
     const std::uint32_t full_drawn = source.layouts_drawn;
+    // What the line numbers add to it.
+    set_source_style(editor, default_font_points, false, false);
+    complete_screen(editor);
+    const double without_numbers = median_of([&] { paint_now(editor); });
+    const std::uint32_t without_numbers_drawn = source.layouts_drawn;
+    set_source_style(editor, default_font_points, false, true);
+    complete_screen(editor);
     // The part of a keystroke that is DirectWrite's: laying the edited line out again.
     const std::uint64_t caret_line = source.document.line_of(source.document.selection[1]);
     const double relayout = median_of([&] {
@@ -320,8 +328,8 @@ void measure_typing(const char* name, std::size_t units) {
     std::printf("  text layouts drawn per keystroke   %8u median, %u most\n",
                 drawn[drawn.size() / 2], drawn.back());
     std::printf("  the same window: empty paint %.3f ms, full redraw of the same screen %.3f ms "
-                "(%u text layouts)\n",
-                empty_paint, full_redraw, full_drawn);
+                "(%u text layouts), %.3f ms without line numbers (%u text layouts)\n",
+                empty_paint, full_redraw, full_drawn, without_numbers, without_numbers_drawn);
     std::printf("  undo of one edit                   %8.3f ms (+ %.3f ms repaint)\n", undo,
                 undo_paint);
     DestroyWindow(editor);

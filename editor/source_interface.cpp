@@ -142,8 +142,9 @@ void set_source_style(HWND editor, std::uint32_t font_points, bool dark, bool li
         return;
     }
     const int points = static_cast<int>(std::clamp<std::uint32_t>(font_points, 1, 0x7FFF));
+    // Taken once: a second attempt after an interruption would find the metrics remade.
+    const std::optional<double> top = top_to_keep(*source);
     change_from_outside(*source, [&] {
-        const std::optional<double> top = top_to_keep(*source);
         if (points != source->font_points || line_numbers != source->line_numbers) {
             source->font_points = points;
             source->line_numbers = line_numbers;
