@@ -14,6 +14,7 @@
 #include "tests/editor_frame.h"
 #include "tests/editor/editor_window.h"
 #include "tests/editor/target_interruption.h"
+#include "tests/message_window.h"
 #include "tests/preview/layout_checks.h"
 
 using namespace pellix;
@@ -486,13 +487,7 @@ TEST(EditorPaint, ALookupWhileTheTargetIsMadeInterruptsNothing) {
     ASSERT_GT(expected.y, 0);
     Source& source = window.record();
     clear_line_layouts(source);
-    WNDCLASSW lookup_class{};
-    lookup_class.lpfnWndProc = lookup_proc;
-    lookup_class.hInstance = GetModuleHandleW(nullptr);
-    lookup_class.lpszClassName = L"Pellix.Test.EditorLookup";
-    RegisterClassW(&lookup_class);
-    HWND lookup = CreateWindowExW(0, lookup_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, lookup_class.hInstance, nullptr);
+    HWND lookup = test::message_window(L"Pellix.Test.EditorLookup", lookup_proc);
     LRESULT looked_up = 0;
     POINTL point{};
     {
