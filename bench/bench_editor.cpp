@@ -18,6 +18,7 @@
 #include "core/limits.h"
 #include "core/source_document.h"
 #include "editor/source_host.h"
+#include "editor/source_interface.h"
 #include "editor/source_record.h"
 #include "editor/source_window.h"
 #include "platform/com_ptr.h"
@@ -274,6 +275,8 @@ void measure_typing(const char* name, std::size_t units) {
     // Room for the keystrokes below the limit.
     const std::wstring text = make_source(std::min(units, document_limit - 2 * keystrokes));
     HWND editor = create_owned_editor();
+    Source& source = *source_record(editor);
+    const double empty_paint = median_of([&] { paint_now(editor); });
     SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
     const auto middle = static_cast<LPARAM>(text.size() / 2);
     SendMessageW(editor, EM_SETSEL, static_cast<WPARAM>(middle), middle);
@@ -281,6 +284,7 @@ void measure_typing(const char* name, std::size_t units) {
     finish_layouts(editor);
     std::vector<double> to_change;
     std::vector<double> with_paint;
+    std::vector<std::uint32_t> drawn;
     for (int i = 0; i < keystrokes; ++i) {
         const auto start = std::chrono::steady_clock::now();
         SendMessageW(editor, WM_CHAR, L'a' + i % 26, 0);
@@ -288,10 +292,20 @@ void measure_typing(const char* name, std::size_t units) {
         UpdateWindow(editor);
         with_paint.push_back(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        drawn.push_back(source.layouts_drawn);
         serve_messages();
     }
+    std::sort(drawn.begin(), drawn.end());
+    const double full_redraw = median_of([&] { paint_now(editor); });
+    const std::uint32_t full_drawn = source.layouts_drawn;
+    // What the line numbers add to it.
+    set_source_style(editor, default_font_points, false, false);
+    complete_screen(editor);
+    const double without_numbers = median_of([&] { paint_now(editor); });
+    const std::uint32_t without_numbers_drawn = source.layouts_drawn;
+    set_source_style(editor, default_font_points, false, true);
+    complete_screen(editor);
     // The part of a keystroke that is DirectWrite's: laying the edited line out again.
-    Source& source = *source_record(editor);
     const std::uint64_t caret_line = source.document.line_of(source.document.selection[1]);
     const double relayout = median_of([&] {
         source.line_cache.erase(caret_line);
@@ -311,6 +325,11 @@ void measure_typing(const char* name, std::size_t units) {
                 static_cast<unsigned long long>(line_length(source.document, caret_line)));
     std::printf("  WM_CHAR through UpdateWindow       %8.3f ms median, %.3f ms p95\n",
                 percentile_ms(with_paint, 0.5), percentile_ms(with_paint, 0.95));
+    std::printf("  text layouts drawn per keystroke   %8u median, %u most\n",
+                drawn[drawn.size() / 2], drawn.back());
+    std::printf("  the same window: empty paint %.3f ms, full redraw of the same screen %.3f ms "
+                "(%u text layouts), %.3f ms without line numbers (%u text layouts)\n",
+                empty_paint, full_redraw, full_drawn, without_numbers, without_numbers_drawn);
     std::printf("  undo of one edit                   %8.3f ms (+ %.3f ms repaint)\n", undo,
                 undo_paint);
     DestroyWindow(editor);

@@ -133,8 +133,10 @@ void set_change_marker_source(HWND editor,
     if (!source) {
         return;
     }
-    source->marker_text_source = std::move(text_source);
-    update_marker_tooltip(*source, no_marker_point, no_marker_point);
+    change_from_outside(*source, [&] {
+        source->marker_text_source = std::move(text_source);
+        update_marker_tooltip(*source, no_marker_point, no_marker_point);
+    });
 }
 
 void set_change_marks(HWND editor, const ChangeMarks& marks) {
@@ -143,21 +145,23 @@ void set_change_marks(HWND editor, const ChangeMarks& marks) {
                     marks.deletion_marks == source->deletion_marks)) {
         return;
     }
-    source->line_marks = marks.line_marks;
-    source->deletion_marks = marks.deletion_marks;
-    update_marker_tooltip(*source, no_marker_point, no_marker_point);
-    if (!source->redraw) {
-        return;
-    }
-    if (source->marker_lane) {
-        // Only the lane shows marks: a paint of the lane alone costs a fraction of the view's.
-        RECT client{};
-        GetClientRect(editor, &client);
-        client.right = std::min<LONG>(client.right, marker_lane_right(*source));
-        InvalidateRect(editor, &client, FALSE);
-    } else {
-        invalidate_editor(editor);
-    }
+    change_from_outside(*source, [&] {
+        source->line_marks = marks.line_marks;
+        source->deletion_marks = marks.deletion_marks;
+        update_marker_tooltip(*source, no_marker_point, no_marker_point);
+        if (!source->redraw) {
+            return;
+        }
+        if (source->marker_lane) {
+            // Only the lane shows marks: a paint of the lane alone costs a fraction of the view's.
+            RECT client{};
+            GetClientRect(editor, &client);
+            client.right = std::min<LONG>(client.right, marker_lane_right(*source));
+            InvalidateRect(editor, &client, FALSE);
+        } else {
+            invalidate_editor(editor);
+        }
+    });
 }
 
 void set_compare_gutter(HWND editor, bool show) {
@@ -165,16 +169,18 @@ void set_compare_gutter(HWND editor, bool show) {
     if (!source || source->marker_lane == show) {
         return;
     }
-    const ScrollAnchor anchor = capture_scroll_anchor(*source);
-    source->marker_lane = show;
-    create_text_format(*source);
-    ensure_line_metrics(*source);
-    if (anchor.valid) {
-        restore_scroll_anchor(*source, anchor);
-    }
-    if (source->redraw) {
-        invalidate_editor(editor);
-    }
+    change_from_outside(*source, [&] {
+        const ScrollAnchor anchor = capture_scroll_anchor(*source);
+        source->marker_lane = show;
+        create_text_format(*source);
+        ensure_line_metrics(*source);
+        if (anchor.valid) {
+            restore_scroll_anchor(*source, anchor);
+        }
+        if (source->redraw) {
+            invalidate_editor(editor);
+        }
+    });
 }
 
 } // namespace pellix

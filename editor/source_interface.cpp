@@ -69,7 +69,9 @@ void drop_text_caches(Source& source) {
     forget_text_layouts(source);
 }
 
-void install_new_document(Source& source, SourceDocument document) {
+// The installers take the document only once they install it: a call interrupted before that
+// (`change_from_outside`) runs again with it.
+void install_new_document(Source& source, SourceDocument&& document) {
     renumber(document, source.document);
     document.saved_state_id = document.state_id;
     document.forced_modified = false;
@@ -79,7 +81,7 @@ void install_new_document(Source& source, SourceDocument document) {
     scroll_source_to(source, 0.0, 0.0, true);
 }
 
-void install_reloaded_document(Source& source, SourceDocument document,
+void install_reloaded_document(Source& source, SourceDocument&& document,
                                const DocumentPlacement& placement) {
     ScrollAnchor anchor = capture_scroll_anchor(source);
     if (anchor.valid && placement.carry_offset) {
@@ -140,21 +142,24 @@ void set_source_style(HWND editor, std::uint32_t font_points, bool dark, bool li
         return;
     }
     const int points = static_cast<int>(std::clamp<std::uint32_t>(font_points, 1, 0x7FFF));
+    // Taken once: a second attempt after an interruption would find the metrics remade.
     const std::optional<double> top = top_to_keep(*source);
-    if (points != source->font_points || line_numbers != source->line_numbers) {
-        source->font_points = points;
-        source->line_numbers = line_numbers;
-        create_text_format(*source);
-    }
-    const bool dark_changed = dark != source->dark;
-    source->dark = dark;
-    const PaintColours now = colours_now(*source);
-    const bool same_palette =
-        now.table == source->palette.table && now.high_contrast == source->palette.high_contrast;
-    if (dark_changed || !same_palette) {
-        clear_line_layouts(*source);
-    }
-    scroll_source_to(*source, source->scroll_x, kept_top(*source, top), true);
+    change_from_outside(*source, [&] {
+        if (points != source->font_points || line_numbers != source->line_numbers) {
+            source->font_points = points;
+            source->line_numbers = line_numbers;
+            create_text_format(*source);
+        }
+        const bool dark_changed = dark != source->dark;
+        source->dark = dark;
+        const PaintColours now = colours_now(*source);
+        const bool same_palette = now.table == source->palette.table &&
+                                  now.high_contrast == source->palette.high_contrast;
+        if (dark_changed || !same_palette) {
+            clear_line_layouts(*source);
+        }
+        scroll_source_to(*source, source->scroll_x, kept_top(*source, top), true);
+    });
 }
 
 void set_source_highlight(HWND editor, int mode) {
@@ -167,12 +172,14 @@ void set_source_highlight(HWND editor, int mode) {
     if (term == source->highlight_term && mode == source->highlight_mode) {
         return;
     }
-    ++source->highlight_generation;
-    source->highlight_term = term;
-    source->highlight_mode = mode;
-    if (source->redraw) {
-        invalidate_editor(editor);
-    }
+    change_from_outside(*source, [&] {
+        ++source->highlight_generation;
+        source->highlight_term = term;
+        source->highlight_mode = mode;
+        if (source->redraw) {
+            invalidate_editor(editor);
+        }
+    });
 }
 
 double source_top_line(HWND editor) {
@@ -188,22 +195,24 @@ void set_source_top_line(HWND editor, double line, int context_lines) {
     if (!source) {
         return;
     }
-    stop_wheel_animation(*source);
-    ensure_line_metrics(*source);
-    const double lines = static_cast<double>(source->heights.size());
-    const double last = std::max(lines, 1.0) - last_line_margin;
-    line = std::isnan(line) ? 0.0 : std::clamp(line, 0.0, last);
-    const double y = top_of_line(*source, line);
-    const double margin = std::min(view_height(*source) * top_margin_view_share,
-                                   base_line_height(*source) * std::max(0, context_lines));
-    source->scroll_notify = false;
-    try {
-        scroll_source_to(*source, source->scroll_x, y - margin, true);
-    } catch (...) {
+    change_from_outside(*source, [&] {
+        stop_wheel_animation(*source);
+        ensure_line_metrics(*source);
+        const double lines = static_cast<double>(source->heights.size());
+        const double last = std::max(lines, 1.0) - last_line_margin;
+        const double top = std::isnan(line) ? 0.0 : std::clamp(line, 0.0, last);
+        const double y = top_of_line(*source, top);
+        const double margin = std::min(view_height(*source) * top_margin_view_share,
+                                       base_line_height(*source) * std::max(0, context_lines));
+        source->scroll_notify = false;
+        try {
+            scroll_source_to(*source, source->scroll_x, y - margin, true);
+        } catch (...) {
+            source->scroll_notify = true;
+            throw;
+        }
         source->scroll_notify = true;
-        throw;
-    }
-    source->scroll_notify = true;
+    });
 }
 
 void announce(HWND editor, const std::wstring& text) {
@@ -233,14 +242,16 @@ void replace_editor_document(HWND editor, SourceDocument document,
     if (!source) {
         throw std::runtime_error("Source control is unavailable.");
     }
-    stop_wheel_animation(*source);
-    if (placement.keep_view) {
-        install_reloaded_document(*source, std::move(document), placement);
-    } else {
-        install_new_document(*source, std::move(document));
-    }
-    update_marker_tooltip(*source, no_marker_point, no_marker_point);
-    notify_parent(*source, true);
+    change_from_outside(*source, [&] {
+        stop_wheel_animation(*source);
+        if (placement.keep_view) {
+            install_reloaded_document(*source, std::move(document), placement);
+        } else {
+            install_new_document(*source, std::move(document));
+        }
+        update_marker_tooltip(*source, no_marker_point, no_marker_point);
+        notify_parent(*source, true);
+    });
 }
 
 void set_markdown_colouring(HWND editor, bool markdown) {
@@ -248,10 +259,12 @@ void set_markdown_colouring(HWND editor, bool markdown) {
     if (!source || source->markdown_colouring == markdown) {
         return;
     }
-    source->markdown_colouring = markdown;
-    // Fence states are part of the colouring; they are rebuilt with the metrics.
-    source->metrics_valid = false;
-    refresh_after_colouring_change(*source);
+    change_from_outside(*source, [&] {
+        source->markdown_colouring = markdown;
+        // Fence states are part of the colouring; they are rebuilt with the metrics.
+        source->metrics_valid = false;
+        refresh_after_colouring_change(*source);
+    });
 }
 
 void set_colouring_mode(HWND editor, int mode) {
@@ -262,10 +275,12 @@ void set_colouring_mode(HWND editor, int mode) {
     if (!source || source->colouring_mode == mode) {
         return;
     }
-    source->colouring_mode = mode;
-    if (source->markdown_colouring) {
-        refresh_after_colouring_change(*source);
-    }
+    change_from_outside(*source, [&] {
+        source->colouring_mode = mode;
+        if (source->markdown_colouring) {
+            refresh_after_colouring_change(*source);
+        }
+    });
 }
 
 bool source_composing(HWND editor) {
@@ -275,7 +290,7 @@ bool source_composing(HWND editor) {
 
 void clear_line_layouts(HWND editor) {
     if (Source* source = source_record(editor)) {
-        clear_line_layouts(*source);
+        change_from_outside(*source, [&] { clear_line_layouts(*source); });
     }
 }
 
@@ -296,19 +311,19 @@ void replace_source_range(HWND editor, std::uint64_t from, std::uint64_t to,
                           SourceDocument::NodePtr text, ReplacementLines lines) {
     Source* source = source_record(editor);
     if (source && !source->read_only) {
-        replace_range(*source, from, to, std::move(text), std::move(lines));
+        change_from_outside(*source, [&] { replace_range(*source, from, to, text, lines); });
     }
 }
 
 void scroll_source_to(HWND editor, double x, double y, bool repaint) {
     if (Source* source = source_record(editor)) {
-        scroll_source_to(*source, x, y, repaint);
+        change_from_outside(*source, [&] { scroll_source_to(*source, x, y, repaint); });
     }
 }
 
 void notify_parent(HWND editor, bool changed) {
     if (Source* source = source_record(editor)) {
-        notify_parent(*source, changed);
+        change_from_outside(*source, [&] { notify_parent(*source, changed); });
     }
 }
 

@@ -199,8 +199,16 @@ void fill_piece_part(Source& source, const LinePiece& piece, std::uint64_t piece
     }
 }
 
+// Hands one text layout to Direct2D and counts it.
+void draw_layout(Source& source, D2D1_POINT_2F origin, IDWriteTextLayout* layout,
+                 ID2D1Brush* brush) {
+    source.target->DrawTextLayout(origin, layout, brush, D2D1_DRAW_TEXT_OPTIONS_NONE);
+    ++source.layouts_drawn;
+}
+
+// `with_text` false draws the piece's fills alone (see `text_in_paint_band`).
 void draw_piece(Source& source, LinePiece& piece, std::uint64_t piece_start, D2D1_POINT_2F origin,
-                std::uint32_t& matches_drawn) {
+                std::uint32_t& matches_drawn, bool with_text) {
     if (!source.highlight_term.empty() && matches_drawn < matches_per_paint) {
         update_matches(source, piece, piece_start);
         for (const auto& [from, to] : piece.matches) {
@@ -215,8 +223,9 @@ void draw_piece(Source& source, LinePiece& piece, std::uint64_t piece_start, D2D
     const auto& selection = source.document.selection;
     fill_piece_part(source, piece, piece_start, std::min(selection[0], selection[1]),
                     std::max(selection[0], selection[1]), origin, source.brushes.selection.get());
-    source.target->DrawTextLayout(origin, piece.layout.get(), source.brushes.text.get(),
-                                  D2D1_DRAW_TEXT_OPTIONS_NONE);
+    if (with_text) {
+        draw_layout(source, origin, piece.layout.get(), source.brushes.text.get());
+    }
 }
 
 void draw_selected_line_break(Source& source, std::uint64_t line, double line_top) {
@@ -239,10 +248,21 @@ void draw_selected_line_break(Source& source, std::uint64_t line, double line_to
                                  source.brushes.selection.get());
 }
 
-// Whether the rows [top, bottom) of the view meet the band the running paint redraws.
-bool in_paint_band(const Source& source, double top, double bottom) {
-    return source.paint_band_bottom <= source.paint_band_top ||
-           (bottom > source.paint_band_top && top < source.paint_band_bottom);
+// How much of the rows [top, bottom) of the view lies in the band the running paint redraws,
+// in DIPs; all of them when the paint draws the whole view.
+double paint_band_overlap(const Source& source, double top, double bottom) {
+    if (source.paint_band_bottom <= source.paint_band_top) {
+        return bottom - top;
+    }
+    return std::min(bottom, source.paint_band_bottom) - std::max(top, source.paint_band_top);
+}
+
+// Rows of 18.67 px put a band's edges inside the rows of its neighbours, and Wine's Direct2D
+// draws every glyph run it is handed whatever the clip. A line that shares less than a device
+// pixel with the band shares only a row of line spacing with it, which no glyph reaches, so
+// its text is not drawn again; its fills (selection, find highlights) reach the row and are.
+bool text_in_paint_band(const Source& source, double top, double bottom) {
+    return paint_band_overlap(source, top, bottom) >= 1.0 / scale_of(source);
 }
 
 void draw_lines(Source& source) {
@@ -254,10 +274,12 @@ void draw_lines(Source& source) {
     std::uint64_t line = line_at_height(source.heights, source.scroll_y);
     double y = source.heights.prefix(line) - source.scroll_y;
     for (; line < count && y < view; ++line) {
-        if (!in_paint_band(source, y, y + source.heights.height(line))) {
-            y += source.heights.height(line);
+        const double bottom = y + source.heights.height(line);
+        if (paint_band_overlap(source, y, bottom) <= 0.0) {
+            y = bottom;
             continue;
         }
+        const bool with_text = text_in_paint_band(source, y, bottom);
         std::vector<LinePiece>& pieces = line_pieces(source, line);
         const std::uint64_t line_start = source.document.line_start(line);
         double top = y;
@@ -268,7 +290,7 @@ void draw_lines(Source& source) {
             if (visible && build_piece_layout(source, line, piece)) {
                 draw_piece(source, piece, line_start + piece.start,
                            D2D1::Point2F(static_cast<float>(x), static_cast<float>(top)),
-                           matches_drawn);
+                           matches_drawn, with_text);
             }
             (source.wrap ? top : x) += source.wrap ? piece.height : piece.width;
         }
@@ -289,8 +311,7 @@ void draw_composition(Source& source) {
         static_cast<FLOAT>(composition_rows * base_line_height(source)), layout.put()));
     check_render(layout->SetUnderline(TRUE, {0, static_cast<UINT32>(source.composition.size())}));
     const D2D1_POINT_2F at = caret_point(source, source.document.selection[1]);
-    source.target->DrawTextLayout(at, layout.get(), source.brushes.text.get(),
-                                  D2D1_DRAW_TEXT_OPTIONS_NONE);
+    draw_layout(source, at, layout.get(), source.brushes.text.get());
 }
 
 double lane_width(const Source& source) {
@@ -416,17 +437,19 @@ void draw_line_numbers(Source& source) {
     source.target->FillRectangle(
         D2D1::RectF(0.0f, 0.0f, static_cast<float>(gutter), static_cast<float>(view)),
         source.brushes.gutter.get());
+    // A band right of the numbers (an edit that kept the line count) leaves them as they are.
+    if (source.paint_band_left >= gutter - number_right_gap) {
+        return;
+    }
     const double lane = lane_width(source);
     for_each_visible_line(source, [&](std::uint64_t line) {
         const double top = source.heights.prefix(line) - source.scroll_y;
-        if (!in_paint_band(source, top, top + source.heights.height(line))) {
+        if (!text_in_paint_band(source, top, top + source.heights.height(line))) {
             return;
         }
         if (IDWriteTextLayout* layout = number_layout(source, line)) {
-            source.target->DrawTextLayout(
-                D2D1::Point2F(static_cast<float>(lane),
-                              static_cast<float>(source.heights.prefix(line) - source.scroll_y)),
-                layout, source.brushes.muted.get(), D2D1_DRAW_TEXT_OPTIONS_NONE);
+            draw_layout(source, D2D1::Point2F(static_cast<float>(lane), static_cast<float>(top)),
+                        layout, source.brushes.muted.get());
         }
     });
 }
@@ -779,22 +802,23 @@ void Source::paint() {
     // A band is drawn over the kept frame; without one, when measuring moved the view, or while
     // a composition (which may reach beyond the band) is shown, the whole client area is drawn.
     if (!frame_kept || composing || scroll_y != top || heights.prefix(heights.size()) != extent) {
-        paint_band_top = paint_band_bottom = 0.0;
+        paint_band_top = paint_band_bottom = paint_band_left = 0.0;
     }
     const bool banded = paint_band_bottom > paint_band_top;
+    layouts_drawn = 0;
     target->BeginDraw();
     if (banded) {
-        target->PushAxisAlignedClip(D2D1::RectF(0.0f, static_cast<float>(paint_band_top),
-                                                target->GetSize().width,
-                                                static_cast<float>(paint_band_bottom)),
-                                    D2D1_ANTIALIAS_MODE_ALIASED);
+        target->PushAxisAlignedClip(
+            D2D1::RectF(static_cast<float>(paint_band_left), static_cast<float>(paint_band_top),
+                        target->GetSize().width, static_cast<float>(paint_band_bottom)),
+            D2D1_ANTIALIAS_MODE_ALIASED);
     }
     target->Clear(colour(colours_now(*this).table[palette_slot::background]));
     draw_text_area(*this);
     if (line_numbers) {
         draw_line_numbers(*this);
     }
-    if (marker_lane) {
+    if (marker_lane && paint_band_left < marker_lane_width) {
         draw_marker_lane(*this);
     }
     if (banded) {

@@ -141,7 +141,8 @@ struct Source {
     ComPtr<IDWriteFactory> dwrite;
     ComPtr<ID2D1Factory> d2d;
     ComPtr<ID2D1HwndRenderTarget> target;
-    // Messages the window has handled and calls from outside; see `EditorChangedMeanwhile`.
+    // Messages the window has handled and calls from outside that may change the editor (a
+    // lookup does not count); see `EditorChangedMeanwhile`.
     std::uint64_t handled_calls = 0;
     // The target holds the whole last frame, so a paint may redraw a band of it or the marker
     // lane alone. A new target, a resize (new buffers), a show and a lost device leave no such
@@ -190,10 +191,14 @@ struct Source {
     int highlight_mode = 0;
     char16_t pending_high_surrogate = 0;
     std::array<ScrollBarCache, 2> scroll_bars; // horizontal, vertical
-    // The band [top, bottom) of the view, in DIPs, that the running paint redraws over the kept
-    // frame; the whole view while bottom <= top.
+    // The band [top, bottom) of the view, from `left` to the right edge, in DIPs, that the
+    // running paint redraws over the kept frame; the whole view while bottom <= top.
     double paint_band_top = 0.0;
     double paint_band_bottom = 0.0;
+    double paint_band_left = 0.0;
+    // Text layouts (lines, numbers, composition) the running or last paint handed to Direct2D:
+    // under Wine a frame's cost follows them, not the pixels that change.
+    std::uint32_t layouts_drawn = 0;
     // The running paint redraws only the marker lane (new change marks) over the kept frame.
     bool paint_lane_only = false;
     double char_advance = default_char_advance;
@@ -205,6 +210,13 @@ struct Source {
 
 // The record of an editor window; null for any other window.
 Source* source_record(HWND window);
+
+// Runs a call from outside the window procedure that may change the editor as the window
+// procedure runs a message: it counts as a handled call, and whatever it throws first drops
+// the line layouts and tells the parent when the text changed. An interrupted walk
+// (`EditorChangedMeanwhile`) is not the caller's failure and stays here: the view is drawn
+// again whole, and a call interrupted before it changed the text runs again.
+void change_from_outside(Source& source, const std::function<void()>& call);
 
 // --- window (source_window.cpp)
 void notify_parent(Source& source, bool changed);
@@ -219,7 +231,8 @@ void forget_text_layouts(Source& source);
 // Making a render target can deliver messages that other threads sent (under Wine it asks the
 // display driver, which waits on another process). One of them may edit or lay out the editor,
 // so a walk over the line cache that needs a target stops with this rather than touch what it
-// holds; the window procedure drops the interrupted message without a beep.
+// holds; the window procedure drops the interrupted message without a beep, and a call from
+// outside it recovers the same way (`change_from_outside`).
 class EditorChangedMeanwhile : public std::runtime_error {
 public:
     EditorChangedMeanwhile()
@@ -316,7 +329,7 @@ void delete_range(Source& source, std::uint64_t from, std::uint64_t to);
 // [from, to) (character boundaries) replaced by a tree of normalised text, as one undo step
 // that selects the range again when undone. `lines`, when they fit, spare reading the new lines.
 void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
-                   SourceDocument::NodePtr text, ReplacementLines lines = {});
+                   SourceDocument::NodePtr text, ReplacementLines& lines);
 // `selection_in_edit`: the selection before the change lay within the changed range (so that
 // repainting the changed lines also clears it).
 // After a whole new text was installed whose lines differ from the old ones only in old lines

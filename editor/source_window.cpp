@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -16,6 +17,8 @@ constexpr int minimum_font_points = 6;
 constexpr int maximum_font_points = 72;
 constexpr LRESULT dialog_codes = DLGC_WANTCHARS | DLGC_WANTTAB | DLGC_WANTARROWS;
 constexpr LPARAM without_composition_window = 0x7FFFFFFF;
+// A call from outside interrupted again and again gives up rather than wait on other threads.
+constexpr int interrupted_call_attempts = 3;
 
 // The editors of a thread share one Direct2D factory: each factory owns a Direct3D device of its
 // own, which Wine builds for the factory's first target at about half a second and tens of MiB
@@ -215,23 +218,27 @@ void paint_window(Source& source) {
     BeginPaint(source.window, &paint);
     RECT client{};
     GetClientRect(source.window, &client);
-    if (paint.rcPaint.top > client.top || paint.rcPaint.bottom < client.bottom) {
+    if (paint.rcPaint.top > client.top || paint.rcPaint.bottom < client.bottom ||
+        paint.rcPaint.left > client.left) {
         const double scale = scale_of(source);
         source.paint_band_top = paint.rcPaint.top / scale;
         source.paint_band_bottom = paint.rcPaint.bottom / scale;
+        source.paint_band_left = paint.rcPaint.left / scale;
     }
     source.paint_lane_only = source.marker_lane && paint.rcPaint.right <= marker_lane_right(source);
+    auto end_band = [&] {
+        source.paint_band_top = source.paint_band_bottom = source.paint_band_left = 0.0;
+        source.paint_lane_only = false;
+    };
     try {
         source.paint();
     } catch (...) {
-        source.paint_band_top = source.paint_band_bottom = 0.0;
-        source.paint_lane_only = false;
+        end_band();
         clear_line_layouts(source);
         EndPaint(source.window, &paint);
         throw;
     }
-    source.paint_band_top = source.paint_band_bottom = 0.0;
-    source.paint_lane_only = false;
+    end_band();
     EndPaint(source.window, &paint);
     if (!source.budget.last_paint_pending) {
         let_go_of_the_waiting_editor(source);
@@ -361,17 +368,25 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     }
 }
 
-void handle_failure(Source& source, UINT message, std::uint64_t entry_edit_count,
-                    const std::exception& failure) {
+// What a failed call leaves: the text's derived state goes when the text changed before the
+// failure, and the parent hears of the change. True for an interrupted walk, after which what
+// the call would have drawn is drawn again whole.
+bool recover_from_failure(Source& source, std::uint64_t entry_edit_count,
+                          const std::exception& failure) {
     if (source.document.edit_count != entry_edit_count) {
         forget_text_layouts(source);
         notify_parent(source, true);
     }
     const bool interrupted = dynamic_cast<const EditorChangedMeanwhile*>(&failure) != nullptr;
     if (interrupted) {
-        // What the interrupted message would have drawn is drawn again whole.
         invalidate_editor(source.window);
-    } else if (message != WM_PAINT) {
+    }
+    return interrupted;
+}
+
+void handle_failure(Source& source, UINT message, std::uint64_t entry_edit_count,
+                    const std::exception& failure) {
+    if (!recover_from_failure(source, entry_edit_count, failure) && message != WM_PAINT) {
         MessageBeep(MB_ICONEXCLAMATION);
     }
     OutputDebugStringA(failure.what());
@@ -396,11 +411,29 @@ Source* source_record(HWND window) {
         std::wstring_view(class_name) != source_window_class) {
         return nullptr;
     }
-    auto* source = reinterpret_cast<Source*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (source != nullptr) {
-        ++source->handled_calls;
+    return reinterpret_cast<Source*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void change_from_outside(Source& source, const std::function<void()>& call) {
+    for (int attempt = 1;; ++attempt) {
+        ++source.handled_calls;
+        const std::uint64_t entry_edit_count = source.document.edit_count;
+        try {
+            call();
+            return;
+        } catch (const std::exception& failure) {
+            if (!recover_from_failure(source, entry_edit_count, failure)) {
+                throw;
+            }
+            OutputDebugStringA(failure.what());
+            // Interrupted before it changed the text, the call starts again: the caller asked
+            // for the change, and the target it waited for is there now.
+            if (source.document.edit_count != entry_edit_count ||
+                attempt == interrupted_call_attempts) {
+                return;
+            }
+        }
     }
-    return source;
 }
 
 double scale_of(const Source& source) {

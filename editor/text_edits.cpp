@@ -241,7 +241,8 @@ void measure_edited_lines(Source& source, std::uint64_t first, std::uint64_t new
     }
 }
 
-// Only the rows of lines first..last, across the whole width (gutter included).
+// Only the rows of lines first..last, right of the gutter: the caller kept the line count, so
+// the numbers stand as they were.
 void invalidate_lines(Source& source, std::uint64_t first, std::uint64_t last) {
     const double scale = scale_of(source);
     const double top = source.heights.prefix(first) - source.scroll_y;
@@ -249,7 +250,8 @@ void invalidate_lines(Source& source, std::uint64_t first, std::uint64_t last) {
         source.heights.prefix(std::min(last + 1, source.heights.size())) - source.scroll_y;
     RECT client{};
     GetClientRect(source.window, &client);
-    RECT band{client.left, static_cast<LONG>(std::floor(std::max(0.0, top) * scale)), client.right,
+    RECT band{static_cast<LONG>(std::floor(gutter_width(source) * scale)),
+              static_cast<LONG>(std::floor(std::max(0.0, top) * scale)), client.right,
               static_cast<LONG>(std::ceil(std::max(0.0, bottom) * scale))};
     if (band.bottom > band.top) {
         InvalidateRect(source.window, &band, FALSE);
@@ -305,7 +307,7 @@ void replace_selection(Source& source, const std::u16string& text, bool typing) 
 }
 
 void replace_range(Source& source, std::uint64_t from, std::uint64_t to,
-                   SourceDocument::NodePtr text, ReplacementLines lines) {
+                   SourceDocument::NodePtr text, ReplacementLines& lines) {
     SourceDocument& document = source.document;
     const ScrollAnchor anchor = capture_scroll_anchor(source);
     const std::uint64_t first = document.line_of(from);

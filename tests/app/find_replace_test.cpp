@@ -1,6 +1,9 @@
 #include "tests/app/editing_window.h"
 
+#include <commctrl.h>
+
 #include <filesystem>
+#include <optional>
 
 #include "app/document_tabs.h"
 #include "app/find_bar_layout.h"
@@ -8,9 +11,11 @@
 #include "app/message_loop.h"
 #include "app/views.h"
 #include "core/limits.h"
+#include "editor/source_record.h"
 #include "app/palette.h"
 #include "preview/preview_window.h"
 #include "tests/app/chrome_capture.h"
+#include "tests/editor/target_interruption.h"
 #include "tests/scratch_folder.h"
 
 namespace pellix {
@@ -275,6 +280,48 @@ TEST_F(FindReplace, EscCancelsReplaceAllWithTheTextUnchangedWhereverTheFocusIs) 
     EXPECT_FALSE(replace_all_running());
     select_tab(0, false);
     EXPECT_EQ(text(), original);
+}
+
+// The last step of Replace All gives the editor its writing back and then hands it the result.
+// Armed at that moment: the editor has let go of its render target but keeps the layout of the
+// line at the top of its view, so it makes a new target only after the text changed, and
+// another thread sends it a message meanwhile.
+std::optional<test::MessageWhileTheTargetIsMade> interruption;
+
+LRESULT CALLBACK interrupt_the_hand_over(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
+                                         UINT_PTR, DWORD_PTR) {
+    if (message == EM_SETREADONLY && wparam == FALSE && !interruption) {
+        Source& source = *source_record(window);
+        for (LinePiece& piece : line_pieces(source, 0)) {
+            build_piece_layout(source, 0, piece);
+        }
+        release_device_objects(source);
+        interruption.emplace(source, [] { SendMessageW(chrome.editor, EM_STOPGROUPTYPING, 0, 0); });
+    }
+    return DefSubclassProc(window, message, wparam, lparam);
+}
+
+// The editor's walk over its lines is interrupted after the text changed: the change still
+// reaches the tab once (its revision and modified state), and the only box is the count.
+TEST_F(FindReplace, ReplaceAllInterruptedWhileTheEditorMakesItsTargetStillReachesTheTab) {
+    constexpr UINT_PTR subclass_id = 40;
+    set_text(u"ab then ab\n");
+    const std::uint64_t revision = current_tab().revision;
+    open_bar(true, L"ab", L"x");
+    SetWindowSubclass(chrome.editor, interrupt_the_hand_over, subclass_id, 0);
+    request_find(replace_everything);
+    const bool finished = pump_until([] { return !replace_all_running(); });
+    RemoveWindowSubclass(chrome.editor, interrupt_the_hand_over, subclass_id);
+    const bool served = interruption && interruption->served();
+    interruption.reset();
+    ASSERT_TRUE(finished);
+    EXPECT_TRUE(served);
+    EXPECT_EQ(text(), u"x then x\n");
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, L"2 replacements.");
+    EXPECT_EQ(current_tab().revision, revision + 1);
+    EXPECT_TRUE(current_tab().text_stale);
+    EXPECT_EQ(SendMessageW(chrome.editor, EM_GETMODIFY, 0, 0), TRUE);
 }
 
 TEST_F(FindReplace, ReplaceAllRightAfterTypingWorksOnTheTypedText) {

@@ -8,6 +8,7 @@
 #include "app/main_window_state.h"
 #include "app/scroll_profile.h"
 #include "app/timers.h"
+#include "tests/message_window.h"
 
 namespace pellix {
 namespace {
@@ -47,13 +48,7 @@ LRESULT CALLBACK note_sent_message(HWND window, UINT message, WPARAM wparam, LPA
 // it could switch or close the tab that the edit is still working on.
 TEST_F(MainWindowTimers, AMessageSentFromAnotherThreadWaitsUntilTheTypedKeyIsHandled) {
     set_text(u"text\n");
-    WNDCLASSW probe_class{};
-    probe_class.lpfnWndProc = note_sent_message;
-    probe_class.hInstance = GetModuleHandleW(nullptr);
-    probe_class.lpszClassName = L"PellixSentMessageProbe";
-    RegisterClassW(&probe_class);
-    HWND probe = CreateWindowExW(0, probe_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                 nullptr, probe_class.hInstance, nullptr);
+    HWND probe = test::message_window(L"PellixSentMessageProbe", note_sent_message);
     ASSERT_NE(probe, nullptr);
     std::thread sender([probe] { SendMessageW(probe, WM_APP, 0, 0); });
     const bool pending = test::sent_message_pending();

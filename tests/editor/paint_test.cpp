@@ -6,11 +6,15 @@
 #include <cstdint>
 #include <functional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "editor/source_interface.h"
 #include "tests/colour_checks.h"
 #include "tests/editor_frame.h"
 #include "tests/editor/editor_window.h"
+#include "tests/editor/target_interruption.h"
+#include "tests/message_window.h"
 #include "tests/preview/layout_checks.h"
 
 using namespace pellix;
@@ -24,79 +28,6 @@ constexpr int height = 400;
 std::uint32_t pixel(HWND window, int x, int y) {
     return test::FramePixels(window).at(x, y);
 }
-
-// The real factory, except that making a window target first serves what other threads have
-// sent, as Wine's display driver does when it waits on another process.
-class ServingFactory final : public ID2D1Factory {
-public:
-    explicit ServingFactory(ComPtr<ID2D1Factory> real) : real_(std::move(real)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
-        *out = id == __uuidof(IUnknown) || id == __uuidof(ID2D1Factory) ? this : nullptr;
-        return *out != nullptr ? S_OK : E_NOINTERFACE;
-    }
-    // Lives on the test's stack, longer than every reference the editor takes.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateHwndRenderTarget(const D2D1_RENDER_TARGET_PROPERTIES* target,
-                                                     const D2D1_HWND_RENDER_TARGET_PROPERTIES* hwnd,
-                                                     ID2D1HwndRenderTarget** made) override {
-        MSG message{};
-        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
-        return real_->CreateHwndRenderTarget(target, hwnd, made);
-    }
-
-    // The editor asks its factory for window targets only.
-    HRESULT STDMETHODCALLTYPE ReloadSystemMetrics() override { return E_NOTIMPL; }
-    void STDMETHODCALLTYPE GetDesktopDpi(FLOAT* x, FLOAT* y) override { *x = *y = 96.0f; }
-    HRESULT STDMETHODCALLTYPE CreateRectangleGeometry(const D2D1_RECT_F*,
-                                                      ID2D1RectangleGeometry**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateRoundedRectangleGeometry(
-        const D2D1_ROUNDED_RECT*, ID2D1RoundedRectangleGeometry**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateEllipseGeometry(const D2D1_ELLIPSE*,
-                                                    ID2D1EllipseGeometry**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateGeometryGroup(D2D1_FILL_MODE, ID2D1Geometry**, UINT,
-                                                  ID2D1GeometryGroup**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateTransformedGeometry(ID2D1Geometry*, const D2D1_MATRIX_3X2_F*,
-                                                        ID2D1TransformedGeometry**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreatePathGeometry(ID2D1PathGeometry**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CreateStrokeStyle(const D2D1_STROKE_STYLE_PROPERTIES*, const FLOAT*,
-                                                UINT, ID2D1StrokeStyle**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateDrawingStateBlock(const D2D1_DRAWING_STATE_DESCRIPTION*,
-                                                      IDWriteRenderingParams*,
-                                                      ID2D1DrawingStateBlock**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateWicBitmapRenderTarget(IWICBitmap*,
-                                                          const D2D1_RENDER_TARGET_PROPERTIES*,
-                                                          ID2D1RenderTarget**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateDxgiSurfaceRenderTarget(IDXGISurface*,
-                                                            const D2D1_RENDER_TARGET_PROPERTIES*,
-                                                            ID2D1RenderTarget**) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CreateDCRenderTarget(const D2D1_RENDER_TARGET_PROPERTIES*,
-                                                   ID2D1DCRenderTarget**) override {
-        return E_NOTIMPL;
-    }
-
-private:
-    ComPtr<ID2D1Factory> real_;
-};
 
 using test::blend;
 using test::near_colour;
@@ -321,6 +252,63 @@ TEST(EditorPaint, KeystrokeRepaintsOnlyItsLine) {
                                 test::light_table[palette_slot::text], 40));
 }
 
+// Every pixel of the frame an editor presented last, row by row.
+std::vector<std::uint32_t> whole_frame(HWND editor) {
+    RECT client{};
+    GetClientRect(editor, &client);
+    const test::FramePixels frame(editor);
+    std::vector<std::uint32_t> pixels;
+    for (int y = 0; frame.copied() && y < client.bottom; ++y) {
+        for (int x = 0; x < client.right; ++x) {
+            pixels.push_back(frame.at(x, y));
+        }
+    }
+    return pixels;
+}
+
+// Keystrokes hand Direct2D their own line alone (Wine draws every glyph run it is handed,
+// whatever the clip), and leave the frame that a full redraw of the same state draws: at 100 %
+// and 150 %, rows 18.67 and 30.8 px tall, with a find highlight on every line, line numbers and
+// the marker lane.
+TEST(EditorPaint, KeystrokesDrawTheirLineAloneAndLeaveTheFrameAFullRedrawDraws) {
+    std::wstring text = L"# Heading\n";
+    for (int i = 2; i <= 30; ++i) {
+        text += L"line " + std::to_wstring(i) + L" with **bold** and `code`\n";
+    }
+    for (const auto& [dpi, points] : {std::pair{96u, 10u}, std::pair{144u, 11u}}) {
+        SCOPED_TRACE(dpi);
+        EditorWindow window(width, height, test::Placement::top_level);
+        Source& source = window.record();
+        source.dpi = dpi;
+        clear_line_layouts(source);
+        set_source_style(window.editor, points, false, true);
+        set_compare_gutter(window.editor, true);
+        window.set_text(text);
+        set_change_marks(window.editor, {{{1, 3, line_mark_added}, {5, 6, 1}}, {{8, 1}}});
+        source.highlight_term = L"bold";
+        ++source.highlight_generation;
+        const auto end_of_fifth = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 5) - 1);
+        window.select(end_of_fifth, end_of_fifth);
+        repaint(window);
+        for (const wchar_t typed : std::wstring(L"typed")) {
+            window.send(WM_CHAR, typed);
+            UpdateWindow(window.editor);
+            EXPECT_EQ(source.layouts_drawn, 1u);
+        }
+        const std::vector<std::uint32_t> after_keystrokes = whole_frame(window.editor);
+        ASSERT_FALSE(after_keystrokes.empty());
+        repaint(window);
+        EXPECT_GT(source.layouts_drawn, 20u);
+        const std::vector<std::uint32_t> full_redraw = whole_frame(window.editor);
+        ASSERT_EQ(after_keystrokes.size(), full_redraw.size());
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < full_redraw.size(); ++i) {
+            differing += after_keystrokes[i] != full_redraw[i] ? 1 : 0;
+        }
+        EXPECT_EQ(differing, 0u);
+    }
+}
+
 } // namespace
 
 TEST(EditorPaint, HiddenEditorLetsGoOfItsDrawingAndShowsWholeAgain) {
@@ -414,7 +402,7 @@ TEST(EditorPaint, ATextReplacedWhileTheTargetIsMadeIsShownWhole) {
     Source& source = window.record();
     ASSERT_TRUE(test::pump_until([&] { return !source.target; }, std::chrono::seconds(10)));
     const ComPtr<ID2D1Factory> real = source.d2d;
-    ServingFactory serving(real);
+    test::ServingFactory serving(real);
     source.d2d = ComPtr<ID2D1Factory>::share(&serving);
 
     const std::wstring replaced = L"# Replaced\nsecond line\n";
@@ -434,6 +422,75 @@ TEST(EditorPaint, ATextReplacedWhileTheTargetIsMadeIsShownWhole) {
     EXPECT_TRUE(band_has_colour(window.editor, 0, line, 0x006A9D, 40));
     EXPECT_TRUE(
         band_has_colour(window.editor, line, 2 * line, test::light_table[palette_slot::text], 60));
+}
+
+std::size_t changes_received() {
+    std::size_t changes = 0;
+    for (const test::Notification& note : test::received()) {
+        changes += note.message == WM_COMMAND && note.code == EN_CHANGE ? 1 : 0;
+    }
+    return changes;
+}
+
+// A replacement from outside the window procedure (Replace All's last step) whose render target
+// is made, for the view's anchor, while another thread's message is served drops the walk it
+// began before it changed the text, and still lands, once, as one undo step the parent hears
+// of. (Interrupted after it changed the text: the Replace All tests of the main window.)
+TEST(EditorPaint, AReplacementFromOutsideLandsThoughAMessageInterruptedIt) {
+    EditorWindow window(width, height);
+    const std::wstring text = L"alpha beta\ngamma beta\n";
+    window.set_text(text);
+    repaint(window);
+    Source& source = window.record();
+    clear_line_layouts(source);
+    test::received().clear();
+    RopeBuilder builder(source.document.revision + 1);
+    builder.append(u"BETA");
+    {
+        test::MessageWhileTheTargetIsMade interruption(
+            source, [&] { SendMessageW(window.editor, EM_STOPGROUPTYPING, 0, 0); });
+        EXPECT_NO_THROW(replace_source_range(window.editor, 6, 10, builder.take(4)));
+        EXPECT_TRUE(interruption.served());
+    }
+    EXPECT_EQ(window.text(), L"alpha BETA\ngamma beta\n");
+    EXPECT_EQ(changes_received(), 1u);
+    EXPECT_EQ(window.send(EM_GETMODIFY), TRUE);
+    window.send(EM_UNDO);
+    EXPECT_EQ(window.text(), text);
+}
+
+// A window answering WM_APP with the length of the text of the editor it is handed: a lookup
+// made while the editor makes its target, as a main window does when it serves a message.
+LRESULT CALLBACK lookup_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_APP) {
+        const auto editor = reinterpret_cast<HWND>(lparam);
+        return static_cast<LRESULT>(source_text(editor).size() + source_document(editor).length());
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+TEST(EditorPaint, ALookupWhileTheTargetIsMadeInterruptsNothing) {
+    EditorWindow window(width, height);
+    window.set_text(L"first\nsecond line\nthird\n");
+    repaint(window);
+    const POINTL expected = window.position_of(9);
+    ASSERT_GT(expected.y, 0);
+    Source& source = window.record();
+    clear_line_layouts(source);
+    HWND lookup = test::message_window(L"Pellix.Test.EditorLookup", lookup_proc);
+    LRESULT looked_up = 0;
+    POINTL point{};
+    {
+        test::MessageWhileTheTargetIsMade interruption(source, [&] {
+            looked_up = SendMessageW(lookup, WM_APP, 0, reinterpret_cast<LPARAM>(window.editor));
+        });
+        point = window.position_of(9);
+        EXPECT_TRUE(interruption.served());
+    }
+    DestroyWindow(lookup);
+    EXPECT_EQ(looked_up, 2 * 24);
+    EXPECT_EQ(point.x, expected.x);
+    EXPECT_EQ(point.y, expected.y);
 }
 
 TEST(EditorPaint, HiddenEditorThatMeasuredDrawsWhatChangedWhileHidden) {
