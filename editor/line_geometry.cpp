@@ -43,8 +43,14 @@ template <typename Find>
 bool lay_out_piece_where(Source& source, std::uint64_t line, std::vector<LinePiece>& pieces,
                          Find find) {
     for (std::size_t k = find(); k < pieces.size();) {
+        const std::size_t count = pieces.size();
         if (!build_piece_layout(source, line, pieces[k])) {
-            return false;
+            if (pieces.size() == count) {
+                return false;
+            }
+            // Pieces before it were cut into more: look for it again.
+            k = find();
+            continue;
         }
         const std::size_t again = find();
         if (again == k) {
@@ -485,17 +491,18 @@ void measure_band(Source& source, double top, double bottom) {
          line < lines && source.heights.prefix(line) < bottom; ++line) {
         std::vector<LinePiece>& pieces = line_pieces(source, line);
         double piece_top = source.heights.prefix(line);
-        for (LinePiece& piece : pieces) {
+        // Laying a piece out may cut it and add pieces after it, so they are taken by index.
+        for (std::size_t k = 0; k < pieces.size(); ++k) {
             // A piece measured before keeps its sizes after its idle layout was released:
             // building it again would not change them, and a look-ahead band that takes more
             // paints than a layout may stay idle would otherwise be rebuilt for ever.
-            if (piece_top + piece.height >= top && piece_top < bottom && !piece.measured &&
-                !build_piece_layout(source, line, piece)) {
+            if (piece_top + pieces[k].height >= top && piece_top < bottom && !pieces[k].measured &&
+                !build_piece_layout(source, line, pieces[k])) {
                 make_line_height_exact(source, line);
                 return;
             }
             if (source.wrap) {
-                piece_top += piece.height;
+                piece_top += pieces[k].height;
             }
         }
         make_line_height_exact(source, line);
