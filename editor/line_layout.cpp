@@ -239,7 +239,9 @@ bool measure_pieces_before(Source& source, std::uint64_t line, std::size_t index
     if (pieces.size() == count) {
         return true;
     }
-    source.budget.pending = source.budget.pending || source.budget.active;
+    if (source.budget.active) {
+        source.budget.pending = true;
+    }
     return false;
 }
 

@@ -10,26 +10,16 @@ namespace {
 // Widths DirectWrite reports for a row that fits may exceed the line by rounding.
 constexpr float width_slack = 0.01f;
 
-std::vector<DWRITE_LINE_METRICS> rows_of(IDWriteTextLayout* layout) {
+// What a count query and then a fill of `read` give; empty when the fill fails.
+template <typename Metrics, typename Read> std::vector<Metrics> metrics_of(Read read) {
     UINT32 count = 0;
-    layout->GetLineMetrics(nullptr, 0, &count);
-    std::vector<DWRITE_LINE_METRICS> rows(count);
-    if (FAILED(layout->GetLineMetrics(rows.data(), count, &count))) {
+    read(nullptr, 0, &count);
+    std::vector<Metrics> metrics(count);
+    if (FAILED(read(metrics.data(), count, &count))) {
         return {};
     }
-    rows.resize(std::min<std::size_t>(count, rows.size()));
-    return rows;
-}
-
-std::vector<DWRITE_CLUSTER_METRICS> clusters_of(IDWriteTextLayout* layout) {
-    UINT32 count = 0;
-    layout->GetClusterMetrics(nullptr, 0, &count);
-    std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
-    if (FAILED(layout->GetClusterMetrics(clusters.data(), count, &count))) {
-        return {};
-    }
-    clusters.resize(std::min<std::size_t>(count, clusters.size()));
-    return clusters;
+    metrics.resize(std::min<std::size_t>(count, metrics.size()));
+    return metrics;
 }
 
 // Cuts the row of clusters [first, last) that starts at unit `start` into parts that fit.
@@ -74,10 +64,17 @@ std::optional<RowParts> fit_overflowing_row(IDWriteTextLayout* layout, std::u16s
     if (FAILED(layout->GetMetrics(&metrics)) || metrics.width <= max_width + width_slack) {
         return std::nullopt;
     }
-    const std::vector<DWRITE_CLUSTER_METRICS> clusters = clusters_of(layout);
+    const auto clusters = metrics_of<DWRITE_CLUSTER_METRICS>(
+        [&](DWRITE_CLUSTER_METRICS* out, UINT32 size, UINT32* count) {
+            return layout->GetClusterMetrics(out, size, count);
+        });
+    const auto rows =
+        metrics_of<DWRITE_LINE_METRICS>([&](DWRITE_LINE_METRICS* out, UINT32 size, UINT32* count) {
+            return layout->GetLineMetrics(out, size, count);
+        });
     std::size_t cluster = 0;
     std::size_t start = 0;
-    for (const DWRITE_LINE_METRICS& row : rows_of(layout)) {
+    for (const DWRITE_LINE_METRICS& row : rows) {
         const std::size_t first = cluster;
         float ink = 0;
         float width = 0;
