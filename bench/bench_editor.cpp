@@ -309,8 +309,9 @@ void measure_typing(const char* name, std::size_t units) {
     const std::uint64_t caret_line = source.document.line_of(source.document.selection[1]);
     const double relayout = median_of([&] {
         source.line_cache.erase(caret_line);
-        for (LinePiece& piece : line_pieces(source, caret_line)) {
-            build_piece_layout(source, caret_line, piece);
+        std::vector<LinePiece>& pieces = line_pieces(source, caret_line);
+        for (std::size_t k = 0; k < pieces.size(); ++k) {
+            build_piece_layout(source, caret_line, pieces[k]);
         }
     });
     SendMessageW(editor, WM_CHAR, L'\r', 0);
@@ -458,8 +459,9 @@ void measure(const char* name, std::size_t units) {
             const double view = view_height(source);
             for (std::uint64_t line = 0;
                  line < source.heights.size() && source.heights.prefix(line) < view; ++line) {
-                for (LinePiece& piece : line_pieces(source, line)) {
-                    build_piece_layout(source, line, piece);
+                std::vector<LinePiece>& pieces = line_pieces(source, line);
+                for (std::size_t k = 0; k < pieces.size(); ++k) {
+                    build_piece_layout(source, line, pieces[k]);
                 }
                 ++visible_lines;
             }

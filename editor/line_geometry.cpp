@@ -24,12 +24,17 @@ void park_caret() {
 }
 
 // The piece holding `offset_in_line` (the first whose end reaches it, else the last) and the
-// distance before it: heights with wrapping, widths without.
+// distance before it: heights with wrapping, widths without. With `row_start`, an offset where
+// one piece ends and the next begins belongs to the next one, whose first row it starts.
 std::pair<std::size_t, double> piece_at(const Source& source, const std::vector<LinePiece>& pieces,
-                                        std::uint64_t offset_in_line) {
+                                        std::uint64_t offset_in_line, bool row_start = false) {
     std::size_t k = 0;
     double before = 0.0;
-    while (k + 1 < pieces.size() && pieces[k].start + pieces[k].length < offset_in_line) {
+    auto ends_before = [&](const LinePiece& piece) {
+        const std::uint64_t end = piece.start + piece.length;
+        return end < offset_in_line || (row_start && end == offset_in_line);
+    };
+    while (k + 1 < pieces.size() && ends_before(pieces[k])) {
         before += source.wrap ? pieces[k].height : pieces[k].width;
         ++k;
     }
@@ -43,8 +48,14 @@ template <typename Find>
 bool lay_out_piece_where(Source& source, std::uint64_t line, std::vector<LinePiece>& pieces,
                          Find find) {
     for (std::size_t k = find(); k < pieces.size();) {
+        const std::size_t count = pieces.size();
         if (!build_piece_layout(source, line, pieces[k])) {
-            return false;
+            if (pieces.size() == count) {
+                return false;
+            }
+            // Pieces before it were cut into more: look for it again.
+            k = find();
+            continue;
         }
         const std::size_t again = find();
         if (again == k) {
@@ -242,7 +253,12 @@ void make_line_height_exact(Source& source, std::uint64_t line) {
     source.heights.set_height(line, height);
 }
 
-CaretPosition caret_position(Source& source, std::uint64_t offset) {
+namespace {
+
+// Where the caret stands before `offset`; with `row_start`, an offset where one piece of its line
+// ends and the next begins stands at the start of the next one's row, not at the end of the row
+// above (as a caret there does).
+CaretPosition position_before(Source& source, std::uint64_t offset, bool row_start) {
     ensure_line_metrics(source);
     const SourceDocument& document = source.document;
     offset = std::min(offset, document.length());
@@ -254,9 +270,9 @@ CaretPosition caret_position(Source& source, std::uint64_t offset) {
     if (pieces.empty()) {
         return {0.0, 0.0};
     }
-    const bool built = lay_out_piece_where(source, line, pieces,
-                                           [&] { return piece_at(source, pieces, offset).first; });
-    const auto [k, before] = piece_at(source, pieces, offset);
+    const bool built = lay_out_piece_where(
+        source, line, pieces, [&] { return piece_at(source, pieces, offset, row_start).first; });
+    const auto [k, before] = piece_at(source, pieces, offset, row_start);
     (source.wrap ? y : x) += before;
     LinePiece& piece = pieces[k];
     const double left = text_left_edge(source) + x - source.scroll_x;
@@ -270,6 +286,12 @@ CaretPosition caret_position(Source& source, std::uint64_t offset) {
     check_render(hit_test_text_position(piece.layout.get(), position, FALSE, &px, &py, &metrics));
     make_line_height_exact(source, line);
     return {left + px, y + py - source.scroll_y};
+}
+
+} // namespace
+
+CaretPosition caret_position(Source& source, std::uint64_t offset) {
+    return position_before(source, offset, false);
 }
 
 D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset) {
@@ -465,8 +487,10 @@ ScrollAnchor capture_scroll_anchor(Source& source) {
 }
 
 void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor) {
+    // The anchor is the first offset of a row: where a piece of a wrapped line ends, that row is
+    // the next piece's, or the view would climb a row at each restore.
     const CaretPosition point =
-        caret_position(source, std::min(anchor.offset, source.document.length()));
+        position_before(source, std::min(anchor.offset, source.document.length()), true);
     const double target = point.y + source.scroll_y - anchor.delta;
     const double maximum_y = maximum_scroll_y(source);
     const double new_y = std::min(maximum_y, std::max(0.0, target));
@@ -485,17 +509,18 @@ void measure_band(Source& source, double top, double bottom) {
          line < lines && source.heights.prefix(line) < bottom; ++line) {
         std::vector<LinePiece>& pieces = line_pieces(source, line);
         double piece_top = source.heights.prefix(line);
-        for (LinePiece& piece : pieces) {
+        // Laying a piece out may cut it and add pieces after it, so they are taken by index.
+        for (std::size_t k = 0; k < pieces.size(); ++k) {
             // A piece measured before keeps its sizes after its idle layout was released:
             // building it again would not change them, and a look-ahead band that takes more
             // paints than a layout may stay idle would otherwise be rebuilt for ever.
-            if (piece_top + piece.height >= top && piece_top < bottom && !piece.measured &&
-                !build_piece_layout(source, line, piece)) {
+            if (piece_top + pieces[k].height >= top && piece_top < bottom && !pieces[k].measured &&
+                !build_piece_layout(source, line, pieces[k])) {
                 make_line_height_exact(source, line);
                 return;
             }
             if (source.wrap) {
-                piece_top += piece.height;
+                piece_top += pieces[k].height;
             }
         }
         make_line_height_exact(source, line);

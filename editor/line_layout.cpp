@@ -1,9 +1,12 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
+#include "core/graphemes.h"
 #include "editor/source_record.h"
+#include "preview/row_fit.h"
 
 namespace pellix {
 namespace {
@@ -14,6 +17,8 @@ constexpr std::uint64_t unwrapped_piece_units = 1024;
 constexpr FLOAT layout_height_limit = 10000000.0f;
 // A paint builds at most this many layouts, and only the first once its deadline has passed.
 constexpr std::uint32_t layouts_per_paint = 8;
+// Units read on each side of a cut to tell where the character there ends.
+constexpr std::uint64_t cut_context_units = 32;
 
 // The sizes of a piece of `units` units before it is laid out.
 void estimate_piece(const Source& source, LinePiece& piece) {
@@ -24,28 +29,39 @@ void estimate_piece(const Source& source, LinePiece& piece) {
         base_line_height(source) * (source.wrap ? std::max(1.0, std::ceil(units / columns)) : 1.0);
 }
 
+LinePiece estimated_piece(const Source& source, std::uint64_t start, std::uint64_t units) {
+    LinePiece piece;
+    piece.start = start;
+    piece.length = units;
+    estimate_piece(source, piece);
+    return piece;
+}
+
+// Where the piece of a line (starting at `line_start` in the document) that starts at `from`
+// ends when it should end at `at`: between two whole characters, at least one past `from`.
+std::uint64_t cut_between_characters(const SourceDocument& document, std::uint64_t line_start,
+                                     std::uint64_t from, std::uint64_t at) {
+    const std::uint64_t back = std::min(at - from, cut_context_units);
+    const std::u16string around = document.text(line_start + at - back, back + cut_context_units);
+    return at - back + grapheme_cut(around, 0, back);
+}
+
 std::vector<LinePiece> cut_line(Source& source, std::uint64_t line) {
     const SourceDocument& document = source.document;
     const std::uint64_t start = document.line_start(line);
     const std::uint64_t length = line_length(document, line);
     const std::uint64_t chunk = source.wrap ? wrapped_piece_units : unwrapped_piece_units;
     std::vector<LinePiece> pieces;
-    auto add_piece = [&](std::uint64_t piece_start, std::uint64_t units) {
-        LinePiece& piece = pieces.emplace_back();
-        piece.start = piece_start;
-        piece.length = units;
-        estimate_piece(source, piece);
-    };
     if (length == 0) {
-        add_piece(0, 0);
+        pieces.push_back(estimated_piece(source, 0, 0));
     }
     for (std::uint64_t cut = 0; cut < length;) {
-        std::uint64_t units = std::min(chunk, length - cut);
-        if (cut + units < length && is_low_surrogate(document.unit_at(start + cut + units)[0])) {
-            --units;
+        std::uint64_t end = std::min(cut + chunk, length);
+        if (end < length) {
+            end = cut_between_characters(document, start, cut, end);
         }
-        add_piece(cut, units);
-        cut += units;
+        pieces.push_back(estimated_piece(source, cut, end - cut));
+        cut = end;
     }
     if (pieces.size() == 1) {
         pieces.front().height = source.heights.height(line);
@@ -144,6 +160,91 @@ void pass_on_last_row(const Source& source, LinePiece& piece, LinePiece& next, s
     estimate_piece(source, next);
 }
 
+// A row wider than the line (Wine's DirectWrite leaves a word wider than the line whole) is cut
+// into line-wide pieces: the piece at `index` keeps the rows before it, or else the row's first
+// part. The parts after that are measured already, from the clusters just laid out, so that a
+// long run is laid out only where it is shown. The row's last part goes on with what follows it:
+// the text after it in the piece, or the next piece when the row ends the piece. Returns the
+// units the piece keeps.
+std::uint64_t cut_overflowing_row(const Source& source, std::vector<LinePiece>& pieces,
+                                  std::size_t index, const RowParts& row) {
+    const std::uint64_t start = pieces[index].start;
+    const std::uint64_t length = pieces[index].length;
+    const auto behind = pieces.begin() + static_cast<std::ptrdiff_t>(index) + 1;
+    if (row.row_start > 0) {
+        pieces[index].length = row.row_start;
+        pieces.insert(behind,
+                      estimated_piece(source, start + row.row_start, length - row.row_start));
+        return row.row_start;
+    }
+    std::vector<LinePiece> after;
+    const std::vector<std::size_t>& ends = row.ends;
+    for (std::size_t part = 1; part < ends.size(); ++part) {
+        const bool last = part + 1 == ends.size();
+        if (last && ends[part] < length) {
+            break;
+        }
+        LinePiece& measured = after.emplace_back(
+            estimated_piece(source, start + ends[part - 1], ends[part] - ends[part - 1]));
+        measured.width = row.widths[part];
+        measured.height = base_line_height(source);
+        measured.measured = true;
+    }
+    const std::uint64_t rest = ends.size() > 1 ? ends[ends.size() - 2] : ends.front();
+    const bool row_ends_piece = ends.back() >= length;
+    if (row_ends_piece && ends.size() > 1 && index + 1 < pieces.size()) {
+        after.pop_back();
+        LinePiece& next = pieces[index + 1];
+        next.start -= length - rest;
+        next.length += length - rest;
+        estimate_piece(source, next);
+    } else if (!row_ends_piece) {
+        after.push_back(estimated_piece(source, start + rest, length - rest));
+    }
+    pieces[index].length = ends.front();
+    pieces.insert(behind, after.begin(), after.end());
+    return ends.front();
+}
+
+// The first layout of a wrapped piece decides where the piece ends; returns the units it keeps.
+std::uint64_t fit_wrapped_piece(Source& source, std::vector<LinePiece>& pieces, std::size_t index,
+                                const std::u16string& text, IDWriteTextLayout* layout) {
+    const std::optional<RowParts> overflowing =
+        fit_overflowing_row(layout, text, static_cast<float>(text_width(source)));
+    if (overflowing) {
+        return cut_overflowing_row(source, pieces, index, *overflowing);
+    }
+    if (index + 1 < pieces.size()) {
+        const std::uint64_t kept = rows_but_the_last(layout);
+        if (kept > 0 && kept < text.size()) {
+            pass_on_last_row(source, pieces[index], pieces[index + 1], kept);
+            return kept;
+        }
+    }
+    return text.size();
+}
+
+// Lays out the pieces before `index` that were never measured, since where a wrapped piece
+// starts depends on how those ended. False when the budget refused one, or when cutting one moved
+// the piece at `index` along: its caller's reference is then stale, and the next request finds
+// it measured up to it.
+bool measure_pieces_before(Source& source, std::uint64_t line, std::size_t index) {
+    std::vector<LinePiece>& pieces = source.line_cache.at(line).pieces;
+    const std::size_t count = pieces.size();
+    for (std::size_t k = 0; k < index + (pieces.size() - count); ++k) {
+        if (!pieces[k].measured && !build_piece_layout(source, line, pieces[k])) {
+            return false;
+        }
+    }
+    if (pieces.size() == count) {
+        return true;
+    }
+    if (source.budget.active) {
+        source.budget.pending = true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool layout_budget_allows(Source& source, double now) {
@@ -203,11 +304,8 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
                                               [&](const LinePiece& p) { return &p == &piece; }) -
                                  pieces.begin());
     const bool first_build = source.wrap && !piece.measured && index < pieces.size();
-    // Where a wrapped piece starts depends on how the pieces before it ended.
-    for (std::size_t k = 0; first_build && k < index; ++k) {
-        if (!pieces[k].measured && !build_piece_layout(source, line, pieces[k])) {
-            return false;
-        }
+    if (first_build && !measure_pieces_before(source, line, index)) {
+        return false;
     }
     if (!layout_budget_allows(source, now)) {
         return false;
@@ -223,22 +321,23 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
         source.document.text(source.document.line_start(line) + piece.start, piece.length);
     piece.layout.reset();
     ComPtr<IDWriteTextLayout> layout = make_layout(source, line, text);
-    if (first_build && index + 1 < pieces.size()) {
-        const std::uint64_t kept = rows_but_the_last(layout.get());
-        if (kept > 0 && kept < text.size()) {
-            pass_on_last_row(source, piece, pieces[index + 1], kept);
+    if (first_build) {
+        // May add pieces after this one, which moves it in memory.
+        const std::uint64_t kept = fit_wrapped_piece(source, pieces, index, text, layout.get());
+        if (kept < text.size()) {
             text.resize(kept);
             layout = make_layout(source, line, text);
         }
     }
+    LinePiece& built = pieces[index];
     DWRITE_TEXT_METRICS metrics{};
     check_render(layout->GetMetrics(&metrics));
-    piece.height = std::max<double>(metrics.height, base_line_height(source));
-    piece.width = metrics.widthIncludingTrailingWhitespace;
-    piece.measured = true;
+    built.height = std::max<double>(metrics.height, base_line_height(source));
+    built.width = metrics.widthIncludingTrailingWhitespace;
+    built.measured = true;
     source.content_width = std::max(
-        source.content_width, static_cast<double>(piece.start) * source.char_advance + piece.width);
-    piece.layout = std::move(layout);
+        source.content_width, static_cast<double>(built.start) * source.char_advance + built.width);
+    built.layout = std::move(layout);
     return true;
 }
 

@@ -103,16 +103,20 @@ std::vector<double> range_bounds(Source& source, std::uint64_t start, std::uint6
         const std::uint64_t line_start = document.line_start(line);
         double x = text_left_edge(source) - source.scroll_x;
         double y = line_top;
-        for (LinePiece& piece : line_pieces(source, line)) {
+        std::vector<LinePiece>& pieces = line_pieces(source, line);
+        // Laying a piece out may cut it and add pieces after it, so they are taken by index.
+        for (std::size_t k = 0; k < pieces.size(); ++k) {
             const double piece_x = x;
             const double piece_y = y;
+            const bool shown = !piece_out_of_view(source, pieces[k], piece_x, piece_y) &&
+                               build_piece_layout(source, line, pieces[k]);
+            const LinePiece& piece = pieces[k];
             if (source.wrap) {
                 y += piece.height;
             } else {
                 x += piece.width;
             }
-            if (piece_out_of_view(source, piece, piece_x, piece_y) ||
-                !build_piece_layout(source, line, piece)) {
+            if (!shown) {
                 continue;
             }
             const std::uint64_t piece_start = line_start + piece.start;

@@ -284,15 +284,16 @@ void draw_lines(Source& source) {
         const std::uint64_t line_start = source.document.line_start(line);
         double top = y;
         double x = left - source.scroll_x;
-        for (LinePiece& piece : pieces) {
-            const bool visible = source.wrap ? top + piece.height >= 0.0 && top < view
-                                             : x + piece.width >= left && x < left + width;
-            if (visible && build_piece_layout(source, line, piece)) {
-                draw_piece(source, piece, line_start + piece.start,
+        // Laying a piece out may cut it and add pieces after it, so they are taken by index.
+        for (std::size_t k = 0; k < pieces.size(); ++k) {
+            const bool visible = source.wrap ? top + pieces[k].height >= 0.0 && top < view
+                                             : x + pieces[k].width >= left && x < left + width;
+            if (visible && build_piece_layout(source, line, pieces[k])) {
+                draw_piece(source, pieces[k], line_start + pieces[k].start,
                            D2D1::Point2F(static_cast<float>(x), static_cast<float>(top)),
                            matches_drawn, with_text);
             }
-            (source.wrap ? top : x) += source.wrap ? piece.height : piece.width;
+            (source.wrap ? top : x) += source.wrap ? pieces[k].height : pieces[k].width;
         }
         draw_selected_line_break(source, line, y);
         make_line_height_exact(source, line);

@@ -234,8 +234,12 @@ void measure_edited_lines(Source& source, std::uint64_t first, std::uint64_t new
         return;
     }
     for (std::uint64_t line = first; line <= new_last; ++line) {
-        for (LinePiece& piece : line_pieces(source, line)) {
-            build_piece_layout(source, line, piece);
+        std::vector<LinePiece>& pieces = line_pieces(source, line);
+        // Laying a piece out may cut it and add pieces after it, measured already.
+        for (std::size_t k = 0; k < pieces.size(); ++k) {
+            if (!pieces[k].measured) {
+                build_piece_layout(source, line, pieces[k]);
+            }
         }
         make_line_height_exact(source, line);
     }
@@ -354,6 +358,9 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
     const double old_x = source.scroll_x;
     const double old_y = source.scroll_y;
     const double old_extent = source.heights.prefix(source.heights.size());
+    // A view that showed the whole text keeps its top: held by the text at its top instead, a
+    // paste into an empty tab would push what was pasted out of view, above the caret after it.
+    const bool whole_text_shown = source.scroll_y <= 0.0 && old_extent <= view_height(source);
     bool only_changed_lines = false;
     std::uint64_t band_last = new_last;
     if (needs_full_rebuild(source, old_count)) {
@@ -373,7 +380,7 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
     stop_wheel_animation(source);
     source.goal_x = -1.0;
     ensure_line_metrics(source);
-    if (anchor.valid) {
+    if (anchor.valid && !whole_text_shown) {
         restore_scroll_anchor(source, anchor);
     }
     scroll_source_to(source, source.scroll_x, source.scroll_y, false);

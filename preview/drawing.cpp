@@ -54,16 +54,20 @@ bool clip_to_block(const LayoutBlock& block, std::uint64_t from, std::uint64_t t
     return true;
 }
 
-void set_drawing_effect(const LayoutBlock& block, IUnknown* effect, DWRITE_TEXT_RANGE range,
-                        const char* stage) {
-    for_each_piece_range(block, range, [&](const TextPiece& piece, DWRITE_TEXT_RANGE part) {
-        throw_if_failed(piece.layout->SetDrawingEffect(effect, part), stage);
-    });
-}
-
 bool piece_in_band(const Paint& paint, const LayoutBlock& block, const TextPiece& piece) {
     const float top = block.y + piece.top;
     return top <= paint.bottom && top + piece.height >= paint.top;
+}
+
+// Only the pieces in the band are drawn, so only they take (and give back) drawing effects: a
+// link over a long block would otherwise touch every piece of it at every paint.
+void set_drawing_effect(const Paint& paint, const LayoutBlock& block, IUnknown* effect,
+                        DWRITE_TEXT_RANGE range, const char* stage) {
+    for_each_piece_range(block, range, [&](const TextPiece& piece, DWRITE_TEXT_RANGE part) {
+        if (piece_in_band(paint, block, piece)) {
+            throw_if_failed(piece.layout->SetDrawingEffect(effect, part), stage);
+        }
+    });
 }
 
 // Only the pieces in the band: a selection over a long block would hit-test all of them.
@@ -112,7 +116,8 @@ void apply_runs(const Paint& paint, const PreviewBlock& source, const LayoutBloc
                 fill_range(paint, block, range, paint.brushes.code_fill.get());
             }
             if (!run.link.empty()) {
-                set_drawing_effect(block, paint.brushes.link.get(), range, "Color preview link");
+                set_drawing_effect(paint, block, paint.brushes.link.get(), range,
+                                   "Color preview link");
             }
         });
 }
@@ -147,7 +152,7 @@ void colour_contrast_text(const Paint& paint, const LayoutBlock& block) {
     auto apply = [&](std::uint64_t from, std::uint64_t to) {
         DWRITE_TEXT_RANGE range{};
         if (clip_to_block(block, from, to, range)) {
-            set_drawing_effect(block, paint.brushes.contrast_text.get(), range,
+            set_drawing_effect(paint, block, paint.brushes.contrast_text.get(), range,
                                "Color contrast selection");
         }
     };
@@ -172,21 +177,24 @@ void draw_marker(const Paint& paint, const PreviewBlock& source, const LayoutBlo
 // must not leave a brush behind, so the effects are cleared on every way out.
 class EffectsCleared {
 public:
-    explicit EffectsCleared(const LayoutBlock& block) : block_(block) {}
+    EffectsCleared(const Paint& paint, const LayoutBlock& block) : paint_(paint), block_(block) {}
     ~EffectsCleared() {
         for (const TextPiece& piece : block_.pieces) {
-            piece.layout->SetDrawingEffect(nullptr, {0, static_cast<UINT32>(piece.length)});
+            if (piece_in_band(paint_, block_, piece)) {
+                piece.layout->SetDrawingEffect(nullptr, {0, static_cast<UINT32>(piece.length)});
+            }
         }
     }
     EffectsCleared(const EffectsCleared&) = delete;
     EffectsCleared& operator=(const EffectsCleared&) = delete;
 
 private:
+    const Paint& paint_;
     const LayoutBlock& block_;
 };
 
 void draw_block_text(const Paint& paint, const PreviewBlock& source, const LayoutBlock& block) {
-    EffectsCleared cleared(block);
+    EffectsCleared cleared(paint, block);
     apply_runs(paint, source, block);
     fill_matches(paint, block);
     DWRITE_TEXT_RANGE selected{};

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "core/graphemes.h"
+#include "preview/row_fit.h"
 
 namespace pellix {
 namespace {
@@ -47,13 +51,6 @@ const wchar_t* wide(const char16_t* text) {
 // glyphs than units.
 constexpr std::size_t piece_units = 16384;
 
-// `at`, or one unit earlier when a cut there would split a surrogate pair.
-std::size_t cut_before(std::u16string_view content, std::size_t at) {
-    const bool low_surrogate =
-        at < content.size() && content[at] >= 0xDC00 && content[at] <= 0xDFFF;
-    return low_surrogate ? at - 1 : at;
-}
-
 // Where the piece of `content` that starts at `start` ends: after the last line feed in the
 // second half of the longest piece, where a line ends anyway, else after the last space or tab
 // there, so the cut only starts a new line early; an unbroken run is cut at the bound.
@@ -70,14 +67,14 @@ std::size_t piece_end(std::u16string_view content, std::size_t start) {
     if (at != std::u16string_view::npos) {
         return search_from + at + 1;
     }
-    return cut_before(content, start + piece_units);
+    return grapheme_cut(content, start, start + piece_units);
 }
 
 // Cuts a block's content into pieces. DirectWrite breaks a word wider than the line anywhere
-// (emergency breaking), but Wine's leaves it whole on one line, which Direct2D there draws
-// glyph by glyph however little of it shows: 100,000 '[' took 9 s a paint. So a piece that
-// came out as one line wider than the line is cut again to what fits on a line, and the rest
-// of its run follows in pieces of that length until the text breaks again.
+// (emergency breaking), but Wine's leaves it whole on one row, which Direct2D there draws glyph
+// by glyph however little of it shows: 100,000 '[' took 9 s a paint. So a piece with a row wider
+// than the line ends before that row, or, when it is the first, after what of it fits on a line;
+// the rest of its run follows in pieces of that length until the text breaks again.
 class PieceCutter {
 public:
     explicit PieceCutter(std::u16string_view content) : content_(content) {}
@@ -93,19 +90,23 @@ public:
             line_units_ = 0;
             return end;
         }
-        return std::max(cut_before(content_, run_end), start + 1);
+        return grapheme_cut(content_, start, run_end);
     }
 
-    // The end of a piece [start, end) cut again to fit `max_width`, or `end` when it fits or
-    // DirectWrite broke it.
-    std::size_t refit(std::size_t start, std::size_t end, const DWRITE_TEXT_METRICS& metrics,
+    // The end of the piece [start, end), laid out in `layout` at `max_width`, cut again so that
+    // its rows fit; `end` when they do.
+    std::size_t refit(std::size_t start, std::size_t end, IDWriteTextLayout* layout,
                       float max_width) {
-        if (metrics.lineCount != 1 || metrics.width <= max_width || end - start < 2) {
+        const std::optional<RowParts> row =
+            fit_overflowing_row(layout, content_.substr(start, end - start), max_width);
+        if (!row) {
             return end;
         }
-        const double fitting = static_cast<double>(end - start) * max_width / metrics.width;
-        line_units_ = std::max<std::size_t>(static_cast<std::size_t>(fitting), 1);
-        return std::max(cut_before(content_, start + line_units_), start + 1);
+        if (row->row_start > 0) {
+            return start + row->row_start;
+        }
+        line_units_ = row->ends.front();
+        return start + line_units_;
     }
 
 private:
@@ -468,7 +469,8 @@ private:
             std::size_t end = cutter.next_end(start);
             DWRITE_TEXT_METRICS metrics = lay_out_piece(block, format, max_width, entry.text_start,
                                                         text.substr(start, end - start), piece);
-            const std::size_t fitted = wraps ? cutter.refit(start, end, metrics, max_width) : end;
+            const std::size_t fitted =
+                wraps ? cutter.refit(start, end, piece.layout.get(), max_width) : end;
             if (fitted != end) {
                 end = fitted;
                 metrics = lay_out_piece(block, format, max_width, entry.text_start,

@@ -404,7 +404,7 @@ std::vector<std::uint64_t> piece_lengths(Source& source) {
     return lengths;
 }
 
-TEST(LinePieces, LongLinesAreCutWithoutSplittingPairs) {
+TEST(LinePieces, LongLinesAreCutBetweenWholeCharacters) {
     EditorWindow window(400, 300);
     window.set_text(std::wstring(5000, L'a'));
     Source& source = window.record();
@@ -414,6 +414,12 @@ TEST(LinePieces, LongLinesAreCutWithoutSplittingPairs) {
     window.send(EM_SETTARGETDEVICE, 0, 0);
     window.set_text(std::wstring(4095, L'a') + L"\xD83D\xDE00" + std::wstring(903, L'b'));
     EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{4095, 905}));
+    // Nor a letter and its combining marks, nor an emoji sequence joined by U+200D.
+    window.set_text(std::wstring(4094, L'a') + L"e\x0301\x0302" + std::wstring(903, L'b'));
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{4094, 906}));
+    const std::wstring family = L"\xD83D\xDC68\x200D\xD83D\xDC69";
+    window.set_text(std::wstring(4093, L'a') + family + std::wstring(902, L'b'));
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{4093, 907}));
     window.set_text(L"");
     EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{0}));
     EXPECT_EQ(window.position_of(0).y, 0);

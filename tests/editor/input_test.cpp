@@ -274,6 +274,22 @@ TEST(EditorClipboard, CopyCutAndPasteThroughTheRealClipboard) {
     EXPECT_EQ(clipboard_text(window.editor), L"xy");
 }
 
+// A view that showed the whole text keeps its top after a paste, so a paste into an empty tab
+// shows the pasted lines with the caret below them.
+TEST(EditorClipboard, APasteIntoAnEmptyEditorShowsThePastedLines) {
+    EditorWindow window;
+    put_on_clipboard(window.editor, L"1\r\n2\r\n3\r\n4\r\n5\r\n");
+    key(window, 'V', {VK_CONTROL});
+    EXPECT_EQ(window.text(), L"1\n2\n3\n4\n5\n");
+    EXPECT_EQ(window.send(EM_GETFIRSTVISIBLELINE), 0);
+    EXPECT_EQ(window.scroll_position().y, 0);
+    const POINTL caret = window.position_of(10);
+    RECT client{};
+    GetClientRect(window.editor, &client);
+    EXPECT_GT(caret.y, 0);
+    EXPECT_LT(caret.y, client.bottom);
+}
+
 // The limit applies to the normalised text: a clipboard text whose CR LF pairs fold it under the
 // limit is pasted whole however long it was, and one that stays over it is refused whole.
 TEST(EditorClipboard, PasteAtAndPastTheLimitIsWholeOrNothing) {

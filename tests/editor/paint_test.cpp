@@ -219,6 +219,41 @@ TEST(EditorPaint, ALineWithoutSpacesPaintsAndAnswersWrappedOrNot) {
     }
 }
 
+// Wine's DirectWrite leaves a word wider than the line on one row, drawn blank; the editor cuts
+// such a row into rows of its own, so a long unbroken line shows every row at its start and at
+// its end, also after typing there, and the caret, hit tests and Down agree with what is drawn.
+TEST(EditorPaint, LongUnbrokenLinesShowEveryRowWrapped) {
+    EditorWindow window(width, height);
+    for (const std::wstring& line : {std::wstring(100000, L'['), std::wstring(1000000, L'A')}) {
+        SCOPED_TRACE(testing::Message() << line.size() << " units");
+        window.set_text(line);
+        ASSERT_TRUE(window.paint_fully());
+        expect_whole_frame(window.editor);
+        const POINTL first = window.position_of(0);
+        const LONG row = std::lround(base_line_height(window.record()));
+        const std::uint64_t second_row = window.offset_at(first.x + 1, first.y + row + row / 2);
+        ASSERT_GT(second_row, 10u);
+        const POINTL second = window.position_of(second_row + 1);
+        EXPECT_EQ(second.x, window.position_of(1).x);
+        EXPECT_EQ(second.y, first.y + row);
+        window.select(3, 3);
+        window.send(WM_KEYDOWN, VK_DOWN);
+        EXPECT_EQ(window.selection().cpMax, static_cast<LONG>(second_row + 3));
+
+        window.select(line.size(), line.size());
+        window.send(EM_SCROLLCARET);
+        window.send(WM_CHAR, L'x');
+        ASSERT_TRUE(window.paint_fully());
+        expect_whole_frame(window.editor);
+        // The caret after the last row's text stays in view through the paints that measure
+        // the rows around it.
+        const POINTL end = window.position_of(line.size() + 1);
+        EXPECT_GE(end.y, 0);
+        EXPECT_LE(end.y + row, height);
+        EXPECT_EQ(window.offset_at(end.x + 1, end.y + 1), line.size() + 1);
+    }
+}
+
 } // namespace
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 
 #include "platform/dib_surface.h"
@@ -52,34 +53,62 @@ PaintColours colours_for(bool dark, bool print) {
     return {active_palette(dark && !print), high_contrast};
 }
 
-// Makes every range hit test of one real layout fail, the way a lost device or an exhausted heap
-// would, by pointing the object at a copy of its method table with that entry replaced. GCC
-// encodes a virtual member pointer as its byte offset in the table plus one.
-class FailingRangeHitTests {
+// Points one real layout at a copy of its method table with one entry replaced. GCC encodes a
+// virtual member pointer as its byte offset in the table plus one; HitTestTextRange is the
+// interface's last method, so the copy ends with it.
+class PatchedLayout {
 public:
-    explicit FailingRangeHitTests(IDWriteTextLayout* layout)
+    template <typename Method>
+    PatchedLayout(IDWriteTextLayout* layout, Method method, void* replacement)
         : object_(reinterpret_cast<void***>(layout)), original_(*object_) {
-        auto method = &IDWriteTextLayout::HitTestTextRange;
-        std::ptrdiff_t encoded = 0;
-        std::memcpy(&encoded, &method, sizeof(encoded));
-        const std::size_t index = static_cast<std::size_t>(encoded - 1) / sizeof(void*);
-        table_.assign(original_, original_ + index + 1);
-        table_[index] = reinterpret_cast<void*>(&fail);
+        table_.assign(original_, original_ + index_of(&IDWriteTextLayout::HitTestTextRange) + 1);
+        table_[index_of(method)] = replacement;
         *object_ = table_.data();
     }
-    ~FailingRangeHitTests() { *object_ = original_; }
-    FailingRangeHitTests(const FailingRangeHitTests&) = delete;
-    FailingRangeHitTests& operator=(const FailingRangeHitTests&) = delete;
+    ~PatchedLayout() { *object_ = original_; }
+    PatchedLayout(const PatchedLayout&) = delete;
+    PatchedLayout& operator=(const PatchedLayout&) = delete;
+
+private:
+    template <typename Method> static std::size_t index_of(Method method) {
+        std::ptrdiff_t encoded = 0;
+        std::memcpy(&encoded, &method, sizeof(encoded));
+        return static_cast<std::size_t>(encoded - 1) / sizeof(void*);
+    }
+
+    void*** object_;
+    void** original_;
+    std::vector<void*> table_;
+};
+
+// Makes every range hit test of one real layout fail, the way a lost device or an exhausted heap
+// would.
+class FailingRangeHitTests : public PatchedLayout {
+public:
+    explicit FailingRangeHitTests(IDWriteTextLayout* layout)
+        : PatchedLayout(layout, &IDWriteTextLayout::HitTestTextRange,
+                        reinterpret_cast<void*>(&fail)) {}
 
 private:
     static HRESULT STDMETHODCALLTYPE fail(IDWriteTextLayout*, UINT32, UINT32, FLOAT, FLOAT,
                                           DWRITE_HIT_TEST_METRICS*, UINT32, UINT32*) {
         return E_FAIL;
     }
+};
 
-    void*** object_;
-    void** original_;
-    std::vector<void*> table_;
+// Counts the drawing effects set on, or cleared from, one real layout (and sets none).
+class CountedDrawingEffects : public PatchedLayout {
+public:
+    explicit CountedDrawingEffects(IDWriteTextLayout* layout)
+        : PatchedLayout(layout, &IDWriteTextLayout::SetDrawingEffect,
+                        reinterpret_cast<void*>(&count)) {}
+    static inline int calls = 0;
+
+private:
+    static HRESULT STDMETHODCALLTYPE count(IDWriteTextLayout*, IUnknown*, DWRITE_TEXT_RANGE) {
+        ++calls;
+        return S_OK;
+    }
 };
 
 // Draws into a 32-bit DIB through a DC render target, the way printing draws pages.
@@ -466,5 +495,32 @@ TEST_F(DocumentDrawing, APaintThatFailsLeavesNoBrushOnTheCachedLayouts) {
     }
     ComPtr<IUnknown> effect;
     ASSERT_EQ(text->GetDrawingEffect(5, effect.put(), nullptr), S_OK);
+    EXPECT_FALSE(effect);
+}
+
+// A link over a long block, and its selection in high contrast, colour only the pieces the paint
+// draws: the others are neither given drawing effects nor cleared of them.
+TEST_F(DocumentDrawing, OnlyThePiecesInTheBandTakeDrawingEffects) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, std::u16string(20000, u'['));
+    b.run(0, 20000, 0, "https://example.com/");
+    Layout layout = lay_out(b.document);
+    const LayoutBlock& block = layout.blocks[0];
+    std::vector<std::unique_ptr<CountedDrawingEffects>> below;
+    for (const TextPiece& piece : block.pieces) {
+        if (block.y + piece.top > static_cast<float>(surface_height) + 1.0f) {
+            below.push_back(std::make_unique<CountedDrawingEffects>(piece.layout.get()));
+        }
+    }
+    ASSERT_GT(below.size(), 10u);
+    CountedDrawingEffects::calls = 0;
+    View all;
+    all.caret = 20000;
+    paint(b.document, layout, all);
+    high_contrast = true;
+    paint(b.document, layout, all);
+    EXPECT_EQ(CountedDrawingEffects::calls, 0);
+    ComPtr<IUnknown> effect;
+    ASSERT_EQ(block.pieces[0].layout->GetDrawingEffect(0, effect.put(), nullptr), S_OK);
     EXPECT_FALSE(effect);
 }

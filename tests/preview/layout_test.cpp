@@ -458,3 +458,46 @@ TEST_F(PreviewLayout, ALongListingKeepsItsLinesEvenlySpacedAcrossPieces) {
     }
     EXPECT_NEAR(block.height, static_cast<float>(rows) * spacing, 0.05);
 }
+
+// A run wider than the line is cut between what a reader sees as characters, never inside one,
+// and a piece holds at least one of them even where one alone is wider than the line; a long
+// word among others is cut where it starts, so no row is wider than the line.
+TEST_F(PreviewLayout, RunsAreCutBetweenWholeCharactersIntoRowsThatFit) {
+    const std::u16string family = u"\U0001F468\u200D\U0001F469\u200D\U0001F467";
+    const std::u16string accented = u"e\u0301\u0302";
+    std::u16string word_among_others = u"a few words ";
+    word_among_others += std::u16string(400, u'w') + u" and more words after it";
+    struct Case {
+        std::u16string unit;
+        std::size_t count;
+        float width;
+        float scale;
+    };
+    // Two widths, so that a cut by proportion falls inside a character at one of them at least.
+    for (const Case& c :
+         {Case{family, 40, 40.0f, 4.0f}, Case{accented, 6000, 405.0f, 1.0f},
+          Case{accented, 6000, 410.0f, 1.0f}, Case{word_among_others, 1, 400.0f, 1.0f}}) {
+        std::u16string text;
+        for (std::size_t k = 0; k < c.count; ++k) {
+            text += c.unit;
+        }
+        SCOPED_TRACE(testing::Message() << c.unit.size() << " units x " << c.count);
+        DocumentBuilder b;
+        b.block(PreviewBlockKind::paragraph, text);
+        const Layout layout = lay_out(b.document, c.width, c.scale);
+        test::expect_content_covered(b.document, layout);
+        const LayoutBlock& block = layout.blocks[0];
+        const float line_width = c.width - 48.0f > 16.0f ? c.width - 48.0f : 16.0f;
+        for (const TextPiece& piece : block.pieces) {
+            if (c.count > 1) {
+                EXPECT_EQ(piece.start % c.unit.size(), 0u) << "piece at " << piece.start;
+                EXPECT_GE(piece.length, c.unit.size()) << "piece at " << piece.start;
+            }
+            DWRITE_TEXT_METRICS metrics{};
+            ASSERT_EQ(piece.layout->GetMetrics(&metrics), S_OK);
+            if (piece.length > c.unit.size() || c.count == 1) {
+                EXPECT_LE(metrics.width, line_width + 0.01f) << "piece at " << piece.start;
+            }
+        }
+    }
+}
