@@ -6,7 +6,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <iterator>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -320,14 +320,24 @@ std::optional<StoreRead> read_store() {
     if (parts.empty()) {
         return std::nullopt;
     }
+    // A run that stored beside a damaged store restored the same drafts from it: a session that
+    // an earlier file holds exactly as it is comes back once.
     Workspace& workspace = read.store.workspace;
     for (SalvagedWorkspace& part : parts) {
-        if (!part.workspace.sessions.empty()) {
-            workspace.active = workspace.sessions.size() + part.workspace.active;
+        const auto earlier = static_cast<std::ptrdiff_t>(workspace.sessions.size());
+        for (std::size_t i = 0; i < part.workspace.sessions.size(); ++i) {
+            Session& session = part.workspace.sessions[i];
+            const auto end = workspace.sessions.begin() + earlier;
+            const auto same = std::find(workspace.sessions.begin(), end, session);
+            if (i == part.workspace.active) {
+                workspace.active =
+                    same != end ? static_cast<std::uint64_t>(same - workspace.sessions.begin())
+                                : workspace.sessions.size();
+            }
+            if (same == end) {
+                workspace.sessions.push_back(std::move(session));
+            }
         }
-        workspace.sessions.insert(workspace.sessions.end(),
-                                  std::make_move_iterator(part.workspace.sessions.begin()),
-                                  std::make_move_iterator(part.workspace.sessions.end()));
         read.store.whole = read.store.whole && part.whole;
     }
     return read;
