@@ -184,12 +184,18 @@ Settled settle(const HeldFile& held, const SYSTEMTIME& now) {
 void settle_held_files() {
     SYSTEMTIME now{};
     GetSystemTime(&now);
-    for (auto held = held_files.begin(); held != held_files.end();) {
-        const Settled settled = window_work([&] { return settle(*held, now); });
-        if (!settled.copy.empty() && held->noted) {
-            kept_files.emplace_back(*held->keep, settled.copy);
+    for (std::size_t i = 0; i < held_files.size();) {
+        const HeldFile held = held_files[i];
+        const Settled settled = window_work([&] { return settle(held, now); });
+        if (!settled.copy.empty() && held.noted) {
+            kept_files.emplace_back(*held.keep, settled.copy);
         }
-        held = settled.released ? held_files.erase(held) : held + 1;
+        if (settled.released) {
+            std::erase_if(held_files,
+                          [&](const HeldFile& entry) { return entry.path == held.path; });
+        } else {
+            ++i;
+        }
     }
 }
 
@@ -286,16 +292,17 @@ SalvagedWorkspace take_store_file(const std::filesystem::path& file,
     return std::move(*read);
 }
 
-// What the previous runs left, as far as it can be trusted: "tabs.bin" (else the older
-// "session.bin"), then the store a run wrote beside "tabs.bin" while that was held. Nothing when
-// none of them is there. "session.bin" beside a damaged "tabs.bin" goes aside with it, since the
-// next store would delete it unread; the store beside, once read, goes aside before the next store
-// writes "tabs.bin", so that no later start offers it again.
+// What a restore read, and from which files.
 struct StoreRead {
     SalvagedWorkspace store;
     std::vector<std::filesystem::path> files;
 };
 
+// What the previous runs left, as far as it can be trusted: "tabs.bin" (else the older
+// "session.bin"), then the store a run wrote beside "tabs.bin" while that was held. Nothing when
+// none of them is there. "session.bin" beside a damaged "tabs.bin" goes aside with it, since the
+// next store would delete it unread; the store beside, once read, goes aside before the next store
+// writes "tabs.bin", so that no later start offers it again.
 std::optional<StoreRead> read_store() {
     const std::filesystem::path session_path = recovery_session_path();
     const std::filesystem::path tabs_path = recovery_tabs_path(session_path);

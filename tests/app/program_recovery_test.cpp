@@ -419,6 +419,35 @@ std::vector<std::wstring> sorted_texts(HWND window) {
     return texts;
 }
 
+// Whether the store at `path` comes to hold `count` sessions, the last holding `text`.
+bool stored_last(const std::filesystem::path& path, std::size_t count, const std::u16string& text) {
+    return test::wait_until([&] {
+        const auto stored = test::stored_workspace(path);
+        return stored && stored->sessions.size() == count && stored->sessions.back().text == text;
+    });
+}
+
+// Answers Yes to the drafts question of a starting program and checks the tabs' texts (sorted).
+::testing::AssertionResult restores_drafts(const Program& program,
+                                           const std::vector<std::wstring>& texts) {
+    answer_drafts(program, IDYES);
+    HWND window = started_window(program);
+    if (window == nullptr) {
+        return ::testing::AssertionFailure() << "no main window";
+    }
+    return test::eventually([&]() -> ::testing::AssertionResult {
+        const std::vector<std::wstring> shown = sorted_texts(window);
+        if (shown == texts) {
+            return ::testing::AssertionSuccess();
+        }
+        auto failure = ::testing::AssertionFailure() << shown.size() << " tabs:";
+        for (const std::wstring& text : shown) {
+            failure << " \"" << std::string(text.begin(), text.end()) << "\"";
+        }
+        return failure;
+    });
+}
+
 TEST_F(ProgramRecovery, AStoreAnotherProgramHoldsIsLeftAsItIsAndTheDraftsTypedMeanwhileComeBack) {
     write_store(
         {.sessions = {{u"old draft", Encoding::utf8, LineEnding::lf, "", true}}, .active = 0});
@@ -436,21 +465,12 @@ TEST_F(ProgramRecovery, AStoreAnotherProgramHoldsIsLeftAsItIsAndTheDraftsTypedMe
         EXPECT_TRUE(no_box_within(program, 500));
         EXPECT_EQ(sorted_texts(window), std::vector<std::wstring>{L""});
         ASSERT_TRUE(type(active_editor(window), L"new draft"));
-        EXPECT_TRUE(test::wait_until([&] {
-            const auto stored = test::stored_workspace(beside);
-            return stored && stored->sessions.size() == 1 &&
-                   stored->sessions[0].text == u"new draft";
-        }));
+        EXPECT_TRUE(stored_last(beside, 1, u"new draft"));
     } // killed with TerminateProcess; then the other program lets go of the store
     EXPECT_EQ(read_file_bytes(local_.tabs_file(), recovery_container_limit), old_bytes);
 
     Program again(L"");
-    answer_drafts(again, IDYES);
-    HWND window = started_window(again);
-    ASSERT_NE(window, nullptr);
-    const std::vector<std::wstring> both{L"new draft", L"old draft"};
-    EXPECT_TRUE(test::wait_until([&] { return sorted_texts(window) == both; }));
-    EXPECT_EQ(sorted_texts(window), both);
+    EXPECT_TRUE(restores_drafts(again, {L"new draft", L"old draft"}));
 }
 
 TEST_F(ProgramRecovery, ADamagedStoreAnotherProgramHoldsKeepsItsBytesAndTheNewDraftsToo) {
@@ -474,25 +494,16 @@ TEST_F(ProgramRecovery, ADamagedStoreAnotherProgramHoldsKeepsItsBytesAndTheNewDr
         ASSERT_NE(strip_showing(window, held).find(held), std::wstring::npos);
         send(window, WM_COMMAND, new_tab_command);
         ASSERT_TRUE(type(active_editor(window), L"typed meanwhile"));
-        EXPECT_TRUE(test::wait_until([&] {
-            const auto stored = test::stored_workspace(beside);
-            return stored && stored->sessions.size() == 2 &&
-                   stored->sessions[1].text == u"typed meanwhile";
-        }));
+        EXPECT_TRUE(stored_last(beside, 2, u"typed meanwhile"));
         const std::wstring note = stored_beside_note + beside.wstring();
         const std::wstring shown = strip_showing(window, note);
         EXPECT_NE(shown.find(note), std::wstring::npos) << shown;
     } // killed with TerminateProcess; then the other program lets go of the store
     EXPECT_EQ(read_file_bytes(local_.tabs_file(), recovery_container_limit), damaged);
 
-    Program again(L"");
-    answer_drafts(again, IDYES);
-    HWND window = started_window(again);
-    ASSERT_NE(window, nullptr);
     // The damaged store's intact draft is in the store beside too, and comes back once.
-    const std::vector<std::wstring> both{L"intact", L"typed meanwhile"};
-    EXPECT_TRUE(test::wait_until([&] { return sorted_texts(window) == both; }));
-    EXPECT_EQ(sorted_texts(window), both);
+    Program again(L"");
+    EXPECT_TRUE(restores_drafts(again, {L"intact", L"typed meanwhile"}));
     const std::vector<std::filesystem::path> kept = kept_copies(local_);
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(read_file_bytes(kept[0], recovery_container_limit), damaged);

@@ -29,6 +29,18 @@ Session session_of(std::u16string text, std::string path, bool draft = true) {
     return session;
 }
 
+// 2026-12-07 09:05 and `second` seconds, as the clock would give it.
+SYSTEMTIME morning(WORD second) {
+    return {.wYear = 2026,
+            .wMonth = 12,
+            .wDayOfWeek = 1,
+            .wDay = 7,
+            .wHour = 9,
+            .wMinute = 5,
+            .wSecond = second,
+            .wMilliseconds = 0};
+}
+
 class RecoveryFiles : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -88,14 +100,7 @@ TEST_F(RecoveryFiles, FailedWriteLeavesBothFilesAsTheyWere) {
 
 TEST_F(RecoveryFiles, ADamagedStoreIsMovedAsideAsItIsAndOnlyTheNewestFewStay) {
     const std::string damaged("PLXTABS1\x03\0\0\0half", 16);
-    SYSTEMTIME when{.wYear = 2026,
-                    .wMonth = 12,
-                    .wDayOfWeek = 1,
-                    .wDay = 7,
-                    .wHour = 9,
-                    .wMinute = 5,
-                    .wSecond = 3,
-                    .wMilliseconds = 0};
+    SYSTEMTIME when = morning(3);
     put(tabs_, damaged);
     const auto first = keep_store_copy(tabs_, KeptCopy::damaged, when);
     EXPECT_EQ(first, tabs_.parent_path() / "tabs.bin.damaged-20261207-090503");
@@ -128,14 +133,7 @@ TEST_F(RecoveryFiles, ADamagedStoreIsMovedAsideAsItIsAndOnlyTheNewestFewStay) {
 }
 
 TEST_F(RecoveryFiles, CopiesArePrunedByTheirStampAndCounterAsNumbersAndEachKindApart) {
-    SYSTEMTIME when{.wYear = 2026,
-                    .wMonth = 12,
-                    .wDayOfWeek = 1,
-                    .wDay = 7,
-                    .wHour = 9,
-                    .wMinute = 5,
-                    .wSecond = 0,
-                    .wMilliseconds = 0};
+    const SYSTEMTIME when = morning(0);
     put(tabs_.parent_path() / "tabs.bin.damaged-mine", "the user's own");
     std::filesystem::path intact;
     for (int round = 1; round <= 12; ++round) {
