@@ -184,6 +184,7 @@ Workspace leading_records(std::string_view bytes) {
             read_entry(bytes, offset, workspace);
         }
     } catch (const std::runtime_error&) {
+        // The records before the fault are what can be trusted.
     }
     return workspace;
 }
@@ -200,6 +201,7 @@ SalvagedWorkspace salvage_tab_recovery(std::string_view bytes) {
     try {
         return {.workspace = read_tab_recovery(bytes), .whole = true};
     } catch (const std::runtime_error&) {
+        // Damaged: what can be trusted is read below.
     }
     SalvagedWorkspace salvaged{.workspace = leading_records(bytes), .whole = false};
     Workspace& workspace = salvaged.workspace;
