@@ -103,29 +103,6 @@ void install_text(const std::u16string& text, bool markdown) {
     schedule_compare_pass(tab);
 }
 
-// A tab made for an open that failed goes again; the tab active before comes back.
-void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id) {
-    for (std::uint64_t i = 0; i < tabs.size(); ++i) {
-        if (tabs[i]->id != id) {
-            continue;
-        }
-        const HWND editor = tabs[i]->editor;
-        tabs.erase(tabs.begin() + static_cast<std::ptrdiff_t>(i));
-        std::uint64_t back = 0;
-        for (std::uint64_t j = 0; j < tabs.size(); ++j) {
-            if (tabs[j]->id == previous_id) {
-                back = j;
-            }
-        }
-        // The list no longer holds the active record, so selecting enters `back` afresh.
-        active = no_tab;
-        select_tab(back, false);
-        DestroyWindow(editor);
-        refresh_tab_strip();
-        return;
-    }
-}
-
 // Puts the decoded file into a tab: the text first, the file's identity only once the editor
 // holds it, so that a failed install never leaves a tab claiming a file it does not show.
 void fill_tab(const std::filesystem::path& path, std::string bytes, Document document, int view) {
@@ -225,6 +202,28 @@ std::optional<Document> decode_open_file(const std::string& bytes) {
 void set_editor(const std::u16string& text) {
     install_text(text, is_markdown_path(current_tab().path));
     update_title();
+}
+
+void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id) {
+    for (std::uint64_t i = 0; i < tabs.size(); ++i) {
+        if (tabs[i]->id != id) {
+            continue;
+        }
+        const HWND editor = tabs[i]->editor;
+        tabs.erase(tabs.begin() + static_cast<std::ptrdiff_t>(i));
+        std::uint64_t back = 0;
+        for (std::uint64_t j = 0; j < tabs.size(); ++j) {
+            if (tabs[j]->id == previous_id) {
+                back = j;
+            }
+        }
+        // The list no longer holds the active record, so selecting enters `back` afresh.
+        active = no_tab;
+        select_tab(back, false);
+        DestroyWindow(editor);
+        refresh_tab_strip();
+        return;
+    }
 }
 
 void open_path(const std::filesystem::path& path, std::optional<Encoding> known) {

@@ -5,6 +5,7 @@
 // the single empty untitled tab or a new one. `open_path` itself is declared in
 // app/hosted_units.h, where the other units reach it.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,9 @@ std::optional<Document> decode_open_file(const std::string& bytes);
 
 // Replaces the active editor's whole document with `text` as an unmodified document.
 void set_editor(const std::u16string& text);
+
+// A tab made for an open or a restore that failed goes again; the tab active before comes back.
+void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id);
 
 // Command Open: the multi-selection Open dialog.
 void open_files_dialog();

@@ -6,10 +6,13 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
+#include <vector>
 
 #include "app/document_tabs.h"
 #include "app/hosted_units.h"
@@ -37,6 +40,8 @@ namespace {
 
 constexpr wchar_t session_file_name[] = L"session.bin";
 constexpr wchar_t tabs_file_name[] = L"tabs.bin";
+// Written in place of "tabs.bin" while that is held, and read after it at the next start.
+constexpr wchar_t beside_file_name[] = L"tabs.bin.beside";
 constexpr wchar_t welcome_file_name[] = L"hello.md";
 constexpr wchar_t welcome_shown_value[] = L"WelcomeShown";
 constexpr wchar_t drafts_question[] =
@@ -48,11 +53,20 @@ std::unique_ptr<SessionWriter> writer;
 std::uint64_t last_requested_sequence = 0;
 std::wstring status_text;
 bool restoring = false;
-// A store file that could not be read whole and is still in the store's place: nothing may be
-// stored over it until it has been moved aside.
-std::filesystem::path damaged_file;
-// Where the damaged file was moved; said beside every recovery status of the run.
-std::filesystem::path kept_file;
+
+// A store file that nothing may be stored over: out of reach since the start (no `keep`: left as
+// it is for the whole run), or waiting to be moved aside as a kept copy.
+struct HeldFile {
+    std::filesystem::path path;
+    std::optional<KeptCopy> keep;
+    bool noted = true; // its kept copy is named in the status strip
+};
+std::vector<HeldFile> held_files;
+// The copies moved aside this run; each is named beside every recovery status of the run.
+std::vector<std::pair<KeptCopy, std::filesystem::path>> kept_files;
+// Where this run stores while "tabs.bin" is held; once used it stays in use for the run, so that
+// the next start never finds two stores of one run. Empty while the run stores in "tabs.bin".
+std::filesystem::path beside_store;
 
 struct TaskMemory {
     void operator()(wchar_t* text) const { CoTaskMemFree(text); }
@@ -108,24 +122,97 @@ Document decode_kept_file(const std::filesystem::path& path, Encoding kept) {
     return decode_document_bytes(bytes, kept_file_decoding(bytes, kept));
 }
 
+void append_note(std::wstring& text, const std::wstring& note) {
+    text += text.empty() ? L"" : L". ";
+    text += note;
+}
+
 void set_status(const wchar_t* text) {
     status_text = text;
-    if (!kept_file.empty()) {
-        status_text += status_text.empty() ? L"" : L". ";
-        status_text += kept_store_note + kept_file.wstring();
+    for (const auto& [kind, copy] : kept_files) {
+        append_note(status_text, (kind == KeptCopy::damaged ? kept_store_note : kept_intact_note) +
+                                     copy.wstring());
+    }
+    for (const HeldFile& held : held_files) {
+        append_note(status_text, held_file_note + held.path.wstring());
+    }
+    if (!beside_store.empty()) {
+        append_note(status_text, stored_beside_note + beside_store.wstring());
     }
     update_status();
 }
 
-// Moves the damaged store file aside once; throws while it cannot be moved.
-void keep_damaged_file() {
-    if (damaged_file.empty()) {
-        return;
+bool is_held(const std::filesystem::path& path) {
+    return std::any_of(held_files.begin(), held_files.end(),
+                       [&](const HeldFile& held) { return held.path == path; });
+}
+
+void hold(const std::filesystem::path& path, std::optional<KeptCopy> keep, bool noted = true) {
+    if (!is_held(path)) {
+        held_files.push_back({.path = path, .keep = keep, .noted = noted});
     }
+}
+
+// Only a definite "not there" counts: a file that cannot be looked at may still be there.
+bool known_gone(const std::filesystem::path& path) {
+    std::error_code error;
+    return !std::filesystem::exists(path, error) && !error;
+}
+
+// What became of a held file: gone, moved aside (to `copy`), or still in place.
+struct Settled {
+    bool released = false;
+    std::filesystem::path copy;
+};
+
+Settled settle(const HeldFile& held, const SYSTEMTIME& now) {
+    if (known_gone(held.path)) {
+        return {.released = true, .copy = {}};
+    }
+    if (!held.keep) {
+        return {};
+    }
+    try {
+        return {.released = true, .copy = keep_store_copy(held.path, *held.keep, now)};
+    } catch (const std::system_error&) {
+        return {}; // still locked: tried again before the next store
+    }
+}
+
+// Moves aside what waits to be kept and lets go of files that are gone: a file the user deleted
+// has nothing left to keep. What cannot be moved stays held, and the stores go beside it.
+void settle_held_files() {
     SYSTEMTIME now{};
-    GetLocalTime(&now);
-    kept_file = window_work([&] { return keep_damaged_store(damaged_file, now); });
-    damaged_file.clear();
+    GetSystemTime(&now);
+    for (std::size_t i = 0; i < held_files.size();) {
+        const HeldFile held = held_files[i];
+        const Settled settled = window_work([&] { return settle(held, now); });
+        if (!settled.copy.empty() && held.noted) {
+            kept_files.emplace_back(*held.keep, settled.copy);
+        }
+        if (settled.released) {
+            std::erase_if(held_files,
+                          [&](const HeldFile& entry) { return entry.path == held.path; });
+        } else {
+            ++i;
+        }
+    }
+}
+
+// Where the next store goes, and which older file it replaces (none: leave it): "tabs.bin"
+// unless that is held, else the file beside it, which the next start reads too.
+std::pair<std::filesystem::path, std::filesystem::path>
+store_files(const std::filesystem::path& session_path) {
+    const std::filesystem::path tabs_path = recovery_tabs_path(session_path);
+    if (beside_store.empty() && !is_held(tabs_path)) {
+        return {tabs_path, is_held(session_path) ? std::filesystem::path() : session_path};
+    }
+    const std::filesystem::path beside = tabs_path.parent_path() / beside_file_name;
+    if (is_held(beside)) {
+        throw std::runtime_error("Both recovery files are in use.");
+    }
+    beside_store = beside;
+    return {beside, {}};
 }
 
 // ---- Storing ----------------------------------------------------------------------------------
@@ -191,32 +278,90 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
 
 // ---- Restoring --------------------------------------------------------------------------------
 
-// The store as the previous run left it, as far as it can be trusted; nothing when neither file
-// is there. A file that cannot be read whole is moved aside before anything can overwrite it; when
-// that fails, the next store tries again (and stores nothing until it succeeds).
-std::optional<SalvagedWorkspace> read_store() {
+// One store file's share of what is restored, holding the file as its read found it: one out of
+// reach is left alone for the run, a damaged one is moved aside before anything can overwrite it.
+SalvagedWorkspace take_store_file(const std::filesystem::path& file,
+                                  std::optional<SalvagedWorkspace> read) {
+    if (!read) {
+        hold(file, std::nullopt);
+        return {.workspace = {}, .whole = false};
+    }
+    if (!read->whole) {
+        hold(file, KeptCopy::damaged);
+    }
+    return std::move(*read);
+}
+
+// What a restore read, and from which files.
+struct StoreRead {
+    SalvagedWorkspace store;
+    std::vector<std::filesystem::path> files;
+};
+
+// What the previous runs left, as far as it can be trusted: "tabs.bin" (else the older
+// "session.bin"), then the store a run wrote beside "tabs.bin" while that was held. Nothing when
+// none of them is there. "session.bin" beside a damaged "tabs.bin" goes aside with it, since the
+// next store would delete it unread; the store beside, once read, goes aside before the next store
+// writes "tabs.bin", so that no later start offers it again.
+std::optional<StoreRead> read_store() {
     const std::filesystem::path session_path = recovery_session_path();
     const std::filesystem::path tabs_path = recovery_tabs_path(session_path);
-    std::filesystem::path file;
-    SalvagedWorkspace store;
+    const std::filesystem::path beside = tabs_path.parent_path() / beside_file_name;
+    StoreRead read;
+    std::vector<SalvagedWorkspace> parts;
     if (std::filesystem::exists(tabs_path)) {
-        file = tabs_path;
-        store = read_tab_recovery_file(tabs_path);
+        read.files.push_back(tabs_path);
+        parts.push_back(take_store_file(tabs_path, read_tab_recovery_file(tabs_path)));
+        if (is_held(tabs_path) && std::filesystem::exists(session_path)) {
+            hold(session_path, KeptCopy::intact);
+        }
     } else if (std::filesystem::exists(session_path)) {
-        file = session_path;
-        store = read_recovery_record_file(session_path);
-    } else {
+        read.files.push_back(session_path);
+        parts.push_back(take_store_file(session_path, read_recovery_record_file(session_path)));
+    }
+    if (std::filesystem::exists(beside)) {
+        read.files.push_back(beside);
+        parts.push_back(take_store_file(beside, read_tab_recovery_file(beside)));
+        hold(beside, KeptCopy::intact, false);
+    }
+    if (parts.empty()) {
         return std::nullopt;
     }
-    if (!store.whole) {
-        damaged_file = file;
-        try {
-            keep_damaged_file();
-        } catch (const std::exception&) {
-            // Left in place; the next store tries again before it writes anything.
+    // A run that stored beside a damaged store restored the same drafts from it: a session that
+    // an earlier file holds exactly as it is comes back once.
+    Workspace& workspace = read.store.workspace;
+    for (SalvagedWorkspace& part : parts) {
+        const auto earlier = static_cast<std::ptrdiff_t>(workspace.sessions.size());
+        for (std::size_t i = 0; i < part.workspace.sessions.size(); ++i) {
+            Session& session = part.workspace.sessions[i];
+            const auto end = workspace.sessions.begin() + earlier;
+            const auto same = std::find(workspace.sessions.begin(), end, session);
+            if (i == part.workspace.active) {
+                workspace.active =
+                    same != end ? static_cast<std::uint64_t>(same - workspace.sessions.begin())
+                                : workspace.sessions.size();
+            }
+            if (same == end) {
+                workspace.sessions.push_back(std::move(session));
+            }
+        }
+        read.store.whole = read.store.whole && part.whole;
+    }
+    return read;
+}
+
+// After a restore that left a draft out, every store file it read goes aside before the first
+// store replaces it with less than it held; the status names each copy.
+void keep_read_files(const std::vector<std::filesystem::path>& files) {
+    for (const std::filesystem::path& file : files) {
+        const auto held = std::find_if(held_files.begin(), held_files.end(),
+                                       [&](const HeldFile& entry) { return entry.path == file; });
+        if (held == held_files.end()) {
+            hold(file, KeptCopy::intact);
+        } else {
+            held->noted = true;
         }
     }
-    return store;
 }
 
 bool restore_drafts(const Workspace& workspace) {
@@ -248,49 +393,64 @@ void choose_tab_for(const std::filesystem::path& path) {
 }
 
 // The session's own text in a tab, modified; `differs` when the file no longer holds it, so
-// that the disk check compares the file with the bytes it held when stored.
-void restore_into_tab(const Session& session, const std::filesystem::path& path, bool differs) {
+// that the disk check compares the file with the bytes it held when stored. False when the tab
+// already held a different draft of this restore, which is then no longer shown anywhere.
+bool restore_into_tab(const Session& session, const std::filesystem::path& path, bool differs) {
     std::string disk_bytes;
     if (differs) {
         disk_bytes =
             encode_document_text(Document{session.text, session.encoding, session.line_ending});
     }
+    const std::uint64_t previous_id = current_tab().id;
+    const std::size_t tab_count = tabs.size();
     choose_tab_for(path);
     DocumentTab& tab = current_tab();
+    const bool replaces_draft = tab.recovered_draft && tab_text(tab) != session.text;
+    // The tab takes the file's identity only once its editor holds the text, so a refused text
+    // never leaves a tab that a later store would keep as that file with another text.
+    const std::filesystem::path previous_path = std::exchange(tab.path, path);
+    try {
+        set_editor(session.text);
+    } catch (...) {
+        tab.path = previous_path;
+        if (tabs.size() > tab_count) {
+            remove_failed_tab(tab.id, previous_id);
+        }
+        throw;
+    }
     tab.text = session.text;
     tab.text_source = {};
     tab.encoding = static_cast<std::uint32_t>(session.encoding);
     tab.line_ending = static_cast<std::uint32_t>(session.line_ending);
-    tab.path = path;
     tab.disk_bytes = std::move(disk_bytes);
     tab.disk_check_pending = differs;
-    set_editor(session.text);
     SendMessageW(tab.editor, EM_SETMODIFY, TRUE, 0);
     tab.recovered_draft = true;
     refresh_disk_stamp();
     update_title();
+    return !replaces_draft;
 }
 
-void restore_one(const Session& session, bool drafts) {
+// False when the session's text did not come back (see `restore_into_tab`).
+bool restore_one(const Session& session, bool drafts) {
     const std::filesystem::path path = path_of(session.path);
     if (session.draft && drafts) {
-        restore_into_tab(session, path, false);
-        return;
+        return restore_into_tab(session, path, false);
     }
     if (path.empty() || !file_present(path)) {
-        return;
+        return true;
     }
     if (session.draft) {
         open_path(path);
-        return;
+        return true;
     }
     const Document disk = window_work([&] { return decode_kept_file(path, session.encoding); });
     if (disk.text == session.text && disk.encoding == session.encoding &&
         disk.line_ending == session.line_ending) {
         open_path(path, session.encoding);
-        return;
+        return true;
     }
-    restore_into_tab(session, path, true);
+    return restore_into_tab(session, path, true);
 }
 
 struct RestoreGuard {
@@ -311,7 +471,7 @@ bool rebuild_tabs(const Workspace& workspace, bool drafts) {
     bool whole = true;
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         try {
-            restore_one(workspace.sessions[i], drafts);
+            whole = restore_one(workspace.sessions[i], drafts) && whole;
         } catch (const std::exception&) {
             whole = false;
         }
@@ -383,15 +543,14 @@ void store_session(bool final, bool from_timer) {
     }
     try {
         KillTimer(main_window, timer_id::recovery_snapshot);
-        keep_damaged_file();
-        std::filesystem::path session_path = recovery_session_path();
-        std::filesystem::path tabs_path = recovery_tabs_path(session_path);
+        settle_held_files();
+        auto [store_path, replaced_path] = store_files(recovery_session_path());
         WorkspaceSnapshot snapshot = snapshot_of_tabs(final);
         if (!writer) {
             writer = std::make_unique<SessionWriter>();
         }
         last_requested_sequence =
-            writer->submit(std::move(tabs_path), std::move(session_path), std::move(snapshot));
+            writer->submit(std::move(store_path), std::move(replaced_path), std::move(snapshot));
     } catch (const std::exception&) {
         set_status(recovery_unavailable_text);
     }
@@ -429,18 +588,23 @@ void restore_session() {
     if (compare_mode) {
         return;
     }
-    damaged_file.clear();
-    kept_file.clear();
+    held_files.clear();
+    kept_files.clear();
+    beside_store.clear();
     set_status(L"");
     try {
-        const std::optional<SalvagedWorkspace> store = read_store();
-        if (!store) {
+        const std::optional<StoreRead> read = read_store();
+        if (!read) {
             return;
         }
-        const bool drafts = restore_drafts(store->workspace);
-        if (!rebuild_tabs(store->workspace, drafts) || !store->whole) {
-            set_status(recovery_unreadable_text);
+        const Workspace& workspace = read->store.workspace;
+        const bool drafts = restore_drafts(workspace);
+        const bool rebuilt = rebuild_tabs(workspace, drafts);
+        if (!rebuilt) {
+            keep_read_files(read->files);
         }
+        settle_held_files();
+        set_status(rebuilt && read->store.whole ? L"" : recovery_unreadable_text);
         store_session(false, false);
     } catch (const std::exception&) {
         set_status(recovery_unreadable_text);

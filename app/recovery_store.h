@@ -15,8 +15,14 @@ namespace pellix {
 inline constexpr wchar_t recovery_unavailable_text[] = L"Tab recovery unavailable; save to disk";
 inline constexpr wchar_t recovery_unreadable_text[] =
     L"Tab recovery could not be read; save to disk";
-// Followed by the path where a store that could not be read whole was moved.
+// Each followed by a path, beside the recovery status for the rest of the run: where a store file
+// that failed the format's checks was moved; where an intact one was moved before a store would
+// have replaced it without everything it held; a store file that could not be read or moved and
+// is left as it is; where this run stores while "tabs.bin" is held.
 inline constexpr wchar_t kept_store_note[] = L"Damaged recovery file kept as ";
+inline constexpr wchar_t kept_intact_note[] = L"Recovery file kept as ";
+inline constexpr wchar_t held_file_note[] = L"Recovery file in use, left as it is: ";
+inline constexpr wchar_t stored_beside_note[] = L"New drafts kept in ";
 
 // The folder that holds "tabs.bin" and "session.bin" in place of the user's local application
 // data folder; empty (the default) for that folder. Tests point it at a scratch folder.

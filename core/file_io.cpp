@@ -60,6 +60,16 @@ bool call_replace_file(const std::filesystem::path& replaced,
            FALSE;
 }
 
+HANDLE call_open_for_reading(const std::filesystem::path& path) {
+    if (const auto& substitute = save_calls().open_for_reading) {
+        return substitute(path.c_str());
+    }
+    // Sharing everything lets a file that another program is writing still be read.
+    return CreateFileW(path.c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
 bool call_move_file(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (const auto& substitute = save_calls().move_file) {
         return substitute(from.c_str(), to.c_str());
@@ -209,39 +219,52 @@ bool is_markdown_path(const std::filesystem::path& path) {
            markdown_extensions.end();
 }
 
-std::string read_file_bytes(const std::filesystem::path& path, std::uint64_t limit) {
-    // Sharing everything lets a file that another program is writing still be read.
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+FileRead read_whole_file(const std::filesystem::path& path, std::uint64_t limit) {
+    UniqueHandle file(call_open_for_reading(path));
     if (!file.valid()) {
-        fail(cannot_open);
+        return {.bytes = {}, .end = FileReadEnd::cannot_open};
     }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) {
-        fail(unknown_size);
+        return {.bytes = {}, .end = FileReadEnd::unknown_size};
     }
     if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
-        fail(over_reading_limit);
+        return {.bytes = {}, .end = FileReadEnd::over_limit};
     }
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    FileRead read;
+    read.bytes.reserve(static_cast<std::size_t>(size.QuadPart));
     auto buffer = std::make_unique<char[]>(io_block);
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), buffer.get(), io_block, &got, nullptr)) {
-            fail(read_failed);
+            return {.bytes = {}, .end = FileReadEnd::incomplete};
         }
         if (got == 0) {
-            break;
+            return read;
         }
         // The file may grow while it is read; the limit holds for what is actually read.
-        if (bytes.size() + got > limit) {
-            fail(over_reading_limit);
+        if (read.bytes.size() + got > limit) {
+            return {.bytes = {}, .end = FileReadEnd::over_limit};
         }
-        bytes.append(buffer.get(), got);
+        read.bytes.append(buffer.get(), got);
     }
-    return bytes;
+}
+
+std::string read_file_bytes(const std::filesystem::path& path, std::uint64_t limit) {
+    FileRead read = read_whole_file(path, limit);
+    switch (read.end) {
+    case FileReadEnd::read:
+        return std::move(read.bytes);
+    case FileReadEnd::cannot_open:
+        fail(cannot_open);
+    case FileReadEnd::unknown_size:
+        fail(unknown_size);
+    case FileReadEnd::over_limit:
+        fail(over_reading_limit);
+    case FileReadEnd::incomplete:
+        break;
+    }
+    fail(read_failed);
 }
 
 void write_file_atomically(const std::filesystem::path& destination, const std::string& bytes,

@@ -11,6 +11,15 @@ namespace pellix {
 // path (an untitled document is Markdown).
 bool is_markdown_path(const std::filesystem::path& path);
 
+// How a whole-file read ended. A caller that must tell a file it cannot get at from one that
+// holds the wrong bytes reads through `read_whole_file`; the others take `read_file_bytes`.
+enum class FileReadEnd { read, cannot_open, unknown_size, over_limit, incomplete };
+struct FileRead {
+    std::string bytes; // the whole file when `end` is `read`
+    FileReadEnd end = FileReadEnd::read;
+};
+FileRead read_whole_file(const std::filesystem::path& path, std::uint64_t limit);
+
 // The whole file, refusing one larger than `limit` bytes. Throws std::runtime_error.
 std::string read_file_bytes(const std::filesystem::path& path, std::uint64_t limit);
 

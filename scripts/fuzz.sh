@@ -52,6 +52,10 @@ EOF
         printf "$record" >"$seeds/session.bin"
         printf "PLXTABS1\\x02\\x00\\x00\\x00\\x01\\x00\\x00\\x00\\x25\\x00\\x00\\x00$record\\x13\\x00\\x00\\x00$empty" \
             >"$seeds/tabs.bin"
+        # The same container after eight bytes that the target writes over its count and active
+        # index (here 5 and 7, both impossible).
+        { printf '\x05\x00\x00\x00\x07\x00\x00\x00'; cat "$seeds/tabs.bin"; } \
+            >"$seeds/damaged_header"
         ;;
     esac
 }

@@ -129,13 +129,32 @@ std::string encode_tab_recovery(const Workspace& workspace) {
 
 namespace {
 
-// Reads the container into `workspace` record by record, so that a fault leaves the records
-// before it there; throws at the first fault with its sentence.
-void read_container(std::string_view bytes, Workspace& workspace) {
+void check_container_magic(std::string_view bytes) {
     if (bytes.size() < container_header_size || bytes.size() > recovery_container_limit ||
         bytes.substr(0, 8) != container_magic) {
         fail("Tab recovery is incomplete or unsupported.");
     }
+}
+
+// Appends the record that starts at `offset` (its length first) and moves past it; throws at a
+// fault with its sentence.
+void read_entry(std::string_view bytes, std::size_t& offset, Workspace& workspace) {
+    if (bytes.size() - offset < 4) {
+        fail("Truncated tab recovery.");
+    }
+    const std::uint32_t length = get_u32(bytes, offset);
+    offset += 4;
+    if (length > recovery_record_limit || length > bytes.size() - offset) {
+        fail("Invalid tab recovery length.");
+    }
+    workspace.sessions.push_back(read_recovery_record(bytes.substr(offset, length)));
+    offset += length;
+}
+
+// Reads the container into `workspace` record by record; throws at the first fault with its
+// sentence.
+void read_container(std::string_view bytes, Workspace& workspace) {
+    check_container_magic(bytes);
     const std::uint32_t count = get_u32(bytes, 8);
     const std::uint32_t active = get_u32(bytes, 12);
     if (count == 0 || count > recovery_max_tabs || active >= count) {
@@ -145,20 +164,29 @@ void read_container(std::string_view bytes, Workspace& workspace) {
     workspace.sessions.reserve(count);
     std::size_t offset = container_header_size;
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (bytes.size() - offset < 4) {
-            fail("Truncated tab recovery.");
-        }
-        const std::uint32_t length = get_u32(bytes, offset);
-        offset += 4;
-        if (length > recovery_record_limit || length > bytes.size() - offset) {
-            fail("Invalid tab recovery length.");
-        }
-        workspace.sessions.push_back(read_recovery_record(bytes.substr(offset, length)));
-        offset += length;
+        read_entry(bytes, offset, workspace);
     }
     if (offset != bytes.size()) {
         fail("Unexpected data after tab recovery.");
     }
+}
+
+// Every record checks itself, so the header's count is not needed to find them: a count or
+// active index that a flipped bit made wrong must not cost the records after it. Reads records in
+// order until the first that fails, the file ends or the tab limit is reached.
+Workspace leading_records(std::string_view bytes) {
+    Workspace workspace;
+    try {
+        check_container_magic(bytes);
+        workspace.active = get_u32(bytes, 12);
+        std::size_t offset = container_header_size;
+        while (offset < bytes.size() && workspace.sessions.size() < recovery_max_tabs) {
+            read_entry(bytes, offset, workspace);
+        }
+    } catch (const std::runtime_error&) {
+        // The records before the fault are what can be trusted.
+    }
+    return workspace;
 }
 
 } // namespace
@@ -170,13 +198,12 @@ Workspace read_tab_recovery(std::string_view bytes) {
 }
 
 SalvagedWorkspace salvage_tab_recovery(std::string_view bytes) {
-    SalvagedWorkspace salvaged;
     try {
-        read_container(bytes, salvaged.workspace);
-        return salvaged;
+        return {.workspace = read_tab_recovery(bytes), .whole = true};
     } catch (const std::runtime_error&) {
-        salvaged.whole = false;
+        // Damaged: what can be trusted is read below.
     }
+    SalvagedWorkspace salvaged{.workspace = leading_records(bytes), .whole = false};
     Workspace& workspace = salvaged.workspace;
     if (workspace.sessions.empty()) {
         workspace.active = 0;

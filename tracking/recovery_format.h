@@ -40,9 +40,9 @@ std::string encode_tab_recovery(const Workspace& workspace);
 // Decodes a whole "tabs.bin" file. Throws std::runtime_error; never returns a partial value.
 Workspace read_tab_recovery(std::string_view bytes);
 
-// A container as far as it can be trusted: every record when it reads whole; otherwise the
-// records before the first fault, each of which passed every check of the format (a record that
-// fails one, and everything after it, is left out), with the active tab kept when it is among
+// A container as far as it can be trusted: every record when it reads whole; otherwise, after a
+// right magic, the records in file order up to the first that fails a check of the format
+// (whatever the header's count and active index say), with the active tab kept when it is among
 // them and the last of them otherwise.
 struct SalvagedWorkspace {
     Workspace workspace;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/recovery_store.h"
 #include "app/single_instance.h"
 #include "core/encoding.h"
 #include "core/file_io.h"
@@ -22,6 +23,7 @@
 #include "tests/app/program_process.h"
 #include "tests/app/recovery_support.h"
 #include "tests/app/settings_key_guard.h"
+#include "platform/unique_handle.h"
 #include "tests/bounded_wait.h"
 
 namespace pellix {
@@ -387,6 +389,124 @@ TEST_F(ProgramRecovery, AStoreCutInHalfAfterAKillIsKeptAndItsIntactDraftIsOffere
     SendMessageTimeoutW(strip, WM_GETTEXT, std::size(shown), reinterpret_cast<LPARAM>(shown),
                         SMTO_ABORTIFHUNG, answer_limit_ms, nullptr);
     EXPECT_NE(std::wstring(shown).find(kept[0].filename().wstring()), std::wstring::npos) << shown;
+}
+
+// The status strip's text once it holds `part`, or what it last held.
+std::wstring strip_showing(HWND window, const std::wstring& part) {
+    HWND strip = FindWindowExW(window, nullptr, L"Pellix.StatusStrip", nullptr);
+    wchar_t shown[2048] = {};
+    test::wait_until([&] {
+        SendMessageTimeoutW(strip, WM_GETTEXT, std::size(shown), reinterpret_cast<LPARAM>(shown),
+                            SMTO_ABORTIFHUNG, answer_limit_ms, nullptr);
+        return std::wstring(shown).find(part) != std::wstring::npos;
+    });
+    return shown;
+}
+
+// The store as another program holding it open would leave it: `share` 0 refuses every open,
+// FILE_SHARE_READ lets it be read but never moved or replaced.
+UniqueHandle held_by_another_program(const std::filesystem::path& path, DWORD share) {
+    return UniqueHandle(
+        CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+std::vector<std::wstring> sorted_texts(HWND window) {
+    std::vector<std::wstring> texts;
+    for (HWND editor : editors(window)) {
+        texts.push_back(editor_text(editor));
+    }
+    std::sort(texts.begin(), texts.end());
+    return texts;
+}
+
+// Whether the store at `path` comes to hold `count` sessions, the last holding `text`.
+bool stored_last(const std::filesystem::path& path, std::size_t count, const std::u16string& text) {
+    return test::wait_until([&] {
+        const auto stored = test::stored_workspace(path);
+        return stored && stored->sessions.size() == count && stored->sessions.back().text == text;
+    });
+}
+
+// Answers Yes to the drafts question of a starting program and checks the tabs' texts (sorted).
+::testing::AssertionResult restores_drafts(const Program& program,
+                                           const std::vector<std::wstring>& texts) {
+    answer_drafts(program, IDYES);
+    HWND window = started_window(program);
+    if (window == nullptr) {
+        return ::testing::AssertionFailure() << "no main window";
+    }
+    return test::eventually([&]() -> ::testing::AssertionResult {
+        const std::vector<std::wstring> shown = sorted_texts(window);
+        if (shown == texts) {
+            return ::testing::AssertionSuccess();
+        }
+        auto failure = ::testing::AssertionFailure() << shown.size() << " tabs:";
+        for (const std::wstring& text : shown) {
+            failure << " \"" << std::string(text.begin(), text.end()) << "\"";
+        }
+        return failure;
+    });
+}
+
+TEST_F(ProgramRecovery, AStoreAnotherProgramHoldsIsLeftAsItIsAndTheDraftsTypedMeanwhileComeBack) {
+    write_store(
+        {.sessions = {{u"old draft", Encoding::utf8, LineEnding::lf, "", true}}, .active = 0});
+    const std::string old_bytes = read_file_bytes(local_.tabs_file(), recovery_container_limit);
+    const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
+    {
+        UniqueHandle holder = held_by_another_program(local_.tabs_file(), 0);
+        ASSERT_TRUE(holder.valid());
+        Program program(L"");
+        HWND window = started_window(program);
+        ASSERT_NE(window, nullptr);
+        const std::wstring note = held_file_note + local_.tabs_file().wstring();
+        const std::wstring shown = strip_showing(window, note);
+        EXPECT_NE(shown.find(note), std::wstring::npos) << shown;
+        EXPECT_TRUE(no_box_within(program, 500));
+        EXPECT_EQ(sorted_texts(window), std::vector<std::wstring>{L""});
+        ASSERT_TRUE(type(active_editor(window), L"new draft"));
+        EXPECT_TRUE(stored_last(beside, 1, u"new draft"));
+    } // killed with TerminateProcess; then the other program lets go of the store
+    EXPECT_EQ(read_file_bytes(local_.tabs_file(), recovery_container_limit), old_bytes);
+
+    Program again(L"");
+    EXPECT_TRUE(restores_drafts(again, {L"new draft", L"old draft"}));
+}
+
+TEST_F(ProgramRecovery, ADamagedStoreAnotherProgramHoldsKeepsItsBytesAndTheNewDraftsToo) {
+    const std::string whole =
+        test::store_bytes({.sessions = {{u"intact", Encoding::utf8, LineEnding::lf, "", true},
+                                        {u"cut", Encoding::utf8, LineEnding::lf, "", true}},
+                           .active = 0});
+    const std::string damaged = whole.substr(0, whole.size() - 2);
+    std::filesystem::create_directories(local_.store_folder());
+    test::write_bytes(local_.tabs_file(), damaged);
+    const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
+    {
+        UniqueHandle holder = held_by_another_program(local_.tabs_file(), FILE_SHARE_READ);
+        ASSERT_TRUE(holder.valid());
+        Program program(L"");
+        answer_drafts(program, IDYES);
+        HWND window = started_window(program);
+        ASSERT_NE(window, nullptr);
+        // The restore has ended once the status names the store it could not move.
+        const std::wstring held = held_file_note + local_.tabs_file().wstring();
+        ASSERT_NE(strip_showing(window, held).find(held), std::wstring::npos);
+        send(window, WM_COMMAND, new_tab_command);
+        ASSERT_TRUE(type(active_editor(window), L"typed meanwhile"));
+        EXPECT_TRUE(stored_last(beside, 2, u"typed meanwhile"));
+        const std::wstring note = stored_beside_note + beside.wstring();
+        const std::wstring shown = strip_showing(window, note);
+        EXPECT_NE(shown.find(note), std::wstring::npos) << shown;
+    } // killed with TerminateProcess; then the other program lets go of the store
+    EXPECT_EQ(read_file_bytes(local_.tabs_file(), recovery_container_limit), damaged);
+
+    // The damaged store's intact draft is in the store beside too, and comes back once.
+    Program again(L"");
+    EXPECT_TRUE(restores_drafts(again, {L"intact", L"typed meanwhile"}));
+    const std::vector<std::filesystem::path> kept = kept_copies(local_);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(read_file_bytes(kept[0], recovery_container_limit), damaged);
 }
 
 TEST_F(ProgramRecovery, OneSessionThatCannotBeReadAmongFiveLeavesTheOtherFour) {

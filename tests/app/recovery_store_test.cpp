@@ -18,7 +18,9 @@
 #include "app/recovery_store.h"
 #include "app/settings.h"
 #include "core/file_io.h"
+#include "core/file_io_calls.h"
 #include "core/limits.h"
+#include "platform/unique_handle.h"
 #include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/recovery_support.h"
@@ -218,6 +220,17 @@ TEST_F(RecoveryStore, TheFinalStoreLeavesOutOnlyADiscardedTabWhoseFileCannotBeRe
     EXPECT_TRUE(status_becomes(L""));
 }
 
+// The path the recovery status names after `note`, empty when it has no such note.
+std::filesystem::path noted_path(const wchar_t* note = kept_store_note) {
+    const std::wstring& status = recovery_status();
+    const std::size_t at = status.find(note);
+    if (at == std::wstring::npos) {
+        return {};
+    }
+    const std::size_t from = at + wcslen(note);
+    return status.substr(from, status.find(L". ", from) - from);
+}
+
 // ---- Restoring --------------------------------------------------------------------------------
 
 TEST_F(RecoveryStore, ASessionThatCannotComeBackIsSkippedAndTheOthersStillDo) {
@@ -225,13 +238,15 @@ TEST_F(RecoveryStore, ASessionThatCannotComeBackIsSkippedAndTheOthersStillDo) {
     const auto grown = file("grown.txt", std::string(document_limit + 1, 'a'));
     const auto changed = file("changed.md", "new text\n");
     const auto draft = file("draft.md", "on disk\n");
-    write_store(
-        {.sessions = {session(u"untitled draft", Encoding::utf8, LineEnding::crlf, {}, true),
-                      session(u"caf\u00E9\n", Encoding::windows_1252, LineEnding::lf, latin, false),
-                      session(u"small\n", Encoding::utf8, LineEnding::lf, grown, false),
-                      session(u"old text\n", Encoding::utf8, LineEnding::lf, changed, false),
-                      session(u"draft text", Encoding::utf8, LineEnding::crlf, draft, true)},
-         .active = 3});
+    const Workspace workspace{
+        .sessions = {session(u"untitled draft", Encoding::utf8, LineEnding::crlf, {}, true),
+                     session(u"caf\u00E9\n", Encoding::windows_1252, LineEnding::lf, latin, false),
+                     session(u"small\n", Encoding::utf8, LineEnding::lf, grown, false),
+                     session(u"old text\n", Encoding::utf8, LineEnding::lf, changed, false),
+                     session(u"draft text", Encoding::utf8, LineEnding::crlf, draft, true)},
+        .active = 3};
+    write_store(workspace);
+    const std::string stored = test::store_bytes(workspace);
 
     restore_session();
 
@@ -265,7 +280,11 @@ TEST_F(RecoveryStore, ASessionThatCannotComeBackIsSkippedAndTheOthersStillDo) {
     EXPECT_FALSE(tabs[3]->disk_check_pending);
     EXPECT_TRUE(tabs[3]->disk_bytes.empty());
     EXPECT_EQ(active, 2u);
-    EXPECT_EQ(recovery_status(), recovery_unreadable_text);
+    // The store that held the skipped session goes aside before anything is stored over it.
+    const std::filesystem::path kept = noted_path(kept_intact_note);
+    EXPECT_EQ(recovery_status(),
+              std::wstring(recovery_unreadable_text) + L". " + kept_intact_note + kept.wstring());
+    EXPECT_EQ(read_file_bytes(kept, recovery_container_limit), stored);
     // The status strip shows it.
     wchar_t strip[512] = {};
     GetWindowTextW(chrome.status_strip, strip, 512);
@@ -292,17 +311,30 @@ TEST_F(RecoveryStore, AtTheTabLimitTheRestoreStopsAndKeepsWhatItRestored) {
     while (tabs.size() < tab_limit - 1) {
         SendMessageW(window_, WM_COMMAND, 100, 0);
     }
-    write_store({.sessions = {session(u"fits", Encoding::utf8, LineEnding::lf, {}, true),
-                              session(u"one too many", Encoding::utf8, LineEnding::lf, {}, true)},
-                 .active = 0});
+    const Workspace two{
+        .sessions = {session(u"fits", Encoding::utf8, LineEnding::lf, {}, true),
+                     session(u"one too many", Encoding::utf8, LineEnding::lf, {}, true)},
+        .active = 0};
+    write_store(two);
     boxes_.clear();
     restore_session();
     ASSERT_EQ(tabs.size(), tab_limit);
     EXPECT_EQ(tab_text(*tabs.back()), u"fits");
-    EXPECT_EQ(recovery_status(), recovery_unreadable_text);
     EXPECT_FALSE(restoring_session());
     // Only the question about the drafts was shown; the refusal went to the status strip.
     EXPECT_EQ(boxes_.size(), 1u);
+
+    // The draft that found no tab is in the copy the status names, and stays there when the
+    // restored tabs are stored.
+    const std::filesystem::path kept = noted_path(kept_intact_note);
+    EXPECT_EQ(recovery_status(),
+              std::wstring(recovery_unreadable_text) + L". " + kept_intact_note + kept.wstring());
+    store_session(false, true);
+    EXPECT_TRUE(stored({.sessions = {session(u"kept", Encoding::utf8, LineEnding::crlf, {}, true),
+                                     two.sessions[0]},
+                        .active = 1}));
+    EXPECT_TRUE(status_becomes(kept_intact_note + kept.wstring()));
+    EXPECT_EQ(read_tab_recovery(read_file_bytes(kept, recovery_container_limit)), two);
 }
 
 TEST_F(RecoveryStore, DeclinedDraftsReopenTheirFilesAndDropUntitledOnes) {
@@ -318,16 +350,7 @@ TEST_F(RecoveryStore, DeclinedDraftsReopenTheirFilesAndDropUntitledOnes) {
     EXPECT_FALSE(modified(current_tab()));
 }
 
-// The kept copy the recovery status names, empty when it names none.
-std::filesystem::path kept_copy_in_status() {
-    const std::wstring& status = recovery_status();
-    const std::size_t at = status.find(kept_store_note);
-    return at == std::wstring::npos
-               ? std::filesystem::path()
-               : std::filesystem::path(status.substr(at + wcslen(kept_store_note)));
-}
-
-TEST_F(RecoveryStore, ACorruptStoreRestoresNothingIsKeptAsideAndSessionBinIsNotConsulted) {
+TEST_F(RecoveryStore, ACorruptStoreRestoresNothingAndGoesAsideWithTheUnreadSessionBin) {
     const std::string valid = test::store_bytes(
         {.sessions = {session(u"lost", Encoding::utf8, LineEnding::lf, {}, true)}, .active = 0});
     std::string bad_magic = valid;
@@ -342,17 +365,22 @@ TEST_F(RecoveryStore, ACorruptStoreRestoresNothingIsKeptAsideAndSessionBinIsNotC
         EXPECT_TRUE(boxes_.empty());
         EXPECT_EQ(tabs.size(), 1u);
         EXPECT_EQ(GetWindowTextLengthW(chrome.editor), 0);
-        const std::filesystem::path kept = kept_copy_in_status();
-        EXPECT_EQ(recovery_status(), std::wstring(recovery_unreadable_text) + L". " +
-                                         kept_store_note + kept.wstring());
+        const std::filesystem::path kept = noted_path();
+        // The single record beside it is not read, and the next store would delete it.
+        const std::filesystem::path kept_record = noted_path(kept_intact_note);
+        const std::wstring notes =
+            kept_store_note + kept.wstring() + L". " + kept_intact_note + kept_record.wstring();
+        EXPECT_EQ(recovery_status(), std::wstring(recovery_unreadable_text) + L". " + notes);
         EXPECT_EQ(kept.parent_path(), store_folder());
         EXPECT_EQ(read_file_bytes(kept, document_limit), corrupt);
+        EXPECT_EQ(read_file_bytes(kept_record, document_limit), record);
         EXPECT_FALSE(std::filesystem::exists(tabs_file()));
-        EXPECT_EQ(read_file_bytes(session_file(), document_limit), record);
-        // A blank tab leaves nothing to keep; the note of the kept copy stays.
+        EXPECT_FALSE(std::filesystem::exists(session_file()));
+        // A blank tab leaves nothing to keep; the notes of the kept copies stay.
         store_session(false, true);
-        EXPECT_TRUE(status_becomes(kept_store_note + kept.wstring()));
+        EXPECT_TRUE(status_becomes(notes));
         EXPECT_TRUE(std::filesystem::exists(kept));
+        EXPECT_TRUE(std::filesystem::exists(kept_record));
     }
 
     // Only the single record: it comes back, and the next store replaces it by a container.
@@ -404,7 +432,7 @@ TEST_F(RecoveryStore, ADamagedStoreIsKeptAsItIsAndTheDraftsBeforeTheDamageComeBa
             EXPECT_EQ(tab_text(*tabs[i]), intact.sessions[i].text);
             EXPECT_TRUE(tabs[i]->recovered_draft);
         }
-        const std::filesystem::path kept = kept_copy_in_status();
+        const std::filesystem::path kept = noted_path();
         EXPECT_EQ(recovery_status(), std::wstring(recovery_unreadable_text) + L". " +
                                          kept_store_note + kept.wstring());
         EXPECT_EQ(read_file_bytes(kept, recovery_container_limit), damage.bytes);
@@ -419,6 +447,113 @@ TEST_F(RecoveryStore, ADamagedStoreIsKeptAsItIsAndTheDraftsBeforeTheDamageComeBa
     std::filesystem::remove(tabs_file());
     restore_session();
     EXPECT_EQ(recovery_status(), L"");
+}
+
+TEST_F(RecoveryStore, AStoreThatCannotBeOpenedIsLeftAsItIsAndTheNewDraftsGoBesideIt) {
+    const Workspace old{
+        .sessions = {session(u"old draft", Encoding::utf8, LineEnding::lf, {}, true)}, .active = 0};
+    write_store(old);
+    const std::string old_bytes = test::store_bytes(old);
+    const std::filesystem::path beside = store_folder() / "tabs.bin.beside";
+    {
+        ScopedAtomicSaveCalls held({.write_file = {},
+                                    .replace_file = {},
+                                    .move_file = {},
+                                    .open_for_reading = [&](const wchar_t* path) -> void* {
+                                        if (tabs_file() == path) {
+                                            SetLastError(ERROR_SHARING_VIOLATION);
+                                            return INVALID_HANDLE_VALUE;
+                                        }
+                                        return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ,
+                                                           nullptr, OPEN_EXISTING, 0, nullptr);
+                                    }});
+        restore_session();
+        EXPECT_TRUE(boxes_.empty());
+        EXPECT_EQ(GetWindowTextLengthW(chrome.editor), 0);
+        EXPECT_EQ(recovery_status(), std::wstring(recovery_unreadable_text) + L". " +
+                                         held_file_note + tabs_file().wstring());
+        type(L"new draft");
+        store_session(false, true);
+        EXPECT_TRUE(test::pump_until([&] {
+            return test::stored_workspace(beside) ==
+                   Workspace{.sessions = {session(u"new draft", Encoding::utf8, LineEnding::crlf,
+                                                  {}, true)},
+                             .active = 0};
+        }));
+        EXPECT_TRUE(status_becomes(held_file_note + tabs_file().wstring() + L". " +
+                                   stored_beside_note + beside.wstring()));
+    }
+    EXPECT_EQ(read_file_bytes(tabs_file(), recovery_container_limit), old_bytes);
+
+    // The next start offers the drafts of both, and its first store holds them in "tabs.bin".
+    close_current_tab([] { return true; });
+    restore_session();
+    EXPECT_EQ(boxes_.size(), 1u);
+    ASSERT_EQ(tabs.size(), 2u);
+    EXPECT_EQ(tab_text(*tabs[0]), u"old draft");
+    EXPECT_EQ(tab_text(*tabs[1]), u"new draft");
+    EXPECT_EQ(recovery_status(), L"");
+    store_session(false, true);
+    EXPECT_TRUE(
+        stored({.sessions = {session(u"old draft", Encoding::utf8, LineEnding::lf, {}, true),
+                             session(u"new draft", Encoding::utf8, LineEnding::crlf, {}, true)},
+                .active = 1}));
+    // The store beside went aside before that store, so no later start offers it again.
+    EXPECT_FALSE(std::filesystem::exists(beside));
+}
+
+TEST_F(RecoveryStore, ADamagedStoreThatCannotBeMovedKeepsItsBytesAndTheStoresGoBesideIt) {
+    const std::string whole = test::store_bytes(
+        {.sessions = {session(u"intact", Encoding::utf8, LineEnding::lf, {}, true),
+                      session(u"cut", Encoding::utf8, LineEnding::lf, {}, true)},
+         .active = 0});
+    const std::string damaged = whole.substr(0, whole.size() - 1);
+    const std::filesystem::path beside = store_folder() / "tabs.bin.beside";
+    std::filesystem::create_directories(store_folder());
+    const auto hold_store = [&] {
+        // Readable, but neither movable nor replaceable while this handle is open.
+        return UniqueHandle(CreateFileW(tabs_file().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    };
+
+    // Locked for the whole run: every store goes beside it, also after more edits.
+    test::write_bytes(tabs_file(), damaged);
+    {
+        UniqueHandle holder = hold_store();
+        ASSERT_TRUE(holder.valid());
+        restore_session();
+        ASSERT_EQ(tabs.size(), 1u);
+        EXPECT_EQ(tab_text(current_tab()), u"intact");
+        EXPECT_EQ(recovery_status(), std::wstring(recovery_unreadable_text) + L". " +
+                                         held_file_note + tabs_file().wstring());
+        for (const wchar_t* edit : {L"1", L"2"}) {
+            type(edit);
+            store_session(false, true);
+            EXPECT_TRUE(status_becomes(held_file_note + tabs_file().wstring() + L". " +
+                                       stored_beside_note + beside.wstring()));
+        }
+        EXPECT_TRUE(test::pump_until([&] {
+            const auto stored = test::stored_workspace(beside);
+            return stored && stored->sessions[0].text == u"12intact";
+        }));
+        EXPECT_EQ(read_file_bytes(tabs_file(), recovery_container_limit), damaged);
+    }
+
+    // Deleted by the user after the restore: nothing left to keep, the store goes to its place.
+    std::filesystem::remove(beside);
+    close_current_tab([] { return true; });
+    {
+        UniqueHandle holder = hold_store();
+        ASSERT_TRUE(holder.valid());
+        restore_session();
+    }
+    std::filesystem::remove(tabs_file());
+    type(L"!");
+    store_session(false, true);
+    EXPECT_TRUE(stored({.sessions = {session(u"!intact", Encoding::utf8, LineEnding::lf, {}, true)},
+                        .active = 0}));
+    EXPECT_TRUE(status_becomes(L""));
+    EXPECT_FALSE(std::filesystem::exists(beside));
 }
 
 TEST_F(RecoveryStore, PathsHandedOverDuringTheRestoreWaitUntilItHasEnded) {

@@ -1,7 +1,8 @@
 // Recovery files as the program finds them after a crash: a whole "tabs.bin" container or one
 // "session.bin" record. Refusals are std::runtime_error; whatever is accepted must be written
 // back byte for byte, since the format has one way to write each value. What is salvaged from a
-// damaged container must be exactly its leading records, as they stand in the file.
+// damaged container must be exactly its leading records, as they stand in the file, whatever its
+// header's count and active index say.
 
 #include "tracking/recovery_format.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -48,6 +49,34 @@ void check_salvage(std::string_view bytes) {
             "salvaged records are the leading records byte for byte");
 }
 
+// The input's first eight bytes written over the count and active index of the container that
+// follows them: a damaged header costs no record, since every record checks itself, and the
+// active tab stays where the damaged index still names one.
+void check_damaged_header(std::string_view bytes) {
+    constexpr std::size_t fields = 8;
+    constexpr std::size_t fields_at = 8;
+    if (bytes.size() < fields) {
+        return;
+    }
+    std::string container(bytes.substr(fields));
+    Workspace stored;
+    try {
+        stored = read_tab_recovery(container);
+    } catch (const std::runtime_error&) {
+        return;
+    }
+    container.replace(fields_at, fields, bytes.substr(0, fields));
+    const SalvagedWorkspace salvaged = salvage_tab_recovery(container);
+    require(salvaged.workspace.sessions == stored.sessions, "a damaged header costs no record");
+    std::uint32_t active = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        active |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[4 + i])) << (8 * i);
+    }
+    const std::uint64_t expected =
+        active < stored.sessions.size() ? active : stored.sessions.size() - 1;
+    require(salvaged.workspace.active == expected, "the damaged index names a salvaged tab");
+}
+
 // A record is written only inside a container, where a lone tab's record ends the file.
 void check_record(std::string_view bytes) {
     Session session;
@@ -69,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     pellix::check_container(bytes);
     pellix::check_salvage(bytes);
+    pellix::check_damaged_header(bytes);
     pellix::check_record(bytes);
     return 0;
 }

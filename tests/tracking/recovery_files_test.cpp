@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
+#include <algorithm>
 
 namespace pellix {
 namespace {
@@ -25,6 +27,18 @@ Session session_of(std::u16string text, std::string path, bool draft = true) {
     session.path = std::move(path);
     session.draft = draft;
     return session;
+}
+
+// 2026-12-07 09:05 and `second` seconds, as the clock would give it.
+SYSTEMTIME morning(WORD second) {
+    return {.wYear = 2026,
+            .wMonth = 12,
+            .wDayOfWeek = 1,
+            .wDay = 7,
+            .wHour = 9,
+            .wMinute = 5,
+            .wSecond = second,
+            .wMilliseconds = 0};
 }
 
 class RecoveryFiles : public ::testing::Test {
@@ -86,32 +100,25 @@ TEST_F(RecoveryFiles, FailedWriteLeavesBothFilesAsTheyWere) {
 
 TEST_F(RecoveryFiles, ADamagedStoreIsMovedAsideAsItIsAndOnlyTheNewestFewStay) {
     const std::string damaged("PLXTABS1\x03\0\0\0half", 16);
-    SYSTEMTIME when{.wYear = 2026,
-                    .wMonth = 12,
-                    .wDayOfWeek = 1,
-                    .wDay = 7,
-                    .wHour = 9,
-                    .wMinute = 5,
-                    .wSecond = 3,
-                    .wMilliseconds = 0};
+    SYSTEMTIME when = morning(3);
     put(tabs_, damaged);
-    const auto first = keep_damaged_store(tabs_, when);
+    const auto first = keep_store_copy(tabs_, KeptCopy::damaged, when);
     EXPECT_EQ(first, tabs_.parent_path() / "tabs.bin.damaged-20261207-090503");
     EXPECT_FALSE(std::filesystem::exists(tabs_));
     EXPECT_EQ(read_file_bytes(first, recovery_container_limit), damaged);
 
     // The same second again: the older copy is never replaced.
     put(tabs_, "second");
-    const auto second = keep_damaged_store(tabs_, when);
+    const auto second = keep_store_copy(tabs_, KeptCopy::damaged, when);
     EXPECT_EQ(second, tabs_.parent_path() / "tabs.bin.damaged-20261207-090503-2");
     EXPECT_EQ(read_file_bytes(first, recovery_container_limit), damaged);
 
     put(session_, "record");
-    const auto session_copy = keep_damaged_store(session_, when);
+    const auto session_copy = keep_store_copy(session_, KeptCopy::damaged, when);
     for (WORD minute = 6; minute < 9; ++minute) {
         when.wMinute = minute;
         put(tabs_, "later");
-        keep_damaged_store(tabs_, when);
+        keep_store_copy(tabs_, KeptCopy::damaged, when);
     }
     EXPECT_FALSE(std::filesystem::exists(first));
     EXPECT_FALSE(std::filesystem::exists(second));
@@ -119,10 +126,35 @@ TEST_F(RecoveryFiles, ADamagedStoreIsMovedAsideAsItIsAndOnlyTheNewestFewStay) {
     for (const auto& entry : std::filesystem::directory_iterator(tabs_.parent_path())) {
         kept += entry.path().filename().wstring().starts_with(L"tabs.bin.damaged-");
     }
-    EXPECT_EQ(kept, kept_damaged_copies);
+    EXPECT_EQ(kept, kept_store_copies);
     EXPECT_TRUE(std::filesystem::exists(session_copy));
 
-    EXPECT_THROW(keep_damaged_store(tabs_, when), std::system_error);
+    EXPECT_THROW(keep_store_copy(tabs_, KeptCopy::damaged, when), std::system_error);
+}
+
+TEST_F(RecoveryFiles, CopiesArePrunedByTheirStampAndCounterAsNumbersAndEachKindApart) {
+    const SYSTEMTIME when = morning(0);
+    put(tabs_.parent_path() / "tabs.bin.damaged-mine", "the user's own");
+    std::filesystem::path intact;
+    for (int round = 1; round <= 12; ++round) {
+        put(tabs_, std::to_string(round));
+        keep_store_copy(tabs_, KeptCopy::damaged, when);
+        if (round == 1) {
+            put(tabs_, "intact");
+            intact = keep_store_copy(tabs_, KeptCopy::intact, when);
+        }
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(tabs_.parent_path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"tabs.bin.damaged-20261207-090500-10",
+                                        "tabs.bin.damaged-20261207-090500-11",
+                                        "tabs.bin.damaged-20261207-090500-12",
+                                        "tabs.bin.damaged-mine", "tabs.bin.kept-20261207-090500"}));
+    EXPECT_EQ(intact.filename(), "tabs.bin.kept-20261207-090500");
 }
 
 } // namespace

@@ -193,9 +193,24 @@ TEST(RecoveryFormat, SalvageKeepsExactlyTheRecordsBeforeTheDamage) {
     const SalvagedWorkspace trailing = salvage_tab_recovery(bytes + "x");
     EXPECT_FALSE(trailing.whole);
     EXPECT_EQ(trailing.workspace, stored);
-    std::string bad_header = bytes;
-    bad_header[8] = static_cast<char>(bad_header[8] ^ 0x80);
-    EXPECT_TRUE(salvage_tab_recovery(bad_header).workspace.sessions.empty());
+    // A flipped bit in the header's count or active index costs no record: each checks itself.
+    for (std::size_t at = 8; at < 16; ++at) {
+        for (int bit = 0; bit < 8; ++bit) {
+            std::string damaged = bytes;
+            damaged[at] = static_cast<char>(damaged[at] ^ (1 << bit));
+            const SalvagedWorkspace salvaged = salvage_tab_recovery(damaged);
+            EXPECT_EQ(salvaged.workspace.sessions, stored.sessions) << at << ":" << bit;
+            EXPECT_LT(salvaged.workspace.active, 3u) << at << ":" << bit;
+        }
+    }
+    // A count of one too few: the record past it is still read; a wrong magic reads nothing.
+    EXPECT_EQ(
+        salvage_tab_recovery(container_bytes(1, 5, {record_bytes("", "a"), record_bytes("", "b")}))
+            .workspace,
+        (Workspace{{session_of(u"a", "", false), session_of(u"b", "", false)}, 1}));
+    std::string bad_magic = bytes;
+    bad_magic[7] = '2';
+    EXPECT_TRUE(salvage_tab_recovery(bad_magic).workspace.sessions.empty());
 }
 
 TEST(RecoveryFormat, WriterRefusals) {
