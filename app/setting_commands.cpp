@@ -104,6 +104,7 @@ void zoom_command(unsigned id) {
     // The strip's zoom item is the control the user clicks to reset the zoom, so it must show
     // the new size at once rather than at the next caret move.
     update_status();
+    draw_waiting_windows();
     persist_settings(true);
 }
 

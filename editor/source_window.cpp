@@ -148,6 +148,7 @@ void take_focus(Source& source) {
     const double scale = scale_of(source);
     CreateCaret(source.window, nullptr, std::max(1, static_cast<int>(scale)),
                 static_cast<int>(base_line_height(source) * scale));
+    source.caret_waits_for_frame = false;
     ShowCaret(source.window);
     ensure_line_metrics(source);
     place_caret(source);
@@ -159,6 +160,7 @@ void lose_focus(Source& source) {
     source.pending_high_surrogate = 0;
     HideCaret(source.window);
     DestroyCaret();
+    source.caret_waits_for_frame = false;
 }
 
 void set_font(Source& source, HFONT font) {
