@@ -123,6 +123,9 @@ public:
     // its rows end anyway, so the pieces break their lines where the whole did; answers the end
     // of the first of them, and the next calls of next_end give the others.
     std::size_t cut_rows(std::size_t start, std::size_t end, IDWriteTextLayout* layout) {
+        if (!row_cuts_.empty()) {
+            return end; // a piece cut from a whole already laid out
+        }
         UINT32 count = 0;
         layout->GetLineMetrics(nullptr, 0, &count);
         if (count <= rows_per_piece) {
