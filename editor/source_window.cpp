@@ -148,8 +148,11 @@ void take_focus(Source& source) {
     const double scale = scale_of(source);
     CreateCaret(source.window, nullptr, std::max(1, static_cast<int>(scale)),
                 static_cast<int>(base_line_height(source) * scale));
-    source.caret_waits_for_frame = false;
-    ShowCaret(source.window);
+    // An editor just shown has no frame yet: its caret comes with the first.
+    source.caret_waits_for_frame = !source.frame_kept;
+    if (source.frame_kept) {
+        ShowCaret(source.window);
+    }
     ensure_line_metrics(source);
     place_caret(source);
     raise_accessibility_events(source.accessibility, false, false, true);
