@@ -1,7 +1,8 @@
 // Figures for switching to a tab whose document is one very long line, beside a switch to a
 // small document in the same window: the time from the switch until the main window's first
 // complete screen (the editor drawn whole, the preview showing the tab's page) in Split view,
-// with the parts of that time that the switch, the editor's paint and the preview's paint take.
+// with the parts of that time that the switch, the editor's paint and the preview's paint take
+// (a switch that draws the windows itself leaves the paints after it nothing to do).
 
 #include "bench/bench.h"
 #include "bench/bench_main_window.h"
