@@ -263,6 +263,7 @@ void reload_file(bool confirm, std::optional<Encoding> forced) {
         }
         install_reloaded(tab, document, std::move(bytes));
         refresh_current_tab();
+        draw_waiting_windows();
         store_session(false, false);
     } catch (const std::exception& error) {
         show_error_message(error);

@@ -104,6 +104,8 @@ void leave_active_tab() {
     old.split_restore = settings.split_restore;
     remember_recent_file();
     ShowWindow(old.editor, SW_HIDE);
+    // Until the next tab's page is ready, the preview shows no other tab's document.
+    hide_preview_page();
 }
 
 void focus_editor_unless_preview() {
@@ -283,6 +285,7 @@ void select_tab(std::uint64_t index, bool check_disk) {
         tab.preview_line_pending = false;
     }
     update_command_state();
+    draw_waiting_windows();
     if (check_disk && !restoring_session()) {
         check_disk_changes(true);
     }

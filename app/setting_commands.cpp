@@ -101,9 +101,13 @@ void zoom_command(unsigned id) {
         break;
     }
     apply_editor_font();
+    // The editor's text at the new size is drawn before the strip's figure: the strip's items
+    // are buttons, which draw their new text at once.
+    UpdateWindow(chrome.editor);
     // The strip's zoom item is the control the user clicks to reset the zoom, so it must show
     // the new size at once rather than at the next caret move.
     update_status();
+    draw_waiting_windows();
     persist_settings(true);
 }
 

@@ -159,6 +159,10 @@ void update_preview() {
         rebuild_outline(text, utf8);
     }
     if (!render) {
+        // The page shown is this tab's, set aside when another tab was entered in between.
+        if (settings.view != view_source) {
+            show_preview_page();
+        }
         return;
     }
     try {
@@ -179,6 +183,16 @@ void update_preview() {
     if (tab.source_leads) {
         sync_preview_to_editor();
     }
+}
+
+void draw_waiting_windows() {
+    if (main_window == nullptr) {
+        return;
+    }
+    if (chrome.editor != nullptr) {
+        UpdateWindow(chrome.editor);
+    }
+    RedrawWindow(main_window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 double preview_top_line() {

@@ -19,6 +19,12 @@ void refresh_current_tab();
 // Renders the preview page and rebuilds the outline when something they show changed.
 void update_preview();
 
+// Draws at once every window of the main window that waits to be drawn, the active editor
+// first. Under Wine each window shows its new frame when it is painted, and a slow paint (an
+// editor at a size whose glyphs are not cached yet, a tab's first screen) left the quicker
+// panes showing the new state beside the editor's old text until it came.
+void draw_waiting_windows();
+
 // The preview's top position as a fractional source line (0 without a preview).
 double preview_top_line();
 

@@ -106,7 +106,7 @@ ComPtr<IDWriteTextFormat> make_format(Source& source) {
     return format;
 }
 
-void recreate_caret(const Source& source) {
+void recreate_caret(Source& source) {
     if (GetFocus() != source.window) {
         return;
     }
@@ -115,7 +115,14 @@ void recreate_caret(const Source& source) {
     DestroyCaret();
     CreateCaret(source.window, nullptr, std::max(1, static_cast<int>(scale)),
                 static_cast<int>(base_line_height(source) * scale));
-    ShowCaret(source.window);
+    source.caret_waits_for_frame = true;
+}
+
+void show_waiting_caret(Source& source) {
+    if (source.caret_waits_for_frame && source.frame_kept) {
+        source.caret_waits_for_frame = false;
+        ShowCaret(source.window);
+    }
 }
 
 // Ends the paint's layout budget on every way out and arms the continuation timer.
@@ -828,6 +835,7 @@ void Source::paint() {
     frame_kept = end_frame(*this);
     evict_layouts(*this);
     scroll_source_to(*this, scroll_x, scroll_y, false);
+    show_waiting_caret(*this);
 }
 
 } // namespace pellix

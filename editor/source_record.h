@@ -148,6 +148,9 @@ struct Source {
     // lane alone. A new target, a resize (new buffers), a show and a lost device leave no such
     // frame: the next paint draws the whole client area whatever part the system asked for.
     bool frame_kept = false;
+    // A caret remade for a new size stays hidden until a frame drawn at that size is shown:
+    // shown over the old frame, it stood beside the old text's caret until the paint came.
+    bool caret_waits_for_frame = false;
     SourceBrushes brushes;
     ComPtr<IDWriteTextFormat> text_format;
     ComPtr<IDWriteTextFormat> number_format;

@@ -151,7 +151,11 @@ void take_focus(Source& source) {
     const double scale = scale_of(source);
     CreateCaret(source.window, nullptr, std::max(1, static_cast<int>(scale)),
                 static_cast<int>(base_line_height(source) * scale));
-    ShowCaret(source.window);
+    // An editor just shown has no frame yet: its caret comes with the first.
+    source.caret_waits_for_frame = !source.frame_kept;
+    if (source.frame_kept) {
+        ShowCaret(source.window);
+    }
     ensure_line_metrics(source);
     place_caret(source);
     raise_accessibility_events(source.accessibility, false, false, true);
@@ -162,6 +166,7 @@ void lose_focus(Source& source) {
     source.pending_high_surrogate = 0;
     HideCaret(source.window);
     DestroyCaret();
+    source.caret_waits_for_frame = false;
 }
 
 void set_font(Source& source, HFONT font) {

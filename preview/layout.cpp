@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/graphemes.h"
 #include "preview/row_fit.h"
@@ -50,6 +52,10 @@ const wchar_t* wide(const char16_t* text) {
 // that long; a quarter of that takes about 10 ms and leaves room for scripts that shape to more
 // glyphs than units.
 constexpr std::size_t piece_units = 16384;
+// Rows one piece holds at most. Direct2D under Wine draws every glyph of a layout it is given,
+// however little of it the view shows: a paragraph of 10,000 characters drawn whole cost half
+// a second a paint, drawn in pieces of this many rows a fifth of that.
+constexpr UINT32 rows_per_piece = 16;
 
 // Where the piece of `content` that starts at `start` ends: after the last line feed in the
 // second half of the longest piece, where a line ends anyway, else after the last space or tab
@@ -80,6 +86,11 @@ public:
     explicit PieceCutter(std::u16string_view content) : content_(content) {}
 
     std::size_t next_end(std::size_t start) {
+        if (!row_cuts_.empty()) {
+            const std::size_t cut = row_cuts_.front();
+            row_cuts_.pop_front();
+            return cut;
+        }
         const std::size_t end = piece_end(content_, start);
         if (line_units_ == 0) {
             return end;
@@ -109,9 +120,43 @@ public:
         return start + line_units_;
     }
 
+    // Cuts the laid-out piece [start, end) after every rows_per_piece rows of `layout`, where
+    // its rows end anyway, so the pieces break their lines where the whole did; answers the end
+    // of the first of them, and the next calls of next_end give the others.
+    std::size_t cut_rows(std::size_t start, std::size_t end, IDWriteTextLayout* layout) {
+        if (!row_cuts_.empty()) {
+            return end; // a piece cut from a whole already laid out
+        }
+        UINT32 count = 0;
+        layout->GetLineMetrics(nullptr, 0, &count);
+        if (count <= rows_per_piece) {
+            return end;
+        }
+        std::vector<DWRITE_LINE_METRICS> rows(count);
+        if (FAILED(layout->GetLineMetrics(rows.data(), count, &count))) {
+            return end;
+        }
+        std::size_t at = start;
+        for (UINT32 row = 0; row < std::min<UINT32>(count, static_cast<UINT32>(rows.size()));
+             ++row) {
+            at += rows[row].length;
+            if ((row + 1) % rows_per_piece == 0 && at < end) {
+                row_cuts_.push_back(at);
+            }
+        }
+        if (row_cuts_.empty()) {
+            return end;
+        }
+        row_cuts_.push_back(end);
+        const std::size_t first = row_cuts_.front();
+        row_cuts_.pop_front();
+        return first;
+    }
+
 private:
     std::u16string_view content_;
-    std::size_t line_units_ = 0; // length of the pieces of an unbroken run, 0 outside one
+    std::size_t line_units_ = 0;       // length of the pieces of an unbroken run, 0 outside one
+    std::deque<std::size_t> row_cuts_; // ends of the pieces still to come from cut_rows
 };
 
 // Geometry of one table cell, worked out before its text format, whose size it sets when
@@ -469,8 +514,11 @@ private:
             std::size_t end = cutter.next_end(start);
             DWRITE_TEXT_METRICS metrics = lay_out_piece(block, format, max_width, entry.text_start,
                                                         text.substr(start, end - start), piece);
-            const std::size_t fitted =
+            std::size_t fitted =
                 wraps ? cutter.refit(start, end, piece.layout.get(), max_width) : end;
+            if (fitted == end) {
+                fitted = cutter.cut_rows(start, end, piece.layout.get());
+            }
             if (fitted != end) {
                 end = fitted;
                 metrics = lay_out_piece(block, format, max_width, entry.text_start,

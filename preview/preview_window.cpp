@@ -258,10 +258,15 @@ void draw_preview(Preview::Impl& p, HDC dc) {
     throw_if_failed(end, "Draw native preview");
 }
 
-void paint_failure(Preview::Impl& p, HDC dc, const RECT& paint_rect) {
+void paint_background(Preview::Impl& p, HDC dc, const RECT& paint_rect) {
     const PaintColours colours = colours_for(p, p.dark);
     SetDCBrushColor(dc, colorref_from_colour(colours.table[palette_slot::background]));
     FillRect(dc, &paint_rect, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+}
+
+void paint_failure(Preview::Impl& p, HDC dc, const RECT& paint_rect) {
+    paint_background(p, dc, paint_rect);
+    const PaintColours colours = colours_for(p, p.dark);
     RECT text_rect{};
     GetClientRect(p.window, &text_rect);
     InflateRect(&text_rect, -failure_text_inset, -failure_text_inset);
@@ -284,6 +289,11 @@ void paint(Preview::Impl& p) {
     const auto start = std::chrono::steady_clock::now();
     PAINTSTRUCT ps{};
     HDC dc = BeginPaint(p.window, &ps);
+    if (p.page_hidden) {
+        paint_background(p, dc, ps.rcPaint);
+        EndPaint(p.window, &ps);
+        return;
+    }
     // After a failed paint each later one tries again; a layout that failed waits for the next
     // relayout instead, and content that failed for new content.
     if (p.error_code >= 0 || (!p.content_failed && !p.dirty)) {
@@ -475,6 +485,7 @@ void set_preview_content(const std::string& page, std::uint64_t view_key,
         if (!p.window) {
             throw std::runtime_error("Native preview has not been initialized.");
         }
+        show_preview_page();
         if (page == p.content_html && view_key == p.view_key) {
             // The page shown is the one asked for, so whatever failed since is over once it
             // lays out again.
@@ -533,6 +544,24 @@ void destroy_preview() {
     p.dirty = true;
     p.dwrite_factory.reset();
     p.d2d_factory.reset();
+}
+
+void hide_preview_page() {
+    Preview::Impl& p = the_preview;
+    if (p.window == nullptr || p.page_hidden) {
+        return;
+    }
+    p.page_hidden = true;
+    InvalidateRect(p.window, nullptr, FALSE);
+    UpdateWindow(p.window);
+}
+
+void show_preview_page() {
+    Preview::Impl& p = the_preview;
+    if (p.window != nullptr && p.page_hidden) {
+        p.page_hidden = false;
+        InvalidateRect(p.window, nullptr, FALSE);
+    }
 }
 
 void set_preview_failure(const std::exception& error) {

@@ -104,6 +104,9 @@ struct Preview {
         // The failure came from content the preview could not take: only content it takes ends
         // it. A failed layout or paint ends with the next one that succeeds.
         bool content_failed = false;
+        // The page stands aside for the window's empty background while the main window brings
+        // another tab's page: this one belongs to the tab that was left.
+        bool page_hidden = false;
         std::u16string print_error;
 
         void attach_accessibility();
@@ -122,6 +125,10 @@ void create_preview_factories(Preview::Impl& p);
 // Shows a rendered page for the tab `view_key`; an unchanged page and key do nothing.
 void set_preview_content(const std::string& page, std::uint64_t view_key,
                          std::uint64_t source_line_count);
+// Shows the empty background in place of the page, drawn at once, until `show_preview_page` or
+// the next page.
+void hide_preview_page();
+void show_preview_page();
 void relayout_preview();
 void resize_preview();
 void destroy_preview();

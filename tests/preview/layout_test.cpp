@@ -434,6 +434,36 @@ TEST_F(PreviewLayout, LongParagraphsWithoutLineFeedsLayOutWholeOnScreenAndOnPape
     }
 }
 
+// A long paragraph is drawn in pieces of a few rows, each starting where a row of the whole
+// paragraph starts: its rows stay one below the other, full and at the same spacing.
+TEST_F(PreviewLayout, ALongParagraphIsCutInPiecesWhereItsRowsBreak) {
+    std::u16string words;
+    for (int i = 0; words.size() < 10000; ++i) {
+        words += u"word" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) + u" ";
+    }
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, words);
+    const Layout layout = lay_out(b.document, 800.0f);
+    test::expect_content_covered(b.document, layout);
+    const LayoutBlock& block = layout.blocks[0];
+    ASSERT_GT(block.pieces.size(), 2u);
+    const float spacing = layout.lines[1].top - layout.lines[0].top;
+    std::size_t piece = 0;
+    for (std::size_t k = 0; k < layout.lines.size(); ++k) {
+        const LayoutLine& line = layout.lines[k];
+        EXPECT_NEAR(line.top, block.y + static_cast<float>(k) * spacing, 0.05) << k;
+        if (piece < block.pieces.size() &&
+            line.start == block.text_start + block.pieces[piece].start) {
+            ++piece;
+        }
+        // Every row but the last is full: within two words of the first row's length.
+        if (k + 1 < layout.lines.size()) {
+            EXPECT_GE(line.length + 12, layout.lines[0].length) << k;
+        }
+    }
+    EXPECT_EQ(piece, block.pieces.size()) << "a piece starts inside a row";
+}
+
 // Pieces of a long listing end at its line feeds, so its lines look as they would in one
 // layout: one below the other at the same spacing, none left empty where two pieces meet.
 TEST_F(PreviewLayout, ALongListingKeepsItsLinesEvenlySpacedAcrossPieces) {

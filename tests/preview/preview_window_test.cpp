@@ -294,6 +294,22 @@ TEST_F(PreviewWindow, DarkPagePaintsOnTheDarkPalette) {
     EXPECT_TRUE(caret_seen());
 }
 
+TEST_F(PreviewWindow, AHiddenPageLeavesTheBackgroundUntilItsPageComesAgain) {
+    const std::string page = page_of("IIII\n");
+    set_preview_content(page, 1, 1);
+    const POINT stem = point_at(1);
+    const std::uint32_t background = light_table[palette_slot::background];
+    EXPECT_NE(pixel(stem.x, stem.y), background);
+    hide_preview_page();
+    EXPECT_EQ(pixel(stem.x, stem.y), background);
+    // The same page for the same tab changes nothing else, but shows it again.
+    set_preview_content(page, 1, 1);
+    EXPECT_NE(pixel(stem.x, stem.y), background);
+    hide_preview_page();
+    show_preview_page();
+    EXPECT_NE(pixel(stem.x, stem.y), background);
+}
+
 TEST_F(PreviewWindow, OnlyTheHeadDecidesTheColourScheme) {
     EXPECT_TRUE(page_is_dark(page_of("x\n", true)));
     const std::string mention = page_of("The rule `:root{color-scheme:dark}` is CSS.\n");

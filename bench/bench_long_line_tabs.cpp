@@ -1,0 +1,156 @@
+// Figures for switching to a tab whose document is one very long line, beside a switch to a
+// small document in the same window: the time from the switch until the main window's first
+// complete screen (the editor drawn whole, the preview showing the tab's page) in Split view,
+// with the parts of that time that the switch, the editor's paint and the preview's paint take
+// (a switch that draws the windows itself leaves the paints after it nothing to do).
+
+#include "bench/bench.h"
+#include "bench/bench_main_window.h"
+#include "bench/bench_renderer_host.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/document_tabs.h"
+#include "app/hosted_units.h"
+#include "app/main_window_state.h"
+#include "app/settings.h"
+#include "editor/source_record.h"
+#include "preview/preview_window.h"
+
+namespace {
+
+using namespace pellix;
+
+constexpr int switches = 5;
+constexpr DWORD complete_limit_ms = 10000;
+constexpr std::size_t small_bytes = 10 * 1024;
+constexpr std::size_t long_line_units = 10000;
+constexpr std::size_t data_uri_bytes = 218 * 1024;
+
+std::filesystem::path folder() {
+    return std::filesystem::temp_directory_path() / "pellix-bench-long-line-tabs";
+}
+
+std::wstring write(const char* name, const std::string& text) {
+    const std::filesystem::path path = folder() / name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path.wstring();
+}
+
+std::string words_line(std::size_t units) {
+    std::string line;
+    for (int i = 0; line.size() < units; ++i) {
+        line += "word" + std::to_string(i % 97) + " ";
+    }
+    line.resize(units);
+    return "# One long line\n\n" + line + "\n";
+}
+
+std::string unbroken_line(std::size_t units) {
+    return "# One long word\n\n" + std::string(units, 'x') + "\n";
+}
+
+// An image given inline, as a pasted screenshot is: one line of base64 without a break.
+std::string data_uri_line(std::size_t bytes) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string line = "![shot](data:image/png;base64,";
+    for (std::size_t i = 0; line.size() < bytes; ++i) {
+        line += digits[(i * 7919 + i / 64) % 64];
+    }
+    return "# A pasted image\n\n" + line + ")\n";
+}
+
+void serve_until_complete(HWND editor) {
+    const Source* source = source_record(editor);
+    const ULONGLONG end = GetTickCount64() + complete_limit_ms;
+    while (source->budget.last_paint_pending && GetTickCount64() < end) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        bench::serve_messages();
+    }
+}
+
+struct SwitchTimes {
+    std::vector<double> select;
+    std::vector<double> editor_paint;
+    std::vector<double> preview_paint;
+    std::vector<double> complete;
+};
+
+// Switches from the tab at `from` to the tab at `to`, each time once the window has served
+// everything of the switch before.
+SwitchTimes time_switches(std::uint64_t from, std::uint64_t to) {
+    SwitchTimes times;
+    for (int i = 0; i < switches; ++i) {
+        select_tab(from, false);
+        UpdateWindow(main_window);
+        serve_until_complete(chrome.editor);
+        bench::serve_messages();
+        const auto start = std::chrono::steady_clock::now();
+        select_tab(to, false);
+        const auto selected = std::chrono::steady_clock::now();
+        UpdateWindow(chrome.editor);
+        const auto editor_drawn = std::chrono::steady_clock::now();
+        UpdateWindow(preview().window);
+        const auto preview_drawn = std::chrono::steady_clock::now();
+        UpdateWindow(main_window);
+        serve_until_complete(chrome.editor);
+        const auto complete = std::chrono::steady_clock::now();
+        times.select.push_back(bench::milliseconds_between(start, selected));
+        times.editor_paint.push_back(bench::milliseconds_between(selected, editor_drawn));
+        times.preview_paint.push_back(bench::milliseconds_between(editor_drawn, preview_drawn));
+        times.complete.push_back(bench::milliseconds_between(start, complete));
+    }
+    return times;
+}
+
+void print(const char* name, const SwitchTimes& times) {
+    std::printf("  to %s: complete screen %.1f ms median (switch %.1f, editor paint %.1f, "
+                "preview paint %.1f)\n",
+                name, bench::median(times.complete), bench::median(times.select),
+                bench::median(times.editor_paint), bench::median(times.preview_paint));
+}
+
+void switching_here() {
+    std::filesystem::create_directories(folder());
+    const std::wstring small = write("small.md", bench::mixed_markdown(small_bytes));
+    const std::wstring long_line = write("long-line.md", words_line(long_line_units));
+    const std::wstring data_uri = write("data-uri.md", data_uri_line(data_uri_bytes));
+    const std::wstring unbroken = write("unbroken.md", unbroken_line(long_line_units));
+    HWND window = bench::open_main_window();
+    SetWindowPos(window, nullptr, 0, 0, 1200, 800, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (const std::wstring& path : {small, long_line, data_uri, unbroken}) {
+        open_path(path);
+        select_view(view_split);
+        UpdateWindow(window);
+        serve_until_complete(chrome.editor);
+    }
+    const std::wstring other = write("other.md", bench::mixed_markdown(small_bytes / 2));
+    open_path(other);
+    select_view(view_split);
+    std::printf("switching tabs in Split view, medians of %d switches from a small document:\n",
+                switches);
+    print("a small document (10 KiB of Markdown)", time_switches(4, 0));
+    print("one line of 10,000 characters in words", time_switches(4, 1));
+    print("one line of 10,000 characters without a break", time_switches(4, 3));
+    print("one data-URI line of 218 KiB", time_switches(4, 2));
+    bench::close_main_window(window);
+    std::filesystem::remove_all(folder());
+}
+
+void run() {
+    if (bench::renderer_host_part("long_line_tabs") != nullptr) {
+        switching_here();
+        return;
+    }
+    bench::RendererHost("long_line_tabs").run("switching");
+}
+
+bench::Registration registration("long_line_tabs", run);
+
+} // namespace
