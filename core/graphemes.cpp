@@ -40,6 +40,9 @@ constexpr char32_t syllables_last = 0xD7A3;
 // Each leading consonant and vowel begins a run of this many syllables: the bare pair, then one
 // per trailing consonant.
 constexpr char32_t syllables_per_pair = 28;
+// A run of marks or joined emoji longer than this is no character anyone reads as one: cut
+// inside it, so that a piece stays within its bound and a search for a boundary stays short.
+constexpr std::size_t longest_character_units = 256;
 // Regional indicators pair up counting from the first of a run; a run longer than this is taken
 // as even, so that a cut looks back a bounded way however long the run.
 constexpr int regional_indicators_seen = 64;
@@ -140,13 +143,19 @@ bool breaks_between(std::u16string_view text, std::size_t at, K before, K after)
     return true;
 }
 
+// Not inside a surrogate pair.
+bool between_code_points(std::u16string_view text, std::size_t at) {
+    return at == 0 || at >= text.size() || !low_surrogate(text[at]) ||
+           !high_surrogate(text[at - 1]);
+}
+
 } // namespace
 
 bool is_grapheme_boundary(std::u16string_view text, std::size_t at) {
     if (at == 0 || at >= text.size()) {
         return true;
     }
-    if (low_surrogate(text[at]) && high_surrogate(text[at - 1])) {
+    if (!between_code_points(text, at)) {
         return false;
     }
     const K before = class_of(code_point_at(text, code_point_before(text, at)));
@@ -155,20 +164,22 @@ bool is_grapheme_boundary(std::u16string_view text, std::size_t at) {
 
 std::size_t grapheme_boundary_before(std::u16string_view text, std::size_t at) {
     at = std::min(at, text.size());
-    while (!is_grapheme_boundary(text, at)) {
+    const std::size_t farthest = at - std::min(at, longest_character_units);
+    while (at > farthest && !is_grapheme_boundary(text, at)) {
         --at;
     }
-    return at;
+    return between_code_points(text, at) ? at : at + 1;
 }
 
 std::size_t grapheme_boundary_after(std::u16string_view text, std::size_t at) {
     if (at >= text.size()) {
         return text.size();
     }
+    const std::size_t farthest = std::min(text.size(), at + longest_character_units);
     do {
         ++at;
-    } while (!is_grapheme_boundary(text, at));
-    return at;
+    } while (at < farthest && !is_grapheme_boundary(text, at));
+    return between_code_points(text, at) ? at : at + 1;
 }
 
 std::size_t grapheme_cut(std::u16string_view text, std::size_t start, std::size_t at) {

@@ -15,7 +15,9 @@ namespace pellix {
 // the whole, given a few dozen units of context on each side.
 bool is_grapheme_boundary(std::u16string_view text, std::size_t at);
 
-// The last boundary at or before `at`, and the first one after `at` (text.size() at most).
+// The last boundary at or before `at`, and the first one after `at` (text.size() at most). A
+// character of more than a few hundred units is no character a reader sees as one: these then
+// answer the code point boundary that far from `at`.
 std::size_t grapheme_boundary_before(std::u16string_view text, std::size_t at);
 std::size_t grapheme_boundary_after(std::u16string_view text, std::size_t at);
 

@@ -50,5 +50,24 @@ TEST(Graphemes, CutsFallOnBoundariesWithAtLeastOneCharacter) {
     EXPECT_EQ(grapheme_cut(text, 0, 100), text.size());
 }
 
+// Marks or joined emoji by the ten thousand are no character: a cut stays near where it was
+// asked for, between code points, so no piece outgrows the bound its caller keeps.
+TEST(Graphemes, AnEndlessCharacterIsCutNearTheBound) {
+    const std::u16string marked = u"a" + std::u16string(100000, u'\u0301');
+    std::u16string joined = u"\U0001F468";
+    while (joined.size() < 100000) {
+        joined += u"\u200D\U0001F468";
+    }
+    for (const std::u16string& text : {marked, joined}) {
+        const std::size_t cut = grapheme_cut(text, 0, 4096);
+        EXPECT_GT(cut, 0u);
+        EXPECT_LE(cut, 4096u + 512u);
+        EXPECT_FALSE(text[cut] >= 0xDC00 && text[cut] <= 0xDFFF) << cut;
+        const std::size_t before = grapheme_boundary_before(text, 50000);
+        EXPECT_LE(before, 50000u);
+        EXPECT_GE(before, 50000u - 512u);
+    }
+}
+
 } // namespace
 } // namespace pellix

@@ -41,6 +41,16 @@ std::vector<std::string> long_words_and_deep_nesting() {
     while (emphasis.size() < run_length) {
         emphasis += "*a_";
     }
+    // What reads as one character, longer than the fault length: a letter with its combining
+    // marks, and emoji joined by U+200D.
+    std::string marked = "a";
+    std::string joined = "\xF0\x9F\x91\xA8";
+    for (std::size_t units = 1; units <= run_length; ++units) {
+        marked += "\xCC\x81";
+        if (units % 3 == 0) {
+            joined += "\xE2\x80\x8D\xF0\x9F\x91\xA8";
+        }
+    }
     return {"# " + word + "\n",
             "- " + word + "\n",
             "1. [ ] " + word + "\n",
@@ -56,6 +66,8 @@ std::vector<std::string> long_words_and_deep_nesting() {
             lists,
             std::string(30000, '[') + "x" + std::string(30000, ']') + "\n",
             emphasis + "\n",
+            marked + "\n",
+            joined + "\n",
             word + " " + word + "\n" + word + "\n"};
 }
 
