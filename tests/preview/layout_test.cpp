@@ -28,6 +28,15 @@ protected:
         return build_layout(factory_.get(), document, width, scale, print);
     }
 
+    // A page of one long block laid out 800 DIPs wide, its text all covered by its pieces.
+    Layout lay_out_long_block(PreviewBlockKind kind, const std::u16string& text) {
+        DocumentBuilder b;
+        b.block(kind, text);
+        Layout layout = lay_out(b.document, 800.0f);
+        test::expect_content_covered(b.document, layout);
+        return layout;
+    }
+
     static DocumentBuilder heading_and_paragraph() {
         DocumentBuilder b;
         b.block(PreviewBlockKind::heading, u"Title", 1);
@@ -441,10 +450,7 @@ TEST_F(PreviewLayout, ALongParagraphIsCutInPiecesWhereItsRowsBreak) {
     for (int i = 0; words.size() < 10000; ++i) {
         words += u"word" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) + u" ";
     }
-    DocumentBuilder b;
-    b.block(PreviewBlockKind::paragraph, words);
-    const Layout layout = lay_out(b.document, 800.0f);
-    test::expect_content_covered(b.document, layout);
+    const Layout layout = lay_out_long_block(PreviewBlockKind::paragraph, words);
     const LayoutBlock& block = layout.blocks[0];
     ASSERT_GT(block.pieces.size(), 2u);
     const float spacing = layout.lines[1].top - layout.lines[0].top;
@@ -473,10 +479,7 @@ TEST_F(PreviewLayout, ALongListingKeepsItsLinesEvenlySpacedAcrossPieces) {
     for (std::size_t k = 0; k < rows; ++k) {
         listing += (k == 0 ? u"" : u"\n") + row;
     }
-    DocumentBuilder b;
-    b.block(PreviewBlockKind::code_block, listing);
-    const Layout layout = lay_out(b.document, 800.0f);
-    test::expect_content_covered(b.document, layout);
+    const Layout layout = lay_out_long_block(PreviewBlockKind::code_block, listing);
     const LayoutBlock& block = layout.blocks[0];
     ASSERT_GT(block.pieces.size(), 1u);
     ASSERT_EQ(layout.lines.size(), rows);
