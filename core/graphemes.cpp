@@ -40,12 +40,12 @@ constexpr char32_t syllables_last = 0xD7A3;
 // Each leading consonant and vowel begins a run of this many syllables: the bare pair, then one
 // per trailing consonant.
 constexpr char32_t syllables_per_pair = 28;
-// A run of marks or joined emoji longer than this is no character anyone reads as one: cut
-// inside it, so that a piece stays within its bound and a search for a boundary stays short.
-constexpr std::size_t longest_character_units = 256;
-// Regional indicators pair up counting from the first of a run; a run longer than this is taken
-// as even, so that a cut looks back a bounded way however long the run.
-constexpr int regional_indicators_seen = 64;
+// Every regional indicator is a surrogate pair.
+constexpr std::size_t regional_indicator_units = 2;
+constexpr std::size_t regional_indicators_seen = grapheme_run_units / regional_indicator_units;
+// A search looks back over a run from each position it tries, and at the code point before it,
+// and reads one unit past its farthest answer.
+static_assert(grapheme_context_units >= grapheme_longest_units + grapheme_run_units + 4);
 
 K class_of(char32_t c) {
     if (c >= syllables_first && c <= syllables_last) {
@@ -86,30 +86,55 @@ std::size_t code_point_before(std::u16string_view text, std::size_t at) {
     return at - 1;
 }
 
-// An emoji, then any extending marks, then the joiner that ends at `at`.
+// An emoji, then at most grapheme_run_units of extending marks, then the joiner that ends at
+// `at`.
 bool joined_pictograph_before(std::u16string_view text, std::size_t at) {
-    at = code_point_before(text, at);
-    while (at > 0) {
+    const std::size_t joiner = code_point_before(text, at);
+    for (at = joiner; at > 0;) {
         at = code_point_before(text, at);
         const K kind = class_of(code_point_at(text, at));
         if (kind != K::extend) {
             return kind == K::pictographic;
         }
+        if (joiner - at > grapheme_run_units) {
+            return false;
+        }
     }
     return false;
 }
 
-// Whether an odd number of regional indicators ends at `at`.
-bool odd_regional_indicators_before(std::u16string_view text, std::size_t at) {
-    int count = 0;
-    while (at > 0 && count < regional_indicators_seen) {
-        at = code_point_before(text, at);
-        if (class_of(code_point_at(text, at)) != K::regional_indicator) {
-            break;
-        }
-        ++count;
+// Regional indicators are U+1F1E6 to U+1F1FF: each is a pair of these surrogates. Read from
+// the units, a long run is counted without a table search per indicator.
+constexpr char16_t indicator_high = 0xD83C;
+constexpr char16_t indicator_low_first = 0xDDE6;
+constexpr char16_t indicator_low_last = 0xDDFF;
+
+bool regional_indicator_at(std::u16string_view text, std::size_t at) {
+    return at + 1 < text.size() && text[at] == indicator_high &&
+           text[at + 1] >= indicator_low_first && text[at + 1] <= indicator_low_last;
+}
+
+bool regional_indicator_before(std::u16string_view text, std::size_t at) {
+    return at >= regional_indicator_units &&
+           regional_indicator_at(text, at - regional_indicator_units);
+}
+
+// The regional indicators that end at `at`, at most `most` of them, and no further back than
+// `floor`.
+std::size_t regional_indicators_before(std::u16string_view text, std::size_t at, std::size_t most,
+                                       std::size_t floor = 0) {
+    std::size_t count = 0;
+    for (; count < most && at > floor && regional_indicator_before(text, at); ++count) {
+        at -= regional_indicator_units;
     }
-    return count % 2 == 1;
+    return count;
+}
+
+// Whether regional indicators end at `at` that pair up with the one after it: an odd number of
+// them, or (past the bound) none.
+bool open_flag_before(std::u16string_view text, std::size_t at) {
+    const std::size_t count = regional_indicators_before(text, at, regional_indicators_seen);
+    return count < regional_indicators_seen && count % 2 == 1;
 }
 
 bool breaks_between(std::u16string_view text, std::size_t at, K before, K after) {
@@ -138,7 +163,7 @@ bool breaks_between(std::u16string_view text, std::size_t at, K before, K after)
         return !joined_pictograph_before(text, at);
     }
     if (before == K::regional_indicator && after == K::regional_indicator) {
-        return !odd_regional_indicators_before(text, at);
+        return !open_flag_before(text, at);
     }
     return true;
 }
@@ -164,7 +189,7 @@ bool is_grapheme_boundary(std::u16string_view text, std::size_t at) {
 
 std::size_t grapheme_boundary_before(std::u16string_view text, std::size_t at) {
     at = std::min(at, text.size());
-    const std::size_t farthest = at - std::min(at, longest_character_units);
+    const std::size_t farthest = at - std::min(at, grapheme_longest_units);
     while (at > farthest && !is_grapheme_boundary(text, at)) {
         --at;
     }
@@ -175,7 +200,7 @@ std::size_t grapheme_boundary_after(std::u16string_view text, std::size_t at) {
     if (at >= text.size()) {
         return text.size();
     }
-    const std::size_t farthest = std::min(text.size(), at + longest_character_units);
+    const std::size_t farthest = std::min(text.size(), at + grapheme_longest_units);
     do {
         ++at;
     } while (at < farthest && !is_grapheme_boundary(text, at));
@@ -183,7 +208,15 @@ std::size_t grapheme_boundary_after(std::u16string_view text, std::size_t at) {
 }
 
 std::size_t grapheme_cut(std::u16string_view text, std::size_t start, std::size_t at) {
-    return std::max(grapheme_boundary_before(text, at), grapheme_boundary_after(text, start));
+    std::size_t cut =
+        std::max(grapheme_boundary_before(text, at), grapheme_boundary_after(text, start));
+    const bool between_indicators =
+        regional_indicator_before(text, cut) && regional_indicator_at(text, cut);
+    if (between_indicators && regional_indicators_before(text, cut, text.size(), start) % 2 == 1) {
+        const bool flag_fits = cut - start > regional_indicator_units;
+        cut = flag_fits ? cut - regional_indicator_units : cut + regional_indicator_units;
+    }
+    return cut;
 }
 
 } // namespace pellix

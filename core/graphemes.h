@@ -3,26 +3,50 @@
 // Where text may be cut without splitting what a reader sees as one character: a letter with its
 // combining marks, a surrogate pair, an emoji sequence joined by U+200D, a flag's two regional
 // indicators, a Hangul syllable spelt in jamo, CR LF (the extended grapheme clusters of Unicode
-// text segmentation).
+// text segmentation, version 14).
+//
+// Two rules look back along a run: regional indicators pair up counting from the first of their
+// run, and an emoji after a joiner joins the emoji before its marks. Each looks back over at most
+// `grapheme_run_units`; runs within that answer as Unicode says. Past it, which only made-up text
+// reaches, the answers stay cheap and never fall inside a surrogate pair: a regional indicator
+// with more than that of them before it starts a character of its own, and an emoji after a
+// joiner with more than that of marks before the joiner starts one too. A character longer than
+// `grapheme_longest_units` is cut between code points (see grapheme_boundary_before).
+//
+// So each answer depends only on the text around `at`: a window of the text holding at least
+// `grapheme_context_units` on each side of `at` (or reaching the text's end on that side) answers
+// as the whole text does, past the bounds too. A window that starts at a boundary of the whole
+// text needs nothing before it while its runs are within the bounds: its start then stands for
+// all that lies before. grapheme_cut also needs `start` in the window.
 
 #include <cstddef>
 #include <string_view>
 
 namespace pellix {
 
+inline constexpr std::size_t grapheme_run_units = 256;
+inline constexpr std::size_t grapheme_longest_units = 256;
+// What the look-back rules see from the farthest boundary a search tries, with the code point
+// that ends a run, and what a search forward reads to its farthest answer.
+inline constexpr std::size_t grapheme_context_units =
+    grapheme_longest_units + grapheme_run_units + 8;
+
 // Whether `at` (at most text.size()) lies between two such characters; both ends of the text
-// do. What stands before `text` is not seen, so a window of text around `at` serves as well as
-// the whole, given a few dozen units of context on each side.
+// do.
 bool is_grapheme_boundary(std::u16string_view text, std::size_t at);
 
 // The last boundary at or before `at`, and the first one after `at` (text.size() at most). A
-// character of more than a few hundred units is no character a reader sees as one: these then
-// answer the code point boundary that far from `at`.
+// character of more than grapheme_longest_units is no character a reader sees as one: these
+// then answer the code point boundary that far from `at`.
 std::size_t grapheme_boundary_before(std::u16string_view text, std::size_t at);
 std::size_t grapheme_boundary_after(std::u16string_view text, std::size_t at);
 
 // Where a piece of `text` that starts at the boundary `start` ends when it should end near
-// `at`: the last boundary at or before `at`, but at least one whole character past `start`.
+// `at`: the last boundary at or before `at`, but at least one whole character past `start`. In a
+// run of regional indicators longer than the bound the flags pair up counting from `start` (or
+// from the run's first, when that comes later), so that pieces cut one after another from a
+// boundary keep every flag whole however long the run; this reads the run back to `start`, so
+// its cost grows with `at - start`, which the callers bound.
 std::size_t grapheme_cut(std::u16string_view text, std::size_t start, std::size_t at);
 
 } // namespace pellix

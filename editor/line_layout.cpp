@@ -17,8 +17,6 @@ constexpr std::uint64_t unwrapped_piece_units = 1024;
 constexpr FLOAT layout_height_limit = 10000000.0f;
 // A paint builds at most this many layouts, and only the first once its deadline has passed.
 constexpr std::uint32_t layouts_per_paint = 8;
-// Units read on each side of a cut to tell where the character there ends.
-constexpr std::uint64_t cut_context_units = 32;
 
 // The sizes of a piece of `units` units before it is laid out.
 void estimate_piece(const Source& source, LinePiece& piece) {
@@ -38,12 +36,14 @@ LinePiece estimated_piece(const Source& source, std::uint64_t start, std::uint64
 }
 
 // Where the piece of a line (starting at `line_start` in the document) that starts at `from`
-// ends when it should end at `at`: between two whole characters, at least one past `from`.
+// ends when it should end at `at`: between two whole characters, at least one past `from`. The
+// text is read from the piece's start, a boundary, so that a run of flags longer than the
+// context still pairs up from there.
 std::uint64_t cut_between_characters(const SourceDocument& document, std::uint64_t line_start,
                                      std::uint64_t from, std::uint64_t at) {
-    const std::uint64_t back = std::min(at - from, cut_context_units);
-    const std::u16string around = document.text(line_start + at - back, back + cut_context_units);
-    return at - back + grapheme_cut(around, 0, back);
+    const std::u16string piece =
+        document.text(line_start + from, at - from + grapheme_context_units);
+    return from + grapheme_cut(piece, 0, at - from);
 }
 
 std::vector<LinePiece> cut_line(Source& source, std::uint64_t line) {

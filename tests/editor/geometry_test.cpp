@@ -420,6 +420,19 @@ TEST(LinePieces, LongLinesAreCutBetweenWholeCharacters) {
     const std::wstring family = L"\xD83D\xDC68\x200D\xD83D\xDC69";
     window.set_text(std::wstring(4093, L'a') + family + std::wstring(902, L'b'));
     EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{4093, 907}));
+    // However far back the character's run starts: the cut would fall inside the 21st flag of a
+    // run, and inside an emoji joined after 40 marks.
+    std::wstring flags;
+    for (int k = 0; k < 40; ++k) {
+        flags += L"\xD83C\xDDE9\xD83C\xDDEA";
+    }
+    window.set_text(std::wstring(4096 - 82, L'a') + flags + std::wstring(100, L'b'));
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{4094, 180}));
+    const std::wstring marked = L"\xD83D\xDC69" + std::wstring(40, L'\x0301') + L"\x200D";
+    window.set_text(std::wstring(4096 - 43, L'a') + marked +
+                    L"\xD83D\xDC69"
+                    L"b");
+    EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{4053, 46}));
     window.set_text(L"");
     EXPECT_EQ(piece_lengths(source), (std::vector<std::uint64_t>{0}));
     EXPECT_EQ(window.position_of(0).y, 0);
