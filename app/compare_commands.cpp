@@ -39,8 +39,10 @@ constexpr int change_context_lines = 3;
 // The clipboard text is searched for its NUL within the document limit and one unit more.
 constexpr std::size_t clipboard_search_limit = document_limit + 1;
 
+// The note speaks of the pass on screen, so it is kept as the compare summary, which goes
+// whenever a pass is scheduled or applied.
 void set_note(DocumentTab& tab, std::wstring note) {
-    tab.status_note = std::move(note);
+    tab.compare_summary = std::move(note);
     update_status();
 }
 
@@ -60,7 +62,7 @@ void show_change(DocumentTab& tab, std::uint64_t index) {
     tab.nav_index = index;
     tab.nav_caret = static_cast<std::int32_t>(position);
     tab.nav_set = true;
-    tab.status_note.clear();
+    tab.compare_summary.clear();
     SetFocus(tab.editor);
     update_status();
     announce(tab.editor, L"Change " + std::to_wstring(index + 1) + L" of " +

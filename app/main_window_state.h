@@ -133,6 +133,8 @@ extern MainMenus menus;
 struct DocumentTab {
     std::shared_ptr<const CompareBaseline> baseline;
     std::wstring compare_label;
+    // The note on the pass shown ("At last change", "Comparison updating"): it goes whenever a
+    // pass is scheduled or applied, so it never outlives the pass it was made for.
     std::wstring compare_summary;
     std::string compare_error;
     LineDiff compare_diff;
@@ -184,7 +186,7 @@ struct DocumentTab {
     FILETIME watch_last_write{};
     std::uint64_t watch_updates = 0;
     std::string watch_status;
-    // A short note of the last command shown in the status strip ("At last change").
+    // A Replace All's progress, shown in the status strip.
     std::wstring status_note;
     CHARRANGE selection{};
     POINT scroll_pos{};

@@ -150,7 +150,7 @@ StatusItem compare_item(const DocumentTab& tab) {
     } else {
         item.text = compare_result_text(tab);
     }
-    // The compare note and the navigation note ("At last change") are both compare states.
+    // The compare note ("At last change") and a Replace All's progress.
     for (const std::wstring* note : {&tab.compare_summary, &tab.status_note}) {
         if (!note->empty()) {
             item.text += separator + *note;

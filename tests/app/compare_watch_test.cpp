@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/compare_commands.h"
@@ -30,6 +32,7 @@
 #include "tests/app/chrome_capture.h"
 #include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
+#include "tests/app/panes_window.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/scratch_folder.h"
 #include "tracking/line_diff.h"
@@ -185,7 +188,7 @@ protected:
         saved_key_ = test::use_settings_key(test_key);
         install_message_box([this](const MessageBoxRequest& request) {
             boxes_.push_back(request.text);
-            return IDOK;
+            return box_answer_;
         });
         window_ = test::make_main_window();
         ASSERT_NE(window_, nullptr);
@@ -231,6 +234,14 @@ protected:
             [&] { return tab.baseline && tab.compare_applied_revision == tab.revision; });
     }
 
+    void command(unsigned id) const { SendMessageW(window_, WM_COMMAND, id, 0); }
+
+    // Types `text` over the editor's selection, as one undo step of its own.
+    static void type(HWND editor, const std::u16string& text) {
+        SendMessageW(editor, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+        SendMessageW(editor, EM_STOPGROUPTYPING, 0, 0);
+    }
+
     // Replaces the editor's text with `text` as the user would, one undoable replacement.
     static void type_over(HWND editor, const std::u16string& text) {
         SendMessageW(editor, EM_SETSEL, 0, -1);
@@ -242,6 +253,7 @@ protected:
     std::wstring saved_key_;
     HWND window_ = nullptr;
     std::vector<std::wstring> boxes_;
+    int box_answer_ = IDOK;
 };
 
 TEST_F(CompareWatch, CompareModeMarksTheLineDiffAndFollowsEdits) {
@@ -299,16 +311,16 @@ TEST_F(CompareWatch, NextAndPreviousChangeWalkTheChangesAndStopAtTheEnds) {
     for (std::uint64_t line : change_lines) {
         run_compare_command(next);
         EXPECT_EQ(caret_of(editor), line_start_of(editor, line));
-        EXPECT_EQ(tab.status_note, L"");
+        EXPECT_EQ(tab.compare_summary, L"");
     }
     run_compare_command(next);
-    EXPECT_EQ(tab.status_note, L"At last change");
+    EXPECT_EQ(tab.compare_summary, L"At last change");
     EXPECT_EQ(caret_of(editor), line_start_of(editor, 25));
     run_compare_command(previous);
     EXPECT_EQ(caret_of(editor), line_start_of(editor, 12));
     run_compare_command(previous);
     run_compare_command(previous);
-    EXPECT_EQ(tab.status_note, L"At first change");
+    EXPECT_EQ(tab.compare_summary, L"At first change");
     EXPECT_EQ(caret_of(editor), line_start_of(editor, 4));
 
     // From a caret the user moved: the change starting on its line, else the next one.
@@ -322,7 +334,7 @@ TEST_F(CompareWatch, NextAndPreviousChangeWalkTheChangesAndStopAtTheEnds) {
     // While a pass is due the changes are not walked.
     type_over(editor, utf16(new_text + "more\n"));
     run_compare_command(next);
-    EXPECT_EQ(tab.status_note, L"Comparison updating");
+    EXPECT_EQ(tab.compare_summary, L"Comparison updating");
 }
 
 TEST_F(CompareWatch, TheChangeTargetRule) {
@@ -671,6 +683,96 @@ TEST_F(CompareWatch, AResultOvertakenByAnEditIsDroppedAndTheNewRevisionFollows) 
     ASSERT_TRUE(pass_applied(tab));
     EXPECT_EQ(tab.compare_applied_revision, overtaken + 1);
     EXPECT_EQ(editor_marks(tab.editor), diff_lines(u"one\n", u"one\ntwo\n").marks);
+}
+
+// ---- The compare note
+// ----------------------------------------------------------------------------
+
+// The compare item of the status strip, as the strip shows it.
+std::wstring compare_status() {
+    constexpr int compare_item = 364;
+    return test::text_of(GetDlgItem(chrome.status_strip, compare_item));
+}
+
+TEST_F(CompareWatch, TheNavigationNoteGoesWithThePassItWasMadeFor) {
+    constexpr unsigned undo = 200, redo = 201, next_tab = 314, compare_saved = 329, next = 333,
+                       previous = 334;
+    open_path(write("other.md", "other\n"));
+    const std::string saved = "# Title\nalpha beta\ngamma delta\nend\n";
+    open_path(write("notes.md", saved));
+    DocumentTab& tab = current_tab();
+    const HWND editor = tab.editor;
+    command(compare_saved);
+    ASSERT_TRUE(pass_applied(tab));
+
+    // A line inserted at the top, a word changed on line 3, and a walk back to the first change.
+    SendMessageW(editor, EM_SETSEL, 0, 0);
+    type(editor, u"New line\n");
+    const auto word = static_cast<WPARAM>(line_start_of(editor, 2) + 6);
+    SendMessageW(editor, EM_SETSEL, word, word + 4);
+    type(editor, u"BETA");
+    ASSERT_TRUE(pass_applied(tab));
+    const std::wstring changes = L"Compared with Saved version \u00B7 1 changed \u00B7 1 added";
+    const std::wstring at_first = changes + L" \u00B7 At first change";
+    EXPECT_EQ(compare_status(), changes);
+    for (unsigned key : {next, next, previous, previous}) {
+        command(key);
+    }
+    EXPECT_EQ(compare_status(), at_first);
+
+    // Undone back to the saved text: the pass after the undo speaks for itself.
+    command(undo);
+    command(undo);
+    ASSERT_EQ(source_text(editor), utf16(saved));
+    ASSERT_TRUE(pass_applied(tab));
+    EXPECT_EQ(compare_status(), L"No differences from Saved version");
+    command(redo);
+    command(redo);
+    ASSERT_TRUE(pass_applied(tab));
+
+    // Each other way a pass starts or lands; none changes which lines differ.
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"an edit",
+         [&] {
+             SendMessageW(editor, EM_SETSEL, 8, 8);
+             type(editor, u"x");
+         }},
+        {"F8 before the pass is in",
+         [&] {
+             type(editor, u"y");
+             command(next);
+             EXPECT_EQ(compare_status(),
+                       L"Comparing with Saved version \u00B7 Comparison updating");
+         }},
+        {"undo", [&] { command(undo); }},
+        {"redo", [&] { command(redo); }},
+        {"comparing again", [&] { command(compare_saved); }},
+        {"a pass landing behind another tab",
+         [&] {
+             command(undo);
+             command(next_tab);
+             ASSERT_TRUE(pass_applied(tab));
+             command(next_tab);
+             ASSERT_EQ(&current_tab(), &tab);
+         }},
+        {"a change on disk",
+         [&] {
+             const std::u16string text = source_text(editor);
+             test::write_bytes(tab.path, std::string(text.begin(), text.end()));
+             box_answer_ = IDYES;
+             check_disk_changes(true);
+             ASSERT_EQ(boxes_.size(), 1u);
+         }},
+    };
+    for (const auto& [way, act] : ways) {
+        SCOPED_TRACE(way);
+        SendMessageW(editor, EM_SETSEL, 0, 0);
+        command(previous);
+        ASSERT_EQ(compare_status(), at_first);
+        act();
+        ASSERT_TRUE(pass_applied(tab));
+        EXPECT_EQ(compare_status(), changes);
+    }
 }
 
 // Pixels of the Source header's frame colour where the "Read-only" badge stands, as the

@@ -159,7 +159,7 @@ TEST_F(StatusStripWindow, WatchCompareAndZoomItemsAndTheirButtons) {
     tab.compare_applied_revision = tab.revision;
     tab.compare_diff.ranges = {{0, 0, 0, 2}};
     tab.compare_diff.marks.line_marks = {{0, 2, line_mark_added}};
-    tab.status_note = L"At last change";
+    tab.compare_summary = L"At last change";
     update_status();
     EXPECT_EQ(test::text_of(item_button(status_command::compare)),
               L"Compared with Saved version \u00B7 2 added \u00B7 At last change");
