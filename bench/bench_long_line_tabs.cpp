@@ -1,8 +1,9 @@
 // Figures for switching to a tab whose document is one very long line, beside a switch to a
 // small document in the same window: the time from the switch until the main window's first
 // complete screen (the editor drawn whole, the preview showing the tab's page) in Split view,
-// with the parts of that time that the switch, the editor's paint and the preview's paint take
-// (a switch that draws the windows itself leaves the paints after it nothing to do).
+// and for the longest lines also in Source view, with the parts of that time that the switch, the
+// editor's paint and the preview's paint take (a switch that draws the windows itself leaves the
+// paints after it nothing to do).
 
 #include "bench/bench.h"
 #include "bench/bench_main_window.h"
@@ -162,6 +163,11 @@ void switching_here() {
     print("one line of 10,000 characters in words", time_switches(6, 1));
     print("one line of 10,000 characters without a break", time_switches(6, 3));
     print("one data-URI line of 218 KiB", time_switches(6, 2));
+    print("22,000 emoji joined by U+200D", time_switches(6, 4));
+    print("a letter with 66,000 combining marks", time_switches(6, 5));
+    select_view(view_source);
+    std::printf("the same in Source view:\n");
+    print("one line of 10,000 characters without a break", time_switches(6, 3));
     print("22,000 emoji joined by U+200D", time_switches(6, 4));
     print("a letter with 66,000 combining marks", time_switches(6, 5));
     bench::close_main_window(window);
