@@ -1,8 +1,9 @@
 // Figures for switching to a tab whose document is one very long line, beside a switch to a
 // small document in the same window: the time from the switch until the main window's first
 // complete screen (the editor drawn whole, the preview showing the tab's page) in Split view,
-// with the parts of that time that the switch, the editor's paint and the preview's paint take
-// (a switch that draws the windows itself leaves the paints after it nothing to do).
+// and for the longest lines also in Source view, with the parts of that time that the switch, the
+// editor's paint and the preview's paint take (a switch that draws the windows itself leaves the
+// paints after it nothing to do).
 
 #include "bench/bench.h"
 #include "bench/bench_main_window.h"
@@ -54,6 +55,27 @@ std::string words_line(std::size_t units) {
 
 std::string unbroken_line(std::size_t units) {
     return "# One long word\n\n" + std::string(units, 'x') + "\n";
+}
+
+// What reads as one character, 66,000 units long: 22,000 emoji joined by U+200D (one extended
+// grapheme cluster), and a letter carrying 66,000 combining acute accents.
+constexpr std::size_t joined_emoji = 22000;
+constexpr std::size_t combining_marks = 66000;
+
+std::string joined_emoji_line(std::size_t emoji) {
+    std::string line = "\xF0\x9F\x91\xA9";
+    for (std::size_t i = 1; i < emoji; ++i) {
+        line += "\xE2\x80\x8D\xF0\x9F\x91\xA9";
+    }
+    return "# Joined emoji\n\n" + line + "\n";
+}
+
+std::string marked_letter_line(std::size_t marks) {
+    std::string line = "a";
+    for (std::size_t i = 0; i < marks; ++i) {
+        line += "\xCC\x81";
+    }
+    return "# One letter, many marks\n\n" + line + "\n";
 }
 
 // An image given inline, as a pasted screenshot is: one line of base64 without a break.
@@ -122,9 +144,11 @@ void switching_here() {
     const std::wstring long_line = write("long-line.md", words_line(long_line_units));
     const std::wstring data_uri = write("data-uri.md", data_uri_line(data_uri_bytes));
     const std::wstring unbroken = write("unbroken.md", unbroken_line(long_line_units));
+    const std::wstring joined = write("joined-emoji.md", joined_emoji_line(joined_emoji));
+    const std::wstring marked = write("marked-letter.md", marked_letter_line(combining_marks));
     HWND window = bench::open_main_window();
     SetWindowPos(window, nullptr, 0, 0, 1200, 800, SWP_NOZORDER | SWP_NOACTIVATE);
-    for (const std::wstring& path : {small, long_line, data_uri, unbroken}) {
+    for (const std::wstring& path : {small, long_line, data_uri, unbroken, joined, marked}) {
         open_path(path);
         select_view(view_split);
         UpdateWindow(window);
@@ -135,10 +159,23 @@ void switching_here() {
     select_view(view_split);
     std::printf("switching tabs in Split view, medians of %d switches from a small document:\n",
                 switches);
-    print("a small document (10 KiB of Markdown)", time_switches(4, 0));
-    print("one line of 10,000 characters in words", time_switches(4, 1));
-    print("one line of 10,000 characters without a break", time_switches(4, 3));
-    print("one data-URI line of 218 KiB", time_switches(4, 2));
+    print("a small document (10 KiB of Markdown)", time_switches(6, 0));
+    print("one line of 10,000 characters in words", time_switches(6, 1));
+    print("one line of 10,000 characters without a break", time_switches(6, 3));
+    print("one data-URI line of 218 KiB", time_switches(6, 2));
+    print("22,000 emoji joined by U+200D", time_switches(6, 4));
+    print("a letter with 66,000 combining marks", time_switches(6, 5));
+    // The view is each tab's own.
+    for (const std::uint64_t tab : {3, 4, 5, 6}) {
+        select_tab(tab, false);
+        select_view(view_source);
+        UpdateWindow(window);
+        serve_until_complete(chrome.editor);
+    }
+    std::printf("the same in Source view:\n");
+    print("one line of 10,000 characters without a break", time_switches(6, 3));
+    print("22,000 emoji joined by U+200D", time_switches(6, 4));
+    print("a letter with 66,000 combining marks", time_switches(6, 5));
     bench::close_main_window(window);
     std::filesystem::remove_all(folder());
 }

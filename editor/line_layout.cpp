@@ -46,6 +46,16 @@ std::uint64_t cut_between_characters(const SourceDocument& document, std::uint64
     return from + grapheme_cut(piece, 0, at - from);
 }
 
+// Whether the piece of a line (starting at `line_start` in the document) that starts at `at`
+// starts inside a character, which only one longer than a few hundred units is cut in.
+bool starts_inside_character(const SourceDocument& document, std::uint64_t line_start,
+                             std::uint64_t at) {
+    const std::uint64_t back = std::min(at, grapheme_context_units);
+    const std::u16string around =
+        document.text(line_start + at - back, back + grapheme_context_units);
+    return !is_grapheme_boundary(around, back);
+}
+
 std::vector<LinePiece> cut_line(Source& source, std::uint64_t line) {
     const SourceDocument& document = source.document;
     const std::uint64_t start = document.line_start(line);
@@ -207,10 +217,15 @@ std::uint64_t cut_overflowing_row(const Source& source, std::vector<LinePiece>& 
 }
 
 // The first layout of a wrapped piece decides where the piece ends; returns the units it keeps.
-std::uint64_t fit_wrapped_piece(Source& source, std::vector<LinePiece>& pieces, std::size_t index,
-                                const std::u16string& text, IDWriteTextLayout* layout) {
+std::uint64_t fit_wrapped_piece(Source& source, std::uint64_t line, std::vector<LinePiece>& pieces,
+                                std::size_t index, const std::u16string& text,
+                                IDWriteTextLayout* layout) {
+    const SourceDocument& document = source.document;
+    const std::uint64_t start = pieces[index].start;
+    const bool inside =
+        start > 0 && starts_inside_character(document, document.line_start(line), start);
     const std::optional<RowParts> overflowing =
-        fit_overflowing_row(layout, text, static_cast<float>(text_width(source)));
+        fit_overflowing_row(layout, text, static_cast<float>(text_width(source)), inside);
     if (overflowing) {
         return cut_overflowing_row(source, pieces, index, *overflowing);
     }
@@ -323,7 +338,8 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     ComPtr<IDWriteTextLayout> layout = make_layout(source, line, text);
     if (first_build) {
         // May add pieces after this one, which moves it in memory.
-        const std::uint64_t kept = fit_wrapped_piece(source, pieces, index, text, layout.get());
+        const std::uint64_t kept =
+            fit_wrapped_piece(source, line, pieces, index, text, layout.get());
         if (kept < text.size()) {
             text.resize(kept);
             layout = make_layout(source, line, text);

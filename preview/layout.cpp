@@ -101,7 +101,8 @@ public:
             line_units_ = 0;
             return end;
         }
-        return grapheme_cut(content_, start, run_end);
+        // As long as the run's first row, which may have cut a character longer than a row.
+        return run_cut(content_, start, run_end);
     }
 
     // The end of the piece [start, end), laid out in `layout` at `max_width`, cut again so that
@@ -109,7 +110,8 @@ public:
     std::size_t refit(std::size_t start, std::size_t end, IDWriteTextLayout* layout,
                       float max_width) {
         const std::optional<RowParts> row =
-            fit_overflowing_row(layout, content_.substr(start, end - start), max_width);
+            fit_overflowing_row(layout, content_.substr(start, end - start), max_width,
+                                !is_grapheme_boundary(content_, start));
         if (!row) {
             return end;
         }

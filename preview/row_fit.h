@@ -25,8 +25,16 @@ struct RowParts {
 
 // The row of `layout` (laid out from `text` at `max_width`) that first overflows, in parts of
 // whole clusters (DirectWrite's, and what a reader sees as one character) as wide as fits, at
-// least one character each; the last part ends the row. None when every row fits.
+// least one character each; the last part ends the row. None when every row fits. A character
+// longer than a few hundred units is cut between code points where the line is full;
+// `starts_inside_character` says that `text` starts inside one, cut before it.
 std::optional<RowParts> fit_overflowing_row(IDWriteTextLayout* layout, std::u16string_view text,
-                                            float max_width);
+                                            float max_width, bool starts_inside_character);
+
+// Where a piece of an unbroken run that starts at `start` ends when it should end at `at`: as
+// `grapheme_cut` answers, but inside a character longer than a few hundred units (a letter with
+// endless marks, emoji joined without end) at `at` itself, between code points, as the rows
+// above cut such a character.
+std::size_t run_cut(std::u16string_view text, std::size_t start, std::size_t at);
 
 } // namespace pellix

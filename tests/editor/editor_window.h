@@ -9,7 +9,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,26 @@ inline const PaletteTable light_table{0xFAFAFA, 0xF2F4F5, 0x1E1E1E, 0x696969, 0x
                                       0xE6E9EB, 0xECEEF0, 0x0078D4, 0xDCECF4, 0xA9CDE0};
 inline const PaletteTable dark_table{0x1F1F1F, 0x181818, 0xEBEBEB, 0x9B9B9B, 0x7ECFF0, 0x2B2B2B,
                                      0x2A2A2A, 0x2B2D30, 0x458FEA, 0x2F3A40, 0x3D4C54};
+
+// Holds keys down in this thread's keyboard state, which GetKeyState reads.
+class HeldKeys {
+public:
+    HeldKeys(std::initializer_list<int> keys) {
+        GetKeyboardState(saved_);
+        BYTE state[256];
+        std::memcpy(state, saved_, sizeof(state));
+        for (int key : keys) {
+            state[key] = 0x80;
+        }
+        SetKeyboardState(state);
+    }
+    ~HeldKeys() { SetKeyboardState(saved_); }
+    HeldKeys(const HeldKeys&) = delete;
+    HeldKeys& operator=(const HeldKeys&) = delete;
+
+private:
+    BYTE saved_[256] = {};
+};
 
 inline void install_test_host() {
     SourceHost host;

@@ -14,31 +14,12 @@
 
 using namespace pellix;
 using pellix::test::EditorWindow;
+using pellix::test::HeldKeys;
 using pellix::test::received;
 
 namespace {
 
 const std::wstring pair = L"\xD83D\xDE00"; // U+1F600
-
-// Holds keys down in this thread's keyboard state, which GetKeyState reads.
-class HeldKeys {
-public:
-    HeldKeys(std::initializer_list<int> keys) {
-        GetKeyboardState(saved_);
-        BYTE state[256];
-        std::memcpy(state, saved_, sizeof(state));
-        for (int key : keys) {
-            state[key] = 0x80;
-        }
-        SetKeyboardState(state);
-    }
-    ~HeldKeys() { SetKeyboardState(saved_); }
-    HeldKeys(const HeldKeys&) = delete;
-    HeldKeys& operator=(const HeldKeys&) = delete;
-
-private:
-    BYTE saved_[256] = {};
-};
 
 void type(const EditorWindow& window, const std::wstring& text) {
     for (wchar_t unit : text) {

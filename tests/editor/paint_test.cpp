@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
@@ -251,6 +252,85 @@ TEST(EditorPaint, LongUnbrokenLinesShowEveryRowWrapped) {
         EXPECT_GE(end.y, 0);
         EXPECT_LE(end.y + row, height);
         EXPECT_EQ(window.offset_at(end.x + 1, end.y + 1), line.size() + 1);
+    }
+}
+
+// The full rows of the last frame, `rows` of them from the row whose top is at `top` (px), that
+// show nothing in the last two character widths before the text's right edge.
+std::vector<int> rows_short_of_the_edge(const EditorWindow& window, double top, int rows) {
+    const Source& source = window.record();
+    const test::FramePixels frame(window.editor);
+    const std::uint32_t background = source.palette.table[palette_slot::background];
+    const double row = base_line_height(source);
+    const int right = static_cast<int>(std::floor(text_left_edge(source) + text_width(source)));
+    const int from = right - static_cast<int>(std::ceil(2 * source.char_advance));
+    std::vector<int> short_rows;
+    for (int k = 0; k < rows; ++k) {
+        const int row_top = static_cast<int>(std::ceil(top + k * row));
+        bool ink = false;
+        for (int y = row_top; y < static_cast<int>(top + (k + 1) * row) && !ink; ++y) {
+            for (int x = from; x < right && !ink; ++x) {
+                ink = !near_colour(frame.at(x, y), background, 40);
+            }
+        }
+        if (!ink) {
+            short_rows.push_back(k);
+        }
+    }
+    return short_rows;
+}
+
+// What reads as one character can be a whole line: 22,000 emoji joined by U+200D (one extended
+// grapheme cluster of 65,999 units), or a letter with 66,000 combining marks (one DirectWrite
+// cluster to Wine). Such a character is cut where the line is full, so every row is drawn to the
+// text's right edge, at the start and at the end, and after Ctrl+End and a typed letter the
+// caret stands in view after it.
+TEST(EditorPaint, AnEndlessCharacterIsWrappedToTheLineAndDrawnToItsEnd) {
+    std::wstring joined = L"\xD83D\xDC69";
+    for (int k = 1; k < 22000; ++k) {
+        joined += L"\x200D\xD83D\xDC69";
+    }
+    const std::wstring marked = L"a" + std::wstring(66000, L'\x0301');
+    EditorWindow window(width, height);
+    SetFocus(window.editor);
+    const double row = base_line_height(window.record());
+    const int full_rows = static_cast<int>(height / row) - 1;
+    for (const std::wstring& line : {joined, marked}) {
+        SCOPED_TRACE(line.size());
+        window.set_text(line);
+        ASSERT_TRUE(window.paint_fully());
+        expect_whole_frame(window.editor);
+        EXPECT_EQ(rows_short_of_the_edge(window, window.position_of(0).y, full_rows),
+                  std::vector<int>{});
+        // No layout runs on past the edge: Wine draws every glyph of a layout it is handed, and
+        // thousands of them a row cost seconds a paint.
+        const double line_width = text_width(window.record());
+        for (const LinePiece& piece : line_pieces(window.record(), 0)) {
+            if (piece.layout) {
+                EXPECT_LE(piece.width, line_width + 0.01) << "piece at " << piece.start;
+            }
+        }
+
+        {
+            const test::HeldKeys control({VK_CONTROL});
+            window.send(WM_KEYDOWN, VK_END);
+        }
+        window.send(WM_CHAR, L'k');
+        ASSERT_TRUE(window.paint_fully());
+        expect_whole_frame(window.editor);
+        const POINTL end = window.position_of(line.size() + 1);
+        ASSERT_GE(end.y, 0);
+        EXPECT_LE(end.y + row, height);
+        POINT caret{};
+        GetCaretPos(&caret);
+        // The caret's top is rounded, the position's cut.
+        EXPECT_NEAR(caret.x, end.x, 1);
+        EXPECT_NEAR(caret.y, end.y, 1);
+        const POINTL typed = window.position_of(line.size());
+        EXPECT_EQ(typed.y, end.y);
+        EXPECT_LT(typed.x, end.x);
+        const int above = std::min(full_rows, static_cast<int>(end.y / row));
+        EXPECT_EQ(rows_short_of_the_edge(window, end.y - above * row, above), std::vector<int>{});
     }
 }
 

@@ -492,6 +492,39 @@ TEST_F(PreviewLayout, ALongListingKeepsItsLinesEvenlySpacedAcrossPieces) {
     EXPECT_NEAR(block.height, static_cast<float>(rows) * spacing, 0.05);
 }
 
+// What reads as one character can be a whole paragraph: 22,000 emoji joined by U+200D, or a
+// letter with 66,000 combining marks, which Wine shapes as one cluster. Such a character is cut
+// where the line is full, between code points: every row but the last is as wide as the line
+// within a character, none is wider, and each row is a piece of its own, so a paint draws only
+// the rows in view.
+TEST_F(PreviewLayout, AnEndlessCharacterIsCutIntoRowsAsWideAsTheLine) {
+    std::u16string joined = u"\U0001F469";
+    for (int k = 1; k < 22000; ++k) {
+        joined += u"\u200D\U0001F469";
+    }
+    const std::u16string marked = u"a" + std::u16string(66000, u'\u0301');
+    for (const std::u16string& text : {joined, marked}) {
+        SCOPED_TRACE(text.size());
+        const Layout layout = lay_out_long_block(PreviewBlockKind::paragraph, text);
+        const LayoutBlock& block = layout.blocks[0];
+        ASSERT_EQ(block.pieces.size(), layout.lines.size());
+        const float line_width = 800.0f - 48.0f;
+        float narrowest = line_width;
+        for (std::size_t k = 0; k < block.pieces.size(); ++k) {
+            const TextPiece& piece = block.pieces[k];
+            const char16_t first = text[piece.start];
+            EXPECT_FALSE(first >= 0xDC00 && first <= 0xDFFF) << "piece " << k;
+            DWRITE_TEXT_METRICS metrics{};
+            ASSERT_EQ(piece.layout->GetMetrics(&metrics), S_OK);
+            EXPECT_LE(metrics.width, line_width + 0.01f) << "piece " << k;
+            if (k + 1 < block.pieces.size()) {
+                narrowest = std::min(narrowest, metrics.width);
+            }
+        }
+        EXPECT_GT(narrowest, line_width - 24.0f);
+    }
+}
+
 // A run wider than the line is cut between what a reader sees as characters, never inside one,
 // and a piece holds at least one of them even where one alone is wider than the line; a long
 // word among others is cut where it starts, so no row is wider than the line.
