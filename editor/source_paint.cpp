@@ -794,6 +794,7 @@ void continue_layouts(Source& source) {
 }
 
 void Source::paint() {
+    StageClock clock;
     BudgetScope budget_scope(*this);
     ensure_line_metrics(*this);
     ensure_render_target(*this);
@@ -807,6 +808,7 @@ void Source::paint() {
     const double top = scroll_y;
     lay_out_visible_rows(*this);
     measure_look_ahead(*this);
+    clock.lap(work_stage::paint_layout);
     // A band is drawn over the kept frame; without one, when measuring moved the view, or while
     // a composition (which may reach beyond the band) is shown, the whole client area is drawn.
     if (!frame_kept || composing || scroll_y != top || heights.prefix(heights.size()) != extent) {
@@ -823,6 +825,7 @@ void Source::paint() {
     }
     target->Clear(colour(colours_now(*this).table[palette_slot::background]));
     draw_text_area(*this);
+    clock.lap(work_stage::paint_text);
     if (line_numbers) {
         draw_line_numbers(*this);
     }
@@ -832,10 +835,13 @@ void Source::paint() {
     if (banded) {
         target->PopAxisAlignedClip();
     }
+    clock.lap(work_stage::paint_gutter);
     frame_kept = end_frame(*this);
+    clock.lap(work_stage::paint_present);
     evict_layouts(*this);
     scroll_source_to(*this, scroll_x, scroll_y, false);
     show_waiting_caret(*this);
+    clock.lap(work_stage::paint_after);
 }
 
 } // namespace pellix

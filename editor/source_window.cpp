@@ -220,7 +220,9 @@ void let_go_of_the_waiting_editor(const Source& shown) {
 void paint_window(Source& source) {
     ScrollSample sample(scroll_stage_source_paint);
     PAINTSTRUCT paint{};
+    StageClock begin;
     BeginPaint(source.window, &paint);
+    begin.lap(work_stage::paint_begin);
     RECT client{};
     GetClientRect(source.window, &client);
     if (paint.rcPaint.top > client.top || paint.rcPaint.bottom < client.bottom ||
@@ -244,7 +246,9 @@ void paint_window(Source& source) {
         throw;
     }
     end_band();
+    StageClock end;
     EndPaint(source.window, &paint);
+    end.lap(work_stage::paint_end);
     if (!source.budget.last_paint_pending) {
         let_go_of_the_waiting_editor(source);
     }
@@ -439,6 +443,20 @@ void change_from_outside(Source& source, const std::function<void()>& call) {
             }
         }
     }
+}
+
+StageClock::StageClock()
+    : active_(static_cast<bool>(source_host().record_work_stage)),
+      last_(active_ ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{}) {}
+
+void StageClock::lap(int stage) {
+    if (!active_) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    source_host().record_work_stage(stage,
+                                    std::chrono::duration<double, std::milli>(now - last_).count());
+    last_ = now;
 }
 
 double scale_of(const Source& source) {

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "editor/fence_state.h"
+#include "editor/source_host.h"
 #include "editor/source_record.h"
 
 namespace pellix {
@@ -289,7 +290,9 @@ void set_selection(Source& source, std::uint64_t anchor, std::uint64_t caret, bo
 
 void replace_selection(Source& source, const std::u16string& text, bool typing) {
     SourceDocument& document = source.document;
+    StageClock clock;
     const ScrollAnchor anchor = capture_scroll_anchor(source);
+    clock.lap(work_stage::edit_anchor);
     const std::uint64_t from = std::min(document.selection[0], document.selection[1]);
     const std::uint64_t to = std::max(document.selection[0], document.selection[1]);
     const std::uint64_t first = document.line_of(from);
@@ -297,6 +300,7 @@ void replace_selection(Source& source, const std::u16string& text, bool typing) 
     const std::uint64_t old_count = document.line_count();
     const std::uint64_t before = document.edit_count;
     document.replace(from, to, text, typing);
+    clock.lap(work_stage::edit_text);
     if (document.edit_count == before) {
         // The text stayed, but the selection collapsed to the end of the range: show and
         // report that.
@@ -353,6 +357,7 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
                 std::uint64_t old_last, ScrollAnchor anchor, bool selection_in_edit,
                 ReplacementLines* handed) {
     const SourceDocument& document = source.document;
+    StageClock clock;
     anchor = anchor_after_edit(anchor, document);
     const std::uint64_t new_last = document.line_of(document.last_change_new_end);
     const double old_x = source.scroll_x;
@@ -375,7 +380,9 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
             splice_line_data(source, first, old_count, old_last, new_last, read);
         }
         band_last = propagate_fence_states(source, first, new_last, read);
+        clock.lap(work_stage::edit_line_data);
         measure_edited_lines(source, first, new_last);
+        clock.lap(work_stage::edit_layout);
     }
     stop_wheel_animation(source);
     source.goal_x = -1.0;
@@ -384,8 +391,10 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
         restore_scroll_anchor(source, anchor);
     }
     scroll_source_to(source, source.scroll_x, source.scroll_y, false);
+    clock.lap(work_stage::edit_view);
     scroll_caret_into_view(source, false);
     place_caret(source);
+    clock.lap(work_stage::edit_caret);
     only_changed_lines = only_changed_lines && source.scroll_x == old_x &&
                          source.scroll_y == old_y &&
                          source.heights.prefix(source.heights.size()) == old_extent;
@@ -396,7 +405,9 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
             invalidate_editor(source.window);
         }
     }
+    clock.lap(work_stage::edit_invalidation);
     notify_parent(source, true);
+    clock.lap(work_stage::edit_notification);
 }
 
 void undo_redo(Source& source, bool redo) {
