@@ -102,6 +102,9 @@ struct ScrollAnchor {
 
 // Bookkeeping of the per-paint layout budget.
 struct LayoutBudget {
+    // The continuation timer is set: only then does a paint that leaves nothing for later kill
+    // it (under Wine each timer call is a round trip to the server).
+    bool timer_set = false;
     bool active = false;
     bool pending = false;
     std::uint32_t built = 0;
@@ -182,6 +185,9 @@ struct Source {
     bool redraw = true;
     bool dragging = false;
     bool composing = false;
+    // Between WM_SETFOCUS and WM_KILLFOCUS: the window owns the system caret. Asking the system
+    // instead (GetFocus) is a round trip to the server under Wine at every caret placement.
+    bool focused = false;
     bool metrics_valid = false;
     // The text width the line heights, and so every cached layout, were made for.
     double metrics_width = 0.0;
@@ -314,9 +320,11 @@ struct CaretPosition {
 CaretPosition caret_position(Source& source, std::uint64_t offset);
 D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset);
 std::uint64_t hit_test(Source& source, double x, double y);
-void place_caret(Source& source);
+// `known`: where the caret stands in the view as it is now, when the caller just found it.
+void place_caret(Source& source, const CaretPosition* known = nullptr);
 void scroll_source_to(Source& source, double x, double y, bool repaint);
-// Scrolls as little as brings the caret into view; `repaint` as for scroll_source_to.
+// Scrolls as little as brings the caret into view, and places the caret; `repaint` as for
+// scroll_source_to.
 void scroll_caret_into_view(Source& source, bool repaint = true);
 ScrollAnchor capture_scroll_anchor(Source& source);
 void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor);

@@ -148,6 +148,7 @@ void resize(Source& source) {
 }
 
 void take_focus(Source& source) {
+    source.focused = true;
     const double scale = scale_of(source);
     CreateCaret(source.window, nullptr, std::max(1, static_cast<int>(scale)),
                 static_cast<int>(base_line_height(source) * scale));
@@ -162,6 +163,7 @@ void take_focus(Source& source) {
 }
 
 void lose_focus(Source& source) {
+    source.focused = false;
     stop_wheel_animation(source);
     source.pending_high_surrogate = 0;
     HideCaret(source.window);
@@ -262,6 +264,7 @@ void on_timer(Source& source, UINT_PTR timer) {
         drag_autoscroll_step(source);
     } else if (timer == layout_timer) {
         KillTimer(source.window, layout_timer);
+        source.budget.timer_set = false;
         // A hidden editor has no view to look ahead from; its next paint starts again.
         if (!editor_hidden(source.window)) {
             continue_layouts(source);
