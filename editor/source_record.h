@@ -224,8 +224,11 @@ Source* source_record(HWND window);
 // procedure runs a message: it counts as a handled call, and whatever it throws first drops
 // the line layouts and tells the parent when the text changed. An interrupted walk
 // (`EditorChangedMeanwhile`) is not the caller's failure and stays here: the view is drawn
-// again whole, and a call interrupted before it changed the text runs again.
-void change_from_outside(Source& source, const std::function<void()>& call);
+// again whole, and a call interrupted before it changed the text runs again, also when the
+// message that interrupted it changed the text (a call that depends on the text it was made
+// for checks the edit count itself). True when the call ran to its end or its change of the
+// text was made before the interruption; false when it was interrupted each time before.
+bool change_from_outside(Source& source, const std::function<void()>& call);
 
 // --- window (source_window.cpp)
 void notify_parent(Source& source, bool changed);
@@ -244,8 +247,15 @@ void forget_text_layouts(Source& source);
 // outside it recovers the same way (`change_from_outside`).
 class EditorChangedMeanwhile : public std::runtime_error {
 public:
-    EditorChangedMeanwhile()
-        : std::runtime_error("The editor changed while its render target was made.") {}
+    // `edit_count`: the document's edit count when the target was asked for, so that the call
+    // interrupted knows whether it had changed the text itself.
+    explicit EditorChangedMeanwhile(std::uint64_t edit_count)
+        : std::runtime_error("The editor changed while its render target was made."),
+          edit_count_(edit_count) {}
+    std::uint64_t edit_count() const { return edit_count_; }
+
+private:
+    std::uint64_t edit_count_;
 };
 
 // --- line layout and colouring (line_layout.cpp)

@@ -426,23 +426,28 @@ Source* source_record(HWND window) {
     return reinterpret_cast<Source*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-void change_from_outside(Source& source, const std::function<void()>& call) {
+bool change_from_outside(Source& source, const std::function<void()>& call) {
     for (int attempt = 1;; ++attempt) {
         ++source.handled_calls;
         const std::uint64_t entry_edit_count = source.document.edit_count;
         try {
             call();
-            return;
+            return true;
         } catch (const std::exception& failure) {
             if (!recover_from_failure(source, entry_edit_count, failure)) {
                 throw;
             }
             OutputDebugStringA(failure.what());
+            // The text the call had reached when it waited tells its own change from one the
+            // interrupting message made.
+            const auto& interrupted = static_cast<const EditorChangedMeanwhile&>(failure);
+            if (interrupted.edit_count() != entry_edit_count) {
+                return true;
+            }
             // Interrupted before it changed the text, the call starts again: the caller asked
             // for the change, and the target it waited for is there now.
-            if (source.document.edit_count != entry_edit_count ||
-                attempt == interrupted_call_attempts) {
-                return;
+            if (attempt == interrupted_call_attempts) {
+                return false;
             }
         }
     }

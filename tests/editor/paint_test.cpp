@@ -535,6 +535,47 @@ TEST(EditorPaint, AReplacementFromOutsideLandsThoughAMessageInterruptedIt) {
     EXPECT_EQ(window.text(), text);
 }
 
+// The message served while a change from outside waits for the render target changes the text
+// itself. A replacement's range was taken from the text before it, so the replacement is not
+// made and the caller hears so; a reload replaces whatever text is there, so it still lands.
+TEST(EditorPaint, AChangeFromOutsideThatAnotherChangeInterruptedLandsOnlyWhereItStillHolds) {
+    EditorWindow window(width, height);
+    Source& source = window.record();
+    const wchar_t other[] = L"other text\n";
+    auto change_the_text = [&] {
+        SendMessageW(window.editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(other));
+    };
+    window.set_text(L"alpha beta\ngamma beta\n");
+    repaint(window);
+    clear_line_layouts(source);
+    RopeBuilder builder(source.document.revision + 1);
+    builder.append(u"BETA");
+    {
+        test::MessageWhileTheTargetIsMade interruption(source, change_the_text);
+        EXPECT_FALSE(replace_source_range(window.editor, 6, 10, builder.take(4)));
+        EXPECT_TRUE(interruption.served());
+    }
+    EXPECT_EQ(window.text(), other);
+
+    window.set_text(L"alpha beta\n");
+    repaint(window);
+    clear_line_layouts(source);
+    SourceDocument reloaded;
+    reloaded.assign(u"reloaded text\n");
+    DocumentPlacement placement;
+    placement.keep_view = true;
+    placement.changed_lines_known = true;
+    placement.changed_old_end = 1;
+    placement.changed_new_end = 1;
+    {
+        test::MessageWhileTheTargetIsMade interruption(source, change_the_text);
+        replace_editor_document(window.editor, std::move(reloaded), placement);
+        EXPECT_TRUE(interruption.served());
+    }
+    EXPECT_EQ(window.text(), L"reloaded text\n");
+    repaint(window);
+}
+
 // A window answering WM_APP with the length of the text of the editor it is handed: a lookup
 // made while the editor makes its target, as a main window does when it serves a message.
 LRESULT CALLBACK lookup_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
