@@ -49,6 +49,7 @@ void install_host_once() {
         .paint_colours = [](bool dark) { return paint_colours(dark); },
         .search_term = [] { return search_term; },
         .record_scroll_sample = scroll_profile.enabled ? record_stage_sample : nullptr,
+        .record_work_stage = nullptr,
     });
 }
 

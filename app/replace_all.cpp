@@ -23,6 +23,10 @@ namespace pellix {
 namespace {
 
 constexpr wchar_t preparing_note[] = L"Preparing Replace All. Esc cancels.";
+// The editor refused the hand-over (another message changed its text first): no count may say
+// otherwise.
+constexpr char replacements_not_made[] =
+    "The editor did not take the replacements. No text was changed.";
 // Text read from the snapshot at once: several windows, so that a run of close matches reads
 // the rope once per chunk rather than once per match.
 constexpr std::uint64_t chunk_units = 4 * search_window_units;
@@ -108,8 +112,7 @@ void advance(ReplaceAllJob& work) {
         std::min(work.position + search_window_units + work.find.size(), length);
     // One unit on either side of the window for the whole-word test.
     const std::uint64_t first = work.position > 0 ? work.position - 1 : 0;
-    const std::u16string_view around =
-        text_over(work, first, std::min(window_end + 1, length));
+    const std::u16string_view around = text_over(work, first, std::min(window_end + 1, length));
     const std::int64_t found =
         find_in_text(around, work.find,
                      {.from = static_cast<std::int64_t>(work.position - first),
@@ -117,9 +120,8 @@ void advance(ReplaceAllJob& work) {
                       .down = true,
                       .match_case = (work.flags & find_flag::match_case) != 0,
                       .whole_word = (work.flags & find_flag::whole_word) != 0});
-    std::uint64_t next = window_end == length
-                             ? length
-                             : std::min(work.position + search_window_units, length);
+    std::uint64_t next =
+        window_end == length ? length : std::min(work.position + search_window_units, length);
     if (found >= 0) {
         next = first + static_cast<std::uint64_t>(found);
         const std::uint64_t end = next + work.find.size();
@@ -170,8 +172,12 @@ void finish() {
     cancel_replace_all();
     if (changes && IsWindow(editor)) {
         SendMessageW(editor, EM_STOPGROUPTYPING, 0, 0);
-        replace_source_range(editor, from, to, std::move(output), std::move(lines));
+        const bool made =
+            replace_source_range(editor, from, to, std::move(output), std::move(lines));
         SendMessageW(editor, EM_STOPGROUPTYPING, 0, 0);
+        if (!made) {
+            throw std::runtime_error(replacements_not_made);
+        }
     }
     message_box(main_window, std::to_wstring(count) + L" replacements.", L"Replace All", MB_OK);
 }

@@ -6,6 +6,7 @@
 #include <dwrite.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -243,6 +244,94 @@ double percentile_ms(std::vector<double> seconds, double share) {
 // The moment the owner of the keystroke editor last received EN_CHANGE.
 std::chrono::steady_clock::time_point last_change;
 
+// What the editor reported of the stages of the edit and paint under way.
+std::array<double, work_stage::count> stage_ms{};
+
+void install_bench_host() {
+    SourceHost host;
+    host.paint_colours = [](bool dark) { return paint_colours(dark); };
+    host.record_work_stage = [](int stage, double milliseconds) {
+        stage_ms[static_cast<std::size_t>(stage)] += milliseconds;
+    };
+    install_source_host(std::move(host));
+}
+
+constexpr std::array<const char*, work_stage::count> stage_names = {
+    "edit: noting the first visible row",
+    "edit: the document's change",
+    "edit: line heights, fences, cache",
+    "edit: laying out the edited line",
+    "edit: the view put back",
+    "edit: caret found, shown, placed",
+    "edit: invalidating the band",
+    "edit: EN_CHANGE, EN_SELCHANGE, UIA",
+    "paint: BeginPaint",
+    "paint: screen layouts, look-ahead",
+    "paint: background and text area",
+    "paint: numbers and marker lane",
+    "paint: EndDraw (present)",
+    "paint: eviction, scroll bars, caret",
+    "paint: EndPaint",
+};
+
+// One keystroke's time, stage by stage, with what the stages leave out: dispatching the message
+// (and what the editor does around the edit), and UpdateWindow's own work around the paint.
+struct KeystrokeStages {
+    std::array<double, work_stage::count> stages{};
+    double message_rest = 0.0;
+    double update_rest = 0.0;
+};
+
+double sum_of(const std::array<double, work_stage::count>& stages, int first, int end) {
+    double sum = 0.0;
+    for (int stage = first; stage < end; ++stage) {
+        sum += stages[static_cast<std::size_t>(stage)];
+    }
+    return sum;
+}
+
+void print_stages(const std::vector<KeystrokeStages>& samples) {
+    auto row = [&](const char* name, auto value_of) {
+        std::vector<double> values;
+        double total = 0.0;
+        for (const KeystrokeStages& sample : samples) {
+            values.push_back(value_of(sample));
+            total += values.back();
+        }
+        std::sort(values.begin(), values.end());
+        std::printf("    %-38s %8.3f ms median, %.3f ms mean\n", name, values[values.size() / 2],
+                    total / static_cast<double>(values.size()));
+    };
+    std::printf("  where a keystroke's time goes (from the editor's stage clock):\n");
+    row("message dispatch and the rest of WM_CHAR",
+        [](const KeystrokeStages& sample) { return sample.message_rest; });
+    for (int stage = 0; stage < work_stage::count; ++stage) {
+        row(stage_names[static_cast<std::size_t>(stage)], [&](const KeystrokeStages& sample) {
+            return sample.stages[static_cast<std::size_t>(stage)];
+        });
+        if (stage + 1 == work_stage::paint_begin) {
+            row("UpdateWindow around the paint",
+                [](const KeystrokeStages& sample) { return sample.update_rest; });
+        }
+    }
+}
+
+// The share of colouring in laying out a line: the spans of each piece of `line` scanned as
+// the layout does it.
+double colouring_ms(Source& source, std::uint64_t line) {
+    const std::uint64_t start = source.document.line_start(line);
+    std::vector<std::u16string> texts;
+    for (const LinePiece& piece : line_pieces(source, line)) {
+        texts.push_back(source.document.text(start + piece.start, piece.length));
+    }
+    return median_of([&] {
+        for (const std::u16string& text : texts) {
+            std::vector<ColourSpan> spans = scan_colour_spans(text, source.fence_states[line]);
+            order_spans(spans);
+        }
+    });
+}
+
 LRESULT CALLBACK change_owner_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_COMMAND && HIWORD(wparam) == EN_CHANGE) {
         last_change = std::chrono::steady_clock::now();
@@ -285,14 +374,23 @@ void measure_typing(const char* name, std::size_t units) {
     std::vector<double> to_change;
     std::vector<double> with_paint;
     std::vector<std::uint32_t> drawn;
+    std::vector<KeystrokeStages> stages;
     for (int i = 0; i < keystrokes; ++i) {
+        stage_ms = {};
         const auto start = std::chrono::steady_clock::now();
         SendMessageW(editor, WM_CHAR, L'a' + i % 26, 0);
+        const auto handled = std::chrono::steady_clock::now();
         to_change.push_back(std::chrono::duration<double>(last_change - start).count());
         UpdateWindow(editor);
-        with_paint.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        const auto painted = std::chrono::steady_clock::now();
+        with_paint.push_back(std::chrono::duration<double>(painted - start).count());
         drawn.push_back(source.layouts_drawn);
+        KeystrokeStages& sample = stages.emplace_back();
+        sample.stages = stage_ms;
+        sample.message_rest = bench::milliseconds_between(start, handled) -
+                              sum_of(stage_ms, 0, work_stage::paint_begin);
+        sample.update_rest = bench::milliseconds_between(handled, painted) -
+                             sum_of(stage_ms, work_stage::paint_begin, work_stage::count);
         serve_messages();
     }
     std::sort(drawn.begin(), drawn.end());
@@ -314,6 +412,7 @@ void measure_typing(const char* name, std::size_t units) {
             build_piece_layout(source, caret_line, pieces[k]);
         }
     });
+    const double colouring = colouring_ms(source, caret_line);
     SendMessageW(editor, WM_CHAR, L'\r', 0);
     const double undo = bench::seconds_of([&] { SendMessageW(editor, EM_UNDO, 0, 0); }) * 1000.0;
     const double undo_paint = bench::seconds_of([&] { UpdateWindow(editor); }) * 1000.0;
@@ -324,6 +423,7 @@ void measure_typing(const char* name, std::size_t units) {
     std::printf("  of which laying the edited line out %8.3f ms (DirectWrite, %llu units)\n",
                 relayout,
                 static_cast<unsigned long long>(line_length(source.document, caret_line)));
+    std::printf("  of which colouring its pieces        %8.3f ms\n", colouring);
     std::printf("  WM_CHAR through UpdateWindow       %8.3f ms median, %.3f ms p95\n",
                 percentile_ms(with_paint, 0.5), percentile_ms(with_paint, 0.95));
     std::printf("  text layouts drawn per keystroke   %8u median, %u most\n",
@@ -333,6 +433,7 @@ void measure_typing(const char* name, std::size_t units) {
                 empty_paint, full_redraw, full_drawn, without_numbers, without_numbers_drawn);
     std::printf("  undo of one edit                   %8.3f ms (+ %.3f ms repaint)\n", undo,
                 undo_paint);
+    print_stages(stages);
     DestroyWindow(editor);
     serve_messages();
 }
@@ -547,10 +648,15 @@ void measure_long_line(const char* name, std::size_t units) {
     serve_messages();
 }
 
+// The keystroke figures of the editor bench alone.
+bench::Registration keystroke_bench("editor_keystroke", [] {
+    install_bench_host();
+    measure_typing("8 KiB", 8 * 1024);
+    measure_typing("8 MiB", document_limit);
+});
+
 bench::Registration editor_bench("editor", [] {
-    SourceHost host;
-    host.paint_colours = [](bool dark) { return paint_colours(dark); };
-    install_source_host(std::move(host));
+    install_bench_host();
     measure_memory();
     measure("8 KiB", 8 * 1024);
     measure("8 MiB", document_limit);

@@ -349,8 +349,8 @@ std::uint64_t hit_test(Source& source, double x, double y) {
     return std::min(hit, length);
 }
 
-void place_caret(Source& source) {
-    if (GetFocus() != source.window || !source.metrics_valid) {
+void place_caret(Source& source, const CaretPosition* known) {
+    if (!source.focused || !source.metrics_valid) {
         return;
     }
     const std::uint64_t caret = source.document.selection[1];
@@ -377,7 +377,9 @@ void place_caret(Source& source) {
             }
         }
     }
-    const D2D1_POINT_2F point = caret_point(source, caret);
+    const D2D1_POINT_2F point =
+        known ? D2D1_POINT_2F{static_cast<float>(known->x), static_cast<float>(known->y)}
+              : caret_point(source, caret);
     const double scale = scale_of(source);
     SetCaretPos(static_cast<int>(std::lround(point.x * scale)),
                 static_cast<int>(std::lround(point.y * scale)));
@@ -448,7 +450,14 @@ void scroll_caret_into_view(Source& source, bool repaint) {
     } else if (caret.x > left + width - caret_right_margin) {
         x = source.scroll_x + (caret.x - left) - width + caret_right_margin;
     }
+    const double old_x = source.scroll_x;
+    const double old_y = source.scroll_y;
     scroll_source_to(source, x, y, repaint);
+    // Unless it moved the view or repaints, the scroll left the caret where it was: placed at
+    // the position just found, it is not looked up a second time.
+    if (!repaint && source.scroll_x == old_x && source.scroll_y == old_y) {
+        place_caret(source, &caret);
+    }
 }
 
 ScrollAnchor capture_scroll_anchor(Source& source) {

@@ -327,9 +327,10 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     }
     if (!source.target) {
         const std::uint64_t calls = source.handled_calls;
+        const std::uint64_t edits = source.document.edit_count;
         ensure_render_target(source);
         if (source.handled_calls != calls) {
-            throw EditorChangedMeanwhile();
+            throw EditorChangedMeanwhile(edits);
         }
     }
     std::u16string text =

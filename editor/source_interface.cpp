@@ -242,9 +242,23 @@ void replace_editor_document(HWND editor, SourceDocument document,
     if (!source) {
         throw std::runtime_error("Source control is unavailable.");
     }
+    const std::uint64_t basis = source->document.edit_count;
     change_from_outside(*source, [&] {
         stop_wheel_animation(*source);
-        if (placement.keep_view) {
+        if (placement.keep_view && source->document.edit_count != basis) {
+            // A message that interrupted an attempt changed the text: what the placement says
+            // of the old text's lines and offsets no longer holds, but the new text replaces
+            // whatever is there.
+            install_reloaded_document(*source, std::move(document),
+                                      {.keep_view = true,
+                                       .anchor = placement.anchor,
+                                       .caret = placement.caret,
+                                       .carry_offset = {},
+                                       .changed_lines_known = false,
+                                       .changed_first = 0,
+                                       .changed_old_end = 0,
+                                       .changed_new_end = 0});
+        } else if (placement.keep_view) {
             install_reloaded_document(*source, std::move(document), placement);
         } else {
             install_new_document(*source, std::move(document));
@@ -307,12 +321,23 @@ ReplacementLines replacement_lines(HWND editor, std::uint64_t from) {
     return ReplacementLines(source->fence_states[line], document.text(start, from - start));
 }
 
-void replace_source_range(HWND editor, std::uint64_t from, std::uint64_t to,
+bool replace_source_range(HWND editor, std::uint64_t from, std::uint64_t to,
                           SourceDocument::NodePtr text, ReplacementLines lines) {
     Source* source = source_record(editor);
-    if (source && !source->read_only) {
-        change_from_outside(*source, [&] { replace_range(*source, from, to, text, lines); });
+    if (!source || source->read_only) {
+        return false;
     }
+    // The range and the new text were made for the text in place now; once a message that
+    // interrupted an attempt changed it, they would land on other text.
+    const std::uint64_t basis = source->document.edit_count;
+    bool attempted = false;
+    const bool ended = change_from_outside(*source, [&] {
+        attempted = source->document.edit_count == basis;
+        if (attempted) {
+            replace_range(*source, from, to, text, lines);
+        }
+    });
+    return ended && attempted;
 }
 
 void scroll_source_to(HWND editor, double x, double y, bool repaint) {

@@ -114,8 +114,10 @@ ReplacementLines replacement_lines(HWND editor, std::uint64_t from);
 // the editor is read-only, EN_CHANGE to the parent. `lines`, gathered from `replacement_lines`
 // over the same text, spare the editor reading the new lines; lines that do not fit the text in
 // place are read instead. Throws std::length_error "Source exceeds the 8 MiB character limit."
-// and then changes nothing.
-void replace_source_range(HWND editor, std::uint64_t from, std::uint64_t to,
+// and then changes nothing. False, with the text as another message left it, when the
+// replacement was not made: a read-only editor, or a message served meanwhile (while the editor
+// made its render target) changed the text the range was taken from.
+bool replace_source_range(HWND editor, std::uint64_t from, std::uint64_t to,
                           SourceDocument::NodePtr text, ReplacementLines lines = {});
 
 // Sets the scroll offsets in DIPs, clamped to the content, updates the scroll bars and the caret,

@@ -107,7 +107,7 @@ ComPtr<IDWriteTextFormat> make_format(Source& source) {
 }
 
 void recreate_caret(Source& source) {
-    if (GetFocus() != source.window) {
+    if (!source.focused) {
         return;
     }
     const double scale = scale_of(source);
@@ -142,8 +142,10 @@ public:
         budget.last_paint_pending = budget.pending;
         if (budget.pending) {
             SetTimer(source_.window, layout_timer, layout_timer_ms, nullptr);
-        } else {
+            budget.timer_set = true;
+        } else if (budget.timer_set) {
             KillTimer(source_.window, layout_timer);
+            budget.timer_set = false;
         }
     }
     BudgetScope(const BudgetScope&) = delete;
@@ -286,7 +288,7 @@ void draw_lines(Source& source) {
             y = bottom;
             continue;
         }
-        const bool with_text = text_in_paint_band(source, y, bottom);
+        const bool line_text = text_in_paint_band(source, y, bottom);
         std::vector<LinePiece>& pieces = line_pieces(source, line);
         const std::uint64_t line_start = source.document.line_start(line);
         double top = y;
@@ -295,6 +297,10 @@ void draw_lines(Source& source) {
         for (std::size_t k = 0; k < pieces.size(); ++k) {
             const bool visible = source.wrap ? top + pieces[k].height >= 0.0 && top < view
                                              : x + pieces[k].width >= left && x < left + width;
+            // Wrapped pieces are rows of their own, so a band can leave some of a line's out.
+            const bool with_text =
+                line_text &&
+                (!source.wrap || text_in_paint_band(source, top, top + pieces[k].height));
             if (visible && build_piece_layout(source, line, pieces[k])) {
                 draw_piece(source, pieces[k], line_start + pieces[k].start,
                            D2D1::Point2F(static_cast<float>(x), static_cast<float>(top)),
@@ -794,6 +800,7 @@ void continue_layouts(Source& source) {
 }
 
 void Source::paint() {
+    StageClock clock;
     BudgetScope budget_scope(*this);
     ensure_line_metrics(*this);
     ensure_render_target(*this);
@@ -807,6 +814,7 @@ void Source::paint() {
     const double top = scroll_y;
     lay_out_visible_rows(*this);
     measure_look_ahead(*this);
+    clock.lap(work_stage::paint_layout);
     // A band is drawn over the kept frame; without one, when measuring moved the view, or while
     // a composition (which may reach beyond the band) is shown, the whole client area is drawn.
     if (!frame_kept || composing || scroll_y != top || heights.prefix(heights.size()) != extent) {
@@ -823,6 +831,7 @@ void Source::paint() {
     }
     target->Clear(colour(colours_now(*this).table[palette_slot::background]));
     draw_text_area(*this);
+    clock.lap(work_stage::paint_text);
     if (line_numbers) {
         draw_line_numbers(*this);
     }
@@ -832,10 +841,13 @@ void Source::paint() {
     if (banded) {
         target->PopAxisAlignedClip();
     }
+    clock.lap(work_stage::paint_gutter);
     frame_kept = end_frame(*this);
+    clock.lap(work_stage::paint_present);
     evict_layouts(*this);
     scroll_source_to(*this, scroll_x, scroll_y, false);
     show_waiting_caret(*this);
+    clock.lap(work_stage::paint_after);
 }
 
 } // namespace pellix

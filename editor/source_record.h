@@ -102,6 +102,9 @@ struct ScrollAnchor {
 
 // Bookkeeping of the per-paint layout budget.
 struct LayoutBudget {
+    // The continuation timer is set: only then does a paint that leaves nothing for later kill
+    // it (under Wine each timer call is a round trip to the server).
+    bool timer_set = false;
     bool active = false;
     bool pending = false;
     std::uint32_t built = 0;
@@ -182,6 +185,9 @@ struct Source {
     bool redraw = true;
     bool dragging = false;
     bool composing = false;
+    // Between WM_SETFOCUS and WM_KILLFOCUS: the window owns the system caret. Asking the system
+    // instead (GetFocus) is a round trip to the server under Wine at every caret placement.
+    bool focused = false;
     bool metrics_valid = false;
     // The text width the line heights, and so every cached layout, were made for.
     double metrics_width = 0.0;
@@ -218,8 +224,11 @@ Source* source_record(HWND window);
 // procedure runs a message: it counts as a handled call, and whatever it throws first drops
 // the line layouts and tells the parent when the text changed. An interrupted walk
 // (`EditorChangedMeanwhile`) is not the caller's failure and stays here: the view is drawn
-// again whole, and a call interrupted before it changed the text runs again.
-void change_from_outside(Source& source, const std::function<void()>& call);
+// again whole, and a call interrupted before it changed the text runs again, also when the
+// message that interrupted it changed the text (a call that depends on the text it was made
+// for checks the edit count itself). True when the call ran to its end or its change of the
+// text was made before the interruption; false when it was interrupted each time before.
+bool change_from_outside(Source& source, const std::function<void()>& call);
 
 // --- window (source_window.cpp)
 void notify_parent(Source& source, bool changed);
@@ -238,8 +247,15 @@ void forget_text_layouts(Source& source);
 // outside it recovers the same way (`change_from_outside`).
 class EditorChangedMeanwhile : public std::runtime_error {
 public:
-    EditorChangedMeanwhile()
-        : std::runtime_error("The editor changed while its render target was made.") {}
+    // `edit_count`: the document's edit count when the target was asked for, so that the call
+    // interrupted knows whether it had changed the text itself.
+    explicit EditorChangedMeanwhile(std::uint64_t edit_count)
+        : std::runtime_error("The editor changed while its render target was made."),
+          edit_count_(edit_count) {}
+    std::uint64_t edit_count() const { return edit_count_; }
+
+private:
+    std::uint64_t edit_count_;
 };
 
 // --- line layout and colouring (line_layout.cpp)
@@ -314,9 +330,11 @@ struct CaretPosition {
 CaretPosition caret_position(Source& source, std::uint64_t offset);
 D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset);
 std::uint64_t hit_test(Source& source, double x, double y);
-void place_caret(Source& source);
+// `known`: where the caret stands in the view as it is now, when the caller just found it.
+void place_caret(Source& source, const CaretPosition* known = nullptr);
 void scroll_source_to(Source& source, double x, double y, bool repaint);
-// Scrolls as little as brings the caret into view; `repaint` as for scroll_source_to.
+// Scrolls as little as brings the caret into view, and places the caret; `repaint` as for
+// scroll_source_to.
 void scroll_caret_into_view(Source& source, bool repaint = true);
 ScrollAnchor capture_scroll_anchor(Source& source);
 void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor);

@@ -148,6 +148,7 @@ void resize(Source& source) {
 }
 
 void take_focus(Source& source) {
+    source.focused = true;
     const double scale = scale_of(source);
     CreateCaret(source.window, nullptr, std::max(1, static_cast<int>(scale)),
                 static_cast<int>(base_line_height(source) * scale));
@@ -162,6 +163,7 @@ void take_focus(Source& source) {
 }
 
 void lose_focus(Source& source) {
+    source.focused = false;
     stop_wheel_animation(source);
     source.pending_high_surrogate = 0;
     HideCaret(source.window);
@@ -220,7 +222,9 @@ void let_go_of_the_waiting_editor(const Source& shown) {
 void paint_window(Source& source) {
     ScrollSample sample(scroll_stage_source_paint);
     PAINTSTRUCT paint{};
+    StageClock begin;
     BeginPaint(source.window, &paint);
+    begin.lap(work_stage::paint_begin);
     RECT client{};
     GetClientRect(source.window, &client);
     if (paint.rcPaint.top > client.top || paint.rcPaint.bottom < client.bottom ||
@@ -244,7 +248,9 @@ void paint_window(Source& source) {
         throw;
     }
     end_band();
+    StageClock end;
     EndPaint(source.window, &paint);
+    end.lap(work_stage::paint_end);
     if (!source.budget.last_paint_pending) {
         let_go_of_the_waiting_editor(source);
     }
@@ -258,6 +264,7 @@ void on_timer(Source& source, UINT_PTR timer) {
         drag_autoscroll_step(source);
     } else if (timer == layout_timer) {
         KillTimer(source.window, layout_timer);
+        source.budget.timer_set = false;
         // A hidden editor has no view to look ahead from; its next paint starts again.
         if (!editor_hidden(source.window)) {
             continue_layouts(source);
@@ -419,26 +426,45 @@ Source* source_record(HWND window) {
     return reinterpret_cast<Source*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-void change_from_outside(Source& source, const std::function<void()>& call) {
+bool change_from_outside(Source& source, const std::function<void()>& call) {
     for (int attempt = 1;; ++attempt) {
         ++source.handled_calls;
         const std::uint64_t entry_edit_count = source.document.edit_count;
         try {
             call();
-            return;
+            return true;
         } catch (const std::exception& failure) {
             if (!recover_from_failure(source, entry_edit_count, failure)) {
                 throw;
             }
             OutputDebugStringA(failure.what());
+            // The text the call had reached when it waited tells its own change from one the
+            // interrupting message made.
+            const auto& interrupted = static_cast<const EditorChangedMeanwhile&>(failure);
+            if (interrupted.edit_count() != entry_edit_count) {
+                return true;
+            }
             // Interrupted before it changed the text, the call starts again: the caller asked
             // for the change, and the target it waited for is there now.
-            if (source.document.edit_count != entry_edit_count ||
-                attempt == interrupted_call_attempts) {
-                return;
+            if (attempt == interrupted_call_attempts) {
+                return false;
             }
         }
     }
+}
+
+StageClock::StageClock()
+    : active_(static_cast<bool>(source_host().record_work_stage)),
+      last_(active_ ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{}) {}
+
+void StageClock::lap(int stage) {
+    if (!active_) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    source_host().record_work_stage(stage,
+                                    std::chrono::duration<double, std::milli>(now - last_).count());
+    last_ = now;
 }
 
 double scale_of(const Source& source) {

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "editor/fence_state.h"
+#include "editor/source_host.h"
 #include "editor/source_record.h"
 
 namespace pellix {
@@ -245,11 +246,60 @@ void measure_edited_lines(Source& source, std::uint64_t first, std::uint64_t new
     }
 }
 
-// Only the rows of lines first..last, right of the gutter: the caller kept the line count, so
-// the numbers stand as they were.
-void invalidate_lines(Source& source, std::uint64_t first, std::uint64_t last) {
+// Where a piece of a line ended and how tall it was, before an edit laid the line out again.
+struct PieceExtent {
+    std::uint64_t start = 0;
+    std::uint64_t length = 0;
+    double height = 0.0;
+};
+
+std::vector<PieceExtent> measured_pieces(const Source& source, std::uint64_t line) {
+    std::vector<PieceExtent> extents;
+    const auto cached = source.line_cache.find(line);
+    if (cached == source.line_cache.end()) {
+        return extents;
+    }
+    for (const LinePiece& piece : cached->second.pieces) {
+        if (!piece.measured) {
+            break;
+        }
+        extents.push_back({piece.start, piece.length, piece.height});
+    }
+    return extents;
+}
+
+// The height of the rows at the top of a wrapped line that an edit from `edit_start` (within
+// the line) left as they were drawn: its leading pieces, laid out again, hold the same text at
+// the same size, end before the edit, and end far enough before it that no find highlight in
+// them can start or end with the edit (a whole-word match reads one unit past its end). Under
+// Wine every glyph run handed to Direct2D is drawn whatever the clip, so the band that leaves
+// them out spares drawing them.
+double unchanged_rows_height(const Source& source, std::uint64_t line,
+                             const std::vector<PieceExtent>& before, std::uint64_t edit_start) {
+    const auto cached = source.line_cache.find(line);
+    if (!source.wrap || cached == source.line_cache.end()) {
+        return 0.0;
+    }
+    const std::uint64_t reach =
+        source.highlight_term.empty() ? 0 : source.highlight_term.size() + 1;
+    const std::vector<LinePiece>& pieces = cached->second.pieces;
+    double height = 0.0;
+    for (std::size_t k = 0; k < std::min(before.size(), pieces.size()); ++k) {
+        const LinePiece& piece = pieces[k];
+        if (!piece.measured || piece.start != before[k].start || piece.length != before[k].length ||
+            piece.height != before[k].height || piece.start + piece.length + reach >= edit_start) {
+            break;
+        }
+        height += piece.height;
+    }
+    return height;
+}
+
+// Only the rows of lines first..last, right of the gutter and below the `kept` DIPs at the top
+// of the first: the caller kept the line count, so the numbers stand as they were.
+void invalidate_lines(Source& source, std::uint64_t first, std::uint64_t last, double kept) {
     const double scale = scale_of(source);
-    const double top = source.heights.prefix(first) - source.scroll_y;
+    const double top = source.heights.prefix(first) + kept - source.scroll_y;
     const double bottom =
         source.heights.prefix(std::min(last + 1, source.heights.size())) - source.scroll_y;
     RECT client{};
@@ -289,7 +339,9 @@ void set_selection(Source& source, std::uint64_t anchor, std::uint64_t caret, bo
 
 void replace_selection(Source& source, const std::u16string& text, bool typing) {
     SourceDocument& document = source.document;
+    StageClock clock;
     const ScrollAnchor anchor = capture_scroll_anchor(source);
+    clock.lap(work_stage::edit_anchor);
     const std::uint64_t from = std::min(document.selection[0], document.selection[1]);
     const std::uint64_t to = std::max(document.selection[0], document.selection[1]);
     const std::uint64_t first = document.line_of(from);
@@ -297,6 +349,7 @@ void replace_selection(Source& source, const std::u16string& text, bool typing) 
     const std::uint64_t old_count = document.line_count();
     const std::uint64_t before = document.edit_count;
     document.replace(from, to, text, typing);
+    clock.lap(work_stage::edit_text);
     if (document.edit_count == before) {
         // The text stayed, but the selection collapsed to the end of the range: show and
         // report that.
@@ -353,6 +406,7 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
                 std::uint64_t old_last, ScrollAnchor anchor, bool selection_in_edit,
                 ReplacementLines* handed) {
     const SourceDocument& document = source.document;
+    StageClock clock;
     anchor = anchor_after_edit(anchor, document);
     const std::uint64_t new_last = document.line_of(document.last_change_new_end);
     const double old_x = source.scroll_x;
@@ -363,11 +417,15 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
     const bool whole_text_shown = source.scroll_y <= 0.0 && old_extent <= view_height(source);
     bool only_changed_lines = false;
     std::uint64_t band_last = new_last;
+    std::vector<PieceExtent> first_line_pieces;
     if (needs_full_rebuild(source, old_count)) {
         source.line_cache.clear();
         source.metrics_valid = false;
     } else {
         only_changed_lines = document.line_count() == old_count && selection_in_edit;
+        if (only_changed_lines) {
+            first_line_pieces = measured_pieces(source, first);
+        }
         const EditedLines read = edited_lines(source, first, new_last, handed);
         if (document.line_count() == old_count) {
             re_estimate_changed_lines(source, first, new_last, read);
@@ -375,7 +433,9 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
             splice_line_data(source, first, old_count, old_last, new_last, read);
         }
         band_last = propagate_fence_states(source, first, new_last, read);
+        clock.lap(work_stage::edit_line_data);
         measure_edited_lines(source, first, new_last);
+        clock.lap(work_stage::edit_layout);
     }
     stop_wheel_animation(source);
     source.goal_x = -1.0;
@@ -384,19 +444,25 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
         restore_scroll_anchor(source, anchor);
     }
     scroll_source_to(source, source.scroll_x, source.scroll_y, false);
+    clock.lap(work_stage::edit_view);
     scroll_caret_into_view(source, false);
-    place_caret(source);
+    clock.lap(work_stage::edit_caret);
     only_changed_lines = only_changed_lines && source.scroll_x == old_x &&
                          source.scroll_y == old_y &&
                          source.heights.prefix(source.heights.size()) == old_extent;
     if (source.redraw) {
         if (only_changed_lines) {
-            invalidate_lines(source, first, band_last);
+            const double kept =
+                unchanged_rows_height(source, first, first_line_pieces,
+                                      document.last_change_start - document.line_start(first));
+            invalidate_lines(source, first, band_last, kept);
         } else {
             invalidate_editor(source.window);
         }
     }
+    clock.lap(work_stage::edit_invalidation);
     notify_parent(source, true);
+    clock.lap(work_stage::edit_notification);
 }
 
 void undo_redo(Source& source, bool redo) {

@@ -324,6 +324,40 @@ TEST_F(FindReplace, ReplaceAllInterruptedWhileTheEditorMakesItsTargetStillReache
     EXPECT_EQ(SendMessageW(chrome.editor, EM_GETMODIFY, 0, 0), TRUE);
 }
 
+// Armed like `interrupt_the_hand_over`, but with no layouts: the editor makes its target to note
+// its view, before the text changes, and the message served meanwhile types into the text.
+LRESULT CALLBACK type_during_the_hand_over(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
+                                           UINT_PTR, DWORD_PTR) {
+    if (message == EM_SETREADONLY && wparam == FALSE && !interruption) {
+        Source& source = *source_record(window);
+        clear_line_layouts(source);
+        interruption.emplace(source, [] {
+            SendMessageW(chrome.editor, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"Z"));
+        });
+    }
+    return DefSubclassProc(window, message, wparam, lparam);
+}
+
+// The replacements were made for the text before the typing: they are not made, and the box
+// says so rather than count replacements that are not there.
+TEST_F(FindReplace, ReplaceAllWhoseTextChangedAtTheHandOverSaysNothingWasReplaced) {
+    constexpr UINT_PTR subclass_id = 41;
+    set_text(u"ab then ab\n");
+    select(0, 0);
+    open_bar(true, L"ab", L"x");
+    SetWindowSubclass(chrome.editor, type_during_the_hand_over, subclass_id, 0);
+    request_find(replace_everything);
+    const bool finished = pump_until([] { return !replace_all_running(); });
+    RemoveWindowSubclass(chrome.editor, type_during_the_hand_over, subclass_id);
+    const bool served = interruption && interruption->served();
+    interruption.reset();
+    ASSERT_TRUE(finished);
+    EXPECT_TRUE(served);
+    EXPECT_EQ(text(), u"Zab then ab\n");
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, L"The editor did not take the replacements. No text was changed.");
+}
+
 TEST_F(FindReplace, ReplaceAllRightAfterTypingWorksOnTheTypedText) {
     set_text(u"one two\n");
     select(8, 8);

@@ -381,6 +381,16 @@ std::vector<std::uint32_t> whole_frame(HWND editor) {
     return pixels;
 }
 
+void expect_same_frame(const std::vector<std::uint32_t>& drawn,
+                       const std::vector<std::uint32_t>& full_redraw) {
+    ASSERT_EQ(drawn.size(), full_redraw.size());
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < full_redraw.size(); ++i) {
+        differing += drawn[i] != full_redraw[i] ? 1 : 0;
+    }
+    EXPECT_EQ(differing, 0u);
+}
+
 // Keystrokes hand Direct2D their own line alone (Wine draws every glyph run it is handed,
 // whatever the clip), and leave the frame that a full redraw of the same state draws: at 100 %
 // and 150 %, rows 18.67 and 30.8 px tall, with a find highlight on every line, line numbers and
@@ -414,13 +424,44 @@ TEST(EditorPaint, KeystrokesDrawTheirLineAloneAndLeaveTheFrameAFullRedrawDraws) 
         ASSERT_FALSE(after_keystrokes.empty());
         repaint(window);
         EXPECT_GT(source.layouts_drawn, 20u);
-        const std::vector<std::uint32_t> full_redraw = whole_frame(window.editor);
-        ASSERT_EQ(after_keystrokes.size(), full_redraw.size());
-        std::size_t differing = 0;
-        for (std::size_t i = 0; i < full_redraw.size(); ++i) {
-            differing += after_keystrokes[i] != full_redraw[i] ? 1 : 0;
+        expect_same_frame(after_keystrokes, whole_frame(window.editor));
+    }
+}
+
+// A line with a run wider than the line is cut into a piece per row; keystrokes in its fourth
+// row hand Direct2D the pieces from theirs on and leave the rows above as they were drawn, with
+// a find highlight on every pair of the run.
+TEST(EditorPaint, KeystrokesInALongRunDrawTheRowsFromTheirOwnOn) {
+    const std::wstring text =
+        L"# Heading\nintro words " + std::wstring(240, L'x') + L" tail\nend\n";
+    for (const auto& [dpi, points] : {std::pair{96u, 10u}, std::pair{144u, 11u}}) {
+        SCOPED_TRACE(dpi);
+        EditorWindow window(width, height, test::Placement::top_level);
+        Source& source = window.record();
+        source.dpi = dpi;
+        clear_line_layouts(source);
+        set_source_style(window.editor, points, false, true);
+        window.set_text(text);
+        source.highlight_term = L"xx";
+        ++source.highlight_generation;
+        repaint(window);
+        const std::size_t pieces = line_pieces(source, 1).size();
+        ASSERT_GE(pieces, 4u);
+        const POINTL intro = window.position_of(window.send(EM_LINEINDEX, 1));
+        const LONG row = intro.y - window.position_of(0).y;
+        const std::uint64_t fourth_row = window.offset_at(intro.x, intro.y + 3 * row + row / 2);
+        window.select(fourth_row + 5, fourth_row + 5);
+        repaint(window);
+        for (const wchar_t typed : std::wstring(L"xxxxx")) {
+            window.send(WM_CHAR, typed);
+            UpdateWindow(window.editor);
+            EXPECT_GE(source.layouts_drawn, 1u);
+            EXPECT_LE(source.layouts_drawn, pieces - 3);
         }
-        EXPECT_EQ(differing, 0u);
+        const std::vector<std::uint32_t> after_keystrokes = whole_frame(window.editor);
+        ASSERT_FALSE(after_keystrokes.empty());
+        repaint(window);
+        expect_same_frame(after_keystrokes, whole_frame(window.editor));
     }
 }
 
@@ -572,6 +613,47 @@ TEST(EditorPaint, AReplacementFromOutsideLandsThoughAMessageInterruptedIt) {
     EXPECT_EQ(window.send(EM_GETMODIFY), TRUE);
     window.send(EM_UNDO);
     EXPECT_EQ(window.text(), text);
+}
+
+// The message served while a change from outside waits for the render target changes the text
+// itself. A replacement's range was taken from the text before it, so the replacement is not
+// made and the caller hears so; a reload replaces whatever text is there, so it still lands.
+TEST(EditorPaint, AChangeFromOutsideThatAnotherChangeInterruptedLandsOnlyWhereItStillHolds) {
+    EditorWindow window(width, height);
+    Source& source = window.record();
+    const wchar_t other[] = L"other text\n";
+    auto change_the_text = [&] {
+        SendMessageW(window.editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(other));
+    };
+    window.set_text(L"alpha beta\ngamma beta\n");
+    repaint(window);
+    clear_line_layouts(source);
+    RopeBuilder builder(source.document.revision + 1);
+    builder.append(u"BETA");
+    {
+        test::MessageWhileTheTargetIsMade interruption(source, change_the_text);
+        EXPECT_FALSE(replace_source_range(window.editor, 6, 10, builder.take(4)));
+        EXPECT_TRUE(interruption.served());
+    }
+    EXPECT_EQ(window.text(), other);
+
+    window.set_text(L"alpha beta\n");
+    repaint(window);
+    clear_line_layouts(source);
+    SourceDocument reloaded;
+    reloaded.assign(u"reloaded text\n");
+    DocumentPlacement placement;
+    placement.keep_view = true;
+    placement.changed_lines_known = true;
+    placement.changed_old_end = 1;
+    placement.changed_new_end = 1;
+    {
+        test::MessageWhileTheTargetIsMade interruption(source, change_the_text);
+        replace_editor_document(window.editor, std::move(reloaded), placement);
+        EXPECT_TRUE(interruption.served());
+    }
+    EXPECT_EQ(window.text(), L"reloaded text\n");
+    repaint(window);
 }
 
 // A window answering WM_APP with the length of the text of the editor it is handed: a lookup
