@@ -434,7 +434,10 @@ TEST_F(RecoveryStore, ACopyNamedForADraftLeftOutIsNotPrunedByLaterStarts) {
         }));
         restore_session();
     }
-    EXPECT_EQ(test::stored_workspace(kept)->sessions[0].text, u"left out");
+    EXPECT_EQ(
+        test::stored_workspace(kept),
+        (Workspace{.sessions = {session(u"left out", Encoding::utf8, LineEnding::lf, {}, true)},
+                   .active = 0}));
 }
 
 TEST_F(RecoveryStore, DeclinedDraftsReopenTheirFilesAndDropUntitledOnes) {
@@ -604,7 +607,10 @@ TEST_F(RecoveryStore, AStoreThatCannotBeOpenedIsLeftAsItIsAndTheNewDraftsGoBesid
     EXPECT_EQ(recovery_status(), L"");
     // A crash before the first store finds both files as they were.
     EXPECT_EQ(read_file_bytes(tabs_file(), recovery_container_limit), old_bytes);
-    EXPECT_EQ(test::stored_workspace(beside)->sessions[0].text, u"new draft");
+    EXPECT_EQ(
+        test::stored_workspace(beside),
+        (Workspace{.sessions = {session(u"new draft", Encoding::utf8, LineEnding::crlf, {}, true)},
+                   .active = 0}));
     store_session(false, true);
     EXPECT_TRUE(
         stored({.sessions = {session(u"old draft", Encoding::utf8, LineEnding::lf, {}, true),
