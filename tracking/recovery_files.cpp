@@ -1,6 +1,7 @@
 #include "tracking/recovery_files.h"
 
 #include "core/file_io.h"
+#include "platform/unique_handle.h"
 
 #include <windows.h>
 
@@ -65,6 +66,15 @@ void RecoveryFolderDisk::write(const std::filesystem::path& path, const std::str
     if (path.has_parent_path()) {
         std::filesystem::create_directories(path.parent_path());
     }
+    // A file another program holds without sharing cannot be replaced: found out before the
+    // whole store is written to a temporary file for nothing.
+    UniqueHandle probe(CreateFileW(path.c_str(), DELETE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    if (!probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION) {
+        throw std::runtime_error("The recovery file is in use.");
+    }
+    probe.reset();
     write_file_atomically(path, bytes, recovery_container_limit);
 }
 
