@@ -38,8 +38,6 @@ std::filesystem::path recovery_folder_override;
 
 namespace {
 
-constexpr wchar_t session_file_name[] = L"session.bin";
-constexpr wchar_t tabs_file_name[] = L"tabs.bin";
 constexpr wchar_t welcome_file_name[] = L"hello.md";
 constexpr wchar_t welcome_shown_value[] = L"WelcomeShown";
 constexpr wchar_t drafts_question[] =
@@ -397,11 +395,11 @@ std::uint64_t index_of_tab(std::uint64_t id) {
 } // namespace
 
 std::filesystem::path recovery_session_path() {
-    return recovery_folder() / session_file_name;
+    return recovery_folder() / recovery_session_name;
 }
 
 std::filesystem::path recovery_tabs_path(const std::filesystem::path& session_path) {
-    return session_path.parent_path() / tabs_file_name;
+    return session_path.parent_path() / recovery_tabs_name;
 }
 
 std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept) {

@@ -12,8 +12,6 @@
 namespace pellix {
 namespace {
 
-constexpr wchar_t tabs_file_name[] = L"tabs.bin";
-constexpr wchar_t session_file_name[] = L"session.bin";
 // Written in place of "tabs.bin" while that cannot take a store, and read after it at a start.
 constexpr wchar_t beside_file_name[] = L"tabs.bin.beside";
 
@@ -179,8 +177,8 @@ std::filesystem::path carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
 }
 
 RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder) : disk_(disk) {
-    tabs_.path = folder / tabs_file_name;
-    session_.path = folder / session_file_name;
+    tabs_.path = folder / recovery_tabs_name;
+    session_.path = folder / recovery_session_name;
     beside_.path = folder / beside_file_name;
     // Until a start has looked, the stores go to "tabs.bin" and remove "session.bin", as every
     // store did before the file beside existed.
@@ -249,7 +247,8 @@ void RecoveryPolicy::keep(StartFile& file, KeptCopy kind, const UtcTime& now) {
         const std::filesystem::path copy =
             kept_copy_name(file.path, kind, now, disk_.names(folder));
         if (file.bytes.empty()) {
-            // Nothing in it could be read (over the limit): it goes aside whole.
+            // Nothing in it to copy (empty, or over the limit, which no store of ours is): it
+            // goes aside as it is.
             disk_.move(file.path, copy);
             file.present = false;
         } else {

@@ -34,6 +34,10 @@
 
 namespace pellix {
 
+// The store files in the recovery folder.
+inline constexpr wchar_t recovery_tabs_name[] = L"tabs.bin";
+inline constexpr wchar_t recovery_session_name[] = L"session.bin";
+
 // The file system as the recovery store uses it. Each call is one operation that either happens
 // whole and durably or not at all.
 class RecoveryDisk {

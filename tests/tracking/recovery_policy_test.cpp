@@ -10,7 +10,6 @@
 #include <optional>
 #include <random>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
