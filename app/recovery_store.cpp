@@ -27,8 +27,8 @@
 #include "core/source_document.h"
 #include "core/window_work.h"
 #include "editor/source_interface.h"
-#include "tracking/file_work_tasks.h"
 #include "tracking/recovery_files.h"
+#include "tracking/recovery_policy.h"
 #include "tracking/recovery_snapshot.h"
 #include "tracking/session_writer.h"
 
@@ -38,10 +38,6 @@ std::filesystem::path recovery_folder_override;
 
 namespace {
 
-constexpr wchar_t session_file_name[] = L"session.bin";
-constexpr wchar_t tabs_file_name[] = L"tabs.bin";
-// Written in place of "tabs.bin" while that is held, and read after it at the next start.
-constexpr wchar_t beside_file_name[] = L"tabs.bin.beside";
 constexpr wchar_t welcome_file_name[] = L"hello.md";
 constexpr wchar_t welcome_shown_value[] = L"WelcomeShown";
 constexpr wchar_t drafts_question[] =
@@ -54,19 +50,13 @@ std::uint64_t last_requested_sequence = 0;
 std::wstring status_text;
 bool restoring = false;
 
-// A store file that nothing may be stored over: out of reach since the start (no `keep`: left as
-// it is for the whole run), or waiting to be moved aside as a kept copy.
-struct HeldFile {
-    std::filesystem::path path;
-    std::optional<KeptCopy> keep;
-    bool noted = true; // its kept copy is named in the status strip
-};
-std::vector<HeldFile> held_files;
-// The copies moved aside this run; each is named beside every recovery status of the run.
-std::vector<std::pair<KeptCopy, std::filesystem::path>> kept_files;
-// Where this run stores while "tabs.bin" is held; once used it stays in use for the run, so that
-// the next start never finds two stores of one run. Empty while the run stores in "tabs.bin".
-std::filesystem::path beside_store;
+// The recovery files' decisions of this run, made again at each start; `decided_folder` is the
+// folder they were made for (tests move it between runs).
+RecoveryFolderDisk recovery_disk;
+std::unique_ptr<RecoveryPolicy> decisions;
+std::filesystem::path decided_folder;
+// The store's own state, before the notes on the recovery files are added to it.
+std::wstring status_base;
 
 struct TaskMemory {
     void operator()(wchar_t* text) const { CoTaskMemFree(text); }
@@ -127,92 +117,62 @@ void append_note(std::wstring& text, const std::wstring& note) {
     text += note;
 }
 
+const wchar_t* note_text(RecoveryNote kind) {
+    switch (kind) {
+    case RecoveryNote::damaged_copy:
+        return kept_store_note;
+    case RecoveryNote::intact_copy:
+        return kept_intact_note;
+    case RecoveryNote::left_alone:
+        return held_file_note;
+    case RecoveryNote::beside:
+        break;
+    }
+    return stored_beside_note;
+}
+
+// The decisions for the recovery folder as it is now: a fresh run's when it moved.
+RecoveryPolicy& recovery_decisions() {
+    const std::filesystem::path folder = recovery_session_path().parent_path();
+    if (!decisions || folder != decided_folder) {
+        decisions = std::make_unique<RecoveryPolicy>(recovery_disk, folder);
+        decided_folder = folder;
+    }
+    return *decisions;
+}
+
+// The store's state followed by the notes on the recovery files: the kept copies still there,
+// the files left alone and where the drafts go while "tabs.bin" cannot take them.
+std::wstring status_with_notes() {
+    std::wstring text = status_base;
+    if (decisions) {
+        for (const RecoveryStatusNote& note : decisions->notes()) {
+            append_note(text, note_text(note.kind) + note.path.wstring());
+        }
+    }
+    return text;
+}
+
 void set_status(const wchar_t* text) {
-    status_text = text;
-    for (const auto& [kind, copy] : kept_files) {
-        append_note(status_text, (kind == KeptCopy::damaged ? kept_store_note : kept_intact_note) +
-                                     copy.wstring());
-    }
-    for (const HeldFile& held : held_files) {
-        append_note(status_text, held_file_note + held.path.wstring());
-    }
-    if (!beside_store.empty()) {
-        append_note(status_text, stored_beside_note + beside_store.wstring());
-    }
+    status_base = text;
+    status_text = status_with_notes();
     update_status();
 }
 
-bool is_held(const std::filesystem::path& path) {
-    return std::any_of(held_files.begin(), held_files.end(),
-                       [&](const HeldFile& held) { return held.path == path; });
-}
-
-void hold(const std::filesystem::path& path, std::optional<KeptCopy> keep, bool noted = true) {
-    if (!is_held(path)) {
-        held_files.push_back({.path = path, .keep = keep, .noted = noted});
-    }
-}
-
-// Only a definite "not there" counts: a file that cannot be looked at may still be there.
-bool known_gone(const std::filesystem::path& path) {
-    std::error_code error;
-    return !std::filesystem::exists(path, error) && !error;
-}
-
-// What became of a held file: gone, moved aside (to `copy`), or still in place.
-struct Settled {
-    bool released = false;
-    std::filesystem::path copy;
-};
-
-Settled settle(const HeldFile& held, const SYSTEMTIME& now) {
-    if (known_gone(held.path)) {
-        return {.released = true, .copy = {}};
-    }
-    if (!held.keep) {
-        return {};
-    }
-    try {
-        return {.released = true, .copy = keep_store_copy(held.path, *held.keep, now)};
-    } catch (const std::system_error&) {
-        return {}; // still locked: tried again before the next store
-    }
-}
-
-// Moves aside what waits to be kept and lets go of files that are gone: a file the user deleted
-// has nothing left to keep. What cannot be moved stays held, and the stores go beside it.
-void settle_held_files() {
+UtcTime utc_now() {
     SYSTEMTIME now{};
     GetSystemTime(&now);
-    for (std::size_t i = 0; i < held_files.size();) {
-        const HeldFile held = held_files[i];
-        const Settled settled = window_work([&] { return settle(held, now); });
-        if (!settled.copy.empty() && held.noted) {
-            kept_files.emplace_back(*held.keep, settled.copy);
-        }
-        if (settled.released) {
-            std::erase_if(held_files,
-                          [&](const HeldFile& entry) { return entry.path == held.path; });
-        } else {
-            ++i;
-        }
-    }
+    return {.year = now.wYear,
+            .month = now.wMonth,
+            .day = now.wDay,
+            .hour = now.wHour,
+            .minute = now.wMinute,
+            .second = now.wSecond};
 }
 
-// Where the next store goes, and which older file it replaces (none: leave it): "tabs.bin"
-// unless that is held, else the file beside it, which the next start reads too.
-std::pair<std::filesystem::path, std::filesystem::path>
-store_files(const std::filesystem::path& session_path) {
-    const std::filesystem::path tabs_path = recovery_tabs_path(session_path);
-    if (beside_store.empty() && !is_held(tabs_path)) {
-        return {tabs_path, is_held(session_path) ? std::filesystem::path() : session_path};
-    }
-    const std::filesystem::path beside = tabs_path.parent_path() / beside_file_name;
-    if (is_held(beside)) {
-        throw std::runtime_error("Both recovery files are in use.");
-    }
-    beside_store = beside;
-    return {beside, {}};
+// A store that could not be handed over or written is tried again without waiting for an edit.
+void store_again_later() {
+    SetTimer(main_window, timer_id::recovery_snapshot, timer_period::recovery_snapshot, nullptr);
 }
 
 // ---- Storing ----------------------------------------------------------------------------------
@@ -277,92 +237,6 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
 }
 
 // ---- Restoring --------------------------------------------------------------------------------
-
-// One store file's share of what is restored, holding the file as its read found it: one out of
-// reach is left alone for the run, a damaged one is moved aside before anything can overwrite it.
-SalvagedWorkspace take_store_file(const std::filesystem::path& file,
-                                  std::optional<SalvagedWorkspace> read) {
-    if (!read) {
-        hold(file, std::nullopt);
-        return {.workspace = {}, .whole = false};
-    }
-    if (!read->whole) {
-        hold(file, KeptCopy::damaged);
-    }
-    return std::move(*read);
-}
-
-// What a restore read, and from which files.
-struct StoreRead {
-    SalvagedWorkspace store;
-    std::vector<std::filesystem::path> files;
-};
-
-// What the previous runs left, as far as it can be trusted: "tabs.bin" (else the older
-// "session.bin"), then the store a run wrote beside "tabs.bin" while that was held. Nothing when
-// none of them is there. "session.bin" beside a damaged "tabs.bin" goes aside with it, since the
-// next store would delete it unread; the store beside, once read, goes aside before the next store
-// writes "tabs.bin", so that no later start offers it again.
-std::optional<StoreRead> read_store() {
-    const std::filesystem::path session_path = recovery_session_path();
-    const std::filesystem::path tabs_path = recovery_tabs_path(session_path);
-    const std::filesystem::path beside = tabs_path.parent_path() / beside_file_name;
-    StoreRead read;
-    std::vector<SalvagedWorkspace> parts;
-    if (std::filesystem::exists(tabs_path)) {
-        read.files.push_back(tabs_path);
-        parts.push_back(take_store_file(tabs_path, read_tab_recovery_file(tabs_path)));
-        if (is_held(tabs_path) && std::filesystem::exists(session_path)) {
-            hold(session_path, KeptCopy::intact);
-        }
-    } else if (std::filesystem::exists(session_path)) {
-        read.files.push_back(session_path);
-        parts.push_back(take_store_file(session_path, read_recovery_record_file(session_path)));
-    }
-    if (std::filesystem::exists(beside)) {
-        read.files.push_back(beside);
-        parts.push_back(take_store_file(beside, read_tab_recovery_file(beside)));
-        hold(beside, KeptCopy::intact, false);
-    }
-    if (parts.empty()) {
-        return std::nullopt;
-    }
-    // A run that stored beside a damaged store restored the same drafts from it: a session that
-    // an earlier file holds exactly as it is comes back once.
-    Workspace& workspace = read.store.workspace;
-    for (SalvagedWorkspace& part : parts) {
-        const auto earlier = static_cast<std::ptrdiff_t>(workspace.sessions.size());
-        for (std::size_t i = 0; i < part.workspace.sessions.size(); ++i) {
-            Session& session = part.workspace.sessions[i];
-            const auto end = workspace.sessions.begin() + earlier;
-            const auto same = std::find(workspace.sessions.begin(), end, session);
-            if (i == part.workspace.active) {
-                workspace.active =
-                    same != end ? static_cast<std::uint64_t>(same - workspace.sessions.begin())
-                                : workspace.sessions.size();
-            }
-            if (same == end) {
-                workspace.sessions.push_back(std::move(session));
-            }
-        }
-        read.store.whole = read.store.whole && part.whole;
-    }
-    return read;
-}
-
-// After a restore that left a draft out, every store file it read goes aside before the first
-// store replaces it with less than it held; the status names each copy.
-void keep_read_files(const std::vector<std::filesystem::path>& files) {
-    for (const std::filesystem::path& file : files) {
-        const auto held = std::find_if(held_files.begin(), held_files.end(),
-                                       [&](const HeldFile& entry) { return entry.path == file; });
-        if (held == held_files.end()) {
-            hold(file, KeptCopy::intact);
-        } else {
-            held->noted = true;
-        }
-    }
-}
 
 bool restore_drafts(const Workspace& workspace) {
     const bool any_draft = std::any_of(workspace.sessions.begin(), workspace.sessions.end(),
@@ -521,11 +395,11 @@ std::uint64_t index_of_tab(std::uint64_t id) {
 } // namespace
 
 std::filesystem::path recovery_session_path() {
-    return recovery_folder() / session_file_name;
+    return recovery_folder() / recovery_session_name;
 }
 
 std::filesystem::path recovery_tabs_path(const std::filesystem::path& session_path) {
-    return session_path.parent_path() / tabs_file_name;
+    return session_path.parent_path() / recovery_tabs_name;
 }
 
 std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept) {
@@ -543,16 +417,17 @@ void store_session(bool final, bool from_timer) {
     }
     try {
         KillTimer(main_window, timer_id::recovery_snapshot);
-        settle_held_files();
-        auto [store_path, replaced_path] = store_files(recovery_session_path());
+        StorePlan plan = recovery_decisions().plan_store();
         WorkspaceSnapshot snapshot = snapshot_of_tabs(final);
         if (!writer) {
             writer = std::make_unique<SessionWriter>();
         }
-        last_requested_sequence =
-            writer->submit(std::move(store_path), std::move(replaced_path), std::move(snapshot));
+        last_requested_sequence = writer->submit(std::move(plan), std::move(snapshot));
     } catch (const std::exception&) {
         set_status(recovery_unavailable_text);
+        if (!final) {
+            store_again_later();
+        }
     }
 }
 
@@ -565,8 +440,26 @@ void take_recovery_writer_result() {
         return;
     }
     const std::optional<SessionWriter::Result> result = writer->take_result();
-    if (result && result->sequence == last_requested_sequence) {
-        set_status(result->error.empty() ? L"" : recovery_unavailable_text);
+    if (!result) {
+        // A kept copy the user deleted is no longer named.
+        if (decisions && status_text != status_base && status_with_notes() != status_text) {
+            set_status(status_base.c_str());
+        }
+        return;
+    }
+    if (result->error.empty() && decisions) {
+        decisions->store_written(result->plan, result->written);
+    }
+    if (result->sequence != last_requested_sequence) {
+        return;
+    }
+    set_status(result->error.empty() ? L"" : recovery_unavailable_text);
+    // A store that failed, or that went beside "tabs.bin" because another program held it, is
+    // tried again, so that the stores go back to their place once it is free.
+    const bool went_beside =
+        !result->plan.fallback.empty() && result->written == result->plan.fallback;
+    if (!result->error.empty() || went_beside) {
+        store_again_later();
     }
 }
 
@@ -588,23 +481,28 @@ void restore_session() {
     if (compare_mode) {
         return;
     }
-    held_files.clear();
-    kept_files.clear();
-    beside_store.clear();
+    decisions.reset();
     set_status(L"");
     try {
-        const std::optional<StoreRead> read = read_store();
+        RecoveryPolicy& decided = recovery_decisions();
+        if (!decided.anything_to_read()) {
+            return;
+        }
+        const std::optional<SalvagedWorkspace> read = window_work([&] { return decided.start(); });
         if (!read) {
             return;
         }
-        const Workspace& workspace = read->store.workspace;
-        const bool drafts = restore_drafts(workspace);
-        const bool rebuilt = rebuild_tabs(workspace, drafts);
-        if (!rebuilt) {
-            keep_read_files(read->files);
+        // What the restore could not bring back, and a damaged file, are kept before any store
+        // may replace the files read, also when the rebuild fails.
+        bool rebuilt = false;
+        try {
+            rebuilt = rebuild_tabs(read->workspace, restore_drafts(read->workspace));
+        } catch (const std::exception&) {
+            window_work([&] { decided.restored(false, utc_now()); });
+            throw;
         }
-        settle_held_files();
-        set_status(rebuilt && read->store.whole ? L"" : recovery_unreadable_text);
+        window_work([&] { decided.restored(rebuilt, utc_now()); });
+        set_status(rebuilt && read->whole ? L"" : recovery_unreadable_text);
         store_session(false, false);
     } catch (const std::exception&) {
         set_status(recovery_unreadable_text);

@@ -15,10 +15,10 @@ namespace pellix {
 inline constexpr wchar_t recovery_unavailable_text[] = L"Tab recovery unavailable; save to disk";
 inline constexpr wchar_t recovery_unreadable_text[] =
     L"Tab recovery could not be read; save to disk";
-// Each followed by a path, beside the recovery status for the rest of the run: where a store file
-// that failed the format's checks was moved; where an intact one was moved before a store would
-// have replaced it without everything it held; a store file that could not be read or moved and
-// is left as it is; where this run stores while "tabs.bin" is held.
+// Each followed by a path, beside the recovery status while it holds: the copy kept of a store
+// file that failed the format's checks; the copy kept of an intact one that held what a restore
+// could not bring back (or of an unread "session.bin"); a store file that could not be read or
+// kept and is left as it is; where the stores go while "tabs.bin" cannot take them.
 inline constexpr wchar_t kept_store_note[] = L"Damaged recovery file kept as ";
 inline constexpr wchar_t kept_intact_note[] = L"Recovery file kept as ";
 inline constexpr wchar_t held_file_note[] = L"Recovery file in use, left as it is: ";

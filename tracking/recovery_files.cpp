@@ -1,109 +1,23 @@
 #include "tracking/recovery_files.h"
 
 #include "core/file_io.h"
+#include "platform/unique_handle.h"
 
-#include <algorithm>
-#include <compare>
-#include <cstdint>
-#include <cwchar>
-#include <iterator>
-#include <optional>
-#include <string_view>
-#include <utility>
+#include <windows.h>
+
+#include <chrono>
+#include <stdexcept>
 #include <string>
 #include <system_error>
-#include <vector>
+#include <thread>
+#include <utility>
 
 namespace pellix {
 namespace {
 
-std::wstring copy_prefix(const std::filesystem::path& file, KeptCopy kind) {
-    return file.filename().wstring() + (kind == KeptCopy::damaged ? L".damaged-" : L".kept-");
-}
-
-std::wstring stamp_of(const SYSTEMTIME& when) {
-    wchar_t stamp[32] = {};
-    std::swprintf(stamp, std::size(stamp), L"%04u%02u%02u-%02u%02u%02u", when.wYear, when.wMonth,
-                  when.wDay, when.wHour, when.wMinute, when.wSecond);
-    return stamp;
-}
-
-// The digits of `text` as a number; nothing when it is empty or holds anything else.
-std::optional<std::uint64_t> number_of(std::wstring_view text) {
-    if (text.empty() || text.size() > 18) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (const wchar_t digit : text) {
-        if (digit < L'0' || digit > L'9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(digit - L'0');
-    }
-    return value;
-}
-
-// Where a kept copy stands among its kind: its stamp and counter read as numbers ("-10" comes
-// after "-2"; the first copy of a second has no counter and comes first). Nothing for a name
-// this code did not make, which is then never removed.
-struct CopyOrder {
-    std::uint64_t date = 0;
-    std::uint64_t time = 0;
-    std::uint64_t counter = 1;
-    auto operator<=>(const CopyOrder&) const = default;
-};
-
-std::optional<CopyOrder> order_of(std::wstring_view stamp) {
-    constexpr std::size_t date_digits = 8;
-    constexpr std::size_t time_digits = 6;
-    constexpr std::size_t stamp_size = date_digits + 1 + time_digits;
-    if (stamp.size() < stamp_size || stamp[date_digits] != L'-') {
-        return std::nullopt;
-    }
-    const auto date = number_of(stamp.substr(0, date_digits));
-    const auto time = number_of(stamp.substr(date_digits + 1, time_digits));
-    std::optional<std::uint64_t> counter = 1;
-    if (stamp.size() > stamp_size) {
-        counter =
-            stamp[stamp_size] == L'-' ? number_of(stamp.substr(stamp_size + 1)) : std::nullopt;
-    }
-    if (!date || !time || !counter) {
-        return std::nullopt;
-    }
-    return CopyOrder{.date = *date, .time = *time, .counter = *counter};
-}
-
-using OrderedCopy = std::pair<CopyOrder, std::filesystem::path>;
-
-// The kept copies of `file` of one kind, oldest first.
-std::vector<OrderedCopy> kept_copies(const std::filesystem::path& file, KeptCopy kind) {
-    const std::wstring prefix = copy_prefix(file, kind);
-    std::vector<OrderedCopy> copies;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), error)) {
-        const std::wstring name = entry.path().filename().wstring();
-        if (!name.starts_with(prefix)) {
-            continue;
-        }
-        if (const auto order = order_of(std::wstring_view(name).substr(prefix.size()))) {
-            copies.emplace_back(*order, entry.path());
-        }
-    }
-    std::sort(copies.begin(), copies.end());
-    return copies;
-}
-
-// The counter after the newest copy of the same second, so that a name freed by pruning is never
-// taken again by a newer copy, which would then sort as the oldest.
-std::uint64_t next_counter(const std::vector<OrderedCopy>& copies, const CopyOrder& stamp) {
-    std::uint64_t counter = 1;
-    for (const auto& [order, path] : copies) {
-        if (order.date == stamp.date && order.time == stamp.time) {
-            counter = std::max(counter, order.counter + 1);
-        }
-    }
-    return counter;
-}
+// Another program may hold a store file for a moment; how often and how far apart it is tried.
+constexpr int store_read_attempts = 5;
+constexpr std::chrono::milliseconds store_read_pause{200};
 
 void remove_unless_empty(const std::filesystem::path& path) {
     if (!path.empty()) {
@@ -127,29 +41,62 @@ void write_tab_recovery(const std::filesystem::path& tabs_path,
     remove_unless_empty(session_path);
 }
 
-std::filesystem::path keep_store_copy(const std::filesystem::path& file, KeptCopy kind,
-                                      const SYSTEMTIME& when) {
-    const std::wstring stamp = stamp_of(when);
-    const std::wstring base = (file.parent_path() / (copy_prefix(file, kind) + stamp)).wstring();
-    std::uint64_t counter = next_counter(kept_copies(file, kind), *order_of(stamp));
-    auto name = [&] { return counter == 1 ? base : base + L"-" + std::to_wstring(counter); };
-    // Without MOVEFILE_REPLACE_EXISTING the move never lands on an older copy.
-    while (!MoveFileExW(file.c_str(), name().c_str(), MOVEFILE_WRITE_THROUGH)) {
-        const DWORD failure = GetLastError();
-        if (failure != ERROR_ALREADY_EXISTS && failure != ERROR_FILE_EXISTS) {
-            throw std::system_error(static_cast<int>(failure), std::system_category(),
-                                    "Could not keep the recovery file");
+bool RecoveryFolderDisk::exists(const std::filesystem::path& path) {
+    return std::filesystem::exists(path);
+}
+
+std::optional<std::string> RecoveryFolderDisk::read(const std::filesystem::path& path,
+                                                    std::uint64_t limit) {
+    for (int attempt = 1;; ++attempt) {
+        FileRead read = read_whole_file(path, limit);
+        if (read.end == FileReadEnd::read) {
+            return std::move(read.bytes);
         }
-        ++counter;
+        if (read.end == FileReadEnd::over_limit) {
+            return std::string();
+        }
+        if (attempt == store_read_attempts) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(store_read_pause);
     }
-    const std::filesystem::path kept = name();
-    std::vector<OrderedCopy> copies = kept_copies(file, kind);
-    std::erase_if(copies, [&](const OrderedCopy& copy) { return copy.second == kept; });
-    for (std::size_t i = 0; i + kept_store_copies <= copies.size(); ++i) {
-        std::error_code ignored;
-        std::filesystem::remove(copies[i].second, ignored);
+}
+
+void RecoveryFolderDisk::write(const std::filesystem::path& path, const std::string& bytes) {
+    if (path.has_parent_path()) {
+        std::filesystem::create_directories(path.parent_path());
     }
-    return kept;
+    // A file another program holds without sharing cannot be replaced: found out before the
+    // whole store is written to a temporary file for nothing.
+    UniqueHandle probe(CreateFileW(path.c_str(), DELETE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    if (!probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION) {
+        throw std::runtime_error("The recovery file is in use.");
+    }
+    probe.reset();
+    write_file_atomically(path, bytes, recovery_container_limit);
+}
+
+void RecoveryFolderDisk::move(const std::filesystem::path& from, const std::filesystem::path& to) {
+    // Without MOVEFILE_REPLACE_EXISTING the move never lands on another file.
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                                "Could not keep the recovery file");
+    }
+}
+
+void RecoveryFolderDisk::remove(const std::filesystem::path& path) {
+    std::filesystem::remove(path);
+}
+
+std::vector<std::filesystem::path> RecoveryFolderDisk::names(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename());
+    }
+    return names;
 }
 
 } // namespace pellix

@@ -136,9 +136,9 @@ void check_container_magic(std::string_view bytes) {
     }
 }
 
-// Appends the record that starts at `offset` (its length first) and moves past it; throws at a
-// fault with its sentence.
-void read_entry(std::string_view bytes, std::size_t& offset, Workspace& workspace) {
+// The bytes of the record that starts at `offset` (its length first), moving past them; throws
+// with its sentence where the framing itself fails.
+std::string_view next_entry(std::string_view bytes, std::size_t& offset) {
     if (bytes.size() - offset < 4) {
         fail("Truncated tab recovery.");
     }
@@ -147,8 +147,9 @@ void read_entry(std::string_view bytes, std::size_t& offset, Workspace& workspac
     if (length > recovery_record_limit || length > bytes.size() - offset) {
         fail("Invalid tab recovery length.");
     }
-    workspace.sessions.push_back(read_recovery_record(bytes.substr(offset, length)));
+    const std::string_view entry = bytes.substr(offset, length);
     offset += length;
+    return entry;
 }
 
 // Reads the container into `workspace` record by record; throws at the first fault with its
@@ -164,27 +165,39 @@ void read_container(std::string_view bytes, Workspace& workspace) {
     workspace.sessions.reserve(count);
     std::size_t offset = container_header_size;
     for (std::uint32_t i = 0; i < count; ++i) {
-        read_entry(bytes, offset, workspace);
+        workspace.sessions.push_back(read_recovery_record(next_entry(bytes, offset)));
     }
     if (offset != bytes.size()) {
         fail("Unexpected data after tab recovery.");
     }
 }
 
-// Every record checks itself, so the header's count is not needed to find them: a count or
-// active index that a flipped bit made wrong must not cost the records after it. Reads records in
-// order until the first that fails, the file ends or the tab limit is reached.
-Workspace leading_records(std::string_view bytes) {
+// Every record checks itself and says its own length, so neither the header's count nor one
+// record whose contents fail their checks is needed to find the others: a flipped bit in the
+// count, or in one draft's text, must not cost the records after it. Reads records in order,
+// skipping those that fail, until the framing is lost, the file ends or the tab limit is reached;
+// the active index follows its record when that one is kept.
+Workspace intact_records(std::string_view bytes) {
     Workspace workspace;
     try {
         check_container_magic(bytes);
-        workspace.active = get_u32(bytes, 12);
+        const std::uint64_t active = get_u32(bytes, 12);
+        workspace.active = recovery_max_tabs;
         std::size_t offset = container_header_size;
-        while (offset < bytes.size() && workspace.sessions.size() < recovery_max_tabs) {
-            read_entry(bytes, offset, workspace);
+        for (std::uint64_t index = 0;
+             offset < bytes.size() && workspace.sessions.size() < recovery_max_tabs; ++index) {
+            const std::string_view entry = next_entry(bytes, offset);
+            try {
+                workspace.sessions.push_back(read_recovery_record(entry));
+            } catch (const std::runtime_error&) {
+                continue; // kept with the damaged file's copy
+            }
+            if (index == active) {
+                workspace.active = workspace.sessions.size() - 1;
+            }
         }
     } catch (const std::runtime_error&) {
-        // The records before the fault are what can be trusted.
+        // The records before the framing was lost are what can be trusted.
     }
     return workspace;
 }
@@ -203,7 +216,7 @@ SalvagedWorkspace salvage_tab_recovery(std::string_view bytes) {
     } catch (const std::runtime_error&) {
         // Damaged: what can be trusted is read below.
     }
-    SalvagedWorkspace salvaged{.workspace = leading_records(bytes), .whole = false};
+    SalvagedWorkspace salvaged{.workspace = intact_records(bytes), .whole = false};
     Workspace& workspace = salvaged.workspace;
     if (workspace.sessions.empty()) {
         workspace.active = 0;

@@ -9,7 +9,11 @@
 namespace pellix {
 
 SessionWriter::SessionWriter(WriterFunction writer)
-    : writer_(writer ? std::move(writer) : WriterFunction(write_tab_recovery)) {
+    : writer_(writer ? std::move(writer)
+                     : WriterFunction([](const StorePlan& plan, const Workspace& workspace) {
+                           RecoveryFolderDisk disk;
+                           return carry_out_store(disk, plan, workspace);
+                       })) {
     // Started last, once every field it reads exists.
     thread_ = std::thread([this] { run(); });
 }
@@ -18,19 +22,15 @@ SessionWriter::~SessionWriter() {
     stop();
 }
 
-std::uint64_t SessionWriter::submit(std::filesystem::path tabs_path,
-                                    std::filesystem::path session_path, Workspace workspace) {
-    return enqueue(std::move(tabs_path), std::move(session_path), std::move(workspace));
+std::uint64_t SessionWriter::submit(StorePlan plan, Workspace workspace) {
+    return enqueue(std::move(plan), std::move(workspace));
 }
 
-std::uint64_t SessionWriter::submit(std::filesystem::path tabs_path,
-                                    std::filesystem::path session_path,
-                                    WorkspaceSnapshot snapshot) {
-    return enqueue(std::move(tabs_path), std::move(session_path), std::move(snapshot));
+std::uint64_t SessionWriter::submit(StorePlan plan, WorkspaceSnapshot snapshot) {
+    return enqueue(std::move(plan), std::move(snapshot));
 }
 
-std::uint64_t SessionWriter::enqueue(std::filesystem::path tabs_path,
-                                     std::filesystem::path session_path,
+std::uint64_t SessionWriter::enqueue(StorePlan plan,
                                      std::variant<Workspace, WorkspaceSnapshot> workspace) {
     std::uint64_t sequence = 0;
     // The snapshot this one supersedes may be hundreds of MiB: it is freed here, after the
@@ -42,8 +42,7 @@ std::uint64_t SessionWriter::enqueue(std::filesystem::path tabs_path,
             throw std::runtime_error("Recovery writer is closing.");
         }
         sequence = ++last_sequence_;
-        superseded = std::exchange(pending_, Job{std::move(tabs_path), std::move(session_path),
-                                                 std::move(workspace), sequence});
+        superseded = std::exchange(pending_, Job{std::move(plan), std::move(workspace), sequence});
     }
     wake_.notify_one();
     return sequence;
@@ -77,29 +76,30 @@ void SessionWriter::run() {
         pending_.reset();
         lock.unlock();
 
-        std::string error = write(job);
+        Result result = write(job);
 
         lock.lock();
-        last_result_ = Result{job.sequence, std::move(error)};
+        last_result_ = std::move(result);
         // The snapshot may be hundreds of MiB: free it without holding up submit().
         lock.unlock();
     }
 }
 
-std::string SessionWriter::write(const Job& job) const {
+SessionWriter::Result SessionWriter::write(const Job& job) const {
+    Result result{.sequence = job.sequence, .error = {}, .plan = job.plan, .written = {}};
     try {
         if (const auto* workspace = std::get_if<Workspace>(&job.workspace)) {
-            writer_(job.tabs_path, job.session_path, *workspace);
+            result.written = writer_(job.plan, *workspace);
         } else {
-            writer_(job.tabs_path, job.session_path,
-                    workspace_of(std::get<WorkspaceSnapshot>(job.workspace)));
+            result.written =
+                writer_(job.plan, workspace_of(std::get<WorkspaceSnapshot>(job.workspace)));
         }
-        return {};
     } catch (const std::exception& failure) {
-        return failure.what();
+        result.error = failure.what();
     } catch (...) {
-        return "Recovery write failed.";
+        result.error = "Recovery write failed.";
     }
+    return result;
 }
 
 } // namespace pellix

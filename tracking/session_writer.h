@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tracking/recovery_format.h"
+#include "tracking/recovery_policy.h"
 #include "tracking/recovery_snapshot.h"
 
 #include <condition_variable>
@@ -20,16 +21,19 @@ namespace pellix {
 // ignore results of requests it has since superseded.
 class SessionWriter {
 public:
+    // Writes the workspace as the plan says and returns the file that now holds it.
     using WriterFunction =
-        std::function<void(const std::filesystem::path& tabs_path,
-                           const std::filesystem::path& session_path, const Workspace& workspace)>;
+        std::function<std::filesystem::path(const StorePlan& plan, const Workspace& workspace)>;
 
     struct Result {
         std::uint64_t sequence = 0;
         std::string error; // UTF-8; empty on success
+        StorePlan plan;
+        std::filesystem::path written; // the file that holds the store; empty on failure
     };
 
-    // An empty function means `write_tab_recovery`. Starts the thread at once.
+    // An empty function means `carry_out_store` on the real recovery folder. Starts the thread
+    // at once.
     explicit SessionWriter(WriterFunction writer = {});
     ~SessionWriter();
 
@@ -38,12 +42,10 @@ public:
 
     // Replaces any job still waiting and returns the new job's sequence number (the first is 1).
     // Throws std::runtime_error "Recovery writer is closing." after stop().
-    std::uint64_t submit(std::filesystem::path tabs_path, std::filesystem::path session_path,
-                         Workspace workspace);
+    std::uint64_t submit(StorePlan plan, Workspace workspace);
     // The same for a snapshot whose texts are still shared with the editors: they are taken out
     // on the writer thread, so the caller pays for no text.
-    std::uint64_t submit(std::filesystem::path tabs_path, std::filesystem::path session_path,
-                         WorkspaceSnapshot snapshot);
+    std::uint64_t submit(StorePlan plan, WorkspaceSnapshot snapshot);
 
     // The result of the last finished write, once; nothing when none finished since the last call.
     std::optional<Result> take_result();
@@ -54,17 +56,15 @@ public:
 
 private:
     struct Job {
-        std::filesystem::path tabs_path;
-        std::filesystem::path session_path;
+        StorePlan plan;
         std::variant<Workspace, WorkspaceSnapshot> workspace;
         std::uint64_t sequence = 0;
     };
 
-    std::uint64_t enqueue(std::filesystem::path tabs_path, std::filesystem::path session_path,
-                          std::variant<Workspace, WorkspaceSnapshot> workspace);
+    std::uint64_t enqueue(StorePlan plan, std::variant<Workspace, WorkspaceSnapshot> workspace);
 
     void run();
-    std::string write(const Job& job) const;
+    Result write(const Job& job) const;
 
     WriterFunction writer_;
     std::mutex mutex_;

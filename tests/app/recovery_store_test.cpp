@@ -329,12 +329,115 @@ TEST_F(RecoveryStore, AtTheTabLimitTheRestoreStopsAndKeepsWhatItRestored) {
     const std::filesystem::path kept = noted_path(kept_intact_note);
     EXPECT_EQ(recovery_status(),
               std::wstring(recovery_unreadable_text) + L". " + kept_intact_note + kept.wstring());
+    // Until the first store is on disk, a start after a crash finds every draft in "tabs.bin".
+    EXPECT_EQ(test::stored_workspace(tabs_file()), two);
     store_session(false, true);
     EXPECT_TRUE(stored({.sessions = {session(u"kept", Encoding::utf8, LineEnding::crlf, {}, true),
                                      two.sessions[0]},
                         .active = 1}));
     EXPECT_TRUE(status_becomes(kept_intact_note + kept.wstring()));
     EXPECT_EQ(read_tab_recovery(read_file_bytes(kept, recovery_container_limit)), two);
+}
+
+// Another program opening "tabs.bin" with no sharing, as a backup or a virus scanner does.
+UniqueHandle hold_with_no_sharing(const std::filesystem::path& path) {
+    return UniqueHandle(
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+TEST_F(RecoveryStore, AStoreHeldMidRunGoesBesideAtOnceIsTriedAgainAndComesBackOnceFree) {
+    const Session first = session(u"first", Encoding::utf8, LineEnding::crlf, {}, true);
+    const Session second = session(u"second", Encoding::utf8, LineEnding::crlf, {}, true);
+    const std::filesystem::path beside = store_folder() / "tabs.bin.beside";
+    type(L"first");
+    store_session(false, true);
+    ASSERT_TRUE(stored({.sessions = {first}, .active = 0}));
+    {
+        UniqueHandle holder = hold_with_no_sharing(tabs_file());
+        ASSERT_TRUE(holder.valid());
+        SendMessageW(window_, WM_COMMAND, 100, 0);
+        type(L"second");
+        store_session(false, true);
+        EXPECT_TRUE(test::pump_until([&] {
+            return test::stored_workspace(beside) ==
+                   Workspace{.sessions = {first, second}, .active = 1};
+        }));
+        EXPECT_TRUE(status_becomes(stored_beside_note + beside.wstring()));
+        // Both held: the store fails, and is tried again on its own once one is free.
+        UniqueHandle beside_holder = hold_with_no_sharing(beside);
+        ASSERT_TRUE(beside_holder.valid());
+        type(L"!");
+        store_session(false, true);
+        EXPECT_TRUE(status_becomes(std::wstring(recovery_unavailable_text) + L". " +
+                                   stored_beside_note + beside.wstring()));
+    }
+    EXPECT_TRUE(test::pump_until([&] {
+        take_recovery_writer_result();
+        return test::stored_workspace(tabs_file()) ==
+               Workspace{.sessions = {first, session(u"second!", Encoding::utf8, LineEnding::crlf,
+                                                     {}, true)},
+                         .active = 1};
+    }));
+    EXPECT_TRUE(test::pump_until([&] { return !std::filesystem::exists(beside); }));
+    EXPECT_TRUE(status_becomes(L""));
+}
+
+TEST_F(RecoveryStore, AHeldSessionBinIsNeverHiddenBehindANewTabsBin) {
+    const std::string record =
+        test::store_bytes(
+            {.sessions = {session(u"older draft", Encoding::utf8, LineEnding::lf, {}, true)},
+             .active = 0})
+            .substr(20);
+    std::filesystem::create_directories(store_folder());
+    test::write_bytes(session_file(), record);
+    const std::filesystem::path beside = store_folder() / "tabs.bin.beside";
+    {
+        UniqueHandle holder = hold_with_no_sharing(session_file());
+        ASSERT_TRUE(holder.valid());
+        restore_session();
+        EXPECT_EQ(recovery_status(), std::wstring(recovery_unreadable_text) + L". " +
+                                         held_file_note + session_file().wstring());
+        type(L"new draft");
+        store_session(false, true);
+        EXPECT_TRUE(test::pump_until([&] { return test::stored_workspace(beside).has_value(); }));
+        EXPECT_FALSE(std::filesystem::exists(tabs_file()));
+    }
+    close_current_tab([] { return true; });
+    restore_session();
+    ASSERT_EQ(tabs.size(), 2u);
+    EXPECT_EQ(tab_text(*tabs[0]), u"older draft");
+    EXPECT_EQ(tab_text(*tabs[1]), u"new draft");
+}
+
+TEST_F(RecoveryStore, ACopyNamedForADraftLeftOutIsNotPrunedByLaterStarts) {
+    while (tabs.size() < tab_limit) {
+        SendMessageW(window_, WM_COMMAND, 100, 0);
+        type(L"open");
+    }
+    // "tabs.bin" stays held: every start reads the drafts beside it and keeps a copy.
+    write_store(
+        {.sessions = {session(u"held", Encoding::utf8, LineEnding::lf, {}, true)}, .active = 0});
+    test::write_bytes(store_folder() / "tabs.bin.beside",
+                      test::store_bytes({.sessions = {session(u"left out", Encoding::utf8,
+                                                              LineEnding::lf, {}, true)},
+                                         .active = 0}));
+    UniqueHandle holder = hold_with_no_sharing(tabs_file());
+    ASSERT_TRUE(holder.valid());
+    restore_session();
+    const std::filesystem::path kept = noted_path(kept_intact_note);
+    ASSERT_FALSE(kept.empty()) << recovery_status();
+    for (int start = 0; start < 4; ++start) {
+        store_session(false, true);
+        EXPECT_TRUE(test::pump_until([&] {
+            take_recovery_writer_result();
+            return recovery_status().find(stored_beside_note) != std::wstring::npos;
+        }));
+        restore_session();
+    }
+    EXPECT_EQ(
+        test::stored_workspace(kept),
+        (Workspace{.sessions = {session(u"left out", Encoding::utf8, LineEnding::lf, {}, true)},
+                   .active = 0}));
 }
 
 TEST_F(RecoveryStore, DeclinedDraftsReopenTheirFilesAndDropUntitledOnes) {
@@ -374,11 +477,13 @@ TEST_F(RecoveryStore, ACorruptStoreRestoresNothingAndGoesAsideWithTheUnreadSessi
         EXPECT_EQ(kept.parent_path(), store_folder());
         EXPECT_EQ(read_file_bytes(kept, document_limit), corrupt);
         EXPECT_EQ(read_file_bytes(kept_record, document_limit), record);
-        EXPECT_FALSE(std::filesystem::exists(tabs_file()));
+        // The damaged store stays where the next start reads it until a store replaces it.
+        EXPECT_EQ(read_file_bytes(tabs_file(), document_limit), corrupt);
         EXPECT_FALSE(std::filesystem::exists(session_file()));
         // A blank tab leaves nothing to keep; the notes of the kept copies stay.
         store_session(false, true);
         EXPECT_TRUE(status_becomes(notes));
+        EXPECT_FALSE(std::filesystem::exists(tabs_file()));
         EXPECT_TRUE(std::filesystem::exists(kept));
         EXPECT_TRUE(std::filesystem::exists(kept_record));
     }
@@ -403,15 +508,18 @@ TEST_F(RecoveryStore, ADamagedStoreIsKeptAsItIsAndTheDraftsBeforeTheDamageComeBa
         .active = 1};
     const std::string whole = test::store_bytes(three);
     // Every cut and flipped byte is the format's own test; here one store loses its third
-    // record to a cut, another its first to a flipped byte.
+    // record to a cut, another its first to a flipped byte inside it.
     const std::size_t third_starts = whole.rfind("PELLIX2\n") - 4;
     std::string flipped = whole;
     flipped[30] = static_cast<char>(flipped[30] ^ 0x80);
     struct Damage {
         std::string bytes;
+        std::size_t first;
         std::size_t intact;
+        std::uint64_t active;
     };
-    const std::vector<Damage> damages = {{whole.substr(0, third_starts + 10), 2}, {flipped, 0}};
+    const std::vector<Damage> damages = {{whole.substr(0, third_starts + 10), 0, 2, 1},
+                                         {flipped, 1, 2, 0}};
     std::filesystem::create_directories(store_folder());
     for (const Damage& damage : damages) {
         SCOPED_TRACE(damage.bytes.size());
@@ -423,10 +531,11 @@ TEST_F(RecoveryStore, ADamagedStoreIsKeptAsItIsAndTheDraftsBeforeTheDamageComeBa
 
         restore_session();
 
-        EXPECT_EQ(boxes_.size(), damage.intact == 0 ? 0u : 1u);
+        EXPECT_EQ(boxes_.size(), 1u);
+        const auto first = three.sessions.begin() + static_cast<std::ptrdiff_t>(damage.first);
         const Workspace intact{.sessions = std::vector<Session>(
-                                   three.sessions.begin(), three.sessions.begin() + damage.intact),
-                               .active = damage.intact > 1 ? 1u : 0u};
+                                   first, first + static_cast<std::ptrdiff_t>(damage.intact)),
+                               .active = damage.active};
         ASSERT_EQ(tabs.size(), std::max<std::size_t>(damage.intact, 1));
         for (std::size_t i = 0; i < damage.intact; ++i) {
             EXPECT_EQ(tab_text(*tabs[i]), intact.sessions[i].text);
@@ -439,10 +548,13 @@ TEST_F(RecoveryStore, ADamagedStoreIsKeptAsItIsAndTheDraftsBeforeTheDamageComeBa
 
         // The next store writes a new store and leaves the kept copy as it was.
         store_session(false, true);
-        EXPECT_TRUE(stored(damage.intact == 0 ? Workspace{} : intact));
+        EXPECT_TRUE(stored(intact));
         EXPECT_TRUE(status_becomes(kept_store_note + kept.wstring()));
         EXPECT_EQ(read_file_bytes(kept, recovery_container_limit), damage.bytes);
     }
+    // The user deletes the copy: the status no longer names it, with no store needed.
+    std::filesystem::remove(noted_path());
+    EXPECT_TRUE(status_becomes(L""));
     // A start with nothing stored forgets the kept copy.
     std::filesystem::remove(tabs_file());
     restore_session();
@@ -493,13 +605,19 @@ TEST_F(RecoveryStore, AStoreThatCannotBeOpenedIsLeftAsItIsAndTheNewDraftsGoBesid
     EXPECT_EQ(tab_text(*tabs[0]), u"old draft");
     EXPECT_EQ(tab_text(*tabs[1]), u"new draft");
     EXPECT_EQ(recovery_status(), L"");
+    // A crash before the first store finds both files as they were.
+    EXPECT_EQ(read_file_bytes(tabs_file(), recovery_container_limit), old_bytes);
+    EXPECT_EQ(
+        test::stored_workspace(beside),
+        (Workspace{.sessions = {session(u"new draft", Encoding::utf8, LineEnding::crlf, {}, true)},
+                   .active = 0}));
     store_session(false, true);
     EXPECT_TRUE(
         stored({.sessions = {session(u"old draft", Encoding::utf8, LineEnding::lf, {}, true),
                              session(u"new draft", Encoding::utf8, LineEnding::crlf, {}, true)},
                 .active = 1}));
-    // The store beside went aside before that store, so no later start offers it again.
-    EXPECT_FALSE(std::filesystem::exists(beside));
+    // Once that store is on disk the store beside goes, so no later start offers it again.
+    EXPECT_TRUE(test::pump_until([&] { return !std::filesystem::exists(beside); }));
 }
 
 TEST_F(RecoveryStore, ADamagedStoreThatCannotBeMovedKeepsItsBytesAndTheStoresGoBesideIt) {
@@ -524,12 +642,14 @@ TEST_F(RecoveryStore, ADamagedStoreThatCannotBeMovedKeepsItsBytesAndTheStoresGoB
         restore_session();
         ASSERT_EQ(tabs.size(), 1u);
         EXPECT_EQ(tab_text(current_tab()), u"intact");
+        const std::filesystem::path kept = noted_path();
         EXPECT_EQ(recovery_status(), std::wstring(recovery_unreadable_text) + L". " +
-                                         held_file_note + tabs_file().wstring());
+                                         kept_store_note + kept.wstring());
+        EXPECT_EQ(read_file_bytes(kept, recovery_container_limit), damaged);
         for (const wchar_t* edit : {L"1", L"2"}) {
             type(edit);
             store_session(false, true);
-            EXPECT_TRUE(status_becomes(held_file_note + tabs_file().wstring() + L". " +
+            EXPECT_TRUE(status_becomes(kept_store_note + kept.wstring() + L". " +
                                        stored_beside_note + beside.wstring()));
         }
         EXPECT_TRUE(test::pump_until([&] {
@@ -539,7 +659,8 @@ TEST_F(RecoveryStore, ADamagedStoreThatCannotBeMovedKeepsItsBytesAndTheStoresGoB
         EXPECT_EQ(read_file_bytes(tabs_file(), recovery_container_limit), damaged);
     }
 
-    // Deleted by the user after the restore: nothing left to keep, the store goes to its place.
+    // Let go after the restore: the stores go back to their place, the file beside goes, and
+    // the status names only the copies still there.
     std::filesystem::remove(beside);
     close_current_tab([] { return true; });
     {
@@ -547,7 +668,7 @@ TEST_F(RecoveryStore, ADamagedStoreThatCannotBeMovedKeepsItsBytesAndTheStoresGoB
         ASSERT_TRUE(holder.valid());
         restore_session();
     }
-    std::filesystem::remove(tabs_file());
+    std::filesystem::remove(noted_path());
     type(L"!");
     store_session(false, true);
     EXPECT_TRUE(stored({.sessions = {session(u"!intact", Encoding::utf8, LineEnding::lf, {}, true)},

@@ -1,8 +1,8 @@
 // Recovery files as the program finds them after a crash: a whole "tabs.bin" container or one
 // "session.bin" record. Refusals are std::runtime_error; whatever is accepted must be written
 // back byte for byte, since the format has one way to write each value. What is salvaged from a
-// damaged container must be exactly its leading records, as they stand in the file, whatever its
-// header's count and active index say.
+// damaged container must be records of the file, in its order and as they stand in it, whatever
+// its header's count and active index say.
 
 #include "tracking/recovery_format.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -42,11 +42,25 @@ void check_salvage(std::string_view bytes) {
         return;
     }
     require(workspace.active < workspace.sessions.size(), "the active tab is a salvaged one");
-    // Written again, the salvaged records are the file's own from its header on.
-    const std::string written = encode_tab_recovery(workspace);
-    const std::string_view records = std::string_view(written).substr(16);
-    require(bytes.size() >= written.size() && bytes.substr(16, records.size()) == records,
-            "salvaged records are the leading records byte for byte");
+    // Written again, each salvaged record is one the file frames after the one before it.
+    std::size_t offset = 16;
+    for (const Session& session : workspace.sessions) {
+        const std::string written = encode_tab_recovery(Workspace{{session}, 0}).substr(16);
+        bool found = false;
+        while (!found && bytes.size() >= offset + 4) {
+            std::uint32_t length = 0;
+            for (std::size_t i = 0; i < 4; ++i) {
+                length |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[offset + i]))
+                          << (8 * i);
+            }
+            if (length > bytes.size() - offset - 4) {
+                break;
+            }
+            found = bytes.substr(offset, 4 + length) == written;
+            offset += 4 + length;
+        }
+        require(found, "salvaged records are the file's records in order, byte for byte");
+    }
 }
 
 // The input's first eight bytes written over the count and active index of the container that

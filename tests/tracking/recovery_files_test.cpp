@@ -1,9 +1,12 @@
 #include "tracking/recovery_files.h"
 
 #include "core/file_io.h"
+#include "core/file_io_calls.h"
 #include "tests/message_of.h"
 
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 #include <chrono>
 #include <filesystem>
@@ -27,18 +30,6 @@ Session session_of(std::u16string text, std::string path, bool draft = true) {
     session.path = std::move(path);
     session.draft = draft;
     return session;
-}
-
-// 2026-12-07 09:05 and `second` seconds, as the clock would give it.
-SYSTEMTIME morning(WORD second) {
-    return {.wYear = 2026,
-            .wMonth = 12,
-            .wDayOfWeek = 1,
-            .wDay = 7,
-            .wHour = 9,
-            .wMinute = 5,
-            .wSecond = second,
-            .wMilliseconds = 0};
 }
 
 class RecoveryFiles : public ::testing::Test {
@@ -98,63 +89,52 @@ TEST_F(RecoveryFiles, FailedWriteLeavesBothFilesAsTheyWere) {
     EXPECT_TRUE(std::filesystem::exists(session_));
 }
 
-TEST_F(RecoveryFiles, ADamagedStoreIsMovedAsideAsItIsAndOnlyTheNewestFewStay) {
-    const std::string damaged("PLXTABS1\x03\0\0\0half", 16);
-    SYSTEMTIME when = morning(3);
-    put(tabs_, damaged);
-    const auto first = keep_store_copy(tabs_, KeptCopy::damaged, when);
-    EXPECT_EQ(first, tabs_.parent_path() / "tabs.bin.damaged-20261207-090503");
-    EXPECT_FALSE(std::filesystem::exists(tabs_));
-    EXPECT_EQ(read_file_bytes(first, recovery_container_limit), damaged);
+TEST_F(RecoveryFiles, AStoreThatCannotBeOpenedIsTriedAgainAndThenIsNotDamaged) {
+    const Workspace workspace{{{u"draft", Encoding::utf8, LineEnding::lf, "", true}}, 0};
+    const std::string bytes = encode_tab_recovery(workspace);
+    put(tabs_, bytes);
+    int refusals = 2;
+    int opens = 0;
+    ScopedAtomicSaveCalls held({.write_file = {},
+                                .replace_file = {},
+                                .move_file = {},
+                                .open_for_reading = [&](const wchar_t* path) -> void* {
+                                    ++opens;
+                                    if (opens <= refusals) {
+                                        SetLastError(ERROR_SHARING_VIOLATION);
+                                        return INVALID_HANDLE_VALUE;
+                                    }
+                                    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                       OPEN_EXISTING, 0, nullptr);
+                                }});
+    RecoveryFolderDisk disk;
+    EXPECT_EQ(disk.read(tabs_, recovery_container_limit), bytes);
+    EXPECT_EQ(opens, 3);
 
-    // The same second again: the older copy is never replaced.
-    put(tabs_, "second");
-    const auto second = keep_store_copy(tabs_, KeptCopy::damaged, when);
-    EXPECT_EQ(second, tabs_.parent_path() / "tabs.bin.damaged-20261207-090503-2");
-    EXPECT_EQ(read_file_bytes(first, recovery_container_limit), damaged);
-
-    put(session_, "record");
-    const auto session_copy = keep_store_copy(session_, KeptCopy::damaged, when);
-    for (WORD minute = 6; minute < 9; ++minute) {
-        when.wMinute = minute;
-        put(tabs_, "later");
-        keep_store_copy(tabs_, KeptCopy::damaged, when);
-    }
-    EXPECT_FALSE(std::filesystem::exists(first));
-    EXPECT_FALSE(std::filesystem::exists(second));
-    std::size_t kept = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(tabs_.parent_path())) {
-        kept += entry.path().filename().wstring().starts_with(L"tabs.bin.damaged-");
-    }
-    EXPECT_EQ(kept, kept_store_copies);
-    EXPECT_TRUE(std::filesystem::exists(session_copy));
-
-    EXPECT_THROW(keep_store_copy(tabs_, KeptCopy::damaged, when), std::system_error);
+    // Held for good: nothing, after a bounded number of tries.
+    refusals = 1000;
+    opens = 0;
+    EXPECT_FALSE(disk.read(tabs_, recovery_container_limit));
+    EXPECT_GT(opens, 2);
+    EXPECT_LT(opens, 20);
 }
 
-TEST_F(RecoveryFiles, CopiesArePrunedByTheirStampAndCounterAsNumbersAndEachKindApart) {
-    const SYSTEMTIME when = morning(0);
-    put(tabs_.parent_path() / "tabs.bin.damaged-mine", "the user's own");
-    std::filesystem::path intact;
-    for (int round = 1; round <= 12; ++round) {
-        put(tabs_, std::to_string(round));
-        keep_store_copy(tabs_, KeptCopy::damaged, when);
-        if (round == 1) {
-            put(tabs_, "intact");
-            intact = keep_store_copy(tabs_, KeptCopy::intact, when);
-        }
-    }
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(tabs_.parent_path())) {
-        names.push_back(entry.path().filename().string());
-    }
+TEST_F(RecoveryFiles, TheFolderOnDiskReadsWritesMovesWithoutReplacingAndLists) {
+    RecoveryFolderDisk disk;
+    // A file over the limit holds nothing of this program's: no bytes, not "cannot be read".
+    disk.write(tabs_, "12345");
+    EXPECT_EQ(disk.read(tabs_, 4), std::string());
+    EXPECT_EQ(disk.read(tabs_, 5), "12345");
+    put(session_, "record");
+    EXPECT_THROW(disk.move(session_, tabs_), std::runtime_error);
+    EXPECT_EQ(disk.read(tabs_, 5), "12345");
+    disk.move(session_, tabs_.parent_path() / "session.bin.kept-x");
+    EXPECT_FALSE(disk.exists(session_));
+    disk.remove(session_);
+    std::vector<std::filesystem::path> names = disk.names(tabs_.parent_path());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"tabs.bin.damaged-20261207-090500-10",
-                                        "tabs.bin.damaged-20261207-090500-11",
-                                        "tabs.bin.damaged-20261207-090500-12",
-                                        "tabs.bin.damaged-mine", "tabs.bin.kept-20261207-090500"}));
-    EXPECT_EQ(intact.filename(), "tabs.bin.kept-20261207-090500");
+    EXPECT_EQ(names, (std::vector<std::filesystem::path>{"session.bin.kept-x", "tabs.bin"}));
+    EXPECT_TRUE(disk.names(folder_ / "none").empty());
 }
 
 } // namespace

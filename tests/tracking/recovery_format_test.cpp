@@ -150,7 +150,7 @@ TEST(RecoveryFormat, ContainerReaderMessages) {
     EXPECT_EQ(full.active, 127u);
 }
 
-TEST(RecoveryFormat, SalvageKeepsExactlyTheRecordsBeforeTheDamage) {
+TEST(RecoveryFormat, SalvageKeepsEveryRecordThatChecksWhileTheFramingHolds) {
     const Workspace stored{{session_of(u"first draft", "C:\\a.md"),
                             session_of(u"zweite \u00C4nderung\n", ""),
                             session_of(u"third \U0001F600", "C:\\c.txt")},
@@ -180,16 +180,27 @@ TEST(RecoveryFormat, SalvageKeepsExactlyTheRecordsBeforeTheDamage) {
         EXPECT_EQ(salvaged.workspace.active, intact == 0 ? 0 : intact - 1) << cut;
     }
     // In valid UTF-8, and in every length and setting of a record, a flipped top bit always
-    // breaks a check, wherever it falls.
+    // breaks a check, wherever it falls. Inside a record only that record is lost: the ones after
+    // it say their own lengths. In a length the framing is lost, and with it what follows.
     for (std::size_t record = 0; record < ends.size(); ++record) {
-        for (std::size_t at = record == 0 ? 16 : ends[record - 1]; at < ends[record]; ++at) {
+        const std::size_t start = record == 0 ? 16 : ends[record - 1];
+        std::vector<Session> others = stored.sessions;
+        others.erase(others.begin() + static_cast<std::ptrdiff_t>(record));
+        for (std::size_t at = start; at < ends[record]; ++at) {
             std::string damaged = bytes;
             damaged[at] = static_cast<char>(damaged[at] ^ 0x80);
             const SalvagedWorkspace salvaged = salvage_tab_recovery(damaged);
             EXPECT_FALSE(salvaged.whole) << at;
-            EXPECT_EQ(salvaged.workspace.sessions, first(record)) << at;
+            EXPECT_EQ(salvaged.workspace.sessions, at < start + 4 ? first(record) : others) << at;
+            EXPECT_LT(salvaged.workspace.active,
+                      std::max<std::size_t>(1, salvaged.workspace.sessions.size()))
+                << at;
         }
     }
+    // The active record kept where it is found after a skipped one; the last when it was skipped.
+    std::string second_bad = bytes;
+    second_bad[ends[1] - 1] = '\xFF';
+    EXPECT_EQ(salvage_tab_recovery(second_bad).workspace.active, 1u);
     const SalvagedWorkspace trailing = salvage_tab_recovery(bytes + "x");
     EXPECT_FALSE(trailing.whole);
     EXPECT_EQ(trailing.workspace, stored);

@@ -45,8 +45,7 @@ public:
     explicit RecordingWriter(bool gated) : gated_(gated) {}
 
     SessionWriter::WriterFunction function() {
-        return [this](const std::filesystem::path&, const std::filesystem::path&,
-                      const Workspace& workspace) {
+        return [this](const StorePlan& plan, const Workspace& workspace) {
             std::unique_lock lock(mutex_);
             calls_.push_back(workspace.active);
             changed_.notify_all();
@@ -54,6 +53,7 @@ public:
             if (gated_) {
                 --permits_;
             }
+            return plan.target;
         };
     }
 
@@ -81,6 +81,8 @@ private:
     int permits_ = 0;
 };
 
+const StorePlan to_t{.target = "t", .fallback = {}, .let_go = {}};
+
 Workspace tagged(std::uint64_t tag) {
     Workspace workspace;
     workspace.sessions.resize(tag + 1);
@@ -90,12 +92,12 @@ Workspace tagged(std::uint64_t tag) {
 
 TEST(SessionWriter, SubmitThenStopWritesBeforeStopReturns) {
     std::vector<std::uint64_t> written;
-    SessionWriter writer([&](const std::filesystem::path&, const std::filesystem::path&,
-                             const Workspace& workspace) {
+    SessionWriter writer([&](const StorePlan& plan, const Workspace& workspace) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         written.push_back(workspace.active);
+        return plan.target;
     });
-    EXPECT_EQ(writer.submit("t", "s", tagged(4)), 1u);
+    EXPECT_EQ(writer.submit(to_t, tagged(4)), 1u);
     writer.stop();
     EXPECT_EQ(written, std::vector<std::uint64_t>{4});
     auto result = writer.take_result();
@@ -106,11 +108,11 @@ TEST(SessionWriter, SubmitThenStopWritesBeforeStopReturns) {
 }
 
 TEST(SessionWriter, SubmitAfterStopIsRefused) {
-    SessionWriter writer([](auto&&...) {});
+    SessionWriter writer([](const StorePlan& plan, const Workspace&) { return plan.target; });
     writer.stop();
     writer.stop();
     try {
-        writer.submit("t", "s", tagged(0));
+        writer.submit(to_t, tagged(0));
         FAIL() << "submit after stop was accepted";
     } catch (const std::runtime_error& failure) {
         EXPECT_STREQ(failure.what(), "Recovery writer is closing.");
@@ -120,7 +122,7 @@ TEST(SessionWriter, SubmitAfterStopIsRefused) {
 
 TEST(SessionWriter, FailuresBecomeResultTextsAndTheThreadGoesOn) {
     int call = 0;
-    SessionWriter writer([&](auto&&...) {
+    SessionWriter writer([&](const StorePlan& plan, const Workspace&) {
         ++call;
         if (call == 1) {
             throw 42;
@@ -128,32 +130,34 @@ TEST(SessionWriter, FailuresBecomeResultTextsAndTheThreadGoesOn) {
         if (call == 2) {
             throw std::length_error("Disk full.");
         }
+        return plan.target;
     });
     auto wait_result = [&] {
         std::optional<SessionWriter::Result> result;
         EXPECT_TRUE(test::wait_until([&] { return (result = writer.take_result()).has_value(); }));
         return result.value_or(SessionWriter::Result{});
     };
-    writer.submit("t", "s", tagged(0));
+    writer.submit(to_t, tagged(0));
     auto first = wait_result();
     EXPECT_EQ(first.sequence, 1u);
     EXPECT_EQ(first.error, "Recovery write failed.");
-    writer.submit("t", "s", tagged(0));
+    writer.submit(to_t, tagged(0));
     EXPECT_EQ(wait_result().error, "Disk full.");
-    writer.submit("t", "s", tagged(0));
+    writer.submit(to_t, tagged(0));
     auto third = wait_result();
     EXPECT_EQ(third.sequence, 3u);
     EXPECT_EQ(third.error, "");
+    EXPECT_EQ(third.written, "t");
 }
 
 TEST(SessionWriter, OnlyTheNewestWaitingSnapshotIsWritten) {
     RecordingWriter recorder(true);
     SessionWriter writer(recorder.function());
-    EXPECT_EQ(writer.submit("t", "s", tagged(1)), 1u);
+    EXPECT_EQ(writer.submit(to_t, tagged(1)), 1u);
     recorder.wait_for_calls(1);
     // The thread is busy with the first job: the next two compete for the one slot.
-    EXPECT_EQ(writer.submit("t", "s", tagged(2)), 2u);
-    EXPECT_EQ(writer.submit("t", "s", tagged(3)), 3u);
+    EXPECT_EQ(writer.submit(to_t, tagged(2)), 2u);
+    EXPECT_EQ(writer.submit(to_t, tagged(3)), 3u);
     EXPECT_FALSE(writer.take_result());
     recorder.release();
     recorder.wait_for_calls(2);
@@ -171,9 +175,9 @@ TEST(SessionWriter, OnlyTheNewestWaitingSnapshotIsWritten) {
 TEST(SessionWriter, UntakenResultIsReplacedByTheNewerOne) {
     RecordingWriter recorder(false);
     SessionWriter writer(recorder.function());
-    writer.submit("t", "s", tagged(0));
+    writer.submit(to_t, tagged(0));
     recorder.wait_for_calls(1);
-    writer.submit("t", "s", tagged(1));
+    writer.submit(to_t, tagged(1));
     writer.stop();
     auto result = writer.take_result();
     ASSERT_TRUE(result);
@@ -193,17 +197,18 @@ TEST(SessionWriter, DefaultWriterStoresTheFiles) {
     const Workspace workspace{{draft}, 0};
     {
         SessionWriter writer;
-        writer.submit(tabs, session, workspace);
+        writer.submit({.target = tabs, .fallback = {}, .let_go = {session}}, workspace);
         writer.stop();
         auto result = writer.take_result();
         ASSERT_TRUE(result);
         EXPECT_EQ(result->error, "");
+        EXPECT_EQ(result->written, tabs);
     }
     EXPECT_EQ(read_tab_recovery(read_file_bytes(tabs, recovery_container_limit)), workspace);
     {
         // Destruction alone still writes the snapshot handed over last.
         SessionWriter writer;
-        writer.submit(tabs, session, Workspace{});
+        writer.submit({.target = tabs, .fallback = {}, .let_go = {session}}, Workspace{});
     }
     EXPECT_FALSE(std::filesystem::exists(tabs));
     std::filesystem::remove_all(folder);
@@ -212,12 +217,12 @@ TEST(SessionWriter, DefaultWriterStoresTheFiles) {
 TEST(SessionWriter, SupersededSnapshotIsFreedWithoutHoldingTheWriterUp) {
     RecordingWriter recorder(true);
     SessionWriter writer(recorder.function());
-    writer.submit("t", "s", tagged(1));
+    writer.submit(to_t, tagged(1));
     recorder.wait_for_calls(1); // the writer thread is busy with the first job
     Workspace waiting = tagged(2);
     waiting.sessions[0].text.assign(4096, u'x');
     void* text_block = waiting.sessions[0].text.data();
-    writer.submit("t", "s", std::move(waiting));
+    writer.submit(to_t, std::move(waiting));
 
     // While the waiting snapshot is freed, another thread must still get at the writer.
     std::thread reader;
@@ -232,7 +237,7 @@ TEST(SessionWriter, SupersededSnapshotIsFreedWithoutHoldingTheWriterUp) {
         reader_blocked = done.wait_for(std::chrono::seconds(2)) != std::future_status::ready;
     };
     watched_block = text_block;
-    writer.submit("t", "s", tagged(3));
+    writer.submit(to_t, tagged(3));
     watched_block = nullptr;
     ASSERT_TRUE(reader.joinable()) << "the superseded snapshot was not freed by submit";
     reader.join();
@@ -255,8 +260,10 @@ TEST(SessionWriter, ASnapshotSharingTheEditorsTextIsWrittenAsItWasTaken) {
     SourceDocument editor;
     editor.assign(u"first line\nsecond");
     std::promise<Workspace> written;
-    SessionWriter writer([&](const std::filesystem::path&, const std::filesystem::path&,
-                             const Workspace& workspace) { written.set_value(workspace); });
+    SessionWriter writer([&](const StorePlan& plan, const Workspace& workspace) {
+        written.set_value(workspace);
+        return plan.target;
+    });
     WorkspaceSnapshot snapshot;
     snapshot.active = 1;
     snapshot.sessions.resize(2);
@@ -265,7 +272,7 @@ TEST(SessionWriter, ASnapshotSharingTheEditorsTextIsWrittenAsItWasTaken) {
     snapshot.sessions[1].line_ending = LineEnding::lf;
     snapshot.sessions[1].path = "C:\\notes\\a.txt";
     snapshot.sessions[1].draft = true;
-    writer.submit("t", "s", std::move(snapshot));
+    writer.submit(to_t, std::move(snapshot));
     editor.replace(0, editor.length(), u"changed meanwhile", true);
     writer.stop();
 

@@ -1,0 +1,173 @@
+#pragma once
+
+// Which recovery files a start reads and merges, which it leaves alone, keeps aside or lets go,
+// where each store goes and what is pruned: the recovery store's decisions, made over a small
+// file-system interface so that they can be driven through every file operation of a run.
+//
+// The promise: every draft that a store has written is, at every moment, in a file that the next
+// start reads and offers, until a later store that holds it is on disk, the user answers No to
+// the recovery question, or the user saves or closes that tab; a draft a restore cannot bring back
+// (the tab limit) is in a kept copy that the status names and that is not pruned while it holds
+// the only copy.
+//
+// How it is kept:
+// - A file a start read is never moved or removed by that run; it is replaced or removed only by
+//   a store written after the restore, which holds every draft it brought back. What the restore
+//   could not bring back, and a file that fails the format's checks, is first written to a kept
+//   copy beside it, and the file stays where the next start reads it until that store is on disk.
+// - A file a start could not read (another program holds it) is never replaced or removed by that
+//   run; nor is "session.bin" when no "tabs.bin" was there, since a "tabs.bin" written over its
+//   head would hide it from the next start. The stores then go beside, to "tabs.bin.beside",
+//   which every start reads after "tabs.bin" (or "session.bin").
+// - A store that cannot replace "tabs.bin" goes beside it at once; the next store tries
+//   "tabs.bin" again, and once one is there the file beside is removed.
+// - Copies kept for drafts a restore left out are never pruned; copies of damaged files are
+//   pruned to the newest few of their name.
+
+#include "tracking/recovery_format.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pellix {
+
+// The store files in the recovery folder.
+inline constexpr wchar_t recovery_tabs_name[] = L"tabs.bin";
+inline constexpr wchar_t recovery_session_name[] = L"session.bin";
+
+// The file system as the recovery store uses it. Each call is one operation that either happens
+// whole and durably or not at all.
+class RecoveryDisk {
+public:
+    virtual ~RecoveryDisk() = default;
+    // Throws std::runtime_error when it cannot tell.
+    virtual bool exists(const std::filesystem::path& path) = 0;
+    // The whole file; nothing when it cannot be opened or read (another program holds it, access
+    // is denied); no bytes for a file over `limit`, which no store of this program wrote.
+    virtual std::optional<std::string> read(const std::filesystem::path& path,
+                                            std::uint64_t limit) = 0;
+    // Puts `bytes` in place of the file in one step, creating its folder. Throws
+    // std::runtime_error and leaves the file as it was.
+    virtual void write(const std::filesystem::path& path, const std::string& bytes) = 0;
+    // Renames without replacing anything. Throws std::runtime_error.
+    virtual void move(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+    // A missing file is no error. Throws std::runtime_error.
+    virtual void remove(const std::filesystem::path& path) = 0;
+    // The names of the files in the folder; none when it cannot be listed.
+    virtual std::vector<std::filesystem::path> names(const std::filesystem::path& folder) = 0;
+};
+
+// A UTC time to the second, as kept copies are stamped.
+struct UtcTime {
+    unsigned year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    unsigned hour = 0;
+    unsigned minute = 0;
+    unsigned second = 0;
+};
+
+// Why a store file is kept aside: its bytes fail the format's checks, or it is intact but holds
+// what a restore could not bring back.
+enum class KeptCopy { damaged, intact };
+
+// How many copies of a damaged store file are kept, per name; the oldest go first.
+inline constexpr std::size_t kept_store_copies = 3;
+
+// "<name>.damaged-YYYYMMDD-HHMMSS" (".kept-" for an intact one) beside `file`, with "-2", "-3", ...
+// after the newest copy of the same second among `taken`, so that a name freed by pruning is never
+// taken again by a newer copy.
+std::filesystem::path kept_copy_name(const std::filesystem::path& file, KeptCopy kind,
+                                     const UtcTime& when,
+                                     const std::vector<std::filesystem::path>& taken);
+
+// The copies of `file` of that kind among `names` beyond the newest `keep`, oldest first, by
+// stamp and counter read as numbers; names this code did not make are never among them.
+std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& file, KeptCopy kind,
+                                                 const std::vector<std::filesystem::path>& names,
+                                                 std::size_t keep);
+
+// Where one store goes: `target`, else `fallback` (none when empty) when the target cannot be
+// replaced; once the target holds it, the files `let_go` are removed.
+struct StorePlan {
+    std::filesystem::path target;
+    std::filesystem::path fallback;
+    std::vector<std::filesystem::path> let_go;
+};
+
+// Writes the workspace as the plan says (an empty workspace removes the target instead) and
+// returns the file that now holds it. Throws std::runtime_error when neither could be written.
+std::filesystem::path carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
+                                      const Workspace& workspace);
+
+// What the status says besides the store's own state, each with its path.
+enum class RecoveryNote {
+    damaged_copy, // "Damaged recovery file kept as "
+    intact_copy,  // "Recovery file kept as "
+    left_alone,   // "Recovery file in use, left as it is: "
+    beside,       // "New drafts kept in "
+};
+struct RecoveryStatusNote {
+    RecoveryNote kind = RecoveryNote::left_alone;
+    std::filesystem::path path;
+};
+
+// The decisions of one run, from its start to its last store.
+class RecoveryPolicy {
+public:
+    // `folder` holds "tabs.bin", "session.bin" and "tabs.bin.beside".
+    RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder);
+
+    // Whether an earlier run left any file for `start` to read: a cheap look, so that a start
+    // with nothing to read needs no file work.
+    bool anything_to_read();
+
+    // Reads what earlier runs left: "tabs.bin" (else "session.bin"), then "tabs.bin.beside",
+    // merged so that a session both hold alike comes once. Nothing when none is there; `whole`
+    // false when a file failed the format's checks or could not be read.
+    std::optional<SalvagedWorkspace> start();
+
+    // After the tabs were rebuilt: `every_session_back` false when a session could not come back.
+    // Keeps aside what must be kept before any store may replace the files read; a copy that
+    // cannot be written leaves its file alone for the run.
+    void restored(bool every_session_back, const UtcTime& now);
+
+    // Where the next store goes. Throws std::runtime_error when every file it could go to is
+    // left alone.
+    StorePlan plan_store() const;
+
+    // The store of `plan` is on disk in `written`.
+    void store_written(const StorePlan& plan, const std::filesystem::path& written);
+
+    // The kept copies made this run that are still there, the files left alone and where the
+    // stores go while "tabs.bin" cannot take them.
+    std::vector<RecoveryStatusNote> notes();
+
+private:
+    struct StartFile {
+        std::filesystem::path path;
+        bool present = false;
+        bool read = false;       // its bytes were read
+        bool damaged = false;    // they fail the format's checks
+        bool left_alone = false; // never replaced, moved or removed this run
+        std::string bytes;       // until restored() has kept what must be kept
+    };
+
+    StartFile read_file(const std::filesystem::path& path, bool container,
+                        std::optional<SalvagedWorkspace>& into);
+    void keep(StartFile& file, KeptCopy kind, const UtcTime& now);
+    void set_aside(StartFile& file, const UtcTime& now);
+    void prune(const StartFile& file);
+
+    RecoveryDisk& disk_;
+    StartFile tabs_;
+    StartFile session_;
+    StartFile beside_;
+    std::vector<std::pair<KeptCopy, std::filesystem::path>> kept_;
+    bool storing_beside_ = false;
+};
+
+} // namespace pellix
