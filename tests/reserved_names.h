@@ -1,8 +1,8 @@
 #pragma once
 
 // Files whose names Windows keeps for devices ("nul", "con.md", "com7"). The tests reach them
-// through the literal "\\?\" spelling of an absolute path, which no device name parsing touches,
-// so what they write and read does not depend on the code under test.
+// through their literal spelling, so what they write and read does not depend on the code under
+// test.
 
 #include <windows.h>
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
+#include "tests/scratch_folder.h"
 
 namespace pellix::test {
 
@@ -28,10 +29,6 @@ inline std::vector<std::wstring> reserved_file_names() {
         names.push_back(base + L".md");
     }
     return names;
-}
-
-inline std::wstring literal_spelling(const std::filesystem::path& absolute) {
-    return L"\\\\?\\" + absolute.wstring();
 }
 
 inline bool write_literally(const std::filesystem::path& absolute, const std::string& bytes) {

@@ -2,6 +2,7 @@
 #include "core/file_io_calls.h"
 #include "core/file_paths.h"
 #include "tests/reserved_names.h"
+#include "tests/scratch_folder.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -31,29 +32,17 @@ std::string narrow(const std::wstring& ascii) {
     return std::string(ascii.begin(), ascii.end());
 }
 
-// A fresh absolute folder per test; its files are removed through their literal spelling, which
-// reaches a file named like a device.
 class DeviceNames : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = fs::absolute(fs::temp_directory_path()) /
-                  ("pellix-device-names-" + std::to_string(GetCurrentProcessId()));
-        fs::create_directories(folder_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(test::literal_spelling(folder_), ignored);
-    }
-
     std::vector<std::wstring> names() const {
         std::vector<std::wstring> found;
-        for (const auto& entry : fs::directory_iterator(folder_)) {
+        for (const auto& entry : fs::directory_iterator(folder_.path())) {
             found.push_back(entry.path().filename().wstring());
         }
         return found;
     }
 
-    fs::path folder_;
+    test::ScratchFolder folder_{"device-names"};
 };
 
 TEST_F(DeviceNames, EveryReservedNameIsReadAndSavedAsTheFileItIs) {
@@ -77,7 +66,7 @@ TEST_F(DeviceNames, EveryReservedNameIsReadAndSavedAsTheFileItIs) {
 TEST_F(DeviceNames, ARelativeReservedNameIsTheFileInTheCurrentFolder) {
     ASSERT_TRUE(test::write_literally(folder_ / "nul.md", "relative\n"));
     const fs::path previous = fs::current_path();
-    fs::current_path(folder_);
+    fs::current_path(folder_.path());
     const std::string read = read_or_error("nul.md");
     const fs::path shown = absolute_file_path("sub\\..\\con.txt");
     fs::current_path(previous);

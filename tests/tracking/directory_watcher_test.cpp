@@ -1,5 +1,6 @@
 #include "tracking/directory_watcher.h"
 
+#include "tests/reserved_names.h"
 #include "tests/scratch_folder.h"
 
 #include <windows.h>
@@ -128,6 +129,20 @@ TEST(DirectoryWatcher, OneReadPerFolderFollowsTheWatchedFiles) {
     watcher.watch_files({});
     watcher.rearm_all();
     EXPECT_TRUE(wait_for_handles(armed - 1));
+}
+
+TEST(DirectoryWatcher, WatchesAFolderNamedLikeADevice) {
+    test::ScratchFolder folder("watcher-device-folder");
+    const auto con = folder / "con";
+    ASSERT_TRUE(CreateDirectoryW(test::literal_spelling(con).c_str(), nullptr));
+    const auto file = con / "a.md";
+    {
+        DirectoryWatcher watcher;
+        watcher.watch_files({file});
+        EXPECT_TRUE(wait_until_watching(watcher, file));
+    }
+    EXPECT_TRUE(test::delete_literally(file));
+    EXPECT_TRUE(RemoveDirectoryW(test::literal_spelling(con).c_str()));
 }
 
 TEST(DirectoryWatcher, StartsAndStopsAThousandTimesWithoutLeakingAHandle) {

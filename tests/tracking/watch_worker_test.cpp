@@ -1,6 +1,7 @@
 #include "tracking/watch_worker.h"
 
 #include "platform/unique_handle.h"
+#include "tests/reserved_names.h"
 #include "tests/scratch_folder.h"
 #include "tests/tracking/message_window.h"
 
@@ -40,6 +41,19 @@ TEST(ReadWatchedFile, ReadsUpToTheLimitAndNamesEachRefusal) {
     EXPECT_EQ(read_error(over), "File exceeds the editing limit");
     EXPECT_EQ(read_error(folder / "missing.md"), "File unavailable");
     EXPECT_EQ(read_error(at_limit, true), "Cancelled");
+}
+
+TEST(ReadWatchedFile, AFileNamedLikeADeviceIsReadFromTheFile) {
+    test::ScratchFolder folder("watch-read-device");
+    for (const wchar_t* name : {L"nul.md", L"con"}) {
+        const auto path = folder / name;
+        ASSERT_TRUE(test::write_literally(path, "watched\n"));
+        const std::atomic<bool> cancel{false};
+        std::string bytes;
+        ASSERT_NO_THROW(bytes = read_watched_file(path, cancel).bytes);
+        EXPECT_EQ(bytes, "watched\n");
+        EXPECT_TRUE(test::delete_literally(path));
+    }
 }
 
 WatchJob job_for(const std::filesystem::path& path, const std::u16string& text,
