@@ -21,6 +21,7 @@
 #include "app/views.h"
 #include "core/encoding.h"
 #include "core/file_io.h"
+#include "core/file_paths.h"
 #include "platform/unique_handle.h"
 #include "preview/preview_window.h"
 
@@ -61,9 +62,9 @@ struct FileIdentity {
 };
 
 std::optional<FileIdentity> identity_of(const std::filesystem::path& path) {
-    const UniqueHandle file(
-        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const UniqueHandle file(CreateFileW(
+        win32_file_path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
     if (!file || !GetFileInformationByHandle(file.get(), &information)) {
         return std::nullopt;

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "core/file_io.h"
+#include "core/file_paths.h"
 #include "core/limits.h"
 #include "markdown/html_render.h"
 #include "markdown/inline_render.h"
@@ -30,7 +31,7 @@ bool same_name_ignoring_case(const std::filesystem::path& a, const std::filesyst
 
 bool names_same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
     std::error_code error;
-    bool same = std::filesystem::equivalent(a, b, error);
+    bool same = std::filesystem::equivalent(win32_file_path(a), win32_file_path(b), error);
     return !error && same;
 }
 
