@@ -12,7 +12,6 @@
 #include <memory>
 #include <random>
 #include <stdexcept>
-#include <system_error>
 
 namespace pellix {
 namespace {
@@ -102,9 +101,10 @@ std::filesystem::path temporary_path_beside(const std::filesystem::path& destina
     return temporary;
 }
 
+// DeleteFileW, not std::filesystem: the library's own status query may refuse the literal
+// spelling.
 void remove_quietly(const std::filesystem::path& path) {
-    std::error_code ignored;
-    std::filesystem::remove(win32_file_path(path), ignored);
+    DeleteFileW(win32_file_path(path).c_str());
 }
 
 bool exists_on_disk(const std::filesystem::path& path) {

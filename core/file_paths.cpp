@@ -1,5 +1,7 @@
 #include "core/file_paths.h"
 
+#include "platform/unique_handle.h"
+
 #include <windows.h>
 
 #include <string>
@@ -89,6 +91,18 @@ std::filesystem::path win32_file_path(const std::filesystem::path& path) {
         return std::wstring(literal_prefix) + full;
     }
     return full;
+}
+
+std::optional<FileIdentity> file_identity(const std::filesystem::path& path) {
+    const UniqueHandle file(CreateFileW(
+        win32_file_path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file || !GetFileInformationByHandle(file.get(), &information)) {
+        return std::nullopt;
+    }
+    return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                        information.nFileIndexLow};
 }
 
 } // namespace pellix

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 
 namespace pellix {
 
@@ -13,7 +15,19 @@ std::filesystem::path absolute_file_path(const std::filesystem::path& path);
 // The spelling to hand to a Win32 file call: the extended-length form of `absolute_file_path`
 // ("\\?\C:\folder\nul.md", "\\?\UNC\server\share\nul.md"), which Win32 takes literally, so a
 // device name is a file name and the length limit of plain paths does not apply. A path that
-// already names a literal or device spelling ("\\?\", "\\.\") comes back as it was.
+// already names a literal or device spelling ("\\?\", "\\.\") comes back as it was. For Win32
+// calls only: the standard library's status queries may refuse the literal spelling.
 std::filesystem::path win32_file_path(const std::filesystem::path& path);
+
+// A file's place on its volume, the same for every spelling of it and every hard link to it.
+struct FileIdentity {
+    std::uint32_t volume = 0;
+    std::uint32_t index_high = 0;
+    std::uint32_t index_low = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Nothing when the file cannot be opened.
+std::optional<FileIdentity> file_identity(const std::filesystem::path& path);
 
 } // namespace pellix

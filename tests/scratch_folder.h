@@ -10,7 +10,7 @@ namespace pellix::test {
 
 // The literal spelling of a path ("\\?\C:\..."), which no device-name parsing touches: it
 // reaches a file a test named like a device ("nul.md") where the plain path reaches the device.
-inline std::wstring literal_spelling(const std::filesystem::path& path) {
+inline std::filesystem::path literal_spelling(const std::filesystem::path& path) {
     return L"\\\\?\\" + std::filesystem::absolute(path).wstring();
 }
 

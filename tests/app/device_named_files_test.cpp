@@ -21,9 +21,8 @@ protected:
     DeviceNamedFiles() : OpenTabsWindow("device-named-files") {}
 
     std::filesystem::path literal_file(const wchar_t* name, const std::string& bytes) {
-        const std::filesystem::path path = folder_ / name;
-        EXPECT_TRUE(test::write_literally(path, bytes));
-        return path;
+        test::write_bytes(test::literal_spelling(folder_ / name), bytes);
+        return folder_ / name;
     }
 };
 

@@ -10,15 +10,11 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace pellix {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* cannot_open = "Could not open the file for reading.";
-constexpr const char* read_failed = "The file could not be read completely.";
 
 std::string read_or_error(const fs::path& path) {
     try {
@@ -28,58 +24,37 @@ std::string read_or_error(const fs::path& path) {
     }
 }
 
-std::string narrow(const std::wstring& ascii) {
-    return std::string(ascii.begin(), ascii.end());
-}
-
-class DeviceNames : public ::testing::Test {
-protected:
-    std::vector<std::wstring> names() const {
-        std::vector<std::wstring> found;
-        for (const auto& entry : fs::directory_iterator(folder_.path())) {
-            found.push_back(entry.path().filename().wstring());
-        }
-        return found;
-    }
-
-    test::ScratchFolder folder_{"device-names"};
-};
-
-TEST_F(DeviceNames, EveryReservedNameIsReadAndSavedAsTheFileItIs) {
+TEST(DeviceNames, EveryReservedNameIsReadAndSavedAsTheFileItIs) {
+    test::ScratchFolder folder("device-names");
     for (const std::wstring& name : test::reserved_file_names()) {
-        SCOPED_TRACE(narrow(name));
-        const fs::path path = folder_ / name;
-        const std::string bytes = std::string("abc\0def\n", 8) + narrow(name);
-        ASSERT_TRUE(test::write_literally(path, bytes));
-        ASSERT_EQ(read_or_error(path), bytes);
-
-        write_file_atomically(path, "saved over " + narrow(name), 100);
-        EXPECT_EQ(test::read_literally(path), "saved over " + narrow(name));
-        ASSERT_TRUE(test::delete_literally(path));
+        const std::string narrow(name.begin(), name.end());
+        SCOPED_TRACE(narrow);
+        const fs::path path = folder / name;
+        test::write_bytes(test::literal_spelling(path), std::string("abc\0def\n", 8) + narrow);
+        ASSERT_EQ(read_or_error(path), std::string("abc\0def\n", 8) + narrow);
+        write_file_atomically(path, "saved over", 100);
+        EXPECT_EQ(test::read_literally(path), "saved over");
+        ASSERT_TRUE(fs::remove(test::literal_spelling(path)));
         write_file_atomically(path, "saved anew", 100);
         EXPECT_EQ(test::read_literally(path), "saved anew");
-        EXPECT_EQ(names(), std::vector<std::wstring>{name});
-        ASSERT_TRUE(test::delete_literally(path));
+        ASSERT_TRUE(fs::remove(test::literal_spelling(path)));
+        EXPECT_TRUE(fs::is_empty(folder.path())) << "a temporary file was left";
     }
 }
 
-TEST_F(DeviceNames, ARelativeReservedNameIsTheFileInTheCurrentFolder) {
-    ASSERT_TRUE(test::write_literally(folder_ / "nul.md", "relative\n"));
+TEST(DeviceNames, ARelativeNameIsTheFileInTheCurrentFolderAndADeviceIsNoDocument) {
+    test::ScratchFolder folder("device-names-relative");
+    test::write_bytes(test::literal_spelling(folder / "nul.md"), "relative\n");
     const fs::path previous = fs::current_path();
-    fs::current_path(folder_.path());
+    fs::current_path(folder.path());
     const std::string read = read_or_error("nul.md");
     const fs::path shown = absolute_file_path("sub\\..\\con.txt");
     fs::current_path(previous);
     EXPECT_EQ(read, "relative\n");
-    EXPECT_EQ(shown, folder_ / "con.txt");
-}
+    EXPECT_EQ(shown, folder / "con.txt");
+    EXPECT_EQ(read_or_error(L"\\\\.\\nul"), "error: Could not open the file for reading.");
 
-TEST_F(DeviceNames, ADeviceOrAFileThatYieldsNoneOfItsBytesIsNeverAnEmptyDocument) {
-    EXPECT_EQ(read_or_error(L"\\\\.\\nul"), std::string("error: ") + cannot_open);
-
-    // The size says eight bytes; the handle, left at the end, reads none of them.
-    const fs::path path = folder_ / "notes.md";
-    ASSERT_TRUE(test::write_literally(path, "8 bytes\n"));
+    // The size says nine bytes; the handle, left at the end, reads none of them.
     ScopedAtomicSaveCalls at_end({.write_file = {},
                                   .replace_file = {},
                                   .move_file = {},
@@ -89,7 +64,8 @@ TEST_F(DeviceNames, ADeviceOrAFileThatYieldsNoneOfItsBytesIsNeverAnEmptyDocument
                                       SetFilePointerEx(file, {}, nullptr, FILE_END);
                                       return file;
                                   }});
-    EXPECT_EQ(read_or_error(path), std::string("error: ") + read_failed);
+    EXPECT_EQ(read_or_error(test::literal_spelling(folder / "nul.md")),
+              "error: The file could not be read completely.");
 }
 
 TEST(Win32FilePath, EveryAbsoluteFormTakesItsLiteralSpellingAndIsShownAsItWas) {

@@ -1,6 +1,5 @@
 #include "tracking/directory_watcher.h"
 
-#include "tests/reserved_names.h"
 #include "tests/scratch_folder.h"
 
 #include <windows.h>
@@ -133,16 +132,10 @@ TEST(DirectoryWatcher, OneReadPerFolderFollowsTheWatchedFiles) {
 
 TEST(DirectoryWatcher, WatchesAFolderNamedLikeADevice) {
     test::ScratchFolder folder("watcher-device-folder");
-    const auto con = folder / "con";
-    ASSERT_TRUE(CreateDirectoryW(test::literal_spelling(con).c_str(), nullptr));
-    const auto file = con / "a.md";
-    {
-        DirectoryWatcher watcher;
-        watcher.watch_files({file});
-        EXPECT_TRUE(wait_until_watching(watcher, file));
-    }
-    EXPECT_TRUE(test::delete_literally(file));
-    EXPECT_TRUE(RemoveDirectoryW(test::literal_spelling(con).c_str()));
+    ASSERT_TRUE(std::filesystem::create_directory(test::literal_spelling(folder / "con")));
+    DirectoryWatcher watcher;
+    watcher.watch_files({folder / "con" / "a.md"});
+    EXPECT_TRUE(wait_until_watching(watcher, folder / "con" / "a.md"));
 }
 
 TEST(DirectoryWatcher, StartsAndStopsAThousandTimesWithoutLeakingAHandle) {

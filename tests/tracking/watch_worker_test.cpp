@@ -1,7 +1,6 @@
 #include "tracking/watch_worker.h"
 
 #include "platform/unique_handle.h"
-#include "tests/reserved_names.h"
 #include "tests/scratch_folder.h"
 #include "tests/tracking/message_window.h"
 
@@ -46,13 +45,11 @@ TEST(ReadWatchedFile, ReadsUpToTheLimitAndNamesEachRefusal) {
 TEST(ReadWatchedFile, AFileNamedLikeADeviceIsReadFromTheFile) {
     test::ScratchFolder folder("watch-read-device");
     for (const wchar_t* name : {L"nul.md", L"con"}) {
-        const auto path = folder / name;
-        ASSERT_TRUE(test::write_literally(path, "watched\n"));
+        test::write_bytes(test::literal_spelling(folder / name), "watched\n");
         const std::atomic<bool> cancel{false};
         std::string bytes;
-        ASSERT_NO_THROW(bytes = read_watched_file(path, cancel).bytes);
+        ASSERT_NO_THROW(bytes = read_watched_file(folder / name, cancel).bytes);
         EXPECT_EQ(bytes, "watched\n");
-        EXPECT_TRUE(test::delete_literally(path));
     }
 }
 
