@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "app/timers.h"
 #include "core/file_io.h"
+#include "core/file_paths.h"
 #include "core/limits.h"
 #include "core/message_box.h"
 #include "core/window_work.h"
@@ -355,9 +356,7 @@ void open_compare(const std::filesystem::path& baseline_path,
         return;
     }
     open_path(compared);
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(compared, error);
-    const std::uint64_t index = find_tab_by_path(error ? compared : absolute, no_tab);
+    const std::uint64_t index = find_tab_by_path(absolute_file_path(compared), no_tab);
     if (index == no_tab) {
         return;
     }

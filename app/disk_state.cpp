@@ -12,6 +12,7 @@
 #include "app/prompts.h"
 #include "app/views.h"
 #include "app/window_proc.h"
+#include "core/file_paths.h"
 #include "core/limits.h"
 #include "core/window_work.h"
 
@@ -116,7 +117,8 @@ bool outside_change_mark(const DocumentTab& tab) {
 
 DiskStamp stamp_file(const std::filesystem::path& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+    if (path.empty() ||
+        !GetFileAttributesExW(win32_file_path(path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return {};
     }

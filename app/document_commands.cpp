@@ -13,6 +13,7 @@
 #include "app/palette.h"
 #include "app/views.h"
 #include "core/file_io.h"
+#include "core/file_paths.h"
 #include "core/window_work.h"
 #include "editor/source_interface.h"
 #include "markdown/export.h"
@@ -82,7 +83,7 @@ void export_document(bool json, const std::function<std::filesystem::path()>& pi
     if (destination.empty()) {
         return;
     }
-    request.destination = std::filesystem::absolute(destination).lexically_normal();
+    request.destination = absolute_file_path(destination).lexically_normal();
     window_work([&request] { build_export_text(request); });
 }
 

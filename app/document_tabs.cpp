@@ -21,7 +21,7 @@
 #include "app/views.h"
 #include "core/encoding.h"
 #include "core/file_io.h"
-#include "platform/unique_handle.h"
+#include "core/file_paths.h"
 #include "preview/preview_window.h"
 
 namespace pellix {
@@ -51,27 +51,6 @@ bool same_normal_spelling(const std::filesystem::path& a, const std::filesystem:
     return _wcsicmp(a.lexically_normal().c_str(), b.lexically_normal().c_str()) == 0;
 }
 
-// A file's place on its volume, the same for every spelling of it and every hard link to it;
-// nothing when it cannot be opened.
-struct FileIdentity {
-    DWORD volume = 0;
-    DWORD index_high = 0;
-    DWORD index_low = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-std::optional<FileIdentity> identity_of(const std::filesystem::path& path) {
-    const UniqueHandle file(
-        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!file || !GetFileInformationByHandle(file.get(), &information)) {
-        return std::nullopt;
-    }
-    return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                        information.nFileIndexLow};
-}
-
 // Set while a batch opens: each file's identity is asked of the disk once for the whole batch,
 // not once for every file opened after it, which with a hundred tabs cost a tenth of a second a
 // file. A batch is over long before a file is likely to be replaced under the same name.
@@ -79,11 +58,11 @@ std::optional<std::map<std::wstring, std::optional<FileIdentity>>> batch_identit
 
 std::optional<FileIdentity> known_identity(const std::filesystem::path& path) {
     if (!batch_identities) {
-        return identity_of(path);
+        return file_identity(path);
     }
     const auto [place, added] = batch_identities->try_emplace(path.wstring());
     if (added) {
-        place->second = identity_of(path);
+        place->second = file_identity(path);
     }
     return place->second;
 }

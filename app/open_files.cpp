@@ -20,6 +20,7 @@
 #include "app/settings.h"
 #include "app/views.h"
 #include "core/file_io.h"
+#include "core/file_paths.h"
 #include "core/limits.h"
 #include "core/source_document.h"
 #include "core/window_work.h"
@@ -139,9 +140,7 @@ void fill_tab(const std::filesystem::path& path, std::string bytes, Document doc
 // False, before anything is read, when the file would need a new tab and the tab limit is
 // reached.
 bool open_one(const std::filesystem::path& path, std::optional<Encoding> known) {
-    std::error_code error;
-    std::filesystem::path normal = std::filesystem::absolute(path, error);
-    normal = (error ? path : normal).lexically_normal();
+    const std::filesystem::path normal = absolute_file_path(path).lexically_normal();
     if (const std::uint64_t index = find_tab_by_path(normal, no_tab); index != no_tab) {
         select_tab(index, true);
         store_session(false, false);

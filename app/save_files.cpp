@@ -12,6 +12,7 @@
 #include "app/prompts.h"
 #include "app/settings.h"
 #include "app/views.h"
+#include "core/file_paths.h"
 #include "core/limits.h"
 #include "core/window_work.h"
 #include "tracking/file_work_tasks.h"
@@ -72,9 +73,7 @@ void refresh_saved_baseline(DocumentTab& tab) {
 
 bool write_and_adopt(bool save_as, const Document* format, Document& request,
                      std::filesystem::path destination) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(destination, error);
-    destination = (error ? destination : absolute).lexically_normal();
+    destination = absolute_file_path(destination).lexically_normal();
     if (find_tab_by_path(destination, active) != no_tab) {
         message_box(main_window,
                     L"That file is already open in another tab. Select that tab or choose "

@@ -3,13 +3,14 @@
 #include <stdexcept>
 
 #include "app/prompts.h"
+#include "core/file_paths.h"
 
 namespace pellix {
 
 namespace {
 
 void send_path(HWND window, const std::filesystem::path& path) {
-    const std::wstring absolute = std::filesystem::absolute(path).wstring();
+    const std::wstring absolute = absolute_file_path(path).wstring();
     COPYDATASTRUCT record{
         .dwData = hand_off_path_kind,
         .cbData = static_cast<DWORD>((absolute.size() + 1) * sizeof(wchar_t)),

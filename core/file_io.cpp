@@ -2,6 +2,7 @@
 
 #include "core/encoding.h"
 #include "core/file_io_calls.h"
+#include "core/file_paths.h"
 #include "core/markdown_extensions.h"
 #include "platform/unique_handle.h"
 
@@ -11,7 +12,6 @@
 #include <memory>
 #include <random>
 #include <stdexcept>
-#include <system_error>
 
 namespace pellix {
 namespace {
@@ -56,8 +56,8 @@ bool call_replace_file(const std::filesystem::path& replaced,
     if (const auto& substitute = save_calls().replace_file) {
         return substitute(replaced.c_str(), replacement.c_str());
     }
-    return ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) !=
-           FALSE;
+    return ReplaceFileW(win32_file_path(replaced).c_str(), win32_file_path(replacement).c_str(),
+                        nullptr, 0, nullptr, nullptr) != FALSE;
 }
 
 HANDLE call_open_for_reading(const std::filesystem::path& path) {
@@ -65,7 +65,7 @@ HANDLE call_open_for_reading(const std::filesystem::path& path) {
         return substitute(path.c_str());
     }
     // Sharing everything lets a file that another program is writing still be read.
-    return CreateFileW(path.c_str(), GENERIC_READ,
+    return CreateFileW(win32_file_path(path).c_str(), GENERIC_READ,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
@@ -74,7 +74,8 @@ bool call_move_file(const std::filesystem::path& from, const std::filesystem::pa
     if (const auto& substitute = save_calls().move_file) {
         return substitute(from.c_str(), to.c_str());
     }
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+    return MoveFileExW(win32_file_path(from).c_str(), win32_file_path(to).c_str(),
+                       MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 // ---- Saving -------------------------------------------------------------------------------
@@ -90,13 +91,6 @@ std::string save_limit_message(std::uint64_t limit) {
     return "Saving would exceed the " + std::to_string(limit) + "-byte file limit.";
 }
 
-// Wine's ReplaceFileW fails on relative paths, so every path of a save is made absolute first.
-std::filesystem::path absolute_path(const std::filesystem::path& path) {
-    std::error_code error;
-    auto absolute = std::filesystem::absolute(path, error);
-    return error ? path : absolute;
-}
-
 std::filesystem::path temporary_path_beside(const std::filesystem::path& destination) {
     std::random_device device("default");
     const std::uint32_t first = device();
@@ -107,17 +101,18 @@ std::filesystem::path temporary_path_beside(const std::filesystem::path& destina
     return temporary;
 }
 
+// DeleteFileW, not std::filesystem: the library's own status query may refuse the literal
+// spelling.
 void remove_quietly(const std::filesystem::path& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    DeleteFileW(win32_file_path(path).c_str());
 }
 
 bool exists_on_disk(const std::filesystem::path& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(win32_file_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool is_folder(const std::filesystem::path& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(win32_file_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -221,7 +216,8 @@ bool is_markdown_path(const std::filesystem::path& path) {
 
 FileRead read_whole_file(const std::filesystem::path& path, std::uint64_t limit) {
     UniqueHandle file(call_open_for_reading(path));
-    if (!file.valid()) {
+    // A device (an explicit "\\.\" spelling) is no document: it may read as empty or never end.
+    if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK) {
         return {.bytes = {}, .end = FileReadEnd::cannot_open};
     }
     LARGE_INTEGER size{};
@@ -240,6 +236,11 @@ FileRead read_whole_file(const std::filesystem::path& path, std::uint64_t limit)
             return {.bytes = {}, .end = FileReadEnd::incomplete};
         }
         if (got == 0) {
+            // A file said to hold bytes that yields none was not read: shown as empty, it would
+            // be saved over with nothing.
+            if (read.bytes.empty() && size.QuadPart > 0) {
+                return {.bytes = {}, .end = FileReadEnd::incomplete};
+            }
             return read;
         }
         // The file may grow while it is read; the limit holds for what is actually read.
@@ -272,15 +273,16 @@ void write_file_atomically(const std::filesystem::path& destination, const std::
     if (bytes.size() > limit) {
         fail(save_limit_message(limit));
     }
-    const std::filesystem::path target = absolute_path(destination);
+    // Wine's ReplaceFileW fails on relative paths, so every path of a save is absolute.
+    const std::filesystem::path target = absolute_file_path(destination);
     // Wine's ReplaceFileW moves a folder aside and puts the file in its place, reporting success;
     // a file never replaces a folder.
     if (is_folder(target)) {
         fail(cannot_replace);
     }
     const std::filesystem::path temporary = temporary_path_beside(target);
-    UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(CreateFileW(win32_file_path(temporary).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         fail(cannot_create_temporary);
     }

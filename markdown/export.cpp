@@ -3,10 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
-#include <system_error>
 
 #include "core/file_io.h"
+#include "core/file_paths.h"
 #include "core/limits.h"
 #include "markdown/html_render.h"
 #include "markdown/inline_render.h"
@@ -29,9 +30,8 @@ bool same_name_ignoring_case(const std::filesystem::path& a, const std::filesyst
 }
 
 bool names_same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
-    std::error_code error;
-    bool same = std::filesystem::equivalent(a, b, error);
-    return !error && same;
+    const std::optional<FileIdentity> identity = file_identity(a);
+    return identity && file_identity(b) == identity;
 }
 
 // An export must never overwrite a document that is open in a tab: its unsaved edits would

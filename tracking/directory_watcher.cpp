@@ -1,5 +1,6 @@
 #include "tracking/directory_watcher.h"
 
+#include "core/file_paths.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
@@ -218,7 +219,7 @@ struct DirectoryWatcher::Impl {
         auto entry = std::make_unique<WatchEntry>();
         entry->folder = folder;
         entry->handle.reset(
-            CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+            CreateFileW(win32_file_path(folder).c_str(), FILE_LIST_DIRECTORY,
                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
         if (!entry->handle ||

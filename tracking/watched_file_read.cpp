@@ -1,6 +1,7 @@
 #include "tracking/watched_file_read.h"
 
 #include "core/limits.h"
+#include "core/file_paths.h"
 #include "platform/unique_handle.h"
 
 #include <stdexcept>
@@ -83,9 +84,10 @@ WatchRead read_watched_file(const std::filesystem::path& path, const std::atomic
     if (cancel) {
         fail("Cancelled");
     }
-    UniqueHandle file(CreateFileW(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueHandle file(CreateFileW(win32_file_path(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_FLAG_SEQUENTIAL_SCAN,
+                                  nullptr));
     FileStamp before;
     if (!file || !take_stamp(file.get(), before)) {
         fail("File unavailable");

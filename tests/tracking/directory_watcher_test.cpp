@@ -130,6 +130,14 @@ TEST(DirectoryWatcher, OneReadPerFolderFollowsTheWatchedFiles) {
     EXPECT_TRUE(wait_for_handles(armed - 1));
 }
 
+TEST(DirectoryWatcher, WatchesAFolderNamedLikeADevice) {
+    test::ScratchFolder folder("watcher-device-folder");
+    ASSERT_TRUE(std::filesystem::create_directory(test::literal_spelling(folder / "con")));
+    DirectoryWatcher watcher;
+    watcher.watch_files({folder / "con" / "a.md"});
+    EXPECT_TRUE(wait_until_watching(watcher, folder / "con" / "a.md"));
+}
+
 TEST(DirectoryWatcher, StartsAndStopsAThousandTimesWithoutLeakingAHandle) {
     test::ScratchFolder folder("watcher-cycles");
     std::vector<std::filesystem::path> files;

@@ -42,6 +42,17 @@ TEST(ReadWatchedFile, ReadsUpToTheLimitAndNamesEachRefusal) {
     EXPECT_EQ(read_error(at_limit, true), "Cancelled");
 }
 
+TEST(ReadWatchedFile, AFileNamedLikeADeviceIsReadFromTheFile) {
+    test::ScratchFolder folder("watch-read-device");
+    for (const wchar_t* name : {L"nul.md", L"con"}) {
+        test::write_bytes(test::literal_spelling(folder / name), "watched\n");
+        const std::atomic<bool> cancel{false};
+        std::string bytes;
+        ASSERT_NO_THROW(bytes = read_watched_file(folder / name, cancel).bytes);
+        EXPECT_EQ(bytes, "watched\n");
+    }
+}
+
 WatchJob job_for(const std::filesystem::path& path, const std::u16string& text,
                  Encoding encoding = Encoding::utf8) {
     WatchJob job;
