@@ -238,6 +238,9 @@ TEST_F(StatusStripWindow, EachButtonShowsItsOwnPictureAtEveryZoomStepInEveryTab)
     open_path(file("lf.md", "one\ntwo\n"));
     open_path(file("crlf.txt", "one\r\ntwo\r\n"));
     open_path(file("wide.md", utf16_crlf(u"# Title\r\n")));
+    // From this tab to the first only the line ending changes: the buttons move right without
+    // changing size, the zoom button first, over part of the encoding button's old place.
+    open_path(file("crlf.md", "one\r\ntwo\r\n"));
     tabs[1]->watch_state = 1;
     // From 67 % to 200 %, through 100 % where the zoom item goes.
     for (int step = 0; step < 4; ++step) {
