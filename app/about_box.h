@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <optional>
-
 namespace pellix {
 
 namespace about_box_id {
@@ -21,9 +19,5 @@ inline constexpr wchar_t about_version_text[] = L"Version 1.2.9";
 
 // Shows the box modally over `owner` until it is closed.
 void show_about_box(HWND owner);
-
-// Where a dialog of `dialog`'s size goes: centred on `owner` (on `work_area` when there is no
-// owner rectangle), then moved inside `work_area`. Returns the top-left corner.
-POINT place_dialog(const RECT& dialog, std::optional<RECT> owner, const RECT& work_area);
 
 } // namespace pellix

@@ -1,5 +1,6 @@
 #include "app/prompts.h"
 
+#include "app/dialog_placement.h"
 #include "app/main_window_state.h"
 
 namespace pellix {
@@ -26,6 +27,26 @@ TaskDialogAnswer& task_dialog_answer() {
     return answer;
 }
 
+// The callback a caller gave, called after the placement below.
+struct CallerCallback {
+    PFTASKDIALOGCALLBACK callback = nullptr;
+    LONG_PTR data = 0;
+};
+
+// Wine's task dialog centres itself on its owner only the first time a process shows one;
+// every later one would stand at the owner's top-left corner, over the menu bar. Placing it
+// before it is shown gives the same place on every opening (and changes nothing on Windows).
+HRESULT CALLBACK centre_then_forward(HWND dialog, UINT notification, WPARAM wparam, LPARAM lparam,
+                                     LONG_PTR data) {
+    const auto& caller = *reinterpret_cast<const CallerCallback*>(data);
+    if (notification == TDN_CREATED) {
+        centre_on_owner(dialog);
+    }
+    return caller.callback != nullptr
+               ? caller.callback(dialog, notification, wparam, lparam, caller.data)
+               : S_OK;
+}
+
 } // namespace
 
 void install_task_dialog(TaskDialogAnswer answer) {
@@ -36,8 +57,14 @@ int task_dialog(const TASKDIALOGCONFIG& config) {
     if (task_dialog_answer()) {
         return task_dialog_answer()(config);
     }
+    TASKDIALOGCONFIG shown = config;
+    CallerCallback caller{config.pfCallback, config.lpCallbackData};
+    if ((config.dwFlags & TDF_POSITION_RELATIVE_TO_WINDOW) != 0 && config.hwndParent != nullptr) {
+        shown.pfCallback = centre_then_forward;
+        shown.lpCallbackData = reinterpret_cast<LONG_PTR>(&caller);
+    }
     int pressed = 0;
-    if (FAILED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr))) {
+    if (FAILED(TaskDialogIndirect(&shown, &pressed, nullptr, nullptr))) {
         return 0;
     }
     return pressed;

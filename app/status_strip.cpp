@@ -233,8 +233,11 @@ void place_item_buttons(StatusStrip& strip) {
         placed[i] = rect;
         const int width = std::max(0, static_cast<int>(rect.right - rect.left));
         const int height = std::max(0, static_cast<int>(rect.bottom - rect.top));
+        // The buttons move one after another and do not clip their siblings, so a button's old
+        // place may already show the neighbour that moved onto it: copying those pixels along
+        // would leave that picture in the moved button, which nothing then repaints.
         SetWindowPos(button, nullptr, rect.left, rect.top, width, height,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
         ShowWindow(button, width > 0 ? SW_SHOWNA : SW_HIDE);
     }
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/about_box.h"
+#include "app/dialog_placement.h"
 #include "app/main_window_state.h"
 #include "tests/app/chrome_capture.h"
 #include "tests/app/modal_driver.h"

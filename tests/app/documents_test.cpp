@@ -24,6 +24,7 @@
 #include "preview/preview_window.h"
 #include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
+#include "tests/app/modal_driver.h"
 #include "tests/app/panes_window.h"
 #include "tests/app/settings_key_guard.h"
 #include "tests/scratch_folder.h"
@@ -186,6 +187,29 @@ TEST_F(Documents, EachEncodingOpensAndSavesBackByteForByte) {
     EXPECT_EQ(bytes_of(utf16_path), utf16);
     EXPECT_EQ(bytes_of(latin_path), latin);
     EXPECT_EQ(boxes_.size(), 1u) << last_box();
+}
+
+TEST_F(Documents, TheRealEncodingChoiceStandsCentredOnTheWindowAtEveryOpening) {
+    install_task_dialog({});
+    SetWindowPos(window_, nullptr, 120, 90, 900, 640, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT owner{};
+    GetWindowRect(window_, &owner);
+    const auto latin_path = file("latin.txt", "caf\xE9\n");
+    for (int opening = 1; opening <= 2; ++opening) {
+        RECT shown{};
+        const bool closed = test::drive_modal(
+            L"Open with encoding", [&] { open_path(latin_path); },
+            [&](HWND dialog) {
+                GetWindowRect(dialog, &shown);
+                PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            });
+        EXPECT_TRUE(closed) << "opening " << opening;
+        EXPECT_NEAR((shown.left + shown.right) / 2, (owner.left + owner.right) / 2, 1)
+            << "opening " << opening << " at " << shown.left << "," << shown.top;
+        EXPECT_NEAR((shown.top + shown.bottom) / 2, (owner.top + owner.bottom) / 2, 1)
+            << "opening " << opening << " at " << shown.left << "," << shown.top;
+    }
+    EXPECT_EQ(tabs.size(), 1u);
 }
 
 TEST_F(Documents, SaveAsWritesTheChosenEncodingAndLineEndingThroughTheDialog) {

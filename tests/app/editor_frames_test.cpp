@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/document_tabs.h"
+#include "app/main_window_state.h"
 #include "app/views.h"
 #include "editor/source_interface.h"
 #include "tests/app/panes_window.h"
@@ -85,6 +86,35 @@ TEST_F(EditorFrames, TheHostedEditorIsDrawnWholeWheneverItAppears) {
     first_paint("one long line");
     select_view(view_split);
     first_paint("one long line in split view");
+}
+
+// Where the caret stands in the editor's client area, after everything waiting has been drawn.
+bool caret_in_view() {
+    RedrawWindow(main_window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    CHARRANGE selection{};
+    SendMessageW(chrome.editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    POINTL caret{};
+    SendMessageW(chrome.editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&caret), selection.cpMin);
+    RECT client{};
+    GetClientRect(chrome.editor, &client);
+    return caret.y >= 0 && caret.y < client.bottom && caret.x >= 0 && caret.x < client.right;
+}
+
+// A view switch gives the editor another width, which wraps a long line into other rows: the
+// caret the user was looking at stays in view.
+TEST_F(EditorFrames, SwitchingViewsKeepsTheCaretAtTheEndOfALongLineInView) {
+    SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(window_, SW_SHOWNOACTIVATE);
+    open_path(file("brackets.md", std::string(100000, '[')));
+    select_view(view_source);
+    select(100000, 100000);
+    SendMessageW(chrome.editor, EM_SCROLLCARET, 0, 0);
+    ASSERT_TRUE(caret_in_view());
+    select_view(view_split);
+    EXPECT_TRUE(caret_in_view()) << "in split view";
+    select_view(view_source);
+    EXPECT_TRUE(caret_in_view()) << "back in source view";
+    EXPECT_EQ(caret(), 100000);
 }
 
 } // namespace

@@ -10,6 +10,9 @@
 #include "app/message_loop.h"
 #include "app/status_strip.h"
 #include "app/views.h"
+#include "app/document_tabs.h"
+#include "app/settings.h"
+#include "tests/app/chrome_capture.h"
 #include "tests/app/panes_window.h"
 
 namespace pellix {
@@ -207,6 +210,64 @@ TEST(StatusItems, ReadingTimeAndWordCountsAtTheirEdges) {
     EXPECT_EQ(items[2].text, L"UTF-8");
     EXPECT_EQ(items[3].text, L"CR");
     EXPECT_EQ(items[4].text, L"Plain text");
+}
+
+// What the strip shows on screen where a button stands, beside what that button draws alone:
+// the pixels that differ (another window or a stale picture over the item).
+int pixels_not_its_own(HWND button, const test::Surface& strip) {
+    RECT client{};
+    GetClientRect(button, &client);
+    RECT place = client;
+    MapWindowPoints(button, chrome.status_strip, reinterpret_cast<POINT*>(&place), 2);
+    test::Surface own(client.right, client.bottom);
+    SendMessageW(button, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(own.dc()), PRF_CLIENT);
+    int differing = 0;
+    for (int y = 0; y < client.bottom; ++y) {
+        for (int x = 0; x < client.right; ++x) {
+            differing += own.at(x, y) != strip.at(place.left + x, place.top + y) ? 1 : 0;
+        }
+    }
+    return differing;
+}
+
+TEST_F(StatusStripWindow, EachButtonShowsItsOwnPictureAtEveryZoomStepInEveryTab) {
+    constexpr WORD zoom_in = 306;
+    constexpr WORD zoom_out = 307;
+    SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(window_, SW_SHOWNOACTIVATE);
+    open_path(file("lf.md", "one\ntwo\n"));
+    open_path(file("crlf.txt", "one\r\ntwo\r\n"));
+    open_path(file("wide.md", utf16_crlf(u"# Title\r\n")));
+    // From this tab to the first only the line ending changes: the buttons move right without
+    // changing size, the zoom button first, over part of the encoding button's old place.
+    open_path(file("crlf.md", "one\r\ntwo\r\n"));
+    tabs[1]->watch_state = 1;
+    // From 67 % to 200 %, through 100 % where the zoom item goes.
+    for (int step = 0; step < 4; ++step) {
+        SendMessageW(window_, WM_COMMAND, zoom_out, 0);
+    }
+    for (int step = 0; step <= 16; ++step) {
+        for (std::uint64_t tab = 0; tab < tabs.size(); ++tab) {
+            select_tab(tab, false);
+            RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+            RECT client{};
+            GetClientRect(chrome.status_strip, &client);
+            test::Surface strip(client.right, client.bottom);
+            HDC dc = GetDC(chrome.status_strip);
+            BitBlt(strip.dc(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+            ReleaseDC(chrome.status_strip, dc);
+            for (unsigned id : {status_command::zoom, status_command::encoding,
+                                status_command::line_ending, status_command::watch}) {
+                HWND button = item_button(id);
+                if (button != nullptr && IsWindowVisible(button)) {
+                    EXPECT_EQ(pixels_not_its_own(button, strip), 0)
+                        << test::text_of(button) << " at " << settings.font_size << " points, tab "
+                        << tab;
+                }
+            }
+        }
+        SendMessageW(window_, WM_COMMAND, zoom_in, 0);
+    }
 }
 
 } // namespace
