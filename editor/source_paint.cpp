@@ -747,10 +747,6 @@ void ensure_render_target(Source& source) {
     source.target = std::move(target);
     source.frame_kept = false;
     create_source_brushes(source);
-    // Measuring a hidden editor's text needs the brushes; the target goes again a while later.
-    if (editor_hidden(source.window)) {
-        SetTimer(source.window, release_timer, release_timer_ms, nullptr);
-    }
 }
 
 bool copy_frame(Source& source, HDC into) {
