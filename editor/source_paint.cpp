@@ -769,6 +769,12 @@ bool copy_frame(Source& source, HDC into) {
     return copied;
 }
 
+bool present_frame_again(Source& source) {
+    source.target->BeginDraw();
+    source.frame_kept = end_frame(source);
+    return source.frame_kept;
+}
+
 LONG marker_lane_right(const Source& source) {
     return static_cast<LONG>(std::ceil(marker_lane_width * scale_of(source)));
 }

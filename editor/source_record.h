@@ -43,10 +43,10 @@ inline constexpr UINT layout_timer_ms = 16;
 // it gave way to is drawn, or this long after it was hidden when none is drawn.
 inline constexpr UINT_PTR release_timer = 5;
 inline constexpr UINT release_timer_ms = 1000;
-// How many hidden editors, the ones hidden last, keep their render target and layouts: a switch
-// back to one of them draws its first frame at once, where a new target shows nothing until
-// its first frame reaches the screen.
-inline constexpr std::size_t hidden_editors_keeping_targets = 2;
+// How many hidden editors, the ones hidden last, keep their render target, frame and layouts: a
+// switch back to one of them shows its text at once, where a new target shows nothing until its
+// first frame is drawn and reaches the screen. Under Wine each kept target costs about 10 MiB.
+inline constexpr std::size_t hidden_editors_keeping_targets = 1;
 
 // Hidden itself, as a tab that is not shown; an editor in a hidden or minimised main window is
 // not.
@@ -183,10 +183,11 @@ struct Source {
     // A caret remade for a new size stays hidden until a frame drawn at that size is shown:
     // shown over the old frame, it stood beside the old text's caret until the paint came.
     bool caret_waits_for_frame = false;
-    // Set by a show: the first frame after it also goes into the window through GDI, which
-    // reaches the screen at once, where a presented frame can come a while later and the
-    // window shows what lay under it until then.
-    bool frame_to_window_dc = false;
+    // Set by a show that found the kept frame current: the first paint presents it again as it
+    // is. Drawing the text again first kept the window showing what lay under it for a tenth of
+    // a second and more under Wine (a frame drawn whole costs 50-85 ms, and a presented frame
+    // reaches the screen a while later).
+    bool present_kept_frame = false;
     // What the kept frame was drawn from (see `frame_kept`).
     FrameInputs frame_inputs;
     SourceBrushes brushes;
@@ -309,6 +310,9 @@ void ensure_render_target(Source& source);
 // target's frames in a child window never reach the screen, or (presented through Vulkan) GDI
 // cannot read them there.
 bool copy_frame(Source& source, HDC into);
+// Presents the frame the render target holds once more; false when that lost the device (the
+// next paint draws everything again).
+bool present_frame_again(Source& source);
 std::uint64_t decimal_digits(std::uint64_t value);
 double gutter_width(const Source& source);
 // The right edge, in pixels, of the change-marker lane at the left of the gutter.

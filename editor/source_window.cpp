@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "editor/source_host.h"
 #include "editor/source_record.h"
@@ -137,16 +138,23 @@ LRESULT destroy_source(Source* source, UINT message, WPARAM wparam, LPARAM lpara
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-void fit_target_to_window(Source& source) {
-    if (!source.target) {
-        return;
-    }
+// The size a render target of the window has: its client area, at least a pixel each way.
+D2D1_SIZE_U target_size_for(HWND window) {
     RECT client{};
-    GetClientRect(source.window, &client);
-    const D2D1_SIZE_U size{static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
-                           static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))};
+    GetClientRect(window, &client);
+    return {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
+            static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))};
+}
+
+bool target_fits_window(const Source& source) {
+    const D2D1_SIZE_U wanted = target_size_for(source.window);
     const D2D1_SIZE_U now = source.target->GetPixelSize();
-    if (now.width != size.width || now.height != size.height) {
+    return now.width == wanted.width && now.height == wanted.height;
+}
+
+void fit_target_to_window(Source& source) {
+    if (source.target && !target_fits_window(source)) {
+        const D2D1_SIZE_U size = target_size_for(source.window);
         check_render(source.target->Resize(size));
         source.frame_kept = false;
     }
@@ -262,14 +270,7 @@ FrameInputs frame_inputs_now(const Source& source) {
 
 // The kept frame is what a full redraw at the window's size would draw now.
 bool frame_is_current(const Source& source) {
-    if (!source.target || !source.frame_kept || source.composing) {
-        return false;
-    }
-    RECT client{};
-    GetClientRect(source.window, &client);
-    const D2D1_SIZE_U size = source.target->GetPixelSize();
-    return static_cast<LONG>(size.width) == std::max<LONG>(1, client.right - client.left) &&
-           static_cast<LONG>(size.height) == std::max<LONG>(1, client.bottom - client.top) &&
+    return source.target && source.frame_kept && !source.composing && target_fits_window(source) &&
            source.frame_inputs == frame_inputs_now(source);
 }
 
@@ -284,17 +285,16 @@ void on_show(Source& source, bool shown) {
     stop_waiting_to_let_go(source.window);
     // A frame drawn before something changed while hidden is no frame to draw a band over.
     source.frame_kept = frame_is_current(source);
-    source.frame_to_window_dc = true;
+    source.present_kept_frame = source.frame_kept;
 }
 
-// The first paint after a show whose kept frame is current only puts that frame on the screen
-// again, without the cost of drawing its text; false when it could not.
-bool show_kept_frame(Source& source, HDC paint_dc) {
-    if (!source.frame_to_window_dc || !frame_is_current(source) || !copy_frame(source, paint_dc)) {
+// The first paint after a show whose kept frame is still current presents that frame again,
+// without the cost of drawing its text; false when the paint has to draw.
+bool presented_kept_frame(Source& source) {
+    if (!std::exchange(source.present_kept_frame, false) || !frame_is_current(source)) {
         return false;
     }
-    source.frame_to_window_dc = false;
-    return true;
+    return present_frame_again(source);
 }
 
 // WM_TIMER comes only when the thread has nothing else to do, so the release waits for the
@@ -309,7 +309,7 @@ void paint_window(Source& source) {
     ScrollSample sample(scroll_stage_source_paint);
     PAINTSTRUCT paint{};
     BeginPaint(source.window, &paint);
-    if (show_kept_frame(source, paint.hdc)) {
+    if (presented_kept_frame(source)) {
         EndPaint(source.window, &paint);
         if (!source.budget.last_paint_pending) {
             let_go_of_the_waiting_editor(source);
@@ -342,9 +342,6 @@ void paint_window(Source& source) {
     end_band();
     if (source.frame_kept) {
         source.frame_inputs = frame_inputs_now(source);
-    }
-    if (source.frame_to_window_dc && copy_frame(source, paint.hdc)) {
-        source.frame_to_window_dc = false;
     }
     EndPaint(source.window, &paint);
     if (!source.budget.last_paint_pending) {

@@ -131,10 +131,11 @@ TEST_F(FramesDrawnTogether, TheFirstFrameAfterSwitchingBetweenTwoTabsIsTheKeptTe
         draw_now();
         for (const int index : {0, 1, 0}) {
             SCOPED_TRACE(testing::Message() << "view " << view << ", to tab " << index);
-            const ID2D1HwndRenderTarget* kept = source_record(tabs[index]->editor)->target.get();
+            // Held, so that a target made later cannot take its address.
+            const ComPtr<ID2D1HwndRenderTarget> kept = source_record(tabs[index]->editor)->target;
             test::pump(reading_ms);
             choose_in_strip(index);
-            EXPECT_EQ(source_record(chrome.editor)->target.get(), kept);
+            EXPECT_EQ(source_record(chrome.editor)->target.get(), kept.get());
             const test::EditorFrame frame = test::read_editor_frame(chrome.editor);
             EXPECT_TRUE(frame.copied);
             EXPECT_GT(frame.rows_read, 20);
