@@ -430,26 +430,6 @@ TEST(EditorPaint, AHiddenEditorMeasuresWithoutMakingATarget) {
         band_has_colour(window.editor, line, 2 * line, test::light_table[palette_slot::text], 60));
 }
 
-// A tab switch hides one editor and shows another. The editors hidden last keep their drawing,
-// so that going back to one of them shows its text at once; one hidden before them lets go of
-// it once the screen shown instead is drawn.
-TEST(EditorPaint, TheEditorsHiddenLastKeepTheirDrawing) {
-    std::vector<std::unique_ptr<EditorWindow>> editors;
-    for (std::size_t i = 0; i <= hidden_editors_keeping_targets; ++i) {
-        editors.push_back(std::make_unique<EditorWindow>(width, height));
-        editors.back()->set_text(L"# Heading " + std::to_wstring(i) + L"\nsecond line\n");
-        repaint(*editors.back());
-    }
-    for (const auto& editor : editors) {
-        ShowWindow(editor->editor, SW_HIDE);
-    }
-    const Source& oldest = editors.front()->record();
-    EXPECT_TRUE(test::pump_until([&] { return !oldest.target; }, std::chrono::seconds(10)));
-    for (std::size_t i = 1; i < editors.size(); ++i) {
-        EXPECT_TRUE(editors[i]->record().target) << "editor hidden " << i << " after the first";
-    }
-}
-
 // What a kept frame may show again after the editor was hidden: only what nothing changed. The
 // first frame after the show must equal the editor drawn whole again, whatever changed meanwhile.
 TEST(EditorPaint, AKeptFrameIsShownAgainOnlyWhileItIsCurrent) {
