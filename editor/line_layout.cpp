@@ -3,6 +3,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "core/graphemes.h"
 #include "editor/source_record.h"
@@ -349,6 +350,11 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     built.width = metrics.widthIncludingTrailingWhitespace;
     built.measured = true;
     built.uncoloured = !source.target && colours_spans(source);
+    if (editor_hidden(source.window) && !source.target &&
+        !std::exchange(source.hidden_layouts_made, true)) {
+        // They go again a while later, as the layouts of a hidden editor's drawing do.
+        SetTimer(source.window, release_timer, release_timer_ms, nullptr);
+    }
     source.content_width = std::max(
         source.content_width, static_cast<double>(built.start) * source.char_advance + built.width);
     built.layout = std::move(layout);

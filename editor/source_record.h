@@ -188,6 +188,8 @@ struct Source {
     // a second and more under Wine (a frame drawn whole costs 50-85 ms, and a presented frame
     // reaches the screen a while later).
     bool present_kept_frame = false;
+    // Layouts were made while hidden without a target; the release timer lets them go.
+    bool hidden_layouts_made = false;
     // What the kept frame was drawn from (see `frame_kept`).
     FrameInputs frame_inputs;
     SourceBrushes brushes;

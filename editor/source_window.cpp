@@ -232,6 +232,7 @@ void release_while_hidden(Source& source) {
     std::erase_if(source.number_cache,
                   [&](const auto& entry) { return entry.first < first || entry.first > last; });
     release_device_objects(source);
+    source.hidden_layouts_made = false;
 }
 
 void let_go_later(HWND window) {
@@ -283,6 +284,7 @@ void on_show(Source& source, bool shown) {
     stop_keeping_target(source.window);
     KillTimer(source.window, release_timer);
     stop_waiting_to_let_go(source.window);
+    source.hidden_layouts_made = false;
     // A frame drawn before something changed while hidden is no frame to draw a band over.
     source.frame_kept = frame_is_current(source);
     source.present_kept_frame = source.frame_kept;
@@ -364,7 +366,7 @@ void on_timer(Source& source, UINT_PTR timer) {
     } else if (timer == release_timer) {
         KillTimer(source.window, release_timer);
         stop_waiting_to_let_go(source.window);
-        if (editor_hidden(source.window) && !keeps_target(source.window)) {
+        if (editor_hidden(source.window) && (!keeps_target(source.window) || !source.target)) {
             release_while_hidden(source);
         }
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
@@ -421,6 +422,16 @@ TEST(EditorPaint, AHiddenEditorMeasuresWithoutMakingATarget) {
     EXPECT_GT(heading_end.x, window.position_of(0).x);
     EXPECT_GT(second_end.y, heading_end.y);
     EXPECT_FALSE(source.target);
+    // As a hidden editor's drawing does, what it laid out goes again a while later.
+    const auto laid_out = [&] {
+        return std::any_of(
+            source.line_cache.begin(), source.line_cache.end(), [](const auto& line) {
+                return std::any_of(line.second.pieces.begin(), line.second.pieces.end(),
+                                   [](const LinePiece& piece) { return piece.layout; });
+            });
+    };
+    EXPECT_TRUE(laid_out());
+    EXPECT_TRUE(test::pump_until([&] { return !laid_out(); }, std::chrono::seconds(10)));
 
     ShowWindow(window.editor, SW_SHOWNOACTIVATE);
     ASSERT_TRUE(window.paint_fully());
