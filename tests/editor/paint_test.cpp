@@ -441,6 +441,32 @@ TEST(EditorPaint, AHiddenEditorMeasuresWithoutMakingATarget) {
         band_has_colour(window.editor, line, 2 * line, test::light_table[palette_slot::text], 60));
 }
 
+// A tab switch hides one editor and shows another: the editor hidden last keeps its drawing, and
+// one hidden before it lets go of its own.
+TEST(EditorPaint, OnlyTheEditorHiddenLastKeepsItsDrawing) {
+    EditorWindow first(width, height);
+    EditorWindow second(width, height);
+    for (EditorWindow* window : {&first, &second}) {
+        window->set_text(L"# Heading\nsecond line\n");
+        repaint(*window);
+    }
+    const int line = first.position_of(first.send(EM_LINEINDEX, 1)).y;
+    const Source& kept = first.record();
+    ShowWindow(first.editor, SW_HIDE);
+    EXPECT_TRUE(kept.target);
+    ShowWindow(first.editor, SW_SHOWNOACTIVATE);
+    ASSERT_TRUE(first.paint_fully());
+    EXPECT_TRUE(band_has_colour(first.editor, 0, line, 0x006A9D, 40));
+
+    ShowWindow(first.editor, SW_HIDE);
+    ShowWindow(second.editor, SW_HIDE);
+    EXPECT_TRUE(test::pump_until([&] { return !kept.target; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(second.record().target);
+    ShowWindow(first.editor, SW_SHOWNOACTIVATE);
+    ASSERT_TRUE(first.paint_fully());
+    EXPECT_TRUE(band_has_colour(first.editor, 0, line, 0x006A9D, 40));
+}
+
 // What a kept frame may show again after the editor was hidden: only what nothing changed. The
 // first frame after the show must equal the editor drawn whole again, whatever changed meanwhile.
 TEST(EditorPaint, AKeptFrameIsShownAgainOnlyWhileItIsCurrent) {
