@@ -148,6 +148,7 @@ void set_change_marks(HWND editor, const ChangeMarks& marks) {
     change_from_outside(*source, [&] {
         source->line_marks = marks.line_marks;
         source->deletion_marks = marks.deletion_marks;
+        ++source->marks_generation;
         update_marker_tooltip(*source, no_marker_point, no_marker_point);
         if (!source->redraw) {
             return;

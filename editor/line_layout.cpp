@@ -3,6 +3,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "core/graphemes.h"
 #include "editor/source_record.h"
@@ -117,9 +118,13 @@ void apply_span(Source& source, IDWriteTextLayout* layout, const ColourSpan& spa
     }
 }
 
+bool colours_spans(const Source& source) {
+    return source.markdown_colouring && source.colouring_mode != colouring_off;
+}
+
 void colour_layout(Source& source, std::uint64_t line, const std::u16string& text,
                    IDWriteTextLayout* layout) {
-    if (!source.markdown_colouring || source.colouring_mode == colouring_off) {
+    if (!colours_spans(source)) {
         return;
     }
     const FenceState fence =
@@ -260,6 +265,12 @@ bool measure_pieces_before(Source& source, std::uint64_t line, std::size_t index
     return false;
 }
 
+// A layout made while the editor was hidden has its sizes but not its colours; it is made again
+// once the editor is shown.
+bool wants_colours(const Source& source, const LinePiece& piece) {
+    return piece.uncoloured && !editor_hidden(source.window);
+}
+
 } // namespace
 
 bool layout_budget_allows(Source& source, double now) {
@@ -310,7 +321,7 @@ std::vector<LinePiece>& line_pieces(Source& source, std::uint64_t line) {
 bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     const double now = now_ms();
     piece.last_used = now;
-    if (piece.layout) {
+    if (piece.layout && !wants_colours(source, piece)) {
         return true;
     }
     std::vector<LinePiece>& pieces = source.line_cache.at(line).pieces;
@@ -323,9 +334,12 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
         return false;
     }
     if (!layout_budget_allows(source, now)) {
-        return false;
+        // An uncoloured layout still answers for sizes and positions.
+        return static_cast<bool>(piece.layout);
     }
-    if (!source.target) {
+    // A hidden editor measures without a target: a target of a window that is not shown is a
+    // swap chain that nothing presents (Wine even fails to make its surface).
+    if (!source.target && !editor_hidden(source.window)) {
         const std::uint64_t calls = source.handled_calls;
         const std::uint64_t edits = source.document.edit_count;
         ensure_render_target(source);
@@ -352,6 +366,12 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     built.height = std::max<double>(metrics.height, base_line_height(source));
     built.width = metrics.widthIncludingTrailingWhitespace;
     built.measured = true;
+    built.uncoloured = !source.target && colours_spans(source);
+    if (editor_hidden(source.window) && !source.target &&
+        !std::exchange(source.hidden_layouts_made, true)) {
+        // They go again a while later, as the layouts of a hidden editor's drawing do.
+        SetTimer(source.window, release_timer, release_timer_ms, nullptr);
+    }
     source.content_width = std::max(
         source.content_width, static_cast<double>(built.start) * source.char_advance + built.width);
     built.layout = std::move(layout);

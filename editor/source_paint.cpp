@@ -753,10 +753,6 @@ void ensure_render_target(Source& source) {
     source.target = std::move(target);
     source.frame_kept = false;
     create_source_brushes(source);
-    // Measuring a hidden editor's text needs the brushes; the target goes again a while later.
-    if (editor_hidden(source.window)) {
-        SetTimer(source.window, release_timer, release_timer_ms, nullptr);
-    }
 }
 
 bool copy_frame(Source& source, HDC into) {
@@ -777,6 +773,12 @@ bool copy_frame(Source& source, HDC into) {
     }
     end_frame(source);
     return copied;
+}
+
+bool present_frame_again(Source& source) {
+    source.target->BeginDraw();
+    source.frame_kept = end_frame(source);
+    return source.frame_kept;
 }
 
 LONG marker_lane_right(const Source& source) {

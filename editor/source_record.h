@@ -10,6 +10,7 @@
 #include <richedit.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -38,10 +39,15 @@ inline constexpr UINT_PTR drag_timer = 3;
 inline constexpr UINT drag_timer_ms = 30;
 inline constexpr UINT_PTR layout_timer = 4;
 inline constexpr UINT layout_timer_ms = 16;
-// A hidden editor lets go of its drawing objects a while after it was hidden, or after it was
-// asked to measure its text and made them again (its colours are brushes of the target).
+// An editor hidden longer ago than the last few lets go of its drawing objects once the screen
+// it gave way to is drawn, or this long after it was hidden when none is drawn.
 inline constexpr UINT_PTR release_timer = 5;
 inline constexpr UINT release_timer_ms = 1000;
+// How many hidden editors, the ones hidden last, keep their render target, frame and layouts: a
+// switch back to one of them shows its text at once, where a new target shows nothing until its
+// first frame is drawn and reaches the screen. Under Wine a kept target alone holds about
+// 10 MiB.
+inline constexpr std::size_t hidden_editors_keeping_targets = 1;
 
 // Hidden itself, as a tab that is not shown; an editor in a hidden or minimised main window is
 // not.
@@ -85,6 +91,9 @@ struct LinePiece {
     double last_used = 0.0;
     // The sizes above are measured, not estimated; they stay when an idle layout is released.
     bool measured = false;
+    // Laid out while the editor had no render target (hidden): the sizes are true, but the
+    // colours, which are brushes of a target, are missing until the layout is made again.
+    bool uncoloured = false;
 };
 
 struct CachedLine {
@@ -98,6 +107,28 @@ struct ScrollAnchor {
     std::uint64_t offset = 0;
     double delta = 0.0; // that row's top minus scroll y: zero or negative
     bool valid = false;
+};
+
+// What a frame was drawn from besides the layouts, whose remaking (another font, size, wrap,
+// gutter or palette) goes with a new text format or a new target: a kept frame drawn from the
+// inputs of now shows what a full redraw would.
+struct FrameInputs {
+    std::uint64_t edit_count = 0;
+    std::array<std::uint64_t, 2> selection{};
+    double scroll_x = 0.0;
+    double scroll_y = 0.0;
+    // Held, so that a format made later cannot take its address.
+    ComPtr<IDWriteTextFormat> text_format;
+    std::uint64_t highlight_generation = 0;
+    std::uint64_t marks_generation = 0;
+
+    bool operator==(const FrameInputs& other) const {
+        return edit_count == other.edit_count && selection == other.selection &&
+               scroll_x == other.scroll_x && scroll_y == other.scroll_y &&
+               text_format.get() == other.text_format.get() &&
+               highlight_generation == other.highlight_generation &&
+               marks_generation == other.marks_generation;
+    }
 };
 
 // Bookkeeping of the per-paint layout budget.
@@ -137,6 +168,8 @@ struct Source {
     bool marker_lane = false;
     std::vector<LineMark> line_marks;
     std::vector<DeletionMark> deletion_marks;
+    // Grows whenever the marks above change.
+    std::uint64_t marks_generation = 0;
     std::function<std::wstring(unsigned long long, bool)> marker_text_source;
     HWND tooltip = nullptr;
     std::wstring tooltip_text;
@@ -154,6 +187,15 @@ struct Source {
     // A caret remade for a new size stays hidden until a frame drawn at that size is shown:
     // shown over the old frame, it stood beside the old text's caret until the paint came.
     bool caret_waits_for_frame = false;
+    // Set by a show that found the kept frame current: the first paint presents it again as it
+    // is. Drawing the text again first kept the window showing what lay under it for a tenth of
+    // a second and more under Wine (a frame drawn whole costs 50-85 ms, and a presented frame
+    // reaches the screen a while later).
+    bool present_kept_frame = false;
+    // Layouts were made while hidden without a target; the release timer lets them go.
+    bool hidden_layouts_made = false;
+    // What the kept frame was drawn from (see `frame_kept`).
+    FrameInputs frame_inputs;
     SourceBrushes brushes;
     ComPtr<IDWriteTextFormat> text_format;
     ComPtr<IDWriteTextFormat> number_format;
@@ -287,6 +329,9 @@ void ensure_render_target(Source& source);
 // target's frames in a child window never reach the screen, or (presented through Vulkan) GDI
 // cannot read them there.
 bool copy_frame(Source& source, HDC into);
+// Presents the frame the render target holds once more; false when that lost the device (the
+// next paint draws everything again).
+bool present_frame_again(Source& source);
 std::uint64_t decimal_digits(std::uint64_t value);
 double gutter_width(const Source& source);
 // The right edge, in pixels, of the change-marker lane at the left of the gutter.

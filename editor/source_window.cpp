@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "editor/source_host.h"
 #include "editor/source_record.h"
@@ -45,16 +47,29 @@ void leave_shared_factory() {
     }
 }
 
-// Letting go of a render target costs Wine tens of milliseconds, so the editor hidden by a tab
-// switch keeps its drawing until the editor shown instead has drawn a complete screen (or a
+// The editors hidden last, the latest first: they keep their drawing (see
+// `hidden_editors_keeping_targets`).
+thread_local std::deque<HWND> editors_keeping_targets;
+
+// Letting go of a render target costs Wine tens of milliseconds, so an editor that leaves the
+// few above keeps its drawing until the editor shown instead has drawn a complete screen (or a
 // while later, if none draws). Only one waits at a time: a session restore that hides many tabs
-// inside one message still holds no more than one target it does not show.
+// inside one message still holds no more targets it does not show than the few it keeps.
 thread_local HWND editor_letting_go = nullptr;
 
 void stop_waiting_to_let_go(HWND window) {
     if (editor_letting_go == window) {
         editor_letting_go = nullptr;
     }
+}
+
+bool keeps_target(HWND window) {
+    return std::find(editors_keeping_targets.begin(), editors_keeping_targets.end(), window) !=
+           editors_keeping_targets.end();
+}
+
+void stop_keeping_target(HWND window) {
+    std::erase(editors_keeping_targets, window);
 }
 
 SourceHost& host_storage() {
@@ -112,6 +127,7 @@ LRESULT create_source(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 LRESULT destroy_source(Source* source, UINT message, WPARAM wparam, LPARAM lparam) {
     HWND window = source->window;
     stop_waiting_to_let_go(window);
+    stop_keeping_target(window);
     if (source->tooltip) {
         DestroyWindow(source->tooltip);
     }
@@ -120,6 +136,28 @@ LRESULT destroy_source(Source* source, UINT message, WPARAM wparam, LPARAM lpara
     leave_shared_factory();
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// The size a render target of the window has: its client area, at least a pixel each way.
+D2D1_SIZE_U target_size_for(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    return {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
+            static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))};
+}
+
+bool target_fits_window(const Source& source) {
+    const D2D1_SIZE_U wanted = target_size_for(source.window);
+    const D2D1_SIZE_U now = source.target->GetPixelSize();
+    return now.width == wanted.width && now.height == wanted.height;
+}
+
+void fit_target_to_window(Source& source) {
+    if (source.target && !target_fits_window(source)) {
+        const D2D1_SIZE_U size = target_size_for(source.window);
+        check_render(source.target->Resize(size));
+        source.frame_kept = false;
+    }
 }
 
 void resize(Source& source) {
@@ -136,13 +174,10 @@ void resize(Source& source) {
     if (new_dpi || !source.metrics_valid || text_width(source) != source.metrics_width) {
         create_text_format(source);
     }
-    if (source.target) {
-        RECT client{};
-        GetClientRect(source.window, &client);
-        check_render(source.target->Resize(
-            {static_cast<UINT32>(std::max<LONG>(1, client.right - client.left)),
-             static_cast<UINT32>(std::max<LONG>(1, client.bottom - client.top))}));
-        source.frame_kept = false;
+    // A hidden editor's target takes the new size when it is shown: a swap chain resized for a
+    // window that is not shown is one more that nothing presents.
+    if (!editor_hidden(source.window)) {
+        fit_target_to_window(source);
     }
     scroll_source_to(source, source.scroll_x, kept_top(source, top), true);
 }
@@ -199,16 +234,71 @@ void release_while_hidden(Source& source) {
     std::erase_if(source.number_cache,
                   [&](const auto& entry) { return entry.first < first || entry.first > last; });
     release_device_objects(source);
+    source.hidden_layouts_made = false;
 }
 
-void let_go_later(Source& source) {
-    if (editor_letting_go != nullptr && editor_letting_go != source.window) {
+void let_go_later(HWND window) {
+    if (editor_letting_go != nullptr && editor_letting_go != window) {
         if (Source* waiting = source_record(editor_letting_go)) {
             release_while_hidden(*waiting);
         }
     }
-    editor_letting_go = source.window;
-    SetTimer(source.window, release_timer, release_timer_ms, nullptr);
+    editor_letting_go = window;
+    SetTimer(window, release_timer, release_timer_ms, nullptr);
+}
+
+// The editor just hidden joins the few that keep their drawing; the one hidden longest ago of
+// them lets go of it.
+void keep_target_while_hidden(Source& source) {
+    stop_keeping_target(source.window);
+    editors_keeping_targets.push_front(source.window);
+    if (editors_keeping_targets.size() > hidden_editors_keeping_targets) {
+        const HWND oldest = editors_keeping_targets.back();
+        editors_keeping_targets.pop_back();
+        let_go_later(oldest);
+    }
+}
+
+FrameInputs frame_inputs_now(const Source& source) {
+    return {
+        .edit_count = source.document.edit_count,
+        .selection = source.document.selection,
+        .scroll_x = source.scroll_x,
+        .scroll_y = source.scroll_y,
+        .text_format = source.text_format,
+        .highlight_generation = source.highlight_generation,
+        .marks_generation = source.marks_generation,
+    };
+}
+
+// The kept frame is what a full redraw at the window's size would draw now.
+bool frame_is_current(const Source& source) {
+    return source.target && source.frame_kept && !source.composing && target_fits_window(source) &&
+           source.frame_inputs == frame_inputs_now(source);
+}
+
+void on_show(Source& source, bool shown) {
+    if (!shown) {
+        stop_wheel_animation(source);
+        keep_target_while_hidden(source);
+        return;
+    }
+    stop_keeping_target(source.window);
+    KillTimer(source.window, release_timer);
+    stop_waiting_to_let_go(source.window);
+    source.hidden_layouts_made = false;
+    // A frame drawn before something changed while hidden is no frame to draw a band over.
+    source.frame_kept = frame_is_current(source);
+    source.present_kept_frame = source.frame_kept;
+}
+
+// The first paint after a show whose kept frame is still current presents that frame again,
+// without the cost of drawing its text; false when the paint has to draw.
+bool presented_kept_frame(Source& source) {
+    if (!std::exchange(source.present_kept_frame, false) || !frame_is_current(source)) {
+        return false;
+    }
+    return present_frame_again(source);
 }
 
 // WM_TIMER comes only when the thread has nothing else to do, so the release waits for the
@@ -225,6 +315,13 @@ void paint_window(Source& source) {
     StageClock begin;
     BeginPaint(source.window, &paint);
     begin.lap(work_stage::paint_begin);
+    if (presented_kept_frame(source)) {
+        EndPaint(source.window, &paint);
+        if (!source.budget.last_paint_pending) {
+            let_go_of_the_waiting_editor(source);
+        }
+        return;
+    }
     RECT client{};
     GetClientRect(source.window, &client);
     if (paint.rcPaint.top > client.top || paint.rcPaint.bottom < client.bottom ||
@@ -240,6 +337,7 @@ void paint_window(Source& source) {
         source.paint_lane_only = false;
     };
     try {
+        fit_target_to_window(source);
         source.paint();
     } catch (...) {
         end_band();
@@ -248,6 +346,9 @@ void paint_window(Source& source) {
         throw;
     }
     end_band();
+    if (source.frame_kept) {
+        source.frame_inputs = frame_inputs_now(source);
+    }
     StageClock end;
     EndPaint(source.window, &paint);
     end.lap(work_stage::paint_end);
@@ -272,7 +373,7 @@ void on_timer(Source& source, UINT_PTR timer) {
     } else if (timer == release_timer) {
         KillTimer(source.window, release_timer);
         stop_waiting_to_let_go(source.window);
-        if (editor_hidden(source.window)) {
+        if (editor_hidden(source.window) && (!keeps_target(source.window) || !source.target)) {
             release_while_hidden(source);
         }
     }
@@ -330,14 +431,7 @@ LRESULT dispatch(Source& source, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_ERASEBKGND:
         return 1;
     case WM_SHOWWINDOW:
-        if (wparam == 0) {
-            stop_wheel_animation(source);
-            let_go_later(source);
-        } else {
-            KillTimer(window, release_timer);
-            stop_waiting_to_let_go(window);
-            source.frame_kept = false;
-        }
+        on_show(source, wparam != 0);
         return DefWindowProcW(window, message, wparam, lparam);
     case WM_SETFONT:
         set_font(source, reinterpret_cast<HFONT>(wparam));

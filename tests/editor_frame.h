@@ -14,6 +14,18 @@
 
 namespace pellix::test {
 
+inline int client_width(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    return client.right;
+}
+
+inline int client_height(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    return client.bottom;
+}
+
 // The frame an editor presented last, read back from its render target: what the window
 // shows, without waiting for Wine to bring it to the screen.
 class FramePixels {
@@ -25,19 +37,23 @@ public:
     std::uint32_t at(int x, int y) const { return surface_.pixel(x, y); }
 
 private:
-    static int client_width(HWND window) {
-        RECT client{};
-        GetClientRect(window, &client);
-        return client.right;
-    }
-    static int client_height(HWND window) {
-        RECT client{};
-        GetClientRect(window, &client);
-        return client.bottom;
-    }
     DibSurface surface_;
     bool copied_ = false;
 };
+
+// How many pixels of the window's client area two readings of it tell apart.
+template <typename First, typename Second>
+int differing_pixels(HWND window, const First& first, const Second& second) {
+    const int width = client_width(window);
+    const int height = client_height(window);
+    int differing = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            differing += first.at(x, y) != second.at(x, y) ? 1 : 0;
+        }
+    }
+    return differing;
+}
 
 struct EditorFrame {
     // Rows of one base line height from the top of the view, 0-based.

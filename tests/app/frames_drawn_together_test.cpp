@@ -50,8 +50,6 @@ protected:
     // again gives the same pixels.
     static ::testing::AssertionResult editor_frame_is_current() {
         HWND editor = chrome.editor;
-        RECT client{};
-        GetClientRect(editor, &client);
         const test::FramePixels shown(editor);
         if (!shown.copied()) {
             return ::testing::AssertionFailure() << "the editor shows no frame of its own yet";
@@ -59,12 +57,7 @@ protected:
         InvalidateRect(editor, nullptr, FALSE);
         UpdateWindow(editor);
         const test::FramePixels redrawn(editor);
-        int differing = 0;
-        for (int y = 0; y < client.bottom; ++y) {
-            for (int x = 0; x < client.right; ++x) {
-                differing += shown.at(x, y) != redrawn.at(x, y) ? 1 : 0;
-            }
-        }
+        const int differing = test::differing_pixels(editor, shown, redrawn);
         if (differing != 0) {
             return ::testing::AssertionFailure()
                    << differing << " pixels of the editor's frame differ from its redraw";
@@ -115,6 +108,41 @@ TEST_F(FramesDrawnTogether, ALongLineTabIsDrawnWholeAndThePreviewShowsNoOtherPag
     EXPECT_FALSE(preview().page_hidden);
     RECT waiting{};
     EXPECT_FALSE(GetUpdateRect(preview().window, &waiting, FALSE));
+}
+
+// A user switching between two tabs reads each for a while before going back, longer than a
+// hidden editor used to wait before it let go of its drawing; meanwhile the program serves
+// whatever the switch left for later.
+constexpr DWORD reading_ms = release_timer_ms + 200;
+
+// Right after the switch back to a tab read a moment ago, its editor shows the frame it kept,
+// the text as a full redraw draws it: a target made anew shows nothing until its first frame
+// reaches the screen, which under Wine can take a tenth of a second and more.
+TEST_F(FramesDrawnTogether, TheFirstFrameAfterSwitchingBetweenTwoTabsIsTheKeptText) {
+    std::string first = lines_of("first", 40);
+    std::string second = lines_of("second", 40);
+    // Every row of the view holds text.
+    first.erase(first.find("\n\n"), 1);
+    second.erase(second.find("\n\n"), 1);
+    open_path(file("first.md", first));
+    open_path(file("second.md", second));
+    for (const int view : {view_source, view_split}) {
+        select_view(view);
+        draw_now();
+        for (const int index : {0, 1, 0}) {
+            SCOPED_TRACE(testing::Message() << "view " << view << ", to tab " << index);
+            // Held, so that a target made later cannot take its address.
+            const ComPtr<ID2D1HwndRenderTarget> kept = source_record(tabs[index]->editor)->target;
+            test::pump(reading_ms);
+            choose_in_strip(index);
+            EXPECT_EQ(source_record(chrome.editor)->target.get(), kept.get());
+            const test::EditorFrame frame = test::read_editor_frame(chrome.editor);
+            EXPECT_TRUE(frame.copied);
+            EXPECT_GT(frame.rows_read, 20);
+            EXPECT_TRUE(frame.blank_rows.empty()) << frame.blank_rows.size() << " blank rows";
+            EXPECT_TRUE(editor_frame_is_current());
+        }
+    }
 }
 
 TEST_F(FramesDrawnTogether, ZoomDrawsTheEditorAtTheNewSizeWithTheStatusFigure) {
