@@ -508,6 +508,8 @@ TEST(RecoveryPolicy, CopiesAreNamedAndPrunedByStampAndCounterAsNumbersEachKindAp
     EXPECT_EQ(names[2], "tabs.bin.damaged-20261207-090500");
     EXPECT_EQ(names[3], "tabs.bin.damaged-20261207-090500-2");
     EXPECT_EQ(names.back(), "tabs.bin.kept-20261207-090500");
+    EXPECT_EQ(kept_copy_name(session_bin, KeptCopy::intact, when, names).filename(),
+              "session.bin.kept-20261207-090500");
     // Pruned oldest first by number ("-10" after "-9"); the user's own name and the other kind
     // are never among them, nor is a name freed by pruning taken again.
     const auto beyond = copies_beyond(tabs_bin, KeptCopy::damaged, names, kept_store_copies);
