@@ -21,6 +21,7 @@
 #include "app/main_window_state.h"
 #include "app/palette.h"
 #include "app/settings.h"
+#include "app/status_strip.h"
 #include "app/views.h"
 #include "app/watch_controller.h"
 #include "core/limits.h"
@@ -690,8 +691,8 @@ TEST_F(CompareWatch, AResultOvertakenByAnEditIsDroppedAndTheNewRevisionFollows) 
 
 // The compare item of the status strip, as the strip shows it.
 std::wstring compare_status() {
-    constexpr int compare_item = 364;
-    return test::text_of(GetDlgItem(chrome.status_strip, compare_item));
+    return test::text_of(
+        GetDlgItem(chrome.status_strip, static_cast<int>(status_command::compare)));
 }
 
 TEST_F(CompareWatch, TheNavigationNoteGoesWithThePassItWasMadeFor) {

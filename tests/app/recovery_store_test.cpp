@@ -97,6 +97,7 @@ protected:
     std::filesystem::path store_folder() const { return folder_ / "store"; }
     std::filesystem::path tabs_file() const { return store_folder() / "tabs.bin"; }
     std::filesystem::path session_file() const { return store_folder() / "session.bin"; }
+    std::filesystem::path beside_file() const { return store_folder() / "tabs.bin.beside"; }
 
     std::filesystem::path file(const std::string& name, const std::string& bytes) const {
         const std::filesystem::path path = folder_ / name;
@@ -149,6 +150,15 @@ protected:
 Session session(std::u16string text, Encoding encoding, LineEnding line_ending,
                 const std::filesystem::path& path, bool draft) {
     return {std::move(text), encoding, line_ending, path.empty() ? "" : test::utf8(path), draft};
+}
+
+// An untitled draft, and a store of that one draft.
+Session draft_of(std::u16string text, LineEnding line_ending = LineEnding::lf) {
+    return session(std::move(text), Encoding::utf8, line_ending, {}, true);
+}
+
+Workspace one_draft(std::u16string text, LineEnding line_ending = LineEnding::lf) {
+    return {.sessions = {draft_of(std::move(text), line_ending)}, .active = 0};
 }
 
 // ---- Storing ----------------------------------------------------------------------------------
@@ -346,9 +356,9 @@ UniqueHandle hold_with_no_sharing(const std::filesystem::path& path) {
 }
 
 TEST_F(RecoveryStore, AStoreHeldMidRunGoesBesideAtOnceIsTriedAgainAndComesBackOnceFree) {
-    const Session first = session(u"first", Encoding::utf8, LineEnding::crlf, {}, true);
-    const Session second = session(u"second", Encoding::utf8, LineEnding::crlf, {}, true);
-    const std::filesystem::path beside = store_folder() / "tabs.bin.beside";
+    const Session first = draft_of(u"first", LineEnding::crlf);
+    const Session second = draft_of(u"second", LineEnding::crlf);
+    const std::filesystem::path beside = beside_file();
     type(L"first");
     store_session(false, true);
     ASSERT_TRUE(stored({.sessions = {first}, .active = 0}));
@@ -374,23 +384,15 @@ TEST_F(RecoveryStore, AStoreHeldMidRunGoesBesideAtOnceIsTriedAgainAndComesBackOn
     EXPECT_TRUE(test::pump_until([&] {
         take_recovery_writer_result();
         return test::stored_workspace(tabs_file()) ==
-               Workspace{.sessions = {first, session(u"second!", Encoding::utf8, LineEnding::crlf,
-                                                     {}, true)},
-                         .active = 1};
+               Workspace{.sessions = {first, draft_of(u"second!", LineEnding::crlf)}, .active = 1};
     }));
     EXPECT_TRUE(test::pump_until([&] { return !std::filesystem::exists(beside); }));
     EXPECT_TRUE(status_becomes(L""));
 }
 
 TEST_F(RecoveryStore, AHeldSessionBinIsNeverHiddenBehindANewTabsBin) {
-    const std::string record =
-        test::store_bytes(
-            {.sessions = {session(u"older draft", Encoding::utf8, LineEnding::lf, {}, true)},
-             .active = 0})
-            .substr(20);
     std::filesystem::create_directories(store_folder());
-    test::write_bytes(session_file(), record);
-    const std::filesystem::path beside = store_folder() / "tabs.bin.beside";
+    test::write_bytes(session_file(), test::store_bytes(one_draft(u"older draft")).substr(20));
     {
         UniqueHandle holder = hold_with_no_sharing(session_file());
         ASSERT_TRUE(holder.valid());
@@ -399,7 +401,8 @@ TEST_F(RecoveryStore, AHeldSessionBinIsNeverHiddenBehindANewTabsBin) {
                                          held_file_note + session_file().wstring());
         type(L"new draft");
         store_session(false, true);
-        EXPECT_TRUE(test::pump_until([&] { return test::stored_workspace(beside).has_value(); }));
+        EXPECT_TRUE(
+            test::pump_until([&] { return test::stored_workspace(beside_file()).has_value(); }));
         EXPECT_FALSE(std::filesystem::exists(tabs_file()));
     }
     close_current_tab([] { return true; });
@@ -415,12 +418,8 @@ TEST_F(RecoveryStore, ACopyNamedForADraftLeftOutIsNotPrunedByLaterStarts) {
         type(L"open");
     }
     // "tabs.bin" stays held: every start reads the drafts beside it and keeps a copy.
-    write_store(
-        {.sessions = {session(u"held", Encoding::utf8, LineEnding::lf, {}, true)}, .active = 0});
-    test::write_bytes(store_folder() / "tabs.bin.beside",
-                      test::store_bytes({.sessions = {session(u"left out", Encoding::utf8,
-                                                              LineEnding::lf, {}, true)},
-                                         .active = 0}));
+    write_store(one_draft(u"held"));
+    test::write_bytes(beside_file(), test::store_bytes(one_draft(u"left out")));
     UniqueHandle holder = hold_with_no_sharing(tabs_file());
     ASSERT_TRUE(holder.valid());
     restore_session();
@@ -434,10 +433,7 @@ TEST_F(RecoveryStore, ACopyNamedForADraftLeftOutIsNotPrunedByLaterStarts) {
         }));
         restore_session();
     }
-    EXPECT_EQ(
-        test::stored_workspace(kept),
-        (Workspace{.sessions = {session(u"left out", Encoding::utf8, LineEnding::lf, {}, true)},
-                   .active = 0}));
+    EXPECT_EQ(test::stored_workspace(kept), one_draft(u"left out"));
 }
 
 TEST_F(RecoveryStore, DeclinedDraftsReopenTheirFilesAndDropUntitledOnes) {
@@ -607,10 +603,7 @@ TEST_F(RecoveryStore, AStoreThatCannotBeOpenedIsLeftAsItIsAndTheNewDraftsGoBesid
     EXPECT_EQ(recovery_status(), L"");
     // A crash before the first store finds both files as they were.
     EXPECT_EQ(read_file_bytes(tabs_file(), recovery_container_limit), old_bytes);
-    EXPECT_EQ(
-        test::stored_workspace(beside),
-        (Workspace{.sessions = {session(u"new draft", Encoding::utf8, LineEnding::crlf, {}, true)},
-                   .active = 0}));
+    EXPECT_EQ(test::stored_workspace(beside), one_draft(u"new draft", LineEnding::crlf));
     store_session(false, true);
     EXPECT_TRUE(
         stored({.sessions = {session(u"old draft", Encoding::utf8, LineEnding::lf, {}, true),

@@ -105,35 +105,24 @@ Session draft(const std::u16string& text) {
             .draft = true};
 }
 
-// What the user and other programs do, and what the program does on its own.
-enum class Step {
-    start_yes, // start; answer Yes when drafts are offered
-    start_no,  // start; answer No
-    type,      // a new tab with a draft
-    edit,      // the first tab's draft changes
-    close,     // the first tab is closed (or saved)
-    store,     // a snapshot is handed to the writer
-    written,   // the writer writes the snapshot it holds
-    hold_tabs, // another program opens "tabs.bin" with no sharing
-    release_tabs,
-    hold_beside,
-    release_beside,
-    hold_session,
-    release_session,
-    damage,      // one byte of the first record's text in "tabs.bin" goes bad
-    delete_copy, // the user deletes a kept copy
-    tab_limit,   // from the next start, only two tabs can be opened
-    fail_next,   // the next file operation fails, as on a full disk
-    old_session, // an older version left a draft in "session.bin" (never drawn at random)
-};
+// What the user and other programs do, and what the program does on its own: start and answer
+// Yes or No when drafts are offered; a new tab with a draft; the first tab's draft changes; the
+// first tab is closed (or saved); a snapshot is handed to the writer; the writer writes the one
+// it holds; another program opens a file with no sharing, and lets go; one byte of the first
+// record's text in "tabs.bin" goes bad; the user deletes a kept copy; from the next start only
+// two tabs can be opened; the next file operation fails, as on a full disk; an older version
+// left a draft in "session.bin" (last, as it is never drawn at random).
+// clang-format off
+#define RECOVERY_STEPS(X) X(start_yes) X(start_no) X(type) X(edit) X(close) X(store) X(written) \
+    X(hold_tabs) X(release_tabs) X(hold_beside) X(release_beside) X(hold_session)               \
+    X(release_session) X(damage) X(delete_copy) X(tab_limit) X(fail_next) X(old_session)
+// clang-format on
+#define STEP_ENUMERATOR(step) step,
+#define STEP_NAME(step) #step,
+enum class Step { RECOVERY_STEPS(STEP_ENUMERATOR) };
 
 const char* name_of(Step step) {
-    constexpr const char* names[] = {
-        "start_yes",       "start_no",    "type",           "edit",
-        "close",           "store",       "written",        "hold_tabs",
-        "release_tabs",    "hold_beside", "release_beside", "hold_session",
-        "release_session", "damage",      "delete_copy",    "tab_limit",
-        "fail_next",       "old_session"};
+    constexpr const char* names[] = {RECOVERY_STEPS(STEP_NAME)};
     return names[static_cast<int>(step)];
 }
 
@@ -519,6 +508,8 @@ TEST(RecoveryPolicy, CopiesAreNamedAndPrunedByStampAndCounterAsNumbersEachKindAp
     EXPECT_EQ(names[2], "tabs.bin.damaged-20261207-090500");
     EXPECT_EQ(names[3], "tabs.bin.damaged-20261207-090500-2");
     EXPECT_EQ(names.back(), "tabs.bin.kept-20261207-090500");
+    EXPECT_EQ(kept_copy_name(session_bin, KeptCopy::intact, when, names).filename(),
+              "session.bin.kept-20261207-090500");
     // Pruned oldest first by number ("-10" after "-9"); the user's own name and the other kind
     // are never among them, nor is a name freed by pruning taken again.
     const auto beyond = copies_beyond(tabs_bin, KeptCopy::damaged, names, kept_store_copies);
@@ -529,46 +520,6 @@ TEST(RecoveryPolicy, CopiesAreNamedAndPrunedByStampAndCounterAsNumbersEachKindAp
     EXPECT_EQ(kept_copy_name(tabs_bin, KeptCopy::damaged, when, left).filename(),
               "tabs.bin.damaged-20261207-090500-13");
     EXPECT_TRUE(copies_beyond(session_bin, KeptCopy::damaged, names, 0).empty());
-}
-
-TEST(RecoveryPolicy, TheStatusNamesAKeptCopyOnlyWhileItIsThere) {
-    MemoryDisk disk;
-    disk.files[tabs_bin] = "PLXTABS1 cut short";
-    disk.files[session_bin] = "an older record";
-    RecoveryPolicy policy(disk, folder);
-    ASSERT_TRUE(policy.start());
-    policy.restored(true, {2026, 12, 8, 17, 5, 9});
-    const std::filesystem::path damaged = folder / "tabs.bin.damaged-20261208-170509";
-    const std::filesystem::path session = folder / "session.bin.kept-20261208-170509";
-    EXPECT_EQ(disk.files.at(damaged), "PLXTABS1 cut short");
-    EXPECT_EQ(disk.files.at(session), "an older record");
-    EXPECT_FALSE(disk.files.contains(session_bin));
-    auto kinds = [&] {
-        std::vector<std::pair<RecoveryNote, std::filesystem::path>> kinds;
-        for (const RecoveryStatusNote& note : policy.notes()) {
-            kinds.emplace_back(note.kind, note.path);
-        }
-        return kinds;
-    };
-    using Notes = std::vector<std::pair<RecoveryNote, std::filesystem::path>>;
-    EXPECT_EQ(kinds(),
-              (Notes{{RecoveryNote::damaged_copy, damaged}, {RecoveryNote::intact_copy, session}}));
-    disk.files.erase(damaged);
-    EXPECT_EQ(kinds(), (Notes{{RecoveryNote::intact_copy, session}}));
-    // A store that cannot replace "tabs.bin" goes beside it, and the status says so.
-    disk.held.insert(tabs_bin);
-    const StorePlan plan = policy.plan_store();
-    const Workspace workspace{{draft(u"typed")}, 0};
-    EXPECT_EQ(carry_out_store(disk, plan, workspace), beside_bin);
-    policy.store_written(plan, beside_bin);
-    EXPECT_EQ(kinds(),
-              (Notes{{RecoveryNote::intact_copy, session}, {RecoveryNote::beside, beside_bin}}));
-    disk.held.clear();
-    const StorePlan back = policy.plan_store();
-    EXPECT_EQ(carry_out_store(disk, back, workspace), tabs_bin);
-    policy.store_written(back, tabs_bin);
-    EXPECT_FALSE(disk.files.contains(beside_bin));
-    EXPECT_EQ(kinds(), (Notes{{RecoveryNote::intact_copy, session}}));
 }
 
 // Sequences drawn from a seed: PELLIX_RECOVERY_SEED=<n> runs that one seed with more sequences.
