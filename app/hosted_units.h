@@ -194,7 +194,8 @@ void show_watch_menu();
 void rebuild_compare_menu();
 // Compares the active tab with the tab `tab_id` (the tab menu's "Compare with this tab").
 void compare_other_tab(std::uint64_t tab_id);
-// A tab is about to close: its watch read is cancelled and its compare pass forgotten.
+// A tab is about to close: its watch read is cancelled, its compare pass and its preview page
+// forgotten.
 void forget_tab_work(DocumentTab& tab);
 
 // Timer 11: due compare passes are handed to the compare worker.

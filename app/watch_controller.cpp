@@ -452,6 +452,7 @@ void forget_tab_work(DocumentTab& tab) {
         worker->cancel(tab.id);
     }
     forget_compare(tab);
+    forget_preview_tab(tab.id);
 }
 
 void stop_watch_worker() {

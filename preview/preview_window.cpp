@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
 #include "core/encoding.h"
@@ -123,6 +124,58 @@ void take_content(Preview::Impl& p, PreviewDocument& document, const std::string
         p.find_matches =
             find_text_matches(p.document.text, p.find_query, p.match_case, p.whole_word);
     }
+}
+
+// Sets the page shown aside for a return to its tab, when it is laid out for what it shows.
+void keep_shown_page(Preview::Impl& p) {
+    if (p.dirty || p.error_code < 0 || p.content_html.empty()) {
+        return;
+    }
+    auto& kept = p.kept_pages;
+    kept.insert(kept.begin(), {.view_key = p.view_key,
+                               .content_html = std::exchange(p.content_html, {}),
+                               .document = std::exchange(p.document, {}),
+                               .layout = std::exchange(p.layout, {}),
+                               .layout_width = p.layout_width,
+                               .layout_scale = p.layout_scale});
+    if (kept.size() > kept_preview_pages) {
+        kept.pop_back();
+    }
+    p.dirty = true;
+}
+
+std::optional<Preview::Impl::KeptPage> take_kept_page(Preview::Impl& p, std::uint64_t view_key) {
+    auto& kept = p.kept_pages;
+    const auto found = std::find_if(kept.begin(), kept.end(), [&](const auto& page) {
+        return page.view_key == view_key;
+    });
+    if (found == kept.end()) {
+        return std::nullopt;
+    }
+    std::optional<Preview::Impl::KeptPage> page(std::move(*found));
+    kept.erase(found);
+    return page;
+}
+
+// Makes the kept page's document and layout the current ones, as if it had never been left.
+void restore_layout(Preview::Impl& p, Preview::Impl::KeptPage& kept) {
+    p.document = std::move(kept.document);
+    p.layout = std::move(kept.layout);
+    p.layout_width = kept.layout_width;
+    p.layout_scale = kept.layout_scale;
+    p.dirty = false;
+}
+
+void show_kept_page(Preview::Impl& p, Preview::Impl::KeptPage& kept) {
+    PreviewDocument document = std::move(kept.document);
+    take_content(p, document, kept.content_html, kept.view_key);
+    p.layout = std::move(kept.layout);
+    p.layout_width = kept.layout_width;
+    p.layout_scale = kept.layout_scale;
+    p.dirty = false;
+    // The scroll bars were last given another page.
+    p.scroll_cache.content_width = -1.0f;
+    set_preview_scroll(p, p.view.scroll_x, p.view.scroll_y);
 }
 
 float client_height_dips(const Preview::Impl& p) {
@@ -497,17 +550,38 @@ void set_preview_content(const std::string& page, std::uint64_t view_key,
             }
             return;
         }
-        PreviewDocument document = read_preview_markup(page);
-        const bool layout_current = !p.dirty;
-        take_content(p, document, page, view_key);
-        taken = true;
-        relayout(p, layout_current ? &document : nullptr);
+        std::optional<Preview::Impl::KeptPage> kept = take_kept_page(p, view_key);
+        if (view_key != p.view_key) {
+            keep_shown_page(p);
+        }
+        if (kept && kept->content_html == page) {
+            show_kept_page(p, *kept);
+            taken = true;
+            relayout(p, nullptr);
+        } else {
+            PreviewDocument document = read_preview_markup(page);
+            if (kept) {
+                // The tab's page changed while it was away: its unchanged blocks keep their
+                // shaped text.
+                restore_layout(p, *kept);
+            }
+            const bool layout_current = !p.dirty;
+            take_content(p, document, page, view_key);
+            taken = true;
+            relayout(p, layout_current ? &document : nullptr);
+        }
         raise_accessibility_events(p.accessibility, true, true, false);
         clear_failure(p);
     } catch (const std::exception& error) {
         set_preview_failure(error);
         p.content_failed = !taken;
     }
+}
+
+void forget_preview_tab(std::uint64_t view_key) {
+    Preview::Impl& p = the_preview;
+    p.views.erase(view_key);
+    take_kept_page(p, view_key);
 }
 
 void relayout_preview() {
@@ -541,6 +615,7 @@ void destroy_preview() {
     p.brushes = Brushes{};
     p.render_target.reset();
     destroy_layout(p.layout);
+    p.kept_pages.clear();
     p.dirty = true;
     p.dwrite_factory.reset();
     p.d2d_factory.reset();

@@ -44,6 +44,12 @@ inline constexpr unsigned zoom_out = 307;
 
 using TextRanges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
+// How many pages of the tabs shown before the current one stay laid out: a return to one of
+// them shows it without reading and shaping it again, which for a page of long lines in a
+// script the fonts lack takes most of a second under Wine. A page holds at most the preview's
+// source limit, so this bounds what they keep.
+inline constexpr std::size_t kept_preview_pages = 3;
+
 struct Preview {
     struct Impl {
         // Records one timing sample {stage, start} into the main window's scroll profile; empty
@@ -108,6 +114,16 @@ struct Preview {
         // another tab's page: this one belongs to the tab that was left.
         bool page_hidden = false;
         std::u16string print_error;
+        // A laid-out page set aside when its tab was left, newest first.
+        struct KeptPage {
+            std::uint64_t view_key = 0;
+            std::string content_html;
+            PreviewDocument document;
+            Layout layout;
+            float layout_width = -1.0f;
+            float layout_scale = -1.0f;
+        };
+        std::vector<KeptPage> kept_pages;
 
         void attach_accessibility();
     };
@@ -129,6 +145,8 @@ void set_preview_content(const std::string& page, std::uint64_t view_key,
 // the next page.
 void hide_preview_page();
 void show_preview_page();
+// Lets go of what the preview keeps for a tab that closed.
+void forget_preview_tab(std::uint64_t view_key);
 void relayout_preview();
 void resize_preview();
 void destroy_preview();

@@ -203,6 +203,57 @@ TEST_F(PreviewWindow, ScrollPositionIsKeptPerTabAndSelectionStartsEmpty) {
     EXPECT_FLOAT_EQ(p.view.scroll_y, p.layout.blocks.back().y);
 }
 
+// The layout of a tab's first paragraph, held so that no later layout can take its address.
+ComPtr<IDWriteTextLayout> first_text_layout(const Preview::Impl& p) {
+    return p.layout.blocks.at(1).pieces.at(0).layout;
+}
+
+TEST_F(PreviewWindow, ATabsPageStaysLaidOutForItsReturnWhileFewOtherTabsCameBetween) {
+    const std::string tall = page_of(tall_markdown());
+    set_preview_content(tall, 1, 130);
+    key(VK_NEXT);
+    const float kept = p.view.scroll_y;
+    const ComPtr<IDWriteTextLayout> first = first_text_layout(p);
+    auto scroll_bar_position = [&] {
+        SCROLLINFO info{};
+        info.cbSize = sizeof(info);
+        info.fMask = SIF_POS;
+        GetScrollInfo(p.window, SB_VERT, &info);
+        return info.nPos;
+    };
+
+    // Back from another tab: the same shaped text, where the user left it, bars and all.
+    set_preview_content(page_of("Short second tab.\n"), 2, 1);
+    EXPECT_EQ(scroll_bar_position(), 0);
+    set_preview_content(tall, 1, 130);
+    EXPECT_EQ(first_text_layout(p).get(), first.get());
+    EXPECT_FLOAT_EQ(p.view.scroll_y, kept);
+    EXPECT_EQ(scroll_bar_position(), static_cast<int>(kept));
+
+    // Changed while away, at another zoom: laid out again, at the new scale.
+    set_preview_content(page_of("Short second tab.\n"), 2, 1);
+    p.text_scale = 1.25;
+    set_preview_content(page_of(tall_markdown() + "One more.\n"), 1, 131);
+    EXPECT_EQ(p.layout_scale, 1.25f);
+    EXPECT_NE(first_text_layout(p).get(), first.get());
+    p.text_scale = 1.0;
+    relayout_preview();
+
+    // More tabs than the preview keeps pages for, or a tab closed, and the page is read again.
+    const ComPtr<IDWriteTextLayout> second = first_text_layout(p);
+    for (std::uint64_t key = 2; key <= kept_preview_pages + 1; ++key) {
+        set_preview_content(page_of("Tab " + std::to_string(key) + ".\n"), key, 1);
+    }
+    set_preview_content(page_of(tall_markdown() + "One more.\n"), 1, 131);
+    EXPECT_EQ(first_text_layout(p).get(), second.get());
+    set_preview_content(page_of("Another.\n"), 2, 1);
+    forget_preview_tab(1);
+    set_preview_content(page_of(tall_markdown() + "One more.\n"), 1, 131);
+    EXPECT_NE(first_text_layout(p).get(), second.get());
+    EXPECT_EQ(p.view.scroll_y, 0.0f);
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(PreviewWindow, ClickShiftClickAndCopyToTheClipboard) {
     set_preview_content(page_of("Alpha beta gamma.\n\nDelta epsilon.\n"), 7, 3);
     const std::uint64_t beta = offset_of(u"beta");
