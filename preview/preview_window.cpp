@@ -157,9 +157,8 @@ std::optional<Preview::Impl::KeptPage> take_kept_page(Preview::Impl& p, std::uin
     return page;
 }
 
-// Makes the kept page's document and layout the current ones, as if it had never been left.
+// Makes the kept page's layout the current one, as if its tab had never been left.
 void restore_layout(Preview::Impl& p, Preview::Impl::KeptPage& kept) {
-    p.document = std::move(kept.document);
     p.layout = std::move(kept.layout);
     p.layout_width = kept.layout_width;
     p.layout_scale = kept.layout_scale;
@@ -167,12 +166,8 @@ void restore_layout(Preview::Impl& p, Preview::Impl::KeptPage& kept) {
 }
 
 void show_kept_page(Preview::Impl& p, Preview::Impl::KeptPage& kept) {
-    PreviewDocument document = std::move(kept.document);
-    take_content(p, document, kept.content_html, kept.view_key);
-    p.layout = std::move(kept.layout);
-    p.layout_width = kept.layout_width;
-    p.layout_scale = kept.layout_scale;
-    p.dirty = false;
+    take_content(p, kept.document, kept.content_html, kept.view_key);
+    restore_layout(p, kept);
     // The scroll bars were last given another page.
     p.scroll_cache.content_width = -1.0f;
     set_preview_scroll(p, p.view.scroll_x, p.view.scroll_y);
@@ -563,6 +558,7 @@ void set_preview_content(const std::string& page, std::uint64_t view_key,
             if (kept) {
                 // The tab's page changed while it was away: its unchanged blocks keep their
                 // shaped text.
+                p.document = std::move(kept->document);
                 restore_layout(p, *kept);
             }
             const bool layout_current = !p.dirty;
