@@ -3,14 +3,18 @@
 // complete screen (the editor drawn whole, the preview showing the tab's page) in Split view,
 // and for the longest lines also in Source view, with the parts of that time that the switch, the
 // editor's paint and the preview's paint take (a switch that draws the windows itself leaves the
-// paints after it nothing to do).
+// paints after it nothing to do). Beside the longest lines stands what the platform alone takes
+// to draw the rows of them that the preview shows.
 
 #include "bench/bench.h"
 #include "bench/bench_main_window.h"
 #include "bench/bench_renderer_host.h"
 
 #include <windows.h>
+#include <d2d1.h>
+#include <dwrite.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,7 +26,10 @@
 #include "app/main_window_state.h"
 #include "app/settings.h"
 #include "editor/source_record.h"
+#include "platform/dib_surface.h"
+#include "platform/text_drawing.h"
 #include "preview/preview_window.h"
+#include "preview/text_pieces.h"
 
 namespace {
 
@@ -138,6 +145,117 @@ void print(const char* name, const SwitchTimes& times) {
                 bench::median(times.editor_paint), bench::median(times.preview_paint));
 }
 
+// The preview's text format for the content of `piece`, made anew from what its layout holds.
+ComPtr<IDWriteTextFormat> plain_format(IDWriteFactory* factory, IDWriteTextLayout* piece) {
+    wchar_t family[LOCALE_NAME_MAX_LENGTH] = {};
+    wchar_t locale[LOCALE_NAME_MAX_LENGTH] = {};
+    piece->GetFontFamilyName(0, family, LOCALE_NAME_MAX_LENGTH);
+    piece->GetLocaleName(0, locale, LOCALE_NAME_MAX_LENGTH);
+    FLOAT size = 0;
+    piece->GetFontSize(0, &size);
+    DWRITE_FONT_WEIGHT weight = DWRITE_FONT_WEIGHT_NORMAL;
+    piece->GetFontWeight(0, &weight);
+    DWRITE_LINE_SPACING_METHOD method{};
+    FLOAT spacing = 0;
+    FLOAT baseline = 0;
+    piece->GetLineSpacing(&method, &spacing, &baseline);
+    ComPtr<IDWriteTextFormat> format;
+    factory->CreateTextFormat(family, nullptr, weight, DWRITE_FONT_STYLE_NORMAL,
+                              DWRITE_FONT_STRETCH_NORMAL, size, locale, format.put());
+    format->SetWordWrapping(piece->GetWordWrapping());
+    format->SetLineSpacing(method, spacing, baseline);
+    return format;
+}
+
+struct PlainRow {
+    ComPtr<IDWriteTextLayout> layout;
+    D2D1_POINT_2F origin;
+};
+
+// The rows of the page's longest block that the preview shows, each in a plain DirectWrite
+// layout of the preview's font and width.
+std::vector<PlainRow> shown_rows(const Preview::Impl& p) {
+    const auto longest = std::max_element(
+        p.layout.blocks.begin(), p.layout.blocks.end(),
+        [](const LayoutBlock& a, const LayoutBlock& b) { return a.text_length < b.text_length; });
+    const std::uint64_t block_index = longest - p.layout.blocks.begin();
+    const float bottom = p.view.scroll_y + view_height(p.window, p.dpi);
+    std::vector<PlainRow> rows;
+    for (const LayoutLine& line : p.layout.lines) {
+        if (line.block != block_index || line.bottom <= p.view.scroll_y || line.top >= bottom) {
+            continue;
+        }
+        IDWriteTextLayout* piece =
+            piece_at(*longest, line.start - longest->text_start).layout.get();
+        const ComPtr<IDWriteTextFormat> format = plain_format(p.dwrite_factory.get(), piece);
+        PlainRow row{{}, {longest->x - p.view.scroll_x, line.top - p.view.scroll_y}};
+        p.dwrite_factory->CreateTextLayout(
+            reinterpret_cast<const wchar_t*>(p.document.text.data() + line.start),
+            static_cast<UINT32>(line.length), format.get(), piece->GetMaxWidth(), 1000000.0f,
+            row.layout.put());
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// Draws one row into a render target.
+using RowDrawing = void (*)(ID2D1RenderTarget* target, const PlainRow& row, ID2D1Brush* ink);
+
+void draw_as_platform(ID2D1RenderTarget* target, const PlainRow& row, ID2D1Brush* ink) {
+    target->DrawTextLayout(row.origin, row.layout.get(), ink, D2D1_DRAW_TEXT_OPTIONS_NONE);
+}
+
+void draw_as_preview(ID2D1RenderTarget* target, const PlainRow& row, ID2D1Brush* ink) {
+    draw_text_layout(target, row.origin, row.layout.get(), ink);
+}
+
+// Milliseconds from BeginDraw to the end of EndDraw for `rows` drawn into a DC render target of
+// the preview's size, bound to a memory DC: the median of `switches` frames after one that
+// warms the target.
+double frame_ms(const Preview::Impl& p, const std::vector<PlainRow>& rows, RowDrawing draw) {
+    RECT client{};
+    GetClientRect(p.window, &client);
+    DibSurface surface(client.right, client.bottom);
+    const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
+        D2D1_RENDER_TARGET_TYPE_DEFAULT,
+        D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE));
+    ComPtr<ID2D1DCRenderTarget> target;
+    p.d2d_factory->CreateDCRenderTarget(&properties, target.put());
+    target->BindDC(surface.dc(), &client);
+    target->SetDpi(p.dpi, p.dpi);
+    ComPtr<ID2D1SolidColorBrush> ink;
+    target->CreateSolidColorBrush(D2D1::ColorF(0x1E1E1E), ink.put());
+    std::vector<double> frames;
+    for (int i = 0; i <= switches; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        target->BeginDraw();
+        target->Clear(D2D1::ColorF(0xFAFAFA));
+        for (const PlainRow& row : rows) {
+            draw(target.get(), row, ink.get());
+        }
+        target->EndDraw();
+        if (i > 0) {
+            frames.push_back(bench::milliseconds_between(start, std::chrono::steady_clock::now()));
+        }
+    }
+    return bench::median(frames);
+}
+
+// What the platform alone takes to draw the rows of the tab's page that the preview shows, and
+// the same rows drawn as the preview draws text, once the tab is shown.
+void print_platform_draw(const char* name, std::uint64_t tab) {
+    select_tab(tab, false);
+    UpdateWindow(main_window);
+    serve_until_complete(chrome.editor);
+    const Preview::Impl& p = preview();
+    const std::vector<PlainRow> rows = shown_rows(p);
+    std::printf("  like: %s, the %zu rows shown in plain layouts drawn by the platform alone "
+                "(DrawTextLayout into a DC target of the preview's size): %.1f ms median; "
+                "drawn as the preview draws them: %.1f ms\n",
+                name, rows.size(), frame_ms(p, rows, draw_as_platform),
+                frame_ms(p, rows, draw_as_preview));
+}
+
 void switching_here() {
     std::filesystem::create_directories(folder());
     const std::wstring small = write("small.md", bench::mixed_markdown(small_bytes));
@@ -165,6 +283,9 @@ void switching_here() {
     print("one data-URI line of 218 KiB", time_switches(6, 2));
     print("22,000 emoji joined by U+200D", time_switches(6, 4));
     print("a letter with 66,000 combining marks", time_switches(6, 5));
+    print_platform_draw("one line of 10,000 characters without a break", 3);
+    print_platform_draw("22,000 emoji joined by U+200D", 4);
+    print_platform_draw("a letter with 66,000 combining marks", 5);
     // The view is each tab's own.
     for (const std::uint64_t tab : {3, 4, 5, 6}) {
         select_tab(tab, false);

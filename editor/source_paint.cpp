@@ -5,6 +5,7 @@
 #include "editor/source_find.h"
 #include "editor/source_host.h"
 #include "editor/source_record.h"
+#include "platform/text_drawing.h"
 #include "platform/text_hit_test.h"
 
 namespace pellix {
@@ -211,7 +212,7 @@ void fill_piece_part(Source& source, const LinePiece& piece, std::uint64_t piece
 // Hands one text layout to Direct2D and counts it.
 void draw_layout(Source& source, D2D1_POINT_2F origin, IDWriteTextLayout* layout,
                  ID2D1Brush* brush) {
-    source.target->DrawTextLayout(origin, layout, brush, D2D1_DRAW_TEXT_OPTIONS_NONE);
+    draw_text_layout(source.target.get(), origin, layout, brush);
     ++source.layouts_drawn;
 }
 

@@ -1,0 +1,217 @@
+#include "platform/text_drawing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "platform/com_ptr.h"
+
+namespace pellix {
+namespace {
+
+constexpr float dips_per_inch = 96.0f;
+
+// Glyph runs of one font, size, direction and drawing effect on one baseline, joined.
+struct JoinedRun {
+    ComPtr<IDWriteFontFace> face;
+    float em_size = 0;
+    BOOL sideways = FALSE;
+    UINT32 bidi_level = 0;
+    DWRITE_MEASURING_MODE measuring = DWRITE_MEASURING_MODE_NATURAL;
+    IUnknown* effect = nullptr; // held by the layout, which outlives the drawing
+    D2D1_POINT_2F origin{};
+    float pen_x = 0; // where the glyph after the last one would stand
+    std::vector<UINT16> indices;
+    std::vector<FLOAT> advances;
+    std::vector<DWRITE_GLYPH_OFFSET> offsets;
+
+    bool takes(float y, DWRITE_MEASURING_MODE mode, const DWRITE_GLYPH_RUN& run,
+               IUnknown* run_effect) const {
+        // A right-to-left or sideways run places its glyphs from its origin in another
+        // direction; such runs stay as they come.
+        return face.get() == run.fontFace && em_size == run.fontEmSize && !sideways &&
+               !run.isSideways && bidi_level == run.bidiLevel && (bidi_level & 1) == 0 &&
+               measuring == mode && effect == run_effect && origin.y == y;
+    }
+
+    // Appends the glyphs of `run`, whose origin is `x`: the last advance so far grows by the
+    // distance to it, which puts every glyph where the layout put it.
+    void append(float x, const DWRITE_GLYPH_RUN& run) {
+        if (!advances.empty()) {
+            advances.back() += x - pen_x;
+        }
+        pen_x = x;
+        for (UINT32 i = 0; i < run.glyphCount; ++i) {
+            indices.push_back(run.glyphIndices[i]);
+            advances.push_back(run.glyphAdvances[i]);
+            offsets.push_back(run.glyphOffsets != nullptr ? run.glyphOffsets[i]
+                                                          : DWRITE_GLYPH_OFFSET{0.0f, 0.0f});
+            pen_x += run.glyphAdvances[i];
+        }
+    }
+};
+
+// An underline or strikethrough, as the rectangle Direct2D fills for it.
+struct Stroke {
+    D2D1_RECT_F rect;
+    IUnknown* effect;
+};
+
+// Takes what a layout draws, without drawing it. Lives on the stack for one IDWriteTextLayout::
+// Draw call, which keeps no reference, so the counts are fixed.
+class RunGatherer final : public IDWriteTextRenderer {
+public:
+    explicit RunGatherer(ID2D1RenderTarget* target) : target_(target) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (id == __uuidof(IUnknown) || id == __uuidof(IDWritePixelSnapping) ||
+            id == __uuidof(IDWriteTextRenderer)) {
+            *object = static_cast<IDWriteTextRenderer*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    // As Direct2D's own renderer answers: snapped to the target's pixels.
+    HRESULT STDMETHODCALLTYPE IsPixelSnappingDisabled(void*, BOOL* disabled) override {
+        *disabled = FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCurrentTransform(void*, DWRITE_MATRIX* transform) override {
+        D2D1_MATRIX_3X2_F matrix;
+        target_->GetTransform(&matrix);
+        *transform = {matrix._11, matrix._12, matrix._21, matrix._22, matrix._31, matrix._32};
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPixelsPerDip(void*, FLOAT* pixels_per_dip) override {
+        *pixels_per_dip = dpi_y() / dips_per_inch;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE DrawGlyphRun(void*, FLOAT x, FLOAT y, DWRITE_MEASURING_MODE mode,
+                                           const DWRITE_GLYPH_RUN* run,
+                                           const DWRITE_GLYPH_RUN_DESCRIPTION*,
+                                           IUnknown* effect) override {
+        ++runs_given_;
+        if (run->glyphCount == 0) {
+            after_empty_ = true;
+            return S_OK;
+        }
+        if (!runs_.empty() && runs_.back().takes(y, mode, *run, effect)) {
+            split_ = split_ || after_empty_;
+        } else {
+            runs_.push_back({.face = ComPtr<IDWriteFontFace>::share(run->fontFace),
+                             .em_size = run->fontEmSize,
+                             .sideways = run->isSideways,
+                             .bidi_level = run->bidiLevel,
+                             .measuring = mode,
+                             .effect = effect,
+                             .origin = {x, y},
+                             .pen_x = x,
+                             .indices = {},
+                             .advances = {},
+                             .offsets = {}});
+        }
+        runs_.back().append(x, *run);
+        after_empty_ = false;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE DrawUnderline(void*, FLOAT x, FLOAT y,
+                                            const DWRITE_UNDERLINE* underline,
+                                            IUnknown* effect) override {
+        add_stroke(x, y + underline->offset, underline->width, underline->thickness, effect);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DrawStrikethrough(void*, FLOAT x, FLOAT y,
+                                                const DWRITE_STRIKETHROUGH* strikethrough,
+                                                IUnknown* effect) override {
+        add_stroke(x, y + strikethrough->offset, strikethrough->width, strikethrough->thickness,
+                   effect);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DrawInlineObject(void*, FLOAT, FLOAT, IDWriteInlineObject*, BOOL,
+                                               BOOL, IUnknown*) override {
+        inline_object_ = true;
+        return S_OK;
+    }
+
+    // Whether joining saves Direct2D runs that the layout split around empty ones, and nothing
+    // is there that only DrawTextLayout draws.
+    bool worth_joining() const { return split_ && !inline_object_; }
+    std::size_t runs_given() const { return runs_given_; }
+
+    std::size_t draw(ID2D1Brush* brush) const {
+        for (const JoinedRun& joined : runs_) {
+            const DWRITE_GLYPH_RUN run{
+                .fontFace = joined.face.get(),
+                .fontEmSize = joined.em_size,
+                .glyphCount = static_cast<UINT32>(joined.indices.size()),
+                .glyphIndices = joined.indices.data(),
+                .glyphAdvances = joined.advances.data(),
+                .glyphOffsets = joined.offsets.data(),
+                .isSideways = joined.sideways,
+                .bidiLevel = joined.bidi_level,
+            };
+            target_->DrawGlyphRun(joined.origin, &run, brush_for(joined.effect, brush).get(),
+                                  joined.measuring);
+        }
+        for (const Stroke& stroke : strokes_) {
+            target_->FillRectangle(stroke.rect, brush_for(stroke.effect, brush).get());
+        }
+        return runs_.size();
+    }
+
+private:
+    float dpi_y() const {
+        FLOAT x = dips_per_inch;
+        FLOAT y = dips_per_inch;
+        target_->GetDpi(&x, &y);
+        return y;
+    }
+
+    // At least one pixel thick, as Direct2D draws a line thinner than that.
+    void add_stroke(float x, float top, float width, float thickness, IUnknown* effect) {
+        D2D1_MATRIX_3X2_F matrix;
+        target_->GetTransform(&matrix);
+        const float scale = dpi_y() / dips_per_inch * std::hypot(matrix._21, matrix._22);
+        const float pixel = scale > 0.0f ? 1.0f / scale : thickness;
+        strokes_.push_back({{x, top, x + width, top + std::max(thickness, pixel)}, effect});
+    }
+
+    static ComPtr<ID2D1Brush> brush_for(IUnknown* effect, ID2D1Brush* brush) {
+        ComPtr<ID2D1Brush> chosen;
+        if (effect == nullptr ||
+            FAILED(effect->QueryInterface(__uuidof(ID2D1Brush),
+                                          reinterpret_cast<void**>(chosen.put())))) {
+            chosen = ComPtr<ID2D1Brush>::share(brush);
+        }
+        return chosen;
+    }
+
+    ID2D1RenderTarget* target_;
+    std::vector<JoinedRun> runs_;
+    std::vector<Stroke> strokes_;
+    std::size_t runs_given_ = 0;
+    bool after_empty_ = false; // a run without glyphs came since the last glyphs
+    bool split_ = false;       // two runs joined across one without glyphs
+    bool inline_object_ = false;
+};
+
+} // namespace
+
+std::size_t draw_text_layout(ID2D1RenderTarget* target, D2D1_POINT_2F origin,
+                             IDWriteTextLayout* layout, ID2D1Brush* brush) {
+    RunGatherer gatherer(target);
+    if (SUCCEEDED(layout->Draw(nullptr, &gatherer, origin.x, origin.y)) &&
+        gatherer.worth_joining()) {
+        return gatherer.draw(brush);
+    }
+    target->DrawTextLayout(origin, layout, brush, D2D1_DRAW_TEXT_OPTIONS_NONE);
+    return gatherer.runs_given();
+}
+
+} // namespace pellix
