@@ -170,6 +170,7 @@ ComPtr<IDWriteTextFormat> plain_format(IDWriteFactory* factory, IDWriteTextLayou
 struct PlainRow {
     ComPtr<IDWriteTextLayout> layout;
     D2D1_POINT_2F origin;
+    bool split_text;
 };
 
 // The rows of the page's longest block that the preview shows, each in a plain DirectWrite
@@ -188,10 +189,13 @@ std::vector<PlainRow> shown_rows(const Preview::Impl& p) {
         IDWriteTextLayout* piece =
             piece_at(*longest, line.start - longest->text_start).layout.get();
         const ComPtr<IDWriteTextFormat> format = plain_format(p.dwrite_factory.get(), piece);
-        PlainRow row{{}, {longest->x - p.view.scroll_x, line.top - p.view.scroll_y}};
+        const std::u16string_view text(p.document.text.data() + line.start, line.length);
+        PlainRow row{{},
+                     {longest->x - p.view.scroll_x, line.top - p.view.scroll_y},
+                     splits_glyph_runs(text)};
         p.dwrite_factory->CreateTextLayout(
-            reinterpret_cast<const wchar_t*>(p.document.text.data() + line.start),
-            static_cast<UINT32>(line.length), format.get(), piece->GetMaxWidth(), 1000000.0f,
+            reinterpret_cast<const wchar_t*>(text.data()), static_cast<UINT32>(text.size()),
+            format.get(), piece->GetMaxWidth(), 1000000.0f,
             row.layout.put());
         rows.push_back(std::move(row));
     }
@@ -206,7 +210,7 @@ void draw_as_platform(ID2D1RenderTarget* target, const PlainRow& row, ID2D1Brush
 }
 
 void draw_as_preview(ID2D1RenderTarget* target, const PlainRow& row, ID2D1Brush* ink) {
-    draw_text_layout(target, row.origin, row.layout.get(), ink);
+    draw_text_layout(target, row.origin, row.layout.get(), ink, row.split_text);
 }
 
 // Milliseconds from BeginDraw to the end of EndDraw for `rows` drawn into a DC render target of

@@ -7,6 +7,7 @@
 
 #include "core/graphemes.h"
 #include "editor/source_record.h"
+#include "platform/text_drawing.h"
 #include "preview/row_fit.h"
 
 namespace pellix {
@@ -375,6 +376,7 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     source.content_width = std::max(
         source.content_width, static_cast<double>(built.start) * source.char_advance + built.width);
     built.layout = std::move(layout);
+    built.split_text = splits_glyph_runs(text);
     return true;
 }
 

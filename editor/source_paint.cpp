@@ -209,10 +209,10 @@ void fill_piece_part(Source& source, const LinePiece& piece, std::uint64_t piece
     }
 }
 
-// Hands one text layout to Direct2D and counts it.
+// Hands one text layout to Direct2D and counts it; `split_text` as `draw_text_layout` takes it.
 void draw_layout(Source& source, D2D1_POINT_2F origin, IDWriteTextLayout* layout,
-                 ID2D1Brush* brush) {
-    draw_text_layout(source.target.get(), origin, layout, brush);
+                 ID2D1Brush* brush, bool split_text = false) {
+    draw_text_layout(source.target.get(), origin, layout, brush, split_text);
     ++source.layouts_drawn;
 }
 
@@ -234,7 +234,8 @@ void draw_piece(Source& source, LinePiece& piece, std::uint64_t piece_start, D2D
     fill_piece_part(source, piece, piece_start, std::min(selection[0], selection[1]),
                     std::max(selection[0], selection[1]), origin, source.brushes.selection.get());
     if (with_text) {
-        draw_layout(source, origin, piece.layout.get(), source.brushes.text.get());
+        draw_layout(source, origin, piece.layout.get(), source.brushes.text.get(),
+                    piece.split_text);
     }
 }
 

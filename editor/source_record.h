@@ -88,6 +88,8 @@ struct LinePiece {
     double height = 0.0;
     double width = 0.0;
     ComPtr<IDWriteTextLayout> layout;
+    // Its text holds characters Wine splits glyph runs around (`splits_glyph_runs`).
+    bool split_text = false;
     double last_used = 0.0;
     // The sizes above are measured, not estimated; they stay when an idle layout is released.
     bool measured = false;

@@ -203,8 +203,24 @@ private:
 
 } // namespace
 
+bool splits_glyph_runs(std::u16string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char16_t c) {
+        return c == 0x00AD || c == 0x034F || c == 0x061C || c == 0x115F || c == 0x1160 ||
+               c == 0x17B4 || c == 0x17B5 || (c >= 0x180B && c <= 0x180F) ||
+               (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) ||
+               (c >= 0x2060 && c <= 0x206F) || c == 0x3164 || c == 0xFEFF || c == 0xFFA0 ||
+               (c >= 0xFFF0 && c <= 0xFFF8) ||
+               // The high surrogates of the tag characters, U+E0000 to U+E0FFF.
+               (c >= 0xDB40 && c <= 0xDB43);
+    });
+}
+
 std::size_t draw_text_layout(ID2D1RenderTarget* target, D2D1_POINT_2F origin,
-                             IDWriteTextLayout* layout, ID2D1Brush* brush) {
+                             IDWriteTextLayout* layout, ID2D1Brush* brush, bool split_text) {
+    if (!split_text) {
+        target->DrawTextLayout(origin, layout, brush, D2D1_DRAW_TEXT_OPTIONS_NONE);
+        return 0;
+    }
     RunGatherer gatherer(target);
     if (SUCCEEDED(layout->Draw(nullptr, &gatherer, origin.x, origin.y)) &&
         gatherer.worth_joining()) {

@@ -10,16 +10,23 @@
 #include <dwrite.h>
 
 #include <cstddef>
+#include <string_view>
 
 namespace pellix {
 
+// Whether `text` holds a character Wine's DirectWrite splits glyph runs around: the
+// default-ignorable code points but the variation selectors, which shaping keeps in their
+// cluster.
+bool splits_glyph_runs(std::u16string_view text);
+
 // Draws `layout` with its top-left corner at `origin`, in `brush` wherever no drawing effect of
-// the layout names another brush, as DrawTextLayout with D2D1_DRAW_TEXT_OPTIONS_NONE does. A
-// layout whose runs come split around runs without glyphs is drawn from its glyph runs, the runs
-// of one font and brush that follow each other on a row handed over as one, each glyph where
-// the layout put it; any other layout goes to DrawTextLayout itself. Answers how many glyph runs
-// Direct2D was given.
+// the layout names another brush, as DrawTextLayout with D2D1_DRAW_TEXT_OPTIONS_NONE does.
+// `split_text` says that the layout's text `splits_glyph_runs`; only such a layout is read for
+// its glyph runs first, and when they come split around runs without glyphs it is drawn from
+// them, the runs of one font and brush that follow each other on a row handed over as one, each
+// glyph where the layout put it. Every other layout goes to DrawTextLayout itself. Answers how
+// many glyph runs Direct2D was given (0 when DrawTextLayout drew without being read first).
 std::size_t draw_text_layout(ID2D1RenderTarget* target, D2D1_POINT_2F origin,
-                             IDWriteTextLayout* layout, ID2D1Brush* brush);
+                             IDWriteTextLayout* layout, ID2D1Brush* brush, bool split_text);
 
 } // namespace pellix

@@ -170,8 +170,8 @@ void draw_marker(const Paint& paint, const PreviewBlock& source, const LayoutBlo
         paint.target->FillRectangle({left, block.y, block.x, block.y + block.height},
                                     paint.brushes.selection.get());
     }
-    draw_text_layout(paint.target, {left, block.y}, block.marker_layout.get(),
-                     paint.brushes.text.get());
+    paint.target->DrawTextLayout({left, block.y}, block.marker_layout.get(),
+                                 paint.brushes.text.get(), D2D1_DRAW_TEXT_OPTIONS_NONE);
 }
 
 // Effects hold brushes of this target, and the layouts outlive it: a paint that fails half-way
@@ -209,7 +209,8 @@ void draw_block_text(const Paint& paint, const PreviewBlock& source, const Layou
                                                              : paint.brushes.text.get();
     for (const TextPiece& piece : block.pieces) {
         if (piece_in_band(paint, block, piece)) {
-            draw_text_layout(paint.target, {block.x, block.y + piece.top}, piece.layout.get(), ink);
+            draw_text_layout(paint.target, {block.x, block.y + piece.top}, piece.layout.get(), ink,
+                             piece.split_text);
         }
     }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/graphemes.h"
+#include "platform/text_drawing.h"
 #include "preview/row_fit.h"
 
 namespace pellix {
@@ -545,6 +546,7 @@ private:
                                       float max_width, std::uint64_t text_start,
                                       std::u16string_view part, TextPiece& piece) {
         piece.length = part.size();
+        piece.split_text = splits_glyph_runs(part);
         piece.layout.reset();
         throw_if_failed(factory_->CreateTextLayout(wide(part.data()),
                                                    static_cast<UINT32>(part.size()), format,

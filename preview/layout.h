@@ -21,6 +21,7 @@ struct TextPiece {
     std::uint64_t length = 0; // code units
     float top = 0;            // below the block's y
     float height = 0;         // to the next piece's top
+    bool split_text = false;  // holds characters Wine splits glyph runs around
 };
 
 // One block of the document placed on the page. Lengths are DIPs in document coordinates.

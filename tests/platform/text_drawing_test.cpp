@@ -86,7 +86,8 @@ protected:
 TEST_F(TextDrawing, JoinedCharactersGoAsOneRunPerBrushWithTheSamePixels) {
     const std::wstring emoji = joined(L"\U0001F469", 30);
     const std::wstring letters = joined(L"x", 20);
-    ComPtr<IDWriteTextLayout> layout = make_layout(emoji + letters);
+    const std::wstring text = emoji + letters;
+    ComPtr<IDWriteTextLayout> layout = make_layout(text);
     const DWRITE_TEXT_RANGE link{static_cast<UINT32>(emoji.size()),
                                  static_cast<UINT32>(letters.size())};
     ASSERT_EQ(layout->SetDrawingEffect(link_.get(), link), S_OK);
@@ -98,7 +99,10 @@ TEST_F(TextDrawing, JoinedCharactersGoAsOneRunPerBrushWithTheSamePixels) {
     });
     std::size_t runs = 0;
     const auto drawn = frame(
-        [&] { runs = pellix::draw_text_layout(target_.get(), origin, layout.get(), ink_.get()); });
+        [&] {
+        const bool split = pellix::splits_glyph_runs(std::u16string(text.begin(), text.end()));
+        runs = pellix::draw_text_layout(target_.get(), origin, layout.get(), ink_.get(), split);
+    });
     EXPECT_EQ(runs, 2u);
     EXPECT_TRUE(drawn == expected) << "the pixels differ from DrawTextLayout's";
     EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [](std::uint32_t pixel) {
