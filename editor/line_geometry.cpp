@@ -499,18 +499,19 @@ ScrollOffsets offsets_showing(const Source& source, const CaretPosition& caret) 
     return {x, y};
 }
 
-// The rows of the view that shows the caret may still have estimated heights. The paint
-// measures them keeping the view's top row, which would carry the caret's line elsewhere, out of
-// view even: they are measured first, and the view chosen again, until the caret holds still.
-// Only the top of the caret's line can move; the pieces before the caret in its line were laid
-// out to find it.
+// The rows of a view the caret scrolls to may still have estimated heights. The paint measures
+// them keeping the view's top row, which would carry the caret's line elsewhere, out of view
+// even: they are measured first, and the view chosen again, until the caret holds still. The view
+// shown was measured by its paint, so a caret that stays in it (every keystroke) measures
+// nothing. Only the top of the caret's line can move: the pieces before the caret in its line
+// were laid out to find it.
 ScrollOffsets measured_offsets_showing(Source& source, CaretPosition& caret) {
     ScrollOffsets offsets = offsets_showing(source, caret);
     if (!source.wrap) {
         return offsets;
     }
     const std::uint64_t line = source.document.line_of(source.document.selection[1]);
-    for (int round = 0; round < caret_settle_rounds; ++round) {
+    for (int round = 0; round < caret_settle_rounds && offsets.y != source.scroll_y; ++round) {
         const double line_top = source.heights.prefix(line);
         measure_band(source, offsets.y, offsets.y + view_height(source));
         const double moved = source.heights.prefix(line) - line_top;
