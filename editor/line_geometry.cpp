@@ -18,6 +18,9 @@ constexpr int parked_caret = -100;
 constexpr double caret_right_margin = 4.0;
 // Restoring the anchor moves the view by at least this much before it counts as a scroll.
 constexpr double anchor_scroll_epsilon = 0.001;
+// Measuring the rows a caret is scrolled among settles within a few rounds; a bound keeps a
+// failure to settle from running on.
+constexpr int caret_settle_rounds = 8;
 
 void park_caret() {
     SetCaretPos(parked_caret, parked_caret);
@@ -349,6 +352,35 @@ std::uint64_t hit_test(Source& source, double x, double y) {
     return std::min(hit, length);
 }
 
+namespace {
+
+CaretFooting footing_now(const Source& source) {
+    const SourceDocument& document = source.document;
+    const std::uint64_t caret = document.selection[1];
+    const std::uint64_t line = document.line_of(caret);
+    CaretFooting footing{.offset = caret,
+                         .line_top = source.heights.prefix(line) - source.scroll_y,
+                         .piece_offset = 0.0,
+                         .scroll_x = source.scroll_x,
+                         .valid = true};
+    // A line not cached has no measured piece: the caret was placed by its estimate.
+    const auto cached = source.line_cache.find(line);
+    if (cached != source.line_cache.end() && !cached->second.pieces.empty()) {
+        footing.piece_offset =
+            piece_at(source, cached->second.pieces, caret - document.line_start(line)).second;
+    }
+    return footing;
+}
+
+// `footing`: what the caret stands on, or nothing when the caret waits for its piece's layout,
+// which a later paint makes without moving anything.
+void park_caret(Source& source, bool footing) {
+    park_caret();
+    source.caret_footing = footing ? footing_now(source) : CaretFooting{};
+}
+
+} // namespace
+
 void place_caret(Source& source, const CaretPosition* known) {
     if (!source.focused || !source.metrics_valid) {
         return;
@@ -360,7 +392,7 @@ void place_caret(Source& source, const CaretPosition* known) {
     const double view_bottom = source.scroll_y + view_height(source);
     if (!source.composing &&
         (source.heights.prefix(line + 1) <= view_top || line_top >= view_bottom)) {
-        park_caret();
+        park_caret(source, true);
         return;
     }
     std::vector<LinePiece>& pieces = line_pieces(source, line);
@@ -372,7 +404,7 @@ void place_caret(Source& source, const CaretPosition* known) {
             const double piece_bottom = piece_top + piece.height;
             const bool out_of_view = piece_bottom <= view_top || piece_top >= view_bottom;
             if (source.budget.active || (!source.composing && out_of_view)) {
-                park_caret();
+                park_caret(source, !source.budget.active);
                 return;
             }
         }
@@ -383,8 +415,15 @@ void place_caret(Source& source, const CaretPosition* known) {
     const double scale = scale_of(source);
     SetCaretPos(static_cast<int>(std::lround(point.x * scale)),
                 static_cast<int>(std::lround(point.y * scale)));
+    source.caret_footing = footing_now(source);
     if (source.composing) {
         place_composition_window(source, point);
+    }
+}
+
+void follow_measured_caret(Source& source) {
+    if (source.focused && source.metrics_valid && source.caret_footing != footing_now(source)) {
+        place_caret(source);
     }
 }
 
@@ -432,8 +471,15 @@ void scroll_source_to(Source& source, double x, double y, bool repaint) {
     }
 }
 
-void scroll_caret_into_view(Source& source, bool repaint) {
-    const CaretPosition caret = caret_position(source, source.document.selection[1]);
+namespace {
+
+struct ScrollOffsets {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// The scroll offsets nearest the present ones that show the caret standing at `caret`.
+ScrollOffsets offsets_showing(const Source& source, const CaretPosition& caret) {
     double x = source.scroll_x;
     double y = source.scroll_y;
     const double line = base_line_height(source);
@@ -450,6 +496,39 @@ void scroll_caret_into_view(Source& source, bool repaint) {
     } else if (caret.x > left + width - caret_right_margin) {
         x = source.scroll_x + (caret.x - left) - width + caret_right_margin;
     }
+    return {x, y};
+}
+
+// The rows of a view the caret scrolls to may still have estimated heights. The paint measures
+// them keeping the view's top row, which would carry the caret's line elsewhere, out of view
+// even: they are measured first, and the view chosen again, until the caret holds still. The view
+// shown was measured by its paint, so a caret that stays in it (every keystroke) measures
+// nothing. Only the top of the caret's line can move: the pieces before the caret in its line
+// were laid out to find it.
+ScrollOffsets measured_offsets_showing(Source& source, CaretPosition& caret) {
+    ScrollOffsets offsets = offsets_showing(source, caret);
+    if (!source.wrap) {
+        return offsets;
+    }
+    const std::uint64_t line = source.document.line_of(source.document.selection[1]);
+    for (int round = 0; round < caret_settle_rounds && offsets.y != source.scroll_y; ++round) {
+        const double line_top = source.heights.prefix(line);
+        measure_band(source, offsets.y, offsets.y + view_height(source));
+        const double moved = source.heights.prefix(line) - line_top;
+        if (moved == 0.0) {
+            break;
+        }
+        caret.y += moved;
+        offsets = offsets_showing(source, caret);
+    }
+    return offsets;
+}
+
+} // namespace
+
+void scroll_caret_into_view(Source& source, bool repaint) {
+    CaretPosition caret = caret_position(source, source.document.selection[1]);
+    const auto [x, y] = measured_offsets_showing(source, caret);
     const double old_x = source.scroll_x;
     const double old_y = source.scroll_y;
     scroll_source_to(source, x, y, repaint);

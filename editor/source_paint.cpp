@@ -801,6 +801,7 @@ void continue_layouts(Source& source) {
         invalidate_editor(source.window);
     }
     scroll_source_to(source, source.scroll_x, source.scroll_y, false);
+    follow_measured_caret(source);
 }
 
 void Source::paint() {
@@ -850,6 +851,7 @@ void Source::paint() {
     clock.lap(work_stage::paint_present);
     evict_layouts(*this);
     scroll_source_to(*this, scroll_x, scroll_y, false);
+    follow_measured_caret(*this);
     show_waiting_caret(*this);
     clock.lap(work_stage::paint_after);
 }

@@ -146,6 +146,19 @@ struct LayoutBudget {
     bool last_paint_pending = false;
 };
 
+// What the system caret was last placed from besides the scroll offsets: a paint or a look-ahead
+// that measures estimated rows above the caret moves the text under it, and the caret follows.
+struct CaretFooting {
+    std::uint64_t offset = 0;
+    double line_top = 0.0; // of the caret's line, in the view
+    // Where the caret's piece starts in its line: heights with wrapping, widths without.
+    double piece_offset = 0.0;
+    double scroll_x = 0.0;
+    bool valid = false;
+
+    bool operator==(const CaretFooting&) const = default;
+};
+
 // Device-dependent brushes, made with the render target.
 struct SourceBrushes {
     ComPtr<ID2D1SolidColorBrush> gutter;
@@ -257,6 +270,7 @@ struct Source {
     double char_advance = default_char_advance;
     double goal_x = -1.0;
     std::uint64_t drag_anchor = 0;
+    CaretFooting caret_footing;
 
     void paint();
 };
@@ -379,6 +393,9 @@ D2D1_POINT_2F caret_point(Source& source, std::uint64_t offset);
 std::uint64_t hit_test(Source& source, double x, double y);
 // `known`: where the caret stands in the view as it is now, when the caller just found it.
 void place_caret(Source& source, const CaretPosition* known = nullptr);
+// Places the caret again when what it was placed from moved since: measured rows above it, or
+// pieces before it in its line.
+void follow_measured_caret(Source& source);
 void scroll_source_to(Source& source, double x, double y, bool repaint);
 // Scrolls as little as brings the caret into view, and places the caret; `repaint` as for
 // scroll_source_to.

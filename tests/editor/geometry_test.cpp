@@ -368,6 +368,57 @@ TEST(Geometry, LineScrollAndTheLastLineAtTheTop) {
     EXPECT_EQ(window.scroll_position().x, 0);
 }
 
+// A caret placed by estimated rows above it stands where its line is drawn, in view, once they
+// are measured: below a run of 100,000 '[' (cut into rows of the line's width), after Ctrl+End in
+// the first frame and after the look-ahead, and after a selection that does not scroll.
+TEST(Geometry, TheCaretStandsWhereItsLineIsDrawnOnceTheRowsAboveAreMeasured) {
+    constexpr int height = 400;
+    EditorWindow window(600, height);
+    SetFocus(window.editor);
+    const double row = base_line_height(window.record());
+    RECT view{};
+    GetClientRect(window.editor, &view);
+    const auto expect_caret_at = [&](std::uint64_t offset) {
+        const POINTL end = window.position_of(offset);
+        EXPECT_GE(end.y, 0);
+        EXPECT_LE(end.y + row, view.bottom);
+        POINT caret{};
+        GetCaretPos(&caret);
+        // The caret is placed in rounded pixels, the position cut to them.
+        EXPECT_NEAR(caret.x, end.x, 1);
+        EXPECT_NEAR(caret.y, end.y, 1);
+    };
+
+    const std::wstring brackets = std::wstring(100000, L'[') + L"\n";
+    window.set_text(brackets);
+    {
+        const test::HeldKeys control({VK_CONTROL});
+        window.send(WM_KEYDOWN, VK_END);
+    }
+    UpdateWindow(window.editor);
+    {
+        SCOPED_TRACE("first frame after Ctrl+End");
+        expect_caret_at(brackets.size());
+    }
+    ASSERT_TRUE(window.paint_fully());
+    {
+        SCOPED_TRACE("measured after Ctrl+End");
+        expect_caret_at(brackets.size());
+    }
+
+    // Put there by a selection, in a view scrolled by the estimate: the first frame measures
+    // the line, and the line below it moves.
+    window.set_text(brackets);
+    POINT middle{0, window.position_of(brackets.size()).y - height / 2};
+    window.send(EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&middle));
+    window.select(brackets.size(), brackets.size());
+    const LONG estimated = window.position_of(brackets.size()).y;
+    UpdateWindow(window.editor);
+    ASSERT_NE(window.position_of(brackets.size()).y, estimated);
+    SCOPED_TRACE("selected in a view scrolled by the estimate");
+    expect_caret_at(brackets.size());
+}
+
 } // namespace
 
 namespace {
