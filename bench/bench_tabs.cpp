@@ -274,11 +274,16 @@ void switching_here(const std::vector<std::wstring>& paths) {
     const bench::Memory kept = bench::memory_of(GetCurrentProcess());
     let_go_of_hidden_drawing();
     const bench::Memory let_go = bench::memory_of(GetCurrentProcess());
+    // A target's cost follows the editor's size: its swap chain holds whole frames.
+    RECT client{};
+    GetClientRect(chrome.editor, &client);
     std::printf("  hidden editors holding their drawing after the switches: %lld, %.1f MiB "
-                "private; after they let go of it %.1f MiB, %.1f MiB an editor\n",
+                "private; after they let go of it %.1f MiB, %.1f MiB an editor of %ldx%ld "
+                "pixels\n",
                 static_cast<long long>(holding), kept.private_mib, let_go.private_mib,
                 (kept.private_mib - let_go.private_mib) /
-                    static_cast<double>(std::max<std::ptrdiff_t>(1, holding)));
+                    static_cast<double>(std::max<std::ptrdiff_t>(1, holding)),
+                client.right, client.bottom);
     bench::close_main_window(window);
 }
 
