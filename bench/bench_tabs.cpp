@@ -180,8 +180,9 @@ std::ptrdiff_t hidden_holding() {
     });
 }
 
-// What the kept drawing of the hidden editors costs: they drop it (target, brushes and layouts)
-// here, and Wine gets a moment to free what its renderer made for their targets.
+// The hidden editors that kept their drawing drop it (target, brushes and layouts), and Wine gets
+// a moment to free what its renderer made for their targets. What the process gives back then is
+// less than keeping them costs: Wine and Mesa keep part of what they free for their next use.
 void let_go_of_hidden_drawing() {
     for (const auto& tab : tabs) {
         Source& source = *source_record(tab->editor);
@@ -278,8 +279,8 @@ void switching_here(const std::vector<std::wstring>& paths) {
     RECT client{};
     GetClientRect(chrome.editor, &client);
     std::printf("  hidden editors holding their drawing after the switches: %lld, %.1f MiB "
-                "private; after they let go of it %.1f MiB, %.1f MiB an editor of %ldx%ld "
-                "pixels\n",
+                "private; after they let go of it %.1f MiB, %.1f MiB given back an editor of "
+                "%ldx%ld pixels\n",
                 static_cast<long long>(holding), kept.private_mib, let_go.private_mib,
                 (kept.private_mib - let_go.private_mib) /
                     static_cast<double>(std::max<std::ptrdiff_t>(1, holding)),
