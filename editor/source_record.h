@@ -45,9 +45,10 @@ inline constexpr UINT_PTR release_timer = 5;
 inline constexpr UINT release_timer_ms = 1000;
 // How many hidden editors, the ones hidden last, keep their render target, frame and layouts: a
 // switch back to one of them shows its text at once, where a new target shows nothing until its
-// first frame is drawn and reaches the screen. Under Wine a kept target alone holds about
-// 10 MiB.
-inline constexpr std::size_t hidden_editors_keeping_targets = 1;
+// first frame is drawn and reaches the screen. Three make a round of the four tabs used last
+// (Ctrl+Tab among them) show text at every switch. Under Wine each costs a few MiB at least (the
+// README gives the figures).
+inline constexpr std::size_t hidden_editors_keeping_targets = 3;
 
 // Hidden itself, as a tab that is not shown; an editor in a hidden or minimised main window is
 // not.

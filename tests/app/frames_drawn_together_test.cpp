@@ -110,26 +110,25 @@ TEST_F(FramesDrawnTogether, ALongLineTabIsDrawnWholeAndThePreviewShowsNoOtherPag
     EXPECT_FALSE(GetUpdateRect(preview().window, &waiting, FALSE));
 }
 
-// A user switching between two tabs reads each for a while before going back, longer than a
-// hidden editor used to wait before it let go of its drawing; meanwhile the program serves
-// whatever the switch left for later.
+// A user going round the tabs used last (Ctrl+Tab) reads each for a while before the next,
+// longer than a hidden editor used to wait before it let go of its drawing; meanwhile the
+// program serves whatever the switch left for later.
 constexpr DWORD reading_ms = release_timer_ms + 200;
 
-// Right after the switch back to a tab read a moment ago, its editor shows the frame it kept,
-// the text as a full redraw draws it: a target made anew shows nothing until its first frame
-// reaches the screen, which under Wine can take a tenth of a second and more.
-TEST_F(FramesDrawnTogether, TheFirstFrameAfterSwitchingBetweenTwoTabsIsTheKeptText) {
-    std::string first = lines_of("first", 40);
-    std::string second = lines_of("second", 40);
-    // Every row of the view holds text.
-    first.erase(first.find("\n\n"), 1);
-    second.erase(second.find("\n\n"), 1);
-    open_path(file("first.md", first));
-    open_path(file("second.md", second));
+// Right after each switch in a round of the four tabs used last, the editor shown shows the
+// frame it kept, the text as a full redraw draws it: a target made anew shows nothing until its
+// first frame reaches the screen, which under Wine can take a tenth of a second and more.
+TEST_F(FramesDrawnTogether, TheFirstFrameAfterEachSwitchRoundFourTabsIsTheKeptText) {
+    for (const char* name : {"first", "second", "third", "fourth"}) {
+        std::string text = lines_of(name, 40);
+        // Every row of the view holds text.
+        text.erase(text.find("\n\n"), 1);
+        open_path(file(std::string(name) + ".md", text));
+    }
     for (const int view : {view_source, view_split}) {
         select_view(view);
         draw_now();
-        for (const int index : {0, 1, 0}) {
+        for (const int index : {0, 1, 2, 3}) {
             SCOPED_TRACE(testing::Message() << "view " << view << ", to tab " << index);
             // Held, so that a target made later cannot take its address.
             const ComPtr<ID2D1HwndRenderTarget> kept = source_record(tabs[index]->editor)->target;

@@ -467,12 +467,12 @@ TEST(EditorPaint, KeystrokesInALongRunDrawTheRowsFromTheirOwnOn) {
 
 } // namespace
 
-// Hides editors (children of the test's parent) after the ones a test looks at, as many as
-// keep their drawing while hidden: the editors hidden before them let go of theirs.
+// Hides editors (children of the test's parent) after the ones a test looks at, by default as
+// many as keep their drawing while hidden: the editors hidden before them let go of theirs.
 class LaterHiddenEditors {
 public:
-    LaterHiddenEditors() {
-        for (std::size_t i = 0; i < hidden_editors_keeping_targets; ++i) {
+    explicit LaterHiddenEditors(std::size_t count = hidden_editors_keeping_targets) {
+        for (std::size_t i = 0; i < count; ++i) {
             editors_.push_back(std::make_unique<EditorWindow>(width, height));
             ShowWindow(editors_.back()->editor, SW_HIDE);
         }
@@ -559,9 +559,9 @@ TEST(EditorPaint, AHiddenEditorMeasuresWithoutMakingATarget) {
         band_has_colour(window.editor, line, 2 * line, test::light_table[palette_slot::text], 60));
 }
 
-// A tab switch hides one editor and shows another: the editor hidden last keeps its drawing, and
-// one hidden before it lets go of its own.
-TEST(EditorPaint, OnlyTheEditorHiddenLastKeepsItsDrawing) {
+// A tab switch hides one editor and shows another: the editors hidden last keep their drawing,
+// and one hidden before them lets go of its own.
+TEST(EditorPaint, OnlyTheEditorsHiddenLastKeepTheirDrawing) {
     EditorWindow first(width, height);
     EditorWindow second(width, height);
     for (EditorWindow* window : {&first, &second}) {
@@ -578,6 +578,7 @@ TEST(EditorPaint, OnlyTheEditorHiddenLastKeepsItsDrawing) {
 
     ShowWindow(first.editor, SW_HIDE);
     ShowWindow(second.editor, SW_HIDE);
+    const LaterHiddenEditors later(hidden_editors_keeping_targets - 1);
     EXPECT_TRUE(test::pump_until([&] { return !kept.target; }, std::chrono::seconds(10)));
     EXPECT_TRUE(second.record().target);
     ShowWindow(first.editor, SW_SHOWNOACTIVATE);
