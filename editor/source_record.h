@@ -46,8 +46,8 @@ inline constexpr UINT release_timer_ms = 1000;
 // How many hidden editors, the ones hidden last, keep their render target, frame and layouts: a
 // switch back to one of them shows its text at once, where a new target shows nothing until its
 // first frame is drawn and reaches the screen. Two make a round of the three tabs used last
-// (Ctrl+Tab among them) show text at every switch; under Wine a third raised the 128-tab figure
-// beyond its spread between runs (the README gives the figures).
+// (Ctrl+Tab among them) show text at every switch; under Wine each kept target raised the
+// 128-tab figure by some 20-30 MiB (the README gives the figures).
 inline constexpr std::size_t hidden_editors_keeping_targets = 2;
 
 // Hidden itself, as a tab that is not shown; an editor in a hidden or minimised main window is
