@@ -84,6 +84,10 @@ std::filesystem::path win32_file_path(const std::filesystem::path& path) {
         return path;
     }
     const std::wstring full = absolute_file_path(path).native();
+    // "//?/C:/..." and "\\?/C:/..." resolve to the literal spelling, which a prefix would spoil.
+    if (has_literal_spelling(full)) {
+        return full;
+    }
     if (full.starts_with(unc_start)) {
         return std::wstring(literal_unc_prefix) + full.substr(unc_start.size());
     }

@@ -174,6 +174,32 @@ bool between_code_points(std::u16string_view text, std::size_t at) {
            !high_surrogate(text[at - 1]);
 }
 
+// The last position at or before `at` that `boundary` accepts, searching back at most
+// grapheme_longest_units, and never inside a surrogate pair.
+template <typename Boundary>
+std::size_t boundary_before(std::u16string_view text, std::size_t at, Boundary boundary) {
+    at = std::min(at, text.size());
+    const std::size_t farthest = at - std::min(at, grapheme_longest_units);
+    while (at > farthest && !boundary(text, at)) {
+        --at;
+    }
+    return between_code_points(text, at) ? at : at + 1;
+}
+
+// The first position after `at` that `boundary` accepts, searching on at most
+// grapheme_longest_units, and never inside a surrogate pair.
+template <typename Boundary>
+std::size_t boundary_after(std::u16string_view text, std::size_t at, Boundary boundary) {
+    if (at >= text.size()) {
+        return text.size();
+    }
+    const std::size_t farthest = std::min(text.size(), at + grapheme_longest_units);
+    do {
+        ++at;
+    } while (at < farthest && !boundary(text, at));
+    return between_code_points(text, at) ? at : at + 1;
+}
+
 } // namespace
 
 bool is_grapheme_boundary(std::u16string_view text, std::size_t at) {
@@ -188,23 +214,11 @@ bool is_grapheme_boundary(std::u16string_view text, std::size_t at) {
 }
 
 std::size_t grapheme_boundary_before(std::u16string_view text, std::size_t at) {
-    at = std::min(at, text.size());
-    const std::size_t farthest = at - std::min(at, grapheme_longest_units);
-    while (at > farthest && !is_grapheme_boundary(text, at)) {
-        --at;
-    }
-    return between_code_points(text, at) ? at : at + 1;
+    return boundary_before(text, at, is_grapheme_boundary);
 }
 
 std::size_t grapheme_boundary_after(std::u16string_view text, std::size_t at) {
-    if (at >= text.size()) {
-        return text.size();
-    }
-    const std::size_t farthest = std::min(text.size(), at + grapheme_longest_units);
-    do {
-        ++at;
-    } while (at < farthest && !is_grapheme_boundary(text, at));
-    return between_code_points(text, at) ? at : at + 1;
+    return boundary_after(text, at, is_grapheme_boundary);
 }
 
 std::size_t grapheme_cut(std::u16string_view text, std::size_t start, std::size_t at) {
@@ -217,6 +231,21 @@ std::size_t grapheme_cut(std::u16string_view text, std::size_t start, std::size_
         cut = flag_fits ? cut - regional_indicator_units : cut + regional_indicator_units;
     }
     return cut;
+}
+
+bool is_piece_boundary(std::u16string_view piece, std::size_t at) {
+    if (regional_indicator_before(piece, at) && regional_indicator_at(piece, at)) {
+        return regional_indicators_before(piece, at, piece.size()) % 2 == 0;
+    }
+    return is_grapheme_boundary(piece, at);
+}
+
+std::size_t piece_boundary_before(std::u16string_view piece, std::size_t at) {
+    return boundary_before(piece, at, is_piece_boundary);
+}
+
+std::size_t piece_boundary_after(std::u16string_view piece, std::size_t at) {
+    return boundary_after(piece, at, is_piece_boundary);
 }
 
 } // namespace pellix

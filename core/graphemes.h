@@ -49,4 +49,44 @@ std::size_t grapheme_boundary_after(std::u16string_view text, std::size_t at);
 // its cost grows with `at - start`, which the callers bound.
 std::size_t grapheme_cut(std::u16string_view text, std::size_t start, std::size_t at);
 
+// The same three answers in a piece of text cut from a longer one at a boundary, as
+// grapheme_cut cuts: flags pair up counting from the piece's start (or from their run's first,
+// when that comes later) however long their run, as the pieces cut one after another keep them.
+// Inside a run of flags this reads the run back to the piece's start, so its cost grows with
+// `at`, which the callers bound by the length of their pieces.
+bool is_piece_boundary(std::u16string_view piece, std::size_t at);
+std::size_t piece_boundary_before(std::u16string_view piece, std::size_t at);
+std::size_t piece_boundary_after(std::u16string_view piece, std::size_t at);
+
+// The first caret stop after `at` (below piece.size()) that also lies between two characters of
+// `piece`: DirectWrite's clusters under Wine hold one code point each, where Windows' hold a
+// whole character. `stop_at_or_after(g)` answers the first caret stop at or after `g`, and
+// piece.size() is one. Inside a character longer than grapheme_longest_units the code point
+// boundary piece_boundary_after answers there is one.
+template <typename StopAtOrAfter>
+std::size_t character_stop_after(std::u16string_view piece, std::size_t at,
+                                 StopAtOrAfter stop_at_or_after) {
+    for (std::size_t boundary = piece_boundary_after(piece, at);;) {
+        const std::size_t stop = stop_at_or_after(boundary);
+        if (stop == boundary || is_piece_boundary(piece, stop)) {
+            return stop;
+        }
+        boundary = piece_boundary_after(piece, stop);
+    }
+}
+
+// The same before `at` (above 0): `stop_at_or_before(g)` answers the last caret stop at or
+// before `g`, and 0 is one.
+template <typename StopAtOrBefore>
+std::size_t character_stop_before(std::u16string_view piece, std::size_t at,
+                                  StopAtOrBefore stop_at_or_before) {
+    for (std::size_t boundary = piece_boundary_before(piece, at - 1);;) {
+        const std::size_t stop = stop_at_or_before(boundary);
+        if (stop == boundary || is_piece_boundary(piece, stop)) {
+            return stop;
+        }
+        boundary = piece_boundary_before(piece, stop - 1);
+    }
+}
+
 } // namespace pellix

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/graphemes.h"
 #include "editor/fence_state.h"
 #include "editor/source_window.h"
 #include "platform/text_hit_test.h"
@@ -258,6 +259,69 @@ void make_line_height_exact(Source& source, std::uint64_t line) {
 
 namespace {
 
+// A piece of a line with its text and the ends of its shaped clusters, where caret stops are
+// places that are both a cluster's edge and a boundary between characters a reader sees.
+struct PieceStops {
+    std::u16string text;
+    std::vector<std::uint64_t> cluster_ends; // within the piece, ascending, ending at its length
+
+    std::uint64_t after(std::uint64_t at) const {
+        return character_stop_after(text, at, [&](std::size_t from) -> std::size_t {
+            const auto stop = std::lower_bound(cluster_ends.begin(), cluster_ends.end(), from);
+            return stop == cluster_ends.end() ? text.size() : *stop;
+        });
+    }
+
+    std::uint64_t before(std::uint64_t at) const {
+        return character_stop_before(text, at, [&](std::size_t from) -> std::size_t {
+            const auto stop = std::upper_bound(cluster_ends.begin(), cluster_ends.end(), from);
+            return stop == cluster_ends.begin() ? 0 : *(stop - 1);
+        });
+    }
+};
+
+// `piece` starts at `piece_start` in the document and has its layout.
+PieceStops piece_stops(const Source& source, std::uint64_t piece_start, const LinePiece& piece) {
+    PieceStops stops{source.document.text(piece_start, piece.length), {}};
+    UINT32 count = 0;
+    piece.layout->GetClusterMetrics(nullptr, 0, &count);
+    std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
+    check_render(piece.layout->GetClusterMetrics(clusters.data(), count, &count));
+    std::uint64_t end = 0;
+    for (const DWRITE_CLUSTER_METRICS& cluster : clusters) {
+        end += cluster.length;
+        stops.cluster_ends.push_back(end);
+    }
+    stops.cluster_ends.push_back(stops.text.size());
+    return stops;
+}
+
+// The caret stop nearest the point at `x` (within the laid-out piece that starts at
+// `piece_start`) that a hit test placed at the cluster edge `at`: the hit itself unless it falls
+// inside a character, else that character's nearer edge.
+std::uint64_t nearest_stop(const Source& source, std::uint64_t piece_start, const LinePiece& piece,
+                           std::uint64_t at, float x) {
+    const std::u16string text = source.document.text(piece_start, piece.length);
+    if (is_piece_boundary(text, at)) {
+        return at;
+    }
+    const PieceStops stops = piece_stops(source, piece_start, piece);
+    const std::uint64_t before = stops.before(at);
+    const std::uint64_t after = stops.after(at);
+    FLOAT before_x = 0.0f;
+    FLOAT after_x = 0.0f;
+    FLOAT before_y = 0.0f;
+    FLOAT after_y = 0.0f;
+    DWRITE_HIT_TEST_METRICS metrics{};
+    check_render(hit_test_text_position(piece.layout.get(), static_cast<UINT32>(before), FALSE,
+                                        &before_x, &before_y, &metrics));
+    check_render(hit_test_text_position(piece.layout.get(), static_cast<UINT32>(after), FALSE,
+                                        &after_x, &after_y, &metrics));
+    // A character cut by a row ends on the row below, where its start is the nearer edge.
+    const bool one_row = before_y == after_y;
+    return one_row && x - before_x > after_x - x ? after : before;
+}
+
 // Where the caret stands before `offset`; with `row_start`, an offset where one piece of its line
 // ends and the next begins stands at the start of the next one's row, not at the end of the row
 // above (as a caret there does).
@@ -348,7 +412,8 @@ std::uint64_t hit_test(Source& source, double x, double y) {
     check_render(
         hit_test_point(piece.layout.get(), inside.x, inside.y, &trailing, &is_inside, &metrics));
     make_line_height_exact(source, line);
-    const std::uint64_t hit = piece_start + metrics.textPosition + (trailing ? metrics.length : 0);
+    const std::uint64_t at = metrics.textPosition + (trailing ? metrics.length : 0);
+    const std::uint64_t hit = piece_start + nearest_stop(source, piece_start, piece, at, inside.x);
     return std::min(hit, length);
 }
 
@@ -626,7 +691,8 @@ std::uint64_t step_cluster(Source& source, std::uint64_t offset, bool forward) {
         return forward ? document.boundary_after(offset) : document.boundary_before(offset - 1);
     };
     const std::uint64_t line = document.line_of(offset);
-    const std::uint64_t in_line = offset - document.line_start(line);
+    const std::uint64_t line_start = document.line_start(line);
+    const std::uint64_t in_line = offset - line_start;
     std::vector<LinePiece>& pieces = line_pieces(source, line);
     LinePiece* found = nullptr;
     auto find_piece = [&] {
@@ -650,23 +716,23 @@ std::uint64_t step_cluster(Source& source, std::uint64_t offset, bool forward) {
     if (!built) {
         return offset;
     }
-    UINT32 count = 0;
-    found->layout->GetClusterMetrics(nullptr, 0, &count);
-    std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
-    check_render(found->layout->GetClusterMetrics(clusters.data(), count, &count));
-    const std::uint64_t piece_offset = offset - in_line + found->start;
-    std::uint64_t start = 0;
-    for (const DWRITE_CLUSTER_METRICS& cluster : clusters) {
-        const std::uint64_t end = start + cluster.length;
-        if (forward && piece_offset + end > offset) {
-            return piece_offset + end;
-        }
-        if (!forward && piece_offset + end >= offset) {
-            return piece_offset + start;
-        }
-        start = end;
+    const std::uint64_t piece_start = line_start + found->start;
+    const PieceStops stops = piece_stops(source, piece_start, *found);
+    const std::uint64_t at = in_line - found->start;
+    return piece_start + (forward ? stops.after(at) : stops.before(at));
+}
+
+std::uint64_t whole_character_edge(Source& source, std::uint64_t offset, bool forward) {
+    offset = std::min(offset, source.document.length());
+    if (offset == 0 || offset == source.document.length()) {
+        return offset;
     }
-    return by_code_point();
+    const std::uint64_t before = step_cluster(source, offset, false);
+    const std::uint64_t after = step_cluster(source, before, true);
+    if (after == offset) {
+        return offset;
+    }
+    return forward ? after : before;
 }
 
 } // namespace pellix

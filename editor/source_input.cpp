@@ -310,7 +310,8 @@ void double_click(Source& source, LPARAM lparam) {
     while (end < length && is_alphanumeric(reader.at(end))) {
         end = document.boundary_after(end);
     }
-    set_selection(source, start, end, true);
+    set_selection(source, whole_character_edge(source, start, false),
+                  whole_character_edge(source, end, true), true);
 }
 
 } // namespace
@@ -326,7 +327,10 @@ std::uint64_t next_word_start(Source& source, std::uint64_t offset) {
     while (position < length && !is_find_word_unit(reader.at(position))) {
         position = code_point_after(document, reader, position);
     }
-    return std::min(position, length);
+    // A word that starts inside a character starts with that character, unless the caret
+    // stands there already.
+    const std::uint64_t start = whole_character_edge(source, position, false);
+    return start > offset ? start : whole_character_edge(source, position, true);
 }
 
 std::uint64_t previous_word_start(Source& source, std::uint64_t offset) {
@@ -340,7 +344,7 @@ std::uint64_t previous_word_start(Source& source, std::uint64_t offset) {
     while (position > 0 && is_find_word_unit(reader.at(previous()))) {
         position = previous();
     }
-    return position;
+    return whole_character_edge(source, position, false);
 }
 
 bool answer_input_message(Source& source, UINT message, WPARAM wparam, LPARAM lparam,

@@ -404,7 +404,12 @@ void scroll_caret_into_view(Source& source, bool repaint = true);
 ScrollAnchor capture_scroll_anchor(Source& source);
 void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor);
 void measure_band(Source& source, double top, double bottom);
+// The next caret stop after `offset` (or before it): a place that is both the edge of a shaped
+// cluster and a boundary between two characters a reader sees, so a flag, a letter with its
+// accents and emoji joined by U+200D are stepped over whole.
 std::uint64_t step_cluster(Source& source, std::uint64_t offset, bool forward);
+// `offset` when it is a caret stop, else the caret stop after it (or before it).
+std::uint64_t whole_character_edge(Source& source, std::uint64_t offset, bool forward);
 // The height a line has once laid out: its pieces stacked with wrapping, one row without.
 void make_line_height_exact(Source& source, std::uint64_t line);
 

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "core/encoding.h"
+#include "core/graphemes.h"
 #include "markdown/inline_render.h"
 #include "preview/text_pieces.h"
 
@@ -96,6 +97,116 @@ NextAnchor next_anchor(const Preview::Impl& p, std::size_t i, std::size_t search
     return {static_cast<double>(std::max(line + 1, p.source_line_count)), p.layout.height};
 }
 
+// --- caret stops ----------------------------------------------------------------------------
+
+// The block whose content holds `offset`, seen from the side the caret moves to: forward from
+// the content's end, or backward from its start, leaves it. Null outside every block's content
+// (list markers, the separators between blocks), where every caret stop is a whole character.
+const LayoutBlock* content_block_at(const Preview::Impl& p, std::uint64_t offset, bool forward) {
+    const auto& blocks = p.document.blocks;
+    if (p.layout.blocks.size() != blocks.size()) {
+        return nullptr; // no layout of this document (yet)
+    }
+    auto after = std::upper_bound(
+        blocks.begin(), blocks.end(), offset,
+        [](std::uint64_t at, const PreviewBlock& block) { return at < block.start; });
+    if (after == blocks.begin()) {
+        return nullptr;
+    }
+    const LayoutBlock& block =
+        p.layout.blocks[static_cast<std::size_t>(after - blocks.begin()) - 1];
+    const std::uint64_t end = block.text_start + block.text_length;
+    const bool inside = forward ? block.text_start <= offset && offset < end
+                                : block.text_start < offset && offset <= end;
+    return inside && !block.pieces.empty() ? &block : nullptr;
+}
+
+// The piece of `block`'s content that holds `offset` (within the content) on the side the caret
+// moves to, and its text.
+struct PieceText {
+    std::uint64_t start = 0; // in the document
+    std::u16string_view text;
+};
+
+PieceText piece_text(const Preview::Impl& p, const LayoutBlock& block, std::uint64_t offset,
+                     bool forward) {
+    const std::uint64_t within = offset - block.text_start;
+    auto piece = std::partition_point(
+        block.pieces.begin(), block.pieces.end(), [&](const TextPiece& candidate) {
+            const std::uint64_t end = candidate.start + candidate.length;
+            return forward ? end <= within : end < within;
+        });
+    if (piece == block.pieces.end()) {
+        --piece;
+    }
+    const std::uint64_t start = block.text_start + piece->start;
+    return {start, std::u16string_view(p.document.text).substr(start, piece->length)};
+}
+
+// Whether `offset` falls inside a character a reader sees as one: Wine's DirectWrite makes a
+// cluster, and so a caret stop, of every code point of a flag, a letter with its accents or
+// emoji joined by U+200D.
+bool inside_character(const Preview::Impl& p, std::uint64_t offset) {
+    const LayoutBlock* block = content_block_at(p, offset, true);
+    if (!block) {
+        return false;
+    }
+    const PieceText piece = piece_text(p, *block, offset, true);
+    return !is_piece_boundary(piece.text, offset - piece.start);
+}
+
+// The caret stop after `offset` (or before it) that lies between two whole characters; `offset`
+// itself when there is none.
+std::uint64_t next_caret_stop(const Preview::Impl& p, std::uint64_t offset, bool forward) {
+    const auto& stops = p.layout.boundaries;
+    const LayoutBlock* block = content_block_at(p, offset, forward);
+    if (!block) {
+        if (forward) {
+            auto it = std::upper_bound(stops.begin(), stops.end(), offset);
+            return it == stops.end() ? offset : *it;
+        }
+        auto it = std::lower_bound(stops.begin(), stops.end(), offset);
+        return it == stops.begin() ? offset : *(it - 1);
+    }
+    const PieceText piece = piece_text(p, *block, offset, forward);
+    const std::uint64_t base = piece.start;
+    const std::uint64_t size = piece.text.size();
+    const std::size_t at = offset - base;
+    if (forward) {
+        return base + character_stop_after(piece.text, at, [&](std::size_t from) -> std::size_t {
+                   auto it = std::lower_bound(stops.begin(), stops.end(), base + from);
+                   return it == stops.end() ? size : std::min(*it - base, size);
+               });
+    }
+    return base + character_stop_before(piece.text, at, [&](std::size_t from) -> std::size_t {
+               auto it = std::upper_bound(stops.begin(), stops.end(), base + from);
+               return it == stops.begin() || *(it - 1) < base ? 0 : *(it - 1) - base;
+           });
+}
+
+// The caret stop nearer to `x` (relative to the block) of the two around a hit at `offset` in
+// `block` that fell inside a character; the hit itself when it did not.
+std::uint64_t nearest_caret_stop(const Preview::Impl& p, const LayoutBlock& block,
+                                 std::uint64_t offset, float x) {
+    if (!inside_character(p, offset)) {
+        return offset;
+    }
+    const std::uint64_t before = next_caret_stop(p, offset, false);
+    const std::uint64_t after = next_caret_stop(p, offset, true);
+    FLOAT before_x = 0;
+    FLOAT after_x = 0;
+    FLOAT before_y = 0;
+    FLOAT after_y = 0;
+    DWRITE_HIT_TEST_METRICS metrics{};
+    const bool measured =
+        SUCCEEDED(hit_test_block_position(block, static_cast<UINT32>(before - block.text_start),
+                                          FALSE, &before_x, &before_y, &metrics)) &&
+        SUCCEEDED(hit_test_block_position(block, static_cast<UINT32>(after - block.text_start),
+                                          FALSE, &after_x, &after_y, &metrics));
+    // A character cut by a row ends on the row below, where its start is the nearer edge.
+    return measured && before_y == after_y && x - before_x > after_x - x ? after : before;
+}
+
 // --- hit tests ------------------------------------------------------------------------------
 
 std::size_t table_cell_under(const Preview::Impl& p, std::size_t b, float x) {
@@ -149,7 +260,8 @@ bool vertical_move_target(const Preview::Impl& p, std::size_t from, std::size_t 
     if (FAILED(hit_test_block_point(block, x, y, &trailing, &is_inside, &metrics))) {
         return false;
     }
-    offset = block.text_start + metrics.textPosition + (trailing ? metrics.length : 0);
+    offset = nearest_caret_stop(
+        p, block, block.text_start + metrics.textPosition + (trailing ? metrics.length : 0), x);
     return true;
 }
 
@@ -225,20 +337,7 @@ void move_horizontally(Preview::Impl& p, bool left, bool shift) {
         set_preview_caret(p, to, false);
         return;
     }
-    const auto& stops = p.layout.boundaries;
-    std::uint64_t to = p.view.caret;
-    if (left) {
-        auto it = std::lower_bound(stops.begin(), stops.end(), p.view.caret);
-        if (it != stops.begin()) {
-            to = *(it - 1);
-        }
-    } else {
-        auto it = std::upper_bound(stops.begin(), stops.end(), p.view.caret);
-        if (it != stops.end()) {
-            to = *it;
-        }
-    }
-    set_preview_caret(p, to, shift);
+    set_preview_caret(p, next_caret_stop(p, p.view.caret, !left), shift);
 }
 
 void move_in_line(Preview::Impl& p, bool end, bool shift) {
@@ -265,22 +364,17 @@ void move_vertically(Preview::Impl& p, bool up, bool shift) {
 
 // --- mouse ----------------------------------------------------------------------------------
 
-std::uint64_t stop_at_or_before(const Preview::Impl& p, std::uint64_t offset) {
+bool is_caret_stop(const Preview::Impl& p, std::uint64_t offset) {
     const auto& stops = p.layout.boundaries;
-    auto it = std::upper_bound(stops.begin(), stops.end(), offset);
-    return it == stops.begin() ? offset : *(it - 1);
+    return std::binary_search(stops.begin(), stops.end(), offset) && !inside_character(p, offset);
+}
+
+std::uint64_t stop_at_or_before(const Preview::Impl& p, std::uint64_t offset) {
+    return is_caret_stop(p, offset) ? offset : next_caret_stop(p, offset, false);
 }
 
 std::uint64_t stop_at_or_after(const Preview::Impl& p, std::uint64_t offset) {
-    const auto& stops = p.layout.boundaries;
-    auto it = std::lower_bound(stops.begin(), stops.end(), offset);
-    return it == stops.end() ? offset : *it;
-}
-
-std::uint64_t stop_after(const Preview::Impl& p, std::uint64_t offset) {
-    const auto& stops = p.layout.boundaries;
-    auto it = std::upper_bound(stops.begin(), stops.end(), offset);
-    return it == stops.end() ? offset : *it;
+    return is_caret_stop(p, offset) ? offset : next_caret_stop(p, offset, true);
 }
 
 void set_scroll_position(HWND window, int bar, float position) {
@@ -483,7 +577,9 @@ std::uint64_t hit_test_text(Preview::Impl& p, POINT point, bool leading_only) {
     if (trailing && !leading_only) {
         offset += metrics.length;
     }
-    return std::min(offset, block.text_start + block.text_length);
+    offset = std::min(offset, block.text_start + block.text_length);
+    return leading_only ? stop_at_or_before(p, offset)
+                        : nearest_caret_stop(p, block, offset, at.x - block.x);
 }
 
 std::string preview_link_at(Preview::Impl& p, POINT point) {
@@ -742,7 +838,7 @@ void handle_preview_double_click(Preview::Impl& p, POINT point) {
         end = stop_at_or_after(p, end);
     } else {
         start = stop_at_or_before(p, at);
-        end = stop_after(p, at);
+        end = next_caret_stop(p, at, true);
     }
     select_range(p, start, end);
 }

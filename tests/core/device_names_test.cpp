@@ -1,12 +1,14 @@
 #include "core/file_io.h"
 #include "core/file_io_calls.h"
 #include "core/file_paths.h"
+#include "core/limits.h"
 #include "tests/reserved_names.h"
 #include "tests/scratch_folder.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -77,6 +79,17 @@ TEST(Win32FilePath, EveryAbsoluteFormTakesItsLiteralSpellingAndIsShownAsItWas) {
     EXPECT_EQ(win32_file_path(L"\\\\.\\nul"), L"\\\\.\\nul");
     EXPECT_EQ(absolute_file_path(L"C:\\docs\\nul.md"), L"C:\\docs\\nul.md");
     EXPECT_EQ(absolute_file_path(L"C:\\docs\\aux.md. "), L"C:\\docs\\aux.md");
+    // Slashes spell the literal prefix too, and resolve to it.
+    EXPECT_EQ(win32_file_path(L"//?/C:/docs/old/../nul.md"), L"\\\\?\\C:\\docs\\nul.md");
+    EXPECT_EQ(win32_file_path(L"\\\\?/C:/docs/a.md"), L"\\\\?\\C:\\docs\\a.md");
+    EXPECT_EQ(win32_file_path(L"//?/UNC/server/share/a.md"), L"\\\\?\\UNC\\server\\share\\a.md");
+
+    test::ScratchFolder folder("literal-slashes");
+    std::wstring slashed = L"//?/" + fs::absolute(folder / "nul.md").wstring();
+    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+    write_file_atomically(slashed, "saved\n", document_limit);
+    EXPECT_EQ(read_or_error(slashed), "saved\n");
+    EXPECT_EQ(read_or_error(test::literal_spelling(folder / "nul.md")), "saved\n");
 }
 
 } // namespace

@@ -8,9 +8,12 @@
 #include <map>
 #include <string>
 
+#include "core/encoding.h"
+#include "core/file_io.h"
 #include "core/limits.h"
 #include "editor/input_method_calls.h"
 #include "tests/editor/editor_window.h"
+#include "tests/scratch_folder.h"
 
 using namespace pellix;
 using pellix::test::EditorWindow;
@@ -448,3 +451,97 @@ TEST_F(EditorComposition, ReadOnlyRefusesEveryEdit) {
 }
 
 } // namespace
+
+// Characters a reader sees as one, which Wine's DirectWrite shapes as a cluster per code point.
+const std::wstring de = L"\xD83C\xDDE9\xD83C\xDDEA"; // the flag of Germany
+const std::wstring fr = L"\xD83C\xDDEB\xD83C\xDDF7";
+const std::wstring family = L"\xD83D\xDC69\x200D\xD83D\xDC69\x200D\xD83D\xDC67\x200D\xD83D\xDC66";
+
+std::wstring flags(std::size_t count) {
+    std::wstring text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += i % 2 ? fr : de;
+    }
+    return text;
+}
+
+// What the real save writes for the editor's text, UTF-8 without a byte-order mark.
+std::string saved_bytes(const EditorWindow& window) {
+    const pellix::test::ScratchFolder folder("input-characters");
+    const std::wstring text = window.text();
+    Document document{std::u16string(text.begin(), text.end()), Encoding::utf8, LineEnding::lf};
+    write_file_atomically(folder / "saved.md", encode_document_text(document), document_limit);
+    return read_file_bytes(folder / "saved.md", document_limit);
+}
+
+TEST(EditorCharacters, KeysMoveSelectAndDeleteWholeCharacters) {
+    EditorWindow window(900, 300);
+    const std::wstring line = flags(300);
+    window.set_text(line);
+    window.select(0, 0);
+    key(window, VK_RIGHT);
+    key(window, VK_RIGHT, {VK_SHIFT});
+    EXPECT_EQ(selection_of(window), std::make_pair(4L, 8L));
+    // Far into the run, past what the rules look back over, flags still pair up.
+    window.select(1000, 1000);
+    key(window, VK_RIGHT);
+    key(window, VK_RIGHT);
+    key(window, VK_LEFT);
+    EXPECT_EQ(selection_of(window), std::make_pair(1004L, 1004L));
+    // The flags after a deleted one keep their pairs: no "EF RD EF" where "FR DE FR" stood.
+    window.select(0, 0);
+    key(window, VK_DELETE);
+    window.select(1196, 1196);
+    key(window, VK_BACK);
+    EXPECT_EQ(window.text().substr(0, 12), fr + de + fr);
+    EXPECT_TRUE(window.text() == line.substr(4, 1192));
+    const std::wstring kept = line.substr(4, 1192);
+    EXPECT_TRUE(saved_bytes(window) == utf16_to_utf8(std::u16string(kept.begin(), kept.end())));
+
+    window.set_text(L"cafe\x0301s " + family + L"!");
+    window.select(3, 3);
+    key(window, VK_RIGHT);
+    EXPECT_EQ(selection_of(window), std::make_pair(5L, 5L));
+    window.select(3, 3);
+    key(window, VK_DELETE);
+    key(window, VK_RIGHT);
+    key(window, VK_RIGHT);
+    key(window, VK_RIGHT);
+    EXPECT_EQ(selection_of(window), std::make_pair(16L, 16L));
+    key(window, VK_BACK);
+    EXPECT_EQ(window.text(), L"cafs !");
+    EXPECT_EQ(saved_bytes(window), "cafs !");
+
+    // An Arabic number sign belongs to the digits after it: a word starts before it.
+    window.set_text(std::wstring(L"x \x0600") + L"12");
+    window.select(0, 0);
+    key(window, VK_RIGHT, {VK_CONTROL});
+    EXPECT_EQ(selection_of(window), std::make_pair(2L, 2L));
+    window.select(5, 5);
+    key(window, VK_LEFT, {VK_CONTROL});
+    EXPECT_EQ(selection_of(window), std::make_pair(2L, 2L));
+}
+
+TEST(EditorCharacters, ClicksLandBetweenWholeCharacters) {
+    EditorWindow window(900, 300);
+    window.set_text(flags(4) + L"\ncafe\x0301 bar " + family);
+    // Either half of the second flag's first indicator, then of its second.
+    const LONG middle = window.position_of(6).x;
+    const LONG y = window.position_of(6).y + 4;
+    window.send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(middle - 1, y));
+    window.send(WM_LBUTTONUP, 0, MAKELPARAM(middle - 1, y));
+    EXPECT_EQ(selection_of(window), std::make_pair(4L, 4L));
+    window.send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(middle + 1, y));
+    window.send(WM_LBUTTONUP, 0, MAKELPARAM(middle + 1, y));
+    EXPECT_EQ(selection_of(window), std::make_pair(8L, 8L));
+    // Inside the family, past its first woman and joiner.
+    const POINTL joined = window.position_of(27 + 3);
+    window.send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(joined.x + 1, joined.y + 4));
+    window.send(WM_LBUTTONUP, 0, MAKELPARAM(joined.x + 1, joined.y + 4));
+    const LONG caret = selection_of(window).first;
+    EXPECT_TRUE(caret == 27 || caret == 38) << caret;
+    // The word ends with the accent on its last letter.
+    const POINTL f = window.position_of(19);
+    window.send(WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(f.x + 1, f.y + 4));
+    EXPECT_EQ(selection_of(window), std::make_pair(17L, 22L));
+}

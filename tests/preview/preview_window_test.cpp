@@ -121,8 +121,9 @@ protected:
         send(WM_LBUTTONUP, 0, point_lparam(point));
     }
 
-    // The client pixel at the middle of [offset, offset + 1) of the text.
-    POINT point_at(std::uint64_t offset) {
+    // The client pixel at the middle of [offset, offset + 1) of the text, or `across` that
+    // unit's box from its left edge.
+    POINT point_at(std::uint64_t offset, float across = 0.5f) {
         for (const LayoutBlock& block : p.layout.blocks) {
             if (!block.pieces.empty() && offset >= block.text_start &&
                 offset < block.text_start + block.text_length) {
@@ -130,7 +131,8 @@ protected:
                 for_each_range_rect(block, static_cast<std::uint32_t>(offset - block.text_start), 1,
                                     block.x, block.y, [&](const D2D1_RECT_F& r) { box = r; });
                 const float scale = p.dpi / 96.0f;
-                return {static_cast<LONG>(((box.left + box.right) / 2 - p.view.scroll_x) * scale),
+                const float x = box.left + (box.right - box.left) * across;
+                return {static_cast<LONG>((x - p.view.scroll_x) * scale),
                         static_cast<LONG>(((box.top + box.bottom) / 2 - p.view.scroll_y) * scale)};
             }
         }
@@ -301,6 +303,38 @@ TEST_F(PreviewWindow, ClickShiftClickAndCopyToTheClipboard) {
     key(VK_END);
     hold_keys({});
     EXPECT_EQ(p.view.caret, p.document.text.size());
+}
+
+// Wine's DirectWrite gives each code point of these a cluster of its own.
+TEST_F(PreviewWindow, CaretStopsAndSelectionsHoldWholeCharacters) {
+    std::string flags;
+    for (int i = 0; i < 70; ++i) {
+        flags += i % 2 ? "\U0001F1EB\U0001F1F7" : "\U0001F1E9\U0001F1EA";
+    }
+    const std::string family = "\U0001F469\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466";
+    set_preview_content(page_of("x" + flags + " cafe\u0301 " + family + " y\n"), 1, 1);
+    const std::uint64_t first = offset_of(u"x") + 1;
+    // Far into the run, past what the rules look back over, flags still pair up.
+    set_preview_caret(p, first + 4 * 66, false);
+    hold_keys({VK_SHIFT});
+    key(VK_RIGHT);
+    key(VK_RIGHT);
+    key(VK_LEFT);
+    hold_keys({});
+    EXPECT_EQ(p.view.anchor, first + 4 * 66);
+    EXPECT_EQ(p.view.caret, first + 4 * 67);
+    const std::uint64_t joined = offset_of(u"\U0001F469");
+    set_preview_caret(p, joined, false);
+    key(VK_RIGHT);
+    EXPECT_EQ(p.view.caret, joined + 11);
+
+    // Three quarters into a flag's first indicator is nearer the flag's start than its end.
+    click(point_at(first + 8, 0.75f));
+    EXPECT_EQ(p.view.caret, first + 8);
+    send(WM_LBUTTONDBLCLK, MK_LBUTTON, point_lparam(point_at(joined + 3)));
+    send(WM_LBUTTONUP, 0, point_lparam(point_at(joined + 3)));
+    EXPECT_EQ(p.view.anchor, joined);
+    EXPECT_EQ(p.view.caret, joined + 11);
 }
 
 TEST_F(PreviewWindow, DragAboveTheWindowScrollsAndExtendsTheSelection) {
