@@ -450,8 +450,6 @@ TEST_F(EditorComposition, ReadOnlyRefusesEveryEdit) {
     EXPECT_EQ(clipboard_text(window.editor), L"xy this\r\ntext");
 }
 
-} // namespace
-
 // Characters a reader sees as one, which Wine's DirectWrite shapes as a cluster per code point.
 const std::wstring de = L"\xD83C\xDDE9\xD83C\xDDEA"; // the flag of Germany
 const std::wstring fr = L"\xD83C\xDDEB\xD83C\xDDF7";
@@ -545,3 +543,5 @@ TEST(EditorCharacters, ClicksLandBetweenWholeCharacters) {
     window.send(WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(f.x + 1, f.y + 4));
     EXPECT_EQ(selection_of(window), std::make_pair(17L, 22L));
 }
+
+} // namespace
