@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "core/graphemes.h"
 #include "editor/fence_state.h"
@@ -280,20 +281,20 @@ struct PieceStops {
     }
 };
 
-// `piece` starts at `piece_start` in the document and has its layout.
-PieceStops piece_stops(const Source& source, std::uint64_t piece_start, const LinePiece& piece) {
-    PieceStops stops{source.document.text(piece_start, piece.length), {}};
+// The ends of a laid-out piece's shaped clusters, ending at the piece's length.
+std::vector<std::uint64_t> cluster_ends(const LinePiece& piece) {
     UINT32 count = 0;
     piece.layout->GetClusterMetrics(nullptr, 0, &count);
     std::vector<DWRITE_CLUSTER_METRICS> clusters(count);
     check_render(piece.layout->GetClusterMetrics(clusters.data(), count, &count));
+    std::vector<std::uint64_t> ends;
     std::uint64_t end = 0;
     for (const DWRITE_CLUSTER_METRICS& cluster : clusters) {
         end += cluster.length;
-        stops.cluster_ends.push_back(end);
+        ends.push_back(end);
     }
-    stops.cluster_ends.push_back(stops.text.size());
-    return stops;
+    ends.push_back(piece.length);
+    return ends;
 }
 
 // The caret stop nearest the point at `x` (within the laid-out piece that starts at
@@ -301,11 +302,11 @@ PieceStops piece_stops(const Source& source, std::uint64_t piece_start, const Li
 // inside a character, else that character's nearer edge.
 std::uint64_t nearest_stop(const Source& source, std::uint64_t piece_start, const LinePiece& piece,
                            std::uint64_t at, float x) {
-    const std::u16string text = source.document.text(piece_start, piece.length);
+    std::u16string text = source.document.text(piece_start, piece.length);
     if (is_piece_boundary(text, at)) {
         return at;
     }
-    const PieceStops stops = piece_stops(source, piece_start, piece);
+    const PieceStops stops{std::move(text), cluster_ends(piece)};
     const std::uint64_t before = stops.before(at);
     const std::uint64_t after = stops.after(at);
     FLOAT before_x = 0.0f;
@@ -717,7 +718,7 @@ std::uint64_t step_cluster(Source& source, std::uint64_t offset, bool forward) {
         return offset;
     }
     const std::uint64_t piece_start = line_start + found->start;
-    const PieceStops stops = piece_stops(source, piece_start, *found);
+    const PieceStops stops{document.text(piece_start, found->length), cluster_ends(*found)};
     const std::uint64_t at = in_line - found->start;
     return piece_start + (forward ? stops.after(at) : stops.before(at));
 }
