@@ -756,14 +756,6 @@ TEST_F(CompareWatch, TheNavigationNoteGoesWithThePassItWasMadeFor) {
              command(next_tab);
              ASSERT_EQ(&current_tab(), &tab);
          }},
-        {"a change on disk",
-         [&] {
-             const std::u16string text = source_text(editor);
-             test::write_bytes(tab.path, std::string(text.begin(), text.end()));
-             box_answer_ = IDYES;
-             check_disk_changes(true);
-             ASSERT_EQ(boxes_.size(), 1u);
-         }},
     };
     for (const auto& [way, act] : ways) {
         SCOPED_TRACE(way);
@@ -774,6 +766,51 @@ TEST_F(CompareWatch, TheNavigationNoteGoesWithThePassItWasMadeFor) {
         ASSERT_TRUE(pass_applied(tab));
         EXPECT_EQ(compare_status(), changes);
     }
+}
+
+// A reload, by F5 or by the answer to the outside-change question, takes the file as it now is
+// as the saved version, as a save does: no differences from a version no longer on disk.
+TEST_F(CompareWatch, AReloadTakesTheFileOnDiskAsTheSavedVersion) {
+    constexpr unsigned reload = 105, compare_saved = 329;
+    const auto path = write("notes.md", "# Title\nalpha\nbeta\n");
+    open_path(path);
+    DocumentTab& tab = current_tab();
+    command(compare_saved);
+    ASSERT_TRUE(pass_applied(tab));
+    const std::string rewritten[] = {"# Title\nALPHA\nbeta\ngamma\n", "# Title\ngamma\n"};
+    for (const std::string& bytes : rewritten) {
+        SCOPED_TRACE(bytes);
+        test::write_bytes(path, bytes);
+        if (&bytes == &rewritten[0]) {
+            command(reload);
+        } else {
+            box_answer_ = IDYES;
+            check_disk_changes(true);
+            ASSERT_EQ(boxes_.size(), 1u);
+        }
+        ASSERT_EQ(source_text(tab.editor), utf16(bytes));
+        ASSERT_TRUE(pass_applied(tab));
+        EXPECT_EQ(tab.baseline->text, utf16(bytes));
+        EXPECT_EQ(editor_marks(tab.editor), ChangeMarks{});
+        EXPECT_EQ(compare_status(), L"No differences from Saved version");
+    }
+    // Edits after it differ from the file as it was read.
+    SendMessageW(tab.editor, EM_SETSEL, 0, 0);
+    type(tab.editor, u"New line\n");
+    ASSERT_TRUE(pass_applied(tab));
+    EXPECT_EQ(editor_marks(tab.editor),
+              diff_lines(utf16(rewritten[1]), source_text(tab.editor)).marks);
+
+    // Another file's baseline stays what it was.
+    open_compare(write("old.md", "old\n"), write("new.md", "new\n"));
+    DocumentTab& other = current_tab();
+    ASSERT_TRUE(pass_applied(other));
+    const auto baseline = other.baseline;
+    test::write_bytes(other.path, "newer\n");
+    command(reload);
+    ASSERT_TRUE(pass_applied(other));
+    EXPECT_EQ(other.baseline, baseline);
+    EXPECT_EQ(editor_marks(other.editor), diff_lines(u"old\n", u"newer\n").marks);
 }
 
 // Pixels of the Source header's frame colour where the "Read-only" badge stands, as the
