@@ -39,6 +39,12 @@ std::string long_line(std::size_t bytes) {
     return text;
 }
 
+// The last frame of the editor, once everything waiting has been drawn.
+test::EditorFrame presented_frame() {
+    RedrawWindow(main_window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    return test::read_editor_frame(chrome.editor);
+}
+
 // The first paint after each way the hosted editor appears, changes size or changes document
 // draws its whole client area: every row and every line number, with nothing left for later.
 TEST_F(EditorFrames, TheHostedEditorIsDrawnWholeWheneverItAppears) {
@@ -51,11 +57,7 @@ TEST_F(EditorFrames, TheHostedEditorIsDrawnWholeWheneverItAppears) {
     bool single_line = false;
     auto first_paint = [&](const char* step) {
         SCOPED_TRACE(step);
-        // A row wholly selected shows no background, which would count it as blank.
-        const auto caret = static_cast<LONG>(source_document(chrome.editor).selection[1]);
-        select(caret, caret);
-        RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-        const test::EditorFrame frame = test::read_editor_frame(chrome.editor);
+        const test::EditorFrame frame = presented_frame();
         EXPECT_TRUE(frame.copied);
         EXPECT_GE(frame.rows_read, minimum_rows);
         EXPECT_GE(frame.numbers_read, single_line ? 1 : minimum_rows);
@@ -157,8 +159,7 @@ TEST_F(EditorFrames, WholeTextChangesLeaveTheViewFilledWithText) {
         // A row wholly selected shows no background, which would count it as blank.
         const auto caret = static_cast<LONG>(source_document(chrome.editor).selection[1]);
         select(caret, caret);
-        RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-        const test::EditorFrame frame = test::read_editor_frame(chrome.editor);
+        const test::EditorFrame frame = presented_frame();
         const Source& source = *source_record(chrome.editor);
         EXPECT_EQ(frame.rows_read,
                   static_cast<int>(view_height(source) / base_line_height(source)));
