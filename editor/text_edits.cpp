@@ -398,6 +398,10 @@ bool splice_reloaded_lines(Source& source, std::uint64_t first, std::uint64_t ol
         old_line_count - old_end != new_line_count - new_end) {
         return false;
     }
+    // A stretch that starts past the last line of either text (lines removed or added at the
+    // very end) starts at the last line both have, laid out again: the line data has no entry
+    // there to splice at, and the first new line's fence state follows from that line.
+    first = std::min(first, std::min(old_line_count, new_line_count) - 1);
     // The line after the stretch is laid out again too, so that an insertion at the very end
     // (an empty stretch on the old side) still has a last line to resume after.
     const std::uint64_t old_last = std::min(old_end, old_line_count - 1);
