@@ -219,6 +219,20 @@ void stop_compare(DocumentTab& tab) {
     update_status_of(tab);
 }
 
+void refresh_saved_baseline(DocumentTab& tab, const wchar_t* stopped) {
+    if (!tab.baseline || !tab.baseline_is_saved_file) {
+        return;
+    }
+    ++tab.compare_generation;
+    try {
+        tab.baseline = compare_baseline(tab.text);
+        schedule_compare(tab, true);
+    } catch (const std::exception&) {
+        stop_compare(tab);
+        message_box(main_window, stopped, L"Compare", MB_ICONWARNING);
+    }
+}
+
 void forget_compare(DocumentTab& tab) {
     if (!tab.baseline) {
         return;

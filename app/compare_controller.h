@@ -28,6 +28,11 @@ void begin_compare(DocumentTab& tab, std::shared_ptr<const CompareBaseline> base
 // until the new ones come), with `now` at once (the marks are emptied meanwhile).
 void schedule_compare(DocumentTab& tab, bool now);
 
+// A tab compared with its own saved file takes the text it now shares with that file (saved or
+// read again) as its baseline and gets a pass at once. When the baseline cannot be built,
+// compare mode stops and a warning box says `stopped`.
+void refresh_saved_baseline(DocumentTab& tab, const wchar_t* stopped);
+
 // Takes a finished pass and applies it when it still belongs to its tab, then hands the next
 // due pass to the worker, or ends the worker when no tab compares any more.
 void compare_tick();

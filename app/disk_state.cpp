@@ -1,10 +1,12 @@
 #include "app/disk_state.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/compare_controller.h"
 #include "app/directory_watching.h"
 #include "app/document_tabs.h"
 #include "app/hosted_units.h"
@@ -15,6 +17,7 @@
 #include "core/file_paths.h"
 #include "core/limits.h"
 #include "core/window_work.h"
+#include "editor/source_interface.h"
 
 namespace pellix {
 
@@ -216,18 +219,18 @@ void apply_directory_changes(bool poll_all) {
 
 namespace {
 
-LONG clamp_offset(LONG offset, std::size_t length) {
-    return static_cast<LONG>(std::clamp<long long>(offset, 0, static_cast<long long>(length)));
-}
-
-// Puts the re-read document into the active tab, keeping the caret and the scroll position
-// where they were (as far as the new text reaches).
+// Puts the re-read document into the active tab as the same file read again: the selection
+// (cut to the new length) and the first visible text stay where they were.
 void install_reloaded(DocumentTab& tab, const Document& document, std::string bytes) {
-    CHARRANGE selection{};
-    POINT scroll{};
-    SendMessageW(tab.editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
-    SendMessageW(tab.editor, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
-    set_editor(document.text);
+    const std::array<std::uint64_t, 2> selection = source_document(tab.editor).selection;
+    set_editor(document.text, {.keep_view = true,
+                               .anchor = selection[0],
+                               .caret = selection[1],
+                               .carry_offset = {},
+                               .changed_lines_known = false,
+                               .changed_first = 0,
+                               .changed_old_end = 0,
+                               .changed_new_end = 0});
     take_editor_text(tab, document.text);
     tab.encoding = static_cast<std::uint32_t>(document.encoding);
     tab.line_ending = static_cast<std::uint32_t>(document.line_ending);
@@ -235,10 +238,8 @@ void install_reloaded(DocumentTab& tab, const Document& document, std::string by
     tab.recovered_draft = false;
     tab.disk_check_pending = false;
     refresh_disk_stamp();
-    selection.cpMin = clamp_offset(selection.cpMin, document.text.size());
-    selection.cpMax = clamp_offset(selection.cpMax, document.text.size());
-    SendMessageW(tab.editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&selection));
-    SendMessageW(tab.editor, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+    refresh_saved_baseline(tab, L"The file was reloaded, but Compare could not update its "
+                                L"baseline and was stopped.");
     refresh_tab_strip();
 }
 

@@ -85,13 +85,14 @@ bool single_empty_untitled_tab() {
 }
 
 // Installs `text` in the active editor as an unmodified document without undo history.
-void install_text(const std::u16string& text, bool markdown) {
+void install_text(const std::u16string& text, bool markdown,
+                  const DocumentPlacement& placement = {}) {
     DocumentTab& tab = current_tab();
     set_markdown_colouring(tab.editor, markdown);
     SourceDocument document = build_source_document(text);
     suppress_change = true;
     try {
-        replace_editor_document(tab.editor, std::move(document));
+        replace_editor_document(tab.editor, std::move(document), placement);
     } catch (...) {
         suppress_change = false;
         throw;
@@ -198,8 +199,8 @@ std::optional<Document> decode_open_file(const std::string& bytes) {
     return decode_document(bytes, button - encoding_button_offset);
 }
 
-void set_editor(const std::u16string& text) {
-    install_text(text, is_markdown_path(current_tab().path));
+void set_editor(const std::u16string& text, const DocumentPlacement& placement) {
+    install_text(text, is_markdown_path(current_tab().path), placement);
     update_title();
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/encoding.h"
+#include "editor/source_interface.h"
 
 namespace pellix {
 
@@ -17,8 +18,9 @@ namespace pellix {
 // valid Unicode and hold no NUL. Empty when the user declined; throws on other failures.
 std::optional<Document> decode_open_file(const std::string& bytes);
 
-// Replaces the active editor's whole document with `text` as an unmodified document.
-void set_editor(const std::u16string& text);
+// Replaces the active editor's whole document with `text` as an unmodified document, placed as
+// `placement` says (a new document at the top, or the same file read again in the view kept).
+void set_editor(const std::u16string& text, const DocumentPlacement& placement = {});
 
 // A tab made for an open or a restore that failed goes again; the tab active before comes back.
 void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id);

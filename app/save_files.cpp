@@ -15,7 +15,6 @@
 #include "core/file_paths.h"
 #include "core/limits.h"
 #include "core/window_work.h"
-#include "tracking/file_work_tasks.h"
 
 namespace pellix {
 
@@ -54,23 +53,6 @@ bool may_replace(const DocumentTab& tab, const std::filesystem::path& destinatio
                        L"File changed", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }
 
-void refresh_saved_baseline(DocumentTab& tab) {
-    if (!tab.baseline || !tab.baseline_is_saved_file) {
-        return;
-    }
-    ++tab.compare_generation;
-    try {
-        tab.baseline = compare_baseline(tab.text);
-        schedule_compare(tab, true);
-    } catch (const std::exception&) {
-        stop_compare(tab);
-        message_box(main_window,
-                    L"The file was saved, but Compare could not update its baseline and was "
-                    L"stopped.",
-                    L"Compare", MB_ICONWARNING);
-    }
-}
-
 bool write_and_adopt(bool save_as, const Document* format, Document& request,
                      std::filesystem::path destination) {
     destination = absolute_file_path(destination).lexically_normal();
@@ -99,7 +81,8 @@ bool write_and_adopt(bool save_as, const Document* format, Document& request,
     tab.recovered_draft = false;
     tab.disk_check_pending = false;
     refresh_disk_stamp();
-    refresh_saved_baseline(tab);
+    refresh_saved_baseline(tab, L"The file was saved, but Compare could not update its baseline "
+                                L"and was stopped.");
     update_title();
     select_view(settings.view);
     store_session(false, false);

@@ -17,6 +17,7 @@
 #include "app/timers.h"
 #include "core/encoding.h"
 #include "core/file_io.h"
+#include "editor/source_interface.h"
 #include "markdown/html_render.h"
 #include "preview/preview_window.h"
 
@@ -79,10 +80,10 @@ bool caret_in_view(HWND editor) {
     if (editor == nullptr || !IsWindowVisible(editor)) {
         return false;
     }
-    CHARRANGE selection{};
-    SendMessageW(editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    // The caret is the selection's moving end, which EM_EXGETSEL does not tell from its anchor.
+    const auto offset = static_cast<LPARAM>(source_document(editor).selection[1]);
     POINTL caret{};
-    SendMessageW(editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&caret), selection.cpMin);
+    SendMessageW(editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&caret), offset);
     RECT client{};
     GetClientRect(editor, &client);
     return caret.x >= 0 && caret.x < client.right && caret.y >= 0 && caret.y < client.bottom;

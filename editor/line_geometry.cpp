@@ -99,6 +99,19 @@ void post_scrolled(const Source& source) {
     PostMessageW(source.window, WM_APP_SOURCE_SCROLLED, 0, 0);
 }
 
+// Puts the view's top at `y` (clamped), the wheel's target moving with it; the scroll bars and
+// the caret are the caller's.
+void move_scroll_top(Source& source, double y) {
+    const double maximum_y = maximum_scroll_y(source);
+    const double new_y = std::min(maximum_y, std::max(0.0, y));
+    const double moved = new_y - source.scroll_y;
+    source.wheel_target = std::min(maximum_y, std::max(0.0, source.wheel_target + moved));
+    source.scroll_y = new_y;
+    if (source.scroll_notify && std::abs(moved) > anchor_scroll_epsilon) {
+        post_scrolled(source);
+    }
+}
+
 void place_composition_window(const Source& source, D2D1_POINT_2F caret) {
     HIMC context = ImmGetContext(source.window);
     if (!context) {
@@ -645,15 +658,35 @@ void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor) {
     // the next piece's, or the view would climb a row at each restore.
     const CaretPosition point =
         position_before(source, std::min(anchor.offset, source.document.length()), true);
-    const double target = point.y + source.scroll_y - anchor.delta;
-    const double maximum_y = maximum_scroll_y(source);
-    const double new_y = std::min(maximum_y, std::max(0.0, target));
-    const double moved = new_y - source.scroll_y;
-    source.wheel_target = std::min(maximum_y, std::max(0.0, source.wheel_target + moved));
-    source.scroll_y = new_y;
-    if (source.scroll_notify && std::abs(moved) > anchor_scroll_epsilon) {
-        post_scrolled(source);
+    move_scroll_top(source, point.y + source.scroll_y - anchor.delta);
+}
+
+bool view_filled(const Source& source) {
+    if (!source.metrics_valid) {
+        return true;
     }
+    const double extent = source.heights.prefix(source.heights.size());
+    return source.scroll_y <= std::max(0.0, extent - view_height(source)) + anchor_scroll_epsilon;
+}
+
+void fill_view(Source& source) {
+    ensure_line_metrics(source);
+    const double view = view_height(source);
+    for (int round = 0; round < caret_settle_rounds; ++round) {
+        const double extent = source.heights.prefix(source.heights.size());
+        const double filled_top = std::max(0.0, extent - view);
+        if (source.scroll_y <= filled_top) {
+            return;
+        }
+        // Measuring the rows that will show can change the end's place, and so the top that
+        // fills the view with them.
+        measure_band(source, filled_top, extent);
+        if (source.heights.prefix(source.heights.size()) == extent) {
+            break;
+        }
+    }
+    const double extent = source.heights.prefix(source.heights.size());
+    move_scroll_top(source, std::min(source.scroll_y, extent - view));
 }
 
 void measure_band(Source& source, double top, double bottom) {

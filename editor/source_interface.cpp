@@ -107,6 +107,7 @@ void install_reloaded_document(Source& source, SourceDocument&& document,
     if (anchor.valid) {
         restore_scroll_anchor(source, anchor);
     }
+    fill_view(source);
     scroll_source_to(source, old_x, source.scroll_y, false);
     if (source.redraw && IsWindowVisible(source.window)) {
         invalidate_editor(source.window);

@@ -403,6 +403,15 @@ void scroll_source_to(Source& source, double x, double y, bool repaint);
 void scroll_caret_into_view(Source& source, bool repaint = true);
 ScrollAnchor capture_scroll_anchor(Source& source);
 void restore_scroll_anchor(Source& source, const ScrollAnchor& anchor);
+// Whether the view shows text down to its bottom (or the whole of a shorter text), as far as the
+// heights now known tell; unknown heights count as filled.
+bool view_filled(const Source& source);
+// A change of the text can leave the view's top below where the text's end stands at the view's
+// bottom (the top row went with the text it showed, or estimated rows turned out shorter): the
+// rows down to the end are measured and the view brought up until that end fills it, as
+// scrolling the caret to the end would leave it. Only the offsets move; the caller updates the
+// scroll bars and repaints.
+void fill_view(Source& source);
 void measure_band(Source& source, double top, double bottom);
 // The next caret stop after `offset` (or before it): a place that is both the edge of a shaped
 // cluster and a boundary between two characters a reader sees, so a flag, a letter with its

@@ -52,6 +52,12 @@ ScrollAnchor anchor_after_edit(ScrollAnchor anchor, const SourceDocument& docume
     return anchor;
 }
 
+// The text at the top of the view went with the edit, so the view is placed anew.
+bool anchor_replaced(const ScrollAnchor& anchor, const SourceDocument& document) {
+    return anchor.valid && document.last_change_start < anchor.offset &&
+           anchor.offset < document.last_change_old_end;
+}
+
 // The edit may have changed the line count, and with it the gutter.
 bool needs_full_rebuild(const Source& source, std::uint64_t old_line_count) {
     if (!source.metrics_valid || source.heights.size() != old_line_count) {
@@ -392,6 +398,10 @@ bool splice_reloaded_lines(Source& source, std::uint64_t first, std::uint64_t ol
         old_line_count - old_end != new_line_count - new_end) {
         return false;
     }
+    // A stretch that starts past the last line of either text (lines removed or added at the
+    // very end) starts at the last line both have, laid out again: the line data has no entry
+    // there to splice at, and the first new line's fence state follows from that line.
+    first = std::min(first, std::min(old_line_count, new_line_count) - 1);
     // The line after the stretch is laid out again too, so that an insertion at the very end
     // (an empty stretch on the old side) still has a last line to resume after.
     const std::uint64_t old_last = std::min(old_end, old_line_count - 1);
@@ -407,6 +417,9 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
                 ReplacementLines* handed) {
     const SourceDocument& document = source.document;
     StageClock clock;
+    // A view that showed text to its bottom keeps doing so, and so does one whose top text
+    // went: left at the end of a text that shrank, it would show one row above an empty view.
+    const bool fill = view_filled(source) || anchor_replaced(anchor, document);
     anchor = anchor_after_edit(anchor, document);
     const std::uint64_t new_last = document.line_of(document.last_change_new_end);
     const double old_x = source.scroll_x;
@@ -442,6 +455,9 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
     ensure_line_metrics(source);
     if (anchor.valid && !whole_text_shown) {
         restore_scroll_anchor(source, anchor);
+    }
+    if (fill) {
+        fill_view(source);
     }
     scroll_source_to(source, source.scroll_x, source.scroll_y, false);
     clock.lap(work_stage::edit_view);

@@ -756,14 +756,6 @@ TEST_F(CompareWatch, TheNavigationNoteGoesWithThePassItWasMadeFor) {
              command(next_tab);
              ASSERT_EQ(&current_tab(), &tab);
          }},
-        {"a change on disk",
-         [&] {
-             const std::u16string text = source_text(editor);
-             test::write_bytes(tab.path, std::string(text.begin(), text.end()));
-             box_answer_ = IDYES;
-             check_disk_changes(true);
-             ASSERT_EQ(boxes_.size(), 1u);
-         }},
     };
     for (const auto& [way, act] : ways) {
         SCOPED_TRACE(way);
@@ -773,6 +765,25 @@ TEST_F(CompareWatch, TheNavigationNoteGoesWithThePassItWasMadeFor) {
         act();
         ASSERT_TRUE(pass_applied(tab));
         EXPECT_EQ(compare_status(), changes);
+    }
+}
+
+// A reload, by F5 or by the answer to the outside-change question, takes the file as it now is
+// as the saved version, as a save does.
+TEST_F(CompareWatch, AReloadTakesTheFileOnDiskAsTheSavedVersion) {
+    constexpr unsigned reload = 105, compare_saved = 329;
+    const auto path = write("notes.md", "# Title\nalpha\n");
+    open_path(path);
+    DocumentTab& tab = current_tab();
+    command(compare_saved);
+    box_answer_ = IDYES;
+    for (const std::string bytes : {"# Title\nALPHA\ngamma\n", "# Title\n"}) {
+        test::write_bytes(path, bytes);
+        bytes.size() > 10 ? command(reload) : check_disk_changes(true);
+        ASSERT_EQ(source_text(tab.editor), utf16(bytes));
+        ASSERT_TRUE(pass_applied(tab));
+        EXPECT_EQ(tab.baseline->text, utf16(bytes));
+        EXPECT_EQ(compare_status(), L"No differences from Saved version");
     }
 }
 

@@ -2,12 +2,18 @@
 
 #include <windows.h>
 
+#include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/document_tabs.h"
+#include "app/find_replace.h"
+#include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/views.h"
 #include "editor/source_interface.h"
+#include "editor/source_record.h"
 #include "tests/app/panes_window.h"
 #include "tests/editor_frame.h"
 
@@ -33,6 +39,12 @@ std::string long_line(std::size_t bytes) {
     return text;
 }
 
+// The last frame of the editor, once everything waiting has been drawn.
+test::EditorFrame presented_frame() {
+    RedrawWindow(main_window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    return test::read_editor_frame(chrome.editor);
+}
+
 // The first paint after each way the hosted editor appears, changes size or changes document
 // draws its whole client area: every row and every line number, with nothing left for later.
 TEST_F(EditorFrames, TheHostedEditorIsDrawnWholeWheneverItAppears) {
@@ -45,8 +57,7 @@ TEST_F(EditorFrames, TheHostedEditorIsDrawnWholeWheneverItAppears) {
     bool single_line = false;
     auto first_paint = [&](const char* step) {
         SCOPED_TRACE(step);
-        RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-        const test::EditorFrame frame = test::read_editor_frame(chrome.editor);
+        const test::EditorFrame frame = presented_frame();
         EXPECT_TRUE(frame.copied);
         EXPECT_GE(frame.rows_read, minimum_rows);
         EXPECT_GE(frame.numbers_read, single_line ? 1 : minimum_rows);
@@ -91,30 +102,104 @@ TEST_F(EditorFrames, TheHostedEditorIsDrawnWholeWheneverItAppears) {
 // Where the caret stands in the editor's client area, after everything waiting has been drawn.
 bool caret_in_view() {
     RedrawWindow(main_window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    CHARRANGE selection{};
-    SendMessageW(chrome.editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    const auto offset = static_cast<LPARAM>(source_document(chrome.editor).selection[1]);
     POINTL caret{};
-    SendMessageW(chrome.editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&caret), selection.cpMin);
+    SendMessageW(chrome.editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&caret), offset);
     RECT client{};
     GetClientRect(chrome.editor, &client);
     return caret.y >= 0 && caret.y < client.bottom && caret.x >= 0 && caret.x < client.right;
 }
 
 // A view switch gives the editor another width, which wraps a long line into other rows: the
-// caret the user was looking at stays in view.
+// caret the user was looking at stays in view, also at the end of a selection of the whole line.
 TEST_F(EditorFrames, SwitchingViewsKeepsTheCaretAtTheEndOfALongLineInView) {
     SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(window_, SW_SHOWNOACTIVATE);
     open_path(file("brackets.md", std::string(100000, '[')));
+    for (const LONG anchor : {100000, 0}) {
+        SCOPED_TRACE(anchor);
+        select_view(view_source);
+        select(anchor, 100000);
+        SendMessageW(chrome.editor, EM_SCROLLCARET, 0, 0);
+        ASSERT_TRUE(caret_in_view());
+        select_view(view_split);
+        EXPECT_TRUE(caret_in_view()) << "in split view";
+        select_view(view_source);
+        EXPECT_TRUE(caret_in_view()) << "back in source view";
+        EXPECT_EQ(source_document(chrome.editor).selection,
+                  (std::array<std::uint64_t, 2>{static_cast<std::uint64_t>(anchor), 100000}));
+    }
+}
+
+// `count` lines that each wrap into several rows, 21 "alpha" in each, and no empty line at the
+// end: every row of a view holds text.
+std::string wrapping_lines(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += i > 0 ? "\nLine:" : "Line:";
+        for (int k = 0; k < 21; ++k) {
+            text += " alpha beta gamma";
+        }
+    }
+    return text;
+}
+
+// Every change of the whole text leaves a view that shows text down to its bottom, its caret
+// in it: an undone Replace All once brought the last row of the text to the top of an
+// otherwise empty view.
+TEST_F(EditorFrames, WholeTextChangesLeaveTheViewFilledWithText) {
+    SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(window_, SW_SHOWNOACTIVATE);
+    const auto path = file("alpha.md", wrapping_lines(62));
+    open_path(path);
     select_view(view_source);
-    select(100000, 100000);
-    SendMessageW(chrome.editor, EM_SCROLLCARET, 0, 0);
-    ASSERT_TRUE(caret_in_view());
-    select_view(view_split);
-    EXPECT_TRUE(caret_in_view()) << "in split view";
-    select_view(view_source);
-    EXPECT_TRUE(caret_in_view()) << "back in source view";
-    EXPECT_EQ(caret(), 100000);
+    DocumentTab& tab = current_tab();
+    auto filled = [&](const char* step) {
+        SCOPED_TRACE(step);
+        // A row wholly selected shows no background, which would count it as blank.
+        const auto caret = static_cast<LONG>(source_document(chrome.editor).selection[1]);
+        select(caret, caret);
+        const test::EditorFrame frame = presented_frame();
+        const Source& source = *source_record(chrome.editor);
+        EXPECT_EQ(frame.rows_read,
+                  static_cast<int>(view_height(source) / base_line_height(source)));
+        EXPECT_TRUE(frame.blank_rows.empty()) << "the first blank row: " << frame.blank_rows[0];
+        EXPECT_TRUE(caret_in_view());
+    };
+    auto show_end = [&] {
+        const auto end = static_cast<LONG>(source_text(chrome.editor).size());
+        select(end, end);
+        SendMessageW(chrome.editor, EM_SCROLLCARET, 0, 0);
+    };
+
+    find_command(208);
+    SetWindowTextW(chrome.find_box, L"alpha");
+    SetWindowTextW(chrome.replace_box, L"OMEGA");
+    request_find(find_flag::replace_all | find_flag::down);
+    ASSERT_TRUE(test::pump_until([] { return !replace_all_running(); }));
+    ASSERT_EQ(boxes_, std::vector<std::wstring>{L"1302 replacements."});
+    // The bar's rows go to the editor, below the end of the text.
+    hide_find_bar();
+    SendMessageW(chrome.editor, EM_UNDO, 0, 0);
+    filled("undo");
+    SendMessageW(chrome.editor, EM_REDO, 0, 0);
+    filled("redo");
+
+    // The file shrinks on disk while the view shows its end.
+    show_end();
+    test::write_bytes(path, wrapping_lines(20));
+    reload_file(false, std::nullopt);
+    filled("reload");
+
+    test::write_bytes(path, wrapping_lines(62));
+    reload_file(false, std::nullopt);
+    toggle_watch(tab.id, {});
+    ASSERT_TRUE(test::pump_until([&] { return !tab.watch_pending && tab.watch_state == 1; }));
+    show_end();
+    test::write_bytes(path, wrapping_lines(30));
+    schedule_watch_read(tab.id, false);
+    ASSERT_TRUE(test::pump_until([&] { return tab.watch_updates == 1; }));
+    filled("watch");
 }
 
 } // namespace

@@ -89,6 +89,17 @@ TEST(ReloadLayouts, LinesOutsideTheChangedStretchKeepTheirLayouts) {
     replace_editor_document(window.editor, std::move(other), reload_placement(2, 3, 3));
     EXPECT_NE(layout_of(source, 9), kept);
     kept->Release();
+
+    // Lines removed at the very end of a text without a last line feed: the line data holds
+    // one entry per line left.
+    SourceDocument four;
+    four.assign(u"a\nb\nc\nd");
+    replace_editor_document(window.editor, std::move(four), reload_placement(0, 0, 0));
+    SourceDocument two;
+    two.assign(u"a\nb");
+    replace_editor_document(window.editor, std::move(two), reload_placement(2, 4, 2));
+    EXPECT_EQ(source.heights.size(), 2u);
+    EXPECT_EQ(source.fence_states.size(), 2u);
 }
 
 } // namespace
