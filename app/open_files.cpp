@@ -88,20 +88,7 @@ bool single_empty_untitled_tab() {
 void install_text(const std::u16string& text, bool markdown) {
     DocumentTab& tab = current_tab();
     set_markdown_colouring(tab.editor, markdown);
-    SourceDocument document = build_source_document(text);
-    suppress_change = true;
-    try {
-        replace_editor_document(tab.editor, std::move(document));
-    } catch (...) {
-        suppress_change = false;
-        throw;
-    }
-    suppress_change = false;
-    SendMessageW(tab.editor, EM_EMPTYUNDOBUFFER, 0, 0);
-    SendMessageW(tab.editor, EM_SETMODIFY, FALSE, 0);
-    tab.text_stale = true;
-    ++tab.revision;
-    schedule_compare_pass(tab);
+    install_editor_document(tab, build_source_document(text), markdown);
 }
 
 // Puts the decoded file into a tab: the text first, the file's identity only once the editor
@@ -201,6 +188,23 @@ std::optional<Document> decode_open_file(const std::string& bytes) {
 void set_editor(const std::u16string& text) {
     install_text(text, is_markdown_path(current_tab().path));
     update_title();
+}
+
+void install_editor_document(DocumentTab& tab, SourceDocument document, bool markdown) {
+    set_markdown_colouring(tab.editor, markdown);
+    suppress_change = true;
+    try {
+        replace_editor_document(tab.editor, std::move(document));
+    } catch (...) {
+        suppress_change = false;
+        throw;
+    }
+    suppress_change = false;
+    SendMessageW(tab.editor, EM_EMPTYUNDOBUFFER, 0, 0);
+    SendMessageW(tab.editor, EM_SETMODIFY, FALSE, 0);
+    tab.text_stale = true;
+    ++tab.revision;
+    schedule_compare_pass(tab);
 }
 
 void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id) {

@@ -9,7 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "app/main_window_state.h"
 #include "core/encoding.h"
+#include "core/source_document.h"
 
 namespace pellix {
 
@@ -19,6 +21,10 @@ std::optional<Document> decode_open_file(const std::string& bytes);
 
 // Replaces the active editor's whole document with `text` as an unmodified document.
 void set_editor(const std::u16string& text);
+
+// Replaces the whole document of `tab`'s editor, shown or not, with `document` (built off the
+// UI thread) as an unmodified document without undo history, coloured as Markdown or not.
+void install_editor_document(DocumentTab& tab, SourceDocument document, bool markdown);
 
 // A tab made for an open or a restore that failed goes again; the tab active before comes back.
 void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id);
