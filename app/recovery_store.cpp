@@ -366,7 +366,9 @@ public:
     void before(std::size_t index) {
         const ULONGLONG now = GetTickCount64();
         if (index % tabs_between_showings == 0 || now - shown_at_ >= period_ms) {
+            // The shown tab may have taken a draft: its count and page come with the progress.
             refresh_word_count(current_tab());
+            update_preview();
             set_status(restore_progress_text(index, total_).c_str());
             draw_waiting_windows();
             shown_at_ = GetTickCount64();
