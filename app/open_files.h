@@ -6,6 +6,7 @@
 // app/hosted_units.h, where the other units reach it.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -25,6 +26,15 @@ void set_editor(const std::u16string& text);
 // Replaces the whole document of `tab`'s editor, shown or not, with `document` (built off the
 // UI thread) as an unmodified document without undo history, coloured as Markdown or not.
 void install_editor_document(DocumentTab& tab, SourceDocument document, bool markdown);
+
+// The view a file opens in: the current one, unless the recent files remember its own.
+int view_for(const std::filesystem::path& path);
+
+// Puts a file read and decoded by the caller into `tab`, shown or not, as `open_path` does: its
+// text as an unmodified document and its identity and disk state; `view` is the tab's view from
+// when it is next entered.
+void fill_tab_with_file(DocumentTab& tab, const std::filesystem::path& path, std::string bytes,
+                        Document document, int view);
 
 // A tab made for an open or a restore that failed goes again; the tab active before comes back.
 void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id);

@@ -18,10 +18,12 @@
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/open_files.h"
+#include "app/prompts.h"
 #include "app/settings.h"
 #include "app/timers.h"
 #include "app/views.h"
 #include "core/file_io.h"
+#include "core/file_paths.h"
 #include "core/limits.h"
 #include "core/message_box.h"
 #include "core/source_document.h"
@@ -107,9 +109,20 @@ std::filesystem::path path_of(const std::string& utf8) {
     return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
 }
 
+// A tab's own file read again: its bytes and their text.
+struct KeptFile {
+    std::string bytes;
+    Document document;
+};
+
+KeptFile read_kept_file(const std::filesystem::path& path, Encoding kept) {
+    std::string bytes = read_file_bytes(path, document_limit);
+    Document document = decode_document_bytes(bytes, kept_file_decoding(bytes, kept));
+    return {std::move(bytes), std::move(document)};
+}
+
 Document decode_kept_file(const std::filesystem::path& path, Encoding kept) {
-    const std::string bytes = read_file_bytes(path, document_limit);
-    return decode_document_bytes(bytes, kept_file_decoding(bytes, kept));
+    return read_kept_file(path, kept).document;
 }
 
 void append_note(std::wstring& text, const std::wstring& note) {
@@ -323,6 +336,31 @@ bool restore_into_tab(const Session& session, const std::filesystem::path& path,
     return !replaces_draft;
 }
 
+// A file that still holds what was stored opens as `open_path` opens it, but in a tab behind the
+// shown one; a tab that holds the file already stays as it is. Failures are shown as an open's.
+void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint64_t& last_tab) {
+    const std::filesystem::path normal = absolute_file_path(path).lexically_normal();
+    if (const std::uint64_t index = find_tab_by_path(normal, no_tab); index != no_tab) {
+        last_tab = tabs[index]->id;
+        return;
+    }
+    try {
+        const int view = view_for(normal);
+        const auto [tab, created] = tab_for_session(normal);
+        try {
+            fill_tab_with_file(*tab, normal, std::move(file.bytes), std::move(file.document), view);
+        } catch (...) {
+            if (created) {
+                remove_failed_tab(tab->id, current_tab().id);
+            }
+            throw;
+        }
+        last_tab = tab->id;
+    } catch (const std::exception& error) {
+        show_error_message(error);
+    }
+}
+
 // False when the session's text did not come back (see `restore_into_tab`). `last_tab` becomes
 // the identifier of the tab the session went into; it stays when the session was skipped.
 bool restore_one(const Session& session, bool drafts, std::uint64_t& last_tab) {
@@ -338,11 +376,10 @@ bool restore_one(const Session& session, bool drafts, std::uint64_t& last_tab) {
         last_tab = current_tab().id;
         return true;
     }
-    const Document disk = window_work([&] { return decode_kept_file(path, session.encoding); });
-    if (disk.text == session.text && disk.encoding == session.encoding &&
-        disk.line_ending == session.line_ending) {
-        open_path(path, session.encoding);
-        last_tab = current_tab().id;
+    KeptFile disk = window_work([&] { return read_kept_file(path, session.encoding); });
+    if (disk.document.text == session.text && disk.document.encoding == session.encoding &&
+        disk.document.line_ending == session.line_ending) {
+        open_kept_file(path, std::move(disk), last_tab);
         return true;
     }
     return restore_into_tab(session, path, true, last_tab);
@@ -400,6 +437,7 @@ bool rebuild_tabs(const Workspace& workspace, bool drafts) {
     bool whole = true;
     {
         const file_work::Guard disabled;
+        const IdentityBatch identities;
         RestoreProgress progress(workspace.sessions.size());
         for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
             progress.before(i);

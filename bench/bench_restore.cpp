@@ -26,6 +26,7 @@
 #include "app/recovery_store.h"
 #include "app/settings.h"
 #include "app/status_strip.h"
+#include "core/encoding.h"
 #include "tracking/recovery_files.h"
 
 namespace {
@@ -50,20 +51,27 @@ std::u16string draft_text(std::size_t i) {
            u"- one point\n- another point\n";
 }
 
-void write_store() {
-    Workspace workspace;
-    for (std::size_t i = 0; i < draft_count; ++i) {
-        workspace.sessions.push_back({.text = draft_text(i),
-                                      .encoding = Encoding::utf8,
-                                      .line_ending = LineEnding::crlf,
-                                      .path = {},
-                                      .draft = true});
-    }
+void write_store(const Workspace& workspace) {
     const std::filesystem::path session = recovery_session_path();
     std::error_code ignored;
     std::filesystem::remove_all(session.parent_path(), ignored);
     std::filesystem::create_directories(session.parent_path());
     write_tab_recovery(recovery_tabs_path(session), session, workspace);
+}
+
+// Untitled drafts, or the saved and unchanged files of `paths`.
+Workspace stored_tabs(const std::vector<std::wstring>& paths = {}) {
+    Workspace workspace;
+    for (std::size_t i = 0; i < draft_count; ++i) {
+        const std::wstring path = paths.empty() ? std::wstring() : paths[i];
+        workspace.sessions.push_back(
+            {.text = draft_text(i),
+             .encoding = Encoding::utf8,
+             .line_ending = paths.empty() ? LineEnding::crlf : LineEnding::lf,
+             .path = utf16_to_utf8(std::u16string(path.begin(), path.end())),
+             .draft = paths.empty()});
+    }
+    return workspace;
 }
 
 std::filesystem::path files_folder() {
@@ -167,7 +175,7 @@ RestoreRun watch_restore(HWND main, HWND box, clock_type::time_point yes) {
 
 // One start on the store of drafts, answered Yes; a negative restore time when it failed.
 RestoreRun restore_once(double& box_ms) {
-    write_store();
+    write_store(stored_tabs());
     const clock_type::time_point start = clock_type::now();
     bench::RealProgram program({}, true);
     HWND box = window_of(program.id(), box_class, drafts_caption, box_limit_ms);
@@ -189,13 +197,15 @@ RestoreRun restore_once(double& box_ms) {
     return run;
 }
 
-// The real program started on the same texts as files, to all its tabs there and settled.
-double open_files_once(const std::vector<std::wstring>& files) {
+// The real program started on `files`, or on none with the store left as it is, timed to its
+// `tab_count` tabs there and settled.
+double start_to_tabs(const std::vector<std::wstring>& files, bool keep_store,
+                     std::size_t tab_count) {
     const clock_type::time_point start = clock_type::now();
-    bench::RealProgram program(files);
-    HWND main = program.wait_for_document(-1, static_cast<LRESULT>(files.size()));
+    bench::RealProgram program(files, keep_store);
+    HWND main = program.wait_for_document(-1, static_cast<LRESULT>(tab_count));
     if (main == nullptr) {
-        std::printf("the real program did not open its %zu files\n", files.size());
+        std::printf("the real program did not show its %zu tabs\n", tab_count);
         TerminateProcess(program.process(), 1);
         return -1;
     }
@@ -296,13 +306,23 @@ void run() {
         write_setting_dword(L"View", static_cast<DWORD>(view));
         print_view(view == view_source ? "Source" : "Split");
     }
-    // The likes, in Split view too: the same tabs opened, and a start with nothing to restore.
+    // A store of the same texts as saved files, which is restored without a question, and the
+    // likes, in Split view too: the same tabs opened, and a start with nothing to restore.
     const std::vector<std::wstring> files = write_files();
+    std::vector<double> saved;
+    for (int i = 0; i < runs; ++i) {
+        write_store(stored_tabs(files));
+        saved.push_back(start_to_tabs({}, true, files.size()));
+    }
+    std::printf("restore of %zu saved, unchanged files of the same texts, start to all tabs "
+                "settled: median %.0f ms (min %.0f, max %.0f)\n",
+                files.size(), bench::median(saved), *std::min_element(saved.begin(), saved.end()),
+                *std::max_element(saved.begin(), saved.end()));
     std::vector<double> opens;
     std::vector<double> bare;
     std::vector<double> platform;
     for (int i = 0; i < runs; ++i) {
-        opens.push_back(open_files_once(files));
+        opens.push_back(start_to_tabs(files, false, files.size()));
         bare.push_back(bare_start_once());
         platform.push_back(bare_platform_work());
     }
