@@ -355,6 +355,10 @@ void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint6
             }
             throw;
         }
+        // The shown tab takes the file's view now; a tab behind it takes it when entered.
+        if (tab == &current_tab()) {
+            select_view(view);
+        }
         last_tab = tab->id;
     } catch (const std::exception& error) {
         show_error_message(error);
