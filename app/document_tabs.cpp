@@ -227,9 +227,13 @@ void start_tab_list(HWND editor) {
 }
 
 void add_tab(const std::filesystem::path& path) {
-    std::unique_ptr<DocumentTab> tab = make_tab(path);
-    tabs.push_back(std::move(tab));
+    add_background_tab(path);
     select_tab(tabs.size() - 1, false);
+}
+
+DocumentTab& add_background_tab(const std::filesystem::path& path) {
+    tabs.push_back(make_tab(path));
+    return *tabs.back();
 }
 
 void new_tab() {
@@ -384,7 +388,10 @@ std::wstring to_wide(const std::string& utf8) {
 }
 
 void refresh_disk_stamp() {
-    DocumentTab& tab = current_tab();
+    refresh_disk_stamp_of(current_tab());
+}
+
+void refresh_disk_stamp_of(DocumentTab& tab) {
     store_stamp(tab, stamp_file(tab.path));
     tab.changed_on_disk = false;
 }

@@ -26,6 +26,11 @@ void take_editor_text(DocumentTab& tab, std::u16string text);
 // active. Throws std::runtime_error at the limit or when the editor cannot be made.
 void add_tab(const std::filesystem::path& path);
 
+// Creates a tab for `path` as `add_tab` does and appends it without making it active: its editor
+// stays hidden until the tab is selected. For building many tabs at once, each without the
+// cost of being shown; the caller selects a tab once they are built.
+DocumentTab& add_background_tab(const std::filesystem::path& path);
+
 // Command New: an untitled tab.
 void new_tab();
 
@@ -77,6 +82,8 @@ std::wstring to_wide(const std::string& utf8);
 // Stamps the active tab with its file's write time and size, as they are now, and clears its
 // changed-on-disk mark.
 void refresh_disk_stamp();
+// The same for any tab.
+void refresh_disk_stamp_of(DocumentTab& tab);
 
 // Makes the first tab of a new main window around its first editor (replacing any list a
 // previous window left behind).

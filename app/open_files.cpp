@@ -63,18 +63,6 @@ int ask_for_encoding() {
     return task_dialog(config);
 }
 
-// The view a file opens in: the current one, unless the recent files remember its own.
-int view_for(const std::filesystem::path& path) {
-    int view = settings.view;
-    const auto same = same_path_test(path);
-    for (const RecentFile& recent : settings.recent) {
-        if (same(recent.path)) {
-            view = recent.view;
-        }
-    }
-    return view;
-}
-
 bool single_empty_untitled_tab() {
     if (tabs.size() != 1) {
         return false;
@@ -87,22 +75,7 @@ bool single_empty_untitled_tab() {
 // Installs `text` in the active editor as an unmodified document without undo history.
 void install_text(const std::u16string& text, bool markdown,
                   const DocumentPlacement& placement = {}) {
-    DocumentTab& tab = current_tab();
-    set_markdown_colouring(tab.editor, markdown);
-    SourceDocument document = build_source_document(text);
-    suppress_change = true;
-    try {
-        replace_editor_document(tab.editor, std::move(document), placement);
-    } catch (...) {
-        suppress_change = false;
-        throw;
-    }
-    suppress_change = false;
-    SendMessageW(tab.editor, EM_EMPTYUNDOBUFFER, 0, 0);
-    SendMessageW(tab.editor, EM_SETMODIFY, FALSE, 0);
-    tab.text_stale = true;
-    ++tab.revision;
-    schedule_compare_pass(tab);
+    install_editor_document(current_tab(), build_source_document(text), markdown, placement);
 }
 
 // Puts the decoded file into a tab: the text first, the file's identity only once the editor
@@ -116,22 +89,13 @@ void fill_tab(const std::filesystem::path& path, std::string bytes, Document doc
     }
     const std::uint64_t id = current_tab().id;
     try {
-        install_text(document.text, is_markdown_path(path));
+        fill_tab_with_file(current_tab(), path, std::move(bytes), std::move(document), view);
     } catch (...) {
         if (created) {
             remove_failed_tab(id, previous_id);
         }
         throw;
     }
-    DocumentTab& tab = current_tab();
-    take_editor_text(tab, std::move(document.text));
-    tab.encoding = static_cast<std::uint32_t>(document.encoding);
-    tab.line_ending = static_cast<std::uint32_t>(document.line_ending);
-    tab.path = path;
-    tab.disk_bytes = std::move(bytes);
-    tab.recovered_draft = false;
-    tab.disk_check_pending = false;
-    refresh_disk_stamp();
     update_title();
     select_view(view);
     store_session(false, false);
@@ -202,6 +166,49 @@ std::optional<Document> decode_open_file(const std::string& bytes) {
 void set_editor(const std::u16string& text, const DocumentPlacement& placement) {
     install_text(text, is_markdown_path(current_tab().path), placement);
     update_title();
+}
+
+void install_editor_document(DocumentTab& tab, SourceDocument document, bool markdown,
+                             const DocumentPlacement& placement) {
+    set_markdown_colouring(tab.editor, markdown);
+    suppress_change = true;
+    try {
+        replace_editor_document(tab.editor, std::move(document), placement);
+    } catch (...) {
+        suppress_change = false;
+        throw;
+    }
+    suppress_change = false;
+    SendMessageW(tab.editor, EM_EMPTYUNDOBUFFER, 0, 0);
+    SendMessageW(tab.editor, EM_SETMODIFY, FALSE, 0);
+    tab.text_stale = true;
+    ++tab.revision;
+    schedule_compare_pass(tab);
+}
+
+int view_for(const std::filesystem::path& path) {
+    int view = settings.view;
+    const auto same = same_path_test(path);
+    for (const RecentFile& recent : settings.recent) {
+        if (same(recent.path)) {
+            view = recent.view;
+        }
+    }
+    return view;
+}
+
+void fill_tab_with_file(DocumentTab& tab, const std::filesystem::path& path, std::string bytes,
+                        Document document, int view) {
+    install_editor_document(tab, build_source_document(document.text), is_markdown_path(path));
+    take_editor_text(tab, std::move(document.text));
+    tab.encoding = static_cast<std::uint32_t>(document.encoding);
+    tab.line_ending = static_cast<std::uint32_t>(document.line_ending);
+    tab.path = path;
+    tab.disk_bytes = std::move(bytes);
+    tab.recovered_draft = false;
+    tab.disk_check_pending = false;
+    tab.view = static_cast<std::uint32_t>(view);
+    refresh_disk_stamp_of(tab);
 }
 
 void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id) {

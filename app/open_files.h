@@ -6,10 +6,13 @@
 // app/hosted_units.h, where the other units reach it.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
+#include "app/main_window_state.h"
 #include "core/encoding.h"
+#include "core/source_document.h"
 #include "editor/source_interface.h"
 
 namespace pellix {
@@ -21,6 +24,21 @@ std::optional<Document> decode_open_file(const std::string& bytes);
 // Replaces the active editor's whole document with `text` as an unmodified document, placed as
 // `placement` says (a new document at the top, or the same file read again in the view kept).
 void set_editor(const std::u16string& text, const DocumentPlacement& placement = {});
+
+// Replaces the whole document of `tab`'s editor, shown or not, with `document` (built off the
+// UI thread) as an unmodified document without undo history, coloured as Markdown or not, placed
+// as `placement` says.
+void install_editor_document(DocumentTab& tab, SourceDocument document, bool markdown,
+                             const DocumentPlacement& placement = {});
+
+// The view a file opens in: the current one, unless the recent files remember its own.
+int view_for(const std::filesystem::path& path);
+
+// Puts a file read and decoded by the caller into `tab`, shown or not, as `open_path` does: its
+// text as an unmodified document and its identity and disk state; `view` is the tab's view from
+// when it is next entered.
+void fill_tab_with_file(DocumentTab& tab, const std::filesystem::path& path, std::string bytes,
+                        Document document, int view);
 
 // A tab made for an open or a restore that failed goes again; the tab active before comes back.
 void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id);

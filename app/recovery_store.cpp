@@ -18,10 +18,12 @@
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/open_files.h"
+#include "app/prompts.h"
 #include "app/settings.h"
 #include "app/timers.h"
 #include "app/views.h"
 #include "core/file_io.h"
+#include "core/file_paths.h"
 #include "core/limits.h"
 #include "core/message_box.h"
 #include "core/source_document.h"
@@ -107,9 +109,20 @@ std::filesystem::path path_of(const std::string& utf8) {
     return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
 }
 
+// A tab's own file read again: its bytes and their text.
+struct KeptFile {
+    std::string bytes;
+    Document document;
+};
+
+KeptFile read_kept_file(const std::filesystem::path& path, Encoding kept) {
+    std::string bytes = read_file_bytes(path, document_limit);
+    Document document = decode_document_bytes(bytes, kept_file_decoding(bytes, kept));
+    return {std::move(bytes), std::move(document)};
+}
+
 Document decode_kept_file(const std::filesystem::path& path, Encoding kept) {
-    const std::string bytes = read_file_bytes(path, document_limit);
-    return decode_document_bytes(bytes, kept_file_decoding(bytes, kept));
+    return read_kept_file(path, kept).document;
 }
 
 void append_note(std::wstring& text, const std::wstring& note) {
@@ -254,77 +267,126 @@ bool only_tab_is_blank() {
            source_document(tab.editor).length() == 0;
 }
 
-void choose_tab_for(const std::filesystem::path& path) {
-    if (only_tab_is_blank()) {
-        select_tab(0, false);
-    } else if (path.empty()) {
-        add_tab({});
-    } else if (const std::uint64_t index = find_tab_by_path(path, no_tab); index != no_tab) {
-        select_tab(index, false);
-    } else {
-        add_tab(path);
+std::uint64_t index_of_tab(std::uint64_t id) {
+    for (std::uint64_t i = 0; i < tabs.size(); ++i) {
+        if (tabs[i]->id == id) {
+            return i;
+        }
     }
+    return no_tab;
+}
+
+// The tabs of a restore are built behind the shown one and only the tab selected at the end is
+// shown: showing each in turn cost the UI thread 30-50 ms a tab under Wine (the view, layout and
+// settings of every switch, and a render target for each editor's first frame), and the window
+// showed nothing of the drafts meanwhile.
+struct TabForSession {
+    DocumentTab* tab = nullptr;
+    bool created = false;
+};
+
+// The blank only tab, else the open tab of the session's file, else a new tab behind the others.
+TabForSession tab_for_session(const std::filesystem::path& path) {
+    if (only_tab_is_blank()) {
+        return {tabs.front().get(), false};
+    }
+    if (!path.empty()) {
+        if (const std::uint64_t index = find_tab_by_path(path, no_tab); index != no_tab) {
+            return {tabs[index].get(), false};
+        }
+    }
+    return {&add_background_tab(path), true};
 }
 
 // The session's own text in a tab, modified; `differs` when the file no longer holds it, so
 // that the disk check compares the file with the bytes it held when stored. False when the tab
 // already held a different draft of this restore, which is then no longer shown anywhere.
-bool restore_into_tab(const Session& session, const std::filesystem::path& path, bool differs) {
+// `last_tab` becomes the tab's identifier.
+bool restore_into_tab(const Session& session, const std::filesystem::path& path, bool differs,
+                      std::uint64_t& last_tab) {
     std::string disk_bytes;
     if (differs) {
         disk_bytes =
             encode_document_text(Document{session.text, session.encoding, session.line_ending});
     }
-    const std::uint64_t previous_id = current_tab().id;
-    const std::size_t tab_count = tabs.size();
-    choose_tab_for(path);
-    DocumentTab& tab = current_tab();
-    const bool replaces_draft = tab.recovered_draft && tab_text(tab) != session.text;
+    const auto [tab, created] = tab_for_session(path);
+    const bool replaces_draft = tab->recovered_draft && tab_text(*tab) != session.text;
     // The tab takes the file's identity only once its editor holds the text, so a refused text
     // never leaves a tab that a later store would keep as that file with another text.
-    const std::filesystem::path previous_path = std::exchange(tab.path, path);
+    const std::filesystem::path previous_path = std::exchange(tab->path, path);
     try {
-        set_editor(session.text);
+        install_editor_document(*tab, build_source_document(session.text), is_markdown_path(path));
     } catch (...) {
-        tab.path = previous_path;
-        if (tabs.size() > tab_count) {
-            remove_failed_tab(tab.id, previous_id);
+        tab->path = previous_path;
+        if (created) {
+            remove_failed_tab(tab->id, current_tab().id);
         }
         throw;
     }
-    tab.text = session.text;
-    tab.text_source = {};
-    tab.encoding = static_cast<std::uint32_t>(session.encoding);
-    tab.line_ending = static_cast<std::uint32_t>(session.line_ending);
-    tab.disk_bytes = std::move(disk_bytes);
-    tab.disk_check_pending = differs;
-    SendMessageW(tab.editor, EM_SETMODIFY, TRUE, 0);
-    tab.recovered_draft = true;
-    refresh_disk_stamp();
-    update_title();
+    tab->text = session.text;
+    tab->text_source = {};
+    tab->encoding = static_cast<std::uint32_t>(session.encoding);
+    tab->line_ending = static_cast<std::uint32_t>(session.line_ending);
+    tab->disk_bytes = std::move(disk_bytes);
+    tab->disk_check_pending = differs;
+    SendMessageW(tab->editor, EM_SETMODIFY, TRUE, 0);
+    tab->recovered_draft = true;
+    refresh_disk_stamp_of(*tab);
+    last_tab = tab->id;
     return !replaces_draft;
 }
 
-// False when the session's text did not come back (see `restore_into_tab`).
-bool restore_one(const Session& session, bool drafts) {
+// A file that still holds what was stored opens as `open_path` opens it, but in a tab behind the
+// shown one; a tab that holds the file already stays as it is. Failures are shown as an open's.
+void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint64_t& last_tab) {
+    const std::filesystem::path normal = absolute_file_path(path).lexically_normal();
+    if (const std::uint64_t index = find_tab_by_path(normal, no_tab); index != no_tab) {
+        last_tab = tabs[index]->id;
+        return;
+    }
+    try {
+        const int view = view_for(normal);
+        const auto [tab, created] = tab_for_session(normal);
+        try {
+            fill_tab_with_file(*tab, normal, std::move(file.bytes), std::move(file.document), view);
+        } catch (...) {
+            if (created) {
+                remove_failed_tab(tab->id, current_tab().id);
+            }
+            throw;
+        }
+        // The shown tab takes the file's view now; a tab behind it takes it when entered.
+        if (tab == &current_tab()) {
+            select_view(view);
+        }
+        last_tab = tab->id;
+    } catch (const std::exception& error) {
+        show_error_message(error);
+    }
+}
+
+// False when the session's text did not come back (see `restore_into_tab`). `last_tab` becomes
+// the identifier of the tab the session went into; it stays when the session was skipped.
+bool restore_one(const Session& session, bool drafts, std::uint64_t& last_tab) {
     const std::filesystem::path path = path_of(session.path);
     if (session.draft && drafts) {
-        return restore_into_tab(session, path, false);
+        return restore_into_tab(session, path, false, last_tab);
     }
     if (path.empty() || !file_present(path)) {
         return true;
     }
     if (session.draft) {
         open_path(path);
+        last_tab = current_tab().id;
         return true;
     }
-    const Document disk = window_work([&] { return decode_kept_file(path, session.encoding); });
-    if (disk.text == session.text && disk.encoding == session.encoding &&
-        disk.line_ending == session.line_ending) {
-        open_path(path, session.encoding);
+    KeptFile disk = window_work([&] { return read_kept_file(path, session.encoding); });
+    if (disk.document.text == session.text && disk.document.encoding == session.encoding &&
+        disk.document.line_ending == session.line_ending) {
+        open_kept_file(path, std::move(disk), last_tab);
         return true;
     }
-    return restore_into_tab(session, path, true);
+    return restore_into_tab(session, path, true, last_tab);
 }
 
 struct RestoreGuard {
@@ -334,26 +396,68 @@ struct RestoreGuard {
     RestoreGuard& operator=(const RestoreGuard&) = delete;
 };
 
+// How far a restore has got, shown in the status strip with the tabs it has built so far in the
+// tab strip: at the start, then at least every few tabs and every tenth of a second. Each
+// showing costs a strip layout and a paint, small beside the tabs it reports.
+class RestoreProgress {
+public:
+    explicit RestoreProgress(std::size_t total) : total_(total), status_before_(status_base) {}
+
+    // Before the session at `index`; the window paints and answers sent messages either way.
+    void before(std::size_t index) {
+        const ULONGLONG now = GetTickCount64();
+        if (index % tabs_between_showings == 0 || now - shown_at_ >= period_ms) {
+            // The shown tab may have taken a draft: its count and page come with the progress.
+            refresh_word_count(current_tab());
+            update_preview();
+            set_status(restore_progress_text(index, total_).c_str());
+            draw_waiting_windows();
+            shown_at_ = GetTickCount64();
+        }
+        file_work::serve_paint();
+    }
+
+    // Once the tabs are built: the status the restore began with, not a count of tabs long done.
+    void end() { set_status(status_before_.c_str()); }
+
+private:
+    static constexpr std::size_t tabs_between_showings = 16;
+    static constexpr ULONGLONG period_ms = 100;
+    std::size_t total_;
+    std::wstring status_before_;
+    ULONGLONG shown_at_ = 0;
+};
+
 // True when every session came back; one that cannot be restored is skipped so that the
-// sessions after it, drafts among them, still do.
+// sessions after it, drafts among them, still do. Until the tabs are built the window is
+// disabled as during file work: it paints and answers, and input waits.
 bool rebuild_tabs(const Workspace& workspace, bool drafts) {
     if (workspace.sessions.empty()) {
         return true;
     }
     RestoreGuard guard;
-    std::uint64_t target = active;
+    std::uint64_t last_tab = current_tab().id;
+    std::uint64_t target = last_tab;
     bool whole = true;
-    for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
-        try {
-            whole = restore_one(workspace.sessions[i], drafts) && whole;
-        } catch (const std::exception&) {
-            whole = false;
+    {
+        const file_work::Guard disabled;
+        const IdentityBatch identities;
+        RestoreProgress progress(workspace.sessions.size());
+        for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
+            progress.before(i);
+            try {
+                whole = restore_one(workspace.sessions[i], drafts, last_tab) && whole;
+            } catch (const std::exception&) {
+                whole = false;
+            }
+            if (i == workspace.active) {
+                target = last_tab;
+            }
         }
-        if (i == workspace.active) {
-            target = active;
-        }
+        progress.end();
     }
-    select_tab(std::min<std::uint64_t>(target, tabs.size() - 1), false);
+    const std::uint64_t index = index_of_tab(target);
+    select_tab(index == no_tab ? tabs.size() - 1 : index, false);
     refresh_current_tab();
     return whole;
 }
@@ -383,15 +487,6 @@ void offer_welcome() {
     }
 }
 
-std::uint64_t index_of_tab(std::uint64_t id) {
-    for (std::uint64_t i = 0; i < tabs.size(); ++i) {
-        if (tabs[i]->id == id) {
-            return i;
-        }
-    }
-    return no_tab;
-}
-
 } // namespace
 
 std::filesystem::path recovery_session_path() {
@@ -400,6 +495,10 @@ std::filesystem::path recovery_session_path() {
 
 std::filesystem::path recovery_tabs_path(const std::filesystem::path& session_path) {
     return session_path.parent_path() / recovery_tabs_name;
+}
+
+std::wstring restore_progress_text(std::size_t restored, std::size_t total) {
+    return L"Restoring tabs: " + std::to_wstring(restored) + L" of " + std::to_wstring(total);
 }
 
 std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept) {

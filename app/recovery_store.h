@@ -38,6 +38,10 @@ std::filesystem::path recovery_tabs_path(const std::filesystem::path& session_pa
 // become the recovery status; a session that cannot be restored is skipped.
 void restore_session();
 
+// The status text while a restore runs: "Restoring tabs: 12 of 127" once 12 of 127 sessions
+// have been gone through.
+std::wstring restore_progress_text(std::size_t restored, std::size_t total);
+
 // How a tab's own file is decoded again for the store: by its byte-order mark when it has one,
 // else in the encoding the tab was kept in (0-3 mean UTF-8 without a mark).
 std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept);

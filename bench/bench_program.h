@@ -109,11 +109,13 @@ inline std::chrono::steady_clock::time_point settle(HWND main) {
 // Pellix.exe started on `files`; ended (WM_CLOSE, then killed) when this goes.
 class RealProgram {
 public:
-    explicit RealProgram(const std::vector<std::wstring>& files) {
-        // A program that found an earlier run's tabs in the recovery store would restore them,
-        // file work and a switch to each, while it is timed: each one starts with none.
-        std::error_code ignored;
-        std::filesystem::remove_all(recovery_session_path().parent_path(), ignored);
+    // Unless `keep_store`, the recovery store is emptied first: a program that found an earlier
+    // run's tabs there would restore them, file work and a switch to each, while it is timed.
+    explicit RealProgram(const std::vector<std::wstring>& files, bool keep_store = false) {
+        if (!keep_store) {
+            std::error_code ignored;
+            std::filesystem::remove_all(recovery_session_path().parent_path(), ignored);
+        }
         wchar_t own[MAX_PATH];
         GetModuleFileNameW(nullptr, own, MAX_PATH);
         std::wstring exe(own);
@@ -147,6 +149,7 @@ public:
     RealProgram& operator=(const RealProgram&) = delete;
 
     HANDLE process() const { return process_.get(); }
+    DWORD id() const { return id_; }
 
     // The main window once `tabs` tabs are open and the shown editor holds `units` of text
     // (any text when negative); null after the limit.

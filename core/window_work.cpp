@@ -70,6 +70,17 @@ UniqueHandle create_done_event() {
     return event;
 }
 
+void serve_paint() {
+    // Messages sent from other threads are delivered inside PeekMessageW, even though the
+    // filter only lets WM_PAINT out of the posted queue.
+    MSG message;
+    for (int served = 0;
+         served < paint_batch && PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE);
+         ++served) {
+        DispatchMessageW(&message);
+    }
+}
+
 void wait_serving_paint(HANDLE done) {
     for (;;) {
         DWORD result = MsgWaitForMultipleObjectsEx(1, &done, INFINITE, QS_PAINT | QS_SENDMESSAGE,
@@ -80,14 +91,7 @@ void wait_serving_paint(HANDLE done) {
         if (result == WAIT_FAILED) {
             throw std::runtime_error("Could not wait for file work.");
         }
-        // Messages sent from other threads are delivered inside PeekMessageW, even though the
-        // filter only lets WM_PAINT out of the posted queue.
-        MSG message;
-        for (int served = 0;
-             served < paint_batch && PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE);
-             ++served) {
-            DispatchMessageW(&message);
-        }
+        serve_paint();
     }
 }
 

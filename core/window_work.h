@@ -64,9 +64,13 @@ private:
 // "Could not create a file worker event.".
 UniqueHandle create_done_event();
 
-// Waits for `done` while dispatching WM_PAINT (at most 32 per wake-up) and delivering messages
-// sent from other threads; posted input stays queued. Throws std::runtime_error
-// "Could not wait for file work." when the wait fails.
+// Dispatches the WM_PAINT messages due now (at most 32) and delivers messages sent from other
+// threads, without waiting; posted input stays queued. Long work on the UI thread calls it
+// between its steps so that the window keeps painting and answering.
+void serve_paint();
+
+// Waits for `done` while serving paint and sent messages as `serve_paint` does at each wake-up.
+// Throws std::runtime_error "Could not wait for file work." when the wait fails.
 void wait_serving_paint(HANDLE done);
 
 // Joins the worker on every way out, so that tasks may refer to the caller's locals.

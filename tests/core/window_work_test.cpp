@@ -198,6 +198,27 @@ TEST_F(FileWorkWindow, ServesPaintAndSentMessagesButLeavesInputQueued) {
     EXPECT_EQ(take_all(window, WM_TIMER), 1);
 }
 
+TEST_F(FileWorkWindow, ServingBetweenStepsPaintsAndAnswersAtOnceButLeavesInputQueued) {
+    pump_pending();
+    PostMessageW(window, WM_KEYDOWN, 'A', 0);
+    InvalidateRect(window, nullptr, FALSE);
+    std::atomic<DWORD_PTR> answer{0};
+    std::thread sender([&] {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(window, WM_TEST_ANSWER, 0, 0, SMTO_NORMAL, test::settle_limit_ms,
+                            &result);
+        answer = result;
+    });
+    ASSERT_TRUE(test::sent_message_pending());
+    file_work::serve_paint();
+    sender.join();
+    EXPECT_EQ(answer, 42u);
+    EXPECT_EQ(answer_thread, GetCurrentThreadId());
+    EXPECT_GT(paint_count, 0);
+    EXPECT_EQ(key_count, 0);
+    EXPECT_EQ(take_all(window, WM_KEYDOWN), 1);
+}
+
 TEST_F(FileWorkWindow, TaskExceptionIsRethrownAfterTheCleanUp) {
     try {
         window_work([]() -> int { throw std::length_error("Source exceeds the limit."); });
