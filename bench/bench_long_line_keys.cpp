@@ -59,7 +59,10 @@ struct Place {
 constexpr std::array<Place, 2> places{{{"start", false}, {"end", true}}};
 
 std::u16string document_of(const LongLine& line) {
-    return u"One long line\n\n" + line.text + u"\n";
+    std::u16string text(u"One long line\n\n");
+    text.append(line.text);
+    text.push_back(u'\n');
+    return text;
 }
 
 void set_caret(HWND editor, bool end) {
@@ -76,7 +79,8 @@ void real_program(const LongLine& line) {
     {
         // UTF-16 with its byte-order mark: the file holds the line unit for unit.
         std::ofstream out(path, std::ios::binary);
-        const std::u16string text = u"\uFEFF" + document_of(line);
+        std::u16string text(1, u'\uFEFF');
+        text.append(document_of(line));
         out.write(reinterpret_cast<const char*>(text.data()),
                   static_cast<std::streamsize>(text.size() * sizeof(char16_t)));
     }
