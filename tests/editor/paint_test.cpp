@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -462,6 +463,69 @@ TEST(EditorPaint, KeystrokesInALongRunDrawTheRowsFromTheirOwnOn) {
             EXPECT_GE(source.layouts_drawn, 1u);
             EXPECT_LE(source.layouts_drawn, pieces - 3);
         });
+    }
+}
+
+// Where each piece of `line` starts, how long and how tall it is, once every piece is laid out.
+std::vector<std::tuple<std::uint64_t, std::uint64_t, double>> laid_out_rows(Source& source,
+                                                                           std::uint64_t line) {
+    std::vector<LinePiece>& pieces = line_pieces(source, line);
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+        build_piece_layout(source, line, pieces[k]);
+    }
+    std::vector<std::tuple<std::uint64_t, std::uint64_t, double>> rows;
+    for (const LinePiece& piece : pieces) {
+        rows.emplace_back(piece.start, piece.length, piece.height);
+    }
+    return rows;
+}
+
+// Keystrokes at either end of a huge wrapped line of emoji joined by U+200D (a run no row may
+// break inside, cut into a piece per row) lay out again only the rows around them: the rows
+// before them keep their layouts, and so do the rows after them once the new rows start where
+// one of those did. Each leaves the frame a full redraw draws, and the line, laid out whole
+// afterwards, has the rows that laying out its text afresh gives.
+TEST(EditorPaint, KeystrokesInAHugeLineLayOutOnlyTheRowsAroundThem) {
+    // The rows of the edit and those within the few hundred units around it that decide where
+    // rows and pieces break.
+    constexpr std::size_t rows_around_an_edit = 5;
+    std::wstring line = L"\U0001F469";
+    for (int i = 1; i < 3000; ++i) {
+        line += L"\u200D\U0001F469";
+    }
+    const std::wstring text = L"intro\n" + line + L"\nend\n";
+    for (const bool at_end : {false, true}) {
+        SCOPED_TRACE(at_end ? "at the line's end" : "at the line's start");
+        EditorWindow window(width, height, test::Placement::top_level);
+        window.set_text(text);
+        Source& source = window.record();
+        const auto start = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 1));
+        const std::int64_t caret = at_end ? start + static_cast<std::int64_t>(line.size()) : start;
+        window.select(caret, caret);
+        window.send(EM_SCROLLCARET);
+        repaint(window);
+        ASSERT_GT(line_pieces(source, 1).size(), 3 * rows_around_an_edit);
+        std::vector<IDWriteTextLayout*> before;
+        auto remember_layouts = [&] {
+            before.clear();
+            for (const LinePiece& piece : line_pieces(source, 1)) {
+                before.push_back(piece.layout.get());
+            }
+        };
+        remember_layouts();
+        expect_keystrokes_to_leave_a_full_redraws_frame(window, L"abc", [&] {
+            std::size_t laid_out_anew = 0;
+            for (const LinePiece& piece : line_pieces(source, 1)) {
+                laid_out_anew += piece.layout &&
+                                 std::find(before.begin(), before.end(), piece.layout.get()) ==
+                                     before.end();
+            }
+            EXPECT_LE(laid_out_anew, rows_around_an_edit);
+            remember_layouts();
+        });
+        const auto rows = laid_out_rows(source, 1);
+        clear_line_layouts(source);
+        EXPECT_EQ(rows, laid_out_rows(source, 1));
     }
 }
 
