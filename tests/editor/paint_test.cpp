@@ -468,7 +468,7 @@ TEST(EditorPaint, KeystrokesInALongRunDrawTheRowsFromTheirOwnOn) {
 
 // Where each piece of `line` starts, how long and how tall it is, once every piece is laid out.
 std::vector<std::tuple<std::uint64_t, std::uint64_t, double>> laid_out_rows(Source& source,
-                                                                           std::uint64_t line) {
+                                                                            std::uint64_t line) {
     std::vector<LinePiece>& pieces = line_pieces(source, line);
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         build_piece_layout(source, line, pieces[k]);
@@ -516,9 +516,8 @@ TEST(EditorPaint, KeystrokesInAHugeLineLayOutOnlyTheRowsAroundThem) {
         expect_keystrokes_to_leave_a_full_redraws_frame(window, L"abc", [&] {
             std::size_t laid_out_anew = 0;
             for (const LinePiece& piece : line_pieces(source, 1)) {
-                laid_out_anew += piece.layout &&
-                                 std::find(before.begin(), before.end(), piece.layout.get()) ==
-                                     before.end();
+                laid_out_anew += piece.layout && std::find(before.begin(), before.end(),
+                                                           piece.layout.get()) == before.end();
             }
             EXPECT_LE(laid_out_anew, rows_around_an_edit);
             remember_layouts();
