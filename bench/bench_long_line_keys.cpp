@@ -5,6 +5,7 @@
 // stage from the editor's stage clock, until the screen holds every row it shows.
 
 #include "bench/bench.h"
+#include "bench/bench_work_stages.h"
 #include "bench/bench_program.h"
 
 #include <windows.h>
@@ -139,30 +140,12 @@ int finish_screen(HWND editor) {
     return paints;
 }
 
-constexpr std::array<const char*, work_stage::count> stage_names = {
-    "edit: noting the first visible row",
-    "edit: the document's change",
-    "edit: line heights, fences, cache",
-    "edit: laying out the edited line",
-    "edit: the view put back",
-    "edit: caret found, shown, placed",
-    "edit: invalidating the band",
-    "edit: EN_CHANGE, EN_SELCHANGE, UIA",
-    "paint: BeginPaint",
-    "paint: screen layouts, look-ahead",
-    "paint: background and text area",
-    "paint: numbers and marker lane",
-    "paint: EndDraw (present)",
-    "paint: eviction, scroll bars, caret",
-    "paint: EndPaint",
-};
-
 void in_process(const LongLine& line) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     register_source_window_class(instance);
-    HWND editor = CreateWindowExW(0, source_window_class, L"", WS_POPUP | WS_VISIBLE | WS_VSCROLL,
-                                  0, 0, window_width, window_height, nullptr, nullptr, instance,
-                                  nullptr);
+    HWND editor =
+        CreateWindowExW(0, source_window_class, L"", WS_POPUP | WS_VISIBLE | WS_VSCROLL, 0, 0,
+                        window_width, window_height, nullptr, nullptr, instance, nullptr);
     SetFocus(editor);
     const std::u16string text = document_of(line);
     SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -198,7 +181,8 @@ void in_process(const LongLine& line) {
             }
             if (bench::median(values) >= 0.5) {
                 std::printf("    %-38s %8.1f ms median\n",
-                            stage_names[static_cast<std::size_t>(stage)], bench::median(values));
+                            bench::work_stage_names[static_cast<std::size_t>(stage)],
+                            bench::median(values));
             }
         }
     }
