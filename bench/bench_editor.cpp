@@ -1,4 +1,5 @@
 #include "bench/bench.h"
+#include "bench/bench_work_stages.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -256,24 +257,6 @@ void install_bench_host() {
     install_source_host(std::move(host));
 }
 
-constexpr std::array<const char*, work_stage::count> stage_names = {
-    "edit: noting the first visible row",
-    "edit: the document's change",
-    "edit: line heights, fences, cache",
-    "edit: laying out the edited line",
-    "edit: the view put back",
-    "edit: caret found, shown, placed",
-    "edit: invalidating the band",
-    "edit: EN_CHANGE, EN_SELCHANGE, UIA",
-    "paint: BeginPaint",
-    "paint: screen layouts, look-ahead",
-    "paint: background and text area",
-    "paint: numbers and marker lane",
-    "paint: EndDraw (present)",
-    "paint: eviction, scroll bars, caret",
-    "paint: EndPaint",
-};
-
 // One keystroke's time, stage by stage, with what the stages leave out: dispatching the message
 // (and what the editor does around the edit), and UpdateWindow's own work around the paint.
 struct KeystrokeStages {
@@ -306,9 +289,10 @@ void print_stages(const std::vector<KeystrokeStages>& samples) {
     row("message dispatch and the rest of WM_CHAR",
         [](const KeystrokeStages& sample) { return sample.message_rest; });
     for (int stage = 0; stage < work_stage::count; ++stage) {
-        row(stage_names[static_cast<std::size_t>(stage)], [&](const KeystrokeStages& sample) {
-            return sample.stages[static_cast<std::size_t>(stage)];
-        });
+        row(bench::work_stage_names[static_cast<std::size_t>(stage)],
+            [&](const KeystrokeStages& sample) {
+                return sample.stages[static_cast<std::size_t>(stage)];
+            });
         if (stage + 1 == work_stage::paint_begin) {
             row("UpdateWindow around the paint",
                 [](const KeystrokeStages& sample) { return sample.update_rest; });

@@ -58,7 +58,10 @@ bool starts_inside_character(const SourceDocument& document, std::uint64_t line_
     return !is_grapheme_boundary(around, back);
 }
 
-std::vector<LinePiece> cut_line(Source& source, std::uint64_t line) {
+// The pieces of a line from `from` (a boundary between two pieces) to its end; those that start
+// before `short_until` are no longer than an unwrapped piece.
+std::vector<LinePiece> cut_line_from(Source& source, std::uint64_t line, std::uint64_t from,
+                                     std::uint64_t short_until = 0) {
     const SourceDocument& document = source.document;
     const std::uint64_t start = document.line_start(line);
     const std::uint64_t length = line_length(document, line);
@@ -67,18 +70,77 @@ std::vector<LinePiece> cut_line(Source& source, std::uint64_t line) {
     if (length == 0) {
         pieces.push_back(estimated_piece(source, 0, 0));
     }
-    for (std::uint64_t cut = 0; cut < length;) {
-        std::uint64_t end = std::min(cut + chunk, length);
+    for (std::uint64_t cut = from; cut < length;) {
+        std::uint64_t end =
+            std::min(cut + (cut < short_until ? unwrapped_piece_units : chunk), length);
         if (end < length) {
             end = cut_between_characters(document, start, cut, end);
         }
         pieces.push_back(estimated_piece(source, cut, end - cut));
         cut = end;
     }
+    return pieces;
+}
+
+std::vector<LinePiece> cut_line(Source& source, std::uint64_t line) {
+    std::vector<LinePiece> pieces = cut_line_from(source, line, 0);
     if (pieces.size() == 1) {
         pieces.front().height = source.heights.height(line);
     }
     return pieces;
+}
+
+// How many leading pieces of a line an edit from `edit_start` (within the line) leaves as they
+// were: a piece was fitted from text that reaches at most to the end of the piece after it (its
+// last row goes on to that piece), and where a piece was cut read the grapheme context beyond.
+std::size_t pieces_before_edit(const std::vector<LinePiece>& pieces, std::uint64_t edit_start) {
+    std::size_t kept = 0;
+    while (kept + 1 < pieces.size() && pieces[kept].measured &&
+           pieces[kept + 1].start + pieces[kept + 1].length + grapheme_context_units <=
+               edit_start) {
+        ++kept;
+    }
+    return kept;
+}
+
+// The first piece after `kept` that an edit ending at `old_end` (within the line) left as it
+// was, and that starts a row: its text and the grapheme context before it are after the edit,
+// and the piece before it was laid out, so that it ends where a row does.
+std::size_t pieces_after_edit(const std::vector<LinePiece>& pieces, std::size_t kept,
+                              std::uint64_t old_end) {
+    std::size_t first = kept + 1;
+    while (first < pieces.size() && (pieces[first].start < old_end + grapheme_context_units ||
+                                     !pieces[first - 1].measured)) {
+        ++first;
+    }
+    return first;
+}
+
+// Gives `pieces` the sizes that the pieces of `old` from `from` on (the pieces they replace) had
+// together, shared out by their units: closer to the truth than an estimate from their units
+// alone, so the line's height barely moves until they are laid out.
+void share_out_sizes(const Source& source, std::vector<LinePiece>& pieces,
+                     const std::vector<LinePiece>& old, std::size_t from) {
+    double height = 0.0;
+    double width = 0.0;
+    for (std::size_t k = from; k < old.size(); ++k) {
+        height += old[k].height;
+        width += old[k].width;
+    }
+    std::uint64_t units = 0;
+    for (const LinePiece& piece : pieces) {
+        units += piece.length;
+    }
+    if (units == 0 || from >= old.size()) {
+        return;
+    }
+    for (LinePiece& piece : pieces) {
+        const double share = static_cast<double>(piece.length) / static_cast<double>(units);
+        piece.width = width * share;
+        if (source.wrap) {
+            piece.height = height * share;
+        }
+    }
 }
 
 void apply_span(Source& source, IDWriteTextLayout* layout, const ColourSpan& span) {
@@ -245,6 +307,51 @@ std::uint64_t fit_wrapped_piece(Source& source, std::uint64_t line, std::vector<
     return text.size();
 }
 
+double height_from(const std::vector<LinePiece>& pieces, std::size_t index) {
+    double height = 0.0;
+    for (std::size_t k = index; k < pieces.size(); ++k) {
+        height += pieces[k].height;
+    }
+    return height;
+}
+
+// The pieces from `index` on stood `height` tall before the one at `index` was laid out; the
+// next piece not yet measured takes what the measured ones leave of it (at least a row), so the
+// line keeps its height while it is measured piece by piece and changes only by what its last
+// piece shows it to be. A scroll range that moved at each step redrew the scroll bar each time.
+void keep_line_height(const Source& source, std::vector<LinePiece>& pieces, std::size_t index,
+                      double height) {
+    const auto open = std::find_if(pieces.begin() + static_cast<std::ptrdiff_t>(index) + 1,
+                                   pieces.end(), [](const LinePiece& p) { return !p.measured; });
+    if (open == pieces.end()) {
+        return;
+    }
+    const double others = height_from(pieces, index) - open->height;
+    open->height = std::max(height - others, base_line_height(source));
+}
+
+// Rows break by what fits from where each starts: once the pieces laid out after an edit start
+// a row where a piece kept from behind the edit started, every piece after it stands as it did
+// and is taken back, layouts and sizes. Only a boundary after a measured piece starts a row.
+void join_kept_tail(CachedLine& cached, std::size_t index) {
+    std::vector<LinePiece>& pieces = cached.pieces;
+    std::vector<LinePiece>& tail = cached.tail;
+    for (std::size_t j = index + 1; j < pieces.size() && !tail.empty() && pieces[j - 1].measured;
+         ++j) {
+        for (std::size_t t = 0; t < tail.size() && tail[t].start <= pieces[j].start; ++t) {
+            if (tail[t].start == pieces[j].start && (t == 0 || tail[t - 1].measured)) {
+                pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(j), pieces.end());
+                pieces.insert(
+                    pieces.end(),
+                    std::make_move_iterator(tail.begin() + static_cast<std::ptrdiff_t>(t)),
+                    std::make_move_iterator(tail.end()));
+                tail.clear();
+                return;
+            }
+        }
+    }
+}
+
 // Lays out the pieces before `index` that were never measured, since where a wrapped piece
 // starts depends on how those ended. False when the budget refused one, or when cutting one moved
 // the piece at `index` along: its caller's reference is then stale, and the next request finds
@@ -315,7 +422,7 @@ std::vector<LinePiece>& line_pieces(Source& source, std::uint64_t line) {
         return cached->second.pieces;
     }
     const double now = now_ms();
-    CachedLine entry{cut_line(source, line), now};
+    CachedLine entry{cut_line(source, line), now, {}};
     return source.line_cache.emplace(line, std::move(entry)).first->second.pieces;
 }
 
@@ -352,6 +459,7 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
         source.document.text(source.document.line_start(line) + piece.start, piece.length);
     piece.layout.reset();
     ComPtr<IDWriteTextLayout> layout = make_layout(source, line, text);
+    const double height_from_here = first_build ? height_from(pieces, index) : 0.0;
     if (first_build) {
         // May add pieces after this one, which moves it in memory.
         const std::uint64_t kept =
@@ -365,6 +473,9 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     DWRITE_TEXT_METRICS metrics{};
     check_render(layout->GetMetrics(&metrics));
     built.height = std::max<double>(metrics.height, base_line_height(source));
+    if (first_build) {
+        keep_line_height(source, pieces, index, height_from_here);
+    }
     built.width = metrics.widthIncludingTrailingWhitespace;
     built.measured = true;
     built.uncoloured = !source.target && colours_spans(source);
@@ -377,6 +488,37 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
         source.content_width, static_cast<double>(built.start) * source.char_advance + built.width);
     built.layout = std::move(layout);
     built.split_text = splits_glyph_runs(text);
+    if (first_build) {
+        // May drop the pieces after this one and take others, which moves it in memory.
+        join_kept_tail(source.line_cache.at(line), index);
+    }
+    return true;
+}
+
+bool keep_pieces_around_edit(Source& source, std::uint64_t line, std::uint64_t edit_start,
+                             std::uint64_t old_end, std::uint64_t new_end) {
+    const auto cached = source.line_cache.find(line);
+    if (cached == source.line_cache.end()) {
+        return false;
+    }
+    std::vector<LinePiece>& pieces = cached->second.pieces;
+    std::vector<LinePiece>& tail = cached->second.tail;
+    tail.clear();
+    const std::size_t kept = pieces_before_edit(pieces, edit_start);
+    const std::size_t behind = pieces_after_edit(pieces, kept, old_end);
+    // Short pieces up to the first one kept behind the edit: what is laid out to find the rows
+    // there, a keystroke's work, is shaped once more in the rows drawn.
+    const std::uint64_t short_until =
+        behind < pieces.size() ? pieces[behind].start - old_end + new_end : 0;
+    std::vector<LinePiece> rest = cut_line_from(source, line, pieces[kept].start, short_until);
+    share_out_sizes(source, rest, pieces, kept);
+    for (std::size_t k = behind; k < pieces.size(); ++k) {
+        pieces[k].start = pieces[k].start - old_end + new_end;
+        tail.push_back(std::move(pieces[k]));
+    }
+    pieces.resize(kept);
+    pieces.insert(pieces.end(), std::make_move_iterator(rest.begin()),
+                  std::make_move_iterator(rest.end()));
     return true;
 }
 

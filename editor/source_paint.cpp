@@ -566,12 +566,16 @@ void measure_bands(Source& source, bool look_ahead) {
 
 void evict_layouts(Source& source) {
     const double now = now_ms();
-    for (auto& [line, cached] : source.line_cache) {
-        for (LinePiece& piece : cached.pieces) {
+    auto release_idle = [&](std::vector<LinePiece>& pieces) {
+        for (LinePiece& piece : pieces) {
             if (piece.layout && now - piece.last_used > idle_layout_ms) {
                 piece.layout.reset();
             }
         }
+    };
+    for (auto& [line, cached] : source.line_cache) {
+        release_idle(cached.pieces);
+        release_idle(cached.tail);
     }
     if (source.line_cache.size() <= cached_lines_limit) {
         return;

@@ -102,6 +102,9 @@ struct LinePiece {
 struct CachedLine {
     std::vector<LinePiece> pieces;
     double last_used = 0.0;
+    // Pieces after an edit in the line, their text as it was, waiting to be taken back once the
+    // pieces laid out anew reach a row start of theirs (`keep_pieces_around_edit`).
+    std::vector<LinePiece> tail;
 };
 
 // The first visible row by its text offset, so that the view can be put back after the heights
@@ -323,6 +326,14 @@ double now_ms();
 void check_render(HRESULT result);
 std::vector<LinePiece>& line_pieces(Source& source, std::uint64_t line);
 bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece);
+// After an edit of `line` alone that replaced [edit_start, old_end) (within the line) by text
+// ending at `new_end`, keeps the line's leading pieces that the edit left as they were, layouts
+// and sizes, and cuts the rest anew with the sizes of what they replace as estimates; the pieces
+// behind the edit wait to be taken back once the new ones reach a row start of theirs. A
+// keystroke in a huge line lays out again only the rows it changed. False when the line was not
+// cached.
+bool keep_pieces_around_edit(Source& source, std::uint64_t line, std::uint64_t edit_start,
+                             std::uint64_t old_end, std::uint64_t new_end);
 void clear_line_layouts(Source& source);
 // The render target and the brushes made with it; the next paint makes them again.
 void release_device_objects(Source& source);

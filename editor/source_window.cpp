@@ -227,6 +227,9 @@ void release_while_hidden(Source& source) {
         for (LinePiece& piece : cached.pieces) {
             piece.layout.reset();
         }
+        for (LinePiece& piece : cached.tail) {
+            piece.layout.reset();
+        }
     }
     const std::uint64_t first = line_at_height(source.heights, source.scroll_y);
     const std::uint64_t last =

@@ -160,6 +160,15 @@ std::vector<double> estimates_of(const Source& source, std::uint64_t first, std:
 
 void re_estimate_changed_lines(Source& source, std::uint64_t first, std::uint64_t new_last,
                                const EditedLines& read) {
+    const SourceDocument& document = source.document;
+    const std::uint64_t line_start = document.line_start(first);
+    if (first == new_last &&
+        keep_pieces_around_edit(source, first, document.last_change_start - line_start,
+                                document.last_change_old_end - line_start,
+                                document.last_change_new_end - line_start)) {
+        make_line_height_exact(source, first);
+        return;
+    }
     const std::vector<double> estimates = estimates_of(source, first, new_last, read);
     for (std::uint64_t line = first; line <= new_last; ++line) {
         source.heights.set_height(line, estimates[line - first]);
@@ -235,15 +244,21 @@ std::uint64_t propagate_fence_states(Source& source, std::uint64_t first, std::u
 // Lays the edited lines out at once and takes their measured heights, so that the scroll range
 // settles in this edit instead of moving from the estimate now to the measure at the next
 // placement (each change of the scroll range redraws the scroll bar, which under Wine costs
-// milliseconds). An edit of many lines keeps its estimates until painting measures them.
+// milliseconds). An edit of many lines keeps its estimates until painting measures them. The
+// pieces of the last line after the edit's end keep theirs too, which the sizes of the rows
+// they replace make close: laying out the rest of a huge line took a keystroke there hundreds
+// of milliseconds.
 void measure_edited_lines(Source& source, std::uint64_t first, std::uint64_t new_last) {
     if (new_last - first >= measured_edit_lines) {
         return;
     }
+    const SourceDocument& document = source.document;
+    const std::uint64_t edit_end = document.last_change_new_end - document.line_start(new_last);
     for (std::uint64_t line = first; line <= new_last; ++line) {
         std::vector<LinePiece>& pieces = line_pieces(source, line);
         // Laying a piece out may cut it and add pieces after it, measured already.
-        for (std::size_t k = 0; k < pieces.size(); ++k) {
+        for (std::size_t k = 0;
+             k < pieces.size() && (line < new_last || pieces[k].start <= edit_end); ++k) {
             if (!pieces[k].measured) {
                 build_piece_layout(source, line, pieces[k]);
             }

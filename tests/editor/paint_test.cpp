@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -463,6 +464,95 @@ TEST(EditorPaint, KeystrokesInALongRunDrawTheRowsFromTheirOwnOn) {
             EXPECT_LE(source.layouts_drawn, pieces - 3);
         });
     }
+}
+
+// Where each row of `line` starts and how tall it is, once every piece is laid out (pieces are
+// whole rows: where one row ends and the next begins inside a piece or between two is alike).
+std::vector<std::pair<std::uint64_t, float>> laid_out_rows(Source& source, std::uint64_t line) {
+    std::vector<LinePiece>& pieces = line_pieces(source, line);
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+        build_piece_layout(source, line, pieces[k]);
+    }
+    std::vector<std::pair<std::uint64_t, float>> rows;
+    for (const LinePiece& piece : pieces) {
+        UINT32 count = 0;
+        piece.layout->GetLineMetrics(nullptr, 0, &count);
+        std::vector<DWRITE_LINE_METRICS> metrics(count);
+        piece.layout->GetLineMetrics(metrics.data(), count, &count);
+        std::uint64_t start = piece.start;
+        for (const DWRITE_LINE_METRICS& row : metrics) {
+            rows.emplace_back(start, row.height);
+            start += row.length;
+        }
+    }
+    return rows;
+}
+
+// Types "abc" into a long line (the second of three) with the caret at `share` of it, a
+// keystroke a paint. Each keystroke lays out at most `most_anew` of the line's pieces anew and
+// leaves the frame a full redraw draws; laid out whole afterwards, the line has the rows that
+// laying out its text afresh gives.
+void type_into_long_line(const std::wstring& line, double share, std::size_t most_anew) {
+    EditorWindow window(width, height, test::Placement::top_level);
+    window.set_text(L"intro\n" + line + L"\nend\n");
+    Source& source = window.record();
+    const auto start = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 1));
+    const std::int64_t caret = start + static_cast<std::int64_t>(share * line.size());
+    window.select(caret, caret);
+    window.send(EM_SCROLLCARET);
+    repaint(window);
+    std::vector<IDWriteTextLayout*> before;
+    auto remember_layouts = [&] {
+        before.clear();
+        for (const LinePiece& piece : line_pieces(source, 1)) {
+            before.push_back(piece.layout.get());
+        }
+    };
+    remember_layouts();
+    expect_keystrokes_to_leave_a_full_redraws_frame(window, L"abc", [&] {
+        std::size_t laid_out_anew = 0;
+        for (const LinePiece& piece : line_pieces(source, 1)) {
+            laid_out_anew += piece.layout && std::find(before.begin(), before.end(),
+                                                       piece.layout.get()) == before.end();
+        }
+        EXPECT_LE(laid_out_anew, most_anew);
+        remember_layouts();
+    });
+    const auto rows = laid_out_rows(source, 1);
+    clear_line_layouts(source);
+    EXPECT_EQ(rows, laid_out_rows(source, 1));
+}
+
+std::wstring joined_emoji(int count) {
+    std::wstring line = L"\U0001F469";
+    for (int i = 1; i < count; ++i) {
+        line += L"\u200D\U0001F469";
+    }
+    return line;
+}
+
+// Keystrokes at either end of a huge wrapped line of emoji joined by U+200D (a run no row may
+// break inside, cut into a piece per row of 19 shown) lay out again only the rows around them:
+// the rows before them keep their layouts, and so do the rows after them once the new rows start
+// where one of those did.
+TEST(EditorPaint, KeystrokesInAHugeLineLayOutOnlyTheRowsAroundThem) {
+    // The rows of the edit and those within the few hundred units around it that decide where
+    // rows and pieces break.
+    constexpr std::size_t rows_around_an_edit = 5;
+    SCOPED_TRACE("at the line's start");
+    type_into_long_line(joined_emoji(3000), 0.0, rows_around_an_edit);
+    SCOPED_TRACE("at the line's end");
+    type_into_long_line(joined_emoji(3000), 1.0, rows_around_an_edit);
+}
+
+// Keystrokes in the middle of a long paragraph of words (pieces of many rows) move the rows
+// after them along; it still has the rows a fresh layout gives.
+TEST(EditorPaint, KeystrokesInTheMiddleOfALongParagraphLeaveTheRowsAFreshLayoutGives) {
+    std::wstring words;
+    for (int i = 0; words.size() < 12000; ++i) {
+        words += L"word" + std::to_wstring(i % 97) + (i % 7 == 0 ? L", " : L" ");
+    }
+    type_into_long_line(words, 0.5, std::numeric_limits<std::size_t>::max());
 }
 
 } // namespace
