@@ -359,14 +359,15 @@ private:
 
     // A store may fail only while neither "tabs.bin" nor the file beside can take it: held by
     // another program now, or left alone since a start that could not read it. A store with no
-    // tab worth keeping removes the files instead, and fails while one of them is held.
+    // tab worth keeping removes the files instead, and fails while one of them is held or unread.
     bool somewhere_to_store(bool empty) const {
         if (locked_this_run_ || std::any_of(disk_.failing.begin(), disk_.failing.end(),
                                             [&](int failed) { return failed > run_began_; })) {
             return false; // the disk failed this run: a file may be left alone for it
         }
         if (empty) {
-            return std::none_of(disk_.held.begin(), disk_.held.end(),
+            return unread_.empty() &&
+                   std::none_of(disk_.held.begin(), disk_.held.end(),
                                 [&](const auto& file) { return disk_.files.contains(file); });
         }
         const bool tabs_free = !disk_.held.contains(tabs_bin) && !unread_.contains(tabs_bin) &&
