@@ -668,7 +668,7 @@ TEST(RecoveryPolicy, CopiesAreNamedAndPrunedByStampAndCounterAsNumbersEachKindAp
 TEST(RecoveryPolicy, SeededRandomSequencesKeepThePromise) {
     const char* chosen = std::getenv("PELLIX_RECOVERY_SEED");
     const std::uint64_t seed = chosen ? std::strtoull(chosen, nullptr, 10) : 20261208;
-    const int sequences = chosen ? 2000 : 400;
+    const int sequences = chosen ? 2000 : 300;
     std::mt19937_64 random(seed);
     constexpr int step_kinds = static_cast<int>(Step::unlock_folder) + 1;
     for (int i = 0; i < sequences; ++i) {
