@@ -119,8 +119,8 @@ struct StorePlan {
 // still there (another program held them), which the next store removes.
 struct StoreOutcome {
     StoreOutcome() = default;
-    // A store that had nothing to let go.
-    StoreOutcome(std::filesystem::path file) : written(std::move(file)) {} // NOLINT: implicit
+    // Implicit, so that a writer function may give back just the file it wrote.
+    StoreOutcome(std::filesystem::path file) : written(std::move(file)) {}
     std::filesystem::path written;
     std::vector<std::filesystem::path> still_there;
 };
@@ -136,7 +136,7 @@ enum class RecoveryNote {
     intact_copy,  // "Recovery file kept as "
     left_alone,   // "Recovery file in use, left as it is: "
     beside,       // "New drafts kept in "
-    damaged_kept, // a damaged file that holds drafts the restore left out
+    damaged_kept, // "Damaged recovery file with drafts left out kept as "
 };
 struct RecoveryStatusNote {
     RecoveryNote kind = RecoveryNote::left_alone;
