@@ -6,9 +6,11 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -138,17 +140,27 @@ const wchar_t* note_text(RecoveryNote kind) {
         return kept_intact_note;
     case RecoveryNote::left_alone:
         return held_file_note;
+    case RecoveryNote::damaged_kept:
+        return kept_left_out_note;
     case RecoveryNote::beside:
         break;
     }
     return stored_beside_note;
 }
 
+// Tells this run's stores from any other run's, also from one started in the same second.
+std::uint64_t new_run_number() {
+    std::random_device source;
+    const auto now =
+        static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    return (static_cast<std::uint64_t>(source()) << 32 ^ source()) ^ now ^ GetCurrentProcessId();
+}
+
 // The decisions for the recovery folder as it is now: a fresh run's when it moved.
 RecoveryPolicy& recovery_decisions() {
     const std::filesystem::path folder = recovery_session_path().parent_path();
     if (!decisions || folder != decided_folder) {
-        decisions = std::make_unique<RecoveryPolicy>(recovery_disk, folder);
+        decisions = std::make_unique<RecoveryPolicy>(recovery_disk, folder, new_run_number());
         decided_folder = folder;
     }
     return *decisions;
@@ -538,7 +550,7 @@ void take_recovery_writer_result() {
     if (!writer) {
         return;
     }
-    const std::optional<SessionWriter::Result> result = writer->take_result();
+    std::optional<SessionWriter::Result> result = writer->take_result();
     if (!result) {
         // A kept copy the user deleted is no longer named.
         if (decisions && status_text != status_base && status_with_notes() != status_text) {
@@ -546,8 +558,14 @@ void take_recovery_writer_result() {
         }
         return;
     }
-    if (result->error.empty() && decisions) {
-        decisions->store_written(result->plan, result->written);
+    // Every write that finished since the last poll tells the decisions what it left on disk.
+    for (std::optional<SessionWriter::Result> next = result; next; next = writer->take_result()) {
+        if (next->error.empty() && decisions) {
+            StoreOutcome outcome(next->written);
+            outcome.still_there = next->still_there;
+            decisions->store_written(next->plan, outcome);
+        }
+        result = std::move(next);
     }
     if (result->sequence != last_requested_sequence) {
         return;

@@ -52,6 +52,15 @@ EOF
         printf "$record" >"$seeds/session.bin"
         printf "PLXTABS1\\x02\\x00\\x00\\x00\\x01\\x00\\x00\\x00\\x25\\x00\\x00\\x00$record\\x13\\x00\\x00\\x00$empty" \
             >"$seeds/tabs.bin"
+        # The container followed by a store's stamp: run 1, store 2, one fingerprint, one run
+        # taken over, the stamp's size and its magic.
+        {
+            cat "$seeds/tabs.bin"
+            printf '\x01\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00'
+            printf '\x01\x00\x00\x00\x33\x33\x33\x33\x33\x33\x33\x33\x01\x00\x00\x00'
+            printf '\x07\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00'
+            printf '\x3c\x00\x00\x00PLXSTMP1'
+        } >"$seeds/stamped"
         # The same container after eight bytes that the target writes over its count and active
         # index (here 5 and 7, both impossible).
         { printf '\x05\x00\x00\x00\x07\x00\x00\x00'; cat "$seeds/tabs.bin"; } \

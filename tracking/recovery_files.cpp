@@ -42,7 +42,16 @@ void write_tab_recovery(const std::filesystem::path& tabs_path,
 }
 
 bool RecoveryFolderDisk::exists(const std::filesystem::path& path) {
-    return std::filesystem::exists(path);
+    // Asked of the system itself: the library's answer is "no" when access is denied.
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return false;
+    }
+    throw std::system_error(static_cast<int>(error), std::system_category(),
+                            "Could not look for the recovery file");
 }
 
 std::optional<std::string> RecoveryFolderDisk::read(const std::filesystem::path& path,
@@ -93,8 +102,13 @@ void RecoveryFolderDisk::remove(const std::filesystem::path& path) {
 std::vector<std::filesystem::path> RecoveryFolderDisk::names(const std::filesystem::path& folder) {
     std::vector<std::filesystem::path> names;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        names.push_back(entry.path().filename());
+    std::filesystem::directory_iterator entry(folder, error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        names.push_back(entry->path().filename());
+    }
+    if (error && error != std::errc::no_such_file_or_directory) {
+        // A name missed could be taken again by a new copy, over the old one.
+        throw std::system_error(error, "Could not list the recovery folder");
     }
     return names;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace pellix {
 namespace {
@@ -224,6 +225,103 @@ SalvagedWorkspace salvage_tab_recovery(std::string_view bytes) {
         workspace.active = workspace.sessions.size() - 1;
     }
     return salvaged;
+}
+
+namespace {
+
+constexpr std::string_view stamp_magic("PLXSTMP1", 8);
+// run, store and the first count; then the lists; then the size and the magic.
+constexpr std::size_t stamp_head_size = 8 + 8 + 4;
+constexpr std::size_t stamp_tail_size = 4 + 8;
+constexpr std::size_t stamp_reach_size = 8 + 8;
+
+void put_u64(std::string& out, std::uint64_t value) {
+    put_u32(out, static_cast<std::uint32_t>(value & 0xFFFFFFFF));
+    put_u32(out, static_cast<std::uint32_t>(value >> 32));
+}
+
+std::uint64_t get_u64(std::string_view bytes, std::size_t offset) {
+    return get_u32(bytes, offset) | (static_cast<std::uint64_t>(get_u32(bytes, offset + 4)) << 32);
+}
+
+// The stamp whose bytes (without the size and the magic) are `bytes`; nothing when they do not
+// add up.
+std::optional<StoreStamp> parse_stamp(std::string_view bytes) {
+    if (bytes.size() < stamp_head_size) {
+        return std::nullopt;
+    }
+    StoreStamp stamp{
+        .run = get_u64(bytes, 0), .store = get_u64(bytes, 8), .replaces = {}, .taken_over = {}};
+    const std::uint32_t fingerprints = get_u32(bytes, 16);
+    std::size_t offset = stamp_head_size;
+    if (fingerprints > store_stamp_list_limit || bytes.size() - offset < 8 * fingerprints + 4) {
+        return std::nullopt;
+    }
+    for (std::uint32_t i = 0; i < fingerprints; ++i, offset += 8) {
+        stamp.replaces.push_back(get_u64(bytes, offset));
+    }
+    const std::uint32_t reaches = get_u32(bytes, offset);
+    offset += 4;
+    if (reaches > store_stamp_list_limit || bytes.size() - offset != stamp_reach_size * reaches) {
+        return std::nullopt;
+    }
+    for (std::uint32_t i = 0; i < reaches; ++i, offset += stamp_reach_size) {
+        stamp.taken_over.push_back(
+            {.run = get_u64(bytes, offset), .store = get_u64(bytes, offset + 8)});
+    }
+    return stamp;
+}
+
+} // namespace
+
+std::string encode_store_stamp(const StoreStamp& stamp) {
+    if (stamp.replaces.size() > store_stamp_list_limit ||
+        stamp.taken_over.size() > store_stamp_list_limit) {
+        fail("Invalid tab session.");
+    }
+    std::string out;
+    put_u64(out, stamp.run);
+    put_u64(out, stamp.store);
+    put_u32(out, static_cast<std::uint32_t>(stamp.replaces.size()));
+    for (const std::uint64_t fingerprint : stamp.replaces) {
+        put_u64(out, fingerprint);
+    }
+    put_u32(out, static_cast<std::uint32_t>(stamp.taken_over.size()));
+    for (const StoreReach& reach : stamp.taken_over) {
+        put_u64(out, reach.run);
+        put_u64(out, reach.store);
+    }
+    put_u32(out, static_cast<std::uint32_t>(out.size() + stamp_tail_size));
+    out.append(stamp_magic);
+    return out;
+}
+
+StoreFile split_store_file(std::string_view bytes) {
+    const StoreFile whole{.container = bytes, .stamp = std::nullopt};
+    if (bytes.size() < container_header_size + stamp_head_size + stamp_tail_size ||
+        bytes.substr(bytes.size() - stamp_magic.size()) != stamp_magic) {
+        return whole;
+    }
+    const std::uint32_t size = get_u32(bytes, bytes.size() - stamp_tail_size);
+    if (size < stamp_head_size + stamp_tail_size || size > bytes.size() - container_header_size) {
+        return whole;
+    }
+    std::optional<StoreStamp> stamp =
+        parse_stamp(bytes.substr(bytes.size() - size, size - stamp_tail_size));
+    if (!stamp) {
+        return whole;
+    }
+    return {.container = bytes.substr(0, bytes.size() - size), .stamp = std::move(stamp)};
+}
+
+std::uint64_t store_fingerprint(std::string_view bytes) {
+    constexpr std::uint64_t offset_basis = 0xCBF29CE484222325;
+    constexpr std::uint64_t prime = 0x100000001B3;
+    std::uint64_t hash = offset_basis;
+    for (const char byte : bytes) {
+        hash = (hash ^ static_cast<unsigned char>(byte)) * prime;
+    }
+    return hash;
 }
 
 Session read_recovery_record(std::string_view bytes) {

@@ -3,6 +3,7 @@
 #include "core/encoding.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,7 +42,8 @@ std::string encode_tab_recovery(const Workspace& workspace);
 Workspace read_tab_recovery(std::string_view bytes);
 
 // A container as far as it can be trusted: every record when it reads whole; otherwise, after a
-// right magic, the records in file order up to the first that fails a check of the format
+// right magic, every record in file order that passes the record's checks, passing over those that
+// fail them, until the framing of lengths is lost, the bytes end or the tab limit is reached
 // (whatever the header's count and active index say), with the active tab kept when it is among
 // them and the last of them otherwise.
 struct SalvagedWorkspace {
@@ -52,5 +54,45 @@ SalvagedWorkspace salvage_tab_recovery(std::string_view bytes);
 
 // Decodes one record: a whole "session.bin" file or one entry of the container.
 Session read_recovery_record(std::string_view bytes);
+
+// What a store file says of itself after its container, so that a start can tell which of two
+// files holds the newer store: the run that wrote it (a number drawn at its start), its place among
+// that run's stores, and what its run took over at its start: the fingerprints of the files it
+// read and let go, and, for each run whose stores it read or those took over, the last of them.
+// A file without one was written by an earlier version.
+struct StoreReach {
+    std::uint64_t run = 0;
+    std::uint64_t store = 0;
+
+    bool operator==(const StoreReach&) const = default;
+};
+struct StoreStamp {
+    std::uint64_t run = 0;
+    std::uint64_t store = 0;
+    std::vector<std::uint64_t> replaces;
+    std::vector<StoreReach> taken_over;
+
+    bool operator==(const StoreStamp&) const = default;
+};
+
+// At most this many of each list are kept in a stamp.
+inline constexpr std::size_t store_stamp_list_limit = 16;
+
+// The stamp's bytes, appended after the container: run and store (u64 each), the count and the
+// fingerprints (u32, then u64 each), the count and the runs taken over (u32, then run and store
+// as u64 each), the whole stamp's size (u32) and "PLXSTMP1" last. Throws std::runtime_error for
+// a list over the limit.
+std::string encode_store_stamp(const StoreStamp& stamp);
+
+// A store file split into its container and its stamp; the whole file is the container when it
+// does not end in a well-formed stamp (a file of an earlier version, or a damaged stamp).
+struct StoreFile {
+    std::string_view container;
+    std::optional<StoreStamp> stamp;
+};
+StoreFile split_store_file(std::string_view bytes);
+
+// A 64-bit fingerprint of a whole file's bytes (FNV-1a).
+std::uint64_t store_fingerprint(std::string_view bytes);
 
 } // namespace pellix

@@ -144,17 +144,30 @@ std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& fi
     return beyond;
 }
 
-std::filesystem::path carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
-                                      const Workspace& workspace) {
-    // Nothing worth keeping removes the store instead.
-    const std::string bytes =
-        workspace.sessions.empty() ? std::string() : encode_tab_recovery(workspace);
-    auto put = [&](const std::filesystem::path& file) {
-        if (workspace.sessions.empty()) {
-            disk.remove(file);
-        } else {
-            disk.write(file, bytes);
+StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
+                             const Workspace& workspace) {
+    if (workspace.sessions.empty() && plan.stamp_when_empty) {
+        // A session that restores nothing: the stamp goes on taking over what this run read.
+        return carry_out_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
+    }
+    if (workspace.sessions.empty()) {
+        // Nothing worth keeping removes the store instead, each file after the older ones.
+        const auto older =
+            plan.let_go.begin() +
+            static_cast<std::ptrdiff_t>(std::min(plan.older_than_target, plan.let_go.size()));
+        std::for_each(plan.let_go.begin(), older, [&](const auto& file) { disk.remove(file); });
+        if (plan.target != plan.only_if_absent) {
+            disk.remove(plan.target);
         }
+        std::for_each(older, plan.let_go.end(), [&](const auto& file) { disk.remove(file); });
+        return {};
+    }
+    const std::string bytes = encode_tab_recovery(workspace) + encode_store_stamp(plan.stamp);
+    auto put = [&](const std::filesystem::path& file) {
+        if (file == plan.only_if_absent && disk.exists(file)) {
+            throw std::runtime_error("A recovery file that could not be read is in the way.");
+        }
+        disk.write(file, bytes);
     };
     try {
         put(plan.target);
@@ -166,17 +179,21 @@ std::filesystem::path carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
         put(plan.fallback);
         return plan.fallback;
     }
+    StoreOutcome outcome(plan.target);
     for (const std::filesystem::path& file : plan.let_go) {
         try {
             disk.remove(file);
         } catch (const std::runtime_error&) {
-            // Read again by the next start beside the newer store; the next store tries again.
+            // The newer store's stamp tells the next start to pass it over; the next store
+            // tries again.
+            outcome.still_there.push_back(file);
         }
     }
-    return plan.target;
+    return outcome;
 }
 
-RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder) : disk_(disk) {
+RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run)
+    : disk_(disk), run_(run) {
     tabs_.path = folder / recovery_tabs_name;
     session_.path = folder / recovery_session_name;
     beside_.path = folder / beside_file_name;
@@ -185,63 +202,125 @@ RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder)
     session_.present = true;
 }
 
-RecoveryPolicy::StartFile RecoveryPolicy::read_file(const std::filesystem::path& path,
-                                                    bool container,
-                                                    std::optional<SalvagedWorkspace>& into) {
-    StartFile file;
-    file.path = path;
-    file.present = true;
+void RecoveryPolicy::look(StartFile& file) {
+    try {
+        file.present = disk_.exists(file.path);
+        file.unknown = false;
+    } catch (const std::runtime_error&) {
+        file.present = true;
+        file.unknown = true;
+    }
+}
+
+void RecoveryPolicy::read_file(StartFile& file, bool container) {
     std::optional<std::string> bytes =
-        disk_.read(path, container ? recovery_container_limit : recovery_record_limit);
-    SalvagedWorkspace part{.workspace = {}, .whole = false};
+        disk_.read(file.path, container ? recovery_container_limit : recovery_record_limit);
     if (!bytes) {
-        file.left_alone = true;
-    } else if (container) {
-        part = salvage_tab_recovery(*bytes);
-    } else {
-        try {
-            part = {.workspace = {.sessions = {read_recovery_record(*bytes)}, .active = 0},
-                    .whole = true};
-        } catch (const std::runtime_error&) {
-            // A lone record that fails its checks holds nothing that can be trusted.
+        // Held by another program, or there may be nothing: either way it is not touched.
+        file.left_alone = !file.unknown;
+        return;
+    }
+    file.present = true;
+    file.unknown = false;
+    file.read = true;
+    file.age = 2;
+    file.fingerprint = store_fingerprint(*bytes);
+    file.bytes = std::move(*bytes);
+}
+
+// A file whose store a newer one read here has taken over: one written earlier in the same run,
+// or one the newer store's run read at its start and let go.
+void RecoveryPolicy::take_over_older() {
+    for (StartFile* older : {&tabs_, &session_, &beside_}) {
+        for (const StartFile* newer : {&tabs_, &session_, &beside_}) {
+            if (older == newer || !older->read || !newer->read || !newer->stamp) {
+                continue;
+            }
+            const StoreStamp& by = *newer->stamp;
+            const bool same_run_earlier =
+                older->stamp && older->stamp->run == by.run && older->stamp->store < by.store;
+            const bool let_go_by = std::find(by.replaces.begin(), by.replaces.end(),
+                                             older->fingerprint) != by.replaces.end();
+            const bool run_taken_over =
+                older->stamp &&
+                std::any_of(by.taken_over.begin(), by.taken_over.end(), [&](const StoreReach& r) {
+                    return r.run == older->stamp->run && r.store >= older->stamp->store;
+                });
+            if (same_run_earlier || let_go_by || run_taken_over) {
+                older->taken_over = true;
+                older->age = 1;
+            }
         }
     }
-    if (bytes) {
-        file.read = true;
-        file.damaged = !part.whole;
-        file.bytes = std::move(*bytes);
-    }
-    if (!into) {
-        into = SalvagedWorkspace{.workspace = {}, .whole = true};
-    }
-    merge_into(*into, std::move(part));
-    return file;
 }
 
 bool RecoveryPolicy::anything_to_read() {
-    return disk_.exists(tabs_.path) || disk_.exists(session_.path) || disk_.exists(beside_.path);
+    for (StartFile* file : {&tabs_, &session_, &beside_}) {
+        look(*file);
+    }
+    const bool nothing = !tabs_.present && !session_.present && !beside_.present;
+    // A start that never comes to read leaves alone what could be there.
+    for (StartFile* file : {&tabs_, &session_, &beside_}) {
+        file->unknown = file->unknown || file->present;
+        file->present = file->present || file->unknown;
+    }
+    return !nothing;
 }
 
 std::optional<SalvagedWorkspace> RecoveryPolicy::start() {
-    std::optional<SalvagedWorkspace> merged;
-    const bool tabs_there = disk_.exists(tabs_.path);
-    const bool session_there = disk_.exists(session_.path);
-    session_.present = session_there;
-    if (tabs_there) {
-        tabs_ = read_file(tabs_.path, true, merged);
-    } else if (session_there) {
-        session_ = read_file(session_.path, false, merged);
+    for (StartFile* file : {&tabs_, &session_, &beside_}) {
+        look(*file);
     }
-    if (disk_.exists(beside_.path)) {
-        beside_ = read_file(beside_.path, true, merged);
+    // A file that cannot be told about may still be read.
+    if (tabs_.present) {
+        read_file(tabs_, true);
     }
-    if (merged && merged->workspace.active >= merged->workspace.sessions.size()) {
-        merged->workspace.active = 0;
+    if (!tabs_.present && session_.present) {
+        read_file(session_, false);
+    }
+    if (beside_.present) {
+        read_file(beside_, true);
+    }
+    const bool nothing = !tabs_.present && !session_.present && !beside_.present;
+    if (nothing) {
+        return std::nullopt;
+    }
+    for (StartFile* file : {&tabs_, &beside_}) {
+        if (file->read) {
+            file->stamp = split_store_file(file->bytes).stamp;
+        }
+    }
+    take_over_older();
+    SalvagedWorkspace merged{.workspace = {}, .whole = true};
+    for (StartFile* file : {&tabs_, &session_, &beside_}) {
+        const bool shadowed = file == &session_ && tabs_.present && !tabs_.unknown;
+        if (!file->read) {
+            merged.whole = merged.whole && !(file->present && !shadowed);
+            continue;
+        }
+        SalvagedWorkspace part{.workspace = {}, .whole = false};
+        if (file == &session_) {
+            try {
+                part = {.workspace = {.sessions = {read_recovery_record(file->bytes)}, .active = 0},
+                        .whole = true};
+            } catch (const std::runtime_error&) {
+                // A lone record that fails its checks holds nothing that can be trusted.
+            }
+        } else {
+            part = salvage_tab_recovery(split_store_file(file->bytes).container);
+        }
+        file->damaged = !part.whole;
+        if (!file->taken_over) {
+            merge_into(merged, std::move(part));
+        }
+    }
+    if (merged.workspace.active >= merged.workspace.sessions.size()) {
+        merged.workspace.active = 0;
     }
     return merged;
 }
 
-void RecoveryPolicy::keep(StartFile& file, KeptCopy kind, const UtcTime& now) {
+void RecoveryPolicy::keep(StartFile& file, KeptCopy kind, RecoveryNote note, const UtcTime& now) {
     try {
         const std::filesystem::path folder = file.path.parent_path();
         const std::filesystem::path copy =
@@ -256,12 +335,13 @@ void RecoveryPolicy::keep(StartFile& file, KeptCopy kind, const UtcTime& now) {
             // holding what came back of it is on disk.
             disk_.write(copy, file.bytes);
         }
-        kept_.emplace_back(kind, copy);
-        if (kind == KeptCopy::damaged) {
-            prune(file);
-        }
+        kept_.emplace_back(note, copy);
     } catch (const std::runtime_error&) {
         file.left_alone = true;
+        return;
+    }
+    if (kind == KeptCopy::damaged) {
+        prune(file);
     }
 }
 
@@ -272,7 +352,7 @@ void RecoveryPolicy::set_aside(StartFile& file, const UtcTime& now) {
         const std::filesystem::path copy =
             kept_copy_name(file.path, KeptCopy::intact, now, disk_.names(file.path.parent_path()));
         disk_.move(file.path, copy);
-        kept_.emplace_back(KeptCopy::intact, copy);
+        kept_.emplace_back(RecoveryNote::intact_copy, copy);
         file.present = false;
     } catch (const std::runtime_error&) {
         file.left_alone = true;
@@ -280,70 +360,135 @@ void RecoveryPolicy::set_aside(StartFile& file, const UtcTime& now) {
 }
 
 void RecoveryPolicy::prune(const StartFile& file) {
-    const std::filesystem::path just_made = kept_.back().second;
-    std::vector<std::filesystem::path> names = disk_.names(file.path.parent_path());
-    std::erase_if(names, [&](const std::filesystem::path& name) {
-        return name.filename() == just_made.filename();
-    });
-    for (const std::filesystem::path& old :
-         copies_beyond(file.path, KeptCopy::damaged, names, kept_store_copies - 1)) {
-        try {
+    try {
+        const std::filesystem::path just_made = kept_.back().second;
+        std::vector<std::filesystem::path> names = disk_.names(file.path.parent_path());
+        std::erase_if(names, [&](const std::filesystem::path& name) {
+            return name.filename() == just_made.filename();
+        });
+        for (const std::filesystem::path& old :
+             copies_beyond(file.path, KeptCopy::damaged, names, kept_store_copies - 1)) {
             disk_.remove(old);
-        } catch (const std::runtime_error&) {
-            // Tried again when the next damaged copy is made.
         }
+    } catch (const std::runtime_error&) {
+        // Tried again when the next damaged copy is made.
     }
 }
 
 void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
     for (StartFile* file : {&tabs_, &session_, &beside_}) {
-        if (file->read && file->damaged) {
-            keep(*file, KeptCopy::damaged, now);
-        } else if (file->read && !every_session_back) {
-            keep(*file, KeptCopy::intact, now);
+        if (file->read && !file->taken_over) {
+            if (file->damaged && !every_session_back) {
+                // It holds drafts that are nowhere else: kept under a name never pruned.
+                keep(*file, KeptCopy::intact, RecoveryNote::damaged_kept, now);
+            } else if (file->damaged) {
+                keep(*file, KeptCopy::damaged, RecoveryNote::damaged_copy, now);
+            } else if (!every_session_back) {
+                keep(*file, KeptCopy::intact, RecoveryNote::intact_copy, now);
+            }
         }
         file->bytes = {};
     }
-    if (session_.present && !session_.read && !session_.left_alone &&
-        (tabs_.damaged || tabs_.left_alone)) {
+    const bool session_hidden = tabs_.damaged || tabs_.left_alone || tabs_.unknown;
+    if (session_.present && !session_.read && !session_.left_alone && !session_.unknown &&
+        session_hidden) {
         set_aside(session_, now);
     }
 }
 
-StorePlan RecoveryPolicy::plan_store() const {
-    // A "tabs.bin" written while an unread "session.bin" is there would hide it from the next
-    // start, which reads "session.bin" only when there is no "tabs.bin".
-    const bool hides_session = !tabs_.present && session_.left_alone;
+// A file this run may replace or remove: one it could look at and, when it was there, read.
+bool RecoveryPolicy::touchable(const StartFile& file) const {
+    return !file.left_alone && !file.unknown;
+}
+
+// What this run's stores take over: the files its start read and let go, and the runs whose
+// stores those held or had taken over, each with the last store of it.
+StoreStamp RecoveryPolicy::stamp_of_store() {
+    StoreStamp stamp{.run = run_, .store = ++stores_, .replaces = {}, .taken_over = {}};
+    auto reach = [&](const StoreReach& reached) {
+        const auto same = std::find_if(stamp.taken_over.begin(), stamp.taken_over.end(),
+                                       [&](const StoreReach& r) { return r.run == reached.run; });
+        if (same != stamp.taken_over.end()) {
+            same->store = std::max(same->store, reached.store);
+        } else if (stamp.taken_over.size() < store_stamp_list_limit) {
+            stamp.taken_over.push_back(reached);
+        }
+    };
+    for (const StartFile* file : {&tabs_, &session_, &beside_}) {
+        if (!file->read || file->left_alone) {
+            continue;
+        }
+        stamp.replaces.push_back(file->fingerprint);
+        if (file->stamp) {
+            reach({.run = file->stamp->run, .store = file->stamp->store});
+            std::for_each(file->stamp->taken_over.begin(), file->stamp->taken_over.end(), reach);
+        }
+    }
+    return stamp;
+}
+
+StorePlan RecoveryPolicy::plan_store() {
     StorePlan plan;
-    if (!tabs_.left_alone && !hides_session) {
-        plan.target = tabs_.path;
+    plan.stamp = stamp_of_store();
+    plan.stamp_when_empty = std::any_of(files_.begin(), files_.end(), [](const StartFile* file) {
+        return file->present && (file->left_alone || file->unknown);
+    });
+    // A "tabs.bin" written while an unread "session.bin" may be there would hide it from the
+    // next start, which reads "session.bin" only when there is no "tabs.bin".
+    const bool hides_session = !tabs_.present && !touchable(session_);
+    const StartFile* target = nullptr;
+    if (touchable(tabs_) && !hides_session) {
+        target = &tabs_;
         if (!beside_.left_alone) {
             plan.fallback = beside_.path;
         }
     } else if (!beside_.left_alone) {
-        plan.target = beside_.path;
-        return plan;
+        target = &beside_;
     } else {
         throw std::runtime_error("Both recovery files are in use.");
     }
+    plan.target = target->path;
+    if (beside_.unknown) {
+        plan.only_if_absent = beside_.path;
+    }
+    if (target == &beside_) {
+        // "tabs.bin" is left alone, and it hides "session.bin" from the next start.
+        return plan;
+    }
+    std::vector<const StartFile*> older;
     for (const StartFile* file : {&session_, &beside_}) {
-        if (file->present && !file->left_alone) {
-            plan.let_go.push_back(file->path);
+        if (file->present && touchable(*file)) {
+            older.push_back(file);
         }
+    }
+    std::stable_sort(older.begin(), older.end(),
+                     [](const StartFile* a, const StartFile* b) { return a->age < b->age; });
+    for (const StartFile* file : older) {
+        plan.let_go.push_back(file->path);
+        plan.older_than_target += file->age < target->age ? 1 : 0;
     }
     return plan;
 }
 
-void RecoveryPolicy::store_written(const StorePlan& plan, const std::filesystem::path& written) {
-    storing_beside_ = written == beside_.path;
-    if (storing_beside_) {
-        beside_.present = true;
+void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& outcome) {
+    StartFile& file =
+        (outcome.written.empty() ? plan.target : outcome.written) == beside_.path ? beside_ : tabs_;
+    if (outcome.written.empty() && plan.target == plan.only_if_absent) {
+        return; // an empty store leaves a file it could not look at as it is
+    }
+    // An empty store removed its file; every other one is there now, newer than any before.
+    file.present = !outcome.written.empty();
+    file.unknown = false;
+    file.age = std::max(file.age, 2 + plan.stamp.store);
+    storing_beside_ = outcome.written == beside_.path;
+    if (!outcome.written.empty() && outcome.written != plan.target) {
         return;
     }
-    tabs_.present = true;
-    for (const std::filesystem::path& file : plan.let_go) {
+    for (const std::filesystem::path& gone : plan.let_go) {
+        const bool stays = std::find(outcome.still_there.begin(), outcome.still_there.end(),
+                                     gone) != outcome.still_there.end();
         for (StartFile* start_file : {&session_, &beside_}) {
-            if (start_file->path == file) {
+            if (start_file->path == gone && !stays) {
                 start_file->present = false;
             }
         }
@@ -360,12 +505,10 @@ std::vector<RecoveryStatusNote> RecoveryPolicy::notes() {
     });
     std::vector<RecoveryStatusNote> notes;
     for (const auto& [kind, copy] : kept_) {
-        notes.push_back({.kind = kind == KeptCopy::damaged ? RecoveryNote::damaged_copy
-                                                           : RecoveryNote::intact_copy,
-                         .path = copy});
+        notes.push_back({.kind = kind, .path = copy});
     }
     for (const StartFile* file : {&tabs_, &session_, &beside_}) {
-        if (file->left_alone && file->present) {
+        if ((file->left_alone || file->unknown) && file->present) {
             notes.push_back({.kind = RecoveryNote::left_alone, .path = file->path});
         }
     }

@@ -15,21 +15,29 @@
 //   a store written after the restore, which holds every draft it brought back. What the restore
 //   could not bring back, and a file that fails the format's checks, is first written to a kept
 //   copy beside it, and the file stays where the next start reads it until that store is on disk.
-// - A file a start could not read (another program holds it) is never replaced or removed by that
-//   run; nor is "session.bin" when no "tabs.bin" was there, since a "tabs.bin" written over its
-//   head would hide it from the next start. The stores then go beside, to "tabs.bin.beside",
-//   which every start reads after "tabs.bin" (or "session.bin").
+// - A file a start could not read (another program holds it), or could not tell is there (the
+//   folder cannot be looked into), is never replaced or removed by that run; nor is "session.bin"
+//   when no "tabs.bin" was there, since a "tabs.bin" written over its head would hide it from the
+//   next start. The stores then go beside, to "tabs.bin.beside", which every start reads after
+//   "tabs.bin" (or "session.bin"); where the start could not tell whether that one is there, only
+//   while there is none.
 // - A store that cannot replace "tabs.bin" goes beside it at once; the next store tries
-//   "tabs.bin" again, and once one is there the file beside is removed.
-// - Copies kept for drafts a restore left out are never pruned; copies of damaged files are
-//   pruned to the newest few of their name.
+//   "tabs.bin" again, and once one is there the file beside is removed, by every store until one
+//   succeeds.
+// - Every store is stamped with its run, its place in the run and the files the run read at its
+//   start, so a start offers nothing from a file that a newer store it reads has taken over: no
+//   draft comes back older than what a later store held for its tab.
+// - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
+//   damaged files are pruned to the newest few of their name.
 
 #include "tracking/recovery_format.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pellix {
@@ -56,7 +64,7 @@ public:
     virtual void move(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
     // A missing file is no error. Throws std::runtime_error.
     virtual void remove(const std::filesystem::path& path) = 0;
-    // The names of the files in the folder; none when it cannot be listed.
+    // The names of the files in the folder. Throws std::runtime_error when it cannot list them.
     virtual std::vector<std::filesystem::path> names(const std::filesystem::path& folder) = 0;
 };
 
@@ -91,17 +99,36 @@ std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& fi
                                                  std::size_t keep);
 
 // Where one store goes: `target`, else `fallback` (none when empty) when the target cannot be
-// replaced; once the target holds it, the files `let_go` are removed.
+// replaced; once the target holds it, the files `let_go` are removed. `let_go` is oldest first,
+// its first `older_than_target` older than the target's own file, so that an empty store removes
+// each file after every older one and what a failure leaves is never older than what went.
+// `only_if_absent` is a file this run could not look at: it is written only while there is none.
 struct StorePlan {
     std::filesystem::path target;
     std::filesystem::path fallback;
     std::vector<std::filesystem::path> let_go;
+    std::size_t older_than_target = 0;
+    std::filesystem::path only_if_absent;
+    StoreStamp stamp;
+    // A file this run could not read may be one the stamp takes over: an empty store writes a
+    // file that restores nothing in place of removing the files.
+    bool stamp_when_empty = false;
 };
 
-// Writes the workspace as the plan says (an empty workspace removes the target instead) and
-// returns the file that now holds it. Throws std::runtime_error when neither could be written.
-std::filesystem::path carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
-                                      const Workspace& workspace);
+// What a store left on disk: the file that holds it, and the files it was to let go that are
+// still there (another program held them), which the next store removes.
+struct StoreOutcome {
+    StoreOutcome() = default;
+    // Implicit, so that a writer function may give back just the file it wrote.
+    StoreOutcome(std::filesystem::path file) : written(std::move(file)) {}
+    std::filesystem::path written;
+    std::vector<std::filesystem::path> still_there;
+};
+
+// Writes the workspace as the plan says (an empty workspace removes the files instead, oldest
+// first, goes nowhere else and leaves no file: `written` empty) and says what it left. Throws
+// std::runtime_error when the store could not be put anywhere.
+StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace);
 
 // What the status says besides the store's own state, each with its path.
 enum class RecoveryNote {
@@ -109,6 +136,7 @@ enum class RecoveryNote {
     intact_copy,  // "Recovery file kept as "
     left_alone,   // "Recovery file in use, left as it is: "
     beside,       // "New drafts kept in "
+    damaged_kept, // "Damaged recovery file with drafts left out kept as "
 };
 struct RecoveryStatusNote {
     RecoveryNote kind = RecoveryNote::left_alone;
@@ -118,16 +146,19 @@ struct RecoveryStatusNote {
 // The decisions of one run, from its start to its last store.
 class RecoveryPolicy {
 public:
-    // `folder` holds "tabs.bin", "session.bin" and "tabs.bin.beside".
-    RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder);
+    // `folder` holds "tabs.bin", "session.bin" and "tabs.bin.beside"; `run` tells this run's
+    // stores from every other run's, so it is drawn afresh for each run.
+    RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run);
 
-    // Whether an earlier run left any file for `start` to read: a cheap look, so that a start
-    // with nothing to read needs no file work.
+    // Whether an earlier run left any file for `start` to read, or a file could be there that
+    // this cannot tell: a cheap look, so that a start with nothing to read needs no file work.
+    // Until `start` has looked, no file this could not rule out is replaced or removed.
     bool anything_to_read();
 
     // Reads what earlier runs left: "tabs.bin" (else "session.bin"), then "tabs.bin.beside",
-    // merged so that a session both hold alike comes once. Nothing when none is there; `whole`
-    // false when a file failed the format's checks or could not be read.
+    // merged so that a session both hold alike comes once and a file that a newer store read
+    // here has taken over gives nothing. Nothing when none is there; `whole` false when a file
+    // failed the format's checks, could not be read, or could not be told to be there or not.
     std::optional<SalvagedWorkspace> start();
 
     // After the tabs were rebuilt: `every_session_back` false when a session could not come back.
@@ -137,10 +168,11 @@ public:
 
     // Where the next store goes. Throws std::runtime_error when every file it could go to is
     // left alone.
-    StorePlan plan_store() const;
+    StorePlan plan_store();
 
-    // The store of `plan` is on disk in `written`.
-    void store_written(const StorePlan& plan, const std::filesystem::path& written);
+    // The store of `plan` is on disk as `outcome` says. Called for every store that succeeded,
+    // in the order they were planned.
+    void store_written(const StorePlan& plan, const StoreOutcome& outcome);
 
     // The kept copies made this run that are still there, the files left alone and where the
     // stores go while "tabs.bin" cannot take them.
@@ -150,23 +182,36 @@ private:
     struct StartFile {
         std::filesystem::path path;
         bool present = false;
+        bool unknown = false;    // whether it is there could not be told: never touched this run
         bool read = false;       // its bytes were read
         bool damaged = false;    // they fail the format's checks
+        bool taken_over = false; // a newer store read at the same start holds what it held
         bool left_alone = false; // never replaced, moved or removed this run
         std::string bytes;       // until restored() has kept what must be kept
+        std::optional<StoreStamp> stamp;
+        std::uint64_t fingerprint = 0;
+        // How recent what it holds is: 1 taken over at the start, 2 read at the start, and
+        // 3 and on for this run's stores in their order; 0 for a file from before the start.
+        std::uint64_t age = 0;
     };
 
-    StartFile read_file(const std::filesystem::path& path, bool container,
-                        std::optional<SalvagedWorkspace>& into);
-    void keep(StartFile& file, KeptCopy kind, const UtcTime& now);
+    void look(StartFile& file);
+    void read_file(StartFile& file, bool container);
+    void take_over_older();
+    void keep(StartFile& file, KeptCopy kind, RecoveryNote note, const UtcTime& now);
     void set_aside(StartFile& file, const UtcTime& now);
     void prune(const StartFile& file);
+    bool touchable(const StartFile& file) const;
+    StoreStamp stamp_of_store();
 
     RecoveryDisk& disk_;
+    std::uint64_t run_ = 0;
+    std::uint64_t stores_ = 0;
     StartFile tabs_;
     StartFile session_;
     StartFile beside_;
-    std::vector<std::pair<KeptCopy, std::filesystem::path>> kept_;
+    const std::array<StartFile*, 3> files_{&tabs_, &session_, &beside_};
+    std::vector<std::pair<RecoveryNote, std::filesystem::path>> kept_;
     bool storing_beside_ = false;
 };
 

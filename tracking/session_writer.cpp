@@ -50,7 +50,12 @@ std::uint64_t SessionWriter::enqueue(StorePlan plan,
 
 std::optional<SessionWriter::Result> SessionWriter::take_result() {
     std::lock_guard lock(mutex_);
-    return std::exchange(last_result_, std::nullopt);
+    if (results_.empty()) {
+        return std::nullopt;
+    }
+    Result result = std::move(results_.front());
+    results_.pop_front();
+    return result;
 }
 
 void SessionWriter::stop() {
@@ -79,21 +84,24 @@ void SessionWriter::run() {
         Result result = write(job);
 
         lock.lock();
-        last_result_ = std::move(result);
+        results_.push_back(std::move(result));
         // The snapshot may be hundreds of MiB: free it without holding up submit().
         lock.unlock();
     }
 }
 
 SessionWriter::Result SessionWriter::write(const Job& job) const {
-    Result result{.sequence = job.sequence, .error = {}, .plan = job.plan, .written = {}};
+    Result result{
+        .sequence = job.sequence, .error = {}, .plan = job.plan, .written = {}, .still_there = {}};
     try {
+        StoreOutcome outcome;
         if (const auto* workspace = std::get_if<Workspace>(&job.workspace)) {
-            result.written = writer_(job.plan, *workspace);
+            outcome = writer_(job.plan, *workspace);
         } else {
-            result.written =
-                writer_(job.plan, workspace_of(std::get<WorkspaceSnapshot>(job.workspace)));
+            outcome = writer_(job.plan, workspace_of(std::get<WorkspaceSnapshot>(job.workspace)));
         }
+        result.written = std::move(outcome.written);
+        result.still_there = std::move(outcome.still_there);
     } catch (const std::exception& failure) {
         result.error = failure.what();
     } catch (...) {

@@ -5,6 +5,7 @@
 #include "tracking/recovery_snapshot.h"
 
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,7 @@
 #include <string>
 #include <thread>
 #include <variant>
+#include <vector>
 
 namespace pellix {
 
@@ -21,15 +23,16 @@ namespace pellix {
 // ignore results of requests it has since superseded.
 class SessionWriter {
 public:
-    // Writes the workspace as the plan says and returns the file that now holds it.
+    // Writes the workspace as the plan says and says what it left on disk.
     using WriterFunction =
-        std::function<std::filesystem::path(const StorePlan& plan, const Workspace& workspace)>;
+        std::function<StoreOutcome(const StorePlan& plan, const Workspace& workspace)>;
 
     struct Result {
         std::uint64_t sequence = 0;
         std::string error; // UTF-8; empty on success
         StorePlan plan;
         std::filesystem::path written; // the file that holds the store; empty on failure
+        std::vector<std::filesystem::path> still_there; // files it was to let go, still there
     };
 
     // An empty function means `carry_out_store` on the real recovery folder. Starts the thread
@@ -47,7 +50,8 @@ public:
     // on the writer thread, so the caller pays for no text.
     std::uint64_t submit(StorePlan plan, WorkspaceSnapshot snapshot);
 
-    // The result of the last finished write, once; nothing when none finished since the last call.
+    // The oldest finished write's result not taken yet, once each: every write's outcome reaches
+    // the caller, in the order written; nothing when none is waiting.
     std::optional<Result> take_result();
 
     // Refuses further jobs, lets the thread write the job in progress and the one waiting, and
@@ -70,7 +74,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::optional<Job> pending_;
-    std::optional<Result> last_result_;
+    std::deque<Result> results_;
     std::thread thread_;
     std::uint64_t last_sequence_ = 0;
     bool stopping_ = false;

@@ -63,7 +63,8 @@ private:
 // race the writer's replacement, which the next poll gets past).
 inline std::optional<Workspace> stored_workspace(const std::filesystem::path& tabs_file) {
     try {
-        return read_tab_recovery(read_file_bytes(tabs_file, 0x10000000));
+        const std::string bytes = read_file_bytes(tabs_file, 0x10000000);
+        return read_tab_recovery(split_store_file(bytes).container);
     } catch (const std::exception&) {
         return std::nullopt;
     }

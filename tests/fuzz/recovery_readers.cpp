@@ -2,7 +2,7 @@
 // "session.bin" record. Refusals are std::runtime_error; whatever is accepted must be written
 // back byte for byte, since the format has one way to write each value. What is salvaged from a
 // damaged container must be records of the file, in its order and as they stand in it, whatever
-// its header's count and active index say.
+// its header's count and active index say, and every record passed over one the reader refuses.
 
 #include "tracking/recovery_format.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -37,30 +37,61 @@ void check_salvage(std::string_view bytes) {
     }
     require(reads_whole == salvaged.whole, "salvage says whether the container read whole");
     const Workspace& workspace = salvaged.workspace;
-    if (workspace.sessions.empty()) {
-        require(workspace.active == 0, "nothing salvaged has no active tab");
+    require(workspace.sessions.empty() ? workspace.active == 0
+                                       : workspace.active < workspace.sessions.size(),
+            "the active tab is a salvaged one, and nothing salvaged has none");
+    if (bytes.size() < 16 || bytes.size() > recovery_container_limit ||
+        bytes.substr(0, 8) != "PLXTABS1") {
+        require(workspace.sessions.empty(), "nothing is salvaged from a file that is no container");
         return;
     }
-    require(workspace.active < workspace.sessions.size(), "the active tab is a salvaged one");
-    // Written again, each salvaged record is one the file frames after the one before it.
+    // Walked frame by frame as the file's lengths give them: every record is either the next one
+    // salvaged, byte for byte, or one the reader refuses; the walk ends where the framing is
+    // lost, the bytes end or the tab limit is reached.
     std::size_t offset = 16;
-    for (const Session& session : workspace.sessions) {
-        const std::string written = encode_tab_recovery(Workspace{{session}, 0}).substr(16);
-        bool found = false;
-        while (!found && bytes.size() >= offset + 4) {
-            std::uint32_t length = 0;
-            for (std::size_t i = 0; i < 4; ++i) {
-                length |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[offset + i]))
-                          << (8 * i);
-            }
-            if (length > bytes.size() - offset - 4) {
-                break;
-            }
-            found = bytes.substr(offset, 4 + length) == written;
-            offset += 4 + length;
+    std::size_t next = 0;
+    while (next < recovery_max_tabs && bytes.size() >= offset + 4) {
+        std::uint32_t length = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            length |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[offset + i]))
+                      << (8 * i);
         }
-        require(found, "salvaged records are the file's records in order, byte for byte");
+        if (length > recovery_record_limit || length > bytes.size() - offset - 4) {
+            break;
+        }
+        const std::string_view record = bytes.substr(offset + 4, length);
+        offset += 4 + length;
+        bool refused = false;
+        try {
+            read_recovery_record(record);
+        } catch (const std::runtime_error&) {
+            refused = true;
+        }
+        if (refused) {
+            continue;
+        }
+        require(next < workspace.sessions.size(), "no record the reader accepts is passed over");
+        const std::string written =
+            encode_tab_recovery(Workspace{{workspace.sessions[next]}, 0}).substr(20);
+        require(written == record,
+                "salvaged records are the file's records in order, byte for byte");
+        ++next;
     }
+    require(next == workspace.sessions.size(), "every salvaged record is one of the file's");
+}
+
+// A stamp written after a container is split off whole and read back as it was; the container
+// before it is left as it stands.
+void check_stamp(std::string_view bytes) {
+    const StoreFile split = split_store_file(bytes);
+    if (!split.stamp) {
+        require(split.container == bytes, "a file without a stamp is all container");
+        return;
+    }
+    const std::string stamp = encode_store_stamp(*split.stamp);
+    require(split.container.size() + stamp.size() == bytes.size() &&
+                bytes.substr(split.container.size()) == stamp,
+            "an accepted stamp is written back byte for byte");
 }
 
 // The input's first eight bytes written over the count and active index of the container that
@@ -112,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     pellix::check_container(bytes);
     pellix::check_salvage(bytes);
+    pellix::check_stamp(bytes);
     pellix::check_damaged_header(bytes);
     pellix::check_record(bytes);
     return 0;

@@ -224,6 +224,33 @@ TEST(RecoveryFormat, SalvageKeepsEveryRecordThatChecksWhileTheFramingHolds) {
     EXPECT_TRUE(salvage_tab_recovery(bad_magic).workspace.sessions.empty());
 }
 
+TEST(RecoveryFormat, AStoreStampFollowsTheContainerAndAFileWithoutOneIsAllContainer) {
+    const std::string container = container_bytes(1, 0, {record_bytes("", "a")});
+    const StoreStamp stamp{.run = 0x0102030405060708,
+                           .store = 9,
+                           .replaces = {0xAAAAAAAAAAAAAAAA},
+                           .taken_over = {{.run = 7, .store = 3}}};
+    const std::string stamped = container + encode_store_stamp(stamp);
+    EXPECT_EQ(stamped.substr(container.size()),
+              "\x08\x07\x06\x05\x04\x03\x02\x01\x09\0\0\0\0\0\0\0\x01\0\0\0"s +
+                  std::string(8, '\xAA') + "\x01\0\0\0\x07\0\0\0\0\0\0\0\x03\0\0\0\0\0\0\0"s +
+                  "\x3C\0\0\0PLXSTMP1"s);
+    const StoreFile split = split_store_file(stamped);
+    EXPECT_EQ(split.container, container);
+    EXPECT_EQ(split.stamp, stamp);
+    // A file an earlier version wrote, and one whose stamp does not add up, are read whole.
+    EXPECT_EQ(split_store_file(container).container, container);
+    EXPECT_FALSE(split_store_file(container).stamp);
+    std::string bad_size = stamped;
+    bad_size[bad_size.size() - 12] = '\x3B';
+    EXPECT_EQ(split_store_file(bad_size).container, bad_size);
+    EXPECT_FALSE(split_store_file(bad_size).stamp);
+    EXPECT_THROW(
+        encode_store_stamp(
+            {.run = 1, .store = 1, .replaces = std::vector<std::uint64_t>(17), .taken_over = {}}),
+        std::runtime_error);
+}
+
 TEST(RecoveryFormat, WriterRefusals) {
     auto encode = [](const Workspace& workspace) {
         return message_of([&] { encode_tab_recovery(workspace); });

@@ -21,37 +21,39 @@ namespace {
 struct Crash {};
 
 // A recovery folder in memory. Each call is one operation: it may be made to fail, or to be the
-// one at which the program crashes; a file may be held by another program with no sharing.
+// one at which the program crashes; a file may be held by another program with no sharing; the
+// folder may be one the program cannot look into at all.
 class MemoryDisk final : public RecoveryDisk {
 public:
     bool exists(const std::filesystem::path& path) override {
-        operation(path);
+        refuse_unless(operation());
         return files.contains(path);
     }
     std::optional<std::string> read(const std::filesystem::path& path,
                                     std::uint64_t limit) override {
-        if (!operation(path) || !files.contains(path)) {
+        if (!operation() || held.contains(path) || !files.contains(path)) {
             return std::nullopt;
         }
         const std::string& bytes = files.at(path);
         return bytes.size() > limit ? std::string() : bytes;
     }
     void write(const std::filesystem::path& path, const std::string& bytes) override {
-        refuse_unless(operation(path));
+        refuse_unless(operation() && !held.contains(path));
         files[path] = bytes;
+        written.push_back(path);
     }
     void move(const std::filesystem::path& from, const std::filesystem::path& to) override {
-        refuse_unless(operation(from) && !held.contains(to) && files.contains(from) &&
-                      !files.contains(to));
+        refuse_unless(operation() && !held.contains(from) && !held.contains(to) &&
+                      files.contains(from) && !files.contains(to));
         files[to] = files.at(from);
         files.erase(from);
     }
     void remove(const std::filesystem::path& path) override {
-        refuse_unless(operation(path));
+        refuse_unless(operation() && !held.contains(path));
         files.erase(path);
     }
     std::vector<std::filesystem::path> names(const std::filesystem::path& folder) override {
-        operation(folder);
+        refuse_unless(operation());
         std::vector<std::filesystem::path> names;
         for (const auto& [path, bytes] : files) {
             if (path.parent_path() == folder) {
@@ -64,17 +66,22 @@ public:
     std::map<std::filesystem::path, std::string> files;
     std::set<std::filesystem::path> held;
     std::set<int> failing; // operations that fail as a full disk would
+    bool locked = false;   // the folder cannot be looked into: every operation fails
     int crash_at = 0;      // the operation at which the program dies; 0 for none
     int operations = 0;
+    int failures = 0; // operations that failed so far, for a full disk or a locked folder
+    std::vector<std::filesystem::path> written; // every file a write landed in, in order
 
 private:
     // False when the operation fails; throws Crash when the program dies at it.
-    bool operation(const std::filesystem::path& path) {
+    bool operation() {
         ++operations;
         if (operations == crash_at) {
             throw Crash{};
         }
-        return !held.contains(path) && !failing.contains(operations);
+        const bool failed = locked || failing.contains(operations);
+        failures += failed ? 1 : 0;
+        return !failed;
     }
     static void refuse_unless(bool done) {
         if (!done) {
@@ -107,15 +114,17 @@ Session draft(const std::u16string& text) {
 
 // What the user and other programs do, and what the program does on its own: start and answer
 // Yes or No when drafts are offered; a new tab with a draft; the first tab's draft changes; the
-// first tab is closed (or saved); a snapshot is handed to the writer; the writer writes the one
-// it holds; another program opens a file with no sharing, and lets go; one byte of the first
-// record's text in "tabs.bin" goes bad; the user deletes a kept copy; from the next start only
-// two tabs can be opened; the next file operation fails, as on a full disk; an older version
-// left a draft in "session.bin" (last, as it is never drawn at random).
+// first tab is saved, or closed; a snapshot is handed to the writer; the writer writes the one it
+// holds; another program opens a file with no sharing, and lets go; one byte of the first record's
+// text in "tabs.bin" goes bad; the user deletes a kept copy; from the next start only two tabs can
+// be opened; the next file operation, or the one after it, fails as on a full disk; the folder
+// cannot be looked into, and can again; an older version left a draft in "session.bin" (last, as
+// it is never drawn at random).
 // clang-format off
-#define RECOVERY_STEPS(X) X(start_yes) X(start_no) X(type) X(edit) X(close) X(store) X(written) \
-    X(hold_tabs) X(release_tabs) X(hold_beside) X(release_beside) X(hold_session)               \
-    X(release_session) X(damage) X(delete_copy) X(tab_limit) X(fail_next) X(old_session)
+#define RECOVERY_STEPS(X) X(start_yes) X(start_no) X(type) X(edit) X(save) X(close) X(store)      \
+    X(written) X(hold_tabs) X(release_tabs) X(hold_beside) X(release_beside) X(hold_session)     \
+    X(release_session) X(damage) X(delete_copy) X(tab_limit) X(fail_next) X(fail_second)         \
+    X(lock_folder) X(unlock_folder) X(old_session)
 // clang-format on
 #define STEP_ENUMERATOR(step) step,
 #define STEP_NAME(step) #step,
@@ -135,6 +144,37 @@ std::string describe(const std::vector<Step>& steps) {
     return text;
 }
 
+int version_of(const std::u16string& text) {
+    return std::stoi(std::string(text.begin() + text.rfind(u' ') + 1, text.end()));
+}
+
+std::string narrow(const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+}
+
+// The sessions a start would read from `files`, as the policy reads them.
+std::vector<Session> sessions_in(const std::string& bytes) {
+    return salvage_tab_recovery(split_store_file(bytes).container).workspace.sessions;
+}
+
+// The texts a start reads from `files` where no file is held and no operation fails (only the
+// drafts', for `drafts`).
+std::set<std::u16string>
+texts_read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files,
+                            bool drafts = false) {
+    MemoryDisk clean;
+    clean.files = files;
+    RecoveryPolicy next(clean, folder, 0);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    std::set<std::u16string> texts;
+    for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
+        if ((session.draft || !drafts) && !session.text.empty()) {
+            texts.insert(session.text);
+        }
+    }
+    return texts;
+}
+
 // The program as far as recovery goes, with what the promise owes the user.
 class Run {
 public:
@@ -147,17 +187,23 @@ public:
             start(step == Step::start_yes);
             break;
         case Step::type:
-            tabs_.push_back(text_of(next_tab_++, 1));
+            tabs_.push_back({.text = text_of(next_tab_++, 1), .draft = true});
             break;
         case Step::edit:
             if (!tabs_.empty()) {
-                const int tab = tab_of(tabs_.front());
-                tabs_.front() = text_of(tab, ++versions_[tab] + 1);
+                const int tab = tab_of(tabs_.front().text);
+                tabs_.front() = {.text = text_of(tab, ++versions_[tab] + 1), .draft = true};
+            }
+            break;
+        case Step::save:
+            if (!tabs_.empty()) {
+                tabs_.front().draft = false;
+                owed_.erase(tab_of(tabs_.front().text));
             }
             break;
         case Step::close:
             if (!tabs_.empty()) {
-                owed_.erase(tab_of(tabs_.front()));
+                owed_.erase(tab_of(tabs_.front().text));
                 tabs_.erase(tabs_.begin());
             }
             break;
@@ -191,7 +237,13 @@ public:
             tab_limit_ = 2;
             break;
         case Step::fail_next:
-            disk_.failing.insert(disk_.operations + 1);
+        case Step::fail_second:
+            disk_.failing.insert(disk_.operations + (step == Step::fail_next ? 1 : 2));
+            break;
+        case Step::lock_folder:
+        case Step::unlock_folder:
+            disk_.locked = step == Step::lock_folder;
+            locked_this_run_ = locked_this_run_ || disk_.locked;
             break;
         case Step::old_session:
             old_session();
@@ -199,39 +251,44 @@ public:
         }
     }
 
-    // Empty when the next start, once no file is held, offers every draft owed (or a named kept
-    // copy holds it, for one a restore left out); else what is missing.
+    // Empty when the next start, once no file is held and the folder can be looked into, offers
+    // every draft owed (or a copy named as holding drafts left out holds it, for one a restore left
+    // out) and no draft older than a version of its tab that a store held; else what is wrong.
     std::string broken_promise() const {
-        MemoryDisk after;
-        after.files = disk_.files;
-        RecoveryPolicy next(after, folder);
-        const std::optional<SalvagedWorkspace> read = next.start();
-        std::set<std::u16string> offered;
-        for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
-            if (session.draft) {
-                offered.insert(session.text);
-            }
+        const std::set<std::u16string> offered = texts_read_by_a_clean_start(disk_.files, true);
+        std::string wrong = failed_store_ ? "a store failed though a file could take it" : "";
+        auto add = [&](const std::string& fault) { wrong += (wrong.empty() ? "" : "; ") + fault; };
+        if (!status_fault_.empty()) {
+            add(status_fault_);
         }
-        std::string missing = failed_store_ ? "a store failed though a file could take it" : "";
         for (const auto& [tab, owed] : owed_) {
-            if (offered.contains(owed.text) || (owed.left_out && in_named_copy(owed.text))) {
-                continue;
+            if (!offered.contains(owed.text) && !(owed.left_out && in_named_copy(owed.text))) {
+                add(narrow(owed.text) + (owed.left_out ? " (left out at the tab limit)" : ""));
             }
-            missing += (missing.empty() ? "" : "; ") +
-                       std::string(owed.text.begin(), owed.text.end()) +
-                       (owed.left_out ? " (left out at the tab limit)" : "");
         }
-        return missing;
+        for (const std::u16string& text : offered) {
+            const auto newest = stored_.find(tab_of(text));
+            if (newest != stored_.end() && newest->second > version_of(text) &&
+                !forked_.contains(tab_of(text))) {
+                add(narrow(text) + " offered though a store held version " +
+                    std::to_string(newest->second));
+            }
+        }
+        return wrong;
     }
 
 private:
+    struct Tab {
+        std::u16string text;
+        bool draft = true; // false once saved, until the next edit
+    };
     struct Owed {
         std::u16string text;
         bool left_out = false; // only in the kept copy a restore made
     };
 
     void start(bool yes) {
-        policy_ = std::make_unique<RecoveryPolicy>(disk_, folder);
+        policy_ = std::make_unique<RecoveryPolicy>(disk_, folder, ++runs_);
         pending_.reset();
         tabs_.clear();
         unread_.clear();
@@ -242,10 +299,26 @@ private:
         }
         tabs_at_start_ = disk_.files.contains(tabs_bin);
         run_began_ = disk_.operations;
-        if (!policy_->anything_to_read()) {
-            return;
+        locked_this_run_ = disk_.locked;
+        std::set<std::u16string> readable = texts_read_by_a_clean_start(disk_.files);
+        // As the program does: a start that fails says so and keeps the run's decisions.
+        std::optional<SalvagedWorkspace> read;
+        bool said_unreadable = false;
+        try {
+            if (!policy_->anything_to_read()) {
+                return;
+            }
+            read = policy_->start();
+        } catch (const std::runtime_error&) {
+            said_unreadable = true;
         }
-        const std::optional<SalvagedWorkspace> read = policy_->start();
+        said_unreadable = said_unreadable || (read && !read->whole);
+        for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
+            readable.erase(session.text);
+        }
+        if (!readable.empty() && !said_unreadable) {
+            status_fault_ = "a start did not say that it could not read everything";
+        }
         if (!read) {
             return;
         }
@@ -267,7 +340,11 @@ private:
                 }
                 continue;
             }
-            tabs_.push_back(session.text);
+            tabs_.push_back({.text = session.text, .draft = true});
+            if (said_unreadable) {
+                // A start that could not read every file cannot know that one it read is older.
+                forked_.insert(tab_of(session.text));
+            }
         }
         policy_->restored(every_back, {2026, 12, 8, 17, 0, static_cast<unsigned>(starts_++)});
         remember_named_copies();
@@ -281,11 +358,17 @@ private:
     }
 
     // A store may fail only while neither "tabs.bin" nor the file beside can take it: held by
-    // another program now, or left alone since a start that could not read it.
-    bool somewhere_to_store() const {
-        if (std::any_of(disk_.failing.begin(), disk_.failing.end(),
-                        [&](int failed) { return failed > run_began_; })) {
+    // another program now, or left alone since a start that could not read it. A store with no
+    // tab worth keeping removes the files instead, and fails while one of them is held or unread.
+    bool somewhere_to_store(bool empty) const {
+        if (locked_this_run_ || std::any_of(disk_.failing.begin(), disk_.failing.end(),
+                                            [&](int failed) { return failed > run_began_; })) {
             return false; // the disk failed this run: a file may be left alone for it
+        }
+        if (empty) {
+            return unread_.empty() &&
+                   std::none_of(disk_.held.begin(), disk_.held.end(),
+                                [&](const auto& file) { return disk_.files.contains(file); });
         }
         const bool tabs_free = !disk_.held.contains(tabs_bin) && !unread_.contains(tabs_bin) &&
                                !(unread_.contains(session_bin) && !tabs_at_start_);
@@ -300,12 +383,14 @@ private:
         try {
             StorePlan plan = policy_->plan_store();
             Workspace workspace;
-            for (const std::u16string& text : tabs_) {
-                workspace.sessions.push_back(draft(text));
+            for (const Tab& tab : tabs_) {
+                Session session = draft(tab.text);
+                session.draft = tab.draft;
+                workspace.sessions.push_back(std::move(session));
             }
             pending_ = {std::move(plan), std::move(workspace)};
         } catch (const std::runtime_error&) {
-            failed_store_ = somewhere_to_store();
+            failed_store_ = somewhere_to_store(tabs_.empty());
         }
     }
 
@@ -313,18 +398,38 @@ private:
         if (!pending_) {
             return;
         }
-        const auto [plan, workspace] = *std::exchange(pending_, std::nullopt);
+        const std::pair<StorePlan, Workspace> job = *std::exchange(pending_, std::nullopt);
+        const StorePlan& plan = job.first;
+        const Workspace& workspace = job.second;
+        const std::size_t writes = disk_.written.size();
+        // The store is on disk once its file is written, whatever happens after.
+        auto landed = [&] {
+            if (disk_.written.size() > writes) {
+                owe(workspace);
+            }
+        };
         try {
-            const std::filesystem::path written = carry_out_store(disk_, plan, workspace);
-            policy_->store_written(plan, written);
+            policy_->store_written(plan, carry_out_store(disk_, plan, workspace));
+        } catch (const Crash&) {
+            landed();
+            throw;
         } catch (const std::runtime_error&) {
-            failed_store_ = somewhere_to_store();
+            landed();
+            failed_store_ = somewhere_to_store(workspace.sessions.empty());
             return;
         }
-        for (const Session& session : workspace.sessions) {
-            owed_[tab_of(session.text)] = {.text = session.text, .left_out = false};
-        }
+        owe(workspace);
         remember_named_copies();
+    }
+
+    void owe(const Workspace& workspace) {
+        for (const Session& session : workspace.sessions) {
+            const int tab = tab_of(session.text);
+            stored_[tab] = std::max(stored_[tab], version_of(session.text));
+            if (session.draft) {
+                owed_[tab] = {.text = session.text, .left_out = false};
+            }
+        }
     }
 
     // The user's disk spoils a byte of the first record's text: the drafts it makes unreadable
@@ -338,12 +443,11 @@ private:
         if (at == std::string::npos) {
             return;
         }
-        const Workspace before = salvage_tab_recovery(bytes).workspace;
+        const std::vector<Session> before = sessions_in(bytes);
         bytes[at] = '\xC3';
-        const Workspace after = salvage_tab_recovery(bytes).workspace;
-        for (const Session& session : before.sessions) {
-            if (std::find(after.sessions.begin(), after.sessions.end(), session) ==
-                after.sessions.end()) {
+        const std::vector<Session> after = sessions_in(bytes);
+        for (const Session& session : before) {
+            if (std::find(after.begin(), after.end(), session) == after.end()) {
                 std::erase_if(owed_,
                               [&](const auto& entry) { return entry.second.text == session.text; });
             }
@@ -373,9 +477,10 @@ private:
         }
     }
 
+    // The copies the status named as holding drafts a restore left out.
     void remember_named_copies() {
         for (const RecoveryStatusNote& note : policy_->notes()) {
-            if (note.kind == RecoveryNote::intact_copy || note.kind == RecoveryNote::damaged_copy) {
+            if (note.kind == RecoveryNote::intact_copy || note.kind == RecoveryNote::damaged_kept) {
                 named_.insert(note.path);
             }
         }
@@ -386,8 +491,7 @@ private:
             if (!disk_.files.contains(copy)) {
                 continue;
             }
-            for (const Session& session :
-                 salvage_tab_recovery(disk_.files.at(copy)).workspace.sessions) {
+            for (const Session& session : sessions_in(disk_.files.at(copy))) {
                 if (session.text == text) {
                     return true;
                 }
@@ -398,18 +502,23 @@ private:
 
     MemoryDisk& disk_;
     std::unique_ptr<RecoveryPolicy> policy_;
-    std::vector<std::u16string> tabs_;
+    std::vector<Tab> tabs_;
     std::optional<std::pair<StorePlan, Workspace>> pending_;
     std::map<int, Owed> owed_;
     std::map<int, int> versions_;
+    std::map<int, int> stored_; // the newest version of each tab that a store held
+    std::set<int> forked_;      // tabs restored by a start that said it could not read a file
     std::set<std::filesystem::path> named_;
     std::set<std::filesystem::path> unread_; // held when this run started
     bool tabs_at_start_ = false;
     int run_began_ = 0;
     bool failed_store_ = false;
+    bool locked_this_run_ = false;
+    std::string status_fault_;
     std::size_t tab_limit_ = 128;
     int next_tab_ = 1;
     unsigned starts_ = 0;
+    std::uint64_t runs_ = 0;
 };
 
 // Runs the steps once whole and once crashing at each file operation in turn; returns the first
@@ -498,6 +607,39 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
                         delete_copy, store, written, start_yes, close, store, written, start_yes);
 }
 
+TEST(RecoveryPolicy, AStartThatCannotLookIntoTheFolderReplacesNothingItCouldNotSee) {
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, lock_folder, start_yes, unlock_folder,
+                        type, store, written, start_yes);
+    // Only the first look fails: the file it could not tell about is left alone all the same.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, fail_next, start_yes, type, store, written,
+                        start_yes);
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, type, store, written,
+                        release_tabs, fail_second, start_yes, type, store, written, start_yes);
+}
+
+TEST(RecoveryPolicy, DraftsLeftOutOfADamagedStoreOutliveTheDamagedCopiesPruned) {
+    EXPECT_PROMISE_KEPT(start_yes, type, type, type, type, store, written, damage, tab_limit,
+                        start_yes, store, written, damage, start_yes, store, written, damage,
+                        start_yes, store, written, damage, start_yes, start_yes);
+}
+
+TEST(RecoveryPolicy, AFileThatCouldNotBeLetGoNeverBringsAnOlderDraftBack) {
+    // The file beside is held when the store that replaces it lands; the tab is saved after.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, edit, store, written,
+                        hold_beside, release_tabs, store, written, release_beside, edit, save,
+                        store, written, start_yes);
+    // The program dies between the store and the removal of the file beside.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, edit, store, written,
+                        release_tabs, edit, store, written, start_yes);
+}
+
+TEST(RecoveryPolicy, AVersionOnDiskIsOwedFromTheMomentItsWriteLands) {
+    // Found by seed 307: a crash while a store lets its older files go, after a failed write and
+    // a store made while the file beside was held.
+    EXPECT_PROMISE_KEPT(start_yes, fail_next, type, store, written, edit, hold_beside, store,
+                        written, release_beside, start_yes, edit, store, written, start_yes);
+}
+
 TEST(RecoveryPolicy, CopiesAreNamedAndPrunedByStampAndCounterAsNumbersEachKindApart) {
     const UtcTime when{2026, 12, 7, 9, 5, 0};
     std::vector<std::filesystem::path> names{"tabs.bin.damaged-mine", "tabs.bin"};
@@ -526,9 +668,9 @@ TEST(RecoveryPolicy, CopiesAreNamedAndPrunedByStampAndCounterAsNumbersEachKindAp
 TEST(RecoveryPolicy, SeededRandomSequencesKeepThePromise) {
     const char* chosen = std::getenv("PELLIX_RECOVERY_SEED");
     const std::uint64_t seed = chosen ? std::strtoull(chosen, nullptr, 10) : 20261208;
-    const int sequences = chosen ? 2000 : 400;
+    const int sequences = chosen ? 2000 : 300;
     std::mt19937_64 random(seed);
-    constexpr int step_kinds = static_cast<int>(Step::fail_next) + 1;
+    constexpr int step_kinds = static_cast<int>(Step::unlock_folder) + 1;
     for (int i = 0; i < sequences; ++i) {
         std::vector<Step> steps{Step::start_yes};
         const int length = 4 + static_cast<int>(random() % 20);
