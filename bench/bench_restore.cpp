@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/main_window_create.h"
 #include "app/recovery_store.h"
 #include "app/settings.h"
 #include "app/status_strip.h"
@@ -40,7 +41,6 @@ constexpr DWORD box_limit_ms = 60000;
 constexpr DWORD restore_limit_ms = 180000;
 constexpr DWORD answer_limit_ms = 30000;
 constexpr DWORD sample_period_ms = 20;
-constexpr int tab_control_id = 12;
 constexpr wchar_t drafts_caption[] = L"Recover tabs";
 constexpr wchar_t box_class[] = L"#32770";
 
@@ -125,7 +125,7 @@ struct RestoreRun {
 // Samples the window until its tabs are all there and it has settled.
 RestoreRun watch_restore(HWND main, HWND box, clock_type::time_point yes) {
     RestoreRun run;
-    HWND tab_control = GetDlgItem(main, tab_control_id);
+    HWND tab_control = GetDlgItem(main, child_id::tab_control);
     HWND strip = FindWindowExW(main, nullptr, status_strip_class, nullptr);
     std::wstring first_text;
     wchar_t text[512] = {};
