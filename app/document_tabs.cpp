@@ -82,9 +82,6 @@ void leave_active_tab() {
     old.split_ratio = settings.split;
     old.split_restore = settings.split_restore;
     remember_recent_file();
-    ShowWindow(old.editor, SW_HIDE);
-    // Until the next tab's page is ready, the preview shows no other tab's document.
-    hide_preview_page();
 }
 
 void focus_editor_unless_preview() {
@@ -93,10 +90,17 @@ void focus_editor_unless_preview() {
     }
 }
 
-void enter_tab(std::uint64_t index) {
+// The editor left stays shown, above the one entered, until that one has its picture: hidden
+// first, it left the pane empty (or, under Wine's renderer, showing what lay under it) for as
+// long as the switch took.
+void enter_tab(std::uint64_t index, HWND left_editor) {
     active = index;
     DocumentTab& tab = current_tab();
     chrome.editor = tab.editor;
+    if (left_editor != nullptr && left_editor != tab.editor) {
+        SetWindowPos(tab.editor, left_editor, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
+    }
     settings.view = static_cast<int>(tab.view);
     settings.split = tab.split_ratio;
     settings.split_restore = tab.split_restore;
@@ -112,6 +116,28 @@ void enter_tab(std::uint64_t index) {
     focus_editor_unless_preview();
     SendMessageW(tab.editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&tab.selection));
     SendMessageW(tab.editor, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&tab.scroll_pos));
+}
+
+// The switch reaches the screen pane by pane, each going at once from the old tab's picture to
+// the new one's: the page is drawn while the left editor still covers its own pane, and the
+// entered editor is raised over it only to present its frame.
+void present_entered_tab(HWND left_editor) {
+    const HWND page = preview().window;
+    if (page != nullptr && IsWindowVisible(page)) {
+        UpdateWindow(page);
+    }
+    if (left_editor != nullptr && left_editor != chrome.editor) {
+        if (IsWindowVisible(chrome.editor)) {
+            SetWindowPos(chrome.editor, HWND_TOP, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            UpdateWindow(chrome.editor);
+        }
+        // What the left editor uncovers is drawn with the rest below, not erased first.
+        SetWindowPos(left_editor, nullptr, 0, 0, 0, 0,
+                     SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
+                         SWP_DEFERERASE);
+    }
+    draw_waiting_windows();
 }
 
 // The only tab is replaced by a fresh untitled one with a new identifier and editor.
@@ -246,6 +272,7 @@ void select_tab(std::uint64_t index, bool check_disk) {
         cancel_replace_all();
     }
     drop_pending_tab_timers();
+    HWND left_editor = nullptr;
     if (index == active && current_tab().editor == chrome.editor) {
         refresh_tab_strip();
         select_view(settings.view);
@@ -253,8 +280,9 @@ void select_tab(std::uint64_t index, bool check_disk) {
     } else {
         if (active < tabs.size() && current_tab().editor == chrome.editor) {
             leave_active_tab();
+            left_editor = chrome.editor;
         }
-        enter_tab(index);
+        enter_tab(index, left_editor);
     }
     DocumentTab& tab = current_tab();
     if (tab.preview_line_pending && settings.view != view_source) {
@@ -264,7 +292,7 @@ void select_tab(std::uint64_t index, bool check_disk) {
         tab.preview_line_pending = false;
     }
     update_command_state();
-    draw_waiting_windows();
+    present_entered_tab(left_editor);
     if (check_disk && !restoring_session()) {
         check_disk_changes(true);
     }
