@@ -296,14 +296,19 @@ TEST_F(SwitchPictures, EachPaneShowsTheOldTabOrTheNewWholeThroughASwitch) {
 // The status strip of a UTF-16 LE file with CR LF line ends and of a UTF-8 file with LF, zoomed:
 // its buttons change their texts and places at every switch.
 TEST_F(SwitchPictures, TheStatusStripShowsOneTabsItemsInTheThemesColours) {
-    const std::u16string wide = u"# Wide\r\nwide text line\r\n";
+    std::u16string wide = u"# Wide\r\n";
+    std::string narrow = "# Narrow\n";
+    for (int i = 0; i < 30; ++i) {
+        wide += u"wide text line of the first file\r\n";
+        narrow += "narrow " + std::to_string(i) + "\n";
+    }
     std::string bytes = "\xFF\xFE";
     for (const char16_t unit : wide) {
         bytes += static_cast<char>(unit & 0xFF);
         bytes += static_cast<char>(unit >> 8);
     }
     open_path(file("wide.md", bytes));
-    open_path(file("narrow.md", "# Narrow\nnarrow text\n"));
+    open_path(file("narrow.md", narrow));
     select_view(view_source);
     for (const unsigned theme : {dark_theme_setting, light_theme}) {
         use_theme(theme);
