@@ -119,12 +119,13 @@ void enter_tab(std::uint64_t index, HWND left_editor) {
 }
 
 // The switch reaches the screen pane by pane, each going at once from the old tab's picture to
-// the new one's: the page is drawn while the left editor still covers its own pane, and the
-// entered editor is raised over it only to present its frame.
+// the new one's, the dearest first: the page and the strips are drawn while the left editor
+// still covers its own pane, and the entered editor is raised over it only to present its frame.
 void present_entered_tab(HWND left_editor) {
-    const HWND page = preview().window;
-    if (page != nullptr && IsWindowVisible(page)) {
-        UpdateWindow(page);
+    for (HWND pane : {preview().window, chrome.tab_control, chrome.status_strip}) {
+        if (pane != nullptr && IsWindowVisible(pane)) {
+            UpdateWindow(pane);
+        }
     }
     if (left_editor != nullptr && left_editor != chrome.editor) {
         if (IsWindowVisible(chrome.editor)) {
@@ -132,10 +133,7 @@ void present_entered_tab(HWND left_editor) {
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
             UpdateWindow(chrome.editor);
         }
-        // What the left editor uncovers is drawn with the rest below, not erased first.
-        SetWindowPos(left_editor, nullptr, 0, 0, 0, 0,
-                     SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
-                         SWP_DEFERERASE);
+        ShowWindow(left_editor, SW_HIDE);
     }
     draw_waiting_windows();
 }
