@@ -64,19 +64,17 @@ bool is_tab_editor(HWND window) {
     return false;
 }
 
-// Reads back the real main window after every paint that reaches it and after every message the
-// test serves: the window's own surface for the chrome and the preview, and for the editor pane
-// the frame of the topmost editor shown there, when it has presented one since it was shown.
+// Reads back the real main window after every paint that reaches it (a retitled button draws
+// itself at once, outside any paint): the window's own surface for the chrome and the preview,
+// and for the editor pane the frame of the topmost editor shown there, when it has presented one
+// since it was shown.
 class SwitchPictures : public test::OpenTabsWindow {
 protected:
     SwitchPictures() : OpenTabsWindow("switch-pictures") {}
 
     void SetUp() override {
         OpenTabsWindow::SetUp();
-        SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
-        // Under Wine without a window manager, hiding a shown window waits two seconds for the
-        // X server; these cases need the screen.
-        ShowWindow(window_, SW_SHOWNOACTIVATE);
+        show_on_screen();
         watching = this;
         hook_ = SetWindowsHookExW(WH_CALLWNDPROCRET, after_message, nullptr, GetCurrentThreadId());
         ASSERT_NE(hook_, nullptr);
