@@ -28,13 +28,9 @@ constexpr unsigned dark_theme_setting = 2;
 // half, empty or with another layout by thousands.
 constexpr int tolerated_share = 200;
 
-// What one pane shows at one moment: its pixels, or none at all (an editor that has presented
-// no frame since it was shown, or no editor shown over the pane).
-struct PaneReading {
-    bool shown = false;
-    std::vector<std::uint32_t> pixels;
-};
-
+// What each pane shows at one moment: its pixels, none at all (empty) for an editor pane where
+// no editor has presented a frame since it was shown.
+using PaneReading = std::vector<std::uint32_t>;
 struct Reading {
     std::string after; // the message whose end it was read at
     std::vector<PaneReading> panes;
@@ -123,11 +119,11 @@ protected:
     }
 
     void read(UINT message, HWND window) {
-        std::ostringstream after;
-        after << "message 0x" << std::hex << message << " of a window of class ";
         wchar_t name[64]{};
         GetClassNameW(window, name, 64);
-        after << std::string(name, name + wcslen(name));
+        std::ostringstream after;
+        after << "message 0x" << std::hex << message << " of a "
+              << std::string(name, name + wcslen(name));
         Reading reading{after.str(), {}};
         RECT client{};
         GetClientRect(main_window, &client);
@@ -135,28 +131,29 @@ protected:
         HDC dc = GetDCEx(main_window, nullptr, DCX_CACHE);
         BitBlt(surface.dc(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
         ReleaseDC(main_window, dc);
-        for (const Pane& pane : panes_) {
+        auto pixels = [](auto at, RECT area) {
             PaneReading seen;
-            if (pane.editor) {
-                HWND editor = editor_on_top();
-                if (editor != nullptr && presented_[editor]) {
-                    const test::FramePixels frame(editor);
-                    seen.shown = frame.copied();
-                    for (int y = 0; seen.shown && y < test::client_height(editor); ++y) {
-                        for (int x = 0; x < test::client_width(editor); ++x) {
-                            seen.pixels.push_back(frame.at(x, y));
-                        }
-                    }
-                }
-            } else {
-                seen.shown = true;
-                for (LONG y = pane.rect.top; y < pane.rect.bottom; ++y) {
-                    for (LONG x = pane.rect.left; x < pane.rect.right; ++x) {
-                        seen.pixels.push_back(surface.pixel(x, y));
-                    }
+            for (LONG y = area.top; y < area.bottom; ++y) {
+                for (LONG x = area.left; x < area.right; ++x) {
+                    seen.push_back(at(x, y));
                 }
             }
-            reading.panes.push_back(std::move(seen));
+            return seen;
+        };
+        for (const Pane& pane : panes_) {
+            HWND editor = pane.editor ? editor_on_top() : nullptr;
+            if (!pane.editor) {
+                reading.panes.push_back(
+                    pixels([&](int x, int y) { return surface.pixel(x, y); }, pane.rect));
+            } else if (editor == nullptr || !presented_[editor]) {
+                reading.panes.emplace_back();
+            } else {
+                const test::FramePixels frame(editor);
+                const RECT area{0, 0, test::client_width(editor), test::client_height(editor)};
+                reading.panes.push_back(
+                    frame.copied() ? pixels([&](int x, int y) { return frame.at(x, y); }, area)
+                                   : PaneReading{});
+            }
         }
         readings_.push_back(std::move(reading));
     }
@@ -208,15 +205,15 @@ protected:
         ASSERT_FALSE(steps.empty());
         for (std::size_t p = 0; p < panes_.size(); ++p) {
             const Pane& pane = panes_[p];
-            ASSERT_TRUE(before.panes[p].shown && after.panes[p].shown) << pane.name;
-            const int tolerated = static_cast<int>(after.panes[p].pixels.size()) / tolerated_share;
+            ASSERT_FALSE(before.panes[p].empty() || after.panes[p].empty()) << pane.name;
+            const int tolerated = static_cast<int>(after.panes[p].size()) / tolerated_share;
             if (pane.tabs_differ) {
                 EXPECT_GT(differing(before.panes[p], after.panes[p]), tolerated)
                     << "the two tabs look alike in the " << pane.name;
             }
             for (std::size_t s = 0; s < steps.size(); ++s) {
                 const PaneReading& seen = steps[s].panes[p];
-                if (!seen.shown) {
+                if (seen.empty()) {
                     ADD_FAILURE() << "step " << s << ", after " << steps[s].after << ": the "
                                   << pane.name << " shows no frame";
                     break;
@@ -234,12 +231,12 @@ protected:
     }
 
     static int differing(const PaneReading& a, const PaneReading& b) {
-        if (a.pixels.size() != b.pixels.size()) {
-            return static_cast<int>(std::max(a.pixels.size(), b.pixels.size()));
+        if (a.size() != b.size()) {
+            return static_cast<int>(std::max(a.size(), b.size()));
         }
         int count = 0;
-        for (std::size_t i = 0; i < a.pixels.size(); ++i) {
-            count += a.pixels[i] != b.pixels[i] ? 1 : 0;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            count += a[i] != b[i] ? 1 : 0;
         }
         return count;
     }
