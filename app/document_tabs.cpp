@@ -13,6 +13,7 @@
 #include "app/disk_state.h"
 #include "app/editor_hosting.h"
 #include "app/hosted_units.h"
+#include "app/main_layout.h"
 #include "app/main_window_state.h"
 #include "app/palette.h"
 #include "app/save_files.h"
@@ -90,16 +91,15 @@ void focus_editor_unless_preview() {
     }
 }
 
-// The editor left stays shown, above the one entered, until that one has its picture: hidden
-// first, it left the pane empty (or, under Wine's renderer, showing what lay under it) for as
-// long as the switch took.
+// The editor left stays shown until the one entered has its picture: hidden first, it left the
+// pane empty (or, under Wine's renderer, showing what lay under it) for as long as the switch
+// took.
 void enter_tab(std::uint64_t index, HWND left_editor) {
     active = index;
     DocumentTab& tab = current_tab();
     chrome.editor = tab.editor;
     if (left_editor != nullptr && left_editor != tab.editor) {
-        SetWindowPos(tab.editor, left_editor, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
+        editor_shown_later = tab.editor;
     }
     settings.view = static_cast<int>(tab.view);
     settings.split = tab.split_ratio;
@@ -120,23 +120,36 @@ void enter_tab(std::uint64_t index, HWND left_editor) {
 
 // The switch reaches the screen pane by pane, each going at once from the old tab's picture to
 // the new one's, the dearest first: the page and the strips are drawn while the left editor
-// still covers its own pane, and the entered editor is raised over it only to present its frame.
+// still shows, and the entered editor is shown over it only to present its frame.
 void present_entered_tab(HWND left_editor) {
+    const HWND entered = std::exchange(editor_shown_later, nullptr);
     for (HWND pane : {preview().window, chrome.tab_control, chrome.status_strip}) {
         if (pane != nullptr && IsWindowVisible(pane)) {
             UpdateWindow(pane);
         }
     }
+    if (entered != nullptr && current_layout.source_shown) {
+        SetWindowPos(entered, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        ShowWindow(entered, SW_SHOWNA);
+        UpdateWindow(entered);
+    }
     if (left_editor != nullptr && left_editor != chrome.editor) {
-        if (IsWindowVisible(chrome.editor)) {
-            SetWindowPos(chrome.editor, HWND_TOP, 0, 0, 0, 0,
-                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-            UpdateWindow(chrome.editor);
-        }
         ShowWindow(left_editor, SW_HIDE);
     }
     draw_waiting_windows();
 }
+
+// A switch cut short by a failure still shows the editor entered.
+struct EnteredEditorShown {
+    EnteredEditorShown() = default;
+    EnteredEditorShown(const EnteredEditorShown&) = delete;
+    EnteredEditorShown& operator=(const EnteredEditorShown&) = delete;
+    ~EnteredEditorShown() {
+        if (std::exchange(editor_shown_later, nullptr) != nullptr) {
+            layout_window();
+        }
+    }
+};
 
 // The only tab is replaced by a fresh untitled one with a new identifier and editor.
 void replace_only_tab() {
@@ -270,6 +283,7 @@ void select_tab(std::uint64_t index, bool check_disk) {
         cancel_replace_all();
     }
     drop_pending_tab_timers();
+    const EnteredEditorShown shown_at_last;
     HWND left_editor = nullptr;
     if (index == active && current_tab().editor == chrome.editor) {
         refresh_tab_strip();
