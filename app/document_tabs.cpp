@@ -119,8 +119,10 @@ void enter_tab(std::uint64_t index, HWND left_editor) {
 }
 
 // The switch reaches the screen pane by pane, each going at once from the old tab's picture to
-// the new one's, the dearest first: the page and the strips are drawn while the left editor
-// still shows, and the entered editor is shown over it only to present its frame.
+// the new one's, the dearest first: the page and the strips are drawn while the left editor still
+// shows, and that one goes only as the entered editor comes to present its frame. The two never
+// show together: Wine draws a render target made while another editor's window covers its own
+// offscreen, and keeps some 13 MiB for every such editor.
 void present_entered_tab(HWND left_editor) {
     const HWND entered = std::exchange(editor_shown_later, nullptr);
     for (HWND pane : {preview().window, chrome.tab_control, chrome.status_strip}) {
@@ -128,13 +130,12 @@ void present_entered_tab(HWND left_editor) {
             UpdateWindow(pane);
         }
     }
-    if (entered != nullptr && current_layout.source_shown) {
-        SetWindowPos(entered, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        ShowWindow(entered, SW_SHOWNA);
-        UpdateWindow(entered);
-    }
     if (left_editor != nullptr && left_editor != chrome.editor) {
         ShowWindow(left_editor, SW_HIDE);
+    }
+    if (entered != nullptr && current_layout.source_shown) {
+        ShowWindow(entered, SW_SHOWNA);
+        UpdateWindow(entered);
     }
     draw_waiting_windows();
 }

@@ -197,12 +197,10 @@ void note_input() {
 HWND create_editor() {
     register_source_window_class(instance);
     install_host_once();
-    // Clipped by its siblings: the editor a tab switch leaves is hidden under the one it enters,
-    // which would otherwise be drawn again for what the hidden one uncovered.
     HWND editor = CreateWindowExW(
-        0, source_window_class, L"",
-        WS_CHILD | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP, 0, 0, 0, 0, main_window,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(editor_control_id)), instance, nullptr);
+        0, source_window_class, L"", WS_CHILD | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP, 0, 0, 0, 0,
+        main_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(editor_control_id)), instance,
+        nullptr);
     if (editor == nullptr) {
         throw std::runtime_error("Could not create a document editor.");
     }
