@@ -91,9 +91,9 @@ void focus_editor_unless_preview() {
     }
 }
 
-// The editor left stays shown until the one entered has its picture: hidden first, it left the
-// pane empty (or, under Wine's renderer, showing what lay under it) for as long as the switch
-// took.
+// The editor left stays shown until the rest of the window shows the tab entered: hidden first,
+// it left the pane empty (or, under Wine's renderer, showing what lay under it) for as long as
+// the switch took.
 void enter_tab(std::uint64_t index, HWND left_editor) {
     active = index;
     DocumentTab& tab = current_tab();
