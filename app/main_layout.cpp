@@ -327,7 +327,8 @@ void layout_window() {
     if (input.find_bar_visible) {
         place_child(chrome.find_bar, layout.find_bar, true);
     }
-    place_child(chrome.editor, layout.editor, layout.source_shown);
+    place_child(chrome.editor, layout.editor,
+                layout.source_shown && chrome.editor != editor_shown_later);
     place_child(chrome.preview_host, layout.preview, layout.preview_shown);
     place_child(chrome.source_label, layout.source_label, layout.source_shown);
     place_child(chrome.hide_source, layout.hide_source, layout.source_shown);

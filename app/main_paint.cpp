@@ -259,6 +259,8 @@ std::optional<LRESULT> paint_message(HWND window, UINT message, WPARAM wparam, L
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORLISTBOX:
         return control_colours(reinterpret_cast<HDC>(wparam));
+    case WM_CTLCOLORBTN:
+        return owner_drawn_button_background(reinterpret_cast<HDC>(wparam), dark_theme);
     case WM_PAINT:
         paint_lines(window);
         return 0;

@@ -15,6 +15,7 @@ bool start_up_pending = false;
 bool command_line_named_files = false;
 bool closing = false;
 MainChrome chrome;
+HWND editor_shown_later = nullptr;
 MainMenus menus;
 std::vector<std::unique_ptr<DocumentTab>> tabs;
 std::uint64_t active = 0;

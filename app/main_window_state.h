@@ -114,6 +114,10 @@ struct MainChrome {
     HWND replace_box = nullptr;
 };
 extern MainChrome chrome;
+// The editor a tab switch enters, kept hidden by the layout until the rest of the window shows
+// the new tab: shown at once, it covered the editor left (under Wine's renderer, with nothing)
+// for as long as the switch took.
+extern HWND editor_shown_later;
 
 // The menu bar and the submenus that are filled or marked after it is built; null until built.
 struct MainMenus {

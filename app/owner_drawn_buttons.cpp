@@ -190,6 +190,36 @@ void paint_owner_drawn_button(const DRAWITEMSTRUCT& item, bool dark, HFONT font,
     BitBlt(item.hDC, target.left, target.top, width, height, dc, 0, 0, SRCCOPY);
 }
 
+LRESULT owner_drawn_button_background(HDC dc, bool dark) {
+    SetDCBrushColor(dc, colorref_from_colour(active_palette(dark)[1]));
+    return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
+}
+
+DRAWITEMSTRUCT owner_drawn_button_item(HWND button, HDC dc, const RECT& rect) {
+    const LRESULT state = SendMessageW(button, BM_GETSTATE, 0, 0);
+    UINT item_state = 0;
+    if ((state & BST_PUSHED) != 0) {
+        item_state |= ODS_SELECTED;
+    }
+    if ((state & BST_FOCUS) != 0) {
+        item_state |= ODS_FOCUS;
+    }
+    if (!IsWindowEnabled(button)) {
+        item_state |= ODS_DISABLED;
+    }
+    return {
+        .CtlType = ODT_BUTTON,
+        .CtlID = static_cast<UINT>(GetDlgCtrlID(button)),
+        .itemID = 0,
+        .itemAction = ODA_DRAWENTIRE,
+        .itemState = item_state,
+        .hwndItem = button,
+        .hDC = dc,
+        .rcItem = rect,
+        .itemData = 0,
+    };
+}
+
 void release_owner_drawn_buffer() {
     button_buffer.release();
 }

@@ -32,6 +32,14 @@ std::uint32_t caption_glyph(std::wstring_view caption);
 void paint_owner_drawn_button(const DRAWITEMSTRUCT& item, bool dark, HFONT font,
                               const wchar_t* caption, bool active, bool bottom_rule);
 
+// The answer to WM_CTLCOLORBTN from an owner-drawn button: the surface colour its face is drawn
+// on, so that a button erased before its face is drawn shows no patch of the system's colour.
+LRESULT owner_drawn_button_background(HDC dc, bool dark);
+
+// What the button's WM_DRAWITEM would carry now, drawing into `dc` at `rect`: its owner can draw
+// it together with its own surface.
+DRAWITEMSTRUCT owner_drawn_button_item(HWND button, HDC dc, const RECT& rect);
+
 // Drops the buffer the buttons are painted through, so that the next paint makes it anew
 // (after a DPI or display change).
 void release_owner_drawn_buffer();

@@ -222,23 +222,39 @@ std::vector<int> item_widths(StatusStrip& strip) {
 // button where it was, and moving a window costs a round trip to the window server.
 std::vector<RECT> placed;
 
+// The buttons move together and draw nothing themselves: moved one by one, each erased and drew
+// its own face at once, so the strip showed the old items beside the new ones until the last had
+// moved. The strip's next paint draws them all.
 void place_item_buttons(StatusStrip& strip) {
     placed.resize(strip.buttons.size(), RECT{-1, -1, -1, -1});
+    std::vector<std::pair<HWND, RECT>> moves;
     for (size_t i = 0; i < strip.items.size() && i < strip.buttons.size(); ++i) {
         HWND button = strip.buttons[i];
         const RECT& rect = strip.items[i].rect;
-        if (button == nullptr || EqualRect(&placed[i], &rect)) {
-            continue;
+        if (button != nullptr && !EqualRect(&placed[i], &rect)) {
+            placed[i] = rect;
+            moves.emplace_back(button, rect);
         }
-        placed[i] = rect;
+    }
+    if (moves.empty()) {
+        return;
+    }
+    HDWP batch = BeginDeferWindowPos(static_cast<int>(moves.size()));
+    for (const auto& [button, rect] : moves) {
         const int width = std::max(0, static_cast<int>(rect.right - rect.left));
         const int height = std::max(0, static_cast<int>(rect.bottom - rect.top));
-        // The buttons move one after another and do not clip their siblings, so a button's old
-        // place may already show the neighbour that moved onto it: copying those pixels along
-        // would leave that picture in the moved button, which nothing then repaints.
-        SetWindowPos(button, nullptr, rect.left, rect.top, width, height,
-                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
-        ShowWindow(button, width > 0 ? SW_SHOWNA : SW_HIDE);
+        const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_NOREDRAW |
+                           (width > 0 ? SWP_SHOWWINDOW : SWP_HIDEWINDOW);
+        if (batch != nullptr) {
+            batch =
+                DeferWindowPos(batch, button, nullptr, rect.left, rect.top, width, height, flags);
+        }
+        if (batch == nullptr) {
+            SetWindowPos(button, nullptr, rect.left, rect.top, width, height, flags);
+        }
+    }
+    if (batch != nullptr) {
+        EndDeferWindowPos(batch);
     }
 }
 
@@ -290,18 +306,48 @@ void draw_icon_item(const StatusStrip& strip, const StatusItem& item, const DRAW
     SelectObject(draw.hDC, previous);
 }
 
-bool draw_item_button(const StatusStrip& strip, const DRAWITEMSTRUCT& draw) {
-    const auto found = std::find(strip.buttons.begin(), strip.buttons.end(), draw.hwndItem);
-    if (found == strip.buttons.end()) {
-        return false;
-    }
-    const StatusItem& item = strip.items[static_cast<size_t>(found - strip.buttons.begin())];
+void draw_button_item(const StatusStrip& strip, const StatusItem& item,
+                      const DRAWITEMSTRUCT& draw) {
     paint_owner_drawn_button(draw, strip.dark, strip_font(strip),
                              item.icon != 0 ? L"" : item.text.c_str(), false, false);
     if (item.icon != 0) {
         draw_icon_item(strip, item, draw);
     }
+}
+
+bool draw_item_button(const StatusStrip& strip, const DRAWITEMSTRUCT& draw) {
+    const auto found = std::find(strip.buttons.begin(), strip.buttons.end(), draw.hwndItem);
+    if (found == strip.buttons.end()) {
+        return false;
+    }
+    draw_button_item(strip, strip.items[static_cast<size_t>(found - strip.buttons.begin())], draw);
     return true;
+}
+
+// The whole strip, its buttons' faces too, goes to the window in one copy, over the buttons;
+// their own paints would draw the same faces again.
+void paint_whole_strip(StatusStrip& strip) {
+    HDC dc = GetDCEx(strip.window, nullptr, DCX_CACHE | DCX_CLIPSIBLINGS);
+    if (dc == nullptr) {
+        return;
+    }
+    paint_buffered(strip.window, dc, strip.buffer, [&strip](HDC target, const RECT& client) {
+        paint_strip(strip, target, client);
+        for (size_t i = 0; i < strip.items.size() && i < strip.buttons.size(); ++i) {
+            HWND button = strip.buttons[i];
+            const RECT& rect = strip.items[i].rect;
+            if (button != nullptr && rect.right > rect.left) {
+                draw_button_item(strip, strip.items[i],
+                                 owner_drawn_button_item(button, target, rect));
+            }
+        }
+    });
+    ReleaseDC(strip.window, dc);
+    for (HWND button : strip.buttons) {
+        if (button != nullptr) {
+            ValidateRect(button, nullptr);
+        }
+    }
 }
 
 LRESULT CALLBACK strip_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -319,18 +365,16 @@ LRESULT CALLBACK strip_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     switch (message) {
     case WM_ERASEBKGND:
         return 1;
+    case WM_CTLCOLORBTN:
+        return owner_drawn_button_background(reinterpret_cast<HDC>(wparam), strip->dark);
     case WM_SIZE:
         layout_status_strip(*strip);
-        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        InvalidateRect(window, nullptr, FALSE);
         return 0;
     case WM_PAINT: {
         PAINTSTRUCT paint{};
-        HDC dc = BeginPaint(window, &paint);
-        if (dc != nullptr) {
-            paint_buffered(window, dc, strip->buffer, [strip](HDC target, const RECT& client) {
-                paint_strip(*strip, target, client);
-            });
-        }
+        BeginPaint(window, &paint);
+        paint_whole_strip(*strip);
         EndPaint(window, &paint);
         return 0;
     }
@@ -387,6 +431,14 @@ void set_text_if_changed(HWND window, const std::wstring& text) {
     }
 }
 
+// A button's own WM_SETTEXT erases it and draws the new caption at once, in its old place: the
+// strip draws it where the new items put it instead.
+void set_caption_if_changed(HWND button, const std::wstring& text) {
+    if (window_text(button) != text) {
+        DefWindowProcW(button, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+}
+
 // Puts the new items in place, keeping the buttons when the same commands stand in the same
 // order.
 void install_items(StatusStrip& strip, std::vector<StatusItem> items) {
@@ -405,7 +457,7 @@ void install_items(StatusStrip& strip, std::vector<StatusItem> items) {
     if (reuse) {
         for (size_t i = 0; i < strip.items.size(); ++i) {
             if (strip.buttons[i] != nullptr) {
-                set_text_if_changed(strip.buttons[i], strip.items[i].text);
+                set_caption_if_changed(strip.buttons[i], strip.items[i].text);
             }
         }
     } else {
@@ -545,7 +597,7 @@ void restyle_status_strip(bool dark, HFONT font) {
     strip.font = font;
     if (strip.window != nullptr) {
         layout_status_strip(strip);
-        RedrawWindow(strip.window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        InvalidateRect(strip.window, nullptr, FALSE);
     }
 }
 

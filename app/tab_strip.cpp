@@ -330,7 +330,8 @@ LRESULT CALLBACK tab_proc(HWND control, UINT message, WPARAM wparam, LPARAM lpar
         return hit == HTTRANSPARENT ? HTCLIENT : hit;
     }
     case WM_ERASEBKGND:
-        erase_tab_strip(control, reinterpret_cast<HDC>(wparam));
+        // The paint covers the whole strip. An erase of its own, which the system may run apart
+        // from the paint (a window moved or hidden beside it), showed the strip without its tabs.
         return 1;
     case WM_PAINT: {
         PAINTSTRUCT paint{};
@@ -375,6 +376,8 @@ LRESULT CALLBACK tab_proc(HWND control, UINT message, WPARAM wparam, LPARAM lpar
     case WM_CONTEXTMENU:
         on_context_menu(control, lparam);
         return 0;
+    case WM_CTLCOLORBTN:
+        return owner_drawn_button_background(reinterpret_cast<HDC>(wparam), dark_theme);
     case WM_DRAWITEM: {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
         if (item != nullptr && item->hwndItem == chrome.new_tab) {

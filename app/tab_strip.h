@@ -76,7 +76,6 @@ const StripHover& strip_hover();
 // The strip's painting, in app/tab_strip_paint.cpp.
 // Paints the items that meet `update` into `target` through the strip's back buffer.
 void paint_tab_strip(HWND tab_control, HDC target, const RECT& update);
-void erase_tab_strip(HWND tab_control, HDC dc);
 void release_tab_back_buffer();
 
 } // namespace pellix

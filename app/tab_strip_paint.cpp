@@ -223,12 +223,6 @@ void draw_focus(HWND control, HDC dc) {
 
 } // namespace
 
-void erase_tab_strip(HWND tab_control, HDC dc) {
-    RECT client{};
-    GetClientRect(tab_control, &client);
-    fill_with_palette_colour(dc, client, slot(slot_chrome));
-}
-
 void paint_tab_strip(HWND tab_control, HDC target, const RECT& update) {
     paint_buffered(tab_control, target, strip_buffer, [&](HDC dc, const RECT& client) {
         fill_with_palette_colour(dc, client, slot(slot_chrome));

@@ -115,9 +115,10 @@ struct ScrollAnchor {
     bool valid = false;
 };
 
-// What a frame was drawn from besides the layouts, whose remaking (another font, size, wrap,
-// gutter or palette) goes with a new text format or a new target: a kept frame drawn from the
-// inputs of now shows what a full redraw would.
+// Everything a frame was drawn from besides the layouts, whose remaking (another font, size,
+// wrap, gutter or palette) goes with a new text format or a new target: a kept frame drawn from
+// the inputs of now shows what a full redraw would. Whatever else comes to change the picture
+// belongs here, or a kept frame shows it stale.
 struct FrameInputs {
     std::uint64_t edit_count = 0;
     std::array<std::uint64_t, 2> selection{};
@@ -127,13 +128,15 @@ struct FrameInputs {
     ComPtr<IDWriteTextFormat> text_format;
     std::uint64_t highlight_generation = 0;
     std::uint64_t marks_generation = 0;
+    // The input method's text drawn at the caret; an ended composition draws none.
+    std::wstring composition;
 
     bool operator==(const FrameInputs& other) const {
         return edit_count == other.edit_count && selection == other.selection &&
                scroll_x == other.scroll_x && scroll_y == other.scroll_y &&
                text_format.get() == other.text_format.get() &&
                highlight_generation == other.highlight_generation &&
-               marks_generation == other.marks_generation;
+               marks_generation == other.marks_generation && composition == other.composition;
     }
 };
 

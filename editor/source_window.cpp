@@ -271,12 +271,13 @@ FrameInputs frame_inputs_now(const Source& source) {
         .text_format = source.text_format,
         .highlight_generation = source.highlight_generation,
         .marks_generation = source.marks_generation,
+        .composition = source.composing ? source.composition : std::wstring(),
     };
 }
 
 // The kept frame is what a full redraw at the window's size would draw now.
 bool frame_is_current(const Source& source) {
-    return source.target && source.frame_kept && !source.composing && target_fits_window(source) &&
+    return source.target && source.frame_kept && target_fits_window(source) &&
            source.frame_inputs == frame_inputs_now(source);
 }
 

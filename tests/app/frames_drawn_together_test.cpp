@@ -36,10 +36,7 @@ protected:
 
     void SetUp() override {
         OpenTabsWindow::SetUp();
-        SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
-        // Under Wine without a window manager, hiding a shown window waits two seconds for the
-        // X server; these cases need the screen.
-        ShowWindow(window_, SW_SHOWNOACTIVATE);
+        show_on_screen();
     }
 
     static void draw_now() {

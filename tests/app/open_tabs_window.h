@@ -122,6 +122,13 @@ protected:
         SendMessageW(main_window, WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
     }
 
+    // The window shown at a set size, for cases that read the screen back. Under Wine without a
+    // window manager, hiding a shown window waits two seconds for the X server: it stays shown.
+    void show_on_screen() const {
+        SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
+        ShowWindow(window_, SW_SHOWNOACTIVATE);
+    }
+
     static void pump(DWORD milliseconds) { test::pump(milliseconds); }
     template <typename Done>
     static bool pump_until(Done done, DWORD limit_ms = test::settle_limit_ms) {

@@ -724,6 +724,28 @@ TEST(EditorPaint, AKeptFrameIsShownAgainOnlyWhileItIsCurrent) {
     }
 }
 
+// A composition ended while the editor was hidden, with no text changed, leaves a kept frame
+// that still shows it: that frame is no picture of the editor any more.
+TEST(EditorPaint, AFrameDrawnWhileComposingIsNotShownAgainOnceTheCompositionEnded) {
+    EditorWindow window(width, height);
+    window.set_text(L"# Heading\nsecond line\n");
+    window.select(5, 5);
+    window.send(WM_IME_STARTCOMPOSITION);
+    Source& source = window.record();
+    // What the input method's string leaves (its calls need a real input context).
+    source.composition = L"\x65E5\x672C\x8A9E composing";
+    repaint(window);
+    ShowWindow(window.editor, SW_HIDE);
+    window.send(WM_IME_ENDCOMPOSITION);
+    ShowWindow(window.editor, SW_SHOWNOACTIVATE);
+    UpdateWindow(window.editor);
+    const test::FramePixels first(window.editor);
+    ASSERT_TRUE(first.copied());
+    repaint(window);
+    const test::FramePixels redrawn(window.editor);
+    EXPECT_EQ(test::differing_pixels(window.editor, first, redrawn), 0);
+}
+
 // Measuring an editor without a render target makes one; a replacement of the whole text that
 // another thread sent meanwhile is served inside that, and the measuring must not go on with the
 // line layouts the replacement dropped.

@@ -1,0 +1,326 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/document_tabs.h"
+#include "app/main_window_state.h"
+#include "app/settings.h"
+#include "editor/source_record.h"
+#include "platform/dib_surface.h"
+#include "preview/preview_window.h"
+#include "tests/app/open_tabs_window.h"
+#include "tests/editor_frame.h"
+
+namespace pellix {
+namespace {
+
+constexpr WORD zoom_in_command = 306;
+constexpr WORD first_theme_command = 311;
+constexpr unsigned light_theme = 1;
+constexpr unsigned dark_theme_setting = 2;
+// A caret blinking in a pane differs from the settled picture by a few pixels; a pane drawn
+// half, empty or with another layout by thousands.
+constexpr int tolerated_share = 200;
+
+// What each pane shows at one moment: its pixels, none at all (empty) for an editor pane where
+// no editor has presented a frame since it was shown.
+using PaneReading = std::vector<std::uint32_t>;
+struct Reading {
+    std::string after; // the message whose end it was read at
+    std::vector<PaneReading> panes;
+};
+
+struct Pane {
+    const char* name;
+    RECT rect; // in the main window's client area
+    bool editor;
+    // The tabs' pictures differ here by more than a caret (the status strip's by a few digits).
+    bool tabs_differ = true;
+};
+
+RECT rect_in_main(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    MapWindowPoints(nullptr, main_window, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+bool is_tab_editor(HWND window) {
+    for (const auto& tab : tabs) {
+        if (tab->editor == window) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Reads back the real main window after every paint that reaches it (a retitled button draws
+// itself at once, outside any paint): the window's own surface for the chrome and the preview,
+// and for the editor pane the frame of the topmost editor shown there, when it has presented one
+// since it was shown.
+class SwitchPictures : public test::OpenTabsWindow {
+protected:
+    SwitchPictures() : OpenTabsWindow("switch-pictures") {}
+
+    void SetUp() override {
+        OpenTabsWindow::SetUp();
+        show_on_screen();
+        watching = this;
+        hook_ = SetWindowsHookExW(WH_CALLWNDPROCRET, after_message, nullptr, GetCurrentThreadId());
+        ASSERT_NE(hook_, nullptr);
+    }
+
+    void TearDown() override {
+        UnhookWindowsHookEx(hook_);
+        watching = nullptr;
+        OpenTabsWindow::TearDown();
+    }
+
+    static LRESULT CALLBACK after_message(int code, WPARAM wparam, LPARAM lparam) {
+        const auto* sent = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+        if (code == HC_ACTION && watching != nullptr) {
+            watching->note(sent->hwnd, sent->message, sent->lParam);
+        }
+        return CallNextHookEx(nullptr, code, wparam, lparam);
+    }
+
+    void note(HWND window, UINT message, LPARAM lparam) {
+        const bool shown = message == WM_SHOWWINDOW ||
+                           (message == WM_WINDOWPOSCHANGED &&
+                            (reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_SHOWWINDOW));
+        if (shown) {
+            presented_[window] = false;
+        }
+        if (message == WM_PAINT) {
+            presented_[window] = true;
+        }
+        // A button draws itself at once when retitled.
+        const bool paints = message == WM_PAINT || message == WM_SETTEXT;
+        if (recording_ && paints && (window == main_window || IsChild(main_window, window))) {
+            read(message, window);
+        }
+    }
+
+    // The topmost shown editor over the editor pane, or null.
+    static HWND editor_on_top() {
+        for (HWND child = GetWindow(main_window, GW_CHILD); child != nullptr;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            if (is_tab_editor(child) && IsWindowVisible(child)) {
+                return child;
+            }
+        }
+        return nullptr;
+    }
+
+    void read(UINT message, HWND window) {
+        wchar_t name[64]{};
+        GetClassNameW(window, name, 64);
+        std::ostringstream after;
+        after << "message 0x" << std::hex << message << " of a "
+              << std::string(name, name + wcslen(name));
+        Reading reading{after.str(), {}};
+        RECT client{};
+        GetClientRect(main_window, &client);
+        DibSurface surface(client.right, client.bottom);
+        HDC dc = GetDCEx(main_window, nullptr, DCX_CACHE);
+        BitBlt(surface.dc(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+        ReleaseDC(main_window, dc);
+        auto pixels = [](auto at, RECT area) {
+            PaneReading seen;
+            for (LONG y = area.top; y < area.bottom; ++y) {
+                for (LONG x = area.left; x < area.right; ++x) {
+                    seen.push_back(at(x, y));
+                }
+            }
+            return seen;
+        };
+        for (const Pane& pane : panes_) {
+            HWND editor = pane.editor ? editor_on_top() : nullptr;
+            if (!pane.editor) {
+                reading.panes.push_back(
+                    pixels([&](int x, int y) { return surface.pixel(x, y); }, pane.rect));
+            } else if (editor == nullptr || !presented_[editor]) {
+                reading.panes.emplace_back();
+            } else {
+                const test::FramePixels frame(editor);
+                const RECT area{0, 0, test::client_width(editor), test::client_height(editor)};
+                reading.panes.push_back(
+                    frame.copied() ? pixels([&](int x, int y) { return frame.at(x, y); }, area)
+                                   : PaneReading{});
+            }
+        }
+        readings_.push_back(std::move(reading));
+    }
+
+    void find_panes() {
+        panes_.clear();
+        if (IsWindowVisible(chrome.editor)) {
+            panes_.push_back({"editor", rect_in_main(chrome.editor), true});
+        }
+        if (preview().window != nullptr && IsWindowVisible(preview().window)) {
+            panes_.push_back({"preview", rect_in_main(preview().window), false});
+        }
+        panes_.push_back({"tab strip", rect_in_main(chrome.tab_control), false});
+        panes_.push_back({"status strip", rect_in_main(chrome.status_strip), false, false});
+    }
+
+    static bool nothing_waits_to_be_drawn() {
+        RECT waiting{};
+        for (HWND window : {main_window, chrome.editor, preview().window, chrome.tab_control,
+                            chrome.status_strip}) {
+            if (window != nullptr && GetUpdateRect(window, &waiting, FALSE)) {
+                return false;
+            }
+        }
+        return !source_record(chrome.editor)->budget.timer_set;
+    }
+
+    // The picture once the window has settled: what each pane shows for good.
+    Reading settled() {
+        EXPECT_TRUE(pump_until(nothing_waits_to_be_drawn));
+        readings_.clear();
+        read(0, main_window);
+        return readings_.back();
+    }
+
+    // Switches to tab `index` as the strip does, reading the window at every step until it has
+    // settled; every reading of every pane must be the old tab's picture or the new tab's.
+    void expect_one_picture_at_a_time(int index, const std::string& trace) {
+        SCOPED_TRACE(trace);
+        const Reading before = settled();
+        readings_.clear();
+        recording_ = true;
+        choose_in_strip(index);
+        test::pump_until(nothing_waits_to_be_drawn);
+        recording_ = false;
+        std::vector<Reading> steps = std::move(readings_);
+        const Reading after = settled();
+        ASSERT_EQ(current_tab().id, tabs[static_cast<std::size_t>(index)]->id);
+        ASSERT_FALSE(steps.empty());
+        for (std::size_t p = 0; p < panes_.size(); ++p) {
+            const Pane& pane = panes_[p];
+            ASSERT_FALSE(before.panes[p].empty() || after.panes[p].empty()) << pane.name;
+            const int tolerated = static_cast<int>(after.panes[p].size()) / tolerated_share;
+            if (pane.tabs_differ) {
+                EXPECT_GT(differing(before.panes[p], after.panes[p]), tolerated)
+                    << "the two tabs look alike in the " << pane.name;
+            }
+            for (std::size_t s = 0; s < steps.size(); ++s) {
+                const PaneReading& seen = steps[s].panes[p];
+                if (seen.empty()) {
+                    ADD_FAILURE() << "step " << s << ", after " << steps[s].after << ": the "
+                                  << pane.name << " shows no frame";
+                    break;
+                }
+                const int from_old = differing(seen, before.panes[p]);
+                const int from_new = differing(seen, after.panes[p]);
+                if (from_old > tolerated && from_new > tolerated) {
+                    ADD_FAILURE() << "step " << s << ", after " << steps[s].after << ": the "
+                                  << pane.name << " differs from the old tab's picture by "
+                                  << from_old << " pixels and from the new tab's by " << from_new;
+                    break;
+                }
+            }
+        }
+    }
+
+    static int differing(const PaneReading& a, const PaneReading& b) {
+        if (a.size() != b.size()) {
+            return static_cast<int>(std::max(a.size(), b.size()));
+        }
+        int count = 0;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            count += a[i] != b[i] ? 1 : 0;
+        }
+        return count;
+    }
+
+    void use_theme(unsigned theme) {
+        SendMessageW(window_, WM_COMMAND, MAKEWPARAM(first_theme_command + theme, 0), 0);
+    }
+
+    // Tabs whose every row holds text of its own, each in `view`, all shown once.
+    void open_tabs_in_view(int count, int view) {
+        const char* words[] = {"alpha", "bravo", "charlie", "delta", "echo"};
+        for (int t = 0; t < count; ++t) {
+            std::string text = std::string("# ") + words[t] + "\n";
+            for (int i = 0; i < 40 + 3 * t; ++i) {
+                text += std::string(static_cast<std::size_t>(t + 1), '*') + words[t] + " line " +
+                        std::to_string(i * (t + 3)) + " " +
+                        std::string(words[t]).append(i % 7, 'x') + "\n";
+            }
+            open_path(file(std::string(words[t]) + ".md", text));
+            select_view(view);
+        }
+        find_panes();
+    }
+
+    inline static SwitchPictures* watching = nullptr;
+    HHOOK hook_ = nullptr;
+    bool recording_ = false;
+    std::map<HWND, bool> presented_;
+    std::vector<Pane> panes_;
+    std::vector<Reading> readings_;
+};
+
+// In each view and theme: a switch back to the tab left last (its editor's drawing and its page
+// kept), and a switch to a tab shown long ago (both made anew).
+TEST_F(SwitchPictures, EachPaneShowsTheOldTabOrTheNewWholeThroughASwitch) {
+    constexpr int count = 5;
+    for (const int view : {view_split, view_source, view_preview}) {
+        for (const unsigned theme : {light_theme, dark_theme_setting}) {
+            std::ostringstream trace;
+            trace << "view " << view << ", theme " << theme;
+            use_theme(theme);
+            // The last one closed leaves a fresh untitled tab, which the first file fills.
+            while (tabs.size() > 1 || !current_tab().path.empty()) {
+                close_current_tab([] { return true; });
+            }
+            open_tabs_in_view(count, view);
+            expect_one_picture_at_a_time(count - 2, trace.str() + ", to the tab left last");
+            const Source& first = *source_record(tabs.front()->editor);
+            EXPECT_TRUE(pump_until([&] { return !first.target; }));
+            expect_one_picture_at_a_time(0, trace.str() + ", to a tab shown long ago");
+        }
+    }
+}
+
+// The status strip of a UTF-16 LE file with CR LF line ends and of a UTF-8 file with LF, zoomed:
+// its buttons change their texts and places at every switch.
+TEST_F(SwitchPictures, TheStatusStripShowsOneTabsItemsInTheThemesColours) {
+    std::u16string wide = u"# Wide\r\n";
+    std::string narrow = "# Narrow\n";
+    for (int i = 0; i < 30; ++i) {
+        wide += u"wide text line of the first file\r\n";
+        narrow += "narrow " + std::to_string(i) + "\n";
+    }
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t unit : wide) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    open_path(file("wide.md", bytes));
+    open_path(file("narrow.md", narrow));
+    select_view(view_source);
+    for (const unsigned theme : {dark_theme_setting, light_theme}) {
+        use_theme(theme);
+        settings.font_size = 12;
+        SendMessageW(window_, WM_COMMAND, MAKEWPARAM(zoom_in_command, 0), 0);
+        SendMessageW(window_, WM_COMMAND, MAKEWPARAM(zoom_in_command, 0), 0);
+        ASSERT_EQ(settings.font_size, 14);
+        find_panes();
+        for (const int index : {0, 1, 0, 1}) {
+            expect_one_picture_at_a_time(index, "theme " + std::to_string(theme) + ", to tab " +
+                                                    std::to_string(index));
+        }
+    }
+}
+
+} // namespace
+} // namespace pellix
