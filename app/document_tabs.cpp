@@ -118,22 +118,65 @@ void enter_tab(std::uint64_t index, HWND left_editor) {
     SendMessageW(tab.editor, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&tab.scroll_pos));
 }
 
+// Copies the frame of the editor left into the main window's own surface, where the entered
+// editor is about to cover it; false when it holds no whole frame.
+bool leave_frame_behind(HWND left_editor, HWND entered) {
+    RECT left{};
+    GetClientRect(left_editor, &left);
+    MapWindowPoints(left_editor, main_window, reinterpret_cast<POINT*>(&left), 2);
+    RECT place{};
+    GetClientRect(entered, &place);
+    MapWindowPoints(entered, main_window, reinterpret_cast<POINT*>(&place), 2);
+    // Without the children's clipping, the copy goes under the editors themselves.
+    HDC dc = GetDCEx(main_window, nullptr, DCX_CACHE);
+    if (dc == nullptr) {
+        return false;
+    }
+    IntersectClipRect(dc, left.left, left.top, left.right, left.bottom);
+    IntersectClipRect(dc, place.left, place.top, place.right, place.bottom);
+    SetViewportOrgEx(dc, left.left, left.top, nullptr);
+    const bool copied = copy_presented_frame(left_editor, dc);
+    ReleaseDC(main_window, dc);
+    return copied;
+}
+
+// Under Wine an editor's drawing lives in a window of its own above the main window's surface,
+// and hiding the editor uncovers what that surface holds there: the background, since hiding a
+// child erases its parent at once. So the left editor's frame is copied there first and the erase
+// waits for the main window's next paint, by when the entered editor covers the place: the pane
+// keeps the old tab's picture until the entered editor presents its own, which for an editor that
+// let go of its drawing waits for a new render target. Where no frame could be copied, the erase
+// stays, lest an older tab's picture show through.
+void hide_left_editor(HWND left_editor, HWND entered) {
+    if (entered != nullptr && IsWindowVisible(left_editor) &&
+        leave_frame_behind(left_editor, entered)) {
+        // What ShowWindow does, less the parent's erase.
+        SendMessageW(left_editor, WM_SHOWWINDOW, FALSE, 0);
+        SetWindowPos(left_editor, nullptr, 0, 0, 0, 0,
+                     SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
+                         SWP_DEFERERASE);
+    } else {
+        ShowWindow(left_editor, SW_HIDE);
+    }
+}
+
 // The switch reaches the screen pane by pane, each going at once from the old tab's picture to
 // the new one's, the dearest first: the page and the strips are drawn while the left editor still
-// shows, and that one goes only as the entered editor comes to present its frame. The two never
-// show together: Wine draws a render target made while another editor's window covers its own
-// offscreen, and keeps some 13 MiB for every such editor.
+// shows, and its picture stays until the entered editor presents its frame. The two editors are
+// never shown together: under Wine, shown overlapping (whichever lay on top), they kept some
+// 13 MiB more for every editor, apparently drawn offscreen.
 void present_entered_tab(HWND left_editor) {
     const HWND entered = std::exchange(editor_shown_later, nullptr);
+    const bool shows_entered = entered != nullptr && current_layout.source_shown;
     for (HWND pane : {preview().window, chrome.tab_control, chrome.status_strip}) {
         if (pane != nullptr && IsWindowVisible(pane)) {
             UpdateWindow(pane);
         }
     }
     if (left_editor != nullptr && left_editor != chrome.editor) {
-        ShowWindow(left_editor, SW_HIDE);
+        hide_left_editor(left_editor, shows_entered ? entered : nullptr);
     }
-    if (entered != nullptr && current_layout.source_shown) {
+    if (shows_entered) {
         ShowWindow(entered, SW_SHOWNA);
         UpdateWindow(entered);
     }

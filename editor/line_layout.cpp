@@ -539,6 +539,8 @@ void release_device_objects(Source& source) {
     brushes.find_highlight.reset();
     brushes.marker.reset();
     source.target.reset();
+    source.frame_copy.reset();
+    source.frame_copied = false;
 }
 
 std::uint64_t line_at_height(const HeightTree& heights, double y) {

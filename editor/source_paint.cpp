@@ -650,6 +650,54 @@ bool end_frame(Source& source) {
     return true;
 }
 
+RECT whole_frame(const Source& source) {
+    const D2D1_SIZE_U size = source.target->GetPixelSize();
+    return RECT{0, 0, static_cast<LONG>(size.width), static_cast<LONG>(size.height)};
+}
+
+// Copies what this frame drew (`area`, in pixels) into the frame's copy before it is presented;
+// the whole frame when the copy was not current or the target's size changed.
+void copy_drawn_area(Source& source, RECT area) {
+    const RECT whole = whole_frame(source);
+    const int width = whole.right;
+    const int height = whole.bottom;
+    DibSurface* copy = source.frame_copy.get();
+    if (copy == nullptr || copy->width() != width || copy->height() != height) {
+        source.frame_copy = std::make_unique<DibSurface>(width, height);
+        copy = source.frame_copy.get();
+        source.frame_copied = false;
+    }
+    if (!source.frame_copied) {
+        area = whole;
+    }
+    source.frame_copied = false;
+    ComPtr<ID2D1GdiInteropRenderTarget> interop;
+    HDC frame = nullptr;
+    if (copy->dc() == nullptr ||
+        FAILED(source.target->QueryInterface(__uuidof(ID2D1GdiInteropRenderTarget),
+                                             reinterpret_cast<void**>(interop.put()))) ||
+        FAILED(interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &frame))) {
+        return;
+    }
+    source.frame_copied =
+        BitBlt(copy->dc(), area.left, area.top, area.right - area.left, area.bottom - area.top,
+               frame, area.left, area.top, SRCCOPY) != FALSE;
+    // Nothing was drawn through the DC; told otherwise, Wine's target keeps more memory.
+    RECT nothing{};
+    interop->ReleaseDC(&nothing);
+}
+
+// The pixels a band from `top` to `bottom` and rightwards from `left` (DIPs) covers, rounded out.
+RECT band_pixels(const Source& source, double left, double top, double bottom) {
+    const double scale = scale_of(source);
+    return RECT{
+        .left = static_cast<LONG>(std::floor(left * scale)),
+        .top = static_cast<LONG>(std::floor(top * scale)),
+        .right = whole_frame(source).right,
+        .bottom = static_cast<LONG>(std::ceil(bottom * scale)),
+    };
+}
+
 } // namespace
 
 double gutter_width(const Source& source) {
@@ -761,24 +809,13 @@ void ensure_render_target(Source& source) {
     create_source_brushes(source);
 }
 
-bool copy_frame(Source& source, HDC into) {
-    ComPtr<ID2D1GdiInteropRenderTarget> interop;
-    if (!source.target || !source.frame_kept ||
-        FAILED(source.target->QueryInterface(__uuidof(ID2D1GdiInteropRenderTarget),
-                                             reinterpret_cast<void**>(interop.put())))) {
+bool copy_frame(const Source& source, HDC into) {
+    if (!source.target || !source.frame_kept || !source.frame_copied) {
         return false;
     }
-    RECT client{};
-    GetClientRect(source.window, &client);
-    source.target->BeginDraw();
-    HDC frame = nullptr;
-    bool copied = false;
-    if (SUCCEEDED(interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &frame))) {
-        copied = BitBlt(into, 0, 0, client.right, client.bottom, frame, 0, 0, SRCCOPY) != FALSE;
-        interop->ReleaseDC(nullptr);
-    }
-    end_frame(source);
-    return copied;
+    const RECT whole = whole_frame(source);
+    return BitBlt(into, 0, 0, whole.right, whole.bottom, source.frame_copy->dc(), 0, 0, SRCCOPY) !=
+           FALSE;
 }
 
 bool present_frame_again(Source& source) {
@@ -816,6 +853,7 @@ void Source::paint() {
     if (paint_lane_only && frame_kept) {
         target->BeginDraw();
         draw_marker_lane(*this);
+        copy_drawn_area(*this, RECT{0, 0, marker_lane_right(*this), whole_frame(*this).bottom});
         frame_kept = end_frame(*this);
         return;
     }
@@ -851,6 +889,9 @@ void Source::paint() {
         target->PopAxisAlignedClip();
     }
     clock.lap(work_stage::paint_gutter);
+    copy_drawn_area(*this,
+                    banded ? band_pixels(*this, paint_band_left, paint_band_top, paint_band_bottom)
+                           : whole_frame(*this));
     frame_kept = end_frame(*this);
     clock.lap(work_stage::paint_present);
     evict_layouts(*this);

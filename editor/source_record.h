@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -27,6 +28,7 @@
 #include "editor/replacement_lines.h"
 #include "markdown/line_scanners.h"
 #include "platform/com_ptr.h"
+#include "platform/dib_surface.h"
 #include "preview/accessibility_bridge.h"
 #include "tracking/change_marks.h"
 
@@ -218,6 +220,14 @@ struct Source {
     bool hidden_layouts_made = false;
     // What the kept frame was drawn from (see `frame_kept`).
     FrameInputs frame_inputs;
+    // A copy of the kept frame, brought up to date by each paint before it presents, for whoever
+    // must show the frame once the window is hidden (`copy_frame`). The target can be read only
+    // inside a draw, and under Wine every extra present of an unchanged frame kept memory (the
+    // 128-tab window grew by hundreds of MiB); reading inside the paints that present anyway
+    // costs the UI thread a wait for the drawing to finish instead.
+    std::unique_ptr<DibSurface> frame_copy;
+    // The copy holds the whole kept frame; false after a paint whose reading failed.
+    bool frame_copied = false;
     SourceBrushes brushes;
     ComPtr<IDWriteTextFormat> text_format;
     ComPtr<IDWriteTextFormat> number_format;
@@ -355,11 +365,11 @@ void create_source_brushes(Source& source);
 void continue_layouts(Source& source);
 // Creates the render target and its brushes when there is none.
 void ensure_render_target(Source& source);
-// Copies the frame the render target holds (the last one presented) into `into`, client
-// pixels from (0, 0); false when there is no frame to copy. For tests: under Wine a window
-// target's frames in a child window never reach the screen, or (presented through Vulkan) GDI
-// cannot read them there.
-bool copy_frame(Source& source, HDC into);
+// Copies the frame last presented into `into`, client pixels from (0, 0), without drawing or
+// presenting; false when there is no whole frame to copy. Under Wine a window target's frames
+// in a child window never reach the screen, or (presented through Vulkan) GDI cannot read them
+// there: this is how the tests see them, and how a hidden editor's picture is left behind.
+bool copy_frame(const Source& source, HDC into);
 // Presents the frame the render target holds once more; false when that lost the device (the
 // next paint draws everything again).
 bool present_frame_again(Source& source);

@@ -47,6 +47,8 @@ public:
     DibSurface(const DibSurface&) = delete;
     DibSurface& operator=(const DibSurface&) = delete;
 
+    int width() const { return width_; }
+    int height() const { return -info_.bmiHeader.biHeight; }
     HDC dc() const { return dc_; }
     void* bits() const { return bits_; }
     const BITMAPINFO& info() const { return info_; }

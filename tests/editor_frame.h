@@ -26,8 +26,8 @@ inline int client_height(HWND window) {
     return client.bottom;
 }
 
-// The frame an editor presented last, read back from its render target: what the window
-// shows, without waiting for Wine to bring it to the screen.
+// The frame an editor presented last, from the copy its paints keep: what the window shows,
+// without waiting for Wine to bring it to the screen.
 class FramePixels {
 public:
     explicit FramePixels(HWND editor) : surface_(client_width(editor), client_height(editor)) {

@@ -28,8 +28,7 @@ constexpr unsigned dark_theme_setting = 2;
 // half, empty or with another layout by thousands.
 constexpr int tolerated_share = 200;
 
-// What each pane shows at one moment: its pixels, none at all (empty) for an editor pane where
-// no editor has presented a frame since it was shown.
+// What each pane shows at one moment: its pixels (none when an editor's frame could not be read).
 using PaneReading = std::vector<std::uint32_t>;
 struct Reading {
     std::string after; // the message whose end it was read at
@@ -38,7 +37,7 @@ struct Reading {
 
 struct Pane {
     const char* name;
-    RECT rect; // in the main window's client area
+    RECT rect; // in the main window's client area (for the editor, its client area)
     bool editor;
     // The tabs' pictures differ here by more than a caret (the status strip's by a few digits).
     bool tabs_differ = true;
@@ -48,6 +47,13 @@ RECT rect_in_main(HWND window) {
     RECT rect{};
     GetWindowRect(window, &rect);
     MapWindowPoints(nullptr, main_window, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+RECT client_in_main(HWND window) {
+    RECT rect{};
+    GetClientRect(window, &rect);
+    MapWindowPoints(window, main_window, reinterpret_cast<POINT*>(&rect), 2);
     return rect;
 }
 
@@ -61,9 +67,11 @@ bool is_tab_editor(HWND window) {
 }
 
 // Reads back the real main window after every paint that reaches it (a retitled button draws
-// itself at once, outside any paint): the window's own surface for the chrome and the preview,
-// and for the editor pane the frame of the topmost editor shown there, when it has presented one
-// since it was shown.
+// itself at once, outside any paint) and every editor shown or hidden: the window's own surface
+// for the chrome and the preview, and for the editor pane the frame of the topmost editor shown
+// there once it has presented one since it was shown. Until then the pane shows the surface: under
+// Wine an editor's drawing lives in a window of its own, and one not yet presented, or none,
+// leaves the main window's surface to be seen.
 class SwitchPictures : public test::OpenTabsWindow {
 protected:
     SwitchPictures() : OpenTabsWindow("switch-pictures") {}
@@ -85,23 +93,26 @@ protected:
     static LRESULT CALLBACK after_message(int code, WPARAM wparam, LPARAM lparam) {
         const auto* sent = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
         if (code == HC_ACTION && watching != nullptr) {
-            watching->note(sent->hwnd, sent->message, sent->lParam);
+            watching->note(sent->hwnd, sent->message, sent->wParam, sent->lParam);
         }
         return CallNextHookEx(nullptr, code, wparam, lparam);
     }
 
-    void note(HWND window, UINT message, LPARAM lparam) {
-        const bool shown = message == WM_SHOWWINDOW ||
-                           (message == WM_WINDOWPOSCHANGED &&
-                            (reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_SHOWWINDOW));
+    void note(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+        const UINT flags =
+            message == WM_WINDOWPOSCHANGED ? reinterpret_cast<const WINDOWPOS*>(lparam)->flags : 0;
+        const bool shown =
+            (message == WM_SHOWWINDOW && wparam != 0) || (flags & SWP_SHOWWINDOW) != 0;
         if (shown) {
             presented_[window] = false;
         }
         if (message == WM_PAINT) {
             presented_[window] = true;
         }
-        // A button draws itself at once when retitled.
-        const bool paints = message == WM_PAINT || message == WM_SETTEXT;
+        // A button draws itself at once when retitled; an editor shown or hidden changes what
+        // covers the surface.
+        const bool paints = message == WM_PAINT || message == WM_SETTEXT ||
+                            (is_tab_editor(window) && (shown || (flags & SWP_HIDEWINDOW) != 0));
         if (recording_ && paints && (window == main_window || IsChild(main_window, window))) {
             read(message, window);
         }
@@ -142,11 +153,9 @@ protected:
         };
         for (const Pane& pane : panes_) {
             HWND editor = pane.editor ? editor_on_top() : nullptr;
-            if (!pane.editor) {
+            if (editor == nullptr || !presented_[editor]) {
                 reading.panes.push_back(
                     pixels([&](int x, int y) { return surface.pixel(x, y); }, pane.rect));
-            } else if (editor == nullptr || !presented_[editor]) {
-                reading.panes.emplace_back();
             } else {
                 const test::FramePixels frame(editor);
                 const RECT area{0, 0, test::client_width(editor), test::client_height(editor)};
@@ -161,7 +170,7 @@ protected:
     void find_panes() {
         panes_.clear();
         if (IsWindowVisible(chrome.editor)) {
-            panes_.push_back({"editor", rect_in_main(chrome.editor), true});
+            panes_.push_back({"editor", client_in_main(chrome.editor), true});
         }
         if (preview().window != nullptr && IsWindowVisible(preview().window)) {
             panes_.push_back({"preview", rect_in_main(preview().window), false});
@@ -215,7 +224,7 @@ protected:
                 const PaneReading& seen = steps[s].panes[p];
                 if (seen.empty()) {
                     ADD_FAILURE() << "step " << s << ", after " << steps[s].after << ": the "
-                                  << pane.name << " shows no frame";
+                                  << pane.name << " could not be read";
                     break;
                 }
                 const int from_old = differing(seen, before.panes[p]);
