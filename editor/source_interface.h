@@ -41,7 +41,7 @@ void set_source_style(HWND editor, std::uint32_t font_points, bool dark, bool li
 void set_source_highlight(HWND editor, int mode);
 
 // Copies the frame the editor last presented into `into`, its client area at the DC's origin;
-// false when it holds no whole frame (no render target, or one drawn only in part).
+// false when it holds no copy of it (no render target, or a paint whose frame or copy failed).
 bool copy_presented_frame(HWND editor, HDC into);
 
 // The fractional 0-based line at the top of the view.
