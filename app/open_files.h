@@ -40,8 +40,27 @@ int view_for(const std::filesystem::path& path);
 void fill_tab_with_file(DocumentTab& tab, const std::filesystem::path& path, std::string bytes,
                         Document document, int view);
 
-// A tab made for an open or a restore that failed goes again; the tab active before comes back.
+// A tab made for an open or a restore that failed goes again. A tab built behind the shown one
+// goes without a switch; when it was the active tab, the tab `previous_id` comes back.
 void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id);
+
+// What `open_behind` came to: the identifier of the tab that holds the file (`no_tab` when it
+// was not opened: its failure shown, or the encoding choice declined), whether that tab was
+// open already, the view it opens in, and whether the tab limit refused it before anything was
+// read (nothing shown).
+struct OpenedBehind {
+    std::uint64_t tab = no_tab;
+    bool already_open = false;
+    int view = 0;
+    bool refused = false;
+};
+
+// Opens a file as `open_path` does, but into a new tab built behind the shown one, which stays
+// as it is; only the single empty untitled tab, shown, takes the file in place and shows it
+// whole at once. A tab that holds the file already is named, not selected. For many files at
+// once; the caller selects a tab when they are built. `known` as for `open_path`.
+OpenedBehind open_behind(const std::filesystem::path& path,
+                         std::optional<Encoding> known = std::nullopt);
 
 // Command Open: the multi-selection Open dialog.
 void open_files_dialog();

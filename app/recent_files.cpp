@@ -84,11 +84,19 @@ void remember_recent_file() {
     if (restoring_session() || tabs.empty() || current_tab().path.empty()) {
         return;
     }
-    const std::wstring path = current_tab().path.wstring();
-    std::erase_if(settings.recent, [&](const RecentFile& entry) {
-        return _wcsicmp(entry.path.c_str(), path.c_str()) == 0;
-    });
-    settings.recent.insert(settings.recent.begin(), RecentFile{path, settings.view});
+    remember_recent_files({RecentFile{current_tab().path.wstring(), settings.view}});
+}
+
+void remember_recent_files(const std::vector<RecentFile>& oldest_first) {
+    if (oldest_first.empty()) {
+        return;
+    }
+    for (const RecentFile& file : oldest_first) {
+        std::erase_if(settings.recent, [&](const RecentFile& entry) {
+            return _wcsicmp(entry.path.c_str(), file.path.c_str()) == 0;
+        });
+        settings.recent.insert(settings.recent.begin(), file);
+    }
     if (settings.recent.size() > recent_file_limit) {
         settings.recent.resize(recent_file_limit);
     }

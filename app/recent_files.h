@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
+
+#include "app/settings.h"
 
 namespace pellix {
 
@@ -20,5 +23,9 @@ std::wstring compact_recent_path(const std::wstring& path);
 // The menu item's text: "&", the number, a space and the compacted path with its ampersands
 // doubled, so that only the number is the mnemonic.
 std::wstring recent_menu_label(std::size_t index, const std::wstring& path);
+
+// Records files opened together, as each would be recorded when shown in turn: the last one
+// becomes the newest. One settings write for them all.
+void remember_recent_files(const std::vector<RecentFile>& oldest_first);
 
 } // namespace pellix

@@ -22,6 +22,7 @@
 #include "app/open_files.h"
 #include "app/prompts.h"
 #include "app/settings.h"
+#include "app/tab_build_progress.h"
 #include "app/timers.h"
 #include "app/views.h"
 #include "core/file_io.h"
@@ -61,6 +62,8 @@ std::unique_ptr<RecoveryPolicy> decisions;
 std::filesystem::path decided_folder;
 // The store's own state, before the notes on the recovery files are added to it.
 std::wstring status_base;
+// The store's state while a progress notice stands in for it.
+std::optional<std::wstring> state_under_notice;
 
 struct TaskMemory {
     void operator()(wchar_t* text) const { CoTaskMemFree(text); }
@@ -310,6 +313,14 @@ TabForSession tab_for_session(const std::filesystem::path& path) {
     return {&add_background_tab(path), true};
 }
 
+// The shown tab that took a session shows it whole at once, its title, strips and page with its
+// text: the editor may paint before the progress is next shown.
+void show_if_current(const DocumentTab& tab) {
+    if (&tab == &current_tab()) {
+        refresh_current_tab();
+    }
+}
+
 // The session's own text in a tab, modified; `differs` when the file no longer holds it, so
 // that the disk check compares the file with the bytes it held when stored. False when the tab
 // already held a different draft of this restore, which is then no longer shown anywhere.
@@ -344,6 +355,7 @@ bool restore_into_tab(const Session& session, const std::filesystem::path& path,
     SendMessageW(tab->editor, EM_SETMODIFY, TRUE, 0);
     tab->recovered_draft = true;
     refresh_disk_stamp_of(*tab);
+    show_if_current(*tab);
     last_tab = tab->id;
     return !replaces_draft;
 }
@@ -371,6 +383,7 @@ void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint6
         if (tab == &current_tab()) {
             select_view(view);
         }
+        show_if_current(*tab);
         last_tab = tab->id;
     } catch (const std::exception& error) {
         show_error_message(error);
@@ -388,8 +401,13 @@ bool restore_one(const Session& session, bool drafts, std::uint64_t& last_tab) {
         return true;
     }
     if (session.draft) {
-        open_path(path);
-        last_tab = current_tab().id;
+        const OpenedBehind opened = open_behind(path);
+        if (opened.refused) {
+            show_error_message(std::runtime_error(tab_limit_message));
+        }
+        if (opened.tab != no_tab) {
+            last_tab = opened.tab;
+        }
         return true;
     }
     KeptFile disk = window_work([&] { return read_kept_file(path, session.encoding); });
@@ -408,38 +426,6 @@ struct RestoreGuard {
     RestoreGuard& operator=(const RestoreGuard&) = delete;
 };
 
-// How far a restore has got, shown in the status strip with the tabs it has built so far in the
-// tab strip: at the start, then at least every few tabs and every tenth of a second. Each
-// showing costs a strip layout and a paint, small beside the tabs it reports.
-class RestoreProgress {
-public:
-    explicit RestoreProgress(std::size_t total) : total_(total), status_before_(status_base) {}
-
-    // Before the session at `index`; the window paints and answers sent messages either way.
-    void before(std::size_t index) {
-        const ULONGLONG now = GetTickCount64();
-        if (index % tabs_between_showings == 0 || now - shown_at_ >= period_ms) {
-            // The shown tab may have taken a draft: its count and page come with the progress.
-            refresh_word_count(current_tab());
-            update_preview();
-            set_status(restore_progress_text(index, total_).c_str());
-            draw_waiting_windows();
-            shown_at_ = GetTickCount64();
-        }
-        file_work::serve_paint();
-    }
-
-    // Once the tabs are built: the status the restore began with, not a count of tabs long done.
-    void end() { set_status(status_before_.c_str()); }
-
-private:
-    static constexpr std::size_t tabs_between_showings = 16;
-    static constexpr ULONGLONG period_ms = 100;
-    std::size_t total_;
-    std::wstring status_before_;
-    ULONGLONG shown_at_ = 0;
-};
-
 // True when every session came back; one that cannot be restored is skipped so that the
 // sessions after it, drafts among them, still do. Until the tabs are built the window is
 // disabled as during file work: it paints and answers, and input waits.
@@ -454,7 +440,7 @@ bool rebuild_tabs(const Workspace& workspace, bool drafts) {
     {
         const file_work::Guard disabled;
         const IdentityBatch identities;
-        RestoreProgress progress(workspace.sessions.size());
+        TabBuildProgress progress(workspace.sessions.size(), restore_progress_text);
         for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
             progress.before(i);
             try {
@@ -511,6 +497,20 @@ std::filesystem::path recovery_tabs_path(const std::filesystem::path& session_pa
 
 std::wstring restore_progress_text(std::size_t restored, std::size_t total) {
     return L"Restoring tabs: " + std::to_wstring(restored) + L" of " + std::to_wstring(total);
+}
+
+void show_progress_notice(const std::wstring& text) {
+    if (text.empty()) {
+        if (state_under_notice) {
+            set_status(state_under_notice->c_str());
+            state_under_notice.reset();
+        }
+        return;
+    }
+    if (!state_under_notice) {
+        state_under_notice = status_base;
+    }
+    set_status(text.c_str());
 }
 
 std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept) {

@@ -45,6 +45,10 @@ void restore_session();
 // have been gone through.
 std::wstring restore_progress_text(std::size_t restored, std::size_t total);
 
+// Shows `text` in the status strip in place of the store's state, as how far a batch of tabs has
+// got; an empty text gives the state back.
+void show_progress_notice(const std::wstring& text);
+
 // How a tab's own file is decoded again for the store: by its byte-order mark when it has one,
 // else in the encoding the tab was kept in (0-3 mean UTF-8 without a mark).
 std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept);

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/document_tabs.h"
+#include "app/hosted_units.h"
+#include "app/main_window_create.h"
+#include "app/main_window_state.h"
+#include "app/open_files.h"
+#include "app/recovery_store.h"
+#include "app/settings.h"
+#include "app/status_strip.h"
+#include "app/tab_build_progress.h"
+#include "core/line_index.h"
+#include "core/message_box.h"
+#include "core/window_work.h"
+#include "editor/source_interface.h"
+#include "editor/source_window.h"
+#include "tests/app/in_process_main_window.h"
+#include "tests/app/message_pump.h"
+#include "tests/app/recovery_support.h"
+#include "tests/app/settings_key_guard.h"
+#include "tests/scratch_folder.h"
+
+namespace pellix {
+namespace {
+
+const std::wstring test_key = L"Software\\Orvelworks\\Pellix Native Open Together Test";
+constexpr std::size_t file_count = 40;
+constexpr wchar_t title_suffix[] = L" - Pellix";
+
+std::wstring file_name(std::size_t i) {
+    wchar_t name[16];
+    std::swprintf(name, std::size(name), L"f%03zu.md", i);
+    return name;
+}
+
+// Each file's text and word count differ from every other's.
+std::string file_text(std::size_t i) {
+    std::string text = "# File " + std::to_string(i) + "\n\n";
+    for (std::size_t word = 0; word < i; ++word) {
+        text += "word ";
+    }
+    return text + "\n";
+}
+
+std::u16string wide(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+// What the window showed at one paint of the main window or one of its children.
+struct PanePaint {
+    std::wstring title;
+    std::wstring selected_tab;
+    std::vector<std::wstring> status;
+    bool editor_painted = false;
+    std::u16string editor_text;
+};
+std::vector<PanePaint> pane_paints;
+bool recording = false;
+
+std::wstring selected_tab_label() {
+    const int index = TabCtrl_GetCurSel(chrome.tab_control);
+    wchar_t text[128] = {};
+    TCITEMW item{.mask = TCIF_TEXT,
+                 .dwState = 0,
+                 .dwStateMask = 0,
+                 .pszText = text,
+                 .cchTextMax = 128,
+                 .iImage = -1,
+                 .lParam = 0};
+    if (index < 0 || !TabCtrl_GetItem(chrome.tab_control, index, &item)) {
+        return {};
+    }
+    std::wstring label(text);
+    std::erase(label, L' ');
+    return label;
+}
+
+bool is_editor(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return std::wstring(name) == source_window_class;
+}
+
+void record_paint(HWND window) {
+    if (!recording || main_window == nullptr ||
+        (window != main_window && !IsChild(main_window, window))) {
+        return;
+    }
+    wchar_t title[256] = {};
+    GetWindowTextW(main_window, title, 256);
+    PanePaint paint{.title = title,
+                    .selected_tab = selected_tab_label(),
+                    .status = {},
+                    .editor_painted = is_editor(window),
+                    .editor_text = {}};
+    for (const StatusItem& item : status_strip().items) {
+        paint.status.push_back(item.text);
+    }
+    if (paint.editor_painted) {
+        paint.editor_text = source_text(window);
+    }
+    pane_paints.push_back(std::move(paint));
+}
+
+// Paints sent (UpdateWindow, RedrawWindow) and paints taken from the queue.
+LRESULT CALLBACK sent_paint(int code, WPARAM wparam, LPARAM lparam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lparam);
+    if (code == HC_ACTION && sent->message == WM_PAINT) {
+        record_paint(sent->hwnd);
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+LRESULT CALLBACK queued_paint(int code, WPARAM wparam, LPARAM lparam) {
+    const auto* queued = reinterpret_cast<const MSG*>(lparam);
+    if (code == HC_ACTION && wparam == PM_REMOVE && queued->message == WM_PAINT) {
+        record_paint(queued->hwnd);
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+std::wstring words_item(const std::u16string& text) {
+    WordCountCache cache;
+    update_word_count(cache, text);
+    return std::to_wstring(cache.total) + (cache.total == 1 ? L" word" : L" words");
+}
+
+bool holds(const std::vector<std::wstring>& items, const std::wstring& text) {
+    return std::find(items.begin(), items.end(), text) != items.end();
+}
+
+// The real main window in this process, shown, with many small files to open at once.
+class OpenTogether : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_key_ = test::use_settings_key(test_key);
+        saved_folder_ = recovery_folder_override;
+        recovery_folder_override = folder_ / "store";
+        install_message_box([](const MessageBoxRequest&) { return IDNO; });
+        window_ = test::make_main_window();
+        ASSERT_NE(window_, nullptr);
+        install_main_window_file_work_host();
+        // Under Wine without a window manager, hiding a shown window waits two seconds for the
+        // X server; the panes must be on screen to paint.
+        SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
+        ShowWindow(window_, SW_SHOWNOACTIVATE);
+        test::pump(50);
+        for (std::size_t i = 0; i < file_count; ++i) {
+            paths_.push_back(folder_ / file_name(i));
+            test::write_bytes(paths_.back(), file_text(i));
+        }
+        pane_paints.clear();
+    }
+    void TearDown() override {
+        recording = false;
+        if (IsWindow(window_)) {
+            DestroyWindow(window_);
+        }
+        test::pump(50);
+        install_message_box({});
+        install_file_work_host({});
+        recovery_folder_override = saved_folder_;
+        test::restore_settings_key(saved_key_);
+    }
+
+    // Opens the files as one hand-over, recording what the window showed at each paint.
+    void open_recording_paints() {
+        HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, sent_paint, nullptr, GetCurrentThreadId());
+        HHOOK queued =
+            SetWindowsHookExW(WH_GETMESSAGE, queued_paint, nullptr, GetCurrentThreadId());
+        recording = true;
+        const bool opened = open_paths(paths_);
+        recording = false;
+        UnhookWindowsHookEx(queued);
+        UnhookWindowsHookEx(sent);
+        EXPECT_TRUE(opened);
+    }
+
+    test::SettingsKeyGuard key_{test_key};
+    test::ScratchFolder folder_{"open-together"};
+    std::wstring saved_key_;
+    std::filesystem::path saved_folder_;
+    std::vector<std::filesystem::path> paths_;
+    HWND window_ = nullptr;
+};
+
+TEST_F(OpenTogether, EveryPaintShowsOneTabAndTheLastFileEndsShown) {
+    open_recording_paints();
+
+    ASSERT_EQ(tabs.size(), file_count);
+    for (std::size_t i = 0; i < file_count; ++i) {
+        EXPECT_EQ(source_text(tabs[i]->editor), wide(file_text(i))) << i;
+    }
+    EXPECT_EQ(active, file_count - 1);
+    const auto shown = std::count_if(tabs.begin(), tabs.end(),
+                                     [](const auto& tab) { return IsWindowVisible(tab->editor); });
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(IsWindowVisible(tabs.back()->editor));
+    EXPECT_TRUE(IsWindowEnabled(window_));
+
+    // At each paint the title, the selected tab and the status strip name one file and say what
+    // it holds, and an editor that paints shows that file's text.
+    std::size_t file_paints = 0;
+    std::size_t progress_paints = 0;
+    for (const PanePaint& paint : pane_paints) {
+        for (std::size_t done = 1; done < file_count; ++done) {
+            progress_paints += holds(paint.status, opening_progress_text(done, file_count));
+        }
+        std::size_t i = 0;
+        while (i < file_count && paint.title != file_name(i) + title_suffix) {
+            ++i;
+        }
+        if (i == file_count) {
+            // Before any file came in: the untitled tab, empty.
+            EXPECT_EQ(paint.title.rfind(L"Untitled", 0), 0u) << paint.title;
+            EXPECT_EQ(paint.selected_tab.rfind(L"Untitled", 0), 0u) << paint.title;
+            EXPECT_TRUE(paint.editor_text.empty()) << paint.title;
+            continue;
+        }
+        ++file_paints;
+        const std::u16string text = wide(file_text(i));
+        EXPECT_EQ(paint.selected_tab, file_name(i)) << paint.title;
+        EXPECT_TRUE(holds(paint.status, L"LF")) << paint.title;
+        EXPECT_TRUE(holds(paint.status, words_item(text))) << paint.title;
+        if (paint.editor_painted) {
+            EXPECT_EQ(paint.editor_text, text) << paint.title;
+        }
+    }
+    EXPECT_GT(file_paints, 0u) << pane_paints.size() << " paints";
+    // Midway the window said how far the opening had got.
+    EXPECT_GT(progress_paints, 0u) << pane_paints.size() << " paints";
+}
+
+TEST_F(OpenTogether, AFailedTabBehindTheShownOneLeavesTheShownTabAsItIs) {
+    open_path(paths_[3]);
+    ASSERT_EQ(tabs.size(), 1u);
+    // The selection on screen differs from the one the tab had when last left.
+    current_tab().selection = {0, 0};
+    CHARRANGE on_screen{5, 9};
+    SendMessageW(current_tab().editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&on_screen));
+    const std::uint64_t shown_id = current_tab().id;
+
+    const std::uint64_t failed_id = add_background_tab(paths_[4]).id;
+    remove_failed_tab(failed_id, shown_id);
+
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_EQ(current_tab().id, shown_id);
+    CHARRANGE now{};
+    SendMessageW(current_tab().editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&now));
+    EXPECT_EQ(now.cpMin, on_screen.cpMin);
+    EXPECT_EQ(now.cpMax, on_screen.cpMax);
+    EXPECT_TRUE(IsWindowVisible(current_tab().editor));
+}
+
+} // namespace
+} // namespace pellix
