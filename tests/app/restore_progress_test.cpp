@@ -36,6 +36,7 @@ struct StripPaint {
     std::vector<std::wstring> items;
     LRESULT tabs_in_strip = 0;
     bool window_enabled = true;
+    std::wstring title;
 };
 std::vector<StripPaint> strip_paints;
 
@@ -44,7 +45,11 @@ LRESULT CALLBACK record_strip_paint(HWND window, UINT message, WPARAM wparam, LP
     if (message == WM_PAINT && restoring_session()) {
         StripPaint paint{.items = {},
                          .tabs_in_strip = TabCtrl_GetItemCount(chrome.tab_control),
-                         .window_enabled = IsWindowEnabled(main_window) != FALSE};
+                         .window_enabled = IsWindowEnabled(main_window) != FALSE,
+                         .title = {}};
+        wchar_t title[256] = {};
+        GetWindowTextW(main_window, title, 256);
+        paint.title = title;
         for (const StatusItem& item : status_strip().items) {
             paint.items.push_back(item.text);
         }
@@ -134,6 +139,41 @@ TEST_F(RestoreProgress, TheStripsPaintHowFarTheRestoreHasGotWhileTheWindowTakesN
     }
     EXPECT_GT(midway, 0u) << strip_paints.size() << " paints of the status strip while restoring";
     EXPECT_EQ(recovery_status(), L"");
+}
+
+TEST_F(RestoreProgress, DeclinedDraftsReopenTheirFilesBehindTheShownTab) {
+    install_message_box([](const MessageBoxRequest&) { return IDNO; });
+    Workspace workspace{.sessions = {}, .active = active_draft};
+    for (std::size_t i = 0; i < draft_count; ++i) {
+        const std::filesystem::path file = folder_ / ("saved-" + std::to_string(i) + ".md");
+        const std::u16string saved = draft_text(i);
+        test::write_bytes(file, std::string(saved.begin(), saved.end()));
+        workspace.sessions.push_back(
+            {u"an unsaved edit", Encoding::utf8, LineEnding::lf, test::utf8(file), true});
+    }
+    test::write_bytes(folder_ / "store" / "tabs.bin", test::store_bytes(workspace));
+
+    restore_session();
+
+    ASSERT_EQ(tabs.size(), draft_count);
+    for (std::size_t i = 0; i < draft_count; ++i) {
+        EXPECT_EQ(source_text(tabs[i]->editor), draft_text(i)) << i;
+        EXPECT_FALSE(source_modified(tabs[i]->editor)) << i;
+    }
+    EXPECT_EQ(active, active_draft);
+    const auto shown = std::count_if(tabs.begin(), tabs.end(),
+                                     [](const auto& tab) { return IsWindowVisible(tab->editor); });
+    EXPECT_EQ(shown, 1);
+    // The window went on showing one tab, the first file once it took the empty one's place,
+    // while the rest were built behind it; then the active one.
+    const std::wstring first = L"saved-0.md - Pellix";
+    const std::wstring last = L"saved-" + std::to_wstring(active_draft) + L".md - Pellix";
+    for (const StripPaint& paint : strip_paints) {
+        EXPECT_TRUE(paint.title.starts_with(L"Untitled") || paint.title == first ||
+                    paint.title == last)
+            << paint.title;
+    }
+    EXPECT_FALSE(strip_paints.empty());
 }
 
 } // namespace
