@@ -200,6 +200,12 @@ void show_batch_end(const BatchEnd& end) {
 // switches showed one tab's name over another's text. False when the tab limit refused a path:
 // its box is its batch's last, and the rest of that batch is dropped.
 bool open_together(const std::vector<PendingPath>& entries) {
+    if (replace_all_running()) {
+        for (const PendingPath& entry : entries) {
+            open_within_limit(entry.path, entry.batch);
+        }
+        return true;
+    }
     std::vector<std::uint64_t> refused;
     BatchEnd end;
     {
@@ -211,10 +217,6 @@ bool open_together(const std::vector<PendingPath>& entries) {
             progress.before(i);
             if (entry.path.empty() ||
                 std::find(refused.begin(), refused.end(), entry.batch) != refused.end()) {
-                continue;
-            }
-            if (replace_all_running()) {
-                queue_pending_path(entry.path, entry.batch);
                 continue;
             }
             const OpenedBehind opened = open_behind(entry.path);

@@ -1,13 +1,20 @@
 // Figures for a batch of small files handed over at once, as a second start passes them: the
 // whole batch from the first hand-off to the last tab filled, and the same batch split into the
 // steps it is made of, each run alone over as many files, so that the share of each shows.
+// Before them, the real Pellix.exe started on 127 small files, as from selecting them in Explorer
+// and pressing Enter, timed from launch to the last tab shown and settled beside a start on one
+// of them in the same run; meanwhile the longest time its window went without answering a sent
+// message, how often its title changed and the last status strip text seen midway.
 
 #include "bench/bench.h"
 #include "bench/bench_main_window.h"
+#include "bench/bench_program.h"
 
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +28,8 @@
 #include "app/open_files.h"
 #include "app/recovery_store.h"
 #include "app/settings.h"
+#include "app/single_instance.h"
+#include "app/status_strip.h"
 #include "app/views.h"
 #include "core/encoding.h"
 #include "core/limits.h"
@@ -82,11 +91,164 @@ void print(const char* step, double seconds) {
                 seconds * 1000 / batch_files);
 }
 
+// ---- The real program started on many files ---------------------------------------------------
+
+using clock_type = std::chrono::steady_clock;
+
+constexpr std::size_t start_files = 127;
+constexpr int start_runs = 3;
+constexpr DWORD start_limit_ms = 180000;
+constexpr DWORD answer_limit_ms = 30000;
+constexpr DWORD sample_period_ms = 20;
+
+std::vector<std::wstring> write_start_files(const std::filesystem::path& folder) {
+    std::vector<std::wstring> files;
+    for (std::size_t i = 1; i <= start_files; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof(name), "f%03zu.md", i);
+        const std::filesystem::path path = folder / name;
+        std::ofstream(path, std::ios::binary)
+            << "# File " << i << "\n\nA short note with a few words in it.\n- one point\n";
+        files.push_back(path.wstring());
+    }
+    return files;
+}
+
+HWND main_window_of(DWORD process, DWORD limit_ms) {
+    const ULONGLONG end = GetTickCount64() + limit_ms;
+    while (GetTickCount64() < end) {
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, editor_window_class, nullptr)) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == process) {
+                return window;
+            }
+        }
+        Sleep(2);
+    }
+    return nullptr;
+}
+
+std::wstring text_of(HWND window) {
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+// What was seen of the window from launch to the last tab settled.
+struct StartRun {
+    double settled_ms = -1;
+    double longest_silence_ms = 0;
+    int hung_samples = 0;
+    int samples = 0;
+    int title_changes = 0;
+    std::wstring midway_status;
+};
+
+// Samples the window until it has `tab_count` tabs, its title names `last_title` and it settled.
+StartRun watch_start(const std::vector<std::wstring>& files, const std::wstring& last_title) {
+    StartRun run;
+    const clock_type::time_point start = clock_type::now();
+    bench::RealProgram program(files);
+    HWND main = main_window_of(program.id(), start_limit_ms);
+    if (main == nullptr) {
+        return run;
+    }
+    // Found as soon as it is made, before its children are.
+    HWND strip = nullptr;
+    std::wstring title = text_of(main);
+    clock_type::time_point last_answer = clock_type::now();
+    const auto tab_count = static_cast<LRESULT>(files.size());
+    const ULONGLONG end = GetTickCount64() + start_limit_ms;
+    while (GetTickCount64() < end) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, answer_limit_ms, &ignored);
+        const clock_type::time_point now = clock_type::now();
+        run.longest_silence_ms =
+            std::max(run.longest_silence_ms, bench::milliseconds_between(last_answer, now));
+        last_answer = now;
+        ++run.samples;
+        run.hung_samples += IsHungAppWindow(main) ? 1 : 0;
+        const std::wstring now_title = text_of(main);
+        run.title_changes += now_title != title ? 1 : 0;
+        title = now_title;
+        const bool all_there = bench::RealProgram::editors_of(main) == tab_count &&
+                               now_title == last_title && IsWindowEnabled(main);
+        if (strip == nullptr) {
+            strip = FindWindowExW(main, nullptr, status_strip_class, nullptr);
+        }
+        if (!all_there && strip != nullptr) {
+            const std::wstring status = text_of(strip);
+            if (status.find(L" of ") != std::wstring::npos) {
+                run.midway_status = status;
+            }
+        }
+        if (all_there) {
+            run.settled_ms = bench::milliseconds_between(start, bench::settle(main));
+            break;
+        }
+        Sleep(sample_period_ms);
+    }
+    TerminateProcess(program.process(), 0);
+    return run;
+}
+
+double low(const std::vector<double>& figures) {
+    return *std::min_element(figures.begin(), figures.end());
+}
+
+double high(const std::vector<double>& figures) {
+    return *std::max_element(figures.begin(), figures.end());
+}
+
+void real_program_starts(const std::filesystem::path& folder) {
+    const std::vector<std::wstring> files = write_start_files(folder);
+    const std::wstring last_title =
+        std::filesystem::path(files.back()).filename().wstring() + L" - Pellix";
+    std::vector<double> one;
+    std::vector<double> many;
+    std::vector<double> silences;
+    int hung = 0;
+    int samples = 0;
+    int titles = 0;
+    std::wstring midway;
+    for (int i = 0; i < start_runs; ++i) {
+        const StartRun single = watch_start({files.back()}, last_title);
+        const StartRun batch = watch_start(files, last_title);
+        if (single.settled_ms < 0 || batch.settled_ms < 0) {
+            std::printf("the real program did not show its files\n");
+            return;
+        }
+        one.push_back(single.settled_ms);
+        many.push_back(batch.settled_ms);
+        silences.push_back(batch.longest_silence_ms);
+        hung += batch.hung_samples;
+        samples += batch.samples;
+        titles = std::max(titles, batch.title_changes);
+        midway = batch.midway_status.empty() ? midway : batch.midway_status;
+    }
+    std::printf("Pellix.exe started on %zu small files, launch to the last tab shown and settled: "
+                "median %.0f ms (min %.0f, max %.0f); on one of them %.0f ms (min %.0f, max %.0f); "
+                "%.1fx\n",
+                start_files, bench::median(many), low(many), high(many), bench::median(one),
+                low(one), high(one), bench::median(many) / bench::median(one));
+    std::printf("  meanwhile: longest wait for an answer %.0f ms (median of runs; longest %.0f), "
+                "called hung in %d of %d samples, title changed up to %d times; last status "
+                "strip text seen midway: \"%ls\"\n",
+                bench::median(silences), high(silences), hung, samples, titles,
+                midway.empty() ? L"(none)" : midway.c_str());
+}
+
 void run() {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / "pellix-bench-batch";
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder / "store");
+    std::filesystem::create_directories(folder / "start");
+    // With this user's settings and recovery folder, as the program runs; emptied before each
+    // start, so that no earlier run's tabs are restored while it is timed.
+    real_program_starts(folder / "start");
     const std::wstring saved_key = settings_key;
     settings_key = bench_settings_key;
     recovery_folder_override = folder / "store";
