@@ -240,6 +240,26 @@ TEST_F(OpenTogether, EveryPaintShowsOneTabAndTheLastFileEndsShown) {
     EXPECT_GT(progress_paints, 0u) << pane_paints.size() << " paints";
 }
 
+TEST_F(OpenTogether, AFileThatCannotBeReadIsReportedAndTheRestOpen) {
+    std::vector<std::wstring> boxes;
+    install_message_box([&](const MessageBoxRequest& box) {
+        boxes.push_back(box.text);
+        return IDOK;
+    });
+    const std::vector<std::filesystem::path> batch{paths_[0], folder_ / "missing.md", paths_[2],
+                                                   folder_ / "missing.md"};
+
+    EXPECT_TRUE(open_paths(batch));
+
+    EXPECT_EQ(boxes, std::vector<std::wstring>(2, L"Could not open the file for reading."));
+    ASSERT_EQ(tabs.size(), 2u);
+    EXPECT_EQ(source_text(tabs[0]->editor), wide(file_text(0)));
+    EXPECT_EQ(source_text(tabs[1]->editor), wide(file_text(2)));
+    EXPECT_EQ(active, 1u);
+    EXPECT_TRUE(IsWindowVisible(tabs[1]->editor));
+    EXPECT_FALSE(IsWindowVisible(tabs[0]->editor));
+}
+
 TEST_F(OpenTogether, AFailedTabBehindTheShownOneLeavesTheShownTabAsItIs) {
     open_path(paths_[3]);
     ASSERT_EQ(tabs.size(), 1u);
