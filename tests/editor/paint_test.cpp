@@ -505,7 +505,7 @@ void type_into_long_line(const std::wstring& line, double share, std::size_t mos
     repaint(window);
     if (cut_first) {
         window.send(WM_CHAR, L' ');
-        UpdateWindow(window.editor);
+        repaint(window);
     }
     std::vector<IDWriteTextLayout*> before;
     auto remember_layouts = [&] {
