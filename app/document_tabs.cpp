@@ -18,6 +18,7 @@
 #include "app/palette.h"
 #include "app/save_files.h"
 #include "app/settings.h"
+#include "app/tab_switch_faults.h"
 #include "app/timers.h"
 #include "app/views.h"
 #include "core/encoding.h"
@@ -68,6 +69,14 @@ std::optional<FileIdentity> known_identity(const std::filesystem::path& path) {
     return place->second;
 }
 
+std::function<void(SwitchPoint)> switch_fault;
+
+void reach(SwitchPoint point) {
+    if (switch_fault) {
+        switch_fault(point);
+    }
+}
+
 void restyle_editor(HWND editor) {
     SetWindowTheme(editor, dark_theme && !high_contrast ? L"DarkMode_Explorer" : L"Explorer",
                    nullptr);
@@ -112,6 +121,7 @@ void enter_tab(std::uint64_t index, HWND left_editor) {
     SendMessageW(tab.editor, EM_SETTARGETDEVICE, 0, settings.wrap ? 0 : 1);
     restyle_editor(tab.editor);
     refresh_tab_strip();
+    reach(SwitchPoint::before_view);
     select_view(static_cast<int>(tab.view));
     focus_editor_unless_preview();
     SendMessageW(tab.editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&tab.selection));
@@ -167,6 +177,7 @@ void hide_left_editor(HWND left_editor, HWND entered) {
 // 13 MiB more for every editor, apparently drawn offscreen.
 void present_entered_tab(HWND left_editor) {
     const HWND entered = std::exchange(editor_shown_later, nullptr);
+    reach(SwitchPoint::presenting);
     const bool shows_entered = entered != nullptr && current_layout.source_shown;
     for (HWND pane : {preview().window, chrome.tab_control, chrome.status_strip}) {
         if (pane != nullptr && IsWindowVisible(pane)) {
@@ -183,17 +194,70 @@ void present_entered_tab(HWND left_editor) {
     draw_waiting_windows();
 }
 
-// A switch cut short by a failure still shows the editor entered.
-struct EnteredEditorShown {
-    EnteredEditorShown() = default;
-    EnteredEditorShown(const EnteredEditorShown&) = delete;
-    EnteredEditorShown& operator=(const EnteredEditorShown&) = delete;
-    ~EnteredEditorShown() {
-        if (std::exchange(editor_shown_later, nullptr) != nullptr) {
-            layout_window();
+bool has_shown_style(HWND window) {
+    return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// A switch cut short by a failure ends as a whole one would, short of what failed: the active
+// tab's editor the only one shown (two shown together kept 13 MiB each under Wine, and the stale
+// one could lie on top of the other), and the strips, the view and the layout those of that tab.
+// The failure that cut the switch short goes on to the caller, so nothing here may throw.
+void settle_cut_short_switch() noexcept {
+    editor_shown_later = nullptr;
+    for (const auto& tab : tabs) {
+        if (tab->editor != chrome.editor && has_shown_style(tab->editor)) {
+            ShowWindow(tab->editor, SW_HIDE);
         }
     }
-};
+    try {
+        refresh_tab_strip();
+        select_view(settings.view);
+    } catch (...) {
+        // The same failure may come again: the editor is then at least placed and shown as the
+        // view wants it.
+        try {
+            layout_window();
+        } catch (...) {
+        }
+    }
+}
+
+// The guard keeps the scroll from being echoed back to the editor, and is lifted whatever
+// happens: left set, the panes of Split view would stop following each other.
+void scroll_preview_to_pending_line(DocumentTab& tab) {
+    split_syncing = true;
+    try {
+        scroll_preview_to_source_line(tab.preview_line);
+    } catch (...) {
+        split_syncing = false;
+        throw;
+    }
+    split_syncing = false;
+    tab.preview_line_pending = false;
+}
+
+// Leaves the active tab for the tab at `index` (or applies the active one again) and shows it.
+void switch_to_tab(std::uint64_t index) {
+    HWND left_editor = nullptr;
+    if (index == active && current_tab().editor == chrome.editor) {
+        refresh_tab_strip();
+        select_view(settings.view);
+        focus_editor_unless_preview();
+    } else {
+        if (active < tabs.size() && current_tab().editor == chrome.editor) {
+            leave_active_tab();
+            left_editor = chrome.editor;
+        }
+        enter_tab(index, left_editor);
+    }
+    reach(SwitchPoint::entered);
+    DocumentTab& tab = current_tab();
+    if (tab.preview_line_pending && settings.view != view_source) {
+        scroll_preview_to_pending_line(tab);
+    }
+    update_command_state();
+    present_entered_tab(left_editor);
+}
 
 // The only tab is replaced by a fresh untitled one with a new identifier and editor.
 void replace_only_tab() {
@@ -331,28 +395,12 @@ void select_tab(std::uint64_t index, bool check_disk) {
         cancel_replace_all();
     }
     drop_pending_tab_timers();
-    const EnteredEditorShown shown_at_last;
-    HWND left_editor = nullptr;
-    if (index == active && current_tab().editor == chrome.editor) {
-        refresh_tab_strip();
-        select_view(settings.view);
-        focus_editor_unless_preview();
-    } else {
-        if (active < tabs.size() && current_tab().editor == chrome.editor) {
-            leave_active_tab();
-            left_editor = chrome.editor;
-        }
-        enter_tab(index, left_editor);
+    try {
+        switch_to_tab(index);
+    } catch (...) {
+        settle_cut_short_switch();
+        throw;
     }
-    DocumentTab& tab = current_tab();
-    if (tab.preview_line_pending && settings.view != view_source) {
-        split_syncing = true;
-        scroll_preview_to_source_line(tab.preview_line);
-        split_syncing = false;
-        tab.preview_line_pending = false;
-    }
-    update_command_state();
-    present_entered_tab(left_editor);
     if (check_disk && !restoring_session()) {
         check_disk_changes(true);
     }
@@ -392,6 +440,13 @@ void close_tab_at(std::uint64_t index, const std::function<bool()>& confirm) {
         throw;
     }
     return_to_active();
+}
+
+ScopedSwitchFault::ScopedSwitchFault(std::function<void(SwitchPoint)> fault)
+    : previous_(std::exchange(switch_fault, std::move(fault))) {}
+
+ScopedSwitchFault::~ScopedSwitchFault() {
+    switch_fault = std::move(previous_);
 }
 
 IdentityBatch::IdentityBatch() : outermost(!batch_identities) {

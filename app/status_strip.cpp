@@ -15,6 +15,7 @@
 #include "app/prompts.h"
 #include "app/palette.h"
 #include "app/settings.h"
+#include "app/window_moves.h"
 #include "core/file_io.h"
 #include "preview/svg_icons.h"
 
@@ -219,42 +220,68 @@ std::vector<int> item_widths(StatusStrip& strip) {
 }
 
 // Where each button was last put, parallel to the buttons: a caret move usually leaves every
-// button where it was, and moving a window costs a round trip to the window server.
+// button where it was, and moving a window costs a round trip to the window server. A button
+// whose move failed is marked unplaced, so that the next layout moves it again.
+constexpr RECT unplaced{-1, -1, -1, -1};
 std::vector<RECT> placed;
+
+struct ButtonMove {
+    std::size_t index = 0; // of the item and its button
+    HWND button = nullptr;
+    RECT place{}; // negative sizes clamped to 0
+    UINT flags = 0;
+};
+
+ButtonMove button_move(std::size_t index, HWND button, const RECT& rect) {
+    const LONG width = std::max<LONG>(0, rect.right - rect.left);
+    const LONG height = std::max<LONG>(0, rect.bottom - rect.top);
+    return {.index = index,
+            .button = button,
+            .place = {rect.left, rect.top, rect.left + width, rect.top + height},
+            .flags =
+                static_cast<UINT>(SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_NOREDRAW |
+                                  (width > 0 ? SWP_SHOWWINDOW : SWP_HIDEWINDOW))};
+}
+
+// False when the batch failed: then some, none or all of the moves were made.
+bool move_in_one_batch(const std::vector<ButtonMove>& moves) {
+    HDWP batch = BeginDeferWindowPos(static_cast<int>(moves.size()));
+    for (const ButtonMove& move : moves) {
+        if (batch == nullptr) {
+            return false;
+        }
+        batch = defer_window_move(batch, move.button, move.place, move.flags);
+    }
+    return batch != nullptr && end_window_moves(batch);
+}
+
+bool move_alone(const ButtonMove& move) {
+    const RECT& place = move.place;
+    return SetWindowPos(move.button, nullptr, place.left, place.top, place.right - place.left,
+                        place.bottom - place.top, move.flags) != FALSE;
+}
 
 // The buttons move together and draw nothing themselves: moved one by one, each erased and drew
 // its own face at once, so the strip showed the old items beside the new ones until the last had
-// moved. The strip's next paint draws them all.
+// moved. The strip's next paint draws them all. A batch that fails part-way is gone with the
+// moves already in it, so each button is then moved on its own: a button left behind would take
+// the clicks meant for another item.
 void place_item_buttons(StatusStrip& strip) {
-    placed.resize(strip.buttons.size(), RECT{-1, -1, -1, -1});
-    std::vector<std::pair<HWND, RECT>> moves;
-    for (size_t i = 0; i < strip.items.size() && i < strip.buttons.size(); ++i) {
+    placed.resize(strip.buttons.size(), unplaced);
+    std::vector<ButtonMove> moves;
+    for (std::size_t i = 0; i < strip.items.size() && i < strip.buttons.size(); ++i) {
         HWND button = strip.buttons[i];
         const RECT& rect = strip.items[i].rect;
         if (button != nullptr && !EqualRect(&placed[i], &rect)) {
-            placed[i] = rect;
-            moves.emplace_back(button, rect);
+            moves.push_back(button_move(i, button, rect));
         }
     }
     if (moves.empty()) {
         return;
     }
-    HDWP batch = BeginDeferWindowPos(static_cast<int>(moves.size()));
-    for (const auto& [button, rect] : moves) {
-        const int width = std::max(0, static_cast<int>(rect.right - rect.left));
-        const int height = std::max(0, static_cast<int>(rect.bottom - rect.top));
-        const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_NOREDRAW |
-                           (width > 0 ? SWP_SHOWWINDOW : SWP_HIDEWINDOW);
-        if (batch != nullptr) {
-            batch =
-                DeferWindowPos(batch, button, nullptr, rect.left, rect.top, width, height, flags);
-        }
-        if (batch == nullptr) {
-            SetWindowPos(button, nullptr, rect.left, rect.top, width, height, flags);
-        }
-    }
-    if (batch != nullptr) {
-        EndDeferWindowPos(batch);
+    const bool batched = move_in_one_batch(moves);
+    for (const ButtonMove& move : moves) {
+        placed[move.index] = batched || move_alone(move) ? strip.items[move.index].rect : unplaced;
     }
 }
 

@@ -564,11 +564,13 @@ void measure_bands(Source& source, bool look_ahead) {
     }
 }
 
-void evict_layouts(Source& source) {
-    const double now = now_ms();
+// Idle time is counted up to when the paint began: a paint slower than the idle time (a loaded
+// machine draws a frame in seconds) would otherwise let go of the layouts it has just drawn, and
+// each keystroke after it would lay the whole view out again, slower still.
+void evict_layouts(Source& source, double paint_start) {
     auto release_idle = [&](std::vector<LinePiece>& pieces) {
         for (LinePiece& piece : pieces) {
-            if (piece.layout && now - piece.last_used > idle_layout_ms) {
+            if (piece.layout && paint_start - piece.last_used > idle_layout_ms) {
                 piece.layout.reset();
             }
         }
@@ -847,6 +849,7 @@ void continue_layouts(Source& source) {
 
 void Source::paint() {
     StageClock clock;
+    const double start = now_ms();
     BudgetScope budget_scope(*this);
     ensure_line_metrics(*this);
     ensure_render_target(*this);
@@ -894,7 +897,7 @@ void Source::paint() {
                            : whole_frame(*this));
     frame_kept = end_frame(*this);
     clock.lap(work_stage::paint_present);
-    evict_layouts(*this);
+    evict_layouts(*this, start);
     scroll_source_to(*this, scroll_x, scroll_y, false);
     follow_measured_caret(*this);
     show_waiting_caret(*this);

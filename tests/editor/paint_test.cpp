@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdint>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -491,8 +490,11 @@ std::vector<std::pair<std::uint64_t, float>> laid_out_rows(Source& source, std::
 // Types "abc" into a long line (the second of three) with the caret at `share` of it, a
 // keystroke a paint. Each keystroke lays out at most `most_anew` of the line's pieces anew and
 // leaves the frame a full redraw draws; laid out whole afterwards, the line has the rows that
-// laying out its text afresh gives.
-void type_into_long_line(const std::wstring& line, double share, std::size_t most_anew) {
+// laying out its text afresh gives. With `cut_first`, a keystroke before them is not counted: in
+// a line first drawn from estimated pieces, the first edit cuts it into pieces of measured rows,
+// each laid out anew.
+void type_into_long_line(const std::wstring& line, double share, std::size_t most_anew,
+                         bool cut_first = false) {
     EditorWindow window(width, height, test::Placement::top_level);
     window.set_text(L"intro\n" + line + L"\nend\n");
     Source& source = window.record();
@@ -501,6 +503,10 @@ void type_into_long_line(const std::wstring& line, double share, std::size_t mos
     window.select(caret, caret);
     window.send(EM_SCROLLCARET);
     repaint(window);
+    if (cut_first) {
+        window.send(WM_CHAR, L' ');
+        repaint(window);
+    }
     std::vector<IDWriteTextLayout*> before;
     auto remember_layouts = [&] {
         before.clear();
@@ -546,13 +552,16 @@ TEST(EditorPaint, KeystrokesInAHugeLineLayOutOnlyTheRowsAroundThem) {
 }
 
 // Keystrokes in the middle of a long paragraph of words (pieces of many rows) move the rows
-// after them along; it still has the rows a fresh layout gives.
+// after them along; it still has the rows a fresh layout gives, and each keystroke lays out
+// again only the pieces around it, not every piece the view shows.
 TEST(EditorPaint, KeystrokesInTheMiddleOfALongParagraphLeaveTheRowsAFreshLayoutGives) {
+    // The edited piece and its neighbours.
+    constexpr std::size_t pieces_around_an_edit = 3;
     std::wstring words;
     for (int i = 0; words.size() < 12000; ++i) {
         words += L"word" + std::to_wstring(i % 97) + (i % 7 == 0 ? L", " : L" ");
     }
-    type_into_long_line(words, 0.5, std::numeric_limits<std::size_t>::max());
+    type_into_long_line(words, 0.5, pieces_around_an_edit, true);
 }
 
 } // namespace
