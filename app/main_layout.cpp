@@ -290,6 +290,10 @@ void check_view_menu(const MainLayout& layout) {
 
 // A tab switch lays the window out twice over; under Wine even a move to where a window already
 // is costs a round trip to the server and a burst of messages, so only what changed is touched.
+// A moved child is drawn anew whole: the pane headers are statics, whose class repaints only
+// what a resize uncovers, and the bits a move copies are what the screen showed there, with
+// neighbours already moved over it (a header kept a hide button's glyph and its old clipped
+// title after the window shrank and grew).
 void place_child(HWND window, const RECT& rect, bool shown) {
     if (window == nullptr) {
         return;
@@ -300,7 +304,7 @@ void place_child(HWND window, const RECT& rect, bool shown) {
     if (now.left != rect.left || now.top != rect.top || now.right - now.left != width_of(rect) ||
         now.bottom - now.top != rect.bottom - rect.top) {
         SetWindowPos(window, nullptr, rect.left, rect.top, width_of(rect), rect.bottom - rect.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     }
     if (((GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0) != shown) {
         ShowWindow(window, shown ? SW_SHOWNA : SW_HIDE);
