@@ -14,6 +14,7 @@
 #include "app/settings.h"
 #include "app/tab_strip.h"
 #include "core/file_io.h"
+#include "editor/source_interface.h"
 
 namespace pellix {
 
@@ -286,6 +287,50 @@ void check_view_menu(const MainLayout& layout) {
     CheckMenuItem(menu, 304, MF_BYCOMMAND | (layout.show_outline ? MF_CHECKED : MF_UNCHECKED));
 }
 
+bool stands_at(HWND window, const RECT& rect) {
+    RECT now{};
+    GetWindowRect(window, &now);
+    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&now), 2);
+    return EqualRect(&now, &rect) != FALSE;
+}
+
+// Whether the editor shows its caret. The caret is the selection's moving end, which
+// EM_EXGETSEL does not tell from its anchor.
+bool caret_in_view(HWND editor) {
+    if (!IsWindowVisible(editor)) {
+        return false;
+    }
+    const auto offset = static_cast<LPARAM>(source_document(editor).selection[1]);
+    POINTL caret{};
+    SendMessageW(editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&caret), offset);
+    RECT client{};
+    GetClientRect(editor, &client);
+    return caret.x >= 0 && caret.x < client.right && caret.y >= 0 && caret.y < client.bottom;
+}
+
+// A caret in view stays in view when the editor changes size or place: the find bar opening
+// above it, another view, a narrower pane wrapping its lines into more rows, a smaller window.
+// A hidden editor keeps its size, and with it where its lines stand: resized to the empty width
+// of a view without it, it laid every line out again character by character, and came back
+// elsewhere.
+void place_editor(const MainLayout& layout) {
+    HWND editor = chrome.editor;
+    if (editor == nullptr) {
+        return;
+    }
+    if (!layout.source_shown) {
+        if (IsWindowVisible(editor)) {
+            ShowWindow(editor, SW_HIDE);
+        }
+        return;
+    }
+    const bool keep_caret = !stands_at(editor, layout.editor) && caret_in_view(editor);
+    place_child(editor, layout.editor, editor != editor_shown_later);
+    if (keep_caret) {
+        SendMessageW(editor, EM_SCROLLCARET, 0, 0);
+    }
+}
+
 } // namespace
 
 // A tab switch lays the window out twice over; under Wine even a move to where a window already
@@ -298,11 +343,7 @@ void place_child(HWND window, const RECT& rect, bool shown) {
     if (window == nullptr) {
         return;
     }
-    RECT now{};
-    GetWindowRect(window, &now);
-    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&now), 2);
-    if (now.left != rect.left || now.top != rect.top || now.right - now.left != width_of(rect) ||
-        now.bottom - now.top != rect.bottom - rect.top) {
+    if (!stands_at(window, rect)) {
         SetWindowPos(window, nullptr, rect.left, rect.top, width_of(rect), rect.bottom - rect.top,
                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     }
@@ -331,8 +372,7 @@ void layout_window() {
     if (input.find_bar_visible) {
         place_child(chrome.find_bar, layout.find_bar, true);
     }
-    place_child(chrome.editor, layout.editor,
-                layout.source_shown && chrome.editor != editor_shown_later);
+    place_editor(layout);
     place_child(chrome.preview_host, layout.preview, layout.preview_shown);
     place_child(chrome.source_label, layout.source_label, layout.source_shown);
     place_child(chrome.hide_source, layout.hide_source, layout.source_shown);
