@@ -17,6 +17,8 @@
 namespace pellix {
 namespace {
 
+constexpr WORD outline_command = 304;
+
 struct Picture {
     int width = 0;
     int height = 0;
@@ -106,7 +108,8 @@ protected:
 };
 
 // Whatever a size the window passed through, once it has settled every child shows what a
-// fresh paint of the whole window would draw.
+// fresh paint of the whole window would draw: the pane headers, their buttons, the outline, the
+// strips and the page.
 TEST_F(ResizePictures, AfterShrinkingAndGrowingTheWindowShowsAFreshPaint) {
     std::string text = "# Notes\n\n";
     for (int i = 0; i < 60; ++i) {
@@ -114,6 +117,8 @@ TEST_F(ResizePictures, AfterShrinkingAndGrowingTheWindowShowsAFreshPaint) {
     }
     open_path(file("notes.md", text));
     select_view(view_split);
+    SendMessageW(window_, WM_COMMAND, MAKEWPARAM(outline_command, 0), 0);
+    ASSERT_TRUE(IsWindowVisible(chrome.outline_tree));
     for (const SIZE small : {SIZE{420, 300}, SIZE{700, 500}, SIZE{560, 360}, SIZE{900, 640}}) {
         SCOPED_TRACE("through " + std::to_string(small.cx) + "x" + std::to_string(small.cy));
         settled();
