@@ -324,7 +324,9 @@ void place_editor(const MainLayout& layout) {
         }
         return;
     }
-    const bool keep_caret = !stands_at(editor, layout.editor) && caret_in_view(editor);
+    // A minimised window has no room for any row, and its restore brings the view back as it was.
+    const bool keep_caret =
+        !IsIconic(main_window) && !stands_at(editor, layout.editor) && caret_in_view(editor);
     place_child(editor, layout.editor, editor != editor_shown_later);
     if (keep_caret) {
         SendMessageW(editor, EM_SCROLLCARET, 0, 0);
