@@ -294,25 +294,37 @@ bool stands_at(HWND window, const RECT& rect) {
     return EqualRect(&now, &rect) != FALSE;
 }
 
-// Whether the editor shows its caret. The caret is the selection's moving end, which
-// EM_EXGETSEL does not tell from its anchor.
-bool caret_in_view(HWND editor) {
-    if (!IsWindowVisible(editor)) {
-        return false;
-    }
-    const auto offset = static_cast<LPARAM>(source_document(editor).selection[1]);
-    POINTL caret{};
-    SendMessageW(editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&caret), offset);
+// Whether the top of the row holding `offset` is in the editor's view.
+bool offset_in_view(HWND editor, std::uint64_t offset) {
+    POINTL at{};
+    SendMessageW(editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at),
+                 static_cast<LPARAM>(offset));
     RECT client{};
     GetClientRect(editor, &client);
-    return caret.x >= 0 && caret.x < client.right && caret.y >= 0 && caret.y < client.bottom;
+    return at.x >= 0 && at.x < client.right && at.y >= 0 && at.y < client.bottom;
 }
 
-// A caret in view stays in view when the editor changes size or place: the find bar opening
-// above it, another view, a narrower pane wrapping its lines into more rows, a smaller window.
-// A hidden editor keeps its size, and with it where its lines stand: resized to the empty width
-// of a view without it, it laid every line out again character by character, and came back
-// elsewhere.
+// What of the selection the editor shows: both ends, the caret (the selection's moving end,
+// which EM_EXGETSEL does not tell from its anchor) or neither.
+enum class SelectionShown { neither, caret, both_ends };
+
+SelectionShown selection_shown(HWND editor) {
+    if (!IsWindowVisible(editor)) {
+        return SelectionShown::neither;
+    }
+    const auto [anchor, caret] = source_document(editor).selection;
+    if (!offset_in_view(editor, caret)) {
+        return SelectionShown::neither;
+    }
+    return anchor == caret || offset_in_view(editor, anchor) ? SelectionShown::both_ends
+                                                             : SelectionShown::caret;
+}
+
+// A selection in view stays in view when the editor changes size or place (the find bar opening
+// above it, another view, a narrower pane wrapping its lines into more rows, a smaller window):
+// the whole of it while it fits, else its caret. A hidden editor keeps its size, and with it
+// where its lines stand: resized to the empty width of a view without it, it laid every line
+// out again character by character, and came back elsewhere.
 void place_editor(const MainLayout& layout) {
     HWND editor = chrome.editor;
     if (editor == nullptr) {
@@ -325,10 +337,15 @@ void place_editor(const MainLayout& layout) {
         return;
     }
     // A minimised window has no room for any row, and its restore brings the view back as it was.
-    const bool keep_caret =
-        !IsIconic(main_window) && !stands_at(editor, layout.editor) && caret_in_view(editor);
+    const SelectionShown shown = IsIconic(main_window) || stands_at(editor, layout.editor)
+                                     ? SelectionShown::neither
+                                     : selection_shown(editor);
     place_child(editor, layout.editor, editor != editor_shown_later);
-    if (keep_caret) {
+    if (shown == SelectionShown::both_ends) {
+        const auto [anchor, caret] = source_document(editor).selection;
+        show_source_range(editor, std::min(anchor, caret), std::max(anchor, caret));
+    }
+    if (shown != SelectionShown::neither) {
         SendMessageW(editor, EM_SCROLLCARET, 0, 0);
     }
 }

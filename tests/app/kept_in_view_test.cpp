@@ -93,6 +93,28 @@ TEST_F(KeptInView, TheFindBarOpensAndClosesWithTheCaretsLineInView) {
     EXPECT_EQ(caret_line(), last);
 }
 
+// A selection made upwards down to the view's last row: the bar opening above pushes its lower
+// rows out, and the view follows so that the whole of it stays in view, not only its caret.
+TEST_F(KeptInView, TheFindBarKeepsASelectionMadeUpwardsWholeInView) {
+    open_path(file("long.md", numbered_lines(3000)));
+    select_view(view_source);
+    const LRESULT end_of_60 = start_of_line(61) - 1;
+    SendMessageW(chrome.editor, EM_SETSEL, end_of_60, end_of_60);
+    SendMessageW(chrome.editor, EM_SCROLLCARET, 0, 0);
+    SendMessageW(chrome.editor, EM_SETSEL, end_of_60, start_of_line(57));
+    ASSERT_EQ(caret_line(), 57);
+    ASSERT_FALSE(line_shown(61));
+    for (int line = 57; line <= 60; ++line) {
+        ASSERT_TRUE(line_shown(line)) << line;
+    }
+
+    command(find_command);
+    ASSERT_TRUE(is_find_bar_visible());
+    for (int line = 57; line <= 60; ++line) {
+        EXPECT_TRUE(line_shown(line)) << line;
+    }
+}
+
 // A selection the view showed whole is still shown whole, where it stood, after a round of the
 // views that hides the editor on the way.
 TEST_F(KeptInView, ASelectionComesBackWhereItStoodAfterARoundThroughPreview) {
