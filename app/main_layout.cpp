@@ -14,6 +14,7 @@
 #include "app/settings.h"
 #include "app/tab_strip.h"
 #include "core/file_io.h"
+#include "editor/source_interface.h"
 
 namespace pellix {
 
@@ -286,21 +287,84 @@ void check_view_menu(const MainLayout& layout) {
     CheckMenuItem(menu, 304, MF_BYCOMMAND | (layout.show_outline ? MF_CHECKED : MF_UNCHECKED));
 }
 
+bool stands_at(HWND window, const RECT& rect) {
+    RECT now{};
+    GetWindowRect(window, &now);
+    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&now), 2);
+    return EqualRect(&now, &rect) != FALSE;
+}
+
+// Whether the top of the row holding `offset` is in the editor's view.
+bool offset_in_view(HWND editor, std::uint64_t offset) {
+    POINTL at{};
+    SendMessageW(editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at),
+                 static_cast<LPARAM>(offset));
+    RECT client{};
+    GetClientRect(editor, &client);
+    return at.x >= 0 && at.x < client.right && at.y >= 0 && at.y < client.bottom;
+}
+
+// What of the selection the editor shows: both ends, the caret (the selection's moving end,
+// which EM_EXGETSEL does not tell from its anchor) or neither.
+enum class SelectionShown { neither, caret, both_ends };
+
+SelectionShown selection_shown(HWND editor) {
+    if (!IsWindowVisible(editor)) {
+        return SelectionShown::neither;
+    }
+    const auto [anchor, caret] = source_document(editor).selection;
+    if (!offset_in_view(editor, caret)) {
+        return SelectionShown::neither;
+    }
+    return anchor == caret || offset_in_view(editor, anchor) ? SelectionShown::both_ends
+                                                             : SelectionShown::caret;
+}
+
+// A selection in view stays in view when the editor changes size or place (the find bar opening
+// above it, another view, a narrower pane wrapping its lines into more rows, a smaller window):
+// the whole of it while it fits, else its caret. A hidden editor keeps its size, and with it
+// where its lines stand: resized to the empty width of a view without it, it laid every line
+// out again character by character, and came back elsewhere.
+void place_editor(const MainLayout& layout) {
+    HWND editor = chrome.editor;
+    if (editor == nullptr) {
+        return;
+    }
+    if (!layout.source_shown) {
+        if (IsWindowVisible(editor)) {
+            ShowWindow(editor, SW_HIDE);
+        }
+        return;
+    }
+    // A minimised window has no room for any row, and its restore brings the view back as it was.
+    const SelectionShown shown = IsIconic(main_window) || stands_at(editor, layout.editor)
+                                     ? SelectionShown::neither
+                                     : selection_shown(editor);
+    place_child(editor, layout.editor, editor != editor_shown_later);
+    if (shown == SelectionShown::both_ends) {
+        const auto [anchor, caret] = source_document(editor).selection;
+        show_source_range(editor, std::min(anchor, caret), std::max(anchor, caret));
+    }
+    if (shown != SelectionShown::neither) {
+        SendMessageW(editor, EM_SCROLLCARET, 0, 0);
+    }
+}
+
 } // namespace
 
 // A tab switch lays the window out twice over; under Wine even a move to where a window already
 // is costs a round trip to the server and a burst of messages, so only what changed is touched.
+// A moved child is drawn anew whole: the pane headers are statics, whose class repaints only
+// what a resize uncovers, and the bits a move copies are what the screen showed there, with
+// neighbours already moved over it (a header kept a hide button's glyph and its old clipped
+// title after the window shrank and grew).
 void place_child(HWND window, const RECT& rect, bool shown) {
     if (window == nullptr) {
         return;
     }
-    RECT now{};
-    GetWindowRect(window, &now);
-    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&now), 2);
-    if (now.left != rect.left || now.top != rect.top || now.right - now.left != width_of(rect) ||
-        now.bottom - now.top != rect.bottom - rect.top) {
+    if (!stands_at(window, rect)) {
         SetWindowPos(window, nullptr, rect.left, rect.top, width_of(rect), rect.bottom - rect.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     }
     if (((GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0) != shown) {
         ShowWindow(window, shown ? SW_SHOWNA : SW_HIDE);
@@ -327,8 +391,7 @@ void layout_window() {
     if (input.find_bar_visible) {
         place_child(chrome.find_bar, layout.find_bar, true);
     }
-    place_child(chrome.editor, layout.editor,
-                layout.source_shown && chrome.editor != editor_shown_later);
+    place_editor(layout);
     place_child(chrome.preview_host, layout.preview, layout.preview_shown);
     place_child(chrome.source_label, layout.source_label, layout.source_shown);
     place_child(chrome.hide_source, layout.hide_source, layout.source_shown);

@@ -1,7 +1,5 @@
 #include "app/views.h"
 
-#include <richedit.h>
-
 #include <string>
 #include <utility>
 
@@ -17,7 +15,6 @@
 #include "app/timers.h"
 #include "core/encoding.h"
 #include "core/file_io.h"
-#include "editor/source_interface.h"
 #include "markdown/html_render.h"
 #include "preview/preview_window.h"
 
@@ -74,21 +71,6 @@ void focus_view() {
     }
 }
 
-// Whether the editor shows its caret: another width wraps its lines into other rows, which can
-// carry the caret out of the view it was in.
-bool caret_in_view(HWND editor) {
-    if (editor == nullptr || !IsWindowVisible(editor)) {
-        return false;
-    }
-    // The caret is the selection's moving end, which EM_EXGETSEL does not tell from its anchor.
-    const auto offset = static_cast<LPARAM>(source_document(editor).selection[1]);
-    POINTL caret{};
-    SendMessageW(editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&caret), offset);
-    RECT client{};
-    GetClientRect(editor, &client);
-    return caret.x >= 0 && caret.x < client.right && caret.y >= 0 && caret.y < client.bottom;
-}
-
 bool preview_is_current() {
     return preview().window != nullptr && SUCCEEDED(preview().error_code);
 }
@@ -127,12 +109,8 @@ void select_view(int view) {
     if (settings.view != view_source) {
         create_preview_once();
     }
-    const bool caret_was_in_view = caret_in_view(chrome.editor);
     layout_window();
     refresh_current_tab();
-    if (caret_was_in_view && !caret_in_view(chrome.editor)) {
-        SendMessageW(chrome.editor, EM_SCROLLCARET, 0, 0);
-    }
     sync_preview_to_editor();
     remember_recent_file();
     if (current_tab().path.empty()) {

@@ -221,6 +221,32 @@ void set_source_top_line(HWND editor, double line, int context_lines) {
     });
 }
 
+void show_source_range(HWND editor, std::uint64_t first, std::uint64_t last) {
+    Source* source = source_record(editor);
+    if (!source) {
+        return;
+    }
+    change_from_outside(*source, [&] {
+        stop_wheel_animation(*source);
+        ensure_line_metrics(*source);
+        const CaretPosition top = caret_position(*source, first);
+        const CaretPosition bottom = caret_position(*source, last);
+        const double row = base_line_height(*source);
+        const double view = view_height(*source);
+        if (bottom.y + row - top.y > view) {
+            scroll_caret_into_view(*source);
+            return;
+        }
+        double y = source->scroll_y;
+        if (top.y < 0.0) {
+            y += top.y;
+        } else if (bottom.y + row > view) {
+            y += bottom.y + row - view;
+        }
+        scroll_source_to(*source, source->scroll_x, y, true);
+    });
+}
+
 void announce(HWND editor, const std::wstring& text) {
     Source* source = source_record(editor);
     if (!source) {

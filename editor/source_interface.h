@@ -52,6 +52,11 @@ double source_top_line(HWND editor);
 // of the view). Never posts WM_APP_SOURCE_SCROLLED.
 void set_source_top_line(HWND editor, double line, int context_lines);
 
+// Scrolls as little as shows the rows of both `first` and `last` (offsets, `first` <= `last`)
+// when they fit in the view together, else as little as shows the caret, as EM_SCROLLCARET does
+// (which also brings the caret into view sideways).
+void show_source_range(HWND editor, std::uint64_t first, std::uint64_t last);
+
 // A UI Automation notification (activity id "Pellix.Watch") while a client listens.
 void announce(HWND editor, const std::wstring& text);
 

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+#include "app/document_tabs.h"
+#include "app/find_bar.h"
+#include "app/hosted_units.h"
+#include "app/main_window_state.h"
+#include "app/settings.h"
+#include "editor/source_interface.h"
+#include "tests/app/open_tabs_window.h"
+
+namespace pellix {
+namespace {
+
+constexpr WORD find_command = 206;
+constexpr WORD replace_command = 208;
+
+std::string numbered_lines(int count) {
+    std::string text = "# Numbered\n";
+    for (int line = 2; line <= count; ++line) {
+        text += "Line " + std::to_string(line) + " of a long file\n";
+    }
+    return text;
+}
+
+// What the user sees of the active editor: where its rows stand, in client pixels.
+class KeptInView : public test::OpenTabsWindow {
+protected:
+    KeptInView() : OpenTabsWindow("kept-in-view") {}
+
+    void SetUp() override {
+        OpenTabsWindow::SetUp();
+        show_on_screen();
+    }
+
+    void command(WORD id) const { SendMessageW(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+    static int top_of(LRESULT offset) {
+        POINTL at{};
+        SendMessageW(chrome.editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), offset);
+        return at.y;
+    }
+    static LRESULT start_of_line(int number) {
+        return SendMessageW(chrome.editor, EM_LINEINDEX, static_cast<WPARAM>(number - 1), 0);
+    }
+    // Whether the whole row of line `number` (1-based, one row each, after another) is in the
+    // editor's view; the row's height is read from where the line before it stands.
+    static bool line_shown(int number) {
+        const int top = top_of(start_of_line(number));
+        const int row = top - top_of(start_of_line(number - 1));
+        RECT client{};
+        GetClientRect(chrome.editor, &client);
+        return row > 0 && top >= 0 && top + row <= client.bottom;
+    }
+    static int caret_line() {
+        const auto caret = static_cast<LPARAM>(source_document(chrome.editor).selection[1]);
+        return static_cast<int>(SendMessageW(chrome.editor, EM_LINEFROMCHAR, caret, 0)) + 1;
+    }
+
+    // The key pressed in the editor with Ctrl held.
+    static void control_key(WPARAM key) {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        const BYTE control = std::exchange(keys[VK_CONTROL], 0x80);
+        SetKeyboardState(keys);
+        SendMessageW(chrome.editor, WM_KEYDOWN, key, 1);
+        SendMessageW(chrome.editor, WM_KEYUP, key, 1);
+        keys[VK_CONTROL] = control;
+        SetKeyboardState(keys);
+    }
+};
+
+TEST_F(KeptInView, TheFindBarOpensAndClosesWithTheCaretsLineInView) {
+    open_path(file("long.md", numbered_lines(3000)));
+    select_view(view_source);
+    control_key(VK_END);
+    const int last = caret_line();
+    ASSERT_EQ(last, 3001);
+    ASSERT_TRUE(line_shown(last));
+
+    command(find_command);
+    ASSERT_TRUE(is_find_bar_visible());
+    EXPECT_TRUE(line_shown(last));
+    hide_find_bar();
+    EXPECT_TRUE(line_shown(last));
+    command(replace_command);
+    ASSERT_TRUE(find_bar_shows_replace());
+    EXPECT_TRUE(line_shown(last));
+    EXPECT_EQ(caret_line(), last);
+}
+
+// A selection made upwards down to the view's last row: the bar opening above pushes its lower
+// rows out, and the view follows so that the whole of it stays in view, not only its caret.
+TEST_F(KeptInView, TheFindBarKeepsASelectionMadeUpwardsWholeInView) {
+    open_path(file("long.md", numbered_lines(3000)));
+    select_view(view_source);
+    const LRESULT end_of_60 = start_of_line(61) - 1;
+    SendMessageW(chrome.editor, EM_SETSEL, end_of_60, end_of_60);
+    SendMessageW(chrome.editor, EM_SCROLLCARET, 0, 0);
+    SendMessageW(chrome.editor, EM_SETSEL, end_of_60, start_of_line(57));
+    ASSERT_EQ(caret_line(), 57);
+    ASSERT_FALSE(line_shown(61));
+    for (int line = 57; line <= 60; ++line) {
+        ASSERT_TRUE(line_shown(line)) << line;
+    }
+
+    command(find_command);
+    ASSERT_TRUE(is_find_bar_visible());
+    for (int line = 57; line <= 60; ++line) {
+        EXPECT_TRUE(line_shown(line)) << line;
+    }
+}
+
+// A selection the view showed whole is still shown whole, where it stood, after a round of the
+// views that hides the editor on the way.
+TEST_F(KeptInView, ASelectionComesBackWhereItStoodAfterARoundThroughPreview) {
+    open_path(file("long.md", numbered_lines(1000)));
+    select_view(view_split);
+    SendMessageW(chrome.editor, EM_SETSEL, start_of_line(436), start_of_line(440) - 1);
+    SendMessageW(chrome.editor, EM_SCROLLCARET, 0, 0);
+    for (int line = 436; line <= 439; ++line) {
+        ASSERT_TRUE(line_shown(line)) << line;
+    }
+    const double top = source_top_line(chrome.editor);
+
+    for (const WORD view : {view_source, view_split, view_preview, view_source}) {
+        command(view);
+    }
+    ASSERT_EQ(settings.view, view_source);
+    for (int line = 436; line <= 439; ++line) {
+        EXPECT_TRUE(line_shown(line)) << line;
+    }
+    EXPECT_EQ(source_top_line(chrome.editor), top);
+}
+
+} // namespace
+} // namespace pellix
