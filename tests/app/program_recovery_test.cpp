@@ -33,6 +33,7 @@ using test::Program;
 
 constexpr int tab_control_id = 12;
 constexpr UINT new_tab_command = 100;
+constexpr UINT save_command = 102;
 constexpr DWORD answer_limit_ms = 10000;
 // The snapshot follows the last edit by 1.5 s; a loaded machine may run the timer late.
 constexpr DWORD store_limit_ms = 15000;
@@ -577,6 +578,62 @@ TEST_F(ProgramRecovery, RecentFilesSurviveARestartAndReopenInTheirView) {
     RegGetValueW(HKEY_CURRENT_USER, settings_.key().c_str(), L"Recent1", RRF_RT_REG_SZ, nullptr,
                  second, &size);
     EXPECT_EQ(std::wstring(second), missing);
+}
+
+TEST_F(ProgramRecovery, KilledSoonAfterASaveItNeverOffersTheDraftFromBeforeTheSave) {
+    const auto path = file("h.md", "saved v0");
+    {
+        Program program(quoted(path));
+        HWND window = started_window(program, L"h.md - Pellix");
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(opened_with_length(window, 8));
+        HWND editor = active_editor(window);
+        send(editor, EM_SETSEL, 8, 8);
+        ASSERT_TRUE(type(editor, L" A1"));
+        ASSERT_TRUE(wait_for_store(local_, [](const Workspace& workspace) {
+            return workspace.sessions.size() == 1 && workspace.sessions[0].draft &&
+                   workspace.sessions[0].text == u"saved v0 A1";
+        }));
+        ASSERT_TRUE(type(editor, L" B2"));
+        send(window, WM_COMMAND, save_command);
+        ASSERT_EQ(read_file_bytes(path, document_limit), "saved v0 A1 B2");
+        // Typing goes on in another tab, a letter every 0.3 s, until the save's store is there;
+        // then the program dies.
+        send(window, WM_COMMAND, new_tab_command);
+        HWND other = active_editor(window);
+        const auto saved_stored = [](const Workspace& workspace) {
+            return !workspace.sessions.empty() && !workspace.sessions[0].draft &&
+                   workspace.sessions[0].text == u"saved v0 A1 B2";
+        };
+        bool landed = false;
+        const ULONGLONG end = GetTickCount64() + store_limit_ms;
+        while (!landed && GetTickCount64() < end) {
+            ASSERT_TRUE(type(other, L"x"));
+            const auto seen = wait_for_store(local_, saved_stored, 300);
+            landed = seen && saved_stored(*seen);
+        }
+        ASSERT_TRUE(landed);
+    } // killed with TerminateProcess, no clean exit
+    const auto left = test::stored_workspace(local_.tabs_file());
+    ASSERT_TRUE(left);
+    const bool drafts = std::any_of(left->sessions.begin(), left->sessions.end(),
+                                    [](const Session& session) { return session.draft; });
+
+    Program again(L"");
+    if (drafts) {
+        answer_drafts(again, IDYES);
+    }
+    HWND window = started_window(again);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(test::eventually([&]() -> ::testing::AssertionResult {
+        const std::vector<std::wstring> texts = sorted_texts(window);
+        if (std::find(texts.begin(), texts.end(), L"saved v0 A1 B2") != texts.end() &&
+            std::find(texts.begin(), texts.end(), L"saved v0 A1") == texts.end()) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << texts.size() << " tabs, h.md not as saved";
+    }));
+    EXPECT_TRUE(no_box_within(again, 500));
 }
 
 // ---- Killed while typing ----------------------------------------------------------------------
