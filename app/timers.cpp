@@ -70,8 +70,8 @@ void recovery_snapshot_tick() {
             autosave_deadline = now + autosave_postpone_limit_ms;
         }
         if (now < autosave_deadline) {
-            arm(timer_id::recovery_snapshot, std::min(remaining(input_busy_until + 1, now),
-                                                      remaining(autosave_deadline, now)));
+            arm(timer_id::recovery_snapshot,
+                std::min(remaining(input_busy_until + 1, now), remaining(autosave_deadline, now)));
             return;
         }
     }

@@ -17,6 +17,7 @@
 
 #include "app/recovery_store.h"
 #include "app/single_instance.h"
+#include "app/timers.h"
 #include "core/encoding.h"
 #include "core/file_io.h"
 #include "core/limits.h"
@@ -651,20 +652,24 @@ struct TypingRecord {
     std::vector<std::pair<ULONGLONG, std::size_t>> held; // (tick, length)
 };
 
-// The newest state that then stood still for a whole snapshot delay and its margin before the
-// next unit or the kill: that one must have reached the store. A state typed over without such a
-// pause is replaced before its snapshot is due, as every edit re-arms the delay.
-std::size_t newest_settled_length(const TypingRecord& record, ULONGLONG killed_at,
-                                  ULONGLONG settle_ms) {
-    std::size_t settled = record.held.front().second;
+// The newest state that must have reached the store by the kill: one that then stood still for
+// a whole snapshot delay and its margin before the next unit or the kill, or one held for the
+// store's limit and that margin before the kill, however the typing went on after it (the limit
+// counts from the first change not yet stored, which came no later than the state).
+std::size_t newest_owed_length(const TypingRecord& record, ULONGLONG killed_at,
+                               ULONGLONG settle_ms) {
+    const ULONGLONG overdue_ms =
+        recovery_store_limit_ms + settle_ms - timer_period::recovery_snapshot;
+    std::size_t owed = record.held.front().second;
     for (std::size_t i = 0; i < record.held.size(); ++i) {
         const ULONGLONG reached = record.held[i].first;
         const ULONGLONG next = i + 1 < record.held.size() ? record.held[i + 1].first : killed_at;
-        if (next >= reached + settle_ms && killed_at >= reached + settle_ms) {
-            settled = record.held[i].second;
+        const bool settled = next >= reached + settle_ms && killed_at >= reached + settle_ms;
+        if (settled || killed_at >= reached + overdue_ms) {
+            owed = record.held[i].second;
         }
     }
-    return settled;
+    return owed;
 }
 
 TEST_F(ProgramRecovery, KilledAtARandomMomentWhileTypingItRestoresAStateItHeldLately) {
@@ -728,7 +733,7 @@ TEST_F(ProgramRecovery, KilledAtARandomMomentWhileTypingItRestoresAStateItHeldLa
         // Never a mix and never empty: the typed text up to some unit, the seed at least.
         ASSERT_GE(restored.size(), std::size(seed) - 1) << round;
         ASSERT_EQ(record.text.substr(0, restored.size()), restored) << round;
-        EXPECT_GE(restored.size(), newest_settled_length(record, killed_at, settle_ms))
+        EXPECT_GE(restored.size(), newest_owed_length(record, killed_at, settle_ms))
             << round << ": " << record.text.size() << " units typed";
         ++checked;
     }

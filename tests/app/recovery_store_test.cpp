@@ -201,9 +201,9 @@ TEST_F(RecoveryStore, ASaveReplacesTheStoredDraftWithoutWaitingForATimer) {
     SendMessageW(chrome.editor, EM_SETSEL, 8, 8);
     type(L" A1");
     store_session(false, true);
-    ASSERT_TRUE(stored({.sessions = {session(u"saved v0 A1", Encoding::utf8, LineEnding::crlf,
-                                             path, true)},
-                        .active = 0}));
+    ASSERT_TRUE(
+        stored({.sessions = {session(u"saved v0 A1", Encoding::utf8, LineEnding::crlf, path, true)},
+                .active = 0}));
     type(L" B2");
     ASSERT_TRUE(save_file(false, nullptr, {}));
     ASSERT_EQ(read_file_bytes(path, document_limit), "saved v0 A1 B2");
