@@ -135,9 +135,10 @@ void move_completion_selection(int step);
 void set_completion_owner(HWND editor);
 void empty_completion_list();
 
-// The recovery store: a snapshot of the tabs (`final` at close; `from_timer` for the deferred
-// one), the writer's latest result, and whether tabs are being restored right now.
-void store_session(bool final, bool from_timer);
+// The recovery store: a snapshot of the tabs (`final` at close; `now` to hand it to the writer at
+// once, else it follows through the deferred timer), the writer's latest result, and whether tabs
+// are being restored right now.
+void store_session(bool final, bool now);
 void take_recovery_writer_result();
 bool restoring_session();
 // The recovery status the status strip shows: empty, or why the store could not be written or

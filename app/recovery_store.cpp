@@ -200,7 +200,7 @@ UtcTime utc_now() {
 
 // A store that could not be handed over or written is tried again without waiting for an edit.
 void store_again_later() {
-    SetTimer(main_window, timer_id::recovery_snapshot, timer_period::recovery_snapshot, nullptr);
+    arm_recovery_store();
 }
 
 // ---- Storing ----------------------------------------------------------------------------------
@@ -517,15 +517,16 @@ std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept) {
     return has_byte_order_mark(bytes) ? 0 : static_cast<std::int32_t>(kept);
 }
 
-void store_session(bool final, bool from_timer) {
+void store_session(bool final, bool now) {
     if (compare_mode || restoring || start_up_pending) {
         return;
     }
-    if (!final && (!from_timer || replace_all_running())) {
-        SetTimer(main_window, timer_id::recovery_snapshot, timer_period::recovery_snapshot,
-                 nullptr);
+    if (!final && (!now || replace_all_running())) {
+        arm_recovery_store();
         return;
     }
+    // Every change made so far goes with this store; the next one starts a deadline of its own.
+    autosave_deadline = 0;
     try {
         KillTimer(main_window, timer_id::recovery_snapshot);
         StorePlan plan = recovery_decisions().plan_store();

@@ -85,7 +85,10 @@ bool write_and_adopt(bool save_as, const Document* format, Document& request,
                                 L"and was stopped.");
     update_title();
     select_view(settings.view);
-    store_session(false, false);
+    // The store still holds the tab's draft from before the save; a crash before a deferred
+    // snapshot (which steady typing in any tab keeps putting off) would bring that older text
+    // back over the saved one. Handed over now, only the writer's own time is left open.
+    store_session(false, true);
     update_status();
     return true;
 }

@@ -1,5 +1,9 @@
 #include "app/timers.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
 #include "app/document_tabs.h"
 #include "app/editor_hosting.h"
 #include "app/hosted_units.h"
@@ -52,6 +56,13 @@ void preview_refresh_tick() {
     update_preview();
 }
 
+// Milliseconds from `now` to `until`; at least 1, so a time already reached fires at once.
+UINT remaining(std::uint64_t until, std::uint64_t now) {
+    return until > now ? static_cast<UINT>(std::min<std::uint64_t>(until - now, UINT_MAX)) : 1;
+}
+
+// Input puts the snapshot off to just after the burst, but never past the deadline that its
+// first unstored change set.
 void recovery_snapshot_tick() {
     const std::uint64_t now = GetTickCount64();
     if (input_busy()) {
@@ -59,11 +70,11 @@ void recovery_snapshot_tick() {
             autosave_deadline = now + autosave_postpone_limit_ms;
         }
         if (now < autosave_deadline) {
-            arm(timer_id::recovery_snapshot, static_cast<UINT>(input_busy_until - now + 1));
+            arm(timer_id::recovery_snapshot,
+                std::min(remaining(input_busy_until + 1, now), remaining(autosave_deadline, now)));
             return;
         }
     }
-    autosave_deadline = 0;
     KillTimer(main_window, timer_id::recovery_snapshot);
     store_session(false, true);
     update_status();
@@ -123,8 +134,24 @@ void on_editor_change() {
         arm(timer_id::preview_refresh, timer_period::preview_refresh);
     }
     if (!compare_mode) {
-        arm(timer_id::recovery_snapshot, timer_period::recovery_snapshot);
+        arm_recovery_store();
     }
+}
+
+void arm_recovery_store() {
+    // Replace All holds the store back until it ends; meanwhile the timer only looks again.
+    if (replace_all_running()) {
+        arm(timer_id::recovery_snapshot, timer_period::recovery_snapshot);
+        return;
+    }
+    // Each change restarts the quiet spell, which would put the store off for as long as the
+    // typing goes on; the deadline set by the first change not yet stored caps it.
+    const std::uint64_t now = GetTickCount64();
+    if (autosave_deadline == 0) {
+        autosave_deadline = now + recovery_store_limit_ms;
+    }
+    arm(timer_id::recovery_snapshot,
+        std::min(timer_period::recovery_snapshot, remaining(autosave_deadline, now)));
 }
 
 void drop_pending_tab_timers() {

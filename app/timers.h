@@ -34,6 +34,11 @@ inline constexpr UINT status_refresh = 16; // one frame
 
 // How long a recovery snapshot may be postponed by input after its first postponement.
 inline constexpr unsigned autosave_postpone_limit_ms = 2000;
+// The longest a change waits before its snapshot goes to the recovery writer: the quiet spell a
+// snapshot waits for, and then at most as long as input may put it off, however steadily the
+// changes keep coming.
+inline constexpr unsigned recovery_store_limit_ms =
+    timer_period::recovery_snapshot + autosave_postpone_limit_ms;
 // How long after an edit a compare pass becomes due.
 inline constexpr unsigned compare_delay_ms = 200;
 
@@ -46,6 +51,10 @@ void update_status_soon();
 
 // The active editor reported a change of its text (EN_CHANGE).
 void on_editor_change();
+
+// A change or request for the recovery store: the snapshot follows the last one by 1.5 s, but
+// no later than `recovery_store_limit_ms` after the first one not yet handed to the writer.
+void arm_recovery_store();
 
 // Kills the active tab's pending text, preview and split-scroll work.
 void drop_pending_tab_timers();

@@ -2,12 +2,17 @@
 
 #include <commctrl.h>
 
+#include <filesystem>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "app/find_bar.h"
 #include "app/main_window_state.h"
+#include "app/recovery_store.h"
 #include "app/scroll_profile.h"
 #include "app/timers.h"
+#include "tests/app/recovery_support.h"
 #include "tests/message_window.h"
 
 namespace pellix {
@@ -70,6 +75,42 @@ TEST_F(MainWindowTimers, OneSplitSyncTickIsOneProfileSample) {
     const std::uint64_t samples = scroll_profile.stages[scroll_stage_split_sync].count;
     scroll_profile = {};
     EXPECT_EQ(samples, 1u);
+}
+
+// A letter every 0.3 s never leaves the snapshot the quiet spell it waits for, yet the typing
+// reaches the store while it goes on. The limit counts from the first letter; the typing goes on
+// for three limits at most, room for a loaded machine's late timers and write.
+TEST_F(MainWindowTimers, SteadyTypingReachesTheStoreWhileItGoesOn) {
+    const test::ScratchFolder folder("steady-typing");
+    const std::filesystem::path saved_folder =
+        std::exchange(recovery_folder_override, folder.path());
+    const std::filesystem::path tabs_file = recovery_tabs_path(recovery_session_path());
+    constexpr ULONGLONG key_every_ms = 300;
+    constexpr ULONGLONG typing_limit_ms = 3 * recovery_store_limit_ms;
+    set_text(u"");
+    std::u16string typed;
+    std::u16string stored;
+    const ULONGLONG first_key = GetTickCount64();
+    ULONGLONG last_key = first_key;
+    while (stored.empty() && last_key - first_key < typing_limit_ms) {
+        type(std::wstring(1, static_cast<wchar_t>(L'a' + typed.size() % 26)));
+        typed += static_cast<char16_t>(u'a' + typed.size() % 26);
+        last_key = GetTickCount64();
+        pump_until(
+            [&] {
+                if (const auto store = test::stored_workspace(tabs_file);
+                    store && store->sessions.size() == 1) {
+                    stored = store->sessions[0].text;
+                }
+                return !stored.empty() || GetTickCount64() >= last_key + key_every_ms;
+            },
+            test::settle_limit_ms);
+    }
+    recovery_folder_override = saved_folder;
+    ASSERT_FALSE(stored.empty()) << typed.size() << " letters typed in " << last_key - first_key
+                                 << " ms, none stored";
+    // What was stored is what had been typed by then, not a mix.
+    EXPECT_EQ(typed.substr(0, stored.size()), stored);
 }
 
 } // namespace

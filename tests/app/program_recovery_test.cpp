@@ -17,6 +17,7 @@
 
 #include "app/recovery_store.h"
 #include "app/single_instance.h"
+#include "app/timers.h"
 #include "core/encoding.h"
 #include "core/file_io.h"
 #include "core/limits.h"
@@ -33,6 +34,7 @@ using test::Program;
 
 constexpr int tab_control_id = 12;
 constexpr UINT new_tab_command = 100;
+constexpr UINT save_command = 102;
 constexpr DWORD answer_limit_ms = 10000;
 // The snapshot follows the last edit by 1.5 s; a loaded machine may run the timer late.
 constexpr DWORD store_limit_ms = 15000;
@@ -579,6 +581,62 @@ TEST_F(ProgramRecovery, RecentFilesSurviveARestartAndReopenInTheirView) {
     EXPECT_EQ(std::wstring(second), missing);
 }
 
+TEST_F(ProgramRecovery, KilledSoonAfterASaveItNeverOffersTheDraftFromBeforeTheSave) {
+    const auto path = file("h.md", "saved v0");
+    {
+        Program program(quoted(path));
+        HWND window = started_window(program, L"h.md - Pellix");
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(opened_with_length(window, 8));
+        HWND editor = active_editor(window);
+        send(editor, EM_SETSEL, 8, 8);
+        ASSERT_TRUE(type(editor, L" A1"));
+        ASSERT_TRUE(wait_for_store(local_, [](const Workspace& workspace) {
+            return workspace.sessions.size() == 1 && workspace.sessions[0].draft &&
+                   workspace.sessions[0].text == u"saved v0 A1";
+        }));
+        ASSERT_TRUE(type(editor, L" B2"));
+        send(window, WM_COMMAND, save_command);
+        ASSERT_EQ(read_file_bytes(path, document_limit), "saved v0 A1 B2");
+        // Typing goes on in another tab, a letter every 0.3 s, until the save's store is there;
+        // then the program dies.
+        send(window, WM_COMMAND, new_tab_command);
+        HWND other = active_editor(window);
+        const auto saved_stored = [](const Workspace& workspace) {
+            return !workspace.sessions.empty() && !workspace.sessions[0].draft &&
+                   workspace.sessions[0].text == u"saved v0 A1 B2";
+        };
+        bool landed = false;
+        const ULONGLONG end = GetTickCount64() + store_limit_ms;
+        while (!landed && GetTickCount64() < end) {
+            ASSERT_TRUE(type(other, L"x"));
+            const auto seen = wait_for_store(local_, saved_stored, 300);
+            landed = seen && saved_stored(*seen);
+        }
+        ASSERT_TRUE(landed);
+    } // killed with TerminateProcess, no clean exit
+    const auto left = test::stored_workspace(local_.tabs_file());
+    ASSERT_TRUE(left);
+    const bool drafts = std::any_of(left->sessions.begin(), left->sessions.end(),
+                                    [](const Session& session) { return session.draft; });
+
+    Program again(L"");
+    if (drafts) {
+        answer_drafts(again, IDYES);
+    }
+    HWND window = started_window(again);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(test::eventually([&]() -> ::testing::AssertionResult {
+        const std::vector<std::wstring> texts = sorted_texts(window);
+        if (std::find(texts.begin(), texts.end(), L"saved v0 A1 B2") != texts.end() &&
+            std::find(texts.begin(), texts.end(), L"saved v0 A1") == texts.end()) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << texts.size() << " tabs, h.md not as saved";
+    }));
+    EXPECT_TRUE(no_box_within(again, 500));
+}
+
 // ---- Killed while typing ----------------------------------------------------------------------
 
 // How many kill-and-restart rounds run; PELLIX_CRASH_ROUNDS raises it for a long run.
@@ -594,20 +652,24 @@ struct TypingRecord {
     std::vector<std::pair<ULONGLONG, std::size_t>> held; // (tick, length)
 };
 
-// The newest state that then stood still for a whole snapshot delay and its margin before the
-// next unit or the kill: that one must have reached the store. A state typed over without such a
-// pause is replaced before its snapshot is due, as every edit re-arms the delay.
-std::size_t newest_settled_length(const TypingRecord& record, ULONGLONG killed_at,
-                                  ULONGLONG settle_ms) {
-    std::size_t settled = record.held.front().second;
+// The newest state that must have reached the store by the kill: one that then stood still for
+// a whole snapshot delay and its margin before the next unit or the kill, or one held for the
+// store's limit and that margin before the kill, however the typing went on after it (the limit
+// counts from the first change not yet stored, which came no later than the state).
+std::size_t newest_owed_length(const TypingRecord& record, ULONGLONG killed_at,
+                               ULONGLONG settle_ms) {
+    const ULONGLONG overdue_ms =
+        recovery_store_limit_ms + settle_ms - timer_period::recovery_snapshot;
+    std::size_t owed = record.held.front().second;
     for (std::size_t i = 0; i < record.held.size(); ++i) {
         const ULONGLONG reached = record.held[i].first;
         const ULONGLONG next = i + 1 < record.held.size() ? record.held[i + 1].first : killed_at;
-        if (next >= reached + settle_ms && killed_at >= reached + settle_ms) {
-            settled = record.held[i].second;
+        const bool settled = next >= reached + settle_ms && killed_at >= reached + settle_ms;
+        if (settled || killed_at >= reached + overdue_ms) {
+            owed = record.held[i].second;
         }
     }
-    return settled;
+    return owed;
 }
 
 TEST_F(ProgramRecovery, KilledAtARandomMomentWhileTypingItRestoresAStateItHeldLately) {
@@ -671,7 +733,7 @@ TEST_F(ProgramRecovery, KilledAtARandomMomentWhileTypingItRestoresAStateItHeldLa
         // Never a mix and never empty: the typed text up to some unit, the seed at least.
         ASSERT_GE(restored.size(), std::size(seed) - 1) << round;
         ASSERT_EQ(record.text.substr(0, restored.size()), restored) << round;
-        EXPECT_GE(restored.size(), newest_settled_length(record, killed_at, settle_ms))
+        EXPECT_GE(restored.size(), newest_owed_length(record, killed_at, settle_ms))
             << round << ": " << record.text.size() << " units typed";
         ++checked;
     }

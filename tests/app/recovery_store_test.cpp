@@ -16,6 +16,7 @@
 #include "app/prompts.h"
 #include "app/recent_files.h"
 #include "app/recovery_store.h"
+#include "app/save_files.h"
 #include "app/settings.h"
 #include "core/file_io.h"
 #include "core/file_io_calls.h"
@@ -189,6 +190,31 @@ TEST_F(RecoveryStore, KeepsDraftsAndSavedTabsAndDeletesTheStoreWhenNothingIsWort
         stored({.sessions = {session(u"draft\nline!", Encoding::utf8, LineEnding::crlf, {}, true),
                              session(u"w\n", Encoding::utf16_le, LineEnding::crlf, utf16, false)},
                 .active = 0}));
+}
+
+// A Save replaces the tab's stored draft at once. Its store is waited for without serving a
+// single message, so no timer can bring it: a program that dies soon after the save never runs
+// one, and the draft from before the save would then be offered over the saved text.
+TEST_F(RecoveryStore, ASaveReplacesTheStoredDraftWithoutWaitingForATimer) {
+    const auto path = file("h.md", "saved v0");
+    open_path(path);
+    SendMessageW(chrome.editor, EM_SETSEL, 8, 8);
+    type(L" A1");
+    store_session(false, true);
+    ASSERT_TRUE(
+        stored({.sessions = {session(u"saved v0 A1", Encoding::utf8, LineEnding::crlf, path, true)},
+                .active = 0}));
+    type(L" B2");
+    ASSERT_TRUE(save_file(false, nullptr, {}));
+    ASSERT_EQ(read_file_bytes(path, document_limit), "saved v0 A1 B2");
+    const Workspace saved{
+        .sessions = {session(u"saved v0 A1 B2", Encoding::utf8, LineEnding::crlf, path, false)},
+        .active = 0};
+    const auto end = GetTickCount64() + test::settle_limit_ms;
+    while (test::stored_workspace(tabs_file()) != saved && GetTickCount64() < end) {
+        Sleep(10);
+    }
+    EXPECT_EQ(test::stored_workspace(tabs_file()), saved);
 }
 
 TEST_F(RecoveryStore, AFailedWriteShowsTheStatusUntilTheNextWriteSucceeds) {
