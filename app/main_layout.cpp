@@ -290,6 +290,8 @@ void check_view_menu(const MainLayout& layout) {
 
 // A tab switch lays the window out twice over; under Wine even a move to where a window already
 // is costs a round trip to the server and a burst of messages, so only what changed is touched.
+// A moved pane's old pixels are not carried to its new place: there they were neither its old
+// picture nor its new one (at a switch to Split, the old page jumped into the right half).
 void place_child(HWND window, const RECT& rect, bool shown) {
     if (window == nullptr) {
         return;
@@ -300,7 +302,7 @@ void place_child(HWND window, const RECT& rect, bool shown) {
     if (now.left != rect.left || now.top != rect.top || now.right - now.left != width_of(rect) ||
         now.bottom - now.top != rect.bottom - rect.top) {
         SetWindowPos(window, nullptr, rect.left, rect.top, width_of(rect), rect.bottom - rect.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     }
     if (((GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0) != shown) {
         ShowWindow(window, shown ? SW_SHOWNA : SW_HIDE);

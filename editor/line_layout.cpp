@@ -539,8 +539,8 @@ void release_device_objects(Source& source) {
     brushes.find_highlight.reset();
     brushes.marker.reset();
     source.target.reset();
-    source.frame_copy.reset();
-    source.frame_copied = false;
+    // A draw left open is dropped with its target, unpresented.
+    source.draw_open = false;
 }
 
 std::uint64_t line_at_height(const HeightTree& heights, double y) {

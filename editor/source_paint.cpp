@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "editor/source_find.h"
 #include "editor/source_host.h"
@@ -210,8 +211,8 @@ void fill_piece_part(Source& source, const LinePiece& piece, std::uint64_t piece
 }
 
 // Hands one text layout to Direct2D and counts it; `split_text` as `draw_text_layout` takes it.
-void draw_layout(Source& source, D2D1_POINT_2F origin, IDWriteTextLayout* layout,
-                 ID2D1Brush* brush, bool split_text = false) {
+void draw_layout(Source& source, D2D1_POINT_2F origin, IDWriteTextLayout* layout, ID2D1Brush* brush,
+                 bool split_text = false) {
     draw_text_layout(source.target.get(), origin, layout, brush, split_text);
     ++source.layouts_drawn;
 }
@@ -640,6 +641,7 @@ namespace {
 // True when the frame was presented. After a lost device every device-dependent object is
 // made again, and the next paint draws the whole window.
 bool end_frame(Source& source) {
+    source.draw_open = false;
     const HRESULT drawn = source.target->EndDraw();
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
         clear_line_layouts(source);
@@ -655,47 +657,10 @@ RECT whole_frame(const Source& source) {
     return RECT{0, 0, static_cast<LONG>(size.width), static_cast<LONG>(size.height)};
 }
 
-// Copies what this frame drew (`area`, in pixels) into the frame's copy before it is presented;
-// the whole frame when the copy was not current or the target's size changed.
-void copy_drawn_area(Source& source, RECT area) {
-    const RECT whole = whole_frame(source);
-    const int width = whole.right;
-    const int height = whole.bottom;
-    DibSurface* copy = source.frame_copy.get();
-    if (copy == nullptr || copy->width() != width || copy->height() != height) {
-        source.frame_copy = std::make_unique<DibSurface>(width, height);
-        copy = source.frame_copy.get();
-        source.frame_copied = false;
+void begin_frame(Source& source) {
+    if (!std::exchange(source.draw_open, true)) {
+        source.target->BeginDraw();
     }
-    if (!source.frame_copied) {
-        area = whole;
-    }
-    source.frame_copied = false;
-    ComPtr<ID2D1GdiInteropRenderTarget> interop;
-    HDC frame = nullptr;
-    if (copy->dc() == nullptr ||
-        FAILED(source.target->QueryInterface(__uuidof(ID2D1GdiInteropRenderTarget),
-                                             reinterpret_cast<void**>(interop.put()))) ||
-        FAILED(interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &frame))) {
-        return;
-    }
-    source.frame_copied =
-        BitBlt(copy->dc(), area.left, area.top, area.right - area.left, area.bottom - area.top,
-               frame, area.left, area.top, SRCCOPY) != FALSE;
-    // Nothing was drawn through the DC; told otherwise, Wine's target keeps more memory.
-    RECT nothing{};
-    interop->ReleaseDC(&nothing);
-}
-
-// The pixels a band from `top` to `bottom` and rightwards from `left` (DIPs) covers, rounded out.
-RECT band_pixels(const Source& source, double left, double top, double bottom) {
-    const double scale = scale_of(source);
-    return RECT{
-        .left = static_cast<LONG>(std::floor(left * scale)),
-        .top = static_cast<LONG>(std::floor(top * scale)),
-        .right = whole_frame(source).right,
-        .bottom = static_cast<LONG>(std::ceil(bottom * scale)),
-    };
 }
 
 } // namespace
@@ -809,17 +774,36 @@ void ensure_render_target(Source& source) {
     create_source_brushes(source);
 }
 
-bool copy_frame(const Source& source, HDC into) {
-    if (!source.target || !source.frame_kept || !source.frame_copied) {
+bool copy_frame(Source& source, HDC into) {
+    ComPtr<ID2D1GdiInteropRenderTarget> interop;
+    if (!source.target || !source.frame_kept ||
+        FAILED(source.target->QueryInterface(__uuidof(ID2D1GdiInteropRenderTarget),
+                                             reinterpret_cast<void**>(interop.put())))) {
+        return false;
+    }
+    ++source.frames_read;
+    begin_frame(source);
+    HDC frame = nullptr;
+    if (FAILED(interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &frame))) {
         return false;
     }
     const RECT whole = whole_frame(source);
-    return BitBlt(into, 0, 0, whole.right, whole.bottom, source.frame_copy->dc(), 0, 0, SRCCOPY) !=
-           FALSE;
+    const bool copied =
+        BitBlt(into, 0, 0, whole.right, whole.bottom, frame, 0, 0, SRCCOPY) != FALSE;
+    // Nothing was drawn through the DC; told otherwise, Wine's target keeps more memory.
+    RECT nothing{};
+    interop->ReleaseDC(&nothing);
+    return copied;
+}
+
+void close_open_draw(Source& source) {
+    if (source.draw_open) {
+        source.frame_kept = end_frame(source) && source.frame_kept;
+    }
 }
 
 bool present_frame_again(Source& source) {
-    source.target->BeginDraw();
+    begin_frame(source);
     source.frame_kept = end_frame(source);
     return source.frame_kept;
 }
@@ -851,9 +835,8 @@ void Source::paint() {
     ensure_line_metrics(*this);
     ensure_render_target(*this);
     if (paint_lane_only && frame_kept) {
-        target->BeginDraw();
+        begin_frame(*this);
         draw_marker_lane(*this);
-        copy_drawn_area(*this, RECT{0, 0, marker_lane_right(*this), whole_frame(*this).bottom});
         frame_kept = end_frame(*this);
         return;
     }
@@ -869,7 +852,7 @@ void Source::paint() {
     }
     const bool banded = paint_band_bottom > paint_band_top;
     layouts_drawn = 0;
-    target->BeginDraw();
+    begin_frame(*this);
     if (banded) {
         target->PushAxisAlignedClip(
             D2D1::RectF(static_cast<float>(paint_band_left), static_cast<float>(paint_band_top),
@@ -889,9 +872,6 @@ void Source::paint() {
         target->PopAxisAlignedClip();
     }
     clock.lap(work_stage::paint_gutter);
-    copy_drawn_area(*this,
-                    banded ? band_pixels(*this, paint_band_left, paint_band_top, paint_band_bottom)
-                           : whole_frame(*this));
     frame_kept = end_frame(*this);
     clock.lap(work_stage::paint_present);
     evict_layouts(*this);
