@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "app/main_window_state.h"
 #include "app/settings.h"
 #include "editor/source_record.h"
+#include "platform/child_surfaces.h"
 #include "platform/dib_surface.h"
 #include "preview/preview_window.h"
 #include "tests/app/open_tabs_window.h"
@@ -103,6 +105,7 @@ protected:
     }
 
     void TearDown() override {
+        override_child_drawing_apart(std::nullopt);
         UnhookWindowsHookEx(hook_);
         watching = nullptr;
         OpenTabsWindow::TearDown();
@@ -452,6 +455,60 @@ TEST_F(SwitchPictures, TheStatusStripShowsOneTabsItemsInTheThemesColours) {
                                                     std::to_string(index));
         }
     }
+}
+
+// A window whose hides are refused, as a shell hook or a failing window manager may refuse them.
+WNDPROC refusing_proc_base = nullptr;
+LRESULT CALLBACK refuse_hide(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_WINDOWPOSCHANGING) {
+        reinterpret_cast<WINDOWPOS*>(lparam)->flags &= ~static_cast<UINT>(SWP_HIDEWINDOW);
+    }
+    return CallWindowProcW(refusing_proc_base, window, message, wparam, lparam);
+}
+
+// Where a child's drawing is part of its top-level window's surface, the editor left stays on
+// screen by itself until the entered one covers it: no paint and no switch reads a frame back.
+// Where it lives apart, the switch reads the left editor's frame once, and no paint does.
+TEST_F(SwitchPictures, OnlyASwitchWhereChildDrawingLivesApartReadsAFrameBack) {
+    open_tabs_in_view(2, view_source);
+    const Source& first = *source_record(tabs[0]->editor);
+    const Source& second = *source_record(tabs[1]->editor);
+    const std::uint64_t first_read = first.frames_read;
+    const std::uint64_t second_read = second.frames_read;
+    SendMessageW(second.window, WM_CHAR, L'x', 0);
+    UpdateWindow(second.window);
+    choose_in_strip(0);
+    ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+    EXPECT_EQ(first.frames_read, first_read);
+    EXPECT_EQ(second.frames_read, second_read + 1);
+
+    override_child_drawing_apart(false);
+    SendMessageW(first.window, WM_CHAR, L'y', 0);
+    UpdateWindow(first.window);
+    choose_in_strip(1);
+    ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+    EXPECT_FALSE(IsWindowVisible(first.window));
+    EXPECT_EQ(first.frames_read, first_read);
+    EXPECT_EQ(second.frames_read, second_read + 1);
+}
+
+// A hide that does not happen leaves the editor shown and holding its drawing: told it was
+// hidden, it joined the editors that keep theirs a while and let go of it while on screen.
+TEST_F(SwitchPictures, AnEditorWhoseHideFailedKeepsItsDrawing) {
+    open_tabs_in_view(5, view_source);
+    const HWND stuck = tabs[4]->editor;
+    refusing_proc_base = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(stuck, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(refuse_hide)));
+    for (const int index : {0, 1, 2, 3}) {
+        choose_in_strip(index);
+        ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+    }
+    // Hidden longest ago of the editors hidden since, the first tab's lets go of its drawing.
+    const Source& first = *source_record(tabs[0]->editor);
+    EXPECT_TRUE(pump_until([&] { return !first.target; }));
+    EXPECT_TRUE(IsWindowVisible(stuck));
+    EXPECT_TRUE(source_record(stuck)->target);
+    SetWindowLongPtrW(stuck, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(refusing_proc_base));
 }
 
 } // namespace
