@@ -211,8 +211,8 @@ void fill_piece_part(Source& source, const LinePiece& piece, std::uint64_t piece
 }
 
 // Hands one text layout to Direct2D and counts it; `split_text` as `draw_text_layout` takes it.
-void draw_layout(Source& source, D2D1_POINT_2F origin, IDWriteTextLayout* layout, ID2D1Brush* brush,
-                 bool split_text = false) {
+void draw_layout(Source& source, D2D1_POINT_2F origin, IDWriteTextLayout* layout,
+                 ID2D1Brush* brush, bool split_text = false) {
     draw_text_layout(source.target.get(), origin, layout, brush, split_text);
     ++source.layouts_drawn;
 }
