@@ -24,6 +24,7 @@
 #include "core/encoding.h"
 #include "core/file_io.h"
 #include "core/file_paths.h"
+#include "platform/child_surfaces.h"
 #include "preview/preview_window.h"
 
 namespace pellix {
@@ -128,15 +129,18 @@ void enter_tab(std::uint64_t index, HWND left_editor) {
     SendMessageW(tab.editor, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&tab.scroll_pos));
 }
 
+RECT client_in_main(HWND window) {
+    RECT rect{};
+    GetClientRect(window, &rect);
+    MapWindowPoints(window, main_window, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
 // Copies the frame of the editor left into the main window's own surface, where the entered
 // editor is about to cover it; false when it holds no whole frame.
 bool leave_frame_behind(HWND left_editor, HWND entered) {
-    RECT left{};
-    GetClientRect(left_editor, &left);
-    MapWindowPoints(left_editor, main_window, reinterpret_cast<POINT*>(&left), 2);
-    RECT place{};
-    GetClientRect(entered, &place);
-    MapWindowPoints(entered, main_window, reinterpret_cast<POINT*>(&place), 2);
+    const RECT left = client_in_main(left_editor);
+    const RECT place = client_in_main(entered);
     // Without the children's clipping, the copy goes under the editors themselves.
     HDC dc = GetDCEx(main_window, nullptr, DCX_CACHE);
     if (dc == nullptr) {
@@ -150,23 +154,42 @@ bool leave_frame_behind(HWND left_editor, HWND entered) {
     return copied;
 }
 
-// Under Wine an editor's drawing lives in a window of its own above the main window's surface,
-// and hiding the editor uncovers what that surface holds there: the background, since hiding a
-// child erases its parent at once. So the left editor's frame is copied there first and the erase
-// waits for the main window's next paint, by when the entered editor covers the place: the pane
-// keeps the old tab's picture until the entered editor presents its own, which for an editor that
-// let go of its drawing waits for a new render target. Where no frame could be copied, the erase
-// stays, lest an older tab's picture show through.
+bool shown_itself(HWND window) {
+    return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// Hides the editor as ShowWindow would, less the parent's erase, and tells it so only once it
+// is hidden: told first, an editor whose hide then failed would let go of the drawing it shows.
+// False when it is still shown.
+bool hide_without_erase(HWND editor) {
+    SetWindowPos(editor, nullptr, 0, 0, 0, 0,
+                 SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
+                     SWP_DEFERERASE);
+    if (shown_itself(editor)) {
+        return false;
+    }
+    SendMessageW(editor, WM_SHOWWINDOW, FALSE, 0);
+    return true;
+}
+
+// Hiding a child erases its parent under it at once; the erase is put off to the main window's
+// next paint, by when the entered editor covers the place, so that the pane keeps the old tab's
+// picture until the entered editor presents its own (which for an editor that let go of its
+// drawing waits for a new render target). On Windows the editor's drawing is part of the main
+// window's surface and stays there by itself. Under Wine it lives in a window of its own above
+// that surface, and hiding it uncovers what the surface holds: so the left editor's frame is
+// copied there first. Where no frame could be copied, the erase stays, lest an older tab's
+// picture show through.
 void hide_left_editor(HWND left_editor, HWND entered) {
     if (entered != nullptr && IsWindowVisible(left_editor) &&
-        leave_frame_behind(left_editor, entered)) {
-        // What ShowWindow does, less the parent's erase.
-        SendMessageW(left_editor, WM_SHOWWINDOW, FALSE, 0);
-        SetWindowPos(left_editor, nullptr, 0, 0, 0, 0,
-                     SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
-                         SWP_DEFERERASE);
-    } else {
-        ShowWindow(left_editor, SW_HIDE);
+        (!child_drawing_apart() || leave_frame_behind(left_editor, entered)) &&
+        hide_without_erase(left_editor)) {
+        return;
+    }
+    ShowWindow(left_editor, SW_HIDE);
+    if (shown_itself(left_editor)) {
+        // ShowWindow told the editor it is hidden before the hide failed.
+        SendMessageW(left_editor, WM_SHOWWINDOW, TRUE, 0);
     }
 }
 
@@ -317,6 +340,18 @@ std::uint64_t index_of_id(std::uint64_t id) {
 }
 
 } // namespace
+
+RECT place_kept_through_switch() {
+    if (editor_shown_later == nullptr || editor_shown_later != chrome.editor ||
+        !current_layout.source_shown) {
+        return {};
+    }
+    // Its scroll bars too, which it draws once shown.
+    RECT place{};
+    GetWindowRect(editor_shown_later, &place);
+    MapWindowPoints(nullptr, main_window, reinterpret_cast<POINT*>(&place), 2);
+    return place;
+}
 
 DocumentTab* find_tab_by_id(std::uint64_t id) {
     const std::uint64_t index = index_of_id(id);

@@ -38,6 +38,11 @@ void new_tab();
 // tab is then checked against its file.
 void select_tab(std::uint64_t index, bool check_disk);
 
+// While a tab switch waits to show the editor it enters, the place that editor takes (in the
+// main window's client area), which the main window's erase must leave alone: what shows there
+// is the old tab's picture until the entered editor presents its own. Empty otherwise.
+RECT place_kept_through_switch();
+
 // Closes the active tab; without `confirm` a modified tab asks first. The last tab is replaced
 // by a fresh untitled one.
 void close_current_tab(const std::function<bool()>& confirm);

@@ -354,10 +354,11 @@ void place_editor(const MainLayout& layout) {
 
 // A tab switch lays the window out twice over; under Wine even a move to where a window already
 // is costs a round trip to the server and a burst of messages, so only what changed is touched.
-// A moved child is drawn anew whole: the pane headers are statics, whose class repaints only
-// what a resize uncovers, and the bits a move copies are what the screen showed there, with
-// neighbours already moved over it (a header kept a hide button's glyph and its old clipped
-// title after the window shrank and grew).
+// A moved child is drawn anew whole, its old pixels not carried along: the pane headers are
+// statics, whose class repaints only what a resize uncovers, and the bits a move copies are what
+// the screen showed there, with neighbours already moved over it (a header kept a hide button's
+// glyph after the window shrank and grew; at a switch to Split, the old page jumped into the right
+// half).
 void place_child(HWND window, const RECT& rect, bool shown) {
     if (window == nullptr) {
         return;

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "app/document_tabs.h"
 #include "app/hosted_units.h"
 #include "app/main_layout.h"
 #include "app/main_window_create.h"
@@ -253,6 +254,9 @@ std::optional<LRESULT> paint_message(HWND window, UINT message, WPARAM wparam, L
     case WM_ERASEBKGND: {
         RECT client{};
         GetClientRect(window, &client);
+        const RECT kept = window == main_window ? place_kept_through_switch() : RECT{};
+        ExcludeClipRect(reinterpret_cast<HDC>(wparam), kept.left, kept.top, kept.right,
+                        kept.bottom);
         fill(reinterpret_cast<HDC>(wparam), client, 1);
         return 1;
     }

@@ -541,6 +541,8 @@ void release_device_objects(Source& source) {
     source.target.reset();
     source.frame_copy.reset();
     source.frame_copied = false;
+    // A draw a test's read left open is dropped with its target, unpresented.
+    source.draw_open = false;
 }
 
 std::uint64_t line_at_height(const HeightTree& heights, double y) {

@@ -185,7 +185,7 @@ void set_source_highlight(HWND editor, int mode) {
 
 bool copy_presented_frame(HWND editor, HDC into) {
     Source* source = source_record(editor);
-    return source != nullptr && copy_frame(*source, into);
+    return source != nullptr && copy_kept_frame(*source, into);
 }
 
 double source_top_line(HWND editor) {

@@ -1,10 +1,12 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "editor/source_find.h"
 #include "editor/source_host.h"
 #include "editor/source_record.h"
+#include "platform/child_surfaces.h"
 #include "platform/text_drawing.h"
 #include "platform/text_hit_test.h"
 
@@ -642,6 +644,7 @@ namespace {
 // True when the frame was presented. After a lost device every device-dependent object is
 // made again, and the next paint draws the whole window.
 bool end_frame(Source& source) {
+    source.draw_open = false;
     const HRESULT drawn = source.target->EndDraw();
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
         clear_line_layouts(source);
@@ -657,15 +660,20 @@ RECT whole_frame(const Source& source) {
     return RECT{0, 0, static_cast<LONG>(size.width), static_cast<LONG>(size.height)};
 }
 
-// Copies what this frame drew (`area`, in pixels) into the frame's copy before it is presented;
-// the whole frame when the copy was not current or the target's size changed.
+// Where the platform keeps a child's drawing apart, copies what this frame drew (`area`, in
+// pixels) into the frame's copy before it is presented; the whole frame when the copy was not
+// current or the target's size changed. Elsewhere the hidden editor's pixels stay on screen by
+// themselves, and no paint pays for a copy.
 void copy_drawn_area(Source& source, RECT area) {
+    if (!child_drawing_apart()) {
+        source.frame_copy.reset();
+        source.frame_copied = false;
+        return;
+    }
     const RECT whole = whole_frame(source);
-    const int width = whole.right;
-    const int height = whole.bottom;
     DibSurface* copy = source.frame_copy.get();
-    if (copy == nullptr || copy->width() != width || copy->height() != height) {
-        source.frame_copy = std::make_unique<DibSurface>(width, height);
+    if (copy == nullptr || copy->width() != whole.right || copy->height() != whole.bottom) {
+        source.frame_copy = std::make_unique<DibSurface>(whole.right, whole.bottom);
         copy = source.frame_copy.get();
         source.frame_copied = false;
     }
@@ -675,6 +683,7 @@ void copy_drawn_area(Source& source, RECT area) {
     source.frame_copied = false;
     ComPtr<ID2D1GdiInteropRenderTarget> interop;
     HDC frame = nullptr;
+    ++source.frames_read;
     if (copy->dc() == nullptr ||
         FAILED(source.target->QueryInterface(__uuidof(ID2D1GdiInteropRenderTarget),
                                              reinterpret_cast<void**>(interop.put()))) ||
@@ -698,6 +707,12 @@ RECT band_pixels(const Source& source, double left, double top, double bottom) {
         .right = whole_frame(source).right,
         .bottom = static_cast<LONG>(std::ceil(bottom * scale)),
     };
+}
+
+void begin_frame(Source& source) {
+    if (!std::exchange(source.draw_open, true)) {
+        source.target->BeginDraw();
+    }
 }
 
 } // namespace
@@ -811,8 +826,30 @@ void ensure_render_target(Source& source) {
     create_source_brushes(source);
 }
 
-bool copy_frame(const Source& source, HDC into) {
-    if (!source.target || !source.frame_kept || !source.frame_copied) {
+bool copy_frame(Source& source, HDC into) {
+    ComPtr<ID2D1GdiInteropRenderTarget> interop;
+    if (!source.target || !source.frame_kept ||
+        FAILED(source.target->QueryInterface(__uuidof(ID2D1GdiInteropRenderTarget),
+                                             reinterpret_cast<void**>(interop.put())))) {
+        return false;
+    }
+    ++source.frames_read;
+    begin_frame(source);
+    HDC frame = nullptr;
+    if (FAILED(interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &frame))) {
+        return false;
+    }
+    const RECT whole = whole_frame(source);
+    const bool copied =
+        BitBlt(into, 0, 0, whole.right, whole.bottom, frame, 0, 0, SRCCOPY) != FALSE;
+    // Nothing was drawn through the DC; told otherwise, Wine's target keeps more memory.
+    RECT nothing{};
+    interop->ReleaseDC(&nothing);
+    return copied;
+}
+
+bool copy_kept_frame(const Source& source, HDC into) {
+    if (!source.target || !source.frame_kept || !source.frame_copied || !source.frame_copy) {
         return false;
     }
     const RECT whole = whole_frame(source);
@@ -820,8 +857,14 @@ bool copy_frame(const Source& source, HDC into) {
            FALSE;
 }
 
+void close_open_draw(Source& source) {
+    if (source.draw_open) {
+        source.frame_kept = end_frame(source) && source.frame_kept;
+    }
+}
+
 bool present_frame_again(Source& source) {
-    source.target->BeginDraw();
+    begin_frame(source);
     source.frame_kept = end_frame(source);
     return source.frame_kept;
 }
@@ -854,7 +897,7 @@ void Source::paint() {
     ensure_line_metrics(*this);
     ensure_render_target(*this);
     if (paint_lane_only && frame_kept) {
-        target->BeginDraw();
+        begin_frame(*this);
         draw_marker_lane(*this);
         copy_drawn_area(*this, RECT{0, 0, marker_lane_right(*this), whole_frame(*this).bottom});
         frame_kept = end_frame(*this);
@@ -872,7 +915,7 @@ void Source::paint() {
     }
     const bool banded = paint_band_bottom > paint_band_top;
     layouts_drawn = 0;
-    target->BeginDraw();
+    begin_frame(*this);
     if (banded) {
         target->PushAxisAlignedClip(
             D2D1::RectF(static_cast<float>(paint_band_left), static_cast<float>(paint_band_top),

@@ -220,14 +220,21 @@ struct Source {
     bool hidden_layouts_made = false;
     // What the kept frame was drawn from (see `frame_kept`).
     FrameInputs frame_inputs;
-    // A copy of the kept frame, brought up to date by each paint before it presents, for whoever
-    // must show the frame once the window is hidden (`copy_frame`). The target can be read only
-    // inside a draw, and under Wine every extra present of an unchanged frame kept memory (the
-    // 128-tab window grew by hundreds of MiB); reading inside the paints that present anyway
-    // costs the UI thread a wait for the drawing to finish instead.
+    // Where a child's drawing lives apart from its top-level window's surface (Wine), a copy of
+    // the kept frame, brought up to date by each paint before it presents, for the switch that
+    // must leave the frame behind once the window is hidden (`copy_kept_frame`). The target can
+    // be read only inside a draw, and under Wine every extra present of an unchanged frame near a
+    // hide kept memory (the 128-tab window grew by hundreds of MiB), as did a read at the switch
+    // within a draw left open for the next paint (243-275 MiB against 171-188); reading inside
+    // the paints that present anyway costs the UI thread a wait for the drawing to finish instead.
     std::unique_ptr<DibSurface> frame_copy;
     // The copy holds the whole kept frame; false after a paint whose reading failed.
     bool frame_copied = false;
+    // A draw begun to read the target (`copy_frame`) and left open: the next paint draws on and
+    // presents within it.
+    bool draw_open = false;
+    // How many times the target was read back, by a paint or by `copy_frame`.
+    std::uint64_t frames_read = 0;
     SourceBrushes brushes;
     ComPtr<IDWriteTextFormat> text_format;
     ComPtr<IDWriteTextFormat> number_format;
@@ -365,11 +372,18 @@ void create_source_brushes(Source& source);
 void continue_layouts(Source& source);
 // Creates the render target and its brushes when there is none.
 void ensure_render_target(Source& source);
-// Copies the frame last presented into `into`, client pixels from (0, 0), without drawing or
-// presenting; false when there is no whole frame to copy. Under Wine a window target's frames
-// in a child window never reach the screen, or (presented through Vulkan) GDI cannot read them
-// there: this is how the tests see them, and how a hidden editor's picture is left behind.
-bool copy_frame(const Source& source, HDC into);
+// Copies the frame last presented into `into`, client pixels from (0, 0), read from the render
+// target inside a draw that stays open for the next paint, so nothing is presented; false when
+// the target holds no whole frame. Under Wine a window target's frames in a child window never
+// reach the screen, or (presented through Vulkan) GDI cannot read them there: this is how the
+// tests see what reaches the window.
+bool copy_frame(Source& source, HDC into);
+// Copies the paints' copy of the kept frame (`frame_copy`) into `into`, without drawing or
+// presenting; false when it holds no whole frame (no copy is kept where the platform needs none).
+bool copy_kept_frame(const Source& source, HDC into);
+// Ends a draw `copy_frame` left open, presenting the frame it holds: for what must not happen
+// within a draw (a resize of the target's buffers).
+void close_open_draw(Source& source);
 // Presents the frame the render target holds once more; false when that lost the device (the
 // next paint draws everything again).
 bool present_frame_again(Source& source);

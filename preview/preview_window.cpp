@@ -146,9 +146,8 @@ void keep_shown_page(Preview::Impl& p) {
 
 std::optional<Preview::Impl::KeptPage> take_kept_page(Preview::Impl& p, std::uint64_t view_key) {
     auto& kept = p.kept_pages;
-    const auto found = std::find_if(kept.begin(), kept.end(), [&](const auto& page) {
-        return page.view_key == view_key;
-    });
+    const auto found = std::find_if(kept.begin(), kept.end(),
+                                    [&](const auto& page) { return page.view_key == view_key; });
     if (found == kept.end()) {
         return std::nullopt;
     }
@@ -593,8 +592,10 @@ void resize_preview() {
     GetClientRect(p.parent, &client);
     const UINT dpi = GetDpiForWindow(p.parent);
     p.dpi = dpi == 0 ? 96.0f : static_cast<float>(dpi);
-    MoveWindow(p.window, 0, 0, std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1),
-               TRUE);
+    // The old page's pixels are not carried over: at the new size they are neither the old
+    // picture nor the new one.
+    SetWindowPos(p.window, nullptr, 0, 0, std::max<LONG>(client.right, 1),
+                 std::max<LONG>(client.bottom, 1), SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
     try {
         relayout_preview();
     } catch (const std::exception& error) {

@@ -26,8 +26,9 @@ inline int client_height(HWND window) {
     return client.bottom;
 }
 
-// The frame an editor presented last, from the copy its paints keep: what the window shows,
-// without waiting for Wine to bring it to the screen.
+// The frame an editor presented last, read back from its render target: what reaches the
+// window, without waiting for Wine to bring it to the screen. The read leaves the target's draw
+// open for the editor's next paint, so it presents nothing.
 class FramePixels {
 public:
     explicit FramePixels(HWND editor) : surface_(client_width(editor), client_height(editor)) {

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "app/main_window_state.h"
 #include "app/settings.h"
 #include "editor/source_record.h"
+#include "platform/child_surfaces.h"
 #include "platform/dib_surface.h"
 #include "preview/preview_window.h"
 #include "tests/app/open_tabs_window.h"
@@ -28,19 +31,36 @@ constexpr unsigned dark_theme_setting = 2;
 // half, empty or with another layout by thousands.
 constexpr int tolerated_share = 200;
 
-// What each pane shows at one moment: its pixels (none when an editor's frame could not be read).
+// What a part of the window shows at one moment: its pixels (none when an editor's frame over it
+// could not be read).
 using PaneReading = std::vector<std::uint32_t>;
+// The whole client area at one moment, as the screen shows it.
 struct Reading {
     std::string after; // the message whose end it was read at
-    std::vector<PaneReading> panes;
+    int width = 0;
+    std::vector<std::uint32_t> pixels;
+    std::vector<RECT> unread; // editors whose frame could not be read
+
+    PaneReading part(const RECT& area) const {
+        for (const RECT& editor : unread) {
+            RECT common{};
+            if (IntersectRect(&common, &editor, &area)) {
+                return {};
+            }
+        }
+        PaneReading seen;
+        for (LONG y = area.top; y < area.bottom; ++y) {
+            for (LONG x = area.left; x < area.right; ++x) {
+                seen.push_back(pixels[static_cast<std::size_t>(y * width + x)]);
+            }
+        }
+        return seen;
+    }
 };
 
 struct Pane {
-    const char* name;
-    RECT rect; // in the main window's client area (for the editor, its client area)
-    bool editor;
-    // The tabs' pictures differ here by more than a caret (the status strip's by a few digits).
-    bool tabs_differ = true;
+    std::string name;
+    RECT rect; // in the main window's client area (for an editor, its client area)
 };
 
 RECT rect_in_main(HWND window) {
@@ -85,6 +105,7 @@ protected:
     }
 
     void TearDown() override {
+        override_child_drawing_apart(std::nullopt);
         UnhookWindowsHookEx(hook_);
         watching = nullptr;
         OpenTabsWindow::TearDown();
@@ -118,15 +139,16 @@ protected:
         }
     }
 
-    // The topmost shown editor over the editor pane, or null.
-    static HWND editor_on_top() {
+    // The tab editors shown, topmost first.
+    static std::vector<HWND> editors_shown() {
+        std::vector<HWND> shown;
         for (HWND child = GetWindow(main_window, GW_CHILD); child != nullptr;
              child = GetWindow(child, GW_HWNDNEXT)) {
             if (is_tab_editor(child) && IsWindowVisible(child)) {
-                return child;
+                shown.push_back(child);
             }
         }
-        return nullptr;
+        return shown;
     }
 
     void read(UINT message, HWND window) {
@@ -135,48 +157,111 @@ protected:
         std::ostringstream after;
         after << "message 0x" << std::hex << message << " of a "
               << std::string(name, name + wcslen(name));
-        Reading reading{after.str(), {}};
         RECT client{};
         GetClientRect(main_window, &client);
+        Reading reading{after.str(), client.right, {}, {}};
         DibSurface surface(client.right, client.bottom);
         HDC dc = GetDCEx(main_window, nullptr, DCX_CACHE);
         BitBlt(surface.dc(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
         ReleaseDC(main_window, dc);
-        auto pixels = [](auto at, RECT area) {
-            PaneReading seen;
-            for (LONG y = area.top; y < area.bottom; ++y) {
-                for (LONG x = area.left; x < area.right; ++x) {
-                    seen.push_back(at(x, y));
-                }
+        reading.pixels.resize(static_cast<std::size_t>(client.right * client.bottom));
+        for (LONG y = 0; y < client.bottom; ++y) {
+            for (LONG x = 0; x < client.right; ++x) {
+                reading.pixels[static_cast<std::size_t>(y * client.right + x)] =
+                    surface.pixel(x, y);
             }
-            return seen;
-        };
-        for (const Pane& pane : panes_) {
-            HWND editor = pane.editor ? editor_on_top() : nullptr;
-            if (editor == nullptr || !presented_[editor]) {
-                reading.panes.push_back(
-                    pixels([&](int x, int y) { return surface.pixel(x, y); }, pane.rect));
-            } else {
-                const test::FramePixels frame(editor);
-                const RECT area{0, 0, test::client_width(editor), test::client_height(editor)};
-                reading.panes.push_back(
-                    frame.copied() ? pixels([&](int x, int y) { return frame.at(x, y); }, area)
-                                   : PaneReading{});
+        }
+        // Each editor that has presented since it was shown covers the surface with its frame,
+        // the lowest first.
+        const std::vector<HWND> shown = editors_shown();
+        for (auto editor = shown.rbegin(); editor != shown.rend(); ++editor) {
+            if (!presented_[*editor]) {
+                continue;
+            }
+            const RECT place = client_in_main(*editor);
+            const test::FramePixels frame(*editor);
+            if (!frame.copied()) {
+                reading.unread.push_back(place);
+                continue;
+            }
+            for (LONG y = std::max(0L, place.top); y < std::min(client.bottom, place.bottom); ++y) {
+                for (LONG x = std::max(0L, place.left); x < std::min(client.right, place.right);
+                     ++x) {
+                    reading.pixels[static_cast<std::size_t>(y * client.right + x)] =
+                        frame.at(x - place.left, y - place.top);
+                }
             }
         }
         readings_.push_back(std::move(reading));
     }
 
-    void find_panes() {
-        panes_.clear();
+    // The panes the window shows now.
+    static std::vector<Pane> panes_now() {
+        std::vector<Pane> panes;
         if (IsWindowVisible(chrome.editor)) {
-            panes_.push_back({"editor", client_in_main(chrome.editor), true});
+            panes.push_back({"editor", client_in_main(chrome.editor)});
+            panes.push_back({"editor's scroll bars", rect_in_main(chrome.editor)});
         }
         if (preview().window != nullptr && IsWindowVisible(preview().window)) {
-            panes_.push_back({"preview", rect_in_main(preview().window), false});
+            // The bottom strip where the preview's horizontal bar shows while a narrowed window
+            // still holds the wider page is a scroll bar's strip too.
+            RECT page = client_in_main(preview().window);
+            page.bottom -= GetSystemMetrics(SM_CYHSCROLL);
+            panes.push_back({"preview", page});
+            panes.push_back({"preview's scroll bars", rect_in_main(preview().window)});
         }
-        panes_.push_back({"tab strip", rect_in_main(chrome.tab_control), false});
-        panes_.push_back({"status strip", rect_in_main(chrome.status_strip), false, false});
+        panes.push_back({"tab strip", rect_in_main(chrome.tab_control)});
+        panes.push_back({"status strip", rect_in_main(chrome.status_strip)});
+        return panes;
+    }
+
+    // The parts a switch between two layouts cuts the panes of either into: each lies in one
+    // pane of the old layout and one of the new (or none), so each must go from the old tab's
+    // picture to the new one's at once. Strips no wider than a scroll bar are left out: the
+    // splitter, and the scroll bars, whose thumbs follow each pane's scroll state as it is set.
+    static std::vector<Pane> parts_of(const std::vector<Pane>& old_panes,
+                                      const std::vector<Pane>& new_panes) {
+        const LONG sliver =
+            std::max(GetSystemMetrics(SM_CXVSCROLL), GetSystemMetrics(SM_CYHSCROLL)) + 1;
+        std::vector<LONG> xs;
+        std::vector<LONG> ys;
+        for (const auto* panes : {&old_panes, &new_panes}) {
+            for (const Pane& pane : *panes) {
+                xs.insert(xs.end(), {pane.rect.left, pane.rect.right});
+                ys.insert(ys.end(), {pane.rect.top, pane.rect.bottom});
+            }
+        }
+        for (auto* edges : {&xs, &ys}) {
+            std::sort(edges->begin(), edges->end());
+            edges->erase(std::unique(edges->begin(), edges->end()), edges->end());
+        }
+        auto pane_at = [](const std::vector<Pane>& panes, POINT point) -> std::string {
+            for (const Pane& pane : panes) {
+                if (PtInRect(&pane.rect, point)) {
+                    return pane.name;
+                }
+            }
+            return "-";
+        };
+        std::vector<Pane> parts;
+        for (std::size_t i = 0; i + 1 < xs.size(); ++i) {
+            for (std::size_t j = 0; j + 1 < ys.size(); ++j) {
+                const RECT cell{xs[i], ys[j], xs[i + 1], ys[j + 1]};
+                if (cell.right - cell.left < sliver || cell.bottom - cell.top < sliver) {
+                    continue;
+                }
+                const POINT middle{(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2};
+                const std::string was = pane_at(old_panes, middle);
+                const std::string is = pane_at(new_panes, middle);
+                if (was != "-" || is != "-") {
+                    std::ostringstream name;
+                    name << "part (" << cell.left << ", " << cell.top << ")-(" << cell.right << ", "
+                         << cell.bottom << ") of the old " << was << " and the new " << is;
+                    parts.push_back({name.str(), cell});
+                }
+            }
+        }
+        return parts;
     }
 
     static bool nothing_waits_to_be_drawn() {
@@ -199,10 +284,12 @@ protected:
     }
 
     // Switches to tab `index` as the strip does, reading the window at every step until it has
-    // settled; every reading of every pane must be the old tab's picture or the new tab's.
+    // settled; every reading of every part of the window must be the old tab's picture there or
+    // the new tab's.
     void expect_one_picture_at_a_time(int index, const std::string& trace) {
         SCOPED_TRACE(trace);
         const Reading before = settled();
+        const std::vector<Pane> old_panes = panes_now();
         readings_.clear();
         recording_ = true;
         choose_in_strip(index);
@@ -212,26 +299,26 @@ protected:
         const Reading after = settled();
         ASSERT_EQ(current_tab().id, tabs[static_cast<std::size_t>(index)]->id);
         ASSERT_FALSE(steps.empty());
-        for (std::size_t p = 0; p < panes_.size(); ++p) {
-            const Pane& pane = panes_[p];
-            ASSERT_FALSE(before.panes[p].empty() || after.panes[p].empty()) << pane.name;
-            const int tolerated = static_cast<int>(after.panes[p].size()) / tolerated_share;
-            if (pane.tabs_differ) {
-                EXPECT_GT(differing(before.panes[p], after.panes[p]), tolerated)
-                    << "the two tabs look alike in the " << pane.name;
-            }
+        ASSERT_GT(differing(before.pixels, after.pixels),
+                  static_cast<int>(after.pixels.size()) / tolerated_share)
+            << "the two tabs look alike";
+        for (const Pane& part : parts_of(old_panes, panes_now())) {
+            const PaneReading old_picture = before.part(part.rect);
+            const PaneReading new_picture = after.part(part.rect);
+            ASSERT_FALSE(old_picture.empty() || new_picture.empty()) << part.name;
+            const int tolerated = static_cast<int>(new_picture.size()) / tolerated_share;
             for (std::size_t s = 0; s < steps.size(); ++s) {
-                const PaneReading& seen = steps[s].panes[p];
+                const PaneReading seen = steps[s].part(part.rect);
                 if (seen.empty()) {
                     ADD_FAILURE() << "step " << s << ", after " << steps[s].after << ": the "
-                                  << pane.name << " could not be read";
+                                  << part.name << " could not be read";
                     break;
                 }
-                const int from_old = differing(seen, before.panes[p]);
-                const int from_new = differing(seen, after.panes[p]);
+                const int from_old = differing(seen, old_picture);
+                const int from_new = differing(seen, new_picture);
                 if (from_old > tolerated && from_new > tolerated) {
                     ADD_FAILURE() << "step " << s << ", after " << steps[s].after << ": the "
-                                  << pane.name << " differs from the old tab's picture by "
+                                  << part.name << " differs from the old tab's picture by "
                                   << from_old << " pixels and from the new tab's by " << from_new;
                     break;
                 }
@@ -267,14 +354,12 @@ protected:
             open_path(file(std::string(words[t]) + ".md", text));
             select_view(view);
         }
-        find_panes();
     }
 
     inline static SwitchPictures* watching = nullptr;
     HHOOK hook_ = nullptr;
     bool recording_ = false;
     std::map<HWND, bool> presented_;
-    std::vector<Pane> panes_;
     std::vector<Reading> readings_;
 };
 
@@ -296,6 +381,48 @@ TEST_F(SwitchPictures, EachPaneShowsTheOldTabOrTheNewWholeThroughASwitch) {
             const Source& first = *source_record(tabs.front()->editor);
             EXPECT_TRUE(pump_until([&] { return !first.target; }));
             expect_one_picture_at_a_time(0, trace.str() + ", to a tab shown long ago");
+        }
+    }
+}
+
+// Between tabs in different views: a Markdown tab in Source, one in Split, one in Preview and a
+// plain-text tab, each change of view taken once (each from, each to), in both themes.
+TEST_F(SwitchPictures, EachPartShowsTheOldTabOrTheNewThroughEveryChangeOfView) {
+    constexpr int source_tab = 0;
+    constexpr int split_tab = 1;
+    constexpr int preview_tab = 2;
+    constexpr int plain_tab = 3;
+    // Each of the twelve ordered pairs of the four once.
+    constexpr int round[] = {split_tab,   preview_tab, plain_tab, source_tab,
+                             preview_tab, split_tab,   plain_tab, preview_tab,
+                             source_tab,  plain_tab,   split_tab, source_tab};
+    const char* names[] = {"source", "split", "preview", "plain"};
+    for (const unsigned theme : {light_theme, dark_theme_setting}) {
+        use_theme(theme);
+        while (tabs.size() > 1 || !current_tab().path.empty()) {
+            close_current_tab([] { return true; });
+        }
+        const char* words[] = {"alpha", "bravo", "charlie", "delta"};
+        for (int t = 0; t < 4; ++t) {
+            std::string text = std::string("# ") + words[t] + "\n";
+            for (int i = 0; i < 40 + 5 * t; ++i) {
+                text += std::string(static_cast<std::size_t>(t + 1), '-') + " " + words[t] +
+                        " line " + std::to_string(i * (t + 2)) + " " +
+                        std::string(words[t]).append(i % 5, 'z') + "\n";
+            }
+            open_path(file(std::string(words[t]) + (t == plain_tab ? ".txt" : ".md"), text));
+            select_view(t == split_tab     ? view_split
+                        : t == preview_tab ? view_preview
+                                           : view_source);
+        }
+        choose_in_strip(source_tab);
+        int from = source_tab;
+        for (const int to : round) {
+            std::ostringstream trace;
+            trace << "theme " << theme << ", from the " << names[from] << " tab to the "
+                  << names[to] << " tab";
+            expect_one_picture_at_a_time(to, trace.str());
+            from = to;
         }
     }
 }
@@ -323,11 +450,73 @@ TEST_F(SwitchPictures, TheStatusStripShowsOneTabsItemsInTheThemesColours) {
         SendMessageW(window_, WM_COMMAND, MAKEWPARAM(zoom_in_command, 0), 0);
         SendMessageW(window_, WM_COMMAND, MAKEWPARAM(zoom_in_command, 0), 0);
         ASSERT_EQ(settings.font_size, 14);
-        find_panes();
         for (const int index : {0, 1, 0, 1}) {
             expect_one_picture_at_a_time(index, "theme " + std::to_string(theme) + ", to tab " +
                                                     std::to_string(index));
         }
+    }
+}
+
+// A window whose hides are refused, as a shell hook or a failing window manager may refuse them;
+// it notes what it was last told of its showing.
+WNDPROC refusing_proc_base = nullptr;
+std::optional<bool> told_shown;
+LRESULT CALLBACK refuse_hide(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_WINDOWPOSCHANGING) {
+        reinterpret_cast<WINDOWPOS*>(lparam)->flags &= ~static_cast<UINT>(SWP_HIDEWINDOW);
+    }
+    if (message == WM_SHOWWINDOW) {
+        told_shown = wparam != 0;
+    }
+    return CallWindowProcW(refusing_proc_base, window, message, wparam, lparam);
+}
+
+// Where a child's drawing is part of its top-level window's surface, the editor left stays on
+// screen by itself until the entered one covers it: no paint reads its frame back, and the switch
+// hides the editor all the same. Where it lives apart, each paint keeps a copy of its frame.
+TEST_F(SwitchPictures, PaintsReadTheirFramesBackOnlyWhereChildDrawingLivesApart) {
+    open_tabs_in_view(2, view_source);
+    const Source& first = *source_record(tabs[0]->editor);
+    const Source& second = *source_record(tabs[1]->editor);
+    override_child_drawing_apart(false);
+    const std::uint64_t first_read = first.frames_read;
+    const std::uint64_t second_read = second.frames_read;
+    SendMessageW(second.window, WM_CHAR, L'x', 0);
+    UpdateWindow(second.window);
+    choose_in_strip(0);
+    ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+    SendMessageW(first.window, WM_CHAR, L'y', 0);
+    UpdateWindow(first.window);
+    EXPECT_FALSE(IsWindowVisible(second.window));
+    EXPECT_EQ(first.frames_read, first_read);
+    EXPECT_EQ(second.frames_read, second_read);
+
+    override_child_drawing_apart(true);
+    SendMessageW(first.window, WM_CHAR, L'z', 0);
+    UpdateWindow(first.window);
+    EXPECT_GT(first.frames_read, first_read);
+}
+
+// A hide that does not happen leaves the editor shown and knowing it: told it was hidden, it
+// joined the editors that keep their drawing a while and let go of it, and pushed out of them
+// one that was really hidden.
+TEST_F(SwitchPictures, AnEditorWhoseHideFailedIsNotLeftBelievingItHidden) {
+    for (const int view : {view_source, view_split}) {
+        SCOPED_TRACE(view);
+        while (tabs.size() > 1 || !current_tab().path.empty()) {
+            close_current_tab([] { return true; });
+        }
+        open_tabs_in_view(2, view);
+        const HWND stuck = tabs[1]->editor;
+        told_shown.reset();
+        refusing_proc_base = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(stuck, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(refuse_hide)));
+        choose_in_strip(0);
+        ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+        SetWindowLongPtrW(stuck, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(refusing_proc_base));
+        EXPECT_TRUE(IsWindowVisible(stuck));
+        EXPECT_NE(told_shown, std::optional<bool>(false));
+        ShowWindow(stuck, SW_HIDE);
     }
 }
 
