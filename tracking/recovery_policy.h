@@ -35,6 +35,8 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -113,6 +115,12 @@ struct StorePlan {
     // A file this run could not read may be one the stamp takes over: an empty store writes a
     // file that restores nothing in place of removing the files.
     bool stamp_when_empty = false;
+    // The last store at a clean close: when it cannot be written and no tab holds a draft, the
+    // files are removed instead (which needs no room), so that no older draft of a saved tab is
+    // offered.
+    bool final = false;
+    // The newest version this run knows of each tab: a text the same as it keeps its order.
+    std::map<std::uint64_t, StoreEntry> known;
 };
 
 // What a store left on disk: the file that holds it, and the files it was to let go that are
@@ -123,6 +131,7 @@ struct StoreOutcome {
     StoreOutcome(std::filesystem::path file) : written(std::move(file)) {}
     std::filesystem::path written;
     std::vector<std::filesystem::path> still_there;
+    std::vector<StoreEntry> entries; // the tabs it holds, as its stamp lists them
 };
 
 // Writes the workspace as the plan says (an empty workspace removes the files instead, oldest
@@ -148,17 +157,22 @@ class RecoveryPolicy {
 public:
     // `folder` holds "tabs.bin", "session.bin" and "tabs.bin.beside"; `run` tells this run's
     // stores from every other run's, so it is drawn afresh for each run.
-    RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run);
+    // `clock` gives a number that grows with time (milliseconds by default), so that a store
+    // stands after every store made before it, also one in a file this run could not read.
+    RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run,
+                   std::function<std::uint64_t()> clock = {});
 
     // Whether an earlier run left any file for `start` to read, or a file could be there that
     // this cannot tell: a cheap look, so that a start with nothing to read needs no file work.
     // Until `start` has looked, no file this could not rule out is replaced or removed.
     bool anything_to_read();
 
-    // Reads what earlier runs left: "tabs.bin" (else "session.bin"), then "tabs.bin.beside",
-    // merged so that a session both hold alike comes once and a file that a newer store read
-    // here has taken over gives nothing. Nothing when none is there; `whole` false when a file
-    // failed the format's checks, could not be read, or could not be told to be there or not.
+    // Reads what earlier runs left: "tabs.bin" (else "session.bin"), then "tabs.bin.beside", then
+    // stores a write left in a temporary file when its replace lost the old file; of each tab
+    // (and of each file's path) only its newest intact version comes, a session several files
+    // hold alike comes once, and a file that a newer intact store read here has taken over gives
+    // nothing. Nothing when none is there; `whole` false when a file failed the format's checks,
+    // could not be read, or could not be told to be there or not.
     std::optional<SalvagedWorkspace> start();
 
     // After the tabs were rebuilt: `every_session_back` false when a session could not come back.
@@ -168,7 +182,7 @@ public:
 
     // Where the next store goes. Throws std::runtime_error when every file it could go to is
     // left alone.
-    StorePlan plan_store();
+    StorePlan plan_store(bool final = false);
 
     // The store of `plan` is on disk as `outcome` says. Called for every store that succeeded,
     // in the order they were planned.
@@ -193,11 +207,18 @@ private:
         // How recent what it holds is: 1 taken over at the start, 2 read at the start, and
         // 3 and on for this run's stores in their order; 0 for a file from before the start.
         std::uint64_t age = 0;
+        bool whole = true;             // its bytes and its stamp passed every check
+        std::vector<Session> sessions; // what it holds, each with its tab and order
+        std::uint64_t active = 0;
     };
 
     void look(StartFile& file);
     void read_file(StartFile& file, bool container);
+    void read_leftovers();
+    void parse(StartFile& file);
     void take_over_older();
+    SalvagedWorkspace newest_of_each_tab();
+    std::vector<StartFile*> all_files();
     void keep(StartFile& file, KeptCopy kind, RecoveryNote note, const UtcTime& now);
     void set_aside(StartFile& file, const UtcTime& now);
     void prune(const StartFile& file);
@@ -206,6 +227,11 @@ private:
 
     RecoveryDisk& disk_;
     std::uint64_t run_ = 0;
+    std::function<std::uint64_t()> clock_;
+    std::uint64_t newest_order_ = 0; // of every store read or made
+    std::map<std::uint64_t, StoreEntry> known_;
+    std::vector<StartFile> leftovers_;
+    std::vector<std::filesystem::path> garbage_; // temporary files of writes that never ended
     std::uint64_t stores_ = 0;
     StartFile tabs_;
     StartFile session_;

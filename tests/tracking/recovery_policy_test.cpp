@@ -106,9 +106,23 @@ const std::filesystem::path tabs_bin = folder / "tabs.bin";
 const std::filesystem::path session_bin = folder / "session.bin";
 const std::filesystem::path beside_bin = folder / "tabs.bin.beside";
 
+// A tab's text says which tab and which version it is, with a check, so that a text a damaged
+// byte changed is never taken for another version.
+std::string check_of(const std::string& words) {
+    return std::to_string(store_fingerprint(words) % 1000000007);
+}
+
 std::u16string text_of(int tab, int version) {
-    const std::string text = "tab " + std::to_string(tab) + " version " + std::to_string(version);
+    std::string text = "tab " + std::to_string(tab) + " version " + std::to_string(version);
+    text += " check " + check_of(text);
     return std::u16string(text.begin(), text.end());
+}
+
+bool genuine(const std::u16string& text) {
+    const std::string words(text.begin(), text.end());
+    const std::size_t check = words.rfind(" check ");
+    return words.starts_with("tab ") && check != std::string::npos &&
+           words.substr(check + 7) == check_of(words.substr(0, check));
 }
 
 int tab_of(const std::u16string& text) {
@@ -116,7 +130,8 @@ int tab_of(const std::u16string& text) {
 }
 
 int version_of(const std::u16string& text) {
-    return std::stoi(std::string(text.begin() + text.rfind(u' ') + 1, text.end()));
+    const std::size_t end = text.rfind(u" check ");
+    return std::stoi(std::string(text.begin() + text.rfind(u' ', end - 1) + 1, text.begin() + end));
 }
 
 std::string path_of_tab(int tab) {
@@ -187,6 +202,7 @@ struct Shown {
     int tab = 0;
     int version = 0;
     bool draft = false;
+    std::uint64_t identity = 0; // as the start gave it
 };
 
 // The tabs a start builds from `sessions`, as the program's restore does: a draft (when the
@@ -202,20 +218,23 @@ Rebuilt rebuild(const std::vector<Session>& sessions, bool drafts, const std::ma
     Rebuilt rebuilt;
     std::map<std::string, std::size_t> by_path;
     for (const Session& session : sessions) {
-        if (session.text.empty()) {
+        if (!genuine(session.text)) {
             continue;
         }
         const int tab = tab_of(session.text);
         const int version = version_of(session.text);
         const auto file = saved.find(tab);
-        Shown shown{.tab = tab, .version = version, .draft = true};
+        Shown shown{.tab = tab, .version = version, .draft = true, .identity = session.tab};
         bool replaces = true;
         if (!(session.draft && drafts)) {
             if (session.path.empty() || file == saved.end()) {
                 continue;
             }
             replaces = !session.draft && version != file->second;
-            shown = {.tab = tab, .version = replaces ? version : file->second, .draft = replaces};
+            shown = {.tab = tab,
+                     .version = replaces ? version : file->second,
+                     .draft = replaces,
+                     .identity = session.tab};
         }
         const auto open = session.path.empty() ? by_path.end() : by_path.find(session.path);
         if (open != by_path.end()) {
@@ -367,6 +386,7 @@ private:
         int version = 0;
         bool draft = true; // false once saved, until the next edit
         bool file = false; // it has a file of its own
+        std::uint64_t identity = 0;
     };
 
     Session session_of(const Tab& tab) const {
@@ -374,13 +394,19 @@ private:
                 .encoding = Encoding::utf8,
                 .line_ending = LineEnding::lf,
                 .path = tab.file ? path_of_tab(tab.tab) : std::string(),
-                .draft = tab.draft};
+                .draft = tab.draft,
+                .tab = tab.identity,
+                .order = 0};
     }
 
     void type(bool file) {
         const int tab = next_tab_++;
         versions_[tab] = 1;
-        tabs_.push_back({.tab = tab, .version = 1, .draft = !file, .file = file});
+        tabs_.push_back({.tab = tab,
+                         .version = 1,
+                         .draft = !file,
+                         .file = file,
+                         .identity = static_cast<std::uint64_t>(tab)});
         if (file) {
             saved_[tab] = 1;
             count_save(tab, 1);
@@ -418,7 +444,7 @@ private:
     }
 
     void start(bool yes) {
-        policy_ = std::make_unique<RecoveryPolicy>(disk_, folder, ++runs_);
+        policy_ = std::make_unique<RecoveryPolicy>(disk_, folder, ++runs_, [this] { return ++clock_; });
         pending_.reset();
         unstored_saves_.clear();
         tabs_.clear();
@@ -459,7 +485,7 @@ private:
         if (!yes && drafts) {
             // The drafts offered are let go: each tab is owed only its file from now on.
             for (const Session& session : sessions) {
-                if (session.draft && !session.text.empty()) {
+                if (session.draft && genuine(session.text)) {
                     forget(tab_of(session.text));
                 }
             }
@@ -469,7 +495,8 @@ private:
             tabs_.push_back({.tab = shown.tab,
                              .version = shown.version,
                              .draft = shown.draft,
-                             .file = saved_.contains(shown.tab)});
+                             .file = saved_.contains(shown.tab),
+                             .identity = shown.identity});
         }
         for (const int tab : rebuilt.left_out) {
             if (floor_.contains(tab)) {
@@ -575,7 +602,11 @@ private:
     }
 
     void owe(const Job& job) {
-        for (const Session& session : job.workspace.sessions) {
+        for (Session session : job.workspace.sessions) {
+            session.tab = 0;
+            if (std::find(written_.begin(), written_.end(), session) == written_.end()) {
+                written_.push_back(session);
+            }
             on_disk(tab_of(session.text), version_of(session.text));
         }
         for (const auto& [tab, version] : job.saves) {
@@ -595,16 +626,24 @@ private:
                 save(tab);
             } else {
                 forget(tab.tab);
-                tab = {.tab = tab.tab, .version = saved_[tab.tab], .draft = false, .file = true};
+                tab = {.tab = tab.tab,
+                       .version = saved_[tab.tab],
+                       .draft = false,
+                       .file = true,
+                       .identity = tab.identity};
             }
         }
+        // A close whose last store could be neither written nor replaced by removing the files
+        // (every operation refused) is excused.
+        bool done = false;
         if (policy_) {
             try {
-                carry_out({policy_->plan_store(), workspace_of_tabs(), unstored_saves_}, false);
+                done = carry_out({policy_->plan_store(true), workspace_of_tabs(), unstored_saves_},
+                                 false);
             } catch (const std::runtime_error&) {
             }
         }
-        for (const auto& [tab, version] : unstored_saves_) {
+        for (const auto& [tab, version] : done ? unstored_saves_ : std::map<int, int>{}) {
             count_save(tab, version);
         }
         policy_.reset();
@@ -618,7 +657,8 @@ private:
         std::set<int> versions;
         for (const auto& [path, bytes] : disk_.files) {
             std::vector<Session> sessions;
-            if (path == tabs_bin || path == beside_bin) {
+            if (path == tabs_bin || path == beside_bin ||
+                path.filename().string().starts_with(".pellix-")) {
                 sessions = sessions_in(bytes);
             } else if (path == session_bin && !disk_.files.contains(tabs_bin)) {
                 try {
@@ -626,8 +666,12 @@ private:
                 } catch (const std::runtime_error&) {
                 }
             }
-            for (const Session& session : sessions) {
-                if (!session.text.empty() && tab_of(session.text) == tab) {
+            for (Session session : sessions) {
+                session.tab = 0;
+                session.order = 0;
+                const bool written = std::find(written_.begin(), written_.end(), session) !=
+                                     written_.end();
+                if (written && tab_of(session.text) == tab) {
                     versions.insert(version_of(session.text));
                 }
             }
@@ -635,8 +679,10 @@ private:
         return versions;
     }
 
-    // The user's disk spoils a byte of a file in the folder, or cuts it short: each tab is owed
-    // the newest version of it still intact on disk.
+    // The user's disk spoils a byte of a file in the folder, or cuts it short, once for each file
+    // written (a file spoiled twice may have lost everything that tells its tabs apart): each tab
+    // is owed the newest version of it still intact in a store file (a Save counts only while a
+    // store that saw it is there to say so).
     void spoil(bool cut, std::uint32_t choice) {
         if (disk_.files.empty()) {
             return;
@@ -644,7 +690,7 @@ private:
         auto file = disk_.files.begin();
         std::advance(file, choice % disk_.files.size());
         std::string& bytes = file->second;
-        if (bytes.empty()) {
+        if (bytes.empty() || spoiled_.contains(store_fingerprint(bytes))) {
             return;
         }
         const std::size_t at = (choice / disk_.files.size()) % bytes.size();
@@ -653,11 +699,11 @@ private:
         } else {
             bytes[at] = static_cast<char>(bytes[at] ^ (1 + (choice >> 24) % 255));
         }
+        spoiled_.insert(store_fingerprint(bytes));
         for (auto owed = floor_.begin(); owed != floor_.end();) {
             const auto [tab, newest] = *owed;
             const std::set<int> versions = versions_on_disk(tab);
-            const auto file_version = counted_saves_.find(tab);
-            int still = file_version != counted_saves_.end() ? file_version->second : 0;
+            int still = 0;
             for (const int version : versions) {
                 still = std::max(still, std::min(version, newest));
             }
@@ -686,6 +732,7 @@ private:
         const std::string container =
             encode_tab_recovery({.sessions = {draft(text_of(tab, 1))}, .active = 0});
         disk_.files[session_bin] = container.substr(20);
+        written_.push_back(draft(text_of(tab, 1)));
         on_disk(tab, 1);
     }
 
@@ -724,7 +771,7 @@ private:
                 continue;
             }
             for (const Session& session : sessions_in(disk_.files.at(copy))) {
-                if (!session.text.empty() && tab_of(session.text) == tab &&
+                if (genuine(session.text) && tab_of(session.text) == tab &&
                     version_of(session.text) >= version) {
                     return true;
                 }
@@ -754,6 +801,9 @@ private:
     int next_tab_ = 1;
     unsigned starts_ = 0;
     std::uint64_t runs_ = 0;
+    std::uint64_t clock_ = 0;
+    std::set<std::uint64_t> spoiled_; // the bytes of files spoiled once
+    std::vector<Session> written_;    // every session a store wrote, without tab and order
 };
 
 // Runs the steps once whole and once crashing at each file operation in turn; returns the first
