@@ -251,7 +251,8 @@ std::optional<StoreStamp> parse_stamp(std::string_view bytes) {
         return std::nullopt;
     }
     StoreStamp stamp{
-        .run = get_u64(bytes, 0), .store = get_u64(bytes, 8), .replaces = {}, .taken_over = {}};
+        .run = get_u64(bytes, 0), .store = get_u64(bytes, 8), .replaces = {}, .taken_over = {},
+        .order = 0, .entries = {}};
     const std::uint32_t fingerprints = get_u32(bytes, 16);
     std::size_t offset = stamp_head_size;
     if (fingerprints > store_stamp_list_limit || bytes.size() - offset < 8 * fingerprints + 4) {
@@ -353,7 +354,8 @@ std::optional<StoreStamp> parse_head_stamp(std::string_view bytes, std::uint64_t
     fingerprint = get_u64(bytes, offset + 16);
     const std::uint32_t entries = get_u32(bytes, offset + 24);
     offset += stamp_more_size;
-    if (entries > recovery_max_tabs || bytes.size() - offset != entry_size * entries) {
+    if (entries > recovery_max_tabs + store_gone_limit ||
+        bytes.size() - offset != entry_size * entries) {
         return std::nullopt;
     }
     for (std::uint32_t i = 0; i < entries; ++i, offset += entry_size) {
@@ -431,7 +433,7 @@ StoreFile split_head_stamped(std::string_view bytes) {
 } // namespace
 
 std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp) {
-    if (stamp.entries.size() > recovery_max_tabs) {
+    if (stamp.entries.size() > recovery_max_tabs + store_gone_limit) {
         fail("Invalid tab session.");
     }
     const std::string container = encode_tab_recovery(workspace);
@@ -473,7 +475,7 @@ std::uint64_t session_fingerprint(const Session& session) {
         hash = (hash ^ static_cast<std::uint64_t>(unit & 0xFF)) * prime;
         hash = (hash ^ static_cast<std::uint64_t>(unit >> 8)) * prime;
     }
-    return hash;
+    return hash == 0 ? 1 : hash; // 0 marks a tab let go
 }
 
 StoreFile split_store_file(std::string_view bytes) {

@@ -73,6 +73,8 @@ struct StoreReach {
 };
 // One record of a stamped store: its tab, how new its text is and a fingerprint of what it holds
 // (`session_fingerprint`), by which a record salvaged from a damaged container is still known.
+// Fingerprint 0 says the tab was let go (closed, or its draft refused) at that order: after the
+// records, so that no older version of it comes back from a file a start could not let go.
 struct StoreEntry {
     std::uint64_t tab = 0;
     std::uint64_t order = 0;
@@ -96,6 +98,8 @@ struct StoreStamp {
 
 // At most this many of each list are kept in a stamp.
 inline constexpr std::size_t store_stamp_list_limit = 16;
+// At most this many tabs let go are listed in a stamp, the newest first.
+inline constexpr std::size_t store_gone_limit = 256;
 
 // The stamp's bytes, appended after the container: run and store (u64 each), the count and the
 // fingerprints (u32, then u64 each), the count and the runs taken over (u32, then run and store

@@ -181,6 +181,21 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
                                  .order = same ? known->second.order : plan.stamp.order,
                                  .fingerprint = fingerprint});
     }
+    // Each tab this run knew that the store no longer holds is let go now (or was already).
+    std::vector<StoreEntry> gone;
+    for (const auto& [tab, entry] : plan.known) {
+        const bool held = std::any_of(stamp.entries.begin(), stamp.entries.end(),
+                                      [&](const StoreEntry& e) { return e.tab == tab; });
+        if (!held) {
+            gone.push_back({.tab = tab,
+                            .order = entry.fingerprint == 0 ? entry.order : plan.stamp.order,
+                            .fingerprint = 0});
+        }
+    }
+    std::sort(gone.begin(), gone.end(),
+              [](const StoreEntry& a, const StoreEntry& b) { return a.order > b.order; });
+    gone.resize(std::min(gone.size(), store_gone_limit));
+    stamp.entries.insert(stamp.entries.end(), gone.begin(), gone.end());
     return stamp;
 }
 
@@ -320,7 +335,8 @@ void RecoveryPolicy::read_leftovers() {
         if (!text.starts_with(temporary_prefix) || !text.ends_with(temporary_suffix)) {
             continue;
         }
-        StartFile leftover{.path = folder / name.filename()};
+        StartFile leftover;
+        leftover.path = folder / name.filename();
         leftover.present = true;
         read_file(leftover, true);
         if (leftover.read && std::string_view(leftover.bytes).starts_with(stored_file_magic)) {
@@ -352,6 +368,12 @@ void RecoveryPolicy::parse(StartFile& file) {
     file.whole = part.whole && intact;
     file.damaged = !file.whole;
     std::vector<StoreEntry> entries = file.stamp ? file.stamp->entries : std::vector<StoreEntry>{};
+    file.gone.clear();
+    for (const StoreEntry& entry : entries) {
+        if (entry.fingerprint == 0) {
+            file.gone.push_back(entry);
+        }
+    }
     if (file.stamp) {
         newest_order_ = std::max(newest_order_, file.stamp->order);
     }
@@ -427,6 +449,10 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         if (!file->read || file->taken_over) {
             continue;
         }
+        for (const StoreEntry& gone : file->gone) {
+            std::uint64_t& tab = newest_of_tab[gone.tab];
+            tab = std::max(tab, gone.order);
+        }
         for (const Session& session : file->sessions) {
             std::uint64_t& tab = newest_of_tab[session.tab];
             tab = std::max(tab, session.order);
@@ -440,6 +466,11 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
     for (const StartFile* file : all_files()) {
         if (!file->read || file->taken_over) {
             continue;
+        }
+        for (const StoreEntry& gone : file->gone) {
+            if (gone.order == newest_of_tab[gone.tab]) {
+                known_[gone.tab] = gone;
+            }
         }
         SalvagedWorkspace part{.workspace = {}, .whole = file->whole};
         part.workspace.active = file->sessions.size();
@@ -608,7 +639,12 @@ bool RecoveryPolicy::touchable(const StartFile& file) const {
 // What this run's stores take over: the files its start read and let go, and the runs whose
 // stores those held or had taken over, each with the last store of it.
 StoreStamp RecoveryPolicy::stamp_of_store() {
-    StoreStamp stamp{.run = run_, .store = ++stores_, .replaces = {}, .taken_over = {}};
+    StoreStamp stamp{.run = run_,
+                     .store = ++stores_,
+                     .replaces = {},
+                     .taken_over = {},
+                     .order = 0,
+                     .entries = {}};
     auto reach = [&](const StoreReach& reached) {
         const auto same = std::find_if(stamp.taken_over.begin(), stamp.taken_over.end(),
                                        [&](const StoreReach& r) { return r.run == reached.run; });
@@ -625,7 +661,8 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
         if (stamp.replaces.size() < store_stamp_list_limit) {
             stamp.replaces.push_back(file->fingerprint);
         }
-        if (file->stamp) {
+        // A damaged file's stamp may name stores whose tabs it no longer holds.
+        if (file->stamp && file->whole) {
             reach({.run = file->stamp->run, .store = file->stamp->store});
             std::for_each(file->stamp->taken_over.begin(), file->stamp->taken_over.end(), reach);
         }

@@ -209,6 +209,7 @@ private:
         std::uint64_t age = 0;
         bool whole = true;             // its bytes and its stamp passed every check
         std::vector<Session> sessions; // what it holds, each with its tab and order
+        std::vector<StoreEntry> gone;  // the tabs its stamp says were let go
         std::uint64_t active = 0;
     };
 

@@ -229,7 +229,9 @@ TEST(RecoveryFormat, AStoreStampFollowsTheContainerAndAFileWithoutOneIsAllContai
     const StoreStamp stamp{.run = 0x0102030405060708,
                            .store = 9,
                            .replaces = {0xAAAAAAAAAAAAAAAA},
-                           .taken_over = {{.run = 7, .store = 3}}};
+                           .taken_over = {{.run = 7, .store = 3}},
+                           .order = 0,
+                           .entries = {}};
     const std::string stamped = container + encode_store_stamp(stamp);
     EXPECT_EQ(stamped.substr(container.size()),
               "\x08\x07\x06\x05\x04\x03\x02\x01\x09\0\0\0\0\0\0\0\x01\0\0\0"s +
@@ -247,7 +249,12 @@ TEST(RecoveryFormat, AStoreStampFollowsTheContainerAndAFileWithoutOneIsAllContai
     EXPECT_FALSE(split_store_file(bad_size).stamp);
     EXPECT_THROW(
         encode_store_stamp(
-            {.run = 1, .store = 1, .replaces = std::vector<std::uint64_t>(17), .taken_over = {}}),
+            {.run = 1,
+             .store = 1,
+             .replaces = std::vector<std::uint64_t>(17),
+             .taken_over = {},
+             .order = 0,
+             .entries = {}}),
         std::runtime_error);
 }
 

@@ -281,6 +281,7 @@ public:
             break;
         case Step::edit:
             if (!tabs_.empty()) {
+                stale_saves_.erase(tabs_.front().tab);
                 tabs_.front().version = ++versions_[tabs_.front().tab];
                 tabs_.front().draft = true;
             }
@@ -292,7 +293,7 @@ public:
             break;
         case Step::close:
             if (!tabs_.empty()) {
-                forget(tabs_.front().tab);
+                forget(tabs_.front().tab, tabs_.front().version);
                 tabs_.erase(tabs_.begin());
             }
             break;
@@ -358,6 +359,19 @@ public:
             add(status_fault_);
         }
         const Rebuilt shown = rebuild(read_by_a_clean_start(disk_.files), true, saved_, 1000);
+        for (const Shown& at : shown.tabs) {
+            const auto gone = let_go_.find(at.tab);
+            // A file saved since the last store may differ from the text that store kept for it,
+            // which then comes back as a draft: the moment before the next store lands.
+            const bool saved_since = unstored_saves_.contains(at.tab) ||
+                                     stale_saves_.contains(at.tab) ||
+                                     (pending_ && pending_->saves.contains(at.tab));
+            if (at.draft && !saved_since && gone != let_go_.end() && at.version < gone->second) {
+                add("tab " + std::to_string(at.tab) + " shows version " +
+                    std::to_string(at.version) + " though version " +
+                    std::to_string(gone->second) + " was let go");
+            }
+        }
         for (const auto& [tab, newest] : floor_) {
             bool any = false;
             for (const Shown& at : shown.tabs) {
@@ -433,8 +447,10 @@ private:
         left_out_.erase(tab);
     }
 
-    // The user let the tab's unsaved text go: what is owed is its file, if it has one.
-    void forget(int tab) {
+    // The user let the tab's unsaved text go: what is owed is its file, if it has one; once a
+    // store made after that has landed, no older version of it may come back.
+    void forget(int tab, int version) {
+        unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
         left_out_.erase(tab);
         if (const auto file = counted_saves_.find(tab); file != counted_saves_.end()) {
             floor_[tab] = file->second;
@@ -446,7 +462,12 @@ private:
     void start(bool yes) {
         policy_ = std::make_unique<RecoveryPolicy>(disk_, folder, ++runs_, [this] { return ++clock_; });
         pending_.reset();
-        unstored_saves_.clear();
+        // A Save no store saw before the program died may have left a stale text in the last
+        // store, which this start may bring back: that tab is judged again from its next change.
+        for (const auto& [tab, version] : std::exchange(unstored_saves_, {})) {
+            stale_saves_.insert(tab);
+        }
+        unstored_let_go_.clear();
         tabs_.clear();
         unread_.clear();
         for (const std::filesystem::path& file : {tabs_bin, session_bin, beside_bin}) {
@@ -486,7 +507,7 @@ private:
             // The drafts offered are let go: each tab is owed only its file from now on.
             for (const Session& session : sessions) {
                 if (session.draft && genuine(session.text)) {
-                    forget(tab_of(session.text));
+                    forget(tab_of(session.text), version_of(session.text));
                 }
             }
         }
@@ -555,8 +576,10 @@ private:
             return;
         }
         try {
-            pending_ = {policy_->plan_store(), workspace_of_tabs(), unstored_saves_};
+            pending_ = {policy_->plan_store(), workspace_of_tabs(), unstored_saves_,
+                        unstored_let_go_};
             unstored_saves_.clear();
+            unstored_let_go_.clear();
         } catch (const std::runtime_error&) {
             failed_store_ = somewhere_to_store(tabs_.empty());
         }
@@ -574,7 +597,8 @@ private:
     struct Job {
         StorePlan plan;
         Workspace workspace;
-        std::map<int, int> saves; // made before it was planned
+        std::map<int, int> saves;  // made before it was planned
+        std::map<int, int> let_go; // tabs closed or refused before it was planned
     };
     bool carry_out(const Job& job, bool checked) {
         const StorePlan& plan = job.plan;
@@ -607,10 +631,19 @@ private:
             if (std::find(written_.begin(), written_.end(), session) == written_.end()) {
                 written_.push_back(session);
             }
+            // A tab let go that a start which could not read that came back with: owed again
+            // once it is changed.
+            const auto gone = let_go_.find(tab_of(session.text));
+            if (gone != let_go_.end() && version_of(session.text) <= gone->second) {
+                continue;
+            }
             on_disk(tab_of(session.text), version_of(session.text));
         }
         for (const auto& [tab, version] : job.saves) {
             count_save(tab, version);
+        }
+        for (const auto& [tab, version] : job.let_go) {
+            let_go_[tab] = std::max(let_go_[tab], version);
         }
     }
 
@@ -625,7 +658,7 @@ private:
             if ((choices >> (i % 32)) & 1 || !tab.file) {
                 save(tab);
             } else {
-                forget(tab.tab);
+                forget(tab.tab, tab.version);
                 tab = {.tab = tab.tab,
                        .version = saved_[tab.tab],
                        .draft = false,
@@ -638,7 +671,8 @@ private:
         bool done = false;
         if (policy_) {
             try {
-                done = carry_out({policy_->plan_store(true), workspace_of_tabs(), unstored_saves_},
+                done = carry_out({policy_->plan_store(true), workspace_of_tabs(), unstored_saves_,
+                                  unstored_let_go_},
                                  false);
             } catch (const std::runtime_error&) {
             }
@@ -649,6 +683,7 @@ private:
         policy_.reset();
         pending_.reset();
         unstored_saves_.clear();
+        unstored_let_go_.clear();
         tabs_.clear();
     }
 
@@ -788,6 +823,9 @@ private:
     std::map<int, int> saved_;    // the version each tab's file holds
     std::map<int, int> unstored_saves_; // saves no store planned since has seen
     std::map<int, int> counted_saves_;  // saves a store made after them has seen
+    std::map<int, int> unstored_let_go_; // tabs let go that no store planned since has seen
+    std::map<int, int> let_go_;          // tabs let go that a store made after has seen
+    std::set<int> stale_saves_;          // saved, and the program died before a store saw it
     std::map<int, int> floor_;    // the newest version of each tab owed
     std::set<int> left_out_;      // owed from a copy named as holding drafts left out
     std::set<std::filesystem::path> named_;
