@@ -208,15 +208,15 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
     } catch (const std::runtime_error&) {
         const bool drafts = std::any_of(workspace.sessions.begin(), workspace.sessions.end(),
                                         [](const Session& session) { return session.draft; });
-        if (!plan.final || drafts || workspace.sessions.empty()) {
+        // A file this run could not read may hold older drafts that only the stores it would
+        // remove take over.
+        if (!plan.final || drafts || workspace.sessions.empty() || plan.stamp_when_empty) {
             throw;
         }
     }
     // A clean close that cannot write its last store: every tab is in its own file, and the
     // drafts the files hold are older than that. Removing them needs no room.
-    StorePlan removal = plan;
-    removal.stamp_when_empty = false;
-    return write_store(disk, removal, Workspace{});
+    return write_store(disk, plan, Workspace{});
 }
 
 namespace {

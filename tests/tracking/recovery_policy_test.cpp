@@ -203,6 +203,7 @@ struct Shown {
     int version = 0;
     bool draft = false;
     std::uint64_t identity = 0; // as the start gave it
+    bool file = false;          // the tab has a file of its own
 };
 
 // The tabs a start builds from `sessions`, as the program's restore does: a draft (when the
@@ -224,7 +225,11 @@ Rebuilt rebuild(const std::vector<Session>& sessions, bool drafts, const std::ma
         const int tab = tab_of(session.text);
         const int version = version_of(session.text);
         const auto file = saved.find(tab);
-        Shown shown{.tab = tab, .version = version, .draft = true, .identity = session.tab};
+        Shown shown{.tab = tab,
+                    .version = version,
+                    .draft = true,
+                    .identity = session.tab,
+                    .file = !session.path.empty()};
         bool replaces = true;
         if (!(session.draft && drafts)) {
             if (session.path.empty() || file == saved.end()) {
@@ -234,7 +239,8 @@ Rebuilt rebuild(const std::vector<Session>& sessions, bool drafts, const std::ma
             shown = {.tab = tab,
                      .version = replaces ? version : file->second,
                      .draft = replaces,
-                     .identity = session.tab};
+                     .identity = session.tab,
+                     .file = true};
         }
         const auto open = session.path.empty() ? by_path.end() : by_path.find(session.path);
         if (open != by_path.end()) {
@@ -366,7 +372,8 @@ public:
             const bool saved_since = unstored_saves_.contains(at.tab) ||
                                      stale_saves_.contains(at.tab) ||
                                      (pending_ && pending_->saves.contains(at.tab));
-            if (at.draft && !saved_since && gone != let_go_.end() && at.version < gone->second) {
+            if (at.draft && !saved_since && gone != let_go_.end() &&
+                !unsure_let_go_.contains(at.tab) && at.version < gone->second) {
                 add("tab " + std::to_string(at.tab) + " shows version " +
                     std::to_string(at.version) + " though version " +
                     std::to_string(gone->second) + " was let go");
@@ -435,6 +442,12 @@ private:
         tab.draft = false;
         saved_[tab.tab] = tab.version;
         unstored_saves_[tab.tab] = tab.version;
+        // Saved over a newer text in the file (a start that could not read every file brought
+        // the older one back): the file holds what the user chose last.
+        if (floor_.contains(tab.tab) && floor_[tab.tab] > tab.version) {
+            floor_[tab.tab] = tab.version;
+            counted_saves_[tab.tab] = tab.version;
+        }
     }
 
     void count_save(int tab, int version) {
@@ -516,7 +529,7 @@ private:
             tabs_.push_back({.tab = shown.tab,
                              .version = shown.version,
                              .draft = shown.draft,
-                             .file = saved_.contains(shown.tab),
+                             .file = shown.file,
                              .identity = shown.identity});
         }
         for (const int tab : rebuilt.left_out) {
@@ -749,6 +762,14 @@ private:
             if (still != 0) {
                 floor_[tab] = still;
             }
+            if (counted_saves_.contains(tab) && counted_saves_[tab] > still) {
+                counted_saves_[tab] = still;
+            }
+        }
+        // What said that a tab was let go may be what was spoiled: an older version of it may come
+        // back, and it is still not owed until it changes.
+        for (const auto& [tab, version] : let_go_) {
+            unsure_let_go_.insert(tab);
         }
     }
 
@@ -826,6 +847,7 @@ private:
     std::map<int, int> unstored_let_go_; // tabs let go that no store planned since has seen
     std::map<int, int> let_go_;          // tabs let go that a store made after has seen
     std::set<int> stale_saves_;          // saved, and the program died before a store saw it
+    std::set<int> unsure_let_go_;        // let go, and a file since spoiled may have said so
     std::map<int, int> floor_;    // the newest version of each tab owed
     std::set<int> left_out_;      // owed from a copy named as holding drafts left out
     std::set<std::filesystem::path> named_;
