@@ -145,6 +145,8 @@ const wchar_t* note_text(RecoveryNote kind) {
         return kept_intact_note;
     case RecoveryNote::left_alone:
         return held_file_note;
+    case RecoveryNote::unsearched:
+        return unsearched_file_note;
     case RecoveryNote::damaged_kept:
         return kept_left_out_note;
     case RecoveryNote::beside:

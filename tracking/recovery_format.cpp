@@ -250,9 +250,12 @@ std::optional<StoreStamp> parse_stamp(std::string_view bytes) {
     if (bytes.size() < stamp_head_size) {
         return std::nullopt;
     }
-    StoreStamp stamp{
-        .run = get_u64(bytes, 0), .store = get_u64(bytes, 8), .replaces = {}, .taken_over = {},
-        .order = 0, .entries = {}};
+    StoreStamp stamp{.run = get_u64(bytes, 0),
+                     .store = get_u64(bytes, 8),
+                     .replaces = {},
+                     .taken_over = {},
+                     .order = 0,
+                     .entries = {}};
     const std::uint32_t fingerprints = get_u32(bytes, 16);
     std::size_t offset = stamp_head_size;
     if (fingerprints > store_stamp_list_limit || bytes.size() - offset < 8 * fingerprints + 4) {
@@ -378,8 +381,8 @@ std::optional<FoundStamp> stamp_at(std::string_view bytes, std::size_t at, std::
         return std::nullopt;
     }
     FoundStamp found;
-    std::optional<StoreStamp> stamp = parse_head_stamp(bytes.substr(at, size), found.container_size,
-                                                       found.container_fingerprint);
+    std::optional<StoreStamp> stamp =
+        parse_head_stamp(bytes.substr(at, size), found.container_size, found.container_fingerprint);
     if (!stamp) {
         return std::nullopt;
     }
@@ -420,7 +423,7 @@ StoreFile split_head_stamped(std::string_view bytes) {
         file.stamp = found->stamp;
         rest = rest.substr(0, std::min<std::uint64_t>(rest.size(), found->container_size));
         const std::size_t after = container_at + rest.size();
-        file.intact = head_whole && tail_size == head_size &&
+        file.intact = bytes.starts_with(store_magic) && head_whole && tail_size == head_size &&
                       rest.size() == found->container_size &&
                       after + tail_size + store_tail_size == bytes.size() &&
                       bytes.substr(after, tail_size) == bytes.substr(store_head_size, head_size) &&
@@ -479,7 +482,8 @@ std::uint64_t session_fingerprint(const Session& session) {
 }
 
 StoreFile split_store_file(std::string_view bytes) {
-    if (bytes.starts_with(store_magic)) {
+    // Either end says that this version wrote the file, so one spoiled magic still does.
+    if (bytes.starts_with(store_magic) || bytes.ends_with(store_tail_magic)) {
         return split_head_stamped(bytes);
     }
     const StoreFile whole{.container = bytes, .stamp = std::nullopt};
@@ -493,10 +497,19 @@ StoreFile split_store_file(std::string_view bytes) {
     }
     std::optional<StoreStamp> stamp =
         parse_stamp(bytes.substr(bytes.size() - size, size - stamp_tail_size));
+    const std::string_view container = bytes.substr(0, bytes.size() - size);
     if (!stamp) {
         return whole;
     }
-    return {.container = bytes.substr(0, bytes.size() - size), .stamp = std::move(stamp)};
+    // A damaged size can make a stamp of the last bytes of the container and its own first
+    // ones: a stamp of an earlier version counts only after a container that reads whole.
+    try {
+        Workspace read;
+        read_container(container, read);
+    } catch (const std::runtime_error&) {
+        return whole;
+    }
+    return {.container = container, .stamp = std::move(stamp)};
 }
 
 std::uint64_t store_fingerprint(std::string_view bytes) {

@@ -418,8 +418,7 @@ void RecoveryPolicy::take_over_older() {
     const std::vector<StartFile*> files = all_files();
     for (StartFile* older : files) {
         for (const StartFile* newer : files) {
-            if (older == newer || !older->read || !newer->read || !newer->stamp ||
-                !newer->whole) {
+            if (older == newer || !older->read || !newer->read || !newer->stamp || !newer->whole) {
                 continue;
             }
             const StoreStamp& by = *newer->stamp;
@@ -476,9 +475,9 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         part.workspace.active = file->sessions.size();
         for (std::size_t i = 0; i < file->sessions.size(); ++i) {
             const Session& session = file->sessions[i];
-            const bool newest = session.order == newest_of_tab[session.tab] &&
-                                (session.path.empty() ||
-                                 session.order == newest_of_path[session.path]);
+            const bool newest =
+                session.order == newest_of_tab[session.tab] &&
+                (session.path.empty() || session.order == newest_of_path[session.path]);
             if (!newest) {
                 continue;
             }
@@ -765,7 +764,10 @@ std::vector<RecoveryStatusNote> RecoveryPolicy::notes() {
     }
     for (const StartFile* file : all_files()) {
         if ((file->left_alone || file->unknown) && file->present) {
-            notes.push_back({.kind = RecoveryNote::left_alone, .path = file->path});
+            // A file whose folder could not be looked into may not be in use at all.
+            notes.push_back(
+                {.kind = file->unknown ? RecoveryNote::unsearched : RecoveryNote::left_alone,
+                 .path = file->path});
         }
     }
     if (storing_beside_) {

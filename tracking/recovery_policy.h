@@ -144,6 +144,7 @@ enum class RecoveryNote {
     damaged_copy, // "Damaged recovery file kept as "
     intact_copy,  // "Recovery file kept as "
     left_alone,   // "Recovery file in use, left as it is: "
+    unsearched,   // "Recovery folder cannot be searched, left as it is: "
     beside,       // "New drafts kept in "
     damaged_kept, // "Damaged recovery file with drafts left out kept as "
 };

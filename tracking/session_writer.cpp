@@ -91,9 +91,12 @@ void SessionWriter::run() {
 }
 
 SessionWriter::Result SessionWriter::write(const Job& job) const {
-    Result result{
-        .sequence = job.sequence, .error = {}, .plan = job.plan, .written = {}, .still_there = {},
-        .entries = {}};
+    Result result{.sequence = job.sequence,
+                  .error = {},
+                  .plan = job.plan,
+                  .written = {},
+                  .still_there = {},
+                  .entries = {}};
     try {
         StoreOutcome outcome;
         if (const auto* workspace = std::get_if<Workspace>(&job.workspace)) {

@@ -78,10 +78,10 @@ public:
     std::map<std::filesystem::path, std::string> files;
     std::set<std::filesystem::path> held;      // no sharing at all
     std::set<std::filesystem::path> read_only; // shared for reading, never replaced or removed
-    std::set<int> failing; // operations that fail as a full disk would
-    std::set<int> losing;  // writes whose replace loses the old file
-    bool locked = false;   // the folder cannot be looked into: every operation fails
-    int crash_at = 0;      // the operation at which the program dies; 0 for none
+    std::set<int> failing;                     // operations that fail as a full disk would
+    std::set<int> losing;                      // writes whose replace loses the old file
+    bool locked = false; // the folder cannot be looked into: every operation fails
+    int crash_at = 0;    // the operation at which the program dies; 0 for none
     int operations = 0;
     std::vector<std::filesystem::path> written; // every file a write landed in, in order
 
@@ -262,7 +262,8 @@ Rebuilt rebuild(const std::vector<Session>& sessions, bool drafts, const std::ma
 }
 
 // The sessions a start reads from `files` where no file is held and no operation fails.
-std::vector<Session> read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files) {
+std::vector<Session>
+read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files) {
     MemoryDisk clean;
     clean.files = files;
     RecoveryPolicy next(clean, folder, 0);
@@ -375,8 +376,8 @@ public:
             if (at.draft && !saved_since && gone != let_go_.end() &&
                 !unsure_let_go_.contains(at.tab) && at.version < gone->second) {
                 add("tab " + std::to_string(at.tab) + " shows version " +
-                    std::to_string(at.version) + " though version " +
-                    std::to_string(gone->second) + " was let go");
+                    std::to_string(at.version) + " though version " + std::to_string(gone->second) +
+                    " was let go");
             }
         }
         for (const auto& [tab, newest] : floor_) {
@@ -473,7 +474,8 @@ private:
     }
 
     void start(bool yes) {
-        policy_ = std::make_unique<RecoveryPolicy>(disk_, folder, ++runs_, [this] { return ++clock_; });
+        policy_ =
+            std::make_unique<RecoveryPolicy>(disk_, folder, ++runs_, [this] { return ++clock_; });
         pending_.reset();
         // A Save no store saw before the program died may have left a stale text in the last
         // store, which this start may bring back: that tab is judged again from its next change.
@@ -630,7 +632,8 @@ private:
             throw;
         } catch (const std::runtime_error&) {
             landed();
-            failed_store_ = failed_store_ || (checked && somewhere_to_store(workspace.sessions.empty()));
+            failed_store_ =
+                failed_store_ || (checked && somewhere_to_store(workspace.sessions.empty()));
             return false;
         }
         owe(job);
@@ -717,8 +720,8 @@ private:
             for (Session session : sessions) {
                 session.tab = 0;
                 session.order = 0;
-                const bool written = std::find(written_.begin(), written_.end(), session) !=
-                                     written_.end();
+                const bool written =
+                    std::find(written_.begin(), written_.end(), session) != written_.end();
                 if (written && tab_of(session.text) == tab) {
                     versions.insert(version_of(session.text));
                 }
@@ -840,16 +843,16 @@ private:
     std::unique_ptr<RecoveryPolicy> policy_;
     std::vector<Tab> tabs_;
     std::optional<Job> pending_;
-    std::map<int, int> versions_; // the newest version of each tab typed so far
-    std::map<int, int> saved_;    // the version each tab's file holds
-    std::map<int, int> unstored_saves_; // saves no store planned since has seen
-    std::map<int, int> counted_saves_;  // saves a store made after them has seen
+    std::map<int, int> versions_;        // the newest version of each tab typed so far
+    std::map<int, int> saved_;           // the version each tab's file holds
+    std::map<int, int> unstored_saves_;  // saves no store planned since has seen
+    std::map<int, int> counted_saves_;   // saves a store made after them has seen
     std::map<int, int> unstored_let_go_; // tabs let go that no store planned since has seen
     std::map<int, int> let_go_;          // tabs let go that a store made after has seen
     std::set<int> stale_saves_;          // saved, and the program died before a store saw it
     std::set<int> unsure_let_go_;        // let go, and a file since spoiled may have said so
-    std::map<int, int> floor_;    // the newest version of each tab owed
-    std::set<int> left_out_;      // owed from a copy named as holding drafts left out
+    std::map<int, int> floor_;           // the newest version of each tab owed
+    std::set<int> left_out_;             // owed from a copy named as holding drafts left out
     std::set<std::filesystem::path> named_;
     std::set<std::filesystem::path> unread_; // held when this run started
     bool tabs_at_start_ = false;
@@ -1016,6 +1019,62 @@ TEST(RecoveryPolicy, AVersionOnDiskIsOwedFromTheMomentItsWriteLands) {
                         written, release_beside, start_yes, edit, store, written, start_yes);
 }
 
+// Each of these brought back an older version of a tab, or lost one, before a start picked the
+// newest intact version of each tab across every file.
+TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
+    // The last store of a clean close fails: the older draft of the saved file is not offered.
+    EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, store, written, edit, fail_next, fail_second,
+                        {quit, 1}, start_yes);
+    // A damaged newer store beside takes nothing over: the intact older draft still comes.
+    EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, store, written, start_yes, hold_tabs, edit,
+                        store, written, release_tabs, {damage, 2130706433}, start_yes);
+    // Two files that neither takes over hold one file's drafts: the newer comes, whichever file
+    // is read last.
+    EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, store, written, hold_tabs, edit, store, written,
+                        hold_beside, release_tabs, edit, store, written, hold_tabs, release_beside,
+                        start_yes, store, written, release_tabs, start_yes);
+    // A "tabs.bin" cut short is damaged, not a store of an earlier version.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, edit, store, written,
+                        release_tabs, hold_beside, edit, store, written, release_beside, {cut, 108},
+                        start_yes);
+    // An unstamped "session.bin" that a store took over and that could not be let go.
+    EXPECT_PROMISE_KEPT(old_session, start_yes, edit, fail_next, store, written, hold_session,
+                        start_yes, store, written, release_session, start_yes);
+    // A replace that lost the old file, and the program dies before the store goes beside.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, lose_next, store, written);
+}
+
+TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) {
+    std::vector<Move> steps{start_yes, type,         store,       written, hold_tabs, edit,   store,
+                            written,   release_tabs, hold_beside, edit,    store,     written};
+    for (std::size_t start = 0; start <= store_stamp_list_limit; ++start) {
+        steps.insert(steps.end(), {start_yes, store, written});
+    }
+    steps.insert(steps.end(), {release_beside, start_yes});
+    const std::optional<std::string> broken = counterexample(steps);
+    EXPECT_FALSE(broken) << broken.value_or("");
+}
+
+TEST(RecoveryPolicy, AFileLeftAloneIsNamedForWhyInUseOrInAFolderThatCannotBeSearched) {
+    MemoryDisk disk;
+    disk.files[tabs_bin] = encode_tab_recovery({.sessions = {draft(text_of(1, 1))}, .active = 0});
+    disk.held.insert(tabs_bin);
+    RecoveryPolicy held(disk, folder, 1);
+    held.start();
+    ASSERT_EQ(held.notes().size(), 1u);
+    EXPECT_EQ(held.notes()[0].kind, RecoveryNote::left_alone);
+    disk.held.clear();
+    disk.locked = true;
+    RecoveryPolicy locked(disk, folder, 2);
+    locked.start();
+    disk.locked = false;
+    const std::vector<RecoveryStatusNote> notes = locked.notes();
+    ASSERT_FALSE(notes.empty());
+    for (const RecoveryStatusNote& note : notes) {
+        EXPECT_EQ(note.kind, RecoveryNote::unsearched) << note.path;
+    }
+}
+
 TEST(RecoveryPolicy, CopiesAreNamedAndPrunedByStampAndCounterAsNumbersEachKindApart) {
     const UtcTime when{2026, 12, 7, 9, 5, 0};
     std::vector<std::filesystem::path> names{"tabs.bin.damaged-mine", "tabs.bin"};
@@ -1045,7 +1104,8 @@ TEST(RecoveryPolicy, CopiesAreNamedAndPrunedByStampAndCounterAsNumbersEachKindAp
 std::vector<Move> random_sequence(std::mt19937_64& random) {
     const bool long_one = random() % 8 == 0;
     std::vector<Move> steps{Step::start_yes};
-    const int length = long_one ? 40 + static_cast<int>(random() % 60) : 4 + static_cast<int>(random() % 20);
+    const int length =
+        long_one ? 40 + static_cast<int>(random() % 60) : 4 + static_cast<int>(random() % 20);
     for (int j = 0; j < length; ++j) {
         const int roll = static_cast<int>(random() % (step_kinds + 6));
         const auto number = static_cast<std::uint32_t>(random());
