@@ -468,7 +468,6 @@ std::uint64_t session_fingerprint(const Session& session) {
     std::string head;
     head.push_back(static_cast<char>(session.encoding));
     head.push_back(static_cast<char>(session.line_ending));
-    head.push_back(session.draft ? 1 : 0);
     put_u64(head, session.path.size());
     std::uint64_t hash = fnv_step(fnv_basis, head);
     hash = fnv_step(hash, session.path);

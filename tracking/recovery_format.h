@@ -124,8 +124,9 @@ struct StoreFile {
 };
 StoreFile split_store_file(std::string_view bytes);
 
-// A fingerprint of what a session holds (its text, path and settings), so that a store can tell a
-// tab's text from the one it stored before and a start can match a record to its stamp's entry.
+// A fingerprint of what a session holds (its text, path and settings; not whether it is a draft,
+// which a restore changes without making a newer version), so that a store can tell a tab's text
+// from the one it stored before and a start can match a record to its stamp's entry.
 std::uint64_t session_fingerprint(const Session& session);
 
 // A 64-bit fingerprint of a whole file's bytes (FNV-1a).
