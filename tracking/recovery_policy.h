@@ -4,11 +4,13 @@
 // where each store goes and what is pruned: the recovery store's decisions, made over a small
 // file-system interface so that they can be driven through every file operation of a run.
 //
-// The promise: every draft that a store has written is, at every moment, in a file that the next
-// start reads and offers, until a later store that holds it is on disk, the user answers No to
-// the recovery question, or the user saves or closes that tab; a draft a restore cannot bring back
-// (the tab limit) is in a kept copy that the status names and that is not pruned while it holds
-// the only copy.
+// The promise, per tab as the user sees it: after any start, a tab's text is never older than the
+// newest version of that tab that was on disk (in a store, or in its saved file once a store made
+// after the Save has landed, or at once at a clean close), and a tab let go (closed, or its draft
+// refused) does not come back older than it was let go; a draft a restore cannot bring back (the
+// tab limit) is in a kept copy that the status names and that is not pruned while it holds the
+// only copy. A start that could not read every file may offer an older version meanwhile; it says
+// so, and the next start that reads them all does not.
 //
 // How it is kept:
 // - A file a start read is never moved or removed by that run; it is replaced or removed only by
@@ -25,8 +27,13 @@
 //   "tabs.bin" again, and once one is there the file beside is removed, by every store until one
 //   succeeds.
 // - Every store is stamped with its run, its place in the run and the files the run read at its
-//   start, so a start offers nothing from a file that a newer store it reads has taken over: no
-//   draft comes back older than what a later store held for its tab.
+//   start, so a start offers nothing from a file that a newer intact store it reads has taken
+//   over. The stamp also names each record's tab and places its text in one order of all
+//   versions of all runs (a text unchanged since it was read or stored keeps its place; a changed
+//   one takes the store's, which stands after everything the run has seen and after the clock),
+//   and lists the tabs let go: of each tab, and of each file's path, a start offers only the
+//   newest intact version of all the files it reads, so neither file order, nor a damaged or
+//   unread file, nor a file no stamp names any more brings an older version back.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
 //   damaged files are pruned to the newest few of their name.
 
