@@ -183,7 +183,8 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
     }
     // Each tab this run knew that the store no longer holds is let go now (or was already).
     std::vector<StoreEntry> gone;
-    for (const auto& [tab, entry] : plan.known) {
+    for (const auto& [known_tab, entry] : plan.known) {
+        const std::uint64_t tab = known_tab;
         const bool held = std::any_of(stamp.entries.begin(), stamp.entries.end(),
                                       [&](const StoreEntry& e) { return e.tab == tab; });
         if (!held) {
