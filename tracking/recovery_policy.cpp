@@ -340,7 +340,9 @@ void RecoveryPolicy::read_leftovers() {
         leftover.path = folder / name.filename();
         leftover.present = true;
         read_file(leftover, true);
-        if (leftover.read && std::string_view(leftover.bytes).starts_with(stored_file_magic)) {
+        const std::string_view bytes(leftover.bytes);
+        if (leftover.read &&
+            (bytes.starts_with(stored_file_magic) || split_store_file(bytes).stamp)) {
             leftovers_.push_back(std::move(leftover));
         } else if (leftover.read) {
             garbage_.push_back(leftover.path);
