@@ -372,6 +372,7 @@ public:
             // which then comes back as a draft: the moment before the next store lands.
             const bool saved_since = unstored_saves_.contains(at.tab) ||
                                      stale_saves_.contains(at.tab) ||
+                                     saves_in_flight_.contains(at.tab) ||
                                      (pending_ && pending_->saves.contains(at.tab));
             if (at.draft && !saved_since && gone != let_go_.end() &&
                 !unsure_let_go_.contains(at.tab) && at.version < gone->second) {
@@ -480,6 +481,9 @@ private:
         // A Save no store saw before the program died may have left a stale text in the last
         // store, which this start may bring back: that tab is judged again from its next change.
         for (const auto& [tab, version] : std::exchange(unstored_saves_, {})) {
+            stale_saves_.insert(tab);
+        }
+        for (const auto& [tab, version] : std::exchange(saves_in_flight_, {})) {
             stale_saves_.insert(tab);
         }
         unstored_let_go_.clear();
@@ -618,6 +622,8 @@ private:
     bool carry_out(const Job& job, bool checked) {
         const StorePlan& plan = job.plan;
         const Workspace& workspace = job.workspace;
+        // Until the store lands, the Saves it follows are still the moment it cannot close.
+        saves_in_flight_ = job.saves;
         const std::size_t writes = disk_.written.size();
         // The store is on disk once its file is written, whatever happens after.
         auto landed = [&] {
@@ -631,11 +637,13 @@ private:
             landed();
             throw;
         } catch (const std::runtime_error&) {
+            saves_in_flight_.clear();
             landed();
             failed_store_ =
                 failed_store_ || (checked && somewhere_to_store(workspace.sessions.empty()));
             return false;
         }
+        saves_in_flight_.clear();
         owe(job);
         remember_named_copies();
         return true;
@@ -758,8 +766,9 @@ private:
             for (const int version : versions) {
                 still = std::max(still, std::min(version, newest));
             }
-            if (left_out_.contains(tab) && in_named_copy(tab, newest)) {
-                still = newest;
+            if (left_out_.contains(tab)) {
+                // What only a named copy held goes with it, as when the user deletes the copy.
+                still = in_named_copy(tab, newest) ? newest : 0;
             }
             owed = still == 0 ? floor_.erase(owed) : std::next(owed);
             if (still != 0) {
@@ -850,6 +859,7 @@ private:
     std::map<int, int> unstored_let_go_; // tabs let go that no store planned since has seen
     std::map<int, int> let_go_;          // tabs let go that a store made after has seen
     std::set<int> stale_saves_;          // saved, and the program died before a store saw it
+    std::map<int, int> saves_in_flight_; // Saves the store being written follows
     std::set<int> unsure_let_go_;        // let go, and a file since spoiled may have said so
     std::map<int, int> floor_;           // the newest version of each tab owed
     std::set<int> left_out_;             // owed from a copy named as holding drafts left out
