@@ -717,7 +717,8 @@ private:
         for (const auto& [path, bytes] : disk_.files) {
             std::vector<Session> sessions;
             if (path == tabs_bin || path == beside_bin ||
-                path.filename().string().starts_with(".pellix-")) {
+                (path.filename().string().starts_with(".pellix-") &&
+                 path.extension() == ".tmp")) {
                 sessions = sessions_in(bytes);
             } else if (path == session_bin && !disk_.files.contains(tabs_bin)) {
                 try {
