@@ -466,6 +466,7 @@ private:
     // store made after that has landed, no older version of it may come back.
     void forget(int tab, int version) {
         unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
+        ever_let_go_[tab] = std::max(ever_let_go_[tab], version);
         left_out_.erase(tab);
         if (const auto file = counted_saves_.find(tab); file != counted_saves_.end()) {
             floor_[tab] = file->second;
@@ -657,8 +658,8 @@ private:
             }
             // A tab let go that a start which could not read that came back with: owed again
             // once it is changed.
-            const auto gone = let_go_.find(tab_of(session.text));
-            if (gone != let_go_.end() && version_of(session.text) <= gone->second) {
+            const auto gone = ever_let_go_.find(tab_of(session.text));
+            if (gone != ever_let_go_.end() && version_of(session.text) <= gone->second) {
                 continue;
             }
             on_disk(tab_of(session.text), version_of(session.text));
@@ -862,6 +863,7 @@ private:
     std::set<int> stale_saves_;          // saved, and the program died before a store saw it
     std::map<int, int> saves_in_flight_; // Saves the store being written follows
     std::set<int> unsure_let_go_;        // let go, and a file since spoiled may have said so
+    std::map<int, int> ever_let_go_;     // the newest version of each tab the user let go
     std::map<int, int> floor_;           // the newest version of each tab owed
     std::set<int> left_out_;             // owed from a copy named as holding drafts left out
     std::set<std::filesystem::path> named_;
