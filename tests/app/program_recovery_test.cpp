@@ -490,11 +490,11 @@ TEST_F(ProgramRecovery, ADamagedNewerStoreLeavesTheIntactOlderDraftOffered) {
     }
     const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
     {
-        UniqueHandle holder = held_by_another_program(local_.tabs_file(), 0);
-        ASSERT_TRUE(holder.valid());
         Program program(L"");
         EXPECT_TRUE(restores_drafts(program, {L"A1"}));
         HWND window = started_window(program);
+        UniqueHandle holder = held_by_another_program(local_.tabs_file(), 0);
+        ASSERT_TRUE(holder.valid());
         ASSERT_TRUE(type(active_editor(window), L"B2"));
         EXPECT_TRUE(test::wait_until([&] {
             const auto stored = test::stored_workspace(beside);
