@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -64,6 +65,10 @@ std::filesystem::path decided_folder;
 std::wstring status_base;
 // The store's state while a progress notice stands in for it.
 std::optional<std::wstring> state_under_notice;
+// Which tab each open tab is to the recovery store, by its identifier: the one its session had
+// when a restore brought it back, else one made for it, so that every store and every later run
+// tell its versions from other tabs'.
+std::map<std::uint64_t, std::uint64_t> recovery_tabs;
 
 struct TaskMemory {
     void operator()(wchar_t* text) const { CoTaskMemFree(text); }
@@ -143,6 +148,8 @@ const wchar_t* note_text(RecoveryNote kind) {
         return kept_intact_note;
     case RecoveryNote::left_alone:
         return held_file_note;
+    case RecoveryNote::unsearched:
+        return unsearched_file_note;
     case RecoveryNote::damaged_kept:
         return kept_left_out_note;
     case RecoveryNote::beside:
@@ -157,6 +164,18 @@ std::uint64_t new_run_number() {
     const auto now =
         static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
     return (static_cast<std::uint64_t>(source()) << 32 ^ source()) ^ now ^ GetCurrentProcessId();
+}
+
+// The recovery store's name for the tab with identifier `id`.
+std::uint64_t recovery_tab_of(std::uint64_t id) {
+    static const std::uint64_t process_seed = new_run_number();
+    const auto [entry, made] = recovery_tabs.try_emplace(id, 0);
+    if (made) {
+        std::uint64_t mixed = process_seed + id * 0x9E3779B97F4A7C15;
+        mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9;
+        entry->second = (mixed ^ (mixed >> 27)) | 1;
+    }
+    return entry->second;
 }
 
 // The decisions for the recovery folder as it is now: a fresh run's when it moved.
@@ -256,6 +275,7 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
             continue;
         }
         session->path = utf8_path(tab.path);
+        session->tab = recovery_tab_of(tab.id);
         if (i == active) {
             snapshot.active = snapshot.sessions.size();
         }
@@ -356,13 +376,15 @@ bool restore_into_tab(const Session& session, const std::filesystem::path& path,
     tab->recovered_draft = true;
     refresh_disk_stamp_of(*tab);
     show_if_current(*tab);
+    recovery_tabs[tab->id] = session.tab;
     last_tab = tab->id;
     return !replaces_draft;
 }
 
 // A file that still holds what was stored opens as `open_path` opens it, but in a tab behind the
 // shown one; a tab that holds the file already stays as it is. Failures are shown as an open's.
-void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint64_t& last_tab) {
+void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint64_t recovery_tab,
+                    std::uint64_t& last_tab) {
     const std::filesystem::path normal = absolute_file_path(path).lexically_normal();
     if (const std::uint64_t index = find_tab_by_path(normal, no_tab); index != no_tab) {
         last_tab = tabs[index]->id;
@@ -384,6 +406,7 @@ void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint6
             select_view(view);
         }
         show_if_current(*tab);
+        recovery_tabs[tab->id] = recovery_tab;
         last_tab = tab->id;
     } catch (const std::exception& error) {
         show_error_message(error);
@@ -413,7 +436,7 @@ bool restore_one(const Session& session, bool drafts, std::uint64_t& last_tab) {
     KeptFile disk = window_work([&] { return read_kept_file(path, session.encoding); });
     if (disk.document.text == session.text && disk.document.encoding == session.encoding &&
         disk.document.line_ending == session.line_ending) {
-        open_kept_file(path, std::move(disk), last_tab);
+        open_kept_file(path, std::move(disk), session.tab, last_tab);
         return true;
     }
     return restore_into_tab(session, path, true, last_tab);
@@ -529,7 +552,7 @@ void store_session(bool final, bool now) {
     autosave_deadline = 0;
     try {
         KillTimer(main_window, timer_id::recovery_snapshot);
-        StorePlan plan = recovery_decisions().plan_store();
+        StorePlan plan = recovery_decisions().plan_store(final);
         WorkspaceSnapshot snapshot = snapshot_of_tabs(final);
         if (!writer) {
             writer = std::make_unique<SessionWriter>();
@@ -564,6 +587,7 @@ void take_recovery_writer_result() {
         if (next->error.empty() && decisions) {
             StoreOutcome outcome(next->written);
             outcome.still_there = next->still_there;
+            outcome.entries = next->entries;
             decisions->store_written(next->plan, outcome);
         }
         result = std::move(next);

@@ -19,12 +19,15 @@ inline constexpr wchar_t recovery_unreadable_text[] =
 // file that failed the format's checks; the copy kept of an intact one that held what a restore
 // could not bring back (or of an unread "session.bin"); the copy kept of a damaged one that held
 // drafts the restore left out, never pruned; a store file that could not be read, kept or told
-// to be there and is left as it is; where the stores go while "tabs.bin" cannot take them.
+// to be there and is left as it is (as in use, or in a folder that cannot be searched); where the
+// stores go while "tabs.bin" cannot take them.
 inline constexpr wchar_t kept_store_note[] = L"Damaged recovery file kept as ";
 inline constexpr wchar_t kept_intact_note[] = L"Recovery file kept as ";
 inline constexpr wchar_t kept_left_out_note[] =
     L"Damaged recovery file with drafts left out kept as ";
 inline constexpr wchar_t held_file_note[] = L"Recovery file in use, left as it is: ";
+inline constexpr wchar_t unsearched_file_note[] =
+    L"Recovery folder cannot be searched, left as it is: ";
 inline constexpr wchar_t stored_beside_note[] = L"New drafts kept in ";
 
 // The folder that holds "tabs.bin" and "session.bin" in place of the user's local application

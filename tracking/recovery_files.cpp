@@ -84,7 +84,19 @@ void RecoveryFolderDisk::write(const std::filesystem::path& path, const std::str
         throw std::runtime_error("The recovery file is in use.");
     }
     probe.reset();
-    write_file_atomically(path, bytes, recovery_container_limit);
+    try {
+        write_file_atomically(path, bytes, recovery_container_limit);
+    } catch (const std::exception&) {
+        // A replace that moved the old file away and could not put the new one in its place
+        // ends by moving the temporary file there, and still reports a failure: a file that
+        // holds the new bytes is a store that landed. Otherwise the old file is as it was, or
+        // gone with the new bytes left in a temporary file that the next start reads.
+        const FileRead landed = read_whole_file(path, recovery_container_limit);
+        if (landed.end == FileReadEnd::read && landed.bytes == bytes) {
+            return;
+        }
+        throw;
+    }
 }
 
 void RecoveryFolderDisk::move(const std::filesystem::path& from, const std::filesystem::path& to) {

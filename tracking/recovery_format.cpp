@@ -250,8 +250,12 @@ std::optional<StoreStamp> parse_stamp(std::string_view bytes) {
     if (bytes.size() < stamp_head_size) {
         return std::nullopt;
     }
-    StoreStamp stamp{
-        .run = get_u64(bytes, 0), .store = get_u64(bytes, 8), .replaces = {}, .taken_over = {}};
+    StoreStamp stamp{.run = get_u64(bytes, 0),
+                     .store = get_u64(bytes, 8),
+                     .replaces = {},
+                     .taken_over = {},
+                     .order = 0,
+                     .entries = {}};
     const std::uint32_t fingerprints = get_u32(bytes, 16);
     std::size_t offset = stamp_head_size;
     if (fingerprints > store_stamp_list_limit || bytes.size() - offset < 8 * fingerprints + 4) {
@@ -296,7 +300,191 @@ std::string encode_store_stamp(const StoreStamp& stamp) {
     return out;
 }
 
+namespace {
+
+constexpr std::string_view store_magic("PLXSTOR2", 8);
+constexpr std::string_view store_tail_magic("PLXTAIL2", 8);
+constexpr std::size_t store_tail_size = 4 + 8;
+constexpr std::size_t store_head_size = 8 + 4;
+constexpr std::size_t entry_size = 8 + 8 + 8;
+// The bytes after the v1 stamp's lists: order, container size and fingerprint, the entry count.
+constexpr std::size_t stamp_more_size = 8 + 8 + 8 + 4;
+
+std::uint64_t fnv_step(std::uint64_t hash, std::string_view bytes) {
+    constexpr std::uint64_t prime = 0x100000001B3;
+    for (const char byte : bytes) {
+        hash = (hash ^ static_cast<unsigned char>(byte)) * prime;
+    }
+    return hash;
+}
+constexpr std::uint64_t fnv_basis = 0xCBF29CE484222325;
+
+// The stamp of this version's header; nothing when its bytes do not add up. `container` gets the
+// size and fingerprint the stamp gives its container.
+std::optional<StoreStamp> parse_head_stamp(std::string_view bytes, std::uint64_t& size,
+                                           std::uint64_t& fingerprint) {
+    if (bytes.size() < 8 || fnv_step(fnv_basis, bytes.substr(0, bytes.size() - 8)) !=
+                                get_u64(bytes, bytes.size() - 8)) {
+        return std::nullopt;
+    }
+    bytes.remove_suffix(8);
+    // The v1 part: run, store and the two lists, up to the order.
+    if (bytes.size() < stamp_head_size) {
+        return std::nullopt;
+    }
+    const std::uint32_t fingerprints = get_u32(bytes, 16);
+    if (fingerprints > store_stamp_list_limit) {
+        return std::nullopt;
+    }
+    std::size_t offset = stamp_head_size + 8 * fingerprints;
+    if (bytes.size() < offset + 4) {
+        return std::nullopt;
+    }
+    const std::uint32_t reaches = get_u32(bytes, offset);
+    if (reaches > store_stamp_list_limit) {
+        return std::nullopt;
+    }
+    offset += 4 + stamp_reach_size * reaches;
+    if (bytes.size() < offset + stamp_more_size) {
+        return std::nullopt;
+    }
+    std::optional<StoreStamp> stamp = parse_stamp(bytes.substr(0, offset));
+    if (!stamp) {
+        return std::nullopt;
+    }
+    stamp->order = get_u64(bytes, offset);
+    size = get_u64(bytes, offset + 8);
+    fingerprint = get_u64(bytes, offset + 16);
+    const std::uint32_t entries = get_u32(bytes, offset + 24);
+    offset += stamp_more_size;
+    if (entries > recovery_max_tabs + store_gone_limit ||
+        bytes.size() - offset != entry_size * entries) {
+        return std::nullopt;
+    }
+    for (std::uint32_t i = 0; i < entries; ++i, offset += entry_size) {
+        stamp->entries.push_back({.tab = get_u64(bytes, offset),
+                                  .order = get_u64(bytes, offset + 8),
+                                  .fingerprint = get_u64(bytes, offset + 16)});
+    }
+    return stamp;
+}
+
+// The stamp of `size` bytes at `at` when it checks out, with the size and fingerprint it gives
+// the container it stamps.
+struct FoundStamp {
+    StoreStamp stamp;
+    std::uint64_t container_size = 0;
+    std::uint64_t container_fingerprint = 0;
+};
+std::optional<FoundStamp> stamp_at(std::string_view bytes, std::size_t at, std::size_t size) {
+    if (at > bytes.size() || size > bytes.size() - at) {
+        return std::nullopt;
+    }
+    FoundStamp found;
+    std::optional<StoreStamp> stamp =
+        parse_head_stamp(bytes.substr(at, size), found.container_size, found.container_fingerprint);
+    if (!stamp) {
+        return std::nullopt;
+    }
+    found.stamp = std::move(*stamp);
+    return found;
+}
+
+// The stamp heads the file and a copy of it ends the file, so that one damaged byte, or a file
+// cut short, still leaves a copy that names every record.
+StoreFile split_head_stamped(std::string_view bytes) {
+    StoreFile file{.container = {}, .stamp = std::nullopt, .intact = false};
+    if (bytes.size() < store_head_size) {
+        return file;
+    }
+    const std::size_t head_size = get_u32(bytes, 8);
+    std::optional<FoundStamp> found = stamp_at(bytes, store_head_size, head_size);
+    const bool head_whole = found.has_value();
+    std::size_t tail_size = 0;
+    if (bytes.size() >= store_head_size + store_tail_size &&
+        bytes.substr(bytes.size() - store_tail_magic.size()) == store_tail_magic) {
+        tail_size = get_u32(bytes, bytes.size() - store_tail_size);
+        if (tail_size <= bytes.size() - store_tail_size) {
+            if (!found) {
+                found = stamp_at(bytes, bytes.size() - store_tail_size - tail_size, tail_size);
+            }
+        } else {
+            tail_size = 0;
+        }
+    }
+    std::size_t container_at = store_head_size + head_size;
+    if (!head_whole) {
+        // A damaged head: the container is where its own magic is.
+        const std::size_t magic_at = bytes.find(container_magic, store_head_size);
+        container_at = magic_at == std::string_view::npos ? bytes.size() : magic_at;
+    }
+    std::string_view rest = bytes.substr(container_at);
+    if (found) {
+        file.stamp = found->stamp;
+        rest = rest.substr(0, std::min<std::uint64_t>(rest.size(), found->container_size));
+        const std::size_t after = container_at + rest.size();
+        file.intact = bytes.starts_with(store_magic) && head_whole && tail_size == head_size &&
+                      rest.size() == found->container_size &&
+                      after + tail_size + store_tail_size == bytes.size() &&
+                      bytes.substr(after, tail_size) == bytes.substr(store_head_size, head_size) &&
+                      found->container_fingerprint == store_fingerprint(rest);
+    }
+    file.container = rest;
+    return file;
+}
+
+} // namespace
+
+std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp) {
+    if (stamp.entries.size() > recovery_max_tabs + store_gone_limit) {
+        fail("Invalid tab session.");
+    }
+    const std::string container = encode_tab_recovery(workspace);
+    std::string head = encode_store_stamp(stamp);
+    head.resize(head.size() - stamp_tail_size);
+    put_u64(head, stamp.order);
+    put_u64(head, container.size());
+    put_u64(head, store_fingerprint(container));
+    put_u32(head, static_cast<std::uint32_t>(stamp.entries.size()));
+    for (const StoreEntry& entry : stamp.entries) {
+        put_u64(head, entry.tab);
+        put_u64(head, entry.order);
+        put_u64(head, entry.fingerprint);
+    }
+    put_u64(head, fnv_step(fnv_basis, head));
+    std::string out;
+    out.reserve(store_head_size + 2 * head.size() + container.size() + store_tail_size);
+    out.append(store_magic);
+    put_u32(out, static_cast<std::uint32_t>(head.size()));
+    out.append(head);
+    out.append(container);
+    out.append(head);
+    put_u32(out, static_cast<std::uint32_t>(head.size()));
+    out.append(store_tail_magic);
+    return out;
+}
+
+std::uint64_t session_fingerprint(const Session& session) {
+    std::string head;
+    head.push_back(static_cast<char>(session.encoding));
+    head.push_back(static_cast<char>(session.line_ending));
+    put_u64(head, session.path.size());
+    std::uint64_t hash = fnv_step(fnv_basis, head);
+    hash = fnv_step(hash, session.path);
+    const std::u16string& text = session.text;
+    constexpr std::uint64_t prime = 0x100000001B3;
+    for (const char16_t unit : text) {
+        hash = (hash ^ static_cast<std::uint64_t>(unit & 0xFF)) * prime;
+        hash = (hash ^ static_cast<std::uint64_t>(unit >> 8)) * prime;
+    }
+    return hash == 0 ? 1 : hash; // 0 marks a tab let go
+}
+
 StoreFile split_store_file(std::string_view bytes) {
+    // Either end says that this version wrote the file, so one spoiled magic still does.
+    if (bytes.starts_with(store_magic) || bytes.ends_with(store_tail_magic)) {
+        return split_head_stamped(bytes);
+    }
     const StoreFile whole{.container = bytes, .stamp = std::nullopt};
     if (bytes.size() < container_header_size + stamp_head_size + stamp_tail_size ||
         bytes.substr(bytes.size() - stamp_magic.size()) != stamp_magic) {
@@ -308,10 +496,19 @@ StoreFile split_store_file(std::string_view bytes) {
     }
     std::optional<StoreStamp> stamp =
         parse_stamp(bytes.substr(bytes.size() - size, size - stamp_tail_size));
+    const std::string_view container = bytes.substr(0, bytes.size() - size);
     if (!stamp) {
         return whole;
     }
-    return {.container = bytes.substr(0, bytes.size() - size), .stamp = std::move(stamp)};
+    // A damaged size can make a stamp of the last bytes of the container and its own first
+    // ones: a stamp of an earlier version counts only after a container that reads whole.
+    try {
+        Workspace read;
+        read_container(container, read);
+    } catch (const std::runtime_error&) {
+        return whole;
+    }
+    return {.container = container, .stamp = std::move(stamp)};
 }
 
 std::uint64_t store_fingerprint(std::string_view bytes) {

@@ -17,6 +17,11 @@ struct Session {
     LineEnding line_ending = LineEnding::crlf;
     std::string path;   // UTF-8; empty for an untitled tab
     bool draft = false; // the tab had unsaved changes, so its text is what must come back
+    // Kept in the store's stamp, not in the record: which tab this is, the same in every store
+    // and every run that brought it back (0: not known), and how new its text is among all the
+    // versions of that tab (0: older than any stamped one).
+    std::uint64_t tab = 0;
+    std::uint64_t order = 0;
 
     bool operator==(const Session&) const = default;
 };
@@ -66,17 +71,35 @@ struct StoreReach {
 
     bool operator==(const StoreReach&) const = default;
 };
+// One record of a stamped store: its tab, how new its text is and a fingerprint of what it holds
+// (`session_fingerprint`), by which a record salvaged from a damaged container is still known.
+// Fingerprint 0 says the tab was let go (closed, or its draft refused) at that order: after the
+// records, so that no older version of it comes back from a file a start could not let go.
+struct StoreEntry {
+    std::uint64_t tab = 0;
+    std::uint64_t order = 0;
+    std::uint64_t fingerprint = 0;
+
+    bool operator==(const StoreEntry&) const = default;
+};
 struct StoreStamp {
     std::uint64_t run = 0;
     std::uint64_t store = 0;
     std::vector<std::uint64_t> replaces;
     std::vector<StoreReach> taken_over;
+    // Only in a stamp that heads its file: where the store stands in the one order of every
+    // store of every run (later stores, also of runs that could not read it, stand after it),
+    // and its records in file order.
+    std::uint64_t order = 0;
+    std::vector<StoreEntry> entries;
 
     bool operator==(const StoreStamp&) const = default;
 };
 
 // At most this many of each list are kept in a stamp.
 inline constexpr std::size_t store_stamp_list_limit = 16;
+// At most this many tabs let go are listed in a stamp, the newest first.
+inline constexpr std::size_t store_gone_limit = 256;
 
 // The stamp's bytes, appended after the container: run and store (u64 each), the count and the
 // fingerprints (u32, then u64 each), the count and the runs taken over (u32, then run and store
@@ -84,13 +107,27 @@ inline constexpr std::size_t store_stamp_list_limit = 16;
 // a list over the limit.
 std::string encode_store_stamp(const StoreStamp& stamp);
 
-// A store file split into its container and its stamp; the whole file is the container when it
-// does not end in a well-formed stamp (a file of an earlier version, or a damaged stamp).
+// A store file as this version writes it: "PLXSTOR2", the stamp's size (u32), the stamp (as
+// above, then the order, the container's size and fingerprint, and the entries: count (u32), then
+// tab, order and fingerprint as u64 each; its own fingerprint, u64, last), the container, and a
+// copy of the stamp followed by its size (u32) and "PLXTAIL2".
+// A file that ends inside its stamp or whose container is not the one stamped reads as damaged.
+std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp);
+
+// A store file split into its container and its stamp. A file of an earlier version is all
+// container when it does not end in a well-formed stamp; `intact` is false for a file of this
+// version whose stamp or container fails its checks (the stamp is kept when it checks out itself).
 struct StoreFile {
     std::string_view container;
     std::optional<StoreStamp> stamp;
+    bool intact = true;
 };
 StoreFile split_store_file(std::string_view bytes);
+
+// A fingerprint of what a session holds (its text, path and settings; not whether it is a draft,
+// which a restore changes without making a newer version), so that a store can tell a tab's text
+// from the one it stored before and a start can match a record to its stamp's entry.
+std::uint64_t session_fingerprint(const Session& session);
 
 // A 64-bit fingerprint of a whole file's bytes (FNV-1a).
 std::uint64_t store_fingerprint(std::string_view bytes);

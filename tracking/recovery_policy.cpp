@@ -1,6 +1,7 @@
 #include "tracking/recovery_policy.h"
 
 #include <algorithm>
+#include <chrono>
 #include <compare>
 #include <cstddef>
 #include <cstdio>
@@ -14,6 +15,24 @@ namespace {
 
 // Written in place of "tabs.bin" while that cannot take a store, and read after it at a start.
 constexpr wchar_t beside_file_name[] = L"tabs.bin.beside";
+// How a write names its temporary file beside the one it replaces.
+constexpr wchar_t temporary_prefix[] = L".pellix-";
+constexpr wchar_t temporary_suffix[] = L".tmp";
+constexpr std::string_view stored_file_magic("PLXSTOR2", 8);
+
+// A tab's identity for a record whose file did not stamp it: the same each time that file is
+// read, so that a store holding the tab it came back in stands for it at the next start.
+std::uint64_t derived_tab(std::uint64_t file_fingerprint, std::size_t index) {
+    std::uint64_t mixed = file_fingerprint ^ ((index + 1) * 0x9E3779B97F4A7C15);
+    mixed = (mixed ^ (mixed >> 31)) * 0xBF58476D1CE4E5B9;
+    return (mixed ^ (mixed >> 29)) | 1;
+}
+
+std::uint64_t milliseconds_now() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::system_clock::now().time_since_epoch())
+                                          .count());
+}
 
 std::wstring copy_prefix(const std::filesystem::path& file, KeptCopy kind) {
     return file.filename().wstring() + (kind == KeptCopy::damaged ? L".damaged-" : L".kept-");
@@ -144,11 +163,69 @@ std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& fi
     return beyond;
 }
 
+namespace {
+
+StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace);
+
+// The stamp's entries for the workspace: a tab whose text is the one this run knows keeps that
+// version's order, any other takes the store's own.
+StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace) {
+    StoreStamp stamp = plan.stamp;
+    for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
+        const Session& session = workspace.sessions[i];
+        const std::uint64_t fingerprint = session_fingerprint(session);
+        const std::uint64_t tab = session.tab != 0 ? session.tab : derived_tab(plan.stamp.run, i);
+        const auto known = plan.known.find(tab);
+        const bool same = known != plan.known.end() && known->second.fingerprint == fingerprint;
+        stamp.entries.push_back({.tab = tab,
+                                 .order = same ? known->second.order : plan.stamp.order,
+                                 .fingerprint = fingerprint});
+    }
+    // Each tab this run knew that the store no longer holds is let go now (or was already).
+    std::vector<StoreEntry> gone;
+    for (const auto& [known_tab, entry] : plan.known) {
+        const std::uint64_t tab = known_tab;
+        const bool held = std::any_of(stamp.entries.begin(), stamp.entries.end(),
+                                      [&](const StoreEntry& e) { return e.tab == tab; });
+        if (!held) {
+            gone.push_back({.tab = tab,
+                            .order = entry.fingerprint == 0 ? entry.order : plan.stamp.order,
+                            .fingerprint = 0});
+        }
+    }
+    std::sort(gone.begin(), gone.end(),
+              [](const StoreEntry& a, const StoreEntry& b) { return a.order > b.order; });
+    gone.resize(std::min(gone.size(), store_gone_limit));
+    stamp.entries.insert(stamp.entries.end(), gone.begin(), gone.end());
+    return stamp;
+}
+
+} // namespace
+
 StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
                              const Workspace& workspace) {
+    try {
+        return write_store(disk, plan, workspace);
+    } catch (const std::runtime_error&) {
+        const bool drafts = std::any_of(workspace.sessions.begin(), workspace.sessions.end(),
+                                        [](const Session& session) { return session.draft; });
+        // A file this run could not read may hold older drafts that only the stores it would
+        // remove take over.
+        if (!plan.final || drafts || workspace.sessions.empty() || plan.stamp_when_empty) {
+            throw;
+        }
+    }
+    // A clean close that cannot write its last store: every tab is in its own file, and the
+    // drafts the files hold are older than that. Removing them needs no room.
+    return write_store(disk, plan, Workspace{});
+}
+
+namespace {
+
+StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace) {
     if (workspace.sessions.empty() && plan.stamp_when_empty) {
         // A session that restores nothing: the stamp goes on taking over what this run read.
-        return carry_out_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
+        return write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
     }
     if (workspace.sessions.empty()) {
         // Nothing worth keeping removes the store instead, each file after the older ones.
@@ -162,7 +239,8 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
         std::for_each(older, plan.let_go.end(), [&](const auto& file) { disk.remove(file); });
         return {};
     }
-    const std::string bytes = encode_tab_recovery(workspace) + encode_store_stamp(plan.stamp);
+    const StoreStamp stamp = stamp_with_entries(plan, workspace);
+    const std::string bytes = encode_store_file(workspace, stamp);
     auto put = [&](const std::filesystem::path& file) {
         if (file == plan.only_if_absent && disk.exists(file)) {
             throw std::runtime_error("A recovery file that could not be read is in the way.");
@@ -177,9 +255,12 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
         }
         // Another program holds the target: the drafts go where the next start reads them too.
         put(plan.fallback);
-        return plan.fallback;
+        StoreOutcome beside(plan.fallback);
+        beside.entries = stamp.entries;
+        return beside;
     }
     StoreOutcome outcome(plan.target);
+    outcome.entries = stamp.entries;
     for (const std::filesystem::path& file : plan.let_go) {
         try {
             disk.remove(file);
@@ -192,8 +273,11 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
     return outcome;
 }
 
-RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run)
-    : disk_(disk), run_(run) {
+} // namespace
+
+RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run,
+                               std::function<std::uint64_t()> clock)
+    : disk_(disk), run_(run), clock_(clock ? std::move(clock) : milliseconds_now) {
     tabs_.path = folder / recovery_tabs_name;
     session_.path = folder / recovery_session_name;
     beside_.path = folder / beside_file_name;
@@ -228,12 +312,116 @@ void RecoveryPolicy::read_file(StartFile& file, bool container) {
     file.bytes = std::move(*bytes);
 }
 
-// A file whose store a newer one read here has taken over: one written earlier in the same run,
-// or one the newer store's run read at its start and let go.
+std::vector<RecoveryPolicy::StartFile*> RecoveryPolicy::all_files() {
+    std::vector<StartFile*> files{&tabs_, &session_, &beside_};
+    for (StartFile& leftover : leftovers_) {
+        files.push_back(&leftover);
+    }
+    return files;
+}
+
+// A write whose replace lost the old file leaves its store only in its temporary file: such a
+// file is read as a store; one that holds no store is what a write left when it died, removed
+// once the start is over.
+void RecoveryPolicy::read_leftovers() {
+    const std::filesystem::path folder = tabs_.path.parent_path();
+    std::vector<std::filesystem::path> names;
+    try {
+        names = disk_.names(folder);
+    } catch (const std::runtime_error&) {
+        return;
+    }
+    for (const std::filesystem::path& name : names) {
+        const std::wstring text = name.filename().wstring();
+        if (!text.starts_with(temporary_prefix) || !text.ends_with(temporary_suffix)) {
+            continue;
+        }
+        StartFile leftover;
+        leftover.path = folder / name.filename();
+        leftover.present = true;
+        read_file(leftover, true);
+        const std::string_view bytes(leftover.bytes);
+        if (leftover.read &&
+            (bytes.starts_with(stored_file_magic) || split_store_file(bytes).stamp)) {
+            leftovers_.push_back(std::move(leftover));
+        } else if (leftover.read) {
+            garbage_.push_back(leftover.path);
+        }
+    }
+}
+
+// What the file holds, each session with its tab and how new it is: a stamped file's entries
+// name them; any other record stands for a tab of its own, older than every stamped version.
+void RecoveryPolicy::parse(StartFile& file) {
+    SalvagedWorkspace part{.workspace = {}, .whole = false};
+    bool intact = true;
+    if (&file == &session_) {
+        try {
+            part = {.workspace = {.sessions = {read_recovery_record(file.bytes)}, .active = 0},
+                    .whole = true};
+        } catch (const std::runtime_error&) {
+            // A lone record that fails its checks holds nothing that can be trusted.
+        }
+    } else {
+        const StoreFile split = split_store_file(file.bytes);
+        file.stamp = split.stamp;
+        intact = split.intact;
+        part = salvage_tab_recovery(split.container);
+    }
+    file.whole = part.whole && intact;
+    file.damaged = !file.whole;
+    std::vector<StoreEntry> entries = file.stamp ? file.stamp->entries : std::vector<StoreEntry>{};
+    file.gone.clear();
+    for (const StoreEntry& entry : entries) {
+        if (entry.fingerprint == 0) {
+            file.gone.push_back(entry);
+        }
+    }
+    if (file.stamp) {
+        newest_order_ = std::max(newest_order_, file.stamp->order);
+    }
+    for (std::size_t i = 0; i < part.workspace.sessions.size(); ++i) {
+        Session& session = part.workspace.sessions[i];
+        const std::uint64_t fingerprint = session_fingerprint(session);
+        const auto entry = std::find_if(entries.begin(), entries.end(), [&](const StoreEntry& e) {
+            return e.fingerprint == fingerprint;
+        });
+        if (entry != entries.end()) {
+            session.tab = entry->tab;
+            session.order = entry->order;
+            entries.erase(entry);
+        } else if (file.stamp && file.stamp->order != 0) {
+            // A record its stamp does not list is not what was written: it stays in the damaged
+            // file's copy and is not offered.
+            session.tab = 0;
+            file.whole = false;
+            file.damaged = true;
+        } else {
+            session.tab = derived_tab(file.fingerprint, i);
+            session.order = 0;
+        }
+    }
+    std::vector<Session>& sessions = part.workspace.sessions;
+    const std::uint64_t active_tab =
+        part.workspace.active < sessions.size() ? sessions[part.workspace.active].tab : 0;
+    std::erase_if(sessions, [](const Session& session) { return session.tab == 0; });
+    file.active = sessions.size();
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        if (active_tab != 0 && sessions[i].tab == active_tab) {
+            file.active = i;
+        }
+    }
+    file.sessions = std::move(sessions);
+}
+
+// A file whose store a newer intact one read here has taken over: one written earlier in the
+// same run, or one the newer store's run read at its start and let go. A damaged newer file
+// takes nothing over: the older one may hold the newest intact version of a tab.
 void RecoveryPolicy::take_over_older() {
-    for (StartFile* older : {&tabs_, &session_, &beside_}) {
-        for (const StartFile* newer : {&tabs_, &session_, &beside_}) {
-            if (older == newer || !older->read || !newer->read || !newer->stamp) {
+    const std::vector<StartFile*> files = all_files();
+    for (StartFile* older : files) {
+        for (const StartFile* newer : files) {
+            if (older == newer || !older->read || !newer->read || !newer->stamp || !newer->whole) {
                 continue;
             }
             const StoreStamp& by = *newer->stamp;
@@ -252,6 +440,61 @@ void RecoveryPolicy::take_over_older() {
             }
         }
     }
+}
+
+// Of each tab, and of each file's path, only the newest version read comes; the sessions that
+// stay keep their files' order.
+SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
+    std::map<std::uint64_t, std::uint64_t> newest_of_tab;
+    std::map<std::string, std::uint64_t> newest_of_path;
+    for (const StartFile* file : all_files()) {
+        if (!file->read || file->taken_over) {
+            continue;
+        }
+        for (const StoreEntry& gone : file->gone) {
+            std::uint64_t& tab = newest_of_tab[gone.tab];
+            tab = std::max(tab, gone.order);
+        }
+        for (const Session& session : file->sessions) {
+            std::uint64_t& tab = newest_of_tab[session.tab];
+            tab = std::max(tab, session.order);
+            if (!session.path.empty()) {
+                std::uint64_t& path = newest_of_path[session.path];
+                path = std::max(path, session.order);
+            }
+        }
+    }
+    SalvagedWorkspace merged{.workspace = {}, .whole = true};
+    for (const StartFile* file : all_files()) {
+        if (!file->read || file->taken_over) {
+            continue;
+        }
+        for (const StoreEntry& gone : file->gone) {
+            if (gone.order == newest_of_tab[gone.tab]) {
+                known_[gone.tab] = gone;
+            }
+        }
+        SalvagedWorkspace part{.workspace = {}, .whole = file->whole};
+        part.workspace.active = file->sessions.size();
+        for (std::size_t i = 0; i < file->sessions.size(); ++i) {
+            const Session& session = file->sessions[i];
+            const bool newest =
+                session.order == newest_of_tab[session.tab] &&
+                (session.path.empty() || session.order == newest_of_path[session.path]);
+            if (!newest) {
+                continue;
+            }
+            if (i == file->active) {
+                part.workspace.active = part.workspace.sessions.size();
+            }
+            part.workspace.sessions.push_back(session);
+            known_[session.tab] = {.tab = session.tab,
+                                   .order = session.order,
+                                   .fingerprint = session_fingerprint(session)};
+        }
+        merge_into(merged, std::move(part));
+    }
+    return merged;
 }
 
 bool RecoveryPolicy::anything_to_read() {
@@ -281,37 +524,23 @@ std::optional<SalvagedWorkspace> RecoveryPolicy::start() {
     if (beside_.present) {
         read_file(beside_, true);
     }
-    const bool nothing = !tabs_.present && !session_.present && !beside_.present;
+    read_leftovers();
+    const bool nothing =
+        !tabs_.present && !session_.present && !beside_.present && leftovers_.empty();
     if (nothing) {
         return std::nullopt;
     }
-    for (StartFile* file : {&tabs_, &beside_}) {
+    for (StartFile* file : all_files()) {
         if (file->read) {
-            file->stamp = split_store_file(file->bytes).stamp;
+            parse(*file);
         }
     }
     take_over_older();
-    SalvagedWorkspace merged{.workspace = {}, .whole = true};
+    SalvagedWorkspace merged = newest_of_each_tab();
     for (StartFile* file : {&tabs_, &session_, &beside_}) {
         const bool shadowed = file == &session_ && tabs_.present && !tabs_.unknown;
         if (!file->read) {
             merged.whole = merged.whole && !(file->present && !shadowed);
-            continue;
-        }
-        SalvagedWorkspace part{.workspace = {}, .whole = false};
-        if (file == &session_) {
-            try {
-                part = {.workspace = {.sessions = {read_recovery_record(file->bytes)}, .active = 0},
-                        .whole = true};
-            } catch (const std::runtime_error&) {
-                // A lone record that fails its checks holds nothing that can be trusted.
-            }
-        } else {
-            part = salvage_tab_recovery(split_store_file(file->bytes).container);
-        }
-        file->damaged = !part.whole;
-        if (!file->taken_over) {
-            merge_into(merged, std::move(part));
         }
     }
     if (merged.workspace.active >= merged.workspace.sessions.size()) {
@@ -376,7 +605,7 @@ void RecoveryPolicy::prune(const StartFile& file) {
 }
 
 void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
-    for (StartFile* file : {&tabs_, &session_, &beside_}) {
+    for (StartFile* file : all_files()) {
         if (file->read && !file->taken_over) {
             if (file->damaged && !every_session_back) {
                 // It holds drafts that are nowhere else: kept under a name never pruned.
@@ -388,6 +617,14 @@ void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
             }
         }
         file->bytes = {};
+        file->sessions = {};
+    }
+    for (const std::filesystem::path& leftover : std::exchange(garbage_, {})) {
+        try {
+            disk_.remove(leftover);
+        } catch (const std::runtime_error&) {
+            // Another start tries again.
+        }
     }
     const bool session_hidden = tabs_.damaged || tabs_.left_alone || tabs_.unknown;
     if (session_.present && !session_.read && !session_.left_alone && !session_.unknown &&
@@ -404,7 +641,12 @@ bool RecoveryPolicy::touchable(const StartFile& file) const {
 // What this run's stores take over: the files its start read and let go, and the runs whose
 // stores those held or had taken over, each with the last store of it.
 StoreStamp RecoveryPolicy::stamp_of_store() {
-    StoreStamp stamp{.run = run_, .store = ++stores_, .replaces = {}, .taken_over = {}};
+    StoreStamp stamp{.run = run_,
+                     .store = ++stores_,
+                     .replaces = {},
+                     .taken_over = {},
+                     .order = 0,
+                     .entries = {}};
     auto reach = [&](const StoreReach& reached) {
         const auto same = std::find_if(stamp.taken_over.begin(), stamp.taken_over.end(),
                                        [&](const StoreReach& r) { return r.run == reached.run; });
@@ -414,12 +656,15 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
             stamp.taken_over.push_back(reached);
         }
     };
-    for (const StartFile* file : {&tabs_, &session_, &beside_}) {
+    for (const StartFile* file : all_files()) {
         if (!file->read || file->left_alone) {
             continue;
         }
-        stamp.replaces.push_back(file->fingerprint);
-        if (file->stamp) {
+        if (stamp.replaces.size() < store_stamp_list_limit) {
+            stamp.replaces.push_back(file->fingerprint);
+        }
+        // A damaged file's stamp may name stores whose tabs it no longer holds.
+        if (file->stamp && file->whole) {
             reach({.run = file->stamp->run, .store = file->stamp->store});
             std::for_each(file->stamp->taken_over.begin(), file->stamp->taken_over.end(), reach);
         }
@@ -427,9 +672,13 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
     return stamp;
 }
 
-StorePlan RecoveryPolicy::plan_store() {
+StorePlan RecoveryPolicy::plan_store(bool final) {
     StorePlan plan;
     plan.stamp = stamp_of_store();
+    newest_order_ = std::max(newest_order_ + 1, clock_());
+    plan.stamp.order = newest_order_;
+    plan.final = final;
+    plan.known = known_;
     plan.stamp_when_empty = std::any_of(files_.begin(), files_.end(), [](const StartFile* file) {
         return file->present && (file->left_alone || file->unknown);
     });
@@ -467,10 +716,19 @@ StorePlan RecoveryPolicy::plan_store() {
         plan.let_go.push_back(file->path);
         plan.older_than_target += file->age < target->age ? 1 : 0;
     }
+    // A store a lost replace left aside may be newer than the target's: it goes last.
+    for (const StartFile& leftover : leftovers_) {
+        if (leftover.present && touchable(leftover)) {
+            plan.let_go.push_back(leftover.path);
+        }
+    }
     return plan;
 }
 
 void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& outcome) {
+    for (const StoreEntry& entry : outcome.entries) {
+        known_[entry.tab] = entry;
+    }
     StartFile& file =
         (outcome.written.empty() ? plan.target : outcome.written) == beside_.path ? beside_ : tabs_;
     if (outcome.written.empty() && plan.target == plan.only_if_absent) {
@@ -487,8 +745,8 @@ void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& ou
     for (const std::filesystem::path& gone : plan.let_go) {
         const bool stays = std::find(outcome.still_there.begin(), outcome.still_there.end(),
                                      gone) != outcome.still_there.end();
-        for (StartFile* start_file : {&session_, &beside_}) {
-            if (start_file->path == gone && !stays) {
+        for (StartFile* start_file : all_files()) {
+            if (start_file != &tabs_ && start_file->path == gone && !stays) {
                 start_file->present = false;
             }
         }
@@ -507,9 +765,12 @@ std::vector<RecoveryStatusNote> RecoveryPolicy::notes() {
     for (const auto& [kind, copy] : kept_) {
         notes.push_back({.kind = kind, .path = copy});
     }
-    for (const StartFile* file : {&tabs_, &session_, &beside_}) {
+    for (const StartFile* file : all_files()) {
         if ((file->left_alone || file->unknown) && file->present) {
-            notes.push_back({.kind = RecoveryNote::left_alone, .path = file->path});
+            // A file whose folder could not be looked into may not be in use at all.
+            notes.push_back(
+                {.kind = file->unknown ? RecoveryNote::unsearched : RecoveryNote::left_alone,
+                 .path = file->path});
         }
     }
     if (storing_beside_) {

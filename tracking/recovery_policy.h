@@ -4,11 +4,13 @@
 // where each store goes and what is pruned: the recovery store's decisions, made over a small
 // file-system interface so that they can be driven through every file operation of a run.
 //
-// The promise: every draft that a store has written is, at every moment, in a file that the next
-// start reads and offers, until a later store that holds it is on disk, the user answers No to
-// the recovery question, or the user saves or closes that tab; a draft a restore cannot bring back
-// (the tab limit) is in a kept copy that the status names and that is not pruned while it holds
-// the only copy.
+// The promise, per tab as the user sees it: after any start, a tab's text is never older than the
+// newest version of that tab that was on disk (in a store, or in its saved file once a store made
+// after the Save has landed, or at once at a clean close), and a tab let go (closed, or its draft
+// refused) does not come back older than it was let go; a draft a restore cannot bring back (the
+// tab limit) is in a kept copy that the status names and that is not pruned while it holds the
+// only copy. A start that could not read every file may offer an older version meanwhile; it says
+// so, and the next start that reads them all does not.
 //
 // How it is kept:
 // - A file a start read is never moved or removed by that run; it is replaced or removed only by
@@ -25,8 +27,13 @@
 //   "tabs.bin" again, and once one is there the file beside is removed, by every store until one
 //   succeeds.
 // - Every store is stamped with its run, its place in the run and the files the run read at its
-//   start, so a start offers nothing from a file that a newer store it reads has taken over: no
-//   draft comes back older than what a later store held for its tab.
+//   start, so a start offers nothing from a file that a newer intact store it reads has taken
+//   over. The stamp also names each record's tab and places its text in one order of all
+//   versions of all runs (a text unchanged since it was read or stored keeps its place; a changed
+//   one takes the store's, which stands after everything the run has seen and after the clock),
+//   and lists the tabs let go: of each tab, and of each file's path, a start offers only the
+//   newest intact version of all the files it reads, so neither file order, nor a damaged or
+//   unread file, nor a file no stamp names any more brings an older version back.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
 //   damaged files are pruned to the newest few of their name.
 
@@ -35,6 +42,8 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -113,6 +122,12 @@ struct StorePlan {
     // A file this run could not read may be one the stamp takes over: an empty store writes a
     // file that restores nothing in place of removing the files.
     bool stamp_when_empty = false;
+    // The last store at a clean close: when it cannot be written and no tab holds a draft, the
+    // files are removed instead (which needs no room), so that no older draft of a saved tab is
+    // offered.
+    bool final = false;
+    // The newest version this run knows of each tab: a text the same as it keeps its order.
+    std::map<std::uint64_t, StoreEntry> known;
 };
 
 // What a store left on disk: the file that holds it, and the files it was to let go that are
@@ -123,6 +138,7 @@ struct StoreOutcome {
     StoreOutcome(std::filesystem::path file) : written(std::move(file)) {}
     std::filesystem::path written;
     std::vector<std::filesystem::path> still_there;
+    std::vector<StoreEntry> entries; // the tabs it holds, as its stamp lists them
 };
 
 // Writes the workspace as the plan says (an empty workspace removes the files instead, oldest
@@ -135,6 +151,7 @@ enum class RecoveryNote {
     damaged_copy, // "Damaged recovery file kept as "
     intact_copy,  // "Recovery file kept as "
     left_alone,   // "Recovery file in use, left as it is: "
+    unsearched,   // "Recovery folder cannot be searched, left as it is: "
     beside,       // "New drafts kept in "
     damaged_kept, // "Damaged recovery file with drafts left out kept as "
 };
@@ -148,17 +165,22 @@ class RecoveryPolicy {
 public:
     // `folder` holds "tabs.bin", "session.bin" and "tabs.bin.beside"; `run` tells this run's
     // stores from every other run's, so it is drawn afresh for each run.
-    RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run);
+    // `clock` gives a number that grows with time (milliseconds by default), so that a store
+    // stands after every store made before it, also one in a file this run could not read.
+    RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run,
+                   std::function<std::uint64_t()> clock = {});
 
     // Whether an earlier run left any file for `start` to read, or a file could be there that
     // this cannot tell: a cheap look, so that a start with nothing to read needs no file work.
     // Until `start` has looked, no file this could not rule out is replaced or removed.
     bool anything_to_read();
 
-    // Reads what earlier runs left: "tabs.bin" (else "session.bin"), then "tabs.bin.beside",
-    // merged so that a session both hold alike comes once and a file that a newer store read
-    // here has taken over gives nothing. Nothing when none is there; `whole` false when a file
-    // failed the format's checks, could not be read, or could not be told to be there or not.
+    // Reads what earlier runs left: "tabs.bin" (else "session.bin"), then "tabs.bin.beside", then
+    // stores a write left in a temporary file when its replace lost the old file; of each tab
+    // (and of each file's path) only its newest intact version comes, a session several files
+    // hold alike comes once, and a file that a newer intact store read here has taken over gives
+    // nothing. Nothing when none is there; `whole` false when a file failed the format's checks,
+    // could not be read, or could not be told to be there or not.
     std::optional<SalvagedWorkspace> start();
 
     // After the tabs were rebuilt: `every_session_back` false when a session could not come back.
@@ -168,7 +190,7 @@ public:
 
     // Where the next store goes. Throws std::runtime_error when every file it could go to is
     // left alone.
-    StorePlan plan_store();
+    StorePlan plan_store(bool final = false);
 
     // The store of `plan` is on disk as `outcome` says. Called for every store that succeeded,
     // in the order they were planned.
@@ -193,11 +215,19 @@ private:
         // How recent what it holds is: 1 taken over at the start, 2 read at the start, and
         // 3 and on for this run's stores in their order; 0 for a file from before the start.
         std::uint64_t age = 0;
+        bool whole = true;             // its bytes and its stamp passed every check
+        std::vector<Session> sessions; // what it holds, each with its tab and order
+        std::vector<StoreEntry> gone;  // the tabs its stamp says were let go
+        std::uint64_t active = 0;
     };
 
     void look(StartFile& file);
     void read_file(StartFile& file, bool container);
+    void read_leftovers();
+    void parse(StartFile& file);
     void take_over_older();
+    SalvagedWorkspace newest_of_each_tab();
+    std::vector<StartFile*> all_files();
     void keep(StartFile& file, KeptCopy kind, RecoveryNote note, const UtcTime& now);
     void set_aside(StartFile& file, const UtcTime& now);
     void prune(const StartFile& file);
@@ -206,6 +236,11 @@ private:
 
     RecoveryDisk& disk_;
     std::uint64_t run_ = 0;
+    std::function<std::uint64_t()> clock_;
+    std::uint64_t newest_order_ = 0; // of every store read or made
+    std::map<std::uint64_t, StoreEntry> known_;
+    std::vector<StartFile> leftovers_;
+    std::vector<std::filesystem::path> garbage_; // temporary files of writes that never ended
     std::uint64_t stores_ = 0;
     StartFile tabs_;
     StartFile session_;

@@ -13,6 +13,8 @@ Workspace workspace_of(const WorkspaceSnapshot& snapshot) {
             .line_ending = session.line_ending,
             .path = session.path,
             .draft = session.draft,
+            .tab = session.tab,
+            .order = 0,
         });
     }
     return workspace;

@@ -20,6 +20,7 @@ struct SessionSnapshot {
     LineEnding line_ending = LineEnding::crlf;
     std::string path; // UTF-8; empty for an untitled tab
     bool draft = false;
+    std::uint64_t tab = 0; // which tab, the same in every store and every run that brings it back
 };
 
 struct WorkspaceSnapshot {

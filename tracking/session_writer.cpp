@@ -91,8 +91,12 @@ void SessionWriter::run() {
 }
 
 SessionWriter::Result SessionWriter::write(const Job& job) const {
-    Result result{
-        .sequence = job.sequence, .error = {}, .plan = job.plan, .written = {}, .still_there = {}};
+    Result result{.sequence = job.sequence,
+                  .error = {},
+                  .plan = job.plan,
+                  .written = {},
+                  .still_there = {},
+                  .entries = {}};
     try {
         StoreOutcome outcome;
         if (const auto* workspace = std::get_if<Workspace>(&job.workspace)) {
@@ -102,6 +106,7 @@ SessionWriter::Result SessionWriter::write(const Job& job) const {
         }
         result.written = std::move(outcome.written);
         result.still_there = std::move(outcome.still_there);
+        result.entries = std::move(outcome.entries);
     } catch (const std::exception& failure) {
         result.error = failure.what();
     } catch (...) {

@@ -33,6 +33,7 @@ public:
         StorePlan plan;
         std::filesystem::path written; // the file that holds the store; empty on failure
         std::vector<std::filesystem::path> still_there; // files it was to let go, still there
+        std::vector<StoreEntry> entries;                // the tabs it holds, as stamped
     };
 
     // An empty function means `carry_out_store` on the real recovery folder. Starts the thread

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <string>
@@ -477,6 +478,40 @@ TEST_F(ProgramRecovery, AStoreAnotherProgramHoldsIsLeftAsItIsAndTheDraftsTypedMe
 
     Program again(L"");
     EXPECT_TRUE(restores_drafts(again, {L"new draft", L"old draft"}));
+}
+
+// A draft stored in "tabs.bin", then a newer one of the same tab beside it while another program
+// held "tabs.bin"; one byte of the newer draft's text goes bad: the intact older draft is offered.
+TEST_F(ProgramRecovery, ADamagedNewerStoreLeavesTheIntactOlderDraftOffered) {
+    {
+        Program program(L"");
+        HWND window = started_window(program);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(type(active_editor(window), L"A1"));
+        EXPECT_TRUE(stored_last(local_.tabs_file(), 1, u"A1"));
+    }
+    const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
+    {
+        Program program(L"");
+        EXPECT_TRUE(restores_drafts(program, {L"A1"}));
+        HWND window = started_window(program);
+        UniqueHandle holder = held_by_another_program(local_.tabs_file(), 0);
+        ASSERT_TRUE(holder.valid());
+        ASSERT_TRUE(type(active_editor(window), L"B2"));
+        EXPECT_TRUE(test::wait_until([&] {
+            const auto stored = test::stored_workspace(beside);
+            return stored && stored->sessions.size() == 1 &&
+                   stored->sessions[0].text.find(u"B2") != std::u16string::npos;
+        }));
+    }
+    std::string bytes = read_file_bytes(beside, recovery_container_limit);
+    const std::size_t at = bytes.find("B2");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x80);
+    std::ofstream(beside, std::ios::binary | std::ios::trunc) << bytes;
+
+    Program again(L"");
+    EXPECT_TRUE(restores_drafts(again, {L"A1"}));
 }
 
 TEST_F(ProgramRecovery, ADamagedStoreAnotherProgramHoldsKeepsItsBytesAndTheNewDraftsToo) {

@@ -137,5 +137,63 @@ TEST_F(RecoveryFiles, TheFolderOnDiskReadsWritesMovesWithoutReplacingAndLists) {
     EXPECT_TRUE(disk.names(folder_ / "none").empty());
 }
 
+// A replace that moves the old file away and cannot put the new one in its place
+// (ERROR_UNABLE_TO_MOVE_REPLACEMENT): the store has landed once the temporary file is moved
+// there; where that fails too, the next start still reads the store from the temporary file and
+// cleans it up once a store holds it.
+TEST_F(RecoveryFiles, AReplaceThatLosesTheOldFileStillLeavesTheStoreWhereAStartReadsIt) {
+    RecoveryFolderDisk disk;
+    const std::filesystem::path folder = tabs_.parent_path();
+    const Workspace old{{session_of(u"old", "")}, 0};
+    const Workspace newer{{session_of(u"newer", "")}, 0};
+    {
+        RecoveryPolicy first(disk, folder, 1);
+        first.start();
+        first.restored(true, {});
+        const StorePlan plan = first.plan_store();
+        first.store_written(plan, carry_out_store(disk, plan, old));
+    }
+    bool move_fails = false;
+    auto lose_old = [&](const wchar_t* replaced, const wchar_t*) {
+        DeleteFileW(replaced);
+        SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+        return false;
+    };
+    auto move = [&](const wchar_t* from, const wchar_t* to) {
+        return !move_fails && MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE;
+    };
+    RecoveryPolicy second(disk, folder, 2);
+    ASSERT_TRUE(second.start());
+    second.restored(true, {});
+    {
+        ScopedAtomicSaveCalls calls({.write_file = {},
+                                     .replace_file = lose_old,
+                                     .move_file = move,
+                                     .open_for_reading = {}});
+        const StorePlan plan = second.plan_store();
+        EXPECT_EQ(carry_out_store(disk, plan, newer).written, tabs_);
+        move_fails = true;
+        const StorePlan lost = second.plan_store();
+        StorePlan nowhere_else = lost;
+        nowhere_else.fallback.clear();
+        EXPECT_THROW(carry_out_store(disk, nowhere_else, Workspace{{session_of(u"last", "")}, 0}),
+                     std::runtime_error);
+    }
+    EXPECT_FALSE(std::filesystem::exists(tabs_));
+    RecoveryPolicy third(disk, folder, 3);
+    const std::optional<SalvagedWorkspace> read = third.start();
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->workspace.sessions.size(), 1u);
+    EXPECT_EQ(read->workspace.sessions[0].text, u"last");
+    third.restored(true, {});
+    const StorePlan plan = third.plan_store();
+    third.store_written(plan, carry_out_store(disk, plan, read->workspace));
+    std::vector<std::filesystem::path> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        left.push_back(entry.path().filename());
+    }
+    EXPECT_EQ(left, std::vector<std::filesystem::path>{"tabs.bin"});
+}
+
 } // namespace
 } // namespace pellix

@@ -229,7 +229,9 @@ TEST(RecoveryFormat, AStoreStampFollowsTheContainerAndAFileWithoutOneIsAllContai
     const StoreStamp stamp{.run = 0x0102030405060708,
                            .store = 9,
                            .replaces = {0xAAAAAAAAAAAAAAAA},
-                           .taken_over = {{.run = 7, .store = 3}}};
+                           .taken_over = {{.run = 7, .store = 3}},
+                           .order = 0,
+                           .entries = {}};
     const std::string stamped = container + encode_store_stamp(stamp);
     EXPECT_EQ(stamped.substr(container.size()),
               "\x08\x07\x06\x05\x04\x03\x02\x01\x09\0\0\0\0\0\0\0\x01\0\0\0"s +
@@ -245,10 +247,69 @@ TEST(RecoveryFormat, AStoreStampFollowsTheContainerAndAFileWithoutOneIsAllContai
     bad_size[bad_size.size() - 12] = '\x3B';
     EXPECT_EQ(split_store_file(bad_size).container, bad_size);
     EXPECT_FALSE(split_store_file(bad_size).stamp);
-    EXPECT_THROW(
+    EXPECT_THROW(encode_store_stamp({.run = 1,
+                                     .store = 1,
+                                     .replaces = std::vector<std::uint64_t>(17),
+                                     .taken_over = {},
+                                     .order = 0,
+                                     .entries = {}}),
+                 std::runtime_error);
+}
+
+TEST(RecoveryFormat, AnEarlierVersionsStampWhoseSizeIsOffCostsNoRecord) {
+    // The first store of a run whose start read nothing: both lists empty.
+    const std::string container =
+        container_bytes(2, 0, {record_bytes("", "first"), record_bytes("", "last")});
+    std::string stamped =
+        container +
         encode_store_stamp(
-            {.run = 1, .store = 1, .replaces = std::vector<std::uint64_t>(17), .taken_over = {}}),
-        std::runtime_error);
+            {.run = 5, .store = 1, .replaces = {}, .taken_over = {}, .order = 0, .entries = {}});
+    stamped[stamped.size() - 12] ^= 8;
+    const StoreFile split = split_store_file(stamped);
+    EXPECT_FALSE(split.stamp);
+    EXPECT_EQ(salvage_tab_recovery(split.container).workspace.sessions.size(), 2u);
+}
+
+// A store file of this version, and each of its bytes spoiled or the file cut there: it never
+// reads as whole, and a stamp read from it is always the one written.
+TEST(RecoveryFormat, AStoreFileCutOrSpoiledAnywhereIsDamagedAndKeepsOnlyItsTrueStamp) {
+    const Workspace workspace{
+        .sessions = {session_of(u"one", "a.md", true), session_of(u"two", "", true)}, .active = 1};
+    const StoreStamp stamp{.run = 3,
+                           .store = 4,
+                           .replaces = {77},
+                           .taken_over = {{.run = 2, .store = 9}},
+                           .order = 1234,
+                           .entries = {{.tab = 11, .order = 1000, .fingerprint = 5},
+                                       {.tab = 12, .order = 1234, .fingerprint = 6},
+                                       {.tab = 13, .order = 1100, .fingerprint = 0}}};
+    const std::string bytes = encode_store_file(workspace, stamp);
+    const StoreFile split = split_store_file(bytes);
+    EXPECT_TRUE(split.intact);
+    EXPECT_EQ(split.stamp, stamp);
+    EXPECT_EQ(read_tab_recovery(split.container), workspace);
+    auto reads_whole = [](std::string_view file) {
+        const StoreFile part = split_store_file(file);
+        if (part.stamp) {
+            return part.intact && salvage_tab_recovery(part.container).whole;
+        }
+        return salvage_tab_recovery(part.container).whole && !file.starts_with("PLXSTOR2");
+    };
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        const std::string cut = bytes.substr(0, at);
+        EXPECT_FALSE(reads_whole(cut)) << "cut at " << at;
+        // Past the head's own stamp, the stamp still names every record.
+        const std::optional<StoreStamp> cut_stamp = split_store_file(cut).stamp;
+        EXPECT_TRUE(!cut_stamp || *cut_stamp == stamp) << "cut at " << at;
+        for (const int flip : {0x01, 0x08, 0x80}) {
+            std::string spoiled = bytes;
+            spoiled[at] = static_cast<char>(spoiled[at] ^ flip);
+            EXPECT_FALSE(reads_whole(spoiled)) << "byte " << at << " ^ " << flip;
+            const StoreFile part = split_store_file(spoiled);
+            // One spoiled byte leaves one whole copy of the stamp.
+            EXPECT_EQ(part.stamp, stamp) << "byte " << at << " ^ " << flip;
+        }
+    }
 }
 
 TEST(RecoveryFormat, WriterRefusals) {
