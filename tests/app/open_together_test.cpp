@@ -26,7 +26,7 @@
 #include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/recovery_support.h"
-#include "tests/app/settings_key_guard.h"
+#include "tests/app/shown_main_window.h"
 #include "tests/scratch_folder.h"
 
 namespace pellix {
@@ -139,21 +139,15 @@ bool holds(const std::vector<std::wstring>& items, const std::wstring& text) {
 }
 
 // The real main window in this process, shown, with many small files to open at once.
-class OpenTogether : public ::testing::Test {
+class OpenTogether : public test::ShownMainWindow {
 protected:
+    OpenTogether() : ShownMainWindow(test_key, "open-together", IDNO) {}
+
     void SetUp() override {
-        saved_key_ = test::use_settings_key(test_key);
-        saved_folder_ = recovery_folder_override;
-        recovery_folder_override = folder_ / "store";
-        install_message_box([](const MessageBoxRequest&) { return IDNO; });
-        window_ = test::make_main_window();
-        ASSERT_NE(window_, nullptr);
-        install_main_window_file_work_host();
-        // Under Wine without a window manager, hiding a shown window waits two seconds for the
-        // X server; the panes must be on screen to paint.
-        SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
-        ShowWindow(window_, SW_SHOWNOACTIVATE);
-        test::pump(50);
+        ShownMainWindow::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         for (std::size_t i = 0; i < file_count; ++i) {
             paths_.push_back(folder_ / file_name(i));
             test::write_bytes(paths_.back(), file_text(i));
@@ -162,14 +156,7 @@ protected:
     }
     void TearDown() override {
         recording = false;
-        if (IsWindow(window_)) {
-            DestroyWindow(window_);
-        }
-        test::pump(50);
-        install_message_box({});
-        install_file_work_host({});
-        recovery_folder_override = saved_folder_;
-        test::restore_settings_key(saved_key_);
+        ShownMainWindow::TearDown();
     }
 
     // Opens the files as one hand-over, recording what the window showed at each paint.
@@ -185,12 +172,7 @@ protected:
         EXPECT_TRUE(opened);
     }
 
-    test::SettingsKeyGuard key_{test_key};
-    test::ScratchFolder folder_{"open-together"};
-    std::wstring saved_key_;
-    std::filesystem::path saved_folder_;
     std::vector<std::filesystem::path> paths_;
-    HWND window_ = nullptr;
 };
 
 TEST_F(OpenTogether, EveryPaintShowsOneTabAndTheLastFileEndsShown) {

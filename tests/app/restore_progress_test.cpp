@@ -21,7 +21,7 @@
 #include "tests/app/in_process_main_window.h"
 #include "tests/app/message_pump.h"
 #include "tests/app/recovery_support.h"
-#include "tests/app/settings_key_guard.h"
+#include "tests/app/shown_main_window.h"
 #include "tests/scratch_folder.h"
 
 namespace pellix {
@@ -65,22 +65,15 @@ std::u16string draft_text(std::size_t i) {
 
 // The real main window in this process, shown, with a store of many small drafts to restore and
 // the drafts question answered Yes.
-class RestoreProgress : public ::testing::Test {
+class RestoreProgress : public test::ShownMainWindow {
 protected:
+    RestoreProgress() : ShownMainWindow(test_key, "restore-progress", IDYES) {}
+
     void SetUp() override {
-        saved_key_ = test::use_settings_key(test_key);
-        saved_folder_ = recovery_folder_override;
-        recovery_folder_override = folder_ / "store";
-        install_message_box([](const MessageBoxRequest&) { return IDYES; });
-        window_ = test::make_main_window();
-        ASSERT_NE(window_, nullptr);
-        // As the program does at start: file work disables the main window.
-        install_main_window_file_work_host();
-        // Under Wine without a window manager, hiding a shown window waits two seconds for the
-        // X server; the strip must be on screen to paint.
-        SetWindowPos(window_, nullptr, 0, 0, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
-        ShowWindow(window_, SW_SHOWNOACTIVATE);
-        test::pump(50);
+        ShownMainWindow::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         Workspace workspace{.sessions = {}, .active = active_draft};
         for (std::size_t i = 0; i < draft_count; ++i) {
             workspace.sessions.push_back(
@@ -91,22 +84,6 @@ protected:
         strip_paints.clear();
         SetWindowSubclass(chrome.status_strip, record_strip_paint, 1, 0);
     }
-    void TearDown() override {
-        if (IsWindow(window_)) {
-            DestroyWindow(window_);
-        }
-        test::pump(50);
-        install_message_box({});
-        install_file_work_host({});
-        recovery_folder_override = saved_folder_;
-        test::restore_settings_key(saved_key_);
-    }
-
-    test::SettingsKeyGuard key_{test_key};
-    test::ScratchFolder folder_{"restore-progress"};
-    std::wstring saved_key_;
-    std::filesystem::path saved_folder_;
-    HWND window_ = nullptr;
 };
 
 TEST_F(RestoreProgress, TheStripsPaintHowFarTheRestoreHasGotWhileTheWindowTakesNoInput) {
