@@ -11,6 +11,7 @@
 #include "app/main_window_state.h"
 #include "app/settings.h"
 #include "editor/source_interface.h"
+#include "tests/app/message_pump.h"
 #include "tests/app/open_tabs_window.h"
 
 namespace pellix {
@@ -61,23 +62,12 @@ protected:
         return static_cast<int>(SendMessageW(chrome.editor, EM_LINEFROMCHAR, caret, 0)) + 1;
     }
 
-    // The key pressed in the editor with Ctrl held.
-    static void control_key(WPARAM key) {
-        BYTE keys[256] = {};
-        GetKeyboardState(keys);
-        const BYTE control = std::exchange(keys[VK_CONTROL], 0x80);
-        SetKeyboardState(keys);
-        SendMessageW(chrome.editor, WM_KEYDOWN, key, 1);
-        SendMessageW(chrome.editor, WM_KEYUP, key, 1);
-        keys[VK_CONTROL] = control;
-        SetKeyboardState(keys);
-    }
 };
 
 TEST_F(KeptInView, TheFindBarOpensAndClosesWithTheCaretsLineInView) {
     open_path(file("long.md", numbered_lines(3000)));
     select_view(view_source);
-    control_key(VK_END);
+    test::control_key(chrome.editor, VK_END);
     const int last = caret_line();
     ASSERT_EQ(last, 3001);
     ASSERT_TRUE(line_shown(last));

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <utility>
 
 #include "tests/bounded_wait.h"
 
@@ -21,6 +22,18 @@ inline void pump(DWORD milliseconds) {
 // Pumps until `done` holds, for at most `limit_ms`: a loaded machine may run a timer late.
 template <typename Done> bool pump_until(Done done, DWORD limit_ms = settle_limit_ms) {
     return wait_until(done, std::chrono::milliseconds(limit_ms));
+}
+
+// `key` pressed in `window` with Ctrl held, as the keyboard state its handler reads says.
+inline void control_key(HWND window, WPARAM key) {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    const BYTE control = std::exchange(keys[VK_CONTROL], 0x80);
+    SetKeyboardState(keys);
+    SendMessageW(window, WM_KEYDOWN, key, 1);
+    SendMessageW(window, WM_KEYUP, key, 1);
+    keys[VK_CONTROL] = control;
+    SetKeyboardState(keys);
 }
 
 } // namespace pellix::test

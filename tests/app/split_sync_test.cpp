@@ -11,6 +11,7 @@
 #include "app/split_sync.h"
 #include "app/views.h"
 #include "editor/source_interface.h"
+#include "tests/app/message_pump.h"
 #include "tests/app/panes_window.h"
 
 namespace pellix {
@@ -44,17 +45,6 @@ protected:
     }
     static void page_down(HWND window) { SendMessageW(window, WM_VSCROLL, SB_PAGEDOWN, 0); }
     static double editor_top() { return source_top_line(chrome.editor); }
-    // The key pressed in the editor with Ctrl held.
-    static void control_key(WPARAM key) {
-        BYTE keys[256] = {};
-        GetKeyboardState(keys);
-        const BYTE control = std::exchange(keys[VK_CONTROL], 0x80);
-        SetKeyboardState(keys);
-        SendMessageW(chrome.editor, WM_KEYDOWN, key, 1);
-        SendMessageW(chrome.editor, WM_KEYUP, key, 1);
-        keys[VK_CONTROL] = control;
-        SetKeyboardState(keys);
-    }
 };
 
 TEST_F(SplitSync, TheEditorAndThePreviewFollowEachOther) {
@@ -83,12 +73,12 @@ TEST_F(SplitSync, TheEditorAndThePreviewFollowEachOther) {
 }
 
 TEST_F(SplitSync, AKeyScrollWhileARefreshIsPendingIsFollowedByTheRefreshedPreview) {
-    control_key(VK_END);
+    test::control_key(chrome.editor, VK_END);
     ASSERT_TRUE(test::pump_until([] { return preview_top_line() > 100.0; }))
         << preview_top_line();
     // An accepted completion changes the text; Ctrl+Home comes before any refresh.
     type(L"done");
-    control_key(VK_HOME);
+    test::control_key(chrome.editor, VK_HOME);
     ASSERT_EQ(editor_top(), 0.0);
     const std::uint64_t renders = preview_render_count();
     ASSERT_TRUE(test::pump_until([&] { return preview_render_count() > renders; }));
