@@ -514,6 +514,61 @@ TEST_F(ProgramRecovery, ADamagedNewerStoreLeavesTheIntactOlderDraftOffered) {
     EXPECT_TRUE(restores_drafts(again, {L"A1"}));
 }
 
+// Whether the store file at `path` comes to hold a whole store other than `bytes`.
+bool replaced_store(const std::filesystem::path& path, const std::string& bytes) {
+    return test::wait_until([&] {
+        const FileRead now = read_whole_file(path, recovery_container_limit);
+        return now.end == FileReadEnd::read && now.bytes != bytes &&
+               test::stored_workspace(path).has_value();
+    });
+}
+
+// Other programs hold one store file and then the other, so that a tab's drafts end in two files
+// whose stamps never name each other: "tabs.bin" with the newest, and beside it an older one that
+// a start which could not read "tabs.bin" brought back and stored again. The newest is offered.
+TEST_F(ProgramRecovery, OfTwoStoresNeitherTakesOverTheNewerDraftIsOffered) {
+    const auto path = file("x.md", "saved v0");
+    const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
+    {
+        Program program(quoted(path));
+        HWND window = started_window(program, L"x.md - Pellix");
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(opened_with_length(window, 8));
+        HWND editor = active_editor(window);
+        send(editor, EM_SETSEL, 8, 8);
+        ASSERT_TRUE(type(editor, L" v1"));
+        ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"saved v0 v1"));
+        UniqueHandle tabs_holder = held_by_another_program(local_.tabs_file(), 0);
+        ASSERT_TRUE(tabs_holder.valid());
+        ASSERT_TRUE(type(editor, L" v2"));
+        ASSERT_TRUE(stored_last(beside, 1, u"saved v0 v1 v2"));
+        UniqueHandle beside_holder = held_by_another_program(beside, 0);
+        ASSERT_TRUE(beside_holder.valid());
+        tabs_holder.reset();
+        ASSERT_TRUE(type(editor, L" v3"));
+        ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"saved v0 v1 v2 v3"));
+    } // killed with TerminateProcess
+    {
+        UniqueHandle tabs_holder = held_by_another_program(local_.tabs_file(), 0);
+        ASSERT_TRUE(tabs_holder.valid());
+        const std::string left = read_file_bytes(beside, recovery_container_limit);
+        Program program(L"");
+        answer_drafts(program, IDYES);
+        ASSERT_NE(started_window(program), nullptr);
+        // This start could only read the older draft; it is killed once its store replaced it.
+        EXPECT_TRUE(replaced_store(beside, left));
+    }
+
+    const std::string left = read_file_bytes(local_.tabs_file(), recovery_container_limit);
+    Program again(L"");
+    answer_drafts(again, IDYES);
+    HWND window = started_window(again);
+    ASSERT_NE(window, nullptr);
+    // The restore puts each file's draft in the tab in turn; its first store comes after the last.
+    ASSERT_TRUE(replaced_store(local_.tabs_file(), left));
+    EXPECT_EQ(sorted_texts(window), std::vector<std::wstring>{L"saved v0 v1 v2 v3"});
+}
+
 TEST_F(ProgramRecovery, ADamagedStoreAnotherProgramHoldsKeepsItsBytesAndTheNewDraftsToo) {
     const std::string whole =
         test::store_bytes({.sessions = {{u"intact", Encoding::utf8, LineEnding::lf, "", true},
