@@ -165,9 +165,13 @@ void put_in_place(const std::filesystem::path& destination,
     }
     // ReplaceFileW can fail after it has already moved the destination away
     // (ERROR_UNABLE_TO_MOVE_REPLACEMENT); the temporary file is then the only copy left, so it
-    // is moved into place, or kept while the destination stays missing.
+    // is moved into place, or kept. Another program may take the name in that moment: the old
+    // file is gone all the same, so the temporary file stays.
+    const DWORD replace_error = GetLastError();
+    const bool destination_lost = replace_error == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+                                  replace_error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
     const bool moved = known_missing(destination) && call_move_file(temporary, destination);
-    if (!moved && !known_missing(destination)) {
+    if (!moved && !destination_lost && !known_missing(destination)) {
         remove_quietly(temporary);
     }
     fail(cannot_replace);

@@ -315,6 +315,28 @@ TEST_F(FileTest, AReplaceThatLostTheDestinationKeepsTheTemporaryFileWhenTheMoveF
     EXPECT_EQ(contents_of(folder_ / left[0]), "new");
 }
 
+// Another program took the name between the replace moving the old file away and putting the new
+// one in: the temporary file is the only copy of the new bytes, and the old ones are gone.
+TEST_F(FileTest, AReplaceThatLostTheDestinationToAnotherFileKeepsTheTemporaryFile) {
+    const fs::path destination = folder_ / "doc.md";
+    put_contents(destination, "original");
+    AtomicSaveCalls calls;
+    calls.replace_file = [](const wchar_t* replaced, const wchar_t*) {
+        DeleteFileW(replaced);
+        put_contents(replaced, "other");
+        SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+        return false;
+    };
+    ScopedAtomicSaveCalls scope(calls);
+    EXPECT_EQ(runtime_error_of([&] { write_file_atomically(destination, "new", 100); }),
+              cannot_replace);
+    EXPECT_EQ(contents_of(destination), "other");
+    const auto left = names();
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0].rfind(".pellix-", 0), 0u);
+    EXPECT_EQ(contents_of(folder_ / left[0]), "new");
+}
+
 TEST_F(FileTest, AFailedMoveToANewDestinationLeavesNothing) {
     AtomicSaveCalls calls;
     calls.move_file = [](const wchar_t*, const wchar_t*) { return false; };
