@@ -20,6 +20,11 @@ constexpr wchar_t temporary_prefix[] = L".pellix-";
 constexpr wchar_t temporary_suffix[] = L".tmp";
 constexpr std::string_view stored_file_magic("PLXSTOR2", 8);
 
+bool temporary_name(const std::filesystem::path& name) {
+    const std::wstring text = name.filename().wstring();
+    return text.starts_with(temporary_prefix) && text.ends_with(temporary_suffix);
+}
+
 // A tab's identity for a record whose file did not stamp it: the same each time that file is
 // read, so that a store holding the tab it came back in stands for it at the next start.
 std::uint64_t derived_tab(std::uint64_t file_fingerprint, std::size_t index) {
@@ -332,8 +337,7 @@ void RecoveryPolicy::read_leftovers() {
         return;
     }
     for (const std::filesystem::path& name : names) {
-        const std::wstring text = name.filename().wstring();
-        if (!text.starts_with(temporary_prefix) || !text.ends_with(temporary_suffix)) {
+        if (!temporary_name(name)) {
             continue;
         }
         StartFile leftover;
@@ -501,7 +505,15 @@ bool RecoveryPolicy::anything_to_read() {
     for (StartFile* file : {&tabs_, &session_, &beside_}) {
         look(*file);
     }
-    const bool nothing = !tabs_.present && !session_.present && !beside_.present;
+    bool nothing = !tabs_.present && !session_.present && !beside_.present;
+    // A replace that lost the old file may have left the only store in its temporary file.
+    if (nothing) {
+        try {
+            const std::vector<std::filesystem::path> names = disk_.names(tabs_.path.parent_path());
+            nothing = std::none_of(names.begin(), names.end(), temporary_name);
+        } catch (const std::runtime_error&) {
+        }
+    }
     // A start that never comes to read leaves alone what could be there.
     for (StartFile* file : {&tabs_, &session_, &beside_}) {
         file->unknown = file->unknown || file->present;

@@ -514,6 +514,23 @@ TEST_F(ProgramRecovery, ADamagedNewerStoreLeavesTheIntactOlderDraftOffered) {
     EXPECT_TRUE(restores_drafts(again, {L"A1"}));
 }
 
+// A replace that lost the old file leaves the store only in its temporary file (under Wine when
+// another program takes the name in that moment); with no other store there, the next start still
+// offers its draft.
+TEST_F(ProgramRecovery, AStoreLeftOnlyInATemporaryFileIsOffered) {
+    {
+        Program program(L"");
+        HWND window = started_window(program);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(type(active_editor(window), L"A1"));
+        ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"A1"));
+    } // killed with TerminateProcess
+    std::filesystem::rename(local_.tabs_file(), local_.store_folder() / L".pellix-1-2.tmp");
+
+    Program again(L"");
+    EXPECT_TRUE(restores_drafts(again, {L"A1"}));
+}
+
 // Whether the store file at `path` comes to hold a whole store other than `bytes`.
 bool replaced_store(const std::filesystem::path& path, const std::string& bytes) {
     return test::wait_until([&] {
