@@ -222,22 +222,64 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
 
 namespace {
 
+// The temporary files in which a replace of this run lost its file left a store, which the next
+// start reads: only a store of this run that removes the files comes to look for them.
+std::vector<std::filesystem::path> stranded_stores(RecoveryDisk& disk, const StorePlan& plan) {
+    const std::filesystem::path folder = plan.target.parent_path();
+    std::vector<std::filesystem::path> stranded;
+    for (const std::filesystem::path& name : disk.names(folder)) {
+        const std::wstring text = name.filename().wstring();
+        const std::filesystem::path file = folder / name.filename();
+        if (!text.starts_with(temporary_prefix) || !text.ends_with(temporary_suffix) ||
+            std::find(plan.let_go.begin(), plan.let_go.end(), file) != plan.let_go.end()) {
+            continue;
+        }
+        const std::optional<std::string> bytes = disk.read(file, recovery_container_limit);
+        const std::optional<StoreStamp> stamp =
+            bytes ? split_store_file(*bytes).stamp : std::nullopt;
+        if (stamp && stamp->run == plan.stamp.run) {
+            stranded.push_back(file);
+        }
+    }
+    return stranded;
+}
+
+StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan,
+                          const std::vector<std::filesystem::path>& stranded);
+
 StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace) {
     if (workspace.sessions.empty() && plan.stamp_when_empty) {
         // A session that restores nothing: the stamp goes on taking over what this run read.
         return write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
     }
     if (workspace.sessions.empty()) {
-        // Nothing worth keeping removes the store instead, each file after the older ones.
-        const auto older =
-            plan.let_go.begin() +
-            static_cast<std::ptrdiff_t>(std::min(plan.older_than_target, plan.let_go.size()));
-        std::for_each(plan.let_go.begin(), older, [&](const auto& file) { disk.remove(file); });
-        if (plan.target != plan.only_if_absent) {
-            disk.remove(plan.target);
+        std::vector<std::filesystem::path> stranded;
+        try {
+            stranded = stranded_stores(disk, plan);
+        } catch (const std::runtime_error&) {
+            // Whatever the folder holds, a stamped store takes this run's stores over.
+            return write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
         }
-        std::for_each(older, plan.let_go.end(), [&](const auto& file) { disk.remove(file); });
-        return {};
+        if (stranded.empty()) {
+            return remove_store(disk, plan, stranded);
+        }
+        // A store that restores nothing takes them over before they go, so that no death
+        // in between leaves one to bring back a tab let go since.
+        try {
+            StoreOutcome outcome =
+                write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
+            for (const std::filesystem::path& file : stranded) {
+                try {
+                    disk.remove(file);
+                } catch (const std::runtime_error&) {
+                    // Taken over all the same; a later start lets it go.
+                }
+            }
+            return outcome;
+        } catch (const std::runtime_error&) {
+            // No room for even that: removing needs none.
+            return remove_store(disk, plan, stranded);
+        }
     }
     const StoreStamp stamp = stamp_with_entries(plan, workspace);
     const std::string bytes = encode_store_file(workspace, stamp);
@@ -271,6 +313,22 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
         }
     }
     return outcome;
+}
+
+// Nothing worth keeping removes the store instead, each file after the older ones, and last
+// what this run's lost replaces left.
+StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan,
+                          const std::vector<std::filesystem::path>& stranded) {
+    const auto older =
+        plan.let_go.begin() +
+        static_cast<std::ptrdiff_t>(std::min(plan.older_than_target, plan.let_go.size()));
+    std::for_each(plan.let_go.begin(), older, [&](const auto& file) { disk.remove(file); });
+    if (plan.target != plan.only_if_absent) {
+        disk.remove(plan.target);
+    }
+    std::for_each(older, plan.let_go.end(), [&](const auto& file) { disk.remove(file); });
+    std::for_each(stranded.begin(), stranded.end(), [&](const auto& file) { disk.remove(file); });
+    return {};
 }
 
 } // namespace

@@ -1055,6 +1055,13 @@ TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
                         start_yes, store, written, release_session, start_yes);
     // A replace that lost the old file, and the program dies before the store goes beside.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, lose_next, store, written);
+    // Found by seed 468: every tab is closed after a replace of this run lost its file, and the
+    // store that removes the files must not leave the temporary one to bring a closed tab back.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, lose_next, store, written,
+                        edit, close, store, written);
+    // The same when the store beside failed too, so that only the temporary file held it.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, lose_next, fail_second,
+                        store, written, edit, close, store, written);
 }
 
 TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) {
