@@ -309,6 +309,26 @@ constexpr std::size_t store_head_size = 8 + 4;
 constexpr std::size_t entry_size = 8 + 8 + 8;
 // The bytes after the v1 stamp's lists: order, container size and fingerprint, the entry count.
 constexpr std::size_t stamp_more_size = 8 + 8 + 8 + 4;
+// An entry's order is a clock's count, far below these bits; a store of an earlier version set
+// neither.
+constexpr std::uint64_t entry_draft_known = std::uint64_t{1} << 63;
+constexpr std::uint64_t entry_is_draft = std::uint64_t{1} << 62;
+
+std::uint64_t entry_order_bits(const StoreEntry& entry) {
+    if (!entry.draft || entry.order >= entry_is_draft) {
+        return entry.order;
+    }
+    return entry.order | entry_draft_known | (*entry.draft ? entry_is_draft : 0);
+}
+
+StoreEntry entry_of_bits(std::uint64_t tab, std::uint64_t order, std::uint64_t fingerprint) {
+    StoreEntry entry{.tab = tab, .order = order, .fingerprint = fingerprint, .draft = {}};
+    if ((order & entry_draft_known) != 0) {
+        entry.draft = (order & entry_is_draft) != 0;
+        entry.order = order & (entry_is_draft - 1);
+    }
+    return entry;
+}
 
 std::uint64_t fnv_step(std::uint64_t hash, std::string_view bytes) {
     constexpr std::uint64_t prime = 0x100000001B3;
@@ -362,9 +382,8 @@ std::optional<StoreStamp> parse_head_stamp(std::string_view bytes, std::uint64_t
         return std::nullopt;
     }
     for (std::uint32_t i = 0; i < entries; ++i, offset += entry_size) {
-        stamp->entries.push_back({.tab = get_u64(bytes, offset),
-                                  .order = get_u64(bytes, offset + 8),
-                                  .fingerprint = get_u64(bytes, offset + 16)});
+        stamp->entries.push_back(entry_of_bits(get_u64(bytes, offset), get_u64(bytes, offset + 8),
+                                               get_u64(bytes, offset + 16)));
     }
     return stamp;
 }
@@ -448,7 +467,7 @@ std::string encode_store_file(const Workspace& workspace, const StoreStamp& stam
     put_u32(head, static_cast<std::uint32_t>(stamp.entries.size()));
     for (const StoreEntry& entry : stamp.entries) {
         put_u64(head, entry.tab);
-        put_u64(head, entry.order);
+        put_u64(head, entry_order_bits(entry));
         put_u64(head, entry.fingerprint);
     }
     put_u64(head, fnv_step(fnv_basis, head));

@@ -179,7 +179,8 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
         const bool same = known != plan.known.end() && known->second.fingerprint == fingerprint;
         stamp.entries.push_back({.tab = tab,
                                  .order = same ? known->second.order : plan.stamp.order,
-                                 .fingerprint = fingerprint});
+                                 .fingerprint = fingerprint,
+                                 .draft = session.draft});
     }
     // Each tab this run knew that the store no longer holds is let go now (or was already).
     std::vector<StoreEntry> gone;
@@ -190,7 +191,8 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
         if (!held) {
             gone.push_back({.tab = tab,
                             .order = entry.fingerprint == 0 ? entry.order : plan.stamp.order,
-                            .fingerprint = 0});
+                            .fingerprint = 0,
+                            .draft = {}});
         }
     }
     std::sort(gone.begin(), gone.end(),
@@ -447,6 +449,12 @@ void RecoveryPolicy::parse(StartFile& file) {
         if (entry != entries.end()) {
             session.tab = entry->tab;
             session.order = entry->order;
+            if (entry->draft && *entry->draft != session.draft) {
+                // The record's own flag went bad: the stamp, which checked out, says what it was.
+                session.draft = *entry->draft;
+                file.whole = false;
+                file.damaged = true;
+            }
             entries.erase(entry);
         } else if (file.stamp && file.stamp->order != 0) {
             // A record its stamp does not list is not what was written: it stays in the damaged
@@ -548,7 +556,8 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
             part.workspace.sessions.push_back(session);
             known_[session.tab] = {.tab = session.tab,
                                    .order = session.order,
-                                   .fingerprint = session_fingerprint(session)};
+                                   .fingerprint = session_fingerprint(session),
+                                   .draft = session.draft};
         }
         merge_into(merged, std::move(part));
     }

@@ -280,9 +280,9 @@ TEST(RecoveryFormat, AStoreFileCutOrSpoiledAnywhereIsDamagedAndKeepsOnlyItsTrueS
                            .replaces = {77},
                            .taken_over = {{.run = 2, .store = 9}},
                            .order = 1234,
-                           .entries = {{.tab = 11, .order = 1000, .fingerprint = 5},
-                                       {.tab = 12, .order = 1234, .fingerprint = 6},
-                                       {.tab = 13, .order = 1100, .fingerprint = 0}}};
+                           .entries = {{.tab = 11, .order = 1000, .fingerprint = 5, .draft = true},
+                                       {.tab = 12, .order = 1234, .fingerprint = 6, .draft = false},
+                                       {.tab = 13, .order = 1100, .fingerprint = 0, .draft = {}}}};
     const std::string bytes = encode_store_file(workspace, stamp);
     const StoreFile split = split_store_file(bytes);
     EXPECT_TRUE(split.intact);

@@ -370,10 +370,9 @@ public:
             const auto gone = let_go_.find(at.tab);
             // A file saved since the last store may differ from the text that store kept for it,
             // which then comes back as a draft: the moment before the next store lands.
-            const bool saved_since = unstored_saves_.contains(at.tab) ||
-                                     stale_saves_.contains(at.tab) ||
-                                     saves_in_flight_.contains(at.tab) ||
-                                     (pending_ && pending_->saves.contains(at.tab));
+            const bool saved_since =
+                unstored_saves_.contains(at.tab) || stale_saves_.contains(at.tab) ||
+                saves_in_flight_.contains(at.tab) || (pending_ && pending_->saves.contains(at.tab));
             if (at.draft && !saved_since && gone != let_go_.end() &&
                 !unsure_let_go_.contains(at.tab) && at.version < gone->second) {
                 add("tab " + std::to_string(at.tab) + " shows version " +
@@ -718,8 +717,7 @@ private:
         for (const auto& [path, bytes] : disk_.files) {
             std::vector<Session> sessions;
             if (path == tabs_bin || path == beside_bin ||
-                (path.filename().string().starts_with(".pellix-") &&
-                 path.extension() == ".tmp")) {
+                (path.filename().string().starts_with(".pellix-") && path.extension() == ".tmp")) {
                 sessions = sessions_in(bytes);
             } else if (path == session_bin && !disk_.files.contains(tabs_bin)) {
                 try {
@@ -1060,8 +1058,8 @@ TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, lose_next, store, written,
                         edit, close, store, written);
     // The same when the store beside failed too, so that only the temporary file held it.
-    EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, lose_next, fail_second,
-                        store, written, edit, close, store, written);
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, lose_next, fail_second, store,
+                        written, edit, close, store, written);
 }
 
 TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) {
@@ -1073,6 +1071,31 @@ TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) 
     steps.insert(steps.end(), {release_beside, start_yes});
     const std::optional<std::string> broken = counterexample(steps);
     EXPECT_FALSE(broken) << broken.value_or("");
+}
+
+// Writes `workspace` as the first store of a run that found nothing.
+void store_once(MemoryDisk& disk, const Workspace& workspace) {
+    RecoveryPolicy first(disk, folder, 1);
+    first.start();
+    const StorePlan plan = first.plan_store();
+    first.store_written(plan, carry_out_store(disk, plan, workspace));
+}
+
+TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) {
+    MemoryDisk disk;
+    store_once(disk, {.sessions = {draft(text_of(1, 1))}, .active = 0});
+    std::string& bytes = disk.files.at(tabs_bin);
+    const std::size_t record = bytes.find("PELLIX2\n");
+    ASSERT_NE(record, std::string::npos);
+    constexpr std::size_t draft_flag = 10;
+    bytes[record + draft_flag] = 0;
+    RecoveryPolicy next(disk, folder, 2);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    EXPECT_FALSE(read->whole);
+    ASSERT_EQ(read->workspace.sessions.size(), 1u);
+    EXPECT_TRUE(read->workspace.sessions[0].draft);
+    EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 1));
 }
 
 TEST(RecoveryPolicy, AFileLeftAloneIsNamedForWhyInUseOrInAFolderThatCannotBeSearched) {
