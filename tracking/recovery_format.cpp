@@ -409,6 +409,48 @@ std::optional<FoundStamp> stamp_at(std::string_view bytes, std::size_t at, std::
     return found;
 }
 
+// A stamp both of whose copies went bad, each in other bytes: where the copies differ, the
+// choice of bytes that checks out. Each size is tried that either copy gives, or the container's
+// place; no choice is made among more differences than a few spoilt bytes make.
+std::optional<FoundStamp> stamp_of_both_copies(std::string_view bytes, std::size_t container_at) {
+    constexpr std::size_t most_differences = 8;
+    if (bytes.size() < store_head_size + store_tail_size) {
+        return std::nullopt;
+    }
+    std::vector<std::size_t> sizes{get_u32(bytes, 8),
+                                   get_u32(bytes, bytes.size() - store_tail_size)};
+    if (container_at != std::string_view::npos) {
+        sizes.push_back(container_at - store_head_size);
+    }
+    for (const std::size_t size : sizes) {
+        if (size > (bytes.size() - store_head_size - store_tail_size) / 2) {
+            continue;
+        }
+        const std::size_t tail_at = bytes.size() - store_tail_size - size;
+        const std::string_view head = bytes.substr(store_head_size, size);
+        const std::string_view tail = bytes.substr(tail_at, size);
+        std::vector<std::size_t> differ;
+        for (std::size_t i = 0; i < size && differ.size() <= most_differences; ++i) {
+            if (head[i] != tail[i]) {
+                differ.push_back(i);
+            }
+        }
+        if (differ.size() > most_differences) {
+            continue;
+        }
+        std::string choice(head);
+        for (std::size_t mask = 0; mask < (std::size_t{1} << differ.size()); ++mask) {
+            for (std::size_t k = 0; k < differ.size(); ++k) {
+                choice[differ[k]] = ((mask >> k) & 1) != 0 ? tail[differ[k]] : head[differ[k]];
+            }
+            if (std::optional<FoundStamp> found = stamp_at(choice, 0, size)) {
+                return found;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 // The stamp heads the file and a copy of it ends the file, so that one damaged byte, or a file
 // cut short, still leaves a copy that names every record.
 StoreFile split_head_stamped(std::string_view bytes) {
@@ -436,6 +478,9 @@ StoreFile split_head_stamped(std::string_view bytes) {
         // A damaged head: the container is where its own magic is.
         const std::size_t magic_at = bytes.find(container_magic, store_head_size);
         container_at = magic_at == std::string_view::npos ? bytes.size() : magic_at;
+        if (!found) {
+            found = stamp_of_both_copies(bytes, magic_at);
+        }
     }
     std::string_view rest = bytes.substr(container_at);
     if (found) {

@@ -120,7 +120,8 @@ std::string encode_store_file(const Workspace& workspace, const StoreStamp& stam
 
 // A store file split into its container and its stamp. A file of an earlier version is all
 // container when it does not end in a well-formed stamp; `intact` is false for a file of this
-// version whose stamp or container fails its checks (the stamp is kept when it checks out itself).
+// version whose stamp or container fails its checks (the stamp is kept when one copy checks out
+// itself, or when both went bad in other bytes and one choice between them does).
 struct StoreFile {
     std::string_view container;
     std::optional<StoreStamp> stamp;

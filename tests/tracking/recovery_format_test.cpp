@@ -312,6 +312,40 @@ TEST(RecoveryFormat, AStoreFileCutOrSpoiledAnywhereIsDamagedAndKeepsOnlyItsTrueS
     }
 }
 
+// Both copies of the stamp spoiled, sizes included: where they went bad in other bytes, a choice
+// between them gives back the stamp written, and no spoiling ever gives another.
+TEST(RecoveryFormat, AStampSpoiledInBothCopiesInOtherBytesIsStillKnown) {
+    const Workspace workspace{.sessions = {session_of(u"one", "", true)}, .active = 0};
+    const StoreStamp stamp{.run = 3,
+                           .store = 4,
+                           .replaces = {77},
+                           .taken_over = {},
+                           .order = 1234,
+                           .entries = {{.tab = 11, .order = 1000, .fingerprint = 5, .draft = true},
+                                       {.tab = 13, .order = 900, .fingerprint = 0, .draft = {}}}};
+    const std::string bytes = encode_store_file(workspace, stamp);
+    constexpr std::size_t size_field = 4;
+    constexpr std::size_t head_at = 8 + 4;
+    constexpr std::size_t tail_after = 4 + 8;
+    const std::size_t size = bytes.find("PLXTABS1") - head_at;
+    const std::size_t tail_at = bytes.size() - tail_after - size;
+    for (std::size_t i = 0; i < size + size_field; ++i) {
+        for (std::size_t j = 0; j < size + size_field; ++j) {
+            std::string spoiled = bytes;
+            spoiled[head_at - size_field + i] ^= 0x01;
+            spoiled[tail_at + j] ^= 0x80;
+            const StoreFile split = split_store_file(spoiled);
+            EXPECT_FALSE(split.intact);
+            const bool same_byte = i == j + size_field;
+            if (!same_byte) {
+                EXPECT_EQ(split.stamp, stamp) << "head byte " << i << ", tail byte " << j;
+            } else {
+                EXPECT_TRUE(!split.stamp || *split.stamp == stamp) << "byte " << i;
+            }
+        }
+    }
+}
+
 TEST(RecoveryFormat, WriterRefusals) {
     auto encode = [](const Workspace& workspace) {
         return message_of([&] { encode_tab_recovery(workspace); });

@@ -1165,6 +1165,32 @@ TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) 
     EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 1));
 }
 
+TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitledDraft) {
+    MemoryDisk disk;
+    RecoveryPolicy run(disk, folder, 1);
+    run.start();
+    for (const int version : {1, 2}) {
+        Session tab = draft(text_of(1, version));
+        tab.tab = 1;
+        const StorePlan plan = run.plan_store();
+        run.store_written(plan, carry_out_store(disk, plan, {.sessions = {tab}, .active = 0}));
+        disk.held.insert(tabs_bin); // the second store goes beside
+    }
+    disk.held.clear();
+    std::string& beside = disk.files.at(beside_bin);
+    constexpr std::size_t head_copy = 12;
+    constexpr std::size_t tail_end = 12;
+    const std::size_t copy_size = beside.find("PLXTABS1") - head_copy;
+    beside[head_copy + 1] ^= 0x01;
+    beside[beside.size() - tail_end - copy_size + 9] ^= 0x01;
+    RecoveryPolicy next(disk, folder, 2);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    EXPECT_FALSE(read->whole);
+    ASSERT_EQ(read->workspace.sessions.size(), 1u);
+    EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 2));
+}
+
 TEST(RecoveryPolicy, AFileLeftAloneIsNamedForWhyInUseOrInAFolderThatCannotBeSearched) {
     MemoryDisk disk;
     disk.files[tabs_bin] = encode_tab_recovery({.sessions = {draft(text_of(1, 1))}, .active = 0});
