@@ -255,22 +255,22 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
         return write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
     }
     if (workspace.sessions.empty()) {
-        std::vector<std::filesystem::path> stranded;
+        // Nothing when the folder could not be listed: whatever it holds is taken over.
+        std::optional<std::vector<std::filesystem::path>> stranded;
         try {
             stranded = stranded_stores(disk, plan);
         } catch (const std::runtime_error&) {
-            // Whatever the folder holds, a stamped store takes this run's stores over.
-            return write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
         }
-        if (stranded.empty()) {
-            return remove_store(disk, plan, stranded);
+        if (stranded && stranded->empty()) {
+            return remove_store(disk, plan, {});
         }
         // A store that restores nothing takes them over before they go, so that no death
         // in between leaves one to bring back a tab let go since.
         try {
             StoreOutcome outcome =
                 write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
-            for (const std::filesystem::path& file : stranded) {
+            for (const std::filesystem::path& file :
+                 stranded.value_or(std::vector<std::filesystem::path>{})) {
                 try {
                     disk.remove(file);
                 } catch (const std::runtime_error&) {
@@ -280,7 +280,8 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
             return outcome;
         } catch (const std::runtime_error&) {
             // No room for even that: removing needs none.
-            return remove_store(disk, plan, stranded);
+            return remove_store(disk, plan,
+                                stranded.value_or(std::vector<std::filesystem::path>{}));
         }
     }
     const StoreStamp stamp = stamp_with_entries(plan, workspace);
