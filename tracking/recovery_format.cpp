@@ -309,6 +309,26 @@ constexpr std::size_t store_head_size = 8 + 4;
 constexpr std::size_t entry_size = 8 + 8 + 8;
 // The bytes after the v1 stamp's lists: order, container size and fingerprint, the entry count.
 constexpr std::size_t stamp_more_size = 8 + 8 + 8 + 4;
+// An entry's order is a clock's count, far below these bits; a store of an earlier version set
+// neither.
+constexpr std::uint64_t entry_draft_known = std::uint64_t{1} << 63;
+constexpr std::uint64_t entry_is_draft = std::uint64_t{1} << 62;
+
+std::uint64_t entry_order_bits(const StoreEntry& entry) {
+    if (!entry.draft || entry.order >= entry_is_draft) {
+        return entry.order;
+    }
+    return entry.order | entry_draft_known | (*entry.draft ? entry_is_draft : 0);
+}
+
+StoreEntry entry_of_bits(std::uint64_t tab, std::uint64_t order, std::uint64_t fingerprint) {
+    StoreEntry entry{.tab = tab, .order = order, .fingerprint = fingerprint, .draft = {}};
+    if ((order & entry_draft_known) != 0) {
+        entry.draft = (order & entry_is_draft) != 0;
+        entry.order = order & (entry_is_draft - 1);
+    }
+    return entry;
+}
 
 std::uint64_t fnv_step(std::uint64_t hash, std::string_view bytes) {
     constexpr std::uint64_t prime = 0x100000001B3;
@@ -362,9 +382,8 @@ std::optional<StoreStamp> parse_head_stamp(std::string_view bytes, std::uint64_t
         return std::nullopt;
     }
     for (std::uint32_t i = 0; i < entries; ++i, offset += entry_size) {
-        stamp->entries.push_back({.tab = get_u64(bytes, offset),
-                                  .order = get_u64(bytes, offset + 8),
-                                  .fingerprint = get_u64(bytes, offset + 16)});
+        stamp->entries.push_back(entry_of_bits(get_u64(bytes, offset), get_u64(bytes, offset + 8),
+                                               get_u64(bytes, offset + 16)));
     }
     return stamp;
 }
@@ -388,6 +407,48 @@ std::optional<FoundStamp> stamp_at(std::string_view bytes, std::size_t at, std::
     }
     found.stamp = std::move(*stamp);
     return found;
+}
+
+// A stamp both of whose copies went bad, each in other bytes: where the copies differ, the
+// choice of bytes that checks out. Each size is tried that either copy gives, or the container's
+// place; no choice is made among more differences than a few spoilt bytes make.
+std::optional<FoundStamp> stamp_of_both_copies(std::string_view bytes, std::size_t container_at) {
+    constexpr std::size_t most_differences = 8;
+    if (bytes.size() < store_head_size + store_tail_size) {
+        return std::nullopt;
+    }
+    std::vector<std::size_t> sizes{get_u32(bytes, 8),
+                                   get_u32(bytes, bytes.size() - store_tail_size)};
+    if (container_at != std::string_view::npos) {
+        sizes.push_back(container_at - store_head_size);
+    }
+    for (const std::size_t size : sizes) {
+        if (size > (bytes.size() - store_head_size - store_tail_size) / 2) {
+            continue;
+        }
+        const std::size_t tail_at = bytes.size() - store_tail_size - size;
+        const std::string_view head = bytes.substr(store_head_size, size);
+        const std::string_view tail = bytes.substr(tail_at, size);
+        std::vector<std::size_t> differ;
+        for (std::size_t i = 0; i < size && differ.size() <= most_differences; ++i) {
+            if (head[i] != tail[i]) {
+                differ.push_back(i);
+            }
+        }
+        if (differ.size() > most_differences) {
+            continue;
+        }
+        std::string choice(head);
+        for (std::size_t mask = 0; mask < (std::size_t{1} << differ.size()); ++mask) {
+            for (std::size_t k = 0; k < differ.size(); ++k) {
+                choice[differ[k]] = ((mask >> k) & 1) != 0 ? tail[differ[k]] : head[differ[k]];
+            }
+            if (std::optional<FoundStamp> found = stamp_at(choice, 0, size)) {
+                return found;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 // The stamp heads the file and a copy of it ends the file, so that one damaged byte, or a file
@@ -417,6 +478,9 @@ StoreFile split_head_stamped(std::string_view bytes) {
         // A damaged head: the container is where its own magic is.
         const std::size_t magic_at = bytes.find(container_magic, store_head_size);
         container_at = magic_at == std::string_view::npos ? bytes.size() : magic_at;
+        if (!found) {
+            found = stamp_of_both_copies(bytes, magic_at);
+        }
     }
     std::string_view rest = bytes.substr(container_at);
     if (found) {
@@ -448,7 +512,7 @@ std::string encode_store_file(const Workspace& workspace, const StoreStamp& stam
     put_u32(head, static_cast<std::uint32_t>(stamp.entries.size()));
     for (const StoreEntry& entry : stamp.entries) {
         put_u64(head, entry.tab);
-        put_u64(head, entry.order);
+        put_u64(head, entry_order_bits(entry));
         put_u64(head, entry.fingerprint);
     }
     put_u64(head, fnv_step(fnv_basis, head));

@@ -75,10 +75,13 @@ struct StoreReach {
 // (`session_fingerprint`), by which a record salvaged from a damaged container is still known.
 // Fingerprint 0 says the tab was let go (closed, or its draft refused) at that order: after the
 // records, so that no older version of it comes back from a file a start could not let go.
+// A record's entry also says whether it is a draft, which its fingerprint leaves out: a record
+// whose draft flag alone went bad still matches its entry, and takes the flag from it.
 struct StoreEntry {
     std::uint64_t tab = 0;
     std::uint64_t order = 0;
     std::uint64_t fingerprint = 0;
+    std::optional<bool> draft; // not known: a store of an earlier version, or a tab let go
 
     bool operator==(const StoreEntry&) const = default;
 };
@@ -109,14 +112,16 @@ std::string encode_store_stamp(const StoreStamp& stamp);
 
 // A store file as this version writes it: "PLXSTOR2", the stamp's size (u32), the stamp (as
 // above, then the order, the container's size and fingerprint, and the entries: count (u32), then
-// tab, order and fingerprint as u64 each; its own fingerprint, u64, last), the container, and a
-// copy of the stamp followed by its size (u32) and "PLXTAIL2".
-// A file that ends inside its stamp or whose container is not the one stamped reads as damaged.
+// tab, order and fingerprint as u64 each, the order's top bit set when the entry says whether its
+// record is a draft and the next bit saying so; its own fingerprint, u64, last), the container, and
+// a copy of the stamp followed by its size (u32) and "PLXTAIL2". A file that ends inside its stamp
+// or whose container is not the one stamped reads as damaged.
 std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp);
 
 // A store file split into its container and its stamp. A file of an earlier version is all
 // container when it does not end in a well-formed stamp; `intact` is false for a file of this
-// version whose stamp or container fails its checks (the stamp is kept when it checks out itself).
+// version whose stamp or container fails its checks (the stamp is kept when one copy checks out
+// itself, or when both went bad in other bytes and one choice between them does).
 struct StoreFile {
     std::string_view container;
     std::optional<StoreStamp> stamp;

@@ -184,7 +184,8 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
         const bool same = known != plan.known.end() && known->second.fingerprint == fingerprint;
         stamp.entries.push_back({.tab = tab,
                                  .order = same ? known->second.order : plan.stamp.order,
-                                 .fingerprint = fingerprint});
+                                 .fingerprint = fingerprint,
+                                 .draft = session.draft});
     }
     // Each tab this run knew that the store no longer holds is let go now (or was already).
     std::vector<StoreEntry> gone;
@@ -195,7 +196,8 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
         if (!held) {
             gone.push_back({.tab = tab,
                             .order = entry.fingerprint == 0 ? entry.order : plan.stamp.order,
-                            .fingerprint = 0});
+                            .fingerprint = 0,
+                            .draft = {}});
         }
     }
     std::sort(gone.begin(), gone.end(),
@@ -227,22 +229,65 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
 
 namespace {
 
+// The temporary files in which a replace of this run lost its file left a store, which the next
+// start reads: only a store of this run that removes the files comes to look for them.
+std::vector<std::filesystem::path> stranded_stores(RecoveryDisk& disk, const StorePlan& plan) {
+    const std::filesystem::path folder = plan.target.parent_path();
+    std::vector<std::filesystem::path> stranded;
+    for (const std::filesystem::path& name : disk.names(folder)) {
+        const std::wstring text = name.filename().wstring();
+        const std::filesystem::path file = folder / name.filename();
+        if (!text.starts_with(temporary_prefix) || !text.ends_with(temporary_suffix) ||
+            std::find(plan.let_go.begin(), plan.let_go.end(), file) != plan.let_go.end()) {
+            continue;
+        }
+        const std::optional<std::string> bytes = disk.read(file, recovery_container_limit);
+        const std::optional<StoreStamp> stamp =
+            bytes ? split_store_file(*bytes).stamp : std::nullopt;
+        if (stamp && stamp->run == plan.stamp.run) {
+            stranded.push_back(file);
+        }
+    }
+    return stranded;
+}
+
+StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan,
+                          const std::vector<std::filesystem::path>& stranded);
+
 StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace) {
     if (workspace.sessions.empty() && plan.stamp_when_empty) {
         // A session that restores nothing: the stamp goes on taking over what this run read.
         return write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
     }
     if (workspace.sessions.empty()) {
-        // Nothing worth keeping removes the store instead, each file after the older ones.
-        const auto older =
-            plan.let_go.begin() +
-            static_cast<std::ptrdiff_t>(std::min(plan.older_than_target, plan.let_go.size()));
-        std::for_each(plan.let_go.begin(), older, [&](const auto& file) { disk.remove(file); });
-        if (plan.target != plan.only_if_absent) {
-            disk.remove(plan.target);
+        // Nothing when the folder could not be listed: whatever it holds is taken over.
+        std::optional<std::vector<std::filesystem::path>> stranded;
+        try {
+            stranded = stranded_stores(disk, plan);
+        } catch (const std::runtime_error&) {
         }
-        std::for_each(older, plan.let_go.end(), [&](const auto& file) { disk.remove(file); });
-        return {};
+        if (stranded && stranded->empty()) {
+            return remove_store(disk, plan, {});
+        }
+        // A store that restores nothing takes them over before they go, so that no death
+        // in between leaves one to bring back a tab let go since.
+        try {
+            StoreOutcome outcome =
+                write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
+            for (const std::filesystem::path& file :
+                 stranded.value_or(std::vector<std::filesystem::path>{})) {
+                try {
+                    disk.remove(file);
+                } catch (const std::runtime_error&) {
+                    // Taken over all the same; a later start lets it go.
+                }
+            }
+            return outcome;
+        } catch (const std::runtime_error&) {
+            // No room for even that: removing needs none.
+            return remove_store(disk, plan,
+                                stranded.value_or(std::vector<std::filesystem::path>{}));
+        }
     }
     const StoreStamp stamp = stamp_with_entries(plan, workspace);
     const std::string bytes = encode_store_file(workspace, stamp);
@@ -276,6 +321,22 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
         }
     }
     return outcome;
+}
+
+// Nothing worth keeping removes the store instead, each file after the older ones, and last
+// what this run's lost replaces left.
+StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan,
+                          const std::vector<std::filesystem::path>& stranded) {
+    const auto older =
+        plan.let_go.begin() +
+        static_cast<std::ptrdiff_t>(std::min(plan.older_than_target, plan.let_go.size()));
+    std::for_each(plan.let_go.begin(), older, [&](const auto& file) { disk.remove(file); });
+    if (plan.target != plan.only_if_absent) {
+        disk.remove(plan.target);
+    }
+    std::for_each(older, plan.let_go.end(), [&](const auto& file) { disk.remove(file); });
+    std::for_each(stranded.begin(), stranded.end(), [&](const auto& file) { disk.remove(file); });
+    return {};
 }
 
 } // namespace
@@ -393,6 +454,12 @@ void RecoveryPolicy::parse(StartFile& file) {
         if (entry != entries.end()) {
             session.tab = entry->tab;
             session.order = entry->order;
+            if (entry->draft && *entry->draft != session.draft) {
+                // The record's own flag went bad: the stamp, which checked out, says what it was.
+                session.draft = *entry->draft;
+                file.whole = false;
+                file.damaged = true;
+            }
             entries.erase(entry);
         } else if (file.stamp && file.stamp->order != 0) {
             // A record its stamp does not list is not what was written: it stays in the damaged
@@ -494,7 +561,8 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
             part.workspace.sessions.push_back(session);
             known_[session.tab] = {.tab = session.tab,
                                    .order = session.order,
-                                   .fingerprint = session_fingerprint(session)};
+                                   .fingerprint = session_fingerprint(session),
+                                   .draft = session.draft};
         }
         merge_into(merged, std::move(part));
     }

@@ -142,8 +142,10 @@ struct StoreOutcome {
 };
 
 // Writes the workspace as the plan says (an empty workspace removes the files instead, oldest
-// first, goes nowhere else and leaves no file: `written` empty) and says what it left. Throws
-// std::runtime_error when the store could not be put anywhere.
+// first, goes nowhere else and leaves no file: `written` empty; where a lost replace of this run
+// left a store in a temporary file, or the folder cannot be listed, a store that restores nothing
+// takes over first) and says what it left. Throws std::runtime_error when the store could not be
+// put anywhere.
 StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace);
 
 // What the status says besides the store's own state, each with its path.

@@ -280,9 +280,9 @@ TEST(RecoveryFormat, AStoreFileCutOrSpoiledAnywhereIsDamagedAndKeepsOnlyItsTrueS
                            .replaces = {77},
                            .taken_over = {{.run = 2, .store = 9}},
                            .order = 1234,
-                           .entries = {{.tab = 11, .order = 1000, .fingerprint = 5},
-                                       {.tab = 12, .order = 1234, .fingerprint = 6},
-                                       {.tab = 13, .order = 1100, .fingerprint = 0}}};
+                           .entries = {{.tab = 11, .order = 1000, .fingerprint = 5, .draft = true},
+                                       {.tab = 12, .order = 1234, .fingerprint = 6, .draft = false},
+                                       {.tab = 13, .order = 1100, .fingerprint = 0, .draft = {}}}};
     const std::string bytes = encode_store_file(workspace, stamp);
     const StoreFile split = split_store_file(bytes);
     EXPECT_TRUE(split.intact);
@@ -308,6 +308,40 @@ TEST(RecoveryFormat, AStoreFileCutOrSpoiledAnywhereIsDamagedAndKeepsOnlyItsTrueS
             const StoreFile part = split_store_file(spoiled);
             // One spoiled byte leaves one whole copy of the stamp.
             EXPECT_EQ(part.stamp, stamp) << "byte " << at << " ^ " << flip;
+        }
+    }
+}
+
+// Both copies of the stamp spoiled, sizes included: where they went bad in other bytes, a choice
+// between them gives back the stamp written, and no spoiling ever gives another.
+TEST(RecoveryFormat, AStampSpoiledInBothCopiesInOtherBytesIsStillKnown) {
+    const Workspace workspace{.sessions = {session_of(u"one", "", true)}, .active = 0};
+    const StoreStamp stamp{.run = 3,
+                           .store = 4,
+                           .replaces = {77},
+                           .taken_over = {},
+                           .order = 1234,
+                           .entries = {{.tab = 11, .order = 1000, .fingerprint = 5, .draft = true},
+                                       {.tab = 13, .order = 900, .fingerprint = 0, .draft = {}}}};
+    const std::string bytes = encode_store_file(workspace, stamp);
+    constexpr std::size_t size_field = 4;
+    constexpr std::size_t head_at = 8 + 4;
+    constexpr std::size_t tail_after = 4 + 8;
+    const std::size_t size = bytes.find("PLXTABS1") - head_at;
+    const std::size_t tail_at = bytes.size() - tail_after - size;
+    for (std::size_t i = 0; i < size + size_field; ++i) {
+        for (std::size_t j = 0; j < size + size_field; ++j) {
+            std::string spoiled = bytes;
+            spoiled[head_at - size_field + i] ^= 0x01;
+            spoiled[tail_at + j] ^= 0x80;
+            const StoreFile split = split_store_file(spoiled);
+            EXPECT_FALSE(split.intact);
+            const bool same_byte = i == j + size_field;
+            if (!same_byte) {
+                EXPECT_EQ(split.stamp, stamp) << "head byte " << i << ", tail byte " << j;
+            } else {
+                EXPECT_TRUE(!split.stamp || *split.stamp == stamp) << "byte " << i;
+            }
         }
     }
 }
