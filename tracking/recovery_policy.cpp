@@ -188,6 +188,8 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
 // version's order, any other takes the store's own.
 StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace) {
     StoreStamp stamp = plan.stamp;
+    const KnownVersions none;
+    const KnownVersions& known_versions = plan.known ? *plan.known : none;
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         const Session& session = workspace.sessions[i];
         const bool given = plan.fingerprints.size() == workspace.sessions.size() &&
@@ -195,7 +197,7 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
         const std::uint64_t fingerprint =
             given ? plan.fingerprints[i] : session_fingerprint(session);
         const std::uint64_t tab = session.tab != 0 ? session.tab : derived_tab(plan.stamp.run, i);
-        const StoreEntry* known = known_version(plan.known, tab);
+        const StoreEntry* known = known_version(known_versions, tab);
         const bool same = known && known->fingerprint == fingerprint;
         stamp.entries.push_back({.tab = tab,
                                  .order = same ? known->order : plan.stamp.order,
@@ -203,7 +205,7 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
     }
     // Each tab this run knew that the store no longer holds is let go now (or was already).
     std::vector<StoreEntry> gone;
-    for (const StoreEntry& entry : plan.known) {
+    for (const StoreEntry& entry : known_versions) {
         const std::uint64_t tab = entry.tab;
         const bool held = std::any_of(stamp.entries.begin(), stamp.entries.end(),
                                       [&](const StoreEntry& e) { return e.tab == tab; });
@@ -491,7 +493,7 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         }
         for (const StoreEntry& gone : file->gone) {
             if (gone.order == newest_of_tab[gone.tab]) {
-                remember_version(known_, gone);
+                remember_version(own_known(), gone);
             }
         }
         SalvagedWorkspace part{.workspace = {}, .whole = file->whole};
@@ -508,9 +510,9 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
                 part.workspace.active = part.workspace.sessions.size();
             }
             part.workspace.sessions.push_back(session);
-            remember_version(known_, {.tab = session.tab,
-                                      .order = session.order,
-                                      .fingerprint = session_fingerprint(session)});
+            remember_version(own_known(), {.tab = session.tab,
+                                           .order = session.order,
+                                           .fingerprint = session_fingerprint(session)});
         }
         merge_into(merged, std::move(part));
     }
@@ -745,9 +747,19 @@ StorePlan RecoveryPolicy::plan_store(bool final) {
     return plan;
 }
 
+KnownVersions& RecoveryPolicy::own_known() {
+    if (known_.use_count() > 1) {
+        known_ = std::make_shared<KnownVersions>(*known_);
+    }
+    return *known_;
+}
+
 void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& outcome) {
     for (const StoreEntry& entry : outcome.entries) {
-        remember_version(known_, entry);
+        const StoreEntry* known = known_version(*known_, entry.tab);
+        if (!known || *known != entry) {
+            remember_version(own_known(), entry);
+        }
     }
     StartFile& file =
         (outcome.written.empty() ? plan.target : outcome.written) == beside_.path ? beside_ : tabs_;

@@ -44,6 +44,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -107,8 +108,9 @@ std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& fi
                                                  const std::vector<std::filesystem::path>& names,
                                                  std::size_t keep);
 
-// The newest version known of each tab, one entry a tab, in the order of their tabs: every plan
-// takes a copy on the UI thread, and one block copies in a fraction of the time of a node a tab.
+// The newest version known of each tab, one entry a tab, in the order of their tabs. Every plan
+// shares the run's list rather than copying it on the UI thread; a list a plan holds is never
+// changed, a change goes to a copy.
 using KnownVersions = std::vector<StoreEntry>;
 // The entry of `tab`; null when none is known.
 const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab);
@@ -134,8 +136,9 @@ struct StorePlan {
     // files are removed instead (which needs no room), so that no older draft of a saved tab is
     // offered.
     bool final = false;
-    // The newest version this run knows of each tab: a text the same as it keeps its order.
-    KnownVersions known;
+    // The newest version this run knows of each tab (none when null): a text the same as it
+    // keeps its order.
+    std::shared_ptr<const KnownVersions> known;
     // The fingerprint of each session of the workspace written, in order, where the writer had
     // them already (a text it fingerprinted before); empty, or 0 for one, where it had not.
     std::vector<std::uint64_t> fingerprints;
@@ -249,7 +252,8 @@ private:
     std::uint64_t run_ = 0;
     std::function<std::uint64_t()> clock_;
     std::uint64_t newest_order_ = 0; // of every store read or made
-    KnownVersions known_;
+    KnownVersions& own_known();
+    std::shared_ptr<KnownVersions> known_ = std::make_shared<KnownVersions>();
     std::vector<StartFile> leftovers_;
     std::vector<std::filesystem::path> garbage_; // temporary files of writes that never ended
     std::uint64_t stores_ = 0;
