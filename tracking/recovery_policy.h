@@ -139,8 +139,9 @@ struct StorePlan {
     // The newest version this run knows of each tab (none when null): a text the same as it
     // keeps its order.
     std::shared_ptr<const KnownVersions> known;
-    // The fingerprint of each session of the workspace written, in order, where the writer had
-    // them already (a text it fingerprinted before); empty, or 0 for one, where it had not.
+    // The fingerprint of each session of the workspace written, in order, as the writer worked
+    // them out before the store (reading through only the texts that changed since its last);
+    // empty, or 0 for one, to work it out while stamping.
     std::vector<std::uint64_t> fingerprints;
 };
 
@@ -247,12 +248,13 @@ private:
     void prune(const StartFile& file);
     bool touchable(const StartFile& file) const;
     StoreStamp stamp_of_store();
+    // The run's list of known versions, copied first while a plan holds it.
+    KnownVersions& own_known();
 
     RecoveryDisk& disk_;
     std::uint64_t run_ = 0;
     std::function<std::uint64_t()> clock_;
     std::uint64_t newest_order_ = 0; // of every store read or made
-    KnownVersions& own_known();
     std::shared_ptr<KnownVersions> known_ = std::make_shared<KnownVersions>();
     std::vector<StartFile> leftovers_;
     std::vector<std::filesystem::path> garbage_; // temporary files of writes that never ended
