@@ -75,6 +75,8 @@ void SessionWriter::run() {
         std::unique_lock lock(mutex_);
         wake_.wait(lock, [this] { return stopping_ || pending_.has_value(); });
         if (!pending_) {
+            // Nothing more is written: the texts kept for their fingerprints are let go.
+            fingerprinted_.clear();
             return;
         }
         // Moved out so that the next submit fills the slot while this one is on its way to disk.
