@@ -164,8 +164,9 @@ std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& fi
 }
 
 const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab) {
-    const auto at = std::lower_bound(known.begin(), known.end(), tab,
-                                     [](const StoreEntry& e, std::uint64_t t) { return e.tab < t; });
+    const auto at =
+        std::lower_bound(known.begin(), known.end(), tab,
+                         [](const StoreEntry& e, std::uint64_t t) { return e.tab < t; });
     return at != known.end() && at->tab == tab ? &*at : nullptr;
 }
 
@@ -192,8 +193,8 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
     const KnownVersions& known_versions = plan.known ? *plan.known : none;
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         const Session& session = workspace.sessions[i];
-        const bool given = plan.fingerprints.size() == workspace.sessions.size() &&
-                           plan.fingerprints[i] != 0;
+        const bool given =
+            plan.fingerprints.size() == workspace.sessions.size() && plan.fingerprints[i] != 0;
         const std::uint64_t fingerprint =
             given ? plan.fingerprints[i] : session_fingerprint(session);
         const std::uint64_t tab = session.tab != 0 ? session.tab : derived_tab(plan.stamp.run, i);

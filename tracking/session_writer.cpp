@@ -101,14 +101,13 @@ std::vector<std::uint64_t> SessionWriter::fingerprints_of(const WorkspaceSnapsho
     now.reserve(snapshot.sessions.size());
     for (std::size_t i = 0; i < snapshot.sessions.size(); ++i) {
         const SessionSnapshot& session = snapshot.sessions[i];
-        const auto before = std::find_if(
-            fingerprinted_.begin(), fingerprinted_.end(),
-            [&](const Fingerprinted& text) { return text.tab == session.tab; });
-        const bool same = session.tab != 0 && before != fingerprinted_.end() &&
-                          before->root == session.text.root &&
-                          before->encoding == session.encoding &&
-                          before->line_ending == session.line_ending &&
-                          before->path == session.path;
+        const auto before =
+            std::find_if(fingerprinted_.begin(), fingerprinted_.end(),
+                         [&](const Fingerprinted& text) { return text.tab == session.tab; });
+        const bool same =
+            session.tab != 0 && before != fingerprinted_.end() &&
+            before->root == session.text.root && before->encoding == session.encoding &&
+            before->line_ending == session.line_ending && before->path == session.path;
         fingerprints.push_back(same ? before->fingerprint
                                     : session_fingerprint(workspace.sessions[i]));
         if (session.tab != 0) {
