@@ -172,6 +172,10 @@ struct DocumentTab {
     double split_ratio = 0.5;
     double split_restore = 0.5;
     std::uint64_t id = 0;
+    // Which tab this is to the recovery store, the same in every store and every run that brings
+    // it back: its session's when a restore brought it back, else made at its first store; 0
+    // until then.
+    std::uint64_t recovery_tab = 0;
     std::uint32_t watch_state = 0;
     std::uint32_t shown_watch_state = 0;
     std::vector<LineMark> watch_line_marks;

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
-#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -65,10 +64,6 @@ std::filesystem::path decided_folder;
 std::wstring status_base;
 // The store's state while a progress notice stands in for it.
 std::optional<std::wstring> state_under_notice;
-// Which tab each open tab is to the recovery store, by its identifier: the one its session had
-// when a restore brought it back, else one made for it, so that every store and every later run
-// tell its versions from other tabs'.
-std::map<std::uint64_t, std::uint64_t> recovery_tabs;
 
 struct TaskMemory {
     void operator()(wchar_t* text) const { CoTaskMemFree(text); }
@@ -104,6 +99,9 @@ bool editor_modified(HWND editor) {
 }
 
 std::string utf8_path(const std::filesystem::path& path) {
+    if (path.empty()) {
+        return {};
+    }
     const std::wstring wide = path.wstring();
     if (wide.find(L'\0') != std::wstring::npos) {
         throw std::runtime_error("A file path cannot contain NUL characters.");
@@ -166,16 +164,16 @@ std::uint64_t new_run_number() {
     return (static_cast<std::uint64_t>(source()) << 32 ^ source()) ^ now ^ GetCurrentProcessId();
 }
 
-// The recovery store's name for the tab with identifier `id`.
-std::uint64_t recovery_tab_of(std::uint64_t id) {
+// The recovery store's name for the tab, made at its first store unless a restore gave it its
+// session's, so that every store and every later run tell its versions from other tabs'.
+std::uint64_t recovery_tab_of(DocumentTab& tab) {
     static const std::uint64_t process_seed = new_run_number();
-    const auto [entry, made] = recovery_tabs.try_emplace(id, 0);
-    if (made) {
-        std::uint64_t mixed = process_seed + id * 0x9E3779B97F4A7C15;
+    if (tab.recovery_tab == 0) {
+        std::uint64_t mixed = process_seed + tab.id * 0x9E3779B97F4A7C15;
         mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9;
-        entry->second = (mixed ^ (mixed >> 27)) | 1;
+        tab.recovery_tab = (mixed ^ (mixed >> 27)) | 1;
     }
-    return entry->second;
+    return tab.recovery_tab;
 }
 
 // The decisions for the recovery folder as it is now: a fresh run's when it moved.
@@ -267,7 +265,7 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
     WorkspaceSnapshot snapshot;
     snapshot.sessions.reserve(tabs.size());
     for (std::size_t i = 0; i < tabs.size(); ++i) {
-        const DocumentTab& tab = *tabs[i];
+        DocumentTab& tab = *tabs[i];
         const bool discarded = final && i < discarded_at_close.size() && discarded_at_close[i];
         std::optional<SessionSnapshot> session =
             discarded ? saved_file_session(tab) : editor_session(tab);
@@ -275,7 +273,7 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
             continue;
         }
         session->path = utf8_path(tab.path);
-        session->tab = recovery_tab_of(tab.id);
+        session->tab = recovery_tab_of(tab);
         if (i == active) {
             snapshot.active = snapshot.sessions.size();
         }
@@ -376,7 +374,7 @@ bool restore_into_tab(const Session& session, const std::filesystem::path& path,
     tab->recovered_draft = true;
     refresh_disk_stamp_of(*tab);
     show_if_current(*tab);
-    recovery_tabs[tab->id] = session.tab;
+    tab->recovery_tab = session.tab;
     last_tab = tab->id;
     return !replaces_draft;
 }
@@ -406,7 +404,7 @@ void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint6
             select_view(view);
         }
         show_if_current(*tab);
-        recovery_tabs[tab->id] = recovery_tab;
+        tab->recovery_tab = recovery_tab;
         last_tab = tab->id;
     } catch (const std::exception& error) {
         show_error_message(error);

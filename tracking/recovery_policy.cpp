@@ -168,6 +168,24 @@ std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& fi
     return beyond;
 }
 
+const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab) {
+    const auto at =
+        std::lower_bound(known.begin(), known.end(), tab,
+                         [](const StoreEntry& e, std::uint64_t t) { return e.tab < t; });
+    return at != known.end() && at->tab == tab ? &*at : nullptr;
+}
+
+void remember_version(KnownVersions& known, const StoreEntry& entry) {
+    const auto at =
+        std::lower_bound(known.begin(), known.end(), entry.tab,
+                         [](const StoreEntry& e, std::uint64_t t) { return e.tab < t; });
+    if (at != known.end() && at->tab == entry.tab) {
+        *at = entry;
+    } else {
+        known.insert(at, entry);
+    }
+}
+
 namespace {
 
 StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace);
@@ -176,21 +194,26 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
 // version's order, any other takes the store's own.
 StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace) {
     StoreStamp stamp = plan.stamp;
+    const KnownVersions none;
+    const KnownVersions& known_versions = plan.known ? *plan.known : none;
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         const Session& session = workspace.sessions[i];
-        const std::uint64_t fingerprint = session_fingerprint(session);
+        const bool given =
+            plan.fingerprints.size() == workspace.sessions.size() && plan.fingerprints[i] != 0;
+        const std::uint64_t fingerprint =
+            given ? plan.fingerprints[i] : session_fingerprint(session);
         const std::uint64_t tab = session.tab != 0 ? session.tab : derived_tab(plan.stamp.run, i);
-        const auto known = plan.known.find(tab);
-        const bool same = known != plan.known.end() && known->second.fingerprint == fingerprint;
+        const StoreEntry* known = known_version(known_versions, tab);
+        const bool same = known && known->fingerprint == fingerprint;
         stamp.entries.push_back({.tab = tab,
-                                 .order = same ? known->second.order : plan.stamp.order,
+                                 .order = same ? known->order : plan.stamp.order,
                                  .fingerprint = fingerprint,
                                  .draft = session.draft});
     }
     // Each tab this run knew that the store no longer holds is let go now (or was already).
     std::vector<StoreEntry> gone;
-    for (const auto& [known_tab, entry] : plan.known) {
-        const std::uint64_t tab = known_tab;
+    for (const StoreEntry& entry : known_versions) {
+        const std::uint64_t tab = entry.tab;
         const bool held = std::any_of(stamp.entries.begin(), stamp.entries.end(),
                                       [&](const StoreEntry& e) { return e.tab == tab; });
         if (!held) {
@@ -542,7 +565,7 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         }
         for (const StoreEntry& gone : file->gone) {
             if (gone.order == newest_of_tab[gone.tab]) {
-                known_[gone.tab] = gone;
+                remember_version(own_known(), gone);
             }
         }
         SalvagedWorkspace part{.workspace = {}, .whole = file->whole};
@@ -559,10 +582,10 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
                 part.workspace.active = part.workspace.sessions.size();
             }
             part.workspace.sessions.push_back(session);
-            known_[session.tab] = {.tab = session.tab,
-                                   .order = session.order,
-                                   .fingerprint = session_fingerprint(session),
-                                   .draft = session.draft};
+            remember_version(own_known(), {.tab = session.tab,
+                                           .order = session.order,
+                                           .fingerprint = session_fingerprint(session),
+                                           .draft = session.draft});
         }
         merge_into(merged, std::move(part));
     }
@@ -805,9 +828,19 @@ StorePlan RecoveryPolicy::plan_store(bool final) {
     return plan;
 }
 
+KnownVersions& RecoveryPolicy::own_known() {
+    if (known_.use_count() > 1) {
+        known_ = std::make_shared<KnownVersions>(*known_);
+    }
+    return *known_;
+}
+
 void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& outcome) {
     for (const StoreEntry& entry : outcome.entries) {
-        known_[entry.tab] = entry;
+        const StoreEntry* known = known_version(*known_, entry.tab);
+        if (!known || *known != entry) {
+            remember_version(own_known(), entry);
+        }
     }
     StartFile& file =
         (outcome.written.empty() ? plan.target : outcome.written) == beside_.path ? beside_ : tabs_;

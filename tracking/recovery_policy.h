@@ -44,6 +44,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -107,6 +108,15 @@ std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& fi
                                                  const std::vector<std::filesystem::path>& names,
                                                  std::size_t keep);
 
+// The newest version known of each tab, one entry a tab, in the order of their tabs. Every plan
+// shares the run's list rather than copying it on the UI thread; a list a plan holds is never
+// changed, a change goes to a copy.
+using KnownVersions = std::vector<StoreEntry>;
+// The entry of `tab`; null when none is known.
+const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab);
+// Puts `entry` in place of the one known for its tab.
+void remember_version(KnownVersions& known, const StoreEntry& entry);
+
 // Where one store goes: `target`, else `fallback` (none when empty) when the target cannot be
 // replaced; once the target holds it, the files `let_go` are removed. `let_go` is oldest first,
 // its first `older_than_target` older than the target's own file, so that an empty store removes
@@ -126,8 +136,13 @@ struct StorePlan {
     // files are removed instead (which needs no room), so that no older draft of a saved tab is
     // offered.
     bool final = false;
-    // The newest version this run knows of each tab: a text the same as it keeps its order.
-    std::map<std::uint64_t, StoreEntry> known;
+    // The newest version this run knows of each tab (none when null): a text the same as it
+    // keeps its order.
+    std::shared_ptr<const KnownVersions> known;
+    // The fingerprint of each session of the workspace written, in order, as the writer worked
+    // them out before the store (reading through only the texts that changed since its last);
+    // empty, or 0 for one, to work it out while stamping.
+    std::vector<std::uint64_t> fingerprints;
 };
 
 // What a store left on disk: the file that holds it, and the files it was to let go that are
@@ -235,12 +250,14 @@ private:
     void prune(const StartFile& file);
     bool touchable(const StartFile& file) const;
     StoreStamp stamp_of_store();
+    // The run's list of known versions, copied first while a plan holds it.
+    KnownVersions& own_known();
 
     RecoveryDisk& disk_;
     std::uint64_t run_ = 0;
     std::function<std::uint64_t()> clock_;
     std::uint64_t newest_order_ = 0; // of every store read or made
-    std::map<std::uint64_t, StoreEntry> known_;
+    std::shared_ptr<KnownVersions> known_ = std::make_shared<KnownVersions>();
     std::vector<StartFile> leftovers_;
     std::vector<std::filesystem::path> garbage_; // temporary files of writes that never ended
     std::uint64_t stores_ = 0;

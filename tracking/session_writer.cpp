@@ -2,6 +2,7 @@
 
 #include "tracking/recovery_files.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -74,6 +75,8 @@ void SessionWriter::run() {
         std::unique_lock lock(mutex_);
         wake_.wait(lock, [this] { return stopping_ || pending_.has_value(); });
         if (!pending_) {
+            // Nothing more is written: the texts kept for their fingerprints are let go.
+            fingerprinted_.clear();
             return;
         }
         // Moved out so that the next submit fills the slot while this one is on its way to disk.
@@ -90,7 +93,37 @@ void SessionWriter::run() {
     }
 }
 
-SessionWriter::Result SessionWriter::write(const Job& job) const {
+std::vector<std::uint64_t> SessionWriter::fingerprints_of(const WorkspaceSnapshot& snapshot,
+                                                          const Workspace& workspace) {
+    std::vector<std::uint64_t> fingerprints;
+    std::vector<Fingerprinted> now;
+    fingerprints.reserve(snapshot.sessions.size());
+    now.reserve(snapshot.sessions.size());
+    for (std::size_t i = 0; i < snapshot.sessions.size(); ++i) {
+        const SessionSnapshot& session = snapshot.sessions[i];
+        const auto before =
+            std::find_if(fingerprinted_.begin(), fingerprinted_.end(),
+                         [&](const Fingerprinted& text) { return text.tab == session.tab; });
+        const bool same =
+            session.tab != 0 && before != fingerprinted_.end() &&
+            before->root == session.text.root && before->encoding == session.encoding &&
+            before->line_ending == session.line_ending && before->path == session.path;
+        fingerprints.push_back(same ? before->fingerprint
+                                    : session_fingerprint(workspace.sessions[i]));
+        if (session.tab != 0) {
+            now.push_back({.tab = session.tab,
+                           .root = session.text.root,
+                           .encoding = session.encoding,
+                           .line_ending = session.line_ending,
+                           .path = session.path,
+                           .fingerprint = fingerprints.back()});
+        }
+    }
+    fingerprinted_ = std::move(now);
+    return fingerprints;
+}
+
+SessionWriter::Result SessionWriter::write(const Job& job) {
     Result result{.sequence = job.sequence,
                   .error = {},
                   .plan = job.plan,
@@ -102,7 +135,11 @@ SessionWriter::Result SessionWriter::write(const Job& job) const {
         if (const auto* workspace = std::get_if<Workspace>(&job.workspace)) {
             outcome = writer_(job.plan, *workspace);
         } else {
-            outcome = writer_(job.plan, workspace_of(std::get<WorkspaceSnapshot>(job.workspace)));
+            const auto& snapshot = std::get<WorkspaceSnapshot>(job.workspace);
+            const Workspace texts = workspace_of(snapshot);
+            StorePlan plan = job.plan;
+            plan.fingerprints = fingerprints_of(snapshot, texts);
+            outcome = writer_(plan, texts);
         }
         result.written = std::move(outcome.written);
         result.still_there = std::move(outcome.still_there);

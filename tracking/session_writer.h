@@ -68,8 +68,24 @@ private:
 
     std::uint64_t enqueue(StorePlan plan, std::variant<Workspace, WorkspaceSnapshot> workspace);
 
+    // A text fingerprinted for an earlier store: its tab, the shared root of its pieces (the
+    // same root is the same text, and holding it keeps its address from being taken by another)
+    // and what else the fingerprint covers.
+    struct Fingerprinted {
+        std::uint64_t tab = 0;
+        SourceDocument::NodePtr root;
+        Encoding encoding = Encoding::utf8;
+        LineEnding line_ending = LineEnding::crlf;
+        std::string path;
+        std::uint64_t fingerprint = 0;
+    };
+
     void run();
-    Result write(const Job& job) const;
+    Result write(const Job& job);
+    // The fingerprint of each session, read through again only for a text that changed since
+    // the last snapshot written; remembers them for the next.
+    std::vector<std::uint64_t> fingerprints_of(const WorkspaceSnapshot& snapshot,
+                                               const Workspace& workspace);
 
     WriterFunction writer_;
     std::mutex mutex_;
@@ -79,6 +95,8 @@ private:
     std::thread thread_;
     std::uint64_t last_sequence_ = 0;
     bool stopping_ = false;
+    // The texts of the last snapshot written; the writer thread's own.
+    std::vector<Fingerprinted> fingerprinted_;
 };
 
 } // namespace pellix

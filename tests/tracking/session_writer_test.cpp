@@ -298,5 +298,50 @@ TEST(SessionWriter, ASnapshotSharingTheEditorsTextIsWrittenAsItWasTaken) {
     EXPECT_EQ(workspace, expected);
 }
 
+// The writer reads a text through for its fingerprint only when it changed since the last
+// snapshot written; what it gives the store must still be each written text's own fingerprint,
+// also when only a setting or path changed, or a tab's text moved to another tab.
+TEST(SessionWriter, TheFingerprintsGivenToAStoreAreThoseOfTheTextsItWrites) {
+    SourceDocument first;
+    first.assign(u"alpha");
+    SourceDocument second;
+    second.assign(u"beta\nlines");
+    std::mutex mutex;
+    std::vector<std::pair<Workspace, std::vector<std::uint64_t>>> stores;
+    SessionWriter writer([&](const StorePlan& plan, const Workspace& workspace) {
+        std::lock_guard lock(mutex);
+        stores.emplace_back(workspace, plan.fingerprints);
+        return plan.target;
+    });
+    auto store = [&](std::uint64_t first_tab, std::uint64_t second_tab, std::string first_path,
+                     Encoding second_encoding) {
+        WorkspaceSnapshot snapshot;
+        snapshot.sessions.resize(2);
+        snapshot.sessions[0].text = first.snapshot();
+        snapshot.sessions[0].tab = first_tab;
+        snapshot.sessions[0].path = std::move(first_path);
+        snapshot.sessions[1].text = second.snapshot();
+        snapshot.sessions[1].tab = second_tab;
+        snapshot.sessions[1].encoding = second_encoding;
+        writer.submit(to_t, std::move(snapshot));
+        EXPECT_TRUE(test::wait_until([&] { return writer.take_result().has_value(); }));
+    };
+    store(7, 9, "", Encoding::utf8);
+    second.replace(0, 4, u"BETA", true);
+    store(7, 9, "", Encoding::utf8);
+    store(7, 9, "C:\\notes\\a.md", Encoding::utf8);
+    store(7, 9, "C:\\notes\\a.md", Encoding::utf16_le);
+    store(9, 7, "C:\\notes\\a.md", Encoding::utf16_le);
+    writer.stop();
+
+    ASSERT_EQ(stores.size(), 5u);
+    for (const auto& [workspace, fingerprints] : stores) {
+        ASSERT_EQ(fingerprints.size(), workspace.sessions.size());
+        for (std::size_t i = 0; i < fingerprints.size(); ++i) {
+            EXPECT_EQ(fingerprints[i], session_fingerprint(workspace.sessions[i]));
+        }
+    }
+}
+
 } // namespace
 } // namespace pellix
