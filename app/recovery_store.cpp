@@ -550,7 +550,7 @@ void store_session(bool final, bool now) {
     autosave_deadline = 0;
     try {
         KillTimer(main_window, timer_id::recovery_snapshot);
-        StorePlan plan = recovery_decisions().plan_store(final);
+        StorePlan plan = recovery_decisions().plan_store();
         WorkspaceSnapshot snapshot = snapshot_of_tabs(final);
         if (!writer) {
             writer = std::make_unique<SessionWriter>();

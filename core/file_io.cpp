@@ -96,8 +96,8 @@ std::filesystem::path temporary_path_beside(const std::filesystem::path& destina
     const std::uint32_t first = device();
     const std::uint32_t second = device();
     auto temporary = destination;
-    temporary.replace_filename(".pellix-" + std::to_string(first) + "-" + std::to_string(second) +
-                               ".tmp");
+    temporary.replace_filename(std::wstring(temporary_file_prefix) + std::to_wstring(first) + L"-" +
+                               std::to_wstring(second) + std::wstring(temporary_file_suffix));
     return temporary;
 }
 

@@ -23,6 +23,11 @@ FileRead read_whole_file(const std::filesystem::path& path, std::uint64_t limit)
 // The whole file, refusing one larger than `limit` bytes. Throws std::runtime_error.
 std::string read_file_bytes(const std::filesystem::path& path, std::uint64_t limit);
 
+// A write's temporary file beside its destination is named ".pellix-<n>-<n>.tmp": a crash can
+// leave one behind, and a reader that looks for what it holds knows it by these.
+inline constexpr std::wstring_view temporary_file_prefix = L".pellix-";
+inline constexpr std::wstring_view temporary_file_suffix = L".tmp";
+
 // Writes `bytes` to a fresh temporary file beside `destination`, then puts it in place in one
 // step, so a failed save leaves the destination as it was. Throws std::runtime_error.
 void write_file_atomically(const std::filesystem::path& destination, const std::string& bytes,

@@ -1,5 +1,7 @@
 #include "tracking/recovery_policy.h"
 
+#include "core/file_io.h"
+
 #include <algorithm>
 #include <chrono>
 #include <compare>
@@ -15,14 +17,11 @@ namespace {
 
 // Written in place of "tabs.bin" while that cannot take a store, and read after it at a start.
 constexpr wchar_t beside_file_name[] = L"tabs.bin.beside";
-// How a write names its temporary file beside the one it replaces.
-constexpr wchar_t temporary_prefix[] = L".pellix-";
-constexpr wchar_t temporary_suffix[] = L".tmp";
 constexpr std::string_view stored_file_magic("PLXSTOR2", 8);
 
 bool temporary_name(const std::filesystem::path& name) {
     const std::wstring text = name.filename().wstring();
-    return text.starts_with(temporary_prefix) && text.ends_with(temporary_suffix);
+    return text.starts_with(temporary_file_prefix) && text.ends_with(temporary_file_suffix);
 }
 
 // A tab's identity for a record whose file did not stamp it: the same each time that file is
@@ -241,12 +240,13 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
                                         [](const Session& session) { return session.draft; });
         // A file this run could not read may hold older drafts that only the stores it would
         // remove take over.
-        if (!plan.final || drafts || workspace.sessions.empty() || plan.stamp_when_empty) {
+        if (drafts || workspace.sessions.empty() || plan.stamp_when_empty) {
             throw;
         }
     }
-    // A clean close that cannot write its last store: every tab is in its own file, and the
-    // drafts the files hold are older than that. Removing them needs no room.
+    // A store that cannot be written while every tab is in its own file (a full disk after a
+    // Save, say): the drafts the files hold are older than that, and removing them needs no
+    // room. What goes is only the list of open tabs, which the next store that lands brings back.
     return write_store(disk, plan, Workspace{});
 }
 
@@ -258,9 +258,8 @@ std::vector<std::filesystem::path> stranded_stores(RecoveryDisk& disk, const Sto
     const std::filesystem::path folder = plan.target.parent_path();
     std::vector<std::filesystem::path> stranded;
     for (const std::filesystem::path& name : disk.names(folder)) {
-        const std::wstring text = name.filename().wstring();
         const std::filesystem::path file = folder / name.filename();
-        if (!text.starts_with(temporary_prefix) || !text.ends_with(temporary_suffix) ||
+        if (!temporary_name(name) ||
             std::find(plan.let_go.begin(), plan.let_go.end(), file) != plan.let_go.end()) {
             continue;
         }
@@ -775,12 +774,11 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
     return stamp;
 }
 
-StorePlan RecoveryPolicy::plan_store(bool final) {
+StorePlan RecoveryPolicy::plan_store() {
     StorePlan plan;
     plan.stamp = stamp_of_store();
     newest_order_ = std::max(newest_order_ + 1, clock_());
     plan.stamp.order = newest_order_;
-    plan.final = final;
     plan.known = known_;
     plan.stamp_when_empty = std::any_of(files_.begin(), files_.end(), [](const StartFile* file) {
         return file->present && (file->left_alone || file->unknown);

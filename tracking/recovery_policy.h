@@ -132,10 +132,6 @@ struct StorePlan {
     // A file this run could not read may be one the stamp takes over: an empty store writes a
     // file that restores nothing in place of removing the files.
     bool stamp_when_empty = false;
-    // The last store at a clean close: when it cannot be written and no tab holds a draft, the
-    // files are removed instead (which needs no room), so that no older draft of a saved tab is
-    // offered.
-    bool final = false;
     // The newest version this run knows of each tab (none when null): a text the same as it
     // keeps its order.
     std::shared_ptr<const KnownVersions> known;
@@ -207,7 +203,7 @@ public:
 
     // Where the next store goes. Throws std::runtime_error when every file it could go to is
     // left alone.
-    StorePlan plan_store(bool final = false);
+    StorePlan plan_store();
 
     // The store of `plan` is on disk as `outcome` says. Called for every store that succeeded,
     // in the order they were planned.

@@ -47,7 +47,7 @@ public:
             files[path.parent_path() / (".pellix-" + std::to_string(operations) + ".tmp")] = bytes;
             throw std::runtime_error("The replaced file could not be put back.");
         }
-        refuse_unless(done && !locked_file(path));
+        refuse_unless(done && !full && !locked_file(path));
         files[path] = bytes;
         written.push_back(path);
     }
@@ -81,6 +81,7 @@ public:
     std::set<std::filesystem::path> read_only; // shared for reading, never replaced or removed
     std::set<int> failing;                     // operations that fail as a full disk would
     std::set<int> losing;                      // writes whose replace loses the old file
+    bool full = false;   // every write fails, as on a full disk; removes still work
     bool locked = false; // the folder cannot be looked into: every operation fails
     int crash_at = 0;    // the operation at which the program dies; 0 for none
     int operations = 0;
@@ -738,7 +739,7 @@ private:
         bool done = false;
         if (policy_) {
             try {
-                done = carry_out({policy_->plan_store(true), workspace_of_tabs(), unstored_saves_,
+                done = carry_out({policy_->plan_store(), workspace_of_tabs(), unstored_saves_,
                                   unstored_let_go_},
                                  false);
             } catch (const std::runtime_error&) {
@@ -1198,6 +1199,28 @@ TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitl
     EXPECT_FALSE(read->whole);
     ASSERT_EQ(read->workspace.sessions.size(), 1u);
     EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 2));
+}
+
+TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDraft) {
+    MemoryDisk disk;
+    RecoveryPolicy run(disk, folder, 1);
+    run.start();
+    Session tab = draft(text_of(1, 1));
+    tab.tab = 1;
+    tab.path = path_of_tab(1);
+    const StorePlan first = run.plan_store();
+    run.store_written(first, carry_out_store(disk, first, {.sessions = {tab}, .active = 0}));
+    tab.text = text_of(1, 2);
+    tab.draft = false;
+    disk.full = true;
+    const StorePlan after_save = run.plan_store();
+    run.store_written(after_save,
+                      carry_out_store(disk, after_save, {.sessions = {tab}, .active = 0}));
+    disk.full = false;
+    RecoveryPolicy next(disk, folder, 2);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    EXPECT_FALSE(read && !read->workspace.sessions.empty()) << "version 1 offered after a Save";
+    EXPECT_TRUE(disk.files.empty());
 }
 
 TEST(RecoveryPolicy, AFileLeftAloneIsNamedForWhyInUseOrInAFolderThatCannotBeSearched) {
