@@ -739,9 +739,9 @@ private:
         bool done = false;
         if (policy_) {
             try {
-                done = carry_out({policy_->plan_store(), workspace_of_tabs(), unstored_saves_,
-                                  unstored_let_go_},
-                                 false);
+                done = carry_out(
+                    {policy_->plan_store(), workspace_of_tabs(), unstored_saves_, unstored_let_go_},
+                    false);
             } catch (const std::runtime_error&) {
             }
         }
