@@ -165,6 +165,7 @@ void hide_editor(HWND editor, bool erase) {
 struct LeftEditorWait {
     HWND left = nullptr;
     HWND entered = nullptr;
+    bool presented = false;
 };
 LeftEditorWait left_wait;
 
@@ -205,8 +206,9 @@ void hide_left_editor(HWND left_editor, HWND entered) {
 // The switch reaches the screen pane by pane, each going at once from the old tab's picture to
 // the new one's, the dearest first: the page and the strips are drawn while the left editor still
 // shows, and its picture stays until the entered editor presents its frame. The two editors are
-// never shown together: under Wine, shown overlapping (whichever lay on top), they kept some
-// 13 MiB more for every editor, apparently drawn offscreen.
+// shown together only while one left waits for the entered one's first frame (under Wine), and
+// never more than one waits: a chain of editors left shown, each with its target, kept some
+// 13 MiB an editor there.
 void present_entered_tab(HWND left_editor) {
     const HWND entered = std::exchange(editor_shown_later, nullptr);
     end_left_editor_wait();
@@ -223,6 +225,11 @@ void present_entered_tab(HWND left_editor) {
     if (shows_entered) {
         ShowWindow(entered, SW_SHOWNA);
         UpdateWindow(entered);
+    }
+    // Hidden within the switch once the entered editor has presented, no one looking from
+    // outside finds two editors shown; a frame still to come hides it when it is presented.
+    if (left_wait.presented) {
+        end_left_editor_wait();
     }
     draw_waiting_windows();
 }
@@ -363,6 +370,7 @@ void end_left_editor_wait() {
 
 void on_editor_presented(HWND editor) {
     if (left_wait.left != nullptr && editor == left_wait.entered) {
+        left_wait.presented = true;
         // WM_TIMER comes once the thread has nothing else to do: after the paint that presented.
         SetTimer(main_window, timer_id::left_editor_wait, USER_TIMER_MINIMUM,
                  left_editor_wait_over);
