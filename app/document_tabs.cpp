@@ -160,8 +160,8 @@ void hide_editor(HWND editor, bool erase) {
     }
 }
 
-// Where a child's drawing lives apart (Wine), the editor left at a switch stays shown below
-// the entered one until that one has presented its first frame, and the editor it waits for.
+// Where a child's drawing lives apart (Wine), the editor left at a switch, which stays shown
+// with the entered one until that one has presented its first frame, and the editor it waits for.
 struct LeftEditorWait {
     HWND left = nullptr;
     HWND entered = nullptr;
@@ -192,7 +192,7 @@ void keep_left_editor_until_entered_presents(HWND left_editor, HWND entered) {
 // drawing waits for a new render target). On Windows the editor's drawing is part of the main
 // window's surface and stays there by itself. Under Wine it lives in a window of its own above
 // that surface, and hiding it uncovers what the surface holds: there the left editor stays shown
-// below the entered one until that one presents, at most one at a time, so that no chain of
+// with the entered one until that one presents, at most one at a time, so that no chain of
 // switches without a paint between keeps every editor left shown with its target.
 void hide_left_editor(HWND left_editor, HWND entered) {
     const bool covered = entered != nullptr && IsWindowVisible(left_editor);

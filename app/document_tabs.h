@@ -39,7 +39,7 @@ void new_tab();
 void select_tab(std::uint64_t index, bool check_disk);
 
 // Where a child's drawing lives apart from its window's (Wine), the editor a switch left stays
-// shown below the entered one until that one presents its first frame, or for 0.5 s at most:
+// shown with the entered one until that one presents its first frame, or for 0.5 s at most:
 // `on_editor_presented` hears of every frame presented, `end_left_editor_wait` hides the editor
 // left at once (a new switch, a closed tab), and `left_editor_waits` says whether one still does.
 void on_editor_presented(HWND editor);
