@@ -561,20 +561,29 @@ TEST_F(SwitchPictures, TheEditorLeftWaitsForTheEnteredOnesFrameOnlyWhereChildDra
     }
 }
 
-// An entered editor that never presents keeps the editor left shown only for a while.
+// An entered editor that never presents keeps the editor left shown only for a while, and a
+// switch meanwhile hides it at once: never more than one editor left waits.
 TEST_F(SwitchPictures, AnEnteredEditorThatNeverPresentsLetsTheLeftOneGoAfterAWhile) {
-    open_tabs_in_view(2, view_source);
+    open_tabs_in_view(3, view_source);
     override_child_drawing_apart(true);
-    const HWND left = chrome.editor;
-    const HWND entered = tabs[0]->editor;
+    const HWND last = chrome.editor;
+    const HWND first = tabs[0]->editor;
+    const HWND second = tabs[1]->editor;
     unpainted_proc_base = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(entered, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(skip_paint)));
+        SetWindowLongPtrW(first, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(skip_paint)));
+    SetWindowLongPtrW(second, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(skip_paint));
     choose_in_strip(0);
     EXPECT_TRUE(left_editor_waits());
-    EXPECT_TRUE(pump_until([&] { return !IsWindowVisible(left); }));
+    EXPECT_TRUE(IsWindowVisible(last));
+    choose_in_strip(1);
+    EXPECT_FALSE(IsWindowVisible(last));
+    EXPECT_TRUE(IsWindowVisible(first));
+    EXPECT_TRUE(pump_until([&] { return !IsWindowVisible(first); }));
     EXPECT_FALSE(left_editor_waits());
-    SetWindowLongPtrW(entered, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(unpainted_proc_base));
-    EXPECT_TRUE(IsWindowVisible(entered));
+    for (HWND editor : {first, second}) {
+        SetWindowLongPtrW(editor, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(unpainted_proc_base));
+    }
+    EXPECT_TRUE(IsWindowVisible(second));
 }
 
 // A hide that does not happen leaves the editor shown and knowing it: told it was hidden, it
