@@ -129,6 +129,31 @@ void enter_tab(std::uint64_t index, HWND left_editor) {
     SendMessageW(tab.editor, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&tab.scroll_pos));
 }
 
+RECT client_in_main(HWND window) {
+    RECT rect{};
+    GetClientRect(window, &rect);
+    MapWindowPoints(window, main_window, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// Copies the frame of the editor left into the main window's own surface, where the entered
+// editor is about to cover it; false when it holds no whole frame.
+bool leave_frame_behind(HWND left_editor, HWND entered) {
+    const RECT left = client_in_main(left_editor);
+    const RECT place = client_in_main(entered);
+    // Without the children's clipping, the copy goes under the editors themselves.
+    HDC dc = GetDCEx(main_window, nullptr, DCX_CACHE);
+    if (dc == nullptr) {
+        return false;
+    }
+    IntersectClipRect(dc, left.left, left.top, left.right, left.bottom);
+    IntersectClipRect(dc, place.left, place.top, place.right, place.bottom);
+    SetViewportOrgEx(dc, left.left, left.top, nullptr);
+    const bool copied = copy_presented_frame(left_editor, dc);
+    ReleaseDC(main_window, dc);
+    return copied;
+}
+
 bool shown_itself(HWND window) {
     return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
@@ -147,71 +172,34 @@ bool hide_without_erase(HWND editor) {
     return true;
 }
 
-// Hides the editor without the parent's erase where it can, else with it; an editor the hide
-// failed for is told it is still shown.
-void hide_editor(HWND editor, bool erase) {
-    if (!erase && hide_without_erase(editor)) {
-        return;
-    }
-    ShowWindow(editor, SW_HIDE);
-    if (shown_itself(editor)) {
-        // ShowWindow told the editor it is hidden before the hide failed.
-        SendMessageW(editor, WM_SHOWWINDOW, TRUE, 0);
-    }
-}
-
-// Where a child's drawing lives apart (Wine), the editor left at a switch, which stays shown
-// with the entered one until that one has presented its first frame, and the editor it waits for.
-struct LeftEditorWait {
-    HWND left = nullptr;
-    HWND entered = nullptr;
-    bool presented = false;
-};
-LeftEditorWait left_wait;
-
-// The longest the left editor waits for the entered one to present, should it never paint
-// (hidden again, or its paint failing).
-constexpr UINT longest_left_editor_wait_ms = 500;
-
-void CALLBACK left_editor_wait_over(HWND, UINT, UINT_PTR, DWORD) {
-    end_left_editor_wait();
-}
-
-// Whichever of the two lies on top, the pane shows the left editor's picture until the entered
-// one has presented: below the left one, the entered one's frame comes out whole at the hide.
-void keep_left_editor_until_entered_presents(HWND left_editor, HWND entered) {
-    end_left_editor_wait();
-    left_wait = {.left = left_editor, .entered = entered};
-    SetTimer(main_window, timer_id::left_editor_wait, longest_left_editor_wait_ms,
-             left_editor_wait_over);
-}
-
 // Hiding a child erases its parent under it at once; the erase is put off to the main window's
 // next paint, by when the entered editor covers the place, so that the pane keeps the old tab's
 // picture until the entered editor presents its own (which for an editor that let go of its
 // drawing waits for a new render target). On Windows the editor's drawing is part of the main
 // window's surface and stays there by itself. Under Wine it lives in a window of its own above
-// that surface, and hiding it uncovers what the surface holds: there the left editor stays shown
-// with the entered one until that one presents, at most one at a time, so that no chain of
-// switches without a paint between keeps every editor left shown with its target.
+// that surface, and hiding it uncovers what the surface holds: so the left editor's frame is
+// copied there first. Where no frame could be copied, the erase stays, lest an older tab's
+// picture show through.
 void hide_left_editor(HWND left_editor, HWND entered) {
-    const bool covered = entered != nullptr && IsWindowVisible(left_editor);
-    if (covered && child_drawing_apart()) {
-        keep_left_editor_until_entered_presents(left_editor, entered);
+    if (entered != nullptr && IsWindowVisible(left_editor) &&
+        (!child_drawing_apart() || leave_frame_behind(left_editor, entered)) &&
+        hide_without_erase(left_editor)) {
         return;
     }
-    hide_editor(left_editor, !covered);
+    ShowWindow(left_editor, SW_HIDE);
+    if (shown_itself(left_editor)) {
+        // ShowWindow told the editor it is hidden before the hide failed.
+        SendMessageW(left_editor, WM_SHOWWINDOW, TRUE, 0);
+    }
 }
 
 // The switch reaches the screen pane by pane, each going at once from the old tab's picture to
 // the new one's, the dearest first: the page and the strips are drawn while the left editor still
 // shows, and its picture stays until the entered editor presents its frame. The two editors are
-// shown together only while one left waits for the entered one's first frame (under Wine), and
-// never more than one waits: a chain of editors left shown, each with its target, kept some
-// 13 MiB an editor there.
+// never shown together: under Wine, shown overlapping (whichever lay on top), they kept some
+// 13 MiB more for every editor, apparently drawn offscreen.
 void present_entered_tab(HWND left_editor) {
     const HWND entered = std::exchange(editor_shown_later, nullptr);
-    end_left_editor_wait();
     reach(SwitchPoint::presenting);
     const bool shows_entered = entered != nullptr && current_layout.source_shown;
     for (HWND pane : {preview().window, chrome.tab_control, chrome.status_strip}) {
@@ -226,11 +214,6 @@ void present_entered_tab(HWND left_editor) {
         ShowWindow(entered, SW_SHOWNA);
         UpdateWindow(entered);
     }
-    // Hidden within the switch once the entered editor has presented, no one looking from
-    // outside finds two editors shown; a frame still to come hides it when it is presented.
-    if (left_wait.presented) {
-        end_left_editor_wait();
-    }
     draw_waiting_windows();
 }
 
@@ -244,7 +227,6 @@ bool has_shown_style(HWND window) {
 // The failure that cut the switch short goes on to the caller, so nothing here may throw.
 void settle_cut_short_switch() noexcept {
     editor_shown_later = nullptr;
-    end_left_editor_wait();
     for (const auto& tab : tabs) {
         if (tab->editor != chrome.editor && has_shown_style(tab->editor)) {
             ShowWindow(tab->editor, SW_HIDE);
@@ -323,7 +305,6 @@ void remove_active_tab() {
     forget_tab_work(current_tab());
     select_tab(closing_index == 0 ? 1 : closing_index - 1, false);
     const HWND editor = tabs[closing_index]->editor;
-    end_left_editor_wait();
     tabs.erase(tabs.begin() + static_cast<std::ptrdiff_t>(closing_index));
     if (closing_index < active) {
         --active;
@@ -359,27 +340,6 @@ std::uint64_t index_of_id(std::uint64_t id) {
 }
 
 } // namespace
-
-void end_left_editor_wait() {
-    KillTimer(main_window, timer_id::left_editor_wait);
-    const HWND left = std::exchange(left_wait, {}).left;
-    if (left != nullptr && left != chrome.editor && IsWindow(left) && IsWindowVisible(left)) {
-        hide_editor(left, false);
-    }
-}
-
-void on_editor_presented(HWND editor) {
-    if (left_wait.left != nullptr && editor == left_wait.entered) {
-        left_wait.presented = true;
-        // WM_TIMER comes once the thread has nothing else to do: after the paint that presented.
-        SetTimer(main_window, timer_id::left_editor_wait, USER_TIMER_MINIMUM,
-                 left_editor_wait_over);
-    }
-}
-
-bool left_editor_waits() {
-    return left_wait.left != nullptr;
-}
 
 RECT place_kept_through_switch() {
     if (editor_shown_later == nullptr || editor_shown_later != chrome.editor ||

@@ -38,14 +38,6 @@ void new_tab();
 // tab is then checked against its file.
 void select_tab(std::uint64_t index, bool check_disk);
 
-// Where a child's drawing lives apart from its window's (Wine), the editor a switch left stays
-// shown with the entered one until that one presents its first frame, or for 0.5 s at most:
-// `on_editor_presented` hears of every frame presented, `end_left_editor_wait` hides the editor
-// left at once (a new switch, a closed tab), and `left_editor_waits` says whether one still does.
-void on_editor_presented(HWND editor);
-void end_left_editor_wait();
-bool left_editor_waits();
-
 // While a tab switch waits to show the editor it enters, the place that editor takes (in the
 // main window's client area), which the main window's erase must leave alone: what shows there
 // is the old tab's picture until the entered editor presents its own. Empty otherwise.

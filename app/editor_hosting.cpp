@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include "editor/source_interface.h"
-#include "app/document_tabs.h"
 #include "app/hosted_units.h"
 #include "app/main_layout.h"
 #include "app/main_window_state.h"
@@ -51,7 +50,6 @@ void install_host_once() {
         .search_term = [] { return search_term; },
         .record_scroll_sample = scroll_profile.enabled ? record_stage_sample : nullptr,
         .record_work_stage = nullptr,
-        .frame_presented = on_editor_presented,
     });
 }
 

@@ -18,7 +18,6 @@ inline constexpr UINT_PTR directory_changes = 8;
 inline constexpr UINT_PTR split_sync = 10;
 inline constexpr UINT_PTR compare = 11;
 inline constexpr UINT_PTR status_refresh = 12;
-inline constexpr UINT_PTR left_editor_wait = 13;
 } // namespace timer_id
 
 namespace timer_period {

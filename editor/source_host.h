@@ -8,8 +8,6 @@
 #include <functional>
 #include <string>
 
-#include <windows.h>
-
 #include "core/palette_table.h"
 
 namespace pellix {
@@ -50,8 +48,6 @@ struct SourceHost {
         record_scroll_sample;
     // The milliseconds one stage of an edit or a paint took (`work_stage`).
     std::function<void(int stage, double milliseconds)> record_work_stage;
-    // An editor's paint presented a frame (called once the paint has ended).
-    std::function<void(HWND editor)> frame_presented;
 };
 
 // Times consecutive stages for `SourceHost::record_work_stage`; costs nothing while the host

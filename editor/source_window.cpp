@@ -314,12 +314,6 @@ void let_go_of_the_waiting_editor(const Source& shown) {
     }
 }
 
-void tell_frame_presented(const Source& source) {
-    if (source_host().frame_presented) {
-        source_host().frame_presented(source.window);
-    }
-}
-
 void paint_window(Source& source) {
     ScrollSample sample(scroll_stage_source_paint);
     PAINTSTRUCT paint{};
@@ -331,7 +325,6 @@ void paint_window(Source& source) {
         if (!source.budget.last_paint_pending) {
             let_go_of_the_waiting_editor(source);
         }
-        tell_frame_presented(source);
         return;
     }
     RECT client{};
@@ -366,9 +359,6 @@ void paint_window(Source& source) {
     end.lap(work_stage::paint_end);
     if (!source.budget.last_paint_pending) {
         let_go_of_the_waiting_editor(source);
-    }
-    if (source.frame_kept) {
-        tell_frame_presented(source);
     }
 }
 
