@@ -129,31 +129,6 @@ void enter_tab(std::uint64_t index, HWND left_editor) {
     SendMessageW(tab.editor, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&tab.scroll_pos));
 }
 
-RECT client_in_main(HWND window) {
-    RECT rect{};
-    GetClientRect(window, &rect);
-    MapWindowPoints(window, main_window, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-// Copies the frame of the editor left into the main window's own surface, where the entered
-// editor is about to cover it; false when it holds no whole frame.
-bool leave_frame_behind(HWND left_editor, HWND entered) {
-    const RECT left = client_in_main(left_editor);
-    const RECT place = client_in_main(entered);
-    // Without the children's clipping, the copy goes under the editors themselves.
-    HDC dc = GetDCEx(main_window, nullptr, DCX_CACHE);
-    if (dc == nullptr) {
-        return false;
-    }
-    IntersectClipRect(dc, left.left, left.top, left.right, left.bottom);
-    IntersectClipRect(dc, place.left, place.top, place.right, place.bottom);
-    SetViewportOrgEx(dc, left.left, left.top, nullptr);
-    const bool copied = copy_presented_frame(left_editor, dc);
-    ReleaseDC(main_window, dc);
-    return copied;
-}
-
 bool shown_itself(HWND window) {
     return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
@@ -175,15 +150,9 @@ bool hide_without_erase(HWND editor) {
 // Hiding a child erases its parent under it at once; the erase is put off to the main window's
 // next paint, by when the entered editor covers the place, so that the pane keeps the old tab's
 // picture until the entered editor presents its own (which for an editor that let go of its
-// drawing waits for a new render target). On Windows the editor's drawing is part of the main
-// window's surface and stays there by itself. Under Wine it lives in a window of its own above
-// that surface, and hiding it uncovers what the surface holds: so the left editor's frame is
-// copied there first. Where no frame could be copied, the erase stays, lest an older tab's
-// picture show through.
+// drawing waits for a new render target).
 void hide_left_editor(HWND left_editor, HWND entered) {
-    if (entered != nullptr && IsWindowVisible(left_editor) &&
-        (!child_drawing_apart() || leave_frame_behind(left_editor, entered)) &&
-        hide_without_erase(left_editor)) {
+    if (entered != nullptr && IsWindowVisible(left_editor) && hide_without_erase(left_editor)) {
         return;
     }
     ShowWindow(left_editor, SW_HIDE);
@@ -196,8 +165,8 @@ void hide_left_editor(HWND left_editor, HWND entered) {
 // The switch reaches the screen pane by pane, each going at once from the old tab's picture to
 // the new one's, the dearest first: the page and the strips are drawn while the left editor still
 // shows, and its picture stays until the entered editor presents its frame. The two editors are
-// never shown together: under Wine, shown overlapping (whichever lay on top), they kept some
-// 13 MiB more for every editor, apparently drawn offscreen.
+// never shown together while one draws: under Wine, shown overlapping (whichever lay on top),
+// they kept some 13 MiB more for every editor, apparently drawn offscreen.
 void present_entered_tab(HWND left_editor) {
     const HWND entered = std::exchange(editor_shown_later, nullptr);
     reach(SwitchPoint::presenting);
@@ -207,11 +176,24 @@ void present_entered_tab(HWND left_editor) {
             UpdateWindow(pane);
         }
     }
-    if (left_editor != nullptr && left_editor != chrome.editor) {
+    const bool left_goes = left_editor != nullptr && left_editor != chrome.editor;
+    // On Windows the editor's drawing is part of the main window's surface, and the left
+    // editor's pixels stay there once it is hidden. Under Wine each editor's drawing is a window
+    // of its own above that surface: hidden first, the left one uncovered what the surface held
+    // there. Shown first, the entered editor keeps the screen's pixels where it lies until it
+    // presents, so the left one is hidden only then, before the entered one paints: an editor
+    // presenting while another overlapped it kept hundreds of MiB.
+    const bool entered_first = shows_entered && child_drawing_apart();
+    if (left_goes && !entered_first) {
         hide_left_editor(left_editor, shows_entered ? entered : nullptr);
     }
     if (shows_entered) {
         ShowWindow(entered, SW_SHOWNA);
+    }
+    if (left_goes && entered_first) {
+        hide_left_editor(left_editor, entered);
+    }
+    if (shows_entered) {
         UpdateWindow(entered);
     }
     draw_waiting_windows();

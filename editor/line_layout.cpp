@@ -539,8 +539,6 @@ void release_device_objects(Source& source) {
     brushes.find_highlight.reset();
     brushes.marker.reset();
     source.target.reset();
-    source.frame_copy.reset();
-    source.frame_copied = false;
     // A draw a test's read left open is dropped with its target, unpresented.
     source.draw_open = false;
 }

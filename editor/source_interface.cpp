@@ -183,11 +183,6 @@ void set_source_highlight(HWND editor, int mode) {
     });
 }
 
-bool copy_presented_frame(HWND editor, HDC into) {
-    Source* source = source_record(editor);
-    return source != nullptr && copy_kept_frame(*source, into);
-}
-
 double source_top_line(HWND editor) {
     Source* source = source_record(editor);
     if (!source) {

@@ -40,10 +40,6 @@ void set_source_style(HWND editor, std::uint32_t font_points, bool dark, bool li
 // painting highlights it with (0 removes the highlights); repaints when either changed.
 void set_source_highlight(HWND editor, int mode);
 
-// Copies the frame the editor last presented into `into`, its client area at the DC's origin;
-// false when it holds no copy of it (no render target, or a paint whose frame or copy failed).
-bool copy_presented_frame(HWND editor, HDC into);
-
 // The fractional 0-based line at the top of the view.
 double source_top_line(HWND editor);
 

@@ -6,7 +6,6 @@
 #include "editor/source_find.h"
 #include "editor/source_host.h"
 #include "editor/source_record.h"
-#include "platform/child_surfaces.h"
 #include "platform/text_drawing.h"
 #include "platform/text_hit_test.h"
 
@@ -660,55 +659,6 @@ RECT whole_frame(const Source& source) {
     return RECT{0, 0, static_cast<LONG>(size.width), static_cast<LONG>(size.height)};
 }
 
-// Where the platform keeps a child's drawing apart, copies what this frame drew (`area`, in
-// pixels) into the frame's copy before it is presented; the whole frame when the copy was not
-// current or the target's size changed. Elsewhere the hidden editor's pixels stay on screen by
-// themselves, and no paint pays for a copy.
-void copy_drawn_area(Source& source, RECT area) {
-    if (!child_drawing_apart()) {
-        source.frame_copy.reset();
-        source.frame_copied = false;
-        return;
-    }
-    const RECT whole = whole_frame(source);
-    DibSurface* copy = source.frame_copy.get();
-    if (copy == nullptr || copy->width() != whole.right || copy->height() != whole.bottom) {
-        source.frame_copy = std::make_unique<DibSurface>(whole.right, whole.bottom);
-        copy = source.frame_copy.get();
-        source.frame_copied = false;
-    }
-    if (!source.frame_copied) {
-        area = whole;
-    }
-    source.frame_copied = false;
-    ComPtr<ID2D1GdiInteropRenderTarget> interop;
-    HDC frame = nullptr;
-    ++source.frames_read;
-    if (copy->dc() == nullptr ||
-        FAILED(source.target->QueryInterface(__uuidof(ID2D1GdiInteropRenderTarget),
-                                             reinterpret_cast<void**>(interop.put()))) ||
-        FAILED(interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &frame))) {
-        return;
-    }
-    source.frame_copied =
-        BitBlt(copy->dc(), area.left, area.top, area.right - area.left, area.bottom - area.top,
-               frame, area.left, area.top, SRCCOPY) != FALSE;
-    // Nothing was drawn through the DC; told otherwise, Wine's target keeps more memory.
-    RECT nothing{};
-    interop->ReleaseDC(&nothing);
-}
-
-// The pixels a band from `top` to `bottom` and rightwards from `left` (DIPs) covers, rounded out.
-RECT band_pixels(const Source& source, double left, double top, double bottom) {
-    const double scale = scale_of(source);
-    return RECT{
-        .left = static_cast<LONG>(std::floor(left * scale)),
-        .top = static_cast<LONG>(std::floor(top * scale)),
-        .right = whole_frame(source).right,
-        .bottom = static_cast<LONG>(std::ceil(bottom * scale)),
-    };
-}
-
 void begin_frame(Source& source) {
     if (!std::exchange(source.draw_open, true)) {
         source.target->BeginDraw();
@@ -848,15 +798,6 @@ bool copy_frame(Source& source, HDC into) {
     return copied;
 }
 
-bool copy_kept_frame(const Source& source, HDC into) {
-    if (!source.target || !source.frame_kept || !source.frame_copied || !source.frame_copy) {
-        return false;
-    }
-    const RECT whole = whole_frame(source);
-    return BitBlt(into, 0, 0, whole.right, whole.bottom, source.frame_copy->dc(), 0, 0, SRCCOPY) !=
-           FALSE;
-}
-
 void close_open_draw(Source& source) {
     if (source.draw_open) {
         source.frame_kept = end_frame(source) && source.frame_kept;
@@ -899,7 +840,6 @@ void Source::paint() {
     if (paint_lane_only && frame_kept) {
         begin_frame(*this);
         draw_marker_lane(*this);
-        copy_drawn_area(*this, RECT{0, 0, marker_lane_right(*this), whole_frame(*this).bottom});
         frame_kept = end_frame(*this);
         return;
     }
@@ -935,9 +875,6 @@ void Source::paint() {
         target->PopAxisAlignedClip();
     }
     clock.lap(work_stage::paint_gutter);
-    copy_drawn_area(*this,
-                    banded ? band_pixels(*this, paint_band_left, paint_band_top, paint_band_bottom)
-                           : whole_frame(*this));
     frame_kept = end_frame(*this);
     clock.lap(work_stage::paint_present);
     evict_layouts(*this, start);

@@ -28,7 +28,6 @@
 #include "editor/replacement_lines.h"
 #include "markdown/line_scanners.h"
 #include "platform/com_ptr.h"
-#include "platform/dib_surface.h"
 #include "preview/accessibility_bridge.h"
 #include "tracking/change_marks.h"
 
@@ -220,20 +219,10 @@ struct Source {
     bool hidden_layouts_made = false;
     // What the kept frame was drawn from (see `frame_kept`).
     FrameInputs frame_inputs;
-    // Where a child's drawing lives apart from its top-level window's surface (Wine), a copy of
-    // the kept frame, brought up to date by each paint before it presents, for the switch that
-    // must leave the frame behind once the window is hidden (`copy_kept_frame`). The target can
-    // be read only inside a draw, and under Wine every extra present of an unchanged frame near a
-    // hide kept memory (the 128-tab window grew by hundreds of MiB), as did a read at the switch
-    // within a draw left open for the next paint (243-275 MiB against 171-188); reading inside
-    // the paints that present anyway costs the UI thread a wait for the drawing to finish instead.
-    std::unique_ptr<DibSurface> frame_copy;
-    // The copy holds the whole kept frame; false after a paint whose reading failed.
-    bool frame_copied = false;
     // A draw begun to read the target (`copy_frame`) and left open: the next paint draws on and
     // presents within it.
     bool draw_open = false;
-    // How many times the target was read back, by a paint or by `copy_frame`.
+    // How many times the target was read back (`copy_frame`).
     std::uint64_t frames_read = 0;
     SourceBrushes brushes;
     ComPtr<IDWriteTextFormat> text_format;
@@ -378,9 +367,6 @@ void ensure_render_target(Source& source);
 // reach the screen, or (presented through Vulkan) GDI cannot read them there: this is how the
 // tests see what reaches the window.
 bool copy_frame(Source& source, HDC into);
-// Copies the paints' copy of the kept frame (`frame_copy`) into `into`, without drawing or
-// presenting; false when it holds no whole frame (no copy is kept where the platform needs none).
-bool copy_kept_frame(const Source& source, HDC into);
 // Ends a draw `copy_frame` left open, presenting the frame it holds: for what must not happen
 // within a draw (a resize of the target's buffers).
 void close_open_draw(Source& source);

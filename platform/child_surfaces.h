@@ -6,7 +6,7 @@ namespace pellix {
 
 // True where a child window's Direct3D drawing lives in a surface of its own, apart from its
 // top-level window's: hiding the child uncovers what the parent's own surface holds in its place,
-// so a picture meant to stay there must first be put into that surface. Wine keeps each such
+// so what takes the child's place must be shown before it is hidden. Wine keeps each such
 // child in an X window of its own. On Windows a child's drawing is part of its top-level window's
 // surface, and a hide without the erase leaves its pixels where they were.
 bool child_drawing_apart();

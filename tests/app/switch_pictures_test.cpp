@@ -89,9 +89,11 @@ bool is_tab_editor(HWND window) {
 // Reads back the real main window after every paint that reaches it (a retitled button draws
 // itself at once, outside any paint) and every editor shown or hidden: the window's own surface
 // for the chrome and the preview, and for the editor pane the frame of the topmost editor shown
-// there once it has presented one since it was shown. Until then the pane shows the surface: under
-// Wine an editor's drawing lives in a window of its own, and one not yet presented, or none,
-// leaves the main window's surface to be seen.
+// there once it has presented one since it was shown. Until then the pane shows what the screen
+// showed there when that editor was shown, and with no editor shown the surface: under Wine an
+// editor's drawing lives in a window of its own, without a background, which keeps the pixels
+// on screen where it appears until it presents (captures of the real program show it), and a
+// hidden one uncovers the main window's surface.
 class SwitchPictures : public test::OpenTabsWindow {
 protected:
     SwitchPictures() : OpenTabsWindow("switch-pictures") {}
@@ -124,8 +126,14 @@ protected:
             message == WM_WINDOWPOSCHANGED ? reinterpret_cast<const WINDOWPOS*>(lparam)->flags : 0;
         const bool shown =
             (message == WM_SHOWWINDOW && wparam != 0) || (flags & SWP_SHOWWINDOW) != 0;
-        if (shown) {
+        if (shown && !held_.contains(window)) {
             presented_[window] = false;
+            if (recording_ && is_tab_editor(window)) {
+                held_[window] = {client_in_main(window), compose("", window).pixels};
+            }
+        }
+        if ((flags & SWP_HIDEWINDOW) != 0) {
+            held_.erase(window);
         }
         if (message == WM_PAINT) {
             presented_[window] = true;
@@ -157,9 +165,14 @@ protected:
         std::ostringstream after;
         after << "message 0x" << std::hex << message << " of a "
               << std::string(name, name + wcslen(name));
+        readings_.push_back(compose(after.str(), nullptr));
+    }
+
+    // The window as the screen shows it now, leaving out the editor `except`.
+    Reading compose(const std::string& after, HWND except) {
         RECT client{};
         GetClientRect(main_window, &client);
-        Reading reading{after.str(), client.right, {}, {}};
+        Reading reading{after, client.right, {}, {}};
         DibSurface surface(client.right, client.bottom);
         HDC dc = GetDCEx(main_window, nullptr, DCX_CACHE);
         BitBlt(surface.dc(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
@@ -175,7 +188,11 @@ protected:
         // the lowest first.
         const std::vector<HWND> shown = editors_shown();
         for (auto editor = shown.rbegin(); editor != shown.rend(); ++editor) {
+            if (*editor == except) {
+                continue;
+            }
             if (!presented_[*editor]) {
+                keep_held_pixels(reading, *editor);
                 continue;
             }
             const RECT place = client_in_main(*editor);
@@ -192,7 +209,24 @@ protected:
                 }
             }
         }
-        readings_.push_back(std::move(reading));
+        return reading;
+    }
+
+    // Until it presents, an editor shown keeps what the screen showed in its place.
+    void keep_held_pixels(Reading& reading, HWND editor) const {
+        const auto held = held_.find(editor);
+        if (held == held_.end()) {
+            return;
+        }
+        const auto& [place, pixels] = held->second;
+        const LONG width = reading.width;
+        const auto height = static_cast<LONG>(reading.pixels.size() / width);
+        for (LONG y = std::max(0L, place.top); y < std::min(height, place.bottom); ++y) {
+            for (LONG x = std::max(0L, place.left); x < std::min(width, place.right); ++x) {
+                const auto at = static_cast<std::size_t>(y * width + x);
+                reading.pixels[at] = pixels[at];
+            }
+        }
     }
 
     // The panes the window shows now.
@@ -360,6 +394,9 @@ protected:
     HHOOK hook_ = nullptr;
     bool recording_ = false;
     std::map<HWND, bool> presented_;
+    // What the screen showed in the place of each editor shown and not yet hidden, when it was
+    // shown (its place, and the whole window's pixels).
+    std::map<HWND, std::pair<RECT, std::vector<std::uint32_t>>> held_;
     std::vector<Reading> readings_;
 };
 
@@ -471,30 +508,45 @@ LRESULT CALLBACK refuse_hide(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return CallWindowProcW(refusing_proc_base, window, message, wparam, lparam);
 }
 
-// Where a child's drawing is part of its top-level window's surface, the editor left stays on
-// screen by itself until the entered one covers it: no paint reads its frame back, and the switch
-// hides the editor all the same. Where it lives apart, each paint keeps a copy of its frame.
-TEST_F(SwitchPictures, PaintsReadTheirFramesBackOnlyWhereChildDrawingLivesApart) {
-    open_tabs_in_view(2, view_source);
-    const Source& first = *source_record(tabs[0]->editor);
-    const Source& second = *source_record(tabs[1]->editor);
-    override_child_drawing_apart(false);
-    const std::uint64_t first_read = first.frames_read;
-    const std::uint64_t second_read = second.frames_read;
-    SendMessageW(second.window, WM_CHAR, L'x', 0);
-    UpdateWindow(second.window);
-    choose_in_strip(0);
-    ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
-    SendMessageW(first.window, WM_CHAR, L'y', 0);
-    UpdateWindow(first.window);
-    EXPECT_FALSE(IsWindowVisible(second.window));
-    EXPECT_EQ(first.frames_read, first_read);
-    EXPECT_EQ(second.frames_read, second_read);
+// The editors of the tabs told they were shown (true) or hidden, in turn.
+std::vector<std::pair<HWND, bool>> shows_told;
+LRESULT CALLBACK note_show(int code, WPARAM wparam, LPARAM lparam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lparam);
+    if (code == HC_ACTION && sent->message == WM_SHOWWINDOW && is_tab_editor(sent->hwnd)) {
+        shows_told.emplace_back(sent->hwnd, sent->wParam != 0);
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
 
-    override_child_drawing_apart(true);
-    SendMessageW(first.window, WM_CHAR, L'z', 0);
-    UpdateWindow(first.window);
-    EXPECT_GT(first.frames_read, first_read);
+// Where a child's drawing is part of its top-level window's surface, the editor left stays on
+// screen by itself once hidden, and is hidden before the entered one is shown. Where it lives
+// apart, the entered editor is shown first, keeping the screen's pixels until it presents, and
+// the editor left is hidden before the entered one paints. No paint reads its frame back.
+TEST_F(SwitchPictures, TheEnteredEditorIsShownFirstOnlyWhereChildDrawingLivesApart) {
+    open_tabs_in_view(2, view_source);
+    const std::uint64_t first_read = source_record(tabs[0]->editor)->frames_read;
+    const std::uint64_t second_read = source_record(tabs[1]->editor)->frames_read;
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, note_show, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    for (const bool apart : {false, true}) {
+        SCOPED_TRACE(apart);
+        override_child_drawing_apart(apart);
+        const HWND left = chrome.editor;
+        const HWND entered = tabs[left == tabs[0]->editor ? 1 : 0]->editor;
+        SendMessageW(left, WM_CHAR, L'x', 0);
+        UpdateWindow(left);
+        shows_told.clear();
+        choose_in_strip(left == tabs[0]->editor ? 1 : 0);
+        ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+        const std::vector<std::pair<HWND, bool>> expected =
+            apart ? std::vector<std::pair<HWND, bool>>{{entered, true}, {left, false}}
+                  : std::vector<std::pair<HWND, bool>>{{left, false}, {entered, true}};
+        EXPECT_EQ(shows_told, expected);
+        EXPECT_FALSE(IsWindowVisible(left));
+    }
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(source_record(tabs[0]->editor)->frames_read, first_read);
+    EXPECT_EQ(source_record(tabs[1]->editor)->frames_read, second_read);
 }
 
 // A hide that does not happen leaves the editor shown and knowing it: told it was hidden, it
