@@ -434,6 +434,16 @@ bool stored_last(const std::filesystem::path& path, std::size_t count, const std
     });
 }
 
+// Starts the program with one untitled tab, types `text` and kills the program once `tabs_file`
+// holds it.
+void store_draft_and_die(const std::filesystem::path& tabs_file, const std::wstring& text) {
+    Program program(L"");
+    HWND window = started_window(program);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(type(active_editor(window), text));
+    ASSERT_TRUE(stored_last(tabs_file, 1, std::u16string(text.begin(), text.end())));
+}
+
 // Answers Yes to the drafts question of a starting program and checks the tabs' texts (sorted).
 ::testing::AssertionResult restores_drafts(const Program& program,
                                            const std::vector<std::wstring>& texts) {
@@ -483,13 +493,7 @@ TEST_F(ProgramRecovery, AStoreAnotherProgramHoldsIsLeftAsItIsAndTheDraftsTypedMe
 // A draft stored in "tabs.bin", then a newer one of the same tab beside it while another program
 // held "tabs.bin"; one byte of the newer draft's text goes bad: the intact older draft is offered.
 TEST_F(ProgramRecovery, ADamagedNewerStoreLeavesTheIntactOlderDraftOffered) {
-    {
-        Program program(L"");
-        HWND window = started_window(program);
-        ASSERT_NE(window, nullptr);
-        ASSERT_TRUE(type(active_editor(window), L"A1"));
-        EXPECT_TRUE(stored_last(local_.tabs_file(), 1, u"A1"));
-    }
+    ASSERT_NO_FATAL_FAILURE(store_draft_and_die(local_.tabs_file(), L"A1"));
     const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
     {
         Program program(L"");
@@ -518,13 +522,7 @@ TEST_F(ProgramRecovery, ADamagedNewerStoreLeavesTheIntactOlderDraftOffered) {
 // another program takes the name in that moment); with no other store there, the next start still
 // offers its draft.
 TEST_F(ProgramRecovery, AStoreLeftOnlyInATemporaryFileIsOffered) {
-    {
-        Program program(L"");
-        HWND window = started_window(program);
-        ASSERT_NE(window, nullptr);
-        ASSERT_TRUE(type(active_editor(window), L"A1"));
-        ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"A1"));
-    } // killed with TerminateProcess
+    ASSERT_NO_FATAL_FAILURE(store_draft_and_die(local_.tabs_file(), L"A1"));
     std::filesystem::rename(local_.tabs_file(), local_.store_folder() / L".pellix-1-2.tmp");
 
     Program again(L"");
