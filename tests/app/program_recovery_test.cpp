@@ -434,6 +434,18 @@ bool stored_last(const std::filesystem::path& path, std::size_t count, const std
     });
 }
 
+// The editor of the window's one file, "saved v0", with `text` typed after what it holds; null
+// when the window, the file or the typing failed.
+HWND typed_after_saved_text(HWND window, const std::wstring& text) {
+    constexpr std::size_t saved_length = 8;
+    if (window == nullptr || !opened_with_length(window, saved_length)) {
+        return nullptr;
+    }
+    HWND editor = active_editor(window);
+    send(editor, EM_SETSEL, saved_length, saved_length);
+    return type(editor, text) ? editor : nullptr;
+}
+
 // Starts the program with one untitled tab, types `text` and kills the program once `tabs_file`
 // holds it.
 void store_draft_and_die(const std::filesystem::path& tabs_file, const std::wstring& text) {
@@ -547,11 +559,8 @@ TEST_F(ProgramRecovery, OfTwoStoresNeitherTakesOverTheNewerDraftIsOffered) {
     {
         Program program(quoted(path));
         HWND window = started_window(program, L"x.md - Pellix");
-        ASSERT_NE(window, nullptr);
-        ASSERT_TRUE(opened_with_length(window, 8));
-        HWND editor = active_editor(window);
-        send(editor, EM_SETSEL, 8, 8);
-        ASSERT_TRUE(type(editor, L" v1"));
+        HWND editor = typed_after_saved_text(window, L" v1");
+        ASSERT_NE(editor, nullptr);
         ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"saved v0 v1"));
         UniqueHandle tabs_holder = held_by_another_program(local_.tabs_file(), 0);
         ASSERT_TRUE(tabs_holder.valid());
@@ -691,11 +700,8 @@ TEST_F(ProgramRecovery, KilledSoonAfterASaveItNeverOffersTheDraftFromBeforeTheSa
     {
         Program program(quoted(path));
         HWND window = started_window(program, L"h.md - Pellix");
-        ASSERT_NE(window, nullptr);
-        ASSERT_TRUE(opened_with_length(window, 8));
-        HWND editor = active_editor(window);
-        send(editor, EM_SETSEL, 8, 8);
-        ASSERT_TRUE(type(editor, L" A1"));
+        HWND editor = typed_after_saved_text(window, L" A1");
+        ASSERT_NE(editor, nullptr);
         ASSERT_TRUE(wait_for_store(local_, [](const Workspace& workspace) {
             return workspace.sessions.size() == 1 && workspace.sessions[0].draft &&
                    workspace.sessions[0].text == u"saved v0 A1";
