@@ -129,36 +129,32 @@ void enter_tab(std::uint64_t index, HWND left_editor) {
     SendMessageW(tab.editor, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&tab.scroll_pos));
 }
 
-bool shown_itself(HWND window) {
-    return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
-}
-
-// Hides the editor as ShowWindow would, less the parent's erase, and tells it so only once it
-// is hidden: told first, an editor whose hide then failed would let go of the drawing it shows.
-// False when it is still shown.
-bool hide_without_erase(HWND editor) {
-    SetWindowPos(editor, nullptr, 0, 0, 0, 0,
-                 SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
-                     SWP_DEFERERASE);
-    if (shown_itself(editor)) {
-        return false;
-    }
-    SendMessageW(editor, WM_SHOWWINDOW, FALSE, 0);
-    return true;
-}
-
 // Hiding a child erases its parent under it at once; the erase is put off to the main window's
-// next paint, by when the entered editor covers the place, so that the pane keeps the old tab's
-// picture until the entered editor presents its own (which for an editor that let go of its
-// drawing waits for a new render target).
-void hide_left_editor(HWND left_editor, HWND entered) {
-    if (entered != nullptr && IsWindowVisible(left_editor) && hide_without_erase(left_editor)) {
+// next paint, by when the entered editor or the page covers the place, so that the pane keeps the
+// old tab's picture until the entered editor presents its own (which for an editor that let go of
+// its drawing waits for a new render target).
+void hide_left_editor(HWND left_editor) {
+    if (!shown_itself(left_editor) || hide_without_erase(left_editor)) {
         return;
     }
     ShowWindow(left_editor, SW_HIDE);
     if (shown_itself(left_editor)) {
         // ShowWindow told the editor it is hidden before the hide failed.
         SendMessageW(left_editor, WM_SHOWWINDOW, TRUE, 0);
+    }
+}
+
+// The page first, then the strips, the headers and the outline, those that take the left
+// editor's place too: drawn under it, they are whole once it is hidden.
+void draw_panes_but_editors(HWND left_editor, HWND entered) {
+    if (preview().window != nullptr && IsWindowVisible(preview().window)) {
+        UpdateWindow(preview().window);
+    }
+    for (HWND pane = GetWindow(main_window, GW_CHILD); pane != nullptr;
+         pane = GetWindow(pane, GW_HWNDNEXT)) {
+        if (pane != left_editor && pane != entered && IsWindowVisible(pane)) {
+            UpdateWindow(pane);
+        }
     }
 }
 
@@ -171,11 +167,7 @@ void present_entered_tab(HWND left_editor) {
     const HWND entered = std::exchange(editor_shown_later, nullptr);
     reach(SwitchPoint::presenting);
     const bool shows_entered = entered != nullptr && current_layout.source_shown;
-    for (HWND pane : {preview().window, chrome.tab_control, chrome.status_strip}) {
-        if (pane != nullptr && IsWindowVisible(pane)) {
-            UpdateWindow(pane);
-        }
-    }
+    draw_panes_but_editors(left_editor, entered);
     const bool left_goes = left_editor != nullptr && left_editor != chrome.editor;
     // On Windows the editor's drawing is part of the main window's surface, and the left
     // editor's pixels stay there once it is hidden. Under Wine each editor's drawing is a window
@@ -185,22 +177,18 @@ void present_entered_tab(HWND left_editor) {
     // presenting while another overlapped it kept hundreds of MiB.
     const bool entered_first = shows_entered && child_drawing_apart();
     if (left_goes && !entered_first) {
-        hide_left_editor(left_editor, shows_entered ? entered : nullptr);
+        hide_left_editor(left_editor);
     }
     if (shows_entered) {
         ShowWindow(entered, SW_SHOWNA);
     }
     if (left_goes && entered_first) {
-        hide_left_editor(left_editor, entered);
+        hide_left_editor(left_editor);
     }
     if (shows_entered) {
         UpdateWindow(entered);
     }
     draw_waiting_windows();
-}
-
-bool has_shown_style(HWND window) {
-    return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
 // A switch cut short by a failure ends as a whole one would, short of what failed: the active
@@ -210,7 +198,7 @@ bool has_shown_style(HWND window) {
 void settle_cut_short_switch() noexcept {
     editor_shown_later = nullptr;
     for (const auto& tab : tabs) {
-        if (tab->editor != chrome.editor && has_shown_style(tab->editor)) {
+        if (tab->editor != chrome.editor && shown_itself(tab->editor)) {
             ShowWindow(tab->editor, SW_HIDE);
         }
     }

@@ -332,7 +332,7 @@ void place_editor(const MainLayout& layout) {
     }
     if (!layout.source_shown) {
         if (IsWindowVisible(editor)) {
-            ShowWindow(editor, SW_HIDE);
+            hide_without_erase(editor);
         }
         return;
     }
@@ -350,6 +350,15 @@ void place_editor(const MainLayout& layout) {
     }
 }
 
+// As ShowWindow tells the window first, less the erase of the window itself, which waits for its
+// paint: a button shown over a header cleared its place at once.
+void show_without_erase(HWND window) {
+    SendMessageW(window, WM_SHOWWINDOW, TRUE, 0);
+    SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_SHOWWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
+                     SWP_DEFERERASE);
+}
+
 } // namespace
 
 // A tab switch lays the window out twice over; under Wine even a move to where a window already
@@ -358,18 +367,45 @@ void place_editor(const MainLayout& layout) {
 // statics, whose class repaints only what a resize uncovers, and the bits a move copies are what
 // the screen showed there, with neighbours already moved over it (a header kept a hide button's
 // glyph after the window shrank and grew; at a switch to Split, the old page jumped into the right
-// half).
+// half). Nothing is erased before the main window paints: at a switch that changes the view, a
+// header hidden or moved out of the way left an empty strip above the old panes for as long as
+// the new page took to draw (under Wine some 600 ms).
 void place_child(HWND window, const RECT& rect, bool shown) {
     if (window == nullptr) {
         return;
     }
     if (!stands_at(window, rect)) {
         SetWindowPos(window, nullptr, rect.left, rect.top, width_of(rect), rect.bottom - rect.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_DEFERERASE);
     }
-    if (((GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0) != shown) {
-        ShowWindow(window, shown ? SW_SHOWNA : SW_HIDE);
+    if (shown_itself(window) != shown) {
+        if (shown) {
+            show_without_erase(window);
+        } else {
+            hide_without_erase(window);
+        }
     }
+}
+
+bool shown_itself(HWND window) {
+    return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// Told first, an editor whose hide then failed would let go of the drawing it still shows.
+bool hide_without_erase(HWND window) {
+    SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
+                     SWP_DEFERERASE);
+    if (shown_itself(window)) {
+        return false;
+    }
+    SendMessageW(window, WM_SHOWWINDOW, FALSE, 0);
+    // As after ShowWindow, the keyboard goes to the parent rather than stay in a hidden window.
+    const HWND focus = GetFocus();
+    if (focus != nullptr && (focus == window || IsChild(window, focus) != FALSE)) {
+        SetFocus(GetParent(window));
+    }
+    return true;
 }
 
 void layout_window() {

@@ -103,8 +103,17 @@ unsigned main_window_dpi();
 void layout_window();
 
 // Moves a child window to `rect` (parent client coordinates) and shows or hides it, touching
-// only what differs from where it is.
+// only what differs from where it is. What it uncovers is erased at the main window's next
+// paint, not at once.
 void place_child(HWND window, const RECT& rect, bool shown);
+
+// Whether the window itself is shown, whatever its parent is.
+bool shown_itself(HWND window);
+
+// Hides a child as ShowWindow would, less the erase of the main window under it, which waits for
+// that window's next paint. The child is told it is hidden only once it is. False when it is
+// still shown.
+bool hide_without_erase(HWND window);
 
 // Splitter hit tests on a WM_* mouse LPARAM in client coordinates.
 bool hit_outline_splitter(LPARAM point);

@@ -8,7 +8,6 @@ namespace pellix {
 
 inline constexpr int min_font_points = 8;
 inline constexpr int max_font_points = 32;
-inline constexpr int default_font_points = 12;
 
 // Split view, after bringing a share outside 0.1..0.9 back to the restore share (or one half).
 void open_split_view();

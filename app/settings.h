@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "editor/source_interface.h"
+
 namespace pellix {
 
 inline constexpr wchar_t settings_key_path[] = L"Software\\Orvelworks\\Pellix Native";
@@ -30,8 +32,8 @@ struct Settings {
     bool outline = false;
     unsigned outline_width = 220; // a 96-DPI pixel metric
     unsigned theme = 0;           // 0 follow the system, 1 light, 2 dark
-    int font_size = 12;           // points
-    double split = 0.5;           // the Source pane's share in Split view
+    int font_size = default_font_points;
+    double split = 0.5; // the Source pane's share in Split view
     double split_restore = 0.5;
     bool line_numbers = true;
     bool autocomplete = true;

@@ -32,6 +32,9 @@ SourceDocument source_document(HWND editor);
 // window costs tens of microseconds.
 bool source_modified(HWND editor);
 
+// The font size before any zoom.
+inline constexpr int default_font_points = 12;
+
 // Font size in points (zoom), dark or light palette and the line-number gutter; lays the text out
 // again and repaints.
 void set_source_style(HWND editor, std::uint32_t font_points, bool dark, bool line_numbers);

@@ -26,6 +26,7 @@
 #include "editor/height_tree.h"
 #include "editor/markdown_colouring.h"
 #include "editor/replacement_lines.h"
+#include "editor/source_interface.h"
 #include "markdown/line_scanners.h"
 #include "platform/com_ptr.h"
 #include "preview/accessibility_bridge.h"
@@ -58,7 +59,6 @@ inline bool editor_hidden(HWND window) {
 }
 
 inline constexpr DWORD default_event_mask = ENM_SELCHANGE | ENM_CHANGE;
-inline constexpr int default_font_points = 12;
 inline constexpr double default_char_advance = 10.0;
 inline constexpr double line_spacing_factor = 1.4;
 // Width of the change-marker lane at the gutter's left edge, in DIPs.

@@ -12,6 +12,7 @@
 
 #include "app/document_tabs.h"
 #include "app/main_window_state.h"
+#include "app/setting_commands.h"
 #include "app/settings.h"
 #include "editor/source_record.h"
 #include "platform/child_surfaces.h"
@@ -138,9 +139,11 @@ protected:
         if (message == WM_PAINT) {
             presented_[window] = true;
         }
-        // A button draws itself at once when retitled; an editor shown or hidden changes what
+        // A button draws itself at once when retitled; a child hidden or moved erases the main
+        // window under it at once unless told not to; an editor shown or hidden changes what
         // covers the surface.
         const bool paints = message == WM_PAINT || message == WM_SETTEXT ||
+                            (message == WM_ERASEBKGND && window == main_window) ||
                             (is_tab_editor(window) && (shown || (flags & SWP_HIDEWINDOW) != 0));
         if (recording_ && paints && (window == main_window || IsChild(main_window, window))) {
             read(message, window);
@@ -246,6 +249,18 @@ protected:
         }
         panes.push_back({"tab strip", rect_in_main(chrome.tab_control)});
         panes.push_back({"status strip", rect_in_main(chrome.status_strip)});
+        // The headers and the outline's strip: each control draws itself whole at once.
+        const std::pair<const char*, HWND> headers[] = {
+            {"source header", chrome.source_label},   {"source hide button", chrome.hide_source},
+            {"preview header", chrome.preview_label}, {"preview hide button", chrome.hide_preview},
+            {"outline header", chrome.outline_label}, {"headings button", chrome.headings_button},
+            {"tasks button", chrome.tasks_button},    {"outline options", chrome.outline_options},
+            {"outline", chrome.outline_tree}};
+        for (const auto& [name, window] : headers) {
+            if (window != nullptr && IsWindowVisible(window)) {
+                panes.push_back({name, rect_in_main(window)});
+            }
+        }
         return panes;
     }
 
@@ -423,7 +438,8 @@ TEST_F(SwitchPictures, EachPaneShowsTheOldTabOrTheNewWholeThroughASwitch) {
 }
 
 // Between tabs in different views: a Markdown tab in Source, one in Split, one in Preview and a
-// plain-text tab, each change of view taken once (each from, each to), in both themes.
+// plain-text tab, each change of view taken once (each from, each to), in both themes, the dark
+// one with the outline shown beside the Markdown tabs.
 TEST_F(SwitchPictures, EachPartShowsTheOldTabOrTheNewThroughEveryChangeOfView) {
     constexpr int source_tab = 0;
     constexpr int split_tab = 1;
@@ -453,6 +469,9 @@ TEST_F(SwitchPictures, EachPartShowsTheOldTabOrTheNewThroughEveryChangeOfView) {
                                            : view_source);
         }
         choose_in_strip(source_tab);
+        if (settings.outline != (theme == dark_theme_setting)) {
+            toggle_outline_pane();
+        }
         int from = source_tab;
         for (const int to : round) {
             std::ostringstream trace;
