@@ -164,12 +164,23 @@ void restore_layout(Preview::Impl& p, Preview::Impl::KeptPage& kept) {
     p.dirty = false;
 }
 
+// Whether the layout was built for the page, the width and the scale shown now.
+bool layout_current(const Preview::Impl& p) {
+    return !p.dirty &&
+           std::fabs(p.layout_width - view_width(p.window, p.dpi)) < same_size_tolerance &&
+           static_cast<float>(p.text_scale) == p.layout_scale;
+}
+
+// A page kept at another width gets its scroll bars from the layout that follows: given them
+// now, a pane narrower than the page showed a horizontal bar for as long as that layout took.
 void show_kept_page(Preview::Impl& p, Preview::Impl::KeptPage& kept) {
     take_content(p, kept.document, kept.content_html, kept.view_key);
     restore_layout(p, kept);
     // The scroll bars were last given another page.
     p.scroll_cache.content_width = -1.0f;
-    set_preview_scroll(p, p.view.scroll_x, p.view.scroll_y);
+    if (layout_current(p)) {
+        set_preview_scroll(p, p.view.scroll_x, p.view.scroll_y);
+    }
 }
 
 float client_height_dips(const Preview::Impl& p) {
@@ -183,11 +194,10 @@ void relayout(Preview::Impl& p, const PreviewDocument* previous) {
     if (!p.window || !p.dwrite_factory) {
         return;
     }
-    const float scale = static_cast<float>(p.text_scale);
-    if (!p.dirty && std::fabs(p.layout_width - view_width(p.window, p.dpi)) < same_size_tolerance &&
-        scale == p.layout_scale) {
+    if (layout_current(p)) {
         return;
     }
+    const float scale = static_cast<float>(p.text_scale);
     for (int pass = 0; pass < max_layout_passes; ++pass) {
         const float height = client_height_dips(p);
         const float width = view_width(p.window, p.dpi);

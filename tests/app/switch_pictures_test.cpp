@@ -513,6 +513,40 @@ TEST_F(SwitchPictures, TheStatusStripShowsOneTabsItemsInTheThemesColours) {
     }
 }
 
+// Messages after which the preview showed a horizontal scroll bar.
+int horizontal_bar_moments = 0;
+LRESULT CALLBACK note_horizontal_bar(int code, WPARAM wparam, LPARAM lparam) {
+    const HWND page = preview().window;
+    if (code == HC_ACTION && page != nullptr && IsWindowVisible(page) &&
+        (GetWindowLongPtrW(page, GWL_STYLE) & WS_HSCROLL) != 0) {
+        ++horizontal_bar_moments;
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+// A page kept while its tab was away, at a width the pane no longer has, is laid out for the
+// pane before its scroll bars are set: set first, they offered the old width, and a narrower pane
+// showed a horizontal bar over the old picture for as long as the layout took.
+TEST_F(SwitchPictures, APageKeptAtAnotherWidthComesBackWithoutAHorizontalBar) {
+    open_tabs_in_view(2, view_split);
+    choose_in_strip(0);
+    ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+    choose_in_strip(1);
+    RECT window{};
+    GetWindowRect(window_, &window);
+    SetWindowPos(window_, nullptr, 0, 0, (window.right - window.left) * 2 / 3,
+                 window.bottom - window.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+    horizontal_bar_moments = 0;
+    HHOOK hook =
+        SetWindowsHookExW(WH_CALLWNDPROCRET, note_horizontal_bar, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    choose_in_strip(0);
+    ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(horizontal_bar_moments, 0);
+}
+
 // A window whose hides are refused, as a shell hook or a failing window manager may refuse them;
 // it notes what it was last told of its showing.
 WNDPROC refusing_proc_base = nullptr;
