@@ -30,10 +30,10 @@ struct Settings {
     int view = view_source;
     bool wrap = true;
     bool outline = false;
-    unsigned outline_width = 220; // a 96-DPI pixel metric
-    unsigned theme = 0;           // 0 follow the system, 1 light, 2 dark
-    int font_size = default_font_points;
-    double split = 0.5; // the Source pane's share in Split view
+    unsigned outline_width = 220;        // a 96-DPI pixel metric
+    unsigned theme = 0;                  // 0 follow the system, 1 light, 2 dark
+    int font_size = default_font_points; // points
+    double split = 0.5;                  // the Source pane's share in Split view
     double split_restore = 0.5;
     bool line_numbers = true;
     bool autocomplete = true;
