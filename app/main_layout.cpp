@@ -11,6 +11,7 @@
 #include "app/completion_popup.h"
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
+#include "app/owner_drawn_buttons.h"
 #include "app/settings.h"
 #include "app/tab_strip.h"
 #include "core/file_io.h"
@@ -256,9 +257,10 @@ LayoutInput current_input() {
     return in;
 }
 
+// Drawn at once, a moved hide button showed the new layout's glyph inside the old header.
 void set_enabled(HWND window, bool enabled) {
     if (window != nullptr && (IsWindowEnabled(window) != FALSE) != enabled) {
-        EnableWindow(window, enabled);
+        change_drawn_later(window, [&] { EnableWindow(window, enabled); });
     }
 }
 

@@ -220,6 +220,23 @@ DRAWITEMSTRUCT owner_drawn_button_item(HWND button, HDC dc, const RECT& rect) {
     };
 }
 
+// The system's button draws at once only while it is visible, which the redraw switch turns off.
+void change_drawn_later(HWND button, const std::function<void()>& change) {
+    if (!IsWindowVisible(button)) {
+        change();
+        return;
+    }
+    SendMessageW(button, WM_SETREDRAW, FALSE, 0);
+    try {
+        change();
+    } catch (...) {
+        SendMessageW(button, WM_SETREDRAW, TRUE, 0);
+        throw;
+    }
+    SendMessageW(button, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(button, nullptr, FALSE);
+}
+
 void release_owner_drawn_buffer() {
     button_buffer.release();
 }

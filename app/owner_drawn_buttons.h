@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 namespace pellix {
@@ -39,6 +40,10 @@ LRESULT owner_drawn_button_background(HDC dc, bool dark);
 // What the button's WM_DRAWITEM would carry now, drawing into `dc` at `rect`: its owner can draw
 // it together with its own surface.
 DRAWITEMSTRUCT owner_drawn_button_item(HWND button, HDC dc, const RECT& rect);
+
+// Makes `change` to a button (enabled, checked, focused) without the button drawing itself at
+// once, as the system's button does: a shown one is drawn at its next paint, with its neighbours.
+void change_drawn_later(HWND button, const std::function<void()>& change);
 
 // Drops the buffer the buttons are painted through, so that the next paint makes it anew
 // (after a DPI or display change).

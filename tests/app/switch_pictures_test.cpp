@@ -139,10 +139,11 @@ protected:
         if (message == WM_PAINT) {
             presented_[window] = true;
         }
-        // A button draws itself at once when retitled; a child hidden or moved erases the main
-        // window under it at once unless told not to; an editor shown or hidden changes what
-        // covers the surface.
+        // A button draws itself at once when retitled, and an owner-drawn one whenever its owner
+        // is asked to draw it; a child hidden or moved erases the main window under it at once
+        // unless told not to; an editor shown or hidden changes what covers the surface.
         const bool paints = message == WM_PAINT || message == WM_SETTEXT ||
+                            message == WM_DRAWITEM ||
                             (message == WM_ERASEBKGND && window == main_window) ||
                             (is_tab_editor(window) && (shown || (flags & SWP_HIDEWINDOW) != 0));
         if (recording_ && paints && (window == main_window || IsChild(main_window, window))) {
@@ -375,6 +376,57 @@ protected:
         }
     }
 
+    // Whether `seen` is the new picture and not the old one.
+    static bool shows_new(const PaneReading& seen, const PaneReading& old_picture,
+                          const PaneReading& new_picture) {
+        const int tolerated = static_cast<int>(new_picture.size()) / tolerated_share;
+        return differing(seen, new_picture) <= tolerated &&
+               differing(seen, old_picture) > tolerated;
+    }
+
+    // Changes the view of the active tab as the switcher does, reading the window at every step;
+    // no header or hide button of the new layout may show its new picture while the page, drawn
+    // first, still shows another.
+    void expect_headers_after_the_page(int view, const std::string& trace) {
+        SCOPED_TRACE(trace);
+        const Reading before = settled();
+        readings_.clear();
+        recording_ = true;
+        select_view(view);
+        test::pump_until(nothing_waits_to_be_drawn);
+        recording_ = false;
+        std::vector<Reading> steps = std::move(readings_);
+        const Reading after = settled();
+        ASSERT_TRUE(IsWindowVisible(preview().window));
+        const RECT page = client_in_main(preview().window);
+        const PaneReading old_page = before.part(page);
+        const PaneReading new_page = after.part(page);
+        ASSERT_GT(differing(old_page, new_page),
+                  static_cast<int>(new_page.size()) / tolerated_share)
+            << "the page looks as it did";
+        const std::pair<const char*, HWND> controls[] = {
+            {"source header", chrome.source_label},
+            {"source hide button", chrome.hide_source},
+            {"preview header", chrome.preview_label},
+            {"preview hide button", chrome.hide_preview}};
+        for (const auto& [name, window] : controls) {
+            if (!IsWindowVisible(window)) {
+                continue;
+            }
+            const RECT place = rect_in_main(window);
+            const PaneReading old_control = before.part(place);
+            const PaneReading new_control = after.part(place);
+            for (std::size_t s = 0; s < steps.size(); ++s) {
+                if (shows_new(steps[s].part(place), old_control, new_control) &&
+                    !shows_new(steps[s].part(page), old_page, new_page)) {
+                    ADD_FAILURE() << "step " << s << ", after " << steps[s].after << ": the new "
+                                  << name << " is drawn before the page";
+                    break;
+                }
+            }
+        }
+    }
+
     static int differing(const PaneReading& a, const PaneReading& b) {
         if (a.size() != b.size()) {
             return static_cast<int>(std::max(a.size(), b.size()));
@@ -480,6 +532,20 @@ TEST_F(SwitchPictures, EachPartShowsTheOldTabOrTheNewThroughEveryChangeOfView) {
             expect_one_picture_at_a_time(to, trace.str());
             from = to;
         }
+    }
+}
+
+// A hide button enabled or disabled by a change of view is drawn with the headers after the page,
+// not at once inside the old layout's header.
+TEST_F(SwitchPictures, TheNewLayoutsHeadersAreDrawnAfterItsPage) {
+    for (const unsigned theme : {light_theme, dark_theme_setting}) {
+        use_theme(theme);
+        open_tabs_in_view(1, view_source);
+        const std::string trace = "theme " + std::to_string(theme);
+        expect_headers_after_the_page(view_split, trace + ", from Source to Split");
+        expect_headers_after_the_page(view_preview, trace + ", from Split to Preview");
+        expect_headers_after_the_page(view_split, trace + ", from Preview to Split");
+        close_current_tab([] { return true; });
     }
 }
 
