@@ -72,6 +72,18 @@ std::optional<FileIdentity> known_identity(const std::filesystem::path& path) {
 
 std::function<void(SwitchPoint)> switch_fault;
 
+// Set while a switch draws the tab entered. A new title repaints the window's whole frame, the
+// menu bar with it, and under Wine the screen then showed the bar without its items until that
+// window was next put on screen, after the slowest pane: the title follows the panes.
+bool title_held = false;
+
+std::wstring window_title() {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(main_window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(main_window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
 void reach(SwitchPoint point) {
     if (switch_fault) {
         switch_fault(point);
@@ -189,6 +201,8 @@ void present_entered_tab(HWND left_editor) {
         UpdateWindow(entered);
     }
     draw_waiting_windows();
+    title_held = false;
+    update_title();
 }
 
 // A switch cut short by a failure ends as a whole one would, short of what failed: the active
@@ -197,6 +211,7 @@ void present_entered_tab(HWND left_editor) {
 // The failure that cut the switch short goes on to the caller, so nothing here may throw.
 void settle_cut_short_switch() noexcept {
     editor_shown_later = nullptr;
+    title_held = false;
     for (const auto& tab : tabs) {
         if (tab->editor != chrome.editor && shown_itself(tab->editor)) {
             ShowWindow(tab->editor, SW_HIDE);
@@ -205,6 +220,7 @@ void settle_cut_short_switch() noexcept {
     try {
         refresh_tab_strip();
         select_view(settings.view);
+        update_title();
     } catch (...) {
         // The same failure may come again: the editor is then at least placed and shown as the
         // view wants it.
@@ -231,6 +247,7 @@ void scroll_preview_to_pending_line(DocumentTab& tab) {
 
 // Leaves the active tab for the tab at `index` (or applies the active one again) and shows it.
 void switch_to_tab(std::uint64_t index) {
+    title_held = true;
     HWND left_editor = nullptr;
     if (index == active && current_tab().editor == chrome.editor) {
         refresh_tab_strip();
@@ -522,7 +539,9 @@ void update_title() {
         title += L" *";
     }
     title += title_suffix;
-    SetWindowTextW(main_window, title.c_str());
+    if (!title_held && title != window_title()) {
+        SetWindowTextW(main_window, title.c_str());
+    }
     refresh_tab_strip();
 }
 

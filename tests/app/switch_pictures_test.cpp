@@ -613,6 +613,47 @@ TEST_F(SwitchPictures, APageKeptAtAnotherWidthComesBackWithoutAHorizontalBar) {
     EXPECT_EQ(horizontal_bar_moments, 0);
 }
 
+// What reached the main window and the page, in turn: 't' for a title set, 'p' for a paint of
+// the page.
+std::string titles_and_pages;
+LRESULT CALLBACK note_titles_and_pages(int code, WPARAM wparam, LPARAM lparam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lparam);
+    if (code == HC_ACTION && sent->message == WM_SETTEXT && sent->hwnd == main_window) {
+        titles_and_pages += 't';
+    }
+    if (code == HC_ACTION && sent->message == WM_PAINT && sent->hwnd == preview().window) {
+        titles_and_pages += 'p';
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+// A title set repaints the window's frame, menu bar included: a switch sets the new one once, after
+// the page, and a change of view, which keeps it, sets none.
+TEST_F(SwitchPictures, TheTitleIsSetOnceAfterThePageAndOnlyWhenItChanges) {
+    open_tabs_in_view(2, view_split);
+    choose_in_strip(0);
+    ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+    HHOOK hook =
+        SetWindowsHookExW(WH_CALLWNDPROC, note_titles_and_pages, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    titles_and_pages.clear();
+    choose_in_strip(1);
+    ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+    const std::string switched = titles_and_pages;
+    titles_and_pages.clear();
+    select_view(view_source);
+    select_view(view_split);
+    ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+    const std::string viewed = titles_and_pages;
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(std::count(switched.begin(), switched.end(), 't'), 1) << switched;
+    EXPECT_LT(switched.find('p'), switched.find('t')) << switched;
+    EXPECT_EQ(viewed.find('t'), std::string::npos) << viewed;
+    wchar_t title[64]{};
+    GetWindowTextW(main_window, title, 64);
+    EXPECT_STREQ(title, L"bravo.md - Pellix");
+}
+
 // A window whose hides are refused, as a shell hook or a failing window manager may refuse them;
 // it notes what it was last told of its showing.
 WNDPROC refusing_proc_base = nullptr;
