@@ -274,31 +274,13 @@ void draw_caret(Preview::Impl& p) {
     }
 }
 
-// Drawn through the paint DC, under Wine the page reached the screen while the main window's
-// menu bar stood there without its items for as long as the page took; drawn off-screen, it goes
-// onto the window in one step, and a draw that fails leaves the old picture whole.
-HDC page_buffer_for(Preview::Impl& p, const RECT& client) {
-    const int width = std::max<int>(client.right, 1);
-    const int height = std::max<int>(client.bottom, 1);
-    if (!p.page_buffer || p.page_buffer->width() != width || p.page_buffer->height() != height) {
-        p.page_buffer.reset();
-        p.page_buffer = std::make_unique<DibSurface>(width, height);
-    }
-    if (p.page_buffer->dc() == nullptr) {
-        p.page_buffer.reset();
-        throw std::runtime_error("Create preview drawing surface");
-    }
-    return p.page_buffer->dc();
-}
-
 // Steps 4-10 of a paint: the document on the Direct2D target.
 void draw_preview(Preview::Impl& p, HDC dc) {
     ensure_render_target(p);
     ID2D1DCRenderTarget* target = p.render_target.get();
     RECT client{};
     GetClientRect(p.window, &client);
-    const HDC page = page_buffer_for(p, client);
-    throw_if_failed(target->BindDC(page, &client), "Create preview drawing surface");
+    throw_if_failed(target->BindDC(dc, &client), "Create preview drawing surface");
     const PaintColours colours = colours_for(p, p.dark);
     const float width = view_width(p.window, p.dpi);
     const float height = view_height(p.window, p.dpi);
@@ -331,7 +313,6 @@ void draw_preview(Preview::Impl& p, HDC dc) {
         return;
     }
     throw_if_failed(end, "Draw native preview");
-    BitBlt(dc, 0, 0, client.right, client.bottom, page, 0, 0, SRCCOPY);
 }
 
 void paint_background(Preview::Impl& p, HDC dc, const RECT& paint_rect) {
@@ -640,7 +621,6 @@ void destroy_preview() {
     }
     p.brushes = Brushes{};
     p.render_target.reset();
-    p.page_buffer.reset();
     destroy_layout(p.layout);
     p.kept_pages.clear();
     p.dirty = true;

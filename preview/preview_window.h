@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -23,7 +22,6 @@
 #include "core/palette_table.h"
 #include "markdown/preview_document.h"
 #include "platform/com_ptr.h"
-#include "platform/dib_surface.h"
 #include "preview/accessibility_bridge.h"
 #include "preview/drawing.h"
 #include "preview/layout.h"
@@ -75,9 +73,7 @@ struct Preview {
         std::function<void(HWND window, const std::wstring& message)> show_error;
         ComPtr<IDWriteFactory> dwrite_factory;
         ComPtr<ID2D1Factory> d2d_factory;
-        ComPtr<ID2D1DCRenderTarget> render_target; // bound to `page_buffer` at every paint
-        // The page is drawn here and put on the window in one step; kept while the size holds.
-        std::unique_ptr<DibSurface> page_buffer;
+        ComPtr<ID2D1DCRenderTarget> render_target; // bound to the paint DC at every paint
         Brushes brushes;
         PreviewDocument document;
         Layout layout;
