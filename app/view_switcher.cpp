@@ -543,17 +543,17 @@ void make_buttons(ViewSwitcher& s) {
     }
 }
 
+// The switcher shows the view of the tab entered with the rest of the window, not before the page.
 void set_enabled(HWND button, bool enabled) {
     if ((IsWindowEnabled(button) != FALSE) != enabled) {
-        EnableWindow(button, enabled);
+        change_drawn_later(button, [&] { EnableWindow(button, enabled); });
     }
 }
 
 void set_checked(HWND button, bool checked) {
     const WPARAM wanted = checked ? BST_CHECKED : BST_UNCHECKED;
     if (static_cast<WPARAM>(SendMessageW(button, BM_GETCHECK, 0, 0)) != wanted) {
-        SendMessageW(button, BM_SETCHECK, wanted, 0);
-        InvalidateRect(button, nullptr, FALSE);
+        change_drawn_later(button, [&] { SendMessageW(button, BM_SETCHECK, wanted, 0); });
     }
 }
 

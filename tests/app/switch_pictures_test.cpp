@@ -385,8 +385,8 @@ protected:
     }
 
     // Changes the view of the active tab as the switcher does, reading the window at every step;
-    // no header or hide button of the new layout may show its new picture while the page, drawn
-    // first, still shows another.
+    // no header, hide button or switcher button of the new layout may show its new picture while
+    // the page, drawn first, still shows another.
     void expect_headers_after_the_page(int view, const std::string& trace) {
         SCOPED_TRACE(trace);
         const Reading before = settled();
@@ -409,7 +409,12 @@ protected:
             {"source hide button", chrome.hide_source},
             {"preview header", chrome.preview_label},
             {"preview hide button", chrome.hide_preview}};
-        for (const auto& [name, window] : controls) {
+        std::vector<std::pair<std::string, HWND>> shown(std::begin(controls), std::end(controls));
+        for (HWND button = GetWindow(chrome.view_switcher, GW_CHILD); button != nullptr;
+             button = GetWindow(button, GW_HWNDNEXT)) {
+            shown.emplace_back("view switcher's button", button);
+        }
+        for (const auto& [name, window] : shown) {
             if (!IsWindowVisible(window)) {
                 continue;
             }
@@ -535,9 +540,9 @@ TEST_F(SwitchPictures, EachPartShowsTheOldTabOrTheNewThroughEveryChangeOfView) {
     }
 }
 
-// A hide button enabled or disabled by a change of view is drawn with the headers after the page,
-// not at once inside the old layout's header.
-TEST_F(SwitchPictures, TheNewLayoutsHeadersAreDrawnAfterItsPage) {
+// A hide button or a switcher's button enabled, disabled or checked by a change of view is drawn
+// with the headers after the page, not at once beside the old layout.
+TEST_F(SwitchPictures, TheNewLayoutsHeadersAndSwitcherAreDrawnAfterItsPage) {
     for (const unsigned theme : {light_theme, dark_theme_setting}) {
         use_theme(theme);
         open_tabs_in_view(1, view_source);
