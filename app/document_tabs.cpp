@@ -72,9 +72,10 @@ std::optional<FileIdentity> known_identity(const std::filesystem::path& path) {
 
 std::function<void(SwitchPoint)> switch_fault;
 
-// Set while a switch draws the tab entered. A new title repaints the window's whole frame, the
-// menu bar with it, and under Wine the screen then showed the bar without its items until that
-// window was next put on screen, after the slowest pane: the title follows the panes.
+// Set while a switch draws the tab entered, under Wine. A new title repaints the window's whole
+// frame, the menu bar with it, and there the screen then showed the bar without its items until
+// the window was next put on screen, after the slowest pane: the title follows the panes. On
+// Windows it comes with them.
 bool title_held = false;
 
 std::wstring window_title() {
@@ -247,7 +248,7 @@ void scroll_preview_to_pending_line(DocumentTab& tab) {
 
 // Leaves the active tab for the tab at `index` (or applies the active one again) and shows it.
 void switch_to_tab(std::uint64_t index) {
-    title_held = true;
+    title_held = child_drawing_apart();
     HWND left_editor = nullptr;
     if (index == active && current_tab().editor == chrome.editor) {
         refresh_tab_strip();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -333,6 +334,16 @@ protected:
         return readings_.back();
     }
 
+    // The window read at every step of `act` and of the drawing that follows it.
+    std::vector<Reading> readings_through(const std::function<void()>& act) {
+        readings_.clear();
+        recording_ = true;
+        act();
+        test::pump_until(nothing_waits_to_be_drawn);
+        recording_ = false;
+        return std::move(readings_);
+    }
+
     // Switches to tab `index` as the strip does, reading the window at every step until it has
     // settled; every reading of every part of the window must be the old tab's picture there or
     // the new tab's.
@@ -340,12 +351,7 @@ protected:
         SCOPED_TRACE(trace);
         const Reading before = settled();
         const std::vector<Pane> old_panes = panes_now();
-        readings_.clear();
-        recording_ = true;
-        choose_in_strip(index);
-        test::pump_until(nothing_waits_to_be_drawn);
-        recording_ = false;
-        std::vector<Reading> steps = std::move(readings_);
+        const std::vector<Reading> steps = readings_through([&] { choose_in_strip(index); });
         const Reading after = settled();
         ASSERT_EQ(current_tab().id, tabs[static_cast<std::size_t>(index)]->id);
         ASSERT_FALSE(steps.empty());
@@ -390,12 +396,7 @@ protected:
     void expect_headers_after_the_page(int view, const std::string& trace) {
         SCOPED_TRACE(trace);
         const Reading before = settled();
-        readings_.clear();
-        recording_ = true;
-        select_view(view);
-        test::pump_until(nothing_waits_to_be_drawn);
-        recording_ = false;
-        std::vector<Reading> steps = std::move(readings_);
+        const std::vector<Reading> steps = readings_through([&] { select_view(view); });
         const Reading after = settled();
         ASSERT_TRUE(IsWindowVisible(preview().window));
         const RECT page = client_in_main(preview().window);
