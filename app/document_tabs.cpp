@@ -157,15 +157,23 @@ void hide_left_editor(HWND left_editor) {
     }
 }
 
-// The page first, then the strips, the headers and the outline, those that take the left
-// editor's place too: drawn under it, they are whole once it is hidden.
+// The pane headers wait for the panes under them: drawn before the entered editor, a header of
+// the new layout stood over the old tab's panes for as long as that editor took to draw.
+bool is_pane_header(HWND window) {
+    return window == chrome.source_label || window == chrome.hide_source ||
+           window == chrome.preview_label || window == chrome.hide_preview;
+}
+
+// The page first, then the strips and the outline, those that take the left editor's place too:
+// drawn under it, they are whole once it is hidden.
 void draw_panes_but_editors(HWND left_editor, HWND entered) {
     if (preview().window != nullptr && IsWindowVisible(preview().window)) {
         UpdateWindow(preview().window);
     }
     for (HWND pane = GetWindow(main_window, GW_CHILD); pane != nullptr;
          pane = GetWindow(pane, GW_HWNDNEXT)) {
-        if (pane != left_editor && pane != entered && IsWindowVisible(pane)) {
+        if (pane != left_editor && pane != entered && !is_pane_header(pane) &&
+            IsWindowVisible(pane)) {
             UpdateWindow(pane);
         }
     }

@@ -660,6 +660,43 @@ TEST_F(SwitchPictures, TheTitleIsSetOnceAfterThePageAndOnlyWhenItChanges) {
     EXPECT_STREQ(title, L"bravo.md - Pellix");
 }
 
+// What was drawn in turn: 'e' for the active editor, 'h' for a pane header or its hide button.
+std::string editors_and_headers;
+LRESULT CALLBACK note_editors_and_headers(int code, WPARAM wparam, LPARAM lparam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lparam);
+    if (code == HC_ACTION && sent->message == WM_PAINT) {
+        if (sent->hwnd == chrome.editor) {
+            editors_and_headers += 'e';
+        }
+        for (HWND header :
+             {chrome.source_label, chrome.hide_source, chrome.preview_label, chrome.hide_preview}) {
+            editors_and_headers += sent->hwnd == header ? "h" : "";
+        }
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+// Between a Split tab and a Source tab the headers change: they are drawn once the entered
+// editor is, never over the old tab's panes before it.
+TEST_F(SwitchPictures, TheHeadersOfASwitchAreDrawnAfterTheEnteredEditor) {
+    open_tabs_in_view(2, view_split);
+    select_view(view_source);
+    for (const int index : {0, 1, 0}) {
+        ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+        HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, note_editors_and_headers, nullptr,
+                                       GetCurrentThreadId());
+        ASSERT_NE(hook, nullptr);
+        editors_and_headers.clear();
+        choose_in_strip(index);
+        ASSERT_TRUE(pump_until(nothing_waits_to_be_drawn));
+        UnhookWindowsHookEx(hook);
+        SCOPED_TRACE(index);
+        ASSERT_NE(editors_and_headers.find('h'), std::string::npos) << editors_and_headers;
+        EXPECT_LT(editors_and_headers.find('e'), editors_and_headers.find('h'))
+            << editors_and_headers;
+    }
+}
+
 // A window whose hides are refused, as a shell hook or a failing window manager may refuse them;
 // it notes what it was last told of its showing.
 WNDPROC refusing_proc_base = nullptr;
