@@ -219,11 +219,9 @@ struct Source {
     bool hidden_layouts_made = false;
     // What the kept frame was drawn from (see `frame_kept`).
     FrameInputs frame_inputs;
-    // A draw begun to read the target (`copy_frame`) and left open: the next paint draws on and
-    // presents within it.
-    bool draw_open = false;
-    // How many times the target was read back (`copy_frame`).
+    // How many times the target was read back (`copy_frame`), and how many draws it ended.
     std::uint64_t frames_read = 0;
+    std::uint64_t draws_ended = 0;
     SourceBrushes brushes;
     ComPtr<IDWriteTextFormat> text_format;
     ComPtr<IDWriteTextFormat> number_format;
@@ -362,14 +360,11 @@ void continue_layouts(Source& source);
 // Creates the render target and its brushes when there is none.
 void ensure_render_target(Source& source);
 // Copies the frame last presented into `into`, client pixels from (0, 0), read from the render
-// target inside a draw that stays open for the next paint, so nothing is presented; false when
-// the target holds no whole frame. Under Wine a window target's frames in a child window never
+// target inside a draw of its own that presents the frame once more; false when the target holds
+// no whole frame. Under Wine a window target's frames in a child window never
 // reach the screen, or (presented through Vulkan) GDI cannot read them there: this is how the
 // tests see what reaches the window.
 bool copy_frame(Source& source, HDC into);
-// Ends a draw `copy_frame` left open, presenting the frame it holds: for what must not happen
-// within a draw (a resize of the target's buffers).
-void close_open_draw(Source& source);
 // Presents the frame the render target holds once more; false when that lost the device (the
 // next paint draws everything again).
 bool present_frame_again(Source& source);

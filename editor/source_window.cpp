@@ -155,7 +155,6 @@ bool target_fits_window(const Source& source) {
 void fit_target_to_window(Source& source) {
     if (source.target && !target_fits_window(source)) {
         const D2D1_SIZE_U size = target_size_for(source.window);
-        close_open_draw(source);
         check_render(source.target->Resize(size));
         source.frame_kept = false;
     }
