@@ -41,7 +41,7 @@ bool stands_at(HWND window, const RECT& rect) {
 // glyph after the window shrank and grew; at a switch to Split, the old page jumped into the right
 // half). Nothing is erased before the main window paints: at a switch that changes the view, a
 // header hidden or moved out of the way left an empty strip above the old panes for as long as
-// the new page took to draw (under Wine some 600 ms).
+// the new page took to draw, which under Wine is long enough to see.
 void place_child(HWND window, const RECT& rect, bool shown) {
     if (window == nullptr) {
         return;

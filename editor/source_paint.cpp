@@ -416,8 +416,8 @@ void build_visible_pieces(Source& source) {
 }
 
 // Every row and line number the view shows is laid out before anything is drawn, outside the
-// budget: under a slow renderer (Wine draws a frame in 10-40 ms) a screen completed a few
-// layouts per paint took seconds of whole-screen paints. Measured heights replace estimates,
+// budget: under a slow renderer (Wine's, where even an empty frame is dear) a screen completed
+// a few layouts per paint took seconds of whole-screen paints. Measured heights replace estimates,
 // which can bring other lines into view, so this repeats until the view holds still.
 void lay_out_visible_rows(Source& source) {
     constexpr int settle_rounds = 8;

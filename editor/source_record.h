@@ -48,8 +48,8 @@ inline constexpr UINT release_timer_ms = 1000;
 // How many hidden editors, the ones hidden last, keep their render target, frame and layouts: a
 // switch back to one of them shows its text at once, where a new target shows nothing until its
 // first frame is drawn and reaches the screen. Two make a round of the three tabs used last
-// (Ctrl+Tab among them) show text at every switch; under Wine each kept target raised the
-// 128-tab figure by some 20-30 MiB (the README gives the figures).
+// (Ctrl+Tab among them) show text at every switch; under Wine each kept target costs memory
+// that a third would add to for little (docs/wine-notes.md gives the figures).
 inline constexpr std::size_t hidden_editors_keeping_targets = 2;
 
 // Hidden itself, as a tab that is not shown; an editor in a hidden or minimised main window is
@@ -211,9 +211,9 @@ struct Source {
     // shown over the old frame, it stood beside the old text's caret until the paint came.
     bool caret_waits_for_frame = false;
     // Set by a show that found the kept frame current: the first paint presents it again as it
-    // is. Drawing the text again first kept the window showing what lay under it for a tenth of
-    // a second and more under Wine (a frame drawn whole costs 50-85 ms, and a presented frame
-    // reaches the screen a while later).
+    // is. Drawing the text again first kept the window showing what lay under it for as long as
+    // a whole frame takes to draw under Wine, and a presented frame reaches the screen a while
+    // later.
     bool present_kept_frame = false;
     // Layouts were made while hidden without a target; the release timer lets them go.
     bool hidden_layouts_made = false;
