@@ -218,9 +218,9 @@ void join_arrived_paths(std::vector<PendingPath>& entries, TabBuildProgress& pro
 // Paths that came together are opened in order into tabs built behind the shown one, with the
 // window disabled as during file work but drawn with how far it has got; the tab that the last
 // of them went into is shown once at the end. Shown in turn, each cost a tab switch, a layout and
-// a paint of every pane, and the panes between two switches showed one tab's name over another's
-// text. False when the tab limit refused a path: its box is its batch's last, and the rest of
-// that batch is dropped.
+// a paint of every pane (dear under Wine, even for a small file), and the panes between two
+// switches showed one tab's name over another's text. False when the tab limit refused a path:
+// its box is its batch's last, and the rest of that batch is dropped.
 bool open_together(std::vector<PendingPath> entries) {
     if (replace_all_running()) {
         for (const PendingPath& entry : entries) {

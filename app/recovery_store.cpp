@@ -314,7 +314,7 @@ std::uint64_t index_of_tab(std::uint64_t id) {
 }
 
 // The tabs of a restore are built behind the shown one and only the tab selected at the end is
-// shown: showing each in turn cost the UI thread 30-50 ms a tab under Wine (the view, layout and
+// shown: showing each in turn cost the UI thread a switch's work per tab (the view, layout and
 // settings of every switch, and a render target for each editor's first frame), and the window
 // showed nothing of the drafts meanwhile.
 struct TabForSession {
