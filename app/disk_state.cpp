@@ -187,6 +187,24 @@ void check_disk_changes(bool check) {
     }
 }
 
+void check_disk_behind(std::uint64_t tab_id) {
+    DocumentTab* tab = find_tab_by_id(tab_id);
+    if (check_blocked() || tab == nullptr || tab->watch_state != 0 || tab->path.empty() ||
+        !stamp_says_read(*tab)) {
+        return;
+    }
+    const std::filesystem::path path = tab->path;
+    try {
+        const std::string bytes = read_disk(path, document_limit);
+        tab = find_tab_by_id(tab_id);
+        if (tab != nullptr && bytes == tab->disk_bytes) {
+            mark_changed(*tab, false);
+        }
+    } catch (const std::exception& error) {
+        show_file_error_message(path, error);
+    }
+}
+
 void apply_directory_changes(bool poll_all) {
     if (!directory_watcher_running()) {
         return;

@@ -55,8 +55,8 @@ bool same_normal_spelling(const std::filesystem::path& a, const std::filesystem:
 }
 
 // Set while a batch opens: each file's identity is asked of the disk once for the whole batch,
-// not once for every file opened after it, which with a hundred tabs cost a tenth of a second a
-// file. A batch is over long before a file is likely to be replaced under the same name.
+// not once for every file opened after it, which with a hundred tabs made each file slow to
+// open. A batch is over long before a file is likely to be replaced under the same name.
 std::optional<std::map<std::wstring, std::optional<FileIdentity>>> batch_identities;
 
 std::optional<FileIdentity> known_identity(const std::filesystem::path& path) {
@@ -183,7 +183,7 @@ void draw_panes_but_editors(HWND left_editor, HWND entered) {
 // the new one's, the dearest first: the page and the strips are drawn while the left editor still
 // shows, and its picture stays until the entered editor presents its frame. The two editors are
 // never shown together while one draws: under Wine, shown overlapping (whichever lay on top),
-// they kept some 13 MiB more for every editor, apparently drawn offscreen.
+// they kept memory for every editor, apparently drawn offscreen.
 void present_entered_tab(HWND left_editor) {
     const HWND entered = std::exchange(editor_shown_later, nullptr);
     reach(SwitchPoint::presenting);
@@ -215,7 +215,7 @@ void present_entered_tab(HWND left_editor) {
 }
 
 // A switch cut short by a failure ends as a whole one would, short of what failed: the active
-// tab's editor the only one shown (two shown together kept 13 MiB each under Wine, and the stale
+// tab's editor the only one shown (two shown together kept memory under Wine, and the stale
 // one could lie on top of the other), and the strips, the view and the layout those of that tab.
 // The failure that cut the switch short goes on to the caller, so nothing here may throw.
 void settle_cut_short_switch() noexcept {
@@ -515,7 +515,7 @@ same_path_test(const std::filesystem::path& path) {
 
 std::uint64_t find_tab_by_path(const std::filesystem::path& path, std::uint64_t except) {
     // Each spelling first, then the files themselves: the file sought is opened once, not once
-    // for every tab, which with a hundred tabs made each open take a tenth of a second.
+    // for every tab, which with a hundred tabs made each open slow.
     auto candidate = [&](std::uint64_t i) { return i != except && !tabs[i]->path.empty(); };
     for (std::uint64_t i = 0; i < tabs.size(); ++i) {
         if (candidate(i) && same_normal_spelling(tabs[i]->path, path)) {

@@ -149,6 +149,10 @@ const std::wstring& recovery_status();
 // changed); without, only the queued opens run when nothing blocks them. Directory changes
 // recorded by the watcher are applied to every tab (`all`) or the changed ones.
 void check_disk_changes(bool check);
+// The check for the tab `tab_id` behind the shown one, without asking: its file's bytes are
+// compared when the stamp says so, and a tab whose file holds others stays marked, for the
+// question to come when the user comes to it. A read that fails is reported naming the file.
+void check_disk_behind(std::uint64_t tab_id);
 void apply_directory_changes(bool all);
 
 // Watch results waiting to be applied.

@@ -8,6 +8,8 @@
 
 #include <array>
 
+#include "app/child_placement.h"
+
 namespace pellix {
 
 // Pixel metrics at 96 DPI, scaled by the window's DPI.
@@ -38,11 +40,6 @@ inline constexpr int tree_indent = 6;
 // Raw pixels, never scaled.
 inline constexpr int min_outline_width_pixels = 96;
 inline constexpr int outline_percent_of_width = 30;
-
-// `value` at 96 DPI scaled to `dpi`.
-inline int scale_metric(int value, unsigned dpi) {
-    return MulDiv(value, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
-}
 
 // The view switcher's five buttons in the order Source, Split, Preview, Outline, Watch.
 inline constexpr size_t switcher_buttons = 5;
@@ -95,25 +92,9 @@ MainLayout compute_layout(const LayoutInput& input);
 // The layout last applied; painting and hit tests use it.
 extern MainLayout current_layout;
 
-// The main window's DPI, 96 when it has none.
-unsigned main_window_dpi();
-
 // Lays every child out for the current state and repaints the window. Does nothing before the
 // children exist.
 void layout_window();
-
-// Moves a child window to `rect` (parent client coordinates) and shows or hides it, touching
-// only what differs from where it is. What it uncovers is erased at the main window's next
-// paint, not at once.
-void place_child(HWND window, const RECT& rect, bool shown);
-
-// Whether the window itself is shown, whatever its parent is.
-bool shown_itself(HWND window);
-
-// Hides a child as ShowWindow would, less the erase of the main window under it, which waits for
-// that window's next paint. The child is told it is hidden only once it is. False when it is
-// still shown.
-bool hide_without_erase(HWND window);
 
 // Splitter hit tests on a WM_* mouse LPARAM in client coordinates.
 bool hit_outline_splitter(LPARAM point);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -21,6 +22,7 @@
 #include "app/settings.h"
 #include "app/tab_build_progress.h"
 #include "app/views.h"
+#include "app/window_proc.h"
 #include "core/file_io.h"
 #include "core/file_paths.h"
 #include "core/limits.h"
@@ -170,11 +172,13 @@ std::uint64_t build_file_tab(const std::filesystem::path& path, std::string byte
     return id;
 }
 
-// Where a batch ends: the tab its last opened (or already open) file is in, shown once.
+// Where a batch ends: the tab its last opened (or already open) file is in, shown once, and the
+// other tabs that held one of its files already, checked against the disk as the shown one is.
 struct BatchEnd {
     std::uint64_t tab = no_tab;
     bool check_disk = false;
     std::vector<RecentFile> opened;
+    std::vector<std::uint64_t> already_open;
 };
 
 void show_batch_end(const BatchEnd& end) {
@@ -188,18 +192,36 @@ void show_batch_end(const BatchEnd& end) {
         ++index;
     }
     select_tab(index, end.check_disk);
+    for (const std::uint64_t id : end.already_open) {
+        if (id != end.tab) {
+            check_disk_behind(id);
+        }
+    }
     remember_recent_files(end.opened);
     store_session(false, false);
     refresh_current_tab();
 }
 
+// Paths handed over while a batch is built join it: a second start hands its paths over one by
+// one, and opened as batches of their own they were counted a piece at a time, each piece's last
+// tab shown in turn. Queued paths wait for the end of start-up and of a restore.
+void join_arrived_paths(std::vector<PendingPath>& entries, TabBuildProgress& progress) {
+    if (pending_paths.empty() || start_up_pending || restoring_session()) {
+        return;
+    }
+    std::vector<PendingPath> arrived = take_queued_paths();
+    progress.add_items(arrived.size());
+    entries.insert(entries.end(), std::make_move_iterator(arrived.begin()),
+                   std::make_move_iterator(arrived.end()));
+}
+
 // Paths that came together are opened in order into tabs built behind the shown one, with the
 // window disabled as during file work but drawn with how far it has got; the tab that the last
 // of them went into is shown once at the end. Shown in turn, each cost a tab switch, a layout and
-// a paint of every pane (some 130-230 ms a small file under Wine), and the panes between two
+// a paint of every pane (dear under Wine, even for a small file), and the panes between two
 // switches showed one tab's name over another's text. False when the tab limit refused a path:
 // its box is its batch's last, and the rest of that batch is dropped.
-bool open_together(const std::vector<PendingPath>& entries) {
+bool open_together(std::vector<PendingPath> entries) {
     if (replace_all_running()) {
         for (const PendingPath& entry : entries) {
             open_within_limit(entry.path, entry.batch);
@@ -212,7 +234,11 @@ bool open_together(const std::vector<PendingPath>& entries) {
         const file_work::Guard disabled;
         const IdentityBatch identities;
         TabBuildProgress progress(entries.size(), opening_progress_text);
-        for (std::size_t i = 0; i < entries.size(); ++i) {
+        for (std::size_t i = 0;; ++i) {
+            join_arrived_paths(entries, progress);
+            if (i == entries.size()) {
+                break;
+            }
             const PendingPath& entry = entries[i];
             progress.before(i);
             if (entry.path.empty() ||
@@ -227,8 +253,12 @@ bool open_together(const std::vector<PendingPath>& entries) {
                 end.tab = opened.tab;
                 end.check_disk = opened.already_open;
                 end.opened.push_back({tab->path.wstring(), opened.view});
+                if (opened.already_open) {
+                    end.already_open.push_back(opened.tab);
+                }
             }
         }
+        progress.end();
     }
     show_batch_end(end);
     return refused.empty();
@@ -322,9 +352,15 @@ void remove_failed_tab(std::uint64_t id, std::uint64_t previous_id) {
                 back = j;
             }
         }
-        // The list no longer holds the active record, so selecting enters `back` afresh.
+        // The list no longer holds the active record, so selecting enters `back` afresh. A switch
+        // cut short settles only the editors of the tabs listed: this one goes all the same.
         active = no_tab;
-        select_tab(back, false);
+        try {
+            select_tab(back, false);
+        } catch (...) {
+            DestroyWindow(editor);
+            throw;
+        }
         DestroyWindow(editor);
         refresh_tab_strip();
         return;
@@ -358,7 +394,7 @@ OpenedBehind open_behind(const std::filesystem::path& path, std::optional<Encodi
             build_file_tab(normal, std::move(bytes), std::move(*document), view);
         return {.tab = id, .already_open = false, .view = view, .refused = false};
     } catch (const std::exception& error) {
-        show_error_message(error);
+        show_file_error_message(path, error);
         return {};
     }
 }
@@ -372,13 +408,12 @@ bool open_paths(const std::vector<std::filesystem::path>& paths) {
     for (const auto& path : paths) {
         entries.push_back({path, batch});
     }
-    return paths.empty() || open_together(entries);
+    return paths.empty() || open_together(std::move(entries));
 }
 
 void open_queued_paths(const std::vector<PendingPath>& queued) {
-    if (queued.size() == 1) {
-        open_within_limit(queued.front().path, queued.front().batch);
-    } else if (!queued.empty()) {
+    // Even one path opens as a batch: the rest of a hand-over may still be on its way.
+    if (!queued.empty()) {
         open_together(queued);
     }
 }

@@ -70,12 +70,31 @@ int task_dialog(const TASKDIALOGCONFIG& config) {
     return pressed;
 }
 
+namespace {
+
+void show_error_text(const std::wstring& text) {
+    HWND owner = main_window != nullptr && IsWindow(main_window) ? main_window : nullptr;
+    message_box(owner, text, L"Pellix", MB_ICONERROR);
+}
+
+} // namespace
+
 void show_error_message(const std::exception& error) noexcept {
     try {
-        HWND owner = main_window != nullptr && IsWindow(main_window) ? main_window : nullptr;
-        message_box(owner, display_text(error.what()), L"Pellix", MB_ICONERROR);
+        show_error_text(display_text(error.what()));
     } catch (...) {
         // Out of memory while reporting: there is nothing left to tell the user with.
+    }
+}
+
+void show_file_error_message(const std::filesystem::path& path,
+                             const std::exception& error) noexcept {
+    try {
+        // A path that ends in a separator has no file name; the whole path names it then.
+        const std::wstring name = path.has_filename() ? path.filename().wstring() : path.wstring();
+        show_error_text(name + L"\n" + display_text(error.what()));
+    } catch (...) {
+        show_error_message(error);
     }
 }
 

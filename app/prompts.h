@@ -8,6 +8,7 @@
 #include "core/message_box.h"
 
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,12 @@ std::wstring display_text(std::string_view utf8);
 // The error box of the program: the exception's sentence, caption "Pellix", owned by the main
 // window while it exists. Never throws.
 void show_error_message(const std::exception& error) noexcept;
+
+// The error box of one of several files opened together: the file's name on a line of its own,
+// then the exception's sentence as it stands, so that the boxes of one batch tell their files
+// apart. Never throws.
+void show_file_error_message(const std::filesystem::path& path,
+                             const std::exception& error) noexcept;
 
 // Every task dialog of the main window goes through here, so that tests can answer it. The
 // answer is the pressed button's identifier, 0 when the dialog failed.

@@ -62,8 +62,12 @@ std::unique_ptr<RecoveryPolicy> decisions;
 std::filesystem::path decided_folder;
 // The store's own state, before the notes on the recovery files are added to it.
 std::wstring status_base;
-// The store's state while a progress notice stands in for it.
-std::optional<std::wstring> state_under_notice;
+// The store's state and the text it showed while a progress notice stands in for them.
+struct StateUnderNotice {
+    std::wstring base;
+    std::wstring text;
+};
+std::optional<StateUnderNotice> state_under_notice;
 
 struct TaskMemory {
     void operator()(wchar_t* text) const { CoTaskMemFree(text); }
@@ -310,7 +314,7 @@ std::uint64_t index_of_tab(std::uint64_t id) {
 }
 
 // The tabs of a restore are built behind the shown one and only the tab selected at the end is
-// shown: showing each in turn cost the UI thread 30-50 ms a tab under Wine (the view, layout and
+// shown: showing each in turn cost the UI thread a switch's work per tab (the view, layout and
 // settings of every switch, and a render target for each editor's first frame), and the window
 // showed nothing of the drafts meanwhile.
 struct TabForSession {
@@ -407,7 +411,7 @@ void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint6
         tab->recovery_tab = recovery_tab;
         last_tab = tab->id;
     } catch (const std::exception& error) {
-        show_error_message(error);
+        show_file_error_message(normal, error);
     }
 }
 
@@ -523,15 +527,28 @@ std::wstring restore_progress_text(std::size_t restored, std::size_t total) {
 void show_progress_notice(const std::wstring& text) {
     if (text.empty()) {
         if (state_under_notice) {
-            set_status(state_under_notice->c_str());
+            set_status(state_under_notice->base.c_str());
             state_under_notice.reset();
         }
         return;
     }
     if (!state_under_notice) {
-        state_under_notice = status_base;
+        state_under_notice = StateUnderNotice{.base = status_base, .text = status_text};
     }
     set_status(text.c_str());
+}
+
+void withdraw_progress_notice() noexcept {
+    if (!state_under_notice) {
+        return;
+    }
+    status_base.swap(state_under_notice->base);
+    status_text.swap(state_under_notice->text);
+    state_under_notice.reset();
+    // Drawn from the timer: drawing allocates, which a caller unwinding from a failure must not.
+    if (main_window != nullptr) {
+        SetTimer(main_window, timer_id::status_refresh, timer_period::status_refresh, nullptr);
+    }
 }
 
 std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept) {

@@ -51,6 +51,9 @@ std::wstring restore_progress_text(std::size_t restored, std::size_t total);
 // Shows `text` in the status strip in place of the store's state, as how far a batch of tabs has
 // got; an empty text gives the state back.
 void show_progress_notice(const std::wstring& text);
+// Gives the state back as an empty notice does, but without allocating, for a batch cut short by
+// a failure: the status strip shows it at the next frame.
+void withdraw_progress_notice() noexcept;
 
 // How a tab's own file is decoded again for the store: by its byte-order mark when it has one,
 // else in the encoding the tab was kept in (0-3 mean UTF-8 without a mark).

@@ -24,7 +24,13 @@ TabBuildProgress::TabBuildProgress(std::size_t total,
     : total_(total), text_(std::move(text)) {}
 
 TabBuildProgress::~TabBuildProgress() {
-    end();
+    if (!ended_) {
+        withdraw_progress_notice();
+    }
+}
+
+void TabBuildProgress::add_items(std::size_t count) {
+    total_ += count;
 }
 
 void TabBuildProgress::before(std::size_t index) {
@@ -42,8 +48,9 @@ void TabBuildProgress::before(std::size_t index) {
 }
 
 void TabBuildProgress::end() {
-    if (!std::exchange(ended_, true)) {
+    if (!ended_) {
         show_progress_notice({});
+        ended_ = true;
     }
 }
 

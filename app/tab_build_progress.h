@@ -16,6 +16,7 @@ class TabBuildProgress {
 public:
     // `text` says how far the batch has got once `done` of `total` items have been gone through.
     TabBuildProgress(std::size_t total, std::function<std::wstring(std::size_t, std::size_t)> text);
+    // A batch cut short by a failure gives the status back without throwing.
     ~TabBuildProgress();
     TabBuildProgress(const TabBuildProgress&) = delete;
     TabBuildProgress& operator=(const TabBuildProgress&) = delete;
@@ -24,6 +25,9 @@ public:
     // a second, the shown tab's count, page and strips come up to date with the progress; the
     // window paints what it owes either way.
     void before(std::size_t index);
+
+    // Items that joined the batch while it was being built.
+    void add_items(std::size_t count);
 
     // Once the tabs are built: the status the batch began with, not a count long done.
     void end();

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "app/child_placement.h"
 #include "app/chrome_drawing.h"
-#include "app/main_layout.h"
 #include "app/main_window_state.h"
 #include "app/palette.h"
 #include "app/ui_fonts.h"

@@ -353,12 +353,15 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
 } // namespace
 
 void open_pending_paths() {
-    const std::vector<PendingPath> queued = take_pending_paths();
+    open_queued_paths(take_queued_paths());
+}
+
+std::vector<PendingPath> take_queued_paths() {
     // Nothing tells one start's hand-over from another's: the paths handed over while these open
     // are a batch of their own, so that a refusal here never drops another start's paths without
     // a word. A long hand-over that meets the limit may show the box twice instead.
     handoff_batch = 0;
-    open_queued_paths(queued);
+    return take_pending_paths();
 }
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -4,7 +4,9 @@
 // Before them, the real Pellix.exe started on 127 small files, as from selecting them in Explorer
 // and pressing Enter, timed from launch to the last tab shown and settled beside a start on one
 // of them in the same run; meanwhile the longest time its window went without answering a sent
-// message, how often its title changed and the last status strip text seen midway.
+// message, how often its title changed and the last status strip text seen midway. Then the same
+// files handed by a second start to the program running on the first of them: how often the
+// title changed and the totals the progress counted towards.
 
 #include "bench/bench.h"
 #include "bench/bench_main_window.h"
@@ -15,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -261,6 +264,93 @@ void real_program_starts(const std::filesystem::path& folder) {
                 midway.empty() ? L"(none)" : midway.c_str());
 }
 
+// ---- The same files handed to the running program ---------------------------------------------
+
+// What the running window showed while a second start handed the files over: how often its title
+// changed and each total its progress counted towards, in the order seen.
+struct HandOverRun {
+    double settled_ms = -1;
+    int title_changes = 0;
+    std::vector<unsigned long> totals;
+};
+
+void note_progress_total(const std::wstring& status, std::vector<unsigned long>& totals) {
+    const std::wstring counting = L"Opening files: ";
+    const std::size_t at = status.find(counting);
+    const std::size_t of = at == std::wstring::npos ? at : status.find(L" of ", at);
+    if (of == std::wstring::npos) {
+        return;
+    }
+    const unsigned long total = std::wcstoul(status.c_str() + of + 4, nullptr, 10);
+    if (totals.empty() || totals.back() != total) {
+        totals.push_back(total);
+    }
+}
+
+// The program is started on the first file, so that no first-run welcome joins in, and is handed
+// all of them by a second start once it takes commands.
+HandOverRun watch_hand_over(const std::vector<std::wstring>& files,
+                            const std::wstring& last_title) {
+    HandOverRun run;
+    bench::RealProgram running({files.front()});
+    HWND main = main_window_of(running.id(), start_limit_ms);
+    if (main == nullptr || !running.wait_for_commands(main)) {
+        TerminateProcess(running.process(), 0);
+        return run;
+    }
+    HWND strip = FindWindowExW(main, nullptr, status_strip_class, nullptr);
+    std::wstring title = text_of(main);
+    const clock_type::time_point start = clock_type::now();
+    bench::RealProgram second(files, true);
+    const auto tab_count = static_cast<LRESULT>(files.size());
+    const ULONGLONG end = GetTickCount64() + start_limit_ms;
+    while (GetTickCount64() < end) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, answer_limit_ms, &ignored);
+        const std::wstring now_title = text_of(main);
+        run.title_changes += now_title != title ? 1 : 0;
+        title = now_title;
+        if (strip != nullptr) {
+            note_progress_total(text_of(strip), run.totals);
+        }
+        if (bench::RealProgram::editors_of(main) == tab_count && now_title == last_title &&
+            IsWindowEnabled(main)) {
+            run.settled_ms = bench::milliseconds_between(start, bench::settle(main));
+            break;
+        }
+        Sleep(sample_period_ms);
+    }
+    TerminateProcess(running.process(), 0);
+    return run;
+}
+
+void real_program_hand_overs(const std::filesystem::path& folder) {
+    const std::vector<std::wstring> files = write_start_files(folder);
+    const std::wstring last_title =
+        std::filesystem::path(files.back()).filename().wstring() + L" - Pellix";
+    std::vector<double> settled;
+    int titles = 0;
+    std::wstring totals;
+    for (int i = 0; i < start_runs; ++i) {
+        const HandOverRun run = watch_hand_over(files, last_title);
+        if (run.settled_ms < 0) {
+            std::printf("the running program did not show the files handed over\n");
+            return;
+        }
+        settled.push_back(run.settled_ms);
+        titles = std::max(titles, run.title_changes);
+        totals += i == 0 ? L"" : L"; ";
+        for (std::size_t t = 0; t < run.totals.size(); ++t) {
+            totals += (t == 0 ? L"" : L", ") + std::to_wstring(run.totals[t]);
+        }
+    }
+    std::printf(
+        "the same %zu files handed to the running Pellix.exe by a second start, to the last "
+        "tab shown and settled: median %.0f ms (min %.0f, max %.0f); title changed up to "
+        "%d times; totals the progress counted towards, per run: %ls\n",
+        start_files, bench::median(settled), low(settled), high(settled), titles, totals.c_str());
+}
+
 void run() {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / "pellix-bench-batch";
@@ -270,6 +360,7 @@ void run() {
     // With this user's settings and recovery folder, as the program runs; emptied before each
     // start, so that no earlier run's tabs are restored while it is timed.
     real_program_starts(folder / "start");
+    real_program_hand_overs(folder / "start");
     const std::wstring saved_key = settings_key;
     settings_key = bench_settings_key;
     recovery_folder_override = folder / "store";

@@ -539,8 +539,6 @@ void release_device_objects(Source& source) {
     brushes.find_highlight.reset();
     brushes.marker.reset();
     source.target.reset();
-    // A draw a test's read left open is dropped with its target, unpresented.
-    source.draw_open = false;
 }
 
 std::uint64_t line_at_height(const HeightTree& heights, double y) {

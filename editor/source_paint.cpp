@@ -416,8 +416,8 @@ void build_visible_pieces(Source& source) {
 }
 
 // Every row and line number the view shows is laid out before anything is drawn, outside the
-// budget: under a slow renderer (Wine draws a frame in 10-40 ms) a screen completed a few
-// layouts per paint took seconds of whole-screen paints. Measured heights replace estimates,
+// budget: under a slow renderer (Wine's, where even an empty frame is dear) a screen completed
+// a few layouts per paint took seconds of whole-screen paints. Measured heights replace estimates,
 // which can bring other lines into view, so this repeats until the view holds still.
 void lay_out_visible_rows(Source& source) {
     constexpr int settle_rounds = 8;
@@ -643,8 +643,8 @@ namespace {
 // True when the frame was presented. After a lost device every device-dependent object is
 // made again, and the next paint draws the whole window.
 bool end_frame(Source& source) {
-    source.draw_open = false;
     const HRESULT drawn = source.target->EndDraw();
+    ++source.draws_ended;
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
         clear_line_layouts(source);
         invalidate_editor(source.window);
@@ -660,9 +660,7 @@ RECT whole_frame(const Source& source) {
 }
 
 void begin_frame(Source& source) {
-    if (!std::exchange(source.draw_open, true)) {
-        source.target->BeginDraw();
-    }
+    source.target->BeginDraw();
 }
 
 } // namespace
@@ -786,22 +784,18 @@ bool copy_frame(Source& source, HDC into) {
     ++source.frames_read;
     begin_frame(source);
     HDC frame = nullptr;
-    if (FAILED(interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &frame))) {
-        return false;
+    bool copied = false;
+    if (SUCCEEDED(interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &frame))) {
+        const RECT whole = whole_frame(source);
+        copied = BitBlt(into, 0, 0, whole.right, whole.bottom, frame, 0, 0, SRCCOPY) != FALSE;
+        // Nothing was drawn through the DC; told otherwise, Wine's target keeps more memory.
+        RECT nothing{};
+        interop->ReleaseDC(&nothing);
     }
-    const RECT whole = whole_frame(source);
-    const bool copied =
-        BitBlt(into, 0, 0, whole.right, whole.bottom, frame, 0, 0, SRCCOPY) != FALSE;
-    // Nothing was drawn through the DC; told otherwise, Wine's target keeps more memory.
-    RECT nothing{};
-    interop->ReleaseDC(&nothing);
+    // The draw is closed here, the unchanged frame presented once more, so that every paint
+    // after a read begins and presents a draw of its own as it does when nothing reads.
+    source.frame_kept = end_frame(source);
     return copied;
-}
-
-void close_open_draw(Source& source) {
-    if (source.draw_open) {
-        source.frame_kept = end_frame(source) && source.frame_kept;
-    }
 }
 
 bool present_frame_again(Source& source) {

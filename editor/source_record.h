@@ -48,8 +48,8 @@ inline constexpr UINT release_timer_ms = 1000;
 // How many hidden editors, the ones hidden last, keep their render target, frame and layouts: a
 // switch back to one of them shows its text at once, where a new target shows nothing until its
 // first frame is drawn and reaches the screen. Two make a round of the three tabs used last
-// (Ctrl+Tab among them) show text at every switch; under Wine each kept target raised the
-// 128-tab figure by some 20-30 MiB (the README gives the figures).
+// (Ctrl+Tab among them) show text at every switch; under Wine each kept target costs memory
+// that a third would add to for little (docs/wine-notes.md gives the figures).
 inline constexpr std::size_t hidden_editors_keeping_targets = 2;
 
 // Hidden itself, as a tab that is not shown; an editor in a hidden or minimised main window is
@@ -211,19 +211,17 @@ struct Source {
     // shown over the old frame, it stood beside the old text's caret until the paint came.
     bool caret_waits_for_frame = false;
     // Set by a show that found the kept frame current: the first paint presents it again as it
-    // is. Drawing the text again first kept the window showing what lay under it for a tenth of
-    // a second and more under Wine (a frame drawn whole costs 50-85 ms, and a presented frame
-    // reaches the screen a while later).
+    // is. Drawing the text again first kept the window showing what lay under it for as long as
+    // a whole frame takes to draw under Wine, and a presented frame reaches the screen a while
+    // later.
     bool present_kept_frame = false;
     // Layouts were made while hidden without a target; the release timer lets them go.
     bool hidden_layouts_made = false;
     // What the kept frame was drawn from (see `frame_kept`).
     FrameInputs frame_inputs;
-    // A draw begun to read the target (`copy_frame`) and left open: the next paint draws on and
-    // presents within it.
-    bool draw_open = false;
-    // How many times the target was read back (`copy_frame`).
+    // How many times the target was read back (`copy_frame`), and how many draws it ended.
     std::uint64_t frames_read = 0;
+    std::uint64_t draws_ended = 0;
     SourceBrushes brushes;
     ComPtr<IDWriteTextFormat> text_format;
     ComPtr<IDWriteTextFormat> number_format;
@@ -362,14 +360,11 @@ void continue_layouts(Source& source);
 // Creates the render target and its brushes when there is none.
 void ensure_render_target(Source& source);
 // Copies the frame last presented into `into`, client pixels from (0, 0), read from the render
-// target inside a draw that stays open for the next paint, so nothing is presented; false when
-// the target holds no whole frame. Under Wine a window target's frames in a child window never
+// target inside a draw of its own that presents the frame once more; false when the target holds
+// no whole frame. Under Wine a window target's frames in a child window never
 // reach the screen, or (presented through Vulkan) GDI cannot read them there: this is how the
 // tests see what reaches the window.
 bool copy_frame(Source& source, HDC into);
-// Ends a draw `copy_frame` left open, presenting the frame it holds: for what must not happen
-// within a draw (a resize of the target's buffers).
-void close_open_draw(Source& source);
 // Presents the frame the render target holds once more; false when that lost the device (the
 // next paint draws everything again).
 bool present_frame_again(Source& source);

@@ -23,8 +23,8 @@ constexpr LPARAM without_composition_window = 0x7FFFFFFF;
 constexpr int interrupted_call_attempts = 3;
 
 // The editors of a thread share one Direct2D factory: each factory owns a Direct3D device of its
-// own, which Wine builds for the factory's first target at about half a second and tens of MiB
-// per editor. The last editor of the thread lets it go.
+// own, which Wine builds for the factory's first target at a cost in time and memory too large
+// to pay per editor. The last editor of the thread lets it go.
 struct SharedFactory {
     ComPtr<ID2D1Factory> factory;
     std::size_t editors = 0;
@@ -155,7 +155,6 @@ bool target_fits_window(const Source& source) {
 void fit_target_to_window(Source& source) {
     if (source.target && !target_fits_window(source)) {
         const D2D1_SIZE_U size = target_size_for(source.window);
-        close_open_draw(source);
         check_render(source.target->Resize(size));
         source.frame_kept = false;
     }

@@ -4,7 +4,7 @@
 // U+2060, U+00AD, U+200E, ...) to the renderer as a glyph run of its own without glyphs, and so
 // splits the text around it into runs of one glyph each; Wine's Direct2D draws every run through
 // a texture of its own. A row of 90 emoji joined by U+200D then costs 180 runs where a row of
-// letters costs one, about 30 times the drawing time. Windows keeps such text in one run.
+// letters costs one, many times the drawing time. Windows keeps such text in one run.
 
 #include <d2d1.h>
 #include <dwrite.h>

@@ -49,13 +49,13 @@ const wchar_t* wide(const char16_t* text) {
 }
 
 // Longest content one DirectWrite layout is given. Wine's DirectWrite faults on a layout holding
-// more than 65,536 units between two line feeds, spaces or not, and takes 25 to 45 ms for one
-// that long; a quarter of that takes about 10 ms and leaves room for scripts that shape to more
-// glyphs than units.
+// more than 65,536 units between two line feeds, spaces or not, and is slow on one that long; a
+// quarter of that costs far less and leaves room for scripts that shape to more glyphs than
+// units.
 constexpr std::size_t piece_units = 16384;
 // Rows one piece holds at most. Direct2D under Wine draws every glyph of a layout it is given,
-// however little of it the view shows: a paragraph of 10,000 characters drawn whole cost half
-// a second a paint, drawn in pieces of this many rows a fifth of that.
+// however little of it the view shows: a long paragraph drawn whole was slow to paint, drawn in
+// pieces of this many rows far less so.
 constexpr UINT32 rows_per_piece = 16;
 
 // Where the piece of `content` that starts at `start` ends: after the last line feed in the
@@ -79,9 +79,9 @@ std::size_t piece_end(std::u16string_view content, std::size_t start) {
 
 // Cuts a block's content into pieces. DirectWrite breaks a word wider than the line anywhere
 // (emergency breaking), but Wine's leaves it whole on one row, which Direct2D there draws glyph
-// by glyph however little of it shows: 100,000 '[' took 9 s a paint. So a piece with a row wider
-// than the line ends before that row, or, when it is the first, after what of it fits on a line;
-// the rest of its run follows in pieces of that length until the text breaks again.
+// by glyph however little of it shows, for seconds a paint on a long run. So a piece with a row
+// wider than the line ends before that row, or, when it is the first, after what of it fits on a
+// line; the rest of its run follows in pieces of that length until the text breaks again.
 class PieceCutter {
 public:
     explicit PieceCutter(std::u16string_view content) : content_(content) {}

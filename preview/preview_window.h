@@ -46,7 +46,7 @@ using TextRanges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
 // How many pages of the tabs shown before the current one stay laid out: a return to one of
 // them shows it without reading and shaping it again, which for a page of long lines in a
-// script the fonts lack takes most of a second under Wine. A page holds at most the preview's
+// script the fonts lack is slow enough under Wine to see. A page holds at most the preview's
 // source limit, so this bounds what they keep.
 inline constexpr std::size_t kept_preview_pages = 3;
 

@@ -27,8 +27,8 @@ inline int client_height(HWND window) {
 }
 
 // The frame an editor presented last, read back from its render target: what reaches the
-// window, without waiting for Wine to bring it to the screen. The read leaves the target's draw
-// open for the editor's next paint, so it presents nothing.
+// window, without waiting for Wine to bring it to the screen. The read presents the same frame
+// once more.
 class FramePixels {
 public:
     explicit FramePixels(HWND editor) : surface_(client_width(editor), client_height(editor)) {

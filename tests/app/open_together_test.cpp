@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@
 #include "app/settings.h"
 #include "app/status_strip.h"
 #include "app/tab_build_progress.h"
+#include "app/tab_switch_faults.h"
+#include "app/prompts.h"
 #include "core/line_index.h"
 #include "core/message_box.h"
 #include "core/window_work.h"
@@ -228,24 +231,37 @@ TEST_F(OpenTogether, EveryPaintShowsOneTabAndTheLastFileEndsShown) {
     EXPECT_GT(progress_paints, 0u) << pane_paints.size() << " paints";
 }
 
-TEST_F(OpenTogether, AFileThatCannotBeReadIsReportedAndTheRestOpen) {
+TEST_F(OpenTogether, EachFileThatCannotBeReadIsNamedInItsBoxAndTheRestOpen) {
     std::vector<std::wstring> boxes;
     install_message_box([&](const MessageBoxRequest& box) {
         boxes.push_back(box.text);
         return IDOK;
     });
+    // Held by another program, without sharing.
+    HANDLE held = CreateFileW(paths_[5].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const std::vector<std::filesystem::path> batch{paths_[0], folder_ / "missing.md", paths_[2],
-                                                   folder_ / "missing.md"};
+                                                   folder_ / "gone.txt", paths_[5]};
 
     EXPECT_TRUE(open_paths(batch));
+    CloseHandle(held);
 
-    EXPECT_EQ(boxes, std::vector<std::wstring>(2, L"Could not open the file for reading."));
+    const std::wstring sentence = L"Could not open the file for reading.";
+    EXPECT_EQ(boxes,
+              (std::vector<std::wstring>{L"missing.md\n" + sentence, L"gone.txt\n" + sentence,
+                                         file_name(5) + L"\n" + sentence}));
     ASSERT_EQ(tabs.size(), 2u);
     EXPECT_EQ(source_text(tabs[0]->editor), wide(file_text(0)));
     EXPECT_EQ(source_text(tabs[1]->editor), wide(file_text(2)));
     EXPECT_EQ(active, 1u);
     EXPECT_TRUE(IsWindowVisible(tabs[1]->editor));
     EXPECT_FALSE(IsWindowVisible(tabs[0]->editor));
+
+    // One file alone is the one the user just named: its box is the sentence alone.
+    boxes.clear();
+    open_path(folder_ / "missing.md");
+    EXPECT_EQ(boxes, std::vector<std::wstring>{sentence});
 }
 
 TEST_F(OpenTogether, AFailedTabBehindTheShownOneLeavesTheShownTabAsItIs) {
@@ -267,6 +283,118 @@ TEST_F(OpenTogether, AFailedTabBehindTheShownOneLeavesTheShownTabAsItIs) {
     EXPECT_EQ(now.cpMin, on_screen.cpMin);
     EXPECT_EQ(now.cpMax, on_screen.cpMax);
     EXPECT_TRUE(IsWindowVisible(current_tab().editor));
+}
+
+TEST_F(OpenTogether, PathsHandedOverWhileABatchIsBuiltJoinItsCountAndItsEnd) {
+    // A file that is not valid Unicode stops the batch at its second file on the encoding
+    // question; meanwhile another start hands over three more files.
+    const std::filesystem::path western = folder_ / "western.txt";
+    test::write_bytes(western, "caf\xE9\n");
+    std::vector<std::filesystem::path> batch(paths_.begin(), paths_.begin() + 20);
+    batch[1] = western;
+    install_task_dialog([&](const TASKDIALOGCONFIG&) {
+        for (std::size_t i = 20; i < 23; ++i) {
+            const std::wstring text = paths_[i].wstring();
+            COPYDATASTRUCT record{1, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
+                                  const_cast<wchar_t*>(text.c_str())};
+            SendMessageW(main_window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+        }
+        return IDCANCEL;
+    });
+    HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, sent_paint, nullptr, GetCurrentThreadId());
+    HHOOK queued = SetWindowsHookExW(WH_GETMESSAGE, queued_paint, nullptr, GetCurrentThreadId());
+    recording = true;
+    const bool opened = open_paths(batch);
+    recording = false;
+    UnhookWindowsHookEx(queued);
+    UnhookWindowsHookEx(sent);
+    install_task_dialog({});
+
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(pending_paths.empty());
+    ASSERT_EQ(tabs.size(), 22u);
+    EXPECT_TRUE(same_path(tabs.back()->path, paths_[22]));
+    EXPECT_EQ(active, 21u);
+    EXPECT_TRUE(IsWindowVisible(tabs.back()->editor));
+    const bool counted_together =
+        std::any_of(pane_paints.begin(), pane_paints.end(), [](const PanePaint& paint) {
+            return holds(paint.status, opening_progress_text(16, 23));
+        });
+    EXPECT_TRUE(counted_together) << pane_paints.size() << " paints";
+    // Until the end the title named only the file shown from the start.
+    for (const PanePaint& paint : pane_paints) {
+        EXPECT_NE(paint.title, file_name(19) + title_suffix);
+    }
+}
+
+TEST_F(OpenTogether, EachFileOfTheBatchThatWasOpenAlreadyIsCheckedAgainstTheDisk) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        open_path(paths_[i]);
+    }
+    ASSERT_EQ(tabs.size(), 3u);
+    test::write_bytes(paths_[0], "changed on disk\n");
+    test::write_bytes(paths_[1], file_text(1));
+
+    ASSERT_TRUE(open_paths({paths_[0], paths_[1], paths_[3]}));
+
+    ASSERT_EQ(tabs.size(), 4u);
+    EXPECT_EQ(active, 3u);
+    EXPECT_TRUE(tabs[0]->changed_on_disk);
+    EXPECT_FALSE(tabs[1]->changed_on_disk);
+    // The question comes when the user comes to the tab.
+    std::vector<std::wstring> boxes;
+    install_message_box([&](const MessageBoxRequest& box) {
+        boxes.push_back(box.caption);
+        return IDNO;
+    });
+    select_tab(0, true);
+    EXPECT_EQ(boxes, std::vector<std::wstring>{L"File changed"});
+}
+
+TEST_F(OpenTogether, AFailedShownTabsEditorGoesEvenWhenTheSwitchBackFails) {
+    open_path(paths_[3]);
+    const std::uint64_t shown_id = current_tab().id;
+    add_tab(paths_[4]);
+    const std::uint64_t failed_id = current_tab().id;
+    const HWND failed_editor = current_tab().editor;
+    ASSERT_TRUE(IsWindowVisible(failed_editor));
+    {
+        const ScopedSwitchFault fault([](SwitchPoint point) {
+            if (point == SwitchPoint::entered) {
+                throw std::runtime_error("The switch failed.");
+            }
+        });
+        EXPECT_THROW(remove_failed_tab(failed_id, shown_id), std::runtime_error);
+    }
+
+    EXPECT_FALSE(IsWindow(failed_editor));
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_EQ(current_tab().id, shown_id);
+    EXPECT_EQ(chrome.editor, current_tab().editor);
+}
+
+TEST_F(OpenTogether, ABatchCutShortPassesItsFailureOnAndGivesTheStatusBack) {
+    const std::wstring status_before = recovery_status();
+    const std::filesystem::path western = folder_ / "western.txt";
+    test::write_bytes(western, "caf\xE9\n");
+    // Declining the encoding leaves the list without an active tab, so that giving the status
+    // back, which asks for it, fails.
+    install_task_dialog([](const TASKDIALOGCONFIG&) {
+        active = tabs.size();
+        return IDCANCEL;
+    });
+
+    EXPECT_THROW(open_paths({paths_[0], paths_[1], western}), std::out_of_range);
+    install_task_dialog({});
+    active = 0;
+
+    EXPECT_EQ(recovery_status(), status_before);
+    EXPECT_TRUE(IsWindowEnabled(window_));
+    EXPECT_TRUE(test::pump_until([] {
+        return std::none_of(
+            status_strip().items.begin(), status_strip().items.end(),
+            [](const StatusItem& item) { return item.text.starts_with(L"Opening files"); });
+    }));
 }
 
 } // namespace

@@ -136,9 +136,9 @@ TEST(Program, TakesHandOffsRefusesMalformedRecordsAndClosesWithZero) {
     Program empty_second(L"");
     EXPECT_EQ(empty_second.wait_for_exit(), 0u);
     EXPECT_EQ(first.wait_for_exit(0), still_running);
-    // None of the three handed-off files exists: each open reports it in turn.
-    for (int box = 0; box < 3; ++box) {
-        close_error_box(first, L"Could not open the file for reading.");
+    // None of the three handed-off files exists: each open reports it in turn, naming it.
+    for (const wchar_t* name : {L"hand-off.md", L"second start.md", L"other.md"}) {
+        close_error_box(first, std::wstring(name) + L"\nCould not open the file for reading.");
     }
 
     EXPECT_EQ(close_and_wait(first, window), 0u);

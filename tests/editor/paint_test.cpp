@@ -200,6 +200,21 @@ TEST(EditorPaint, APaintAfterAResizeDrawsTheWholeFrame) {
     expect_whole_frame(window.editor);
 }
 
+// A frame read closes the draw it opens, so the paints after it begin and present their own, as
+// they do in the program, where nothing reads; read again, the frame is the same.
+TEST(EditorPaint, AFrameReadLeavesNoDrawOpen) {
+    EditorWindow window(width, height, test::Placement::top_level);
+    window.set_text(numbered_lines(40));
+    ASSERT_TRUE(window.paint_fully());
+    const std::uint64_t ended = window.record().draws_ended;
+    const test::FramePixels first(window.editor);
+    ASSERT_TRUE(first.copied());
+    EXPECT_EQ(window.record().draws_ended, ended + 1);
+    const test::FramePixels second(window.editor);
+    ASSERT_TRUE(second.copied());
+    EXPECT_EQ(test::differing_pixels(window.editor, first, second), 0);
+}
+
 // One DirectWrite layout of either line faults in Wine; the editor's pieces keep every layout
 // short, wrapped or not, and its end is painted and hit. Wine does not break a word wider than
 // the line, so wrapped pieces stay one row each and take many timer paints to settle: one paint
