@@ -157,22 +157,22 @@ void hide_left_editor(HWND left_editor) {
     }
 }
 
-// The pane headers wait for the panes under them: drawn before the entered editor, a header of
-// the new layout stood over the old tab's panes for as long as that editor took to draw.
 bool is_pane_header(HWND window) {
     return window == chrome.source_label || window == chrome.hide_source ||
            window == chrome.preview_label || window == chrome.hide_preview;
 }
 
-// The page first, then the strips and the outline, those that take the left editor's place too:
-// drawn under it, they are whole once it is hidden.
-void draw_panes_but_editors(HWND left_editor, HWND entered) {
+// The page first, then the strips, the outline, those that take the left editor's place too
+// (drawn under it, they are whole once it is hidden), and the headers unless an editor is
+// entered: they then wait for it, since drawn first a header of the new layout stood over the old
+// tab's panes for as long as that editor took to draw.
+void draw_panes_but_editors(HWND left_editor, HWND entered, bool headers_wait) {
     if (preview().window != nullptr && IsWindowVisible(preview().window)) {
         UpdateWindow(preview().window);
     }
     for (HWND pane = GetWindow(main_window, GW_CHILD); pane != nullptr;
          pane = GetWindow(pane, GW_HWNDNEXT)) {
-        if (pane != left_editor && pane != entered && !is_pane_header(pane) &&
+        if (pane != left_editor && pane != entered && !(headers_wait && is_pane_header(pane)) &&
             IsWindowVisible(pane)) {
             UpdateWindow(pane);
         }
@@ -188,7 +188,7 @@ void present_entered_tab(HWND left_editor) {
     const HWND entered = std::exchange(editor_shown_later, nullptr);
     reach(SwitchPoint::presenting);
     const bool shows_entered = entered != nullptr && current_layout.source_shown;
-    draw_panes_but_editors(left_editor, entered);
+    draw_panes_but_editors(left_editor, entered, shows_entered);
     const bool left_goes = left_editor != nullptr && left_editor != chrome.editor;
     // On Windows the editor's drawing is part of the main window's surface, and the left
     // editor's pixels stay there once it is hidden. Under Wine each editor's drawing is a window
