@@ -695,7 +695,8 @@ KeptView view_to_keep(Source& source) {
     if (!source.metrics_valid) {
         return {};
     }
-    KeptView kept{.top = top_line(source)};
+    KeptView kept;
+    kept.top = top_line(source);
     // A minimised window's editor shows no row: what it kept is what its restore comes back to.
     if (!view_holds_a_row(source)) {
         return kept;
