@@ -584,8 +584,10 @@ ScrollOffsets offsets_showing(const Source& source, const CaretPosition& caret) 
 // shown was measured by its paint, so a caret that stays in it (every keystroke) measures
 // nothing. Only the top of the caret's line can move: the pieces before the caret in its line
 // were laid out to find it.
-ScrollOffsets measured_offsets_showing(Source& source, CaretPosition& caret) {
-    ScrollOffsets offsets = offsets_showing(source, caret);
+// `choose` gives the offsets wanted for the caret standing at a position.
+template <typename Choose>
+ScrollOffsets measured_offsets(Source& source, CaretPosition& caret, Choose choose) {
+    ScrollOffsets offsets = choose(caret);
     if (!source.wrap) {
         return offsets;
     }
@@ -598,9 +600,29 @@ ScrollOffsets measured_offsets_showing(Source& source, CaretPosition& caret) {
             break;
         }
         caret.y += moved;
-        offsets = offsets_showing(source, caret);
+        offsets = choose(caret);
     }
     return offsets;
+}
+
+ScrollOffsets measured_offsets_showing(Source& source, CaretPosition& caret) {
+    return measured_offsets(source, caret,
+                            [&](const CaretPosition& at) { return offsets_showing(source, at); });
+}
+
+bool view_holds_a_row(const Source& source) {
+    return view_height(source) >= base_line_height(source);
+}
+
+// The caret's row brought to `row` from the view's top, its heights above measured first.
+void put_caret_row_at(Source& source, double row) {
+    const double lowest = std::max(0.0, view_height(source) - base_line_height(source));
+    const double wanted = std::clamp(row, 0.0, lowest);
+    CaretPosition caret = caret_position(source, source.document.selection[1]);
+    const ScrollOffsets offsets = measured_offsets(source, caret, [&](const CaretPosition& at) {
+        return ScrollOffsets{source.scroll_x, source.scroll_y + at.y - wanted};
+    });
+    move_scroll_top(source, offsets.y);
 }
 
 } // namespace
@@ -667,6 +689,45 @@ bool view_filled(const Source& source) {
     }
     const double extent = source.heights.prefix(source.heights.size());
     return source.scroll_y <= std::max(0.0, extent - view_height(source)) + anchor_scroll_epsilon;
+}
+
+KeptView view_to_keep(Source& source) {
+    if (!source.metrics_valid) {
+        return {};
+    }
+    KeptView kept;
+    kept.top = top_line(source);
+    // A minimised window's editor shows no row: what it kept is what its restore comes back to.
+    if (!view_holds_a_row(source)) {
+        return kept;
+    }
+    kept.filled = view_filled(source);
+    // A caret's line out of view is not laid out to find that out: measuring a line above the
+    // view would move the rows it shows.
+    const double view = view_height(source);
+    const std::uint64_t line = source.document.line_of(source.document.selection[1]);
+    const double line_top = source.heights.prefix(line) - source.scroll_y;
+    if (line_top >= view || line_top + source.heights.height(line) <= 0.0) {
+        return kept;
+    }
+    const double caret_row = caret_position(source, source.document.selection[1]).y;
+    if (caret_row >= 0.0 && caret_row < view) {
+        kept.caret_row = caret_row;
+    }
+    return kept;
+}
+
+void keep_view(Source& source, const KeptView& kept) {
+    ensure_line_metrics(source);
+    if (kept.caret_row && view_holds_a_row(source)) {
+        put_caret_row_at(source, *kept.caret_row);
+    } else {
+        move_scroll_top(source, kept_top(source, kept.top));
+    }
+    if (kept.filled) {
+        fill_view(source);
+    }
+    scroll_source_to(source, source.scroll_x, source.scroll_y, true);
 }
 
 void fill_view(Source& source) {

@@ -431,6 +431,20 @@ bool view_filled(const Source& source);
 // scrolling the caret to the end would leave it. Only the offsets move; the caller updates the
 // scroll bars and repaints.
 void fill_view(Source& source);
+// Another size of the view keeps what the user was looking at: the caret's row where it stood
+// in the view, when it was in view (another width wraps a long line anew, and the top of that
+// line may then stand screens above the caret); else the line at the view's top, as
+// `top_to_keep` notes it. A view that showed text down to its bottom still does: a top that only
+// a narrower view filled would leave the pane below the text's end empty. `view_to_keep` notes
+// it before the change (nothing while the heights are not known), `keep_view` scrolls to it
+// after and repaints.
+struct KeptView {
+    std::optional<double> top;
+    std::optional<double> caret_row; // the top of the caret's row, down from the view's top
+    bool filled = false;
+};
+KeptView view_to_keep(Source& source);
+void keep_view(Source& source, const KeptView& kept);
 void measure_band(Source& source, double top, double bottom);
 // The next caret stop after `offset` (or before it): a place that is both the edge of a shaped
 // cluster and a boundary between two characters a reader sees, so a flag, a letter with its

@@ -161,7 +161,7 @@ void fit_target_to_window(Source& source) {
 }
 
 void resize(Source& source) {
-    const std::optional<double> top = top_to_keep(source);
+    const KeptView kept = view_to_keep(source);
     const UINT dpi = GetDpiForWindow(source.window);
     const bool new_dpi = dpi != 0 && dpi != source.dpi;
     if (new_dpi) {
@@ -179,7 +179,7 @@ void resize(Source& source) {
     if (!editor_hidden(source.window)) {
         fit_target_to_window(source);
     }
-    scroll_source_to(source, source.scroll_x, kept_top(source, top), true);
+    keep_view(source, kept);
 }
 
 void take_focus(Source& source) {
