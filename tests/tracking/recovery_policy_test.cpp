@@ -1201,15 +1201,24 @@ TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitl
     EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 2));
 }
 
-// The texts a start offers, in order.
-std::vector<std::u16string> offered(MemoryDisk& disk, std::uint64_t run) {
+// The texts a start offers, in order, and whether it says it read everything whole.
+struct Offer {
+    std::vector<std::u16string> texts;
+    bool whole = true;
+};
+Offer offer_of(MemoryDisk& disk, std::uint64_t run) {
     RecoveryPolicy next(disk, folder, run);
     const std::optional<SalvagedWorkspace> read = next.start();
-    std::vector<std::u16string> texts;
+    Offer offer;
     for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
-        texts.push_back(session.text);
+        offer.texts.push_back(session.text);
     }
-    return texts;
+    offer.whole = !read || read->whole;
+    return offer;
+}
+
+std::vector<std::u16string> offered(MemoryDisk& disk, std::uint64_t run) {
+    return offer_of(disk, run).texts;
 }
 
 Workspace three_drafts() {
@@ -1278,13 +1287,9 @@ TEST(RecoveryPolicy, RecordsNoStampChecksNeverComeAgainstAStoreThatVouchesForIts
     MemoryDisk alone;
     store_once(alone, {.sessions = {one, two, one}, .active = 0});
     spoil_both_stamps(alone.files.at(tabs_bin), run_byte);
-    RecoveryPolicy next(alone, folder, 2);
-    const std::optional<SalvagedWorkspace> read = next.start();
-    ASSERT_TRUE(read);
-    EXPECT_FALSE(read->whole);
-    ASSERT_EQ(read->workspace.sessions.size(), 2u);
-    EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 1));
-    EXPECT_EQ(read->workspace.sessions[1].text, text_of(2, 1));
+    const Offer offer = offer_of(alone, 2);
+    EXPECT_FALSE(offer.whole);
+    EXPECT_EQ(offer.texts, (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
 }
 
 TEST(RecoveryPolicy, ADamagedStoreWhoseDraftDidNotComeBackIsKeptUnderANameNeverPruned) {
