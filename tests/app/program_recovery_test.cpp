@@ -483,6 +483,32 @@ void store_draft_and_die(const std::filesystem::path& tabs_file, const std::wstr
     });
 }
 
+// Three drafts stored, then one bit of the container's magic, or of its first record's length,
+// goes bad: every draft comes back.
+TEST_F(ProgramRecovery, ABitFlippedInTheContainersMagicOrFirstLengthCostsNoDraft) {
+    {
+        Program program(L"");
+        HWND window = started_window(program);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(type(active_editor(window), L"one"));
+        for (const wchar_t* text : {L"two", L"three"}) {
+            send(window, WM_COMMAND, new_tab_command);
+            ASSERT_TRUE(type(active_editor(window), text));
+        }
+        ASSERT_TRUE(stored_last(local_.tabs_file(), 3, u"three"));
+    } // killed with TerminateProcess
+    const std::string stored = read_file_bytes(local_.tabs_file(), recovery_container_limit);
+    const std::size_t container = stored.find("PLXTABS1");
+    constexpr std::size_t first_length = 16;
+    for (const std::size_t at : {container + 2, container + first_length}) {
+        std::string bytes = stored;
+        bytes[at] ^= 0x04;
+        test::write_bytes(local_.tabs_file(), bytes);
+        Program program(L"");
+        EXPECT_TRUE(restores_drafts(program, {L"one", L"three", L"two"})) << at;
+    }
+}
+
 TEST_F(ProgramRecovery, AStoreAnotherProgramHoldsIsLeftAsItIsAndTheDraftsTypedMeanwhileComeBack) {
     write_store(
         {.sessions = {{u"old draft", Encoding::utf8, LineEnding::lf, "", true}}, .active = 0});
