@@ -35,11 +35,11 @@ bool set_aside_name(const std::filesystem::path& name) {
            text.starts_with(copy_prefix(beside_file_name, KeptCopy::damaged));
 }
 
-// Whether `bytes` are a store of this version whose stamp vouches for every record.
+// Whether `bytes` are a store of this version as it was written: its stamp checks out, and so
+// does the container's fingerprint it gives.
 bool reads_whole(std::string_view bytes) {
     const StoreFile split = split_store_file(bytes);
-    return split.this_version && split.stamp && split.intact &&
-           read_stamped_records(split.container, split.stamp->entries).whole;
+    return split.this_version && split.stamp && split.intact;
 }
 
 // A tab's identity for a record whose file did not stamp it: the same each time that file is
@@ -506,6 +506,12 @@ void RecoveryPolicy::parse(StartFile& file) {
 // stays in the damaged file's copy.
 void RecoveryPolicy::hold_back_unchecked() {
     const std::vector<StartFile*> files = all_files();
+    const bool any_unchecked = std::any_of(files.begin(), files.end(), [](const StartFile* file) {
+        return file->read && file->this_version && !file->stamp;
+    });
+    if (!any_unchecked) {
+        return;
+    }
     const bool any_vouched = std::any_of(files.begin(), files.end(), [](const StartFile* file) {
         return file->read && file->this_version && file->stamp;
     });
