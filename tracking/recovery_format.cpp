@@ -41,6 +41,21 @@ std::uint8_t get_u8(std::string_view bytes, std::size_t offset) {
     return static_cast<std::uint8_t>(bytes[offset]);
 }
 
+// FNV-1a, 64-bit.
+constexpr std::uint64_t fnv_basis = 0xCBF29CE484222325;
+
+std::uint64_t fnv_byte(std::uint64_t hash, std::uint64_t byte) {
+    constexpr std::uint64_t prime = 0x100000001B3;
+    return (hash ^ byte) * prime;
+}
+
+std::uint64_t fnv_step(std::uint64_t hash, std::string_view bytes) {
+    for (const char byte : bytes) {
+        hash = fnv_byte(hash, static_cast<unsigned char>(byte));
+    }
+    return hash;
+}
+
 // What one pass over a tab's text finds out: whether it holds U+0000, and its UTF-8 size when it
 // is valid, used only to size the output once (growing a buffer of hundreds of MiB by doubling
 // would briefly hold the old and the new buffer together).
@@ -330,15 +345,6 @@ StoreEntry entry_of_bits(std::uint64_t tab, std::uint64_t order, std::uint64_t f
     return entry;
 }
 
-std::uint64_t fnv_step(std::uint64_t hash, std::string_view bytes) {
-    constexpr std::uint64_t prime = 0x100000001B3;
-    for (const char byte : bytes) {
-        hash = (hash ^ static_cast<unsigned char>(byte)) * prime;
-    }
-    return hash;
-}
-constexpr std::uint64_t fnv_basis = 0xCBF29CE484222325;
-
 // The stamp of this version's header; nothing when its bytes do not add up. `container` gets the
 // size and fingerprint the stamp gives its container.
 std::optional<StoreStamp> parse_head_stamp(std::string_view bytes, std::uint64_t& size,
@@ -392,6 +398,7 @@ std::optional<StoreStamp> parse_head_stamp(std::string_view bytes, std::uint64_t
 // the container it stamps.
 struct FoundStamp {
     StoreStamp stamp;
+    std::size_t size = 0;
     std::uint64_t container_size = 0;
     std::uint64_t container_fingerprint = 0;
 };
@@ -400,6 +407,7 @@ std::optional<FoundStamp> stamp_at(std::string_view bytes, std::size_t at, std::
         return std::nullopt;
     }
     FoundStamp found;
+    found.size = size;
     std::optional<StoreStamp> stamp =
         parse_head_stamp(bytes.substr(at, size), found.container_size, found.container_fingerprint);
     if (!stamp) {
@@ -454,7 +462,7 @@ std::optional<FoundStamp> stamp_of_both_copies(std::string_view bytes, std::size
 // The stamp heads the file and a copy of it ends the file, so that one damaged byte, or a file
 // cut short, still leaves a copy that names every record.
 StoreFile split_head_stamped(std::string_view bytes) {
-    StoreFile file{.container = {}, .stamp = std::nullopt, .intact = false};
+    StoreFile file{.container = {}, .stamp = std::nullopt, .intact = false, .this_version = true};
     if (bytes.size() < store_head_size) {
         return file;
     }
@@ -473,15 +481,16 @@ StoreFile split_head_stamped(std::string_view bytes) {
             tail_size = 0;
         }
     }
-    std::size_t container_at = store_head_size + head_size;
-    if (!head_whole) {
-        // A damaged head: the container is where its own magic is.
-        const std::size_t magic_at = bytes.find(container_magic, store_head_size);
-        container_at = magic_at == std::string_view::npos ? bytes.size() : magic_at;
-        if (!found) {
-            found = stamp_of_both_copies(bytes, magic_at);
-        }
+    if (!found) {
+        found = stamp_of_both_copies(bytes, bytes.find(container_magic, store_head_size));
     }
+    // Both copies of the stamp have one size, so a stamp that checks out places the container
+    // whatever damage its own magic took; without one, only that magic can.
+    std::size_t container_at = bytes.find(container_magic, store_head_size);
+    if (found) {
+        container_at = store_head_size + found->size;
+    }
+    container_at = std::min(container_at, bytes.size());
     std::string_view rest = bytes.substr(container_at);
     if (found) {
         file.stamp = found->stamp;
@@ -535,11 +544,8 @@ std::uint64_t session_fingerprint(const Session& session) {
     put_u64(head, session.path.size());
     std::uint64_t hash = fnv_step(fnv_basis, head);
     hash = fnv_step(hash, session.path);
-    const std::u16string& text = session.text;
-    constexpr std::uint64_t prime = 0x100000001B3;
-    for (const char16_t unit : text) {
-        hash = (hash ^ static_cast<std::uint64_t>(unit & 0xFF)) * prime;
-        hash = (hash ^ static_cast<std::uint64_t>(unit >> 8)) * prime;
+    for (const char16_t unit : session.text) {
+        hash = fnv_byte(fnv_byte(hash, unit & 0xFF), unit >> 8);
     }
     return hash == 0 ? 1 : hash; // 0 marks a tab let go
 }
@@ -549,7 +555,8 @@ StoreFile split_store_file(std::string_view bytes) {
     if (bytes.starts_with(store_magic) || bytes.ends_with(store_tail_magic)) {
         return split_head_stamped(bytes);
     }
-    const StoreFile whole{.container = bytes, .stamp = std::nullopt};
+    const StoreFile whole{
+        .container = bytes, .stamp = std::nullopt, .intact = true, .this_version = false};
     if (bytes.size() < container_header_size + stamp_head_size + stamp_tail_size ||
         bytes.substr(bytes.size() - stamp_magic.size()) != stamp_magic) {
         return whole;
@@ -572,17 +579,12 @@ StoreFile split_store_file(std::string_view bytes) {
     } catch (const std::runtime_error&) {
         return whole;
     }
-    return {.container = container, .stamp = std::move(stamp)};
+    return {
+        .container = container, .stamp = std::move(stamp), .intact = true, .this_version = false};
 }
 
 std::uint64_t store_fingerprint(std::string_view bytes) {
-    constexpr std::uint64_t offset_basis = 0xCBF29CE484222325;
-    constexpr std::uint64_t prime = 0x100000001B3;
-    std::uint64_t hash = offset_basis;
-    for (const char byte : bytes) {
-        hash = (hash ^ static_cast<unsigned char>(byte)) * prime;
-    }
-    return hash;
+    return fnv_step(fnv_basis, bytes);
 }
 
 Session read_recovery_record(std::string_view bytes) {
@@ -620,6 +622,103 @@ Session read_recovery_record(std::string_view bytes) {
         fail("Invalid recovery text.");
     }
     return session;
+}
+
+namespace {
+
+// A record of a container read at the place its stamp gives it.
+struct VouchedRecord {
+    Session session;
+    std::size_t entry =
+        0; // the stamp's entry that vouches for it, which is its place in file order
+    std::size_t end = 0;
+    bool as_written = false; // its length, header and draft flag are the ones written
+};
+
+// The record whose length is at `offset`, when an entry from `from` on vouches for what it holds.
+// A record says its size twice, by its length and by its own header, so that a damaged length
+// costs no record.
+std::optional<VouchedRecord> vouched_record(std::string_view bytes, std::size_t offset,
+                                            const std::vector<StoreEntry>& entries,
+                                            std::size_t from) {
+    const std::size_t at = offset + 4;
+    if (at > bytes.size() || bytes.size() - at < record_header_size) {
+        return std::nullopt;
+    }
+    const std::uint64_t stated = get_u32(bytes, offset);
+    const std::uint64_t own =
+        record_header_size + std::uint64_t{get_u32(bytes, at + 11)} + get_u32(bytes, at + 15);
+    for (const std::uint64_t size : {stated, own}) {
+        if (size > bytes.size() - at) {
+            continue;
+        }
+        Session session;
+        try {
+            session = read_recovery_record(bytes.substr(at, size));
+        } catch (const std::runtime_error&) {
+            continue;
+        }
+        const std::uint64_t fingerprint = session_fingerprint(session);
+        for (std::size_t i = from; i < entries.size(); ++i) {
+            const StoreEntry& entry = entries[i];
+            if (entry.fingerprint != fingerprint) {
+                continue;
+            }
+            const bool flag_as_written = !entry.draft || *entry.draft == session.draft;
+            session.tab = entry.tab;
+            session.order = entry.order;
+            session.draft = entry.draft.value_or(session.draft);
+            return VouchedRecord{.session = std::move(session),
+                                 .entry = i,
+                                 .end = at + size,
+                                 .as_written = size == stated && flag_as_written};
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+SalvagedWorkspace read_stamped_records(std::string_view container,
+                                       const std::vector<StoreEntry>& entries) {
+    const bool header_whole = container.size() >= container_header_size &&
+                              container.substr(0, container_magic.size()) == container_magic;
+    const std::size_t count = header_whole ? get_u32(container, 8) : 0;
+    const std::size_t active = header_whole ? get_u32(container, 12) : recovery_max_tabs;
+    SalvagedWorkspace read{.workspace = {}, .whole = header_whole};
+    Workspace& workspace = read.workspace;
+    workspace.active = recovery_max_tabs;
+    std::size_t offset = container_header_size;
+    std::size_t from = 0;
+    while (offset < container.size() && workspace.sessions.size() < recovery_max_tabs) {
+        std::optional<VouchedRecord> record = vouched_record(container, offset, entries, from);
+        if (!record) {
+            // Nothing the stamp vouches for starts here: the next record, if any is left, is
+            // where a record's magic is next.
+            read.whole = false;
+            const std::size_t next = container.find(record_magic, offset + 4 + 1);
+            if (next == std::string_view::npos) {
+                break;
+            }
+            offset = next - 4;
+            continue;
+        }
+        read.whole = read.whole && record->as_written && record->entry == workspace.sessions.size();
+        if (record->entry == active) {
+            workspace.active = workspace.sessions.size();
+        }
+        workspace.sessions.push_back(std::move(record->session));
+        from = record->entry + 1;
+        offset = record->end;
+    }
+    const auto records = static_cast<std::size_t>(std::count_if(
+        entries.begin(), entries.end(), [](const StoreEntry& e) { return e.fingerprint != 0; }));
+    read.whole = read.whole && offset == container.size() && count == records &&
+                 workspace.sessions.size() == records && active < records;
+    if (workspace.active >= workspace.sessions.size()) {
+        workspace.active = workspace.sessions.empty() ? 0 : workspace.sessions.size() - 1;
+    }
+    return read;
 }
 
 } // namespace pellix

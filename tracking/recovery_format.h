@@ -122,12 +122,23 @@ std::string encode_store_file(const Workspace& workspace, const StoreStamp& stam
 // container when it does not end in a well-formed stamp; `intact` is false for a file of this
 // version whose stamp or container fails its checks (the stamp is kept when one copy checks out
 // itself, or when both went bad in other bytes and one choice between them does).
+// `this_version` says the file is of this version even where no stamp in it checks out: its
+// records then have nothing to vouch for them.
 struct StoreFile {
     std::string_view container;
     std::optional<StoreStamp> stamp;
     bool intact = true;
+    bool this_version = false;
 };
 StoreFile split_store_file(std::string_view bytes);
+
+// The records of a stamped store's container that its entries vouch for, each read at its place
+// (the container's header, a record's length or a record the entries do not vouch for damaged
+// costs no other record) and given its entry's tab, order and draft flag; an active tab the
+// header names among them, else the last. `whole` when the container is exactly what the entries
+// say was written.
+SalvagedWorkspace read_stamped_records(std::string_view container,
+                                       const std::vector<StoreEntry>& entries);
 
 // A fingerprint of what a session holds (its text, path and settings; not whether it is a draft,
 // which a restore changes without making a newer version), so that a store can tell a tab's text

@@ -24,6 +24,24 @@ bool temporary_name(const std::filesystem::path& name) {
     return text.starts_with(temporary_file_prefix) && text.ends_with(temporary_file_suffix);
 }
 
+std::wstring copy_prefix(const std::filesystem::path& file, KeptCopy kind) {
+    return file.filename().wstring() + (kind == KeptCopy::damaged ? L".damaged-" : L".kept-");
+}
+
+// A copy a start made of a damaged "tabs.bin" or file beside.
+bool set_aside_name(const std::filesystem::path& name) {
+    const std::wstring text = name.filename().wstring();
+    return text.starts_with(copy_prefix(recovery_tabs_name, KeptCopy::damaged)) ||
+           text.starts_with(copy_prefix(beside_file_name, KeptCopy::damaged));
+}
+
+// Whether `bytes` are a store of this version as it was written: its stamp checks out, and so
+// does the container's fingerprint it gives.
+bool reads_whole(std::string_view bytes) {
+    const StoreFile split = split_store_file(bytes);
+    return split.this_version && split.stamp && split.intact;
+}
+
 // A tab's identity for a record whose file did not stamp it: the same each time that file is
 // read, so that a store holding the tab it came back in stands for it at the next start.
 std::uint64_t derived_tab(std::uint64_t file_fingerprint, std::size_t index) {
@@ -36,10 +54,6 @@ std::uint64_t milliseconds_now() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::system_clock::now().time_since_epoch())
                                           .count());
-}
-
-std::wstring copy_prefix(const std::filesystem::path& file, KeptCopy kind) {
-    return file.filename().wstring() + (kind == KeptCopy::damaged ? L".damaged-" : L".kept-");
 }
 
 std::wstring stamp_of(const UtcTime& when) {
@@ -410,7 +424,8 @@ std::vector<RecoveryPolicy::StartFile*> RecoveryPolicy::all_files() {
 
 // A write whose replace lost the old file leaves its store only in its temporary file: such a
 // file is read as a store; one that holds no store is what a write left when it died, removed
-// once the start is over.
+// once the start is over. A damaged file's copy that reads whole is a store an earlier version
+// could not read and set aside: it is read as a store too.
 void RecoveryPolicy::read_leftovers() {
     const std::filesystem::path folder = tabs_.path.parent_path();
     std::vector<std::filesystem::path> names;
@@ -420,7 +435,8 @@ void RecoveryPolicy::read_leftovers() {
         return;
     }
     for (const std::filesystem::path& name : names) {
-        if (!temporary_name(name)) {
+        const bool temporary = temporary_name(name);
+        if (!temporary && !set_aside_name(name)) {
             continue;
         }
         StartFile leftover;
@@ -428,20 +444,21 @@ void RecoveryPolicy::read_leftovers() {
         leftover.present = true;
         read_file(leftover, true);
         const std::string_view bytes(leftover.bytes);
-        if (leftover.read &&
-            (bytes.starts_with(stored_file_magic) || split_store_file(bytes).stamp)) {
+        if (leftover.read && (temporary ? bytes.starts_with(stored_file_magic) ||
+                                              split_store_file(bytes).stamp.has_value()
+                                        : reads_whole(bytes))) {
             leftovers_.push_back(std::move(leftover));
-        } else if (leftover.read) {
+        } else if (leftover.read && temporary) {
             garbage_.push_back(leftover.path);
         }
     }
 }
 
 // What the file holds, each session with its tab and how new it is: a stamped file's entries
-// name them; any other record stands for a tab of its own, older than every stamped version.
+// name them; any other record of an earlier version stands for a tab of its own, older than every
+// stamped version.
 void RecoveryPolicy::parse(StartFile& file) {
     SalvagedWorkspace part{.workspace = {}, .whole = false};
-    bool intact = true;
     if (&file == &session_) {
         try {
             part = {.workspace = {.sessions = {read_recovery_record(file.bytes)}, .active = 0},
@@ -452,59 +469,82 @@ void RecoveryPolicy::parse(StartFile& file) {
     } else {
         const StoreFile split = split_store_file(file.bytes);
         file.stamp = split.stamp;
-        intact = split.intact;
-        part = salvage_tab_recovery(split.container);
+        file.this_version = split.this_version;
+        part = split.this_version && split.stamp
+                   ? read_stamped_records(split.container, split.stamp->entries)
+                   : salvage_tab_recovery(split.container);
+        part.whole = part.whole && split.intact;
     }
-    file.whole = part.whole && intact;
-    file.damaged = !file.whole;
-    std::vector<StoreEntry> entries = file.stamp ? file.stamp->entries : std::vector<StoreEntry>{};
+    file.whole = part.whole;
     file.gone.clear();
-    for (const StoreEntry& entry : entries) {
-        if (entry.fingerprint == 0) {
-            file.gone.push_back(entry);
-        }
-    }
-    if (file.stamp) {
-        newest_order_ = std::max(newest_order_, file.stamp->order);
-    }
-    for (std::size_t i = 0; i < part.workspace.sessions.size(); ++i) {
-        Session& session = part.workspace.sessions[i];
-        const std::uint64_t fingerprint = session_fingerprint(session);
-        const auto entry = std::find_if(entries.begin(), entries.end(), [&](const StoreEntry& e) {
-            return e.fingerprint == fingerprint;
-        });
-        if (entry != entries.end()) {
-            session.tab = entry->tab;
-            session.order = entry->order;
-            if (entry->draft && *entry->draft != session.draft) {
-                // The record's own flag went bad: the stamp, which checked out, says what it was.
-                session.draft = *entry->draft;
-                file.whole = false;
-                file.damaged = true;
-            }
-            entries.erase(entry);
-        } else if (file.stamp && file.stamp->order != 0) {
-            // A record its stamp does not list is not what was written: it stays in the damaged
-            // file's copy and is not offered.
-            session.tab = 0;
-            file.whole = false;
-            file.damaged = true;
-        } else {
-            session.tab = derived_tab(file.fingerprint, i);
-            session.order = 0;
-        }
-    }
+    file.lost.clear();
     std::vector<Session>& sessions = part.workspace.sessions;
-    const std::uint64_t active_tab =
-        part.workspace.active < sessions.size() ? sessions[part.workspace.active].tab : 0;
-    std::erase_if(sessions, [](const Session& session) { return session.tab == 0; });
-    file.active = sessions.size();
-    for (std::size_t i = 0; i < sessions.size(); ++i) {
-        if (active_tab != 0 && sessions[i].tab == active_tab) {
-            file.active = i;
+    if (file.stamp && file.this_version) {
+        for (const StoreEntry& entry : file.stamp->entries) {
+            const bool held = std::any_of(sessions.begin(), sessions.end(),
+                                          [&](const Session& s) { return s.tab == entry.tab; });
+            if (entry.fingerprint == 0) {
+                file.gone.push_back(entry);
+            } else if (!held && entry.draft != false) {
+                file.lost.push_back(entry);
+            }
+        }
+        newest_order_ = std::max(newest_order_, file.stamp->order);
+    } else {
+        for (std::size_t i = 0; i < sessions.size(); ++i) {
+            sessions[i].tab = derived_tab(file.fingerprint, i);
+            sessions[i].order = 0;
         }
     }
+    file.active = part.workspace.active;
     file.sessions = std::move(sessions);
+}
+
+// Records of a file of this version that no stamp vouches for may hold a text no store wrote and
+// name no tab: they come only when no file read at the start has a stamp that vouches for its
+// records, and not where a file read before holds the same path or session. What is held back
+// stays in the damaged file's copy.
+void RecoveryPolicy::hold_back_unchecked() {
+    const std::vector<StartFile*> files = all_files();
+    const bool any_unchecked = std::any_of(files.begin(), files.end(), [](const StartFile* file) {
+        return file->read && file->this_version && !file->stamp;
+    });
+    if (!any_unchecked) {
+        return;
+    }
+    const bool any_vouched = std::any_of(files.begin(), files.end(), [](const StartFile* file) {
+        return file->read && file->this_version && file->stamp;
+    });
+    std::vector<std::uint64_t> seen_sessions;
+    std::vector<std::string> seen_paths;
+    for (StartFile* file : files) {
+        const bool unchecked = file->read && file->this_version && !file->stamp;
+        std::vector<Session> kept;
+        for (Session& session : file->sessions) {
+            const std::uint64_t fingerprint = session_fingerprint(session);
+            const bool seen =
+                std::find(seen_sessions.begin(), seen_sessions.end(), fingerprint) !=
+                    seen_sessions.end() ||
+                (!session.path.empty() &&
+                 std::find(seen_paths.begin(), seen_paths.end(), session.path) != seen_paths.end());
+            seen_sessions.push_back(fingerprint);
+            seen_paths.push_back(session.path);
+            if (!unchecked) {
+                kept.push_back(std::move(session));
+            } else if (!any_vouched && !seen) {
+                kept.push_back(std::move(session));
+            } else {
+                file->lost.push_back({.tab = session.tab,
+                                      .order = session.order,
+                                      .fingerprint = fingerprint,
+                                      .draft = true});
+            }
+        }
+        if (unchecked && kept.size() != file->sessions.size()) {
+            file->active = kept.size();
+        }
+        file->sessions = std::move(kept);
+    }
 }
 
 // A file whose store a newer intact one read here has taken over: one written earlier in the
@@ -516,6 +556,9 @@ void RecoveryPolicy::take_over_older() {
         for (const StartFile* newer : files) {
             if (older == newer || !older->read || !newer->read || !newer->stamp || !newer->whole) {
                 continue;
+            }
+            if (older->this_version && !newer->this_version) {
+                continue; // an earlier version could not read what it let go
             }
             const StoreStamp& by = *newer->stamp;
             const bool same_run_earlier =
@@ -637,6 +680,7 @@ std::optional<SalvagedWorkspace> RecoveryPolicy::start() {
             parse(*file);
         }
     }
+    hold_back_unchecked();
     take_over_older();
     SalvagedWorkspace merged = newest_of_each_tab();
     for (StartFile* file : {&tabs_, &session_, &beside_}) {
@@ -676,6 +720,15 @@ void RecoveryPolicy::keep(StartFile& file, KeptCopy kind, RecoveryNote note, con
     }
 }
 
+// A draft the file's stamp names that did not come back from it, nor a version as new of its tab
+// from another file.
+bool RecoveryPolicy::holds_lost_draft(const StartFile& file) const {
+    return std::any_of(file.lost.begin(), file.lost.end(), [&](const StoreEntry& lost) {
+        const StoreEntry* known = known_version(*known_, lost.tab);
+        return lost.tab == 0 || !known || known->order < lost.order;
+    });
+}
+
 // "session.bin" beside a "tabs.bin" that was not read whole: the next start does not read it
 // while "tabs.bin" is there, and a store writing "tabs.bin" would remove it unread.
 void RecoveryPolicy::set_aside(StartFile& file, const UtcTime& now) {
@@ -694,8 +747,12 @@ void RecoveryPolicy::prune(const StartFile& file) {
     try {
         const std::filesystem::path just_made = kept_.back().second;
         std::vector<std::filesystem::path> names = disk_.names(file.path.parent_path());
+        // A copy this start read is let go by the store that holds what came back of it.
         std::erase_if(names, [&](const std::filesystem::path& name) {
-            return name.filename() == just_made.filename();
+            return name.filename() == just_made.filename() ||
+                   std::any_of(leftovers_.begin(), leftovers_.end(), [&](const StartFile& read) {
+                       return read.present && read.path.filename() == name.filename();
+                   });
         });
         for (const std::filesystem::path& old :
              copies_beyond(file.path, KeptCopy::damaged, names, kept_store_copies - 1)) {
@@ -709,10 +766,10 @@ void RecoveryPolicy::prune(const StartFile& file) {
 void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
     for (StartFile* file : all_files()) {
         if (file->read && !file->taken_over) {
-            if (file->damaged && !every_session_back) {
+            if (!file->whole && (!every_session_back || holds_lost_draft(*file))) {
                 // It holds drafts that are nowhere else: kept under a name never pruned.
                 keep(*file, KeptCopy::intact, RecoveryNote::damaged_kept, now);
-            } else if (file->damaged) {
+            } else if (!file->whole) {
                 keep(*file, KeptCopy::damaged, RecoveryNote::damaged_copy, now);
             } else if (!every_session_back) {
                 keep(*file, KeptCopy::intact, RecoveryNote::intact_copy, now);
@@ -728,7 +785,7 @@ void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
             // Another start tries again.
         }
     }
-    const bool session_hidden = tabs_.damaged || tabs_.left_alone || tabs_.unknown;
+    const bool session_hidden = !tabs_.whole || tabs_.left_alone || tabs_.unknown;
     if (session_.present && !session_.read && !session_.left_alone && !session_.unknown &&
         session_hidden) {
         set_aside(session_, now);

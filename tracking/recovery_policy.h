@@ -219,7 +219,6 @@ private:
         bool present = false;
         bool unknown = false;    // whether it is there could not be told: never touched this run
         bool read = false;       // its bytes were read
-        bool damaged = false;    // they fail the format's checks
         bool taken_over = false; // a newer store read at the same start holds what it held
         bool left_alone = false; // never replaced, moved or removed this run
         std::string bytes;       // until restored() has kept what must be kept
@@ -229,8 +228,10 @@ private:
         // 3 and on for this run's stores in their order; 0 for a file from before the start.
         std::uint64_t age = 0;
         bool whole = true;             // its bytes and its stamp passed every check
+        bool this_version = false;     // written by this version, stamped or not
         std::vector<Session> sessions; // what it holds, each with its tab and order
         std::vector<StoreEntry> gone;  // the tabs its stamp says were let go
+        std::vector<StoreEntry> lost;  // drafts it holds that did not come back from it
         std::uint64_t active = 0;
     };
 
@@ -238,6 +239,7 @@ private:
     void read_file(StartFile& file, bool container);
     void read_leftovers();
     void parse(StartFile& file);
+    void hold_back_unchecked();
     void take_over_older();
     SalvagedWorkspace newest_of_each_tab();
     std::vector<StartFile*> all_files();
@@ -245,6 +247,7 @@ private:
     void set_aside(StartFile& file, const UtcTime& now);
     void prune(const StartFile& file);
     bool touchable(const StartFile& file) const;
+    bool holds_lost_draft(const StartFile& file) const;
     StoreStamp stamp_of_store();
     // The run's list of known versions, copied first while a plan holds it.
     KnownVersions& own_known();

@@ -333,12 +333,14 @@ TEST_F(ProgramRecovery, ACorruptStoreStartsCleanlyAndTheNextStoreComesBack) {
     }
 }
 
-// The copies of the store's container that the program moved aside.
-std::vector<std::filesystem::path> kept_copies(const test::ScratchLocalAppData& local) {
+// The copies of the store's container that the program moved aside; `.kept-` ones hold a draft
+// that did not come back.
+std::vector<std::filesystem::path> kept_copies(const test::ScratchLocalAppData& local,
+                                               const wchar_t* prefix = L"tabs.bin.damaged-") {
     std::vector<std::filesystem::path> copies;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(local.store_folder(), error)) {
-        if (entry.path().filename().wstring().starts_with(L"tabs.bin.damaged-")) {
+        if (entry.path().filename().wstring().starts_with(prefix)) {
             copies.push_back(entry.path());
         }
     }
@@ -347,10 +349,12 @@ std::vector<std::filesystem::path> kept_copies(const test::ScratchLocalAppData& 
 
 // The kept copies once there are any: the program moves a damaged store aside at its first store
 // after the restore, which may come after the restored tabs show.
-std::vector<std::filesystem::path> kept_copies_once_moved(const test::ScratchLocalAppData& local) {
-    test::wait_until([&] { return !kept_copies(local).empty(); },
+std::vector<std::filesystem::path>
+kept_copies_once_moved(const test::ScratchLocalAppData& local,
+                       const wchar_t* prefix = L"tabs.bin.damaged-") {
+    test::wait_until([&] { return !kept_copies(local, prefix).empty(); },
                      std::chrono::milliseconds(store_limit_ms));
-    return kept_copies(local);
+    return kept_copies(local, prefix);
 }
 
 TEST_F(ProgramRecovery, AStoreCutInHalfAfterAKillIsKeptAndItsIntactDraftIsOffered) {
@@ -380,7 +384,9 @@ TEST_F(ProgramRecovery, AStoreCutInHalfAfterAKillIsKeptAndItsIntactDraftIsOffere
     ASSERT_TRUE(title_becomes(window, L"Untitled.md * - Pellix"));
     EXPECT_EQ(tab_count(window), 1u);
     EXPECT_EQ(editor_text(active_editor(window)), first_draft);
-    const std::vector<std::filesystem::path> kept = kept_copies_once_moved(local_);
+    // The second draft is only in the copy, which is never pruned.
+    const std::vector<std::filesystem::path> kept =
+        kept_copies_once_moved(local_, L"tabs.bin.kept-");
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(read_file_bytes(kept[0], recovery_container_limit), half);
     // The store of the restored tab is written beside the kept copy.
@@ -475,6 +481,32 @@ void store_draft_and_die(const std::filesystem::path& tabs_file, const std::wstr
         }
         return failure;
     });
+}
+
+// Three drafts stored, then one bit of the container's magic, or of its first record's length,
+// goes bad: every draft comes back.
+TEST_F(ProgramRecovery, ABitFlippedInTheContainersMagicOrFirstLengthCostsNoDraft) {
+    {
+        Program program(L"");
+        HWND window = started_window(program);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(type(active_editor(window), L"one"));
+        for (const wchar_t* text : {L"two", L"three"}) {
+            send(window, WM_COMMAND, new_tab_command);
+            ASSERT_TRUE(type(active_editor(window), text));
+        }
+        ASSERT_TRUE(stored_last(local_.tabs_file(), 3, u"three"));
+    } // killed with TerminateProcess
+    const std::string stored = read_file_bytes(local_.tabs_file(), recovery_container_limit);
+    const std::size_t container = stored.find("PLXTABS1");
+    constexpr std::size_t first_length = 16;
+    for (const std::size_t at : {container + 2, container + first_length}) {
+        std::string bytes = stored;
+        bytes[at] ^= 0x04;
+        test::write_bytes(local_.tabs_file(), bytes);
+        Program program(L"");
+        EXPECT_TRUE(restores_drafts(program, {L"one", L"three", L"two"})) << at;
+    }
 }
 
 TEST_F(ProgramRecovery, AStoreAnotherProgramHoldsIsLeftAsItIsAndTheDraftsTypedMeanwhileComeBack) {

@@ -7,11 +7,13 @@
 #include "tracking/recovery_format.h"
 #include "tests/fuzz/fuzz_check.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pellix {
 namespace {
@@ -80,23 +82,105 @@ void check_salvage(std::string_view bytes) {
     require(next == workspace.sessions.size(), "every salvaged record is one of the file's");
 }
 
-// A store file of this version that reads whole is written back byte for byte from what was
-// read; its container is a part of it.
+// A store file of this version: every record read from it is one its stamp vouches for, each
+// entry at most once and in file order, with that entry's tab, order and draft flag; one that
+// reads whole is written back byte for byte from what was read.
 void check_stored_file(std::string_view bytes, const StoreFile& split) {
-    require(split.container.size() <= bytes.size() &&
-                bytes.find(split.container) != std::string_view::npos,
-            "the container is a part of the file");
-    if (!split.stamp || !split.intact) {
+    if (!split.stamp) {
         return;
     }
-    Workspace workspace;
-    try {
-        workspace = read_tab_recovery(split.container);
-    } catch (const std::runtime_error&) {
+    const std::vector<StoreEntry>& entries = split.stamp->entries;
+    const SalvagedWorkspace read = read_stamped_records(split.container, entries);
+    std::size_t from = 0;
+    for (const Session& session : read.workspace.sessions) {
+        const std::uint64_t fingerprint = session_fingerprint(session);
+        while (from < entries.size() && entries[from].fingerprint != fingerprint) {
+            ++from;
+        }
+        require(from < entries.size(), "every record read is one the stamp vouches for");
+        const StoreEntry& entry = entries[from++];
+        require(session.tab == entry.tab && session.order == entry.order &&
+                    (!entry.draft || *entry.draft == session.draft),
+                "a record read takes its entry's tab, order and draft flag");
+    }
+    if (!split.intact || !read.whole) {
         return;
+    }
+    Workspace workspace = read.workspace;
+    for (Session& session : workspace.sessions) {
+        session.tab = 0;
+        session.order = 0;
     }
     require(encode_store_file(workspace, *split.stamp) == bytes,
             "an intact store file is written back byte for byte");
+}
+
+// A store of up to four tabs whose texts come from the input, spoiled at the bytes the rest of
+// the input names, any number and anywhere: while a stamp survives, every record whose bytes
+// from its length to its end stand as written comes back.
+void check_spoiled_store(std::string_view bytes) {
+    if (bytes.empty()) {
+        return;
+    }
+    const std::size_t tabs = 1 + static_cast<unsigned char>(bytes[0]) % 4;
+    bytes.remove_prefix(1);
+    Workspace workspace;
+    StoreStamp stamp{
+        .run = 1, .store = 1, .replaces = {}, .taken_over = {}, .order = 9, .entries = {}};
+    for (std::size_t i = 0; i < tabs; ++i) {
+        const std::string_view words = bytes.substr(0, std::min<std::size_t>(bytes.size(), 8));
+        bytes.remove_prefix(words.size());
+        Session session;
+        session.text = u"tab " + std::u16string(1, static_cast<char16_t>(u'0' + i)) + u" ";
+        for (const char c : words) {
+            session.text += static_cast<char16_t>(0x20 + static_cast<unsigned char>(c) % 0x5F);
+        }
+        session.path = i % 2 == 0 ? "" : "t.md";
+        session.draft = i % 3 != 2;
+        stamp.entries.push_back({.tab = 100 + i,
+                                 .order = 1 + i,
+                                 .fingerprint = session_fingerprint(session),
+                                 .draft = session.draft});
+        workspace.sessions.push_back(session);
+    }
+    std::string file = encode_store_file(workspace, stamp);
+    // Where each record's length is, and where the record ends.
+    std::vector<std::pair<std::size_t, std::size_t>> records;
+    for (std::size_t at = file.find("PLXTABS1") + 16; records.size() < tabs;) {
+        std::uint32_t length = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            length |= static_cast<std::uint32_t>(static_cast<unsigned char>(file[at + i]))
+                      << (8 * i);
+        }
+        records.emplace_back(at, at + 4 + length);
+        at += 4 + length;
+    }
+    std::vector<bool> spoiled(file.size());
+    for (; bytes.size() >= 3; bytes.remove_prefix(3)) {
+        const std::size_t at =
+            (static_cast<unsigned char>(bytes[0]) |
+             static_cast<std::size_t>(static_cast<unsigned char>(bytes[1])) << 8) %
+            file.size();
+        const char flip = static_cast<char>(bytes[2] == 0 ? 1 : bytes[2]);
+        file[at] = static_cast<char>(file[at] ^ flip);
+        spoiled[at] = true;
+    }
+    const StoreFile split = split_store_file(file);
+    if (!split.stamp) {
+        return;
+    }
+    require(*split.stamp == stamp, "a stamp read from a spoiled store is the one written");
+    const SalvagedWorkspace read = read_stamped_records(split.container, split.stamp->entries);
+    for (std::size_t i = 0; i < tabs; ++i) {
+        const bool untouched =
+            std::none_of(spoiled.begin() + records[i].first, spoiled.begin() + records[i].second,
+                         [](bool b) { return b; });
+        const bool back = std::any_of(
+            read.workspace.sessions.begin(), read.workspace.sessions.end(), [&](const Session& s) {
+                return s.tab == 100 + i && s.text == workspace.sessions[i].text;
+            });
+        require(!untouched || back, "every record whose bytes stand as written comes back");
+    }
 }
 
 // A stamp written after a container is split off whole and read back as it was; the container
@@ -168,6 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pellix::check_salvage(bytes);
     pellix::check_stamp(bytes);
     pellix::check_damaged_header(bytes);
+    pellix::check_spoiled_store(bytes);
     pellix::check_record(bytes);
     return 0;
 }

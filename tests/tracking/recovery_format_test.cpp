@@ -312,6 +312,90 @@ TEST(RecoveryFormat, AStoreFileCutOrSpoiledAnywhereIsDamagedAndKeepsOnlyItsTrueS
     }
 }
 
+// A stamp whose entries vouch for each session of `workspace`, as a store writes it.
+StoreStamp stamp_vouching_for(const Workspace& workspace) {
+    StoreStamp stamp{
+        .run = 3, .store = 4, .replaces = {}, .taken_over = {}, .order = 1234, .entries = {}};
+    for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
+        const Session& session = workspace.sessions[i];
+        stamp.entries.push_back({.tab = 10 + i,
+                                 .order = 1000 + i,
+                                 .fingerprint = session_fingerprint(session),
+                                 .draft = session.draft});
+    }
+    stamp.entries.push_back({.tab = 99, .order = 1200, .fingerprint = 0, .draft = {}});
+    return stamp;
+}
+
+// Each spoiled byte of a store file costs at most the record it falls in, and nothing in its
+// length; a cut costs the records it cuts off. Every record read is the one written, with its
+// entry's tab and order.
+TEST(RecoveryFormat, EachSpoiledByteCostsAtMostTheRecordItFallsIn) {
+    const Workspace workspace{.sessions = {session_of(u"one", "a.md", true),
+                                           session_of(u"zwei \u00C4", "", false),
+                                           session_of(u"three", "c.txt", true)},
+                              .active = 1};
+    const StoreStamp stamp = stamp_vouching_for(workspace);
+    const std::string bytes = encode_store_file(workspace, stamp);
+    std::vector<Session> stored = workspace.sessions;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        stored[i].tab = stamp.entries[i].tab;
+        stored[i].order = stamp.entries[i].order;
+    }
+    // Where each record (its length first) starts and ends in the file.
+    std::vector<std::pair<std::size_t, std::size_t>> records;
+    for (std::size_t at = bytes.find("PLXTABS1") + 16; records.size() < stored.size();) {
+        const std::size_t end = at + 4 + static_cast<unsigned char>(bytes[at]);
+        records.emplace_back(at, end);
+        at = end;
+    }
+    auto read = [](std::string_view file) {
+        const StoreFile split = split_store_file(file);
+        return split.stamp ? read_stamped_records(split.container, split.stamp->entries)
+                           : SalvagedWorkspace{.workspace = {}, .whole = false};
+    };
+    const SalvagedWorkspace whole = read(bytes);
+    EXPECT_TRUE(whole.whole);
+    EXPECT_EQ(whole.workspace, (Workspace{stored, 1}));
+    constexpr std::size_t draft_flag = 4 + 10;
+    auto all_but = [&](std::size_t at, int flip) {
+        std::vector<Session> kept;
+        for (std::size_t i = 0; i < stored.size(); ++i) {
+            // A record's length is said again by its header, and a flag that still reads as one
+            // by its entry.
+            const bool flag = at == records[i].first + draft_flag && flip == 0x01;
+            if (at < records[i].first + 4 || at >= records[i].second || flag) {
+                kept.push_back(stored[i]);
+            }
+        }
+        return kept;
+    };
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        for (const int flip : {0x01, 0x08, 0x80}) {
+            std::string spoiled = bytes;
+            spoiled[at] = static_cast<char>(spoiled[at] ^ flip);
+            const SalvagedWorkspace salvaged = read(spoiled);
+            EXPECT_EQ(salvaged.workspace.sessions, all_but(at, flip))
+                << "byte " << at << " ^ " << flip;
+            EXPECT_LT(salvaged.workspace.active, salvaged.workspace.sessions.size());
+        }
+        const std::size_t head_end = bytes.find("PLXTABS1");
+        if (at >= head_end) {
+            std::vector<Session> before;
+            for (std::size_t i = 0; i < stored.size() && records[i].second <= at; ++i) {
+                before.push_back(stored[i]);
+            }
+            EXPECT_EQ(read(bytes.substr(0, at)).workspace.sessions, before) << "cut at " << at;
+        }
+    }
+    // A length and the record after it spoiled together: the record whose bytes stand still
+    // comes back.
+    std::string twice = bytes;
+    twice[records[0].first + 1] ^= 0x40;
+    twice[records[1].first + 6] ^= 0x40;
+    EXPECT_EQ(read(twice).workspace.sessions, (std::vector<Session>{stored[0], stored[2]}));
+}
+
 // Both copies of the stamp spoiled, sizes included: where they went bad in other bytes, a choice
 // between them gives back the stamp written, and no spoiling ever gives another.
 TEST(RecoveryFormat, AStampSpoiledInBothCopiesInOtherBytesIsStillKnown) {

@@ -1201,6 +1201,146 @@ TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitl
     EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 2));
 }
 
+// The texts a start offers, in order, and whether it says it read everything whole.
+struct Offer {
+    std::vector<std::u16string> texts;
+    bool whole = true;
+};
+Offer offer_of(MemoryDisk& disk, std::uint64_t run) {
+    RecoveryPolicy next(disk, folder, run);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    Offer offer;
+    for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
+        offer.texts.push_back(session.text);
+    }
+    offer.whole = !read || read->whole;
+    return offer;
+}
+
+std::vector<std::u16string> offered(MemoryDisk& disk, std::uint64_t run) {
+    return offer_of(disk, run).texts;
+}
+
+Workspace three_drafts() {
+    return {.sessions = {draft(text_of(1, 1)), draft(text_of(2, 1)), draft(text_of(3, 1))},
+            .active = 0};
+}
+
+TEST(RecoveryPolicy, ABitFlippedInTheContainersMagicOrFirstLengthCostsNoDraft) {
+    MemoryDisk stored;
+    store_once(stored, three_drafts());
+    const std::string bytes = stored.files.at(tabs_bin);
+    const std::size_t container = bytes.find("PLXTABS1");
+    constexpr std::size_t first_length = 16;
+    const std::vector<std::u16string> all{text_of(1, 1), text_of(2, 1), text_of(3, 1)};
+    for (std::size_t at = container; at < container + first_length + 4; ++at) {
+        for (int bit = 0; bit < 8; ++bit) {
+            MemoryDisk disk;
+            disk.files[tabs_bin] = bytes;
+            disk.files.at(tabs_bin)[at] ^= static_cast<char>(1 << bit);
+            EXPECT_EQ(offered(disk, 2), all) << "byte " << at - container << " bit " << bit;
+        }
+    }
+}
+
+// `file`'s stamp spoiled at the same byte in both copies, so that neither checks out.
+void spoil_both_stamps(std::string& file, std::size_t byte) {
+    constexpr std::size_t head_copy = 12;
+    constexpr std::size_t tail_end = 12;
+    const std::size_t copy_size = file.find("PLXTABS1") - head_copy;
+    file[head_copy + byte] ^= 0x01;
+    file[file.size() - tail_end - copy_size + byte] ^= 0x01;
+}
+
+// Tab 1 stored in "tabs.bin", then, while another program holds that, the run's next workspace
+// beside it.
+void store_then_beside(MemoryDisk& disk, const Session& first, const Workspace& then) {
+    RecoveryPolicy run(disk, folder, 1);
+    run.start();
+    const StorePlan plan = run.plan_store();
+    run.store_written(plan, carry_out_store(disk, plan, {.sessions = {first}, .active = 0}));
+    disk.held.insert(tabs_bin);
+    const StorePlan beside = run.plan_store();
+    run.store_written(beside, carry_out_store(disk, beside, then));
+    disk.held.clear();
+}
+
+TEST(RecoveryPolicy, RecordsNoStampChecksNeverComeAgainstAStoreThatVouchesForItsOwn) {
+    Session one = draft(text_of(1, 1));
+    one.tab = 1;
+    Session two = draft(text_of(2, 1));
+    two.tab = 2;
+    Session newer = draft(text_of(1, 2));
+    newer.tab = 1;
+    constexpr std::size_t run_byte = 1;
+    // Tab 1 let go in the newer store: it does not come back.
+    MemoryDisk let_go;
+    store_then_beside(let_go, one, {.sessions = {two}, .active = 0});
+    spoil_both_stamps(let_go.files.at(tabs_bin), run_byte);
+    EXPECT_EQ(offered(let_go, 2), std::vector<std::u16string>{text_of(2, 1)});
+    // A newer version of tab 1 beside: the older one does not come with it.
+    MemoryDisk twice;
+    store_then_beside(twice, one, {.sessions = {newer}, .active = 0});
+    spoil_both_stamps(twice.files.at(tabs_bin), run_byte);
+    EXPECT_EQ(offered(twice, 2), std::vector<std::u16string>{text_of(1, 2)});
+    // Alone, they come, but not as intact, and each session once.
+    MemoryDisk alone;
+    store_once(alone, {.sessions = {one, two, one}, .active = 0});
+    spoil_both_stamps(alone.files.at(tabs_bin), run_byte);
+    const Offer offer = offer_of(alone, 2);
+    EXPECT_FALSE(offer.whole);
+    EXPECT_EQ(offer.texts, (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
+}
+
+TEST(RecoveryPolicy, ADamagedStoreWhoseDraftDidNotComeBackIsKeptUnderANameNeverPruned) {
+    MemoryDisk disk;
+    store_once(disk, three_drafts());
+    std::string& bytes = disk.files.at(tabs_bin);
+    bytes[bytes.find("version", bytes.find("PLXTABS1"))] ^= 0x20;
+    const std::string damaged = bytes;
+    RecoveryPolicy next(disk, folder, 2);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->workspace.sessions.size(), 2u);
+    next.restored(true, {2026, 12, 7, 9, 5, 0});
+    EXPECT_EQ(disk.files.at(folder / "tabs.bin.kept-20261207-090500"), damaged);
+}
+
+TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
+    MemoryDisk stored;
+    store_once(stored, three_drafts());
+    const std::string bytes = stored.files.at(tabs_bin);
+    const std::filesystem::path copy = folder / "tabs.bin.damaged-20261201-101010";
+    const std::vector<std::u16string> all{text_of(1, 1), text_of(2, 1), text_of(3, 1)};
+    // That version left nothing else, or a store of its own that claims to have let it go.
+    MemoryDisk alone;
+    alone.files[copy] = bytes;
+    EXPECT_EQ(offered(alone, 2), all);
+    MemoryDisk with_own;
+    with_own.files[copy] = bytes;
+    const Workspace own{.sessions = {draft(text_of(4, 1))}, .active = 0};
+    with_own.files[tabs_bin] =
+        encode_tab_recovery(own) + encode_store_stamp({.run = 7,
+                                                       .store = 1,
+                                                       .replaces = {store_fingerprint(bytes)},
+                                                       .taken_over = {},
+                                                       .order = 0,
+                                                       .entries = {}});
+    RecoveryPolicy next(with_own, folder, 2);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->workspace.sessions.size(), 4u);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(read->workspace.sessions[i + 1].text, all[i]);
+    }
+    // Once a store holds them the copy goes, and they come back once.
+    next.restored(true, {2026, 12, 7, 9, 5, 0});
+    const StorePlan plan = next.plan_store();
+    next.store_written(plan, carry_out_store(with_own, plan, read->workspace));
+    EXPECT_FALSE(with_own.files.contains(copy));
+    EXPECT_EQ(offered(with_own, 3).size(), 4u);
+}
+
 TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDraft) {
     MemoryDisk disk;
     RecoveryPolicy run(disk, folder, 1);
