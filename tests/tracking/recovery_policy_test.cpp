@@ -1223,6 +1223,29 @@ TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDr
     EXPECT_TRUE(disk.files.empty());
 }
 
+// A Save changes no unit of the draft it writes: the saved text must still stand after the
+// draft, or any store made between the two (one beside a held file) would win over it.
+TEST(RecoveryPolicy, ASavedTextStandsAfterTheDraftOfTheSameText) {
+    MemoryDisk disk;
+    RecoveryPolicy run(disk, folder, 1, [] { return std::uint64_t{0}; });
+    run.start();
+    Session tab = draft(text_of(1, 1));
+    tab.tab = 1;
+    tab.path = path_of_tab(1);
+    std::vector<std::uint64_t> orders;
+    for (const bool is_draft : {true, true, false, false}) {
+        tab.draft = is_draft;
+        const StorePlan plan = run.plan_store();
+        const StoreOutcome outcome = carry_out_store(disk, plan, {.sessions = {tab}, .active = 0});
+        run.store_written(plan, outcome);
+        ASSERT_FALSE(outcome.entries.empty());
+        orders.push_back(outcome.entries[0].order);
+    }
+    EXPECT_EQ(orders[1], orders[0]) << "an unchanged draft keeps its place";
+    EXPECT_GT(orders[2], orders[1]) << "the saved text kept the draft's place";
+    EXPECT_EQ(orders[3], orders[2]) << "an unchanged saved text keeps its place";
+}
+
 TEST(RecoveryPolicy, AFileLeftAloneIsNamedForWhyInUseOrInAFolderThatCannotBeSearched) {
     MemoryDisk disk;
     disk.files[tabs_bin] = encode_tab_recovery({.sessions = {draft(text_of(1, 1))}, .active = 0});
