@@ -246,9 +246,9 @@ struct Shown {
 };
 
 // The tabs a start builds from `sessions`, as the program's restore does: a draft (when the
-// drafts are taken) goes into the tab of its file, or a new one; a file's session that is not a
-// draft opens the file, unless its text differs from the file's, which then comes back as a draft;
-// `limit` tabs at most, the sessions past it left out.
+// drafts are taken) goes into the tab of its file, or a new one; any other session of a file
+// opens the file as it is, in no tab that holds it already; `limit` tabs at most, the sessions
+// past it left out.
 struct Rebuilt {
     std::vector<Shown> tabs;
     std::set<int> left_out;
@@ -274,10 +274,10 @@ Rebuilt rebuild(const std::vector<Session>& sessions, bool drafts, const std::ma
             if (session.path.empty() || file == saved.end()) {
                 continue;
             }
-            replaces = !session.draft && version != file->second;
+            replaces = false;
             shown = {.tab = tab,
-                     .version = replaces ? version : file->second,
-                     .draft = replaces,
+                     .version = file->second,
+                     .draft = false,
                      .identity = session.tab,
                      .file = true};
         }
