@@ -593,6 +593,59 @@ TEST_F(ProgramRecovery, OfTwoStoresNeitherTakesOverTheNewerDraftIsOffered) {
     EXPECT_EQ(sorted_texts(window), std::vector<std::wstring>{L"saved v0 v1 v2 v3"});
 }
 
+// A draft lives beside "tabs.bin", which a close that discarded it filled with the saved text; a
+// start that could read only the file beside restores the draft and saves it over the file. The
+// next start reads both files: the file as saved comes back, never the older text of the close.
+TEST_F(ProgramRecovery, ADraftSavedByAStartThatReadOnlyTheFileBesideStaysSaved) {
+    const auto path = file("t.md", "saved v0");
+    const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
+    {
+        Program program(quoted(path));
+        HWND window = started_window(program, L"t.md - Pellix");
+        HWND editor = typed_after_saved_text(window, L" v1");
+        ASSERT_NE(editor, nullptr);
+        ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"saved v0 v1"));
+        UniqueHandle tabs_holder = held_by_another_program(local_.tabs_file(), 0);
+        ASSERT_TRUE(tabs_holder.valid());
+        ASSERT_TRUE(type(editor, L" v2"));
+        ASSERT_TRUE(stored_last(beside, 1, u"saved v0 v1 v2"));
+        UniqueHandle beside_holder = held_by_another_program(beside, 0);
+        ASSERT_TRUE(beside_holder.valid());
+        tabs_holder.reset();
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        answer_box(program, L"Unsaved changes", L"Save changes to t.md?", IDNO);
+        EXPECT_EQ(program.wait_for_exit(), 0u);
+        const auto closed = test::stored_workspace(local_.tabs_file());
+        ASSERT_TRUE(closed && closed->sessions.size() == 1);
+        EXPECT_FALSE(closed->sessions[0].draft);
+        EXPECT_EQ(closed->sessions[0].text, u"saved v0");
+    }
+    {
+        UniqueHandle tabs_holder = held_by_another_program(local_.tabs_file(), 0);
+        ASSERT_TRUE(tabs_holder.valid());
+        Program program(L"");
+        answer_drafts(program, IDYES);
+        HWND window = started_window(program);
+        ASSERT_TRUE(title_becomes(window, L"t.md * - Pellix"));
+        PostMessageW(window, WM_COMMAND, save_command, 0);
+        answer_box(program, L"File changed",
+                   L"This file changed on disk, is unreadable, or has a recovered draft. Replace "
+                   L"it with the editor's current contents?",
+                   IDYES);
+        ASSERT_TRUE(title_becomes(window, L"t.md - Pellix"));
+        ASSERT_EQ(read_file_bytes(path, document_limit), "saved v0 v1 v2");
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(program.wait_for_exit(), 0u);
+    }
+    Program again(L"");
+    HWND window = started_window(again);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(title_becomes(window, L"t.md - Pellix"));
+    EXPECT_TRUE(no_box_within(again, 500));
+    EXPECT_EQ(sorted_texts(window), std::vector<std::wstring>{L"saved v0 v1 v2"});
+    EXPECT_EQ(read_file_bytes(path, document_limit), "saved v0 v1 v2");
+}
+
 TEST_F(ProgramRecovery, ADamagedStoreAnotherProgramHoldsKeepsItsBytesAndTheNewDraftsToo) {
     const std::string whole =
         test::store_bytes({.sessions = {{u"intact", Encoding::utf8, LineEnding::lf, "", true},
