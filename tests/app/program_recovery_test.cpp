@@ -550,6 +550,23 @@ bool replaced_store(const std::filesystem::path& path, const std::string& bytes)
     });
 }
 
+// In the window of a file holding "saved v0": " v1" typed and stored in "tabs.bin", then " v2"
+// typed while another program holds "tabs.bin", stored beside it; then the file beside is held
+// (by `beside_holder`) and "tabs.bin" let go. `editor` becomes the tab's editor.
+void drafts_in_both_files(const test::ScratchLocalAppData& local, HWND window, HWND& editor,
+                          UniqueHandle& beside_holder) {
+    const std::filesystem::path beside = local.store_folder() / L"tabs.bin.beside";
+    editor = typed_after_saved_text(window, L" v1");
+    ASSERT_NE(editor, nullptr);
+    ASSERT_TRUE(stored_last(local.tabs_file(), 1, u"saved v0 v1"));
+    UniqueHandle tabs_holder = held_by_another_program(local.tabs_file(), 0);
+    ASSERT_TRUE(tabs_holder.valid());
+    ASSERT_TRUE(type(editor, L" v2"));
+    ASSERT_TRUE(stored_last(beside, 1, u"saved v0 v1 v2"));
+    beside_holder = held_by_another_program(beside, 0);
+    ASSERT_TRUE(beside_holder.valid());
+}
+
 // Other programs hold one store file and then the other, so that a tab's drafts end in two files
 // whose stamps never name each other: "tabs.bin" with the newest, and beside it an older one that
 // a start which could not read "tabs.bin" brought back and stored again. The newest is offered.
@@ -559,16 +576,9 @@ TEST_F(ProgramRecovery, OfTwoStoresNeitherTakesOverTheNewerDraftIsOffered) {
     {
         Program program(quoted(path));
         HWND window = started_window(program, L"x.md - Pellix");
-        HWND editor = typed_after_saved_text(window, L" v1");
-        ASSERT_NE(editor, nullptr);
-        ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"saved v0 v1"));
-        UniqueHandle tabs_holder = held_by_another_program(local_.tabs_file(), 0);
-        ASSERT_TRUE(tabs_holder.valid());
-        ASSERT_TRUE(type(editor, L" v2"));
-        ASSERT_TRUE(stored_last(beside, 1, u"saved v0 v1 v2"));
-        UniqueHandle beside_holder = held_by_another_program(beside, 0);
-        ASSERT_TRUE(beside_holder.valid());
-        tabs_holder.reset();
+        HWND editor = nullptr;
+        UniqueHandle beside_holder;
+        ASSERT_NO_FATAL_FAILURE(drafts_in_both_files(local_, window, editor, beside_holder));
         ASSERT_TRUE(type(editor, L" v3"));
         ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"saved v0 v1 v2 v3"));
     } // killed with TerminateProcess
@@ -598,20 +608,12 @@ TEST_F(ProgramRecovery, OfTwoStoresNeitherTakesOverTheNewerDraftIsOffered) {
 // next start reads both files: the file as saved comes back, never the older text of the close.
 TEST_F(ProgramRecovery, ADraftSavedByAStartThatReadOnlyTheFileBesideStaysSaved) {
     const auto path = file("t.md", "saved v0");
-    const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
     {
         Program program(quoted(path));
         HWND window = started_window(program, L"t.md - Pellix");
-        HWND editor = typed_after_saved_text(window, L" v1");
-        ASSERT_NE(editor, nullptr);
-        ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"saved v0 v1"));
-        UniqueHandle tabs_holder = held_by_another_program(local_.tabs_file(), 0);
-        ASSERT_TRUE(tabs_holder.valid());
-        ASSERT_TRUE(type(editor, L" v2"));
-        ASSERT_TRUE(stored_last(beside, 1, u"saved v0 v1 v2"));
-        UniqueHandle beside_holder = held_by_another_program(beside, 0);
-        ASSERT_TRUE(beside_holder.valid());
-        tabs_holder.reset();
+        HWND editor = nullptr;
+        UniqueHandle beside_holder;
+        ASSERT_NO_FATAL_FAILURE(drafts_in_both_files(local_, window, editor, beside_holder));
         PostMessageW(window, WM_CLOSE, 0, 0);
         answer_box(program, L"Unsaved changes", L"Save changes to t.md?", IDNO);
         EXPECT_EQ(program.wait_for_exit(), 0u);
