@@ -169,9 +169,10 @@ void close_tabs_where(const std::function<bool(std::uint64_t index)>& select,
         return;
     }
     erase_tabs(closing);
+    // The closed tabs are let go: handed over at once, as a Save's store is.
     refresh_tab_strip();
     refresh_current_tab();
-    store_session(false, false);
+    store_session(false, true);
     update_status();
 }
 

@@ -293,7 +293,7 @@ void replace_only_tab() {
     restyle_editor(chrome.editor);
     refresh_tab_strip();
     refresh_current_tab();
-    store_session(false, false);
+    store_session(false, true);
 }
 
 void remove_active_tab() {
@@ -308,7 +308,7 @@ void remove_active_tab() {
     DestroyWindow(editor);
     refresh_tab_strip();
     refresh_current_tab();
-    store_session(false, false);
+    store_session(false, true);
 }
 
 // False when the user kept the tab (cancelled, or the save failed).
@@ -443,6 +443,8 @@ void close_current_tab(const std::function<bool()>& confirm) {
     }
     drop_pending_tab_timers();
     hide_completion();
+    // Either way the closed tab is let go and its store handed over at once, as a Save's is: a
+    // crash before a deferred store would bring the tab back.
     if (tabs.size() == 1) {
         replace_only_tab();
     } else {

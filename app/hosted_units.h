@@ -94,8 +94,9 @@ bool may_close_window();
 // The final recovery snapshot at close.
 void store_final_session();
 
-// The start-up tail's recovery restore and first-run welcome document.
-void restore_and_welcome();
+// The start-up tail's recovery restore and first-run welcome document; true when drafts were
+// refused (see `restore_session`).
+bool restore_and_welcome();
 
 // Restyles the chrome units (view switcher, status strip, find bar) with the theme and fonts.
 void restyle_chrome_units();

@@ -288,11 +288,14 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
 
 // ---- Restoring --------------------------------------------------------------------------------
 
+bool holds_drafts(const Workspace& workspace) {
+    return std::any_of(workspace.sessions.begin(), workspace.sessions.end(),
+                       [](const Session& session) { return session.draft; });
+}
+
 bool restore_drafts(const Workspace& workspace) {
-    const bool any_draft = std::any_of(workspace.sessions.begin(), workspace.sessions.end(),
-                                       [](const Session& session) { return session.draft; });
-    return any_draft && message_box(main_window, drafts_question, drafts_caption,
-                                    MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return holds_drafts(workspace) && message_box(main_window, drafts_question, drafts_caption,
+                                                  MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 bool only_tab_is_blank() {
@@ -343,17 +346,10 @@ void show_if_current(const DocumentTab& tab) {
     }
 }
 
-// The session's own text in a tab, modified; `differs` when the file no longer holds it, so
-// that the disk check compares the file with the bytes it held when stored. False when the tab
-// already held a different draft of this restore, which is then no longer shown anywhere.
-// `last_tab` becomes the tab's identifier.
-bool restore_into_tab(const Session& session, const std::filesystem::path& path, bool differs,
+// The draft's own text in a tab, modified. False when the tab already held a different draft of
+// this restore, which is then no longer shown anywhere. `last_tab` becomes the tab's identifier.
+bool restore_into_tab(const Session& session, const std::filesystem::path& path,
                       std::uint64_t& last_tab) {
-    std::string disk_bytes;
-    if (differs) {
-        disk_bytes =
-            encode_document_text(Document{session.text, session.encoding, session.line_ending});
-    }
     const auto [tab, created] = tab_for_session(path);
     const bool replaces_draft = tab->recovered_draft && tab_text(*tab) != session.text;
     // The tab takes the file's identity only once its editor holds the text, so a refused text
@@ -372,8 +368,8 @@ bool restore_into_tab(const Session& session, const std::filesystem::path& path,
     tab->text_source = {};
     tab->encoding = static_cast<std::uint32_t>(session.encoding);
     tab->line_ending = static_cast<std::uint32_t>(session.line_ending);
-    tab->disk_bytes = std::move(disk_bytes);
-    tab->disk_check_pending = differs;
+    tab->disk_bytes.clear();
+    tab->disk_check_pending = false;
     SendMessageW(tab->editor, EM_SETMODIFY, TRUE, 0);
     tab->recovered_draft = true;
     refresh_disk_stamp_of(*tab);
@@ -383,7 +379,7 @@ bool restore_into_tab(const Session& session, const std::filesystem::path& path,
     return !replaces_draft;
 }
 
-// A file that still holds what was stored opens as `open_path` opens it, but in a tab behind the
+// A tab's file, as it is on disk now, opens as `open_path` opens it, but in a tab behind the
 // shown one; a tab that holds the file already stays as it is. Failures are shown as an open's.
 void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint64_t recovery_tab,
                     std::uint64_t& last_tab) {
@@ -420,7 +416,7 @@ void open_kept_file(const std::filesystem::path& path, KeptFile file, std::uint6
 bool restore_one(const Session& session, bool drafts, std::uint64_t& last_tab) {
     const std::filesystem::path path = path_of(session.path);
     if (session.draft && drafts) {
-        return restore_into_tab(session, path, false, last_tab);
+        return restore_into_tab(session, path, last_tab);
     }
     if (path.empty() || !file_present(path)) {
         return true;
@@ -435,13 +431,12 @@ bool restore_one(const Session& session, bool drafts, std::uint64_t& last_tab) {
         }
         return true;
     }
+    // A tab stored while it held its saved text owes nothing but its file. Were the stored text
+    // brought back as a draft where the file has changed since, a Save would put that older
+    // text over what was saved later, by this run or by another program.
     KeptFile disk = window_work([&] { return read_kept_file(path, session.encoding); });
-    if (disk.document.text == session.text && disk.document.encoding == session.encoding &&
-        disk.document.line_ending == session.line_ending) {
-        open_kept_file(path, std::move(disk), session.tab, last_tab);
-        return true;
-    }
-    return restore_into_tab(session, path, true, last_tab);
+    open_kept_file(path, std::move(disk), session.tab, last_tab);
+    return true;
 }
 
 struct RestoreGuard {
@@ -634,47 +629,52 @@ void stop_recovery_writer() {
     }
 }
 
-void restore_session() {
+bool restore_session() {
     if (compare_mode) {
-        return;
+        return false;
     }
     decisions.reset();
     set_status(L"");
     try {
         RecoveryPolicy& decided = recovery_decisions();
         if (!decided.anything_to_read()) {
-            return;
+            return false;
         }
         const std::optional<SalvagedWorkspace> read = window_work([&] { return decided.start(); });
         if (!read) {
-            return;
+            return false;
         }
         // What the restore could not bring back, and a damaged file, are kept before any store
         // may replace the files read, also when the rebuild fails.
+        const bool drafts = restore_drafts(read->workspace);
         bool rebuilt = false;
         try {
-            rebuilt = rebuild_tabs(read->workspace, restore_drafts(read->workspace));
+            rebuilt = rebuild_tabs(read->workspace, drafts);
         } catch (const std::exception&) {
             window_work([&] { decided.restored(false, utc_now()); });
             throw;
         }
         window_work([&] { decided.restored(rebuilt, utc_now()); });
         set_status(rebuilt && read->whole ? L"" : recovery_unreadable_text);
-        store_session(false, false);
+        const bool refused = !drafts && holds_drafts(read->workspace);
+        store_session(false, refused);
+        return refused;
     } catch (const std::exception&) {
         set_status(recovery_unreadable_text);
     }
+    return false;
 }
 
-void restore_and_welcome() {
+bool restore_and_welcome() {
     const std::uint64_t first_id = tabs.empty() ? no_tab : current_tab().id;
-    restore_session();
+    const bool refused = restore_session();
     offer_welcome();
     if (command_line_named_files) {
         if (const std::uint64_t index = index_of_tab(first_id); index != no_tab) {
             select_tab(index, false);
         }
     }
+    return refused;
 }
 
 } // namespace pellix

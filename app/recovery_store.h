@@ -41,8 +41,9 @@ std::filesystem::path recovery_session_path();
 std::filesystem::path recovery_tabs_path(const std::filesystem::path& session_path);
 
 // The start-up restore: reads the store, asks about drafts and rebuilds the tabs. Failures
-// become the recovery status; a session that cannot be restored is skipped.
-void restore_session();
+// become the recovery status; a session that cannot be restored is skipped. True when drafts
+// were offered and refused: what was let go is owed to the store at once.
+bool restore_session();
 
 // The status text while a restore runs: "Restoring tabs: 12 of 127" once 12 of 127 sessions
 // have been gone through.

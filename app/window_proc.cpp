@@ -134,9 +134,10 @@ void on_startup_tail(HWND window) {
     struct ClearPending {
         ~ClearPending() { start_up_pending = false; }
     } clear_pending;
-    restore_and_welcome();
+    const bool drafts_refused = restore_and_welcome();
     start_up_pending = false;
-    store_session(false, false);
+    // Drafts refused are let go: a crash before a deferred store would offer them again.
+    store_session(false, drafts_refused);
     PostMessageW(window, WM_APP_OPEN_QUEUED, 0, 0);
     if (close_deferred) {
         close_deferred = false;

@@ -165,13 +165,17 @@ void put_in_place(const std::filesystem::path& destination,
     }
     // ReplaceFileW can fail after it has already moved the destination away
     // (ERROR_UNABLE_TO_MOVE_REPLACEMENT); the temporary file is then the only copy left, so it
-    // is moved into place, or kept. Another program may take the name in that moment: the old
-    // file is gone all the same, so the temporary file stays.
+    // is moved into place, or kept. Once moved, the destination holds the new bytes: the save
+    // landed, and a failure reported now would leave the caller believing the old bytes are
+    // still there. Another program may take the name in that moment: the old file is gone all
+    // the same, so the temporary file stays.
     const DWORD replace_error = GetLastError();
     const bool destination_lost = replace_error == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
                                   replace_error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
-    const bool moved = known_missing(destination) && call_move_file(temporary, destination);
-    if (!moved && !destination_lost && !known_missing(destination)) {
+    if (known_missing(destination) && call_move_file(temporary, destination)) {
+        return;
+    }
+    if (!destination_lost && !known_missing(destination)) {
         remove_quietly(temporary);
     }
     fail(cannot_replace);

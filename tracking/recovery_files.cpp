@@ -87,10 +87,9 @@ void RecoveryFolderDisk::write(const std::filesystem::path& path, const std::str
     try {
         write_file_atomically(path, bytes, recovery_container_limit);
     } catch (const std::exception&) {
-        // A replace that moved the old file away and could not put the new one in its place
-        // ends by moving the temporary file there, and still reports a failure: a file that
-        // holds the new bytes is a store that landed. Otherwise the old file is as it was, or
-        // gone with the new bytes left in a temporary file that the next start reads.
+        // A file that holds the new bytes is a store that landed, whatever the write reported
+        // (a failed replace over a file that already held them). Otherwise the old file is as
+        // it was, or gone with the new bytes left in a temporary file that the next start reads.
         const FileRead landed = read_whole_file(path, recovery_container_limit);
         if (landed.end == FileReadEnd::read && landed.bytes == bytes) {
             return;

@@ -203,8 +203,10 @@ namespace {
 
 StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace);
 
-// The stamp's entries for the workspace: a tab whose text is the one this run knows keeps that
-// version's order, any other takes the store's own.
+// The stamp's entries for the workspace: a tab whose text and draft flag are the ones this run
+// knows keeps that version's order, any other takes the store's own. The fingerprint leaves the
+// flag out, yet a Save turns a draft into the saved text without changing a unit: kept at the
+// draft's order, the saved text would lose to any version stored after that draft.
 StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace) {
     StoreStamp stamp = plan.stamp;
     const KnownVersions none;
@@ -217,7 +219,8 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
             given ? plan.fingerprints[i] : session_fingerprint(session);
         const std::uint64_t tab = session.tab != 0 ? session.tab : derived_tab(plan.stamp.run, i);
         const StoreEntry* known = known_version(known_versions, tab);
-        const bool same = known && known->fingerprint == fingerprint;
+        const bool same =
+            known && known->fingerprint == fingerprint && known->draft == session.draft;
         stamp.entries.push_back({.tab = tab,
                                  .order = same ? known->order : plan.stamp.order,
                                  .fingerprint = fingerprint,

@@ -174,19 +174,19 @@ bool no_box_within(const Program& program, DWORD milliseconds) {
     return program.wait_for_window(L"#32770", nullptr, milliseconds) == nullptr;
 }
 
+// The store once it holds what `done` asks; nothing when it never does within the limit.
 std::optional<Workspace> wait_for_store(const test::ScratchLocalAppData& local,
                                         const std::function<bool(const Workspace&)>& done,
                                         DWORD limit_ms = store_limit_ms) {
     const ULONGLONG end = GetTickCount64() + limit_ms;
-    std::optional<Workspace> workspace;
     do {
-        workspace = test::stored_workspace(local.tabs_file());
+        std::optional<Workspace> workspace = test::stored_workspace(local.tabs_file());
         if (workspace && done(*workspace)) {
             return workspace;
         }
         Sleep(50);
     } while (GetTickCount64() < end);
-    return workspace;
+    return std::nullopt;
 }
 
 // A later store than the one on disk now, read once the program has replaced the file.
@@ -582,6 +582,23 @@ bool replaced_store(const std::filesystem::path& path, const std::string& bytes)
     });
 }
 
+// In the window of a file holding "saved v0": " v1" typed and stored in "tabs.bin", then " v2"
+// typed while another program holds "tabs.bin", stored beside it; then the file beside is held
+// (by `beside_holder`) and "tabs.bin" let go. `editor` becomes the tab's editor.
+void drafts_in_both_files(const test::ScratchLocalAppData& local, HWND window, HWND& editor,
+                          UniqueHandle& beside_holder) {
+    const std::filesystem::path beside = local.store_folder() / L"tabs.bin.beside";
+    editor = typed_after_saved_text(window, L" v1");
+    ASSERT_NE(editor, nullptr);
+    ASSERT_TRUE(stored_last(local.tabs_file(), 1, u"saved v0 v1"));
+    UniqueHandle tabs_holder = held_by_another_program(local.tabs_file(), 0);
+    ASSERT_TRUE(tabs_holder.valid());
+    ASSERT_TRUE(type(editor, L" v2"));
+    ASSERT_TRUE(stored_last(beside, 1, u"saved v0 v1 v2"));
+    beside_holder = held_by_another_program(beside, 0);
+    ASSERT_TRUE(beside_holder.valid());
+}
+
 // Other programs hold one store file and then the other, so that a tab's drafts end in two files
 // whose stamps never name each other: "tabs.bin" with the newest, and beside it an older one that
 // a start which could not read "tabs.bin" brought back and stored again. The newest is offered.
@@ -591,16 +608,9 @@ TEST_F(ProgramRecovery, OfTwoStoresNeitherTakesOverTheNewerDraftIsOffered) {
     {
         Program program(quoted(path));
         HWND window = started_window(program, L"x.md - Pellix");
-        HWND editor = typed_after_saved_text(window, L" v1");
-        ASSERT_NE(editor, nullptr);
-        ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"saved v0 v1"));
-        UniqueHandle tabs_holder = held_by_another_program(local_.tabs_file(), 0);
-        ASSERT_TRUE(tabs_holder.valid());
-        ASSERT_TRUE(type(editor, L" v2"));
-        ASSERT_TRUE(stored_last(beside, 1, u"saved v0 v1 v2"));
-        UniqueHandle beside_holder = held_by_another_program(beside, 0);
-        ASSERT_TRUE(beside_holder.valid());
-        tabs_holder.reset();
+        HWND editor = nullptr;
+        UniqueHandle beside_holder;
+        ASSERT_NO_FATAL_FAILURE(drafts_in_both_files(local_, window, editor, beside_holder));
         ASSERT_TRUE(type(editor, L" v3"));
         ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"saved v0 v1 v2 v3"));
     } // killed with TerminateProcess
@@ -623,6 +633,51 @@ TEST_F(ProgramRecovery, OfTwoStoresNeitherTakesOverTheNewerDraftIsOffered) {
     // The restore puts each file's draft in the tab in turn; its first store comes after the last.
     ASSERT_TRUE(replaced_store(local_.tabs_file(), left));
     EXPECT_EQ(sorted_texts(window), std::vector<std::wstring>{L"saved v0 v1 v2 v3"});
+}
+
+// A draft lives beside "tabs.bin", which a close that discarded it filled with the saved text; a
+// start that could read only the file beside restores the draft and saves it over the file. The
+// next start reads both files: the file as saved comes back, never the older text of the close.
+TEST_F(ProgramRecovery, ADraftSavedByAStartThatReadOnlyTheFileBesideStaysSaved) {
+    const auto path = file("t.md", "saved v0");
+    {
+        Program program(quoted(path));
+        HWND window = started_window(program, L"t.md - Pellix");
+        HWND editor = nullptr;
+        UniqueHandle beside_holder;
+        ASSERT_NO_FATAL_FAILURE(drafts_in_both_files(local_, window, editor, beside_holder));
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        answer_box(program, L"Unsaved changes", L"Save changes to t.md?", IDNO);
+        EXPECT_EQ(program.wait_for_exit(), 0u);
+        const auto closed = test::stored_workspace(local_.tabs_file());
+        ASSERT_TRUE(closed && closed->sessions.size() == 1);
+        EXPECT_FALSE(closed->sessions[0].draft);
+        EXPECT_EQ(closed->sessions[0].text, u"saved v0");
+    }
+    {
+        UniqueHandle tabs_holder = held_by_another_program(local_.tabs_file(), 0);
+        ASSERT_TRUE(tabs_holder.valid());
+        Program program(L"");
+        answer_drafts(program, IDYES);
+        HWND window = started_window(program);
+        ASSERT_TRUE(title_becomes(window, L"t.md * - Pellix"));
+        PostMessageW(window, WM_COMMAND, save_command, 0);
+        answer_box(program, L"File changed",
+                   L"This file changed on disk, is unreadable, or has a recovered draft. Replace "
+                   L"it with the editor's current contents?",
+                   IDYES);
+        ASSERT_TRUE(title_becomes(window, L"t.md - Pellix"));
+        ASSERT_EQ(read_file_bytes(path, document_limit), "saved v0 v1 v2");
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(program.wait_for_exit(), 0u);
+    }
+    Program again(L"");
+    HWND window = started_window(again);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(title_becomes(window, L"t.md - Pellix"));
+    EXPECT_TRUE(no_box_within(again, 500));
+    EXPECT_EQ(sorted_texts(window), std::vector<std::wstring>{L"saved v0 v1 v2"});
+    EXPECT_EQ(read_file_bytes(path, document_limit), "saved v0 v1 v2");
 }
 
 TEST_F(ProgramRecovery, ADamagedStoreAnotherProgramHoldsKeepsItsBytesAndTheNewDraftsToo) {
@@ -815,6 +870,25 @@ std::size_t newest_owed_length(const TypingRecord& record, ULONGLONG killed_at,
     return owed;
 }
 
+// Removes what a round's kills left in the recovery folder for the next start to read: the store,
+// and a write's temporary file that a kill cut short or left before its replace (a start offers
+// what such a file holds, and its box would stand before the round's first store). The names
+// of what was left besides the store.
+std::vector<std::wstring> clear_recovery_folder(const test::ScratchLocalAppData& local) {
+    std::vector<std::wstring> left;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(local.store_folder(), error)) {
+        const std::wstring name = entry.path().filename().wstring();
+        if (name != L"hello.md") {
+            std::filesystem::remove_all(entry.path(), error);
+            if (name != L"tabs.bin") {
+                left.push_back(name);
+            }
+        }
+    }
+    return left;
+}
+
 TEST_F(ProgramRecovery, KilledAtARandomMomentWhileTypingItRestoresAStateItHeldLately) {
     // The 1.5 s snapshot delay, plus room for a loaded machine's late timer and the write.
     constexpr ULONGLONG settle_ms = 2500;
@@ -823,7 +897,10 @@ TEST_F(ProgramRecovery, KilledAtARandomMomentWhileTypingItRestoresAStateItHeldLa
     const int rounds = crash_rounds();
     int checked = 0;
     for (int round = 0; round < rounds; ++round) {
-        std::filesystem::remove(local_.tabs_file());
+        for (const std::wstring& name : clear_recovery_folder(local_)) {
+            std::printf("[ crash rounds ] round %d found %ls left by a kill\n", round,
+                        name.c_str());
+        }
         TypingRecord record;
         ULONGLONG killed_at = 0;
         {

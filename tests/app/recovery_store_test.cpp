@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/document_tabs.h"
@@ -114,6 +115,15 @@ protected:
     static void type(const wchar_t* text) {
         SendMessageW(chrome.editor, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
     }
+    // The run ends as a crash ends it: every tab goes with no store of its own (a closed tab is
+    // otherwise let go in a store at once).
+    static void end_run_as_a_crash() {
+        const bool pending = std::exchange(start_up_pending, true);
+        for (std::size_t n = tabs.size(); n > 0; --n) {
+            close_current_tab([] { return true; });
+        }
+        start_up_pending = pending;
+    }
     static bool modified(const DocumentTab& tab) {
         return SendMessageW(tab.editor, EM_GETMODIFY, 0, 0) != 0;
     }
@@ -127,6 +137,22 @@ protected:
             }
             return test::stored_workspace(tabs_file()) == expected;
         });
+    }
+
+    // Waits until the store holds `expected` (as `stored` does) without serving a single message,
+    // so that no timer can bring it: a program that dies soon after never runs one.
+    bool lands_without_messages(const Workspace& expected) const {
+        const auto end = GetTickCount64() + test::settle_limit_ms;
+        for (;;) {
+            const bool there = expected.sessions.empty()
+                                   ? !std::filesystem::exists(tabs_file()) &&
+                                         !std::filesystem::exists(session_file())
+                                   : test::stored_workspace(tabs_file()) == expected;
+            if (there || GetTickCount64() >= end) {
+                return there;
+            }
+            Sleep(10);
+        }
     }
 
     static bool status_becomes(const std::wstring& text) {
@@ -192,9 +218,8 @@ TEST_F(RecoveryStore, KeepsDraftsAndSavedTabsAndDeletesTheStoreWhenNothingIsWort
                 .active = 0}));
 }
 
-// A Save replaces the tab's stored draft at once. Its store is waited for without serving a
-// single message, so no timer can bring it: a program that dies soon after the save never runs
-// one, and the draft from before the save would then be offered over the saved text.
+// A Save replaces the tab's stored draft at once: a program that dies soon after the save would
+// otherwise offer the draft from before the save over the saved text.
 TEST_F(RecoveryStore, ASaveReplacesTheStoredDraftWithoutWaitingForATimer) {
     const auto path = file("h.md", "saved v0");
     open_path(path);
@@ -207,14 +232,55 @@ TEST_F(RecoveryStore, ASaveReplacesTheStoredDraftWithoutWaitingForATimer) {
     type(L" B2");
     ASSERT_TRUE(save_file(false, nullptr, {}));
     ASSERT_EQ(read_file_bytes(path, document_limit), "saved v0 A1 B2");
-    const Workspace saved{
-        .sessions = {session(u"saved v0 A1 B2", Encoding::utf8, LineEnding::crlf, path, false)},
-        .active = 0};
-    const auto end = GetTickCount64() + test::settle_limit_ms;
-    while (test::stored_workspace(tabs_file()) != saved && GetTickCount64() < end) {
-        Sleep(10);
-    }
-    EXPECT_EQ(test::stored_workspace(tabs_file()), saved);
+    EXPECT_TRUE(lands_without_messages(
+        {.sessions = {session(u"saved v0 A1 B2", Encoding::utf8, LineEnding::crlf, path, false)},
+         .active = 0}));
+}
+
+// A tab let go, closed with No at "Unsaved changes", is handed over at once too: a crash soon
+// after must not bring it back.
+TEST_F(RecoveryStore, ATabClosedWithItsChangesDiscardedLeavesTheStoreAtOnce) {
+    type(L"kept");
+    const auto path = file("dropped.md", "saved");
+    open_path(path);
+    type(L"discarded ");
+    new_tab();
+    type(L"untitled, discarded");
+    store_session(false, true);
+    ASSERT_TRUE(stored(
+        {.sessions = {session(u"kept", Encoding::utf8, LineEnding::crlf, {}, true),
+                      session(u"discarded saved", Encoding::utf8, LineEnding::crlf, path, true),
+                      session(u"untitled, discarded", Encoding::utf8, LineEnding::crlf, {}, true)},
+         .active = 2}));
+    box_answer_ = IDNO;
+    close_current_tab({});
+    ASSERT_EQ(tabs.size(), 2u);
+    EXPECT_TRUE(lands_without_messages(
+        {.sessions = {session(u"kept", Encoding::utf8, LineEnding::crlf, {}, true),
+                      session(u"discarded saved", Encoding::utf8, LineEnding::crlf, path, true)},
+         .active = 1}));
+    close_current_tab({});
+    EXPECT_TRUE(lands_without_messages(
+        {.sessions = {session(u"kept", Encoding::utf8, LineEnding::crlf, {}, true)}, .active = 0}));
+    // The last tab closed leaves a blank one, and nothing worth keeping.
+    close_current_tab({});
+    EXPECT_TRUE(lands_without_messages({}));
+}
+
+TEST_F(RecoveryStore, TabsClosedTogetherWithTheirChangesDiscardedLeaveTheStoreAtOnce) {
+    type(L"kept");
+    new_tab();
+    type(L"discarded");
+    select_tab(0, false);
+    store_session(false, true);
+    ASSERT_TRUE(stored({.sessions = {draft_of(u"kept", LineEnding::crlf),
+                                     draft_of(u"discarded", LineEnding::crlf)},
+                        .active = 0}));
+    close_tabs_where([](std::uint64_t index) { return index != 0; },
+                     [](bool) { return CloseChoice::discard; });
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_TRUE(
+        lands_without_messages({.sessions = {draft_of(u"kept", LineEnding::crlf)}, .active = 0}));
 }
 
 TEST_F(RecoveryStore, AFailedWriteShowsTheStatusUntilTheNextWriteSucceeds) {
@@ -304,12 +370,13 @@ TEST_F(RecoveryStore, ASessionThatCannotComeBackIsSkippedAndTheOthersStillDo) {
     EXPECT_EQ(tab_text(*tabs[1]), u"caf\u00E9\n");
     EXPECT_EQ(tasks_asked_, 0);
     EXPECT_FALSE(modified(*tabs[1]));
-    // A file changed since: the stored text comes back, to be checked against the disk.
+    // A file changed since the tab was stored holding its saved text: the file as it is now
+    // opens, unmodified. The stored text was never a draft, so it is not offered as one.
     EXPECT_EQ(tabs[2]->path, changed);
-    EXPECT_EQ(tab_text(*tabs[2]), u"old text\n");
-    EXPECT_TRUE(modified(*tabs[2]));
-    EXPECT_TRUE(tabs[2]->disk_check_pending);
-    EXPECT_EQ(tabs[2]->disk_bytes, "old text\n");
+    EXPECT_EQ(tab_text(*tabs[2]), u"new text\n");
+    EXPECT_FALSE(modified(*tabs[2]));
+    EXPECT_FALSE(tabs[2]->recovered_draft);
+    EXPECT_EQ(tabs[2]->disk_bytes, "new text\n");
     EXPECT_EQ(tabs[3]->path, draft);
     EXPECT_EQ(tab_text(*tabs[3]), u"draft text");
     EXPECT_TRUE(modified(*tabs[3]));
@@ -431,7 +498,7 @@ TEST_F(RecoveryStore, AHeldSessionBinIsNeverHiddenBehindANewTabsBin) {
             test::pump_until([&] { return test::stored_workspace(beside_file()).has_value(); }));
         EXPECT_FALSE(std::filesystem::exists(tabs_file()));
     }
-    close_current_tab([] { return true; });
+    end_run_as_a_crash();
     restore_session();
     ASSERT_EQ(tabs.size(), 2u);
     EXPECT_EQ(tab_text(*tabs[0]), u"older draft");
@@ -468,11 +535,34 @@ TEST_F(RecoveryStore, DeclinedDraftsReopenTheirFilesAndDropUntitledOnes) {
                               session(u"edited", Encoding::utf8, LineEnding::lf, draft, true)},
                  .active = 0});
     box_answer_ = IDNO;
-    restore_session();
+    EXPECT_TRUE(restore_session());
     ASSERT_EQ(tabs.size(), 1u);
     EXPECT_EQ(current_tab().path, draft);
     EXPECT_EQ(tab_text(current_tab()), u"on disk\n");
     EXPECT_FALSE(modified(current_tab()));
+    // The drafts refused are let go at once, as a Save's draft is.
+    EXPECT_TRUE(lands_without_messages(
+        {.sessions = {session(u"on disk\n", Encoding::utf8, LineEnding::lf, draft, false)},
+         .active = 0}));
+}
+
+// A tab stored while it held its saved text is never offered as a draft: where its file has
+// changed since, the file as it is on disk opens, and a Save cannot put the older text over it.
+TEST_F(RecoveryStore, ATabStoredWithItsSavedTextOpensItsFileAsItIsNow) {
+    const auto path = file("t.md", "TTT s0 v1 v2\n");
+    write_store({.sessions = {session(u"TTT s0\n", Encoding::utf8, LineEnding::lf, path, false)},
+                 .active = 0});
+    EXPECT_FALSE(restore_session());
+    EXPECT_TRUE(boxes_.empty());
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_EQ(current_tab().path, path);
+    EXPECT_EQ(tab_text(current_tab()), u"TTT s0 v1 v2\n");
+    EXPECT_FALSE(modified(current_tab()));
+    EXPECT_FALSE(current_tab().recovered_draft);
+    store_session(false, true);
+    EXPECT_TRUE(stored(
+        {.sessions = {session(u"TTT s0 v1 v2\n", Encoding::utf8, LineEnding::lf, path, false)},
+         .active = 0}));
 }
 
 TEST_F(RecoveryStore, ACorruptStoreRestoresNothingAndGoesAsideWithTheUnreadSessionBin) {
@@ -545,9 +635,7 @@ TEST_F(RecoveryStore, ADamagedStoreIsKeptAsItIsAndTheDraftsBeforeTheDamageComeBa
     std::filesystem::create_directories(store_folder());
     for (const Damage& damage : damages) {
         SCOPED_TRACE(damage.bytes.size());
-        for (std::size_t n = tabs.size(); n > 0; --n) {
-            close_current_tab([] { return true; });
-        }
+        end_run_as_a_crash();
         boxes_.clear();
         test::write_bytes(tabs_file(), damage.bytes);
 
@@ -620,7 +708,7 @@ TEST_F(RecoveryStore, AStoreThatCannotBeOpenedIsLeftAsItIsAndTheNewDraftsGoBesid
     EXPECT_EQ(read_file_bytes(tabs_file(), recovery_container_limit), old_bytes);
 
     // The next start offers the drafts of both, and its first store holds them in "tabs.bin".
-    close_current_tab([] { return true; });
+    end_run_as_a_crash();
     restore_session();
     EXPECT_EQ(boxes_.size(), 1u);
     ASSERT_EQ(tabs.size(), 2u);

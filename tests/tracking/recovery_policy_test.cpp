@@ -246,9 +246,9 @@ struct Shown {
 };
 
 // The tabs a start builds from `sessions`, as the program's restore does: a draft (when the
-// drafts are taken) goes into the tab of its file, or a new one; a file's session that is not a
-// draft opens the file, unless its text differs from the file's, which then comes back as a draft;
-// `limit` tabs at most, the sessions past it left out.
+// drafts are taken) goes into the tab of its file, or a new one; any other session of a file
+// opens the file as it is, in no tab that holds it already; `limit` tabs at most, the sessions
+// past it left out.
 struct Rebuilt {
     std::vector<Shown> tabs;
     std::set<int> left_out;
@@ -274,10 +274,10 @@ Rebuilt rebuild(const std::vector<Session>& sessions, bool drafts, const std::ma
             if (session.path.empty() || file == saved.end()) {
                 continue;
             }
-            replaces = !session.draft && version != file->second;
+            replaces = false;
             shown = {.tab = tab,
-                     .version = replaces ? version : file->second,
-                     .draft = replaces,
+                     .version = file->second,
+                     .draft = false,
                      .identity = session.tab,
                      .file = true};
         }
@@ -1361,6 +1361,29 @@ TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDr
     const std::optional<SalvagedWorkspace> read = next.start();
     EXPECT_FALSE(read && !read->workspace.sessions.empty()) << "version 1 offered after a Save";
     EXPECT_TRUE(disk.files.empty());
+}
+
+// A Save changes no unit of the draft it writes: the saved text must still stand after the
+// draft, or any store made between the two (one beside a held file) would win over it.
+TEST(RecoveryPolicy, ASavedTextStandsAfterTheDraftOfTheSameText) {
+    MemoryDisk disk;
+    RecoveryPolicy run(disk, folder, 1, [] { return std::uint64_t{0}; });
+    run.start();
+    Session tab = draft(text_of(1, 1));
+    tab.tab = 1;
+    tab.path = path_of_tab(1);
+    std::vector<std::uint64_t> orders;
+    for (const bool is_draft : {true, true, false, false}) {
+        tab.draft = is_draft;
+        const StorePlan plan = run.plan_store();
+        const StoreOutcome outcome = carry_out_store(disk, plan, {.sessions = {tab}, .active = 0});
+        run.store_written(plan, outcome);
+        ASSERT_FALSE(outcome.entries.empty());
+        orders.push_back(outcome.entries[0].order);
+    }
+    EXPECT_EQ(orders[1], orders[0]) << "an unchanged draft keeps its place";
+    EXPECT_GT(orders[2], orders[1]) << "the saved text kept the draft's place";
+    EXPECT_EQ(orders[3], orders[2]) << "an unchanged saved text keeps its place";
 }
 
 TEST(RecoveryPolicy, AFileLeftAloneIsNamedForWhyInUseOrInAFolderThatCannotBeSearched) {
