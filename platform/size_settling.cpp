@@ -1,0 +1,46 @@
+#include "platform/size_settling.h"
+
+#include <utility>
+
+#include "platform/child_surfaces.h"
+
+namespace pellix {
+
+namespace {
+
+std::optional<bool> overridden;
+UINT settle_delay_ms = size_settle_ms;
+
+} // namespace
+
+bool targets_wait_for_settled_size() {
+    static const bool wait = running_under_wine();
+    return overridden.value_or(wait);
+}
+
+void override_targets_wait_for_settled_size(std::optional<bool> wait, UINT settle_ms) {
+    overridden = wait;
+    settle_delay_ms = settle_ms;
+}
+
+bool SizeSettling::takes_size_now(HWND window) {
+    if (!targets_wait_for_settled_size()) {
+        return true;
+    }
+    SetTimer(window, timer_, settle_delay_ms, nullptr);
+    return !std::exchange(settling_, true);
+}
+
+void SizeSettling::hold(HWND window) {
+    if (targets_wait_for_settled_size()) {
+        SetTimer(window, timer_, settle_delay_ms, nullptr);
+        settling_ = true;
+    }
+}
+
+void SizeSettling::settle(HWND window) {
+    KillTimer(window, timer_);
+    settling_ = false;
+}
+
+} // namespace pellix
