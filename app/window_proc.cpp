@@ -188,15 +188,16 @@ void on_dpi_changed(HWND window, const RECT* suggested) {
 }
 
 // A drag of the window's edge passes through dozens of sizes: the shown panes' targets keep
-// theirs from the first of them until the size settles.
+// theirs from the first of them until the size settles. The panes take their new sizes first,
+// which would have them follow at once.
 void on_size(WPARAM kind) {
+    layout_window();
     if (kind != SIZE_MINIMIZED) {
         if (chrome.editor != nullptr) {
             hold_target_size(chrome.editor);
         }
         hold_preview_target_size(preview());
     }
-    layout_window();
 }
 
 void on_window_pos_changed(HWND window) {

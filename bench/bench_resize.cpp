@@ -157,25 +157,43 @@ void serve_messages() {
     }
 }
 
+// A window target on a `ChildWindow`, its first frame drawn; `target` is empty, said on the
+// output, when it could not be made.
+struct ChildWindowTarget {
+    ChildWindowTarget() {
+        if (!factory ||
+            FAILED(factory->CreateHwndRenderTarget(
+                D2D1::RenderTargetProperties(),
+                D2D1::HwndRenderTargetProperties(window.child,
+                                                 D2D1::SizeU(start_width, start_height)),
+                target.put())) ||
+            FAILED(target->CreateSolidColorBrush(D2D1::ColorF(D2D1::ColorF::SteelBlue),
+                                                 brush.put()))) {
+            std::printf("no window target\n");
+            target.reset();
+            return;
+        }
+        target->SetDpi(bench_dpi, bench_dpi);
+        draw_frame(target.get(), brush.get(), {start_width, start_height});
+        serve_messages();
+    }
+
+    ChildWindow window;
+    ComPtr<ID2D1Factory> factory = make_factory();
+    ComPtr<ID2D1HwndRenderTarget> target;
+    ComPtr<ID2D1SolidColorBrush> brush;
+};
+
 // A window target on the child through the drags: it takes every size (`follows`), or keeps its
 // size through a drag, drawn scaled, and takes the size the drag ends at.
 void window_target(bool follows) {
-    const ChildWindow window;
-    const ComPtr<ID2D1Factory> factory = make_factory();
-    ComPtr<ID2D1HwndRenderTarget> target;
-    ComPtr<ID2D1SolidColorBrush> brush;
-    if (!factory ||
-        FAILED(factory->CreateHwndRenderTarget(
-            D2D1::RenderTargetProperties(),
-            D2D1::HwndRenderTargetProperties(window.child, D2D1::SizeU(start_width, start_height)),
-            target.put())) ||
-        FAILED(target->CreateSolidColorBrush(D2D1::ColorF(D2D1::ColorF::SteelBlue), brush.put()))) {
-        std::printf("no window target\n");
+    const ChildWindowTarget made;
+    if (!made.target) {
         return;
     }
-    target->SetDpi(bench_dpi, bench_dpi);
-    draw_frame(target.get(), brush.get(), {start_width, start_height});
-    serve_messages();
+    const ChildWindow& window = made.window;
+    ID2D1HwndRenderTarget* target = made.target.get();
+    ID2D1SolidColorBrush* brush = made.brush.get();
     SIZE last{start_width, start_height};
     const auto step = [&](SIZE size) {
         window.place(size);
@@ -185,7 +203,7 @@ void window_target(bool follows) {
             const D2D1_SIZE_F dpi = dpi_for(size, target->GetPixelSize());
             target->SetDpi(dpi.width, dpi.height);
         }
-        draw_frame(target.get(), brush.get(), size);
+        draw_frame(target, brush, size);
         serve_messages();
         last = size;
     };
@@ -193,7 +211,7 @@ void window_target(bool follows) {
         Sleep(rest_ms);
         target->SetDpi(bench_dpi, bench_dpi);
         target->Resize(D2D1::SizeU(last.cx, last.cy));
-        draw_frame(target.get(), brush.get(), last);
+        draw_frame(target, brush, last);
         serve_messages();
     };
     drag_through(follows ? "bare window target on a child window, every size"
@@ -261,21 +279,11 @@ void dc_target(bool follows) {
 // The child window alone through the drags, its target made at the start and never drawn again:
 // what the sizes of the window itself cost.
 void window_alone() {
-    const ChildWindow window;
-    const ComPtr<ID2D1Factory> factory = make_factory();
-    ComPtr<ID2D1HwndRenderTarget> target;
-    ComPtr<ID2D1SolidColorBrush> brush;
-    if (!factory ||
-        FAILED(factory->CreateHwndRenderTarget(
-            D2D1::RenderTargetProperties(),
-            D2D1::HwndRenderTargetProperties(window.child, D2D1::SizeU(start_width, start_height)),
-            target.put())) ||
-        FAILED(target->CreateSolidColorBrush(D2D1::ColorF(D2D1::ColorF::SteelBlue), brush.put()))) {
-        std::printf("no window target\n");
+    const ChildWindowTarget made;
+    if (!made.target) {
         return;
     }
-    draw_frame(target.get(), brush.get(), {start_width, start_height});
-    serve_messages();
+    const ChildWindow& window = made.window;
     drag_through(
         "child window resized, its target not drawn", GetCurrentProcess(),
         [&](SIZE size) {

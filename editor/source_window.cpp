@@ -162,6 +162,7 @@ void fit_target_to_window(Source& source) {
 }
 
 void resize(Source& source) {
+    source.size_settling.release();
     const std::optional<double> top = top_to_keep(source);
     const UINT dpi = GetDpiForWindow(source.window);
     const bool new_dpi = dpi != 0 && dpi != source.dpi;
@@ -209,8 +210,7 @@ void scale_frame_to_target(Source& source) {
 
 // The target takes the window's size unless it waits for the size to settle.
 void follow_window_size(Source& source) {
-    if (source.target && !target_fits_window(source) &&
-        source.size_settling.takes_size_now(source.window)) {
+    if (source.target && !target_fits_window(source) && source.size_settling.takes_size_now()) {
         fit_target_to_window(source);
     }
     scale_frame_to_target(source);
@@ -328,6 +328,8 @@ void on_show(Source& source, bool shown) {
         keep_target_while_hidden(source);
         return;
     }
+    // A show is a change of its own: its first paint takes the window's size.
+    source.size_settling.release();
     stop_keeping_target(source.window);
     KillTimer(source.window, release_timer);
     stop_waiting_to_let_go(source.window);

@@ -1,7 +1,5 @@
 #include "platform/size_settling.h"
 
-#include <utility>
-
 #include "platform/child_surfaces.h"
 
 namespace pellix {
@@ -23,24 +21,24 @@ void override_targets_wait_for_settled_size(std::optional<bool> wait, UINT settl
     settle_delay_ms = settle_ms;
 }
 
-bool SizeSettling::takes_size_now(HWND window) {
-    if (!targets_wait_for_settled_size()) {
-        return true;
-    }
-    SetTimer(window, timer_, settle_delay_ms, nullptr);
-    return !std::exchange(settling_, true);
+bool SizeSettling::takes_size_now() const {
+    return !held_ || !targets_wait_for_settled_size();
 }
 
 void SizeSettling::hold(HWND window) {
     if (targets_wait_for_settled_size()) {
         SetTimer(window, timer_, settle_delay_ms, nullptr);
-        settling_ = true;
+        held_ = true;
     }
+}
+
+void SizeSettling::release() {
+    held_ = false;
 }
 
 void SizeSettling::settle(HWND window) {
     KillTimer(window, timer_);
-    settling_ = false;
+    held_ = false;
 }
 
 } // namespace pellix

@@ -23,31 +23,33 @@ bool targets_wait_for_settled_size();
 void override_targets_wait_for_settled_size(std::optional<bool> wait,
                                             UINT settle_ms = size_settle_ms);
 
-// When a window's render target takes the window's size. The first size after a quiet moment is
-// taken at once, so that one change (a view switch, a maximise) shows one picture; the sizes
-// that follow it within the settle time are not, and the window draws its frame scaled onto the
-// target it has meanwhile. The settle timer, restarted by each such size, ends the run.
+// When a window's render target takes the window's size. A size its top-level window gave it
+// (the top-level window's edge dragged, dozens of sizes in a row) is held: the window draws its
+// frame scaled onto the target it has, until the size has stayed for the settle time (a window
+// timer, restarted by each size) or until a size of its own comes (a view switch, a split bar
+// moved), which the next paint takes, so that one such change shows one picture.
 class SizeSettling {
 public:
     explicit SizeSettling(UINT_PTR timer) : timer_(timer) {}
 
     // At a paint that finds the target at another size than its window: true when the target
     // takes the window's size now.
-    bool takes_size_now(HWND window);
+    bool takes_size_now() const;
 
-    // The window's size is about to change through a run of sizes: even the first of them waits
-    // for the size to settle.
+    // The size the window was just given came from its top-level window's: it waits for the
+    // size to settle.
     void hold(HWND window);
+
+    // A size of the window's own: the next paint takes it.
+    void release();
 
     // On the settle timer: the size has stayed. The caller paints again when its target does not
     // fit the window, and that paint takes the size.
     void settle(HWND window);
 
-    UINT_PTR timer() const { return timer_; }
-
 private:
     UINT_PTR timer_;
-    bool settling_ = false;
+    bool held_ = false;
 };
 
 } // namespace pellix

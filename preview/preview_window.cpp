@@ -279,8 +279,7 @@ void draw_caret(Preview::Impl& p) {
 bool keeps_target_size(Preview::Impl& p, SIZE window) {
     const SIZE held = p.target_size;
     return held.cx > 0 && held.cy > 0 && window.cx > 0 && window.cy > 0 &&
-           (held.cx != window.cx || held.cy != window.cy) &&
-           !p.size_settling.takes_size_now(p.window);
+           (held.cx != window.cx || held.cy != window.cy) && !p.size_settling.takes_size_now();
 }
 
 // Steps 4-10 of a paint: the document on the Direct2D target.
@@ -491,6 +490,7 @@ bool handle_message(Preview::Impl& p, UINT message, WPARAM wparam, LPARAM lparam
         }
         return true;
     case WM_SIZE:
+        p.size_settling.release();
         // A target that keeps its size draws the whole page at a new scale.
         if (targets_wait_for_settled_size()) {
             InvalidateRect(p.window, nullptr, FALSE);

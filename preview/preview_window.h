@@ -146,8 +146,9 @@ void create_preview(HWND parent, std::function<void(unsigned int)> command);
 // does not have yet; throws "Initialize DirectWrite" or "Initialize Direct2D" with the HRESULT.
 void create_preview_factories(Preview::Impl& p);
 
-// The preview's window is about to pass through a run of sizes (its main window's edge dragged):
-// its drawing target keeps its size until the size settles (`SizeSettling`).
+// The size the preview's window was just given came from its main window's (whose edge a drag
+// takes through dozens of sizes): its drawing target keeps its size until the size settles
+// (`SizeSettling`).
 void hold_preview_target_size(Preview::Impl& p);
 // Shows a rendered page for the tab `view_key`; an unchanged page and key do nothing.
 void set_preview_content(const std::string& page, std::uint64_t view_key,

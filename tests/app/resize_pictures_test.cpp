@@ -121,6 +121,17 @@ protected:
         SendMessageW(chrome.preview, WM_TIMER, preview_settle_timer, 0);
     }
 
+    // `open_split_notes` in a window of `width` x `height` that its targets have taken, where a
+    // run of window sizes is held until the test ends it.
+    void open_split_notes_held_at(int width, int height) {
+        override_targets_wait_for_settled_size(true, USER_TIMER_MAXIMUM);
+        open_split_notes();
+        resize(width, height);
+        settled();
+        settle_sizes();
+        settled();
+    }
+
     // A Split view with the outline, the page long enough to fill the preview.
     void open_split_notes() {
         std::string text = "# Notes\n\n";
@@ -197,12 +208,7 @@ TEST_F(ResizePictures, AfterShrinkingAndGrowingTheWindowShowsAFreshPaint) {
 // they had: the panes meanwhile show their whole picture scaled, never a pane cut short, and once
 // the size settles the targets take it and the window shows what a fresh paint draws.
 TEST_F(ResizePictures, ARunOfSizesKeepsTheTargetsUntilTheSizeSettles) {
-    override_targets_wait_for_settled_size(true, USER_TIMER_MAXIMUM);
-    open_split_notes();
-    resize(700, 500);
-    settled();
-    settle_sizes();
-    settled();
+    open_split_notes_held_at(700, 500);
     const SIZE first_editor = client_size(chrome.editor);
     const SIZE first_preview = client_size(chrome.preview);
     EXPECT_EQ(text_of(editor_target_size()), text_of(first_editor));
@@ -234,6 +240,22 @@ TEST_F(ResizePictures, ARunOfSizesKeepsTheTargetsUntilTheSizeSettles) {
     RedrawWindow(window_, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     EXPECT_EQ(differences(shown, settled()), "");
+}
+
+// A size a pane gets of its own, as a view switch gives it, is one change and one picture: the
+// next paint takes it even while a run of window sizes is held.
+TEST_F(ResizePictures, AViewSwitchAfterARunOfSizesTakesItsSizesAtOnce) {
+    open_split_notes_held_at(700, 500);
+    resize(900, 640);
+    settled();
+    ASSERT_NE(text_of(preview().target_size), text_of(client_size(chrome.preview)));
+    select_view(view_preview);
+    settled();
+    EXPECT_EQ(text_of(preview().target_size), text_of(client_size(chrome.preview)));
+    select_view(view_split);
+    settled();
+    EXPECT_EQ(text_of(editor_target_size()), text_of(client_size(chrome.editor)));
+    EXPECT_EQ(text_of(preview().target_size), text_of(client_size(chrome.preview)));
 }
 
 // Where sizes cost nothing kept, the targets take every size at once.
