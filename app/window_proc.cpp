@@ -28,6 +28,8 @@
 #include "app/ui_fonts.h"
 #include "app/views.h"
 #include "app/watch_controller.h"
+#include "editor/source_interface.h"
+#include "preview/preview_window.h"
 
 namespace pellix {
 
@@ -186,6 +188,19 @@ void on_dpi_changed(HWND window, const RECT* suggested) {
     PostMessageW(window, WM_APP_APPEARANCE_CHANGED, 0, 0);
 }
 
+// A drag of the window's edge passes through dozens of sizes: the shown panes' targets keep
+// theirs from the first of them until the size settles. The panes take their new sizes first,
+// which would have them follow at once.
+void on_size(WPARAM kind) {
+    layout_window();
+    if (kind != SIZE_MINIMIZED) {
+        if (chrome.editor != nullptr) {
+            hold_target_size(chrome.editor);
+        }
+        hold_preview_target_size(preview());
+    }
+}
+
 void on_window_pos_changed(HWND window) {
     HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
     if (monitor != last_monitor) {
@@ -316,7 +331,7 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
         compare_tick();
         return 0;
     case WM_SIZE:
-        layout_window();
+        on_size(wparam);
         return 0;
     case WM_GETMINMAXINFO:
         on_min_max_info(window, reinterpret_cast<MINMAXINFO*>(lparam));

@@ -335,6 +335,12 @@ void clear_line_layouts(HWND editor) {
     }
 }
 
+void hold_target_size(HWND editor) {
+    if (Source* source = source_record(editor)) {
+        source->size_settling.hold(editor);
+    }
+}
+
 ReplacementLines replacement_lines(HWND editor, std::uint64_t from) {
     Source* source = source_record(editor);
     if (!source) {

@@ -112,6 +112,11 @@ bool source_composing(HWND editor);
 // Drops every cached line layout, so that the next paint lays the lines out again.
 void clear_line_layouts(HWND editor);
 
+// The size the editor's window was just given came from its main window's (whose edge a drag
+// takes through dozens of sizes): its render target keeps its size until the size settles
+// (`SizeSettling`).
+void hold_target_size(HWND editor);
+
 // Where the line data of a replacement starting at `from` begins (`ReplacementLines`): the
 // fence state and the text of the line before `from` (an empty start for a window without an
 // editor).

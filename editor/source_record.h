@@ -29,6 +29,7 @@
 #include "editor/source_interface.h"
 #include "markdown/line_scanners.h"
 #include "platform/com_ptr.h"
+#include "platform/size_settling.h"
 #include "preview/accessibility_bridge.h"
 #include "tracking/change_marks.h"
 
@@ -51,6 +52,8 @@ inline constexpr UINT release_timer_ms = 1000;
 // (Ctrl+Tab among them) show text at every switch; under Wine each kept target costs memory
 // that a third would add to for little (docs/wine-notes.md gives the figures).
 inline constexpr std::size_t hidden_editors_keeping_targets = 2;
+// Ends a run of sizes the render target did not take (`SizeSettling`).
+inline constexpr UINT_PTR settle_timer = 6;
 
 // Hidden itself, as a tab that is not shown; an editor in a hidden or minimised main window is
 // not.
@@ -200,6 +203,9 @@ struct Source {
     ComPtr<IDWriteFactory> dwrite;
     ComPtr<ID2D1Factory> d2d;
     ComPtr<ID2D1HwndRenderTarget> target;
+    // Whether a paint's target takes the window's size; until it does, the frame is drawn
+    // scaled onto the target as it is, and the window shows it stretched.
+    SizeSettling size_settling{settle_timer};
     // Messages the window has handled and calls from outside that may change the editor (a
     // lookup does not count); see `EditorChangedMeanwhile`.
     std::uint64_t handled_calls = 0;

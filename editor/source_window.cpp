@@ -161,6 +161,7 @@ void fit_target_to_window(Source& source) {
 }
 
 void resize(Source& source) {
+    source.size_settling.release();
     const KeptView kept = view_to_keep(source);
     const UINT dpi = GetDpiForWindow(source.window);
     const bool new_dpi = dpi != 0 && dpi != source.dpi;
@@ -175,11 +176,49 @@ void resize(Source& source) {
         create_text_format(source);
     }
     // A hidden editor's target takes the new size when it is shown: a swap chain resized for a
-    // window that is not shown is one more that nothing presents.
-    if (!editor_hidden(source.window)) {
+    // window that is not shown is one more that nothing presents. A target that waits for a
+    // settled size decides at the paint, which draws the whole frame at the new scale.
+    if (targets_wait_for_settled_size()) {
+        invalidate_editor(source.window);
+    } else if (!editor_hidden(source.window)) {
         fit_target_to_window(source);
     }
     keep_view(source, kept);
+}
+
+// Where the target keeps another size than the window's, the frame of the window's size is drawn
+// at the DPI that maps it onto the target, and presenting stretches it back over the window.
+void scale_frame_to_target(Source& source) {
+    if (!source.target) {
+        return;
+    }
+    const D2D1_SIZE_U window = target_size_for(source.window);
+    const D2D1_SIZE_U held = source.target->GetPixelSize();
+    const auto dpi = static_cast<float>(source.dpi);
+    const float dpi_x = dpi * static_cast<float>(held.width) / static_cast<float>(window.width);
+    const float dpi_y = dpi * static_cast<float>(held.height) / static_cast<float>(window.height);
+    float now_x = 0.0f;
+    float now_y = 0.0f;
+    source.target->GetDpi(&now_x, &now_y);
+    if (now_x != dpi_x || now_y != dpi_y) {
+        source.target->SetDpi(dpi_x, dpi_y);
+        source.frame_kept = false;
+    }
+}
+
+// The target takes the window's size unless it waits for the size to settle.
+void follow_window_size(Source& source) {
+    if (source.target && !target_fits_window(source) && source.size_settling.takes_size_now()) {
+        fit_target_to_window(source);
+    }
+    scale_frame_to_target(source);
+}
+
+void settle_size(Source& source) {
+    source.size_settling.settle(source.window);
+    if (source.target && !target_fits_window(source) && !editor_hidden(source.window)) {
+        invalidate_editor(source.window);
+    }
 }
 
 void take_focus(Source& source) {
@@ -287,6 +326,8 @@ void on_show(Source& source, bool shown) {
         keep_target_while_hidden(source);
         return;
     }
+    // A show is a change of its own: its first paint takes the window's size.
+    source.size_settling.release();
     stop_keeping_target(source.window);
     KillTimer(source.window, release_timer);
     stop_waiting_to_let_go(source.window);
@@ -341,7 +382,7 @@ void paint_window(Source& source) {
         source.paint_lane_only = false;
     };
     try {
-        fit_target_to_window(source);
+        follow_window_size(source);
         source.paint();
     } catch (...) {
         end_band();
@@ -374,6 +415,8 @@ void on_timer(Source& source, UINT_PTR timer) {
         if (!editor_hidden(source.window)) {
             continue_layouts(source);
         }
+    } else if (timer == settle_timer) {
+        settle_size(source);
     } else if (timer == release_timer) {
         KillTimer(source.window, release_timer);
         stop_waiting_to_let_go(source.window);

@@ -8,13 +8,13 @@ namespace {
 
 std::optional<bool> overridden;
 
+} // namespace
+
 // Wine's ntdll exports its version; Windows' never has.
 bool running_under_wine() {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
-
-} // namespace
 
 bool child_drawing_apart() {
     static const bool apart = running_under_wine();

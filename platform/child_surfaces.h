@@ -4,6 +4,9 @@
 
 namespace pellix {
 
+// True when the program runs under Wine rather than Windows.
+bool running_under_wine();
+
 // True where a child window's Direct3D drawing lives in a surface of its own, apart from its
 // top-level window's: hiding the child uncovers what the parent's own surface holds in its place,
 // so what takes the child's place must be shown before it is hidden. Wine keeps each such

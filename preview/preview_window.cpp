@@ -11,6 +11,7 @@
 #include "core/encoding.h"
 #include "core/message_box.h"
 #include "markdown/preview_markup.h"
+#include "platform/dib_surface.h"
 #include "preview/preview_input.h"
 #include "preview/text_pieces.h"
 
@@ -274,17 +275,38 @@ void draw_caret(Preview::Impl& p) {
     }
 }
 
+// True while the target keeps the size it has through a run of window sizes.
+bool keeps_target_size(Preview::Impl& p, SIZE window) {
+    const SIZE held = p.target_size;
+    return held.cx > 0 && held.cy > 0 && window.cx > 0 && window.cy > 0 &&
+           (held.cx != window.cx || held.cy != window.cy) && !p.size_settling.takes_size_now();
+}
+
 // Steps 4-10 of a paint: the document on the Direct2D target.
 void draw_preview(Preview::Impl& p, HDC dc) {
     ensure_render_target(p);
     ID2D1DCRenderTarget* target = p.render_target.get();
     RECT client{};
     GetClientRect(p.window, &client);
-    throw_if_failed(target->BindDC(dc, &client), "Create preview drawing surface");
+    const SIZE window{client.right, client.bottom};
+    std::optional<DibSurface> held;
+    if (keeps_target_size(p, window)) {
+        held.emplace(p.target_size.cx, p.target_size.cy);
+    }
+    const bool scaled = held && held->dc() != nullptr;
+    if (scaled) {
+        const RECT bounds{0, 0, p.target_size.cx, p.target_size.cy};
+        throw_if_failed(target->BindDC(held->dc(), &bounds), "Create preview drawing surface");
+        target->SetDpi(p.dpi * static_cast<float>(bounds.right) / static_cast<float>(window.cx),
+                       p.dpi * static_cast<float>(bounds.bottom) / static_cast<float>(window.cy));
+    } else {
+        throw_if_failed(target->BindDC(dc, &client), "Create preview drawing surface");
+        p.target_size = window;
+        target->SetDpi(p.dpi, p.dpi);
+    }
     const PaintColours colours = colours_for(p, p.dark);
     const float width = view_width(p.window, p.dpi);
     const float height = view_height(p.window, p.dpi);
-    target->SetDpi(p.dpi, p.dpi);
     target->BeginDraw();
     target->SetTransform(D2D1::Matrix3x2F::Identity());
     target->Clear(colour_f(colours.table[palette_slot::background]));
@@ -313,6 +335,20 @@ void draw_preview(Preview::Impl& p, HDC dc) {
         return;
     }
     throw_if_failed(end, "Draw native preview");
+    if (scaled) {
+        SetStretchBltMode(dc, HALFTONE);
+        StretchBlt(dc, 0, 0, window.cx, window.cy, held->dc(), 0, 0, p.target_size.cx,
+                   p.target_size.cy, SRCCOPY);
+    }
+}
+
+void settle_size(Preview::Impl& p) {
+    p.size_settling.settle(p.window);
+    RECT client{};
+    GetClientRect(p.window, &client);
+    if (p.target_size.cx != client.right || p.target_size.cy != client.bottom) {
+        InvalidateRect(p.window, nullptr, FALSE);
+    }
 }
 
 void paint_background(Preview::Impl& p, HDC dc, const RECT& paint_rect) {
@@ -449,8 +485,17 @@ bool handle_message(Preview::Impl& p, UINT message, WPARAM wparam, LPARAM lparam
     case WM_TIMER:
         if (wparam == drag_timer_id) {
             drag_step(p, [&] { handle_preview_drag_timer(p); });
+        } else if (wparam == preview_settle_timer) {
+            settle_size(p);
         }
         return true;
+    case WM_SIZE:
+        p.size_settling.release();
+        // A target that keeps its size draws the whole page at a new scale.
+        if (targets_wait_for_settled_size()) {
+            InvalidateRect(p.window, nullptr, FALSE);
+        }
+        return false;
     case WM_HSCROLL:
         handle_preview_scroll_bar(p, SB_HORZ, wparam);
         return true;
@@ -499,6 +544,12 @@ bool page_is_dark(const std::string& page) {
     const std::size_t body = page.find("<body");
     const std::string_view head(page.data(), body == std::string::npos ? page.size() : body);
     return head.find(":root{color-scheme:dark}") != std::string_view::npos;
+}
+
+void hold_preview_target_size(Preview::Impl& p) {
+    if (p.window) {
+        p.size_settling.hold(p.window);
+    }
 }
 
 void create_preview_factories(Preview::Impl& p) {

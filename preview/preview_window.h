@@ -22,6 +22,7 @@
 #include "core/palette_table.h"
 #include "markdown/preview_document.h"
 #include "platform/com_ptr.h"
+#include "platform/size_settling.h"
 #include "preview/accessibility_bridge.h"
 #include "preview/drawing.h"
 #include "preview/layout.h"
@@ -49,6 +50,8 @@ using TextRanges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 // script the fonts lack is slow enough under Wine to see. A page holds at most the preview's
 // source limit, so this bounds what they keep.
 inline constexpr std::size_t kept_preview_pages = 3;
+// Ends a run of sizes the drawing target did not take (`SizeSettling`).
+inline constexpr UINT_PTR preview_settle_timer = 2;
 
 struct Preview {
     struct Impl {
@@ -74,6 +77,10 @@ struct Preview {
         ComPtr<IDWriteFactory> dwrite_factory;
         ComPtr<ID2D1Factory> d2d_factory;
         ComPtr<ID2D1DCRenderTarget> render_target; // bound to the paint DC at every paint
+        // The size the target was last bound at, and whether a paint binds it at the window's:
+        // until it does, the page is drawn scaled at that size and stretched over the window.
+        SIZE target_size{};
+        SizeSettling size_settling{preview_settle_timer};
         Brushes brushes;
         PreviewDocument document;
         Layout layout;
@@ -138,6 +145,11 @@ void create_preview(HWND parent, std::function<void(unsigned int)> command);
 // Creates the shared DirectWrite factory and the single-threaded Direct2D factory the preview
 // does not have yet; throws "Initialize DirectWrite" or "Initialize Direct2D" with the HRESULT.
 void create_preview_factories(Preview::Impl& p);
+
+// The size the preview's window was just given came from its main window's (whose edge a drag
+// takes through dozens of sizes): its drawing target keeps its size until the size settles
+// (`SizeSettling`).
+void hold_preview_target_size(Preview::Impl& p);
 // Shows a rendered page for the tab `view_key`; an unchanged page and key do nothing.
 void set_preview_content(const std::string& page, std::uint64_t view_key,
                          std::uint64_t source_line_count);

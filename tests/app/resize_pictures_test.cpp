@@ -11,7 +11,10 @@
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/settings.h"
+#include "editor/source_record.h"
 #include "platform/dib_surface.h"
+#include "platform/size_settling.h"
+#include "preview/preview_window.h"
 #include "tests/app/open_tabs_window.h"
 
 namespace pellix {
@@ -102,34 +105,169 @@ protected:
         return read_window();
     }
 
+    void TearDown() override {
+        override_targets_wait_for_settled_size(std::nullopt);
+        OpenTabsWindow::TearDown();
+    }
+
     void resize(int width, int height) const {
         SetWindowPos(window_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     }
+
+    // The moment after a run of sizes ends, as the settle timers of the editor and the preview
+    // say it.
+    static void settle_sizes() {
+        SendMessageW(chrome.editor, WM_TIMER, settle_timer, 0);
+        SendMessageW(chrome.preview, WM_TIMER, preview_settle_timer, 0);
+    }
+
+    // `open_split_notes` in a window of `width` x `height` that its targets have taken, where a
+    // run of window sizes is held until the test ends it.
+    void open_split_notes_held_at(int width, int height) {
+        override_targets_wait_for_settled_size(true, USER_TIMER_MAXIMUM);
+        open_split_notes();
+        resize(width, height);
+        settled();
+        settle_sizes();
+        settled();
+    }
+
+    // A Split view with the outline, the page long enough to fill the preview.
+    void open_split_notes() {
+        std::string text = "# Notes\n\n";
+        for (int i = 0; i < 60; ++i) {
+            text += "A line of words number " + std::to_string(i) + " to read for a while.\n";
+        }
+        open_path(file("notes.md", text));
+        select_view(view_split);
+        SendMessageW(window_, WM_COMMAND, MAKEWPARAM(outline_command, 0), 0);
+        ASSERT_TRUE(IsWindowVisible(chrome.outline_tree));
+    }
 };
+
+SIZE client_size(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    return {client.right, client.bottom};
+}
+
+SIZE editor_target_size() {
+    const D2D1_SIZE_U size = source_record(chrome.editor)->target->GetPixelSize();
+    return {static_cast<LONG>(size.width), static_cast<LONG>(size.height)};
+}
+
+std::string text_of(SIZE size) {
+    return std::to_string(size.cx) + "x" + std::to_string(size.cy);
+}
+
+// How many rows of the preview's pane below `from` (a fraction of its height) show anything but
+// the page's background.
+int rows_drawn_in_preview(const Picture& picture, double from) {
+    RECT pane{};
+    GetWindowRect(chrome.preview, &pane);
+    MapWindowPoints(nullptr, main_window, reinterpret_cast<POINT*>(&pane), 2);
+    const SIZE client = client_size(chrome.preview);
+    const auto at = [&](LONG x, LONG y) {
+        return picture.pixels[static_cast<std::size_t>(y * picture.width + x)];
+    };
+    const std::uint32_t background = at(pane.left + 1, pane.top + 1);
+    int rows = 0;
+    for (LONG y = pane.top + static_cast<LONG>(client.cy * from); y < pane.top + client.cy; ++y) {
+        for (LONG x = pane.left; x < pane.left + client.cx; ++x) {
+            if (at(x, y) != background) {
+                ++rows;
+                break;
+            }
+        }
+    }
+    return rows;
+}
 
 // Whatever a size the window passed through, once it has settled every child shows what a
 // fresh paint of the whole window would draw: the pane headers, their buttons, the outline, the
 // strips and the page.
 TEST_F(ResizePictures, AfterShrinkingAndGrowingTheWindowShowsAFreshPaint) {
-    std::string text = "# Notes\n\n";
-    for (int i = 0; i < 60; ++i) {
-        text += "A line of words number " + std::to_string(i) + " to read for a while.\n";
-    }
-    open_path(file("notes.md", text));
-    select_view(view_split);
-    SendMessageW(window_, WM_COMMAND, MAKEWPARAM(outline_command, 0), 0);
-    ASSERT_TRUE(IsWindowVisible(chrome.outline_tree));
+    open_split_notes();
     for (const SIZE small : {SIZE{420, 300}, SIZE{700, 500}, SIZE{560, 360}, SIZE{900, 640}}) {
-        SCOPED_TRACE("through " + std::to_string(small.cx) + "x" + std::to_string(small.cy));
+        SCOPED_TRACE("through " + text_of(small));
         settled();
         resize(small.cx, small.cy);
         settled();
         resize(1000, 700);
+        settled();
+        settle_sizes();
         const Picture shown = settled();
         RedrawWindow(window_, nullptr, nullptr,
                      RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         const Picture fresh = settled();
         EXPECT_EQ(differences(shown, fresh), "");
+    }
+}
+
+// Where each size costs memory for good, a run of window sizes leaves the targets at the size
+// they had: the panes meanwhile show their whole picture scaled, never a pane cut short, and once
+// the size settles the targets take it and the window shows what a fresh paint draws.
+TEST_F(ResizePictures, ARunOfSizesKeepsTheTargetsUntilTheSizeSettles) {
+    open_split_notes_held_at(700, 500);
+    const SIZE first_editor = client_size(chrome.editor);
+    const SIZE first_preview = client_size(chrome.preview);
+    EXPECT_EQ(text_of(editor_target_size()), text_of(first_editor));
+    EXPECT_EQ(text_of(preview().target_size), text_of(first_preview));
+    const int first_rows = rows_drawn_in_preview(read_window(), 0.5);
+
+    for (const SIZE size : {SIZE{760, 540}, SIZE{900, 640}, SIZE{1000, 700}}) {
+        SCOPED_TRACE("through " + text_of(size));
+        resize(size.cx, size.cy);
+        const Picture shown = settled();
+        EXPECT_EQ(text_of(editor_target_size()), text_of(first_editor));
+        EXPECT_EQ(text_of(preview().target_size), text_of(first_preview));
+        float dpi_x = 0.0f;
+        float dpi_y = 0.0f;
+        source_record(chrome.editor)->target->GetDpi(&dpi_x, &dpi_y);
+        const SIZE editor = client_size(chrome.editor);
+        EXPECT_FLOAT_EQ(dpi_x, 96.0f * static_cast<float>(first_editor.cx) /
+                                   static_cast<float>(editor.cx));
+        EXPECT_FLOAT_EQ(dpi_y, 96.0f * static_cast<float>(first_editor.cy) /
+                                   static_cast<float>(editor.cy));
+        // The page's lower half, which the first size's drawing did not reach, is drawn.
+        EXPECT_GE(rows_drawn_in_preview(shown, 0.5), first_rows);
+    }
+
+    settle_sizes();
+    const Picture shown = settled();
+    EXPECT_EQ(text_of(editor_target_size()), text_of(client_size(chrome.editor)));
+    EXPECT_EQ(text_of(preview().target_size), text_of(client_size(chrome.preview)));
+    RedrawWindow(window_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    EXPECT_EQ(differences(shown, settled()), "");
+}
+
+// A size a pane gets of its own, as a view switch gives it, is one change and one picture: the
+// next paint takes it even while a run of window sizes is held.
+TEST_F(ResizePictures, AViewSwitchAfterARunOfSizesTakesItsSizesAtOnce) {
+    open_split_notes_held_at(700, 500);
+    resize(900, 640);
+    settled();
+    ASSERT_NE(text_of(preview().target_size), text_of(client_size(chrome.preview)));
+    select_view(view_preview);
+    settled();
+    EXPECT_EQ(text_of(preview().target_size), text_of(client_size(chrome.preview)));
+    select_view(view_split);
+    settled();
+    EXPECT_EQ(text_of(editor_target_size()), text_of(client_size(chrome.editor)));
+    EXPECT_EQ(text_of(preview().target_size), text_of(client_size(chrome.preview)));
+}
+
+// Where sizes cost nothing kept, the targets take every size at once.
+TEST_F(ResizePictures, WithoutTheCostTheTargetsTakeEverySize) {
+    override_targets_wait_for_settled_size(false);
+    open_split_notes();
+    for (const SIZE size : {SIZE{700, 500}, SIZE{760, 540}, SIZE{1000, 700}}) {
+        SCOPED_TRACE("at " + text_of(size));
+        resize(size.cx, size.cy);
+        settled();
+        EXPECT_EQ(text_of(editor_target_size()), text_of(client_size(chrome.editor)));
+        EXPECT_EQ(text_of(preview().target_size), text_of(client_size(chrome.preview)));
     }
 }
 
