@@ -169,9 +169,7 @@ std::uint64_t new_run_number() {
 std::uint64_t recovery_tab_of(DocumentTab& tab) {
     static const std::uint64_t process_seed = new_run_number();
     if (tab.recovery_tab == 0) {
-        std::uint64_t mixed = process_seed + tab.id * 0x9E3779B97F4A7C15;
-        mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9;
-        tab.recovery_tab = (mixed ^ (mixed >> 27)) | 1;
+        tab.recovery_tab = recovery_identity(process_seed, tab.id);
     }
     return tab.recovery_tab;
 }
@@ -339,6 +337,16 @@ void show_if_current(const DocumentTab& tab) {
     }
 }
 
+// The name a tab holding another version of a tab goes by: that tab's file name, or "Untitled"
+// for an untitled one; empty for any other session.
+std::wstring other_version_name(const Session& session) {
+    if (!session.other_version_of) {
+        return {};
+    }
+    const std::filesystem::path of = path_of(*session.other_version_of);
+    return of.empty() ? std::wstring(L"Untitled") : of.filename().wstring();
+}
+
 // The session's own text in a tab, modified; `differs` when the file no longer holds it, so
 // that the disk check compares the file with the bytes it held when stored. False when the tab
 // already held a different draft of this restore, which is then no longer shown anywhere.
@@ -372,6 +380,7 @@ bool restore_into_tab(const Session& session, const std::filesystem::path& path,
     tab->disk_check_pending = differs;
     SendMessageW(tab->editor, EM_SETMODIFY, TRUE, 0);
     tab->recovered_draft = true;
+    tab->other_version_of = other_version_name(session);
     refresh_disk_stamp_of(*tab);
     show_if_current(*tab);
     tab->recovery_tab = session.tab;
