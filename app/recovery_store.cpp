@@ -308,9 +308,9 @@ std::uint64_t index_of_tab(std::uint64_t id) {
 }
 
 // The tabs of a restore are built behind the shown one and only the tab selected at the end is
-// shown: showing each in turn cost the UI thread 30-50 ms a tab under Wine (the view, layout and
-// settings of every switch, and a render target for each editor's first frame), and the window
-// showed nothing of the drafts meanwhile.
+// shown: showing each in turn costs the UI thread the view, layout and settings of every switch
+// and a render target for each editor's first frame, and the window showed nothing of the
+// drafts meanwhile.
 struct TabForSession {
     DocumentTab* tab = nullptr;
     bool created = false;

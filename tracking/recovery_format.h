@@ -25,7 +25,7 @@ struct Session {
     // Never stored: set by a start on a draft from a store that stood side by side with the one
     // holding its tab's newest version, to the path (empty for an untitled tab) of the tab it is
     // another version of. Such a draft comes back untitled, as a tab of its own.
-    std::optional<std::string> other_version_of;
+    std::optional<std::string> other_version_of = std::nullopt;
 
     bool operator==(const Session&) const = default;
 };

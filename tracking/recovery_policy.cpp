@@ -388,6 +388,18 @@ RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder,
     session_.present = true;
 }
 
+// How recent what a file holds is, for the order in which a store lets files go: one from before
+// the start first, then one taken over at the start, one read at it, and one this run stored in,
+// by its store.
+std::uint64_t RecoveryPolicy::recency(const StartFile& file) {
+    constexpr std::uint64_t taken_over = 1;
+    constexpr std::uint64_t read = 2;
+    if (file.last_store != 0) {
+        return read + file.last_store;
+    }
+    return file.taken_over ? taken_over : file.read ? read : 0;
+}
+
 void RecoveryPolicy::look(StartFile& file) {
     try {
         file.present = disk_.exists(file.path);
@@ -409,7 +421,6 @@ void RecoveryPolicy::read_file(StartFile& file, bool container) {
     file.present = true;
     file.unknown = false;
     file.read = true;
-    file.age = 2;
     file.fingerprint = store_fingerprint(*bytes);
     file.bytes = std::move(*bytes);
 }
@@ -469,7 +480,6 @@ void RecoveryPolicy::parse(StartFile& file) {
         part = salvage_tab_recovery(split.container);
     }
     file.whole = part.whole && intact;
-    file.damaged = !file.whole;
     std::vector<StoreEntry> entries = file.stamp ? file.stamp->entries : std::vector<StoreEntry>{};
     file.gone.clear();
     for (const StoreEntry& entry : entries) {
@@ -494,7 +504,6 @@ void RecoveryPolicy::parse(StartFile& file) {
                 // The record's own flag went bad: the stamp, which checked out, says what it was.
                 session.draft = *entry->draft;
                 file.whole = false;
-                file.damaged = true;
             }
             entries.erase(entry);
         } else if (file.stamp && file.stamp->order != 0) {
@@ -502,7 +511,6 @@ void RecoveryPolicy::parse(StartFile& file) {
             // file's copy and is not offered.
             session.tab = 0;
             file.whole = false;
-            file.damaged = true;
         } else {
             session.tab = derived_tab(fingerprint, unnamed[fingerprint]++);
             session.order = 0;
@@ -554,7 +562,6 @@ void RecoveryPolicy::take_over_older() {
             if (older != newer && older->read && newer->read && newer->stamp && newer->whole &&
                 took_over(*newer->stamp, older->stamp, older->fingerprint)) {
                 older->taken_over = true;
-                older->age = 1;
             }
         }
     }
@@ -772,10 +779,10 @@ void RecoveryPolicy::prune(const StartFile& file) {
 void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
     for (StartFile* file : all_files()) {
         if (file->read && !file->taken_over) {
-            if (file->damaged && !every_session_back) {
+            if (!file->whole && !every_session_back) {
                 // It holds drafts that are nowhere else: kept under a name never pruned.
                 keep(*file, KeptCopy::intact, RecoveryNote::damaged_kept, now);
-            } else if (file->damaged) {
+            } else if (!file->whole) {
                 keep(*file, KeptCopy::damaged, RecoveryNote::damaged_copy, now);
             } else if (!every_session_back) {
                 keep(*file, KeptCopy::intact, RecoveryNote::intact_copy, now);
@@ -784,7 +791,7 @@ void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
         file->bytes = {};
         file->sessions = {};
     }
-    const bool session_hidden = tabs_.damaged || tabs_.left_alone || tabs_.unknown;
+    const bool session_hidden = !tabs_.whole || tabs_.left_alone || tabs_.unknown;
     if (session_.present && !session_.read && !session_.left_alone && !session_.unknown &&
         session_hidden) {
         set_aside(session_, now);
@@ -866,11 +873,12 @@ StorePlan RecoveryPolicy::plan_store() {
             older.push_back(file);
         }
     }
-    std::stable_sort(older.begin(), older.end(),
-                     [](const StartFile* a, const StartFile* b) { return a->age < b->age; });
+    std::stable_sort(older.begin(), older.end(), [](const StartFile* a, const StartFile* b) {
+        return recency(*a) < recency(*b);
+    });
     for (const StartFile* file : older) {
         plan.let_go.push_back(file->path);
-        plan.older_than_target += file->age < target->age ? 1 : 0;
+        plan.older_than_target += recency(*file) < recency(*target) ? 1 : 0;
     }
     // A store a lost replace left aside may be newer than the target's: it goes last.
     for (const StartFile& leftover : leftovers_) {
@@ -903,7 +911,7 @@ void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& ou
     // An empty store removed its file; every other one is there now, newer than any before.
     file.present = !outcome.written.empty();
     file.unknown = false;
-    file.age = std::max(file.age, 2 + plan.stamp.store);
+    file.last_store = std::max(file.last_store, plan.stamp.store);
     storing_beside_ = outcome.written == beside_.path;
     if (!outcome.written.empty() && outcome.written != plan.target) {
         return;

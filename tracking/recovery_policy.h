@@ -223,21 +223,19 @@ private:
         bool present = false;
         bool unknown = false;    // whether it is there could not be told: never touched this run
         bool read = false;       // its bytes were read
-        bool damaged = false;    // they fail the format's checks
         bool taken_over = false; // a newer store read at the same start holds what it held
         bool left_alone = false; // never replaced, moved or removed this run
         std::string bytes;       // until restored() has kept what must be kept
         std::optional<StoreStamp> stamp;
         std::uint64_t fingerprint = 0;
-        // How recent what it holds is: 1 taken over at the start, 2 read at the start, and
-        // 3 and on for this run's stores in their order; 0 for a file from before the start.
-        std::uint64_t age = 0;
+        std::uint64_t last_store = 0;  // this run's last store it holds, by number; 0 for none
         bool whole = true;             // its bytes and its stamp passed every check
         std::vector<Session> sessions; // what it holds, each with its tab and order
         std::vector<StoreEntry> gone;  // the tabs its stamp says were let go
         std::uint64_t active = 0;
     };
 
+    static std::uint64_t recency(const StartFile& file);
     void look(StartFile& file);
     void read_file(StartFile& file, bool container);
     void read_leftovers();

@@ -1,5 +1,7 @@
 #include "tracking/recovery_policy.h"
 
+#include "tests/tracking/lone_store.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -450,21 +452,23 @@ public:
         }
         for (const auto& [tab, newest] : floor_) {
             // Of two stores side by side, either may hold the newer version: it is owed in one
-            // of the tabs shown.
+            // of the tabs shown, or in its file when only another version of it is shown.
             bool any = false;
+            bool own = false;
             int best = 0;
             for (const Shown& at : shown.tabs) {
                 if (at.tab == tab) {
                     any = true;
+                    own = own || !other_version(at);
                     best = std::max(best, at.version);
                 }
             }
-            if (any && best < newest) {
+            const auto file = saved_.find(tab);
+            const bool in_file = file != saved_.end() && file->second >= newest;
+            if (any && best < newest && (own || !in_file)) {
                 add("tab " + std::to_string(tab) + " shows version " + std::to_string(best) +
                     " though version " + std::to_string(newest) + " was on disk");
             }
-            const auto file = saved_.find(tab);
-            const bool in_file = file != saved_.end() && file->second >= newest;
             if (!any && !in_file && !(left_out_.contains(tab) && in_named_copy(tab, newest))) {
                 add("tab " + std::to_string(tab) + " version " + std::to_string(newest) +
                     " is lost" + (left_out_.contains(tab) ? " (left out at the tab limit)" : ""));
@@ -1358,27 +1362,27 @@ TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) 
     EXPECT_FALSE(broken) << broken.value_or("");
 }
 
+// The run's next store of `workspace`, as the writer carries it out.
+void store_now(MemoryDisk& disk, RecoveryPolicy& run, const Workspace& workspace) {
+    const StorePlan plan = run.plan_store();
+    run.store_written(plan, carry_out_store(disk, plan, workspace));
+}
+
+// The first version of tab 1, a draft the program named.
+Session first_draft() {
+    Session tab = draft(text_of(1, 1));
+    tab.tab = 1;
+    return tab;
+}
+
 // Writes `workspace` as the first store of a run that found nothing.
 void store_once(MemoryDisk& disk, const Workspace& workspace) {
     RecoveryPolicy first(disk, folder, 1);
     first.start();
-    const StorePlan plan = first.plan_store();
-    first.store_written(plan, carry_out_store(disk, plan, workspace));
+    store_now(disk, first, workspace);
 }
 
-// A store of one file tab's draft, as a run that read nothing else wrote it, numbered `order`.
-std::string lone_store(std::uint64_t run, std::uint64_t order, const Session& session) {
-    const StoreStamp stamp{.run = run,
-                           .store = 1,
-                           .replaces = {},
-                           .taken_over = {},
-                           .order = order,
-                           .entries = {{.tab = 7,
-                                        .order = order,
-                                        .fingerprint = session_fingerprint(session),
-                                        .draft = true}}};
-    return encode_store_file({.sessions = {session}, .active = 0}, stamp);
-}
+using test::lone_store;
 
 std::vector<std::u16string> texts_of(const Workspace& workspace) {
     std::vector<std::u16string> texts;
@@ -1467,17 +1471,14 @@ TEST(RecoveryPolicy, ATemporaryFileThatCannotBeReadIsTakenOverWhenEveryTabIsLetG
     MemoryDisk disk;
     RecoveryPolicy run(disk, folder, 1);
     run.start();
-    Session tab = draft(text_of(1, 1));
-    tab.tab = 1;
-    const StorePlan first = run.plan_store();
-    run.store_written(first, carry_out_store(disk, first, {.sessions = {tab}, .active = 0}));
+    Session tab = first_draft();
+    store_now(disk, run, {.sessions = {tab}, .active = 0});
     tab.text = text_of(1, 2);
     const std::filesystem::path stranded =
         strand_a_store(disk, run, {.sessions = {tab}, .active = 0});
     // The tab is closed while another program holds the temporary file.
     disk.held.insert(stranded);
-    const StorePlan plan = run.plan_store();
-    run.store_written(plan, carry_out_store(disk, plan, Workspace{}));
+    store_now(disk, run, Workspace{});
     disk.held.clear();
     RecoveryPolicy next(disk, folder, 2);
     const std::optional<SalvagedWorkspace> read = next.start();
@@ -1495,11 +1496,8 @@ TEST(RecoveryPolicy, ATemporaryFileThatHoldsNoStoreIsNeverRemoved) {
     RecoveryPolicy next(disk, folder, 2);
     ASSERT_TRUE(next.start());
     next.restored(true, {2026, 12, 9, 10, 0, 0});
-    for (const Workspace& workspace :
-         {Workspace{.sessions = {draft(text_of(1, 2))}}, Workspace{}}) {
-        const StorePlan plan = next.plan_store();
-        next.store_written(plan, carry_out_store(disk, plan, workspace));
-    }
+    store_now(disk, next, {.sessions = {draft(text_of(1, 2))}, .active = 0});
+    store_now(disk, next, Workspace{});
     ASSERT_TRUE(disk.files.contains(document));
     EXPECT_EQ(disk.files.at(document), "# Hello\n");
 }
@@ -1551,17 +1549,13 @@ TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDr
     MemoryDisk disk;
     RecoveryPolicy run(disk, folder, 1);
     run.start();
-    Session tab = draft(text_of(1, 1));
-    tab.tab = 1;
+    Session tab = first_draft();
     tab.path = path_of_tab(1);
-    const StorePlan first = run.plan_store();
-    run.store_written(first, carry_out_store(disk, first, {.sessions = {tab}, .active = 0}));
+    store_now(disk, run, {.sessions = {tab}, .active = 0});
     tab.text = text_of(1, 2);
     tab.draft = false;
     disk.full = true;
-    const StorePlan after_save = run.plan_store();
-    run.store_written(after_save,
-                      carry_out_store(disk, after_save, {.sessions = {tab}, .active = 0}));
+    store_now(disk, run, {.sessions = {tab}, .active = 0});
     disk.full = false;
     RecoveryPolicy next(disk, folder, 2);
     const std::optional<SalvagedWorkspace> read = next.start();
