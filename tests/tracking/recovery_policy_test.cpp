@@ -706,7 +706,13 @@ private:
         tabs_at_start_ = disk_.files.contains(tabs_bin);
         run_began_ = disk_.operations;
         locked_this_run_ = disk_.locked;
-        std::vector<Session> readable = read_by_a_clean_start(disk_.files).sessions;
+        // Only a start that may fail to read a file can offer less than a clean one: the others
+        // need no second start to compare with.
+        const bool may_fail = disk_.locked || !disk_.held.empty() ||
+                              std::any_of(disk_.failing.begin(), disk_.failing.end(),
+                                          [&](int failing) { return failing > disk_.operations; });
+        std::vector<Session> readable =
+            may_fail ? read_by_a_clean_start(disk_.files).sessions : std::vector<Session>{};
         // As the program does: a start that fails says so and keeps the run's decisions.
         std::optional<SalvagedWorkspace> read;
         bool said_unreadable = false;
