@@ -622,6 +622,7 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         }
     }
     SalvagedWorkspace merged{.workspace = {}, .whole = true};
+    std::map<std::uint64_t, std::uint64_t> offered; // the fingerprint each tab came with
     for (const StartFile* file : all_files()) {
         if (!file->read || file->taken_over) {
             continue;
@@ -635,11 +636,19 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         part.workspace.active = file->sessions.size();
         for (std::size_t i = 0; i < file->sessions.size(); ++i) {
             Session session = file->sessions[i];
+            const std::uint64_t fingerprint = session_fingerprint(session);
+            // Two stores neither of which read the other may give their texts one number: the
+            // first file's stands for the tab, the other's is another version of it.
+            const auto first = offered.find(session.tab);
             const bool newest =
                 session.order == newest_of_tab[session.tab] &&
-                (session.path.empty() || session.order == newest_of_path[session.path]);
+                (session.path.empty() || session.order == newest_of_path[session.path]) &&
+                (first == offered.end() || first->second == fingerprint);
+            if (newest) {
+                offered[session.tab] = fingerprint;
+            }
             if ((!newest && (!session.draft || answered_by_newer(*file, session))) ||
-                (session.order == 0 && named.contains(session_fingerprint(session)))) {
+                (session.order == 0 && named.contains(fingerprint))) {
                 continue;
             }
             if (!newest) {

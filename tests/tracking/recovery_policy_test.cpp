@@ -1438,6 +1438,19 @@ TEST(RecoveryPolicy, TwoStoresNeitherOfWhichTookTheOtherOverBothComeBack) {
     EXPECT_EQ(texts_of(again->workspace), texts);
 }
 
+TEST(RecoveryPolicy, TwoStoresThatGaveOneTabTheSameNumberOfferTheSecondTextAsAnotherVersion) {
+    MemoryDisk disk;
+    disk.files[tabs_bin] = lone_store(1, 1, draft(text_of(1, 1)));
+    disk.files[beside_bin] = lone_store(2, 1, draft(text_of(1, 2)));
+    RecoveryPolicy next(disk, folder, 3);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->workspace.sessions.size(), 2u);
+    EXPECT_FALSE(read->workspace.sessions[0].other_version_of);
+    EXPECT_EQ(read->workspace.sessions[1].other_version_of, "");
+    EXPECT_NE(read->workspace.sessions[0].tab, read->workspace.sessions[1].tab);
+}
+
 TEST(RecoveryPolicy, OfTwoStoresOneTookOverTheNewerNumberWinsAlone) {
     Session first = draft(text_of(1, 1));
     Session second = draft(text_of(1, 2));
