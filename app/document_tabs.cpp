@@ -534,6 +534,9 @@ std::uint64_t find_tab_by_path(const std::filesystem::path& path, std::uint64_t 
 }
 
 std::wstring tab_name(const DocumentTab& tab) {
+    if (tab.path.empty() && !tab.other_version_of.empty()) {
+        return tab.other_version_of + L" (other version)";
+    }
     if (tab.path.empty()) {
         return L"Untitled " + std::to_wstring(tab.id);
     }

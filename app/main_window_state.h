@@ -176,6 +176,9 @@ struct DocumentTab {
     // it back: its session's when a restore brought it back, else made at its first store; 0
     // until then.
     std::uint64_t recovery_tab = 0;
+    // Set by a restore on an untitled tab holding another version of a tab (a draft of a store
+    // written beside the one its tab came from): the name of that tab, which titles this one.
+    std::wstring other_version_of;
     std::uint32_t watch_state = 0;
     std::uint32_t shown_watch_state = 0;
     std::vector<LineMark> watch_line_marks;

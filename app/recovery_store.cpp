@@ -173,9 +173,7 @@ std::uint64_t new_run_number() {
 std::uint64_t recovery_tab_of(DocumentTab& tab) {
     static const std::uint64_t process_seed = new_run_number();
     if (tab.recovery_tab == 0) {
-        std::uint64_t mixed = process_seed + tab.id * 0x9E3779B97F4A7C15;
-        mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9;
-        tab.recovery_tab = (mixed ^ (mixed >> 27)) | 1;
+        tab.recovery_tab = recovery_identity(process_seed, tab.id);
     }
     return tab.recovery_tab;
 }
@@ -317,9 +315,9 @@ std::uint64_t index_of_tab(std::uint64_t id) {
 }
 
 // The tabs of a restore are built behind the shown one and only the tab selected at the end is
-// shown: showing each in turn cost the UI thread a switch's work per tab (the view, layout and
-// settings of every switch, and a render target for each editor's first frame), and the window
-// showed nothing of the drafts meanwhile.
+// shown: showing each in turn costs the UI thread the view, layout and settings of every switch
+// and a render target for each editor's first frame, and the window showed nothing of the
+// drafts meanwhile.
 struct TabForSession {
     DocumentTab* tab = nullptr;
     bool created = false;
@@ -344,6 +342,16 @@ void show_if_current(const DocumentTab& tab) {
     if (&tab == &current_tab()) {
         refresh_current_tab();
     }
+}
+
+// The name a tab holding another version of a tab goes by: that tab's file name, or "Untitled"
+// for an untitled one; empty for any other session.
+std::wstring other_version_name(const Session& session) {
+    if (!session.other_version_of) {
+        return {};
+    }
+    const std::filesystem::path of = path_of(*session.other_version_of);
+    return of.empty() ? std::wstring(L"Untitled") : of.filename().wstring();
 }
 
 // The draft's own text in a tab, modified. False when the tab already held a different draft of
@@ -372,6 +380,7 @@ bool restore_into_tab(const Session& session, const std::filesystem::path& path,
     tab->disk_check_pending = false;
     SendMessageW(tab->editor, EM_SETMODIFY, TRUE, 0);
     tab->recovered_draft = true;
+    tab->other_version_of = other_version_name(session);
     refresh_disk_stamp_of(*tab);
     show_if_current(*tab);
     tab->recovery_tab = session.tab;

@@ -3,11 +3,11 @@
 #include "core/file_io.h"
 
 #include <algorithm>
-#include <chrono>
 #include <compare>
 #include <cstddef>
 #include <cstdio>
 #include <iterator>
+#include <set>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -42,18 +42,12 @@ bool reads_whole(std::string_view bytes) {
     return split.this_version && split.stamp && split.intact;
 }
 
-// A tab's identity for a record whose file did not stamp it: the same each time that file is
-// read, so that a store holding the tab it came back in stands for it at the next start.
-std::uint64_t derived_tab(std::uint64_t file_fingerprint, std::size_t index) {
-    std::uint64_t mixed = file_fingerprint ^ ((index + 1) * 0x9E3779B97F4A7C15);
-    mixed = (mixed ^ (mixed >> 31)) * 0xBF58476D1CE4E5B9;
-    return (mixed ^ (mixed >> 29)) | 1;
-}
-
-std::uint64_t milliseconds_now() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::system_clock::now().time_since_epoch())
-                                          .count());
+// A tab's identity for a record no stamp names, or for a session the writer was given without
+// one: the same each time the same bytes are read, in this file or another, so that a store
+// holding the tab it came back in stands for it at the next start, and a copy of the record in
+// another file is not taken for another tab.
+std::uint64_t derived_tab(std::uint64_t seed, std::size_t index) {
+    return recovery_identity(seed, index + 1);
 }
 
 std::wstring stamp_of(const UtcTime& when) {
@@ -181,17 +175,30 @@ std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& fi
     return beyond;
 }
 
+std::uint64_t recovery_identity(std::uint64_t seed, std::uint64_t index) {
+    std::uint64_t mixed = seed + index * 0x9E3779B97F4A7C15;
+    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9;
+    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EB;
+    return (mixed ^ (mixed >> 31)) | 1;
+}
+
+namespace {
+
+// Where the entry of `tab` is, or would go, in a list kept in the order of tabs.
+template <typename List> auto place_of(List& known, std::uint64_t tab) {
+    return std::lower_bound(known.begin(), known.end(), tab,
+                            [](const StoreEntry& e, std::uint64_t t) { return e.tab < t; });
+}
+
+} // namespace
+
 const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab) {
-    const auto at =
-        std::lower_bound(known.begin(), known.end(), tab,
-                         [](const StoreEntry& e, std::uint64_t t) { return e.tab < t; });
+    const auto at = place_of(known, tab);
     return at != known.end() && at->tab == tab ? &*at : nullptr;
 }
 
 void remember_version(KnownVersions& known, const StoreEntry& entry) {
-    const auto at =
-        std::lower_bound(known.begin(), known.end(), entry.tab,
-                         [](const StoreEntry& e, std::uint64_t t) { return e.tab < t; });
+    const auto at = place_of(known, entry.tab);
     if (at != known.end() && at->tab == entry.tab) {
         *at = entry;
     } else {
@@ -270,10 +277,17 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
 namespace {
 
 // The temporary files in which a replace of this run lost its file left a store, which the next
-// start reads: only a store of this run that removes the files comes to look for them.
-std::vector<std::filesystem::path> stranded_stores(RecoveryDisk& disk, const StorePlan& plan) {
+// start reads: only a store of this run that removes the files comes to look for them. One that
+// cannot be read may be one of them too: it is taken over, but left where it is, since it may
+// as well be a document's only copy.
+struct Stranded {
+    std::vector<std::filesystem::path> stores;
+    bool unread = false;
+};
+
+Stranded stranded_stores(RecoveryDisk& disk, const StorePlan& plan) {
     const std::filesystem::path folder = plan.target.parent_path();
-    std::vector<std::filesystem::path> stranded;
+    Stranded stranded;
     for (const std::filesystem::path& name : disk.names(folder)) {
         const std::filesystem::path file = folder / name.filename();
         if (!temporary_name(name) ||
@@ -284,8 +298,9 @@ std::vector<std::filesystem::path> stranded_stores(RecoveryDisk& disk, const Sto
         const std::optional<StoreStamp> stamp =
             bytes ? split_store_file(*bytes).stamp : std::nullopt;
         if (stamp && stamp->run == plan.stamp.run) {
-            stranded.push_back(file);
+            stranded.stores.push_back(file);
         }
+        stranded.unread = stranded.unread || !bytes;
     }
     return stranded;
 }
@@ -300,21 +315,22 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
     }
     if (workspace.sessions.empty()) {
         // Nothing when the folder could not be listed: whatever it holds is taken over.
-        std::optional<std::vector<std::filesystem::path>> stranded;
+        std::optional<Stranded> stranded;
         try {
             stranded = stranded_stores(disk, plan);
         } catch (const std::runtime_error&) {
         }
-        if (stranded && stranded->empty()) {
+        if (stranded && stranded->stores.empty() && !stranded->unread) {
             return remove_store(disk, plan, {});
         }
+        const std::vector<std::filesystem::path> stores =
+            stranded ? stranded->stores : std::vector<std::filesystem::path>{};
         // A store that restores nothing takes them over before they go, so that no death
         // in between leaves one to bring back a tab let go since.
         try {
             StoreOutcome outcome =
                 write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
-            for (const std::filesystem::path& file :
-                 stranded.value_or(std::vector<std::filesystem::path>{})) {
+            for (const std::filesystem::path& file : stores) {
                 try {
                     disk.remove(file);
                 } catch (const std::runtime_error&) {
@@ -324,8 +340,7 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
             return outcome;
         } catch (const std::runtime_error&) {
             // No room for even that: removing needs none.
-            return remove_store(disk, plan,
-                                stranded.value_or(std::vector<std::filesystem::path>{}));
+            return remove_store(disk, plan, stores);
         }
     }
     const StoreStamp stamp = stamp_with_entries(plan, workspace);
@@ -380,15 +395,26 @@ StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan,
 
 } // namespace
 
-RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run,
-                               std::function<std::uint64_t()> clock)
-    : disk_(disk), run_(run), clock_(clock ? std::move(clock) : milliseconds_now) {
+RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run)
+    : disk_(disk), run_(run) {
     tabs_.path = folder / recovery_tabs_name;
     session_.path = folder / recovery_session_name;
     beside_.path = folder / beside_file_name;
     // Until a start has looked, the stores go to "tabs.bin" and remove "session.bin", as every
     // store did before the file beside existed.
     session_.present = true;
+}
+
+// How recent what a file holds is, for the order in which a store lets files go: one from before
+// the start first, then one taken over at the start, one read at it, and one this run stored in,
+// by its store.
+std::uint64_t RecoveryPolicy::recency(const StartFile& file) {
+    constexpr std::uint64_t taken_over = 1;
+    constexpr std::uint64_t read = 2;
+    if (file.last_store != 0) {
+        return read + file.last_store;
+    }
+    return file.taken_over ? taken_over : file.read ? read : 0;
 }
 
 void RecoveryPolicy::look(StartFile& file) {
@@ -412,7 +438,6 @@ void RecoveryPolicy::read_file(StartFile& file, bool container) {
     file.present = true;
     file.unknown = false;
     file.read = true;
-    file.age = 2;
     file.fingerprint = store_fingerprint(*bytes);
     file.bytes = std::move(*bytes);
 }
@@ -426,8 +451,10 @@ std::vector<RecoveryPolicy::StartFile*> RecoveryPolicy::all_files() {
 }
 
 // A write whose replace lost the old file leaves its store only in its temporary file: such a
-// file is read as a store; one that holds no store is what a write left when it died, removed
-// once the start is over. A damaged file's copy that reads whole is a store an earlier version
+// A write whose replace lost the old file leaves its store only in its temporary file: such a
+// file is read as a store. One that holds no store may be a document's only copy (a Save whose
+// replace lost its file, of a document kept in this folder), and an empty read may be a file
+// over the limit: it stays. A damaged file's copy that reads whole is a store an earlier version
 // could not read and set aside: it is read as a store too.
 void RecoveryPolicy::read_leftovers() {
     const std::filesystem::path folder = tabs_.path.parent_path();
@@ -451,8 +478,6 @@ void RecoveryPolicy::read_leftovers() {
                                               split_store_file(bytes).stamp.has_value()
                                         : reads_whole(bytes))) {
             leftovers_.push_back(std::move(leftover));
-        } else if (leftover.read && temporary) {
-            garbage_.push_back(leftover.path);
         }
     }
 }
@@ -494,9 +519,11 @@ void RecoveryPolicy::parse(StartFile& file) {
         }
         newest_order_ = std::max(newest_order_, file.stamp->order);
     } else {
-        for (std::size_t i = 0; i < sessions.size(); ++i) {
-            sessions[i].tab = derived_tab(file.fingerprint, i);
-            sessions[i].order = 0;
+        std::map<std::uint64_t, std::size_t> unnamed;
+        for (Session& session : sessions) {
+            const std::uint64_t fingerprint = session_fingerprint(session);
+            session.tab = derived_tab(fingerprint, unnamed[fingerprint]++);
+            session.order = 0;
         }
     }
     file.active = part.workspace.active;
@@ -550,9 +577,32 @@ void RecoveryPolicy::hold_back_unchecked() {
     }
 }
 
-// A file whose store a newer intact one read here has taken over: one written earlier in the
-// same run, or one the newer store's run read at its start and let go. A damaged newer file
-// takes nothing over: the older one may hold the newest intact version of a tab.
+namespace {
+
+// Whether the store of `newer` had read and taken over the store of `older`, directly or through
+// others: written later in the same run, or read by its run at its start (or by a run whose
+// stores that one read), as its stamp says.
+bool took_over(const StoreStamp& newer, const std::optional<StoreStamp>& older,
+               std::uint64_t older_fingerprint) {
+    if (std::find(newer.replaces.begin(), newer.replaces.end(), older_fingerprint) !=
+        newer.replaces.end()) {
+        return true;
+    }
+    if (!older) {
+        return false;
+    }
+    if (older->run == newer.run) {
+        return older->store < newer.store;
+    }
+    return std::any_of(newer.taken_over.begin(), newer.taken_over.end(), [&](const StoreReach& r) {
+        return r.run == older->run && r.store >= older->store;
+    });
+}
+
+} // namespace
+
+// A file whose store a newer intact one read here has taken over gives nothing. A damaged newer
+// file takes nothing over whole: the older one may hold the newest intact version of a tab.
 void RecoveryPolicy::take_over_older() {
     const std::vector<StartFile*> files = all_files();
     for (StartFile* older : files) {
@@ -563,26 +613,38 @@ void RecoveryPolicy::take_over_older() {
             if (older->this_version && !newer->this_version) {
                 continue; // an earlier version could not read what it let go
             }
-            const StoreStamp& by = *newer->stamp;
-            const bool same_run_earlier =
-                older->stamp && older->stamp->run == by.run && older->stamp->store < by.store;
-            const bool let_go_by = std::find(by.replaces.begin(), by.replaces.end(),
-                                             older->fingerprint) != by.replaces.end();
-            const bool run_taken_over =
-                older->stamp &&
-                std::any_of(by.taken_over.begin(), by.taken_over.end(), [&](const StoreReach& r) {
-                    return r.run == older->stamp->run && r.store >= older->stamp->store;
-                });
-            if (same_run_earlier || let_go_by || run_taken_over) {
+            if (took_over(*newer->stamp, older->stamp, older->fingerprint)) {
                 older->taken_over = true;
-                older->age = 1;
             }
         }
     }
 }
 
-// Of each tab, and of each file's path, only the newest version read comes; the sessions that
-// stay keep their files' order.
+// Whether a file read here whose store took `file` over says anything of the tab or the path
+// of `session`: a version it holds, or that the tab was let go. When none does, the two stores
+// stood side by side, and neither version is older than the other.
+bool RecoveryPolicy::answered_by_newer(const StartFile& file, const Session& session) {
+    for (const StartFile* newer : all_files()) {
+        if (newer == &file || !newer->read || !newer->stamp ||
+            !took_over(*newer->stamp, file.stamp, file.fingerprint)) {
+            continue;
+        }
+        const auto same = [&](const Session& other) {
+            return other.tab == session.tab ||
+                   (!session.path.empty() && other.path == session.path);
+        };
+        const auto gone = [&](const StoreEntry& entry) { return entry.tab == session.tab; };
+        if (std::any_of(newer->sessions.begin(), newer->sessions.end(), same) ||
+            std::any_of(newer->gone.begin(), newer->gone.end(), gone)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Of each tab, and of each file's path, the newest version read comes; a draft of a store that
+// stood side by side with the newest one (neither took the other over) comes too, as a tab of
+// its own named for the tab it is another version of. The sessions keep their files' order.
 SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
     std::map<std::uint64_t, std::uint64_t> newest_of_tab;
     std::map<std::string, std::uint64_t> newest_of_path;
@@ -603,7 +665,17 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
             }
         }
     }
+    // A text no stamp names that a stamp names in another file is that version: it comes once.
+    std::set<std::uint64_t> named;
+    for (const StartFile* file : all_files()) {
+        for (const Session& session : file->sessions) {
+            if (file->read && !file->taken_over && session.order != 0) {
+                named.insert(session_fingerprint(session));
+            }
+        }
+    }
     SalvagedWorkspace merged{.workspace = {}, .whole = true};
+    std::map<std::uint64_t, std::uint64_t> offered; // the fingerprint each tab came with
     for (const StartFile* file : all_files()) {
         if (!file->read || file->taken_over) {
             continue;
@@ -616,21 +688,35 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         SalvagedWorkspace part{.workspace = {}, .whole = file->whole};
         part.workspace.active = file->sessions.size();
         for (std::size_t i = 0; i < file->sessions.size(); ++i) {
-            const Session& session = file->sessions[i];
+            Session session = file->sessions[i];
+            const std::uint64_t fingerprint = session_fingerprint(session);
+            // Two stores neither of which read the other may give their texts one number: the
+            // first file's stands for the tab, the other's is another version of it.
+            const auto first = offered.find(session.tab);
             const bool newest =
                 session.order == newest_of_tab[session.tab] &&
-                (session.path.empty() || session.order == newest_of_path[session.path]);
-            if (!newest) {
+                (session.path.empty() || session.order == newest_of_path[session.path]) &&
+                (first == offered.end() || first->second == fingerprint);
+            if (newest) {
+                offered[session.tab] = fingerprint;
+            }
+            if ((!newest && (!session.draft || answered_by_newer(*file, session))) ||
+                (session.order == 0 && named.contains(fingerprint))) {
                 continue;
+            }
+            if (!newest) {
+                session.other_version_of = std::move(session.path);
+                session.path.clear();
+                session.tab = recovery_identity(session.tab, session_fingerprint(session));
             }
             if (i == file->active) {
                 part.workspace.active = part.workspace.sessions.size();
             }
-            part.workspace.sessions.push_back(session);
             remember_version(own_known(), {.tab = session.tab,
                                            .order = session.order,
                                            .fingerprint = session_fingerprint(session),
                                            .draft = session.draft});
+            part.workspace.sessions.push_back(std::move(session));
         }
         merge_into(merged, std::move(part));
     }
@@ -781,13 +867,6 @@ void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
         file->bytes = {};
         file->sessions = {};
     }
-    for (const std::filesystem::path& leftover : std::exchange(garbage_, {})) {
-        try {
-            disk_.remove(leftover);
-        } catch (const std::runtime_error&) {
-            // Another start tries again.
-        }
-    }
     const bool session_hidden = !tabs_.whole || tabs_.left_alone || tabs_.unknown;
     if (session_.present && !session_.read && !session_.left_alone && !session_.unknown &&
         session_hidden) {
@@ -837,8 +916,7 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
 StorePlan RecoveryPolicy::plan_store() {
     StorePlan plan;
     plan.stamp = stamp_of_store();
-    newest_order_ = std::max(newest_order_ + 1, clock_());
-    plan.stamp.order = newest_order_;
+    plan.stamp.order = ++newest_order_;
     plan.known = known_;
     plan.stamp_when_empty = std::any_of(files_.begin(), files_.end(), [](const StartFile* file) {
         return file->present && (file->left_alone || file->unknown);
@@ -871,11 +949,12 @@ StorePlan RecoveryPolicy::plan_store() {
             older.push_back(file);
         }
     }
-    std::stable_sort(older.begin(), older.end(),
-                     [](const StartFile* a, const StartFile* b) { return a->age < b->age; });
+    std::stable_sort(older.begin(), older.end(), [](const StartFile* a, const StartFile* b) {
+        return recency(*a) < recency(*b);
+    });
     for (const StartFile* file : older) {
         plan.let_go.push_back(file->path);
-        plan.older_than_target += file->age < target->age ? 1 : 0;
+        plan.older_than_target += recency(*file) < recency(*target) ? 1 : 0;
     }
     // A store a lost replace left aside may be newer than the target's: it goes last.
     for (const StartFile& leftover : leftovers_) {
@@ -908,7 +987,7 @@ void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& ou
     // An empty store removed its file; every other one is there now, newer than any before.
     file.present = !outcome.written.empty();
     file.unknown = false;
-    file.age = std::max(file.age, 2 + plan.stamp.store);
+    file.last_store = std::max(file.last_store, plan.stamp.store);
     storing_beside_ = outcome.written == beside_.path;
     if (!outcome.written.empty() && outcome.written != plan.target) {
         return;

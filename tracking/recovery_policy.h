@@ -28,12 +28,15 @@
 //   succeeds.
 // - Every store is stamped with its run, its place in the run and the files the run read at its
 //   start, so a start offers nothing from a file that a newer intact store it reads has taken
-//   over. The stamp also names each record's tab and places its text in one order of all
-//   versions of all runs (a text unchanged since it was read or stored keeps its place; a changed
-//   one takes the store's, which stands after everything the run has seen and after the clock),
-//   and lists the tabs let go: of each tab, and of each file's path, a start offers only the
-//   newest intact version of all the files it reads, so neither file order, nor a damaged or
-//   unread file, nor a file no stamp names any more brings an older version back.
+//   over. The stamp also names each record's tab and numbers its text (a text unchanged since it
+//   was read or stored keeps its number; a changed one takes the store's, one past every number
+//   the run has read), and lists the tabs let go: of each tab, and of each file's path, a start
+//   offers the version of the highest number among the files it reads, so neither file order,
+//   nor a damaged or unread file, nor a file no stamp names any more brings an older version
+//   back. A number tells which version is newer only between stores one of which took the other
+//   over; no clock decides it. A draft of a store that neither took over nor was taken over by
+//   the one holding the tab's highest number comes too, as a tab of its own, and the store that
+//   holds both takes both files over before either goes.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
 //   damaged files are pruned to the newest few of their name.
 
@@ -108,6 +111,10 @@ std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& fi
                                                  const std::vector<std::filesystem::path>& names,
                                                  std::size_t keep);
 
+// A well-mixed odd number drawn from `seed` and `index`: a tab's identity where nothing gave it
+// one, the same each time from the same two numbers.
+std::uint64_t recovery_identity(std::uint64_t seed, std::uint64_t index);
+
 // The newest version known of each tab, one entry a tab, in the order of their tabs. Every plan
 // shares the run's list rather than copying it on the UI thread; a list a plan holds is never
 // changed, a change goes to a copy.
@@ -178,10 +185,7 @@ class RecoveryPolicy {
 public:
     // `folder` holds "tabs.bin", "session.bin" and "tabs.bin.beside"; `run` tells this run's
     // stores from every other run's, so it is drawn afresh for each run.
-    // `clock` gives a number that grows with time (milliseconds by default), so that a store
-    // stands after every store made before it, also one in a file this run could not read.
-    RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run,
-                   std::function<std::uint64_t()> clock = {});
+    RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run);
 
     // Whether an earlier run left any file for `start` to read, or a file could be there that
     // this cannot tell: a cheap look, so that a start with nothing to read needs no file work.
@@ -224,9 +228,7 @@ private:
         std::string bytes;       // until restored() has kept what must be kept
         std::optional<StoreStamp> stamp;
         std::uint64_t fingerprint = 0;
-        // How recent what it holds is: 1 taken over at the start, 2 read at the start, and
-        // 3 and on for this run's stores in their order; 0 for a file from before the start.
-        std::uint64_t age = 0;
+        std::uint64_t last_store = 0;  // this run's last store it holds, by number; 0 for none
         bool whole = true;             // its bytes and its stamp passed every check
         bool this_version = false;     // written by this version, stamped or not
         std::vector<Session> sessions; // what it holds, each with its tab and order
@@ -235,12 +237,14 @@ private:
         std::uint64_t active = 0;
     };
 
+    static std::uint64_t recency(const StartFile& file);
     void look(StartFile& file);
     void read_file(StartFile& file, bool container);
     void read_leftovers();
     void parse(StartFile& file);
     void hold_back_unchecked();
     void take_over_older();
+    bool answered_by_newer(const StartFile& file, const Session& session);
     SalvagedWorkspace newest_of_each_tab();
     std::vector<StartFile*> all_files();
     void keep(StartFile& file, KeptCopy kind, RecoveryNote note, const UtcTime& now);
@@ -254,11 +258,9 @@ private:
 
     RecoveryDisk& disk_;
     std::uint64_t run_ = 0;
-    std::function<std::uint64_t()> clock_;
     std::uint64_t newest_order_ = 0; // of every store read or made
     std::shared_ptr<KnownVersions> known_ = std::make_shared<KnownVersions>();
     std::vector<StartFile> leftovers_;
-    std::vector<std::filesystem::path> garbage_; // temporary files of writes that never ended
     std::uint64_t stores_ = 0;
     StartFile tabs_;
     StartFile session_;

@@ -15,6 +15,7 @@ Workspace workspace_of(const WorkspaceSnapshot& snapshot) {
             .draft = session.draft,
             .tab = session.tab,
             .order = 0,
+            .other_version_of = {},
         });
     }
     return workspace;

@@ -602,7 +602,7 @@ void drafts_in_both_files(const test::ScratchLocalAppData& local, HWND window, H
 // Other programs hold one store file and then the other, so that a tab's drafts end in two files
 // whose stamps never name each other: "tabs.bin" with the newest, and beside it an older one that
 // a start which could not read "tabs.bin" brought back and stored again. The newest is offered.
-TEST_F(ProgramRecovery, OfTwoStoresNeitherTakesOverTheNewerDraftIsOffered) {
+TEST_F(ProgramRecovery, OfTwoStoresNeitherTakesOverBothDraftsAreOffered) {
     const auto path = file("x.md", "saved v0");
     const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
     {
@@ -630,9 +630,11 @@ TEST_F(ProgramRecovery, OfTwoStoresNeitherTakesOverTheNewerDraftIsOffered) {
     answer_drafts(again, IDYES);
     HWND window = started_window(again);
     ASSERT_NE(window, nullptr);
-    // The restore puts each file's draft in the tab in turn; its first store comes after the last.
+    // The restore puts each file's draft in a tab; its first store comes after the last. Neither
+    // store took the other over, so the draft of the store beside comes too, in a tab of its own.
     ASSERT_TRUE(replaced_store(local_.tabs_file(), left));
-    EXPECT_EQ(sorted_texts(window), std::vector<std::wstring>{L"saved v0 v1 v2 v3"});
+    EXPECT_EQ(sorted_texts(window),
+              (std::vector<std::wstring>{L"saved v0 v1 v2", L"saved v0 v1 v2 v3"}));
 }
 
 // A draft lives beside "tabs.bin", which a close that discarded it filled with the saved text; a

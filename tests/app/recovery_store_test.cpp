@@ -27,6 +27,7 @@
 #include "tests/app/message_pump.h"
 #include "tests/app/recovery_support.h"
 #include "tests/app/settings_key_guard.h"
+#include "tests/tracking/lone_store.h"
 #include "tests/scratch_folder.h"
 
 namespace pellix {
@@ -407,6 +408,26 @@ TEST_F(RecoveryStore, TwoDraftsOfOneFileEndInOneTabHoldingTheLaterDraft) {
     EXPECT_EQ(current_tab().path, path);
     EXPECT_EQ(tab_text(current_tab()), u"later");
     EXPECT_TRUE(modified(current_tab()));
+}
+
+TEST_F(RecoveryStore, ADraftOfAStoreWrittenBesideTheOtherComesInATabNamedForItsFile) {
+    // Neither store took the other over (the run that stored beside could not read "tabs.bin"):
+    // both drafts come back, whichever the numbers favour.
+    const auto path = file("both.md", "on disk\n");
+    const Session first = session(u"first draft", Encoding::utf8, LineEnding::lf, path, true);
+    const Session second = session(u"second draft", Encoding::utf8, LineEnding::lf, path, true);
+    std::filesystem::create_directories(store_folder());
+    test::write_bytes(tabs_file(), test::lone_store(1, 900, first));
+    test::write_bytes(beside_file(), test::lone_store(2, 5, second));
+    restore_session();
+    ASSERT_EQ(tabs.size(), 2u);
+    EXPECT_EQ(tabs[0]->path, path);
+    EXPECT_EQ(tab_text(*tabs[0]), u"first draft");
+    EXPECT_TRUE(tabs[1]->path.empty());
+    EXPECT_EQ(tab_text(*tabs[1]), u"second draft");
+    EXPECT_TRUE(modified(*tabs[1]));
+    EXPECT_EQ(tab_name(*tabs[1]), L"both.md (other version)");
+    EXPECT_NE(tabs[0]->recovery_tab, tabs[1]->recovery_tab);
 }
 
 TEST_F(RecoveryStore, AtTheTabLimitTheRestoreStopsAndKeepsWhatItRestored) {

@@ -1,10 +1,14 @@
 #include "tracking/recovery_policy.h"
 
+#include "tests/tracking/lone_store.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -41,7 +45,15 @@ public:
         return bytes.size() > limit ? std::string() : bytes;
     }
     void write(const std::filesystem::path& path, const std::string& bytes) override {
-        const bool done = operation();
+        bool done = false;
+        try {
+            done = operation();
+        } catch (const Crash&) {
+            // Killed mid-write: the temporary file holds the first part of the bytes.
+            files[path.parent_path() / (".pellix-" + std::to_string(operations) + ".tmp")] =
+                bytes.substr(0, bytes.size() / 2);
+            throw;
+        }
         if (done && losing.contains(operations) && files.contains(path) && !locked_file(path)) {
             files.erase(path);
             files[path.parent_path() / (".pellix-" + std::to_string(operations) + ".tmp")] = bytes;
@@ -149,26 +161,29 @@ Session draft(const std::u16string& text) {
 }
 
 // What the user and other programs do, and what the program does on its own: start and answer
-// Yes or No when drafts are offered; a new tab, untitled with a draft or (odd argument) a file
-// just opened; the first tab's text changes; the first tab is saved to its file (an untitled one
-// gets one), or closed; a snapshot is handed to the writer; the writer writes the one it holds;
-// another program opens a file with no sharing (odd argument: sharing it for reading), and lets
-// go; one byte of any file in the folder goes bad; the user deletes a kept copy; from the next
-// start only two tabs can be opened; the next file operation, or the one after it, fails as on a
-// full disk; the folder cannot be looked into, and can again; an older version left a draft in
-// "session.bin"; the program is closed, each tab with a draft saved or its edits discarded (by
-// the argument's bits), with its last store; the next write's replace loses the old file; a file
-// in the folder is cut short.
+// Yes or No when drafts are offered (a No stores at once); a new tab, untitled with a draft or
+// (odd argument) a file just opened; a tab's text changes; a tab is saved to its file (an
+// untitled one gets one), or closed (stored at once); a snapshot is handed to the writer; the
+// writer writes the one it holds; another program opens a file with no sharing (odd argument:
+// sharing it for reading), and lets go; any bytes of a file in the folder go bad; the user
+// deletes a kept copy; from the next start only two tabs can be opened; the next file operation,
+// or the one after it, fails as on a full disk; the folder cannot be looked into, and can again;
+// an older version left a draft in "session.bin"; the program is closed, each tab with a draft
+// saved or its edits discarded (by the argument's bits), with its last store; the next write's
+// replace loses the old file; a file in the folder is cut short; another tab is made the active
+// one; another program changes a tab's file, or deletes or renames it; a file that is no store
+// (a document's temporary file among them) is put in the folder. The argument chooses the tab.
 // clang-format off
 #define RECOVERY_STEPS(X) X(start_yes) X(start_no) X(type) X(edit) X(save) X(close) X(store)      \
     X(written) X(hold_tabs) X(release_tabs) X(hold_beside) X(release_beside) X(hold_session)     \
     X(release_session) X(damage) X(delete_copy) X(tab_limit) X(fail_next) X(fail_second)         \
-    X(lock_folder) X(unlock_folder) X(old_session) X(quit) X(lose_next) X(cut)
+    X(lock_folder) X(unlock_folder) X(old_session) X(quit) X(lose_next) X(cut) X(switch_tab)   \
+    X(outside) X(odd_file)
 // clang-format on
 #define STEP_ENUMERATOR(step) step,
 #define STEP_NAME(step) #step,
 enum class Step { RECOVERY_STEPS(STEP_ENUMERATOR) };
-constexpr int step_kinds = static_cast<int>(Step::cut) + 1;
+constexpr int step_kinds = static_cast<int>(Step::odd_file) + 1;
 
 const char* name_of(Step step) {
     constexpr const char* names[] = {RECOVERY_STEPS(STEP_NAME)};
@@ -243,71 +258,71 @@ struct Shown {
     bool draft = false;
     std::uint64_t identity = 0; // as the start gave it
     bool file = false;          // the tab has a file of its own
+    bool other_version = false; // a draft of a store that stood side by side, in a tab of its own
 };
 
 // The tabs a start builds from `sessions`, as the program's restore does: a draft (when the
-// drafts are taken) goes into the tab of its file, or a new one; any other session of a file
-// opens the file as it is, in no tab that holds it already; `limit` tabs at most, the sessions
-// past it left out.
+// drafts are taken) goes into the tab of its file, or a new one; another version of a tab comes
+// in a tab of its own; a file's session that is not a draft opens the file as it is on disk;
+// `limit` tabs at most, the sessions past it left out. `active` becomes the index of the tab
+// the active session went into (none: the number of tabs).
 struct Rebuilt {
     std::vector<Shown> tabs;
     std::set<int> left_out;
+    std::size_t active = 0;
 };
-Rebuilt rebuild(const std::vector<Session>& sessions, bool drafts, const std::map<int, int>& saved,
+Rebuilt rebuild(const Workspace& workspace, bool drafts, const std::map<int, int>& saved,
                 std::size_t limit) {
     Rebuilt rebuilt;
+    rebuilt.active = std::numeric_limits<std::size_t>::max();
     std::map<std::string, std::size_t> by_path;
-    for (const Session& session : sessions) {
+    for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
+        const Session& session = workspace.sessions[i];
         if (!genuine(session.text)) {
             continue;
         }
         const int tab = tab_of(session.text);
-        const int version = version_of(session.text);
         const auto file = saved.find(tab);
-        Shown shown{.tab = tab,
-                    .version = version,
-                    .draft = true,
-                    .identity = session.tab,
-                    .file = !session.path.empty()};
-        bool replaces = true;
-        if (!(session.draft && drafts)) {
-            if (session.path.empty() || file == saved.end()) {
-                continue;
-            }
-            replaces = false;
-            shown = {.tab = tab,
-                     .version = file->second,
-                     .draft = false,
-                     .identity = session.tab,
-                     .file = true};
+        const bool taken = session.draft && drafts;
+        if (!taken && (session.path.empty() || file == saved.end())) {
+            continue;
         }
+        const Shown shown{.tab = tab,
+                          .version = taken ? version_of(session.text) : file->second,
+                          .draft = taken,
+                          .identity = session.tab,
+                          .file = !session.path.empty(),
+                          .other_version = session.other_version_of.has_value()};
         const auto open = session.path.empty() ? by_path.end() : by_path.find(session.path);
-        if (open != by_path.end()) {
-            if (replaces) {
+        const bool into_open = open != by_path.end();
+        if (into_open) {
+            if (taken) {
                 rebuilt.tabs[open->second] = shown;
             }
-            continue;
-        }
-        if (rebuilt.tabs.size() == limit) {
+        } else if (rebuilt.tabs.size() == limit) {
             rebuilt.left_out.insert(tab);
             continue;
+        } else {
+            if (!session.path.empty()) {
+                by_path[session.path] = rebuilt.tabs.size();
+            }
+            rebuilt.tabs.push_back(shown);
         }
-        if (!session.path.empty()) {
-            by_path[session.path] = rebuilt.tabs.size();
+        if (i == workspace.active) {
+            rebuilt.active = into_open ? open->second : rebuilt.tabs.size() - 1;
         }
-        rebuilt.tabs.push_back(shown);
     }
+    rebuilt.active = std::min(rebuilt.active, rebuilt.tabs.size());
     return rebuilt;
 }
 
-// The sessions a start reads from `files` where no file is held and no operation fails.
-std::vector<Session>
-read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files) {
+// What a start reads from `files` where no file is held and no operation fails.
+Workspace read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files) {
     MemoryDisk clean;
     clean.files = files;
     RecoveryPolicy next(clean, folder, 0);
     const std::optional<SalvagedWorkspace> read = next.start();
-    return read ? read->workspace.sessions : std::vector<Session>{};
+    return read ? read->workspace : Workspace{};
 }
 
 // The program as far as recovery goes, with what the promise owes the user: for each tab, the
@@ -326,22 +341,35 @@ public:
             type(move.arg % 2 == 1);
             break;
         case Step::edit:
-            if (!tabs_.empty()) {
-                stale_saves_.erase(tabs_.front().tab);
-                tabs_.front().version = ++versions_[tabs_.front().tab];
-                tabs_.front().draft = true;
+            if (Tab* tab = chosen(move.arg)) {
+                tab->version = ++versions_[tab->tab];
+                tab->draft = true;
+                tab->text_tab = 0;
             }
             break;
         case Step::save:
-            if (!tabs_.empty()) {
-                save(tabs_.front());
+            if (Tab* tab = chosen(move.arg)) {
+                save(*tab);
             }
             break;
         case Step::close:
-            if (!tabs_.empty()) {
-                forget(tabs_.front().tab, tabs_.front().version);
-                tabs_.erase(tabs_.begin());
+            if (Tab* tab = chosen(move.arg)) {
+                forget(tab->tab, tab->version);
+                active_ = active_ == tab->tab ? 0 : active_;
+                tabs_.erase(tabs_.begin() + (tab - tabs_.data()));
+                store_at_once();
             }
+            break;
+        case Step::switch_tab:
+            if (const Tab* tab = chosen(move.arg)) {
+                active_ = tab->tab;
+            }
+            break;
+        case Step::outside:
+            outside(move.arg);
+            break;
+        case Step::odd_file:
+            odd_file(move.arg);
             break;
         case Step::store:
             store();
@@ -404,7 +432,10 @@ public:
         if (!status_fault_.empty()) {
             add(status_fault_);
         }
-        const Rebuilt shown = rebuild(read_by_a_clean_start(disk_.files), true, saved_, 1000);
+        const Workspace read = read_by_a_clean_start(disk_.files);
+        const Rebuilt shown = rebuild(read, true, saved_, 1000);
+        check_sessions(read, add);
+        check_shown(shown, add);
         for (const Shown& at : shown.tabs) {
             const auto gone = let_go_.find(at.tab);
             // A file saved since the last store may differ from the text that store kept for it,
@@ -412,7 +443,7 @@ public:
             const bool saved_since =
                 unstored_saves_.contains(at.tab) || stale_saves_.contains(at.tab) ||
                 saves_in_flight_.contains(at.tab) || (pending_ && pending_->saves.contains(at.tab));
-            if (at.draft && !saved_since && gone != let_go_.end() &&
+            if (at.draft && !other_version(at) && !saved_since && gone != let_go_.end() &&
                 !unsure_let_go_.contains(at.tab) && at.version < gone->second) {
                 add("tab " + std::to_string(at.tab) + " shows version " +
                     std::to_string(at.version) + " though version " + std::to_string(gone->second) +
@@ -420,19 +451,24 @@ public:
             }
         }
         for (const auto& [tab, newest] : floor_) {
+            // Of two stores side by side, either may hold the newer version: it is owed in one
+            // of the tabs shown, or in its file when only another version of it is shown.
             bool any = false;
+            bool own = false;
+            int best = 0;
             for (const Shown& at : shown.tabs) {
                 if (at.tab == tab) {
                     any = true;
-                    if (at.version < newest) {
-                        add("tab " + std::to_string(tab) + " shows version " +
-                            std::to_string(at.version) + " though version " +
-                            std::to_string(newest) + " was on disk");
-                    }
+                    own = own || !other_version(at);
+                    best = std::max(best, at.version);
                 }
             }
             const auto file = saved_.find(tab);
             const bool in_file = file != saved_.end() && file->second >= newest;
+            if (any && best < newest && (own || !in_file)) {
+                add("tab " + std::to_string(tab) + " shows version " + std::to_string(best) +
+                    " though version " + std::to_string(newest) + " was on disk");
+            }
             if (!any && !in_file && !(left_out_.contains(tab) && in_named_copy(tab, newest))) {
                 add("tab " + std::to_string(tab) + " version " + std::to_string(newest) +
                     " is lost" + (left_out_.contains(tab) ? " (left out at the tab limit)" : ""));
@@ -442,22 +478,145 @@ public:
     }
 
 private:
+    using Complaint = std::function<void(const std::string&)>;
+
+    // Each session names its own tab's file, and says it is no draft only of a text its file
+    // held once (unless a byte went bad: a record an earlier version wrote checks no flag); no
+    // file that no store wrote is removed.
+    void check_sessions(const Workspace& read, const Complaint& add) const {
+        for (const Session& session : read.sessions) {
+            if (!genuine(session.text)) {
+                continue;
+            }
+            const int tab = tab_of(session.text);
+            if (!session.path.empty() && session.path != path_of_tab(tab)) {
+                add("tab " + std::to_string(tab) + " comes back as " + session.path);
+            }
+            const auto saved = ever_saved_.find(tab);
+            if (!session.draft && damaged_.empty() &&
+                (saved == ever_saved_.end() || !saved->second.contains(version_of(session.text)))) {
+                add("tab " + std::to_string(tab) + " version " +
+                    std::to_string(version_of(session.text)) + " comes back as saved, never saved");
+            }
+        }
+        for (const auto& [path, bytes] : odd_files_) {
+            if (!disk_.files.contains(path)) {
+                add("a file no store wrote was removed: " + path.string());
+            }
+        }
+    }
+
+    // No tab is shown twice (another version of it comes in a tab named for it; a record of an
+    // earlier version whose settings a bad byte changed is not known for the same tab), and the
+    // tab shown when the one store on disk was planned is the one shown again.
+    void check_shown(const Rebuilt& shown, const Complaint& add) const {
+        std::set<int> seen;
+        for (const Shown& at : shown.tabs) {
+            if (!other_version(at) && !seen.insert(at.tab).second && damaged_.empty()) {
+                add("tab " + std::to_string(at.tab) + " is shown twice");
+            }
+        }
+        int stores = 0;
+        for (const auto& [path, bytes] : disk_.files) {
+            const bool store =
+                path == tabs_bin || path == beside_bin || path == session_bin ||
+                (path.filename().string().starts_with(".pellix-") && !odd_files_.contains(path));
+            stores += store ? 1 : 0;
+        }
+        const auto only = disk_.files.find(landed_file_);
+        if (landed_active_ == 0 || stores != 1 || only == disk_.files.end() ||
+            damaged_.contains(store_fingerprint(only->second)) || !seen.contains(landed_active_)) {
+            return;
+        }
+        if (shown.active >= shown.tabs.size() || shown.tabs[shown.active].tab != landed_active_) {
+            add("tab " + std::to_string(landed_active_) + " was shown, another is after a start");
+        }
+    }
+
     struct Tab {
         int tab = 0;
         int version = 0;
         bool draft = true; // false once saved, until the next edit
         bool file = false; // it has a file of its own
         std::uint64_t identity = 0;
+        // Another version of this tab, shown in a tab of its own: its text until it changes.
+        int text_tab = 0;
     };
 
+    // The harness's own tab for a shown tab that is another version of the tab its text names
+    // (0 for any other): a new one when it first comes.
+    int other_version_tab(const Shown& shown) {
+        const auto known = other_versions_.find(shown.identity);
+        if (known != other_versions_.end()) {
+            return known->second != shown.tab ? known->second : 0;
+        }
+        if (!shown.other_version) {
+            return 0;
+        }
+        const int own = next_tab_++;
+        other_versions_[shown.identity] = own;
+        return own;
+    }
+
+    // Whether a shown tab is another version of the tab its text names.
+    bool other_version(const Shown& shown) const {
+        const auto known = other_versions_.find(shown.identity);
+        return shown.other_version ||
+               (known != other_versions_.end() && known->second != shown.tab);
+    }
+
+    // The tab the argument chooses among those open; null when none is.
+    Tab* chosen(std::uint32_t arg) { return tabs_.empty() ? nullptr : &tabs_[arg % tabs_.size()]; }
+
+    // A let-go is handed to the writer at once, as a Save's store is.
+    void store_at_once() {
+        store();
+        write();
+    }
+
+    // Another program writes a new text into a tab's file (argument's low bits 0 or 1), or
+    // deletes or renames it (2, 3): a draft of the tab is still the user's; what the file held
+    // is owed no more.
+    void outside(std::uint32_t arg) {
+        if (saved_.empty()) {
+            return;
+        }
+        auto file = saved_.begin();
+        std::advance(file, (arg / 4) % saved_.size());
+        const int tab = file->first;
+        const int held = file->second;
+        if (arg % 4 < 2) {
+            file->second = ++versions_[tab];
+            ever_saved_[tab].insert(file->second);
+        } else {
+            saved_.erase(file);
+        }
+        // What was owed of the tab through its file is owed no more; a newer draft still is.
+        if (floor_.contains(tab) && floor_[tab] <= held) {
+            floor_.erase(tab);
+        }
+        counted_saves_.erase(tab);
+        unstored_saves_.erase(tab);
+    }
+
+    // A file no store of this program wrote: never read as a store, never removed.
+    void odd_file(std::uint32_t arg) {
+        const std::filesystem::path name =
+            arg % 2 == 0 ? folder / "notes.txt"
+                         : folder / (".pellix-doc" + std::to_string(arg % 1000) + ".tmp");
+        disk_.files[name] = "a document's only copy " + std::to_string(arg);
+        odd_files_[name] = disk_.files[name];
+    }
+
     Session session_of(const Tab& tab) const {
-        return {.text = text_of(tab.tab, tab.version),
+        return {.text = text_of(tab.text_tab != 0 ? tab.text_tab : tab.tab, tab.version),
                 .encoding = Encoding::utf8,
                 .line_ending = LineEnding::lf,
                 .path = tab.file ? path_of_tab(tab.tab) : std::string(),
                 .draft = tab.draft,
                 .tab = tab.identity,
-                .order = 0};
+                .order = 0,
+                .other_version_of = {}};
     }
 
     void type(bool file) {
@@ -467,9 +626,12 @@ private:
                          .version = 1,
                          .draft = !file,
                          .file = file,
-                         .identity = static_cast<std::uint64_t>(tab)});
+                         .identity = static_cast<std::uint64_t>(tab),
+                         .text_tab = 0});
+        active_ = tab;
         if (file) {
             saved_[tab] = 1;
+            ever_saved_[tab].insert(1);
             count_save(tab, 1);
         }
     }
@@ -478,9 +640,15 @@ private:
     // each Save; a death before that store lands is the one moment the promise cannot close), and
     // once a clean close has ended, whether its last store could be written or not.
     void save(Tab& tab) {
+        if (tab.text_tab != 0) {
+            // Another version of a tab is saved as a file of its own: as if changed first.
+            tab.version = ++versions_[tab.tab];
+            tab.text_tab = 0;
+        }
         tab.file = true;
         tab.draft = false;
         saved_[tab.tab] = tab.version;
+        ever_saved_[tab.tab].insert(tab.version);
         unstored_saves_[tab.tab] = tab.version;
         // Saved over a newer text in the file (a start that could not read every file brought
         // the older one back): the file holds what the user chose last.
@@ -514,8 +682,7 @@ private:
     }
 
     void start(bool yes) {
-        policy_ =
-            std::make_unique<RecoveryPolicy>(disk_, folder, ++runs_, [this] { return ++clock_; });
+        policy_ = std::make_unique<RecoveryPolicy>(disk_, folder, ++runs_);
         pending_.reset();
         // A Save no store saw before the program died may have left a stale text in the last
         // store, which this start may bring back: that tab is judged again from its next change.
@@ -541,7 +708,13 @@ private:
         tabs_at_start_ = disk_.files.contains(tabs_bin);
         run_began_ = disk_.operations;
         locked_this_run_ = disk_.locked;
-        std::vector<Session> readable = read_by_a_clean_start(disk_.files);
+        // Only a start that may fail to read a file can offer less than a clean one: the others
+        // need no second start to compare with.
+        const bool may_fail = disk_.locked || !disk_.held.empty() ||
+                              std::any_of(disk_.failing.begin(), disk_.failing.end(),
+                                          [&](int failing) { return failing > disk_.operations; });
+        std::vector<Session> readable =
+            may_fail ? read_by_a_clean_start(disk_.files).sessions : std::vector<Session>{};
         // As the program does: a start that fails says so and keeps the run's decisions.
         std::optional<SalvagedWorkspace> read;
         bool said_unreadable = false;
@@ -574,22 +747,44 @@ private:
                 }
             }
         }
-        const Rebuilt rebuilt = rebuild(sessions, yes || !drafts, saved_, tab_limit_);
+        const Rebuilt rebuilt = rebuild(read->workspace, yes || !drafts, saved_, tab_limit_);
+        active_ = 0;
         for (const Shown& shown : rebuilt.tabs) {
-            tabs_.push_back({.tab = shown.tab,
-                             .version = shown.version,
-                             .draft = shown.draft,
-                             .file = shown.file,
-                             .identity = shown.identity});
+            Tab tab{.tab = shown.tab,
+                    .version = shown.version,
+                    .draft = shown.draft,
+                    .file = shown.file,
+                    .identity = shown.identity,
+                    .text_tab = 0};
+            if (const int own = other_version_tab(shown)) {
+                tab.text_tab = std::exchange(tab.tab, own);
+            }
+            if (tabs_.size() == rebuilt.active) {
+                active_ = tab.tab;
+            }
+            tabs_.push_back(tab);
         }
         for (const int tab : rebuilt.left_out) {
             if (floor_.contains(tab)) {
                 left_out_.insert(tab);
             }
         }
-        policy_->restored(rebuilt.left_out.empty(),
-                          {2026, 12, 8, 17, 0, static_cast<unsigned>(starts_++)});
+        policy_->restored(rebuilt.left_out.empty(), clock_of_run());
         remember_named_copies();
+        if (!yes && drafts) {
+            store_at_once();
+        }
+    }
+
+    // Each run's clock is its own, a day or more behind or ahead of the others' now and then.
+    UtcTime clock_of_run() {
+        const unsigned drawn = static_cast<unsigned>(store_fingerprint(std::to_string(++starts_)));
+        return {.year = 2026,
+                .month = 12,
+                .day = 1 + drawn % 28,
+                .hour = (drawn >> 8) % 24,
+                .minute = (drawn >> 16) % 60,
+                .second = (drawn >> 24) % 60};
     }
 
     // Another program can only open a file that is there.
@@ -629,6 +824,9 @@ private:
     Workspace workspace_of_tabs() const {
         Workspace workspace;
         for (const Tab& tab : tabs_) {
+            if (tab.tab == active_) {
+                workspace.active = workspace.sessions.size();
+            }
             workspace.sessions.push_back(session_of(tab));
         }
         return workspace;
@@ -682,6 +880,9 @@ private:
             throw;
         } catch (const std::runtime_error&) {
             saves_in_flight_.clear();
+            for (const auto& [tab, version] : job.let_go) {
+                unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
+            }
             landed();
             failed_store_ =
                 failed_store_ || (checked && somewhere_to_store(workspace.sessions.empty()));
@@ -694,15 +895,23 @@ private:
     }
 
     void owe(const Job& job) {
+        const std::vector<Session>& stored = job.workspace.sessions;
+        landed_active_ =
+            job.workspace.active < stored.size() ? tab_of(stored[job.workspace.active].text) : 0;
+        landed_file_ = disk_.written.empty() ? std::filesystem::path() : disk_.written.back();
         for (Session session : job.workspace.sessions) {
+            // A store that holds the tab as it is now ends the moment a Save no store saw.
+            stale_saves_.erase(tab_of(session.text));
             session.tab = 0;
             if (std::find(written_.begin(), written_.end(), session) == written_.end()) {
                 written_.push_back(session);
             }
             // A tab let go that a start which could not read that came back with: owed again
             // once it is changed.
+            // A text stored as saved comes back from its file only, which the Save made owed.
             const auto gone = ever_let_go_.find(tab_of(session.text));
-            if (gone != ever_let_go_.end() && version_of(session.text) <= gone->second) {
+            if (!session.draft ||
+                (gone != ever_let_go_.end() && version_of(session.text) <= gone->second)) {
                 continue;
             }
             on_disk(tab_of(session.text), version_of(session.text));
@@ -728,12 +937,15 @@ private:
             } else {
                 forget(tab.tab, tab.version);
                 tab = {.tab = tab.tab,
-                       .version = saved_[tab.tab],
+                       .version = saved_.contains(tab.tab) ? saved_[tab.tab] : 0,
                        .draft = false,
                        .file = true,
-                       .identity = tab.identity};
+                       .identity = tab.identity,
+                       .text_tab = 0};
             }
         }
+        // A tab whose edits were discarded and whose file is gone is not kept.
+        std::erase_if(tabs_, [](const Tab& tab) { return tab.version == 0; });
         // A close whose last store could be neither written nor replaced by removing the files
         // (every operation refused) is excused.
         bool done = false;
@@ -786,7 +998,8 @@ private:
         return intact;
     }
 
-    // The versions of each tab a start could still read from the store files.
+    // The drafts of each tab a start could still read from the store files (a text stored as
+    // saved comes back from its file only).
     std::map<int, std::set<int>> versions_on_disk() const {
         std::map<int, std::set<int>> versions;
         for (const auto& [path, bytes] : disk_.files) {
@@ -798,7 +1011,9 @@ private:
                 sessions = intact_in(bytes, true);
             }
             for (const Session& session : sessions) {
-                versions[tab_of(session.text)].insert(version_of(session.text));
+                if (session.draft) {
+                    versions[tab_of(session.text)].insert(version_of(session.text));
+                }
             }
         }
         return versions;
@@ -922,18 +1137,24 @@ private:
     std::unique_ptr<RecoveryPolicy> policy_;
     std::vector<Tab> tabs_;
     std::optional<Job> pending_;
-    std::map<int, int> versions_;        // the newest version of each tab typed so far
-    std::map<int, int> saved_;           // the version each tab's file holds
-    std::map<int, int> unstored_saves_;  // saves no store planned since has seen
-    std::map<int, int> counted_saves_;   // saves a store made after them has seen
-    std::map<int, int> unstored_let_go_; // tabs let go that no store planned since has seen
-    std::map<int, int> let_go_;          // tabs let go that a store made after has seen
-    std::set<int> stale_saves_;          // saved, and the program died before a store saw it
-    std::map<int, int> saves_in_flight_; // Saves the store being written follows
-    std::set<int> unsure_let_go_;        // let go, and a file since spoiled may have said so
-    std::map<int, int> ever_let_go_;     // the newest version of each tab the user let go
-    std::map<int, int> floor_;           // the newest version of each tab owed
-    std::set<int> left_out_;             // owed from a copy named as holding drafts left out
+    std::map<int, int> versions_;             // the newest version of each tab typed so far
+    std::map<int, int> saved_;                // the version each tab's file holds
+    std::map<int, int> unstored_saves_;       // saves no store planned since has seen
+    std::map<int, int> counted_saves_;        // saves a store made after them has seen
+    std::map<int, int> unstored_let_go_;      // tabs let go that no store planned since has seen
+    std::map<int, int> let_go_;               // tabs let go that a store made after has seen
+    std::set<int> stale_saves_;               // saved, and the program died before a store saw it
+    std::map<int, int> saves_in_flight_;      // Saves the store being written follows
+    std::set<int> unsure_let_go_;             // let go, and a file since spoiled may have said so
+    std::map<int, int> ever_let_go_;          // the newest version of each tab the user let go
+    std::map<int, int> floor_;                // the newest version of each tab owed
+    std::map<int, std::set<int>> ever_saved_; // every version each tab's file held
+    std::map<std::filesystem::path, std::string> odd_files_; // no stores: never removed
+    std::map<std::uint64_t, int> other_versions_; // by identity: the harness's tab for each
+    int active_ = 0;                              // the tab shown
+    int landed_active_ = 0;             // the tab shown when the last store that landed was planned
+    std::filesystem::path landed_file_; // where that store went
+    std::set<int> left_out_;            // owed from a copy named as holding drafts left out
     std::set<std::filesystem::path> named_;
     std::set<std::filesystem::path> unread_; // left alone: held, or stuck, when this run started
     bool tabs_at_start_ = false;
@@ -945,7 +1166,6 @@ private:
     int next_tab_ = 1;
     unsigned starts_ = 0;
     std::uint64_t runs_ = 0;
-    std::uint64_t clock_ = 0;
     std::map<std::uint64_t, Damage> damaged_; // by the bytes spoiled: what was written there
     std::vector<Session> written_;            // every session a store wrote, without tab and order
 };
@@ -1150,12 +1370,157 @@ TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) 
     EXPECT_FALSE(broken) << broken.value_or("");
 }
 
+// The run's next store of `workspace`, as the writer carries it out.
+void store_now(MemoryDisk& disk, RecoveryPolicy& run, const Workspace& workspace) {
+    const StorePlan plan = run.plan_store();
+    run.store_written(plan, carry_out_store(disk, plan, workspace));
+}
+
+// The first version of tab 1, a draft the program named.
+Session first_draft() {
+    Session tab = draft(text_of(1, 1));
+    tab.tab = 1;
+    return tab;
+}
+
 // Writes `workspace` as the first store of a run that found nothing.
 void store_once(MemoryDisk& disk, const Workspace& workspace) {
     RecoveryPolicy first(disk, folder, 1);
     first.start();
-    const StorePlan plan = first.plan_store();
-    first.store_written(plan, carry_out_store(disk, plan, workspace));
+    store_now(disk, first, workspace);
+}
+
+using test::lone_store;
+
+std::vector<std::u16string> texts_of(const Workspace& workspace) {
+    std::vector<std::u16string> texts;
+    for (const Session& session : workspace.sessions) {
+        texts.push_back(session.text);
+    }
+    return texts;
+}
+
+TEST(RecoveryPolicy, TwoStoresNeitherOfWhichTookTheOtherOverBothComeBack) {
+    // The run that stored beside could not read "tabs.bin": whatever number each store carries
+    // (a clock a day ahead in the first run wrote a high one), neither draft is older.
+    Session first = draft(text_of(1, 1));
+    first.path = path_of_tab(1);
+    Session second = first;
+    second.text = text_of(1, 2);
+    MemoryDisk disk;
+    disk.files[tabs_bin] = lone_store(1, 1'800'000'000'000, first);
+    disk.files[beside_bin] = lone_store(2, 1'700'000'000'000, second);
+    RecoveryPolicy next(disk, folder, 3);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    const std::vector<std::u16string> texts = texts_of(read->workspace);
+    EXPECT_EQ(texts, (std::vector<std::u16string>{text_of(1, 1), text_of(1, 2)}));
+    ASSERT_EQ(read->workspace.sessions.size(), 2u);
+    // The second comes untitled, named for the file it is another version of.
+    const Session& other = read->workspace.sessions[1];
+    EXPECT_EQ(read->workspace.sessions[0].path, path_of_tab(1));
+    EXPECT_EQ(other.path, "");
+    EXPECT_EQ(other.other_version_of, path_of_tab(1));
+    EXPECT_NE(other.tab, read->workspace.sessions[0].tab);
+    // The store that holds both takes both files over: the next start offers each once.
+    next.restored(true, {2026, 12, 9, 10, 0, 0});
+    Session shown_other = other;
+    shown_other.other_version_of.reset();
+    const StorePlan plan = next.plan_store();
+    next.store_written(
+        plan,
+        carry_out_store(disk, plan,
+                        {.sessions = {read->workspace.sessions[0], shown_other}, .active = 0}));
+    EXPECT_FALSE(disk.files.contains(beside_bin));
+    RecoveryPolicy after(disk, folder, 4);
+    const std::optional<SalvagedWorkspace> again = after.start();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(texts_of(again->workspace), texts);
+}
+
+TEST(RecoveryPolicy, TwoStoresThatGaveOneTabTheSameNumberOfferTheSecondTextAsAnotherVersion) {
+    MemoryDisk disk;
+    disk.files[tabs_bin] = lone_store(1, 1, draft(text_of(1, 1)));
+    disk.files[beside_bin] = lone_store(2, 1, draft(text_of(1, 2)));
+    RecoveryPolicy next(disk, folder, 3);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->workspace.sessions.size(), 2u);
+    EXPECT_FALSE(read->workspace.sessions[0].other_version_of);
+    EXPECT_EQ(read->workspace.sessions[1].other_version_of, "");
+    EXPECT_NE(read->workspace.sessions[0].tab, read->workspace.sessions[1].tab);
+}
+
+TEST(RecoveryPolicy, OfTwoStoresOneTookOverTheNewerNumberWinsAlone) {
+    Session first = draft(text_of(1, 1));
+    Session second = draft(text_of(1, 2));
+    MemoryDisk disk;
+    disk.files[tabs_bin] = lone_store(1, 5, first);
+    StoreStamp stamp{
+        .run = 2,
+        .store = 1,
+        .replaces = {store_fingerprint(disk.files[tabs_bin])},
+        .taken_over = {{.run = 1, .store = 1}},
+        .order = 6,
+        .entries = {
+            {.tab = 7, .order = 6, .fingerprint = session_fingerprint(second), .draft = true}}};
+    disk.files[beside_bin] = encode_store_file({.sessions = {second}, .active = 0}, stamp);
+    RecoveryPolicy next(disk, folder, 3);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(texts_of(read->workspace), std::vector<std::u16string>{text_of(1, 2)});
+}
+
+// A store of this run left in a temporary file by a replace that lost its file, with every other
+// file that could take it refused.
+std::filesystem::path strand_a_store(MemoryDisk& disk, RecoveryPolicy& run,
+                                     const Workspace& workspace) {
+    disk.losing.insert(disk.operations + 1);
+    disk.failing.insert(disk.operations + 2);
+    const StorePlan plan = run.plan_store();
+    EXPECT_THROW(carry_out_store(disk, plan, workspace), std::runtime_error);
+    for (const auto& [path, bytes] : disk.files) {
+        if (path.filename().string().starts_with(".pellix-")) {
+            return path;
+        }
+    }
+    ADD_FAILURE() << "no temporary file";
+    return {};
+}
+
+TEST(RecoveryPolicy, ATemporaryFileThatCannotBeReadIsTakenOverWhenEveryTabIsLetGo) {
+    MemoryDisk disk;
+    RecoveryPolicy run(disk, folder, 1);
+    run.start();
+    Session tab = first_draft();
+    store_now(disk, run, {.sessions = {tab}, .active = 0});
+    tab.text = text_of(1, 2);
+    const std::filesystem::path stranded =
+        strand_a_store(disk, run, {.sessions = {tab}, .active = 0});
+    // The tab is closed while another program holds the temporary file.
+    disk.held.insert(stranded);
+    store_now(disk, run, Workspace{});
+    disk.held.clear();
+    RecoveryPolicy next(disk, folder, 2);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
+        EXPECT_FALSE(session.draft) << "the closed tab came back";
+        EXPECT_EQ(session.text, u"");
+    }
+}
+
+TEST(RecoveryPolicy, ATemporaryFileThatHoldsNoStoreIsNeverRemoved) {
+    MemoryDisk disk;
+    store_once(disk, {.sessions = {draft(text_of(1, 1))}, .active = 0});
+    const std::filesystem::path document = folder / ".pellix-42.tmp";
+    disk.files[document] = "# Hello\n";
+    RecoveryPolicy next(disk, folder, 2);
+    ASSERT_TRUE(next.start());
+    next.restored(true, {2026, 12, 9, 10, 0, 0});
+    store_now(disk, next, {.sessions = {draft(text_of(1, 2))}, .active = 0});
+    store_now(disk, next, Workspace{});
+    ASSERT_TRUE(disk.files.contains(document));
+    EXPECT_EQ(disk.files.at(document), "# Hello\n");
 }
 
 TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) {
@@ -1345,17 +1710,13 @@ TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDr
     MemoryDisk disk;
     RecoveryPolicy run(disk, folder, 1);
     run.start();
-    Session tab = draft(text_of(1, 1));
-    tab.tab = 1;
+    Session tab = first_draft();
     tab.path = path_of_tab(1);
-    const StorePlan first = run.plan_store();
-    run.store_written(first, carry_out_store(disk, first, {.sessions = {tab}, .active = 0}));
+    store_now(disk, run, {.sessions = {tab}, .active = 0});
     tab.text = text_of(1, 2);
     tab.draft = false;
     disk.full = true;
-    const StorePlan after_save = run.plan_store();
-    run.store_written(after_save,
-                      carry_out_store(disk, after_save, {.sessions = {tab}, .active = 0}));
+    store_now(disk, run, {.sessions = {tab}, .active = 0});
     disk.full = false;
     RecoveryPolicy next(disk, folder, 2);
     const std::optional<SalvagedWorkspace> read = next.start();
