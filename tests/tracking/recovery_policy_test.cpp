@@ -1728,7 +1728,7 @@ TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDr
 // draft, or any store made between the two (one beside a held file) would win over it.
 TEST(RecoveryPolicy, ASavedTextStandsAfterTheDraftOfTheSameText) {
     MemoryDisk disk;
-    RecoveryPolicy run(disk, folder, 1, [] { return std::uint64_t{0}; });
+    RecoveryPolicy run(disk, folder, 1);
     run.start();
     Session tab = draft(text_of(1, 1));
     tab.tab = 1;
