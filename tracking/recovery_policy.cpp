@@ -451,7 +451,6 @@ std::vector<RecoveryPolicy::StartFile*> RecoveryPolicy::all_files() {
 }
 
 // A write whose replace lost the old file leaves its store only in its temporary file: such a
-// A write whose replace lost the old file leaves its store only in its temporary file: such a
 // file is read as a store. One that holds no store may be a document's only copy (a Save whose
 // replace lost its file, of a document kept in this folder), and an empty read may be a file
 // over the limit: it stays. A damaged file's copy that reads whole is a store an earlier version
@@ -943,9 +942,11 @@ StorePlan RecoveryPolicy::plan_store() {
         // "tabs.bin" is left alone, and it hides "session.bin" from the next start.
         return plan;
     }
+    // A store a lost replace left aside is let go by its recency like the others: before the
+    // target when the target's store took it over, after it when it may be newer.
     std::vector<const StartFile*> older;
-    for (const StartFile* file : {&session_, &beside_}) {
-        if (file->present && touchable(*file)) {
+    for (const StartFile* file : all_files()) {
+        if (file != &tabs_ && file->present && touchable(*file)) {
             older.push_back(file);
         }
     }
@@ -955,12 +956,6 @@ StorePlan RecoveryPolicy::plan_store() {
     for (const StartFile* file : older) {
         plan.let_go.push_back(file->path);
         plan.older_than_target += recency(*file) < recency(*target) ? 1 : 0;
-    }
-    // A store a lost replace left aside may be newer than the target's: it goes last.
-    for (const StartFile& leftover : leftovers_) {
-        if (leftover.present && touchable(leftover)) {
-            plan.let_go.push_back(leftover.path);
-        }
     }
     return plan;
 }

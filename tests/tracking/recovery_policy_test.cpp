@@ -1509,6 +1509,36 @@ TEST(RecoveryPolicy, ATemporaryFileThatCannotBeReadIsTakenOverWhenEveryTabIsLetG
     }
 }
 
+TEST(RecoveryPolicy, AStoreALostReplaceLeftAsideGoesBeforeTheStoreThatTookItOver) {
+    // The tab is closed once a later run's store holds a newer version; whichever removal the
+    // program dies at, the version the lost replace left never comes back.
+    for (int death = 1; death <= 3; ++death) {
+        MemoryDisk disk;
+        RecoveryPolicy first(disk, folder, 1);
+        first.start();
+        Session tab = first_draft();
+        store_now(disk, first, {.sessions = {tab}, .active = 0});
+        tab.text = text_of(1, 2);
+        const std::filesystem::path stranded =
+            strand_a_store(disk, first, {.sessions = {tab}, .active = 0});
+        RecoveryPolicy second(disk, folder, 2);
+        ASSERT_TRUE(second.start());
+        second.restored(true, {2026, 12, 9, 10, 0, 0});
+        disk.held.insert(stranded);
+        tab.text = text_of(1, 3);
+        store_now(disk, second, {.sessions = {tab}, .active = 0});
+        disk.held.clear();
+        disk.crash_at = disk.operations + death;
+        EXPECT_THROW(store_now(disk, second, Workspace{}), Crash);
+        disk.crash_at = 0;
+        RecoveryPolicy third(disk, folder, 3);
+        const std::optional<SalvagedWorkspace> read = third.start();
+        for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
+            EXPECT_NE(session.text, text_of(1, 2)) << "death at removal " << death;
+        }
+    }
+}
+
 TEST(RecoveryPolicy, ATemporaryFileThatHoldsNoStoreIsNeverRemoved) {
     MemoryDisk disk;
     store_once(disk, {.sessions = {draft(text_of(1, 1))}, .active = 0});
