@@ -533,9 +533,22 @@ std::uint64_t find_tab_by_path(const std::filesystem::path& path, std::uint64_t 
     return no_tab;
 }
 
+namespace {
+
+// An untitled tab that holds another version of a file's draft is named for that file, on its
+// tab and in the title alike, so that the user can tell the two versions apart.
+std::optional<std::wstring> other_version_label(const DocumentTab& tab) {
+    if (!tab.path.empty() || tab.other_version_of.empty()) {
+        return std::nullopt;
+    }
+    return tab.other_version_of + L" (other version)";
+}
+
+} // namespace
+
 std::wstring tab_name(const DocumentTab& tab) {
-    if (tab.path.empty() && !tab.other_version_of.empty()) {
-        return tab.other_version_of + L" (other version)";
+    if (const auto label = other_version_label(tab)) {
+        return *label;
     }
     if (tab.path.empty()) {
         return L"Untitled " + std::to_wstring(tab.id);
@@ -548,7 +561,9 @@ void update_title() {
         return;
     }
     const DocumentTab& tab = current_tab();
-    std::wstring title = tab.path.empty() ? untitled_title : tab.path.filename().wstring();
+    std::wstring title = tab.path.empty()
+                             ? other_version_label(tab).value_or(untitled_title)
+                             : tab.path.filename().wstring();
     if (editor_modified(tab.editor)) {
         title += L" *";
     }

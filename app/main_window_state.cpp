@@ -23,6 +23,7 @@ std::uint64_t next_tab_id = 1;
 bool suppress_change = false;
 std::uint64_t input_busy_until = 0;
 std::uint64_t autosave_deadline = 0;
+std::uint64_t recovery_store_deadline = 0;
 WordCountCache word_count_cache;
 std::wstring search_term;
 unsigned long highlight_mode = 0;

@@ -227,8 +227,12 @@ extern bool suppress_change;
 // The end of the current burst of editor or preview input (GetTickCount64 milliseconds); the
 // deferred refreshes wait until it has passed.
 extern std::uint64_t input_busy_until;
-// The latest time a deferred recovery snapshot may still be postponed to; 0 for none.
+// The latest time input may still postpone a deferred recovery snapshot to, from its first
+// postponement; 0 for none.
 extern std::uint64_t autosave_deadline;
+// The latest time the snapshot of the first change not yet handed to the recovery writer may
+// wait until, however steadily changes come; 0 for none.
+extern std::uint64_t recovery_store_deadline;
 
 // The word count of the active tab's text, brought up to date by the text refreshes.
 extern WordCountCache word_count_cache;

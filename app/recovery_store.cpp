@@ -569,6 +569,7 @@ void store_session(bool final, bool now) {
     }
     // Every change made so far goes with this store; the next one starts a deadline of its own.
     autosave_deadline = 0;
+    recovery_store_deadline = 0;
     try {
         KillTimer(main_window, timer_id::recovery_snapshot);
         StorePlan plan = recovery_decisions().plan_store();

@@ -61,17 +61,26 @@ UINT remaining(std::uint64_t until, std::uint64_t now) {
     return until > now ? static_cast<UINT>(std::min<std::uint64_t>(until - now, UINT_MAX)) : 1;
 }
 
-// Input puts the snapshot off to just after the burst, but never past the deadline that its
-// first unstored change set.
+// The earlier of the snapshot's two deadlines that is set; 0 when neither is.
+std::uint64_t recovery_snapshot_deadline() {
+    if (autosave_deadline == 0 || recovery_store_deadline == 0) {
+        return std::max(autosave_deadline, recovery_store_deadline);
+    }
+    return std::min(autosave_deadline, recovery_store_deadline);
+}
+
+// Input puts the snapshot off to just after the burst, but never past its first postponement's
+// limit, nor past the deadline that its first unstored change set.
 void recovery_snapshot_tick() {
     const std::uint64_t now = GetTickCount64();
     if (input_busy()) {
         if (autosave_deadline == 0) {
             autosave_deadline = now + autosave_postpone_limit_ms;
         }
-        if (now < autosave_deadline) {
+        const std::uint64_t deadline = recovery_snapshot_deadline();
+        if (now < deadline) {
             arm(timer_id::recovery_snapshot,
-                std::min(remaining(input_busy_until + 1, now), remaining(autosave_deadline, now)));
+                std::min(remaining(input_busy_until + 1, now), remaining(deadline, now)));
             return;
         }
     }
@@ -147,11 +156,11 @@ void arm_recovery_store() {
     // Each change restarts the quiet spell, which would put the store off for as long as the
     // typing goes on; the deadline set by the first change not yet stored caps it.
     const std::uint64_t now = GetTickCount64();
-    if (autosave_deadline == 0) {
-        autosave_deadline = now + recovery_store_limit_ms;
+    if (recovery_store_deadline == 0) {
+        recovery_store_deadline = now + recovery_store_limit_ms;
     }
     arm(timer_id::recovery_snapshot,
-        std::min(timer_period::recovery_snapshot, remaining(autosave_deadline, now)));
+        std::min(timer_period::recovery_snapshot, remaining(recovery_store_deadline, now)));
 }
 
 void drop_pending_tab_timers() {

@@ -85,6 +85,7 @@ void on_destroy() {
     set_completion_owner(nullptr);
     input_busy_until = 0;
     autosave_deadline = 0;
+    recovery_store_deadline = 0;
     word_count_cache = {};
     stop_directory_watcher();
     persist_settings(true);

@@ -324,8 +324,8 @@ constexpr std::size_t store_head_size = 8 + 4;
 constexpr std::size_t entry_size = 8 + 8 + 8;
 // The bytes after the v1 stamp's lists: order, container size and fingerprint, the entry count.
 constexpr std::size_t stamp_more_size = 8 + 8 + 8 + 4;
-// An entry's order is a clock's count, far below these bits; a store of an earlier version set
-// neither.
+// An entry's order counts stores (an earlier version's, a clock's milliseconds), far below these
+// bits; a store of an earlier version set neither.
 constexpr std::uint64_t entry_draft_known = std::uint64_t{1} << 63;
 constexpr std::uint64_t entry_is_draft = std::uint64_t{1} << 62;
 

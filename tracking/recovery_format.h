@@ -94,9 +94,9 @@ struct StoreStamp {
     std::uint64_t store = 0;
     std::vector<std::uint64_t> replaces;
     std::vector<StoreReach> taken_over;
-    // Only in a stamp that heads its file: where the store stands in the one order of every
-    // store of every run (later stores, also of runs that could not read it, stand after it),
-    // and its records in file order.
+    // Only in a stamp that heads its file: a number past every order its run had read, which
+    // tells the newer of two stores only where one took the other over; and its records in
+    // file order.
     std::uint64_t order = 0;
     std::vector<StoreEntry> entries;
 

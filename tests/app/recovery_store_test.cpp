@@ -427,6 +427,10 @@ TEST_F(RecoveryStore, ADraftOfAStoreWrittenBesideTheOtherComesInATabNamedForItsF
     EXPECT_EQ(tab_text(*tabs[1]), u"second draft");
     EXPECT_TRUE(modified(*tabs[1]));
     EXPECT_EQ(tab_name(*tabs[1]), L"both.md (other version)");
+    select_tab(1, false);
+    wchar_t title[64] = {};
+    GetWindowTextW(main_window, title, 64);
+    EXPECT_STREQ(title, L"both.md (other version) * - Pellix");
     EXPECT_NE(tabs[0]->recovery_tab, tabs[1]->recovery_tab);
 }
 
