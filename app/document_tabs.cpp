@@ -561,9 +561,8 @@ void update_title() {
         return;
     }
     const DocumentTab& tab = current_tab();
-    std::wstring title = tab.path.empty()
-                             ? other_version_label(tab).value_or(untitled_title)
-                             : tab.path.filename().wstring();
+    std::wstring title = tab.path.empty() ? other_version_label(tab).value_or(untitled_title)
+                                          : tab.path.filename().wstring();
     if (editor_modified(tab.editor)) {
         title += L" *";
     }
