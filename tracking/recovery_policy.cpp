@@ -3,6 +3,7 @@
 #include "core/file_io.h"
 
 #include <algorithm>
+#include <array>
 #include <compare>
 #include <cstddef>
 #include <cstdio>
@@ -917,7 +918,8 @@ StorePlan RecoveryPolicy::plan_store() {
     plan.stamp = stamp_of_store();
     plan.stamp.order = ++newest_order_;
     plan.known = known_;
-    plan.stamp_when_empty = std::any_of(files_.begin(), files_.end(), [](const StartFile* file) {
+    const std::array<const StartFile*, 3> files{&tabs_, &session_, &beside_};
+    plan.stamp_when_empty = std::any_of(files.begin(), files.end(), [](const StartFile* file) {
         return file->present && (file->left_alone || file->unknown);
     });
     // A "tabs.bin" written while an unread "session.bin" may be there would hide it from the

@@ -42,7 +42,6 @@
 
 #include "tracking/recovery_format.h"
 
-#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -265,7 +264,6 @@ private:
     StartFile tabs_;
     StartFile session_;
     StartFile beside_;
-    const std::array<StartFile*, 3> files_{&tabs_, &session_, &beside_};
     std::vector<std::pair<RecoveryNote, std::filesystem::path>> kept_;
     bool storing_beside_ = false;
 };

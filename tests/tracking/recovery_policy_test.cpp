@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace pellix {
@@ -316,13 +318,33 @@ Rebuilt rebuild(const Workspace& workspace, bool drafts, const std::map<int, int
     return rebuilt;
 }
 
-// What a start reads from `files` where no file is held and no operation fails.
+// What a start reads from `files` where no file is held and no operation fails. It depends on
+// the files alone, and the crash points of one step mostly leave the same files: each answer is
+// kept for the next time the same files come.
 Workspace read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files) {
+    using Files = std::map<std::filesystem::path, std::string>;
+    constexpr std::size_t most_kept = 4096;
+    static std::unordered_multimap<std::size_t, std::pair<Files, Workspace>> known;
+    std::size_t key = files.size();
+    for (const auto& [path, bytes] : files) {
+        key = key * 31 + std::hash<std::string>{}(path.native());
+        key = key * 31 + std::hash<std::string>{}(bytes);
+    }
+    const auto [first, last] = known.equal_range(key);
+    for (auto same = first; same != last; ++same) {
+        if (same->second.first == files) {
+            return same->second.second;
+        }
+    }
     MemoryDisk clean;
     clean.files = files;
     RecoveryPolicy next(clean, folder, 0);
     const std::optional<SalvagedWorkspace> read = next.start();
-    return read ? read->workspace : Workspace{};
+    if (known.size() >= most_kept) {
+        known.clear();
+    }
+    return known.emplace(key, std::pair{files, read ? read->workspace : Workspace{}})
+        ->second.second;
 }
 
 // The program as far as recovery goes, with what the promise owes the user: for each tab, the
@@ -682,7 +704,7 @@ private:
     }
 
     void start(bool yes) {
-        policy_ = std::make_unique<RecoveryPolicy>(disk_, folder, ++runs_);
+        policy_.emplace(disk_, folder, ++runs_);
         pending_.reset();
         // A Save no store saw before the program died may have left a stale text in the last
         // store, which this start may bring back: that tab is judged again from its next change.
@@ -1134,7 +1156,7 @@ private:
     }
 
     MemoryDisk& disk_;
-    std::unique_ptr<RecoveryPolicy> policy_;
+    std::optional<RecoveryPolicy> policy_; // copied whole with the run
     std::vector<Tab> tabs_;
     std::optional<Job> pending_;
     std::map<int, int> versions_;             // the newest version of each tab typed so far
@@ -1171,37 +1193,50 @@ private:
 };
 
 // Runs the steps once whole and once crashing at each file operation in turn; returns the first
-// moment the promise did not hold, or nothing.
+// moment the promise did not hold, or nothing. A crash replays only the step it falls in, from
+// the run and the disk as they were before it.
 std::optional<std::string> counterexample(const std::vector<Move>& steps) {
-    int operations = 0;
-    for (int crash_at = 0;; ++crash_at) {
+    MemoryDisk disk;
+    Run run(disk);
+    struct Before {
+        Run run;
         MemoryDisk disk;
+    };
+    std::vector<Before> before;
+    before.reserve(steps.size());
+    for (std::size_t done = 0; done < steps.size(); ++done) {
+        before.push_back({run, disk});
+        run.apply(steps[done]);
+        const std::string missing = run.broken_promise();
+        if (!missing.empty()) {
+            return "after " + std::string(name_of(steps[done].step)) + " (step " +
+                   std::to_string(done + 1) + "): " + missing;
+        }
+    }
+    const int operations = disk.operations;
+    std::size_t done = 0;
+    for (int crash_at = 1; crash_at <= operations; ++crash_at) {
+        while (done + 1 < steps.size() && before[done + 1].disk.operations < crash_at) {
+            ++done;
+        }
+        disk = before[done].disk;
         disk.crash_at = crash_at;
-        Run run(disk);
-        std::size_t done = 0;
+        Run crashed(before[done].run);
+        std::size_t at = done;
         try {
-            for (; done < steps.size(); ++done) {
-                run.apply(steps[done]);
-                const std::string missing = run.broken_promise();
-                if (!missing.empty() && crash_at == 0) {
-                    return "after " + std::string(name_of(steps[done].step)) + " (step " +
-                           std::to_string(done + 1) + "): " + missing;
-                }
+            for (; at < steps.size(); ++at) {
+                crashed.apply(steps[at]);
             }
         } catch (const Crash&) {
         }
-        const std::string missing = run.broken_promise();
+        const std::string missing = crashed.broken_promise();
         if (!missing.empty()) {
             return "crash at operation " + std::to_string(crash_at) + " during " +
-                   (done < steps.size() ? name_of(steps[done].step) : "the end") + " (step " +
-                   std::to_string(done + 1) + "): " + missing;
-        }
-        if (crash_at == 0) {
-            operations = disk.operations;
-        } else if (crash_at >= operations) {
-            return std::nullopt;
+                   (at < steps.size() ? name_of(steps[at].step) : "the end") + " (step " +
+                   std::to_string(at + 1) + "): " + missing;
         }
     }
+    return std::nullopt;
 }
 
 // The failing sequence with every step left out that it still fails without, and each number
