@@ -211,16 +211,15 @@ std::string describe(const std::vector<Move>& moves) {
     return text;
 }
 
-// What a file held as written, and where a byte of it went bad or it was cut.
+// What a file held as written, which of its bytes went bad, and how many are left after a cut.
 struct Damage {
     std::string written;
-    std::size_t at = 0;
-    bool cut = false;
+    std::vector<bool> spoilt; // one for each byte written
+    std::size_t kept = 0;
 };
 
 // The bytes before a container's first record: its magic, count and active index.
 constexpr std::size_t container_head = 16;
-constexpr std::string_view container_magic("PLXTABS1", 8);
 
 std::uint32_t u32_at(const std::string& bytes, std::size_t at) {
     std::uint32_t value = 0;
@@ -235,22 +234,51 @@ bool untouched(const Damage* damage, std::size_t from, std::size_t to) {
     if (!damage) {
         return true;
     }
-    return damage->cut ? to <= damage->at : damage->at < from || damage->at >= to;
+    const auto first = damage->spoilt.begin();
+    return to <= damage->kept && std::find(first + static_cast<std::ptrdiff_t>(from),
+                                           first + static_cast<std::ptrdiff_t>(to),
+                                           true) == first + static_cast<std::ptrdiff_t>(to);
 }
 
-// Whether the record at `at` of the bytes as written stands where its container's lengths lead,
-// with its container's magic and every length before it as written.
-bool framed(const std::string& written, std::size_t at, const Damage* damage) {
-    const std::size_t container = written.rfind(container_magic, at);
-    if (container == std::string::npos ||
-        !untouched(damage, container, container + container_magic.size())) {
-        return false;
+// Where the parts of a store file of this version lie, from its bytes as written (the first part
+// of them, for a write a kill cut short): the stamp's copy at the head and, in a whole file, at
+// the tail, each with its size, and the container between them.
+struct StoreLayout {
+    std::size_t stamp = 0;       // the size of one copy of the stamp
+    std::size_t tail_copy = 0;   // where the tail's copy starts; 0: no tail
+    std::size_t container = 0;   // where the container starts
+    std::size_t records_end = 0; // where the container ends
+};
+constexpr std::string_view store_head_magic("PLXSTOR2", 8);
+constexpr std::string_view store_tail_magic("PLXTAIL2", 8);
+constexpr std::size_t store_ends = 8 + 4;
+
+std::optional<StoreLayout> layout_of(const std::string& written) {
+    if (!written.starts_with(store_head_magic) || written.size() < store_ends) {
+        return std::nullopt;
     }
-    std::size_t offset = container + container_head;
-    while (offset < at && offset + 4 <= written.size() && untouched(damage, offset, offset + 4)) {
-        offset += 4 + std::size_t{u32_at(written, offset)};
+    StoreLayout layout{.stamp = u32_at(written, 8),
+                       .tail_copy = 0,
+                       .container = store_ends + u32_at(written, 8),
+                       .records_end = written.size()};
+    if (written.ends_with(store_tail_magic) &&
+        written.size() >= 2 * store_ends + 2 * layout.stamp &&
+        u32_at(written, written.size() - store_ends) == layout.stamp) {
+        layout.tail_copy = written.size() - store_ends - layout.stamp;
+        layout.records_end = layout.tail_copy;
     }
-    return offset == at;
+    return layout;
+}
+
+// Whether a start can read the records of a store file still: one of its magics tells that this
+// version wrote it, and one copy of its stamp, which vouches for each record, is as written.
+bool vouched(const StoreLayout& layout, std::size_t size, const Damage* damage) {
+    const bool tail = layout.tail_copy != 0;
+    const bool known = untouched(damage, 0, store_head_magic.size()) ||
+                       (tail && untouched(damage, size - store_tail_magic.size(), size));
+    return known && ((layout.container <= size &&
+                      untouched(damage, store_head_magic.size(), layout.container)) ||
+                     (tail && untouched(damage, layout.tail_copy, size)));
 }
 
 // What a tab shows after a start: which tab and which version of it, and whether as a draft.
@@ -321,10 +349,10 @@ Rebuilt rebuild(const Workspace& workspace, bool drafts, const std::map<int, int
 // What a start reads from `files` where no file is held and no operation fails. It depends on
 // the files alone, and the crash points of one step mostly leave the same files: each answer is
 // kept for the next time the same files come.
-Workspace read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files) {
+SalvagedWorkspace read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files) {
     using Files = std::map<std::filesystem::path, std::string>;
     constexpr std::size_t most_kept = 4096;
-    static std::unordered_multimap<std::size_t, std::pair<Files, Workspace>> known;
+    static std::unordered_multimap<std::size_t, std::pair<Files, SalvagedWorkspace>> known;
     std::size_t key = files.size();
     for (const auto& [path, bytes] : files) {
         key = key * 31 + std::hash<std::string>{}(path.native());
@@ -343,8 +371,7 @@ Workspace read_by_a_clean_start(const std::map<std::filesystem::path, std::strin
     if (known.size() >= most_kept) {
         known.clear();
     }
-    return known.emplace(key, std::pair{files, read ? read->workspace : Workspace{}})
-        ->second.second;
+    return known.emplace(key, std::pair{files, read.value_or(SalvagedWorkspace{})})->second.second;
 }
 
 // The program as far as recovery goes, with what the promise owes the user: for each tab, the
@@ -454,8 +481,8 @@ public:
         if (!status_fault_.empty()) {
             add(status_fault_);
         }
-        const Workspace read = read_by_a_clean_start(disk_.files);
-        const Rebuilt shown = rebuild(read, true, saved_, 1000);
+        const SalvagedWorkspace read = read_by_a_clean_start(disk_.files);
+        const Rebuilt shown = rebuild(read.workspace, true, saved_, 1000);
         check_sessions(read, add);
         check_shown(shown, add);
         for (const Shown& at : shown.tabs) {
@@ -502,23 +529,39 @@ public:
 private:
     using Complaint = std::function<void(const std::string&)>;
 
-    // Each session names its own tab's file, and says it is no draft only of a text its file
-    // held once (unless a byte went bad: a record an earlier version wrote checks no flag); no
-    // file that no store wrote is removed.
-    void check_sessions(const Workspace& read, const Complaint& add) const {
-        for (const Session& session : read.sessions) {
+    // Each session is one the writer was given (a record no stamp checks, of a file that went
+    // bad, may be any other, but a start never says it read such a one whole); it names a file
+    // its tab had, and says it is no draft only of a text its file held once; no file that no
+    // store wrote is removed.
+    void check_sessions(const SalvagedWorkspace& read, const Complaint& add) const {
+        // A record of an earlier version checks nothing but its lengths.
+        const auto lone = disk_.files.find(session_bin);
+        const bool lone_record_spoilt =
+            lone != disk_.files.end() && damaged_.contains(store_fingerprint(lone->second));
+        for (const Session& session : read.workspace.sessions) {
             if (!genuine(session.text)) {
                 continue;
             }
             const int tab = tab_of(session.text);
-            if (!session.path.empty() && session.path != path_of_tab(tab)) {
-                add("tab " + std::to_string(tab) + " comes back as " + session.path);
+            const std::string version = std::to_string(version_of(session.text));
+            const std::string path = session.other_version_of.value_or(session.path);
+            Session as_given = session;
+            as_given.path = path;
+            if (!given_.contains({session_fingerprint(as_given), session.draft})) {
+                if (damaged_.empty() || (read.whole && !lone_record_spoilt)) {
+                    add("tab " + std::to_string(tab) + " version " + version +
+                        " comes back as no store wrote it" + (read.whole ? ", read whole" : ""));
+                }
+                continue;
+            }
+            if (!path.empty() && path != path_of_tab(tab)) {
+                add("tab " + std::to_string(tab) + " comes back as " + path);
             }
             const auto saved = ever_saved_.find(tab);
-            if (!session.draft && damaged_.empty() &&
+            if (!session.draft &&
                 (saved == ever_saved_.end() || !saved->second.contains(version_of(session.text)))) {
-                add("tab " + std::to_string(tab) + " version " +
-                    std::to_string(version_of(session.text)) + " comes back as saved, never saved");
+                add("tab " + std::to_string(tab) + " version " + version +
+                    " comes back as saved, never saved");
             }
         }
         for (const auto& [path, bytes] : odd_files_) {
@@ -735,8 +778,9 @@ private:
         const bool may_fail = disk_.locked || !disk_.held.empty() ||
                               std::any_of(disk_.failing.begin(), disk_.failing.end(),
                                           [&](int failing) { return failing > disk_.operations; });
-        std::vector<Session> readable =
-            may_fail ? read_by_a_clean_start(disk_.files).sessions : std::vector<Session>{};
+        std::vector<Session> readable = may_fail
+                                            ? read_by_a_clean_start(disk_.files).workspace.sessions
+                                            : std::vector<Session>{};
         // As the program does: a start that fails says so and keeps the run's decisions.
         std::optional<SalvagedWorkspace> read;
         bool said_unreadable = false;
@@ -886,6 +930,9 @@ private:
     bool carry_out(const Job& job, bool checked) {
         const StorePlan& plan = job.plan;
         const Workspace& workspace = job.workspace;
+        for (const Session& session : workspace.sessions) {
+            given_.insert({session_fingerprint(session), session.draft});
+        }
         // Until the store lands, the Saves it follows are still the moment it cannot close.
         saves_in_flight_ = job.saves;
         const std::size_t writes = disk_.written.size();
@@ -991,27 +1038,31 @@ private:
 
     // The sessions this run wrote whose records a start can still read from `bytes` of a store
     // file (or of "session.bin", a lone record), judged by what was written and where it went bad
-    // rather than by the reader under test: a record whose bytes and every length before it in its
-    // container are as written.
+    // rather than by the reader under test: a record whose bytes are as written, in a file whose
+    // stamp a start can still read (or, alone, a lone record as written).
     std::vector<Session> intact_in(const std::string& bytes, bool lone_record) const {
         const auto spoilt = damaged_.find(store_fingerprint(bytes));
         const Damage* damage = spoilt != damaged_.end() ? &spoilt->second : nullptr;
         const std::string& written = damage ? damage->written : bytes;
+        const std::optional<StoreLayout> layout = layout_of(written);
+        if (!lone_record && (!layout || !vouched(*layout, written.size(), damage))) {
+            return {};
+        }
         std::vector<Session> intact;
         for (const Session& session : written_) {
             const std::string container = encode_tab_recovery({.sessions = {session}, .active = 0});
+            // The record without its length, which a start does without.
+            const std::string_view record = std::string_view(container).substr(container_head + 4);
             if (lone_record) {
-                const std::string_view record =
-                    std::string_view(container).substr(container_head + 4);
                 if (written == record && untouched(damage, 0, written.size())) {
                     intact.push_back(session);
                 }
                 continue;
             }
-            const std::string record = container.substr(container_head);
-            for (std::size_t at = written.find(record); at != std::string::npos;
+            for (std::size_t at = written.find(record, layout->container);
+                 at != std::string::npos && at + record.size() <= layout->records_end;
                  at = written.find(record, at + 1)) {
-                if (untouched(damage, at, at + record.size()) && framed(written, at, damage)) {
+                if (untouched(damage, at, at + record.size())) {
                     intact.push_back(session);
                     break;
                 }
@@ -1041,9 +1092,9 @@ private:
         return versions;
     }
 
-    // The user's disk spoils a byte of a file in the folder, or cuts it short, once for each file
-    // written (a file spoiled twice may have lost everything that tells its tabs apart): each tab
-    // is owed the newest version of it still intact in a store file (a Save counts only while a
+    // The user's disk spoils bytes of a file in the folder: a few single bytes, runs of them, or
+    // the same byte of both copies of a store's stamp; or it cuts the file short. Each tab is
+    // owed the newest version of it still intact in a store file (a Save counts only while a
     // store that saw it is there to say so).
     void spoil(bool cut, std::uint32_t choice) {
         if (disk_.files.empty()) {
@@ -1052,15 +1103,51 @@ private:
         auto file = disk_.files.begin();
         std::advance(file, choice % disk_.files.size());
         std::string& bytes = file->second;
-        if (bytes.empty() || damaged_.contains(store_fingerprint(bytes))) {
+        if (bytes.empty()) {
             return;
         }
-        const std::size_t at = (choice / disk_.files.size()) % bytes.size();
-        Damage damage{.written = bytes, .at = at, .cut = cut};
+        const auto before = damaged_.find(store_fingerprint(bytes));
+        Damage damage = before != damaged_.end() ? before->second
+                                                 : Damage{.written = bytes,
+                                                          .spoilt = std::vector<bool>(bytes.size()),
+                                                          .kept = bytes.size()};
+        std::mt19937_64 draw(choice);
+        auto spoil_byte = [&](std::size_t at, char with) {
+            if (at < bytes.size()) {
+                bytes[at] = static_cast<char>(damage.written[at] ^ with);
+                damage.spoilt[at] = true;
+            }
+        };
+        auto some_bits = [&] { return static_cast<char>(1 + draw() % 255); };
         if (cut) {
-            bytes.resize(at);
-        } else {
-            bytes[at] = static_cast<char>(bytes[at] ^ (1 + (choice >> 24) % 255));
+            damage.kept = (choice / disk_.files.size()) % bytes.size();
+            bytes.resize(damage.kept);
+        }
+        const std::optional<StoreLayout> layout = layout_of(damage.written);
+        for (std::uint64_t left = cut ? 0 : 1 + draw() % 4; left > 0; --left) {
+            const std::size_t at = draw() % bytes.size();
+            switch (draw() % 3) {
+            case 0:
+                spoil_byte(at, some_bits());
+                break;
+            case 1:
+                for (std::size_t run = 2 + draw() % 63, i = at; i < at + run; ++i) {
+                    spoil_byte(i, some_bits());
+                }
+                break;
+            default:
+                if (layout && layout->tail_copy != 0 && layout->stamp != 0) {
+                    const std::size_t in_stamp = draw() % layout->stamp;
+                    const char with = some_bits();
+                    spoil_byte(store_ends + in_stamp, with);
+                    spoil_byte(layout->tail_copy + in_stamp, with);
+                } else {
+                    spoil_byte(at, some_bits());
+                }
+            }
+        }
+        if (bytes == damage.written) {
+            return;
         }
         damaged_[store_fingerprint(bytes)] = std::move(damage);
         const std::map<int, std::set<int>> on_disk = versions_on_disk();
@@ -1107,6 +1194,7 @@ private:
             encode_tab_recovery({.sessions = {draft(text_of(tab, 1))}, .active = 0});
         disk_.files[session_bin] = container.substr(20);
         written_.push_back(draft(text_of(tab, 1)));
+        given_.insert({session_fingerprint(draft(text_of(tab, 1))), true});
         on_disk(tab, 1);
     }
 
@@ -1190,6 +1278,8 @@ private:
     std::uint64_t runs_ = 0;
     std::map<std::uint64_t, Damage> damaged_; // by the bytes spoiled: what was written there
     std::vector<Session> written_;            // every session a store wrote, without tab and order
+    // Every session the writer was given, landed or not, by fingerprint and draft flag.
+    std::set<std::pair<std::uint64_t, bool>> given_;
 };
 
 // Runs the steps once whole and once crashing at each file operation in turn; returns the first
@@ -1313,8 +1403,8 @@ TEST(RecoveryPolicy, ACopyNamedForDraftsARestoreLeftOutIsNeverPruned) {
 }
 
 TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
-    // The first of two records spoiled: the second is owed, as the harness knows from where it
-    // wrote it, whatever the reader makes of the lengths.
+    // Spoiled bytes cost only the records they fall in: each other record that a copy of the
+    // stamp still vouches for is owed, as the harness knows from where it wrote it.
     EXPECT_PROMISE_KEPT(start_yes, type, type, store, written, {damage, 155}, start_yes);
     EXPECT_PROMISE_KEPT(start_yes, type, type, store, written, damage, start_yes, store, written,
                         start_yes);
