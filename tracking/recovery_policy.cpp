@@ -675,7 +675,8 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         }
     }
     SalvagedWorkspace merged{.workspace = {}, .whole = true};
-    std::map<std::uint64_t, std::uint64_t> offered; // the fingerprint each tab came with
+    std::map<std::uint64_t, std::uint64_t> offered;    // the fingerprint each tab came with
+    std::map<std::string, std::uint64_t> offered_path; // and each file's path
     for (const StartFile* file : all_files()) {
         if (!file->read || file->taken_over) {
             continue;
@@ -691,14 +692,22 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
             Session session = file->sessions[i];
             const std::uint64_t fingerprint = session_fingerprint(session);
             // Two stores neither of which read the other may give their texts one number: the
-            // first file's stands for the tab, the other's is another version of it.
+            // first file's stands for the tab, the other's is another version of it. So for a
+            // file's path, which two tabs of two runs may have had: a restore opens a path in one
+            // tab, and the second text would take the first one's place there.
             const auto first = offered.find(session.tab);
+            const auto first_at_path = offered_path.find(session.path);
             const bool newest =
                 session.order == newest_of_tab[session.tab] &&
                 (session.path.empty() || session.order == newest_of_path[session.path]) &&
-                (first == offered.end() || first->second == fingerprint);
+                (first == offered.end() || first->second == fingerprint) &&
+                (session.path.empty() || first_at_path == offered_path.end() ||
+                 first_at_path->second == fingerprint);
             if (newest) {
                 offered[session.tab] = fingerprint;
+                if (!session.path.empty()) {
+                    offered_path[session.path] = fingerprint;
+                }
             }
             if ((!newest && (!session.draft || answered_by_newer(*file, session))) ||
                 (session.order == 0 && named.contains(fingerprint))) {
@@ -728,11 +737,14 @@ bool RecoveryPolicy::anything_to_read() {
         look(*file);
     }
     bool nothing = !tabs_.present && !session_.present && !beside_.present;
-    // A replace that lost the old file may have left the only store in its temporary file.
+    // A replace that lost the old file may have left the only store in its temporary file, and
+    // the previous release, which read no stamped store, in a copy it set aside.
     if (nothing) {
         try {
             const std::vector<std::filesystem::path> names = disk_.names(tabs_.path.parent_path());
-            nothing = std::none_of(names.begin(), names.end(), temporary_name);
+            nothing = std::none_of(names.begin(), names.end(), [](const auto& name) {
+                return temporary_name(name) || set_aside_name(name);
+            });
         } catch (const std::runtime_error&) {
         }
     }

@@ -154,6 +154,15 @@ std::string path_of_tab(int tab) {
     return "t" + std::to_string(tab) + ".md";
 }
 
+// The name a tab is saved as by its `copy`-th Save As.
+std::string path_of_tab(int tab, int copy) {
+    return "t" + std::to_string(tab) + "-" + std::to_string(copy) + ".md";
+}
+
+int tab_of_path(const std::string& path) {
+    return std::stoi(path.substr(1));
+}
+
 Session draft(const std::u16string& text) {
     return {.text = text,
             .encoding = Encoding::utf8,
@@ -174,18 +183,21 @@ Session draft(const std::u16string& text) {
 // saved or its edits discarded (by the argument's bits), with its last store; the next write's
 // replace loses the old file; a file in the folder is cut short; another tab is made the active
 // one; another program changes a tab's file, or deletes or renames it; a file that is no store
-// (a document's temporary file among them) is put in the folder. The argument chooses the tab.
+// (a document's temporary file among them) is put in the folder; a tab is saved under a new name;
+// the user opens a file that a tab of an earlier run had and no tab has now; the program dies
+// and the previous release starts. The argument chooses the tab.
 // clang-format off
 #define RECOVERY_STEPS(X) X(start_yes) X(start_no) X(type) X(edit) X(save) X(close) X(store)      \
     X(written) X(hold_tabs) X(release_tabs) X(hold_beside) X(release_beside) X(hold_session)     \
     X(release_session) X(damage) X(delete_copy) X(tab_limit) X(fail_next) X(fail_second)         \
     X(lock_folder) X(unlock_folder) X(old_session) X(quit) X(lose_next) X(cut) X(switch_tab)   \
-    X(outside) X(odd_file)
+    X(outside) X(odd_file) X(save_as) X(reopen) X(old_release)
 // clang-format on
 #define STEP_ENUMERATOR(step) step,
 #define STEP_NAME(step) #step,
+#define STEP_COUNT(step) +1
 enum class Step { RECOVERY_STEPS(STEP_ENUMERATOR) };
-constexpr int step_kinds = static_cast<int>(Step::odd_file) + 1;
+constexpr int step_kinds = 0 RECOVERY_STEPS(STEP_COUNT);
 
 const char* name_of(Step step) {
     constexpr const char* names[] = {RECOVERY_STEPS(STEP_NAME)};
@@ -287,7 +299,7 @@ struct Shown {
     int version = 0;
     bool draft = false;
     std::uint64_t identity = 0; // as the start gave it
-    bool file = false;          // the tab has a file of its own
+    std::string path;           // the tab's file; empty for none
     bool other_version = false; // a draft of a store that stood side by side, in a tab of its own
 };
 
@@ -301,8 +313,8 @@ struct Rebuilt {
     std::set<int> left_out;
     std::size_t active = 0;
 };
-Rebuilt rebuild(const Workspace& workspace, bool drafts, const std::map<int, int>& saved,
-                std::size_t limit) {
+Rebuilt rebuild(const Workspace& workspace, bool drafts,
+                const std::map<std::string, int>& documents, std::size_t limit) {
     Rebuilt rebuilt;
     rebuilt.active = std::numeric_limits<std::size_t>::max();
     std::map<std::string, std::size_t> by_path;
@@ -312,16 +324,16 @@ Rebuilt rebuild(const Workspace& workspace, bool drafts, const std::map<int, int
             continue;
         }
         const int tab = tab_of(session.text);
-        const auto file = saved.find(tab);
+        const auto file = documents.find(session.path);
         const bool taken = session.draft && drafts;
-        if (!taken && (session.path.empty() || file == saved.end())) {
+        if (!taken && (session.path.empty() || file == documents.end())) {
             continue;
         }
         const Shown shown{.tab = tab,
                           .version = taken ? version_of(session.text) : file->second,
                           .draft = taken,
                           .identity = session.tab,
-                          .file = !session.path.empty(),
+                          .path = session.path,
                           .other_version = session.other_version_of.has_value()};
         const auto open = session.path.empty() ? by_path.end() : by_path.find(session.path);
         const bool into_open = open != by_path.end();
@@ -420,6 +432,17 @@ public:
         case Step::odd_file:
             odd_file(move.arg);
             break;
+        case Step::save_as:
+            if (Tab* tab = chosen(move.arg)) {
+                save_as(*tab);
+            }
+            break;
+        case Step::reopen:
+            reopen(move.arg);
+            break;
+        case Step::old_release:
+            old_release();
+            break;
         case Step::store:
             store();
             break;
@@ -482,7 +505,7 @@ public:
             add(status_fault_);
         }
         const SalvagedWorkspace read = read_by_a_clean_start(disk_.files);
-        const Rebuilt shown = rebuild(read.workspace, true, saved_, 1000);
+        const Rebuilt shown = rebuild(read.workspace, true, documents_, 1000);
         check_sessions(read, add);
         check_shown(shown, add);
         for (const Shown& at : shown.tabs) {
@@ -512,8 +535,8 @@ public:
                     best = std::max(best, at.version);
                 }
             }
-            const auto file = saved_.find(tab);
-            const bool in_file = file != saved_.end() && file->second >= newest;
+            const std::optional<int> file = saved_version(tab);
+            const bool in_file = file && *file >= newest;
             if (any && best < newest && (own || !in_file)) {
                 add("tab " + std::to_string(tab) + " shows version " + std::to_string(best) +
                     " though version " + std::to_string(newest) + " was on disk");
@@ -554,7 +577,7 @@ private:
                 }
                 continue;
             }
-            if (!path.empty() && path != path_of_tab(tab)) {
+            if (!path.empty() && (tab_of_path(path) != tab || !ever_paths_.contains(path))) {
                 add("tab " + std::to_string(tab) + " comes back as " + path);
             }
             const auto saved = ever_saved_.find(tab);
@@ -572,14 +595,21 @@ private:
     }
 
     // No tab is shown twice (another version of it comes in a tab named for it; a record of an
-    // earlier version whose settings a bad byte changed is not known for the same tab), and the
+    // earlier version whose settings a bad byte changed is not known for the same tab; a file
+    // opened again while a store no start had read held its tab is a tab of its own), and the
     // tab shown when the one store on disk was planned is the one shown again.
     void check_shown(const Rebuilt& shown, const Complaint& add) const {
-        std::set<int> seen;
+        std::map<int, std::set<std::uint64_t>> seen;
         for (const Shown& at : shown.tabs) {
-            if (!other_version(at) && !seen.insert(at.tab).second && damaged_.empty()) {
+            if (other_version(at)) {
+                continue;
+            }
+            std::set<std::uint64_t>& identities = seen[at.tab];
+            const bool own = reopened_tabs_.contains(at.tab) && !identities.contains(at.identity);
+            if (!identities.empty() && !own && damaged_.empty()) {
                 add("tab " + std::to_string(at.tab) + " is shown twice");
             }
+            identities.insert(at.identity);
         }
         int stores = 0;
         for (const auto& [path, bytes] : disk_.files) {
@@ -602,11 +632,18 @@ private:
         int tab = 0;
         int version = 0;
         bool draft = true; // false once saved, until the next edit
-        bool file = false; // it has a file of its own
+        std::string path;  // its file; empty for an untitled tab
         std::uint64_t identity = 0;
         // Another version of this tab, shown in a tab of its own: its text until it changes.
         int text_tab = 0;
     };
+
+    // The version the tab's own file holds; nothing when it has none.
+    std::optional<int> saved_version(int tab) const {
+        const auto path = paths_.find(tab);
+        const auto file = path != paths_.end() ? documents_.find(path->second) : documents_.end();
+        return file != documents_.end() ? std::optional<int>(file->second) : std::nullopt;
+    }
 
     // The harness's own tab for a shown tab that is another version of the tab its text names
     // (0 for any other): a new one when it first comes.
@@ -643,18 +680,23 @@ private:
     // deletes or renames it (2, 3): a draft of the tab is still the user's; what the file held
     // is owed no more.
     void outside(std::uint32_t arg) {
-        if (saved_.empty()) {
+        std::vector<int> filed;
+        for (const auto& [tab, path] : paths_) {
+            if (documents_.contains(path)) {
+                filed.push_back(tab);
+            }
+        }
+        if (filed.empty()) {
             return;
         }
-        auto file = saved_.begin();
-        std::advance(file, (arg / 4) % saved_.size());
-        const int tab = file->first;
-        const int held = file->second;
+        const int tab = filed[(arg / 4) % filed.size()];
+        const std::string& path = paths_.at(tab);
+        const int held = documents_.at(path);
         if (arg % 4 < 2) {
-            file->second = ++versions_[tab];
-            ever_saved_[tab].insert(file->second);
+            documents_[path] = ++versions_[tab];
+            ever_saved_[tab].insert(documents_[path]);
         } else {
-            saved_.erase(file);
+            documents_.erase(path);
         }
         // What was owed of the tab through its file is owed no more; a newer draft still is.
         if (floor_.contains(tab) && floor_[tab] <= held) {
@@ -677,7 +719,7 @@ private:
         return {.text = text_of(tab.text_tab != 0 ? tab.text_tab : tab.tab, tab.version),
                 .encoding = Encoding::utf8,
                 .line_ending = LineEnding::lf,
-                .path = tab.file ? path_of_tab(tab.tab) : std::string(),
+                .path = tab.path,
                 .draft = tab.draft,
                 .tab = tab.identity,
                 .order = 0,
@@ -690,15 +732,44 @@ private:
         tabs_.push_back({.tab = tab,
                          .version = 1,
                          .draft = !file,
-                         .file = file,
+                         .path = file ? path_of_tab(tab) : std::string(),
                          .identity = static_cast<std::uint64_t>(tab),
                          .text_tab = 0});
         active_ = tab;
         if (file) {
-            saved_[tab] = 1;
+            documents_[path_of_tab(tab)] = 1;
+            paths_[tab] = path_of_tab(tab);
+            ever_paths_.insert(path_of_tab(tab));
             ever_saved_[tab].insert(1);
             count_save(tab, 1);
         }
+    }
+
+    // The user opens a file that a tab of an earlier run had, and no tab of this run has: that
+    // tab again, under an identity of its own, as the program gives a file just opened.
+    void reopen(std::uint32_t arg) {
+        std::vector<int> closed;
+        for (const auto& [tab, path] : paths_) {
+            const int owner = tab;
+            const bool open = std::any_of(tabs_.begin(), tabs_.end(),
+                                          [&](const Tab& shown) { return shown.tab == owner; });
+            if (documents_.contains(path) && !open) {
+                closed.push_back(tab);
+            }
+        }
+        if (closed.empty()) {
+            return;
+        }
+        const int tab = closed[arg % closed.size()];
+        const std::string& path = paths_.at(tab);
+        tabs_.push_back({.tab = tab,
+                         .version = documents_.at(path),
+                         .draft = false,
+                         .path = path,
+                         .identity = (std::uint64_t{1} << 32) + ++reopened_,
+                         .text_tab = 0});
+        active_ = tab;
+        reopened_tabs_.insert(tab);
     }
 
     // A Save is owed once a store made after it has landed (the program stores at once after
@@ -710,9 +781,13 @@ private:
             tab.version = ++versions_[tab.tab];
             tab.text_tab = 0;
         }
-        tab.file = true;
+        if (tab.path.empty()) {
+            tab.path = paths_.contains(tab.tab) ? paths_.at(tab.tab) : path_of_tab(tab.tab);
+        }
         tab.draft = false;
-        saved_[tab.tab] = tab.version;
+        documents_[tab.path] = tab.version;
+        paths_[tab.tab] = tab.path;
+        ever_paths_.insert(tab.path);
         ever_saved_[tab.tab].insert(tab.version);
         unstored_saves_[tab.tab] = tab.version;
         // Saved over a newer text in the file (a start that could not read every file brought
@@ -721,6 +796,13 @@ private:
             floor_[tab.tab] = tab.version;
             counted_saves_[tab.tab] = tab.version;
         }
+    }
+
+    // Save As: the tab's text goes to a new file, which is the tab's from now on; its old file
+    // stays as it was, no tab's.
+    void save_as(Tab& tab) {
+        tab.path = path_of_tab(tab.tab, ++copies_);
+        save(tab);
     }
 
     void count_save(int tab, int version) {
@@ -813,13 +895,13 @@ private:
                 }
             }
         }
-        const Rebuilt rebuilt = rebuild(read->workspace, yes || !drafts, saved_, tab_limit_);
+        const Rebuilt rebuilt = rebuild(read->workspace, yes || !drafts, documents_, tab_limit_);
         active_ = 0;
         for (const Shown& shown : rebuilt.tabs) {
             Tab tab{.tab = shown.tab,
                     .version = shown.version,
                     .draft = shown.draft,
-                    .file = shown.file,
+                    .path = shown.path,
                     .identity = shown.identity,
                     .text_tab = 0};
             if (const int own = other_version_tab(shown)) {
@@ -1001,14 +1083,14 @@ private:
             if (!tab.draft) {
                 continue;
             }
-            if ((choices >> (i % 32)) & 1 || !tab.file) {
+            if ((choices >> (i % 32)) & 1 || tab.path.empty()) {
                 save(tab);
             } else {
                 forget(tab.tab, tab.version);
                 tab = {.tab = tab.tab,
-                       .version = saved_.contains(tab.tab) ? saved_[tab.tab] : 0,
+                       .version = documents_.contains(tab.path) ? documents_.at(tab.path) : 0,
                        .draft = false,
-                       .file = true,
+                       .path = tab.path,
                        .identity = tab.identity,
                        .text_tab = 0};
             }
@@ -1077,8 +1159,13 @@ private:
         std::map<int, std::set<int>> versions;
         for (const auto& [path, bytes] : disk_.files) {
             std::vector<Session> sessions;
-            if (path == tabs_bin || path == beside_bin ||
-                (path.filename().string().starts_with(".pellix-") && path.extension() == ".tmp")) {
+            const std::string name = path.filename().string();
+            // A store the previous release set aside is read again only while it reads whole.
+            const bool set_aside = (name.starts_with("tabs.bin.damaged-") ||
+                                    name.starts_with("tabs.bin.beside.damaged-")) &&
+                                   !damaged_.contains(store_fingerprint(bytes));
+            if (path == tabs_bin || path == beside_bin || set_aside ||
+                (name.starts_with(".pellix-") && path.extension() == ".tmp")) {
                 sessions = intact_in(bytes, false);
             } else if (path == session_bin && !disk_.files.contains(tabs_bin)) {
                 sessions = intact_in(bytes, true);
@@ -1093,9 +1180,7 @@ private:
     }
 
     // The user's disk spoils bytes of a file in the folder: a few single bytes, runs of them, or
-    // the same byte of both copies of a store's stamp; or it cuts the file short. Each tab is
-    // owed the newest version of it still intact in a store file (a Save counts only while a
-    // store that saw it is there to say so).
+    // the same byte of both copies of a store's stamp; or it cuts the file short.
     void spoil(bool cut, std::uint32_t choice) {
         if (disk_.files.empty()) {
             return;
@@ -1150,6 +1235,12 @@ private:
             return;
         }
         damaged_[store_fingerprint(bytes)] = std::move(damage);
+        owe_what_is_left();
+    }
+
+    // Files went bad or away: each tab is owed the newest version of it still intact in a store
+    // file (a Save counts only while a store that saw it is there to say so).
+    void owe_what_is_left() {
         const std::map<int, std::set<int>> on_disk = versions_on_disk();
         for (auto owed = floor_.begin(); owed != floor_.end();) {
             const auto [tab, newest] = *owed;
@@ -1178,6 +1269,13 @@ private:
         }
     }
 
+    // The program dies where it is.
+    void die() {
+        policy_.reset();
+        pending_.reset();
+        tabs_.clear();
+    }
+
     // The program dies and an older version runs, leaving a "session.bin" that holds one draft;
     // that version wrote no other store file.
     void old_session() {
@@ -1185,9 +1283,7 @@ private:
             disk_.files.contains(session_bin)) {
             return;
         }
-        policy_.reset();
-        pending_.reset();
-        tabs_.clear();
+        die();
         const int tab = next_tab_++;
         versions_[tab] = 1;
         const std::string container =
@@ -1198,12 +1294,49 @@ private:
         on_disk(tab, 1);
     }
 
+    // The program dies and the previous release starts: it reads no stamped store, so it sets
+    // "tabs.bin" aside byte for byte as a damaged copy, keeps the newest few such copies, and
+    // offers nothing. What only the copies it pruned held is lost to this release too.
+    void old_release() {
+        die();
+        bool lost = false;
+        try {
+            const std::vector<std::filesystem::path> names = disk_.names(folder);
+            if (std::find(names.begin(), names.end(), tabs_bin.filename()) == names.end()) {
+                return;
+            }
+            const std::filesystem::path copy =
+                kept_copy_name(tabs_bin, KeptCopy::damaged, clock_of_run(), names);
+            const bool spoilt = damaged_.contains(store_fingerprint(disk_.files.at(tabs_bin)));
+            disk_.move(tabs_bin, copy);
+            lost = spoilt;
+            std::vector<std::filesystem::path> now = names;
+            now.push_back(copy.filename());
+            for (const std::filesystem::path& old :
+                 copies_beyond(tabs_bin, KeptCopy::damaged, now, kept_store_copies)) {
+                disk_.remove(old);
+                lost = true;
+            }
+        } catch (const std::runtime_error&) {
+            // That release goes on without them.
+        }
+        if (lost) {
+            owe_what_is_left();
+        }
+    }
+
     void delete_copy() {
         for (auto it = disk_.files.begin(); it != disk_.files.end(); ++it) {
             const std::wstring name = it->first.filename().wstring();
             if (name.find(L".kept-") != std::wstring::npos ||
                 name.find(L".damaged-") != std::wstring::npos) {
+                const bool set_aside = (name.starts_with(L"tabs.bin.damaged-") ||
+                                        name.starts_with(L"tabs.bin.beside.damaged-")) &&
+                                       !damaged_.contains(store_fingerprint(it->second));
                 disk_.files.erase(it);
+                if (set_aside) {
+                    owe_what_is_left();
+                }
                 // What only that copy held is the user's to lose.
                 for (auto tab = left_out_.begin(); tab != left_out_.end();) {
                     if (!in_named_copy(*tab, floor_[*tab])) {
@@ -1248,7 +1381,9 @@ private:
     std::vector<Tab> tabs_;
     std::optional<Job> pending_;
     std::map<int, int> versions_;             // the newest version of each tab typed so far
-    std::map<int, int> saved_;                // the version each tab's file holds
+    std::map<std::string, int> documents_;    // the version each document on disk holds
+    std::map<int, std::string> paths_;        // each tab's file, the one it was saved as last
+    std::set<std::string> ever_paths_;        // every file a tab was saved as
     std::map<int, int> unstored_saves_;       // saves no store planned since has seen
     std::map<int, int> counted_saves_;        // saves a store made after them has seen
     std::map<int, int> unstored_let_go_;      // tabs let go that no store planned since has seen
@@ -1274,6 +1409,9 @@ private:
     std::string status_fault_;
     std::size_t tab_limit_ = 128;
     int next_tab_ = 1;
+    int copies_ = 0;              // Save As so far
+    std::uint64_t reopened_ = 0;  // files opened again so far
+    std::set<int> reopened_tabs_; // tabs whose file was opened again, under another identity
     unsigned starts_ = 0;
     std::uint64_t runs_ = 0;
     std::map<std::uint64_t, Damage> damaged_; // by the bytes spoiled: what was written there
@@ -1484,6 +1622,14 @@ TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
                         written, edit, close, store, written);
 }
 
+TEST(RecoveryPolicy, AFileOpenedAgainAndAStoreThePreviousReleaseSetAsideKeepThePromise) {
+    // The run that opened the file again could not read the store that had its tab.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, {type, 1}, {edit, 1}, store,
+                        written, release_tabs, hold_beside, start_yes, reopen, {edit, 1}, store,
+                        written, release_beside, start_yes);
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, old_release, start_yes, type, type, close);
+}
+
 TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) {
     std::vector<Move> steps{start_yes, type,         store,       written, hold_tabs, edit,   store,
                             written,   release_tabs, hold_beside, edit,    store,     written};
@@ -1574,6 +1720,27 @@ TEST(RecoveryPolicy, TwoStoresThatGaveOneTabTheSameNumberOfferTheSecondTextAsAno
     EXPECT_FALSE(read->workspace.sessions[0].other_version_of);
     EXPECT_EQ(read->workspace.sessions[1].other_version_of, "");
     EXPECT_NE(read->workspace.sessions[0].tab, read->workspace.sessions[1].tab);
+}
+
+TEST(RecoveryPolicy, TwoTabsOfTwoRunsWithOneFileGiveTheSecondTextATabOfItsOwn) {
+    // A run that could not read "tabs.bin" opened the file a tab there has: two tabs, one path,
+    // one number. A restore opens a path in one tab, where the second text would take the
+    // first one's place.
+    Session first = draft(text_of(1, 3));
+    first.path = path_of_tab(1);
+    Session second = draft(text_of(1, 2));
+    second.path = path_of_tab(1);
+    MemoryDisk disk;
+    disk.files[tabs_bin] = lone_store(2, 2, first, 11);
+    disk.files[beside_bin] = lone_store(1, 2, second, 12);
+    RecoveryPolicy next(disk, folder, 3);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    ASSERT_EQ(texts_of(read->workspace),
+              (std::vector<std::u16string>{text_of(1, 3), text_of(1, 2)}));
+    EXPECT_EQ(read->workspace.sessions[0].path, path_of_tab(1));
+    EXPECT_EQ(read->workspace.sessions[1].path, "");
+    EXPECT_EQ(read->workspace.sessions[1].other_version_of, path_of_tab(1));
 }
 
 TEST(RecoveryPolicy, OfTwoStoresOneTookOverTheNewerNumberWinsAlone) {
@@ -1859,6 +2026,15 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     next.store_written(plan, carry_out_store(with_own, plan, read->workspace));
     EXPECT_FALSE(with_own.files.contains(copy));
     EXPECT_EQ(offered(with_own, 3).size(), 4u);
+}
+
+TEST(RecoveryPolicy, AStoreThePreviousReleaseSetAsideIsReasonEnoughToStart) {
+    MemoryDisk disk;
+    store_once(disk, three_drafts());
+    disk.files[folder / "tabs.bin.damaged-20261201-101010"] = disk.files.at(tabs_bin);
+    disk.files.erase(tabs_bin);
+    RecoveryPolicy next(disk, folder, 2);
+    EXPECT_TRUE(next.anything_to_read());
 }
 
 TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDraft) {
