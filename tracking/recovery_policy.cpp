@@ -29,13 +29,6 @@ std::wstring copy_prefix(const std::filesystem::path& file, KeptCopy kind) {
     return file.filename().wstring() + (kind == KeptCopy::damaged ? L".damaged-" : L".kept-");
 }
 
-// A copy a start made of a damaged "tabs.bin" or file beside.
-bool set_aside_name(const std::filesystem::path& name) {
-    const std::wstring text = name.filename().wstring();
-    return text.starts_with(copy_prefix(recovery_tabs_name, KeptCopy::damaged)) ||
-           text.starts_with(copy_prefix(beside_file_name, KeptCopy::damaged));
-}
-
 // Whether `bytes` are a store of this version as it was written: its stamp checks out, and so
 // does the container's fingerprint it gives.
 bool reads_whole(std::string_view bytes) {
@@ -105,6 +98,18 @@ std::optional<CopyOrder> order_of(std::wstring_view stamp) {
 }
 
 using OrderedCopy = std::pair<CopyOrder, std::filesystem::path>;
+
+// A copy a start made of a damaged "tabs.bin" or file beside; not a copy kept of such a copy.
+bool set_aside_name(const std::filesystem::path& name) {
+    const std::wstring text = name.filename().wstring();
+    for (const wchar_t* file : {recovery_tabs_name, beside_file_name}) {
+        const std::wstring prefix = copy_prefix(file, KeptCopy::damaged);
+        if (text.starts_with(prefix) && order_of(std::wstring_view(text).substr(prefix.size()))) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // The copies of `file` of one kind among `names`, oldest first.
 std::vector<OrderedCopy> ordered_copies(const std::filesystem::path& file, KeptCopy kind,

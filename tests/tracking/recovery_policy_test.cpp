@@ -293,6 +293,18 @@ bool vouched(const StoreLayout& layout, std::size_t size, const Damage* damage) 
                      (tail && untouched(damage, layout.tail_copy, size)));
 }
 
+// A copy of "tabs.bin" or of the file beside that the previous release set aside (not a copy
+// kept of such a copy), which a start reads as a store when it reads whole.
+bool set_aside_copy(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    for (const std::string_view prefix : {"tabs.bin.damaged-", "tabs.bin.beside.damaged-"}) {
+        if (name.starts_with(prefix) && name.find('.', prefix.size()) == std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // What a tab shows after a start: which tab and which version of it, and whether as a draft.
 struct Shown {
     int tab = 0;
@@ -415,7 +427,11 @@ public:
             break;
         case Step::close:
             if (Tab* tab = chosen(move.arg)) {
-                forget(tab->tab, tab->version);
+                // Closing one of two tabs a start brought the same tab back in lets nothing go.
+                const bool twice = std::count_if(tabs_.begin(), tabs_.end(), [&](const Tab& other) {
+                                       return other.tab == tab->tab;
+                                   }) > 1;
+                forget(tab->tab, tab->version, !twice);
                 active_ = active_ == tab->tab ? 0 : active_;
                 tabs_.erase(tabs_.begin() + (tab - tabs_.data()));
                 store_at_once();
@@ -537,7 +553,8 @@ public:
             }
             const std::optional<int> file = saved_version(tab);
             const bool in_file = file && *file >= newest;
-            if (any && best < newest && (own || !in_file)) {
+            const bool kept = left_out_.contains(tab) && in_named_copy(tab, newest);
+            if (any && best < newest && (own || !in_file) && !kept) {
                 add("tab " + std::to_string(tab) + " shows version " + std::to_string(best) +
                     " though version " + std::to_string(newest) + " was on disk");
             }
@@ -615,6 +632,7 @@ private:
         for (const auto& [path, bytes] : disk_.files) {
             const bool store =
                 path == tabs_bin || path == beside_bin || path == session_bin ||
+                read_as_store(path, bytes) ||
                 (path.filename().string().starts_with(".pellix-") && !odd_files_.contains(path));
             stores += store ? 1 : 0;
         }
@@ -816,9 +834,12 @@ private:
     }
 
     // The user let the tab's unsaved text go: what is owed is its file, if it has one; once a
-    // store made after that has landed, no older version of it may come back.
-    void forget(int tab, int version) {
-        unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
+    // store made after that has landed, no older version of it may come back (unless `let_go` is
+    // false: another tab still shows the tab).
+    void forget(int tab, int version, bool let_go = true) {
+        if (let_go) {
+            unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
+        }
         ever_let_go_[tab] = std::max(ever_let_go_[tab], version);
         left_out_.erase(tab);
         if (const auto file = counted_saves_.find(tab); file != counted_saves_.end()) {
@@ -1153,6 +1174,11 @@ private:
         return intact;
     }
 
+    // A store the previous release set aside is read again only while it reads whole.
+    bool read_as_store(const std::filesystem::path& path, const std::string& bytes) const {
+        return set_aside_copy(path) && !damaged_.contains(store_fingerprint(bytes));
+    }
+
     // The drafts of each tab a start could still read from the store files (a text stored as
     // saved comes back from its file only).
     std::map<int, std::set<int>> versions_on_disk() const {
@@ -1160,11 +1186,7 @@ private:
         for (const auto& [path, bytes] : disk_.files) {
             std::vector<Session> sessions;
             const std::string name = path.filename().string();
-            // A store the previous release set aside is read again only while it reads whole.
-            const bool set_aside = (name.starts_with("tabs.bin.damaged-") ||
-                                    name.starts_with("tabs.bin.beside.damaged-")) &&
-                                   !damaged_.contains(store_fingerprint(bytes));
-            if (path == tabs_bin || path == beside_bin || set_aside ||
+            if (path == tabs_bin || path == beside_bin || read_as_store(path, bytes) ||
                 (name.starts_with(".pellix-") && path.extension() == ".tmp")) {
                 sessions = intact_in(bytes, false);
             } else if (path == session_bin && !disk_.files.contains(tabs_bin)) {
@@ -1299,7 +1321,6 @@ private:
     // offers nothing. What only the copies it pruned held is lost to this release too.
     void old_release() {
         die();
-        bool lost = false;
         try {
             const std::vector<std::filesystem::path> names = disk_.names(folder);
             if (std::find(names.begin(), names.end(), tabs_bin.filename()) == names.end()) {
@@ -1309,19 +1330,18 @@ private:
                 kept_copy_name(tabs_bin, KeptCopy::damaged, clock_of_run(), names);
             const bool spoilt = damaged_.contains(store_fingerprint(disk_.files.at(tabs_bin)));
             disk_.move(tabs_bin, copy);
-            lost = spoilt;
+            if (spoilt) {
+                owe_what_is_left();
+            }
             std::vector<std::filesystem::path> now = names;
             now.push_back(copy.filename());
             for (const std::filesystem::path& old :
                  copies_beyond(tabs_bin, KeptCopy::damaged, now, kept_store_copies)) {
                 disk_.remove(old);
-                lost = true;
+                owe_what_is_left();
             }
         } catch (const std::runtime_error&) {
             // That release goes on without them.
-        }
-        if (lost) {
-            owe_what_is_left();
         }
     }
 
@@ -1330,9 +1350,7 @@ private:
             const std::wstring name = it->first.filename().wstring();
             if (name.find(L".kept-") != std::wstring::npos ||
                 name.find(L".damaged-") != std::wstring::npos) {
-                const bool set_aside = (name.starts_with(L"tabs.bin.damaged-") ||
-                                        name.starts_with(L"tabs.bin.beside.damaged-")) &&
-                                       !damaged_.contains(store_fingerprint(it->second));
+                const bool set_aside = read_as_store(it->first, it->second);
                 disk_.files.erase(it);
                 if (set_aside) {
                     owe_what_is_left();
@@ -2035,6 +2053,29 @@ TEST(RecoveryPolicy, AStoreThePreviousReleaseSetAsideIsReasonEnoughToStart) {
     disk.files.erase(tabs_bin);
     RecoveryPolicy next(disk, folder, 2);
     EXPECT_TRUE(next.anything_to_read());
+}
+
+TEST(RecoveryPolicy, ACopyKeptOfASetAsideStoreForADraftLeftOutIsNeverLetGo) {
+    MemoryDisk disk;
+    store_once(disk, three_drafts());
+    const std::filesystem::path set_aside = folder / "tabs.bin.damaged-20261201-101010";
+    disk.files[set_aside] = disk.files.at(tabs_bin);
+    disk.files.erase(tabs_bin);
+    // A start at the tab limit brings back two of the three drafts.
+    RecoveryPolicy limited(disk, folder, 2);
+    ASSERT_TRUE(limited.start());
+    limited.restored(false, {2026, 12, 7, 9, 5, 0});
+    const std::filesystem::path kept =
+        folder / "tabs.bin.damaged-20261201-101010.kept-20261207-090500";
+    ASSERT_TRUE(disk.files.contains(kept));
+    Workspace two = three_drafts();
+    two.sessions.pop_back();
+    store_now(disk, limited, two);
+    RecoveryPolicy next(disk, folder, 3);
+    ASSERT_TRUE(next.start());
+    next.restored(true, {2026, 12, 7, 9, 6, 0});
+    store_now(disk, next, two);
+    EXPECT_TRUE(disk.files.contains(kept));
 }
 
 TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDraft) {
