@@ -585,9 +585,7 @@ private:
             const int tab = tab_of(session.text);
             const std::string version = std::to_string(version_of(session.text));
             const std::string path = session.other_version_of.value_or(session.path);
-            Session as_given = session;
-            as_given.path = path;
-            if (!given_.contains({session_fingerprint(as_given), session.draft})) {
+            if (!given(session)) {
                 if (damaged_.empty() || (read.whole && !lone_record_spoilt)) {
                     add("tab " + std::to_string(tab) + " version " + version +
                         " comes back as no store wrote it" + (read.whole ? ", read whole" : ""));
@@ -611,10 +609,11 @@ private:
         }
     }
 
-    // No tab is shown twice (another version of it comes in a tab named for it; a record of an
-    // earlier version whose settings a bad byte changed is not known for the same tab; a file
-    // opened again while a store no start had read held its tab is a tab of its own), and the
-    // tab shown when the one store on disk was planned is the one shown again.
+    // No tab is shown twice under one identity, nor under two but where a bad byte kept a newer
+    // store from taking an older one over (or changed the settings of a record nothing checks)
+    // or where a file was opened again while a store no start had read held its tab; another
+    // version of a tab comes in a tab named for it. The tab shown when the one store on disk was
+    // planned is the one shown again.
     void check_shown(const Rebuilt& shown, const Complaint& add) const {
         std::map<int, std::set<std::uint64_t>> seen;
         for (const Shown& at : shown.tabs) {
@@ -622,8 +621,9 @@ private:
                 continue;
             }
             std::set<std::uint64_t>& identities = seen[at.tab];
-            const bool own = reopened_tabs_.contains(at.tab) && !identities.contains(at.identity);
-            if (!identities.empty() && !own && damaged_.empty()) {
+            const bool own = (reopened_tabs_.contains(at.tab) || !damaged_.empty()) &&
+                             !identities.contains(at.identity);
+            if (!identities.empty() && !own) {
                 add("tab " + std::to_string(at.tab) + " is shown twice");
             }
             identities.insert(at.identity);
@@ -655,6 +655,13 @@ private:
         // Another version of this tab, shown in a tab of its own: its text until it changes.
         int text_tab = 0;
     };
+
+    // Whether the writer was given the session (another version of a tab as the tab it was).
+    bool given(const Session& session) const {
+        Session as_given = session;
+        as_given.path = session.other_version_of.value_or(session.path);
+        return given_.contains({session_fingerprint(as_given), session.draft});
+    }
 
     // The version the tab's own file holds; nothing when it has none.
     std::optional<int> saved_version(int tab) const {
