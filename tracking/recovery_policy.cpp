@@ -927,6 +927,21 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
             std::for_each(file->stamp->taken_over.begin(), file->stamp->taken_over.end(), reach);
         }
     }
+    // A file of an earlier version has no run to reach: what a store read here had taken over
+    // by its bytes, this one takes over too, or a "session.bin" that outlived the "tabs.bin" that
+    // hid it (another program held it; the previous release set that one aside) would come back.
+    for (const StartFile* file : all_files()) {
+        if (!file->read || file->left_alone || !file->stamp || !file->whole) {
+            continue;
+        }
+        for (const std::uint64_t fingerprint : file->stamp->replaces) {
+            if (stamp.replaces.size() < store_stamp_list_limit &&
+                std::find(stamp.replaces.begin(), stamp.replaces.end(), fingerprint) ==
+                    stamp.replaces.end()) {
+                stamp.replaces.push_back(fingerprint);
+            }
+        }
+    }
     return stamp;
 }
 

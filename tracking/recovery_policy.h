@@ -35,8 +35,9 @@
 //   nor a damaged or unread file, nor a file no stamp names any more brings an older version
 //   back. A number tells which version is newer only between stores one of which took the other
 //   over; no clock decides it. A draft of a store that neither took over nor was taken over by
-//   the one holding the tab's highest number comes too, as a tab of its own, and the store that
-//   holds both takes both files over before either goes.
+//   the one holding the tab's highest number (or, at a number two such stores share, the second
+//   text of a tab or of a file's path) comes too, as a tab of its own, and the store that holds
+//   both takes both files over before either goes.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
 //   damaged files are pruned to the newest few of their name.
 
