@@ -416,8 +416,10 @@ public:
             break;
         case Step::edit:
             if (Tab* tab = chosen(move.arg)) {
+                const int from = tab->text_tab != 0 ? 0 : tab->version;
                 go_on_as_own(*tab);
                 tab->version = ++versions_[tab->tab];
+                parents_[{tab->tab, tab->version}] = from;
                 tab->draft = true;
             }
             break;
@@ -532,11 +534,17 @@ public:
             const bool saved_since =
                 unstored_saves_.contains(at.tab) || stale_saves_.contains(at.tab) ||
                 saves_in_flight_.contains(at.tab) || (pending_ && pending_->saves.contains(at.tab));
-            if (at.draft && !other_version(at) && !saved_since && gone != let_go_.end() &&
-                !unsure_let_go_.contains(at.tab) && at.version < gone->second) {
-                add("tab " + std::to_string(at.tab) + " shows version " +
-                    std::to_string(at.version) + " though version " + std::to_string(gone->second) +
-                    " was let go");
+            if (!at.draft || other_version(at) || saved_since || gone == let_go_.end() ||
+                unsure_let_go_.contains(at.tab)) {
+                continue;
+            }
+            // A version typed in a run that could not read this one does not come from it.
+            for (const int version : gone->second) {
+                if (at.version < version && descends(at.tab, version, at.version)) {
+                    add("tab " + std::to_string(at.tab) + " shows version " +
+                        std::to_string(at.version) + " though version " + std::to_string(version) +
+                        " was let go");
+                }
             }
         }
         for (const auto& [tab, newest] : floor_) {
@@ -662,6 +670,15 @@ private:
         Session as_given = session;
         as_given.path = session.other_version_of.value_or(session.path);
         return given_.contains({session_fingerprint(as_given), session.draft});
+    }
+
+    // Whether `version` of the tab was typed over `from`, or over one typed over it, and so on.
+    bool descends(int tab, int version, int from) const {
+        while (version > from) {
+            const auto parent = parents_.find({tab, version});
+            version = parent != parents_.end() ? parent->second : 0;
+        }
+        return version == from;
     }
 
     // The version the tab's own file holds; nothing when it has none.
@@ -868,6 +885,11 @@ private:
         if (let_go) {
             unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
         }
+        if (unchecked_this_run_) {
+            // The tab may have come back from a record nothing checks, which names no tab: what
+            // is let go binds that text only.
+            unsure_let_go_.insert(tab);
+        }
         ever_let_go_[tab] = std::max(ever_let_go_[tab], version);
         left_out_.erase(tab);
         if (const auto file = counted_saves_.find(tab); file != counted_saves_.end()) {
@@ -902,6 +924,7 @@ private:
             }
         }
         tabs_at_start_ = disk_.files.contains(tabs_bin);
+        unchecked_this_run_ = unchecked_store_on_disk();
         run_began_ = disk_.operations;
         locked_this_run_ = disk_.locked;
         // Only a start that may fail to read a file can offer less than a clean one: the others
@@ -1120,7 +1143,7 @@ private:
             count_save(tab, version);
         }
         for (const auto& [tab, version] : job.let_go) {
-            let_go_[tab] = std::max(let_go_[tab], version);
+            let_go_[tab].insert(version);
         }
     }
 
@@ -1200,6 +1223,22 @@ private:
             }
         }
         return intact;
+    }
+
+    // Whether a store file on disk has lost every copy of its stamp, so that what a start reads
+    // of it names no tab.
+    bool unchecked_store_on_disk() const {
+        for (const auto& [path, bytes] : disk_.files) {
+            const auto spoilt = damaged_.find(store_fingerprint(bytes));
+            if (spoilt == damaged_.end()) {
+                continue;
+            }
+            const std::optional<StoreLayout> layout = layout_of(spoilt->second.written);
+            if (layout && !vouched(*layout, spoilt->second.written.size(), &spoilt->second)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     // A store the previous release set aside is read again only while it reads whole.
@@ -1426,14 +1465,15 @@ private:
     std::optional<RecoveryPolicy> policy_; // copied whole with the run
     std::vector<Tab> tabs_;
     std::optional<Job> pending_;
-    std::map<int, int> versions_;             // the newest version of each tab typed so far
-    std::map<std::string, int> documents_;    // the version each document on disk holds
-    std::map<int, std::string> paths_;        // each tab's file, the one it was saved as last
-    std::set<std::string> ever_paths_;        // every file a tab was saved as
-    std::map<int, int> unstored_saves_;       // saves no store planned since has seen
-    std::map<int, int> counted_saves_;        // saves a store made after them has seen
-    std::map<int, int> unstored_let_go_;      // tabs let go that no store planned since has seen
-    std::map<int, int> let_go_;               // tabs let go that a store made after has seen
+    std::map<int, int> versions_;                // the newest version of each tab typed so far
+    std::map<std::string, int> documents_;       // the version each document on disk holds
+    std::map<int, std::string> paths_;           // each tab's file, the one it was saved as last
+    std::set<std::string> ever_paths_;           // every file a tab was saved as
+    std::map<int, int> unstored_saves_;          // saves no store planned since has seen
+    std::map<int, int> counted_saves_;           // saves a store made after them has seen
+    std::map<int, int> unstored_let_go_;         // tabs let go that no store planned since has seen
+    std::map<int, std::set<int>> let_go_;        // tabs let go that a store made after has seen
+    std::map<std::pair<int, int>, int> parents_; // of a tab's version, the one it was typed over
     std::set<int> stale_saves_;               // saved, and the program died before a store saw it
     std::map<int, int> saves_in_flight_;      // Saves the store being written follows
     std::set<int> unsure_let_go_;             // let go, and a file since spoiled may have said so
@@ -1449,6 +1489,7 @@ private:
     std::set<std::filesystem::path> named_;
     std::set<std::filesystem::path> unread_; // left alone: held, or stuck, when this run started
     bool tabs_at_start_ = false;
+    bool unchecked_this_run_ = false; // a store on disk at the start had no stamp left
     int run_began_ = 0;
     bool failed_store_ = false;
     bool locked_this_run_ = false;
