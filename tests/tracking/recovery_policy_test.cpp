@@ -159,10 +159,6 @@ std::string path_of_tab(int tab, int copy) {
     return "t" + std::to_string(tab) + "-" + std::to_string(copy) + ".md";
 }
 
-int tab_of_path(const std::string& path) {
-    return std::stoi(path.substr(1));
-}
-
 Session draft(const std::u16string& text) {
     return {.text = text,
             .encoding = Encoding::utf8,
@@ -549,14 +545,17 @@ public:
         }
         for (const auto& [tab, newest] : floor_) {
             // Of two stores side by side, either may hold the newer version: it is owed in one
-            // of the tabs shown, or in its file when only another version of it is shown.
+            // of the tabs shown, or in its file when only another version of it is shown (or the
+            // tab at a file it was saved as before a Save As the other store saw).
             bool any = false;
             bool own = false;
             int best = 0;
+            const auto path = paths_.find(tab);
             for (const Shown& at : shown.tabs) {
                 if (at.tab == tab) {
                     any = true;
-                    own = own || !other_version(at);
+                    own = own || (!other_version(at) && (at.path.empty() || path == paths_.end() ||
+                                                         at.path == path->second));
                     best = std::max(best, at.version);
                 }
             }
@@ -601,7 +600,7 @@ private:
                 }
                 continue;
             }
-            if (!path.empty() && (tab_of_path(path) != tab || !ever_paths_.contains(path))) {
+            if (!path.empty() && !tab_paths_.contains({tab, path})) {
                 add("tab " + std::to_string(tab) + " comes back as " + path);
             }
             const auto saved = ever_saved_.find(tab);
@@ -782,7 +781,7 @@ private:
         if (file) {
             documents_[path_of_tab(tab)] = 1;
             paths_[tab] = path_of_tab(tab);
-            ever_paths_.insert(path_of_tab(tab));
+            tab_paths_.insert({tab, path_of_tab(tab)});
             ever_saved_[tab].insert(1);
             count_save(tab, 1);
         }
@@ -830,7 +829,7 @@ private:
         tab.draft = false;
         documents_[tab.path] = tab.version;
         paths_[tab.tab] = tab.path;
-        ever_paths_.insert(tab.path);
+        tab_paths_.insert({tab.tab, tab.path});
         ever_saved_[tab.tab].insert(tab.version);
         unstored_saves_[tab.tab] = tab.version;
         // Saved over a newer text in the file (a start that could not read every file brought
@@ -957,6 +956,11 @@ private:
             return;
         }
         const std::vector<Session>& sessions = read->workspace.sessions;
+        for (const Session& session : sessions) {
+            if (genuine(session.text) && !session.path.empty() && !given(session)) {
+                tab_paths_.insert({tab_of(session.text), session.path});
+            }
+        }
         const bool drafts = std::any_of(sessions.begin(), sessions.end(),
                                         [](const Session& session) { return session.draft; });
         if (!yes && drafts) {
@@ -1465,10 +1469,11 @@ private:
     std::optional<RecoveryPolicy> policy_; // copied whole with the run
     std::vector<Tab> tabs_;
     std::optional<Job> pending_;
-    std::map<int, int> versions_;                // the newest version of each tab typed so far
-    std::map<std::string, int> documents_;       // the version each document on disk holds
-    std::map<int, std::string> paths_;           // each tab's file, the one it was saved as last
-    std::set<std::string> ever_paths_;           // every file a tab was saved as
+    std::map<int, int> versions_;          // the newest version of each tab typed so far
+    std::map<std::string, int> documents_; // the version each document on disk holds
+    std::map<int, std::string> paths_;     // each tab's file, the one it was saved as last
+    // Every file each tab was saved as, or came back with from a record nothing checks.
+    std::set<std::pair<int, std::string>> tab_paths_;
     std::map<int, int> unstored_saves_;          // saves no store planned since has seen
     std::map<int, int> counted_saves_;           // saves a store made after them has seen
     std::map<int, int> unstored_let_go_;         // tabs let go that no store planned since has seen
