@@ -645,11 +645,16 @@ private:
             stores += store ? 1 : 0;
         }
         const auto only = disk_.files.find(landed_file_);
+        // The tab at that file: one tab may be shown at two, one of them left before a Save As.
+        const auto landed = [&](const Shown& at) {
+            return at.tab == landed_active_ && at.path == landed_active_path_;
+        };
         if (landed_active_ == 0 || stores != 1 || only == disk_.files.end() ||
-            damaged_.contains(store_fingerprint(only->second)) || !seen.contains(landed_active_)) {
+            damaged_.contains(store_fingerprint(only->second)) ||
+            std::none_of(shown.tabs.begin(), shown.tabs.end(), landed)) {
             return;
         }
-        if (shown.active >= shown.tabs.size() || shown.tabs[shown.active].tab != landed_active_) {
+        if (shown.active >= shown.tabs.size() || !landed(shown.tabs[shown.active])) {
             add("tab " + std::to_string(landed_active_) + " was shown, another is after a start");
         }
     }
@@ -1123,8 +1128,9 @@ private:
 
     void owe(const Job& job) {
         const std::vector<Session>& stored = job.workspace.sessions;
-        landed_active_ =
-            job.workspace.active < stored.size() ? tab_of(stored[job.workspace.active].text) : 0;
+        const bool active = job.workspace.active < stored.size();
+        landed_active_ = active ? tab_of(stored[job.workspace.active].text) : 0;
+        landed_active_path_ = active ? stored[job.workspace.active].path : std::string();
         landed_file_ = disk_.written.empty() ? std::filesystem::path() : disk_.written.back();
         for (Session session : job.workspace.sessions) {
             // A store that holds the tab as it is now ends the moment a Save no store saw.
@@ -1489,6 +1495,7 @@ private:
     std::map<std::uint64_t, int> other_versions_; // by identity: the harness's tab for each
     int active_ = 0;                              // the tab shown
     int landed_active_ = 0;             // the tab shown when the last store that landed was planned
+    std::string landed_active_path_;    // and its file
     std::filesystem::path landed_file_; // where that store went
     std::set<int> left_out_;            // owed from a copy named as holding drafts left out
     std::set<std::filesystem::path> named_;
