@@ -430,7 +430,7 @@ public:
                 const bool twice = std::count_if(tabs_.begin(), tabs_.end(), [&](const Tab& other) {
                                        return other.tab == tab->tab;
                                    }) > 1;
-                forget(tab->tab, tab->version, !twice);
+                forget(tab->tab, tab->version, tab->identity, !twice);
                 active_ = active_ == tab->tab ? 0 : active_;
                 tabs_.erase(tabs_.begin() + (tab - tabs_.data()));
                 store_at_once();
@@ -530,8 +530,14 @@ public:
             const bool saved_since =
                 unstored_saves_.contains(at.tab) || stale_saves_.contains(at.tab) ||
                 saves_in_flight_.contains(at.tab) || (pending_ && pending_->saves.contains(at.tab));
+            // A file opened again is a tab of its own: letting it go lets go no other tab that
+            // holds the same text.
+            const auto identities = let_go_identities_.find(at.tab);
+            const bool another_tab =
+                reopened_tabs_.contains(at.tab) && (identities == let_go_identities_.end() ||
+                                                    !identities->second.contains(at.identity));
             if (!at.draft || other_version(at) || saved_since || gone == let_go_.end() ||
-                unsure_let_go_.contains(at.tab)) {
+                unsure_let_go_.contains(at.tab) || another_tab) {
                 continue;
             }
             // A version typed in a run that could not read this one does not come from it.
@@ -885,7 +891,8 @@ private:
     // The user let the tab's unsaved text go: what is owed is its file, if it has one; once a
     // store made after that has landed, no older version of it may come back (unless `let_go` is
     // false: another tab still shows the tab).
-    void forget(int tab, int version, bool let_go = true) {
+    void forget(int tab, int version, std::uint64_t identity, bool let_go = true) {
+        let_go_identities_[tab].insert(identity);
         if (let_go) {
             unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
         }
@@ -972,7 +979,7 @@ private:
             // The drafts offered are let go: each tab is owed only its file from now on.
             for (const Session& session : sessions) {
                 if (session.draft && genuine(session.text)) {
-                    forget(tab_of(session.text), version_of(session.text));
+                    forget(tab_of(session.text), version_of(session.text), session.tab);
                 }
             }
         }
@@ -1168,7 +1175,7 @@ private:
             if ((choices >> (i % 32)) & 1 || tab.path.empty()) {
                 save(tab);
             } else {
-                forget(tab.tab, tab.version);
+                forget(tab.tab, tab.version, tab.identity);
                 tab = {.tab = tab.tab,
                        .version = documents_.contains(tab.path) ? documents_.at(tab.path) : 0,
                        .draft = false,
@@ -1480,10 +1487,11 @@ private:
     std::map<int, std::string> paths_;     // each tab's file, the one it was saved as last
     // Every file each tab was saved as, or came back with from a record nothing checks.
     std::set<std::pair<int, std::string>> tab_paths_;
-    std::map<int, int> unstored_saves_;          // saves no store planned since has seen
-    std::map<int, int> counted_saves_;           // saves a store made after them has seen
-    std::map<int, int> unstored_let_go_;         // tabs let go that no store planned since has seen
-    std::map<int, std::set<int>> let_go_;        // tabs let go that a store made after has seen
+    std::map<int, int> unstored_saves_;   // saves no store planned since has seen
+    std::map<int, int> counted_saves_;    // saves a store made after them has seen
+    std::map<int, int> unstored_let_go_;  // tabs let go that no store planned since has seen
+    std::map<int, std::set<int>> let_go_; // tabs let go that a store made after has seen
+    std::map<int, std::set<std::uint64_t>> let_go_identities_; // the identities they had
     std::map<std::pair<int, int>, int> parents_; // of a tab's version, the one it was typed over
     std::set<int> stale_saves_;               // saved, and the program died before a store saw it
     std::map<int, int> saves_in_flight_;      // Saves the store being written follows
