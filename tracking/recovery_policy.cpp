@@ -3,6 +3,7 @@
 #include "core/file_io.h"
 
 #include <algorithm>
+#include <array>
 #include <compare>
 #include <cstddef>
 #include <cstdio>
@@ -26,13 +27,6 @@ bool temporary_name(const std::filesystem::path& name) {
 
 std::wstring copy_prefix(const std::filesystem::path& file, KeptCopy kind) {
     return file.filename().wstring() + (kind == KeptCopy::damaged ? L".damaged-" : L".kept-");
-}
-
-// A copy a start made of a damaged "tabs.bin" or file beside.
-bool set_aside_name(const std::filesystem::path& name) {
-    const std::wstring text = name.filename().wstring();
-    return text.starts_with(copy_prefix(recovery_tabs_name, KeptCopy::damaged)) ||
-           text.starts_with(copy_prefix(beside_file_name, KeptCopy::damaged));
 }
 
 // Whether `bytes` are a store of this version as it was written: its stamp checks out, and so
@@ -104,6 +98,18 @@ std::optional<CopyOrder> order_of(std::wstring_view stamp) {
 }
 
 using OrderedCopy = std::pair<CopyOrder, std::filesystem::path>;
+
+// A copy a start made of a damaged "tabs.bin" or file beside; not a copy kept of such a copy.
+bool set_aside_name(const std::filesystem::path& name) {
+    const std::wstring text = name.filename().wstring();
+    for (const wchar_t* file : {recovery_tabs_name, beside_file_name}) {
+        const std::wstring prefix = copy_prefix(file, KeptCopy::damaged);
+        if (text.starts_with(prefix) && order_of(std::wstring_view(text).substr(prefix.size()))) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // The copies of `file` of one kind among `names`, oldest first.
 std::vector<OrderedCopy> ordered_copies(const std::filesystem::path& file, KeptCopy kind,
@@ -674,7 +680,8 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         }
     }
     SalvagedWorkspace merged{.workspace = {}, .whole = true};
-    std::map<std::uint64_t, std::uint64_t> offered; // the fingerprint each tab came with
+    std::map<std::uint64_t, std::uint64_t> offered;    // the fingerprint each tab came with
+    std::map<std::string, std::uint64_t> offered_path; // and each file's path
     for (const StartFile* file : all_files()) {
         if (!file->read || file->taken_over) {
             continue;
@@ -690,14 +697,22 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
             Session session = file->sessions[i];
             const std::uint64_t fingerprint = session_fingerprint(session);
             // Two stores neither of which read the other may give their texts one number: the
-            // first file's stands for the tab, the other's is another version of it.
+            // first file's stands for the tab, the other's is another version of it. So for a
+            // file's path, which two tabs of two runs may have had: a restore opens a path in one
+            // tab, and the second text would take the first one's place there.
             const auto first = offered.find(session.tab);
+            const auto first_at_path = offered_path.find(session.path);
             const bool newest =
                 session.order == newest_of_tab[session.tab] &&
                 (session.path.empty() || session.order == newest_of_path[session.path]) &&
-                (first == offered.end() || first->second == fingerprint);
+                (first == offered.end() || first->second == fingerprint) &&
+                (session.path.empty() || first_at_path == offered_path.end() ||
+                 first_at_path->second == fingerprint);
             if (newest) {
                 offered[session.tab] = fingerprint;
+                if (!session.path.empty()) {
+                    offered_path[session.path] = fingerprint;
+                }
             }
             if ((!newest && (!session.draft || answered_by_newer(*file, session))) ||
                 (session.order == 0 && named.contains(fingerprint))) {
@@ -727,11 +742,14 @@ bool RecoveryPolicy::anything_to_read() {
         look(*file);
     }
     bool nothing = !tabs_.present && !session_.present && !beside_.present;
-    // A replace that lost the old file may have left the only store in its temporary file.
+    // A replace that lost the old file may have left the only store in its temporary file, and
+    // the previous release, which read no stamped store, in a copy it set aside.
     if (nothing) {
         try {
             const std::vector<std::filesystem::path> names = disk_.names(tabs_.path.parent_path());
-            nothing = std::none_of(names.begin(), names.end(), temporary_name);
+            nothing = std::none_of(names.begin(), names.end(), [](const auto& name) {
+                return temporary_name(name) || set_aside_name(name);
+            });
         } catch (const std::runtime_error&) {
         }
     }
@@ -909,6 +927,21 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
             std::for_each(file->stamp->taken_over.begin(), file->stamp->taken_over.end(), reach);
         }
     }
+    // A file of an earlier version has no run to reach: what a store read here had taken over
+    // by its bytes, this one takes over too, or a "session.bin" that outlived the "tabs.bin" that
+    // hid it (another program held it; the previous release set that one aside) would come back.
+    for (const StartFile* file : all_files()) {
+        if (!file->read || file->left_alone || !file->stamp || !file->whole) {
+            continue;
+        }
+        for (const std::uint64_t fingerprint : file->stamp->replaces) {
+            if (stamp.replaces.size() < store_stamp_list_limit &&
+                std::find(stamp.replaces.begin(), stamp.replaces.end(), fingerprint) ==
+                    stamp.replaces.end()) {
+                stamp.replaces.push_back(fingerprint);
+            }
+        }
+    }
     return stamp;
 }
 
@@ -917,7 +950,8 @@ StorePlan RecoveryPolicy::plan_store() {
     plan.stamp = stamp_of_store();
     plan.stamp.order = ++newest_order_;
     plan.known = known_;
-    plan.stamp_when_empty = std::any_of(files_.begin(), files_.end(), [](const StartFile* file) {
+    const std::array<const StartFile*, 3> files{&tabs_, &session_, &beside_};
+    plan.stamp_when_empty = std::any_of(files.begin(), files.end(), [](const StartFile* file) {
         return file->present && (file->left_alone || file->unknown);
     });
     // A "tabs.bin" written while an unread "session.bin" may be there would hide it from the

@@ -35,14 +35,14 @@
 //   nor a damaged or unread file, nor a file no stamp names any more brings an older version
 //   back. A number tells which version is newer only between stores one of which took the other
 //   over; no clock decides it. A draft of a store that neither took over nor was taken over by
-//   the one holding the tab's highest number comes too, as a tab of its own, and the store that
-//   holds both takes both files over before either goes.
+//   the one holding the tab's highest number (or, at a number two such stores share, the second
+//   text of a tab or of a file's path) comes too, as a tab of its own, and the store that holds
+//   both takes both files over before either goes.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
 //   damaged files are pruned to the newest few of their name.
 
 #include "tracking/recovery_format.h"
 
-#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -265,7 +265,6 @@ private:
     StartFile tabs_;
     StartFile session_;
     StartFile beside_;
-    const std::array<StartFile*, 3> files_{&tabs_, &session_, &beside_};
     std::vector<std::pair<RecoveryNote, std::filesystem::path>> kept_;
     bool storing_beside_ = false;
 };

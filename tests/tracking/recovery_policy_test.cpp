@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace pellix {
@@ -152,6 +154,11 @@ std::string path_of_tab(int tab) {
     return "t" + std::to_string(tab) + ".md";
 }
 
+// The name a tab is saved as by its `copy`-th Save As.
+std::string path_of_tab(int tab, int copy) {
+    return "t" + std::to_string(tab) + "-" + std::to_string(copy) + ".md";
+}
+
 Session draft(const std::u16string& text) {
     return {.text = text,
             .encoding = Encoding::utf8,
@@ -172,18 +179,21 @@ Session draft(const std::u16string& text) {
 // saved or its edits discarded (by the argument's bits), with its last store; the next write's
 // replace loses the old file; a file in the folder is cut short; another tab is made the active
 // one; another program changes a tab's file, or deletes or renames it; a file that is no store
-// (a document's temporary file among them) is put in the folder. The argument chooses the tab.
+// (a document's temporary file among them) is put in the folder; a tab is saved under a new name;
+// the user opens a file that a tab of an earlier run had and no tab has now; the program dies
+// and the previous release starts. The argument chooses the tab.
 // clang-format off
 #define RECOVERY_STEPS(X) X(start_yes) X(start_no) X(type) X(edit) X(save) X(close) X(store)      \
     X(written) X(hold_tabs) X(release_tabs) X(hold_beside) X(release_beside) X(hold_session)     \
     X(release_session) X(damage) X(delete_copy) X(tab_limit) X(fail_next) X(fail_second)         \
     X(lock_folder) X(unlock_folder) X(old_session) X(quit) X(lose_next) X(cut) X(switch_tab)   \
-    X(outside) X(odd_file)
+    X(outside) X(odd_file) X(save_as) X(reopen) X(old_release)
 // clang-format on
 #define STEP_ENUMERATOR(step) step,
 #define STEP_NAME(step) #step,
+#define STEP_COUNT(step) +1
 enum class Step { RECOVERY_STEPS(STEP_ENUMERATOR) };
-constexpr int step_kinds = static_cast<int>(Step::odd_file) + 1;
+constexpr int step_kinds = 0 RECOVERY_STEPS(STEP_COUNT);
 
 const char* name_of(Step step) {
     constexpr const char* names[] = {RECOVERY_STEPS(STEP_NAME)};
@@ -209,16 +219,15 @@ std::string describe(const std::vector<Move>& moves) {
     return text;
 }
 
-// What a file held as written, and where a byte of it went bad or it was cut.
+// What a file held as written, which of its bytes went bad, and how many are left after a cut.
 struct Damage {
     std::string written;
-    std::size_t at = 0;
-    bool cut = false;
+    std::vector<bool> spoilt; // one for each byte written
+    std::size_t kept = 0;
 };
 
 // The bytes before a container's first record: its magic, count and active index.
 constexpr std::size_t container_head = 16;
-constexpr std::string_view container_magic("PLXTABS1", 8);
 
 std::uint32_t u32_at(const std::string& bytes, std::size_t at) {
     std::uint32_t value = 0;
@@ -233,22 +242,64 @@ bool untouched(const Damage* damage, std::size_t from, std::size_t to) {
     if (!damage) {
         return true;
     }
-    return damage->cut ? to <= damage->at : damage->at < from || damage->at >= to;
+    const auto first = damage->spoilt.begin();
+    return to <= damage->kept && std::find(first + static_cast<std::ptrdiff_t>(from),
+                                           first + static_cast<std::ptrdiff_t>(to),
+                                           true) == first + static_cast<std::ptrdiff_t>(to);
 }
 
-// Whether the record at `at` of the bytes as written stands where its container's lengths lead,
-// with its container's magic and every length before it as written.
-bool framed(const std::string& written, std::size_t at, const Damage* damage) {
-    const std::size_t container = written.rfind(container_magic, at);
-    if (container == std::string::npos ||
-        !untouched(damage, container, container + container_magic.size())) {
-        return false;
+// Where the parts of a store file of this version lie, from its bytes as written (the first part
+// of them, for a write a kill cut short): the stamp's copy at the head and, in a whole file, at
+// the tail, each with its size, and the container between them.
+struct StoreLayout {
+    std::size_t stamp = 0;       // the size of one copy of the stamp
+    std::size_t tail_copy = 0;   // where the tail's copy starts; 0: no tail
+    std::size_t container = 0;   // where the container starts
+    std::size_t records_end = 0; // where the container ends
+};
+constexpr std::string_view store_head_magic("PLXSTOR2", 8);
+constexpr std::string_view store_tail_magic("PLXTAIL2", 8);
+// At each end of a store file: its magic and the size of its stamp's copy.
+constexpr std::size_t store_ends = 8 + 4;
+
+std::optional<StoreLayout> layout_of(const std::string& written) {
+    if (!written.starts_with(store_head_magic) || written.size() < store_ends) {
+        return std::nullopt;
     }
-    std::size_t offset = container + container_head;
-    while (offset < at && offset + 4 <= written.size() && untouched(damage, offset, offset + 4)) {
-        offset += 4 + std::size_t{u32_at(written, offset)};
+    StoreLayout layout{.stamp = u32_at(written, 8),
+                       .tail_copy = 0,
+                       .container = store_ends + u32_at(written, 8),
+                       .records_end = written.size()};
+    if (written.ends_with(store_tail_magic) &&
+        written.size() >= 2 * store_ends + 2 * layout.stamp &&
+        u32_at(written, written.size() - store_ends) == layout.stamp) {
+        layout.tail_copy = written.size() - store_ends - layout.stamp;
+        layout.records_end = layout.tail_copy;
     }
-    return offset == at;
+    return layout;
+}
+
+// Whether a start can read the records of a store file still: one of its magics tells that this
+// version wrote it, and one copy of its stamp, which vouches for each record, is as written.
+bool vouched(const StoreLayout& layout, std::size_t size, const Damage* damage) {
+    const bool tail = layout.tail_copy != 0;
+    const bool known = untouched(damage, 0, store_head_magic.size()) ||
+                       (tail && untouched(damage, size - store_tail_magic.size(), size));
+    return known && ((layout.container <= size &&
+                      untouched(damage, store_head_magic.size(), layout.container)) ||
+                     (tail && untouched(damage, layout.tail_copy, size)));
+}
+
+// A copy of "tabs.bin" or of the file beside that the previous release set aside (not a copy
+// kept of such a copy), which a start reads as a store when it reads whole.
+bool set_aside_copy(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    for (const std::string_view prefix : {"tabs.bin.damaged-", "tabs.bin.beside.damaged-"}) {
+        if (name.starts_with(prefix) && name.find('.', prefix.size()) == std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // What a tab shows after a start: which tab and which version of it, and whether as a draft.
@@ -257,7 +308,7 @@ struct Shown {
     int version = 0;
     bool draft = false;
     std::uint64_t identity = 0; // as the start gave it
-    bool file = false;          // the tab has a file of its own
+    std::string path;           // the tab's file; empty for none
     bool other_version = false; // a draft of a store that stood side by side, in a tab of its own
 };
 
@@ -271,8 +322,8 @@ struct Rebuilt {
     std::set<int> left_out;
     std::size_t active = 0;
 };
-Rebuilt rebuild(const Workspace& workspace, bool drafts, const std::map<int, int>& saved,
-                std::size_t limit) {
+Rebuilt rebuild(const Workspace& workspace, bool drafts,
+                const std::map<std::string, int>& documents, std::size_t limit) {
     Rebuilt rebuilt;
     rebuilt.active = std::numeric_limits<std::size_t>::max();
     std::map<std::string, std::size_t> by_path;
@@ -282,16 +333,16 @@ Rebuilt rebuild(const Workspace& workspace, bool drafts, const std::map<int, int
             continue;
         }
         const int tab = tab_of(session.text);
-        const auto file = saved.find(tab);
+        const auto file = documents.find(session.path);
         const bool taken = session.draft && drafts;
-        if (!taken && (session.path.empty() || file == saved.end())) {
+        if (!taken && (session.path.empty() || file == documents.end())) {
             continue;
         }
         const Shown shown{.tab = tab,
                           .version = taken ? version_of(session.text) : file->second,
                           .draft = taken,
                           .identity = session.tab,
-                          .file = !session.path.empty(),
+                          .path = session.path,
                           .other_version = session.other_version_of.has_value()};
         const auto open = session.path.empty() ? by_path.end() : by_path.find(session.path);
         const bool into_open = open != by_path.end();
@@ -316,13 +367,32 @@ Rebuilt rebuild(const Workspace& workspace, bool drafts, const std::map<int, int
     return rebuilt;
 }
 
-// What a start reads from `files` where no file is held and no operation fails.
-Workspace read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files) {
+// What a start reads from `files` where no file is held and no operation fails. It depends on
+// the files alone, and the crash points of one step mostly leave the same files: each answer is
+// kept for the next time the same files come.
+SalvagedWorkspace read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files) {
+    using Files = std::map<std::filesystem::path, std::string>;
+    constexpr std::size_t most_kept = 4096;
+    static std::unordered_multimap<std::size_t, std::pair<Files, SalvagedWorkspace>> known;
+    std::size_t key = files.size();
+    for (const auto& [path, bytes] : files) {
+        key = key * 31 + std::hash<std::string>{}(path.native());
+        key = key * 31 + std::hash<std::string>{}(bytes);
+    }
+    const auto [first, last] = known.equal_range(key);
+    for (auto same = first; same != last; ++same) {
+        if (same->second.first == files) {
+            return same->second.second;
+        }
+    }
     MemoryDisk clean;
     clean.files = files;
     RecoveryPolicy next(clean, folder, 0);
     const std::optional<SalvagedWorkspace> read = next.start();
-    return read ? read->workspace : Workspace{};
+    if (known.size() >= most_kept) {
+        known.clear();
+    }
+    return known.emplace(key, std::pair{files, read.value_or(SalvagedWorkspace{})})->second.second;
 }
 
 // The program as far as recovery goes, with what the promise owes the user: for each tab, the
@@ -342,9 +412,11 @@ public:
             break;
         case Step::edit:
             if (Tab* tab = chosen(move.arg)) {
+                const int from = tab->text_tab != 0 ? 0 : tab->version;
+                go_on_as_own(*tab);
                 tab->version = ++versions_[tab->tab];
+                parents_[{tab->tab, tab->version}] = from;
                 tab->draft = true;
-                tab->text_tab = 0;
             }
             break;
         case Step::save:
@@ -354,7 +426,11 @@ public:
             break;
         case Step::close:
             if (Tab* tab = chosen(move.arg)) {
-                forget(tab->tab, tab->version);
+                // Closing one of two tabs a start brought the same tab back in lets nothing go.
+                const bool twice = std::count_if(tabs_.begin(), tabs_.end(), [&](const Tab& other) {
+                                       return other.tab == tab->tab;
+                                   }) > 1;
+                forget(tab->tab, tab->version, tab->identity, !twice);
                 active_ = active_ == tab->tab ? 0 : active_;
                 tabs_.erase(tabs_.begin() + (tab - tabs_.data()));
                 store_at_once();
@@ -370,6 +446,17 @@ public:
             break;
         case Step::odd_file:
             odd_file(move.arg);
+            break;
+        case Step::save_as:
+            if (Tab* tab = chosen(move.arg)) {
+                save_as(*tab);
+            }
+            break;
+        case Step::reopen:
+            reopen(move.arg);
+            break;
+        case Step::old_release:
+            old_release();
             break;
         case Step::store:
             store();
@@ -432,8 +519,8 @@ public:
         if (!status_fault_.empty()) {
             add(status_fault_);
         }
-        const Workspace read = read_by_a_clean_start(disk_.files);
-        const Rebuilt shown = rebuild(read, true, saved_, 1000);
+        const SalvagedWorkspace read = read_by_a_clean_start(disk_.files);
+        const Rebuilt shown = rebuild(read.workspace, true, documents_, 1000);
         check_sessions(read, add);
         check_shown(shown, add);
         for (const Shown& at : shown.tabs) {
@@ -443,29 +530,45 @@ public:
             const bool saved_since =
                 unstored_saves_.contains(at.tab) || stale_saves_.contains(at.tab) ||
                 saves_in_flight_.contains(at.tab) || (pending_ && pending_->saves.contains(at.tab));
-            if (at.draft && !other_version(at) && !saved_since && gone != let_go_.end() &&
-                !unsure_let_go_.contains(at.tab) && at.version < gone->second) {
-                add("tab " + std::to_string(at.tab) + " shows version " +
-                    std::to_string(at.version) + " though version " + std::to_string(gone->second) +
-                    " was let go");
+            // A file opened again is a tab of its own: letting it go lets go no other tab that
+            // holds the same text.
+            const auto identities = let_go_identities_.find(at.tab);
+            const bool another_tab =
+                reopened_tabs_.contains(at.tab) && (identities == let_go_identities_.end() ||
+                                                    !identities->second.contains(at.identity));
+            if (!at.draft || other_version(at) || saved_since || gone == let_go_.end() ||
+                unsure_let_go_.contains(at.tab) || another_tab) {
+                continue;
+            }
+            // A version typed in a run that could not read this one does not come from it.
+            for (const int version : gone->second) {
+                if (at.version < version && descends(at.tab, version, at.version)) {
+                    add("tab " + std::to_string(at.tab) + " shows version " +
+                        std::to_string(at.version) + " though version " + std::to_string(version) +
+                        " was let go");
+                }
             }
         }
         for (const auto& [tab, newest] : floor_) {
             // Of two stores side by side, either may hold the newer version: it is owed in one
-            // of the tabs shown, or in its file when only another version of it is shown.
+            // of the tabs shown, or in its file when only another version of it is shown (or the
+            // tab at a file it was saved as before a Save As the other store saw).
             bool any = false;
             bool own = false;
             int best = 0;
+            const auto path = paths_.find(tab);
             for (const Shown& at : shown.tabs) {
                 if (at.tab == tab) {
                     any = true;
-                    own = own || !other_version(at);
+                    own = own || (!other_version(at) && (at.path.empty() || path == paths_.end() ||
+                                                         at.path == path->second));
                     best = std::max(best, at.version);
                 }
             }
-            const auto file = saved_.find(tab);
-            const bool in_file = file != saved_.end() && file->second >= newest;
-            if (any && best < newest && (own || !in_file)) {
+            const std::optional<int> file = saved_version(tab);
+            const bool in_file = file && *file >= newest;
+            const bool kept = left_out_.contains(tab) && in_named_copy(tab, newest);
+            if (any && best < newest && (own || !in_file) && !kept) {
                 add("tab " + std::to_string(tab) + " shows version " + std::to_string(best) +
                     " though version " + std::to_string(newest) + " was on disk");
             }
@@ -480,23 +583,37 @@ public:
 private:
     using Complaint = std::function<void(const std::string&)>;
 
-    // Each session names its own tab's file, and says it is no draft only of a text its file
-    // held once (unless a byte went bad: a record an earlier version wrote checks no flag); no
-    // file that no store wrote is removed.
-    void check_sessions(const Workspace& read, const Complaint& add) const {
-        for (const Session& session : read.sessions) {
+    // Each session is one the writer was given (a record no stamp checks, of a file that went
+    // bad, may be any other, but a start never says it read such a one whole); it names a file
+    // its tab had, and says it is no draft only of a text its file held once; no file that no
+    // store wrote is removed.
+    void check_sessions(const SalvagedWorkspace& read, const Complaint& add) const {
+        // A record of an earlier version checks nothing but its lengths.
+        const auto lone = disk_.files.find(session_bin);
+        const bool lone_record_spoilt =
+            lone != disk_.files.end() && damaged_.contains(store_fingerprint(lone->second));
+        for (const Session& session : read.workspace.sessions) {
             if (!genuine(session.text)) {
                 continue;
             }
             const int tab = tab_of(session.text);
-            if (!session.path.empty() && session.path != path_of_tab(tab)) {
-                add("tab " + std::to_string(tab) + " comes back as " + session.path);
+            const std::string version = std::to_string(version_of(session.text));
+            const std::string path = session.other_version_of.value_or(session.path);
+            if (!given(session)) {
+                if (damaged_.empty() || (read.whole && !lone_record_spoilt)) {
+                    add("tab " + std::to_string(tab) + " version " + version +
+                        " comes back as no store wrote it" + (read.whole ? ", read whole" : ""));
+                }
+                continue;
+            }
+            if (!path.empty() && !tab_paths_.contains({tab, path})) {
+                add("tab " + std::to_string(tab) + " comes back as " + path);
             }
             const auto saved = ever_saved_.find(tab);
-            if (!session.draft && damaged_.empty() &&
+            if (!session.draft &&
                 (saved == ever_saved_.end() || !saved->second.contains(version_of(session.text)))) {
-                add("tab " + std::to_string(tab) + " version " +
-                    std::to_string(version_of(session.text)) + " comes back as saved, never saved");
+                add("tab " + std::to_string(tab) + " version " + version +
+                    " comes back as saved, never saved");
             }
         }
         for (const auto& [path, bytes] : odd_files_) {
@@ -506,29 +623,44 @@ private:
         }
     }
 
-    // No tab is shown twice (another version of it comes in a tab named for it; a record of an
-    // earlier version whose settings a bad byte changed is not known for the same tab), and the
-    // tab shown when the one store on disk was planned is the one shown again.
+    // No tab is shown twice under one identity, nor under two but where a bad byte kept a newer
+    // store from taking an older one over (or changed the settings of a record nothing checks)
+    // or where a file was opened again while a store no start had read held its tab; another
+    // version of a tab comes in a tab named for it. The tab shown when the one store on disk was
+    // planned is the one shown again.
     void check_shown(const Rebuilt& shown, const Complaint& add) const {
-        std::set<int> seen;
+        std::map<int, std::set<std::uint64_t>> seen;
         for (const Shown& at : shown.tabs) {
-            if (!other_version(at) && !seen.insert(at.tab).second && damaged_.empty()) {
+            if (other_version(at)) {
+                continue;
+            }
+            std::set<std::uint64_t>& identities = seen[at.tab];
+            const bool own = (reopened_tabs_.contains(at.tab) || !damaged_.empty()) &&
+                             !identities.contains(at.identity);
+            if (!identities.empty() && !own) {
                 add("tab " + std::to_string(at.tab) + " is shown twice");
             }
+            identities.insert(at.identity);
         }
         int stores = 0;
         for (const auto& [path, bytes] : disk_.files) {
             const bool store =
                 path == tabs_bin || path == beside_bin || path == session_bin ||
+                read_as_store(path, bytes) ||
                 (path.filename().string().starts_with(".pellix-") && !odd_files_.contains(path));
             stores += store ? 1 : 0;
         }
         const auto only = disk_.files.find(landed_file_);
+        // The tab at that file: one tab may be shown at two, one of them left before a Save As.
+        const auto landed = [&](const Shown& at) {
+            return at.tab == landed_active_ && at.path == landed_active_path_;
+        };
         if (landed_active_ == 0 || stores != 1 || only == disk_.files.end() ||
-            damaged_.contains(store_fingerprint(only->second)) || !seen.contains(landed_active_)) {
+            damaged_.contains(store_fingerprint(only->second)) ||
+            std::none_of(shown.tabs.begin(), shown.tabs.end(), landed)) {
             return;
         }
-        if (shown.active >= shown.tabs.size() || shown.tabs[shown.active].tab != landed_active_) {
+        if (shown.active >= shown.tabs.size() || !landed(shown.tabs[shown.active])) {
             add("tab " + std::to_string(landed_active_) + " was shown, another is after a start");
         }
     }
@@ -537,11 +669,34 @@ private:
         int tab = 0;
         int version = 0;
         bool draft = true; // false once saved, until the next edit
-        bool file = false; // it has a file of its own
+        std::string path;  // its file; empty for an untitled tab
         std::uint64_t identity = 0;
         // Another version of this tab, shown in a tab of its own: its text until it changes.
         int text_tab = 0;
     };
+
+    // Whether the writer was given the session (another version of a tab as the tab it was).
+    bool given(const Session& session) const {
+        Session as_given = session;
+        as_given.path = session.other_version_of.value_or(session.path);
+        return given_.contains({session_fingerprint(as_given), session.draft});
+    }
+
+    // Whether `version` of the tab was typed over `from`, or over one typed over it, and so on.
+    bool descends(int tab, int version, int from) const {
+        while (version > from) {
+            const auto parent = parents_.find({tab, version});
+            version = parent != parents_.end() ? parent->second : 0;
+        }
+        return version == from;
+    }
+
+    // The version the tab's own file holds; nothing when it has none.
+    std::optional<int> saved_version(int tab) const {
+        const auto path = paths_.find(tab);
+        const auto file = path != paths_.end() ? documents_.find(path->second) : documents_.end();
+        return file != documents_.end() ? std::optional<int>(file->second) : std::nullopt;
+    }
 
     // The harness's own tab for a shown tab that is another version of the tab its text names
     // (0 for any other): a new one when it first comes.
@@ -578,18 +733,23 @@ private:
     // deletes or renames it (2, 3): a draft of the tab is still the user's; what the file held
     // is owed no more.
     void outside(std::uint32_t arg) {
-        if (saved_.empty()) {
+        std::vector<int> filed;
+        for (const auto& [tab, path] : paths_) {
+            if (documents_.contains(path)) {
+                filed.push_back(tab);
+            }
+        }
+        if (filed.empty()) {
             return;
         }
-        auto file = saved_.begin();
-        std::advance(file, (arg / 4) % saved_.size());
-        const int tab = file->first;
-        const int held = file->second;
+        const int tab = filed[(arg / 4) % filed.size()];
+        const std::string& path = paths_.at(tab);
+        const int held = documents_.at(path);
         if (arg % 4 < 2) {
-            file->second = ++versions_[tab];
-            ever_saved_[tab].insert(file->second);
+            documents_[path] = ++versions_[tab];
+            ever_saved_[tab].insert(documents_[path]);
         } else {
-            saved_.erase(file);
+            documents_.erase(path);
         }
         // What was owed of the tab through its file is owed no more; a newer draft still is.
         if (floor_.contains(tab) && floor_[tab] <= held) {
@@ -612,7 +772,7 @@ private:
         return {.text = text_of(tab.text_tab != 0 ? tab.text_tab : tab.tab, tab.version),
                 .encoding = Encoding::utf8,
                 .line_ending = LineEnding::lf,
-                .path = tab.file ? path_of_tab(tab.tab) : std::string(),
+                .path = tab.path,
                 .draft = tab.draft,
                 .tab = tab.identity,
                 .order = 0,
@@ -625,15 +785,44 @@ private:
         tabs_.push_back({.tab = tab,
                          .version = 1,
                          .draft = !file,
-                         .file = file,
+                         .path = file ? path_of_tab(tab) : std::string(),
                          .identity = static_cast<std::uint64_t>(tab),
                          .text_tab = 0});
         active_ = tab;
         if (file) {
-            saved_[tab] = 1;
+            documents_[path_of_tab(tab)] = 1;
+            paths_[tab] = path_of_tab(tab);
+            tab_paths_.insert({tab, path_of_tab(tab)});
             ever_saved_[tab].insert(1);
             count_save(tab, 1);
         }
+    }
+
+    // The user opens a file that a tab of an earlier run had, and no tab of this run has: that
+    // tab again, under an identity of its own, as the program gives a file just opened.
+    void reopen(std::uint32_t arg) {
+        std::vector<int> closed;
+        for (const auto& [tab, path] : paths_) {
+            const int owner = tab;
+            const bool open = std::any_of(tabs_.begin(), tabs_.end(),
+                                          [&](const Tab& shown) { return shown.tab == owner; });
+            if (documents_.contains(path) && !open) {
+                closed.push_back(tab);
+            }
+        }
+        if (closed.empty()) {
+            return;
+        }
+        const int tab = closed[arg % closed.size()];
+        const std::string& path = paths_.at(tab);
+        tabs_.push_back({.tab = tab,
+                         .version = documents_.at(path),
+                         .draft = false,
+                         .path = path,
+                         .identity = (std::uint64_t{1} << 32) + ++reopened_,
+                         .text_tab = 0});
+        active_ = tab;
+        reopened_tabs_.insert(tab);
     }
 
     // A Save is owed once a store made after it has landed (the program stores at once after
@@ -642,12 +831,16 @@ private:
     void save(Tab& tab) {
         if (tab.text_tab != 0) {
             // Another version of a tab is saved as a file of its own: as if changed first.
+            go_on_as_own(tab);
             tab.version = ++versions_[tab.tab];
-            tab.text_tab = 0;
         }
-        tab.file = true;
+        if (tab.path.empty()) {
+            tab.path = paths_.contains(tab.tab) ? paths_.at(tab.tab) : path_of_tab(tab.tab);
+        }
         tab.draft = false;
-        saved_[tab.tab] = tab.version;
+        documents_[tab.path] = tab.version;
+        paths_[tab.tab] = tab.path;
+        tab_paths_.insert({tab.tab, tab.path});
         ever_saved_[tab.tab].insert(tab.version);
         unstored_saves_[tab.tab] = tab.version;
         // Saved over a newer text in the file (a start that could not read every file brought
@@ -658,20 +851,56 @@ private:
         }
     }
 
+    // Another version of a tab changes, or is saved as a file of its own: its text goes on in
+    // a tab of its own, and what is owed of the tab it was a version of is what that tab's file
+    // holds (and its own tab, once stored).
+    void go_on_as_own(Tab& tab) {
+        const int of = std::exchange(tab.text_tab, 0);
+        if (of == 0 || !floor_.contains(of) || floor_.at(of) > tab.version) {
+            return;
+        }
+        if (const auto file = counted_saves_.find(of); file != counted_saves_.end()) {
+            floor_[of] = file->second;
+        } else {
+            floor_.erase(of);
+        }
+    }
+
+    // Save As: the tab's text goes to a new file, which is the tab's from now on; its old file
+    // stays as it was, no tab's.
+    void save_as(Tab& tab) {
+        tab.path = path_of_tab(tab.tab, ++copies_);
+        save(tab);
+    }
+
     void count_save(int tab, int version) {
         counted_saves_[tab] = std::max(counted_saves_[tab], version);
         on_disk(tab, version);
     }
 
+    // A version of the tab is on disk: once it is the newest owed, a copy no longer needs to
+    // hold one that a restore left out.
     void on_disk(int tab, int version) {
-        floor_[tab] = std::max(floor_[tab], version);
-        left_out_.erase(tab);
+        int& owed = floor_[tab];
+        if (version >= owed) {
+            left_out_.erase(tab);
+        }
+        owed = std::max(owed, version);
     }
 
     // The user let the tab's unsaved text go: what is owed is its file, if it has one; once a
-    // store made after that has landed, no older version of it may come back.
-    void forget(int tab, int version) {
-        unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
+    // store made after that has landed, no older version of it may come back (unless `let_go` is
+    // false: another tab still shows the tab).
+    void forget(int tab, int version, std::uint64_t identity, bool let_go = true) {
+        let_go_identities_[tab].insert(identity);
+        if (let_go) {
+            unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
+        }
+        if (unchecked_this_run_) {
+            // The tab may have come back from a record nothing checks, which names no tab: what
+            // is let go binds that text only.
+            unsure_let_go_.insert(tab);
+        }
         ever_let_go_[tab] = std::max(ever_let_go_[tab], version);
         left_out_.erase(tab);
         if (const auto file = counted_saves_.find(tab); file != counted_saves_.end()) {
@@ -682,7 +911,7 @@ private:
     }
 
     void start(bool yes) {
-        policy_ = std::make_unique<RecoveryPolicy>(disk_, folder, ++runs_);
+        policy_.emplace(disk_, folder, ++runs_);
         pending_.reset();
         // A Save no store saw before the program died may have left a stale text in the last
         // store, which this start may bring back: that tab is judged again from its next change.
@@ -706,6 +935,7 @@ private:
             }
         }
         tabs_at_start_ = disk_.files.contains(tabs_bin);
+        unchecked_this_run_ = unchecked_store_on_disk();
         run_began_ = disk_.operations;
         locked_this_run_ = disk_.locked;
         // Only a start that may fail to read a file can offer less than a clean one: the others
@@ -713,8 +943,9 @@ private:
         const bool may_fail = disk_.locked || !disk_.held.empty() ||
                               std::any_of(disk_.failing.begin(), disk_.failing.end(),
                                           [&](int failing) { return failing > disk_.operations; });
-        std::vector<Session> readable =
-            may_fail ? read_by_a_clean_start(disk_.files).sessions : std::vector<Session>{};
+        std::vector<Session> readable = may_fail
+                                            ? read_by_a_clean_start(disk_.files).workspace.sessions
+                                            : std::vector<Session>{};
         // As the program does: a start that fails says so and keeps the run's decisions.
         std::optional<SalvagedWorkspace> read;
         bool said_unreadable = false;
@@ -737,23 +968,28 @@ private:
             return;
         }
         const std::vector<Session>& sessions = read->workspace.sessions;
+        for (const Session& session : sessions) {
+            if (genuine(session.text) && !session.path.empty() && !given(session)) {
+                tab_paths_.insert({tab_of(session.text), session.path});
+            }
+        }
         const bool drafts = std::any_of(sessions.begin(), sessions.end(),
                                         [](const Session& session) { return session.draft; });
         if (!yes && drafts) {
             // The drafts offered are let go: each tab is owed only its file from now on.
             for (const Session& session : sessions) {
                 if (session.draft && genuine(session.text)) {
-                    forget(tab_of(session.text), version_of(session.text));
+                    forget(tab_of(session.text), version_of(session.text), session.tab);
                 }
             }
         }
-        const Rebuilt rebuilt = rebuild(read->workspace, yes || !drafts, saved_, tab_limit_);
+        const Rebuilt rebuilt = rebuild(read->workspace, yes || !drafts, documents_, tab_limit_);
         active_ = 0;
         for (const Shown& shown : rebuilt.tabs) {
             Tab tab{.tab = shown.tab,
                     .version = shown.version,
                     .draft = shown.draft,
-                    .file = shown.file,
+                    .path = shown.path,
                     .identity = shown.identity,
                     .text_tab = 0};
             if (const int own = other_version_tab(shown)) {
@@ -864,6 +1100,9 @@ private:
     bool carry_out(const Job& job, bool checked) {
         const StorePlan& plan = job.plan;
         const Workspace& workspace = job.workspace;
+        for (const Session& session : workspace.sessions) {
+            given_.insert({session_fingerprint(session), session.draft});
+        }
         // Until the store lands, the Saves it follows are still the moment it cannot close.
         saves_in_flight_ = job.saves;
         const std::size_t writes = disk_.written.size();
@@ -896,8 +1135,9 @@ private:
 
     void owe(const Job& job) {
         const std::vector<Session>& stored = job.workspace.sessions;
-        landed_active_ =
-            job.workspace.active < stored.size() ? tab_of(stored[job.workspace.active].text) : 0;
+        const bool active = job.workspace.active < stored.size();
+        landed_active_ = active ? tab_of(stored[job.workspace.active].text) : 0;
+        landed_active_path_ = active ? stored[job.workspace.active].path : std::string();
         landed_file_ = disk_.written.empty() ? std::filesystem::path() : disk_.written.back();
         for (Session session : job.workspace.sessions) {
             // A store that holds the tab as it is now ends the moment a Save no store saw.
@@ -920,7 +1160,7 @@ private:
             count_save(tab, version);
         }
         for (const auto& [tab, version] : job.let_go) {
-            let_go_[tab] = std::max(let_go_[tab], version);
+            let_go_[tab].insert(version);
         }
     }
 
@@ -932,14 +1172,14 @@ private:
             if (!tab.draft) {
                 continue;
             }
-            if ((choices >> (i % 32)) & 1 || !tab.file) {
+            if ((choices >> (i % 32)) & 1 || tab.path.empty()) {
                 save(tab);
             } else {
-                forget(tab.tab, tab.version);
+                forget(tab.tab, tab.version, tab.identity);
                 tab = {.tab = tab.tab,
-                       .version = saved_.contains(tab.tab) ? saved_[tab.tab] : 0,
+                       .version = documents_.contains(tab.path) ? documents_.at(tab.path) : 0,
                        .draft = false,
-                       .file = true,
+                       .path = tab.path,
                        .identity = tab.identity,
                        .text_tab = 0};
             }
@@ -969,27 +1209,31 @@ private:
 
     // The sessions this run wrote whose records a start can still read from `bytes` of a store
     // file (or of "session.bin", a lone record), judged by what was written and where it went bad
-    // rather than by the reader under test: a record whose bytes and every length before it in its
-    // container are as written.
+    // rather than by the reader under test: a record whose bytes are as written, in a file whose
+    // stamp a start can still read (or, alone, a lone record as written).
     std::vector<Session> intact_in(const std::string& bytes, bool lone_record) const {
         const auto spoilt = damaged_.find(store_fingerprint(bytes));
         const Damage* damage = spoilt != damaged_.end() ? &spoilt->second : nullptr;
         const std::string& written = damage ? damage->written : bytes;
+        const std::optional<StoreLayout> layout = layout_of(written);
+        if (!lone_record && (!layout || !vouched(*layout, written.size(), damage))) {
+            return {};
+        }
         std::vector<Session> intact;
         for (const Session& session : written_) {
             const std::string container = encode_tab_recovery({.sessions = {session}, .active = 0});
+            // The record without its length, which a start does without.
+            const std::string_view record = std::string_view(container).substr(container_head + 4);
             if (lone_record) {
-                const std::string_view record =
-                    std::string_view(container).substr(container_head + 4);
                 if (written == record && untouched(damage, 0, written.size())) {
                     intact.push_back(session);
                 }
                 continue;
             }
-            const std::string record = container.substr(container_head);
-            for (std::size_t at = written.find(record); at != std::string::npos;
+            for (std::size_t at = written.find(record, layout->container);
+                 at != std::string::npos && at + record.size() <= layout->records_end;
                  at = written.find(record, at + 1)) {
-                if (untouched(damage, at, at + record.size()) && framed(written, at, damage)) {
+                if (untouched(damage, at, at + record.size())) {
                     intact.push_back(session);
                     break;
                 }
@@ -998,14 +1242,36 @@ private:
         return intact;
     }
 
+    // Whether a store file on disk has lost every copy of its stamp, so that what a start reads
+    // of it names no tab.
+    bool unchecked_store_on_disk() const {
+        for (const auto& [path, bytes] : disk_.files) {
+            const auto spoilt = damaged_.find(store_fingerprint(bytes));
+            if (spoilt == damaged_.end()) {
+                continue;
+            }
+            const std::optional<StoreLayout> layout = layout_of(spoilt->second.written);
+            if (layout && !vouched(*layout, spoilt->second.written.size(), &spoilt->second)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // A store the previous release set aside is read again only while it reads whole.
+    bool read_as_store(const std::filesystem::path& path, const std::string& bytes) const {
+        return set_aside_copy(path) && !damaged_.contains(store_fingerprint(bytes));
+    }
+
     // The drafts of each tab a start could still read from the store files (a text stored as
     // saved comes back from its file only).
     std::map<int, std::set<int>> versions_on_disk() const {
         std::map<int, std::set<int>> versions;
         for (const auto& [path, bytes] : disk_.files) {
             std::vector<Session> sessions;
-            if (path == tabs_bin || path == beside_bin ||
-                (path.filename().string().starts_with(".pellix-") && path.extension() == ".tmp")) {
+            const std::string name = path.filename().string();
+            if (path == tabs_bin || path == beside_bin || read_as_store(path, bytes) ||
+                (name.starts_with(".pellix-") && path.extension() == ".tmp")) {
                 sessions = intact_in(bytes, false);
             } else if (path == session_bin && !disk_.files.contains(tabs_bin)) {
                 sessions = intact_in(bytes, true);
@@ -1019,10 +1285,8 @@ private:
         return versions;
     }
 
-    // The user's disk spoils a byte of a file in the folder, or cuts it short, once for each file
-    // written (a file spoiled twice may have lost everything that tells its tabs apart): each tab
-    // is owed the newest version of it still intact in a store file (a Save counts only while a
-    // store that saw it is there to say so).
+    // The user's disk spoils bytes of a file in the folder: a few single bytes, runs of them, or
+    // the same byte of both copies of a store's stamp; or it cuts the file short.
     void spoil(bool cut, std::uint32_t choice) {
         if (disk_.files.empty()) {
             return;
@@ -1030,17 +1294,59 @@ private:
         auto file = disk_.files.begin();
         std::advance(file, choice % disk_.files.size());
         std::string& bytes = file->second;
-        if (bytes.empty() || damaged_.contains(store_fingerprint(bytes))) {
+        if (bytes.empty()) {
             return;
         }
-        const std::size_t at = (choice / disk_.files.size()) % bytes.size();
-        Damage damage{.written = bytes, .at = at, .cut = cut};
+        const auto before = damaged_.find(store_fingerprint(bytes));
+        Damage damage = before != damaged_.end() ? before->second
+                                                 : Damage{.written = bytes,
+                                                          .spoilt = std::vector<bool>(bytes.size()),
+                                                          .kept = bytes.size()};
+        std::mt19937_64 draw(choice);
+        auto spoil_byte = [&](std::size_t at, char with) {
+            if (at < bytes.size()) {
+                bytes[at] = static_cast<char>(damage.written[at] ^ with);
+                damage.spoilt[at] = true;
+            }
+        };
+        auto some_bits = [&] { return static_cast<char>(1 + draw() % 255); };
         if (cut) {
-            bytes.resize(at);
-        } else {
-            bytes[at] = static_cast<char>(bytes[at] ^ (1 + (choice >> 24) % 255));
+            damage.kept = (choice / disk_.files.size()) % bytes.size();
+            bytes.resize(damage.kept);
+        }
+        const std::optional<StoreLayout> layout = layout_of(damage.written);
+        for (std::uint64_t left = cut ? 0 : 1 + draw() % 4; left > 0; --left) {
+            const std::size_t at = draw() % bytes.size();
+            switch (draw() % 3) {
+            case 0:
+                spoil_byte(at, some_bits());
+                break;
+            case 1:
+                for (std::size_t run = 2 + draw() % 63, i = at; i < at + run; ++i) {
+                    spoil_byte(i, some_bits());
+                }
+                break;
+            default:
+                if (layout && layout->tail_copy != 0 && layout->stamp != 0) {
+                    const std::size_t in_stamp = draw() % layout->stamp;
+                    const char with = some_bits();
+                    spoil_byte(store_ends + in_stamp, with);
+                    spoil_byte(layout->tail_copy + in_stamp, with);
+                } else {
+                    spoil_byte(at, some_bits());
+                }
+            }
+        }
+        if (bytes == damage.written) {
+            return;
         }
         damaged_[store_fingerprint(bytes)] = std::move(damage);
+        owe_what_is_left();
+    }
+
+    // Files went bad or away: each tab is owed the newest version of it still intact in a store
+    // file (a Save counts only while a store that saw it is there to say so).
+    void owe_what_is_left() {
         const std::map<int, std::set<int>> on_disk = versions_on_disk();
         for (auto owed = floor_.begin(); owed != floor_.end();) {
             const auto [tab, newest] = *owed;
@@ -1069,6 +1375,13 @@ private:
         }
     }
 
+    // The program dies where it is.
+    void die() {
+        policy_.reset();
+        pending_.reset();
+        tabs_.clear();
+    }
+
     // The program dies and an older version runs, leaving a "session.bin" that holds one draft;
     // that version wrote no other store file.
     void old_session() {
@@ -1076,16 +1389,44 @@ private:
             disk_.files.contains(session_bin)) {
             return;
         }
-        policy_.reset();
-        pending_.reset();
-        tabs_.clear();
+        die();
         const int tab = next_tab_++;
         versions_[tab] = 1;
         const std::string container =
             encode_tab_recovery({.sessions = {draft(text_of(tab, 1))}, .active = 0});
         disk_.files[session_bin] = container.substr(20);
         written_.push_back(draft(text_of(tab, 1)));
+        given_.insert({session_fingerprint(draft(text_of(tab, 1))), true});
         on_disk(tab, 1);
+    }
+
+    // The program dies and the previous release starts: it reads no stamped store, so it sets
+    // "tabs.bin" aside byte for byte as a damaged copy, keeps the newest few such copies, and
+    // offers nothing. What only the copies it pruned held is lost to this release too.
+    void old_release() {
+        die();
+        try {
+            const std::vector<std::filesystem::path> names = disk_.names(folder);
+            if (std::find(names.begin(), names.end(), tabs_bin.filename()) == names.end()) {
+                return;
+            }
+            const std::filesystem::path copy =
+                kept_copy_name(tabs_bin, KeptCopy::damaged, clock_of_run(), names);
+            const bool spoilt = damaged_.contains(store_fingerprint(disk_.files.at(tabs_bin)));
+            disk_.move(tabs_bin, copy);
+            if (spoilt) {
+                owe_what_is_left();
+            }
+            std::vector<std::filesystem::path> now = names;
+            now.push_back(copy.filename());
+            for (const std::filesystem::path& old :
+                 copies_beyond(tabs_bin, KeptCopy::damaged, now, kept_store_copies)) {
+                disk_.remove(old);
+                owe_what_is_left();
+            }
+        } catch (const std::runtime_error&) {
+            // That release goes on without them.
+        }
     }
 
     void delete_copy() {
@@ -1093,7 +1434,11 @@ private:
             const std::wstring name = it->first.filename().wstring();
             if (name.find(L".kept-") != std::wstring::npos ||
                 name.find(L".damaged-") != std::wstring::npos) {
+                const bool set_aside = read_as_store(it->first, it->second);
                 disk_.files.erase(it);
+                if (set_aside) {
+                    owe_what_is_left();
+                }
                 // What only that copy held is the user's to lose.
                 for (auto tab = left_out_.begin(); tab != left_out_.end();) {
                     if (!in_named_copy(*tab, floor_[*tab])) {
@@ -1134,15 +1479,20 @@ private:
     }
 
     MemoryDisk& disk_;
-    std::unique_ptr<RecoveryPolicy> policy_;
+    std::optional<RecoveryPolicy> policy_; // copied whole with the run
     std::vector<Tab> tabs_;
     std::optional<Job> pending_;
-    std::map<int, int> versions_;             // the newest version of each tab typed so far
-    std::map<int, int> saved_;                // the version each tab's file holds
-    std::map<int, int> unstored_saves_;       // saves no store planned since has seen
-    std::map<int, int> counted_saves_;        // saves a store made after them has seen
-    std::map<int, int> unstored_let_go_;      // tabs let go that no store planned since has seen
-    std::map<int, int> let_go_;               // tabs let go that a store made after has seen
+    std::map<int, int> versions_;          // the newest version of each tab typed so far
+    std::map<std::string, int> documents_; // the version each document on disk holds
+    std::map<int, std::string> paths_;     // each tab's file, the one it was saved as last
+    // Every file each tab was saved as, or came back with from a record nothing checks.
+    std::set<std::pair<int, std::string>> tab_paths_;
+    std::map<int, int> unstored_saves_;   // saves no store planned since has seen
+    std::map<int, int> counted_saves_;    // saves a store made after them has seen
+    std::map<int, int> unstored_let_go_;  // tabs let go that no store planned since has seen
+    std::map<int, std::set<int>> let_go_; // tabs let go that a store made after has seen
+    std::map<int, std::set<std::uint64_t>> let_go_identities_; // the identities they had
+    std::map<std::pair<int, int>, int> parents_; // of a tab's version, the one it was typed over
     std::set<int> stale_saves_;               // saved, and the program died before a store saw it
     std::map<int, int> saves_in_flight_;      // Saves the store being written follows
     std::set<int> unsure_let_go_;             // let go, and a file since spoiled may have said so
@@ -1153,55 +1503,75 @@ private:
     std::map<std::uint64_t, int> other_versions_; // by identity: the harness's tab for each
     int active_ = 0;                              // the tab shown
     int landed_active_ = 0;             // the tab shown when the last store that landed was planned
+    std::string landed_active_path_;    // and its file
     std::filesystem::path landed_file_; // where that store went
     std::set<int> left_out_;            // owed from a copy named as holding drafts left out
     std::set<std::filesystem::path> named_;
     std::set<std::filesystem::path> unread_; // left alone: held, or stuck, when this run started
     bool tabs_at_start_ = false;
+    bool unchecked_this_run_ = false; // a store on disk at the start had no stamp left
     int run_began_ = 0;
     bool failed_store_ = false;
     bool locked_this_run_ = false;
     std::string status_fault_;
     std::size_t tab_limit_ = 128;
     int next_tab_ = 1;
+    int copies_ = 0;              // Save As so far
+    std::uint64_t reopened_ = 0;  // files opened again so far
+    std::set<int> reopened_tabs_; // tabs whose file was opened again, under another identity
     unsigned starts_ = 0;
     std::uint64_t runs_ = 0;
     std::map<std::uint64_t, Damage> damaged_; // by the bytes spoiled: what was written there
     std::vector<Session> written_;            // every session a store wrote, without tab and order
+    // Every session the writer was given, landed or not, by fingerprint and draft flag.
+    std::set<std::pair<std::uint64_t, bool>> given_;
 };
 
 // Runs the steps once whole and once crashing at each file operation in turn; returns the first
-// moment the promise did not hold, or nothing.
+// moment the promise did not hold, or nothing. A crash replays only the step it falls in, from
+// the run and the disk as they were before it.
 std::optional<std::string> counterexample(const std::vector<Move>& steps) {
-    int operations = 0;
-    for (int crash_at = 0;; ++crash_at) {
+    MemoryDisk disk;
+    Run run(disk);
+    struct Before {
+        Run run;
         MemoryDisk disk;
+    };
+    std::vector<Before> before;
+    before.reserve(steps.size());
+    for (std::size_t done = 0; done < steps.size(); ++done) {
+        before.push_back({run, disk});
+        run.apply(steps[done]);
+        const std::string missing = run.broken_promise();
+        if (!missing.empty()) {
+            return "after " + std::string(name_of(steps[done].step)) + " (step " +
+                   std::to_string(done + 1) + "): " + missing;
+        }
+    }
+    const int operations = disk.operations;
+    std::size_t done = 0;
+    for (int crash_at = 1; crash_at <= operations; ++crash_at) {
+        while (done + 1 < steps.size() && before[done + 1].disk.operations < crash_at) {
+            ++done;
+        }
+        disk = before[done].disk;
         disk.crash_at = crash_at;
-        Run run(disk);
-        std::size_t done = 0;
+        Run crashed(before[done].run);
+        std::size_t at = done;
         try {
-            for (; done < steps.size(); ++done) {
-                run.apply(steps[done]);
-                const std::string missing = run.broken_promise();
-                if (!missing.empty() && crash_at == 0) {
-                    return "after " + std::string(name_of(steps[done].step)) + " (step " +
-                           std::to_string(done + 1) + "): " + missing;
-                }
+            for (; at < steps.size(); ++at) {
+                crashed.apply(steps[at]);
             }
         } catch (const Crash&) {
         }
-        const std::string missing = run.broken_promise();
+        const std::string missing = crashed.broken_promise();
         if (!missing.empty()) {
             return "crash at operation " + std::to_string(crash_at) + " during " +
-                   (done < steps.size() ? name_of(steps[done].step) : "the end") + " (step " +
-                   std::to_string(done + 1) + "): " + missing;
-        }
-        if (crash_at == 0) {
-            operations = disk.operations;
-        } else if (crash_at >= operations) {
-            return std::nullopt;
+                   (at < steps.size() ? name_of(steps[at].step) : "the end") + " (step " +
+                   std::to_string(at + 1) + "): " + missing;
         }
     }
+    return std::nullopt;
 }
 
 // The failing sequence with every step left out that it still fails without, and each number
@@ -1278,8 +1648,8 @@ TEST(RecoveryPolicy, ACopyNamedForDraftsARestoreLeftOutIsNeverPruned) {
 }
 
 TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
-    // The first of two records spoiled: the second is owed, as the harness knows from where it
-    // wrote it, whatever the reader makes of the lengths.
+    // Spoiled bytes cost only the records they fall in: each other record that a copy of the
+    // stamp still vouches for is owed, as the harness knows from where it wrote it.
     EXPECT_PROMISE_KEPT(start_yes, type, type, store, written, {damage, 155}, start_yes);
     EXPECT_PROMISE_KEPT(start_yes, type, type, store, written, damage, start_yes, store, written,
                         start_yes);
@@ -1357,6 +1727,14 @@ TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
     // The same when the store beside failed too, so that only the temporary file held it.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, lose_next, fail_second, store,
                         written, edit, close, store, written);
+}
+
+TEST(RecoveryPolicy, AFileOpenedAgainAndAStoreThePreviousReleaseSetAsideKeepThePromise) {
+    // The run that opened the file again could not read the store that had its tab.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, {type, 1}, {edit, 1}, store,
+                        written, release_tabs, hold_beside, start_yes, reopen, {edit, 1}, store,
+                        written, release_beside, start_yes);
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, old_release, start_yes, type, type, close);
 }
 
 TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) {
@@ -1449,6 +1827,27 @@ TEST(RecoveryPolicy, TwoStoresThatGaveOneTabTheSameNumberOfferTheSecondTextAsAno
     EXPECT_FALSE(read->workspace.sessions[0].other_version_of);
     EXPECT_EQ(read->workspace.sessions[1].other_version_of, "");
     EXPECT_NE(read->workspace.sessions[0].tab, read->workspace.sessions[1].tab);
+}
+
+TEST(RecoveryPolicy, TwoTabsOfTwoRunsWithOneFileGiveTheSecondTextATabOfItsOwn) {
+    // A run that could not read "tabs.bin" opened the file a tab there has: two tabs, one path,
+    // one number. A restore opens a path in one tab, where the second text would take the
+    // first one's place.
+    Session first = draft(text_of(1, 3));
+    first.path = path_of_tab(1);
+    Session second = draft(text_of(1, 2));
+    second.path = path_of_tab(1);
+    MemoryDisk disk;
+    disk.files[tabs_bin] = lone_store(2, 2, first, 11);
+    disk.files[beside_bin] = lone_store(1, 2, second, 12);
+    RecoveryPolicy next(disk, folder, 3);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    ASSERT_EQ(texts_of(read->workspace),
+              (std::vector<std::u16string>{text_of(1, 3), text_of(1, 2)}));
+    EXPECT_EQ(read->workspace.sessions[0].path, path_of_tab(1));
+    EXPECT_EQ(read->workspace.sessions[1].path, "");
+    EXPECT_EQ(read->workspace.sessions[1].other_version_of, path_of_tab(1));
 }
 
 TEST(RecoveryPolicy, OfTwoStoresOneTookOverTheNewerNumberWinsAlone) {
@@ -1736,6 +2135,60 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     EXPECT_EQ(offered(with_own, 3).size(), 4u);
 }
 
+TEST(RecoveryPolicy, AStoreThePreviousReleaseSetAsideIsReasonEnoughToStart) {
+    MemoryDisk disk;
+    store_once(disk, three_drafts());
+    disk.files[folder / "tabs.bin.damaged-20261201-101010"] = disk.files.at(tabs_bin);
+    disk.files.erase(tabs_bin);
+    RecoveryPolicy next(disk, folder, 2);
+    EXPECT_TRUE(next.anything_to_read());
+}
+
+TEST(RecoveryPolicy, ACopyKeptOfASetAsideStoreForADraftLeftOutIsNeverLetGo) {
+    MemoryDisk disk;
+    store_once(disk, three_drafts());
+    const std::filesystem::path set_aside = folder / "tabs.bin.damaged-20261201-101010";
+    disk.files[set_aside] = disk.files.at(tabs_bin);
+    disk.files.erase(tabs_bin);
+    // A start at the tab limit brings back two of the three drafts.
+    RecoveryPolicy limited(disk, folder, 2);
+    ASSERT_TRUE(limited.start());
+    limited.restored(false, {2026, 12, 7, 9, 5, 0});
+    const std::filesystem::path kept =
+        folder / "tabs.bin.damaged-20261201-101010.kept-20261207-090500";
+    ASSERT_TRUE(disk.files.contains(kept));
+    Workspace two = three_drafts();
+    two.sessions.pop_back();
+    store_now(disk, limited, two);
+    RecoveryPolicy next(disk, folder, 3);
+    ASSERT_TRUE(next.start());
+    next.restored(true, {2026, 12, 7, 9, 6, 0});
+    store_now(disk, next, two);
+    EXPECT_TRUE(disk.files.contains(kept));
+}
+
+TEST(RecoveryPolicy, ASessionBinOnceTakenOverStaysSoThroughEveryLaterRun) {
+    MemoryDisk disk;
+    const std::string container =
+        encode_tab_recovery({.sessions = {draft(text_of(1, 1))}, .active = 0});
+    constexpr std::size_t record_at = 16 + 4;
+    disk.files[session_bin] = container.substr(record_at);
+    disk.read_only.insert(session_bin);
+    for (std::uint64_t run = 1; run <= 2; ++run) {
+        RecoveryPolicy policy(disk, folder, run);
+        const std::optional<SalvagedWorkspace> read = policy.start();
+        ASSERT_TRUE(read && read->workspace.sessions.size() == 1);
+        policy.restored(true, {2026, 12, 7, 9, 5, 0});
+        Session tab = read->workspace.sessions[0];
+        tab.text = text_of(1, 1 + static_cast<int>(run));
+        store_now(disk, policy, {.sessions = {tab}, .active = 0});
+    }
+    // The previous release sets aside the "tabs.bin" that hid the "session.bin" it outlived.
+    disk.files[folder / "tabs.bin.damaged-20261201-101010"] = disk.files.at(tabs_bin);
+    disk.files.erase(tabs_bin);
+    EXPECT_EQ(offered(disk, 3), std::vector<std::u16string>{text_of(1, 3)});
+}
+
 TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDraft) {
     MemoryDisk disk;
     RecoveryPolicy run(disk, folder, 1);
@@ -1868,13 +2321,13 @@ std::optional<std::uint64_t> chosen_seed(std::string& error) {
     return std::stoull(text);
 }
 
-// Sequences drawn from a seed: PELLIX_RECOVERY_SEED=<n> runs that one seed with more sequences.
+// Sequences drawn from a seed: PELLIX_RECOVERY_SEED=<n> runs that one seed instead.
 TEST(RecoveryPolicy, SeededRandomSequencesKeepThePromise) {
     std::string error;
     const std::optional<std::uint64_t> chosen = chosen_seed(error);
     ASSERT_TRUE(error.empty()) << error;
     const std::uint64_t seed = chosen.value_or(20261208);
-    const int sequences = chosen ? 2000 : 300;
+    const int sequences = 2000;
     std::mt19937_64 random(seed);
     for (int i = 0; i < sequences; ++i) {
         const std::vector<Move> steps = random_sequence(random);
