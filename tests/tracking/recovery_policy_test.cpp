@@ -213,7 +213,7 @@ std::string describe(const std::vector<Move>& moves) {
         text += text.empty() ? "" : ", ";
         text += name_of(move.step);
         if (move.arg != 0) {
-            text += "(" + std::to_string(move.arg) + ")";
+            text.append("(").append(std::to_string(move.arg)).append(")");
         }
     }
     return text;
@@ -376,7 +376,7 @@ SalvagedWorkspace read_by_a_clean_start(const std::map<std::filesystem::path, st
     static std::unordered_multimap<std::size_t, std::pair<Files, SalvagedWorkspace>> known;
     std::size_t key = files.size();
     for (const auto& [path, bytes] : files) {
-        key = key * 31 + std::hash<std::string>{}(path.native());
+        key = key * 31 + std::filesystem::hash_value(path);
         key = key * 31 + std::hash<std::string>{}(bytes);
     }
     const auto [first, last] = known.equal_range(key);
