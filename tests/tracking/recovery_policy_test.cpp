@@ -1887,15 +1887,21 @@ std::filesystem::path strand_a_store(MemoryDisk& disk, RecoveryPolicy& run,
     return {};
 }
 
-TEST(RecoveryPolicy, ATemporaryFileThatCannotBeReadIsTakenOverWhenEveryTabIsLetGo) {
-    MemoryDisk disk;
-    RecoveryPolicy run(disk, folder, 1);
+// The first version of tab 1 stored by a run that starts on an empty folder, and the second
+// left in a temporary file by a lost replace: the tab as it stands, and that file.
+std::pair<Session, std::filesystem::path> strand_the_second_version(MemoryDisk& disk,
+                                                                    RecoveryPolicy& run) {
     run.start();
     Session tab = first_draft();
     store_now(disk, run, {.sessions = {tab}, .active = 0});
     tab.text = text_of(1, 2);
-    const std::filesystem::path stranded =
-        strand_a_store(disk, run, {.sessions = {tab}, .active = 0});
+    return {tab, strand_a_store(disk, run, {.sessions = {tab}, .active = 0})};
+}
+
+TEST(RecoveryPolicy, ATemporaryFileThatCannotBeReadIsTakenOverWhenEveryTabIsLetGo) {
+    MemoryDisk disk;
+    RecoveryPolicy run(disk, folder, 1);
+    const std::filesystem::path stranded = strand_the_second_version(disk, run).second;
     // The tab is closed while another program holds the temporary file.
     disk.held.insert(stranded);
     store_now(disk, run, Workspace{});
@@ -1914,12 +1920,7 @@ TEST(RecoveryPolicy, AStoreALostReplaceLeftAsideGoesBeforeTheStoreThatTookItOver
     for (int death = 1; death <= 3; ++death) {
         MemoryDisk disk;
         RecoveryPolicy first(disk, folder, 1);
-        first.start();
-        Session tab = first_draft();
-        store_now(disk, first, {.sessions = {tab}, .active = 0});
-        tab.text = text_of(1, 2);
-        const std::filesystem::path stranded =
-            strand_a_store(disk, first, {.sessions = {tab}, .active = 0});
+        auto [tab, stranded] = strand_the_second_version(disk, first);
         RecoveryPolicy second(disk, folder, 2);
         ASSERT_TRUE(second.start());
         second.restored(true, {2026, 12, 9, 10, 0, 0});
