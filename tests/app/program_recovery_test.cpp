@@ -509,6 +509,16 @@ TEST_F(ProgramRecovery, ABitFlippedInTheContainersMagicOrFirstLengthCostsNoDraft
     }
 }
 
+// The previous release read no stamped store: it set "tabs.bin" aside byte for byte under the
+// name of a damaged copy and offered nothing. The next start of this one offers the draft.
+TEST_F(ProgramRecovery, AStoreThePreviousReleaseSetAsideIsOfferedAtTheNextStart) {
+    ASSERT_NO_FATAL_FAILURE(store_draft_and_die(local_.tabs_file(), L"set aside"));
+    std::filesystem::rename(local_.tabs_file(),
+                            local_.tabs_file().parent_path() / "tabs.bin.damaged-20261210-090000");
+    Program program(L"");
+    EXPECT_TRUE(restores_drafts(program, {L"set aside"}));
+}
+
 TEST_F(ProgramRecovery, AStoreAnotherProgramHoldsIsLeftAsItIsAndTheDraftsTypedMeanwhileComeBack) {
     write_store(
         {.sessions = {{u"old draft", Encoding::utf8, LineEnding::lf, "", true}}, .active = 0});
