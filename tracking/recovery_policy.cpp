@@ -680,8 +680,10 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         }
     }
     SalvagedWorkspace merged{.workspace = {}, .whole = true};
-    std::map<std::uint64_t, std::uint64_t> offered;    // the fingerprint each tab came with
-    std::map<std::string, std::uint64_t> offered_path; // and each file's path
+    std::map<std::uint64_t, std::uint64_t> offered; // the fingerprint each tab came with
+    // And each file's path, with the file that gave it: two texts of one path in one store are
+    // two tabs of one run, of which the restore keeps the later in the file's tab.
+    std::map<std::string, std::pair<const StartFile*, std::uint64_t>> offered_path;
     for (const StartFile* file : all_files()) {
         if (!file->read || file->taken_over) {
             continue;
@@ -707,11 +709,12 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
                 (session.path.empty() || session.order == newest_of_path[session.path]) &&
                 (first == offered.end() || first->second == fingerprint) &&
                 (session.path.empty() || first_at_path == offered_path.end() ||
-                 first_at_path->second == fingerprint);
+                 first_at_path->second.first == file ||
+                 first_at_path->second.second == fingerprint);
             if (newest) {
                 offered[session.tab] = fingerprint;
                 if (!session.path.empty()) {
-                    offered_path[session.path] = fingerprint;
+                    offered_path[session.path] = {file, fingerprint};
                 }
             }
             if ((!newest && (!session.draft || answered_by_newer(*file, session))) ||
