@@ -23,8 +23,9 @@ struct Session {
     std::uint64_t tab = 0;
     std::uint64_t order = 0;
     // Never stored: set by a start on a draft from a store that stood side by side with the one
-    // holding its tab's newest version, to the path (empty for an untitled tab) of the tab it is
-    // another version of. Such a draft comes back untitled, as a tab of its own.
+    // holding its tab's newest version (or a saved text of it), to the path (empty for an
+    // untitled tab) of the tab it is another version of. Such a draft comes back untitled, as a
+    // tab of its own.
     std::optional<std::string> other_version_of = std::nullopt;
 
     bool operator==(const Session&) const = default;

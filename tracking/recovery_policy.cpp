@@ -647,10 +647,50 @@ bool RecoveryPolicy::answered_by_newer(const StartFile& file, const Session& ses
     return false;
 }
 
+// Whether a store read here that stood side by side with `file` (neither took the other over)
+// holds a saved text of the tab or the path of `session` other than it. Their numbers then tell
+// nothing, and a saved text means the file as it is on disk, which may be the newer one: the
+// draft must not take the file's tab, where it would hide that file behind an older text.
+bool RecoveryPolicy::saved_side_by_side(const StartFile& file, const Session& session) {
+    if (!file.stamp) {
+        return false;
+    }
+    const std::uint64_t fingerprint = session_fingerprint(session);
+    for (const StartFile* other : all_files()) {
+        if (other == &file || !other->read || other->taken_over || !other->stamp ||
+            took_over(*other->stamp, file.stamp, file.fingerprint) ||
+            took_over(*file.stamp, other->stamp, other->fingerprint)) {
+            continue;
+        }
+        const auto saved = [&](const Session& held) {
+            return !held.draft && held.order != 0 &&
+                   (held.tab == session.tab ||
+                    (!session.path.empty() && held.path == session.path)) &&
+                   session_fingerprint(held) != fingerprint;
+        };
+        if (std::any_of(other->sessions.begin(), other->sessions.end(), saved)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Of each tab, and of each file's path, the newest version read comes; a draft of a store that
-// stood side by side with the newest one (neither took the other over) comes too, as a tab of
-// its own named for the tab it is another version of. The sessions keep their files' order.
+// stood side by side with the newest one (neither took the other over), or with one that holds
+// a saved text of its tab or path, comes too, as a tab of its own named for the tab it is
+// another version of. The sessions keep their files' order.
 SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
+    std::set<const Session*> beside_saved;
+    for (StartFile* file : all_files()) {
+        if (!file->read || file->taken_over) {
+            continue;
+        }
+        for (const Session& session : file->sessions) {
+            if (session.draft && saved_side_by_side(*file, session)) {
+                beside_saved.insert(&session);
+            }
+        }
+    }
     std::map<std::uint64_t, std::uint64_t> newest_of_tab;
     std::map<std::string, std::uint64_t> newest_of_path;
     for (const StartFile* file : all_files()) {
@@ -662,6 +702,9 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
             tab = std::max(tab, gone.order);
         }
         for (const Session& session : file->sessions) {
+            if (beside_saved.contains(&session)) {
+                continue;
+            }
             std::uint64_t& tab = newest_of_tab[session.tab];
             tab = std::max(tab, session.order);
             if (!session.path.empty()) {
@@ -705,6 +748,7 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
             const auto first = offered.find(session.tab);
             const auto first_at_path = offered_path.find(session.path);
             const bool newest =
+                !beside_saved.contains(&file->sessions[i]) &&
                 session.order == newest_of_tab[session.tab] &&
                 (session.path.empty() || session.order == newest_of_path[session.path]) &&
                 (first == offered.end() || first->second == fingerprint) &&

@@ -37,7 +37,9 @@
 //   over; no clock decides it. A draft of a store that neither took over nor was taken over by
 //   the one holding the tab's highest number (or, at a number two such stores share, the second
 //   text of a tab or of a file's path) comes too, as a tab of its own, and the store that holds
-//   both takes both files over before either goes.
+//   both takes both files over before either goes. So does a draft of a tab or a file's path
+//   that such a store holds saved, whatever the numbers: the saved text means the file as it is
+//   on disk, which may be newer than the draft, and the file's tab opens it.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
 //   damaged files are pruned to the newest few of their name.
 
@@ -245,6 +247,7 @@ private:
     void hold_back_unchecked();
     void take_over_older();
     bool answered_by_newer(const StartFile& file, const Session& session);
+    bool saved_side_by_side(const StartFile& file, const Session& session);
     SalvagedWorkspace newest_of_each_tab();
     std::vector<StartFile*> all_files();
     void keep(StartFile& file, KeptCopy kind, RecoveryNote note, const UtcTime& now);

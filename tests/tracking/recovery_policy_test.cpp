@@ -1737,6 +1737,17 @@ TEST(RecoveryPolicy, AFileOpenedAgainAndAStoreThePreviousReleaseSetAsideKeepTheP
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, old_release, start_yes, type, type, close);
 }
 
+// Of two stores side by side, one holds a draft of a file and the other that file saved since:
+// whichever is read first or numbered higher, the draft must not hide the file in its tab.
+TEST(RecoveryPolicy, ADraftSideBySideWithItsFileSavedComesAsAnotherVersion) {
+    // Found by seed 22155: the draft in "tabs.bin", the Save beside.
+    EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, outside, store, written, hold_tabs, start_no,
+                        reopen, save, store, written);
+    EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, fail_next, store, written, edit, fail_next,
+                        store, written, outside, hold_beside, start_no, reopen, save, store,
+                        written);
+}
+
 TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) {
     std::vector<Move> steps{start_yes, type,         store,       written, hold_tabs, edit,   store,
                             written,   release_tabs, hold_beside, edit,    store,     written};
