@@ -38,6 +38,8 @@
 //   the one holding the tab's highest number (or, at a number two such stores share, the second
 //   text of a tab or of a file's path) comes too, as a tab of its own, and the store that holds
 //   both takes both files over before either goes.
+// - A draft a damaged store lost comes from another file read that holds its text (untitled, for
+//   another version), under the lost draft's tab and number.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
 //   damaged files are pruned to the newest few of their name.
 
@@ -242,6 +244,7 @@ private:
     void read_file(StartFile& file, bool container);
     void read_leftovers();
     void parse(StartFile& file);
+    void find_lost_records();
     void hold_back_unchecked();
     void take_over_older();
     bool answered_by_newer(const StartFile& file, const Session& session);
