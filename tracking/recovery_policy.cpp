@@ -535,6 +535,36 @@ void RecoveryPolicy::parse(StartFile& file) {
     file.sessions = std::move(sessions);
 }
 
+// A draft a damaged store lost (`lost` lists drafts only) is a record of a file read here that
+// its entry's fingerprint gives, as it is or untitled as another version comes: else a store
+// killed mid-write that lets a tab go whose draft it brought back as another version would hide
+// the one intact copy of that draft.
+void RecoveryPolicy::find_lost_records() {
+    const std::vector<StartFile*> files = all_files();
+    for (StartFile* file : files) {
+        std::vector<Session> found;
+        std::erase_if(file->lost, [&](const StoreEntry& lost) {
+            for (const StartFile* other : files) {
+                for (const Session& session : other->sessions) {
+                    Session untitled = session;
+                    untitled.path.clear();
+                    for (Session same : {session, untitled}) {
+                        if (session_fingerprint(same) == lost.fingerprint) {
+                            same.tab = lost.tab;
+                            same.order = lost.order;
+                            same.draft = true;
+                            found.push_back(std::move(same));
+                            return true;
+                        }
+                    }
+                }
+            }
+            return false;
+        });
+        file->sessions.insert(file->sessions.end(), found.begin(), found.end());
+    }
+}
+
 // Records of a file of this version that no stamp vouches for may hold a text no store wrote and
 // name no tab: they come only when no file read at the start has a stamp that vouches for its
 // records, and not where a file read before holds the same path or session. What is held back
@@ -833,6 +863,7 @@ std::optional<SalvagedWorkspace> RecoveryPolicy::start() {
             parse(*file);
         }
     }
+    find_lost_records();
     hold_back_unchecked();
     take_over_older();
     SalvagedWorkspace merged = newest_of_each_tab();

@@ -40,6 +40,8 @@
 //   both takes both files over before either goes. So does a draft of a tab or a file's path
 //   that such a store holds saved, whatever the numbers: the saved text means the file as it is
 //   on disk, which may be newer than the draft, and the file's tab opens it.
+// - A draft a damaged store lost comes from another file read that holds its text (untitled, for
+//   another version), under the lost draft's tab and number.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
 //   damaged files are pruned to the newest few of their name.
 
@@ -244,6 +246,7 @@ private:
     void read_file(StartFile& file, bool container);
     void read_leftovers();
     void parse(StartFile& file);
+    void find_lost_records();
     void hold_back_unchecked();
     void take_over_older();
     bool answered_by_newer(const StartFile& file, const Session& session);

@@ -1861,6 +1861,14 @@ TEST(RecoveryPolicy, TwoTabsOfTwoRunsWithOneFileGiveTheSecondTextATabOfItsOwn) {
     EXPECT_EQ(read->workspace.sessions[1].other_version_of, path_of_tab(1));
 }
 
+TEST(RecoveryPolicy, AnotherVersionAStoreCutShortLostComesBackFromTheFileThatHoldsItsText) {
+    // The tab's file is deleted and the draft of "tabs.bin" comes as another version, untitled:
+    // the store killed mid-write names it under a tab of its own and lets the tab go.
+    EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, fail_second, store, written, save, store,
+                        written, hold_beside, {outside, 3}, start_yes, store, written,
+                        release_beside, start_yes, store, written);
+}
+
 TEST(RecoveryPolicy, OfTwoStoresOneTookOverTheNewerNumberWinsAlone) {
     Session first = draft(text_of(1, 1));
     Session second = draft(text_of(1, 2));
