@@ -560,8 +560,13 @@ public:
             for (const Shown& at : shown.tabs) {
                 if (at.tab == tab) {
                     any = true;
-                    own = own || (!other_version(at) && (at.path.empty() || path == paths_.end() ||
-                                                         at.path == path->second));
+                    // A file opened again is a tab of its own: an untitled draft of the tab that no
+                    // store recorded at a file is not the tab its Saves made owed, so the file
+                    // holds those.
+                    const bool untitled = at.path.empty() && (!reopened_tabs_.contains(tab) ||
+                                                              filed_.contains(at.identity));
+                    own = own || (!other_version(at) &&
+                                  (untitled || path == paths_.end() || at.path == path->second));
                     best = std::max(best, at.version);
                 }
             }
@@ -1142,6 +1147,9 @@ private:
         for (Session session : job.workspace.sessions) {
             // A store that holds the tab as it is now ends the moment a Save no store saw.
             stale_saves_.erase(tab_of(session.text));
+            if (!session.path.empty()) {
+                filed_.insert(session.tab);
+            }
             session.tab = 0;
             if (std::find(written_.begin(), written_.end(), session) == written_.end()) {
                 written_.push_back(session);
@@ -1516,9 +1524,10 @@ private:
     std::string status_fault_;
     std::size_t tab_limit_ = 128;
     int next_tab_ = 1;
-    int copies_ = 0;              // Save As so far
-    std::uint64_t reopened_ = 0;  // files opened again so far
-    std::set<int> reopened_tabs_; // tabs whose file was opened again, under another identity
+    int copies_ = 0;                // Save As so far
+    std::uint64_t reopened_ = 0;    // files opened again so far
+    std::set<int> reopened_tabs_;   // tabs whose file was opened again, under another identity
+    std::set<std::uint64_t> filed_; // identities a store that landed recorded at a file
     unsigned starts_ = 0;
     std::uint64_t runs_ = 0;
     std::map<std::uint64_t, Damage> damaged_; // by the bytes spoiled: what was written there
@@ -1735,6 +1744,12 @@ TEST(RecoveryPolicy, AFileOpenedAgainAndAStoreThePreviousReleaseSetAsideKeepTheP
                         written, release_tabs, hold_beside, start_yes, reopen, {edit, 1}, store,
                         written, release_beside, start_yes);
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, old_release, start_yes, type, type, close);
+    // An untitled draft no start could read while its file, saved but never stored, was opened
+    // again, saved and let go: the draft is owed as it was, the file holds the newer text.
+    EXPECT_PROMISE_KEPT(old_session, start_yes, lock_folder, edit, save_as, start_yes, reopen,
+                        unlock_folder, save, close);
+    EXPECT_PROMISE_KEPT(old_session, start_yes, lock_folder, quit, start_yes, unlock_folder, reopen,
+                        edit, {quit, 1}, start_yes, {close, 1});
 }
 
 // Of two stores side by side, one holds a draft of a file and the other that file saved since:
