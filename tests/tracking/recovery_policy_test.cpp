@@ -30,7 +30,7 @@ struct Crash {};
 // A recovery folder in memory. Each call is one operation: it may be made to fail, or to be the
 // one at which the program crashes; a file may be held by another program with no sharing, or
 // with sharing for reading only; a replace may fail after it moved the old file away, leaving the
-// new bytes in a temporary file no start reads; the folder may be one the program cannot look
+// new bytes only in a temporary file; the folder may be one the program cannot look
 // into at all.
 class MemoryDisk final : public RecoveryDisk {
 public:
@@ -59,6 +59,7 @@ public:
         if (done && losing.contains(operations) && files.contains(path) && !locked_file(path)) {
             files.erase(path);
             files[path.parent_path() / (".pellix-" + std::to_string(operations) + ".tmp")] = bytes;
+            ++stranded;
             throw std::runtime_error("The replaced file could not be put back.");
         }
         refuse_unless(done && !full && !locked_file(path));
@@ -100,6 +101,7 @@ public:
     int crash_at = 0;    // the operation at which the program dies; 0 for none
     int operations = 0;
     std::vector<std::filesystem::path> written; // every file a write landed in, in order
+    int stranded = 0; // writes whose bytes a lost replace left in a temporary file
 
 private:
     // False when the operation fails; throws Crash when the program dies at it.
@@ -1111,10 +1113,15 @@ private:
         // Until the store lands, the Saves it follows are still the moment it cannot close.
         saves_in_flight_ = job.saves;
         const std::size_t writes = disk_.written.size();
+        const int stranded = disk_.stranded;
         // The store is on disk once its file is written, whatever happens after.
         auto landed = [&] {
             if (disk_.written.size() > writes) {
                 owe(job);
+            } else if (disk_.stranded > stranded) {
+                // A store a lost replace left whole in a temporary file failed and owes nothing,
+                // but a start reads its records, and a copy kept of it must be known to hold them.
+                remember_written(workspace);
             }
         };
         try {
@@ -1138,21 +1145,27 @@ private:
         return true;
     }
 
+    void remember_written(const Workspace& workspace) {
+        for (Session session : workspace.sessions) {
+            session.tab = 0;
+            if (std::find(written_.begin(), written_.end(), session) == written_.end()) {
+                written_.push_back(session);
+            }
+        }
+    }
+
     void owe(const Job& job) {
+        remember_written(job.workspace);
         const std::vector<Session>& stored = job.workspace.sessions;
         const bool active = job.workspace.active < stored.size();
         landed_active_ = active ? tab_of(stored[job.workspace.active].text) : 0;
         landed_active_path_ = active ? stored[job.workspace.active].path : std::string();
         landed_file_ = disk_.written.empty() ? std::filesystem::path() : disk_.written.back();
-        for (Session session : job.workspace.sessions) {
+        for (const Session& session : job.workspace.sessions) {
             // A store that holds the tab as it is now ends the moment a Save no store saw.
             stale_saves_.erase(tab_of(session.text));
             if (!session.path.empty()) {
                 filed_.insert(session.tab);
-            }
-            session.tab = 0;
-            if (std::find(written_.begin(), written_.end(), session) == written_.end()) {
-                written_.push_back(session);
             }
             // A tab let go that a start which could not read that came back with: owed again
             // once it is changed.
@@ -1654,6 +1667,9 @@ TEST(RecoveryPolicy, ACopyNamedForDraftsARestoreLeftOutIsNeverPruned) {
                         store, written, tab_limit, start_yes, store, written, start_yes, store,
                         written, start_yes, store, written, start_yes, store, written, start_yes,
                         release_tabs, start_yes);
+    // Found by seed 25189: the copy is of the store a lost replace left in a temporary file.
+    EXPECT_PROMISE_KEPT(start_yes, type, type, type, type, store, written, {edit, 3}, fail_second,
+                        lose_next, close, tab_limit, start_yes, store, written);
 }
 
 TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
