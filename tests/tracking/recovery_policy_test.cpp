@@ -432,6 +432,9 @@ public:
                 const bool twice = std::count_if(tabs_.begin(), tabs_.end(), [&](const Tab& other) {
                                        return other.tab == tab->tab;
                                    }) > 1;
+                // Another version of a tab discarded: as when it changes, what is owed of the tab
+                // it was a version of is what that tab's file holds.
+                go_on_as_own(*tab);
                 forget(tab->tab, tab->version, tab->identity, !twice);
                 active_ = active_ == tab->tab ? 0 : active_;
                 tabs_.erase(tabs_.begin() + (tab - tabs_.data()));
@@ -1777,6 +1780,9 @@ TEST(RecoveryPolicy, ADraftSideBySideWithItsFileSavedComesAsAnotherVersion) {
     EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, fail_next, store, written, edit, fail_next,
                         store, written, outside, hold_beside, start_no, reopen, save, store,
                         written);
+    // Seed 100548: the draft, come as another version, is closed.
+    EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, store, written, lock_folder, start_yes,
+                        unlock_folder, reopen, store, written, start_yes, close);
 }
 
 TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) {
