@@ -912,6 +912,14 @@ private:
             unsure_let_go_.insert(tab);
         }
         ever_let_go_[tab] = std::max(ever_let_go_[tab], version);
+        // An older version let go (a stale store a start read once the newer ones were gone)
+        // lets go only itself: the newer one the named copy holds was never offered, and until
+        // that let-go is stored the same start may offer the older one again.
+        if (const auto owed = floor_.find(tab); left_out_.contains(tab) && owed != floor_.end() &&
+                                                version < owed->second &&
+                                                in_named_copy(tab, owed->second)) {
+            return;
+        }
         left_out_.erase(tab);
         if (const auto file = counted_saves_.find(tab); file != counted_saves_.end()) {
             floor_[tab] = file->second;
@@ -1673,6 +1681,10 @@ TEST(RecoveryPolicy, ACopyNamedForDraftsARestoreLeftOutIsNeverPruned) {
     // Found by seed 25189: the copy is of the store a lost replace left in a temporary file.
     EXPECT_PROMISE_KEPT(start_yes, type, type, type, type, store, written, {edit, 3}, fail_second,
                         lose_next, close, tab_limit, start_yes, store, written);
+    // Found by seed 202080: only a stale temporary store is left to read once the copy the
+    // previous release set aside is deleted, and its older draft is refused.
+    EXPECT_PROMISE_KEPT(start_yes, tab_limit, type, type, store, written, type, lose_next, store,
+                        written, {edit, 2}, quit, start_no, old_release, delete_copy, start_no);
 }
 
 TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
