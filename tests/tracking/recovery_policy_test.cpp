@@ -1649,6 +1649,10 @@ using enum Step;
 TEST(RecoveryPolicy, AStoreHeldMidRunGoesBesideAndBothDraftsComeBack) {
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, type, store, written,
                         release_tabs, start_yes, store, written, start_yes);
+    // Seed 300217: a tab let go in "tabs.bin" while the file beside was held; both read, then
+    // let go by a store with no tab, whose death between the two removals kept the older draft.
+    EXPECT_PROMISE_KEPT(start_yes, type, fail_second, store, written, store, written, hold_beside,
+                        start_yes, edit, release_beside, close, start_yes, close);
     // Released mid-run: the stores go back to "tabs.bin" and the file beside goes.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, type, store, written,
                         release_tabs, edit, store, written, type, store, written, start_yes);
