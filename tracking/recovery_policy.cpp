@@ -1029,9 +1029,15 @@ StorePlan RecoveryPolicy::plan_store() {
     plan.stamp.order = ++newest_order_;
     plan.known = known_;
     const std::array<const StartFile*, 3> files{&tabs_, &session_, &beside_};
-    plan.stamp_when_empty = std::any_of(files.begin(), files.end(), [](const StartFile* file) {
-        return file->present && (file->left_alone || file->unknown);
+    // So may two files read that stood side by side, neither taking the other over: either may
+    // hold the only word that a tab the other holds was let go, so neither may go first.
+    const auto side_by_side = std::count_if(files.begin(), files.end(), [](const StartFile* file) {
+        return file->present && file->read && !file->taken_over && file->last_store == 0;
     });
+    plan.stamp_when_empty =
+        side_by_side > 1 || std::any_of(files.begin(), files.end(), [](const StartFile* file) {
+            return file->present && (file->left_alone || file->unknown);
+        });
     // A "tabs.bin" written while an unread "session.bin" may be there would hide it from the
     // next start, which reads "session.bin" only when there is no "tabs.bin".
     const bool hides_session = !tabs_.present && !touchable(session_);

@@ -538,16 +538,21 @@ public:
             // A file opened again is a tab of its own: letting it go lets go no other tab that
             // holds the same text.
             const auto identities = let_go_identities_.find(at.tab);
-            const bool another_tab =
-                reopened_tabs_.contains(at.tab) && (identities == let_go_identities_.end() ||
-                                                    !identities->second.contains(at.identity));
+            const bool reopened = reopened_tabs_.contains(at.tab);
+            const bool another_tab = reopened && (identities == let_go_identities_.end() ||
+                                                  !identities->second.contains(at.identity));
             if (!at.draft || other_version(at) || saved_since || gone == let_go_.end() ||
                 unsure_let_go_.contains(at.tab) || another_tab) {
                 continue;
             }
+            // Nor does a version a tab of the same file opened again let go bind this one, which
+            // is owed no more than what was let go under its own identity.
+            const int own_let_go =
+                reopened ? identities->second.at(at.identity) : std::numeric_limits<int>::max();
             // A version typed in a run that could not read this one does not come from it.
             for (const int version : gone->second) {
-                if (at.version < version && descends(at.tab, version, at.version)) {
+                if (at.version < version && version <= own_let_go &&
+                    descends(at.tab, version, at.version)) {
                     add("tab " + std::to_string(at.tab) + " shows version " +
                         std::to_string(at.version) + " though version " + std::to_string(version) +
                         " was let go");
@@ -902,7 +907,8 @@ private:
     // store made after that has landed, no older version of it may come back (unless `let_go` is
     // false: another tab still shows the tab).
     void forget(int tab, int version, std::uint64_t identity, bool let_go = true) {
-        let_go_identities_[tab].insert(identity);
+        int& under_identity = let_go_identities_[tab][identity];
+        under_identity = std::max(under_identity, version);
         if (let_go) {
             unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
         }
@@ -1523,7 +1529,8 @@ private:
     std::map<int, int> counted_saves_;    // saves a store made after them has seen
     std::map<int, int> unstored_let_go_;  // tabs let go that no store planned since has seen
     std::map<int, std::set<int>> let_go_; // tabs let go that a store made after has seen
-    std::map<int, std::set<std::uint64_t>> let_go_identities_; // the identities they had
+    // The identities they had, each with the newest version let go under it.
+    std::map<int, std::map<std::uint64_t, int>> let_go_identities_;
     std::map<std::pair<int, int>, int> parents_; // of a tab's version, the one it was typed over
     std::set<int> stale_saves_;               // saved, and the program died before a store saw it
     std::map<int, int> saves_in_flight_;      // Saves the store being written follows
@@ -1650,6 +1657,10 @@ using enum Step;
 TEST(RecoveryPolicy, AStoreHeldMidRunGoesBesideAndBothDraftsComeBack) {
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, type, store, written,
                         release_tabs, start_yes, store, written, start_yes);
+    // Seed 300217: a tab let go in "tabs.bin" while the file beside was held; both read, then
+    // let go by a store with no tab, whose death between the two removals kept the older draft.
+    EXPECT_PROMISE_KEPT(start_yes, type, fail_second, store, written, store, written, hold_beside,
+                        start_yes, edit, release_beside, close, start_yes, close);
     // Released mid-run: the stores go back to "tabs.bin" and the file beside goes.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, type, store, written,
                         release_tabs, edit, store, written, type, store, written, start_yes);
@@ -1781,6 +1792,11 @@ TEST(RecoveryPolicy, AFileOpenedAgainAndAStoreThePreviousReleaseSetAsideKeepTheP
                         unlock_folder, save, close);
     EXPECT_PROMISE_KEPT(old_session, start_yes, lock_folder, quit, start_yes, unlock_folder, reopen,
                         edit, {quit, 1}, start_yes, {close, 1});
+    // Seed 200856: the file opened again and let go binds only its own tab, not the untitled
+    // draft it was saved from, whose refusal never landed.
+    EXPECT_PROMISE_KEPT(type, type, type, old_session, start_yes, {hold_session, 1}, edit, save_as,
+                        start_no, start_yes, store, written, {cut, 3385217987u}, start_yes, reopen,
+                        close, old_release);
 }
 
 // Of two stores side by side, one holds a draft of a file and the other that file saved since:
