@@ -219,7 +219,9 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
 // The stamp's entries for the workspace: a tab whose text and draft flag are the ones this run
 // knows keeps that version's order, any other takes the store's own. The fingerprint leaves the
 // flag out, yet a Save turns a draft into the saved text without changing a unit: kept at the
-// draft's order, the saved text would lose to any version stored after that draft.
+// draft's order, the saved text would lose to any version stored after that draft. A text that
+// came from a record no stamp named has no order to keep: stored at none, a start would take it
+// for such a record still and drop it for the same text another store holds saved.
 StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace) {
     StoreStamp stamp = plan.stamp;
     const KnownVersions none;
@@ -232,8 +234,8 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
             given ? plan.fingerprints[i] : session_fingerprint(session);
         const std::uint64_t tab = session.tab != 0 ? session.tab : derived_tab(plan.stamp.run, i);
         const StoreEntry* known = known_version(known_versions, tab);
-        const bool same =
-            known && known->fingerprint == fingerprint && known->draft == session.draft;
+        const bool same = known && known->order != 0 && known->fingerprint == fingerprint &&
+                          known->draft == session.draft;
         stamp.entries.push_back({.tab = tab,
                                  .order = same ? known->order : plan.stamp.order,
                                  .fingerprint = fingerprint,

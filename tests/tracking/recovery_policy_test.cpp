@@ -2144,6 +2144,14 @@ void store_then_beside(MemoryDisk& disk, const Session& first, const Workspace& 
     disk.held.clear();
 }
 
+TEST(RecoveryPolicy, ADraftFromARecordNoStampNamedIsStoredAtANumberOfItsOwn) {
+    // Seed 203831: the draft came back from a store whose stamps were both spoiled, and the file
+    // beside, held at that start, holds the same text saved; the file is then deleted. Stored at
+    // no number, the draft was dropped for that saved text, which opens a file no longer there.
+    EXPECT_PROMISE_KEPT(start_yes, {type, 1}, type, edit, {close, 1}, damage, hold_tabs, {quit, 1},
+                        release_tabs, hold_beside, start_yes, {outside, 2}, store, written);
+}
+
 TEST(RecoveryPolicy, RecordsNoStampChecksNeverComeAgainstAStoreThatVouchesForItsOwn) {
     Session one = draft(text_of(1, 1));
     one.tab = 1;
