@@ -1411,6 +1411,10 @@ private:
         for (const auto& [tab, version] : let_go_) {
             unsure_let_go_.insert(tab);
         }
+        // So may the store that recorded a tab at its file and took over an untitled draft of it
+        // that a file it could not let go still holds: that draft then comes back untitled, a
+        // tab other than the one a file opened again saved.
+        filed_.clear();
     }
 
     // The program dies where it is.
@@ -1797,6 +1801,10 @@ TEST(RecoveryPolicy, AFileOpenedAgainAndAStoreThePreviousReleaseSetAsideKeepTheP
     EXPECT_PROMISE_KEPT(type, type, type, old_session, start_yes, {hold_session, 1}, edit, save_as,
                         start_no, start_yes, store, written, {cut, 3385217987u}, start_yes, reopen,
                         close, old_release);
+    // Seed 501336: the copy the previous release set aside of the store that recorded the draft
+    // at its file is deleted, and the held "session.bin" brings the draft back untitled.
+    EXPECT_PROMISE_KEPT(old_session, {hold_session, 1}, start_yes, save, store, written, outside,
+                        old_release, hold_session, delete_copy, start_yes, reopen, save, close);
 }
 
 // Of two stores side by side, one holds a draft of a file and the other that file saved since:
