@@ -286,11 +286,11 @@ namespace {
 
 // The temporary files in which a replace of this run lost its file left a store, which the next
 // start reads: only a store of this run that removes the files comes to look for them. One that
-// cannot be read may be one of them too: it is taken over, but left where it is, since it may
-// as well be a document's only copy.
+// cannot be read, or a store whose stamp fails its checks, may be one of them too: it is taken
+// over, but left where it is, since it may as well be a document's only copy or another run's.
 struct Stranded {
     std::vector<std::filesystem::path> stores;
-    bool unread = false;
+    bool unchecked = false;
 };
 
 Stranded stranded_stores(RecoveryDisk& disk, const StorePlan& plan) {
@@ -308,7 +308,8 @@ Stranded stranded_stores(RecoveryDisk& disk, const StorePlan& plan) {
         if (stamp && stamp->run == plan.stamp.run) {
             stranded.stores.push_back(file);
         }
-        stranded.unread = stranded.unread || !bytes;
+        stranded.unchecked =
+            stranded.unchecked || !bytes || (!stamp && bytes->starts_with(stored_file_magic));
     }
     return stranded;
 }
@@ -328,7 +329,7 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
             stranded = stranded_stores(disk, plan);
         } catch (const std::runtime_error&) {
         }
-        if (stranded && stranded->stores.empty() && !stranded->unread) {
+        if (stranded && stranded->stores.empty() && !stranded->unchecked) {
             return remove_store(disk, plan, {});
         }
         const std::vector<std::filesystem::path> stores =
@@ -414,15 +415,17 @@ RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder,
 }
 
 // How recent what a file holds is, for the order in which a store lets files go: one from before
-// the start first, then one taken over at the start, one read at it, and one this run stored in,
-// by its store.
+// the start first, then one taken over at the start (or one whose stamp failed its checks, whose
+// records are held back only while a file with a stamp is there), one read at it, and one this
+// run stored in, by its store.
 std::uint64_t RecoveryPolicy::recency(const StartFile& file) {
     constexpr std::uint64_t taken_over = 1;
     constexpr std::uint64_t read = 2;
     if (file.last_store != 0) {
         return read + file.last_store;
     }
-    return file.taken_over ? taken_over : file.read ? read : 0;
+    const bool unchecked = file.read && file.this_version && !file.stamp;
+    return file.taken_over || unchecked ? taken_over : file.read ? read : 0;
 }
 
 void RecoveryPolicy::look(StartFile& file) {

@@ -1782,6 +1782,10 @@ TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
     // The same when the store beside failed too, so that only the temporary file held it.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, lose_next, fail_second, store,
                         written, edit, close, store, written);
+    // Found by seeds 400213 and 500252: the temporary file is spoiled so that its stamp fails, yet
+    // its older record still reads; the next run lets it go before the store that holds it back.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, lose_next, store, written, damage, edit,
+                        close, start_yes, store, written);
 }
 
 TEST(RecoveryPolicy, AFileOpenedAgainAndAStoreThePreviousReleaseSetAsideKeepThePromise) {
