@@ -1682,6 +1682,13 @@ TEST(RecoveryPolicy, AHeldSessionBinIsNeverHiddenBehindANewTabsBin) {
                         start_yes, store, written, start_yes);
 }
 
+TEST(RecoveryPolicy, AHeldSessionBinBehindADamagedTabsBinSetAsideLetsAStoreTakeItsPlace) {
+    // "session.bin" held under a "tabs.bin" cut to nothing, which the start moves aside: that
+    // "tabs.bin" hid it already, so the store goes there while the file beside is read-only.
+    EXPECT_PROMISE_KEPT(old_session, start_yes, fail_next, hold_session, store, written,
+                        {hold_beside, 1}, store, written, {cut, 1}, start_yes, store, written);
+}
+
 TEST(RecoveryPolicy, ACopyNamedForDraftsARestoreLeftOutIsNeverPruned) {
     // "tabs.bin" held through every start: the drafts live beside it, and a start at the tab
     // limit keeps them in a named copy that later starts must leave.
