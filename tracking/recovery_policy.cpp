@@ -1044,8 +1044,10 @@ StorePlan RecoveryPolicy::plan_store() {
             return file->present && (file->left_alone || file->unknown);
         });
     // A "tabs.bin" written while an unread "session.bin" may be there would hide it from the
-    // next start, which reads "session.bin" only when there is no "tabs.bin".
-    const bool hides_session = !tabs_.present && !touchable(session_);
+    // next start, which reads "session.bin" only when there is no "tabs.bin"; one this start
+    // read hid it already: a store in its place after its damaged bytes went aside hides nothing
+    // more.
+    const bool hides_session = !tabs_.present && !tabs_.read && !touchable(session_);
     const StartFile* target = nullptr;
     if (touchable(tabs_) && !hides_session) {
         target = &tabs_;

@@ -542,7 +542,7 @@ public:
             const bool another_tab = reopened && (identities == let_go_identities_.end() ||
                                                   !identities->second.contains(at.identity));
             if (!at.draft || other_version(at) || saved_since || gone == let_go_.end() ||
-                unsure_let_go_.contains(at.tab) || another_tab) {
+                unsure_let_go_.contains(at.tab) || another_tab || unclaimed(at)) {
                 continue;
             }
             // Nor does a version a tab of the same file opened again let go bind this one, which
@@ -575,7 +575,7 @@ public:
                     // holds those.
                     const bool untitled = at.path.empty() && (!reopened_tabs_.contains(tab) ||
                                                               filed_.contains(at.identity));
-                    own = own || (!other_version(at) &&
+                    own = own || (!other_version(at) && !unclaimed(at) &&
                                   (untitled || path == paths_.end() || at.path == path->second));
                     best = std::max(best, at.version);
                 }
@@ -1378,6 +1378,11 @@ private:
         if (bytes == damage.written) {
             return;
         }
+        if (layout && !vouched(*layout, damage.written.size(), &damage)) {
+            if (const std::optional<StoreStamp> stamp = split_store_file(damage.written).stamp) {
+                unclaimed_.insert(stamp->replaces.begin(), stamp->replaces.end());
+            }
+        }
         damaged_[store_fingerprint(bytes)] = std::move(damage);
         owe_what_is_left();
     }
@@ -1520,6 +1525,28 @@ private:
         return false;
     }
 
+    // Whether a shown draft is one of a file on disk that only a stamp since spoiled took over
+    // (a "session.bin" a "tabs.bin" hid, whose replace was then lost): no start can tell that it
+    // was, and a file no start could read may hold the only copy of a draft, so it comes back as
+    // a tab of its own, bound by no version of its tab made or let go since.
+    bool unclaimed(const Shown& at) const {
+        if (unclaimed_.empty() || !at.draft) {
+            return false;
+        }
+        for (const auto& [path, bytes] : disk_.files) {
+            if (!unclaimed_.contains(store_fingerprint(bytes))) {
+                continue;
+            }
+            for (const Session& session : intact_in(bytes, path == session_bin)) {
+                if (genuine(session.text) && session.draft && tab_of(session.text) == at.tab &&
+                    version_of(session.text) == at.version && session.path == at.path) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
     MemoryDisk& disk_;
     std::optional<RecoveryPolicy> policy_; // copied whole with the run
     std::vector<Tab> tabs_;
@@ -1566,7 +1593,8 @@ private:
     unsigned starts_ = 0;
     std::uint64_t runs_ = 0;
     std::map<std::uint64_t, Damage> damaged_; // by the bytes spoiled: what was written there
-    std::vector<Session> written_;            // every session a store wrote, without tab and order
+    std::set<std::uint64_t> unclaimed_; // files taken over by a stamp spoiled since, by their bytes
+    std::vector<Session> written_;      // every session a store wrote, without tab and order
     // Every session the writer was given, landed or not, by fingerprint and draft flag.
     std::set<std::pair<std::uint64_t, bool>> given_;
 };
@@ -1686,6 +1714,13 @@ TEST(RecoveryPolicy, AHeldSessionBinIsNeverHiddenBehindANewTabsBin) {
                         start_yes, store, written, start_yes);
 }
 
+TEST(RecoveryPolicy, AHeldSessionBinBehindADamagedTabsBinSetAsideLetsAStoreTakeItsPlace) {
+    // "session.bin" held under a "tabs.bin" cut to nothing, which the start moves aside: that
+    // "tabs.bin" hid it already, so the store goes there while the file beside is read-only.
+    EXPECT_PROMISE_KEPT(old_session, start_yes, fail_next, hold_session, store, written,
+                        {hold_beside, 1}, store, written, {cut, 1}, start_yes, store, written);
+}
+
 TEST(RecoveryPolicy, ACopyNamedForDraftsARestoreLeftOutIsNeverPruned) {
     // "tabs.bin" held through every start: the drafts live beside it, and a start at the tab
     // limit keeps them in a named copy that later starts must leave.
@@ -1713,6 +1748,10 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
                         release_tabs, start_no, type, store, written, start_yes);
     EXPECT_PROMISE_KEPT(start_yes, type, type, type, store, written, tab_limit, start_yes,
                         delete_copy, store, written, start_yes, close, store, written, start_yes);
+    // Found by seed 700429: both stamps of the "tabs.bin" that took a held "session.bin" over
+    // spoiled, then a lost replace took that "tabs.bin" away: its draft comes back on its own.
+    EXPECT_PROMISE_KEPT(old_session, start_yes, hold_session, quit, {damage, 162080695}, start_no,
+                        edit, lose_next, {quit, 1}, start_yes, close);
 }
 
 TEST(RecoveryPolicy, AStartThatCannotLookIntoTheFolderReplacesNothingItCouldNotSee) {
