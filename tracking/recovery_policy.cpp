@@ -728,6 +728,9 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
     }
     std::map<std::uint64_t, std::uint64_t> newest_of_tab;
     std::map<std::string, std::uint64_t> newest_of_path;
+    // A let-go at the number a text of a store side by side shares stands for the tab as the
+    // first text there would: the run that let it go may have had that very text.
+    std::map<std::uint64_t, std::uint64_t> let_go_at;
     for (const StartFile* file : all_files()) {
         if (!file->read || file->taken_over) {
             continue;
@@ -735,6 +738,8 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
         for (const StoreEntry& gone : file->gone) {
             std::uint64_t& tab = newest_of_tab[gone.tab];
             tab = std::max(tab, gone.order);
+            std::uint64_t& let_go = let_go_at[gone.tab];
+            let_go = std::max(let_go, gone.order);
         }
         for (const Session& session : file->sessions) {
             if (beside_saved.contains(&session)) {
@@ -782,9 +787,11 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
             // tab, and the second text would take the first one's place there.
             const auto first = offered.find(session.tab);
             const auto first_at_path = offered_path.find(session.path);
+            const auto let_go = let_go_at.find(session.tab);
             const bool newest =
                 !beside_saved.contains(&file->sessions[i]) &&
                 session.order == newest_of_tab[session.tab] &&
+                (let_go == let_go_at.end() || let_go->second < session.order) &&
                 (session.path.empty() || session.order == newest_of_path[session.path]) &&
                 (first == offered.end() || first->second == fingerprint) &&
                 (session.path.empty() || first_at_path == offered_path.end() ||

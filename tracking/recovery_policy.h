@@ -36,10 +36,11 @@
 //   back. A number tells which version is newer only between stores one of which took the other
 //   over; no clock decides it. A draft of a store that neither took over nor was taken over by
 //   the one holding the tab's highest number (or, at a number two such stores share, the second
-//   text of a tab or of a file's path) comes too, as a tab of its own, and the store that holds
-//   both takes both files over before either goes. So does a draft of a tab or a file's path
-//   that such a store holds saved, whatever the numbers: the saved text means the file as it is
-//   on disk, which may be newer than the draft, and the file's tab opens it.
+//   text of a tab or of a file's path, or any text of a tab the other let go) comes too, as a tab
+//   of its own, and the store that holds both takes both files over before either goes. So does
+//   a draft of a tab or a file's path that such a store holds saved, whatever the numbers: the
+//   saved text means the file as it is on disk, which may be newer than the draft, and the
+//   file's tab opens it.
 // - A draft a damaged store lost comes from another file read that holds its text (untitled, for
 //   another version), under the lost draft's tab and number.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of

@@ -1956,6 +1956,13 @@ TEST(RecoveryPolicy, TwoStoresThatGaveOneTabTheSameNumberOfferTheSecondTextAsAno
     EXPECT_NE(read->workspace.sessions[0].tab, read->workspace.sessions[1].tab);
 }
 
+TEST(RecoveryPolicy, ALetGoAtTheNumberADraftSideBySideSharesKeepsThatDraftOutOfItsTab) {
+    // Found by seed 800844: the run that let the tab go read its text from "session.bin" while
+    // the file beside, which holds that text too, was held; both stores gave it one number.
+    EXPECT_PROMISE_KEPT(old_session, start_yes, fail_next, store, written, hold_beside, start_yes,
+                        edit, close);
+}
+
 TEST(RecoveryPolicy, TwoTabsOfTwoRunsWithOneFileGiveTheSecondTextATabOfItsOwn) {
     // A run that could not read "tabs.bin" opened the file a tab there has: two tabs, one path,
     // one number. A restore opens a path in one tab, where the second text would take the
