@@ -960,6 +960,14 @@ private:
         }
         tabs_at_start_ = disk_.files.contains(tabs_bin);
         unchecked_this_run_ = unchecked_store_on_disk();
+        // Tabs read from a record no stamp checks are new tabs to the program, and a store this
+        // start could not read is taken over by no stamp of theirs: no start can tell that its
+        // drafts are of those tabs, so they come back as tabs of their own.
+        if (unchecked_store_on_disk(unread_)) {
+            for (const std::filesystem::path& file : unread_) {
+                unclaimed_.insert(store_fingerprint(disk_.files.at(file)));
+            }
+        }
         run_began_ = disk_.operations;
         locked_this_run_ = disk_.locked;
         // Only a start that may fail to read a file can offer less than a clean one: the others
@@ -1280,12 +1288,12 @@ private:
         return intact;
     }
 
-    // Whether a store file on disk has lost every copy of its stamp, so that what a start reads
-    // of it names no tab.
-    bool unchecked_store_on_disk() const {
+    // Whether a store file on disk (not one of `unread`) has lost every copy of its stamp, so that
+    // what a start reads of it names no tab.
+    bool unchecked_store_on_disk(const std::set<std::filesystem::path>& unread = {}) const {
         for (const auto& [path, bytes] : disk_.files) {
             const auto spoilt = damaged_.find(store_fingerprint(bytes));
-            if (spoilt == damaged_.end()) {
+            if (spoilt == damaged_.end() || unread.contains(path)) {
                 continue;
             }
             const std::optional<StoreLayout> layout = layout_of(spoilt->second.written);
@@ -1593,8 +1601,10 @@ private:
     unsigned starts_ = 0;
     std::uint64_t runs_ = 0;
     std::map<std::uint64_t, Damage> damaged_; // by the bytes spoiled: what was written there
-    std::set<std::uint64_t> unclaimed_; // files taken over by a stamp spoiled since, by their bytes
-    std::vector<Session> written_;      // every session a store wrote, without tab and order
+    // Files taken over by a stamp spoiled since, or that a start which read a store whose stamp
+    // was spoiled could not read, by their bytes.
+    std::set<std::uint64_t> unclaimed_;
+    std::vector<Session> written_; // every session a store wrote, without tab and order
     // Every session the writer was given, landed or not, by fingerprint and draft flag.
     std::set<std::pair<std::uint64_t, bool>> given_;
 };
@@ -1752,6 +1762,11 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
     // spoiled, then a lost replace took that "tabs.bin" away: its draft comes back on its own.
     EXPECT_PROMISE_KEPT(old_session, start_yes, hold_session, quit, {damage, 162080695}, start_no,
                         edit, lose_next, {quit, 1}, start_yes, close);
+    // Found by seed 1101244: both stamps of "tabs.bin" spoiled while the file beside held the
+    // same draft; a start that read the one and could not read the other went on from that draft
+    // as a new tab, saved and closed it: the draft beside comes back on its own.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, store, written, damage,
+                        hold_beside, release_tabs, start_yes, edit, quit, start_yes, close);
 }
 
 TEST(RecoveryPolicy, AStartThatCannotLookIntoTheFolderReplacesNothingItCouldNotSee) {
