@@ -1309,16 +1309,39 @@ private:
         return set_aside_copy(path) && !damaged_.contains(store_fingerprint(bytes));
     }
 
+    // Whether a start reads the file as a store of this version.
+    bool read_as_store_file(const std::filesystem::path& path, const std::string& bytes) const {
+        const std::string name = path.filename().string();
+        return path == tabs_bin || path == beside_bin || read_as_store(path, bytes) ||
+               (name.starts_with(".pellix-") && path.extension() == ".tmp");
+    }
+
+    // Whether an intact store on disk was written later in the run that wrote `bytes`: it holds
+    // each tab that store held as that run last knew it (a draft it then saved comes back from
+    // its file only), so a start offers nothing from the earlier one.
+    bool superseded_in_its_run(const std::string& bytes) const {
+        const auto spoilt = damaged_.find(store_fingerprint(bytes));
+        const std::optional<StoreStamp> older =
+            split_store_file(spoilt != damaged_.end() ? spoilt->second.written : bytes).stamp;
+        return older && std::any_of(disk_.files.begin(), disk_.files.end(), [&](const auto& file) {
+                   const std::optional<StoreStamp> newer =
+                       !read_as_store_file(file.first, file.second) ||
+                               damaged_.contains(store_fingerprint(file.second))
+                           ? std::nullopt
+                           : split_store_file(file.second).stamp;
+                   return newer && newer->run == older->run && newer->store > older->store;
+               });
+    }
+
     // The drafts of each tab a start could still read from the store files (a text stored as
     // saved comes back from its file only).
     std::map<int, std::set<int>> versions_on_disk() const {
         std::map<int, std::set<int>> versions;
         for (const auto& [path, bytes] : disk_.files) {
             std::vector<Session> sessions;
-            const std::string name = path.filename().string();
-            if (path == tabs_bin || path == beside_bin || read_as_store(path, bytes) ||
-                (name.starts_with(".pellix-") && path.extension() == ".tmp")) {
-                sessions = intact_in(bytes, false);
+            if (read_as_store_file(path, bytes)) {
+                sessions =
+                    superseded_in_its_run(bytes) ? std::vector<Session>{} : intact_in(bytes, false);
             } else if (path == session_bin && !disk_.files.contains(tabs_bin)) {
                 sessions = intact_in(bytes, true);
             }
@@ -1840,6 +1863,12 @@ TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
     // its older record still reads; the next run lets it go before the store that holds it back.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, lose_next, store, written, damage, edit,
                         close, start_yes, store, written);
+    // Found by seed 1100880: the temporary file's drafts, saved by the run's last store and the
+    // file then deleted, come back from a start that could not read that store; once the store
+    // beside holding them is cut short, the temporary file owes them no more.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, lose_next, odd_file, store, written,
+                        quit, {outside, 1721307}, hold_tabs, start_yes, store, written,
+                        {cut, 3940043503u});
 }
 
 TEST(RecoveryPolicy, AFileOpenedAgainAndAStoreThePreviousReleaseSetAsideKeepThePromise) {
