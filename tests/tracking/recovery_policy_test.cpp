@@ -538,7 +538,8 @@ public:
             // A file opened again is a tab of its own: letting it go lets go no other tab that
             // holds the same text.
             const auto identities = let_go_identities_.find(at.tab);
-            const bool reopened = reopened_tabs_.contains(at.tab);
+            const bool reopened =
+                reopened_tabs_.contains(at.tab) || unclaimed_identities_.contains(at.identity);
             const bool another_tab = reopened && (identities == let_go_identities_.end() ||
                                                   !identities->second.contains(at.identity));
             if (!at.draft || other_version(at) || saved_since || gone == let_go_.end() ||
@@ -963,7 +964,8 @@ private:
         // Tabs read from a record no stamp checks are new tabs to the program, and a store this
         // start could not read is taken over by no stamp of theirs: no start can tell that its
         // drafts are of those tabs, so they come back as tabs of their own.
-        if (unchecked_store_on_disk(unread_)) {
+        const bool unclaimed_at_start = unchecked_store_on_disk(unread_);
+        if (unclaimed_at_start) {
             for (const std::filesystem::path& file : unread_) {
                 unclaimed_.insert(store_fingerprint(disk_.files.at(file)));
             }
@@ -1031,6 +1033,15 @@ private:
                 active_ = tab.tab;
             }
             tabs_.push_back(tab);
+        }
+        // The tabs such a start read from a record no stamp checks come under an identity no
+        // store was given: a let-go of the tab that a store it could not read holds, under the
+        // identity the tab had, does not bind them.
+        for (const Shown& shown : rebuilt.tabs) {
+            if (unclaimed_at_start && shown.draft &&
+                !given_identities_.contains({shown.tab, shown.identity})) {
+                unclaimed_identities_.insert(shown.identity);
+            }
         }
         for (const int tab : rebuilt.left_out) {
             if (floor_.contains(tab)) {
@@ -1134,6 +1145,7 @@ private:
         const Workspace& workspace = job.workspace;
         for (const Session& session : workspace.sessions) {
             given_.insert({session_fingerprint(session), session.draft});
+            given_identities_.insert({tab_of(session.text), session.tab});
         }
         // Until the store lands, the Saves it follows are still the moment it cannot close.
         saves_in_flight_ = job.saves;
@@ -1630,6 +1642,10 @@ private:
     std::vector<Session> written_; // every session a store wrote, without tab and order
     // Every session the writer was given, landed or not, by fingerprint and draft flag.
     std::set<std::pair<std::uint64_t, bool>> given_;
+    std::set<std::pair<int, std::uint64_t>> given_identities_; // each tab's, as the writer had them
+    // Identities a start gave tabs it read from a record no stamp checks, while a store it could
+    // not read may hold a let-go of the tab under the identity it had.
+    std::set<std::uint64_t> unclaimed_identities_;
 };
 
 // Runs the steps once whole and once crashing at each file operation in turn; returns the first
@@ -1790,6 +1806,11 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
     // as a new tab, saved and closed it: the draft beside comes back on its own.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, store, written, damage,
                         hold_beside, release_tabs, start_yes, edit, quit, start_yes, close);
+    // Found by seed 1200811: a tab let go in the file beside while "tabs.bin", which held an
+    // older draft of it, was held and then had both stamps spoiled; a start that read it and
+    // could not read the file beside brought that draft back as a new tab and stored it.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, edit, hold_tabs, close, damage, type,
+                        store, written, release_tabs, hold_beside, start_yes, store, written);
 }
 
 TEST(RecoveryPolicy, AStartThatCannotLookIntoTheFolderReplacesNothingItCouldNotSee) {
