@@ -7,6 +7,8 @@ case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
 export WINEPREFIX=$BUILD_DIR/wine
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
+# BUILD_JOBS caps the compilers run side by side (default: every core), for several builds at once.
+BUILD_JOBS=${BUILD_JOBS:-$(nproc)}
 
 PACKAGES="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
 binutils-mingw-w64-x86-64 wine64 xvfb xauth fonts-liberation googletest clang libclang-rt-14-dev
@@ -31,7 +33,7 @@ install_packages() {
 build_project() {
     cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$BUILD_DIR" -j"$(nproc)" "$@"
+    cmake --build "$BUILD_DIR" -j"$BUILD_JOBS" "$@"
 }
 
 # The pure units, their tests and the fuzz targets, built natively with clang and the sanitizers
@@ -39,7 +41,7 @@ build_project() {
 build_native() {
     cmake -S "$ROOT/tests/native" -B "$BUILD_DIR/native" -DCMAKE_C_COMPILER=clang \
         -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-    cmake --build "$BUILD_DIR/native" -j"$(nproc)" "$@"
+    cmake --build "$BUILD_DIR/native" -j"$BUILD_JOBS" "$@"
 }
 
 # Sets one registry value in the prefix. A loaded machine has been seen to fail a Wine start

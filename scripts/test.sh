@@ -11,7 +11,7 @@ status=0
 if [ -z "${PELLIX_TARGET:-}" ]; then
     build_native
     # Arguments filter the native tests as they do the Wine run (native_<folder>_tests).
-    (cd "$BUILD_DIR/native" && ctest --output-on-failure -j"$(nproc)" "$@") || status=1
+    (cd "$BUILD_DIR/native" && ctest --output-on-failure -j"$BUILD_JOBS" "$@") || status=1
     # A filtered run skips the fuzz targets.
     if [ $# -eq 0 ]; then
         bash "$ROOT/scripts/fuzz.sh" 5 || status=1
