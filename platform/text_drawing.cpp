@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/com_ptr.h"
+#include "platform/stack_text_renderer.h"
 
 namespace pellix {
 namespace {
@@ -57,29 +58,11 @@ struct Stroke {
     IUnknown* effect;
 };
 
-// Takes what a layout draws, without drawing it. Lives on the stack for one IDWriteTextLayout::
-// Draw call, which keeps no reference, so the counts are fixed.
-class RunGatherer final : public IDWriteTextRenderer {
+// Takes what a layout draws, without drawing it.
+class RunGatherer final : public StackTextRenderer {
 public:
     explicit RunGatherer(ID2D1RenderTarget* target) : target_(target) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
-        if (id == __uuidof(IUnknown) || id == __uuidof(IDWritePixelSnapping) ||
-            id == __uuidof(IDWriteTextRenderer)) {
-            *object = static_cast<IDWriteTextRenderer*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-    // As Direct2D's own renderer answers: snapped to the target's pixels.
-    HRESULT STDMETHODCALLTYPE IsPixelSnappingDisabled(void*, BOOL* disabled) override {
-        *disabled = FALSE;
-        return S_OK;
-    }
     HRESULT STDMETHODCALLTYPE GetCurrentTransform(void*, DWRITE_MATRIX* transform) override {
         D2D1_MATRIX_3X2_F matrix;
         target_->GetTransform(&matrix);

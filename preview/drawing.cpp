@@ -1,7 +1,9 @@
 #include "preview/drawing.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include "platform/ballot_boxes.h"
 #include "platform/text_drawing.h"
 #include "platform/text_hit_test.h"
 #include "preview/text_pieces.h"
@@ -83,6 +85,34 @@ void fill_range(const Paint& paint, const LayoutBlock& block, const DWRITE_TEXT_
     });
 }
 
+// The rules of headings and tables are 0.5 DIP wide. Where a device pixel is wider than that,
+// such a line between two pixels' centres leaves each a quarter of its ink and all but vanishes,
+// so it takes one whole pixel, on a pixel's centre.
+struct ThinLines {
+    explicit ThinLines(ID2D1RenderTarget* target) {
+        FLOAT dpi_y = 0;
+        target->GetDpi(&dpi_x, &dpi_y);
+        target->GetTransform(&transform);
+        pixel = dips_per_inch / std::max(dpi_x, 1.0f);
+        width = std::max(thin_rule, pixel);
+    }
+    // The pixel centre nearest a coordinate, in the target's current transform.
+    float x(float at) const { return centre(at, transform._31); }
+    float y(float at) const { return centre(at, transform._32); }
+
+    float dpi_x = 0;
+    float pixel = 1;
+    float width = thin_rule;
+
+private:
+    static constexpr float dips_per_inch = 96.0f;
+    static constexpr float thin_rule = 0.5f;
+    float centre(float at, float offset) const {
+        return (std::floor((at + offset) / pixel) + 0.5f) * pixel - offset;
+    }
+    D2D1_MATRIX_3X2_F transform{};
+};
+
 void draw_cell_frame(const Paint& paint, const PreviewBlock& source, const LayoutBlock& block) {
     const float top = block.y - 8.0f * paint.s;
     const D2D1_RECT_F cell{block.cell_x, top, block.cell_x + block.cell_width,
@@ -90,7 +120,10 @@ void draw_cell_frame(const Paint& paint, const PreviewBlock& source, const Layou
     if (source.header != 0) {
         paint.target->FillRectangle(cell, paint.brushes.code_fill.get());
     }
-    paint.target->DrawRectangle(cell, paint.brushes.muted.get(), 0.5f);
+    const ThinLines thin(paint.target);
+    paint.target->DrawRectangle(
+        {thin.x(cell.left), thin.y(cell.top), thin.x(cell.right), thin.y(cell.bottom)},
+        paint.brushes.muted.get(), thin.width);
 }
 
 void draw_code_background(const Paint& paint, const LayoutBlock& block) {
@@ -164,14 +197,37 @@ void colour_contrast_text(const Paint& paint, const LayoutBlock& block) {
     apply(paint.selection.first, paint.selection.second);
 }
 
+// A task's box is the last character of its marker. Where the system has no glyph for it, the
+// marker's text is drawn up to the box and the box as a figure, so that checked and unchecked
+// differ.
+void draw_marker_text(const Paint& paint, const PreviewBlock& source, const LayoutBlock& block,
+                      D2D1_POINT_2F origin) {
+    IDWriteTextLayout* marker = block.marker_layout.get();
+    const UINT32 box =
+        source.marker_length >= 2 ? static_cast<UINT32>(source.marker_length - 2) : 0;
+    if (source.task < 0 || source.marker_length < 2 || draws_glyph_at(marker, box)) {
+        paint.target->DrawTextLayout(origin, marker, paint.brushes.text.get(),
+                                     D2D1_DRAW_TEXT_OPTIONS_NONE);
+        return;
+    }
+    const D2D1_RECT_F cell = character_cell(marker, box, origin);
+    if (box > 0) {
+        paint.target->PushAxisAlignedClip({origin.x, cell.top, cell.left, cell.bottom},
+                                          D2D1_ANTIALIAS_MODE_ALIASED);
+        paint.target->DrawTextLayout(origin, marker, paint.brushes.text.get(),
+                                     D2D1_DRAW_TEXT_OPTIONS_NONE);
+        paint.target->PopAxisAlignedClip();
+    }
+    draw_ballot_box(paint.target, paint.brushes.text.get(), marker, box, origin, source.task == 1);
+}
+
 void draw_marker(const Paint& paint, const PreviewBlock& source, const LayoutBlock& block) {
     const float left = block.x - block.marker_width;
     if (paint.selection.first < block.text_start && paint.selection.second > source.start) {
         paint.target->FillRectangle({left, block.y, block.x, block.y + block.height},
                                     paint.brushes.selection.get());
     }
-    paint.target->DrawTextLayout({left, block.y}, block.marker_layout.get(),
-                                 paint.brushes.text.get(), D2D1_DRAW_TEXT_OPTIONS_NONE);
+    draw_marker_text(paint, source, block, {left, block.y});
 }
 
 // Effects hold brushes of this target, and the layouts outlive it: a paint that fails half-way
@@ -229,9 +285,10 @@ void draw_text_block(const Paint& paint, const PreviewBlock& source, const Layou
         draw_marker(paint, source, block);
     }
     if (source.kind == PreviewBlockKind::heading && (source.level == 1 || source.level == 2)) {
-        const float line_y = block.y + block.height;
+        const ThinLines thin(paint.target);
+        const float line_y = thin.y(block.y + block.height);
         paint.target->DrawLine({block.x, line_y}, {paint.layout.width - 24.0f, line_y},
-                               paint.brushes.muted.get(), 0.5f);
+                               paint.brushes.muted.get(), thin.width);
     }
 }
 

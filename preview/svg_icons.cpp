@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
-#include "platform/dib_surface.h"
 #include "platform/com_ptr.h"
+#include "platform/dib_surface.h"
+#include "platform/glyph_figures.h"
 
 namespace pellix {
 namespace {
@@ -19,6 +21,8 @@ constexpr long long max_render_pixels = 16777216;
 constexpr float glyph_viewport = 16.0f;
 constexpr D2D1_SIZE_F picture_viewport{250.0f, 50.0f};
 constexpr int bytes_per_pixel = 4;
+// A glyph's SVG text is a few hundred bytes; anything far larger is not one.
+constexpr ULONGLONG max_glyph_text = 65536;
 
 std::vector<IconCacheEntry> cache;
 
@@ -55,17 +59,59 @@ D2D1_BITMAP_PROPERTIES1 bitmap_properties(D2D1_BITMAP_OPTIONS options) {
         .colorContext = nullptr};
 }
 
-// Steps 3-6 of a render: the document drawn into a new target bitmap.
-HRESULT draw_document_bitmap(ID2D1DeviceContext5* context, IStream* svg, UINT32 width,
-                             UINT32 height, bool glyph, ComPtr<ID2D1Bitmap1>& target) {
+// The context a render draws with: the SVG-capable one, else the one that draws glyph figures.
+ID2D1DeviceContext* drawing_context(const SvgRenderer& renderer) {
+    return renderer.context ? renderer.context : renderer.figures_context;
+}
+
+// The stream's whole text, for reading a glyph's figures where no SVG document can be made.
+HRESULT stream_text(IStream* svg, std::string& text) {
+    STATSTG status{};
+    HRESULT hr = svg->Stat(&status, STATFLAG_NONAME);
+    if (FAILED(hr) || status.cbSize.QuadPart > max_glyph_text) {
+        return FAILED(hr) ? hr : E_INVALIDARG;
+    }
+    text.resize(static_cast<std::size_t>(status.cbSize.QuadPart));
+    ULONG read = 0;
+    hr = svg->Seek({}, STREAM_SEEK_SET, nullptr);
+    if (SUCCEEDED(hr)) {
+        hr = svg->Read(text.data(), static_cast<ULONG>(text.size()), &read);
+    }
+    return SUCCEEDED(hr) && read != text.size() ? E_FAIL : hr;
+}
+
+// What a render draws, read before any target is made, so that text that cannot be read fails
+// as "parsing embedded SVG" on both paths.
+struct Picture {
+    ComPtr<ID2D1SvgDocument> document;
+    std::vector<GlyphShape> shapes;
+};
+
+HRESULT read_picture(const SvgRenderer& renderer, IStream* svg, D2D1_SIZE_F viewport,
+                     Picture& picture) {
+    if (renderer.context) {
+        return check(renderer.context->CreateSvgDocument(svg, viewport, picture.document.put()),
+                     "parsing embedded SVG");
+    }
+    std::string text;
+    HRESULT hr = stream_text(svg, text);
+    if (SUCCEEDED(hr) && !read_glyph_shapes(text, picture.shapes)) {
+        hr = E_INVALIDARG;
+    }
+    return check(hr, "parsing embedded SVG");
+}
+
+// Steps 3-6 of a render: the picture drawn into a new target bitmap.
+HRESULT draw_document_bitmap(const SvgRenderer& renderer, IStream* svg, UINT32 width, UINT32 height,
+                             bool glyph, ComPtr<ID2D1Bitmap1>& target) {
     const D2D1_SIZE_F viewport =
         glyph ? D2D1_SIZE_F{glyph_viewport, glyph_viewport} : picture_viewport;
-    ComPtr<ID2D1SvgDocument> document;
-    HRESULT hr =
-        check(context->CreateSvgDocument(svg, viewport, document.put()), "parsing embedded SVG");
+    Picture picture;
+    HRESULT hr = read_picture(renderer, svg, viewport, picture);
     if (FAILED(hr)) {
         return hr;
     }
+    ID2D1DeviceContext* context = drawing_context(renderer);
     const D2D1_BITMAP_PROPERTIES1 properties = bitmap_properties(D2D1_BITMAP_OPTIONS_TARGET);
     hr = check(
         context->CreateBitmap(D2D1::SizeU(width, height), nullptr, 0, &properties, target.put()),
@@ -83,15 +129,20 @@ HRESULT draw_document_bitmap(ID2D1DeviceContext5* context, IStream* svg, UINT32 
                                       (static_cast<float>(height) - viewport.height * k) / 2));
     context->BeginDraw();
     context->Clear(glyph ? D2D1::ColorF(0, 0, 0, 0) : D2D1::ColorF(1, 1, 1, 1));
-    context->DrawSvgDocument(document.get());
+    HRESULT drawn = S_OK;
+    if (picture.document) {
+        renderer.context->DrawSvgDocument(picture.document.get());
+    } else {
+        drawn = draw_glyph_shapes(renderer.factory, context, picture.shapes);
+    }
     hr = context->EndDraw();
     context->SetTarget(nullptr);
     context->SetTransform(D2D1::Matrix3x2F::Identity());
-    return check(hr, "drawing SVG");
+    return check(FAILED(drawn) ? drawn : hr, "drawing SVG");
 }
 
 // Step 7: the target's pixels copied to memory, row by row.
-HRESULT read_back(ID2D1DeviceContext5* context, ID2D1Bitmap1* target, UINT32 width, UINT32 height,
+HRESULT read_back(ID2D1DeviceContext* context, ID2D1Bitmap1* target, UINT32 width, UINT32 height,
                   std::vector<std::uint8_t>& pixels) {
     const D2D1_BITMAP_PROPERTIES1 properties =
         bitmap_properties(D2D1_BITMAP_OPTIONS_CPU_READ | D2D1_BITMAP_OPTIONS_CANNOT_DRAW);
@@ -209,9 +260,12 @@ HRESULT create_svg_renderer(SvgRenderer& renderer) {
         return hr;
     }
     hr = context->QueryInterface(iid_device_context5, reinterpret_cast<void**>(&renderer.context));
-    // A system without SVG support is no fault: the callers draw their text faces, so the
-    // refusal is answered without a line on the error stream.
-    return hr == E_NOINTERFACE ? hr : check(hr, "obtaining SVG drawing context");
+    // A system without SVG support is no fault: its glyphs are drawn as figures instead.
+    if (hr == E_NOINTERFACE) {
+        renderer.figures_context = context.detach();
+        return S_OK;
+    }
+    return check(hr, "obtaining SVG drawing context");
 }
 
 HRESULT shared_svg_renderer(SvgRenderer*& renderer) {
@@ -233,6 +287,7 @@ void release_svg_renderer(SvgRenderer* renderer) {
         return;
     }
     release(renderer->context);
+    release(renderer->figures_context);
     release(renderer->device);
     release(renderer->d3d_device);
     release(renderer->factory);
@@ -249,16 +304,20 @@ HRESULT render_svg(SvgRenderer& renderer, IStream* svg, HDC dc, const RECT* rect
     if (width * height > max_render_pixels) {
         return E_INVALIDARG;
     }
-    if (!renderer.context) {
+    if (!drawing_context(renderer)) {
         return E_POINTER;
+    }
+    // Only glyphs can be drawn as figures; a picture needs the SVG document.
+    if (!renderer.context && !glyph) {
+        return E_NOINTERFACE;
     }
     const auto w = static_cast<UINT32>(width);
     const auto h = static_cast<UINT32>(height);
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width * height) * bytes_per_pixel);
     ComPtr<ID2D1Bitmap1> target;
-    HRESULT hr = draw_document_bitmap(renderer.context, svg, w, h, glyph, target);
+    HRESULT hr = draw_document_bitmap(renderer, svg, w, h, glyph, target);
     if (SUCCEEDED(hr)) {
-        hr = read_back(renderer.context, target.get(), w, h, pixels);
+        hr = read_back(drawing_context(renderer), target.get(), w, h, pixels);
     }
     if (FAILED(hr)) {
         return hr;

@@ -4,8 +4,10 @@
 // rendered once per size and colour with Direct2D's SVG support on a software Direct3D device,
 // tinted, cached as premultiplied GDI bitmaps and alpha-blended onto a device context. Nothing
 // here throws; failures are written to the error stream and answered as HRESULTs, and a caller
-// draws its text face instead. Where the system has no SVG-capable Direct2D (Wine) every glyph
-// fails with the device context's E_NOINTERFACE, silently. UI thread only.
+// draws its text face instead. Where the system's Direct2D cannot draw SVG documents (Wine), a
+// glyph's strokes are read from the same SVG text and drawn as path geometry on the same device,
+// so the figures stay the same; the About box's picture then fails with E_NOINTERFACE, silently.
+// UI thread only.
 
 #include <windows.h>
 #include <d2d1_1.h>
@@ -42,6 +44,8 @@ struct SvgRenderer {
     ID3D11Device* d3d_device = nullptr;
     ID2D1Device* device = nullptr;
     ID2D1DeviceContext5* context = nullptr;
+    // Where the system has no SVG documents: the plain context that draws glyphs as geometry.
+    ID2D1DeviceContext* figures_context = nullptr;
 };
 
 struct IconCacheEntry {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "platform/ballot_boxes.h"
 #include "platform/dib_surface.h"
 #include "preview/drawing.h"
 #include "tests/colour_checks.h"
@@ -524,3 +525,74 @@ TEST_F(DocumentDrawing, OnlyThePiecesInTheBandTakeDrawingEffects) {
     ASSERT_EQ(block.pieces[0].layout->GetDrawingEffect(0, effect.put(), nullptr), S_OK);
     EXPECT_FALSE(effect);
 }
+
+namespace pellix {
+namespace {
+
+// A checked task must not look like an open one, whatever fonts the system has.
+TEST_F(DocumentDrawing, CheckedAndOpenTaskBoxesDiffer) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::list_item, u"\u2610\ttask", 0, 2).task = 0;
+    b.block(PreviewBlockKind::list_item, u"\u2611\ttask", 0, 2).task = 1;
+    b.block(PreviewBlockKind::list_item, u"1. \u2611\ttask", 0, 5).task = 1;
+    Layout layout = lay_out(b.document);
+    paint(b.document, layout);
+    const std::uint32_t page = palette.light[palette_slot::background];
+    auto column = [&](const LayoutBlock& item) {
+        std::vector<std::uint32_t> found;
+        for (float y = item.y; y < item.y + item.height; y += 1.0f) {
+            for (float x = item.x - item.marker_width; x < item.x; x += 1.0f) {
+                found.push_back(pixel(x, y));
+            }
+        }
+        return found;
+    };
+    const std::vector<std::uint32_t> open = column(layout.blocks[0]);
+    const std::vector<std::uint32_t> done = column(layout.blocks[1]);
+    ASSERT_EQ(open.size(), done.size());
+    EXPECT_NE(open, done);
+    EXPECT_NE(std::count(open.begin(), open.end(), page), static_cast<long>(open.size()));
+    // A numbered task keeps its number left of the box.
+    const LayoutBlock& numbered = layout.blocks[2];
+    const D2D1_RECT_F box =
+        character_cell(numbered.marker_layout.get(), 3, {numbered.x - numbered.marker_width, 0});
+    EXPECT_NE(colours_in({numbered.x - numbered.marker_width, numbered.y, box.left - 1,
+                          numbered.y + numbered.height})
+                  .size(),
+              1u);
+}
+
+// The 0.5-DIP heading and table rules leave ink at 100 % and where a pixel's edge falls on them.
+TEST_F(DocumentDrawing, ThinRulesLeaveInkAtEveryOffset) {
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::heading, u"Title", 1);
+    b.row(1, 0, {u"a", u"b"}, false);
+    Layout layout = lay_out(b.document);
+    const std::uint32_t page = palette.light[palette_slot::background];
+    const LayoutBlock& heading = layout.blocks[0];
+    const LayoutBlock& cell = layout.blocks[1];
+    for (const float shift : {0.0f, 0.25f, 0.5f, 0.75f}) {
+        target_->BeginDraw();
+        target_->SetTransform(D2D1::Matrix3x2F::Translation(0, shift));
+        target_->Clear(page_colour(false, false));
+        draw_document(target_.get(), b.document, layout, colours_for(false, false), 0,
+                      static_cast<float>(surface_height), 1.0f, {}, {}, false, brushes_);
+        ASSERT_EQ(target_->EndDraw(), S_OK);
+        GdiFlush();
+        auto darkest = [&](float x, float from, float to) {
+            int most = 0;
+            for (float y = std::floor(from); y <= to; y += 1.0f) {
+                most = std::max(most, static_cast<int>(page & 0xFF) -
+                                          static_cast<int>(pixel(x, y) & 0xFF));
+            }
+            return most;
+        };
+        const float rule_y = heading.y + heading.height + shift;
+        EXPECT_GT(darkest(heading.x + 20, rule_y - 1, rule_y + 1), 0x30) << shift;
+        const float top = cell.y - 8.0f + shift;
+        EXPECT_GT(darkest(cell.cell_x + 20, top - 1, top + 1), 0x30) << shift;
+    }
+}
+
+} // namespace
+} // namespace pellix

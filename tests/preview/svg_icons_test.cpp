@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <shlwapi.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "core/palette_table.h"
@@ -107,22 +110,75 @@ TEST_F(SvgIcons, FailuresAreCachedPerKeyAndTheCacheEmptiesWhenFull) {
     EXPECT_EQ(icon_cache()[0].colour, RGB(3, 2, 1));
 }
 
-TEST_F(SvgIcons, GlyphsRenderOnceOrFailWithoutSvgSupport) {
+TEST_F(SvgIcons, GlyphsRenderOncePerColour) {
     const RECT rect{8, 8, 24, 24};
-    const HRESULT first = draw_icon(module, icon_id::add, canvas.dc, &rect, RGB(200, 0, 0));
+    ASSERT_EQ(draw_icon(module, icon_id::add, canvas.dc, &rect, RGB(200, 0, 0)), S_OK);
     draw_icon(module, icon_id::add, canvas.dc, &rect, RGB(0, 0, 200));
-    EXPECT_EQ(draw_icon(module, icon_id::add, canvas.dc, &rect, RGB(200, 0, 0)), first);
+    EXPECT_EQ(draw_icon(module, icon_id::add, canvas.dc, &rect, RGB(200, 0, 0)), S_OK);
     ASSERT_EQ(icon_cache().size(), 2u);
-    if (first == S_OK) {
-        // The plus sign's vertical stroke runs down x = 7.5 of the 16-unit glyph.
-        EXPECT_EQ(canvas.at(8 + 7, 8 + 8) & 0xFF0000, 0xC80000u);
-        EXPECT_NE(icon_cache()[0].bitmap, nullptr);
-    } else {
-        // Without an SVG-capable Direct2D (Wine) the device context query is refused and the
-        // caller shows its text face.
-        EXPECT_EQ(first, E_NOINTERFACE);
-        EXPECT_EQ(icon_cache()[0].bitmap, nullptr);
-        EXPECT_EQ(canvas.at(15, 15), 0xFFFFFFu);
+    // The plus sign's vertical stroke runs down x = 7.5 of the 16-unit glyph; its corners stay
+    // clear.
+    EXPECT_EQ(canvas.at(8 + 7, 8 + 8) & 0xFF0000, 0xC80000u);
+    EXPECT_EQ(canvas.at(8 + 1, 8 + 1), 0xFFFFFFu);
+    EXPECT_NE(icon_cache()[0].bitmap, nullptr);
+}
+
+// Every glyph leaves ink, and only inside the square it was asked to fill.
+TEST_F(SvgIcons, EveryGlyphDrawsInkInsideItsSquare) {
+    constexpr int size = 24;
+    const RECT square{4, 4, 4 + size, 4 + size};
+    for (std::uint32_t id = icon_id::source_view; id <= icon_id::compare; ++id) {
+        Canvas sheet{32, RGB(255, 255, 255)};
+        ASSERT_EQ(draw_icon(module, id, sheet.dc, &square, RGB(0, 0, 0)), S_OK) << id;
+        int inside = 0;
+        int outside = 0;
+        for (int y = 0; y < 32; ++y) {
+            for (int x = 0; x < 32; ++x) {
+                const bool inked = sheet.at(x, y) != 0xFFFFFFu;
+                const bool within =
+                    x >= square.left && x < square.right && y >= square.top && y < square.bottom;
+                (within ? inside : outside) += inked ? 1 : 0;
+            }
+        }
+        EXPECT_GE(inside, size / 2) << id;
+        EXPECT_EQ(outside, 0) << id;
+    }
+}
+
+// Where the system draws SVG documents, the figures drawn in their place cover the same pixels.
+TEST_F(SvgIcons, FiguresCoverWhatTheSvgDocumentCovers) {
+    SvgRenderer* renderer = nullptr;
+    ASSERT_EQ(shared_svg_renderer(renderer), S_OK);
+    if (!renderer->context) {
+        GTEST_SKIP() << "This system's Direct2D draws no SVG documents; only figures are drawn.";
+    }
+    SvgRenderer figures_only = *renderer;
+    figures_only.figures_context = renderer->context;
+    figures_only.context = nullptr;
+    constexpr int size = 32;
+    const RECT area{0, 0, size, size};
+    for (std::uint32_t id = icon_id::source_view; id <= icon_id::compare; ++id) {
+        HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), RT_RCDATA);
+        const auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+        IStream* stream = SHCreateMemStream(bytes, SizeofResource(module, found));
+        HBITMAP document = nullptr;
+        HBITMAP figures = nullptr;
+        ASSERT_EQ(render_svg(*renderer, stream, canvas.dc, &area, true, 0, &document), S_OK);
+        ASSERT_EQ(render_svg(figures_only, stream, canvas.dc, &area, true, 0, &figures), S_OK);
+        stream->Release();
+        DIBSECTION a{};
+        DIBSECTION b{};
+        GetObjectW(document, sizeof(a), &a);
+        GetObjectW(figures, sizeof(b), &b);
+        const auto* left = static_cast<const std::uint8_t*>(a.dsBm.bmBits);
+        const auto* right = static_cast<const std::uint8_t*>(b.dsBm.bmBits);
+        int differing = 0;
+        for (int i = 0; i < size * size; ++i) {
+            differing += std::abs(left[i * 4 + 3] - right[i * 4 + 3]) > 64 ? 1 : 0;
+        }
+        EXPECT_LE(differing, size / 4) << id;
+        DeleteObject(document);
+        DeleteObject(figures);
     }
 }
 
