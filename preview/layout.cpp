@@ -60,7 +60,8 @@ constexpr UINT32 rows_per_piece = 16;
 
 // Where the piece of `content` that starts at `start` ends: after the last line feed in the
 // second half of the longest piece, where a line ends anyway, else after the last space or tab
-// there, so the cut only starts a new line early; an unbroken run is cut at the bound.
+// there (PieceCutter::cut_rows then takes the cut back to where a row ends); an unbroken run is
+// cut at the bound.
 std::size_t piece_end(std::u16string_view content, std::size_t start) {
     if (content.size() - start <= piece_units) {
         return content.size();
@@ -87,12 +88,14 @@ public:
     explicit PieceCutter(std::u16string_view content) : content_(content) {}
 
     std::size_t next_end(std::size_t start) {
+        open_end_ = false;
         if (!row_cuts_.empty()) {
             const std::size_t cut = row_cuts_.front();
             row_cuts_.pop_front();
             return cut;
         }
         const std::size_t end = piece_end(content_, start);
+        open_end_ = end < content_.size() && content_[end - 1] != u'\n';
         if (line_units_ == 0) {
             return end;
         }
@@ -103,6 +106,7 @@ public:
             return end;
         }
         // As long as the run's first row, which may have cut a character longer than a row.
+        open_end_ = false;
         return run_cut(content_, start, run_end);
     }
 
@@ -125,23 +129,29 @@ public:
 
     // Cuts the laid-out piece [start, end) after every rows_per_piece rows of `layout`, where
     // its rows end anyway, so the pieces break their lines where the whole did; answers the end
-    // of the first of them, and the next calls of next_end give the others.
+    // of the first of them, and the next calls of next_end give the others. A piece cut inside a
+    // line ends its last row early, where the whole would run on: such a piece ends after its
+    // last complete row instead, and the next starts there, so its rows join as the whole's.
     std::size_t cut_rows(std::size_t start, std::size_t end, IDWriteTextLayout* layout) {
         if (!row_cuts_.empty()) {
             return end; // a piece cut from a whole already laid out
         }
         UINT32 count = 0;
         layout->GetLineMetrics(nullptr, 0, &count);
-        if (count <= rows_per_piece) {
+        if (count <= 1) {
             return end;
         }
         std::vector<DWRITE_LINE_METRICS> rows(count);
         if (FAILED(layout->GetLineMetrics(rows.data(), count, &count))) {
             return end;
         }
+        rows.resize(std::min<std::size_t>(count, rows.size()));
+        if (open_end_ && rows.size() > 1) {
+            end -= rows.back().length;
+            rows.pop_back();
+        }
         std::size_t at = start;
-        for (UINT32 row = 0; row < std::min<UINT32>(count, static_cast<UINT32>(rows.size()));
-             ++row) {
+        for (std::size_t row = 0; row < rows.size(); ++row) {
             at += rows[row].length;
             if ((row + 1) % rows_per_piece == 0 && at < end) {
                 row_cuts_.push_back(at);
@@ -160,6 +170,7 @@ private:
     std::u16string_view content_;
     std::size_t line_units_ = 0;       // length of the pieces of an unbroken run, 0 outside one
     std::deque<std::size_t> row_cuts_; // ends of the pieces still to come from cut_rows
+    bool open_end_ = false;            // the piece last given ends inside a line
 };
 
 // Geometry of one table cell, worked out before its text format, whose size it sets when

@@ -3,6 +3,7 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "preview/drawing.h"
 #include "preview/layout.h"
 #include "preview/print_pages.h"
 #include "preview/text_pieces.h"
@@ -468,6 +469,62 @@ TEST_F(PreviewLayout, ALongParagraphIsCutInPiecesWhereItsRowsBreak) {
         }
     }
     EXPECT_EQ(piece, block.pieces.size()) << "a piece starts inside a row";
+}
+
+// A paragraph longer than one piece breaks its rows where the same text laid out whole in one
+// layout does, on screen and on paper, and a selection over the place where two pieces meet
+// runs from the end of one row to the start of the next. At 40,000 units the whole layout stays
+// below the length Wine's layout faults on, so the comparison runs under Wine as on Windows.
+TEST_F(PreviewLayout, ALongParagraphBreaksItsRowsWhereTheWholeWould) {
+    std::u16string words;
+    for (unsigned k = 1; words.size() < 40000; ++k) {
+        words += std::u16string(1 + (k * 7919u) % 11, static_cast<char16_t>(u'a' + k % 26));
+        words += k % 17 == 0 ? u", " : u" ";
+    }
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, words);
+    for (const bool print : {false, true}) {
+        SCOPED_TRACE(print ? "printed" : "on screen");
+        const Layout layout = lay_out(b.document, 800.0f, 1.0f, print);
+        test::expect_content_covered(b.document, layout);
+        const LayoutBlock& block = layout.blocks[0];
+        ASSERT_GT(block.pieces.size(), 2u);
+        IDWriteTextLayout* first = block.pieces[0].layout.get();
+        ComPtr<IDWriteTextLayout> whole;
+        ASSERT_EQ(factory_->CreateTextLayout(reinterpret_cast<const wchar_t*>(words.data()),
+                                             static_cast<UINT32>(words.size()), first,
+                                             first->GetMaxWidth(), 1e9f, whole.put()),
+                  S_OK);
+        UINT32 count = 0;
+        whole->GetLineMetrics(nullptr, 0, &count);
+        std::vector<DWRITE_LINE_METRICS> rows(count);
+        ASSERT_EQ(whole->GetLineMetrics(rows.data(), count, &count), S_OK);
+        std::vector<std::uint64_t> whole_ends;
+        std::vector<std::uint64_t> piece_ends;
+        for (const DWRITE_LINE_METRICS& row : rows) {
+            whole_ends.push_back((whole_ends.empty() ? 0 : whole_ends.back()) + row.length);
+        }
+        for (const LayoutLine& line : layout.lines) {
+            piece_ends.push_back(line.start + line.length - block.text_start);
+        }
+        EXPECT_EQ(piece_ends.size(), whole_ends.size());
+        for (std::size_t k = 0; k < std::min(piece_ends.size(), whole_ends.size()); ++k) {
+            if (piece_ends[k] != whole_ends[k]) {
+                ADD_FAILURE() << "row " << k << " ends at " << piece_ends[k] << ", whole at "
+                              << whole_ends[k];
+                break;
+            }
+        }
+        for (std::size_t k = 1; k < block.pieces.size(); ++k) {
+            const TextPiece& piece = block.pieces[k];
+            std::vector<D2D1_RECT_F> rects;
+            for_each_range_rect(block, static_cast<std::uint32_t>(piece.start - 3), 6, 0.0f, 0.0f,
+                                [&](const D2D1_RECT_F& rect) { rects.push_back(rect); });
+            ASSERT_EQ(rects.size(), 2u) << "piece " << k;
+            EXPECT_NEAR(rects[1].top, rects[0].bottom, tolerance) << "piece " << k;
+            EXPECT_NEAR(rects[1].left, 0.0f, tolerance) << "piece " << k;
+        }
+    }
 }
 
 // Pieces of a long listing end at its line feeds, so its lines look as they would in one
