@@ -6,6 +6,7 @@
 #include "preview/drawing.h"
 #include "preview/layout.h"
 #include "preview/print_pages.h"
+#include "platform/text_hit_test.h"
 #include "preview/text_pieces.h"
 #include "tests/preview/layout_checks.h"
 #include "tests/preview/preview_test_document.h"
@@ -525,6 +526,62 @@ TEST_F(PreviewLayout, ALongParagraphBreaksItsRowsWhereTheWholeWould) {
             EXPECT_NEAR(rects[1].left, 0.0f, tolerance) << "piece " << k;
         }
     }
+}
+
+// A listing's line longer than one piece stays one line on screen: its pieces sit side by side
+// on one row with no gap where two meet, each character where one layout of the whole line puts
+// it (within the float rounding of sums to some 350,000 DIPs), and a point finds the character.
+TEST_F(PreviewLayout, ALongUnwrappedLineStaysOneRowAcrossPieces) {
+    std::u16string line = u"{";
+    for (unsigned k = 0; line.size() < 40000; ++k) {
+        line += u"\"key" + std::u16string(1, static_cast<char16_t>(u'a' + k % 26)) + u"\": " +
+                std::u16string(1 + k % 7, u'7') + u", ";
+    }
+    const std::u16string listing = u"first\n" + line + u"\nlast";
+    const Layout layout = lay_out_long_block(PreviewBlockKind::code_block, listing);
+    const LayoutBlock& block = layout.blocks[0];
+    ASSERT_EQ(layout.lines.size(), 3u);
+    EXPECT_EQ(layout.lines[1].length, line.size());
+    EXPECT_NEAR(layout.lines[2].top - layout.lines[1].top,
+                layout.lines[1].top - layout.lines[0].top, tolerance);
+    IDWriteTextLayout* first = block.pieces[0].layout.get();
+    ComPtr<IDWriteTextLayout> whole;
+    ASSERT_EQ(factory_->CreateTextLayout(reinterpret_cast<const wchar_t*>(line.data()),
+                                         static_cast<UINT32>(line.size()), first,
+                                         first->GetMaxWidth(), 1e9f, whole.put()),
+              S_OK);
+    // The x of `position` in the line, through the pieces and through the whole layout.
+    const auto x_of = [&](UINT32 position) {
+        FLOAT x = 0;
+        FLOAT y = 0;
+        FLOAT whole_x = 0;
+        DWRITE_HIT_TEST_METRICS hit{};
+        EXPECT_EQ(hit_test_block_position(block, position, FALSE, &x, &y, &hit), S_OK);
+        EXPECT_NEAR(y, layout.lines[1].top - block.y, tolerance) << position;
+        EXPECT_EQ(hit_test_text_position(whole.get(), position - 6, FALSE, &whole_x, &y, &hit),
+                  S_OK);
+        return std::pair{x, whole_x};
+    };
+    std::size_t side_by_side = 0;
+    for (const TextPiece& piece : block.pieces) {
+        if (piece.start <= 6 || piece.start > 6 + line.size()) {
+            continue;
+        }
+        ++side_by_side;
+        const auto at = static_cast<UINT32>(piece.start);
+        const auto [before, whole_before] = x_of(at - 1);
+        const auto [after, whole_after] = x_of(at + 1);
+        EXPECT_NEAR(after - before, whole_after - whole_before, 0.1f) << "piece at " << at;
+        EXPECT_NEAR(after, whole_after, 1e-3f * whole_after) << "piece at " << at;
+        BOOL trailing = FALSE;
+        BOOL inside = FALSE;
+        DWRITE_HIT_TEST_METRICS hit{};
+        ASSERT_EQ(hit_test_block_point(block, after + 1.0f, layout.lines[1].top - block.y + 1.0f,
+                                       &trailing, &inside, &hit),
+                  S_OK);
+        EXPECT_EQ(hit.textPosition, at + 1) << "piece at " << at;
+    }
+    EXPECT_GT(side_by_side, 1u);
 }
 
 // Pieces of a long listing end at its line feeds, so its lines look as they would in one
