@@ -47,6 +47,17 @@ protected:
         return b;
     }
 
+    // One layout of `text` in the format and to the width of the first piece of `block`.
+    ComPtr<IDWriteTextLayout> lay_out_whole(const LayoutBlock& block, const std::u16string& text) {
+        IDWriteTextLayout* first = block.pieces[0].layout.get();
+        ComPtr<IDWriteTextLayout> whole;
+        EXPECT_EQ(factory_->CreateTextLayout(reinterpret_cast<const wchar_t*>(text.data()),
+                                             static_cast<UINT32>(text.size()), first,
+                                             first->GetMaxWidth(), 1e9f, whole.put()),
+                  S_OK);
+        return whole;
+    }
+
     static float line_height(const LayoutBlock& block) {
         DWRITE_LINE_METRICS line{};
         UINT32 count = 0;
@@ -490,12 +501,8 @@ TEST_F(PreviewLayout, ALongParagraphBreaksItsRowsWhereTheWholeWould) {
         test::expect_content_covered(b.document, layout);
         const LayoutBlock& block = layout.blocks[0];
         ASSERT_GT(block.pieces.size(), 2u);
-        IDWriteTextLayout* first = block.pieces[0].layout.get();
-        ComPtr<IDWriteTextLayout> whole;
-        ASSERT_EQ(factory_->CreateTextLayout(reinterpret_cast<const wchar_t*>(words.data()),
-                                             static_cast<UINT32>(words.size()), first,
-                                             first->GetMaxWidth(), 1e9f, whole.put()),
-                  S_OK);
+        const ComPtr<IDWriteTextLayout> whole = lay_out_whole(block, words);
+        ASSERT_TRUE(whole);
         UINT32 count = 0;
         whole->GetLineMetrics(nullptr, 0, &count);
         std::vector<DWRITE_LINE_METRICS> rows(count);
@@ -544,12 +551,8 @@ TEST_F(PreviewLayout, ALongUnwrappedLineStaysOneRowAcrossPieces) {
     EXPECT_EQ(layout.lines[1].length, line.size());
     EXPECT_NEAR(layout.lines[2].top - layout.lines[1].top,
                 layout.lines[1].top - layout.lines[0].top, tolerance);
-    IDWriteTextLayout* first = block.pieces[0].layout.get();
-    ComPtr<IDWriteTextLayout> whole;
-    ASSERT_EQ(factory_->CreateTextLayout(reinterpret_cast<const wchar_t*>(line.data()),
-                                         static_cast<UINT32>(line.size()), first,
-                                         first->GetMaxWidth(), 1e9f, whole.put()),
-              S_OK);
+    const ComPtr<IDWriteTextLayout> whole = lay_out_whole(block, line);
+    ASSERT_TRUE(whole);
     // The x of `position` in the line, through the pieces and through the whole layout.
     const auto x_of = [&](UINT32 position) {
         FLOAT x = 0;
