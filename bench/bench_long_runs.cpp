@@ -62,10 +62,10 @@ void report_run_lengths(IDWriteFactory* factory) {
     }
 }
 
-// The preview's whole road for one paragraph without spaces, and the paint of its first screen.
-void report_paragraph(IDWriteFactory* factory, ID2D1RenderTarget* target, char unit,
-                      std::size_t units) {
-    const std::string source = std::string(units, unit) + "\n";
+// The preview's whole road for one paragraph, and the paint of its first screen.
+void report_paragraph(IDWriteFactory* factory, ID2D1RenderTarget* target, const char* name,
+                      const std::string& paragraph) {
+    const std::string source = paragraph + "\n";
     std::string page;
     const double render =
         bench::seconds_of([&] { page = render_markdown_html(source, false, source.size() + 1); });
@@ -84,9 +84,9 @@ void report_paragraph(IDWriteFactory* factory, ID2D1RenderTarget* target, char u
                       View{}, {}, false, brushes);
         target->EndDraw();
     });
-    std::printf("%zu x '%c': render %.0f ms, read %.0f ms, layout %.0f ms (%zu pieces, %zu lines, "
+    std::printf("%s: render %.0f ms, read %.0f ms, layout %.0f ms (%zu pieces, %zu lines, "
                 "content %.0f x %.0f DIPs), paper layout %.0f ms, first screen %.0f ms\n",
-                units, unit, render * 1e3, read * 1e3, lay_out * 1e3,
+                name, render * 1e3, read * 1e3, lay_out * 1e3,
                 layout.blocks.empty() ? 0 : layout.blocks[0].pieces.size(), layout.lines.size(),
                 layout.width, layout.height, print * 1e3, paint * 1e3);
 }
@@ -99,8 +99,15 @@ void run() {
     bench::PopupTarget popup(static_cast<UINT32>(view_width_dips),
                              static_cast<UINT32>(view_height_dips));
     if (popup.target) {
-        report_paragraph(factory.get(), popup.target.get(), '[', 100000);
-        report_paragraph(factory.get(), popup.target.get(), 'A', 1000000);
+        report_paragraph(factory.get(), popup.target.get(), "100000 x '['",
+                         std::string(100000, '['));
+        report_paragraph(factory.get(), popup.target.get(), "1000000 x 'A'",
+                         std::string(1000000, 'A'));
+        std::string prose;
+        while (prose.size() < 100000) {
+            prose += "lorem ipsum dolor sit amet ";
+        }
+        report_paragraph(factory.get(), popup.target.get(), "100000 units of prose", prose);
     }
 }
 

@@ -79,7 +79,8 @@ void fill_range(const Paint& paint, const LayoutBlock& block, const DWRITE_TEXT_
     for_each_piece_range(block, range, [&](const TextPiece& piece, DWRITE_TEXT_RANGE part) {
         if (piece_in_band(paint, block, piece)) {
             for_each_range_rect(
-                piece.layout.get(), part.startPosition, part.length, block.x, block.y + piece.top,
+                piece.layout.get(), part.startPosition, part.length, block.x + piece.left,
+                block.y + piece.top,
                 [&](const D2D1_RECT_F& rect) { paint.target->FillRectangle(rect, brush); });
         }
     });
@@ -265,8 +266,8 @@ void draw_block_text(const Paint& paint, const PreviewBlock& source, const Layou
                                                              : paint.brushes.text.get();
     for (const TextPiece& piece : block.pieces) {
         if (piece_in_band(paint, block, piece)) {
-            draw_text_layout(paint.target, {block.x, block.y + piece.top}, piece.layout.get(), ink,
-                             piece.split_text);
+            draw_text_layout(paint.target, {block.x + piece.left, block.y + piece.top},
+                             piece.layout.get(), ink, piece.split_text);
         }
     }
 }
@@ -390,7 +391,7 @@ void for_each_range_rect(const LayoutBlock& block, std::uint32_t start, std::uin
     for_each_piece_range(block, {start, length},
                          [&](const TextPiece& piece, DWRITE_TEXT_RANGE part) {
                              for_each_range_rect(piece.layout.get(), part.startPosition,
-                                                 part.length, x, y + piece.top, visit);
+                                                 part.length, x + piece.left, y + piece.top, visit);
                          });
 }
 

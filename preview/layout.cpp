@@ -60,7 +60,8 @@ constexpr UINT32 rows_per_piece = 16;
 
 // Where the piece of `content` that starts at `start` ends: after the last line feed in the
 // second half of the longest piece, where a line ends anyway, else after the last space or tab
-// there, so the cut only starts a new line early; an unbroken run is cut at the bound.
+// there (PieceCutter::cut_rows then takes the cut back to where a row ends); an unbroken run is
+// cut at the bound.
 std::size_t piece_end(std::u16string_view content, std::size_t start) {
     if (content.size() - start <= piece_units) {
         return content.size();
@@ -84,15 +85,23 @@ std::size_t piece_end(std::u16string_view content, std::size_t start) {
 // line; the rest of its run follows in pieces of that length until the text breaks again.
 class PieceCutter {
 public:
-    explicit PieceCutter(std::u16string_view content) : content_(content) {}
+    PieceCutter(std::u16string_view content, bool wraps) : content_(content), wraps_(wraps) {}
+
+    // Whether the piece that starts at `start` goes on with the last row of the one before: an
+    // unwrapped line longer than a piece is laid out in pieces side by side.
+    bool continues_row(std::size_t start) const {
+        return !wraps_ && start > 0 && content_[start - 1] != u'\n';
+    }
 
     std::size_t next_end(std::size_t start) {
+        open_end_ = false;
         if (!row_cuts_.empty()) {
             const std::size_t cut = row_cuts_.front();
             row_cuts_.pop_front();
             return cut;
         }
         const std::size_t end = piece_end(content_, start);
+        open_end_ = end < content_.size() && content_[end - 1] != u'\n';
         if (line_units_ == 0) {
             return end;
         }
@@ -103,6 +112,7 @@ public:
             return end;
         }
         // As long as the run's first row, which may have cut a character longer than a row.
+        open_end_ = false;
         return run_cut(content_, start, run_end);
     }
 
@@ -125,23 +135,33 @@ public:
 
     // Cuts the laid-out piece [start, end) after every rows_per_piece rows of `layout`, where
     // its rows end anyway, so the pieces break their lines where the whole did; answers the end
-    // of the first of them, and the next calls of next_end give the others.
+    // of the first of them, and the next calls of next_end give the others. A piece cut inside a
+    // line ends its last row early, where the whole would run on: such a piece ends after its
+    // last complete row instead, and the next starts there, so its rows join as the whole's.
     std::size_t cut_rows(std::size_t start, std::size_t end, IDWriteTextLayout* layout) {
         if (!row_cuts_.empty()) {
             return end; // a piece cut from a whole already laid out
         }
         UINT32 count = 0;
         layout->GetLineMetrics(nullptr, 0, &count);
-        if (count <= rows_per_piece) {
+        if (count <= 1) {
             return end;
         }
         std::vector<DWRITE_LINE_METRICS> rows(count);
         if (FAILED(layout->GetLineMetrics(rows.data(), count, &count))) {
             return end;
         }
+        rows.resize(std::min<std::size_t>(count, rows.size()));
+        if (open_end_ && rows.size() > 1) {
+            end -= rows.back().length;
+            rows.pop_back();
+        }
+        if (continues_row(start) && rows.size() > 1) {
+            end = start + rows.front().length; // its later rows would sit right of the line's start
+            rows.erase(rows.begin() + 1, rows.end());
+        }
         std::size_t at = start;
-        for (UINT32 row = 0; row < std::min<UINT32>(count, static_cast<UINT32>(rows.size()));
-             ++row) {
+        for (std::size_t row = 0; row < rows.size(); ++row) {
             at += rows[row].length;
             if ((row + 1) % rows_per_piece == 0 && at < end) {
                 row_cuts_.push_back(at);
@@ -158,8 +178,10 @@ public:
 
 private:
     std::u16string_view content_;
+    bool wraps_;
     std::size_t line_units_ = 0;       // length of the pieces of an unbroken run, 0 outside one
     std::deque<std::size_t> row_cuts_; // ends of the pieces still to come from cut_rows
+    bool open_end_ = false;            // the piece last given ends inside a line
 };
 
 // Geometry of one table cell, worked out before its text format, whose size it sets when
@@ -507,13 +529,20 @@ private:
         const float max_width = max_content_width(block, cell, entry);
         const bool wraps = wrapping(block);
         layout_.boundaries.push_back(entry.text_start);
-        PieceCutter cutter(text);
+        PieceCutter cutter(text, wraps);
         float top = 0;
+        float before_width = 0; // of the piece before, whose row a continuing piece goes on
         std::size_t start = 0;
         do {
             TextPiece piece;
             piece.start = start;
             piece.top = top;
+            const bool continues = cutter.continues_row(start);
+            if (continues) {
+                const TextPiece& before = entry.pieces.back();
+                piece.top = before.top;
+                piece.left = before.left + before_width;
+            }
             std::size_t end = cutter.next_end(start);
             DWRITE_TEXT_METRICS metrics = lay_out_piece(block, format, max_width, entry.text_start,
                                                         text.substr(start, end - start), piece);
@@ -527,13 +556,15 @@ private:
                 metrics = lay_out_piece(block, format, max_width, entry.text_start,
                                         text.substr(start, end - start), piece);
             }
-            entry.width = std::max(entry.width, metrics.widthIncludingTrailingWhitespace);
-            piece.height = add_lines(i, block, piece, end == text.size(), entry);
+            entry.width =
+                std::max(entry.width, piece.left + metrics.widthIncludingTrailingWhitespace);
+            piece.height = add_lines(i, block, piece, end == text.size(), continues, entry);
             if (end == text.size()) {
                 piece.height = std::max(piece.height, metrics.height);
             }
             add_cluster_stops(piece, entry);
-            top += piece.height;
+            top = piece.top + piece.height;
+            before_width = metrics.widthIncludingTrailingWhitespace;
             start = end;
             entry.pieces.push_back(std::move(piece));
         } while (start < text.size());
@@ -599,9 +630,10 @@ private:
     }
 
     // Returns the height of the piece's lines. A piece that ends in a line feed ends with an
-    // empty line, which the next piece's first line takes the place of.
+    // empty line, which the next piece's first line takes the place of. The first line of a
+    // piece that `continues` the row before it lengthens that row's line.
     float add_lines(size_t i, const PreviewBlock& block, const TextPiece& piece, bool last,
-                    const LayoutBlock& entry) {
+                    bool continues, const LayoutBlock& entry) {
         UINT32 count = 0;
         piece.layout->GetLineMetrics(nullptr, 0, &count);
         std::vector<DWRITE_LINE_METRICS> lines(count);
@@ -618,9 +650,15 @@ private:
         float total = 0;
         for (const DWRITE_LINE_METRICS& line : lines) {
             const float bottom = top + line.height;
-            layout_.lines.push_back({i, offset, line.length - line.newlineLength, top, bottom});
-            if (!is_cell) {
-                layout_.bands.push_back({top, bottom, heading});
+            if (continues && offset == entry.text_start + piece.start) {
+                LayoutLine& row = layout_.lines.back();
+                row.length += line.length - line.newlineLength;
+                row.bottom = std::max(row.bottom, bottom);
+            } else {
+                layout_.lines.push_back({i, offset, line.length - line.newlineLength, top, bottom});
+                if (!is_cell) {
+                    layout_.bands.push_back({top, bottom, heading});
+                }
             }
             offset += line.length;
             total += line.height;

@@ -20,6 +20,7 @@ struct TextPiece {
     std::uint64_t start = 0;  // offset within the block's content
     std::uint64_t length = 0; // code units
     float top = 0;            // below the block's y
+    float left = 0;           // right of the block's x: an unwrapped line goes on in the next
     float height = 0;         // to the next piece's top
     bool split_text = false;  // holds characters Wine splits glyph runs around
 };

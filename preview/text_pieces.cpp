@@ -15,11 +15,17 @@ HRESULT hit_test_block_point(const LayoutBlock& block, FLOAT x, FLOAT y, BOOL* i
                              BOOL* is_inside, DWRITE_HIT_TEST_METRICS* metrics) {
     auto after = std::upper_bound(block.pieces.begin() + 1, block.pieces.end(), y,
                                   [](FLOAT at, const TextPiece& piece) { return at < piece.top; });
+    // The pieces of an unwrapped line sit side by side on one row.
+    while (after - 1 != block.pieces.begin() && (after - 1)->left > x &&
+           (after - 2)->top == (after - 1)->top) {
+        --after;
+    }
     const TextPiece& piece = *(after - 1);
-    const HRESULT hr =
-        hit_test_point(piece.layout.get(), x, y - piece.top, is_trailing_hit, is_inside, metrics);
+    const HRESULT hr = hit_test_point(piece.layout.get(), x - piece.left, y - piece.top,
+                                      is_trailing_hit, is_inside, metrics);
     if (SUCCEEDED(hr)) {
         metrics->textPosition += static_cast<UINT32>(piece.start);
+        metrics->left += piece.left;
         metrics->top += piece.top;
     }
     return hr;
@@ -32,8 +38,10 @@ HRESULT hit_test_block_position(const LayoutBlock& block, UINT32 position, BOOL 
         hit_test_text_position(piece.layout.get(), static_cast<UINT32>(position - piece.start),
                                is_trailing_hit, x, y, metrics);
     if (SUCCEEDED(hr)) {
+        *x += piece.left;
         *y += piece.top;
         metrics->textPosition += static_cast<UINT32>(piece.start);
+        metrics->left += piece.left;
         metrics->top += piece.top;
     }
     return hr;

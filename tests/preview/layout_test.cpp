@@ -3,8 +3,10 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "preview/drawing.h"
 #include "preview/layout.h"
 #include "preview/print_pages.h"
+#include "platform/text_hit_test.h"
 #include "preview/text_pieces.h"
 #include "tests/preview/layout_checks.h"
 #include "tests/preview/preview_test_document.h"
@@ -43,6 +45,17 @@ protected:
         b.block(PreviewBlockKind::paragraph,
                 u"The quick brown fox jumps over the lazy dog and keeps on running far away.");
         return b;
+    }
+
+    // One layout of `text` in the format and to the width of the first piece of `block`.
+    ComPtr<IDWriteTextLayout> lay_out_whole(const LayoutBlock& block, const std::u16string& text) {
+        IDWriteTextLayout* first = block.pieces[0].layout.get();
+        ComPtr<IDWriteTextLayout> whole;
+        EXPECT_EQ(factory_->CreateTextLayout(reinterpret_cast<const wchar_t*>(text.data()),
+                                             static_cast<UINT32>(text.size()), first,
+                                             first->GetMaxWidth(), 1e9f, whole.put()),
+                  S_OK);
+        return whole;
     }
 
     static float line_height(const LayoutBlock& block) {
@@ -468,6 +481,62 @@ TEST_F(PreviewLayout, ALongParagraphIsCutInPiecesWhereItsRowsBreak) {
         }
     }
     EXPECT_EQ(piece, block.pieces.size()) << "a piece starts inside a row";
+}
+
+// A paragraph longer than one piece breaks its rows where one layout of the whole text does, on
+// screen and on paper. At 40,000 units that layout stays below the length Wine faults on, so the
+// comparison runs under Wine as on Windows.
+TEST_F(PreviewLayout, ALongParagraphBreaksItsRowsWhereTheWholeWould) {
+    std::u16string words;
+    for (unsigned k = 1; words.size() < 40000; ++k) {
+        words += std::u16string(1 + (k * 7919u) % 11, static_cast<char16_t>(u'a' + k % 26)) + u" ";
+    }
+    DocumentBuilder b;
+    b.block(PreviewBlockKind::paragraph, words);
+    for (const bool print : {false, true}) {
+        SCOPED_TRACE(print ? "printed" : "on screen");
+        const Layout layout = lay_out(b.document, 800.0f, 1.0f, print);
+        ASSERT_GT(layout.blocks[0].pieces.size(), 2u);
+        const ComPtr<IDWriteTextLayout> whole = lay_out_whole(layout.blocks[0], words);
+        UINT32 count = 0;
+        whole->GetLineMetrics(nullptr, 0, &count);
+        std::vector<DWRITE_LINE_METRICS> rows(count);
+        ASSERT_EQ(whole->GetLineMetrics(rows.data(), count, &count), S_OK);
+        ASSERT_EQ(layout.lines.size(), rows.size());
+        for (std::size_t k = 0; k < rows.size(); ++k) {
+            ASSERT_EQ(layout.lines[k].length, rows[k].length) << "row " << k;
+        }
+    }
+}
+
+// A listing's line longer than one piece stays one row on screen, its pieces side by side with
+// no gap where two meet (the x of a character there is that of one layout of the whole line,
+// within float rounding of sums to some 350,000 DIPs), and a point there finds its character.
+TEST_F(PreviewLayout, ALongUnwrappedLineStaysOneRowAcrossPieces) {
+    std::u16string line;
+    for (unsigned k = 0; line.size() < 40000; ++k) {
+        line += u"\"key\": " + std::u16string(1 + k % 7, u'7') + u", ";
+    }
+    const Layout layout = lay_out_long_block(PreviewBlockKind::code_block, u"a\n" + line + u"\nb");
+    const LayoutBlock& block = layout.blocks[0];
+    ASSERT_EQ(layout.lines.size(), 3u);
+    EXPECT_EQ(layout.lines[1].length, line.size());
+    const ComPtr<IDWriteTextLayout> whole = lay_out_whole(block, line);
+    for (std::size_t k = 2; k < block.pieces.size() - 1; ++k) {
+        const auto at = static_cast<UINT32>(block.pieces[k].start);
+        FLOAT x = 0, y = 0, whole_x = 0, end_x = 0;
+        DWRITE_HIT_TEST_METRICS hit{};
+        ASSERT_EQ(hit_test_block_position(block, at, FALSE, &x, &y, &hit), S_OK);
+        ASSERT_EQ(hit_test_block_position(block, at - 1, TRUE, &end_x, &y, &hit), S_OK);
+        EXPECT_NEAR(x, end_x, 0.5f) << "piece at " << at;
+        ASSERT_EQ(hit_test_text_position(whole.get(), at - 2, FALSE, &whole_x, &y, &hit), S_OK);
+        EXPECT_NEAR(x, whole_x, 1e-3f * whole_x) << "piece at " << at;
+        BOOL trailing = FALSE, inside = FALSE;
+        ASSERT_EQ(hit_test_block_point(block, x + 1.0f, layout.lines[1].top - block.y + 1.0f,
+                                       &trailing, &inside, &hit),
+                  S_OK);
+        EXPECT_EQ(hit.textPosition, at) << "piece at " << at;
+    }
 }
 
 // Pieces of a long listing end at its line feeds, so its lines look as they would in one
