@@ -305,7 +305,7 @@ void compare_timer() {
 
 std::shared_ptr<const CompareBaseline> load_baseline_file(const std::filesystem::path& path) {
     const std::string bytes = read_disk(path, document_limit);
-    std::optional<Document> document = decode_open_file(bytes);
+    std::optional<Document> document = decode_open_file(path, bytes);
     if (!document) {
         return nullptr;
     }

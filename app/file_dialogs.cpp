@@ -156,6 +156,7 @@ void install_file_dialog(FileDialogCall call) {
 }
 
 BOOL run_file_dialog(OPENFILENAMEW& dialog, bool save) {
+    const PromptShown prompt;
     if (installed_call()) {
         return installed_call()(dialog, save);
     }

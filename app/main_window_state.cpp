@@ -77,8 +77,6 @@ std::vector<PendingPath> take_pending_paths() {
     return taken;
 }
 
-namespace {
-
 void release_queued_work() {
     if (main_window == nullptr || !IsWindow(main_window)) {
         return;
@@ -91,8 +89,6 @@ void release_queued_work() {
         PostMessageW(main_window, WM_CLOSE, 0, 0);
     }
 }
-
-} // namespace
 
 void install_main_window_file_work_host() {
     install_file_work_host({

@@ -54,8 +54,9 @@ void unqueue_last_pending_path();
 // Empties the queue. Paths put into `pending_paths` without a batch count as one batch.
 std::vector<PendingPath> take_pending_paths();
 
-// A WM_CLOSE arrived while file work or start-up was unfinished: whoever ends that work clears
-// the flag and posts WM_CLOSE again. Both names denote the one flag.
+// A WM_CLOSE arrived while file work or start-up was unfinished or a prompt was open: whoever
+// ends that work, or closes the last prompt, clears the flag and posts WM_CLOSE again. Both names
+// denote the one flag.
 extern bool close_pending;
 inline bool& close_deferred = close_pending;
 
@@ -258,6 +259,9 @@ extern bool split_syncing;
 // keeps `file_work_busy`, and when the outermost run ends posts WM_APP_OPEN_QUEUED for queued
 // paths and a deferred WM_CLOSE (clearing `close_pending`) to the window, if it exists.
 void install_main_window_file_work_host();
+// Posts what waited for work or a prompt to end: WM_APP_OPEN_QUEUED for queued paths, and a
+// deferred WM_CLOSE (clearing `close_pending`), to the window if it exists.
+void release_queued_work();
 
 // One flag per tab index, set by the closing prompts for the tabs whose edits the user
 // discarded; the final recovery snapshot keeps those tabs as their saved files.

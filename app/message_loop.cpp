@@ -83,6 +83,18 @@ bool find_bar_key(const MSG& message) {
     }
 }
 
+// Esc in the active editor closes the find bar it was searched with, as in the bar itself: the
+// focus comes back to the editor after Replace All, so that Ctrl+Z undoes it. The completion
+// popup, when open, takes Esc first.
+bool editor_closes_find_bar(const MSG& message) {
+    if (message.message != WM_KEYDOWN || message.wParam != VK_ESCAPE || !find_bar_shown() ||
+        message.hwnd != chrome.editor || chrome.editor == nullptr || completion_visible()) {
+        return false;
+    }
+    hide_find_bar();
+    return true;
+}
+
 void translate_and_dispatch(const MSG& message) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
@@ -146,7 +158,8 @@ void route(MSG& message, HACCEL accelerators) {
         SendMessageW(preview, WM_KEYDOWN, message.wParam, message.lParam);
         return;
     }
-    if (find_bar_key(message) || find_bar_focus_key(message, accelerators)) {
+    if (find_bar_key(message) || find_bar_focus_key(message, accelerators) ||
+        editor_closes_find_bar(message)) {
         return;
     }
     if (main_window != nullptr && translate_accelerator(main_window, accelerators, message)) {

@@ -49,7 +49,9 @@ const TASKDIALOG_BUTTON encoding_buttons[] = {
     {103, L"OEM 437 (DOS)"},
 };
 
-int ask_for_encoding() {
+// The file's name leads the content, as in the error boxes of files opened together, so that
+// the boxes of several such files tell them apart.
+int ask_for_encoding(const std::filesystem::path& path) {
     // Two anonymous unions in the structure rule out designated initialisers.
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof(TASKDIALOGCONFIG);
@@ -60,7 +62,10 @@ int ask_for_encoding() {
     config.dwCommonButtons = TDCBF_CANCEL_BUTTON;
     config.pszWindowTitle = L"Open with encoding";
     config.pszMainInstruction = L"Choose the file's text encoding";
-    config.pszContent = L"The file is not valid Unicode. No file content will be changed.";
+    const std::wstring content =
+        file_display_name(path) +
+        L"\nThe file is not valid Unicode. No file content will be changed.";
+    config.pszContent = content.c_str();
     config.cButtons = static_cast<UINT>(std::size(encoding_buttons));
     config.pButtons = encoding_buttons;
     config.nDefaultButton = IDCANCEL;
@@ -120,7 +125,8 @@ bool open_one(const std::filesystem::path& path, std::optional<Encoding> known) 
     }
     std::string bytes = read_disk(normal, document_limit);
     std::optional<Document> document =
-        known ? decode_document(bytes, kept_file_decoding(bytes, *known)) : decode_open_file(bytes);
+        known ? decode_document(bytes, kept_file_decoding(bytes, *known))
+              : decode_open_file(normal, bytes);
     if (document) {
         fill_tab(normal, std::move(bytes), std::move(*document), view_for(normal));
     }
@@ -266,7 +272,8 @@ bool open_together(std::vector<PendingPath> entries) {
 
 } // namespace
 
-std::optional<Document> decode_open_file(const std::string& bytes) {
+std::optional<Document> decode_open_file(const std::filesystem::path& path,
+                                         const std::string& bytes) {
     try {
         return decode_document(bytes, 0);
     } catch (const std::exception&) {
@@ -274,7 +281,7 @@ std::optional<Document> decode_open_file(const std::string& bytes) {
             throw;
         }
     }
-    const int button = ask_for_encoding();
+    const int button = ask_for_encoding(path);
     if (button < first_encoding_button || button > last_encoding_button) {
         return std::nullopt;
     }
@@ -385,7 +392,7 @@ OpenedBehind open_behind(const std::filesystem::path& path, std::optional<Encodi
         std::string bytes = read_disk(normal, document_limit);
         std::optional<Document> document =
             known ? decode_document(bytes, kept_file_decoding(bytes, *known))
-                  : decode_open_file(bytes);
+                  : decode_open_file(normal, bytes);
         if (!document) {
             return {};
         }

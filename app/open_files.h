@@ -18,8 +18,10 @@
 namespace pellix {
 
 // Detected decoding, then the user's choice of single-byte encoding when the bytes are not
-// valid Unicode and hold no NUL. Empty when the user declined; throws on other failures.
-std::optional<Document> decode_open_file(const std::string& bytes);
+// valid Unicode and hold no NUL; the choice names the file at `path`. Empty when the user
+// declined; throws on other failures.
+std::optional<Document> decode_open_file(const std::filesystem::path& path,
+                                         const std::string& bytes);
 
 // Replaces the active editor's whole document with `text` as an unmodified document, placed as
 // `placement` says (a new document at the top, or the same file read again in the view kept).

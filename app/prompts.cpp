@@ -54,6 +54,7 @@ void install_task_dialog(TaskDialogAnswer answer) {
 }
 
 int task_dialog(const TASKDIALOGCONFIG& config) {
+    const PromptShown prompt;
     if (task_dialog_answer()) {
         return task_dialog_answer()(config);
     }
@@ -87,12 +88,14 @@ void show_error_message(const std::exception& error) noexcept {
     }
 }
 
+std::wstring file_display_name(const std::filesystem::path& path) {
+    return path.has_filename() ? path.filename().wstring() : path.wstring();
+}
+
 void show_file_error_message(const std::filesystem::path& path,
                              const std::exception& error) noexcept {
     try {
-        // A path that ends in a separator has no file name; the whole path names it then.
-        const std::wstring name = path.has_filename() ? path.filename().wstring() : path.wstring();
-        show_error_text(name + L"\n" + display_text(error.what()));
+        show_error_text(file_display_name(path) + L"\n" + display_text(error.what()));
     } catch (...) {
         show_error_message(error);
     }

@@ -23,6 +23,9 @@ std::wstring display_text(std::string_view utf8);
 // window while it exists. Never throws.
 void show_error_message(const std::exception& error) noexcept;
 
+// How a box names a file: its name, or the whole path where the path ends in a separator.
+std::wstring file_display_name(const std::filesystem::path& path);
+
 // The error box of one of several files opened together: the file's name on a line of its own,
 // then the exception's sentence as it stands, so that the boxes of one batch tell their files
 // apart. Never throws.

@@ -180,6 +180,11 @@ void finish() {
         }
     }
     message_box(main_window, std::to_wstring(count) + L" replacements.", L"Replace All", MB_OK);
+    // The button that started the job would keep the focus (or the box would hand it to the
+    // main window): the replaced text is the editor's, so Ctrl+Z there undoes it at once.
+    if (IsWindow(editor) && IsWindowVisible(editor)) {
+        SetFocus(editor);
+    }
 }
 
 } // namespace

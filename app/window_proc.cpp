@@ -44,13 +44,30 @@ HMONITOR last_monitor = nullptr;
 // The batch of the paths handed over since the queue was last opened; 0 until one arrives.
 std::uint64_t handoff_batch = 0;
 
+// Set while the close's own prompts are being answered.
+bool close_being_asked = false;
+
+// Whether the user lets the window close; a second close request meanwhile asks nothing more.
+bool close_is_confirmed() {
+    close_being_asked = true;
+    struct Clear {
+        ~Clear() { close_being_asked = false; }
+    } clear;
+    return may_close_window();
+}
+
 LRESULT on_close(HWND window) {
-    if (file_work_busy || start_up_pending) {
+    if (close_being_asked) {
+        return 0;
+    }
+    // A close that arrives while a prompt is open (a tab's own "Save changes?") waits for its
+    // answer: a second prompt about the same text could discard what the first one saves.
+    if (file_work_busy || start_up_pending || prompt_shown()) {
         close_deferred = true;
         return 0;
     }
     cancel_replace_all();
-    if (!may_close_window()) {
+    if (!close_is_confirmed()) {
         return 0;
     }
     if (!pending_paths.empty()) {
@@ -74,6 +91,7 @@ LRESULT on_close(HWND window) {
 }
 
 void on_destroy() {
+    set_prompts_closed_handler({});
     stop_compare_worker();
     KillTimer(main_window, timer_id::compare);
     stop_watch_worker();
@@ -91,6 +109,13 @@ void on_destroy() {
     persist_settings(true);
     destroy_preview_window();
     PostQuitMessage(0);
+}
+
+// What waited for the prompts runs when the last one closes, unless unfinished work releases it.
+void release_work_after_prompts() {
+    if (!file_work_busy && !start_up_pending) {
+        release_queued_work();
+    }
 }
 
 LRESULT on_copy_data(HWND window, LPARAM lparam) {
@@ -289,6 +314,7 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
     switch (message) {
     case WM_CREATE:
         build_main_window(window);
+        set_prompts_closed_handler(release_work_after_prompts);
         return 0;
     case WM_CLOSE:
         return on_close(window);

@@ -138,5 +138,39 @@ TEST_F(ClosePrompts, NoForAllDiscardsTheRestAndClosesOnlyTheSelectedTabs) {
     EXPECT_EQ(chrome.editor, current_tab().editor);
 }
 
+TEST_F(ClosePrompts, ACloseRequestWhileAPromptIsOpenWaitsForItsAnswer) {
+    open_modified("a.md");
+    open_modified("b.md");
+    // Another program asks the window to close while each prompt is up; the prompt is answered
+    // only after that request has been handled.
+    install_message_box([&](const MessageBoxRequest& request) {
+        boxes_.push_back(request);
+        const std::size_t seen = boxes_.size();
+        SendMessageW(window_, WM_CLOSE, 0, 0);
+        EXPECT_EQ(boxes_.size(), seen) << "a second prompt opened over an unanswered one";
+        EXPECT_TRUE(IsWindow(window_));
+        return next(box_answers_, IDCANCEL);
+    });
+
+    // Ctrl+W's prompt: No closes the tab, then the waiting close asks about the other one, and
+    // Cancel keeps it and the window.
+    box_answers_ = {IDNO, IDCANCEL};
+    SendMessageW(window_, WM_COMMAND, 108, 0);
+    ASSERT_TRUE(test::pump_until([&] { return boxes_.size() == 2; }));
+    EXPECT_EQ(boxes_[0].text, L"Save changes to b.md?");
+    EXPECT_EQ(boxes_[1].text, L"Save changes to a.md?");
+    EXPECT_FALSE(close_deferred);
+    ASSERT_TRUE(IsWindow(window_));
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_TRUE(modified(*tabs[0]));
+
+    // The close's own prompt: the request that comes meanwhile is the same question.
+    box_answers_ = {IDCANCEL};
+    SendMessageW(window_, WM_CLOSE, 0, 0);
+    EXPECT_EQ(boxes_.size(), 3u);
+    EXPECT_FALSE(close_deferred);
+    EXPECT_TRUE(IsWindow(window_));
+}
+
 } // namespace
 } // namespace pellix

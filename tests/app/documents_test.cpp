@@ -49,6 +49,7 @@ protected:
         });
         install_task_dialog([this](const TASKDIALOGCONFIG& config) {
             task_titles_.emplace_back(config.pszWindowTitle);
+            task_contents_.emplace_back(config.pszContent);
             return task_answer_;
         });
         install_file_dialog([this](OPENFILENAMEW& dialog, bool save) {
@@ -128,6 +129,7 @@ protected:
     // Runs once, while the next box is on screen.
     std::function<void()> during_box_;
     std::vector<std::wstring> task_titles_;
+    std::vector<std::wstring> task_contents_;
     int task_answer_ = IDCANCEL;
     std::vector<OPENFILENAMEW> dialogs_;
     std::vector<std::wstring> first_filters_; // up to the first NUL
@@ -161,6 +163,9 @@ TEST_F(Documents, EachEncodingOpensAndSavesBackByteForByte) {
     // Not valid UTF-8 and no NUL: the encoding is asked for; Cancel changes nothing, silently.
     open_path(latin_path);
     EXPECT_EQ(task_titles_, std::vector<std::wstring>{L"Open with encoding"});
+    // Named, so that the choices for several such files opened together tell them apart.
+    EXPECT_EQ(task_contents_.back(),
+              L"latin.txt\nThe file is not valid Unicode. No file content will be changed.");
     EXPECT_EQ(tabs.size(), 2u);
     EXPECT_TRUE(boxes_.empty());
     task_answer_ = 100;

@@ -7,6 +7,7 @@
 
 #include "app/document_tabs.h"
 #include "app/find_bar_layout.h"
+#include "app/find_bar.h"
 #include "app/find_replace.h"
 #include "app/message_loop.h"
 #include "app/views.h"
@@ -483,6 +484,32 @@ TEST_F(FindReplace, TheBarIsSeededByAOneLineSelectionOnly) {
     find_command(208);
     EXPECT_TRUE(find_bar_shows_replace());
     EXPECT_EQ(window_text(chrome.find_box), L"ab");
+}
+
+// The Replace all button holds the focus when it starts the job; the replaced text is the
+// editor's, so once the job is done Ctrl+Z there takes it all back and Esc closes the bar.
+TEST_F(FindReplace, AfterReplaceAllTheKeysGoToTheEditor) {
+    ShowWindow(window_, SW_SHOW);
+    set_text(u"ab ab ab");
+    open_bar(true, L"ab", L"x");
+    HWND button = GetDlgItem(chrome.find_bar, find_control::replace_all);
+    SetFocus(button);
+    SendMessageW(button, BM_CLICK, 0, 0);
+    ASSERT_TRUE(pump_until([] { return !replace_all_running(); }));
+    ASSERT_EQ(text(), u"x x x");
+    EXPECT_EQ(GetFocus(), chrome.editor);
+
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    run_loop_over(GetFocus(), 'Z');
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+    EXPECT_EQ(text(), u"ab ab ab");
+
+    run_loop_over(GetFocus(), VK_ESCAPE);
+    EXPECT_FALSE(is_find_bar_visible());
 }
 
 TEST_F(FindReplace, TheBarsKeysReplaceFromTheReplaceBoxAndEscClosesIt) {
