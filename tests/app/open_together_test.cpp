@@ -139,6 +139,14 @@ std::wstring words_item(const std::u16string& text) {
     return std::to_wstring(cache.total) + (cache.total == 1 ? L" word" : L" words");
 }
 
+// What a second start does with each of its paths.
+void hand_over(const std::filesystem::path& path) {
+    const std::wstring text = path.wstring();
+    COPYDATASTRUCT record{1, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
+                          const_cast<wchar_t*>(text.c_str())};
+    SendMessageW(main_window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+}
+
 bool holds(const std::vector<std::wstring>& items, const std::wstring& text) {
     return std::find(items.begin(), items.end(), text) != items.end();
 }
@@ -294,10 +302,7 @@ TEST_F(OpenTogether, PathsHandedOverWhileABatchIsBuiltJoinItsCountAndItsEnd) {
     batch[1] = western;
     install_task_dialog([&](const TASKDIALOGCONFIG&) {
         for (std::size_t i = 20; i < 23; ++i) {
-            const std::wstring text = paths_[i].wstring();
-            COPYDATASTRUCT record{1, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
-                                  const_cast<wchar_t*>(text.c_str())};
-            SendMessageW(main_window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+            hand_over(paths_[i]);
         }
         return IDCANCEL;
     });
@@ -325,6 +330,38 @@ TEST_F(OpenTogether, PathsHandedOverWhileABatchIsBuiltJoinItsCountAndItsEnd) {
     for (const PanePaint& paint : pane_paints) {
         EXPECT_NE(paint.title, file_name(19) + title_suffix);
     }
+}
+
+// The first path of a hand-over opens as a batch of one; the other six arrive while it is
+// read (here, while it asks for its encoding), and the count says seven at once.
+TEST_F(OpenTogether, TheCountTakesInPathsThatJoinAtOnce) {
+    const std::filesystem::path western = folder_ / "western.txt";
+    test::write_bytes(western, "caf\xE9\n");
+    install_task_dialog([&](const TASKDIALOGCONFIG&) {
+        for (std::size_t i = 0; i < 6; ++i) {
+            hand_over(paths_[i]);
+        }
+        return IDCANCEL;
+    });
+    HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, sent_paint, nullptr, GetCurrentThreadId());
+    HHOOK queued = SetWindowsHookExW(WH_GETMESSAGE, queued_paint, nullptr, GetCurrentThreadId());
+    recording = true;
+    hand_over(western);
+    const bool all_open =
+        test::pump_until([] { return tabs.size() == 6 && IsWindowEnabled(main_window); });
+    recording = false;
+    UnhookWindowsHookEx(queued);
+    UnhookWindowsHookEx(sent);
+    install_task_dialog({});
+
+    ASSERT_TRUE(all_open);
+    const auto counted = [](std::size_t opened, std::size_t total) {
+        return std::any_of(pane_paints.begin(), pane_paints.end(), [&](const PanePaint& paint) {
+            return holds(paint.status, opening_progress_text(opened, total));
+        });
+    };
+    EXPECT_TRUE(counted(0, 1));
+    EXPECT_TRUE(counted(1, 7)) << pane_paints.size() << " paints";
 }
 
 TEST_F(OpenTogether, EachFileOfTheBatchThatWasOpenAlreadyIsCheckedAgainstTheDisk) {
