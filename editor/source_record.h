@@ -109,6 +109,8 @@ struct CachedLine {
     // Pieces after an edit in the line, their text as it was, waiting to be taken back once the
     // pieces laid out anew reach a row start of theirs (`keep_pieces_around_edit`).
     std::vector<LinePiece> tail;
+    // The inline code the lines around carried into it when it was last laid out.
+    CodeCarry code_carry;
 };
 
 // The first visible row by its text offset, so that the view can be put back after the heights
@@ -348,6 +350,11 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece);
 bool keep_pieces_around_edit(Source& source, std::uint64_t line, std::uint64_t edit_start,
                              std::uint64_t old_end, std::uint64_t new_end);
 void clear_line_layouts(Source& source);
+// After an edit of lines [first, last]: lets go of the layouts of the lines around whose inline
+// code the edit opened or closed, and returns the lines they span (empty when none, first >
+// last); the edited lines themselves are not looked at.
+std::pair<std::uint64_t, std::uint64_t> drop_recoloured_code(Source& source, std::uint64_t first,
+                                                             std::uint64_t last);
 // The render target and the brushes made with it; the next paint makes them again.
 void release_device_objects(Source& source);
 // Counts one more layout against a running paint's budget; false (and layouts pending) when the
