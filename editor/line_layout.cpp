@@ -20,6 +20,8 @@ constexpr std::uint64_t unwrapped_piece_units = 1024;
 constexpr FLOAT layout_height_limit = 10000000.0f;
 // A paint builds at most this many layouts, and only the first once its deadline has passed.
 constexpr std::uint32_t layouts_per_paint = 8;
+// Enough for the paragraphs of many screens; past it the units start again from none.
+constexpr std::size_t kept_code_units = 4096;
 
 // The sizes of a piece of `units` units before it is laid out.
 void estimate_piece(const Source& source, LinePiece& piece) {
@@ -186,8 +188,26 @@ bool colours_spans(const Source& source) {
     return source.markdown_colouring && source.colouring_mode != colouring_off;
 }
 
-CodeCarry code_carry_of(const Source& source, std::uint64_t line) {
-    const CodeUnit unit = code_unit_around(source.document, source.fence_states, line);
+const CodeUnit& code_unit_of(Source& source, std::uint64_t line) {
+    auto& cache = source.code_units;
+    if (cache.edit_count != source.document.edit_count || cache.units.size() >= kept_code_units) {
+        cache.units.clear();
+        cache.edit_count = source.document.edit_count;
+    }
+    const auto after = cache.units.upper_bound(line);
+    if (after != cache.units.begin()) {
+        const CodeUnit& unit = std::prev(after)->second;
+        if (line < unit.first + unit.carries.size()) {
+            return unit;
+        }
+    }
+    CodeUnit unit = code_unit_around(source.document, source.fence_states, line);
+    const std::uint64_t first = unit.first;
+    return cache.units.insert_or_assign(first, std::move(unit)).first->second;
+}
+
+CodeCarry code_carry_of(Source& source, std::uint64_t line) {
+    const CodeUnit& unit = code_unit_of(source, line);
     return unit.carries[line - unit.first];
 }
 
@@ -583,7 +603,7 @@ std::pair<std::uint64_t, std::uint64_t> drop_recoloured_code(Source& source, std
         if (line >= lines || line < looked_at_end) {
             continue;
         }
-        const CodeUnit unit = code_unit_around(source.document, source.fence_states, line);
+        const CodeUnit& unit = code_unit_of(source, line);
         looked_at_end = unit.first + unit.carries.size();
         for (std::uint64_t k = 0; k < unit.carries.size(); ++k) {
             const std::uint64_t around = unit.first + k;

@@ -23,6 +23,7 @@
 
 #include "core/palette_table.h"
 #include "core/source_document.h"
+#include "editor/code_span_carry.h"
 #include "editor/height_tree.h"
 #include "editor/markdown_colouring.h"
 #include "editor/replacement_lines.h"
@@ -238,6 +239,12 @@ struct Source {
     std::map<std::uint64_t, CachedLine> line_cache;
     HeightTree heights; // the line heights and their Fenwick tree
     std::vector<FenceState> fence_states{FenceState{}};
+    // The inline-code units worked out for the text of `edit_count`, by their first line: the
+    // lines of one paragraph are laid out one by one, and each would read the whole of it.
+    struct CodeUnits {
+        std::uint64_t edit_count = UINT64_MAX;
+        std::map<std::uint64_t, CodeUnit> units;
+    } code_units;
     PreviewAccessibility accessibility;
     PaintColours palette;
     HFONT font = nullptr;
