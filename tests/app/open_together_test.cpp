@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -151,6 +152,13 @@ bool holds(const std::vector<std::wstring>& items, const std::wstring& text) {
     return std::find(items.begin(), items.end(), text) != items.end();
 }
 
+// Whether a recorded paint showed the count "`opened` of `total`".
+bool count_shown(std::size_t opened, std::size_t total) {
+    return std::any_of(pane_paints.begin(), pane_paints.end(), [&](const PanePaint& paint) {
+        return holds(paint.status, opening_progress_text(opened, total));
+    });
+}
+
 // The real main window in this process, shown, with many small files to open at once.
 class OpenTogether : public test::ShownMainWindow {
 protected:
@@ -173,17 +181,21 @@ protected:
         ShownMainWindow::TearDown();
     }
 
-    // Opens the files as one hand-over, recording what the window showed at each paint.
-    void open_recording_paints() {
+    // Runs `work`, recording what the window showed at each paint.
+    static void recording_paints(const std::function<void()>& work) {
         HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, sent_paint, nullptr, GetCurrentThreadId());
         HHOOK queued =
             SetWindowsHookExW(WH_GETMESSAGE, queued_paint, nullptr, GetCurrentThreadId());
         recording = true;
-        const bool opened = open_paths(paths_);
+        work();
         recording = false;
         UnhookWindowsHookEx(queued);
         UnhookWindowsHookEx(sent);
-        EXPECT_TRUE(opened);
+    }
+
+    // Opens the files as one hand-over, recording what the window showed at each paint.
+    void open_recording_paints() {
+        recording_paints([this] { EXPECT_TRUE(open_paths(paths_)); });
     }
 
     std::vector<std::filesystem::path> paths_;
@@ -306,13 +318,8 @@ TEST_F(OpenTogether, PathsHandedOverWhileABatchIsBuiltJoinItsCountAndItsEnd) {
         }
         return IDCANCEL;
     });
-    HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, sent_paint, nullptr, GetCurrentThreadId());
-    HHOOK queued = SetWindowsHookExW(WH_GETMESSAGE, queued_paint, nullptr, GetCurrentThreadId());
-    recording = true;
-    const bool opened = open_paths(batch);
-    recording = false;
-    UnhookWindowsHookEx(queued);
-    UnhookWindowsHookEx(sent);
+    bool opened = false;
+    recording_paints([&] { opened = open_paths(batch); });
     install_task_dialog({});
 
     EXPECT_TRUE(opened);
@@ -321,11 +328,7 @@ TEST_F(OpenTogether, PathsHandedOverWhileABatchIsBuiltJoinItsCountAndItsEnd) {
     EXPECT_TRUE(same_path(tabs.back()->path, paths_[22]));
     EXPECT_EQ(active, 21u);
     EXPECT_TRUE(IsWindowVisible(tabs.back()->editor));
-    const bool counted_together =
-        std::any_of(pane_paints.begin(), pane_paints.end(), [](const PanePaint& paint) {
-            return holds(paint.status, opening_progress_text(16, 23));
-        });
-    EXPECT_TRUE(counted_together) << pane_paints.size() << " paints";
+    EXPECT_TRUE(count_shown(16, 23)) << pane_paints.size() << " paints";
     // Until the end the title named only the file shown from the start.
     for (const PanePaint& paint : pane_paints) {
         EXPECT_NE(paint.title, file_name(19) + title_suffix);
@@ -343,25 +346,17 @@ TEST_F(OpenTogether, TheCountTakesInPathsThatJoinAtOnce) {
         }
         return IDCANCEL;
     });
-    HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, sent_paint, nullptr, GetCurrentThreadId());
-    HHOOK queued = SetWindowsHookExW(WH_GETMESSAGE, queued_paint, nullptr, GetCurrentThreadId());
-    recording = true;
-    hand_over(western);
-    const bool all_open =
-        test::pump_until([] { return tabs.size() == 6 && IsWindowEnabled(main_window); });
-    recording = false;
-    UnhookWindowsHookEx(queued);
-    UnhookWindowsHookEx(sent);
+    bool all_open = false;
+    recording_paints([&] {
+        hand_over(western);
+        all_open =
+            test::pump_until([] { return tabs.size() == 6 && IsWindowEnabled(main_window); });
+    });
     install_task_dialog({});
 
     ASSERT_TRUE(all_open);
-    const auto counted = [](std::size_t opened, std::size_t total) {
-        return std::any_of(pane_paints.begin(), pane_paints.end(), [&](const PanePaint& paint) {
-            return holds(paint.status, opening_progress_text(opened, total));
-        });
-    };
-    EXPECT_TRUE(counted(0, 1));
-    EXPECT_TRUE(counted(1, 7)) << pane_paints.size() << " paints";
+    EXPECT_TRUE(count_shown(0, 1));
+    EXPECT_TRUE(count_shown(1, 7)) << pane_paints.size() << " paints";
 }
 
 TEST_F(OpenTogether, EachFileOfTheBatchThatWasOpenAlreadyIsCheckedAgainstTheDisk) {

@@ -58,6 +58,13 @@ protected:
     }
     static void page_down(HWND window) { SendMessageW(window, WM_VSCROLL, SB_PAGEDOWN, 0); }
     void command(WORD id) const { SendMessageW(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+    // The preview paged down `pages` times; the source line it then shows at its top.
+    static double page_preview_down(int pages) {
+        for (int i = 0; i < pages; ++i) {
+            page_down(chrome.preview);
+        }
+        return preview_top_line();
+    }
     static double editor_top() { return source_top_line(chrome.editor); }
 };
 
@@ -119,10 +126,7 @@ TEST_F(SplitSync, AFailedStepDoesNotStopLaterOnes) {
 // The reader scrolled the preview alone; back in Source, the editor shows where they were.
 TEST_F(SplitSync, SourceViewOpensAtTheLineTheReaderScrolledThePreviewTo) {
     command(view_preview);
-    for (int i = 0; i < 4; ++i) {
-        page_down(chrome.preview);
-    }
-    const double read = preview_top_line();
+    const double read = page_preview_down(4);
     ASSERT_GT(read, 30.0);
 
     command(view_source);
@@ -136,10 +140,7 @@ TEST_F(SplitSync, HidingTheSourcePaneKeepsThePreviewsTopParagraph) {
     constexpr WORD hide_source = 319;
     open_path(file("paragraphs.md", long_paragraphs()));
     command(view_split);
-    for (int i = 0; i < 6; ++i) {
-        page_down(chrome.preview);
-    }
-    const double read = preview_top_line();
+    const double read = page_preview_down(6);
     ASSERT_GT(read, 20.0);
 
     command(hide_source);
