@@ -164,6 +164,11 @@ void apply_watch_reads();
 void run_split_sync();
 void sync_preview_to_editor();
 void preview_scrolled(double line);
+// A view change that brings the editor back keeps the reader's place: the source line at the
+// top of the preview the reader scrolled last, taken before the view changes (none when the
+// editor moved last or the preview shows another text), becomes the editor's top line after.
+std::optional<double> preview_place_to_keep();
+void editor_to_preview_place(std::optional<double> line);
 
 // Records the active tab's file and view at the head of the recent files.
 void remember_recent_file();

@@ -89,6 +89,30 @@ void run_split_sync() {
     record_scroll_sample(sample);
 }
 
+std::optional<double> preview_place_to_keep() {
+    if (tabs.empty()) {
+        return std::nullopt;
+    }
+    // In Split the editor follows the preview within a tick; only a follow still to come is
+    // owed it.
+    const bool preview_led = settings.view == view_preview ||
+                             (settings.view == view_split && split_sync_request.pending &&
+                              !split_sync_request.from_source);
+    const DocumentTab& tab = current_tab();
+    if (!preview_led || tab.source_leads || tab.text_stale || !preview_shows(tab)) {
+        return std::nullopt;
+    }
+    return preview_top_line();
+}
+
+void editor_to_preview_place(std::optional<double> line) {
+    if (!line || tabs.empty() || settings.view == view_preview) {
+        return;
+    }
+    SyncingScope syncing;
+    moves.editor_to_line(current_tab().editor, *line);
+}
+
 void sync_preview_to_editor() {
     if (split_syncing || !both_panes_shown() || tabs.empty()) {
         return;

@@ -35,7 +35,10 @@ void TabBuildProgress::add_items(std::size_t count) {
 
 void TabBuildProgress::before(std::size_t index) {
     const ULONGLONG now = GetTickCount64();
-    if (index % items_between_showings == 0 || now - shown_at_ >= showing_period_ms) {
+    // A batch begun with the first file of a hand-over is soon joined by the rest of it, which
+    // the count takes in at once: a total of one would stand while all of them open.
+    if (index % items_between_showings == 0 || total_ != shown_total_ ||
+        now - shown_at_ >= showing_period_ms) {
         // The shown tab may have taken a file or a draft: its count and page come with the
         // progress, and the status strip's update brings the title and the tab strip.
         refresh_word_count(current_tab());
@@ -43,6 +46,7 @@ void TabBuildProgress::before(std::size_t index) {
         show_progress_notice(text_(index, total_));
         draw_waiting_windows();
         shown_at_ = GetTickCount64();
+        shown_total_ = total_;
     }
     file_work::serve_paint();
 }

@@ -22,8 +22,8 @@ public:
     TabBuildProgress& operator=(const TabBuildProgress&) = delete;
 
     // Before the item at `index`: at the start, then at least every few items and every tenth of
-    // a second, the shown tab's count, page and strips come up to date with the progress; the
-    // window paints what it owes either way.
+    // a second, and whenever items joined, the shown tab's count, page and strips come up to date
+    // with the progress; the window paints what it owes either way.
     void before(std::size_t index);
 
     // Items that joined the batch while it was being built.
@@ -36,6 +36,7 @@ private:
     std::size_t total_;
     std::function<std::wstring(std::size_t, std::size_t)> text_;
     ULONGLONG shown_at_ = 0;
+    std::size_t shown_total_ = 0;
     bool ended_ = false;
 };
 

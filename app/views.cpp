@@ -1,5 +1,6 @@
 #include "app/views.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -104,6 +105,9 @@ void select_view(int view) {
         return;
     }
     const bool markdown = active_is_markdown();
+    const int left = settings.view;
+    const std::optional<double> reader_place =
+        markdown && view != left ? preview_place_to_keep() : std::nullopt;
     settings.view = markdown ? view : view_source;
     enable_view_menu(markdown);
     if (settings.view != view_source) {
@@ -111,6 +115,7 @@ void select_view(int view) {
     }
     layout_window();
     refresh_current_tab();
+    editor_to_preview_place(reader_place);
     sync_preview_to_editor();
     remember_recent_file();
     if (current_tab().path.empty()) {

@@ -213,6 +213,7 @@ void ensure_line_metrics(Source& source) {
     const std::uint64_t lines = source.document.line_count();
     std::vector<double> heights(lines, base_line_height(source));
     source.fence_states.assign(lines, FenceState{});
+    source.code_units.units.clear();
     source.content_width = 0.0;
     MetricsScan(source, heights).run();
     source.heights.assign(std::move(heights));

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/graphemes.h"
+#include "editor/code_span_carry.h"
 #include "editor/source_record.h"
 #include "platform/text_drawing.h"
 #include "preview/row_fit.h"
@@ -19,6 +20,8 @@ constexpr std::uint64_t unwrapped_piece_units = 1024;
 constexpr FLOAT layout_height_limit = 10000000.0f;
 // A paint builds at most this many layouts, and only the first once its deadline has passed.
 constexpr std::uint32_t layouts_per_paint = 8;
+// Enough for the paragraphs of many screens; past it the units start again from none.
+constexpr std::size_t kept_code_units = 4096;
 
 // The sizes of a piece of `units` units before it is laid out.
 void estimate_piece(const Source& source, LinePiece& piece) {
@@ -185,14 +188,51 @@ bool colours_spans(const Source& source) {
     return source.markdown_colouring && source.colouring_mode != colouring_off;
 }
 
+const CodeUnit& code_unit_of(Source& source, std::uint64_t line) {
+    auto& cache = source.code_units;
+    if (cache.edit_count != source.document.edit_count || cache.units.size() >= kept_code_units) {
+        cache.units.clear();
+        cache.edit_count = source.document.edit_count;
+    }
+    const auto after = cache.units.upper_bound(line);
+    if (after != cache.units.begin()) {
+        const CodeUnit& unit = std::prev(after)->second;
+        if (line < unit.first + unit.carries.size()) {
+            return unit;
+        }
+    }
+    CodeUnit unit = code_unit_around(source.document, source.fence_states, line);
+    const std::uint64_t first = unit.first;
+    return cache.units.insert_or_assign(first, std::move(unit)).first->second;
+}
+
+CodeCarry code_carry_of(Source& source, std::uint64_t line) {
+    const CodeUnit& unit = code_unit_of(source, line);
+    return unit.carries[line - unit.first];
+}
+
+// What the lines around carry into a piece: a span open at the line's start reaches only its
+// first piece, and one it leaves open ends a piece only at the line's end.
+CodeCarry piece_carry(const Source& source, std::uint64_t line, const CodeCarry& carry,
+                      std::uint64_t piece_start, std::uint64_t piece_length) {
+    CodeCarry piece = carry;
+    if (piece_start != 0) {
+        piece.open_run = 0;
+    }
+    if (piece_start + piece_length < line_length(source.document, line)) {
+        piece.later_runs.clear();
+    }
+    return piece;
+}
+
 void colour_layout(Source& source, std::uint64_t line, const std::u16string& text,
-                   IDWriteTextLayout* layout) {
+                   const CodeCarry& carry, IDWriteTextLayout* layout) {
     if (!colours_spans(source)) {
         return;
     }
     const FenceState fence =
         line < source.fence_states.size() ? source.fence_states[line] : FenceState{};
-    std::vector<ColourSpan> spans = scan_colour_spans(text, fence);
+    std::vector<ColourSpan> spans = scan_colour_spans(text, fence, carry);
     order_spans(spans);
     for (const ColourSpan& span : spans) {
         if (source.colouring_mode == colouring_punctuation && !is_punctuation_kind(span.kind)) {
@@ -203,13 +243,13 @@ void colour_layout(Source& source, std::uint64_t line, const std::u16string& tex
 }
 
 ComPtr<IDWriteTextLayout> make_layout(Source& source, std::uint64_t line,
-                                      const std::u16string& text) {
+                                      const std::u16string& text, const CodeCarry& carry) {
     ComPtr<IDWriteTextLayout> layout;
     check_render(source.dwrite->CreateTextLayout(
         reinterpret_cast<const WCHAR*>(text.c_str()), static_cast<UINT32>(text.size()),
         source.text_format.get(), static_cast<FLOAT>(text_width(source)), layout_height_limit,
         layout.put()));
-    colour_layout(source, line, text, layout.get());
+    colour_layout(source, line, text, carry, layout.get());
     return layout;
 }
 
@@ -422,7 +462,7 @@ std::vector<LinePiece>& line_pieces(Source& source, std::uint64_t line) {
         return cached->second.pieces;
     }
     const double now = now_ms();
-    CachedLine entry{cut_line(source, line), now, {}};
+    CachedLine entry{cut_line(source, line), now, {}, {}};
     return source.line_cache.emplace(line, std::move(entry)).first->second.pieces;
 }
 
@@ -458,7 +498,11 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
     std::u16string text =
         source.document.text(source.document.line_start(line) + piece.start, piece.length);
     piece.layout.reset();
-    ComPtr<IDWriteTextLayout> layout = make_layout(source, line, text);
+    const CodeCarry carry = colours_spans(source) ? code_carry_of(source, line) : CodeCarry{};
+    source.line_cache.at(line).code_carry = carry;
+    const std::uint64_t piece_start = piece.start;
+    ComPtr<IDWriteTextLayout> layout =
+        make_layout(source, line, text, piece_carry(source, line, carry, piece_start, text.size()));
     const double height_from_here = first_build ? height_from(pieces, index) : 0.0;
     if (first_build) {
         // May add pieces after this one, which moves it in memory.
@@ -466,7 +510,8 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece) {
             fit_wrapped_piece(source, line, pieces, index, text, layout.get());
         if (kept < text.size()) {
             text.resize(kept);
-            layout = make_layout(source, line, text);
+            layout = make_layout(source, line, text,
+                                 piece_carry(source, line, carry, piece_start, text.size()));
         }
     }
     LinePiece& built = pieces[index];
@@ -543,6 +588,34 @@ void release_device_objects(Source& source) {
 
 std::uint64_t line_at_height(const HeightTree& heights, double y) {
     return heights.line_at(y);
+}
+
+std::pair<std::uint64_t, std::uint64_t> drop_recoloured_code(Source& source, std::uint64_t first,
+                                                             std::uint64_t last) {
+    std::pair<std::uint64_t, std::uint64_t> dropped{UINT64_MAX, 0};
+    if (!colours_spans(source) || source.line_cache.empty()) {
+        return dropped;
+    }
+    const std::uint64_t lines = source.document.line_count();
+    std::uint64_t looked_at_end = 0;
+    // The edit may have split a unit or joined two: the units on each side of it are looked at.
+    for (const std::uint64_t line : {first == 0 ? first : first - 1, first, last, last + 1}) {
+        if (line >= lines || line < looked_at_end) {
+            continue;
+        }
+        const CodeUnit& unit = code_unit_of(source, line);
+        looked_at_end = unit.first + unit.carries.size();
+        for (std::uint64_t k = 0; k < unit.carries.size(); ++k) {
+            const std::uint64_t around = unit.first + k;
+            const auto cached = source.line_cache.find(around);
+            if ((around < first || around > last) && cached != source.line_cache.end() &&
+                cached->second.code_carry != unit.carries[k]) {
+                source.line_cache.erase(cached);
+                dropped = {std::min(dropped.first, around), std::max(dropped.second, around)};
+            }
+        }
+    }
+    return dropped;
 }
 
 } // namespace pellix

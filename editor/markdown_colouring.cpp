@@ -37,8 +37,8 @@ bool is_word_like(char16_t c) {
 
 class SpanScan {
 public:
-    SpanScan(std::u16string_view text, FenceState fence)
-        : text_(text), n_(text.size()), fence_(fence) {}
+    SpanScan(std::u16string_view text, FenceState fence, const CodeCarry& carry)
+        : text_(text), n_(text.size()), fence_(fence), carry_(carry) {}
 
     std::vector<ColourSpan> run() {
         if (scan_fence_line()) {
@@ -369,6 +369,9 @@ private:
     void scan_inline(std::uint64_t p) {
         pair_brackets(p);
         std::uint64_t i = p;
+        if (carry_.open_run != 0 && !close_carried_span(i)) {
+            return;
+        }
         while (i < n_) {
             const char16_t c = text_[i];
             if (c == u'\\') {
@@ -422,6 +425,21 @@ private:
         }
     }
 
+    // A code span open since an earlier line runs to the first run of its length; false when
+    // it runs past the end of this text.
+    bool close_carried_span(std::uint64_t& i) {
+        const std::vector<std::uint64_t>& starts = backtick_runs_[carry_.open_run];
+        const auto close = std::lower_bound(starts.begin(), starts.end(), i);
+        if (close == starts.end()) {
+            record(i, n_, SpanKind::Code);
+            return false;
+        }
+        record(i, *close, SpanKind::Code);
+        record(*close, *close + carry_.open_run, SpanKind::Marker);
+        i = *close + carry_.open_run;
+        return true;
+    }
+
     void scan_code_span(std::uint64_t& i) {
         std::uint64_t end = i;
         while (end < n_ && text_[end] == u'`') {
@@ -432,6 +450,13 @@ private:
         const auto next = std::upper_bound(starts.begin(), starts.end(), i);
         record(i, end, SpanKind::Marker);
         if (next == starts.end()) {
+            // Closed on a later line of the paragraph, the span takes the rest of this one.
+            const auto& later = carry_.later_runs;
+            if (std::find(later.begin(), later.end(), run) != later.end()) {
+                record(end, n_, SpanKind::Code);
+                i = n_;
+                return;
+            }
             i = end;
             return;
         }
@@ -443,6 +468,7 @@ private:
     std::u16string_view text_;
     std::uint64_t n_;
     FenceState fence_;
+    const CodeCarry& carry_;
     std::vector<ColourSpan> spans_;
     std::vector<std::size_t> partner_;
     std::map<std::uint64_t, std::vector<std::uint64_t>> backtick_runs_;
@@ -474,8 +500,9 @@ bool is_punctuation_kind(SpanKind kind) {
     }
 }
 
-std::vector<ColourSpan> scan_colour_spans(std::u16string_view text, FenceState fence) {
-    return SpanScan(text, fence).run();
+std::vector<ColourSpan> scan_colour_spans(std::u16string_view text, FenceState fence,
+                                          const CodeCarry& carry) {
+    return SpanScan(text, fence, carry).run();
 }
 
 void order_spans(std::vector<ColourSpan>& spans) {

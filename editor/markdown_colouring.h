@@ -53,9 +53,20 @@ int kind_priority(SpanKind kind);
 // Whether the punctuation-only mode colours this kind.
 bool is_punctuation_kind(SpanKind kind);
 
+// Inline code that runs over line breaks within one paragraph: the backtick run length of a
+// code span still open where the text starts (0 for none), and the run lengths that come after
+// the text in its paragraph, which a run the text leaves unclosed pairs with.
+struct CodeCarry {
+    std::uint64_t open_run = 0;
+    std::vector<std::uint64_t> later_runs;
+
+    bool operator==(const CodeCarry&) const = default;
+};
+
 // The spans of `text`, scanned as one whole line (it holds no line feed) that starts in the
 // fenced-code state `fence`, in the order the scan finds them.
-std::vector<ColourSpan> scan_colour_spans(std::u16string_view text, FenceState fence);
+std::vector<ColourSpan> scan_colour_spans(std::u16string_view text, FenceState fence,
+                                          const CodeCarry& carry = {});
 
 // Stable sort by priority: the order in which the spans are applied.
 void order_spans(std::vector<ColourSpan>& spans);

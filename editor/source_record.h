@@ -23,6 +23,7 @@
 
 #include "core/palette_table.h"
 #include "core/source_document.h"
+#include "editor/code_span_carry.h"
 #include "editor/height_tree.h"
 #include "editor/markdown_colouring.h"
 #include "editor/replacement_lines.h"
@@ -109,6 +110,8 @@ struct CachedLine {
     // Pieces after an edit in the line, their text as it was, waiting to be taken back once the
     // pieces laid out anew reach a row start of theirs (`keep_pieces_around_edit`).
     std::vector<LinePiece> tail;
+    // The inline code the lines around carried into it when it was last laid out.
+    CodeCarry code_carry;
 };
 
 // The first visible row by its text offset, so that the view can be put back after the heights
@@ -236,6 +239,12 @@ struct Source {
     std::map<std::uint64_t, CachedLine> line_cache;
     HeightTree heights; // the line heights and their Fenwick tree
     std::vector<FenceState> fence_states{FenceState{}};
+    // The inline-code units worked out for the text of `edit_count`, by their first line: the
+    // lines of one paragraph are laid out one by one, and each would read the whole of it.
+    struct CodeUnits {
+        std::uint64_t edit_count = UINT64_MAX;
+        std::map<std::uint64_t, CodeUnit> units;
+    } code_units;
     PreviewAccessibility accessibility;
     PaintColours palette;
     HFONT font = nullptr;
@@ -348,6 +357,11 @@ bool build_piece_layout(Source& source, std::uint64_t line, LinePiece& piece);
 bool keep_pieces_around_edit(Source& source, std::uint64_t line, std::uint64_t edit_start,
                              std::uint64_t old_end, std::uint64_t new_end);
 void clear_line_layouts(Source& source);
+// After an edit of lines [first, last]: lets go of the layouts of the lines around whose inline
+// code the edit opened or closed, and returns the lines they span (empty when none, first >
+// last); the edited lines themselves are not looked at.
+std::pair<std::uint64_t, std::uint64_t> drop_recoloured_code(Source& source, std::uint64_t first,
+                                                             std::uint64_t last);
 // The render target and the brushes made with it; the next paint makes them again.
 void release_device_objects(Source& source);
 // Counts one more layout against a running paint's budget; false (and layouts pending) when the

@@ -424,6 +424,7 @@ bool splice_reloaded_lines(Source& source, std::uint64_t first, std::uint64_t ol
     const EditedLines read = read_edited_lines(source, first, new_last);
     splice_line_data(source, first, old_line_count, old_last, new_last, read);
     propagate_fence_states(source, first, new_last, read);
+    drop_recoloured_code(source, first, new_last);
     return true;
 }
 
@@ -445,6 +446,7 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
     const bool whole_text_shown = source.scroll_y <= 0.0 && old_extent <= view_height(source);
     bool only_changed_lines = false;
     std::uint64_t band_last = new_last;
+    std::pair<std::uint64_t, std::uint64_t> recoloured{UINT64_MAX, 0};
     std::vector<PieceExtent> first_line_pieces;
     if (needs_full_rebuild(source, old_count)) {
         source.line_cache.clear();
@@ -461,6 +463,7 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
             splice_line_data(source, first, old_count, old_last, new_last, read);
         }
         band_last = propagate_fence_states(source, first, new_last, read);
+        recoloured = drop_recoloured_code(source, first, new_last);
         clock.lap(work_stage::edit_line_data);
         measure_edited_lines(source, first, new_last);
         clock.lap(work_stage::edit_layout);
@@ -487,6 +490,9 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
                 unchanged_rows_height(source, first, first_line_pieces,
                                       document.last_change_start - document.line_start(first));
             invalidate_lines(source, first, band_last, kept);
+            if (recoloured.first <= recoloured.second) {
+                invalidate_lines(source, recoloured.first, recoloured.second, 0.0);
+            }
         } else {
             invalidate_editor(source.window);
         }

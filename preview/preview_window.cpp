@@ -188,6 +188,59 @@ float client_height_dips(const Preview::Impl& p) {
     return view_height(p.window, p.dpi);
 }
 
+// What the top of the view shows, held across a layout of the same page at another width or
+// scale: the block there and the row of it, by its first character, so that the reader's
+// place stays at the top while every block above it grows or shrinks.
+struct TopAnchor {
+    std::size_t block = 0;
+    std::optional<std::uint64_t> row_start; // none for a rule, or a top below the text
+    float below = 0;                        // from the row's (or block's) top to the view's
+};
+
+// The rows of block `i`, which the layout lists together in document order.
+std::pair<const LayoutLine*, const LayoutLine*> rows_of(const Layout& layout, std::size_t i) {
+    const auto& lines = layout.lines;
+    const auto by_block = [](const LayoutLine& line, std::size_t block) {
+        return line.block < block;
+    };
+    const auto first = std::lower_bound(lines.begin(), lines.end(), i, by_block);
+    const auto last = std::lower_bound(first, lines.end(), i + 1, by_block);
+    return {lines.data() + (first - lines.begin()), lines.data() + (last - lines.begin())};
+}
+
+std::optional<TopAnchor> top_anchor(const Layout& layout, float top) {
+    const auto& blocks = layout.blocks;
+    const auto after =
+        std::upper_bound(blocks.begin(), blocks.end(), top,
+                         [](float y, const LayoutBlock& block) { return y < block.y; });
+    if (after == blocks.begin()) {
+        return std::nullopt; // above the first block: the page's own margin
+    }
+    const auto i = static_cast<std::size_t>(after - blocks.begin()) - 1;
+    const auto [first, last] = rows_of(layout, i);
+    for (const LayoutLine* row = first; row != last; ++row) {
+        if (row->bottom > top) {
+            return TopAnchor{i, row->start, top - row->top};
+        }
+    }
+    return TopAnchor{i, std::nullopt, top - blocks[i].y};
+}
+
+float anchored_top(const Layout& layout, const TopAnchor& anchor) {
+    if (anchor.block >= layout.blocks.size()) {
+        return 0.0f;
+    }
+    const auto [first, last] = rows_of(layout, anchor.block);
+    if (anchor.row_start && first != last) {
+        const LayoutLine* row = first;
+        while (row + 1 != last && (row + 1)->start <= *anchor.row_start) {
+            ++row;
+        }
+        return row->top + anchor.below;
+    }
+    return layout.blocks[anchor.block].y + anchor.below;
+}
+
 // Rebuilds the layout when the content, the width or the scale changed. `previous` is the
 // document the current layout was built from, when the content just changed and the layout was
 // current: its unchanged blocks then keep their shaped text.
@@ -199,6 +252,10 @@ void relayout(Preview::Impl& p, const PreviewDocument* previous) {
         return;
     }
     const float scale = static_cast<float>(p.text_scale);
+    // Laid out again for a new width or scale, the page keeps its top row in place; new content
+    // keeps the scroll offset, which a live edit leaves where it was.
+    const std::optional<TopAnchor> anchor =
+        p.dirty ? std::nullopt : top_anchor(p.layout, p.view.scroll_y);
     for (int pass = 0; pass < max_layout_passes; ++pass) {
         const float height = client_height_dips(p);
         const float width = view_width(p.window, p.dpi);
@@ -221,7 +278,8 @@ void relayout(Preview::Impl& p, const PreviewDocument* previous) {
         }
         previous = nullptr;
         p.scroll_cache.content_width = -1.0f;
-        set_preview_scroll(p, p.view.scroll_x, p.view.scroll_y);
+        set_preview_scroll(p, p.view.scroll_x,
+                           anchor ? anchored_top(p.layout, *anchor) : p.view.scroll_y);
         if (std::fabs(view_width(p.window, p.dpi) - width) < same_size_tolerance &&
             std::fabs(client_height_dips(p) - height) < same_size_tolerance) {
             break;

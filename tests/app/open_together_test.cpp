@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -139,8 +140,23 @@ std::wstring words_item(const std::u16string& text) {
     return std::to_wstring(cache.total) + (cache.total == 1 ? L" word" : L" words");
 }
 
+// What a second start does with each of its paths.
+void hand_over(const std::filesystem::path& path) {
+    const std::wstring text = path.wstring();
+    COPYDATASTRUCT record{1, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
+                          const_cast<wchar_t*>(text.c_str())};
+    SendMessageW(main_window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+}
+
 bool holds(const std::vector<std::wstring>& items, const std::wstring& text) {
     return std::find(items.begin(), items.end(), text) != items.end();
+}
+
+// Whether a recorded paint showed the count "`opened` of `total`".
+bool count_shown(std::size_t opened, std::size_t total) {
+    return std::any_of(pane_paints.begin(), pane_paints.end(), [&](const PanePaint& paint) {
+        return holds(paint.status, opening_progress_text(opened, total));
+    });
 }
 
 // The real main window in this process, shown, with many small files to open at once.
@@ -165,17 +181,21 @@ protected:
         ShownMainWindow::TearDown();
     }
 
-    // Opens the files as one hand-over, recording what the window showed at each paint.
-    void open_recording_paints() {
+    // Runs `work`, recording what the window showed at each paint.
+    static void recording_paints(const std::function<void()>& work) {
         HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, sent_paint, nullptr, GetCurrentThreadId());
         HHOOK queued =
             SetWindowsHookExW(WH_GETMESSAGE, queued_paint, nullptr, GetCurrentThreadId());
         recording = true;
-        const bool opened = open_paths(paths_);
+        work();
         recording = false;
         UnhookWindowsHookEx(queued);
         UnhookWindowsHookEx(sent);
-        EXPECT_TRUE(opened);
+    }
+
+    // Opens the files as one hand-over, recording what the window showed at each paint.
+    void open_recording_paints() {
+        recording_paints([this] { EXPECT_TRUE(open_paths(paths_)); });
     }
 
     std::vector<std::filesystem::path> paths_;
@@ -294,20 +314,12 @@ TEST_F(OpenTogether, PathsHandedOverWhileABatchIsBuiltJoinItsCountAndItsEnd) {
     batch[1] = western;
     install_task_dialog([&](const TASKDIALOGCONFIG&) {
         for (std::size_t i = 20; i < 23; ++i) {
-            const std::wstring text = paths_[i].wstring();
-            COPYDATASTRUCT record{1, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
-                                  const_cast<wchar_t*>(text.c_str())};
-            SendMessageW(main_window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&record));
+            hand_over(paths_[i]);
         }
         return IDCANCEL;
     });
-    HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, sent_paint, nullptr, GetCurrentThreadId());
-    HHOOK queued = SetWindowsHookExW(WH_GETMESSAGE, queued_paint, nullptr, GetCurrentThreadId());
-    recording = true;
-    const bool opened = open_paths(batch);
-    recording = false;
-    UnhookWindowsHookEx(queued);
-    UnhookWindowsHookEx(sent);
+    bool opened = false;
+    recording_paints([&] { opened = open_paths(batch); });
     install_task_dialog({});
 
     EXPECT_TRUE(opened);
@@ -316,15 +328,35 @@ TEST_F(OpenTogether, PathsHandedOverWhileABatchIsBuiltJoinItsCountAndItsEnd) {
     EXPECT_TRUE(same_path(tabs.back()->path, paths_[22]));
     EXPECT_EQ(active, 21u);
     EXPECT_TRUE(IsWindowVisible(tabs.back()->editor));
-    const bool counted_together =
-        std::any_of(pane_paints.begin(), pane_paints.end(), [](const PanePaint& paint) {
-            return holds(paint.status, opening_progress_text(16, 23));
-        });
-    EXPECT_TRUE(counted_together) << pane_paints.size() << " paints";
+    EXPECT_TRUE(count_shown(16, 23)) << pane_paints.size() << " paints";
     // Until the end the title named only the file shown from the start.
     for (const PanePaint& paint : pane_paints) {
         EXPECT_NE(paint.title, file_name(19) + title_suffix);
     }
+}
+
+// The first path of a hand-over opens as a batch of one; the other six arrive while it is
+// read (here, while it asks for its encoding), and the count says seven at once.
+TEST_F(OpenTogether, TheCountTakesInPathsThatJoinAtOnce) {
+    const std::filesystem::path western = folder_ / "western.txt";
+    test::write_bytes(western, "caf\xE9\n");
+    install_task_dialog([&](const TASKDIALOGCONFIG&) {
+        for (std::size_t i = 0; i < 6; ++i) {
+            hand_over(paths_[i]);
+        }
+        return IDCANCEL;
+    });
+    bool all_open = false;
+    recording_paints([&] {
+        hand_over(western);
+        all_open =
+            test::pump_until([] { return tabs.size() == 6 && IsWindowEnabled(main_window); });
+    });
+    install_task_dialog({});
+
+    ASSERT_TRUE(all_open);
+    EXPECT_TRUE(count_shown(0, 1));
+    EXPECT_TRUE(count_shown(1, 7)) << pane_paints.size() << " paints";
 }
 
 TEST_F(OpenTogether, EachFileOfTheBatchThatWasOpenAlreadyIsCheckedAgainstTheDisk) {

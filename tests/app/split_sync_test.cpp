@@ -26,6 +26,19 @@ std::string long_document() {
     return text;
 }
 
+// Paragraphs that wrap into more rows the narrower the preview.
+std::string long_paragraphs() {
+    std::string text;
+    for (int i = 0; i < 80; ++i) {
+        text += "Paragraph " + std::to_string(i) + ":";
+        for (int word = 0; word < 60; ++word) {
+            text += " words";
+        }
+        text += "\n\n";
+    }
+    return text;
+}
+
 bool close_to(double a, double b, double tolerance) {
     return std::fabs(a - b) < tolerance;
 }
@@ -44,6 +57,14 @@ protected:
         test::PanesWindow::TearDown();
     }
     static void page_down(HWND window) { SendMessageW(window, WM_VSCROLL, SB_PAGEDOWN, 0); }
+    void command(WORD id) const { SendMessageW(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+    // The preview paged down `pages` times; the source line it then shows at its top.
+    static double page_preview_down(int pages) {
+        for (int i = 0; i < pages; ++i) {
+            page_down(chrome.preview);
+        }
+        return preview_top_line();
+    }
     static double editor_top() { return source_top_line(chrome.editor); }
 };
 
@@ -74,8 +95,7 @@ TEST_F(SplitSync, TheEditorAndThePreviewFollowEachOther) {
 
 TEST_F(SplitSync, AKeyScrollWhileARefreshIsPendingIsFollowedByTheRefreshedPreview) {
     test::control_key(chrome.editor, VK_END);
-    ASSERT_TRUE(test::pump_until([] { return preview_top_line() > 100.0; }))
-        << preview_top_line();
+    ASSERT_TRUE(test::pump_until([] { return preview_top_line() > 100.0; })) << preview_top_line();
     // An accepted completion changes the text; Ctrl+Home comes before any refresh.
     type(L"done");
     test::control_key(chrome.editor, VK_HOME);
@@ -101,6 +121,32 @@ TEST_F(SplitSync, AFailedStepDoesNotStopLaterOnes) {
     const double followed = preview_top_line();
     EXPECT_TRUE(test::pump_until([&] { return close_to(editor_top(), followed, 0.01); }))
         << editor_top() << " " << followed;
+}
+
+// The reader scrolled the preview alone; back in Source, the editor shows where they were.
+TEST_F(SplitSync, SourceViewOpensAtTheLineTheReaderScrolledThePreviewTo) {
+    command(view_preview);
+    const double read = page_preview_down(4);
+    ASSERT_GT(read, 30.0);
+
+    command(view_source);
+    ASSERT_EQ(settings.view, view_source);
+    EXPECT_NEAR(editor_top(), read, 0.01);
+}
+
+// Hiding the Source pane doubles the preview's width and halves its paragraphs' heights: the
+// paragraph the reader was at stays at the top instead of one far below it.
+TEST_F(SplitSync, HidingTheSourcePaneKeepsThePreviewsTopParagraph) {
+    constexpr WORD hide_source = 319;
+    open_path(file("paragraphs.md", long_paragraphs()));
+    command(view_split);
+    const double read = page_preview_down(6);
+    ASSERT_GT(read, 20.0);
+
+    command(hide_source);
+    ASSERT_EQ(settings.view, view_preview);
+    // Each paragraph is two source lines, its text and the blank line after it.
+    EXPECT_NEAR(preview_top_line(), read, 2.0);
 }
 
 TEST_F(SplitSync, OutsideSplitViewAPreviewScrollOnlyMarksInputBusy) {

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "core/source_document.h"
+#include "editor/code_span_carry.h"
 #include "editor/markdown_colouring.h"
 
 using namespace pellix;
@@ -45,6 +47,56 @@ TEST(Colouring, CodeSpansAndEscapes) {
     EXPECT_EQ(scan(u"lone ` tick"), (Spans{{5, 6, K::Marker}}));
     EXPECT_EQ(scan(u"\\*not\\*"), (Spans{{0, 2, K::Escape}, {5, 7, K::Escape}}));
     EXPECT_EQ(scan(u"\\a"), Spans{});
+}
+
+// Each line's spans scanned with what its paragraph carries into it.
+std::vector<Spans> spans_by_line(const std::u16string& text) {
+    SourceDocument document;
+    document.assign(text);
+    const std::vector<FenceState> fences(document.line_count());
+    std::vector<Spans> lines;
+    for (std::uint64_t line = 0; line < document.line_count(); ++line) {
+        const CodeUnit unit = code_unit_around(document, fences, line);
+        const std::uint64_t start = document.line_start(line);
+        const std::uint64_t end = line + 1 < document.line_count()
+                                      ? document.line_start(line + 1) - 1
+                                      : document.length();
+        lines.push_back(scan_colour_spans(document.text(start, end - start), {},
+                                          unit.carries[line - unit.first]));
+    }
+    return lines;
+}
+
+// A code span closes on a later line of its paragraph, list item or quote, and the pairing
+// after it goes on from there; a blank line, a line not inside the item or a change from a quote
+// to a paragraph ends what may close.
+TEST(Colouring, CodeSpansRunOverLineBreaksWithinAParagraph) {
+    const std::vector<Spans> lines = spans_by_line(u"Run `git\n"
+                                                   u"status` and `x` then\n"
+                                                   u"- item `a\n"
+                                                   u"  b` done\n"
+                                                   u"lone ` tick\n"
+                                                   u"\n"
+                                                   u"next` para\n"
+                                                   u"> quoted `a\n"
+                                                   u"> b` c");
+    EXPECT_EQ(lines[0], (Spans{{4, 5, K::Marker}, {5, 8, K::Code}}));
+    EXPECT_EQ(lines[1], (Spans{{0, 6, K::Code},
+                               {6, 7, K::Marker},
+                               {12, 13, K::Marker},
+                               {13, 14, K::Code},
+                               {14, 15, K::Marker}}));
+    EXPECT_EQ(lines[2], (Spans{{0, 1, K::ListMarker}, {7, 8, K::Marker}, {8, 9, K::Code}}));
+    EXPECT_EQ(lines[3], (Spans{{2, 3, K::Code}, {3, 4, K::Marker}}));
+    EXPECT_EQ(lines[4], (Spans{{5, 6, K::Marker}}));
+    EXPECT_EQ(lines[6], (Spans{{4, 5, K::Marker}}));
+    EXPECT_EQ(
+        lines[7],
+        (Spans{
+            {0, 1, K::QuoteMarker}, {2, 11, K::QuoteText}, {9, 10, K::Marker}, {10, 11, K::Code}}));
+    EXPECT_EQ(
+        lines[8],
+        (Spans{{0, 1, K::QuoteMarker}, {2, 6, K::QuoteText}, {2, 3, K::Code}, {3, 4, K::Marker}}));
 }
 
 TEST(Colouring, LinksImagesAndAddresses) {

@@ -449,6 +449,22 @@ TEST(EditorPaint, KeystrokesDrawTheirLineAloneAndLeaveTheFrameAFullRedrawDraws) 
     }
 }
 
+// A backtick typed on the next line of a paragraph closes the span opened above it: that line
+// turns to code colour with the same keystroke.
+TEST(EditorPaint, AClosingBacktickRecoloursTheLineItsSpanOpenedOn) {
+    constexpr std::uint32_t code_colour = 0xA14414;
+    EditorWindow window(width, height, test::Placement::top_level);
+    window.set_text(L"Some `code here\nmore words\n");
+    const auto after_more = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 1) + 4);
+    window.select(after_more, after_more);
+    repaint(window);
+    const int line = window.position_of(window.send(EM_LINEINDEX, 1)).y;
+    ASSERT_FALSE(band_has_colour(window.editor, 0, line, code_colour, 40));
+
+    expect_keystrokes_to_leave_a_full_redraws_frame(window, L"`", [] {});
+    EXPECT_TRUE(band_has_colour(window.editor, 0, line, code_colour, 40));
+}
+
 // A line with a run wider than the line is cut into a piece per row; keystrokes in its fourth
 // row hand Direct2D the pieces from theirs on and leave the rows above as they were drawn, with
 // a find highlight on every pair of the run.
