@@ -218,6 +218,7 @@ void settle_size(Source& source) {
     source.size_settling.settle(source.window);
     if (source.target && !target_fits_window(source) && !editor_hidden(source.window)) {
         invalidate_editor(source.window);
+        UpdateWindow(source.window);
     }
 }
 

@@ -348,6 +348,7 @@ void settle_size(Preview::Impl& p) {
     GetClientRect(p.window, &client);
     if (p.target_size.cx != client.right || p.target_size.cy != client.bottom) {
         InvalidateRect(p.window, nullptr, FALSE);
+        UpdateWindow(p.window);
     }
 }
 
