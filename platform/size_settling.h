@@ -8,7 +8,7 @@ namespace pellix {
 
 // How long a window's size stays the same before its render target takes it, where a target
 // waits for that (`targets_wait_for_settled_size`).
-inline constexpr UINT size_settle_ms = 100;
+inline constexpr UINT size_settle_ms = 250;
 
 // True where every distinct size a Direct2D target takes keeps memory for the life of the
 // process, window targets and DC targets alike: Wine's. Dragging a window's edge passes through

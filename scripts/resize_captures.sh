@@ -2,8 +2,10 @@
 # Drags the real program's window edge on a virtual display (Split view, a long Markdown file):
 # DRAGS runs of 40 sizes 25 ms apart, each run followed by a rest, while the screen is captured
 # as fast as shared memory allows. Keeps every capture that differs from the one before as a PNG
-# named by its time in ms (PELLIX_NO_BUILD=1 skips the build), and prints for each drag when the last size came and when the picture
+# named by its time in ms, and prints for each drag when the last size came and when the picture
 # last changed after it. Usage: resize_captures.sh [output folder] [dark]
+# DRAGS (default 1) sets the drags; PELLIX_NO_BUILD=1 skips the build; PELLIX_EXE runs another
+# build of the program (named Pellix.exe, for the renderer the prefix gives it).
 source "$(dirname "$0")/common.sh"
 PACKAGES="$PACKAGES imagemagick xdotool libx11-dev libxext-dev"
 install_packages
@@ -34,7 +36,7 @@ xvfb-run -a -s "-screen 0 1400x1000x24" bash -c '
     wine reg add "$key" /v View /t REG_DWORD /d 302 /f >/dev/null 2>&1
     wine reg add "$key" /v Theme /t REG_DWORD /d $THEME_VALUE /f >/dev/null 2>&1
     wine reg delete "$key" /v WindowPlacement /f >/dev/null 2>&1 || true
-    wine "$BUILD_DIR/Pellix.exe" "Z:${WORK//\//\\}\\notes.md" >/dev/null 2>&1 &
+    wine "${PELLIX_EXE:-$BUILD_DIR/Pellix.exe}" "Z:${WORK//\//\\}\\notes.md" >/dev/null 2>&1 &
     program=$!
     window=""
     for _ in $(seq 1 150); do
@@ -76,7 +78,19 @@ start=$(awk "/^start/ {print \$2}" "$WORK/capture.log")
 for f in "$WORK"/frames/*.ppm; do
     convert "$f" "$OUT/$(basename "$f" .ppm).png"
 done
-awk -v start="$start" '{printf "last size at %d ms\n", $3 - start}' "$WORK/sizes.log"
-ls "$OUT" | sed 's/.png$//' | tr '\n' ' '
-echo
+# A change of more than 100 pixels: the caret's blink changes fewer.
+frames=$(ls "$OUT" | sed 's/.png$//' | sort -n)
+for last_size in $(awk -v start="$start" '{print $3 - start}' "$WORK/sizes.log"); do
+    previous="" settled=""
+    for frame in $frames; do
+        if awk "BEGIN { exit !($frame > $last_size && $frame < $last_size + 1500) }"; then
+            changed=$(compare -metric AE "$OUT/$previous.png" "$OUT/$frame.png" null: 2>&1 |
+                cut -d' ' -f1)
+            awk "BEGIN { exit !($changed > 100) }" && settled=$frame
+        fi
+        previous=$frame
+    done
+    echo "last size at $last_size ms; the picture last changed at ${settled:-none}" \
+        "(+$(awk "BEGIN { print ${settled:-$last_size} - $last_size }") ms)"
+done
 echo "Saved $(ls "$OUT" | wc -l) captures in $OUT"
