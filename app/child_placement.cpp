@@ -1,6 +1,7 @@
 #include "app/child_placement.h"
 
 #include "app/main_window_state.h"
+#include "platform/frames_undrawn.h"
 
 namespace pellix {
 
@@ -48,7 +49,8 @@ void place_child(HWND window, const RECT& rect, bool shown) {
     }
     if (!stands_at(window, rect)) {
         SetWindowPos(window, nullptr, rect.left, rect.top, width_of(rect), rect.bottom - rect.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_DEFERERASE);
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_DEFERERASE |
+                         (frames_undrawn() ? SWP_NOREDRAW : 0));
     }
     if (shown_itself(window) != shown) {
         if (shown) {

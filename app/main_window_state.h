@@ -71,6 +71,8 @@ inline constexpr UINT WM_APP_APPEARANCE_CHANGED = WM_APP + 0x60;
 // Posted by the watch and compare workers from their threads.
 inline constexpr UINT WM_APP_WATCH_RESULTS = WM_APP + 0x61;
 inline constexpr UINT WM_APP_COMPARE_RESULTS = WM_APP + 0x62;
+// Posted by a size of the window: the whole window is drawn once the sizes waiting are taken.
+inline constexpr UINT WM_APP_DRAW_SIZE = WM_APP + 0x63;
 
 // The module of the program, stored before anything else at start.
 extern HINSTANCE instance;

@@ -29,11 +29,15 @@
 #include "app/views.h"
 #include "app/watch_controller.h"
 #include "editor/source_interface.h"
+#include "platform/frames_undrawn.h"
 #include "preview/preview_window.h"
 
 namespace pellix {
 
 namespace {
+
+// A drawing of the window's last size is posted and not yet done.
+bool size_drawing_posted = false;
 
 constexpr int min_track_width = 640;
 constexpr int min_track_height = 400;
@@ -214,17 +218,54 @@ void on_dpi_changed(HWND window, const RECT* suggested) {
     PostMessageW(window, WM_APP_APPEARANCE_CHANGED, 0, 0);
 }
 
+// Under Wine a paint this long reaches the screen in parts, so the parts go in the order that
+// shows no old pixels in a new place for long: the moved preview, then the main window's own
+// background over what the moves uncovered, then the editor, whose picture stays in place in a
+// surface of its own, then the strips and headers.
+void draw_size(HWND window) {
+    if (chrome.preview != nullptr) {
+        RedrawWindow(chrome.preview, nullptr, nullptr, RDW_UPDATENOW);
+    }
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_NOCHILDREN);
+    if (chrome.editor != nullptr) {
+        RedrawWindow(chrome.editor, nullptr, nullptr, RDW_UPDATENOW);
+    }
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
 // A drag of the window's edge passes through dozens of sizes: the shown panes' targets keep
 // theirs from the first of them until the size settles. The panes take their new sizes first,
 // which would have them follow at once.
-void on_size(WPARAM kind) {
-    layout_window();
-    if (kind != SIZE_MINIMIZED) {
-        if (chrome.editor != nullptr) {
-            hold_target_size(chrome.editor);
-        }
-        hold_preview_target_size(preview());
+// One size, one picture: drawn as the children moved, their frames (the scroll bars) showed at
+// each new place over the old panes' pixels until the panes painted, after the drag had ended;
+// painted at once, each size cost a whole paint and the window fell behind the hand. So the
+// moves draw nothing, the screen keeping the last picture, and the posted drawing comes after the
+// sizes already waiting and draws the last of them whole.
+void on_size(HWND window, WPARAM kind) {
+    {
+        const FramesUndrawn undrawn;
+        layout_window();
     }
+    if (kind == SIZE_MINIMIZED) {
+        return;
+    }
+    if (chrome.editor != nullptr) {
+        hold_target_size(chrome.editor);
+    }
+    hold_preview_target_size(preview());
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    if (!size_drawing_posted) {
+        size_drawing_posted = PostMessageW(window, WM_APP_DRAW_SIZE, 0, 0) != FALSE;
+        if (!size_drawing_posted) {
+            draw_size(window);
+        }
+    }
+}
+
+void on_draw_size(HWND window) {
+    size_drawing_posted = false;
+    draw_size(window);
 }
 
 void on_window_pos_changed(HWND window) {
@@ -358,7 +399,10 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
         compare_tick();
         return 0;
     case WM_SIZE:
-        on_size(wparam);
+        on_size(window, wparam);
+        return 0;
+    case WM_APP_DRAW_SIZE:
+        on_draw_size(window);
         return 0;
     case WM_GETMINMAXINFO:
         on_min_max_info(window, reinterpret_cast<MINMAXINFO*>(lparam));

@@ -10,6 +10,7 @@
 #include "editor/fence_state.h"
 #include "editor/source_window.h"
 #include "platform/text_hit_test.h"
+#include "platform/frames_undrawn.h"
 
 namespace pellix {
 namespace {
@@ -91,7 +92,7 @@ void update_scroll_bar(Source& source, int bar, double range, double page, doubl
         .nPos = position_units,
         .nTrackPos = 0,
     };
-    SetScrollInfo(source.window, bar, &info, TRUE);
+    SetScrollInfo(source.window, bar, &info, !frames_undrawn());
     cache = {max, page_units, position_units};
 }
 

@@ -218,6 +218,7 @@ void settle_size(Source& source) {
     source.size_settling.settle(source.window);
     if (source.target && !target_fits_window(source) && !editor_hidden(source.window)) {
         invalidate_editor(source.window);
+        UpdateWindow(source.window);
     }
 }
 
@@ -346,6 +347,22 @@ bool presented_kept_frame(Source& source) {
     return present_frame_again(source);
 }
 
+// Through a run of window sizes that the target waits out, the kept frame is presented again,
+// stretched over the window, while it still shows the text, selection and marks it drew: a frame
+// drawn at each size's scale kept memory for every scale under Wine. The scroll and the text
+// format follow the width, so they may differ; the settled size draws them.
+bool presented_held_frame(Source& source) {
+    if (!source.target || !source.frame_kept || target_fits_window(source) ||
+        source.size_settling.takes_size_now()) {
+        return false;
+    }
+    FrameInputs now = frame_inputs_now(source);
+    now.text_format = source.frame_inputs.text_format;
+    now.scroll_x = source.frame_inputs.scroll_x;
+    now.scroll_y = source.frame_inputs.scroll_y;
+    return now == source.frame_inputs && present_frame_again(source);
+}
+
 // WM_TIMER comes only when the thread has nothing else to do, so the release waits for the
 // messages that complete the new screen too.
 void let_go_of_the_waiting_editor(const Source& shown) {
@@ -360,7 +377,7 @@ void paint_window(Source& source) {
     StageClock begin;
     BeginPaint(source.window, &paint);
     begin.lap(work_stage::paint_begin);
-    if (presented_kept_frame(source)) {
+    if (presented_kept_frame(source) || presented_held_frame(source)) {
         EndPaint(source.window, &paint);
         if (!source.budget.last_paint_pending) {
             let_go_of_the_waiting_editor(source);

@@ -10,6 +10,7 @@
 #include "core/graphemes.h"
 #include "markdown/inline_render.h"
 #include "preview/text_pieces.h"
+#include "platform/frames_undrawn.h"
 
 namespace pellix {
 namespace {
@@ -385,7 +386,7 @@ void set_scroll_position(HWND window, int bar, float position) {
                           .nPage = 0,
                           .nPos = static_cast<int>(position),
                           .nTrackPos = 0};
-    SetScrollInfo(window, bar, &info, TRUE);
+    SetScrollInfo(window, bar, &info, !frames_undrawn());
 }
 
 void set_scroll_range(HWND window, int bar, float extent, float page, float position) {
@@ -396,7 +397,7 @@ void set_scroll_range(HWND window, int bar, float extent, float page, float posi
                           .nPage = static_cast<UINT>(page),
                           .nPos = static_cast<int>(position),
                           .nTrackPos = 0};
-    SetScrollInfo(window, bar, &info, TRUE);
+    SetScrollInfo(window, bar, &info, !frames_undrawn());
 }
 
 // Only a whole decimal number names a heading: "#h-1-intro" is no link to heading 1.

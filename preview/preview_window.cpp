@@ -12,6 +12,7 @@
 #include "core/message_box.h"
 #include "markdown/preview_markup.h"
 #include "platform/dib_surface.h"
+#include "platform/frames_undrawn.h"
 #include "preview/preview_input.h"
 #include "preview/text_pieces.h"
 
@@ -406,6 +407,7 @@ void settle_size(Preview::Impl& p) {
     GetClientRect(p.window, &client);
     if (p.target_size.cx != client.right || p.target_size.cy != client.bottom) {
         InvalidateRect(p.window, nullptr, FALSE);
+        UpdateWindow(p.window);
     }
 }
 
@@ -713,8 +715,9 @@ void resize_preview() {
     p.dpi = dpi == 0 ? 96.0f : static_cast<float>(dpi);
     // The old page's pixels are not carried over: at the new size they are neither the old
     // picture nor the new one.
-    SetWindowPos(p.window, nullptr, 0, 0, std::max<LONG>(client.right, 1),
-                 std::max<LONG>(client.bottom, 1), SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+    SetWindowPos(
+        p.window, nullptr, 0, 0, std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1),
+        SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | (frames_undrawn() ? SWP_NOREDRAW : 0));
     try {
         relayout_preview();
     } catch (const std::exception& error) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -43,26 +44,41 @@ bool nothing_waits_to_be_drawn() {
     return !found;
 }
 
-// The main window's client area as the screen shows it, the editor's pane left blank: its
-// frame lives in a surface of its own under Wine, and its caret blinks.
-Picture read_window() {
+// Where the editor's pane stands in the main window's client area.
+RECT editor_place() {
+    RECT editor{};
+    GetWindowRect(chrome.editor, &editor);
+    MapWindowPoints(nullptr, main_window, reinterpret_cast<POINT*>(&editor), 2);
+    return editor;
+}
+
+// The main window's client area as the screen shows it, `blank` left blank: the editor's pane by
+// default, whose frame lives in a surface of its own under Wine, and whose caret blinks.
+Picture read_window(const RECT& blank = editor_place()) {
     RECT client{};
     GetClientRect(main_window, &client);
     DibSurface surface(client.right, client.bottom);
     HDC dc = GetDCEx(main_window, nullptr, DCX_CACHE);
     BitBlt(surface.dc(), 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
     ReleaseDC(main_window, dc);
-    RECT editor{};
-    GetWindowRect(chrome.editor, &editor);
-    MapWindowPoints(nullptr, main_window, reinterpret_cast<POINT*>(&editor), 2);
     Picture picture{client.right, client.bottom, {}};
     for (int y = 0; y < client.bottom; ++y) {
         for (int x = 0; x < client.right; ++x) {
             const POINT point{x, y};
-            picture.pixels.push_back(PtInRect(&editor, point) ? 0 : surface.pixel(x, y));
+            picture.pixels.push_back(PtInRect(&blank, point) ? 0 : surface.pixel(x, y));
         }
     }
     return picture;
+}
+
+// The top left `width` x `height` of a picture.
+Picture part(const Picture& picture, int width, int height) {
+    Picture result{width, height, {}};
+    for (int y = 0; y < height; ++y) {
+        const auto row = picture.pixels.begin() + static_cast<std::ptrdiff_t>(y * picture.width);
+        result.pixels.insert(result.pixels.end(), row, row + width);
+    }
+    return result;
 }
 
 // Where two pictures of one size differ, as a count and the box around the differences.
@@ -205,8 +221,10 @@ TEST_F(ResizePictures, AfterShrinkingAndGrowingTheWindowShowsAFreshPaint) {
 }
 
 // Where each size costs memory for good, a run of window sizes leaves the targets at the size
-// they had: the panes meanwhile show their whole picture scaled, never a pane cut short, and once
-// the size settles the targets take it and the window shows what a fresh paint draws.
+// they had: the preview meanwhile shows its whole page scaled, never a pane cut short, the
+// editor its kept frame presented again rather than drawn at each size's scale (a scale drawn
+// kept memory too), and once the size settles the targets take it and the window shows what a
+// fresh paint draws.
 TEST_F(ResizePictures, ARunOfSizesKeepsTheTargetsUntilTheSizeSettles) {
     open_split_notes_held_at(700, 500);
     const SIZE first_editor = client_size(chrome.editor);
@@ -224,11 +242,8 @@ TEST_F(ResizePictures, ARunOfSizesKeepsTheTargetsUntilTheSizeSettles) {
         float dpi_x = 0.0f;
         float dpi_y = 0.0f;
         source_record(chrome.editor)->target->GetDpi(&dpi_x, &dpi_y);
-        const SIZE editor = client_size(chrome.editor);
-        EXPECT_FLOAT_EQ(dpi_x, 96.0f * static_cast<float>(first_editor.cx) /
-                                   static_cast<float>(editor.cx));
-        EXPECT_FLOAT_EQ(dpi_y, 96.0f * static_cast<float>(first_editor.cy) /
-                                   static_cast<float>(editor.cy));
+        EXPECT_FLOAT_EQ(dpi_x, 96.0f);
+        EXPECT_FLOAT_EQ(dpi_y, 96.0f);
         // The page's lower half, which the first size's drawing did not reach, is drawn.
         EXPECT_GE(rows_drawn_in_preview(shown, 0.5), first_rows);
     }
@@ -239,6 +254,26 @@ TEST_F(ResizePictures, ARunOfSizesKeepsTheTargetsUntilTheSizeSettles) {
     EXPECT_EQ(text_of(preview().target_size), text_of(client_size(chrome.preview)));
     RedrawWindow(window_, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    EXPECT_EQ(differences(shown, settled()), "");
+}
+
+// A size moves the children without drawing them, not even their scroll bars: until the window
+// is drawn whole at the new size the screen keeps the last picture, and that drawing equals a
+// fresh paint, with no pixel of a child where it stood before.
+TEST_F(ResizePictures, ASizeShowsTheLastPictureUntilTheWholeWindowIsDrawn) {
+    open_split_notes_held_at(1000, 700);
+    RECT blank = editor_place();
+    const Picture before = read_window(blank);
+    resize(900, 640);
+    const RECT moved = editor_place();
+    UnionRect(&blank, &blank, &moved);
+    const SIZE client = client_size(window_);
+    EXPECT_EQ(differences(part(read_window(blank), client.cx, client.cy),
+                          part(before, client.cx, client.cy)),
+              "");
+    const Picture shown = settled();
+    RedrawWindow(window_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     EXPECT_EQ(differences(shown, settled()), "");
 }
 
