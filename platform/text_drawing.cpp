@@ -282,6 +282,10 @@ std::size_t draw_text_rows(ID2D1RenderTarget* target, D2D1_POINT_2F origin,
     if (drawn == 0) {
         return 0;
     }
+    if (drawn == rows.size()) {
+        draw_text_layout(target, origin, layout, brush, split_text);
+        return drawn;
+    }
     const auto shown = [&rows](float baseline) {
         const auto row =
             std::upper_bound(rows.begin(), rows.end(), baseline,
