@@ -109,7 +109,10 @@ public:
             return S_OK;
         }
         if (forward_brush_ != nullptr) {
-            target_->DrawGlyphRun({x, y}, run, brush_for(effect, forward_brush_).get(), mode);
+            // A run without glyphs draws nothing.
+            if (run->glyphCount != 0) {
+                target_->DrawGlyphRun({x, y}, run, brush_for(effect, forward_brush_).get(), mode);
+            }
             return S_OK;
         }
         if (run->glyphCount == 0) {
