@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <string_view>
 
 #include "editor/source_record.h"
 
@@ -70,6 +71,18 @@ bool drawn_alike(const Source& source, const DrawnRow& before, const DrawnRow& a
         return true;
     }
     return before.layout && after.layout && row_styles(before) == row_styles(after);
+}
+
+// Whether `text` holds a right-to-left letter. The bidirectional algorithm resolves a neutral
+// character by the strong letters around it, in rows before and after its own, so a letter typed
+// in such a layout may reorder other rows of it whose text stayed.
+bool holds_right_to_left(std::u16string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char16_t c) {
+        return (c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) ||
+               (c >= 0xFE70 && c <= 0xFEFF) ||
+               // The high surrogates of U+10800 to U+10FFF and U+1E800 to U+1EFFF.
+               c == 0xD802 || c == 0xD803 || c == 0xD83A || c == 0xD83B;
+    });
 }
 
 } // namespace
@@ -158,6 +171,25 @@ std::pair<double, double> changed_rows(const Source& source, std::uint64_t line,
     if (known < height - same_place_dips) {
         top = std::min(top, known);
         bottom = height;
+    }
+    // Bidirectional order is resolved per layout: the pieces the edit touched change whole.
+    const SourceDocument& document = source.document;
+    const std::uint64_t line_start = document.line_start(line);
+    std::optional<std::uint64_t> read_piece;
+    for (const DrawnRow& row : after) {
+        if (read_piece == row.piece_start || row.piece_start > new_end ||
+            row.piece_start + row.piece_length < edit_start) {
+            continue;
+        }
+        read_piece = row.piece_start;
+        if (holds_right_to_left(document.text(line_start + row.piece_start, row.piece_length))) {
+            for (const DrawnRow& other : after) {
+                if (other.piece_start == row.piece_start) {
+                    top = std::min(top, other.top);
+                    bottom = std::max(bottom, other.top + other.height);
+                }
+            }
+        }
     }
     return {top, bottom};
 }

@@ -8,6 +8,7 @@
 #include <dwrite.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/com_ptr.h"
@@ -38,7 +39,8 @@ std::vector<DrawnRow> drawn_rows(const Source& source, std::uint64_t line);
 // and `before` are the rows drawn before it. A row laid out again is unchanged when it holds the
 // same text, at the same place and size, in the same colours and styles, far enough from the
 // edit that no find highlight in it can start or end with it; the rows not laid out since go to
-// the line's end. An empty band (second <= first) when nothing changed.
+// the line's end. A piece of the line that the edit touched and that holds right-to-left text
+// changes whole. An empty band (second <= first) when nothing changed.
 std::pair<double, double> changed_rows(const Source& source, std::uint64_t line,
                                        const std::vector<DrawnRow>& before,
                                        std::uint64_t edit_start, std::uint64_t old_end,

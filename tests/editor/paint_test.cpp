@@ -510,6 +510,30 @@ TEST(EditorPaint, AKeystrokeThatMovesTheWrapRepaintsTheRowsItMoved) {
     type_into_paragraph(1, 3, L"q", 2);
 }
 
+// In a paragraph with right-to-left words a letter may reorder rows whose text stayed, so a
+// keystroke repaints the whole paragraph.
+TEST(EditorPaint, AKeystrokeInAParagraphWithRightToLeftWordsRepaintsItWhole) {
+    EditorWindow window(width, height, test::Placement::top_level);
+    std::wstring paragraph;
+    for (int i = 0; i < 30; ++i) {
+        paragraph += L"words \u05E9\u05DC\u05D5\u05DD (";
+    }
+    window.set_text(L"# Notes\n" + paragraph + L"\nend\n");
+    const auto start = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 1));
+    const auto end = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 2));
+    const std::int64_t caret = start + static_cast<std::int64_t>(paragraph.size() / 2);
+    window.select(caret, caret);
+    repaint(window);
+    expect_keystrokes_to_leave_a_full_redraws_frame(
+        window, L"a", [] {},
+        [&] {
+            RECT update{};
+            ASSERT_TRUE(GetUpdateRect(window.editor, &update, FALSE));
+            EXPECT_NEAR(update.top, window.position_of(start).y, 1);
+            EXPECT_NEAR(update.bottom, window.position_of(end).y, 1);
+        });
+}
+
 // A line with a run wider than the line is cut into a piece per row; keystrokes in its fourth
 // row hand Direct2D the pieces from theirs on and leave the rows above as they were drawn, with
 // a find highlight on every pair of the run.
