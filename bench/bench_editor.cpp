@@ -342,17 +342,36 @@ HWND create_owned_editor() {
     return editor;
 }
 
+// Prose as it is written in Markdown: `paragraphs` paragraphs of about `units` units, each one
+// wrapped line, a blank line between them, sentences with now and then some emphasis or code.
+std::wstring make_prose(int paragraphs, std::size_t units) {
+    const wchar_t* words[] = {L"the",     L"editor",   L"keeps",   L"every", L"paragraph",
+                              L"on",      L"one",      L"line",    L"and",   L"wraps",
+                              L"it",      L"where",    L"a",       L"word",  L"no longer",
+                              L"fits,",   L"so",       L"writing", L"prose", L"*flows*",
+                              L"without", L"`breaks`", L"of",      L"its",   L"own."};
+    std::mt19937 random(11);
+    std::wstring text;
+    for (int p = 0; p < paragraphs; ++p) {
+        const std::size_t end = text.size() + units;
+        text += L"Paragraph " + std::to_wstring(p + 1) + L":";
+        while (text.size() < end) {
+            text += L' ';
+            text += words[random() % std::size(words)];
+        }
+        text += p + 1 < paragraphs ? L"\n\n" : L"\n";
+    }
+    return text;
+}
+
 // Typed characters with the caret mid-document: to EN_CHANGE (no paint), and through the
 // repaint; then one undo.
-void measure_typing(const char* name, std::size_t units) {
-    // Room for the keystrokes below the limit.
-    const std::wstring text = make_source(std::min(units, document_limit - 2 * keystrokes));
+void measure_typing(const char* name, const std::wstring& text, std::size_t caret) {
     HWND editor = create_owned_editor();
     Source& source = *source_record(editor);
     const double empty_paint = median_of([&] { paint_now(editor); });
     SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    const auto middle = static_cast<LPARAM>(text.size() / 2);
-    SendMessageW(editor, EM_SETSEL, static_cast<WPARAM>(middle), middle);
+    SendMessageW(editor, EM_SETSEL, caret, static_cast<LPARAM>(caret));
     UpdateWindow(editor);
     finish_layouts(editor);
     std::vector<double> to_change;
@@ -420,6 +439,19 @@ void measure_typing(const char* name, std::size_t units) {
     print_stages(stages);
     DestroyWindow(editor);
     serve_messages();
+}
+
+void measure_typing(const char* name, std::size_t units) {
+    // Room for the keystrokes below the limit.
+    const std::wstring text = make_source(std::min(units, document_limit - 2 * keystrokes));
+    measure_typing(name, text, text.size() / 2);
+}
+
+// Typing in the middle of the middle paragraph.
+void measure_prose_typing(const char* name, int paragraphs, std::size_t units) {
+    const std::wstring text = make_prose(paragraphs, units);
+    const std::size_t start = text.find(L"Paragraph " + std::to_wstring(paragraphs / 2) + L":");
+    measure_typing(name, text, (start + text.find(L'\n', start)) / 2);
 }
 
 // One UI Automation client call from another thread, as screen readers make them: a word
@@ -637,6 +669,8 @@ bench::Registration keystroke_bench("editor_keystroke", [] {
     install_bench_host();
     measure_typing("8 KiB", 8 * 1024);
     measure_typing("8 MiB", document_limit);
+    measure_prose_typing("24 paragraphs of ~1,000 units", 24, 1000);
+    measure_prose_typing("24 paragraphs of ~3,000 units", 24, 3000);
 });
 
 bench::Registration editor_bench("editor", [] {

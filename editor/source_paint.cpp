@@ -211,10 +211,27 @@ void fill_piece_part(Source& source, const LinePiece& piece, std::uint64_t piece
 }
 
 // Hands one text layout to Direct2D and counts it; `split_text` as `draw_text_layout` takes it.
-void draw_layout(Source& source, D2D1_POINT_2F origin, IDWriteTextLayout* layout,
-                 ID2D1Brush* brush, bool split_text = false) {
+void draw_layout(Source& source, D2D1_POINT_2F origin, IDWriteTextLayout* layout, ID2D1Brush* brush,
+                 bool split_text = false) {
     draw_text_layout(source.target.get(), origin, layout, brush, split_text);
     ++source.layouts_drawn;
+}
+
+// How much of the rows [top, bottom) of the view lies in the band the running paint redraws,
+// in DIPs; all of them when the paint draws the whole view.
+double paint_band_overlap(const Source& source, double top, double bottom) {
+    if (source.paint_band_bottom <= source.paint_band_top) {
+        return bottom - top;
+    }
+    return std::min(bottom, source.paint_band_bottom) - std::max(top, source.paint_band_top);
+}
+
+// Rows of 18.67 px put a band's edges inside the rows of its neighbours, and Wine's Direct2D
+// draws every glyph run it is handed whatever the clip. A line that shares less than a device
+// pixel with the band shares only a row of line spacing with it, which no glyph reaches, so
+// its text is not drawn again; its fills (selection, find highlights) reach the row and are.
+bool text_in_paint_band(const Source& source, double top, double bottom) {
+    return paint_band_overlap(source, top, bottom) >= 1.0 / scale_of(source);
 }
 
 // `with_text` false draws the piece's fills alone (see `text_in_paint_band`).
@@ -234,7 +251,16 @@ void draw_piece(Source& source, LinePiece& piece, std::uint64_t piece_start, D2D
     const auto& selection = source.document.selection;
     fill_piece_part(source, piece, piece_start, std::min(selection[0], selection[1]),
                     std::max(selection[0], selection[1]), origin, source.brushes.selection.get());
-    if (with_text) {
+    if (!with_text) {
+        return;
+    }
+    if (source.wrap && source.paint_band_bottom > source.paint_band_top) {
+        source.rows_drawn += static_cast<std::uint32_t>(draw_text_rows(
+            source.target.get(), origin, piece.layout.get(), source.brushes.text.get(),
+            piece.split_text,
+            [&](float top, float bottom) { return text_in_paint_band(source, top, bottom); }));
+        ++source.layouts_drawn;
+    } else {
         draw_layout(source, origin, piece.layout.get(), source.brushes.text.get(),
                     piece.split_text);
     }
@@ -258,23 +284,6 @@ void draw_selected_line_break(Source& source, std::uint64_t line, double line_to
     source.target->FillRectangle(D2D1::RectF(point.x, point.y, static_cast<float>(right),
                                              static_cast<float>(point.y + base)),
                                  source.brushes.selection.get());
-}
-
-// How much of the rows [top, bottom) of the view lies in the band the running paint redraws,
-// in DIPs; all of them when the paint draws the whole view.
-double paint_band_overlap(const Source& source, double top, double bottom) {
-    if (source.paint_band_bottom <= source.paint_band_top) {
-        return bottom - top;
-    }
-    return std::min(bottom, source.paint_band_bottom) - std::max(top, source.paint_band_top);
-}
-
-// Rows of 18.67 px put a band's edges inside the rows of its neighbours, and Wine's Direct2D
-// draws every glyph run it is handed whatever the clip. A line that shares less than a device
-// pixel with the band shares only a row of line spacing with it, which no glyph reaches, so
-// its text is not drawn again; its fills (selection, find highlights) reach the row and are.
-bool text_in_paint_band(const Source& source, double top, double bottom) {
-    return paint_band_overlap(source, top, bottom) >= 1.0 / scale_of(source);
 }
 
 void draw_lines(Source& source) {
@@ -849,6 +858,7 @@ void Source::paint() {
     }
     const bool banded = paint_band_bottom > paint_band_top;
     layouts_drawn = 0;
+    rows_drawn = 0;
     begin_frame(*this);
     if (banded) {
         target->PushAxisAlignedClip(

@@ -291,6 +291,8 @@ struct Source {
     // Text layouts (lines, numbers, composition) the running or last paint handed to Direct2D:
     // under Wine a frame's cost follows them, not the pixels that change.
     std::uint32_t layouts_drawn = 0;
+    // Rows of wrapped layouts a banded paint handed to Direct2D, which leaves out the rest.
+    std::uint32_t rows_drawn = 0;
     // The running paint redraws only the marker lane (new change marks) over the kept frame.
     bool paint_lane_only = false;
     double char_advance = default_char_advance;

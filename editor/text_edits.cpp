@@ -2,6 +2,7 @@
 #include <cmath>
 #include <map>
 
+#include "editor/changed_rows.h"
 #include "editor/fence_state.h"
 #include "editor/source_host.h"
 #include "editor/source_record.h"
@@ -9,6 +10,8 @@
 namespace pellix {
 namespace {
 
+// How far a band's edge may lie past a pixel edge and still be taken as on it.
+constexpr double pixel_slack_dips = 1e-3;
 // Edits of up to this many lines are measured at once.
 constexpr std::uint64_t measured_edit_lines = 8;
 // Edits of more lines than this read their lines in blocks of text: looking each line up in
@@ -316,20 +319,48 @@ double unchanged_rows_height(const Source& source, std::uint64_t line,
     return height;
 }
 
-// Only the rows of lines first..last, right of the gutter and below the `kept` DIPs at the top
-// of the first: the caller kept the line count, so the numbers stand as they were.
-void invalidate_lines(Source& source, std::uint64_t first, std::uint64_t last, double kept) {
+// Only the band [top, bottom) of the text (DIPs from its top), right of the gutter: the caller
+// kept the line count, so the numbers stand as they were.
+void invalidate_band(Source& source, double top, double bottom) {
     const double scale = scale_of(source);
-    const double top = source.heights.prefix(first) + kept - source.scroll_y;
-    const double bottom =
-        source.heights.prefix(std::min(last + 1, source.heights.size())) - source.scroll_y;
     RECT client{};
     GetClientRect(source.window, &client);
+    // A row's edge summed from fractional heights lands a hair off the pixel edge it stands on;
+    // a band taking that pixel too would draw the row beside it again.
+    const auto pixel = [&](double y, auto round) {
+        return static_cast<LONG>(round(std::max(0.0, y - source.scroll_y) * scale));
+    };
     RECT band{static_cast<LONG>(std::floor(gutter_width(source) * scale)),
-              static_cast<LONG>(std::floor(std::max(0.0, top) * scale)), client.right,
-              static_cast<LONG>(std::ceil(std::max(0.0, bottom) * scale))};
+              pixel(top + pixel_slack_dips, [](double y) { return std::floor(y); }), client.right,
+              pixel(bottom - pixel_slack_dips, [](double y) { return std::ceil(y); })};
     if (band.bottom > band.top) {
         InvalidateRect(source.window, &band, FALSE);
+    }
+}
+
+// What an edit that kept the line count and the view changed of lines first..last: within a
+// wrapped line edited alone, the rows whose picture changed, and the lines after it whose fence
+// state changed; otherwise the lines from the first row the edit left out of its first line.
+void invalidate_changed_rows(Source& source, std::uint64_t first, std::uint64_t new_last,
+                             std::uint64_t band_last, const std::vector<PieceExtent>& pieces,
+                             const std::vector<DrawnRow>& rows) {
+    const SourceDocument& document = source.document;
+    const std::uint64_t line_start = document.line_start(first);
+    const std::uint64_t edit_start = document.last_change_start - line_start;
+    const double line_top = source.heights.prefix(first);
+    const double lines_end = source.heights.prefix(std::min(band_last + 1, source.heights.size()));
+    if (!source.wrap || first != new_last) {
+        invalidate_band(source, line_top + unchanged_rows_height(source, first, pieces, edit_start),
+                        lines_end);
+        return;
+    }
+    const auto [top, bottom] =
+        changed_rows(source, first, rows, edit_start, document.last_change_old_end - line_start,
+                     document.last_change_new_end - line_start);
+    if (band_last > first) {
+        invalidate_band(source, line_top + std::min(top, source.heights.height(first)), lines_end);
+    } else if (bottom > top) {
+        invalidate_band(source, line_top + top, line_top + bottom);
     }
 }
 
@@ -448,6 +479,7 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
     std::uint64_t band_last = new_last;
     std::pair<std::uint64_t, std::uint64_t> recoloured{UINT64_MAX, 0};
     std::vector<PieceExtent> first_line_pieces;
+    std::vector<DrawnRow> first_line_rows;
     if (needs_full_rebuild(source, old_count)) {
         source.line_cache.clear();
         source.metrics_valid = false;
@@ -455,6 +487,9 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
         only_changed_lines = document.line_count() == old_count && selection_in_edit;
         if (only_changed_lines) {
             first_line_pieces = measured_pieces(source, first);
+            if (source.wrap && first == new_last && source.redraw) {
+                first_line_rows = drawn_rows(source, first);
+            }
         }
         const EditedLines read = edited_lines(source, first, new_last, handed);
         if (document.line_count() == old_count) {
@@ -486,12 +521,12 @@ void apply_edit(Source& source, std::uint64_t first, std::uint64_t old_count,
                          source.heights.prefix(source.heights.size()) == old_extent;
     if (source.redraw) {
         if (only_changed_lines) {
-            const double kept =
-                unchanged_rows_height(source, first, first_line_pieces,
-                                      document.last_change_start - document.line_start(first));
-            invalidate_lines(source, first, band_last, kept);
+            invalidate_changed_rows(source, first, new_last, band_last, first_line_pieces,
+                                    first_line_rows);
             if (recoloured.first <= recoloured.second) {
-                invalidate_lines(source, recoloured.first, recoloured.second, 0.0);
+                invalidate_band(
+                    source, source.heights.prefix(recoloured.first),
+                    source.heights.prefix(std::min(recoloured.second + 1, source.heights.size())));
             }
         } else {
             invalidate_editor(source.window);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "platform/com_ptr.h"
@@ -63,6 +65,13 @@ class RunGatherer final : public StackTextRenderer {
 public:
     explicit RunGatherer(ID2D1RenderTarget* target) : target_(target) {}
 
+    // Keeps only what is drawn on the baselines `shown` answers true for; with `brush`, hands
+    // each run and stroke kept to the target as it comes instead of gathering it.
+    void keep_only(std::function<bool(float baseline)> shown, ID2D1Brush* brush) {
+        shown_ = std::move(shown);
+        forward_brush_ = brush;
+    }
+
     HRESULT STDMETHODCALLTYPE GetCurrentTransform(void*, DWRITE_MATRIX* transform) override {
         D2D1_MATRIX_3X2_F matrix;
         target_->GetTransform(&matrix);
@@ -79,6 +88,16 @@ public:
                                            const DWRITE_GLYPH_RUN_DESCRIPTION*,
                                            IUnknown* effect) override {
         ++runs_given_;
+        if (shown_ && !shown_(y)) {
+            return S_OK;
+        }
+        if (forward_brush_ != nullptr) {
+            // A run without glyphs draws nothing.
+            if (run->glyphCount != 0) {
+                target_->DrawGlyphRun({x, y}, run, brush_for(effect, forward_brush_).get(), mode);
+            }
+            return S_OK;
+        }
         if (run->glyphCount == 0) {
             after_empty_ = true;
             return S_OK;
@@ -106,12 +125,18 @@ public:
     HRESULT STDMETHODCALLTYPE DrawUnderline(void*, FLOAT x, FLOAT y,
                                             const DWRITE_UNDERLINE* underline,
                                             IUnknown* effect) override {
+        if (shown_ && !shown_(y)) {
+            return S_OK;
+        }
         add_stroke(x, y + underline->offset, underline->width, underline->thickness, effect);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DrawStrikethrough(void*, FLOAT x, FLOAT y,
                                                 const DWRITE_STRIKETHROUGH* strikethrough,
                                                 IUnknown* effect) override {
+        if (shown_ && !shown_(y)) {
+            return S_OK;
+        }
         add_stroke(x, y + strikethrough->offset, strikethrough->width, strikethrough->thickness,
                    effect);
         return S_OK;
@@ -162,7 +187,12 @@ private:
         target_->GetTransform(&matrix);
         const float scale = dpi_y() / dips_per_inch * std::hypot(matrix._21, matrix._22);
         const float pixel = scale > 0.0f ? 1.0f / scale : thickness;
-        strokes_.push_back({{x, top, x + width, top + std::max(thickness, pixel)}, effect});
+        const D2D1_RECT_F rect{x, top, x + width, top + std::max(thickness, pixel)};
+        if (forward_brush_ != nullptr) {
+            target_->FillRectangle(rect, brush_for(effect, forward_brush_).get());
+        } else {
+            strokes_.push_back({rect, effect});
+        }
     }
 
     static ComPtr<ID2D1Brush> brush_for(IUnknown* effect, ID2D1Brush* brush) {
@@ -176,6 +206,8 @@ private:
     }
 
     ID2D1RenderTarget* target_;
+    std::function<bool(float)> shown_;
+    ID2D1Brush* forward_brush_ = nullptr;
     std::vector<JoinedRun> runs_;
     std::vector<Stroke> strokes_;
     std::size_t runs_given_ = 0;
@@ -211,6 +243,56 @@ std::size_t draw_text_layout(ID2D1RenderTarget* target, D2D1_POINT_2F origin,
     }
     target->DrawTextLayout(origin, layout, brush, D2D1_DRAW_TEXT_OPTIONS_NONE);
     return gatherer.runs_given();
+}
+
+std::size_t draw_text_rows(ID2D1RenderTarget* target, D2D1_POINT_2F origin,
+                           IDWriteTextLayout* layout, ID2D1Brush* brush, bool split_text,
+                           const std::function<bool(float top, float bottom)>& row_shown) {
+    UINT32 count = 0;
+    layout->GetLineMetrics(nullptr, 0, &count);
+    std::vector<DWRITE_LINE_METRICS> metrics(count);
+    if (FAILED(layout->GetLineMetrics(metrics.data(), count, &count))) {
+        draw_text_layout(target, origin, layout, brush, split_text);
+        return count;
+    }
+    // Each row's bottom and whether it is drawn; a baseline lies inside its row.
+    std::vector<std::pair<float, bool>> rows;
+    std::size_t drawn = 0;
+    float top = origin.y;
+    for (const DWRITE_LINE_METRICS& row : metrics) {
+        const bool shown = row_shown(top, top + row.height);
+        rows.emplace_back(top + row.height, shown);
+        drawn += shown ? 1 : 0;
+        top += row.height;
+    }
+    if (drawn == 0) {
+        return 0;
+    }
+    if (drawn == rows.size()) {
+        draw_text_layout(target, origin, layout, brush, split_text);
+        return drawn;
+    }
+    const auto shown = [&rows](float baseline) {
+        const auto row =
+            std::upper_bound(rows.begin(), rows.end(), baseline,
+                             [](float y, const std::pair<float, bool>& r) { return y < r.first; });
+        return row == rows.end() || row->second;
+    };
+    RunGatherer gatherer(target);
+    gatherer.keep_only(shown, split_text ? nullptr : brush);
+    if (FAILED(layout->Draw(nullptr, &gatherer, origin.x, origin.y))) {
+        draw_text_layout(target, origin, layout, brush, split_text);
+    } else if (split_text) {
+        if (gatherer.worth_joining()) {
+            gatherer.draw(brush);
+        } else {
+            // Nothing was split: the gathered runs go as DrawTextLayout would hand them.
+            RunGatherer forward(target);
+            forward.keep_only(shown, brush);
+            layout->Draw(nullptr, &forward, origin.x, origin.y);
+        }
+    }
+    return drawn;
 }
 
 } // namespace pellix

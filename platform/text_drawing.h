@@ -10,6 +10,7 @@
 #include <dwrite.h>
 
 #include <cstddef>
+#include <functional>
 #include <string_view>
 
 namespace pellix {
@@ -28,5 +29,14 @@ bool splits_glyph_runs(std::u16string_view text);
 // many glyph runs Direct2D was given (0 when DrawTextLayout drew without being read first).
 std::size_t draw_text_layout(ID2D1RenderTarget* target, D2D1_POINT_2F origin,
                              IDWriteTextLayout* layout, ID2D1Brush* brush, bool split_text);
+
+// Draws the rows of `layout` (placed as `draw_text_layout` places it) for which `row_shown`
+// answers true, given each row's top and bottom on the target, and hands Direct2D the glyph runs
+// of those rows alone: Wine's Direct2D draws every run it is handed, whatever the clip, so a
+// repaint of one row of a tall layout costs one row. Each run goes where DrawTextLayout puts it.
+// Answers how many rows were drawn.
+std::size_t draw_text_rows(ID2D1RenderTarget* target, D2D1_POINT_2F origin,
+                           IDWriteTextLayout* layout, ID2D1Brush* brush, bool split_text,
+                           const std::function<bool(float top, float bottom)>& row_shown);
 
 } // namespace pellix

@@ -400,12 +400,14 @@ std::vector<std::uint32_t> whole_frame(HWND editor) {
     return pixels;
 }
 
-// Types `typed` a keystroke a paint, with `check` after each, and expects the frame they leave
-// to be the one a full redraw of the same state draws.
-void expect_keystrokes_to_leave_a_full_redraws_frame(EditorWindow& window, std::wstring_view typed,
-                                                     const std::function<void()>& check) {
+// Types `typed` a keystroke a paint, with `before_paint` before and `check` after each paint,
+// and expects the frame they leave to be the one a full redraw of the same state draws.
+void expect_keystrokes_to_leave_a_full_redraws_frame(
+    EditorWindow& window, std::wstring_view typed, const std::function<void()>& check,
+    const std::function<void()>& before_paint = [] {}) {
     for (const wchar_t key : typed) {
         window.send(WM_CHAR, key);
+        before_paint();
         UpdateWindow(window.editor);
         check();
     }
@@ -463,6 +465,88 @@ TEST(EditorPaint, AClosingBacktickRecoloursTheLineItsSpanOpenedOn) {
 
     expect_keystrokes_to_leave_a_full_redraws_frame(window, L"`", [] {});
     EXPECT_TRUE(band_has_colour(window.editor, 0, line, code_colour, 40));
+}
+
+// A paragraph laid out as "W |abcdef V |xxxxxxxx |Wy |..." with W and Wy all but a row wide and
+// "abcdef V" a full row: letters typed amid the x change the picture of that row alone, and one
+// typed in "abcdef" moves V to the row of the x, which then changes two rows. Each keystroke
+// invalidates those rows alone, hands Direct2D their rows alone, and leaves the frame a full redraw
+// draws, with a find highlight and change marks beside the paragraph, at 100 % and 150 %.
+void type_into_paragraph(std::size_t at_row, std::int64_t into_row, const wchar_t* typed,
+                         int rows_changed) {
+    for (const auto& [dpi, points] : {std::pair{96u, 10u}, std::pair{144u, 11u}}) {
+        SCOPED_TRACE(dpi);
+        EditorWindow window(width, height, test::Placement::top_level);
+        Source& source = window.record();
+        source.dpi = dpi;
+        clear_line_layouts(source);
+        set_source_style(window.editor, points, false, true);
+        set_compare_gutter(window.editor, true);
+        const auto columns =
+            static_cast<std::size_t>(std::floor(text_width(source) / source.char_advance));
+        const std::wstring w(columns - 2, L'w');
+        const std::wstring v(columns - 7, L'v');
+        const std::wstring paragraph =
+            w + L" abcdef " + v + L" xxxxx " + w + L"y ab " + w + L" tail";
+        window.set_text(L"# Notes\n" + paragraph + L"\nend ab\n");
+        set_change_marks(window.editor, {{{0, 1, line_mark_added}, {2, 1, 1}}, {}});
+        source.highlight_term = L"ab";
+        ++source.highlight_generation;
+        const auto start = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 1));
+        const std::vector<std::int64_t> row_starts{
+            0, 1 + static_cast<std::int64_t>(w.size()),
+            9 + static_cast<std::int64_t>(w.size() + v.size())};
+        const POINTL first = window.position_of(start);
+        const LONG row = window.position_of(start + row_starts[1]).y - first.y;
+        for (std::size_t r = 1; r < row_starts.size(); ++r) {
+            ASSERT_EQ(window.position_of(start + row_starts[r]).y, first.y + row * r);
+            ASSERT_EQ(window.position_of(start + row_starts[r] - 1).y, first.y + row * (r - 1));
+        }
+        const std::int64_t caret = start + row_starts[at_row] + into_row;
+        window.select(caret, caret);
+        repaint(window);
+        const LONG top = first.y + row * static_cast<LONG>(at_row);
+        expect_keystrokes_to_leave_a_full_redraws_frame(
+            window, typed,
+            [&] { EXPECT_EQ(source.rows_drawn, static_cast<std::uint32_t>(rows_changed)); },
+            [&] {
+                RECT update{};
+                ASSERT_TRUE(GetUpdateRect(window.editor, &update, FALSE));
+                EXPECT_NEAR(update.top, top, 1);
+                EXPECT_NEAR(update.bottom, top + rows_changed * row, 2);
+            });
+    }
+}
+
+TEST(EditorPaint, KeystrokesInAParagraphRepaintTheirRowAlone) {
+    type_into_paragraph(2, 3, L"zz", 1);
+}
+
+TEST(EditorPaint, AKeystrokeThatMovesTheWrapRepaintsTheRowsItMoved) {
+    type_into_paragraph(1, 3, L"q", 2);
+}
+
+// In a paragraph with right-to-left words a letter may reorder rows whose text stayed, so a
+// keystroke repaints the whole paragraph.
+TEST(EditorPaint, AKeystrokeInAParagraphWithRightToLeftWordsRepaintsItWhole) {
+    EditorWindow window(width, height, test::Placement::top_level);
+    std::wstring paragraph;
+    for (int i = 0; i < 30; ++i) {
+        paragraph += L"words \u05E9\u05DC\u05D5\u05DD (";
+    }
+    window.set_text(L"# Notes\n" + paragraph + L"\nend\n");
+    const auto start = static_cast<std::int64_t>(window.send(EM_LINEINDEX, 1));
+    const std::int64_t caret = start + static_cast<std::int64_t>(paragraph.size() / 2);
+    window.select(caret, caret);
+    repaint(window);
+    expect_keystrokes_to_leave_a_full_redraws_frame(
+        window, L"a", [] {},
+        [&] {
+            RECT update{};
+            ASSERT_TRUE(GetUpdateRect(window.editor, &update, FALSE));
+            EXPECT_NEAR(update.top, window.position_of(start).y, 1);
+            EXPECT_NEAR(update.bottom, window.position_of(window.send(EM_LINEINDEX, 2)).y, 1);
+        });
 }
 
 // A line with a run wider than the line is cut into a piece per row; keystrokes in its fourth
