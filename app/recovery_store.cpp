@@ -276,6 +276,10 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
         }
         session->path = utf8_path(tab.path);
         session->tab = recovery_tab_of(tab);
+        session->file_version = tab.disk_version;
+        if (tab.path.empty() && tab.other_version_of) {
+            session->other_version_of = utf8_path(*tab.other_version_of);
+        }
         if (i == active) {
             snapshot.active = snapshot.sessions.size();
         }
@@ -285,6 +289,15 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
 }
 
 // ---- Restoring --------------------------------------------------------------------------------
+
+// The fingerprint of a tab's file as it is now; nothing when it is gone or cannot be read.
+std::optional<std::uint64_t> file_version_now(const std::string& path) {
+    try {
+        return store_fingerprint(read_file_bytes(path_of(path), document_limit));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
 
 bool holds_drafts(const Workspace& workspace) {
     return std::any_of(workspace.sessions.begin(), workspace.sessions.end(),
@@ -344,16 +357,6 @@ void show_if_current(const DocumentTab& tab) {
     }
 }
 
-// The name a tab holding another version of a tab goes by: that tab's file name, or "Untitled"
-// for an untitled one; empty for any other session.
-std::wstring other_version_name(const Session& session) {
-    if (!session.other_version_of) {
-        return {};
-    }
-    const std::filesystem::path of = path_of(*session.other_version_of);
-    return of.empty() ? std::wstring(L"Untitled") : of.filename().wstring();
-}
-
 // The draft's own text in a tab, modified. False when the tab already held a different draft of
 // this restore, which is then no longer shown anywhere. `last_tab` becomes the tab's identifier.
 bool restore_into_tab(const Session& session, const std::filesystem::path& path,
@@ -377,10 +380,12 @@ bool restore_into_tab(const Session& session, const std::filesystem::path& path,
     tab->encoding = static_cast<std::uint32_t>(session.encoding);
     tab->line_ending = static_cast<std::uint32_t>(session.line_ending);
     tab->disk_bytes.clear();
+    tab->disk_version = session.file_version;
     tab->disk_check_pending = false;
     SendMessageW(tab->editor, EM_SETMODIFY, TRUE, 0);
     tab->recovered_draft = true;
-    tab->other_version_of = other_version_name(session);
+    tab->other_version_of =
+        session.other_version_of ? std::optional(path_of(*session.other_version_of)) : std::nullopt;
     refresh_disk_stamp_of(*tab);
     show_if_current(*tab);
     tab->recovery_tab = session.tab;
@@ -428,7 +433,9 @@ bool restore_one(const Session& session, bool drafts, std::uint64_t& last_tab) {
         return restore_into_tab(session, path, last_tab);
     }
     if (path.empty() || !file_present(path)) {
-        return true;
+        // A saved tab whose file went is owed the text it was saved with: nowhere else holds it.
+        return session.draft || path.empty() || session.text_left_out ||
+               restore_into_tab(session, path, last_tab);
     }
     if (session.draft) {
         const OpenedBehind opened = open_behind(path);
@@ -650,15 +657,17 @@ bool restore_session() {
         if (!decided.anything_to_read()) {
             return false;
         }
-        const std::optional<SalvagedWorkspace> read = window_work([&] { return decided.start(); });
+        const std::optional<SalvagedWorkspace> read =
+            window_work([&] { return decided.start(file_version_now); });
         if (!read) {
             return false;
         }
         // What the restore could not bring back, and a damaged file, are kept before any store
-        // may replace the files read, also when the rebuild fails.
-        const bool drafts = restore_drafts(read->workspace);
+        // may replace the files read, also when the question or the rebuild fails.
+        bool drafts = false;
         bool rebuilt = false;
         try {
+            drafts = restore_drafts(read->workspace);
             rebuilt = rebuild_tabs(read->workspace, drafts);
         } catch (const std::exception&) {
             window_work([&] { decided.restored(false, utc_now()); });

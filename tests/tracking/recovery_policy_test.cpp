@@ -161,6 +161,25 @@ std::string path_of_tab(int tab, int copy) {
     return "t" + std::to_string(tab) + "-" + std::to_string(copy) + ".md";
 }
 
+// The bytes of a document: the text of its tab's version, its tab named by its file's name.
+std::string document_bytes(const std::string& path, int version) {
+    const std::u16string text = text_of(std::stoi(path.substr(1)), version);
+    return std::string(text.begin(), text.end());
+}
+
+// The version of each document on disk, by its path.
+using Documents = std::map<std::string, int>;
+
+// How a start finds the documents: by the fingerprint of their bytes.
+FileVersion versions_of(const Documents& documents) {
+    return [&documents](const std::string& path) -> std::optional<std::uint64_t> {
+        const auto file = documents.find(path);
+        return file == documents.end()
+                   ? std::nullopt
+                   : std::optional(store_fingerprint(document_bytes(path, file->second)));
+    };
+}
+
 Session draft(const std::u16string& text) {
     return {.text = text,
             .encoding = Encoding::utf8,
@@ -259,8 +278,8 @@ struct StoreLayout {
     std::size_t container = 0;   // where the container starts
     std::size_t records_end = 0; // where the container ends
 };
-constexpr std::string_view store_head_magic("PLXSTOR2", 8);
-constexpr std::string_view store_tail_magic("PLXTAIL2", 8);
+constexpr std::string_view store_head_magic("PLXSTOR3", 8);
+constexpr std::string_view store_tail_magic("PLXTAIL3", 8);
 // At each end of a store file: its magic and the size of its stamp's copy.
 constexpr std::size_t store_ends = 8 + 4;
 
@@ -309,9 +328,10 @@ struct Shown {
     int tab = 0;
     int version = 0;
     bool draft = false;
-    std::uint64_t identity = 0; // as the start gave it
-    std::string path;           // the tab's file; empty for none
-    bool other_version = false; // a draft of a store that stood side by side, in a tab of its own
+    std::uint64_t identity = 0;                  // as the start gave it
+    std::string path;                            // the tab's file; empty for none
+    std::optional<std::string> other_version_of; // in a tab of its own: the file of the tab
+    std::uint64_t file_version = 0;              // of a draft: the file's it grew from
 };
 
 // The tabs a start builds from `sessions`, as the program's restore does: a draft (when the
@@ -324,28 +344,33 @@ struct Rebuilt {
     std::set<int> left_out;
     std::size_t active = 0;
 };
-Rebuilt rebuild(const Workspace& workspace, bool drafts,
-                const std::map<std::string, int>& documents, std::size_t limit) {
+Rebuilt rebuild(const Workspace& workspace, bool drafts, const Documents& documents,
+                std::size_t limit) {
     Rebuilt rebuilt;
     rebuilt.active = std::numeric_limits<std::size_t>::max();
     std::map<std::string, std::size_t> by_path;
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         const Session& session = workspace.sessions[i];
-        if (!genuine(session.text)) {
+        // A saved tab stored without its text opens its file, named for its tab.
+        const bool left_out = session.text_left_out && !session.path.empty();
+        if (!genuine(session.text) && !left_out) {
             continue;
         }
-        const int tab = tab_of(session.text);
+        const int tab = left_out ? std::stoi(session.path.substr(1)) : tab_of(session.text);
         const auto file = documents.find(session.path);
         const bool taken = session.draft && drafts;
-        if (!taken && (session.path.empty() || file == documents.end())) {
+        // A saved text whose file went comes back in its tab, as the file was.
+        const bool own_text = taken || (!session.draft && !left_out && file == documents.end());
+        if (session.path.empty() ? !taken : !own_text && file == documents.end()) {
             continue;
         }
         const Shown shown{.tab = tab,
-                          .version = taken ? version_of(session.text) : file->second,
+                          .version = own_text ? version_of(session.text) : file->second,
                           .draft = taken,
                           .identity = session.tab,
                           .path = session.path,
-                          .other_version = session.other_version_of.has_value()};
+                          .other_version_of = session.other_version_of,
+                          .file_version = session.file_version};
         const auto open = session.path.empty() ? by_path.end() : by_path.find(session.path);
         const bool into_open = open != by_path.end();
         if (into_open) {
@@ -372,8 +397,9 @@ Rebuilt rebuild(const Workspace& workspace, bool drafts,
 // What a start reads from `files` where no file is held and no operation fails. It depends on
 // the files alone, and the crash points of one step mostly leave the same files: each answer is
 // kept for the next time the same files come.
-SalvagedWorkspace read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files) {
-    using Files = std::map<std::filesystem::path, std::string>;
+SalvagedWorkspace read_by_a_clean_start(const std::map<std::filesystem::path, std::string>& files,
+                                        const Documents& documents) {
+    using Files = std::pair<std::map<std::filesystem::path, std::string>, Documents>;
     constexpr std::size_t most_kept = 4096;
     static std::unordered_multimap<std::size_t, std::pair<Files, SalvagedWorkspace>> known;
     std::size_t key = files.size();
@@ -381,20 +407,25 @@ SalvagedWorkspace read_by_a_clean_start(const std::map<std::filesystem::path, st
         key = key * 31 + std::filesystem::hash_value(path);
         key = key * 31 + std::hash<std::string>{}(bytes);
     }
+    for (const auto& [path, version] : documents) {
+        key = key * 31 + std::hash<std::string>{}(path) + static_cast<std::size_t>(version);
+    }
     const auto [first, last] = known.equal_range(key);
     for (auto same = first; same != last; ++same) {
-        if (same->second.first == files) {
+        if (same->second.first.first == files && same->second.first.second == documents) {
             return same->second.second;
         }
     }
     MemoryDisk clean;
     clean.files = files;
     RecoveryPolicy next(clean, folder, 0);
-    const std::optional<SalvagedWorkspace> read = next.start();
+    const std::optional<SalvagedWorkspace> read = next.start(versions_of(documents));
     if (known.size() >= most_kept) {
         known.clear();
     }
-    return known.emplace(key, std::pair{files, read.value_or(SalvagedWorkspace{})})->second.second;
+    return known
+        .emplace(key, std::pair{Files{files, documents}, read.value_or(SalvagedWorkspace{})})
+        ->second.second;
 }
 
 // The program as far as recovery goes, with what the promise owes the user: for each tab, the
@@ -524,7 +555,7 @@ public:
         if (!status_fault_.empty()) {
             add(status_fault_);
         }
-        const SalvagedWorkspace read = read_by_a_clean_start(disk_.files);
+        const SalvagedWorkspace read = read_by_a_clean_start(disk_.files, documents_);
         const Rebuilt shown = rebuild(read.workspace, true, documents_, 1000);
         check_sessions(read, add);
         check_shown(shown, add);
@@ -538,8 +569,7 @@ public:
             // A file opened again is a tab of its own: letting it go lets go no other tab that
             // holds the same text.
             const auto identities = let_go_identities_.find(at.tab);
-            const bool reopened =
-                reopened_tabs_.contains(at.tab) || unclaimed_identities_.contains(at.identity);
+            const bool reopened = reopened_tabs_.contains(at.tab);
             const bool another_tab = reopened && (identities == let_go_identities_.end() ||
                                                   !identities->second.contains(at.identity));
             if (!at.draft || other_version(at) || saved_since || gone == let_go_.end() ||
@@ -614,7 +644,7 @@ private:
             }
             const int tab = tab_of(session.text);
             const std::string version = std::to_string(version_of(session.text));
-            const std::string path = session.other_version_of.value_or(session.path);
+            const std::string& path = session.path;
             if (!given(session)) {
                 if (damaged_.empty() || (read.whole && !lone_record_spoilt)) {
                     add("tab " + std::to_string(tab) + " version " + version +
@@ -687,15 +717,16 @@ private:
         bool draft = true; // false once saved, until the next edit
         std::string path;  // its file; empty for an untitled tab
         std::uint64_t identity = 0;
-        // Another version of this tab, shown in a tab of its own: its text until it changes.
+        // Another version of this tab, shown in a tab of its own: its text until it changes,
+        // and the file of the tab it is another version of.
         int text_tab = 0;
+        std::optional<std::string> other_version_of;
+        std::uint64_t file_version = 0; // of its file when it last read or wrote it
     };
 
     // Whether the writer was given the session (another version of a tab as the tab it was).
     bool given(const Session& session) const {
-        Session as_given = session;
-        as_given.path = session.other_version_of.value_or(session.path);
-        return given_.contains({session_fingerprint(as_given), session.draft});
+        return given_.contains(session_fingerprint(session));
     }
 
     // Whether `version` of the tab was typed over `from`, or over one typed over it, and so on.
@@ -721,7 +752,7 @@ private:
         if (known != other_versions_.end()) {
             return known->second != shown.tab ? known->second : 0;
         }
-        if (!shown.other_version) {
+        if (!shown.other_version_of) {
             return 0;
         }
         const int own = next_tab_++;
@@ -732,7 +763,7 @@ private:
     // Whether a shown tab is another version of the tab its text names.
     bool other_version(const Shown& shown) const {
         const auto known = other_versions_.find(shown.identity);
-        return shown.other_version ||
+        return shown.other_version_of.has_value() ||
                (known != other_versions_.end() && known->second != shown.tab);
     }
 
@@ -791,8 +822,15 @@ private:
                 .path = tab.path,
                 .draft = tab.draft,
                 .tab = tab.identity,
-                .order = 0,
-                .other_version_of = {}};
+                .version = 0,
+                .file_version = tab.file_version,
+                .text_left_out = false,
+                .other_version_of = tab.path.empty() ? tab.other_version_of : std::nullopt};
+    }
+
+    // The version of the file as it is now; 0 for none.
+    std::uint64_t file_version(const std::string& path) const {
+        return versions_of(documents_)(path).value_or(0);
     }
 
     void type(bool file) {
@@ -811,6 +849,7 @@ private:
             tab_paths_.insert({tab, path_of_tab(tab)});
             ever_saved_[tab].insert(1);
             count_save(tab, 1);
+            tabs_.back().file_version = file_version(path_of_tab(tab));
         }
     }
 
@@ -836,7 +875,9 @@ private:
                          .draft = false,
                          .path = path,
                          .identity = (std::uint64_t{1} << 32) + ++reopened_,
-                         .text_tab = 0});
+                         .text_tab = 0,
+                         .other_version_of = {},
+                         .file_version = file_version(path)});
         active_ = tab;
         reopened_tabs_.insert(tab);
     }
@@ -855,6 +896,7 @@ private:
         }
         tab.draft = false;
         documents_[tab.path] = tab.version;
+        tab.file_version = file_version(tab.path);
         paths_[tab.tab] = tab.path;
         tab_paths_.insert({tab.tab, tab.path});
         ever_saved_[tab.tab].insert(tab.version);
@@ -964,8 +1006,7 @@ private:
         // Tabs read from a record no stamp checks are new tabs to the program, and a store this
         // start could not read is taken over by no stamp of theirs: no start can tell that its
         // drafts are of those tabs, so they come back as tabs of their own.
-        const bool unclaimed_at_start = unchecked_store_on_disk(unread_);
-        if (unclaimed_at_start) {
+        if (unchecked_store_on_disk(unread_)) {
             for (const std::filesystem::path& file : unread_) {
                 unclaimed_.insert(store_fingerprint(disk_.files.at(file)));
             }
@@ -977,9 +1018,9 @@ private:
         const bool may_fail = disk_.locked || !disk_.held.empty() ||
                               std::any_of(disk_.failing.begin(), disk_.failing.end(),
                                           [&](int failing) { return failing > disk_.operations; });
-        std::vector<Session> readable = may_fail
-                                            ? read_by_a_clean_start(disk_.files).workspace.sessions
-                                            : std::vector<Session>{};
+        std::vector<Session> readable =
+            may_fail ? read_by_a_clean_start(disk_.files, documents_).workspace.sessions
+                     : std::vector<Session>{};
         // As the program does: a start that fails says so and keeps the run's decisions.
         std::optional<SalvagedWorkspace> read;
         bool said_unreadable = false;
@@ -987,7 +1028,7 @@ private:
             if (!policy_->anything_to_read()) {
                 return;
             }
-            read = policy_->start();
+            read = policy_->start(versions_of(documents_));
         } catch (const std::runtime_error&) {
             said_unreadable = true;
         }
@@ -1025,7 +1066,9 @@ private:
                     .draft = shown.draft,
                     .path = shown.path,
                     .identity = shown.identity,
-                    .text_tab = 0};
+                    .text_tab = 0,
+                    .other_version_of = shown.other_version_of,
+                    .file_version = shown.draft ? shown.file_version : file_version(shown.path)};
             if (const int own = other_version_tab(shown)) {
                 tab.text_tab = std::exchange(tab.tab, own);
             }
@@ -1033,15 +1076,6 @@ private:
                 active_ = tab.tab;
             }
             tabs_.push_back(tab);
-        }
-        // The tabs such a start read from a record no stamp checks come under an identity no
-        // store was given: a let-go of the tab that a store it could not read holds, under the
-        // identity the tab had, does not bind them.
-        for (const Shown& shown : rebuilt.tabs) {
-            if (unclaimed_at_start && shown.draft &&
-                !given_identities_.contains({shown.tab, shown.identity})) {
-                unclaimed_identities_.insert(shown.identity);
-            }
         }
         for (const int tab : rebuilt.left_out) {
             if (floor_.contains(tab)) {
@@ -1144,8 +1178,7 @@ private:
         const StorePlan& plan = job.plan;
         const Workspace& workspace = job.workspace;
         for (const Session& session : workspace.sessions) {
-            given_.insert({session_fingerprint(session), session.draft});
-            given_identities_.insert({tab_of(session.text), session.tab});
+            given_.insert(session_fingerprint(session));
         }
         // Until the store lands, the Saves it follows are still the moment it cannot close.
         saves_in_flight_ = job.saves;
@@ -1239,7 +1272,9 @@ private:
                        .draft = false,
                        .path = tab.path,
                        .identity = tab.identity,
-                       .text_tab = 0};
+                       .text_tab = 0,
+                       .other_version_of = {},
+                       .file_version = file_version(tab.path)};
             }
         }
         // A tab whose edits were discarded and whose file is gone is not kept.
@@ -1328,23 +1363,6 @@ private:
                (name.starts_with(".pellix-") && path.extension() == ".tmp");
     }
 
-    // Whether an intact store on disk was written later in the run that wrote `bytes`: it holds
-    // each tab that store held as that run last knew it (a draft it then saved comes back from
-    // its file only), so a start offers nothing from the earlier one.
-    bool superseded_in_its_run(const std::string& bytes) const {
-        const auto spoilt = damaged_.find(store_fingerprint(bytes));
-        const std::optional<StoreStamp> older =
-            split_store_file(spoilt != damaged_.end() ? spoilt->second.written : bytes).stamp;
-        return older && std::any_of(disk_.files.begin(), disk_.files.end(), [&](const auto& file) {
-                   const std::optional<StoreStamp> newer =
-                       !read_as_store_file(file.first, file.second) ||
-                               damaged_.contains(store_fingerprint(file.second))
-                           ? std::nullopt
-                           : split_store_file(file.second).stamp;
-                   return newer && newer->run == older->run && newer->store > older->store;
-               });
-    }
-
     // The drafts of each tab a start could still read from the store files (a text stored as
     // saved comes back from its file only).
     std::map<int, std::set<int>> versions_on_disk() const {
@@ -1352,8 +1370,7 @@ private:
         for (const auto& [path, bytes] : disk_.files) {
             std::vector<Session> sessions;
             if (read_as_store_file(path, bytes)) {
-                sessions =
-                    superseded_in_its_run(bytes) ? std::vector<Session>{} : intact_in(bytes, false);
+                sessions = intact_in(bytes, false);
             } else if (path == session_bin && !disk_.files.contains(tabs_bin)) {
                 sessions = intact_in(bytes, true);
             }
@@ -1486,7 +1503,7 @@ private:
             encode_tab_recovery({.sessions = {draft(text_of(tab, 1))}, .active = 0});
         disk_.files[session_bin] = container.substr(20);
         written_.push_back(draft(text_of(tab, 1)));
-        given_.insert({session_fingerprint(draft(text_of(tab, 1))), true});
+        given_.insert(session_fingerprint(draft(text_of(tab, 1))));
         on_disk(tab, 1);
     }
 
@@ -1640,12 +1657,8 @@ private:
     // was spoiled could not read, by their bytes.
     std::set<std::uint64_t> unclaimed_;
     std::vector<Session> written_; // every session a store wrote, without tab and order
-    // Every session the writer was given, landed or not, by fingerprint and draft flag.
-    std::set<std::pair<std::uint64_t, bool>> given_;
-    std::set<std::pair<int, std::uint64_t>> given_identities_; // each tab's, as the writer had them
-    // Identities a start gave tabs it read from a record no stamp checks, while a store it could
-    // not read may hold a let-go of the tab under the identity it had.
-    std::set<std::uint64_t> unclaimed_identities_;
+    // Every session the writer was given, landed or not, by fingerprint.
+    std::set<std::uint64_t> given_;
 };
 
 // Runs the steps once whole and once crashing at each file operation in turn; returns the first
@@ -2067,9 +2080,9 @@ TEST(RecoveryPolicy, OfTwoStoresOneTookOverTheNewerNumberWinsAlone) {
         .store = 1,
         .replaces = {store_fingerprint(disk.files[tabs_bin])},
         .taken_over = {{.run = 1, .store = 1}},
-        .order = 6,
+        .version = 6,
         .entries = {
-            {.tab = 7, .order = 6, .fingerprint = session_fingerprint(second), .draft = true}}};
+            {.tab = 7, .version = 6, .fingerprint = session_fingerprint(second), .draft = true}}};
     disk.files[beside_bin] = encode_store_file({.sessions = {second}, .active = 0}, stamp);
     RecoveryPolicy next(disk, folder, 3);
     const std::optional<SalvagedWorkspace> read = next.start();
@@ -2175,6 +2188,52 @@ TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) 
     ASSERT_EQ(read->workspace.sessions.size(), 1u);
     EXPECT_TRUE(read->workspace.sessions[0].draft);
     EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 1));
+    // In a store of an earlier version nothing checks the flag: a record that differs from its
+    // file comes beside the file, which opens as it is.
+    Session filed = draft(text_of(1, 2));
+    filed.path = path_of_tab(1);
+    std::string earlier = encode_tab_recovery({.sessions = {filed}, .active = 0});
+    earlier[earlier.find("PELLIX2\n") + draft_flag] = 0;
+    MemoryDisk old_store;
+    old_store.files[tabs_bin] = earlier;
+    const Documents documents{{filed.path, 1}};
+    RecoveryPolicy after(old_store, folder, 3);
+    const std::vector<Session> sessions = after.start(versions_of(documents))->workspace.sessions;
+    ASSERT_EQ(sessions.size(), 2u);
+    EXPECT_EQ(sessions[0].path, filed.path);
+    EXPECT_FALSE(sessions[0].draft);
+    EXPECT_EQ(sessions[1].text, filed.text);
+    EXPECT_EQ(sessions[1].other_version_of, filed.path);
+    EXPECT_TRUE(sessions[1].draft);
+}
+
+// A draft names the version of its file it grew from: saved since (the store after the Save
+// never landed), the file opens as it is and the draft comes beside it; saved as it is, there is
+// nothing to recover.
+TEST(RecoveryPolicy, ADraftTakesItsFilesTabOnlyWhileTheFileIsTheVersionItGrewFrom) {
+    Session grown = draft(text_of(1, 2));
+    grown.path = path_of_tab(1);
+    grown.file_version = store_fingerprint(document_bytes(grown.path, 1));
+    MemoryDisk disk;
+    store_once(disk, {.sessions = {grown}, .active = 0});
+    const auto start_with = [&](int on_disk) {
+        const Documents documents{{grown.path, on_disk}};
+        RecoveryPolicy next(disk, folder, 2);
+        return next.start(versions_of(documents))->workspace.sessions;
+    };
+    const std::vector<Session> same = start_with(1);
+    ASSERT_EQ(same.size(), 1u);
+    EXPECT_EQ(same[0].path, grown.path);
+    EXPECT_TRUE(same[0].draft);
+    const std::vector<Session> saved = start_with(3);
+    ASSERT_EQ(saved.size(), 2u);
+    EXPECT_EQ(saved[0].path, grown.path);
+    EXPECT_FALSE(saved[0].draft);
+    EXPECT_EQ(saved[1].text, grown.text);
+    EXPECT_EQ(saved[1].other_version_of, grown.path);
+    const std::vector<Session> as_saved = start_with(2);
+    ASSERT_EQ(as_saved.size(), 1u);
+    EXPECT_FALSE(as_saved[0].draft);
 }
 
 TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitledDraft) {
@@ -2275,31 +2334,36 @@ TEST(RecoveryPolicy, ADraftFromARecordNoStampNamedIsStoredAtANumberOfItsOwn) {
                         release_tabs, hold_beside, start_yes, {outside, 2}, store, written);
 }
 
-TEST(RecoveryPolicy, RecordsNoStampChecksNeverComeAgainstAStoreThatVouchesForItsOwn) {
+TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLetItGo) {
     Session one = draft(text_of(1, 1));
     one.tab = 1;
     Session two = draft(text_of(2, 1));
     two.tab = 2;
-    Session newer = draft(text_of(1, 2));
-    newer.tab = 1;
     constexpr std::size_t run_byte = 1;
     // Tab 1 let go in the newer store: it does not come back.
     MemoryDisk let_go;
     store_then_beside(let_go, one, {.sessions = {two}, .active = 0});
     spoil_both_stamps(let_go.files.at(tabs_bin), run_byte);
     EXPECT_EQ(offered(let_go, 2), std::vector<std::u16string>{text_of(2, 1)});
-    // A newer version of tab 1 beside: the older one does not come with it.
-    MemoryDisk twice;
-    store_then_beside(twice, one, {.sessions = {newer}, .active = 0});
-    spoil_both_stamps(twice.files.at(tabs_bin), run_byte);
-    EXPECT_EQ(offered(twice, 2), std::vector<std::u16string>{text_of(1, 2)});
-    // Alone, they come, but not as intact, and each session once.
+    // Held at a start that stored another tab beside, then spoiled: nothing held or let it go.
+    MemoryDisk beside;
+    store_once(beside, {.sessions = {one}, .active = 0});
+    beside.held.insert(tabs_bin);
+    RecoveryPolicy held(beside, folder, 2);
+    held.start();
+    store_now(beside, held, {.sessions = {two}, .active = 0});
+    beside.held.clear();
+    spoil_both_stamps(beside.files.at(tabs_bin), run_byte);
+    EXPECT_EQ(offered(beside, 3), (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
+    // Held by a checked record, it comes once; alone, not as intact.
     MemoryDisk alone;
-    store_once(alone, {.sessions = {one, two, one}, .active = 0});
+    store_once(alone, {.sessions = {one, two}, .active = 0});
     spoil_both_stamps(alone.files.at(tabs_bin), run_byte);
     const Offer offer = offer_of(alone, 2);
     EXPECT_FALSE(offer.whole);
     EXPECT_EQ(offer.texts, (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
+    alone.files[beside_bin] = lone_store(5, 1, one, 1);
+    EXPECT_EQ(offered(alone, 2), (std::vector<std::u16string>{text_of(2, 1), text_of(1, 1)}));
 }
 
 TEST(RecoveryPolicy, ADamagedStoreWhoseDraftDidNotComeBackIsKeptUnderANameNeverPruned) {
@@ -2322,20 +2386,13 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     const std::string bytes = stored.files.at(tabs_bin);
     const std::filesystem::path copy = folder / "tabs.bin.damaged-20261201-101010";
     const std::vector<std::u16string> all{text_of(1, 1), text_of(2, 1), text_of(3, 1)};
-    // That version left nothing else, or a store of its own that claims to have let it go.
+    // That version left nothing else, or this version's store of another tab beside it.
     MemoryDisk alone;
     alone.files[copy] = bytes;
     EXPECT_EQ(offered(alone, 2), all);
     MemoryDisk with_own;
     with_own.files[copy] = bytes;
-    const Workspace own{.sessions = {draft(text_of(4, 1))}, .active = 0};
-    with_own.files[tabs_bin] =
-        encode_tab_recovery(own) + encode_store_stamp({.run = 7,
-                                                       .store = 1,
-                                                       .replaces = {store_fingerprint(bytes)},
-                                                       .taken_over = {},
-                                                       .order = 0,
-                                                       .entries = {}});
+    with_own.files[tabs_bin] = lone_store(7, 1, draft(text_of(4, 1)), 4);
     RecoveryPolicy next(with_own, folder, 2);
     const std::optional<SalvagedWorkspace> read = next.start();
     ASSERT_TRUE(read);
@@ -2432,18 +2489,18 @@ TEST(RecoveryPolicy, ASavedTextStandsAfterTheDraftOfTheSameText) {
     Session tab = draft(text_of(1, 1));
     tab.tab = 1;
     tab.path = path_of_tab(1);
-    std::vector<std::uint64_t> orders;
+    std::vector<std::uint64_t> versions;
     for (const bool is_draft : {true, true, false, false}) {
         tab.draft = is_draft;
         const StorePlan plan = run.plan_store();
         const StoreOutcome outcome = carry_out_store(disk, plan, {.sessions = {tab}, .active = 0});
         run.store_written(plan, outcome);
         ASSERT_FALSE(outcome.entries.empty());
-        orders.push_back(outcome.entries[0].order);
+        versions.push_back(outcome.entries[0].version);
     }
-    EXPECT_EQ(orders[1], orders[0]) << "an unchanged draft keeps its place";
-    EXPECT_GT(orders[2], orders[1]) << "the saved text kept the draft's place";
-    EXPECT_EQ(orders[3], orders[2]) << "an unchanged saved text keeps its place";
+    EXPECT_EQ(versions[1], versions[0]) << "an unchanged draft keeps its place";
+    EXPECT_GT(versions[2], versions[1]) << "the saved text kept the draft's place";
+    EXPECT_EQ(versions[3], versions[2]) << "an unchanged saved text keeps its place";
 }
 
 TEST(RecoveryPolicy, AFileLeftAloneIsNamedForWhyInUseOrInAFolderThatCannotBeSearched) {
