@@ -86,11 +86,6 @@ std::filesystem::path recovery_folder() {
     return std::filesystem::path(folder.get()) / L"Pellix" / L"Native";
 }
 
-bool has_byte_order_mark(const std::string& bytes) {
-    return bytes.starts_with("\xEF\xBB\xBF") || bytes.starts_with("\xFF\xFE") ||
-           bytes.starts_with("\xFE\xFF");
-}
-
 // Only a file that is there and whose status could be read; anything else counts as gone.
 bool file_present(const std::filesystem::path& path) {
     std::error_code error;
@@ -131,10 +126,6 @@ KeptFile read_kept_file(const std::filesystem::path& path, Encoding kept) {
     std::string bytes = read_file_bytes(path, document_limit);
     Document document = decode_document_bytes(bytes, kept_file_decoding(bytes, kept));
     return {std::move(bytes), std::move(document)};
-}
-
-Document decode_kept_file(const std::filesystem::path& path, Encoding kept) {
-    return read_kept_file(path, kept).document;
 }
 
 void append_note(std::wstring& text, const std::wstring& note) {
@@ -217,11 +208,6 @@ UtcTime utc_now() {
             .second = now.wSecond};
 }
 
-// A store that could not be handed over or written is tried again without waiting for an edit.
-void store_again_later() {
-    arm_recovery_store();
-}
-
 // ---- Storing ----------------------------------------------------------------------------------
 
 // A tab whose edits the user discarded at close is kept as its saved file, read again from disk.
@@ -233,7 +219,7 @@ std::optional<SessionSnapshot> saved_file_session(const DocumentTab& tab) {
     const auto kept = static_cast<Encoding>(tab.encoding);
     try {
         return window_work([path = tab.path, kept] {
-            const Document document = decode_kept_file(path, kept);
+            const Document document = read_kept_file(path, kept).document;
             SessionSnapshot session;
             session.text.assign(document.text);
             session.encoding = document.encoding;
@@ -563,7 +549,9 @@ void withdraw_progress_notice() noexcept {
 }
 
 std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept) {
-    return has_byte_order_mark(bytes) ? 0 : static_cast<std::int32_t>(kept);
+    const bool byte_order_mark = bytes.starts_with("\xEF\xBB\xBF") ||
+                                 bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF");
+    return byte_order_mark ? 0 : static_cast<std::int32_t>(kept);
 }
 
 void store_session(bool final, bool now) {
@@ -588,7 +576,7 @@ void store_session(bool final, bool now) {
     } catch (const std::exception&) {
         set_status(recovery_unavailable_text);
         if (!final) {
-            store_again_later();
+            arm_recovery_store();
         }
     }
 }
@@ -628,7 +616,7 @@ void take_recovery_writer_result() {
     const bool went_beside =
         !result->plan.fallback.empty() && result->written == result->plan.fallback;
     if (!result->error.empty() || went_beside) {
-        store_again_later();
+        arm_recovery_store();
     }
 }
 

@@ -37,10 +37,6 @@ std::uint32_t get_u32(std::string_view bytes, std::size_t offset) {
     return value;
 }
 
-std::uint8_t get_u8(std::string_view bytes, std::size_t offset) {
-    return static_cast<std::uint8_t>(bytes[offset]);
-}
-
 // FNV-1a, 64-bit.
 constexpr std::uint64_t fnv_basis = 0xCBF29CE484222325;
 
@@ -194,26 +190,6 @@ std::string_view next_entry(std::string_view bytes, std::size_t& offset) {
     return entry;
 }
 
-// Reads the container into `workspace` record by record; throws at the first fault with its
-// sentence.
-void read_container(std::string_view bytes, Workspace& workspace) {
-    check_container_magic(bytes);
-    const std::uint32_t count = get_u32(bytes, 8);
-    const std::uint32_t active = get_u32(bytes, 12);
-    if (count == 0 || count > recovery_max_tabs || active >= count) {
-        fail("Invalid tab recovery index/count.");
-    }
-    workspace.active = active;
-    workspace.sessions.reserve(count);
-    std::size_t offset = container_header_size;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        workspace.sessions.push_back(read_recovery_record(next_entry(bytes, offset)));
-    }
-    if (offset != bytes.size()) {
-        fail("Unexpected data after tab recovery.");
-    }
-}
-
 // Every record checks itself and says its own length, so neither the header's count nor one
 // record whose contents fail their checks is needed to find the others: a flipped bit in the
 // count, or in one draft's text, must not cost the records after it. Reads records in order,
@@ -247,8 +223,21 @@ Workspace intact_records(std::string_view bytes) {
 } // namespace
 
 Workspace read_tab_recovery(std::string_view bytes) {
-    Workspace workspace;
-    read_container(bytes, workspace);
+    check_container_magic(bytes);
+    const std::uint32_t count = get_u32(bytes, 8);
+    const std::uint32_t active = get_u32(bytes, 12);
+    if (count == 0 || count > recovery_max_tabs || active >= count) {
+        fail("Invalid tab recovery index/count.");
+    }
+    Workspace workspace{.sessions = {}, .active = active};
+    workspace.sessions.reserve(count);
+    std::size_t offset = container_header_size;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        workspace.sessions.push_back(read_recovery_record(next_entry(bytes, offset)));
+    }
+    if (offset != bytes.size()) {
+        fail("Unexpected data after tab recovery.");
+    }
     return workspace;
 }
 
@@ -273,9 +262,9 @@ Session read_recovery_record(std::string_view bytes) {
         bytes.substr(0, 8) != record_magic) {
         fail("Recovery data is incomplete or unsupported.");
     }
-    const std::uint8_t encoding = get_u8(bytes, 8);
-    const std::uint8_t line_ending = get_u8(bytes, 9);
-    const std::uint8_t draft = get_u8(bytes, 10);
+    const auto encoding = static_cast<std::uint8_t>(bytes[8]);
+    const auto line_ending = static_cast<std::uint8_t>(bytes[9]);
+    const auto draft = static_cast<std::uint8_t>(bytes[10]);
     if (encoding > 7 || line_ending > 2 || draft > 1) {
         fail("Invalid recovery settings.");
     }

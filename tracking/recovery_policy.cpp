@@ -128,6 +128,12 @@ std::vector<OrderedCopy> ordered_copies(const std::filesystem::path& file, KeptC
     return copies;
 }
 
+// A fingerprint of a session's text alone, whatever file holds it.
+std::uint64_t text_fingerprint(const Session& session) {
+    return session_fingerprint(
+        {.text = session.text, .encoding = session.encoding, .line_ending = session.line_ending});
+}
+
 // Appends `part` to `merged`; a session that an earlier file holds exactly as it is comes once
 // (a run that stored beside a damaged store restored the same drafts from it).
 void merge_into(SalvagedWorkspace& merged, SalvagedWorkspace part) {
@@ -191,24 +197,33 @@ namespace {
 
 // Where the entry of `tab` is, or would go, in a list kept in the order of tabs.
 template <typename List> auto place_of(List& known, std::uint64_t tab) {
-    return std::lower_bound(known.begin(), known.end(), tab,
-                            [](const StoreEntry& e, std::uint64_t t) { return e.tab < t; });
+    return std::lower_bound(
+        known.begin(), known.end(), tab,
+        [](const KnownVersion& k, std::uint64_t t) { return k.newest.tab < t; });
 }
 
 } // namespace
 
 const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab) {
     const auto at = place_of(known, tab);
-    return at != known.end() && at->tab == tab ? &*at : nullptr;
+    return at != known.end() && at->newest.tab == tab ? &at->newest : nullptr;
 }
 
 void remember_version(KnownVersions& known, const StoreEntry& entry) {
     const auto at = place_of(known, entry.tab);
-    if (at != known.end() && at->tab == entry.tab) {
-        *at = entry;
-    } else {
-        known.insert(at, entry);
+    if (at == known.end() || at->newest.tab != entry.tab) {
+        known.insert(at, {.newest = entry, .earlier_texts = {}});
+        return;
     }
+    std::vector<std::uint64_t>& earlier = at->earlier_texts;
+    if (at->newest.fingerprint != entry.fingerprint) {
+        std::erase(earlier, at->newest.fingerprint);
+        earlier.push_back(at->newest.fingerprint);
+        if (earlier.size() > earlier_texts_kept) {
+            earlier.erase(earlier.begin());
+        }
+    }
+    at->newest = entry;
 }
 
 namespace {
@@ -244,16 +259,17 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
              .other_version = session.path.empty() && session.other_version_of.has_value()});
     }
     // Each tab this run knew that the store no longer holds is let go now (or was already), with
-    // the last text of it stored.
+    // each text of it known.
     std::vector<StoreEntry> gone;
-    for (const StoreEntry& entry : known_versions) {
+    for (const auto& [entry, earlier_texts] : known_versions) {
         const std::uint64_t tab = entry.tab;
         const bool held = std::any_of(stamp.entries.begin(), stamp.entries.end(),
                                       [&](const StoreEntry& e) { return e.tab == tab; });
-        if (!held) {
+        const std::uint64_t version = entry.let_go ? entry.version : plan.stamp.version;
+        for (std::size_t i = 0; !held && i <= earlier_texts.size(); ++i) {
             gone.push_back({.tab = tab,
-                            .version = entry.let_go ? entry.version : plan.stamp.version,
-                            .fingerprint = entry.fingerprint,
+                            .version = version,
+                            .fingerprint = i == 0 ? entry.fingerprint : earlier_texts[i - 1],
                             .let_go = true});
         }
     }
@@ -630,37 +646,23 @@ bool RecoveryPolicy::named_by_superseding_store(const StartFile& file, const Ses
     return false;
 }
 
-std::vector<const RecoveryPolicy::StartFile*> RecoveryPolicy::live_files() {
-    std::vector<const StartFile*> live;
-    for (const StartFile* file : all_files()) {
-        if (file->read && !file->superseded) {
-            live.push_back(file);
-        }
-    }
-    return live;
-}
-
 RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
     NewestVersions newest;
-    for (const StartFile* file : live_files()) {
-        for (const StoreEntry& gone : file->let_go) {
-            std::uint64_t& tab = newest.of_tab[gone.tab];
-            tab = std::max(tab, gone.version);
-            std::uint64_t& let_go = newest.let_go_at[gone.tab];
-            let_go = std::max(let_go, gone.version);
-        }
-        for (const Session& session : file->sessions) {
-            std::uint64_t& tab = newest.of_tab[session.tab];
-            tab = std::max(tab, session.version);
-        }
-    }
     for (const StartFile* file : all_files()) {
+        const bool live = file->read && !file->superseded;
         for (const StoreEntry& gone : file->let_go) {
             newest.texts_let_go.insert(gone.fingerprint);
+            newest.tabs_named.insert(gone.tab);
+            if (live) {
+                newest.of_tab[gone.tab] = std::max(newest.of_tab[gone.tab], gone.version);
+                newest.let_go_at[gone.tab] = std::max(newest.let_go_at[gone.tab], gone.version);
+            }
         }
-        for (const Session& session : file->superseded ? std::vector<Session>{} : file->sessions) {
+        for (const Session& session : live ? file->sessions : std::vector<Session>{}) {
+            newest.of_tab[session.tab] = std::max(newest.of_tab[session.tab], session.version);
             if (session.version != 0) {
-                newest.texts_named.insert(session_fingerprint(session));
+                newest.texts_named.insert(text_fingerprint(session));
+                newest.tabs_named.insert(session.tab);
             }
         }
     }
@@ -671,8 +673,8 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
 // at the number a text of a store side by side shares stands for the tab as the first text there
 // would: the run that let it go may have had that very text), and the first text at that number
 // (two stores neither of which read the other may give their texts one number).
-bool RecoveryPolicy::is_newest(const StartFile&, const Session& session,
-                               const NewestVersions& newest, const Offered& offered) const {
+bool RecoveryPolicy::is_newest(const Session& session, const NewestVersions& newest,
+                               const Offered& offered) {
     const auto let_go = newest.let_go_at.find(session.tab);
     const auto first = offered.tab_text.find(session.tab);
     return session.version == newest.of_tab.at(session.tab) &&
@@ -682,11 +684,12 @@ bool RecoveryPolicy::is_newest(const StartFile&, const Session& session,
 
 namespace {
 
-// Whether the session is, unchanged, a record no stamp named when a start read it: its tab is
-// the one a start derives from its text.
-bool unchanged_from_unnamed_record(const Session& session, std::uint64_t fingerprint) {
+// Whether a tab `is_one` names came back from a record no stamp named that held the text of
+// `fingerprint`: a start gave it the identity it derives from that text.
+bool derived_from_text(std::uint64_t fingerprint,
+                       const std::function<bool(std::uint64_t)>& is_one) {
     for (std::size_t i = 0; i < recovery_max_tabs; ++i) {
-        if (session.tab == derived_tab(fingerprint, i)) {
+        if (is_one(derived_tab(fingerprint, i))) {
             return true;
         }
     }
@@ -737,6 +740,33 @@ std::optional<Session> place_at_file(Session& session, const std::optional<std::
     return other;
 }
 
+// Each text of one file's part placed at its file (`place_at_file`); of two drafts of one path
+// from two stores, the first takes the file's tab (two of one store are two tabs of one run, of
+// which the restore keeps the later there).
+template <typename File>
+void place_at_files(Workspace& part, const File* file, const FileVersion& file_version,
+                    std::map<std::string, const File*>& path_taken_by) {
+    std::vector<Session> others;
+    for (Session& session : part.sessions) {
+        // Nothing checks that an untitled record was saved: it has no file to come from.
+        session.draft = session.draft || (session.version == 0 && session.path.empty());
+        if (session.path.empty() || session.text_left_out ||
+            (!session.draft && session.version != 0)) {
+            continue;
+        }
+        const std::optional<std::uint64_t> now =
+            file_version ? file_version(session.path) : std::nullopt;
+        if (std::optional<Session> other = place_at_file(session, now)) {
+            others.push_back(std::move(*other));
+        }
+        if (session.draft && !path_taken_by.emplace(session.path, file).second &&
+            path_taken_by.at(session.path) != file) {
+            make_other_version(session);
+        }
+    }
+    std::move(others.begin(), others.end(), std::back_inserter(part.sessions));
+}
+
 } // namespace
 
 // What one file offers: each text that stands for its tab, and each other draft a newer store
@@ -750,14 +780,19 @@ SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const New
     for (std::size_t i = 0; i < file.sessions.size(); ++i) {
         Session session = file.sessions[i];
         const std::uint64_t fingerprint = session_fingerprint(session);
-        const bool stands = is_newest(file, session, newest, offered);
+        // A text another tab grew from (stored or let go since) is an earlier version of it.
+        const bool stands = is_newest(session, newest, offered) &&
+                            !derived_from_text(fingerprint, [&](std::uint64_t tab) {
+                                return tab != session.tab && newest.tabs_named.contains(tab);
+                            });
         if (stands) {
             offered.tab_text.emplace(session.tab, fingerprint);
         }
-        const bool let_go_elsewhere = newest.texts_let_go.contains(fingerprint) &&
-                                      unchanged_from_unnamed_record(session, fingerprint);
+        const bool let_go_elsewhere =
+            newest.texts_let_go.contains(fingerprint) &&
+            derived_from_text(fingerprint, [&](std::uint64_t tab) { return tab == session.tab; });
         if ((!stands && (!session.draft || named_by_superseding_store(file, session))) ||
-            (session.version == 0 && newest.texts_named.contains(fingerprint)) ||
+            (session.version == 0 && newest.texts_named.contains(text_fingerprint(session))) ||
             let_go_elsewhere) {
             continue;
         }
@@ -784,43 +819,18 @@ SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const New
 SalvagedWorkspace RecoveryPolicy::newest_of_each_tab(const FileVersion& file_version) {
     const NewestVersions newest = newest_versions();
     Offered offered;
-    std::map<std::string, std::optional<std::uint64_t>> file_versions;
     SalvagedWorkspace merged{.workspace = {}, .whole = true};
-    for (const StartFile* file : live_files()) {
+    for (const StartFile* file : all_files()) {
+        if (!file->read || file->superseded) {
+            continue;
+        }
         for (const StoreEntry& gone : file->let_go) {
             if (gone.version == newest.of_tab.at(gone.tab)) {
                 remember_version(own_known(), gone);
             }
         }
         SalvagedWorkspace part = offer_of_file(*file, newest, offered);
-        std::vector<Session> others;
-        for (Session& session : part.workspace.sessions) {
-            // Nothing checks that an untitled record was saved: it has no file to come from.
-            session.draft = session.draft || (session.version == 0 && session.path.empty());
-            if (session.path.empty() || session.text_left_out ||
-                (!session.draft && session.version != 0)) {
-                continue;
-            }
-            auto now = file_versions.find(session.path);
-            if (now == file_versions.end()) {
-                now = file_versions
-                          .emplace(session.path,
-                                   file_version ? file_version(session.path) : std::nullopt)
-                          .first;
-            }
-            if (std::optional<Session> other = place_at_file(session, now->second)) {
-                others.push_back(std::move(*other));
-            }
-            // Of two drafts of one path from two stores, the first takes the file's tab (two of
-            // one store are two tabs of one run, of which the restore keeps the later there).
-            if (session.draft && !session.path.empty()) {
-                const auto [taken, first] = offered.path_taken_by.emplace(session.path, file);
-                if (!first && taken->second != file) {
-                    make_other_version(session);
-                }
-            }
-        }
-        std::move(others.begin(), others.end(), std::back_inserter(part.workspace.sessions));
+        place_at_files(part.workspace, file, file_version, offered.path_taken_by);
         merge_into(merged, std::move(part));
     }
     return merged;

@@ -127,13 +127,19 @@ std::uint64_t recovery_identity(std::uint64_t seed, std::uint64_t index);
 // or cannot be read.
 using FileVersion = std::function<std::optional<std::uint64_t>(const std::string& path)>;
 
-// The newest version known of each tab, one entry a tab, in the order of their tabs. Every plan
-// shares the run's list rather than copying it on the UI thread; a list a plan holds is never
-// changed, a change goes to a copy.
-using KnownVersions = std::vector<StoreEntry>;
+// The newest version known of each tab, with the fingerprints of a few texts of it known before
+// (the newest last), which a file that nothing checks may still hold: one a tab, in the order of
+// their tabs. Every plan shares the run's list rather than copying it on the UI thread; a list a
+// plan holds is never changed, a change goes to a copy.
+struct KnownVersion {
+    StoreEntry newest;
+    std::vector<std::uint64_t> earlier_texts;
+};
+using KnownVersions = std::vector<KnownVersion>;
+inline constexpr std::size_t earlier_texts_kept = 8;
 // The entry of `tab`; null when none is known.
 const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab);
-// Puts `entry` in place of the one known for its tab.
+// Puts `entry` in place of the one known for its tab, whose text joins the earlier ones.
 void remember_version(KnownVersions& known, const StoreEntry& entry);
 
 // Where one store goes: `target`, else `fallback` (none when empty) when the target cannot be
@@ -259,7 +265,8 @@ private:
         std::map<std::uint64_t, std::uint64_t> of_tab;
         std::map<std::uint64_t, std::uint64_t> let_go_at;
         std::set<std::uint64_t> texts_let_go;
-        std::set<std::uint64_t> texts_named; // of stamped records of files not taken over
+        std::set<std::uint64_t> texts_named; // of stamped records of files not taken over, by text
+        std::set<std::uint64_t> tabs_named;  // the tabs of those records, and of those let go
     };
     // The first text offered of each tab, and the file whose drafts took each file's tab.
     struct Offered {
@@ -275,10 +282,9 @@ private:
     void find_lost_records();
     void take_over_older();
     bool named_by_superseding_store(const StartFile& file, const Session& session);
-    std::vector<const StartFile*> live_files();
     NewestVersions newest_versions();
-    bool is_newest(const StartFile& file, const Session& session, const NewestVersions& newest,
-                   const Offered& offered) const;
+    static bool is_newest(const Session& session, const NewestVersions& newest,
+                          const Offered& offered);
     SalvagedWorkspace offer_of_file(const StartFile& file, const NewestVersions& newest,
                                     Offered& offered);
     SalvagedWorkspace newest_of_each_tab(const FileVersion& file_version);

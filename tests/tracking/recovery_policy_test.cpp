@@ -992,12 +992,7 @@ private:
         tabs_.clear();
         unread_.clear();
         for (const std::filesystem::path& file : {tabs_bin, session_bin, beside_bin}) {
-            // A file read with no bytes to copy (empty, as one over the size limit reads) goes
-            // aside by a move, which a holder sharing it for reading refuses: it is then left
-            // alone for the run, as a file over the limit must be.
-            const bool stuck = disk_.read_only.contains(file) && disk_.files.contains(file) &&
-                               disk_.files.at(file).empty();
-            if ((disk_.held.contains(file) && disk_.files.contains(file)) || stuck) {
+            if (disk_.held.contains(file) && disk_.files.contains(file)) {
                 unread_.insert(file);
             }
         }
@@ -1076,6 +1071,14 @@ private:
                 active_ = tab.tab;
             }
             tabs_.push_back(tab);
+        }
+        // Damage that cut the tie between two records of one tab shows it twice: each goes on as
+        // a tab of its own, as a file opened again does.
+        std::map<int, int> shown_times;
+        for (const Tab& tab : tabs_) {
+            if (++shown_times[tab.tab] > 1 && !damaged_.empty()) {
+                reopened_tabs_.insert(tab.tab);
+            }
         }
         for (const int tab : rebuilt.left_out) {
             if (floor_.contains(tab)) {
@@ -1179,6 +1182,10 @@ private:
         const Workspace& workspace = job.workspace;
         for (const Session& session : workspace.sessions) {
             given_.insert(session_fingerprint(session));
+            // Another version's record holds the path of the tab it is another version of.
+            if (session.other_version_of && !session.other_version_of->empty()) {
+                tab_paths_.insert({tab_of(session.text), *session.other_version_of});
+            }
         }
         // Until the store lands, the Saves it follows are still the moment it cannot close.
         saves_in_flight_ = job.saves;
@@ -1585,16 +1592,12 @@ private:
         return false;
     }
 
-    // Whether a shown draft is one of a file on disk that only a stamp since spoiled took over
-    // (a "session.bin" a "tabs.bin" hid, whose replace was then lost): no start can tell that it
-    // was, and a file no start could read may hold the only copy of a draft, so it comes back as
-    // a tab of its own, bound by no version of its tab made or let go since.
+    // Whether a shown draft is the record of a file that only a stamp since spoiled took over (a
+    // "session.bin" a "tabs.bin" hid, whose replace was then lost): no start can tell that it
+    // was, so it comes back as a tab of its own, bound by no version of its tab made since.
     bool unclaimed(const Shown& at) const {
-        if (unclaimed_.empty() || !at.draft) {
-            return false;
-        }
         for (const auto& [path, bytes] : disk_.files) {
-            if (!unclaimed_.contains(store_fingerprint(bytes))) {
+            if (!at.draft || !unclaimed_.contains(store_fingerprint(bytes))) {
                 continue;
             }
             for (const Session& session : intact_in(bytes, path == session_bin)) {
@@ -1653,10 +1656,8 @@ private:
     unsigned starts_ = 0;
     std::uint64_t runs_ = 0;
     std::map<std::uint64_t, Damage> damaged_; // by the bytes spoiled: what was written there
-    // Files taken over by a stamp spoiled since, or that a start which read a store whose stamp
-    // was spoiled could not read, by their bytes.
-    std::set<std::uint64_t> unclaimed_;
-    std::vector<Session> written_; // every session a store wrote, without tab and order
+    std::set<std::uint64_t> unclaimed_;       // files taken over by a stamp spoiled since
+    std::vector<Session> written_;            // every session a store wrote, without tab and order
     // Every session the writer was given, landed or not, by fingerprint.
     std::set<std::uint64_t> given_;
 };
