@@ -561,18 +561,13 @@ public:
         check_shown(shown, add);
         for (const Shown& at : shown.tabs) {
             const auto gone = let_go_.find(at.tab);
-            // A file saved since the last store may differ from the text that store kept for it,
-            // which then comes back as a draft: the moment before the next store lands.
-            const bool saved_since =
-                unstored_saves_.contains(at.tab) || stale_saves_.contains(at.tab) ||
-                saves_in_flight_.contains(at.tab) || (pending_ && pending_->saves.contains(at.tab));
             // A file opened again is a tab of its own: letting it go lets go no other tab that
             // holds the same text.
             const auto identities = let_go_identities_.find(at.tab);
             const bool reopened = reopened_tabs_.contains(at.tab);
             const bool another_tab = reopened && (identities == let_go_identities_.end() ||
                                                   !identities->second.contains(at.identity));
-            if (!at.draft || other_version(at) || saved_since || gone == let_go_.end() ||
+            if (!at.draft || other_version(at) || gone == let_go_.end() ||
                 unsure_let_go_.contains(at.tab) || another_tab || unclaimed(at)) {
                 continue;
             }
@@ -980,14 +975,7 @@ private:
     void start(bool yes) {
         policy_.emplace(disk_, folder, ++runs_);
         pending_.reset();
-        // A Save no store saw before the program died may have left a stale text in the last
-        // store, which this start may bring back: that tab is judged again from its next change.
-        for (const auto& [tab, version] : std::exchange(unstored_saves_, {})) {
-            stale_saves_.insert(tab);
-        }
-        for (const auto& [tab, version] : std::exchange(saves_in_flight_, {})) {
-            stale_saves_.insert(tab);
-        }
+        unstored_saves_.clear();
         unstored_let_go_.clear();
         tabs_.clear();
         unread_.clear();
@@ -1187,8 +1175,6 @@ private:
                 tab_paths_.insert({tab_of(session.text), *session.other_version_of});
             }
         }
-        // Until the store lands, the Saves it follows are still the moment it cannot close.
-        saves_in_flight_ = job.saves;
         const std::size_t writes = disk_.written.size();
         const int stranded = disk_.stranded;
         // The store is on disk once its file is written, whatever happens after.
@@ -1207,7 +1193,6 @@ private:
             landed();
             throw;
         } catch (const std::runtime_error&) {
-            saves_in_flight_.clear();
             for (const auto& [tab, version] : job.let_go) {
                 unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
             }
@@ -1216,7 +1201,6 @@ private:
                 failed_store_ || (checked && somewhere_to_store(workspace.sessions.empty()));
             return false;
         }
-        saves_in_flight_.clear();
         owe(job);
         remember_named_copies();
         return true;
@@ -1239,8 +1223,6 @@ private:
         landed_active_path_ = active ? stored[job.workspace.active].path : std::string();
         landed_file_ = disk_.written.empty() ? std::filesystem::path() : disk_.written.back();
         for (const Session& session : job.workspace.sessions) {
-            // A store that holds the tab as it is now ends the moment a Save no store saw.
-            stale_saves_.erase(tab_of(session.text));
             if (!session.path.empty()) {
                 filed_.insert(session.tab);
             }
@@ -1626,8 +1608,6 @@ private:
     // The identities they had, each with the newest version let go under it.
     std::map<int, std::map<std::uint64_t, int>> let_go_identities_;
     std::map<std::pair<int, int>, int> parents_; // of a tab's version, the one it was typed over
-    std::set<int> stale_saves_;               // saved, and the program died before a store saw it
-    std::map<int, int> saves_in_flight_;      // Saves the store being written follows
     std::set<int> unsure_let_go_;             // let go, and a file since spoiled may have said so
     std::map<int, int> ever_let_go_;          // the newest version of each tab the user let go
     std::map<int, int> floor_;                // the newest version of each tab owed
@@ -1752,8 +1732,8 @@ using enum Step;
 TEST(RecoveryPolicy, AStoreHeldMidRunGoesBesideAndBothDraftsComeBack) {
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, type, store, written,
                         release_tabs, start_yes, store, written, start_yes);
-    // Seed 300217: a tab let go in "tabs.bin" while the file beside was held; both read, then
-    // let go by a store with no tab, whose death between the two removals kept the older draft.
+    // A store with no tab that dies between removing two files read side by side leaves no
+    // older draft of a tab the other let go.
     EXPECT_PROMISE_KEPT(start_yes, type, fail_second, store, written, store, written, hold_beside,
                         start_yes, edit, release_beside, close, start_yes, close);
     // Released mid-run: the stores go back to "tabs.bin" and the file beside goes.
@@ -1791,11 +1771,11 @@ TEST(RecoveryPolicy, ACopyNamedForDraftsARestoreLeftOutIsNeverPruned) {
                         store, written, tab_limit, start_yes, store, written, start_yes, store,
                         written, start_yes, store, written, start_yes, store, written, start_yes,
                         release_tabs, start_yes);
-    // Found by seed 25189: the copy is of the store a lost replace left in a temporary file.
+    // A named copy of the store a lost replace left in a temporary file holds its drafts.
     EXPECT_PROMISE_KEPT(start_yes, type, type, type, type, store, written, {edit, 3}, fail_second,
                         lose_next, close, tab_limit, start_yes, store, written);
-    // Found by seed 202080: only a stale temporary store is left to read once the copy the
-    // previous release set aside is deleted, and its older draft is refused.
+    // A stale temporary store, all that is left once a set-aside copy is deleted, offers no
+    // older draft than the one refused.
     EXPECT_PROMISE_KEPT(start_yes, tab_limit, type, type, store, written, type, lose_next, store,
                         written, {edit, 2}, quit, start_no, old_release, delete_copy, start_no);
 }
@@ -1811,18 +1791,16 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
                         release_tabs, start_no, type, store, written, start_yes);
     EXPECT_PROMISE_KEPT(start_yes, type, type, type, store, written, tab_limit, start_yes,
                         delete_copy, store, written, start_yes, close, store, written, start_yes);
-    // Found by seed 700429: both stamps of the "tabs.bin" that took a held "session.bin" over
-    // spoiled, then a lost replace took that "tabs.bin" away: its draft comes back on its own.
+    // A "session.bin" only a spoiled stamp took over, its "tabs.bin" then lost: its draft comes
+    // back as a tab of its own, and nothing newer is lost.
     EXPECT_PROMISE_KEPT(old_session, start_yes, hold_session, quit, {damage, 162080695}, start_no,
                         edit, lose_next, {quit, 1}, start_yes, close);
-    // Found by seed 1101244: both stamps of "tabs.bin" spoiled while the file beside held the
-    // same draft; a start that read the one and could not read the other went on from that draft
-    // as a new tab, saved and closed it: the draft beside comes back on its own.
+    // A draft a start took from a record no stamp checks, saved and closed: the same draft in the
+    // file beside that start could not read comes back as an earlier version, not as the tab.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, store, written, damage,
                         hold_beside, release_tabs, start_yes, edit, quit, start_yes, close);
-    // Found by seed 1200811: a tab let go in the file beside while "tabs.bin", which held an
-    // older draft of it, was held and then had both stamps spoiled; a start that read it and
-    // could not read the file beside brought that draft back as a new tab and stored it.
+    // A tab let go beside a held "tabs.bin" whose stamps then went bad: the older draft a start
+    // took from it and stored never comes back once the let-go is read again.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, edit, hold_tabs, close, damage, type,
                         store, written, release_tabs, hold_beside, start_yes, store, written);
 }
@@ -1854,8 +1832,8 @@ TEST(RecoveryPolicy, AFileThatCouldNotBeLetGoNeverBringsAnOlderDraftBack) {
 }
 
 TEST(RecoveryPolicy, AVersionOnDiskIsOwedFromTheMomentItsWriteLands) {
-    // Found by seed 307: a crash while a store lets its older files go, after a failed write and
-    // a store made while the file beside was held.
+    // A crash while a store lets its older files go, after a failed write and a store made while
+    // the file beside was held.
     EXPECT_PROMISE_KEPT(start_yes, fail_next, type, store, written, edit, hold_beside, store,
                         written, release_beside, start_yes, edit, store, written, start_yes);
 }
@@ -1883,24 +1861,21 @@ TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
                         start_yes, store, written, release_session, start_yes);
     // A replace that lost the old file, and the program dies before the store goes beside.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, lose_next, store, written);
-    // Found by seed 215: an empty "tabs.bin" that a reader held at the start cannot go aside, and
-    // stays where it is for the run.
+    // An empty "tabs.bin" that a reader held at the start stays where it is for the run.
     EXPECT_PROMISE_KEPT(start_yes, fail_next, store, written, {hold_tabs, 1}, cut, type, quit,
                         {hold_beside, 1}, start_yes, release_tabs, store, written);
-    // Found by seed 468: every tab is closed after a replace of this run lost its file, and the
-    // store that removes the files must not leave the temporary one to bring a closed tab back.
+    // Every tab closed after a lost replace: the temporary file never brings a closed tab back.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, lose_next, store, written,
                         edit, close, store, written);
     // The same when the store beside failed too, so that only the temporary file held it.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, lose_next, fail_second, store,
                         written, edit, close, store, written);
-    // Found by seeds 400213 and 500252: the temporary file is spoiled so that its stamp fails, yet
-    // its older record still reads; the next run lets it go before the store that holds it back.
+    // A temporary file whose stamp fails but whose older record reads goes before the store that
+    // let its tab go, and no start brings that record back.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, lose_next, store, written, damage, edit,
                         close, start_yes, store, written);
-    // Found by seed 1100880: the temporary file's drafts, saved by the run's last store and the
-    // file then deleted, come back from a start that could not read that store; once the store
-    // beside holding them is cut short, the temporary file owes them no more.
+    // A saved tab whose file another program deleted comes back with its stored text, also once
+    // the store beside that holds it as a draft is cut short.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, lose_next, odd_file, store, written,
                         quit, {outside, 1721307}, hold_tabs, start_yes, store, written,
                         {cut, 3940043503u});
@@ -1918,13 +1893,13 @@ TEST(RecoveryPolicy, AFileOpenedAgainAndAStoreThePreviousReleaseSetAsideKeepTheP
                         unlock_folder, save, close);
     EXPECT_PROMISE_KEPT(old_session, start_yes, lock_folder, quit, start_yes, unlock_folder, reopen,
                         edit, {quit, 1}, start_yes, {close, 1});
-    // Seed 200856: the file opened again and let go binds only its own tab, not the untitled
-    // draft it was saved from, whose refusal never landed.
+    // A file opened again and let go binds only its own tab, not the untitled draft it was saved
+    // from, whose refusal never landed.
     EXPECT_PROMISE_KEPT(type, type, type, old_session, start_yes, {hold_session, 1}, edit, save_as,
                         start_no, start_yes, store, written, {cut, 3385217987u}, start_yes, reopen,
                         close, old_release);
-    // Seed 501336: the copy the previous release set aside of the store that recorded the draft
-    // at its file is deleted, and the held "session.bin" brings the draft back untitled.
+    // With the set-aside copy that tied a draft to its file deleted, the held "session.bin"
+    // brings the draft back untitled, and nothing is lost.
     EXPECT_PROMISE_KEPT(old_session, {hold_session, 1}, start_yes, save, store, written, outside,
                         old_release, hold_session, delete_copy, start_yes, reopen, save, close);
 }
@@ -1932,13 +1907,13 @@ TEST(RecoveryPolicy, AFileOpenedAgainAndAStoreThePreviousReleaseSetAsideKeepTheP
 // Of two stores side by side, one holds a draft of a file and the other that file saved since:
 // whichever is read first or numbered higher, the draft must not hide the file in its tab.
 TEST(RecoveryPolicy, ADraftSideBySideWithItsFileSavedComesAsAnotherVersion) {
-    // Found by seed 22155: the draft in "tabs.bin", the Save beside.
+    // The draft in "tabs.bin", the Save beside.
     EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, outside, store, written, hold_tabs, start_no,
                         reopen, save, store, written);
     EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, fail_next, store, written, edit, fail_next,
                         store, written, outside, hold_beside, start_no, reopen, save, store,
                         written);
-    // Seed 100548: the draft, come as another version, is closed.
+    // The draft, come as another version, is closed: its tab is owed what its file holds.
     EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, store, written, lock_folder, start_yes,
                         unlock_folder, reopen, store, written, start_yes, close);
 }
@@ -2036,8 +2011,7 @@ TEST(RecoveryPolicy, TwoStoresThatGaveOneTabTheSameNumberOfferTheSecondTextAsAno
 }
 
 TEST(RecoveryPolicy, ALetGoAtTheNumberADraftSideBySideSharesKeepsThatDraftOutOfItsTab) {
-    // Found by seed 800844: the run that let the tab go read its text from "session.bin" while
-    // the file beside, which holds that text too, was held; both stores gave it one number.
+    // A let-go and a draft side by side at one number: the draft comes only as another version.
     EXPECT_PROMISE_KEPT(old_session, start_yes, fail_next, store, written, hold_beside, start_yes,
                         edit, close);
 }
@@ -2328,9 +2302,8 @@ void store_then_beside(MemoryDisk& disk, const Session& first, const Workspace& 
 }
 
 TEST(RecoveryPolicy, ADraftFromARecordNoStampNamedIsStoredAtANumberOfItsOwn) {
-    // Seed 203831: the draft came back from a store whose stamps were both spoiled, and the file
-    // beside, held at that start, holds the same text saved; the file is then deleted. Stored at
-    // no number, the draft was dropped for that saved text, which opens a file no longer there.
+    // A draft from a record no stamp checks, stored again, is not dropped for the same text saved
+    // beside once that file is deleted.
     EXPECT_PROMISE_KEPT(start_yes, {type, 1}, type, edit, {close, 1}, damage, hold_tabs, {quit, 1},
                         release_tabs, hold_beside, start_yes, {outside, 2}, store, written);
 }
