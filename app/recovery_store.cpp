@@ -246,6 +246,9 @@ std::optional<SessionSnapshot> editor_session(const DocumentTab& tab) {
         .line_ending = static_cast<LineEnding>(tab.line_ending),
         .path = {},
         .draft = modified,
+        .tab = 0,
+        .file_version = 0,
+        .other_version_of = {},
     };
 }
 
@@ -600,21 +603,25 @@ void take_recovery_writer_result() {
     // Every write that finished since the last poll tells the decisions what it left on disk.
     for (std::optional<SessionWriter::Result> next = result; next; next = writer->take_result()) {
         if (next->error.empty() && decisions) {
-            StoreOutcome outcome(next->written);
-            outcome.still_there = next->still_there;
-            outcome.entries = next->entries;
-            decisions->store_written(next->plan, outcome);
+            decisions->store_written(next->plan, next->outcome);
         }
         result = std::move(next);
     }
     if (result->sequence != last_requested_sequence) {
         return;
     }
-    set_status(result->error.empty() ? L"" : recovery_unavailable_text);
+    // The drafts a store had no room for are named, each as its tab is.
+    std::wstring state = result->error.empty() ? L"" : recovery_unavailable_text;
+    for (const std::string& left_out : result->outcome.drafts_left_out) {
+        const std::filesystem::path path = path_of(left_out);
+        state += (state.empty() ? std::wstring(drafts_left_out_text) : L", ") +
+                 (path.empty() ? std::wstring(L"Untitled") : path.filename().wstring());
+    }
+    set_status(state.c_str());
     // A store that failed, or that went beside "tabs.bin" because another program held it, is
     // tried again, so that the stores go back to their place once it is free.
     const bool went_beside =
-        !result->plan.fallback.empty() && result->written == result->plan.fallback;
+        !result->plan.fallback.empty() && result->outcome.written == result->plan.fallback;
     if (!result->error.empty() || went_beside) {
         arm_recovery_store();
     }

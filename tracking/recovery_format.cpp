@@ -558,31 +558,34 @@ StoreFile split_earlier_store(std::string_view bytes) {
 
 } // namespace
 
-std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp) {
+std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp,
+                              std::vector<std::size_t>* drafts_left_out) {
     if (stamp.entries.size() < workspace.sessions.size()) {
         fail("Invalid tab session.");
     }
-    // Drafts go first: when every text does not fit, saved tabs are stored without theirs,
-    // the largest first, as far as that makes room.
+    // Drafts go first: when every text does not fit, saved tabs are stored without theirs, the
+    // largest first, as far as that makes room; then drafts, which the caller names.
     const std::vector<TextFacts> facts = facts_of(workspace);
     std::vector<bool> left_out(workspace.sessions.size());
     std::uint64_t size = container_header_size;
-    std::vector<std::size_t> saved;
+    std::vector<std::size_t> order;
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         size += record_bytes(workspace.sessions[i], facts[i]);
-        if (!workspace.sessions[i].draft) {
-            saved.push_back(i);
-        }
+        order.push_back(i);
     }
-    std::sort(saved.begin(), saved.end(), [&](std::size_t a, std::size_t b) {
-        return facts[a].utf8_size > facts[b].utf8_size;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return std::pair(workspace.sessions[a].draft, facts[b].utf8_size) <
+               std::pair(workspace.sessions[b].draft, facts[a].utf8_size);
     });
-    for (const std::size_t i : saved) {
+    for (const std::size_t i : order) {
         if (size <= container_records_limit) {
             break;
         }
         left_out[i] = true;
         size -= facts[i].utf8_size;
+        if (workspace.sessions[i].draft && drafts_left_out) {
+            drafts_left_out->push_back(i);
+        }
     }
     const std::string container = encode_container(workspace, facts, left_out);
     StoreStamp placed = stamp;
@@ -672,7 +675,7 @@ SalvagedWorkspace read_stamped_records(std::string_view container,
         session.tab = entry.tab;
         session.version = entry.version;
         session.file_version = entry.file_version;
-        session.draft = entry.draft;
+        session.draft = entry.draft && !entry.text_left_out;
         session.text_left_out = entry.text_left_out;
         if (entry.other_version) {
             session.other_version_of = std::exchange(session.path, {});

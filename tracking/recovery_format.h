@@ -127,8 +127,10 @@ inline constexpr std::size_t store_gone_limit = 256;
 // the record's offset and size as u32 each; a fingerprint of all that last), the container, and
 // a copy of the stamp followed by its size (u32) and "PLXTAIL3". Each record's entry gives its
 // place, so that no damage elsewhere costs a record. The entries of the workspace's sessions come
-// first, in order; their places are filled in here.
-std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp);
+// first, in order; their places are filled in here. What does not fit the container's limit goes
+// without its text: saved tabs' texts first, then drafts', whose indexes `drafts_left_out` gets.
+std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp,
+                              std::vector<std::size_t>* drafts_left_out = nullptr);
 
 // A store file split into its container and its stamp. A file of an earlier version is all
 // container (an earlier development version's stamp is passed over); `intact` is false for a

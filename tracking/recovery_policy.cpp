@@ -130,8 +130,11 @@ std::vector<OrderedCopy> ordered_copies(const std::filesystem::path& file, KeptC
 
 // A fingerprint of a session's text alone, whatever file holds it.
 std::uint64_t text_fingerprint(const Session& session) {
-    return session_fingerprint(
-        {.text = session.text, .encoding = session.encoding, .line_ending = session.line_ending});
+    Session text;
+    text.text = session.text;
+    text.encoding = session.encoding;
+    text.line_ending = session.line_ending;
+    return session_fingerprint(text);
 }
 
 // Appends `part` to `merged`; a session that an earlier file holds exactly as it is comes once
@@ -371,13 +374,19 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
         }
     }
     const StoreStamp stamp = stamp_with_entries(plan, workspace);
-    const std::string bytes = encode_store_file(workspace, stamp);
+    std::vector<std::size_t> left_out;
+    const std::string bytes = encode_store_file(workspace, stamp, &left_out);
     auto put = [&](const std::filesystem::path& file) {
         if (file == plan.only_if_absent && disk.exists(file)) {
             throw std::runtime_error("A recovery file that could not be read is in the way.");
         }
         disk.write(file, bytes);
     };
+    StoreOutcome outcome(plan.target);
+    outcome.entries = stamp.entries;
+    for (const std::size_t i : left_out) {
+        outcome.drafts_left_out.push_back(record_path(workspace.sessions[i]));
+    }
     try {
         put(plan.target);
     } catch (const std::runtime_error&) {
@@ -386,12 +395,9 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
         }
         // Another program holds the target: the drafts go where the next start reads them too.
         put(plan.fallback);
-        StoreOutcome beside(plan.fallback);
-        beside.entries = stamp.entries;
-        return beside;
+        outcome.written = plan.fallback;
+        return outcome;
     }
-    StoreOutcome outcome(plan.target);
-    outcome.entries = stamp.entries;
     for (const std::filesystem::path& file : plan.let_go) {
         try {
             disk.remove(file);
@@ -655,7 +661,7 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
             newest.tabs_named.insert(gone.tab);
             if (live) {
                 newest.of_tab[gone.tab] = std::max(newest.of_tab[gone.tab], gone.version);
-                newest.let_go_at[gone.tab] = std::max(newest.let_go_at[gone.tab], gone.version);
+                newest.let_go_live.insert(gone.tab);
             }
         }
         for (const Session& session : live ? file->sessions : std::vector<Session>{}) {
@@ -669,16 +675,15 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
     return newest;
 }
 
-// Whether a text stands for its tab: its tab's highest version, above any let-go there (a let-go
-// at the number a text of a store side by side shares stands for the tab as the first text there
-// would: the run that let it go may have had that very text), and the first text at that number
-// (two stores neither of which read the other may give their texts one number).
+// Whether a text stands for its tab: its tab's highest version, and the first text at that
+// number (two stores neither of which read the other may give their texts one number), of a tab
+// no store side by side let go (whatever the numbers: the run that let it go may have had that
+// very text, or a newer one).
 bool RecoveryPolicy::is_newest(const Session& session, const NewestVersions& newest,
                                const Offered& offered) {
-    const auto let_go = newest.let_go_at.find(session.tab);
     const auto first = offered.tab_text.find(session.tab);
     return session.version == newest.of_tab.at(session.tab) &&
-           (let_go == newest.let_go_at.end() || let_go->second < session.version) &&
+           !newest.let_go_live.contains(session.tab) &&
            (first == offered.tab_text.end() || first->second == session_fingerprint(session));
 }
 
@@ -719,16 +724,18 @@ void make_other_version(Session& session) {
 }
 
 // A text of a file as the file stands now: a draft the same as its file is no draft; a draft
-// grown from another version of its file than the one on disk, and a record nothing checks that
-// says it is saved but differs from its file (its flag may be what went bad), come beside the
-// file, which opens as it is, as another version. Gives that other version.
-std::optional<Session> place_at_file(Session& session, const std::optional<std::uint64_t>& now) {
+// grown from another version of its file than the one on disk (or from one a damaged stamp no
+// longer names), and a record nothing checks that says it is saved but differs from its file
+// (its flag may be what went bad), come beside the file, which opens as it is, as another
+// version. Gives that other version.
+std::optional<Session> place_at_file(Session& session, const std::optional<std::uint64_t>& now,
+                                     bool unchecked) {
     const bool as_on_disk = now && saved_bytes_fingerprint(session) == *now;
     const bool unchecked_saved = !session.draft && session.version == 0;
     session.draft = session.draft && !as_on_disk;
-    if (!now || as_on_disk ||
-        !(unchecked_saved ||
-          (session.draft && session.file_version != 0 && session.file_version != *now))) {
+    const bool other_base =
+        unchecked || (session.file_version != 0 && now && session.file_version != *now);
+    if (!now || as_on_disk || !(unchecked_saved || (session.draft && other_base))) {
         return std::nullopt;
     }
     Session other = session;
@@ -756,7 +763,8 @@ void place_at_files(Workspace& part, const File* file, const FileVersion& file_v
         }
         const std::optional<std::uint64_t> now =
             file_version ? file_version(session.path) : std::nullopt;
-        if (std::optional<Session> other = place_at_file(session, now)) {
+        if (std::optional<Session> other =
+                place_at_file(session, now, file->this_version && !file->stamp)) {
             others.push_back(std::move(*other));
         }
         if (session.draft && !path_taken_by.emplace(session.path, file).second &&

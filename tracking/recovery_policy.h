@@ -175,7 +175,8 @@ struct StoreOutcome {
     StoreOutcome(std::filesystem::path file) : written(std::move(file)) {}
     std::filesystem::path written;
     std::vector<std::filesystem::path> still_there;
-    std::vector<StoreEntry> entries; // the tabs it holds, as its stamp lists them
+    std::vector<StoreEntry> entries;          // the tabs it holds, as its stamp lists them
+    std::vector<std::string> drafts_left_out; // the paths of drafts it had no room for
 };
 
 // Writes the workspace as the plan says (an empty workspace removes the files instead, oldest
@@ -259,11 +260,11 @@ private:
         std::vector<StoreEntry> lost_drafts; // drafts it names that did not come back from it
         std::uint64_t active = 0;
     };
-    // Of each tab, the highest version among the files read, and the highest at which a file
-    // read let it go; and the texts let go.
+    // Of each tab, the highest version among the files read and whether one let it go; and the
+    // texts let go.
     struct NewestVersions {
         std::map<std::uint64_t, std::uint64_t> of_tab;
-        std::map<std::uint64_t, std::uint64_t> let_go_at;
+        std::set<std::uint64_t> let_go_live; // let go in a file not taken over
         std::set<std::uint64_t> texts_let_go;
         std::set<std::uint64_t> texts_named; // of stamped records of files not taken over, by text
         std::set<std::uint64_t> tabs_named;  // the tabs of those records, and of those let go

@@ -836,7 +836,9 @@ private:
                          .draft = !file,
                          .path = file ? path_of_tab(tab) : std::string(),
                          .identity = static_cast<std::uint64_t>(tab),
-                         .text_tab = 0});
+                         .text_tab = 0,
+                         .other_version_of = {},
+                         .file_version = 0});
         active_ = tab;
         if (file) {
             documents_[path_of_tab(tab)] = 1;
