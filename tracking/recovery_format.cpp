@@ -302,9 +302,8 @@ namespace {
 
 constexpr std::string_view store_magic("PLXSTOR3", 8);
 constexpr std::string_view store_tail_magic("PLXTAIL3", 8);
-// An earlier development version's store: read as a container no stamp vouches for.
+// An earlier development version's store: its records are read as no stamp vouches for them.
 constexpr std::string_view earlier_store_magic("PLXSTOR2", 8);
-constexpr std::string_view earlier_tail_magic("PLXTAIL2", 8);
 // At each end of a store file: its magic and the size of the stamp's copy there.
 constexpr std::size_t store_end_size = 8 + 4;
 // run, store, version, the container's size and fingerprint; then the counted lists.
@@ -537,25 +536,6 @@ StoreFile split_head_stamped(std::string_view bytes) {
     return file;
 }
 
-// A store of an earlier development version: its container between the two copies of its stamp,
-// or from the container's magic on when they do not add up.
-StoreFile split_earlier_store(std::string_view bytes) {
-    std::string_view container;
-    if (bytes.size() >= 2 * store_end_size) {
-        const std::uint64_t head = store_end_size + std::uint64_t{get_u32(bytes, 8)};
-        const std::uint64_t tail =
-            store_end_size + std::uint64_t{get_u32(bytes, bytes.size() - store_end_size)};
-        if (head + tail <= bytes.size()) {
-            container = bytes.substr(head, bytes.size() - head - tail);
-        }
-    }
-    if (!container.starts_with(container_magic)) {
-        const std::size_t at = bytes.find(container_magic);
-        container = at == std::string_view::npos ? std::string_view() : bytes.substr(at);
-    }
-    return {.container = container, .stamp = std::nullopt, .intact = true, .this_version = false};
-}
-
 } // namespace
 
 std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp,
@@ -632,10 +612,11 @@ StoreFile split_store_file(std::string_view bytes) {
     if (bytes.starts_with(store_magic) || bytes.ends_with(store_tail_magic)) {
         return split_head_stamped(bytes);
     }
-    if (bytes.starts_with(earlier_store_magic) || bytes.ends_with(earlier_tail_magic)) {
-        return split_earlier_store(bytes);
-    }
-    return {.container = bytes, .stamp = std::nullopt, .intact = true, .this_version = false};
+    const std::size_t earlier = bytes.starts_with(earlier_store_magic) ? bytes.find(container_magic)
+                                                                       : std::string_view::npos;
+    const std::string_view container =
+        earlier == std::string_view::npos ? bytes : bytes.substr(earlier);
+    return {.container = container, .stamp = std::nullopt, .intact = true, .this_version = false};
 }
 
 SalvagedWorkspace read_stamped_records(std::string_view container,

@@ -563,35 +563,6 @@ void RecoveryPolicy::parse(StartFile& file) {
     file.sessions = std::move(sessions);
 }
 
-// A draft a damaged store lost is a record of a file read here that its entry's fingerprint
-// gives: else a store killed mid-write that lets a tab go whose draft it brought back as another
-// version would hide the one intact copy of that draft.
-void RecoveryPolicy::find_lost_records() {
-    const std::vector<StartFile*> files = all_files();
-    for (StartFile* file : files) {
-        std::vector<Session> found;
-        std::erase_if(file->lost_drafts, [&](const StoreEntry& lost) {
-            for (const StartFile* other : files) {
-                for (const Session& session : other->sessions) {
-                    if (session_fingerprint(session) == lost.fingerprint) {
-                        Session same = session;
-                        same.tab = lost.tab;
-                        same.version = lost.version;
-                        same.draft = true;
-                        if (lost.other_version && !same.path.empty()) {
-                            same.other_version_of = std::exchange(same.path, {});
-                        }
-                        found.push_back(std::move(same));
-                        return true;
-                    }
-                }
-            }
-            return false;
-        });
-        file->sessions.insert(file->sessions.end(), found.begin(), found.end());
-    }
-}
-
 namespace {
 
 // Whether the store of `newer` had read and taken over the store of `older`, directly or through
@@ -893,7 +864,6 @@ std::optional<SalvagedWorkspace> RecoveryPolicy::start(const FileVersion& file_v
             parse(*file);
         }
     }
-    find_lost_records();
     take_over_older();
     SalvagedWorkspace merged = newest_of_each_tab(file_version);
     for (StartFile* file : {&tabs_, &session_, &beside_}) {

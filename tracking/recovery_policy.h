@@ -30,21 +30,15 @@
 //   start, so a start offers nothing from a file that a newer intact store it reads has taken
 //   over. The stamp also places and checks each record, names its tab and numbers its text (a
 //   text unchanged since it was read or stored keeps its number; a changed one takes the store's,
-//   one past every number the run has read), and lists the tabs let go with the last text of each
-//   stored: of each tab a start offers the version of the highest number among the files it
-//   reads, so neither file order, nor a damaged or unread file, nor a file no stamp names any
-//   more brings an older version back. A number tells which version is newer only between stores
-//   one of which took the other over; no clock decides it. A draft of a store that neither took
-//   over nor was taken over by the one holding the tab's highest number (or, at a number two such
-//   stores share, the second text of a tab, or any text of a tab the other let go) comes too, as
-//   a tab of its own, and the store that holds both takes both files over before either goes.
-// - A draft of a file names the version of the file it grew from, and takes the file's tab only
-//   while the file on disk is still that version (or cannot be read): otherwise the file opens as
-//   it is and the draft comes beside it as another version. A draft the same as its file is no
-//   draft, and a record nothing checks that says it is saved but differs from its file is one.
-// - A draft a damaged store lost comes from another file read that holds its text, under the
-//   lost draft's tab and number; a record nothing checks comes unless a record that is checked
-//   holds its text, or another store let that text go.
+//   one past every number the run has read), and lists the tabs let go with their texts known:
+//   of each tab a start offers the text of the highest number among the files it reads. A number
+//   orders two versions only where one store took the other over; no clock decides it. A draft of
+//   a store side by side with the one holding that text (or at its number, or of a tab the other
+//   let go) comes too, as a tab of its own, and the store that holds both takes both files over.
+// - A draft takes its file's tab only while the file is still the version it grew from; else the
+//   file opens as it is and the draft comes beside it. A draft the same as its file is no draft.
+// - A record nothing checks comes unless a checked record holds its text or a store let it go,
+//   and one that says it is saved but differs from its file comes as a draft.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
 //   damaged files are pruned to the newest few of their name.
 
@@ -280,7 +274,6 @@ private:
     void read_file(StartFile& file, bool container);
     void read_leftovers();
     void parse(StartFile& file);
-    void find_lost_records();
     void take_over_older();
     bool named_by_superseding_store(const StartFile& file, const Session& session);
     NewestVersions newest_versions();

@@ -952,11 +952,6 @@ private:
         if (let_go) {
             unstored_let_go_[tab] = std::max(unstored_let_go_[tab], version);
         }
-        if (unchecked_this_run_) {
-            // The tab may have come back from a record nothing checks, which names no tab: what
-            // is let go binds that text only.
-            unsure_let_go_.insert(tab);
-        }
         ever_let_go_[tab] = std::max(ever_let_go_[tab], version);
         // An older version let go (a stale store a start read once the newer ones were gone)
         // lets go only itself: the newer one the named copy holds was never offered, and until
@@ -987,15 +982,6 @@ private:
             }
         }
         tabs_at_start_ = disk_.files.contains(tabs_bin);
-        unchecked_this_run_ = unchecked_store_on_disk();
-        // Tabs read from a record no stamp checks are new tabs to the program, and a store this
-        // start could not read is taken over by no stamp of theirs: no start can tell that its
-        // drafts are of those tabs, so they come back as tabs of their own.
-        if (unchecked_store_on_disk(unread_)) {
-            for (const std::filesystem::path& file : unread_) {
-                unclaimed_.insert(store_fingerprint(disk_.files.at(file)));
-            }
-        }
         run_began_ = disk_.operations;
         locked_this_run_ = disk_.locked;
         // Only a start that may fail to read a file can offer less than a clean one: the others
@@ -1326,32 +1312,9 @@ private:
         return intact;
     }
 
-    // Whether a store file on disk (not one of `unread`) has lost every copy of its stamp, so that
-    // what a start reads of it names no tab.
-    bool unchecked_store_on_disk(const std::set<std::filesystem::path>& unread = {}) const {
-        for (const auto& [path, bytes] : disk_.files) {
-            const auto spoilt = damaged_.find(store_fingerprint(bytes));
-            if (spoilt == damaged_.end() || unread.contains(path)) {
-                continue;
-            }
-            const std::optional<StoreLayout> layout = layout_of(spoilt->second.written);
-            if (layout && !vouched(*layout, spoilt->second.written.size(), &spoilt->second)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
     // A store the previous release set aside is read again only while it reads whole.
     bool read_as_store(const std::filesystem::path& path, const std::string& bytes) const {
         return set_aside_copy(path) && !damaged_.contains(store_fingerprint(bytes));
-    }
-
-    // Whether a start reads the file as a store of this version.
-    bool read_as_store_file(const std::filesystem::path& path, const std::string& bytes) const {
-        const std::string name = path.filename().string();
-        return path == tabs_bin || path == beside_bin || read_as_store(path, bytes) ||
-               (name.starts_with(".pellix-") && path.extension() == ".tmp");
     }
 
     // The drafts of each tab a start could still read from the store files (a text stored as
@@ -1360,7 +1323,9 @@ private:
         std::map<int, std::set<int>> versions;
         for (const auto& [path, bytes] : disk_.files) {
             std::vector<Session> sessions;
-            if (read_as_store_file(path, bytes)) {
+            const std::string name = path.filename().string();
+            if (path == tabs_bin || path == beside_bin || read_as_store(path, bytes) ||
+                (name.starts_with(".pellix-") && path.extension() == ".tmp")) {
                 sessions = intact_in(bytes, false);
             } else if (path == session_bin && !disk_.files.contains(tabs_bin)) {
                 sessions = intact_in(bytes, true);
@@ -1624,7 +1589,6 @@ private:
     std::set<std::filesystem::path> named_;
     std::set<std::filesystem::path> unread_; // left alone: held, or stuck, when this run started
     bool tabs_at_start_ = false;
-    bool unchecked_this_run_ = false; // a store on disk at the start had no stamp left
     int run_began_ = 0;
     bool failed_store_ = false;
     bool locked_this_run_ = false;
