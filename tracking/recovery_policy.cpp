@@ -635,6 +635,9 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
                 newest.let_go_live.insert(gone.tab);
             }
         }
+        for (const StoreEntry& lost : live ? file->lost_drafts : std::vector<StoreEntry>{}) {
+            newest.texts_lost.insert(lost.fingerprint);
+        }
         for (const Session& session : live ? file->sessions : std::vector<Session>{}) {
             newest.of_tab[session.tab] = std::max(newest.of_tab[session.tab], session.version);
             if (session.version != 0) {
@@ -770,7 +773,10 @@ SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const New
         const bool let_go_elsewhere =
             newest.texts_let_go.contains(fingerprint) &&
             derived_from_text(fingerprint, [&](std::uint64_t tab) { return tab == session.tab; });
-        if ((!stands && (!session.draft || named_by_superseding_store(file, session))) ||
+        // A draft a newer store names but lost (cut short) comes from here, as another version.
+        const bool answered =
+            named_by_superseding_store(file, session) && !newest.texts_lost.contains(fingerprint);
+        if ((!stands && (!session.draft || answered)) ||
             (session.version == 0 && newest.texts_named.contains(text_fingerprint(session))) ||
             let_go_elsewhere) {
             continue;

@@ -262,6 +262,7 @@ private:
         std::set<std::uint64_t> texts_let_go;
         std::set<std::uint64_t> texts_named; // of stamped records of files not taken over, by text
         std::set<std::uint64_t> tabs_named;  // the tabs of those records, and of those let go
+        std::set<std::uint64_t> texts_lost;  // of drafts whose records went bad
     };
     // The first text offered of each tab, and the file whose drafts took each file's tab.
     struct Offered {
