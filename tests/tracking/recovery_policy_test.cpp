@@ -203,14 +203,13 @@ Session draft(const std::u16string& text) {
 // one; another program changes a tab's file, or deletes or renames it; a file that is no store
 // (a document's temporary file among them) is put in the folder; a tab is saved under a new name;
 // the user opens a file that a tab of an earlier run had and no tab has now; the program dies
-// and the previous release starts; the recovery folder's disk fills (the documents' stays free),
-// and has room again. The argument chooses the tab.
+// and the previous release starts. The argument chooses the tab.
 // clang-format off
 #define RECOVERY_STEPS(X) X(start_yes) X(start_no) X(type) X(edit) X(save) X(close) X(store)      \
     X(written) X(hold_tabs) X(release_tabs) X(hold_beside) X(release_beside) X(hold_session)     \
     X(release_session) X(damage) X(delete_copy) X(tab_limit) X(fail_next) X(fail_second)         \
     X(lock_folder) X(unlock_folder) X(old_session) X(quit) X(lose_next) X(cut) X(switch_tab)   \
-    X(outside) X(odd_file) X(save_as) X(reopen) X(old_release) X(fill_folder) X(free_folder)
+    X(outside) X(odd_file) X(save_as) X(reopen) X(old_release)
 // clang-format on
 #define STEP_ENUMERATOR(step) step,
 #define STEP_NAME(step) #step,
@@ -534,11 +533,6 @@ public:
         case Step::unlock_folder:
             disk_.locked = move.step == Step::lock_folder;
             locked_this_run_ = locked_this_run_ || disk_.locked;
-            break;
-        case Step::fill_folder:
-        case Step::free_folder:
-            disk_.full = move.step == Step::fill_folder;
-            locked_this_run_ = locked_this_run_ || disk_.full;
             break;
         case Step::old_session:
             old_session();
@@ -986,7 +980,7 @@ private:
         }
         tabs_at_start_ = disk_.files.contains(tabs_bin);
         run_began_ = disk_.operations;
-        locked_this_run_ = disk_.locked || disk_.full;
+        locked_this_run_ = disk_.locked;
         // Only a start that may fail to read a file can offer less than a clean one: the others
         // need no second start to compare with.
         const bool may_fail = disk_.locked || !disk_.held.empty() ||
