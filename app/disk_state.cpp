@@ -18,6 +18,7 @@
 #include "core/limits.h"
 #include "core/window_work.h"
 #include "editor/source_interface.h"
+#include "tracking/recovery_format.h"
 
 namespace pellix {
 
@@ -235,6 +236,11 @@ void apply_directory_changes(bool poll_all) {
     }
 }
 
+void take_disk_bytes(DocumentTab& tab, std::string bytes) {
+    tab.disk_version = store_fingerprint(bytes);
+    tab.disk_bytes = std::move(bytes);
+}
+
 namespace {
 
 // Puts the re-read document into the active tab as the same file read again: the selection
@@ -252,7 +258,7 @@ void install_reloaded(DocumentTab& tab, const Document& document, std::string by
     take_editor_text(tab, document.text);
     tab.encoding = static_cast<std::uint32_t>(document.encoding);
     tab.line_ending = static_cast<std::uint32_t>(document.line_ending);
-    tab.disk_bytes = std::move(bytes);
+    take_disk_bytes(tab, std::move(bytes));
     tab.recovered_draft = false;
     tab.disk_check_pending = false;
     refresh_disk_stamp();

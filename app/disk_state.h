@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 #include "app/main_window_state.h"
 
@@ -27,6 +28,9 @@ bool same_stamp(const DiskStamp& a, const DiskStamp& b);
 // The stamp a tab keeps, and storing one into it.
 DiskStamp stored_stamp(const DocumentTab& tab);
 void store_stamp(DocumentTab& tab, const DiskStamp& stamp);
+
+// The bytes the tab's file held when the tab last read or wrote it, with their fingerprint.
+void take_disk_bytes(DocumentTab& tab, std::string bytes);
 
 // Set while the outside-change question is on screen, so that the check does not run again.
 extern bool disk_prompt_open;

@@ -538,10 +538,11 @@ namespace {
 // An untitled tab that holds another version of a file's draft is named for that file, on its
 // tab and in the title alike, so that the user can tell the two versions apart.
 std::optional<std::wstring> other_version_label(const DocumentTab& tab) {
-    if (!tab.path.empty() || tab.other_version_of.empty()) {
+    if (!tab.path.empty() || !tab.other_version_of) {
         return std::nullopt;
     }
-    return tab.other_version_of + L" (other version)";
+    const std::filesystem::path& of = *tab.other_version_of;
+    return (of.empty() ? std::wstring(L"Untitled") : of.filename().wstring()) + L" (other version)";
 }
 
 } // namespace

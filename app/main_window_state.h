@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -164,6 +165,9 @@ struct DocumentTab {
     std::uint32_t line_ending = 1;
     std::filesystem::path path;
     std::string disk_bytes;
+    // A fingerprint of `disk_bytes` (of the file a restored draft grew from, when it has none):
+    // the version of its file the tab's draft grew from, which the recovery store names.
+    std::uint64_t disk_version = 0;
     FILETIME disk_write_time{};
     std::uint64_t disk_size = 0;
     bool disk_exists = false;
@@ -180,8 +184,9 @@ struct DocumentTab {
     // until then.
     std::uint64_t recovery_tab = 0;
     // Set by a restore on an untitled tab holding another version of a tab (a draft of a store
-    // written beside the one its tab came from): the name of that tab, which titles this one.
-    std::wstring other_version_of;
+    // written beside the one its tab came from, or grown from another version of its file): the
+    // file of that tab (empty for an untitled one), which names this one.
+    std::optional<std::filesystem::path> other_version_of;
     std::uint32_t watch_state = 0;
     std::uint32_t shown_watch_state = 0;
     std::vector<LineMark> watch_line_marks;

@@ -1,3 +1,4 @@
+#include "app/disk_state.h"
 #include "app/open_files.h"
 
 #include <windows.h>
@@ -329,7 +330,7 @@ void fill_tab_with_file(DocumentTab& tab, const std::filesystem::path& path, std
     tab.encoding = static_cast<std::uint32_t>(document.encoding);
     tab.line_ending = static_cast<std::uint32_t>(document.line_ending);
     tab.path = path;
-    tab.disk_bytes = std::move(bytes);
+    take_disk_bytes(tab, std::move(bytes));
     tab.recovered_draft = false;
     tab.disk_check_pending = false;
     tab.view = static_cast<std::uint32_t>(view);

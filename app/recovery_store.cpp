@@ -86,11 +86,6 @@ std::filesystem::path recovery_folder() {
     return std::filesystem::path(folder.get()) / L"Pellix" / L"Native";
 }
 
-bool has_byte_order_mark(const std::string& bytes) {
-    return bytes.starts_with("\xEF\xBB\xBF") || bytes.starts_with("\xFF\xFE") ||
-           bytes.starts_with("\xFE\xFF");
-}
-
 // Only a file that is there and whose status could be read; anything else counts as gone.
 bool file_present(const std::filesystem::path& path) {
     std::error_code error;
@@ -131,10 +126,6 @@ KeptFile read_kept_file(const std::filesystem::path& path, Encoding kept) {
     std::string bytes = read_file_bytes(path, document_limit);
     Document document = decode_document_bytes(bytes, kept_file_decoding(bytes, kept));
     return {std::move(bytes), std::move(document)};
-}
-
-Document decode_kept_file(const std::filesystem::path& path, Encoding kept) {
-    return read_kept_file(path, kept).document;
 }
 
 void append_note(std::wstring& text, const std::wstring& note) {
@@ -217,11 +208,6 @@ UtcTime utc_now() {
             .second = now.wSecond};
 }
 
-// A store that could not be handed over or written is tried again without waiting for an edit.
-void store_again_later() {
-    arm_recovery_store();
-}
-
 // ---- Storing ----------------------------------------------------------------------------------
 
 // A tab whose edits the user discarded at close is kept as its saved file, read again from disk.
@@ -233,7 +219,7 @@ std::optional<SessionSnapshot> saved_file_session(const DocumentTab& tab) {
     const auto kept = static_cast<Encoding>(tab.encoding);
     try {
         return window_work([path = tab.path, kept] {
-            const Document document = decode_kept_file(path, kept);
+            const Document document = read_kept_file(path, kept).document;
             SessionSnapshot session;
             session.text.assign(document.text);
             session.encoding = document.encoding;
@@ -260,6 +246,9 @@ std::optional<SessionSnapshot> editor_session(const DocumentTab& tab) {
         .line_ending = static_cast<LineEnding>(tab.line_ending),
         .path = {},
         .draft = modified,
+        .tab = 0,
+        .file_version = 0,
+        .other_version_of = {},
     };
 }
 
@@ -276,6 +265,10 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
         }
         session->path = utf8_path(tab.path);
         session->tab = recovery_tab_of(tab);
+        session->file_version = tab.disk_version;
+        if (tab.path.empty() && tab.other_version_of) {
+            session->other_version_of = utf8_path(*tab.other_version_of);
+        }
         if (i == active) {
             snapshot.active = snapshot.sessions.size();
         }
@@ -285,6 +278,15 @@ WorkspaceSnapshot snapshot_of_tabs(bool final) {
 }
 
 // ---- Restoring --------------------------------------------------------------------------------
+
+// The fingerprint of a tab's file as it is now; nothing when it is gone or cannot be read.
+std::optional<std::uint64_t> file_version_now(const std::string& path) {
+    try {
+        return store_fingerprint(read_file_bytes(path_of(path), document_limit));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
 
 bool holds_drafts(const Workspace& workspace) {
     return std::any_of(workspace.sessions.begin(), workspace.sessions.end(),
@@ -344,16 +346,6 @@ void show_if_current(const DocumentTab& tab) {
     }
 }
 
-// The name a tab holding another version of a tab goes by: that tab's file name, or "Untitled"
-// for an untitled one; empty for any other session.
-std::wstring other_version_name(const Session& session) {
-    if (!session.other_version_of) {
-        return {};
-    }
-    const std::filesystem::path of = path_of(*session.other_version_of);
-    return of.empty() ? std::wstring(L"Untitled") : of.filename().wstring();
-}
-
 // The draft's own text in a tab, modified. False when the tab already held a different draft of
 // this restore, which is then no longer shown anywhere. `last_tab` becomes the tab's identifier.
 bool restore_into_tab(const Session& session, const std::filesystem::path& path,
@@ -377,10 +369,12 @@ bool restore_into_tab(const Session& session, const std::filesystem::path& path,
     tab->encoding = static_cast<std::uint32_t>(session.encoding);
     tab->line_ending = static_cast<std::uint32_t>(session.line_ending);
     tab->disk_bytes.clear();
+    tab->disk_version = session.file_version;
     tab->disk_check_pending = false;
     SendMessageW(tab->editor, EM_SETMODIFY, TRUE, 0);
     tab->recovered_draft = true;
-    tab->other_version_of = other_version_name(session);
+    tab->other_version_of =
+        session.other_version_of ? std::optional(path_of(*session.other_version_of)) : std::nullopt;
     refresh_disk_stamp_of(*tab);
     show_if_current(*tab);
     tab->recovery_tab = session.tab;
@@ -428,7 +422,9 @@ bool restore_one(const Session& session, bool drafts, std::uint64_t& last_tab) {
         return restore_into_tab(session, path, last_tab);
     }
     if (path.empty() || !file_present(path)) {
-        return true;
+        // A saved tab whose file went is owed the text it was saved with: nowhere else holds it.
+        return session.draft || path.empty() || session.text_left_out ||
+               restore_into_tab(session, path, last_tab);
     }
     if (session.draft) {
         const OpenedBehind opened = open_behind(path);
@@ -556,7 +552,9 @@ void withdraw_progress_notice() noexcept {
 }
 
 std::int32_t kept_file_decoding(const std::string& bytes, Encoding kept) {
-    return has_byte_order_mark(bytes) ? 0 : static_cast<std::int32_t>(kept);
+    const bool byte_order_mark = bytes.starts_with("\xEF\xBB\xBF") ||
+                                 bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF");
+    return byte_order_mark ? 0 : static_cast<std::int32_t>(kept);
 }
 
 void store_session(bool final, bool now) {
@@ -581,7 +579,7 @@ void store_session(bool final, bool now) {
     } catch (const std::exception&) {
         set_status(recovery_unavailable_text);
         if (!final) {
-            store_again_later();
+            arm_recovery_store();
         }
     }
 }
@@ -605,23 +603,27 @@ void take_recovery_writer_result() {
     // Every write that finished since the last poll tells the decisions what it left on disk.
     for (std::optional<SessionWriter::Result> next = result; next; next = writer->take_result()) {
         if (next->error.empty() && decisions) {
-            StoreOutcome outcome(next->written);
-            outcome.still_there = next->still_there;
-            outcome.entries = next->entries;
-            decisions->store_written(next->plan, outcome);
+            decisions->store_written(next->plan, next->outcome);
         }
         result = std::move(next);
     }
     if (result->sequence != last_requested_sequence) {
         return;
     }
-    set_status(result->error.empty() ? L"" : recovery_unavailable_text);
+    // The drafts a store had no room for are named, each as its tab is.
+    std::wstring state = result->error.empty() ? L"" : recovery_unavailable_text;
+    for (const std::string& left_out : result->outcome.drafts_left_out) {
+        const std::filesystem::path path = path_of(left_out);
+        state += (state.empty() ? std::wstring(drafts_left_out_text) : L", ") +
+                 (path.empty() ? std::wstring(L"Untitled") : path.filename().wstring());
+    }
+    set_status(state.c_str());
     // A store that failed, or that went beside "tabs.bin" because another program held it, is
     // tried again, so that the stores go back to their place once it is free.
     const bool went_beside =
-        !result->plan.fallback.empty() && result->written == result->plan.fallback;
+        !result->plan.fallback.empty() && result->outcome.written == result->plan.fallback;
     if (!result->error.empty() || went_beside) {
-        store_again_later();
+        arm_recovery_store();
     }
 }
 
@@ -650,15 +652,17 @@ bool restore_session() {
         if (!decided.anything_to_read()) {
             return false;
         }
-        const std::optional<SalvagedWorkspace> read = window_work([&] { return decided.start(); });
+        const std::optional<SalvagedWorkspace> read =
+            window_work([&] { return decided.start(file_version_now); });
         if (!read) {
             return false;
         }
         // What the restore could not bring back, and a damaged file, are kept before any store
-        // may replace the files read, also when the rebuild fails.
-        const bool drafts = restore_drafts(read->workspace);
+        // may replace the files read, also when the question or the rebuild fails.
+        bool drafts = false;
         bool rebuilt = false;
         try {
+            drafts = restore_drafts(read->workspace);
             rebuilt = rebuild_tabs(read->workspace, drafts);
         } catch (const std::exception&) {
             window_work([&] { decided.restored(false, utc_now()); });

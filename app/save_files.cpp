@@ -1,3 +1,4 @@
+#include "app/disk_state.h"
 #include "app/save_files.h"
 
 #include <array>
@@ -76,7 +77,7 @@ bool write_and_adopt(bool save_as, const Document* format, Document& request,
     tab.encoding = static_cast<std::uint32_t>(request.encoding);
     tab.line_ending = static_cast<std::uint32_t>(request.line_ending);
     tab.path = destination;
-    tab.disk_bytes = std::move(written);
+    take_disk_bytes(tab, std::move(written));
     SendMessageW(tab.editor, EM_SETMODIFY, FALSE, 0);
     tab.recovered_draft = false;
     tab.disk_check_pending = false;

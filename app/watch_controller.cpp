@@ -1,3 +1,4 @@
+#include "app/disk_state.h"
 #include "app/watch_controller.h"
 
 #include <algorithm>
@@ -286,7 +287,7 @@ bool apply_update(DocumentTab& tab, WatchResult& result) {
 }
 
 void take_disk_state(DocumentTab& tab, WatchResult& result) {
-    tab.disk_bytes = std::move(result.bytes);
+    take_disk_bytes(tab, std::move(result.bytes));
     tab.changed_on_disk = false;
     tab.disk_exists = true;
     tab.recovered_draft = false;

@@ -37,10 +37,6 @@ std::uint32_t get_u32(std::string_view bytes, std::size_t offset) {
     return value;
 }
 
-std::uint8_t get_u8(std::string_view bytes, std::size_t offset) {
-    return static_cast<std::uint8_t>(bytes[offset]);
-}
-
 // FNV-1a, 64-bit.
 constexpr std::uint64_t fnv_basis = 0xCBF29CE484222325;
 
@@ -99,11 +95,14 @@ void check_session(const Session& session, const TextFacts& facts) {
     utf8_to_utf16(session.path);
 }
 
-// Validates one session and appends its length-prefixed record to the container.
-void append_record(std::string& out, const Session& session, const TextFacts& facts) {
+// Validates one session and appends its length-prefixed record to the container; a text left
+// out is written empty.
+void append_record(std::string& out, const Session& session, const TextFacts& facts,
+                   bool text_left_out) {
     check_session(session, facts);
-    const std::string text = utf16_to_utf8(session.text);
-    const std::uint64_t record_size = record_header_size + session.path.size() + text.size();
+    const std::string text = text_left_out ? std::string() : utf16_to_utf8(session.text);
+    const std::string& path = record_path(session);
+    const std::uint64_t record_size = record_header_size + path.size() + text.size();
     if (out.size() + record_size > container_records_limit) {
         fail("Tab recovery exceeds the 256 MiB limit.");
     }
@@ -112,25 +111,27 @@ void append_record(std::string& out, const Session& session, const TextFacts& fa
     out.push_back(static_cast<char>(session.encoding));
     out.push_back(static_cast<char>(session.line_ending));
     out.push_back(session.draft ? 1 : 0);
-    put_u32(out, static_cast<std::uint32_t>(session.path.size()));
+    put_u32(out, static_cast<std::uint32_t>(path.size()));
     put_u32(out, static_cast<std::uint32_t>(text.size()));
-    out.append(session.path);
+    out.append(path);
     out.append(text);
 }
 
-} // namespace
+std::uint64_t record_bytes(const Session& session, const TextFacts& facts) {
+    return 4 + record_header_size + record_path(session).size() + facts.utf8_size;
+}
 
-std::string encode_tab_recovery(const Workspace& workspace) {
+// The container of the sessions, the texts marked in `left_out` written empty.
+std::string encode_container(const Workspace& workspace, const std::vector<TextFacts>& facts,
+                             const std::vector<bool>& left_out) {
     if (workspace.sessions.size() > recovery_max_tabs ||
         workspace.active >= workspace.sessions.size()) {
         fail("Invalid tab session.");
     }
-    std::vector<TextFacts> facts;
-    facts.reserve(workspace.sessions.size());
     std::uint64_t size = container_header_size;
-    for (const Session& session : workspace.sessions) {
-        facts.push_back(text_facts(session.text));
-        size += 4 + record_header_size + session.path.size() + facts.back().utf8_size;
+    for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
+        size += left_out[i] ? 4 + record_header_size + record_path(workspace.sessions[i]).size()
+                            : record_bytes(workspace.sessions[i], facts[i]);
     }
     std::string out;
     out.reserve(std::min(size, recovery_container_limit));
@@ -138,9 +139,30 @@ std::string encode_tab_recovery(const Workspace& workspace) {
     put_u32(out, static_cast<std::uint32_t>(workspace.sessions.size()));
     put_u32(out, static_cast<std::uint32_t>(workspace.active));
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
-        append_record(out, workspace.sessions[i], facts[i]);
+        append_record(out, workspace.sessions[i], facts[i], left_out[i]);
     }
     return out;
+}
+
+std::vector<TextFacts> facts_of(const Workspace& workspace) {
+    std::vector<TextFacts> facts;
+    facts.reserve(workspace.sessions.size());
+    for (const Session& session : workspace.sessions) {
+        facts.push_back(text_facts(session.text));
+    }
+    return facts;
+}
+
+} // namespace
+
+std::string encode_tab_recovery(const Workspace& workspace) {
+    return encode_container(workspace, facts_of(workspace),
+                            std::vector<bool>(workspace.sessions.size()));
+}
+
+const std::string& record_path(const Session& session) {
+    return session.path.empty() && session.other_version_of ? *session.other_version_of
+                                                            : session.path;
 }
 
 namespace {
@@ -166,26 +188,6 @@ std::string_view next_entry(std::string_view bytes, std::size_t& offset) {
     const std::string_view entry = bytes.substr(offset, length);
     offset += length;
     return entry;
-}
-
-// Reads the container into `workspace` record by record; throws at the first fault with its
-// sentence.
-void read_container(std::string_view bytes, Workspace& workspace) {
-    check_container_magic(bytes);
-    const std::uint32_t count = get_u32(bytes, 8);
-    const std::uint32_t active = get_u32(bytes, 12);
-    if (count == 0 || count > recovery_max_tabs || active >= count) {
-        fail("Invalid tab recovery index/count.");
-    }
-    workspace.active = active;
-    workspace.sessions.reserve(count);
-    std::size_t offset = container_header_size;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        workspace.sessions.push_back(read_recovery_record(next_entry(bytes, offset)));
-    }
-    if (offset != bytes.size()) {
-        fail("Unexpected data after tab recovery.");
-    }
 }
 
 // Every record checks itself and says its own length, so neither the header's count nor one
@@ -221,8 +223,21 @@ Workspace intact_records(std::string_view bytes) {
 } // namespace
 
 Workspace read_tab_recovery(std::string_view bytes) {
-    Workspace workspace;
-    read_container(bytes, workspace);
+    check_container_magic(bytes);
+    const std::uint32_t count = get_u32(bytes, 8);
+    const std::uint32_t active = get_u32(bytes, 12);
+    if (count == 0 || count > recovery_max_tabs || active >= count) {
+        fail("Invalid tab recovery index/count.");
+    }
+    Workspace workspace{.sessions = {}, .active = active};
+    workspace.sessions.reserve(count);
+    std::size_t offset = container_header_size;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        workspace.sessions.push_back(read_recovery_record(next_entry(bytes, offset)));
+    }
+    if (offset != bytes.size()) {
+        fail("Unexpected data after tab recovery.");
+    }
     return workspace;
 }
 
@@ -242,359 +257,14 @@ SalvagedWorkspace salvage_tab_recovery(std::string_view bytes) {
     return salvaged;
 }
 
-namespace {
-
-constexpr std::string_view stamp_magic("PLXSTMP1", 8);
-// run, store and the first count; then the lists; then the size and the magic.
-constexpr std::size_t stamp_head_size = 8 + 8 + 4;
-constexpr std::size_t stamp_tail_size = 4 + 8;
-constexpr std::size_t stamp_reach_size = 8 + 8;
-
-void put_u64(std::string& out, std::uint64_t value) {
-    put_u32(out, static_cast<std::uint32_t>(value & 0xFFFFFFFF));
-    put_u32(out, static_cast<std::uint32_t>(value >> 32));
-}
-
-std::uint64_t get_u64(std::string_view bytes, std::size_t offset) {
-    return get_u32(bytes, offset) | (static_cast<std::uint64_t>(get_u32(bytes, offset + 4)) << 32);
-}
-
-// The stamp whose bytes (without the size and the magic) are `bytes`; nothing when they do not
-// add up.
-std::optional<StoreStamp> parse_stamp(std::string_view bytes) {
-    if (bytes.size() < stamp_head_size) {
-        return std::nullopt;
-    }
-    StoreStamp stamp{.run = get_u64(bytes, 0),
-                     .store = get_u64(bytes, 8),
-                     .replaces = {},
-                     .taken_over = {},
-                     .order = 0,
-                     .entries = {}};
-    const std::uint32_t fingerprints = get_u32(bytes, 16);
-    std::size_t offset = stamp_head_size;
-    if (fingerprints > store_stamp_list_limit || bytes.size() - offset < 8 * fingerprints + 4) {
-        return std::nullopt;
-    }
-    for (std::uint32_t i = 0; i < fingerprints; ++i, offset += 8) {
-        stamp.replaces.push_back(get_u64(bytes, offset));
-    }
-    const std::uint32_t reaches = get_u32(bytes, offset);
-    offset += 4;
-    if (reaches > store_stamp_list_limit || bytes.size() - offset != stamp_reach_size * reaches) {
-        return std::nullopt;
-    }
-    for (std::uint32_t i = 0; i < reaches; ++i, offset += stamp_reach_size) {
-        stamp.taken_over.push_back(
-            {.run = get_u64(bytes, offset), .store = get_u64(bytes, offset + 8)});
-    }
-    return stamp;
-}
-
-} // namespace
-
-std::string encode_store_stamp(const StoreStamp& stamp) {
-    if (stamp.replaces.size() > store_stamp_list_limit ||
-        stamp.taken_over.size() > store_stamp_list_limit) {
-        fail("Invalid tab session.");
-    }
-    std::string out;
-    put_u64(out, stamp.run);
-    put_u64(out, stamp.store);
-    put_u32(out, static_cast<std::uint32_t>(stamp.replaces.size()));
-    for (const std::uint64_t fingerprint : stamp.replaces) {
-        put_u64(out, fingerprint);
-    }
-    put_u32(out, static_cast<std::uint32_t>(stamp.taken_over.size()));
-    for (const StoreReach& reach : stamp.taken_over) {
-        put_u64(out, reach.run);
-        put_u64(out, reach.store);
-    }
-    put_u32(out, static_cast<std::uint32_t>(out.size() + stamp_tail_size));
-    out.append(stamp_magic);
-    return out;
-}
-
-namespace {
-
-constexpr std::string_view store_magic("PLXSTOR2", 8);
-constexpr std::string_view store_tail_magic("PLXTAIL2", 8);
-constexpr std::size_t store_tail_size = 4 + 8;
-constexpr std::size_t store_head_size = 8 + 4;
-constexpr std::size_t entry_size = 8 + 8 + 8;
-// The bytes after the v1 stamp's lists: order, container size and fingerprint, the entry count.
-constexpr std::size_t stamp_more_size = 8 + 8 + 8 + 4;
-// An entry's order counts stores (an earlier version's, a clock's milliseconds), far below these
-// bits; a store of an earlier version set neither.
-constexpr std::uint64_t entry_draft_known = std::uint64_t{1} << 63;
-constexpr std::uint64_t entry_is_draft = std::uint64_t{1} << 62;
-
-std::uint64_t entry_order_bits(const StoreEntry& entry) {
-    if (!entry.draft || entry.order >= entry_is_draft) {
-        return entry.order;
-    }
-    return entry.order | entry_draft_known | (*entry.draft ? entry_is_draft : 0);
-}
-
-StoreEntry entry_of_bits(std::uint64_t tab, std::uint64_t order, std::uint64_t fingerprint) {
-    StoreEntry entry{.tab = tab, .order = order, .fingerprint = fingerprint, .draft = {}};
-    if ((order & entry_draft_known) != 0) {
-        entry.draft = (order & entry_is_draft) != 0;
-        entry.order = order & (entry_is_draft - 1);
-    }
-    return entry;
-}
-
-// The stamp of this version's header; nothing when its bytes do not add up. `container` gets the
-// size and fingerprint the stamp gives its container.
-std::optional<StoreStamp> parse_head_stamp(std::string_view bytes, std::uint64_t& size,
-                                           std::uint64_t& fingerprint) {
-    if (bytes.size() < 8 || fnv_step(fnv_basis, bytes.substr(0, bytes.size() - 8)) !=
-                                get_u64(bytes, bytes.size() - 8)) {
-        return std::nullopt;
-    }
-    bytes.remove_suffix(8);
-    // The v1 part: run, store and the two lists, up to the order.
-    if (bytes.size() < stamp_head_size) {
-        return std::nullopt;
-    }
-    const std::uint32_t fingerprints = get_u32(bytes, 16);
-    if (fingerprints > store_stamp_list_limit) {
-        return std::nullopt;
-    }
-    std::size_t offset = stamp_head_size + 8 * fingerprints;
-    if (bytes.size() < offset + 4) {
-        return std::nullopt;
-    }
-    const std::uint32_t reaches = get_u32(bytes, offset);
-    if (reaches > store_stamp_list_limit) {
-        return std::nullopt;
-    }
-    offset += 4 + stamp_reach_size * reaches;
-    if (bytes.size() < offset + stamp_more_size) {
-        return std::nullopt;
-    }
-    std::optional<StoreStamp> stamp = parse_stamp(bytes.substr(0, offset));
-    if (!stamp) {
-        return std::nullopt;
-    }
-    stamp->order = get_u64(bytes, offset);
-    size = get_u64(bytes, offset + 8);
-    fingerprint = get_u64(bytes, offset + 16);
-    const std::uint32_t entries = get_u32(bytes, offset + 24);
-    offset += stamp_more_size;
-    if (entries > recovery_max_tabs + store_gone_limit ||
-        bytes.size() - offset != entry_size * entries) {
-        return std::nullopt;
-    }
-    for (std::uint32_t i = 0; i < entries; ++i, offset += entry_size) {
-        stamp->entries.push_back(entry_of_bits(get_u64(bytes, offset), get_u64(bytes, offset + 8),
-                                               get_u64(bytes, offset + 16)));
-    }
-    return stamp;
-}
-
-// The stamp of `size` bytes at `at` when it checks out, with the size and fingerprint it gives
-// the container it stamps.
-struct FoundStamp {
-    StoreStamp stamp;
-    std::size_t size = 0;
-    std::uint64_t container_size = 0;
-    std::uint64_t container_fingerprint = 0;
-};
-std::optional<FoundStamp> stamp_at(std::string_view bytes, std::size_t at, std::size_t size) {
-    if (at > bytes.size() || size > bytes.size() - at) {
-        return std::nullopt;
-    }
-    FoundStamp found;
-    found.size = size;
-    std::optional<StoreStamp> stamp =
-        parse_head_stamp(bytes.substr(at, size), found.container_size, found.container_fingerprint);
-    if (!stamp) {
-        return std::nullopt;
-    }
-    found.stamp = std::move(*stamp);
-    return found;
-}
-
-// A stamp both of whose copies went bad, each in other bytes: where the copies differ, the
-// choice of bytes that checks out. Each size is tried that either copy gives, or the container's
-// place; no choice is made among more differences than a few spoilt bytes make.
-std::optional<FoundStamp> stamp_of_both_copies(std::string_view bytes, std::size_t container_at) {
-    constexpr std::size_t most_differences = 8;
-    if (bytes.size() < store_head_size + store_tail_size) {
-        return std::nullopt;
-    }
-    std::vector<std::size_t> sizes{get_u32(bytes, 8),
-                                   get_u32(bytes, bytes.size() - store_tail_size)};
-    if (container_at != std::string_view::npos) {
-        sizes.push_back(container_at - store_head_size);
-    }
-    for (const std::size_t size : sizes) {
-        if (size > (bytes.size() - store_head_size - store_tail_size) / 2) {
-            continue;
-        }
-        const std::size_t tail_at = bytes.size() - store_tail_size - size;
-        const std::string_view head = bytes.substr(store_head_size, size);
-        const std::string_view tail = bytes.substr(tail_at, size);
-        std::vector<std::size_t> differ;
-        for (std::size_t i = 0; i < size && differ.size() <= most_differences; ++i) {
-            if (head[i] != tail[i]) {
-                differ.push_back(i);
-            }
-        }
-        if (differ.size() > most_differences) {
-            continue;
-        }
-        std::string choice(head);
-        for (std::size_t mask = 0; mask < (std::size_t{1} << differ.size()); ++mask) {
-            for (std::size_t k = 0; k < differ.size(); ++k) {
-                choice[differ[k]] = ((mask >> k) & 1) != 0 ? tail[differ[k]] : head[differ[k]];
-            }
-            if (std::optional<FoundStamp> found = stamp_at(choice, 0, size)) {
-                return found;
-            }
-        }
-    }
-    return std::nullopt;
-}
-
-// The stamp heads the file and a copy of it ends the file, so that one damaged byte, or a file
-// cut short, still leaves a copy that names every record.
-StoreFile split_head_stamped(std::string_view bytes) {
-    StoreFile file{.container = {}, .stamp = std::nullopt, .intact = false, .this_version = true};
-    if (bytes.size() < store_head_size) {
-        return file;
-    }
-    const std::size_t head_size = get_u32(bytes, 8);
-    std::optional<FoundStamp> found = stamp_at(bytes, store_head_size, head_size);
-    const bool head_whole = found.has_value();
-    std::size_t tail_size = 0;
-    if (bytes.size() >= store_head_size + store_tail_size &&
-        bytes.substr(bytes.size() - store_tail_magic.size()) == store_tail_magic) {
-        tail_size = get_u32(bytes, bytes.size() - store_tail_size);
-        if (tail_size <= bytes.size() - store_tail_size) {
-            if (!found) {
-                found = stamp_at(bytes, bytes.size() - store_tail_size - tail_size, tail_size);
-            }
-        } else {
-            tail_size = 0;
-        }
-    }
-    if (!found) {
-        found = stamp_of_both_copies(bytes, bytes.find(container_magic, store_head_size));
-    }
-    // Both copies of the stamp have one size, so a stamp that checks out places the container
-    // whatever damage its own magic took; without one, only that magic can.
-    std::size_t container_at = bytes.find(container_magic, store_head_size);
-    if (found) {
-        container_at = store_head_size + found->size;
-    }
-    container_at = std::min(container_at, bytes.size());
-    std::string_view rest = bytes.substr(container_at);
-    if (found) {
-        file.stamp = found->stamp;
-        rest = rest.substr(0, std::min<std::uint64_t>(rest.size(), found->container_size));
-        const std::size_t after = container_at + rest.size();
-        file.intact = bytes.starts_with(store_magic) && head_whole && tail_size == head_size &&
-                      rest.size() == found->container_size &&
-                      after + tail_size + store_tail_size == bytes.size() &&
-                      bytes.substr(after, tail_size) == bytes.substr(store_head_size, head_size) &&
-                      found->container_fingerprint == store_fingerprint(rest);
-    }
-    file.container = rest;
-    return file;
-}
-
-} // namespace
-
-std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp) {
-    if (stamp.entries.size() > recovery_max_tabs + store_gone_limit) {
-        fail("Invalid tab session.");
-    }
-    const std::string container = encode_tab_recovery(workspace);
-    std::string head = encode_store_stamp(stamp);
-    head.resize(head.size() - stamp_tail_size);
-    put_u64(head, stamp.order);
-    put_u64(head, container.size());
-    put_u64(head, store_fingerprint(container));
-    put_u32(head, static_cast<std::uint32_t>(stamp.entries.size()));
-    for (const StoreEntry& entry : stamp.entries) {
-        put_u64(head, entry.tab);
-        put_u64(head, entry_order_bits(entry));
-        put_u64(head, entry.fingerprint);
-    }
-    put_u64(head, fnv_step(fnv_basis, head));
-    std::string out;
-    out.reserve(store_head_size + 2 * head.size() + container.size() + store_tail_size);
-    out.append(store_magic);
-    put_u32(out, static_cast<std::uint32_t>(head.size()));
-    out.append(head);
-    out.append(container);
-    out.append(head);
-    put_u32(out, static_cast<std::uint32_t>(head.size()));
-    out.append(store_tail_magic);
-    return out;
-}
-
-std::uint64_t session_fingerprint(const Session& session) {
-    std::string head;
-    head.push_back(static_cast<char>(session.encoding));
-    head.push_back(static_cast<char>(session.line_ending));
-    put_u64(head, session.path.size());
-    std::uint64_t hash = fnv_step(fnv_basis, head);
-    hash = fnv_step(hash, session.path);
-    for (const char16_t unit : session.text) {
-        hash = fnv_byte(fnv_byte(hash, unit & 0xFF), unit >> 8);
-    }
-    return hash == 0 ? 1 : hash; // 0 marks a tab let go
-}
-
-StoreFile split_store_file(std::string_view bytes) {
-    // Either end says that this version wrote the file, so one spoiled magic still does.
-    if (bytes.starts_with(store_magic) || bytes.ends_with(store_tail_magic)) {
-        return split_head_stamped(bytes);
-    }
-    const StoreFile whole{
-        .container = bytes, .stamp = std::nullopt, .intact = true, .this_version = false};
-    if (bytes.size() < container_header_size + stamp_head_size + stamp_tail_size ||
-        bytes.substr(bytes.size() - stamp_magic.size()) != stamp_magic) {
-        return whole;
-    }
-    const std::uint32_t size = get_u32(bytes, bytes.size() - stamp_tail_size);
-    if (size < stamp_head_size + stamp_tail_size || size > bytes.size() - container_header_size) {
-        return whole;
-    }
-    std::optional<StoreStamp> stamp =
-        parse_stamp(bytes.substr(bytes.size() - size, size - stamp_tail_size));
-    const std::string_view container = bytes.substr(0, bytes.size() - size);
-    if (!stamp) {
-        return whole;
-    }
-    // A damaged size can make a stamp of the last bytes of the container and its own first
-    // ones: a stamp of an earlier version counts only after a container that reads whole.
-    try {
-        Workspace read;
-        read_container(container, read);
-    } catch (const std::runtime_error&) {
-        return whole;
-    }
-    return {
-        .container = container, .stamp = std::move(stamp), .intact = true, .this_version = false};
-}
-
-std::uint64_t store_fingerprint(std::string_view bytes) {
-    return fnv_step(fnv_basis, bytes);
-}
-
 Session read_recovery_record(std::string_view bytes) {
     if (bytes.size() < record_header_size || bytes.size() > recovery_record_limit ||
         bytes.substr(0, 8) != record_magic) {
         fail("Recovery data is incomplete or unsupported.");
     }
-    const std::uint8_t encoding = get_u8(bytes, 8);
-    const std::uint8_t line_ending = get_u8(bytes, 9);
-    const std::uint8_t draft = get_u8(bytes, 10);
+    const auto encoding = static_cast<std::uint8_t>(bytes[8]);
+    const auto line_ending = static_cast<std::uint8_t>(bytes[9]);
+    const auto draft = static_cast<std::uint8_t>(bytes[10]);
     if (encoding > 7 || line_ending > 2 || draft > 1) {
         fail("Invalid recovery settings.");
     }
@@ -624,97 +294,380 @@ Session read_recovery_record(std::string_view bytes) {
     return session;
 }
 
+std::uint64_t store_fingerprint(std::string_view bytes) {
+    return fnv_step(fnv_basis, bytes);
+}
+
 namespace {
 
-// A record of a container read at the place its stamp gives it.
-struct VouchedRecord {
-    Session session;
-    std::size_t entry =
-        0; // the stamp's entry that vouches for it, which is its place in file order
-    std::size_t end = 0;
-    bool as_written = false; // its length, header and draft flag are the ones written
-};
+constexpr std::string_view store_magic("PLXSTOR3", 8);
+constexpr std::string_view store_tail_magic("PLXTAIL3", 8);
+// An earlier development version's store: its records are read as no stamp vouches for them.
+constexpr std::string_view earlier_store_magic("PLXSTOR2", 8);
+// At each end of a store file: its magic and the size of the stamp's copy there.
+constexpr std::size_t store_end_size = 8 + 4;
+// run, store, version, the container's size and fingerprint; then the counted lists.
+constexpr std::size_t stamp_fixed_size = 5 * 8;
+constexpr std::size_t stamp_id_size = 8 + 8;
+constexpr std::size_t entry_size = 4 * 8 + 4 + 4;
+// An entry's version counts stores, far below these bits.
+constexpr std::uint64_t entry_is_draft = std::uint64_t{1} << 63;
+constexpr std::uint64_t entry_let_go = std::uint64_t{1} << 62;
+constexpr std::uint64_t entry_text_left_out = std::uint64_t{1} << 61;
+constexpr std::uint64_t entry_other_version = std::uint64_t{1} << 60;
+constexpr std::uint64_t entry_flags =
+    entry_is_draft | entry_let_go | entry_text_left_out | entry_other_version;
 
-// The record whose length is at `offset`, when an entry from `from` on vouches for what it holds.
-// A record says its size twice, by its length and by its own header, so that a damaged length
-// costs no record.
-std::optional<VouchedRecord> vouched_record(std::string_view bytes, std::size_t offset,
-                                            const std::vector<StoreEntry>& entries,
-                                            std::size_t from) {
-    const std::size_t at = offset + 4;
-    if (at > bytes.size() || bytes.size() - at < record_header_size) {
+void put_u64(std::string& out, std::uint64_t value) {
+    put_u32(out, static_cast<std::uint32_t>(value & 0xFFFFFFFF));
+    put_u32(out, static_cast<std::uint32_t>(value >> 32));
+}
+
+std::uint64_t get_u64(std::string_view bytes, std::size_t offset) {
+    return get_u32(bytes, offset) | (static_cast<std::uint64_t>(get_u32(bytes, offset + 4)) << 32);
+}
+
+std::uint64_t version_bits(const StoreEntry& entry) {
+    return (entry.version & ~entry_flags) | (entry.draft ? entry_is_draft : 0) |
+           (entry.let_go ? entry_let_go : 0) | (entry.text_left_out ? entry_text_left_out : 0) |
+           (entry.other_version ? entry_other_version : 0);
+}
+
+// The stamp's bytes: everything but the store file's magics and sizes.
+std::string encode_stamp(const StoreStamp& stamp, std::string_view container) {
+    if (stamp.replaces.size() > store_stamp_list_limit ||
+        stamp.taken_over.size() > store_stamp_list_limit ||
+        stamp.entries.size() > recovery_max_tabs + store_gone_limit) {
+        fail("Invalid tab session.");
+    }
+    std::string out;
+    for (const std::uint64_t value :
+         {stamp.run, stamp.store, stamp.version, std::uint64_t{container.size()},
+          store_fingerprint(container)}) {
+        put_u64(out, value);
+    }
+    put_u32(out, static_cast<std::uint32_t>(stamp.replaces.size()));
+    for (const std::uint64_t fingerprint : stamp.replaces) {
+        put_u64(out, fingerprint);
+    }
+    put_u32(out, static_cast<std::uint32_t>(stamp.taken_over.size()));
+    for (const StoreId& id : stamp.taken_over) {
+        put_u64(out, id.run);
+        put_u64(out, id.store);
+    }
+    put_u32(out, static_cast<std::uint32_t>(stamp.entries.size()));
+    for (const StoreEntry& entry : stamp.entries) {
+        put_u64(out, entry.tab);
+        put_u64(out, version_bits(entry));
+        put_u64(out, entry.fingerprint);
+        put_u64(out, entry.file_version);
+        put_u32(out, entry.offset);
+        put_u32(out, entry.size);
+    }
+    put_u64(out, store_fingerprint(out));
+    return out;
+}
+
+// The stamp whose bytes are `bytes`, with the size and fingerprint it gives its container;
+// nothing when they do not check out.
+struct FoundStamp {
+    StoreStamp stamp;
+    std::size_t size = 0;
+    std::uint64_t container_size = 0;
+    std::uint64_t container_fingerprint = 0;
+};
+std::optional<FoundStamp> parse_stamp(std::string_view bytes) {
+    if (bytes.size() < stamp_fixed_size + 3 * 4 + 8 ||
+        store_fingerprint(bytes.substr(0, bytes.size() - 8)) != get_u64(bytes, bytes.size() - 8)) {
         return std::nullopt;
     }
-    const std::uint64_t stated = get_u32(bytes, offset);
-    const std::uint64_t own =
-        record_header_size + std::uint64_t{get_u32(bytes, at + 11)} + get_u32(bytes, at + 15);
-    for (const std::uint64_t size : {stated, own}) {
-        if (size > bytes.size() - at) {
+    FoundStamp found;
+    found.size = bytes.size();
+    bytes.remove_suffix(8);
+    StoreStamp& stamp = found.stamp;
+    stamp.run = get_u64(bytes, 0);
+    stamp.store = get_u64(bytes, 8);
+    stamp.version = get_u64(bytes, 16);
+    found.container_size = get_u64(bytes, 24);
+    found.container_fingerprint = get_u64(bytes, 32);
+    std::size_t offset = stamp_fixed_size;
+    // The count at `offset` of items of `size` bytes, at most `limit`: where they start, moving
+    // past them; nothing when they do not fit.
+    auto counted = [&](std::size_t size, std::size_t limit) -> std::optional<std::size_t> {
+        if (bytes.size() - offset < 4) {
+            return std::nullopt;
+        }
+        const std::uint32_t count = get_u32(bytes, offset);
+        offset += 4;
+        if (count > limit || (bytes.size() - offset) / size < count) {
+            return std::nullopt;
+        }
+        offset += size * count;
+        return count;
+    };
+    const std::size_t replaces_at = offset + 4;
+    const auto replaces = counted(8, store_stamp_list_limit);
+    const std::size_t ids_at = offset + 4;
+    const auto ids = replaces ? counted(stamp_id_size, store_stamp_list_limit) : std::nullopt;
+    const std::size_t entries_at = offset + 4;
+    const auto entries =
+        ids ? counted(entry_size, recovery_max_tabs + store_gone_limit) : std::nullopt;
+    if (!entries || offset != bytes.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < *replaces; ++i) {
+        stamp.replaces.push_back(get_u64(bytes, replaces_at + 8 * i));
+    }
+    for (std::size_t i = 0, at = ids_at; i < *ids; ++i, at += stamp_id_size) {
+        stamp.taken_over.push_back({.run = get_u64(bytes, at), .store = get_u64(bytes, at + 8)});
+    }
+    for (std::size_t i = 0, at = entries_at; i < *entries; ++i, at += entry_size) {
+        const std::uint64_t bits = get_u64(bytes, at + 8);
+        stamp.entries.push_back({.tab = get_u64(bytes, at),
+                                 .version = bits & ~entry_flags,
+                                 .fingerprint = get_u64(bytes, at + 16),
+                                 .file_version = get_u64(bytes, at + 24),
+                                 .offset = get_u32(bytes, at + 32),
+                                 .size = get_u32(bytes, at + 36),
+                                 .draft = (bits & entry_is_draft) != 0,
+                                 .let_go = (bits & entry_let_go) != 0,
+                                 .text_left_out = (bits & entry_text_left_out) != 0,
+                                 .other_version = (bits & entry_other_version) != 0});
+    }
+    return found;
+}
+
+// The stamp of `size` bytes at `at` when it checks out.
+std::optional<FoundStamp> stamp_at(std::string_view bytes, std::size_t at, std::size_t size) {
+    if (at > bytes.size() || size > bytes.size() - at) {
+        return std::nullopt;
+    }
+    return parse_stamp(bytes.substr(at, size));
+}
+
+// A stamp both of whose copies went bad, each in other bytes: where the copies differ, the
+// choice of bytes that checks out. Each size is tried that either copy gives, or the container's
+// place; no choice is made among more differences than a few spoilt bytes make.
+std::optional<FoundStamp> stamp_of_both_copies(std::string_view bytes, std::size_t container_at) {
+    constexpr std::size_t most_differences = 8;
+    if (bytes.size() < 2 * store_end_size) {
+        return std::nullopt;
+    }
+    std::vector<std::size_t> sizes{get_u32(bytes, 8),
+                                   get_u32(bytes, bytes.size() - store_end_size)};
+    if (container_at != std::string_view::npos) {
+        sizes.push_back(container_at - store_end_size);
+    }
+    for (const std::size_t size : sizes) {
+        if (size > (bytes.size() - 2 * store_end_size) / 2) {
             continue;
         }
-        Session session;
-        try {
-            session = read_recovery_record(bytes.substr(at, size));
-        } catch (const std::runtime_error&) {
-            continue;
-        }
-        const std::uint64_t fingerprint = session_fingerprint(session);
-        for (std::size_t i = from; i < entries.size(); ++i) {
-            const StoreEntry& entry = entries[i];
-            if (entry.fingerprint != fingerprint) {
-                continue;
+        const std::string_view head = bytes.substr(store_end_size, size);
+        const std::string_view tail = bytes.substr(bytes.size() - store_end_size - size, size);
+        std::vector<std::size_t> differ;
+        for (std::size_t i = 0; i < size && differ.size() <= most_differences; ++i) {
+            if (head[i] != tail[i]) {
+                differ.push_back(i);
             }
-            const bool flag_as_written = !entry.draft || *entry.draft == session.draft;
-            session.tab = entry.tab;
-            session.order = entry.order;
-            session.draft = entry.draft.value_or(session.draft);
-            return VouchedRecord{.session = std::move(session),
-                                 .entry = i,
-                                 .end = at + size,
-                                 .as_written = size == stated && flag_as_written};
+        }
+        if (differ.size() > most_differences) {
+            continue;
+        }
+        std::string choice(head);
+        for (std::size_t mask = 0; mask < (std::size_t{1} << differ.size()); ++mask) {
+            for (std::size_t k = 0; k < differ.size(); ++k) {
+                choice[differ[k]] = ((mask >> k) & 1) != 0 ? tail[differ[k]] : head[differ[k]];
+            }
+            if (std::optional<FoundStamp> found = parse_stamp(choice)) {
+                return found;
+            }
         }
     }
     return std::nullopt;
 }
 
+// The stamp heads the file and a copy of it ends the file, so that one damaged byte, or a file
+// cut short, still leaves a copy that places every record.
+StoreFile split_head_stamped(std::string_view bytes) {
+    StoreFile file{.container = {}, .stamp = std::nullopt, .intact = false, .this_version = true};
+    if (bytes.size() < store_end_size) {
+        return file;
+    }
+    const std::size_t head_size = get_u32(bytes, 8);
+    std::optional<FoundStamp> found = stamp_at(bytes, store_end_size, head_size);
+    const bool head_whole = found.has_value();
+    std::size_t tail_size = 0;
+    if (bytes.size() >= 2 * store_end_size && bytes.ends_with(store_tail_magic)) {
+        tail_size = get_u32(bytes, bytes.size() - store_end_size);
+        if (tail_size <= bytes.size() - store_end_size) {
+            if (!found) {
+                found = stamp_at(bytes, bytes.size() - store_end_size - tail_size, tail_size);
+            }
+        } else {
+            tail_size = 0;
+        }
+    }
+    const std::size_t container_magic_at = bytes.find(container_magic, store_end_size);
+    if (!found) {
+        found = stamp_of_both_copies(bytes, container_magic_at);
+    }
+    // Both copies of the stamp have one size, so a stamp that checks out places the container
+    // whatever damage its own magic took; without one, only that magic can.
+    const std::size_t container_at =
+        std::min(found ? store_end_size + found->size : container_magic_at, bytes.size());
+    std::string_view rest = bytes.substr(container_at);
+    if (found) {
+        rest = rest.substr(0, std::min<std::uint64_t>(rest.size(), found->container_size));
+        const std::size_t after = container_at + rest.size();
+        file.intact = bytes.starts_with(store_magic) && head_whole && tail_size == head_size &&
+                      rest.size() == found->container_size &&
+                      after + tail_size + store_end_size == bytes.size() &&
+                      bytes.substr(after, tail_size) == bytes.substr(store_end_size, head_size) &&
+                      found->container_fingerprint == store_fingerprint(rest);
+        file.stamp = std::move(found->stamp);
+    } else if (tail_size == head_size && head_size >= stamp_id_size &&
+               2 * (store_end_size + head_size) <= bytes.size()) {
+        const std::string_view head = bytes.substr(store_end_size, stamp_id_size);
+        if (bytes.substr(bytes.size() - store_end_size - tail_size, stamp_id_size) == head) {
+            file.unchecked_id = StoreId{.run = get_u64(head, 0), .store = get_u64(head, 8)};
+        }
+    }
+    file.container = rest;
+    return file;
+}
+
 } // namespace
+
+std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp,
+                              std::vector<std::size_t>* drafts_left_out) {
+    if (stamp.entries.size() < workspace.sessions.size()) {
+        fail("Invalid tab session.");
+    }
+    // Drafts go first: when every text does not fit, saved tabs are stored without theirs, the
+    // largest first, as far as that makes room; then drafts, which the caller names.
+    const std::vector<TextFacts> facts = facts_of(workspace);
+    std::vector<bool> left_out(workspace.sessions.size());
+    std::uint64_t size = container_header_size;
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
+        size += record_bytes(workspace.sessions[i], facts[i]);
+        order.push_back(i);
+    }
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return std::pair(workspace.sessions[a].draft, facts[b].utf8_size) <
+               std::pair(workspace.sessions[b].draft, facts[a].utf8_size);
+    });
+    for (const std::size_t i : order) {
+        if (size <= container_records_limit) {
+            break;
+        }
+        left_out[i] = true;
+        size -= facts[i].utf8_size;
+        if (workspace.sessions[i].draft && drafts_left_out) {
+            drafts_left_out->push_back(i);
+        }
+    }
+    const std::string container = encode_container(workspace, facts, left_out);
+    StoreStamp placed = stamp;
+    std::size_t offset = container_header_size;
+    for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
+        StoreEntry& entry = placed.entries[i];
+        entry.size = get_u32(container, offset);
+        entry.offset = static_cast<std::uint32_t>(offset + 4);
+        offset += 4 + entry.size;
+        if (left_out[i]) {
+            entry.text_left_out = true;
+            entry.fingerprint = session_fingerprint(
+                read_recovery_record(std::string_view(container).substr(entry.offset, entry.size)));
+        }
+    }
+    const std::string head = encode_stamp(placed, container);
+    std::string out;
+    out.reserve(2 * store_end_size + 2 * head.size() + container.size());
+    out.append(store_magic);
+    put_u32(out, static_cast<std::uint32_t>(head.size()));
+    out.append(head);
+    out.append(container);
+    out.append(head);
+    put_u32(out, static_cast<std::uint32_t>(head.size()));
+    out.append(store_tail_magic);
+    return out;
+}
+
+std::uint64_t session_fingerprint(const Session& session) {
+    const std::string& path = record_path(session);
+    std::string head;
+    head.push_back(static_cast<char>(session.encoding));
+    head.push_back(static_cast<char>(session.line_ending));
+    put_u64(head, path.size());
+    std::uint64_t hash = fnv_step(fnv_step(fnv_basis, head), path);
+    for (const char16_t unit : session.text) {
+        hash = fnv_byte(fnv_byte(hash, unit & 0xFF), unit >> 8);
+    }
+    return hash;
+}
+
+StoreFile split_store_file(std::string_view bytes) {
+    // Either end says which version wrote the file, so one spoiled magic still does.
+    if (bytes.starts_with(store_magic) || bytes.ends_with(store_tail_magic)) {
+        return split_head_stamped(bytes);
+    }
+    const std::size_t earlier = bytes.starts_with(earlier_store_magic) ? bytes.find(container_magic)
+                                                                       : std::string_view::npos;
+    const std::string_view container =
+        earlier == std::string_view::npos ? bytes : bytes.substr(earlier);
+    return {.container = container, .stamp = std::nullopt, .intact = true, .this_version = false};
+}
 
 SalvagedWorkspace read_stamped_records(std::string_view container,
                                        const std::vector<StoreEntry>& entries) {
-    const bool header_whole = container.size() >= container_header_size &&
-                              container.substr(0, container_magic.size()) == container_magic;
-    const std::size_t count = header_whole ? get_u32(container, 8) : 0;
+    const bool header_whole =
+        container.size() >= container_header_size && container.starts_with(container_magic);
     const std::size_t active = header_whole ? get_u32(container, 12) : recovery_max_tabs;
     SalvagedWorkspace read{.workspace = {}, .whole = header_whole};
     Workspace& workspace = read.workspace;
     workspace.active = recovery_max_tabs;
-    std::size_t offset = container_header_size;
-    std::size_t from = 0;
-    while (offset < container.size() && workspace.sessions.size() < recovery_max_tabs) {
-        std::optional<VouchedRecord> record = vouched_record(container, offset, entries, from);
-        if (!record) {
-            // Nothing the stamp vouches for starts here: the next record, if any is left, is
-            // where a record's magic is next.
-            read.whole = false;
-            const std::size_t next = container.find(record_magic, offset + 4 + 1);
-            if (next == std::string_view::npos) {
-                break;
-            }
-            offset = next - 4;
+    std::size_t records = 0;
+    // Where the container's framing places the next record: a whole container has each where its
+    // entry says.
+    std::size_t framed = container_header_size + 4;
+    for (const StoreEntry& entry : entries) {
+        if (entry.let_go) {
             continue;
         }
-        read.whole = read.whole && record->as_written && record->entry == workspace.sessions.size();
-        if (record->entry == active) {
+        const std::size_t index = records++;
+        read.whole = read.whole && entry.offset == framed && framed <= container.size() &&
+                     get_u32(container, framed - 4) == entry.size;
+        framed = std::size_t{entry.offset} + entry.size + 4;
+        Session session;
+        try {
+            if (entry.offset > container.size() || entry.size > container.size() - entry.offset) {
+                fail("Invalid tab recovery length.");
+            }
+            session = read_recovery_record(container.substr(entry.offset, entry.size));
+        } catch (const std::runtime_error&) {
+            read.whole = false;
+            continue;
+        }
+        if (session_fingerprint(session) != entry.fingerprint) {
+            read.whole = false;
+            continue;
+        }
+        session.tab = entry.tab;
+        session.version = entry.version;
+        session.file_version = entry.file_version;
+        session.draft = entry.draft && !entry.text_left_out;
+        session.text_left_out = entry.text_left_out;
+        if (entry.other_version) {
+            session.other_version_of = std::exchange(session.path, {});
+        }
+        if (index == active) {
             workspace.active = workspace.sessions.size();
         }
-        workspace.sessions.push_back(std::move(record->session));
-        from = record->entry + 1;
-        offset = record->end;
+        workspace.sessions.push_back(std::move(session));
     }
-    const auto records = static_cast<std::size_t>(std::count_if(
-        entries.begin(), entries.end(), [](const StoreEntry& e) { return e.fingerprint != 0; }));
-    read.whole = read.whole && offset == container.size() && count == records &&
-                 workspace.sessions.size() == records && active < records;
+    read.whole = read.whole && get_u32(container, 8) == records && active < records &&
+                 framed - 4 == container.size();
     if (workspace.active >= workspace.sessions.size()) {
         workspace.active = workspace.sessions.empty() ? 0 : workspace.sessions.size() - 1;
     }

@@ -18,14 +18,17 @@ struct Session {
     std::string path;   // UTF-8; empty for an untitled tab
     bool draft = false; // the tab had unsaved changes, so its text is what must come back
     // Kept in the store's stamp, not in the record: which tab this is, the same in every store
-    // and every run that brought it back (0: not known), and how new its text is among all the
-    // versions of that tab (0: older than any stamped one).
+    // and every run that brought it back (0: not known); how new its text is among all the
+    // versions of that tab (0: older than any stamped one); and a fingerprint of the bytes of the
+    // tab's file when the tab last read or wrote it, which its draft grew from (0: not known).
     std::uint64_t tab = 0;
-    std::uint64_t order = 0;
-    // Never stored: set by a start on a draft from a store that stood side by side with the one
-    // holding its tab's newest version (or a saved text of it), to the path (empty for an
-    // untitled tab) of the tab it is another version of. Such a draft comes back untitled, as a
-    // tab of its own.
+    std::uint64_t version = 0;
+    std::uint64_t file_version = 0;
+    // A saved tab stored without its text, which the store's size limit left no room for: it
+    // reopens its file.
+    bool text_left_out = false;
+    // Another version of a tab, in a tab of its own: the path (empty for an untitled tab) of the
+    // tab it is another version of, which names it. Its record holds that path.
     std::optional<std::string> other_version_of = std::nullopt;
 
     bool operator==(const Session&) const = default;
@@ -65,40 +68,48 @@ SalvagedWorkspace salvage_tab_recovery(std::string_view bytes);
 // Decodes one record: a whole "session.bin" file or one entry of the container.
 Session read_recovery_record(std::string_view bytes);
 
-// What a store file says of itself after its container, so that a start can tell which of two
-// files holds the newer store: the run that wrote it (a number drawn at its start), its place among
-// that run's stores, and what its run took over at its start: the fingerprints of the files it
-// read and let go, and, for each run whose stores it read or those took over, the last of them.
-// A file without one was written by an earlier version.
-struct StoreReach {
+// The path a session's record holds: the tab's file, or for another version the path of the tab
+// it is another version of.
+const std::string& record_path(const Session& session);
+
+// One store: the run that wrote it (a number drawn at its start) and its place among that
+// run's stores.
+struct StoreId {
     std::uint64_t run = 0;
     std::uint64_t store = 0;
 
-    bool operator==(const StoreReach&) const = default;
+    bool operator==(const StoreId&) const = default;
 };
-// One record of a stamped store: its tab, how new its text is and a fingerprint of what it holds
-// (`session_fingerprint`), by which a record salvaged from a damaged container is still known.
-// Fingerprint 0 says the tab was let go (closed, or its draft refused) at that order: after the
-// records, so that no older version of it comes back from a file a start could not let go.
-// A record's entry also says whether it is a draft, which its fingerprint leaves out: a record
-// whose draft flag alone went bad still matches its entry, and takes the flag from it.
+// One tab of a stamped store: its tab and version, the record that holds it (its place and size
+// in the container and a fingerprint of what it holds, `session_fingerprint`, which checks it),
+// and what the stamp keeps of it besides the record. A tab let go (closed, or its draft refused)
+// at that version has no record; its fingerprint is that of the last text of it stored, so that
+// no start brings that text back from a file that could not be let go.
 struct StoreEntry {
     std::uint64_t tab = 0;
-    std::uint64_t order = 0;
+    std::uint64_t version = 0;
     std::uint64_t fingerprint = 0;
-    std::optional<bool> draft; // not known: a store of an earlier version, or a tab let go
+    std::uint64_t file_version = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
+    bool draft = false;
+    bool let_go = false;
+    bool text_left_out = false;
+    bool other_version = false;
 
     bool operator==(const StoreEntry&) const = default;
 };
+// What a store file says of itself before its container, so that a start can tell which of two
+// files holds the newer store: its store, what its run took over at its start (the fingerprints
+// of the files it read and let go, and, for each run whose stores it read or those took over,
+// the last of them), a number past every version its run had read, and its tabs in file order,
+// then the tabs let go.
 struct StoreStamp {
     std::uint64_t run = 0;
     std::uint64_t store = 0;
     std::vector<std::uint64_t> replaces;
-    std::vector<StoreReach> taken_over;
-    // Only in a stamp that heads its file: a number past every order its run had read, which
-    // tells the newer of two stores only where one took the other over; and its records in
-    // file order.
-    std::uint64_t order = 0;
+    std::vector<StoreId> taken_over;
+    std::uint64_t version = 0;
     std::vector<StoreEntry> entries;
 
     bool operator==(const StoreStamp&) const = default;
@@ -109,45 +120,44 @@ inline constexpr std::size_t store_stamp_list_limit = 16;
 // At most this many tabs let go are listed in a stamp, the newest first.
 inline constexpr std::size_t store_gone_limit = 256;
 
-// The stamp's bytes, appended after the container: run and store (u64 each), the count and the
-// fingerprints (u32, then u64 each), the count and the runs taken over (u32, then run and store
-// as u64 each), the whole stamp's size (u32) and "PLXSTMP1" last. Throws std::runtime_error for
-// a list over the limit.
-std::string encode_store_stamp(const StoreStamp& stamp);
-
-// A store file as this version writes it: "PLXSTOR2", the stamp's size (u32), the stamp (as
-// above, then the order, the container's size and fingerprint, and the entries: count (u32), then
-// tab, order and fingerprint as u64 each, the order's top bit set when the entry says whether its
-// record is a draft and the next bit saying so; its own fingerprint, u64, last), the container, and
-// a copy of the stamp followed by its size (u32) and "PLXTAIL2". A file that ends inside its stamp
-// or whose container is not the one stamped reads as damaged.
-std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp);
+// A store file as this version writes it: "PLXSTOR3", the stamp's size (u32), the stamp (run,
+// store, version, the container's size and fingerprint as u64 each; the fingerprints taken over,
+// a u32 count then u64 each; the stores taken over, a u32 count then run and store; the entries,
+// a u32 count then tab, version with its flags in the top bits, fingerprint, file version, and
+// the record's offset and size as u32 each; a fingerprint of all that last), the container, and
+// a copy of the stamp followed by its size (u32) and "PLXTAIL3". Each record's entry gives its
+// place, so that no damage elsewhere costs a record. The entries of the workspace's sessions come
+// first, in order; their places are filled in here. What does not fit the container's limit goes
+// without its text: saved tabs' texts first, then drafts', whose indexes `drafts_left_out` gets.
+std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp,
+                              std::vector<std::size_t>* drafts_left_out = nullptr);
 
 // A store file split into its container and its stamp. A file of an earlier version is all
-// container when it does not end in a well-formed stamp; `intact` is false for a file of this
-// version whose stamp or container fails its checks (the stamp is kept when one copy checks out
-// itself, or when both went bad in other bytes and one choice between them does).
+// container (an earlier development version's stamp is passed over); `intact` is false for a
+// file of this version whose stamp or container fails its checks (the stamp is kept when one
+// copy checks out itself, or when both went bad in other bytes and one choice between them does).
 // `this_version` says the file is of this version even where no stamp in it checks out: its
-// records then have nothing to vouch for them.
+// records then have nothing to vouch for them, and `unchecked_id` is the store both copies of
+// the stamp still name alike, if they do.
 struct StoreFile {
     std::string_view container;
     std::optional<StoreStamp> stamp;
     bool intact = true;
     bool this_version = false;
+    std::optional<StoreId> unchecked_id = std::nullopt;
 };
 StoreFile split_store_file(std::string_view bytes);
 
-// The records of a stamped store's container that its entries vouch for, each read at its place
-// (the container's header, a record's length or a record the entries do not vouch for damaged
-// costs no other record) and given its entry's tab, order and draft flag; an active tab the
-// header names among them, else the last. `whole` when the container is exactly what the entries
-// say was written.
+// The records of a stamped store's container, each read at the place its entry gives and kept
+// when it passes its entry's check, with its entry's tab, version and flags; the active tab the
+// header names among them, else the last. `whole` when every record the entries name is there.
 SalvagedWorkspace read_stamped_records(std::string_view container,
                                        const std::vector<StoreEntry>& entries);
 
-// A fingerprint of what a session holds (its text, path and settings; not whether it is a draft,
-// which a restore changes without making a newer version), so that a store can tell a tab's text
-// from the one it stored before and a start can match a record to its stamp's entry.
+// A fingerprint of what a session's record holds (its text, the path its record holds and its
+// settings; not whether it is a draft, which a restore changes without making a newer version),
+// so that a store can tell a tab's text from the one it stored before and a start can check a
+// record against its stamp's entry.
 std::uint64_t session_fingerprint(const Session& session);
 
 // A 64-bit fingerprint of a whole file's bytes (FNV-1a).

@@ -18,7 +18,6 @@ namespace {
 
 // Written in place of "tabs.bin" while that cannot take a store, and read after it at a start.
 constexpr wchar_t beside_file_name[] = L"tabs.bin.beside";
-constexpr std::string_view stored_file_magic("PLXSTOR2", 8);
 
 bool temporary_name(const std::filesystem::path& name) {
     const std::wstring text = name.filename().wstring();
@@ -33,7 +32,7 @@ std::wstring copy_prefix(const std::filesystem::path& file, KeptCopy kind) {
 // does the container's fingerprint it gives.
 bool reads_whole(std::string_view bytes) {
     const StoreFile split = split_store_file(bytes);
-    return split.this_version && split.stamp && split.intact;
+    return split.stamp && split.intact;
 }
 
 // A tab's identity for a record no stamp names, or for a session the writer was given without
@@ -129,6 +128,15 @@ std::vector<OrderedCopy> ordered_copies(const std::filesystem::path& file, KeptC
     return copies;
 }
 
+// A fingerprint of a session's text alone, whatever file holds it.
+std::uint64_t text_fingerprint(const Session& session) {
+    Session text;
+    text.text = session.text;
+    text.encoding = session.encoding;
+    text.line_ending = session.line_ending;
+    return session_fingerprint(text);
+}
+
 // Appends `part` to `merged`; a session that an earlier file holds exactly as it is comes once
 // (a run that stored beside a damaged store restored the same drafts from it).
 void merge_into(SalvagedWorkspace& merged, SalvagedWorkspace part) {
@@ -192,24 +200,33 @@ namespace {
 
 // Where the entry of `tab` is, or would go, in a list kept in the order of tabs.
 template <typename List> auto place_of(List& known, std::uint64_t tab) {
-    return std::lower_bound(known.begin(), known.end(), tab,
-                            [](const StoreEntry& e, std::uint64_t t) { return e.tab < t; });
+    return std::lower_bound(
+        known.begin(), known.end(), tab,
+        [](const KnownVersion& k, std::uint64_t t) { return k.newest.tab < t; });
 }
 
 } // namespace
 
 const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab) {
     const auto at = place_of(known, tab);
-    return at != known.end() && at->tab == tab ? &*at : nullptr;
+    return at != known.end() && at->newest.tab == tab ? &at->newest : nullptr;
 }
 
 void remember_version(KnownVersions& known, const StoreEntry& entry) {
     const auto at = place_of(known, entry.tab);
-    if (at != known.end() && at->tab == entry.tab) {
-        *at = entry;
-    } else {
-        known.insert(at, entry);
+    if (at == known.end() || at->newest.tab != entry.tab) {
+        known.insert(at, {.newest = entry, .earlier_texts = {}});
+        return;
     }
+    std::vector<std::uint64_t>& earlier = at->earlier_texts;
+    if (at->newest.fingerprint != entry.fingerprint) {
+        std::erase(earlier, at->newest.fingerprint);
+        earlier.push_back(at->newest.fingerprint);
+        if (earlier.size() > earlier_texts_kept) {
+            earlier.erase(earlier.begin());
+        }
+    }
+    at->newest = entry;
 }
 
 namespace {
@@ -217,11 +234,11 @@ namespace {
 StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace);
 
 // The stamp's entries for the workspace: a tab whose text and draft flag are the ones this run
-// knows keeps that version's order, any other takes the store's own. The fingerprint leaves the
-// flag out, yet a Save turns a draft into the saved text without changing a unit: kept at the
-// draft's order, the saved text would lose to any version stored after that draft. A text that
-// came from a record no stamp named has no order to keep: stored at none, a start would take it
-// for such a record still and drop it for the same text another store holds saved.
+// knows keeps that version, any other takes the store's own. The fingerprint leaves the flag out,
+// yet a Save turns a draft into the saved text without changing a unit: kept at the draft's
+// version, the saved text would lose to any version stored after that draft. A text that came
+// from a record no stamp named has no version to keep: stored at none, a start would take it for
+// such a record still and drop it for the same text another store holds saved.
 StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace) {
     StoreStamp stamp = plan.stamp;
     const KnownVersions none;
@@ -234,28 +251,33 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
             given ? plan.fingerprints[i] : session_fingerprint(session);
         const std::uint64_t tab = session.tab != 0 ? session.tab : derived_tab(plan.stamp.run, i);
         const StoreEntry* known = known_version(known_versions, tab);
-        const bool same = known && known->order != 0 && known->fingerprint == fingerprint &&
-                          known->draft == session.draft;
-        stamp.entries.push_back({.tab = tab,
-                                 .order = same ? known->order : plan.stamp.order,
-                                 .fingerprint = fingerprint,
-                                 .draft = session.draft});
+        const bool same = known && known->version != 0 && !known->let_go &&
+                          known->fingerprint == fingerprint && known->draft == session.draft;
+        stamp.entries.push_back(
+            {.tab = tab,
+             .version = same ? known->version : plan.stamp.version,
+             .fingerprint = fingerprint,
+             .file_version = session.file_version,
+             .draft = session.draft,
+             .other_version = session.path.empty() && session.other_version_of.has_value()});
     }
-    // Each tab this run knew that the store no longer holds is let go now (or was already).
+    // Each tab this run knew that the store no longer holds is let go now (or was already), with
+    // each text of it known.
     std::vector<StoreEntry> gone;
-    for (const StoreEntry& entry : known_versions) {
+    for (const auto& [entry, earlier_texts] : known_versions) {
         const std::uint64_t tab = entry.tab;
         const bool held = std::any_of(stamp.entries.begin(), stamp.entries.end(),
                                       [&](const StoreEntry& e) { return e.tab == tab; });
-        if (!held) {
+        const std::uint64_t version = entry.let_go ? entry.version : plan.stamp.version;
+        for (std::size_t i = 0; !held && i <= earlier_texts.size(); ++i) {
             gone.push_back({.tab = tab,
-                            .order = entry.fingerprint == 0 ? entry.order : plan.stamp.order,
-                            .fingerprint = 0,
-                            .draft = {}});
+                            .version = version,
+                            .fingerprint = i == 0 ? entry.fingerprint : earlier_texts[i - 1],
+                            .let_go = true});
         }
     }
     std::sort(gone.begin(), gone.end(),
-              [](const StoreEntry& a, const StoreEntry& b) { return a.order > b.order; });
+              [](const StoreEntry& a, const StoreEntry& b) { return a.version > b.version; });
     gone.resize(std::min(gone.size(), store_gone_limit));
     stamp.entries.insert(stamp.entries.end(), gone.begin(), gone.end());
     return stamp;
@@ -286,16 +308,17 @@ namespace {
 
 // The temporary files in which a replace of this run lost its file left a store, which the next
 // start reads: only a store of this run that removes the files comes to look for them. One that
-// cannot be read, or a store whose stamp fails its checks, may be one of them too: it is taken
-// over, but left where it is, since it may as well be a document's only copy or another run's.
-struct Stranded {
+// cannot be read, or a store whose stamp fails its checks, may be one of them too (`unchecked`):
+// it is taken over, but left where it is, since it may as well be a document's only copy or
+// another run's.
+struct LostReplaces {
     std::vector<std::filesystem::path> stores;
     bool unchecked = false;
 };
 
-Stranded stranded_stores(RecoveryDisk& disk, const StorePlan& plan) {
+LostReplaces lost_replaces(RecoveryDisk& disk, const StorePlan& plan) {
     const std::filesystem::path folder = plan.target.parent_path();
-    Stranded stranded;
+    LostReplaces stranded;
     for (const std::filesystem::path& name : disk.names(folder)) {
         const std::filesystem::path file = folder / name.filename();
         if (!temporary_name(name) ||
@@ -303,13 +326,11 @@ Stranded stranded_stores(RecoveryDisk& disk, const StorePlan& plan) {
             continue;
         }
         const std::optional<std::string> bytes = disk.read(file, recovery_container_limit);
-        const std::optional<StoreStamp> stamp =
-            bytes ? split_store_file(*bytes).stamp : std::nullopt;
-        if (stamp && stamp->run == plan.stamp.run) {
+        const StoreFile split = split_store_file(bytes ? *bytes : std::string_view());
+        if (split.stamp && split.stamp->run == plan.stamp.run) {
             stranded.stores.push_back(file);
         }
-        stranded.unchecked =
-            stranded.unchecked || !bytes || (!stamp && bytes->starts_with(stored_file_magic));
+        stranded.unchecked = stranded.unchecked || !bytes || (!split.stamp && split.this_version);
     }
     return stranded;
 }
@@ -324,9 +345,9 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
     }
     if (workspace.sessions.empty()) {
         // Nothing when the folder could not be listed: whatever it holds is taken over.
-        std::optional<Stranded> stranded;
+        std::optional<LostReplaces> stranded;
         try {
-            stranded = stranded_stores(disk, plan);
+            stranded = lost_replaces(disk, plan);
         } catch (const std::runtime_error&) {
         }
         if (stranded && stranded->stores.empty() && !stranded->unchecked) {
@@ -353,13 +374,19 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
         }
     }
     const StoreStamp stamp = stamp_with_entries(plan, workspace);
-    const std::string bytes = encode_store_file(workspace, stamp);
+    std::vector<std::size_t> left_out;
+    const std::string bytes = encode_store_file(workspace, stamp, &left_out);
     auto put = [&](const std::filesystem::path& file) {
         if (file == plan.only_if_absent && disk.exists(file)) {
             throw std::runtime_error("A recovery file that could not be read is in the way.");
         }
         disk.write(file, bytes);
     };
+    StoreOutcome outcome(plan.target);
+    outcome.entries = stamp.entries;
+    for (const std::size_t i : left_out) {
+        outcome.drafts_left_out.push_back(record_path(workspace.sessions[i]));
+    }
     try {
         put(plan.target);
     } catch (const std::runtime_error&) {
@@ -368,12 +395,9 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
         }
         // Another program holds the target: the drafts go where the next start reads them too.
         put(plan.fallback);
-        StoreOutcome beside(plan.fallback);
-        beside.entries = stamp.entries;
-        return beside;
+        outcome.written = plan.fallback;
+        return outcome;
     }
-    StoreOutcome outcome(plan.target);
-    outcome.entries = stamp.entries;
     for (const std::filesystem::path& file : plan.let_go) {
         try {
             disk.remove(file);
@@ -414,18 +438,18 @@ RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder,
     session_.present = true;
 }
 
-// How recent what a file holds is, for the order in which a store lets files go: one from before
-// the start first, then one taken over at the start (or one whose stamp failed its checks, whose
-// records are held back only while a file with a stamp is there), one read at it, and one this
-// run stored in, by its store.
-std::uint64_t RecoveryPolicy::recency(const StartFile& file) {
-    constexpr std::uint64_t taken_over = 1;
+// Where a file comes in the order in which a store lets files go, by how recent what it holds
+// is: one from before the start first, then one taken over at the start (or one whose stamp
+// failed its checks, which cannot say what was let go since), one read at it, and one this run
+// stored in, by its store.
+std::uint64_t RecoveryPolicy::removal_rank(const StartFile& file) {
+    constexpr std::uint64_t superseded = 1;
     constexpr std::uint64_t read = 2;
     if (file.last_store != 0) {
         return read + file.last_store;
     }
     const bool unchecked = file.read && file.this_version && !file.stamp;
-    return file.taken_over || unchecked ? taken_over : file.read ? read : 0;
+    return file.superseded || unchecked ? superseded : file.read ? read : 0;
 }
 
 void RecoveryPolicy::look(StartFile& file) {
@@ -484,17 +508,15 @@ void RecoveryPolicy::read_leftovers() {
         leftover.present = true;
         read_file(leftover, true);
         const std::string_view bytes(leftover.bytes);
-        if (leftover.read && (temporary ? bytes.starts_with(stored_file_magic) ||
-                                              split_store_file(bytes).stamp.has_value()
-                                        : reads_whole(bytes))) {
+        if (leftover.read &&
+            (temporary ? split_store_file(bytes).this_version : reads_whole(bytes))) {
             leftovers_.push_back(std::move(leftover));
         }
     }
 }
 
 // What the file holds, each session with its tab and how new it is: a stamped file's entries
-// name them; any other record of an earlier version stands for a tab of its own, older than every
-// stamped version.
+// name them; any other record stands for a tab of its own, older than every stamped version.
 void RecoveryPolicy::parse(StartFile& file) {
     SalvagedWorkspace part{.workspace = {}, .whole = false};
     if (&file == &session_) {
@@ -508,113 +530,37 @@ void RecoveryPolicy::parse(StartFile& file) {
         const StoreFile split = split_store_file(file.bytes);
         file.stamp = split.stamp;
         file.this_version = split.this_version;
-        part = split.this_version && split.stamp
-                   ? read_stamped_records(split.container, split.stamp->entries)
-                   : salvage_tab_recovery(split.container);
+        file.id = split.stamp ? StoreId{.run = split.stamp->run, .store = split.stamp->store}
+                              : split.unchecked_id;
+        part = split.stamp ? read_stamped_records(split.container, split.stamp->entries)
+                           : salvage_tab_recovery(split.container);
         part.whole = part.whole && split.intact;
     }
     file.whole = part.whole;
-    file.gone.clear();
-    file.lost.clear();
+    file.let_go.clear();
+    file.lost_drafts.clear();
     std::vector<Session>& sessions = part.workspace.sessions;
-    if (file.stamp && file.this_version) {
+    if (file.stamp) {
         for (const StoreEntry& entry : file.stamp->entries) {
             const bool held = std::any_of(sessions.begin(), sessions.end(),
                                           [&](const Session& s) { return s.tab == entry.tab; });
-            if (entry.fingerprint == 0) {
-                file.gone.push_back(entry);
-            } else if (!held && entry.draft != false) {
-                file.lost.push_back(entry);
+            if (entry.let_go) {
+                file.let_go.push_back(entry);
+            } else if (!held && entry.draft) {
+                file.lost_drafts.push_back(entry);
             }
         }
-        newest_order_ = std::max(newest_order_, file.stamp->order);
+        newest_version_ = std::max(newest_version_, file.stamp->version);
     } else {
         std::map<std::uint64_t, std::size_t> unnamed;
         for (Session& session : sessions) {
             const std::uint64_t fingerprint = session_fingerprint(session);
             session.tab = derived_tab(fingerprint, unnamed[fingerprint]++);
-            session.order = 0;
+            session.version = 0;
         }
     }
     file.active = part.workspace.active;
     file.sessions = std::move(sessions);
-}
-
-// A draft a damaged store lost (`lost` lists drafts only) is a record of a file read here that
-// its entry's fingerprint gives, as it is or untitled as another version comes: else a store
-// killed mid-write that lets a tab go whose draft it brought back as another version would hide
-// the one intact copy of that draft.
-void RecoveryPolicy::find_lost_records() {
-    const std::vector<StartFile*> files = all_files();
-    for (StartFile* file : files) {
-        std::vector<Session> found;
-        std::erase_if(file->lost, [&](const StoreEntry& lost) {
-            for (const StartFile* other : files) {
-                for (const Session& session : other->sessions) {
-                    Session untitled = session;
-                    untitled.path.clear();
-                    for (Session same : {session, untitled}) {
-                        if (session_fingerprint(same) == lost.fingerprint) {
-                            same.tab = lost.tab;
-                            same.order = lost.order;
-                            same.draft = true;
-                            found.push_back(std::move(same));
-                            return true;
-                        }
-                    }
-                }
-            }
-            return false;
-        });
-        file->sessions.insert(file->sessions.end(), found.begin(), found.end());
-    }
-}
-
-// Records of a file of this version that no stamp vouches for may hold a text no store wrote and
-// name no tab: they come only when no file read at the start has a stamp that vouches for its
-// records, and not where a file read before holds the same path or session. What is held back
-// stays in the damaged file's copy.
-void RecoveryPolicy::hold_back_unchecked() {
-    const std::vector<StartFile*> files = all_files();
-    const bool any_unchecked = std::any_of(files.begin(), files.end(), [](const StartFile* file) {
-        return file->read && file->this_version && !file->stamp;
-    });
-    if (!any_unchecked) {
-        return;
-    }
-    const bool any_vouched = std::any_of(files.begin(), files.end(), [](const StartFile* file) {
-        return file->read && file->this_version && file->stamp;
-    });
-    std::vector<std::uint64_t> seen_sessions;
-    std::vector<std::string> seen_paths;
-    for (StartFile* file : files) {
-        const bool unchecked = file->read && file->this_version && !file->stamp;
-        std::vector<Session> kept;
-        for (Session& session : file->sessions) {
-            const std::uint64_t fingerprint = session_fingerprint(session);
-            const bool seen =
-                std::find(seen_sessions.begin(), seen_sessions.end(), fingerprint) !=
-                    seen_sessions.end() ||
-                (!session.path.empty() &&
-                 std::find(seen_paths.begin(), seen_paths.end(), session.path) != seen_paths.end());
-            seen_sessions.push_back(fingerprint);
-            seen_paths.push_back(session.path);
-            if (!unchecked) {
-                kept.push_back(std::move(session));
-            } else if (!any_vouched && !seen) {
-                kept.push_back(std::move(session));
-            } else {
-                file->lost.push_back({.tab = session.tab,
-                                      .order = session.order,
-                                      .fingerprint = fingerprint,
-                                      .draft = true});
-            }
-        }
-        if (unchecked && kept.size() != file->sessions.size()) {
-            file->active = kept.size();
-        }
-        file->sessions = std::move(kept);
-    }
 }
 
 namespace {
@@ -622,7 +568,7 @@ namespace {
 // Whether the store of `newer` had read and taken over the store of `older`, directly or through
 // others: written later in the same run, or read by its run at its start (or by a run whose
 // stores that one read), as its stamp says.
-bool took_over(const StoreStamp& newer, const std::optional<StoreStamp>& older,
+bool took_over(const StoreStamp& newer, const std::optional<StoreId>& older,
                std::uint64_t older_fingerprint) {
     if (std::find(newer.replaces.begin(), newer.replaces.end(), older_fingerprint) !=
         newer.replaces.end()) {
@@ -634,7 +580,7 @@ bool took_over(const StoreStamp& newer, const std::optional<StoreStamp>& older,
     if (older->run == newer.run) {
         return older->store < newer.store;
     }
-    return std::any_of(newer.taken_over.begin(), newer.taken_over.end(), [&](const StoreReach& r) {
+    return std::any_of(newer.taken_over.begin(), newer.taken_over.end(), [&](const StoreId& r) {
         return r.run == older->run && r.store >= older->store;
     });
 }
@@ -647,14 +593,9 @@ void RecoveryPolicy::take_over_older() {
     const std::vector<StartFile*> files = all_files();
     for (StartFile* older : files) {
         for (const StartFile* newer : files) {
-            if (older == newer || !older->read || !newer->read || !newer->stamp || !newer->whole) {
-                continue;
-            }
-            if (older->this_version && !newer->this_version) {
-                continue; // an earlier version could not read what it let go
-            }
-            if (took_over(*newer->stamp, older->stamp, older->fingerprint)) {
-                older->taken_over = true;
+            if (older != newer && older->read && newer->read && newer->stamp && newer->whole &&
+                took_over(*newer->stamp, older->id, older->fingerprint)) {
+                older->superseded = true;
             }
         }
     }
@@ -663,10 +604,10 @@ void RecoveryPolicy::take_over_older() {
 // Whether a file read here whose store took `file` over says anything of the tab or the path
 // of `session`: a version it holds, or that the tab was let go. When none does, the two stores
 // stood side by side, and neither version is older than the other.
-bool RecoveryPolicy::answered_by_newer(const StartFile& file, const Session& session) {
+bool RecoveryPolicy::named_by_superseding_store(const StartFile& file, const Session& session) {
     for (const StartFile* newer : all_files()) {
         if (newer == &file || !newer->read || !newer->stamp ||
-            !took_over(*newer->stamp, file.stamp, file.fingerprint)) {
+            !took_over(*newer->stamp, file.id, file.fingerprint)) {
             continue;
         }
         const auto same = [&](const Session& other) {
@@ -675,152 +616,206 @@ bool RecoveryPolicy::answered_by_newer(const StartFile& file, const Session& ses
         };
         const auto gone = [&](const StoreEntry& entry) { return entry.tab == session.tab; };
         if (std::any_of(newer->sessions.begin(), newer->sessions.end(), same) ||
-            std::any_of(newer->gone.begin(), newer->gone.end(), gone)) {
+            std::any_of(newer->let_go.begin(), newer->let_go.end(), gone)) {
             return true;
         }
     }
     return false;
 }
 
-// Whether a store read here that stood side by side with `file` (neither took the other over)
-// holds a saved text of the tab or the path of `session` other than it. Their numbers then tell
-// nothing, and a saved text means the file as it is on disk, which may be the newer one: the
-// draft must not take the file's tab, where it would hide that file behind an older text.
-bool RecoveryPolicy::saved_side_by_side(const StartFile& file, const Session& session) {
-    if (!file.stamp) {
-        return false;
-    }
-    const std::uint64_t fingerprint = session_fingerprint(session);
-    for (const StartFile* other : all_files()) {
-        if (other == &file || !other->read || other->taken_over || !other->stamp ||
-            took_over(*other->stamp, file.stamp, file.fingerprint) ||
-            took_over(*file.stamp, other->stamp, other->fingerprint)) {
-            continue;
+RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
+    NewestVersions newest;
+    for (const StartFile* file : all_files()) {
+        const bool live = file->read && !file->superseded;
+        for (const StoreEntry& gone : file->let_go) {
+            newest.texts_let_go.insert(gone.fingerprint);
+            newest.tabs_named.insert(gone.tab);
+            if (live) {
+                newest.of_tab[gone.tab] = std::max(newest.of_tab[gone.tab], gone.version);
+                newest.let_go_live.insert(gone.tab);
+            }
         }
-        const auto saved = [&](const Session& held) {
-            return !held.draft && held.order != 0 &&
-                   (held.tab == session.tab ||
-                    (!session.path.empty() && held.path == session.path)) &&
-                   session_fingerprint(held) != fingerprint;
-        };
-        if (std::any_of(other->sessions.begin(), other->sessions.end(), saved)) {
+        for (const StoreEntry& lost : live ? file->lost_drafts : std::vector<StoreEntry>{}) {
+            newest.texts_lost.insert(lost.fingerprint);
+        }
+        for (const Session& session : live ? file->sessions : std::vector<Session>{}) {
+            newest.of_tab[session.tab] = std::max(newest.of_tab[session.tab], session.version);
+            if (session.version != 0) {
+                newest.texts_named.insert(text_fingerprint(session));
+                newest.tabs_named.insert(session.tab);
+            }
+        }
+    }
+    return newest;
+}
+
+// Whether a text stands for its tab: its tab's highest version, and the first text at that
+// number (two stores neither of which read the other may give their texts one number), of a tab
+// no store side by side let go (whatever the numbers: the run that let it go may have had that
+// very text, or a newer one).
+bool RecoveryPolicy::is_newest(const Session& session, const NewestVersions& newest,
+                               const Offered& offered) {
+    const auto first = offered.tab_text.find(session.tab);
+    return session.version == newest.of_tab.at(session.tab) &&
+           !newest.let_go_live.contains(session.tab) &&
+           (first == offered.tab_text.end() || first->second == session_fingerprint(session));
+}
+
+namespace {
+
+// Whether a tab `is_one` names came back from a record no stamp named that held the text of
+// `fingerprint`: a start gave it the identity it derives from that text.
+bool derived_from_text(std::uint64_t fingerprint,
+                       const std::function<bool(std::uint64_t)>& is_one) {
+    for (std::size_t i = 0; i < recovery_max_tabs; ++i) {
+        if (is_one(derived_tab(fingerprint, i))) {
             return true;
         }
     }
     return false;
 }
 
-// Of each tab, and of each file's path, the newest version read comes; a draft of a store that
-// stood side by side with the newest one (neither took the other over), or with one that holds
-// a saved text of its tab or path, comes too, as a tab of its own named for the tab it is
-// another version of. The sessions keep their files' order.
-SalvagedWorkspace RecoveryPolicy::newest_of_each_tab() {
-    std::set<const Session*> beside_saved;
-    for (StartFile* file : all_files()) {
-        if (!file->read || file->taken_over) {
+} // namespace
+
+namespace {
+
+// The fingerprint of the bytes a saved session's text makes in its file; 0 when it makes none.
+std::uint64_t saved_bytes_fingerprint(const Session& session) {
+    try {
+        return store_fingerprint(encode_document_text({.text = session.text,
+                                                       .encoding = session.encoding,
+                                                       .line_ending = session.line_ending}));
+    } catch (const std::runtime_error&) {
+        return 0;
+    }
+}
+
+// The session as another version of the tab it was, in a tab of its own.
+void make_other_version(Session& session) {
+    session.other_version_of = std::move(session.path);
+    session.path.clear();
+    session.tab = recovery_identity(session.tab, session_fingerprint(session));
+}
+
+// A text of a file as the file stands now: a draft the same as its file is no draft; a draft
+// grown from another version of its file than the one on disk (or from one a damaged stamp no
+// longer names), and a record nothing checks that says it is saved but differs from its file
+// (its flag may be what went bad), come beside the file, which opens as it is, as another
+// version. Gives that other version.
+std::optional<Session> place_at_file(Session& session, const std::optional<std::uint64_t>& now,
+                                     bool unchecked) {
+    const bool as_on_disk = now && saved_bytes_fingerprint(session) == *now;
+    const bool unchecked_saved = !session.draft && session.version == 0;
+    session.draft = session.draft && !as_on_disk;
+    const bool other_base =
+        unchecked || (session.file_version != 0 && now && session.file_version != *now);
+    if (!now || as_on_disk || !(unchecked_saved || (session.draft && other_base))) {
+        return std::nullopt;
+    }
+    Session other = session;
+    other.draft = true;
+    make_other_version(other);
+    session.draft = false;
+    session.text.clear();
+    session.text_left_out = true;
+    return other;
+}
+
+// Each text of one file's part placed at its file (`place_at_file`); of two drafts of one path
+// from two stores, the first takes the file's tab (two of one store are two tabs of one run, of
+// which the restore keeps the later there).
+template <typename File>
+void place_at_files(Workspace& part, const File* file, const FileVersion& file_version,
+                    std::map<std::string, const File*>& path_taken_by) {
+    std::vector<Session> others;
+    for (Session& session : part.sessions) {
+        // Nothing checks that an untitled record was saved: it has no file to come from.
+        session.draft = session.draft || (session.version == 0 && session.path.empty());
+        if (session.path.empty() || session.text_left_out ||
+            (!session.draft && session.version != 0)) {
             continue;
         }
-        for (const Session& session : file->sessions) {
-            if (session.draft && saved_side_by_side(*file, session)) {
-                beside_saved.insert(&session);
-            }
+        const std::optional<std::uint64_t> now =
+            file_version ? file_version(session.path) : std::nullopt;
+        if (std::optional<Session> other =
+                place_at_file(session, now, file->this_version && !file->stamp)) {
+            others.push_back(std::move(*other));
+        }
+        if (session.draft && !path_taken_by.emplace(session.path, file).second &&
+            path_taken_by.at(session.path) != file) {
+            make_other_version(session);
         }
     }
-    std::map<std::uint64_t, std::uint64_t> newest_of_tab;
-    std::map<std::string, std::uint64_t> newest_of_path;
-    // A let-go at the number a text of a store side by side shares stands for the tab as the
-    // first text there would: the run that let it go may have had that very text.
-    std::map<std::uint64_t, std::uint64_t> let_go_at;
-    for (const StartFile* file : all_files()) {
-        if (!file->read || file->taken_over) {
+    std::move(others.begin(), others.end(), std::back_inserter(part.sessions));
+}
+
+} // namespace
+
+// What one file offers: each text that stands for its tab, and each other draft a newer store
+// read here does not answer for, as another version in a tab of its own. A text no stamp names
+// that a stamp names in another file is that version, and one another store let go (no stamp
+// tying it to its tab) was let go: neither comes.
+SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const NewestVersions& newest,
+                                                Offered& offered) {
+    SalvagedWorkspace part{.workspace = {}, .whole = file.whole};
+    part.workspace.active = file.sessions.size();
+    for (std::size_t i = 0; i < file.sessions.size(); ++i) {
+        Session session = file.sessions[i];
+        const std::uint64_t fingerprint = session_fingerprint(session);
+        // A text another tab grew from (stored or let go since) is an earlier version of it.
+        const bool stands = is_newest(session, newest, offered) &&
+                            !derived_from_text(fingerprint, [&](std::uint64_t tab) {
+                                return tab != session.tab && newest.tabs_named.contains(tab);
+                            });
+        if (stands) {
+            offered.tab_text.emplace(session.tab, fingerprint);
+        }
+        const bool let_go_elsewhere =
+            newest.texts_let_go.contains(fingerprint) &&
+            derived_from_text(fingerprint, [&](std::uint64_t tab) { return tab == session.tab; });
+        // A draft a newer store names but lost (cut short) comes from here, as another version.
+        const bool answered =
+            named_by_superseding_store(file, session) && !newest.texts_lost.contains(fingerprint);
+        if ((!stands && (!session.draft || answered)) ||
+            (session.version == 0 && newest.texts_named.contains(text_fingerprint(session))) ||
+            let_go_elsewhere) {
             continue;
         }
-        for (const StoreEntry& gone : file->gone) {
-            std::uint64_t& tab = newest_of_tab[gone.tab];
-            tab = std::max(tab, gone.order);
-            std::uint64_t& let_go = let_go_at[gone.tab];
-            let_go = std::max(let_go, gone.order);
+        if (!stands && !session.other_version_of) {
+            make_other_version(session);
         }
-        for (const Session& session : file->sessions) {
-            if (beside_saved.contains(&session)) {
-                continue;
-            }
-            std::uint64_t& tab = newest_of_tab[session.tab];
-            tab = std::max(tab, session.order);
-            if (!session.path.empty()) {
-                std::uint64_t& path = newest_of_path[session.path];
-                path = std::max(path, session.order);
-            }
+        if (i == file.active) {
+            part.workspace.active = part.workspace.sessions.size();
         }
+        remember_version(own_known(), {.tab = session.tab,
+                                       .version = session.version,
+                                       .fingerprint = fingerprint,
+                                       .file_version = session.file_version,
+                                       .draft = session.draft});
+        part.workspace.sessions.push_back(std::move(session));
     }
-    // A text no stamp names that a stamp names in another file is that version: it comes once.
-    std::set<std::uint64_t> named;
-    for (const StartFile* file : all_files()) {
-        for (const Session& session : file->sessions) {
-            if (file->read && !file->taken_over && session.order != 0) {
-                named.insert(session_fingerprint(session));
-            }
-        }
-    }
+    return part;
+}
+
+// Of each tab the newest version read comes; a draft of a store that stood side by side with the
+// newest one (neither took the other over) comes too, as a tab of its own named for the tab it
+// is another version of; then each is placed at its file as the file stands. The sessions keep
+// their files' order.
+SalvagedWorkspace RecoveryPolicy::newest_of_each_tab(const FileVersion& file_version) {
+    const NewestVersions newest = newest_versions();
+    Offered offered;
     SalvagedWorkspace merged{.workspace = {}, .whole = true};
-    std::map<std::uint64_t, std::uint64_t> offered; // the fingerprint each tab came with
-    // And each file's path, with the file that gave it: two texts of one path in one store are
-    // two tabs of one run, of which the restore keeps the later in the file's tab.
-    std::map<std::string, std::pair<const StartFile*, std::uint64_t>> offered_path;
     for (const StartFile* file : all_files()) {
-        if (!file->read || file->taken_over) {
+        if (!file->read || file->superseded) {
             continue;
         }
-        for (const StoreEntry& gone : file->gone) {
-            if (gone.order == newest_of_tab[gone.tab]) {
+        for (const StoreEntry& gone : file->let_go) {
+            if (gone.version == newest.of_tab.at(gone.tab)) {
                 remember_version(own_known(), gone);
             }
         }
-        SalvagedWorkspace part{.workspace = {}, .whole = file->whole};
-        part.workspace.active = file->sessions.size();
-        for (std::size_t i = 0; i < file->sessions.size(); ++i) {
-            Session session = file->sessions[i];
-            const std::uint64_t fingerprint = session_fingerprint(session);
-            // Two stores neither of which read the other may give their texts one number: the
-            // first file's stands for the tab, the other's is another version of it. So for a
-            // file's path, which two tabs of two runs may have had: a restore opens a path in one
-            // tab, and the second text would take the first one's place there.
-            const auto first = offered.find(session.tab);
-            const auto first_at_path = offered_path.find(session.path);
-            const auto let_go = let_go_at.find(session.tab);
-            const bool newest =
-                !beside_saved.contains(&file->sessions[i]) &&
-                session.order == newest_of_tab[session.tab] &&
-                (let_go == let_go_at.end() || let_go->second < session.order) &&
-                (session.path.empty() || session.order == newest_of_path[session.path]) &&
-                (first == offered.end() || first->second == fingerprint) &&
-                (session.path.empty() || first_at_path == offered_path.end() ||
-                 first_at_path->second.first == file ||
-                 first_at_path->second.second == fingerprint);
-            if (newest) {
-                offered[session.tab] = fingerprint;
-                if (!session.path.empty()) {
-                    offered_path[session.path] = {file, fingerprint};
-                }
-            }
-            if ((!newest && (!session.draft || answered_by_newer(*file, session))) ||
-                (session.order == 0 && named.contains(fingerprint))) {
-                continue;
-            }
-            if (!newest) {
-                session.other_version_of = std::move(session.path);
-                session.path.clear();
-                session.tab = recovery_identity(session.tab, session_fingerprint(session));
-            }
-            if (i == file->active) {
-                part.workspace.active = part.workspace.sessions.size();
-            }
-            remember_version(own_known(), {.tab = session.tab,
-                                           .order = session.order,
-                                           .fingerprint = session_fingerprint(session),
-                                           .draft = session.draft});
-            part.workspace.sessions.push_back(std::move(session));
-        }
+        SalvagedWorkspace part = offer_of_file(*file, newest, offered);
+        place_at_files(part.workspace, file, file_version, offered.path_taken_by);
         merge_into(merged, std::move(part));
     }
     return merged;
@@ -850,7 +845,7 @@ bool RecoveryPolicy::anything_to_read() {
     return !nothing;
 }
 
-std::optional<SalvagedWorkspace> RecoveryPolicy::start() {
+std::optional<SalvagedWorkspace> RecoveryPolicy::start(const FileVersion& file_version) {
     for (StartFile* file : {&tabs_, &session_, &beside_}) {
         look(*file);
     }
@@ -875,10 +870,8 @@ std::optional<SalvagedWorkspace> RecoveryPolicy::start() {
             parse(*file);
         }
     }
-    find_lost_records();
-    hold_back_unchecked();
     take_over_older();
-    SalvagedWorkspace merged = newest_of_each_tab();
+    SalvagedWorkspace merged = newest_of_each_tab(file_version);
     for (StartFile* file : {&tabs_, &session_, &beside_}) {
         const bool shadowed = file == &session_ && tabs_.present && !tabs_.unknown;
         if (!file->read) {
@@ -893,19 +886,12 @@ std::optional<SalvagedWorkspace> RecoveryPolicy::start() {
 
 void RecoveryPolicy::keep(StartFile& file, KeptCopy kind, RecoveryNote note, const UtcTime& now) {
     try {
-        const std::filesystem::path folder = file.path.parent_path();
+        // A copy, not a move: the file stays where the next start reads it until a store holding
+        // what came back of it is on disk. A file read with no bytes (empty, or over the limit,
+        // which no store of ours is) has an empty copy.
         const std::filesystem::path copy =
-            kept_copy_name(file.path, kind, now, disk_.names(folder));
-        if (file.bytes.empty()) {
-            // Nothing in it to copy (empty, or over the limit, which no store of ours is): it
-            // goes aside as it is.
-            disk_.move(file.path, copy);
-            file.present = false;
-        } else {
-            // A copy, not a move: the file stays where the next start reads it until a store
-            // holding what came back of it is on disk.
-            disk_.write(copy, file.bytes);
-        }
+            kept_copy_name(file.path, kind, now, disk_.names(file.path.parent_path()));
+        disk_.write(copy, file.bytes);
         kept_.emplace_back(note, copy);
     } catch (const std::runtime_error&) {
         file.left_alone = true;
@@ -919,10 +905,11 @@ void RecoveryPolicy::keep(StartFile& file, KeptCopy kind, RecoveryNote note, con
 // A draft the file's stamp names that did not come back from it, nor a version as new of its tab
 // from another file.
 bool RecoveryPolicy::holds_lost_draft(const StartFile& file) const {
-    return std::any_of(file.lost.begin(), file.lost.end(), [&](const StoreEntry& lost) {
-        const StoreEntry* known = known_version(*known_, lost.tab);
-        return lost.tab == 0 || !known || known->order < lost.order;
-    });
+    return std::any_of(file.lost_drafts.begin(), file.lost_drafts.end(),
+                       [&](const StoreEntry& lost) {
+                           const StoreEntry* known = known_version(*known_, lost.tab);
+                           return !known || known->version < lost.version;
+                       });
 }
 
 // "session.bin" beside a "tabs.bin" that was not read whole: the next start does not read it
@@ -961,7 +948,7 @@ void RecoveryPolicy::prune(const StartFile& file) {
 
 void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
     for (StartFile* file : all_files()) {
-        if (file->read && !file->taken_over) {
+        if (file->read && !file->superseded) {
             if (!file->whole && (!every_session_back || holds_lost_draft(*file))) {
                 // It holds drafts that are nowhere else: kept under a name never pruned.
                 keep(*file, KeptCopy::intact, RecoveryNote::damaged_kept, now);
@@ -993,11 +980,11 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
                      .store = ++stores_,
                      .replaces = {},
                      .taken_over = {},
-                     .order = 0,
+                     .version = 0,
                      .entries = {}};
-    auto reach = [&](const StoreReach& reached) {
+    auto reach = [&](const StoreId& reached) {
         const auto same = std::find_if(stamp.taken_over.begin(), stamp.taken_over.end(),
-                                       [&](const StoreReach& r) { return r.run == reached.run; });
+                                       [&](const StoreId& r) { return r.run == reached.run; });
         if (same != stamp.taken_over.end()) {
             same->store = std::max(same->store, reached.store);
         } else if (stamp.taken_over.size() < store_stamp_list_limit) {
@@ -1038,13 +1025,13 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
 StorePlan RecoveryPolicy::plan_store() {
     StorePlan plan;
     plan.stamp = stamp_of_store();
-    plan.stamp.order = ++newest_order_;
+    plan.stamp.version = ++newest_version_;
     plan.known = known_;
     const std::array<const StartFile*, 3> files{&tabs_, &session_, &beside_};
     // So may two files read that stood side by side, neither taking the other over: either may
     // hold the only word that a tab the other holds was let go, so neither may go first.
     const auto side_by_side = std::count_if(files.begin(), files.end(), [](const StartFile* file) {
-        return file->present && file->read && !file->taken_over && file->last_store == 0;
+        return file->present && file->read && !file->superseded && file->last_store == 0;
     });
     plan.stamp_when_empty =
         side_by_side > 1 || std::any_of(files.begin(), files.end(), [](const StartFile* file) {
@@ -1074,7 +1061,7 @@ StorePlan RecoveryPolicy::plan_store() {
         // "tabs.bin" is left alone, and it hides "session.bin" from the next start.
         return plan;
     }
-    // A store a lost replace left aside is let go by its recency like the others: before the
+    // A store a lost replace left aside is let go by its rank like the others: before the
     // target when the target's store took it over, after it when it may be newer.
     std::vector<const StartFile*> older;
     for (const StartFile* file : all_files()) {
@@ -1083,11 +1070,11 @@ StorePlan RecoveryPolicy::plan_store() {
         }
     }
     std::stable_sort(older.begin(), older.end(), [](const StartFile* a, const StartFile* b) {
-        return recency(*a) < recency(*b);
+        return removal_rank(*a) < removal_rank(*b);
     });
     for (const StartFile* file : older) {
         plan.let_go.push_back(file->path);
-        plan.older_than_target += recency(*file) < recency(*target) ? 1 : 0;
+        plan.older_than_target += removal_rank(*file) < removal_rank(*target) ? 1 : 0;
     }
     return plan;
 }

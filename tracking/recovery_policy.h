@@ -28,21 +28,17 @@
 //   succeeds.
 // - Every store is stamped with its run, its place in the run and the files the run read at its
 //   start, so a start offers nothing from a file that a newer intact store it reads has taken
-//   over. The stamp also names each record's tab and numbers its text (a text unchanged since it
-//   was read or stored keeps its number; a changed one takes the store's, one past every number
-//   the run has read), and lists the tabs let go: of each tab, and of each file's path, a start
-//   offers the version of the highest number among the files it reads, so neither file order,
-//   nor a damaged or unread file, nor a file no stamp names any more brings an older version
-//   back. A number tells which version is newer only between stores one of which took the other
-//   over; no clock decides it. A draft of a store that neither took over nor was taken over by
-//   the one holding the tab's highest number (or, at a number two such stores share, the second
-//   text of a tab or of a file's path, or any text of a tab the other let go) comes too, as a tab
-//   of its own, and the store that holds both takes both files over before either goes. So does
-//   a draft of a tab or a file's path that such a store holds saved, whatever the numbers: the
-//   saved text means the file as it is on disk, which may be newer than the draft, and the
-//   file's tab opens it.
-// - A draft a damaged store lost comes from another file read that holds its text (untitled, for
-//   another version), under the lost draft's tab and number.
+//   over. The stamp also places and checks each record, names its tab and numbers its text (a
+//   text unchanged since it was read or stored keeps its number; a changed one takes the store's,
+//   one past every number the run has read), and lists the tabs let go with their texts known:
+//   of each tab a start offers the text of the highest number among the files it reads. A number
+//   orders two versions only where one store took the other over; no clock decides it. A draft of
+//   a store side by side with the one holding that text (or at its number, or of a tab the other
+//   let go) comes too, as a tab of its own, and the store that holds both takes both files over.
+// - A draft takes its file's tab only while the file is still the version it grew from; else the
+//   file opens as it is and the draft comes beside it. A draft the same as its file is no draft.
+// - A record nothing checks comes unless a checked record holds its text or a store let it go,
+//   and one that says it is saved but differs from its file comes as a draft.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
 //   damaged files are pruned to the newest few of their name.
 
@@ -54,6 +50,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -120,13 +117,23 @@ std::vector<std::filesystem::path> copies_beyond(const std::filesystem::path& fi
 // one, the same each time from the same two numbers.
 std::uint64_t recovery_identity(std::uint64_t seed, std::uint64_t index);
 
-// The newest version known of each tab, one entry a tab, in the order of their tabs. Every plan
-// shares the run's list rather than copying it on the UI thread; a list a plan holds is never
-// changed, a change goes to a copy.
-using KnownVersions = std::vector<StoreEntry>;
+// The fingerprint of the bytes of the file at a UTF-8 path as it is now; nothing when it is gone
+// or cannot be read.
+using FileVersion = std::function<std::optional<std::uint64_t>(const std::string& path)>;
+
+// The newest version known of each tab, with the fingerprints of a few texts of it known before
+// (the newest last), which a file that nothing checks may still hold: one a tab, in the order of
+// their tabs. Every plan shares the run's list rather than copying it on the UI thread; a list a
+// plan holds is never changed, a change goes to a copy.
+struct KnownVersion {
+    StoreEntry newest;
+    std::vector<std::uint64_t> earlier_texts;
+};
+using KnownVersions = std::vector<KnownVersion>;
+inline constexpr std::size_t earlier_texts_kept = 8;
 // The entry of `tab`; null when none is known.
 const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab);
-// Puts `entry` in place of the one known for its tab.
+// Puts `entry` in place of the one known for its tab, whose text joins the earlier ones.
 void remember_version(KnownVersions& known, const StoreEntry& entry);
 
 // Where one store goes: `target`, else `fallback` (none when empty) when the target cannot be
@@ -146,7 +153,7 @@ struct StorePlan {
     // file that restores nothing in place of removing the files.
     bool stamp_when_empty = false;
     // The newest version this run knows of each tab (none when null): a text the same as it
-    // keeps its order.
+    // keeps its version.
     std::shared_ptr<const KnownVersions> known;
     // The fingerprint of each session of the workspace written, in order, as the writer worked
     // them out before the store (reading through only the texts that changed since its last);
@@ -162,7 +169,8 @@ struct StoreOutcome {
     StoreOutcome(std::filesystem::path file) : written(std::move(file)) {}
     std::filesystem::path written;
     std::vector<std::filesystem::path> still_there;
-    std::vector<StoreEntry> entries; // the tabs it holds, as its stamp lists them
+    std::vector<StoreEntry> entries;          // the tabs it holds, as its stamp lists them
+    std::vector<std::string> drafts_left_out; // the paths of drafts it had no room for
 };
 
 // Writes the workspace as the plan says (an empty workspace removes the files instead, oldest
@@ -200,11 +208,12 @@ public:
 
     // Reads what earlier runs left: "tabs.bin" (else "session.bin"), then "tabs.bin.beside", then
     // stores a write left in a temporary file when its replace lost the old file; of each tab
-    // (and of each file's path) only its newest intact version comes, a session several files
-    // hold alike comes once, and a file that a newer intact store read here has taken over gives
-    // nothing. Nothing when none is there; `whole` false when a file failed the format's checks,
-    // could not be read, or could not be told to be there or not.
-    std::optional<SalvagedWorkspace> start();
+    // only its newest intact version comes, a session several files hold alike comes once, and a
+    // file that a newer intact store read here has taken over gives nothing; `file_version` tells
+    // which drafts still belong in their files' tabs. Nothing when none is there; `whole` false
+    // when a file failed the format's checks, could not be read, or could not be told to be there
+    // or not.
+    std::optional<SalvagedWorkspace> start(const FileVersion& file_version = {});
 
     // After the tabs were rebuilt: `every_session_back` false when a session could not come back.
     // Keeps aside what must be kept before any store may replace the files read; a copy that
@@ -229,31 +238,51 @@ private:
         bool present = false;
         bool unknown = false;    // whether it is there could not be told: never touched this run
         bool read = false;       // its bytes were read
-        bool taken_over = false; // a newer store read at the same start holds what it held
+        bool superseded = false; // a newer store read at the same start holds what it held
         bool left_alone = false; // never replaced, moved or removed this run
         std::string bytes;       // until restored() has kept what must be kept
         std::optional<StoreStamp> stamp;
+        // Its store, as its stamp names it, or as both copies of a stamp that failed its checks
+        // still do.
+        std::optional<StoreId> id;
         std::uint64_t fingerprint = 0;
-        std::uint64_t last_store = 0;  // this run's last store it holds, by number; 0 for none
-        bool whole = true;             // its bytes and its stamp passed every check
-        bool this_version = false;     // written by this version, stamped or not
-        std::vector<Session> sessions; // what it holds, each with its tab and order
-        std::vector<StoreEntry> gone;  // the tabs its stamp says were let go
-        std::vector<StoreEntry> lost;  // drafts it holds that did not come back from it
+        std::uint64_t last_store = 0;   // this run's last store it holds, by number; 0 for none
+        bool whole = true;              // its bytes and its stamp passed every check
+        bool this_version = false;      // written by this version, stamped or not
+        std::vector<Session> sessions;  // what it holds, each with its tab and version
+        std::vector<StoreEntry> let_go; // the tabs its stamp says were let go
+        std::vector<StoreEntry> lost_drafts; // drafts it names that did not come back from it
         std::uint64_t active = 0;
     };
+    // Of each tab, the highest version among the files read and whether one let it go; and the
+    // texts let go.
+    struct NewestVersions {
+        std::map<std::uint64_t, std::uint64_t> of_tab;
+        std::set<std::uint64_t> let_go_live; // let go in a file not taken over
+        std::set<std::uint64_t> texts_let_go;
+        std::set<std::uint64_t> texts_named; // of stamped records of files not taken over, by text
+        std::set<std::uint64_t> tabs_named;  // the tabs of those records, and of those let go
+        std::set<std::uint64_t> texts_lost;  // of drafts whose records went bad
+    };
+    // The first text offered of each tab, and the file whose drafts took each file's tab.
+    struct Offered {
+        std::map<std::uint64_t, std::uint64_t> tab_text;
+        std::map<std::string, const StartFile*> path_taken_by;
+    };
 
-    static std::uint64_t recency(const StartFile& file);
+    static std::uint64_t removal_rank(const StartFile& file);
     void look(StartFile& file);
     void read_file(StartFile& file, bool container);
     void read_leftovers();
     void parse(StartFile& file);
-    void find_lost_records();
-    void hold_back_unchecked();
     void take_over_older();
-    bool answered_by_newer(const StartFile& file, const Session& session);
-    bool saved_side_by_side(const StartFile& file, const Session& session);
-    SalvagedWorkspace newest_of_each_tab();
+    bool named_by_superseding_store(const StartFile& file, const Session& session);
+    NewestVersions newest_versions();
+    static bool is_newest(const Session& session, const NewestVersions& newest,
+                          const Offered& offered);
+    SalvagedWorkspace offer_of_file(const StartFile& file, const NewestVersions& newest,
+                                    Offered& offered);
+    SalvagedWorkspace newest_of_each_tab(const FileVersion& file_version);
     std::vector<StartFile*> all_files();
     void keep(StartFile& file, KeptCopy kind, RecoveryNote note, const UtcTime& now);
     void set_aside(StartFile& file, const UtcTime& now);
@@ -266,7 +295,7 @@ private:
 
     RecoveryDisk& disk_;
     std::uint64_t run_ = 0;
-    std::uint64_t newest_order_ = 0; // of every store read or made
+    std::uint64_t newest_version_ = 0; // of every store read or made
     std::shared_ptr<KnownVersions> known_ = std::make_shared<KnownVersions>();
     std::vector<StartFile> leftovers_;
     std::uint64_t stores_ = 0;

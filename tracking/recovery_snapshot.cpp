@@ -14,8 +14,10 @@ Workspace workspace_of(const WorkspaceSnapshot& snapshot) {
             .path = session.path,
             .draft = session.draft,
             .tab = session.tab,
-            .order = 0,
-            .other_version_of = {},
+            .version = 0,
+            .file_version = session.file_version,
+            .text_left_out = false,
+            .other_version_of = session.other_version_of,
         });
     }
     return workspace;

@@ -124,14 +124,9 @@ std::vector<std::uint64_t> SessionWriter::fingerprints_of(const WorkspaceSnapsho
 }
 
 SessionWriter::Result SessionWriter::write(const Job& job) {
-    Result result{.sequence = job.sequence,
-                  .error = {},
-                  .plan = job.plan,
-                  .written = {},
-                  .still_there = {},
-                  .entries = {}};
+    Result result{.sequence = job.sequence, .error = {}, .plan = job.plan, .outcome = {}};
     try {
-        StoreOutcome outcome;
+        StoreOutcome& outcome = result.outcome;
         if (const auto* workspace = std::get_if<Workspace>(&job.workspace)) {
             outcome = writer_(job.plan, *workspace);
         } else {
@@ -141,9 +136,6 @@ SessionWriter::Result SessionWriter::write(const Job& job) {
             plan.fingerprints = fingerprints_of(snapshot, texts);
             outcome = writer_(plan, texts);
         }
-        result.written = std::move(outcome.written);
-        result.still_there = std::move(outcome.still_there);
-        result.entries = std::move(outcome.entries);
     } catch (const std::exception& failure) {
         result.error = failure.what();
     } catch (...) {

@@ -31,9 +31,7 @@ public:
         std::uint64_t sequence = 0;
         std::string error; // UTF-8; empty on success
         StorePlan plan;
-        std::filesystem::path written; // the file that holds the store; empty on failure
-        std::vector<std::filesystem::path> still_there; // files it was to let go, still there
-        std::vector<StoreEntry> entries;                // the tabs it holds, as stamped
+        StoreOutcome outcome; // what it left on disk; empty on failure
     };
 
     // An empty function means `carry_out_store` on the real recovery folder. Starts the thread

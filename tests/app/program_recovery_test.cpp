@@ -483,29 +483,42 @@ void store_draft_and_die(const std::filesystem::path& tabs_file, const std::wstr
     });
 }
 
-// Three drafts stored, then one bit of the container's magic, or of its first record's length,
-// goes bad: every draft comes back.
-TEST_F(ProgramRecovery, ABitFlippedInTheContainersMagicOrFirstLengthCostsNoDraft) {
+// Three drafts stored, then one bit of the container's magic, of its first record's length, or
+// of the first draft's text so that it reads as the third's, goes bad: every other draft comes
+// back.
+TEST_F(ProgramRecovery, ABitFlippedInTheContainerCostsNoOtherDraft) {
+    const std::wstring shopping = L"Shopping list: milk, eggs, an intact draft";
     {
         Program program(L"");
         HWND window = started_window(program);
         ASSERT_NE(window, nullptr);
-        ASSERT_TRUE(type(active_editor(window), L"one"));
-        for (const wchar_t* text : {L"two", L"three"}) {
+        ASSERT_TRUE(type(active_editor(window), L"Note 1"));
+        for (const std::wstring& text : {shopping, std::wstring(L"Note 3")}) {
             send(window, WM_COMMAND, new_tab_command);
             ASSERT_TRUE(type(active_editor(window), text));
         }
-        ASSERT_TRUE(stored_last(local_.tabs_file(), 3, u"three"));
+        ASSERT_TRUE(stored_last(local_.tabs_file(), 3, u"Note 3"));
     } // killed with TerminateProcess
     const std::string stored = read_file_bytes(local_.tabs_file(), recovery_container_limit);
     const std::size_t container = stored.find("PLXTABS1");
     constexpr std::size_t first_length = 16;
-    for (const std::size_t at : {container + 2, container + first_length}) {
+    const std::vector<std::wstring> all{L"Note 1", L"Note 3", shopping};
+    struct Flip {
+        std::size_t at;
+        char bits;
+        std::vector<std::wstring> offered;
+    };
+    for (const Flip& flip :
+         {Flip{container + 2, 0x04, all}, Flip{container + first_length, 0x04, all},
+          Flip{stored.find("Note 1") + 5, 0x02, {L"Note 3", shopping}}}) {
         std::string bytes = stored;
-        bytes[at] ^= 0x04;
+        bytes[flip.at] ^= flip.bits;
+        // The previous start's stores (one a kill left in a temporary file) hold every draft.
+        std::filesystem::remove_all(local_.store_folder());
+        std::filesystem::create_directories(local_.store_folder());
         test::write_bytes(local_.tabs_file(), bytes);
         Program program(L"");
-        EXPECT_TRUE(restores_drafts(program, {L"one", L"three", L"two"})) << at;
+        EXPECT_TRUE(restores_drafts(program, flip.offered)) << flip.at;
     }
 }
 
@@ -581,6 +594,62 @@ TEST_F(ProgramRecovery, AStoreLeftOnlyInATemporaryFileIsOffered) {
 
     Program again(L"");
     EXPECT_TRUE(restores_drafts(again, {L"A1"}));
+}
+
+// A draft stored in "tabs.bin"; a start that could not read that file (another program held it)
+// stored another draft beside it; then both copies of the stamp of "tabs.bin" went bad at one
+// byte. Nothing holds the first draft or let it go: it is offered with the other.
+TEST_F(ProgramRecovery, ADraftNoStampChecksIsOfferedBesideAStoreThatNeverReadIt) {
+    ASSERT_NO_FATAL_FAILURE(store_draft_and_die(local_.tabs_file(), L"X1"));
+    const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
+    {
+        UniqueHandle holder = held_by_another_program(local_.tabs_file(), 0);
+        ASSERT_TRUE(holder.valid());
+        Program program(L"");
+        HWND window = started_window(program);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(type(active_editor(window), L"Y"));
+        ASSERT_TRUE(stored_last(beside, 1, u"Y"));
+    } // killed with TerminateProcess; then the other program lets go of the store
+    std::string bytes = read_file_bytes(local_.tabs_file(), recovery_container_limit);
+    constexpr std::size_t stamp_at = 8 + 4;
+    constexpr std::size_t in_run = 1;
+    const std::size_t stamp_size = bytes.find("PLXTABS1") - stamp_at;
+    bytes[stamp_at + in_run] ^= 0x10;
+    bytes[bytes.size() - stamp_at - stamp_size + in_run] ^= 0x10;
+    test::write_bytes(local_.tabs_file(), bytes);
+    for (int start = 0; start < 2; ++start) {
+        Program again(L"");
+        EXPECT_TRUE(restores_drafts(again, {L"X1", L"Y"})) << start;
+    }
+}
+
+// A draft of a file stored; then, while no store can land (another program holds "tabs.bin" and
+// the place beside it is taken), more is typed and the file saved, and the program is killed. The
+// next start opens the file as saved, and the older draft comes beside it, not in its tab.
+TEST_F(ProgramRecovery, ADraftOfAFileSavedSinceComesBesideTheFileAsSaved) {
+    const auto path = file("full.md", "saved v0");
+    const std::filesystem::path beside = local_.store_folder() / L"tabs.bin.beside";
+    {
+        Program program(quoted(path));
+        HWND window = started_window(program, L"full.md - Pellix");
+        HWND editor = typed_after_saved_text(window, L" OLD");
+        ASSERT_NE(editor, nullptr);
+        ASSERT_TRUE(stored_last(local_.tabs_file(), 1, u"saved v0 OLD"));
+        UniqueHandle holder = held_by_another_program(local_.tabs_file(), 0);
+        ASSERT_TRUE(holder.valid());
+        std::filesystem::create_directory(beside);
+        ASSERT_TRUE(type(editor, L" NEWER"));
+        PostMessageW(window, WM_COMMAND, save_command, 0);
+        ASSERT_TRUE(title_becomes(window, L"full.md - Pellix"));
+        EXPECT_EQ(read_file_bytes(path, document_limit), "saved v0 OLD NEWER");
+        const std::wstring shown = strip_showing(window, recovery_unavailable_text);
+        EXPECT_NE(shown.find(recovery_unavailable_text), std::wstring::npos) << shown;
+    } // killed with TerminateProcess
+    std::filesystem::remove(beside);
+    Program again(L"");
+    EXPECT_TRUE(restores_drafts(again, {L"saved v0 OLD", L"saved v0 OLD NEWER"}));
+    EXPECT_TRUE(title_becomes(started_window(again), L"full.md - Pellix"));
 }
 
 // Whether the store file at `path` comes to hold a whole store other than `bytes`.

@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -358,7 +360,7 @@ TEST_F(RecoveryStore, ASessionThatCannotComeBackIsSkippedAndTheOthersStillDo) {
               L"Unsaved tabs from the previous session are available. Restore those drafts?");
     EXPECT_EQ(boxes_[0].caption, L"Recover tabs");
     EXPECT_EQ(boxes_[0].style, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
-    ASSERT_EQ(tabs.size(), 4u);
+    ASSERT_EQ(tabs.size(), 5u);
     // The blank tab took the untitled draft.
     EXPECT_TRUE(tabs[0]->path.empty());
     EXPECT_EQ(tab_text(*tabs[0]), u"untitled draft");
@@ -372,7 +374,7 @@ TEST_F(RecoveryStore, ASessionThatCannotComeBackIsSkippedAndTheOthersStillDo) {
     EXPECT_EQ(tasks_asked_, 0);
     EXPECT_FALSE(modified(*tabs[1]));
     // A file changed since the tab was stored holding its saved text: the file as it is now
-    // opens, unmodified. The stored text was never a draft, so it is not offered as one.
+    // opens, unmodified. Nothing in this store checks that the text was saved: it comes beside.
     EXPECT_EQ(tabs[2]->path, changed);
     EXPECT_EQ(tab_text(*tabs[2]), u"new text\n");
     EXPECT_FALSE(modified(*tabs[2]));
@@ -383,6 +385,8 @@ TEST_F(RecoveryStore, ASessionThatCannotComeBackIsSkippedAndTheOthersStillDo) {
     EXPECT_TRUE(modified(*tabs[3]));
     EXPECT_FALSE(tabs[3]->disk_check_pending);
     EXPECT_TRUE(tabs[3]->disk_bytes.empty());
+    EXPECT_EQ(tab_name(*tabs[4]), L"changed.md (other version)");
+    EXPECT_EQ(tab_text(*tabs[4]), u"old text\n");
     EXPECT_EQ(active, 2u);
     // The store that held the skipped session goes aside before anything is stored over it.
     const std::filesystem::path kept = noted_path(kept_intact_note);
@@ -432,6 +436,16 @@ TEST_F(RecoveryStore, ADraftOfAStoreWrittenBesideTheOtherComesInATabNamedForItsF
     GetWindowTextW(main_window, title, 64);
     EXPECT_STREQ(title, L"both.md (other version) * - Pellix");
     EXPECT_NE(tabs[0]->recovery_tab, tabs[1]->recovery_tab);
+    // The name outlives the next store and start.
+    store_session(false, true);
+    ASSERT_TRUE(test::pump_until([&] {
+        const std::optional<Workspace> both = test::stored_workspace(tabs_file());
+        return both && both->sessions.size() == 2 && !std::filesystem::exists(beside_file());
+    }));
+    end_run_as_a_crash();
+    restore_session();
+    ASSERT_EQ(tabs.size(), 2u);
+    EXPECT_EQ(tab_name(*tabs[1]), L"both.md (other version)");
 }
 
 TEST_F(RecoveryStore, AtTheTabLimitTheRestoreStopsAndKeepsWhatItRestored) {
@@ -573,10 +587,14 @@ TEST_F(RecoveryStore, DeclinedDraftsReopenTheirFilesAndDropUntitledOnes) {
 
 // A tab stored while it held its saved text is never offered as a draft: where its file has
 // changed since, the file as it is on disk opens, and a Save cannot put the older text over it.
+// Where nothing checks that the record was saved (an earlier version's store, whose draft flag
+// may have gone bad), its text comes beside the file as another version; where the file is gone,
+// in the file's tab.
 TEST_F(RecoveryStore, ATabStoredWithItsSavedTextOpensItsFileAsItIsNow) {
     const auto path = file("t.md", "TTT s0 v1 v2\n");
-    write_store({.sessions = {session(u"TTT s0\n", Encoding::utf8, LineEnding::lf, path, false)},
-                 .active = 0});
+    const Session saved = session(u"TTT s0\n", Encoding::utf8, LineEnding::lf, path, false);
+    std::filesystem::create_directories(store_folder());
+    test::write_bytes(tabs_file(), test::lone_store(1, 5, saved));
     EXPECT_FALSE(restore_session());
     EXPECT_TRUE(boxes_.empty());
     ASSERT_EQ(tabs.size(), 1u);
@@ -588,6 +606,23 @@ TEST_F(RecoveryStore, ATabStoredWithItsSavedTextOpensItsFileAsItIsNow) {
     EXPECT_TRUE(stored(
         {.sessions = {session(u"TTT s0 v1 v2\n", Encoding::utf8, LineEnding::lf, path, false)},
          .active = 0}));
+
+    end_run_as_a_crash();
+    write_store({.sessions = {saved}, .active = 0});
+    restore_session();
+    ASSERT_EQ(tabs.size(), 2u);
+    EXPECT_EQ(tab_text(*tabs[0]), u"TTT s0 v1 v2\n");
+    EXPECT_EQ(tab_name(*tabs[1]), L"t.md (other version)");
+    EXPECT_EQ(tab_text(*tabs[1]), u"TTT s0\n");
+
+    end_run_as_a_crash();
+    std::filesystem::remove(path);
+    test::write_bytes(tabs_file(), test::lone_store(1, 5, saved));
+    restore_session();
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_EQ(current_tab().path, path);
+    EXPECT_EQ(tab_text(current_tab()), u"TTT s0\n");
+    EXPECT_TRUE(modified(current_tab()));
 }
 
 TEST_F(RecoveryStore, ACorruptStoreRestoresNothingAndGoesAsideWithTheUnreadSessionBin) {
@@ -694,6 +729,14 @@ TEST_F(RecoveryStore, ADamagedStoreIsKeptAsItIsAndTheDraftsBeforeTheDamageComeBa
     std::filesystem::remove(tabs_file());
     restore_session();
     EXPECT_EQ(recovery_status(), L"");
+    // The question failing (it allocates) still keeps the damaged store before any store.
+    end_run_as_a_crash();
+    test::write_bytes(tabs_file(), flipped);
+    install_message_box([](const MessageBoxRequest&) -> int {
+        throw std::runtime_error("The box could not be shown.");
+    });
+    restore_session();
+    EXPECT_EQ(read_file_bytes(noted_path(kept_left_out_note), recovery_container_limit), flipped);
 }
 
 TEST_F(RecoveryStore, AStoreThatCannotBeOpenedIsLeftAsItIsAndTheNewDraftsGoBesideIt) {
@@ -768,13 +811,14 @@ TEST_F(RecoveryStore, ADamagedStoreThatCannotBeMovedKeepsItsBytesAndTheStoresGoB
 
     // Locked for the whole run: every store goes beside it, also after more edits.
     test::write_bytes(tabs_file(), damaged);
+    std::filesystem::path kept;
     {
         UniqueHandle holder = hold_store();
         ASSERT_TRUE(holder.valid());
         restore_session();
         ASSERT_EQ(tabs.size(), 1u);
         EXPECT_EQ(tab_text(current_tab()), u"intact");
-        const std::filesystem::path kept = noted_path();
+        kept = noted_path();
         EXPECT_EQ(recovery_status(), std::wstring(recovery_unreadable_text) + L". " +
                                          kept_store_note + kept.wstring());
         EXPECT_EQ(read_file_bytes(kept, recovery_container_limit), damaged);
@@ -791,27 +835,21 @@ TEST_F(RecoveryStore, ADamagedStoreThatCannotBeMovedKeepsItsBytesAndTheStoresGoB
         EXPECT_EQ(read_file_bytes(tabs_file(), recovery_container_limit), damaged);
     }
 
-    // Let go after the restore: the stores go back to their place, the file beside goes, and
-    // the status names only the copies still there.
-    std::filesystem::remove(beside);
+    // Let go once free: the close's store goes back to its place, which then offers nothing, the
+    // file beside goes, and the status names only the copy still there.
     close_current_tab([] { return true; });
-    {
-        // The close's store is written meanwhile, on the writer's thread, and on a loaded machine
-        // the first try to hold the file has failed: it is held once it can be.
-        UniqueHandle holder;
-        ASSERT_TRUE(test::pump_until([&] {
-            holder = hold_store();
-            return holder.valid();
-        }));
-        restore_session();
-    }
-    std::filesystem::remove(noted_path());
+    EXPECT_TRUE(status_becomes(kept_store_note + kept.wstring()));
+    EXPECT_FALSE(std::filesystem::exists(beside));
+    const std::optional<Workspace> left = test::stored_workspace(tabs_file());
+    EXPECT_TRUE(!left || left->sessions == std::vector<Session>{Session{}});
+    std::filesystem::remove(kept);
     type(L"!");
     store_session(false, true);
-    EXPECT_TRUE(stored({.sessions = {session(u"!intact", Encoding::utf8, LineEnding::lf, {}, true)},
-                        .active = 0}));
+    EXPECT_TRUE(test::pump_until([&] {
+        const std::optional<Workspace> now = test::stored_workspace(tabs_file());
+        return now && now->sessions.size() == 1 && now->sessions[0].text == u"!";
+    }));
     EXPECT_TRUE(status_becomes(L""));
-    EXPECT_FALSE(std::filesystem::exists(beside));
 }
 
 TEST_F(RecoveryStore, PathsHandedOverDuringTheRestoreWaitUntilItHasEnded) {

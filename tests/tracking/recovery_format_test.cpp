@@ -224,50 +224,29 @@ TEST(RecoveryFormat, SalvageKeepsEveryRecordThatChecksWhileTheFramingHolds) {
     EXPECT_TRUE(salvage_tab_recovery(bad_magic).workspace.sessions.empty());
 }
 
-TEST(RecoveryFormat, AStoreStampFollowsTheContainerAndAFileWithoutOneIsAllContainer) {
-    const std::string container = container_bytes(1, 0, {record_bytes("", "a")});
-    const StoreStamp stamp{.run = 0x0102030405060708,
-                           .store = 9,
-                           .replaces = {0xAAAAAAAAAAAAAAAA},
-                           .taken_over = {{.run = 7, .store = 3}},
-                           .order = 0,
-                           .entries = {}};
-    const std::string stamped = container + encode_store_stamp(stamp);
-    EXPECT_EQ(stamped.substr(container.size()),
-              "\x08\x07\x06\x05\x04\x03\x02\x01\x09\0\0\0\0\0\0\0\x01\0\0\0"s +
-                  std::string(8, '\xAA') + "\x01\0\0\0\x07\0\0\0\0\0\0\0\x03\0\0\0\0\0\0\0"s +
-                  "\x3C\0\0\0PLXSTMP1"s);
-    const StoreFile split = split_store_file(stamped);
-    EXPECT_EQ(split.container, container);
-    EXPECT_EQ(split.stamp, stamp);
-    // A file an earlier version wrote, and one whose stamp does not add up, are read whole.
-    EXPECT_EQ(split_store_file(container).container, container);
-    EXPECT_FALSE(split_store_file(container).stamp);
-    std::string bad_size = stamped;
-    bad_size[bad_size.size() - 12] = '\x3B';
-    EXPECT_EQ(split_store_file(bad_size).container, bad_size);
-    EXPECT_FALSE(split_store_file(bad_size).stamp);
-    EXPECT_THROW(encode_store_stamp({.run = 1,
-                                     .store = 1,
-                                     .replaces = std::vector<std::uint64_t>(17),
-                                     .taken_over = {},
-                                     .order = 0,
-                                     .entries = {}}),
-                 std::runtime_error);
-}
-
-TEST(RecoveryFormat, AnEarlierVersionsStampWhoseSizeIsOffCostsNoRecord) {
-    // The first store of a run whose start read nothing: both lists empty.
+// A store of an earlier development version is read as its container, which no stamp vouches
+// for; a file an earlier release wrote is all container.
+TEST(RecoveryFormat, AnEarlierStoreIsReadAsItsContainerWithNoStamp) {
     const std::string container =
         container_bytes(2, 0, {record_bytes("", "first"), record_bytes("", "last")});
-    std::string stamped =
-        container +
-        encode_store_stamp(
-            {.run = 5, .store = 1, .replaces = {}, .taken_over = {}, .order = 0, .entries = {}});
-    stamped[stamped.size() - 12] ^= 8;
-    const StoreFile split = split_store_file(stamped);
-    EXPECT_FALSE(split.stamp);
-    EXPECT_EQ(salvage_tab_recovery(split.container).workspace.sessions.size(), 2u);
+    const std::string stamp(40, 'S');
+    const std::string earlier =
+        "PLXSTOR2"s + u32le(40) + stamp + container + stamp + u32le(40) + "PLXTAIL2";
+    for (const std::string& file : {container, earlier}) {
+        const StoreFile split = split_store_file(file);
+        EXPECT_EQ(split.container.substr(0, container.size()), container);
+        EXPECT_FALSE(split.stamp);
+        EXPECT_FALSE(split.this_version);
+        EXPECT_EQ(salvage_tab_recovery(split.container).workspace.sessions.size(), 2u);
+    }
+    EXPECT_THROW(encode_store_file({.sessions = {session_of(u"a", "")}, .active = 0},
+                                   {.run = 1,
+                                    .store = 1,
+                                    .replaces = std::vector<std::uint64_t>(17),
+                                    .taken_over = {},
+                                    .version = 0,
+                                    .entries = {StoreEntry{}}}),
+                 std::runtime_error);
 }
 
 // A store file of this version, and each of its bytes spoiled or the file cut there: it never
@@ -275,39 +254,49 @@ TEST(RecoveryFormat, AnEarlierVersionsStampWhoseSizeIsOffCostsNoRecord) {
 TEST(RecoveryFormat, AStoreFileCutOrSpoiledAnywhereIsDamagedAndKeepsOnlyItsTrueStamp) {
     const Workspace workspace{
         .sessions = {session_of(u"one", "a.md", true), session_of(u"two", "", true)}, .active = 1};
-    const StoreStamp stamp{.run = 3,
-                           .store = 4,
-                           .replaces = {77},
-                           .taken_over = {{.run = 2, .store = 9}},
-                           .order = 1234,
-                           .entries = {{.tab = 11, .order = 1000, .fingerprint = 5, .draft = true},
-                                       {.tab = 12, .order = 1234, .fingerprint = 6, .draft = false},
-                                       {.tab = 13, .order = 1100, .fingerprint = 0, .draft = {}}}};
+    const StoreStamp stamp{
+        .run = 3,
+        .store = 4,
+        .replaces = {77},
+        .taken_over = {{.run = 2, .store = 9}},
+        .version = 1234,
+        .entries = {{.tab = 11, .version = 1000, .fingerprint = 5, .draft = true},
+                    {.tab = 12, .version = 1234, .fingerprint = 6},
+                    {.tab = 13, .version = 1100, .fingerprint = 8, .let_go = true}}};
     const std::string bytes = encode_store_file(workspace, stamp);
     const StoreFile split = split_store_file(bytes);
     EXPECT_TRUE(split.intact);
-    EXPECT_EQ(split.stamp, stamp);
+    ASSERT_TRUE(split.stamp);
+    // The stamp written places each record.
+    EXPECT_EQ(split.stamp->entries[1].offset, 16 + 4 + 19 + 4 + 3 + 4);
+    EXPECT_EQ(split.stamp->entries[1].size, 19 + 3);
+    StoreStamp placed = stamp;
+    for (std::size_t i = 0; i < 2; ++i) {
+        placed.entries[i].offset = split.stamp->entries[i].offset;
+        placed.entries[i].size = split.stamp->entries[i].size;
+    }
+    EXPECT_EQ(split.stamp, placed);
     EXPECT_EQ(read_tab_recovery(split.container), workspace);
     auto reads_whole = [](std::string_view file) {
         const StoreFile part = split_store_file(file);
         if (part.stamp) {
             return part.intact && salvage_tab_recovery(part.container).whole;
         }
-        return salvage_tab_recovery(part.container).whole && !file.starts_with("PLXSTOR2");
+        return salvage_tab_recovery(part.container).whole && !part.this_version;
     };
     for (std::size_t at = 0; at < bytes.size(); ++at) {
         const std::string cut = bytes.substr(0, at);
         EXPECT_FALSE(reads_whole(cut)) << "cut at " << at;
         // Past the head's own stamp, the stamp still names every record.
         const std::optional<StoreStamp> cut_stamp = split_store_file(cut).stamp;
-        EXPECT_TRUE(!cut_stamp || *cut_stamp == stamp) << "cut at " << at;
+        EXPECT_TRUE(!cut_stamp || *cut_stamp == placed) << "cut at " << at;
         for (const int flip : {0x01, 0x08, 0x80}) {
             std::string spoiled = bytes;
             spoiled[at] = static_cast<char>(spoiled[at] ^ flip);
             EXPECT_FALSE(reads_whole(spoiled)) << "byte " << at << " ^ " << flip;
             const StoreFile part = split_store_file(spoiled);
             // One spoiled byte leaves one whole copy of the stamp.
-            EXPECT_EQ(part.stamp, stamp) << "byte " << at << " ^ " << flip;
+            EXPECT_EQ(part.stamp, placed) << "byte " << at << " ^ " << flip;
         }
     }
 }
@@ -315,32 +304,33 @@ TEST(RecoveryFormat, AStoreFileCutOrSpoiledAnywhereIsDamagedAndKeepsOnlyItsTrueS
 // A stamp whose entries vouch for each session of `workspace`, as a store writes it.
 StoreStamp stamp_vouching_for(const Workspace& workspace) {
     StoreStamp stamp{
-        .run = 3, .store = 4, .replaces = {}, .taken_over = {}, .order = 1234, .entries = {}};
+        .run = 3, .store = 4, .replaces = {}, .taken_over = {}, .version = 1234, .entries = {}};
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         const Session& session = workspace.sessions[i];
         stamp.entries.push_back({.tab = 10 + i,
-                                 .order = 1000 + i,
+                                 .version = 1000 + i,
                                  .fingerprint = session_fingerprint(session),
                                  .draft = session.draft});
     }
-    stamp.entries.push_back({.tab = 99, .order = 1200, .fingerprint = 0, .draft = {}});
+    stamp.entries.push_back({.tab = 99, .version = 1200, .let_go = true});
     return stamp;
 }
 
 // Each spoiled byte of a store file costs at most the record it falls in, and nothing in its
 // length; a cut costs the records it cuts off. Every record read is the one written, with its
-// entry's tab and order.
+// entry's tab and version, also where a spoiled byte makes one record's text another's.
 TEST(RecoveryFormat, EachSpoiledByteCostsAtMostTheRecordItFallsIn) {
-    const Workspace workspace{.sessions = {session_of(u"one", "a.md", true),
-                                           session_of(u"zwei \u00C4", "", false),
-                                           session_of(u"three", "c.txt", true)},
-                              .active = 1};
+    const Workspace workspace{
+        .sessions = {session_of(u"Note 1", "", true),
+                     session_of(u"Shopping list: milk, \u00C4", "c.txt", false),
+                     session_of(u"Note 3", "", true)},
+        .active = 1};
     const StoreStamp stamp = stamp_vouching_for(workspace);
     const std::string bytes = encode_store_file(workspace, stamp);
     std::vector<Session> stored = workspace.sessions;
     for (std::size_t i = 0; i < stored.size(); ++i) {
         stored[i].tab = stamp.entries[i].tab;
-        stored[i].order = stamp.entries[i].order;
+        stored[i].version = stamp.entries[i].version;
     }
     // Where each record (its length first) starts and ends in the file.
     std::vector<std::pair<std::size_t, std::size_t>> records;
@@ -371,7 +361,7 @@ TEST(RecoveryFormat, EachSpoiledByteCostsAtMostTheRecordItFallsIn) {
         return kept;
     };
     for (std::size_t at = 0; at < bytes.size(); ++at) {
-        for (const int flip : {0x01, 0x08, 0x80}) {
+        for (const int flip : {0x01, 0x02, 0x08, 0x80}) {
             std::string spoiled = bytes;
             spoiled[at] = static_cast<char>(spoiled[at] ^ flip);
             const SalvagedWorkspace salvaged = read(spoiled);
@@ -400,14 +390,16 @@ TEST(RecoveryFormat, EachSpoiledByteCostsAtMostTheRecordItFallsIn) {
 // between them gives back the stamp written, and no spoiling ever gives another.
 TEST(RecoveryFormat, AStampSpoiledInBothCopiesInOtherBytesIsStillKnown) {
     const Workspace workspace{.sessions = {session_of(u"one", "", true)}, .active = 0};
-    const StoreStamp stamp{.run = 3,
-                           .store = 4,
-                           .replaces = {77},
-                           .taken_over = {},
-                           .order = 1234,
-                           .entries = {{.tab = 11, .order = 1000, .fingerprint = 5, .draft = true},
-                                       {.tab = 13, .order = 900, .fingerprint = 0, .draft = {}}}};
+    const StoreStamp stamp{
+        .run = 3,
+        .store = 4,
+        .replaces = {77},
+        .taken_over = {},
+        .version = 1234,
+        .entries = {{.tab = 11, .version = 1000, .fingerprint = 5, .draft = true},
+                    {.tab = 13, .version = 900, .let_go = true}}};
     const std::string bytes = encode_store_file(workspace, stamp);
+    const StoreStamp placed = *split_store_file(bytes).stamp;
     constexpr std::size_t size_field = 4;
     constexpr std::size_t head_at = 8 + 4;
     constexpr std::size_t tail_after = 4 + 8;
@@ -422,9 +414,9 @@ TEST(RecoveryFormat, AStampSpoiledInBothCopiesInOtherBytesIsStillKnown) {
             EXPECT_FALSE(split.intact);
             const bool same_byte = i == j + size_field;
             if (!same_byte) {
-                EXPECT_EQ(split.stamp, stamp) << "head byte " << i << ", tail byte " << j;
+                EXPECT_EQ(split.stamp, placed) << "head byte " << i << ", tail byte " << j;
             } else {
-                EXPECT_TRUE(!split.stamp || *split.stamp == stamp) << "byte " << i;
+                EXPECT_TRUE(!split.stamp || *split.stamp == placed) << "byte " << i;
             }
         }
     }
@@ -478,6 +470,31 @@ TEST(RecoveryFormat, ContainerSizeLimitAtItsEdge) {
     workspace.sessions.back().text += u'a';
     EXPECT_EQ(message_of([&] { encode_tab_recovery(workspace); }),
               "Tab recovery exceeds the 256 MiB limit.");
+    // A store file keeps the drafts: saved tabs give up their texts, as few as make room.
+    for (std::size_t i = 0; i < 3; ++i) {
+        workspace.sessions[i].draft = false;
+    }
+    const std::string file = encode_store_file(workspace, stamp_vouching_for(workspace));
+    const StoreFile split = split_store_file(file);
+    const SalvagedWorkspace read = read_stamped_records(split.container, split.stamp->entries);
+    EXPECT_TRUE(split.intact && read.whole);
+    ASSERT_EQ(read.workspace.sessions.size(), 11u);
+    EXPECT_EQ(std::count_if(read.workspace.sessions.begin(), read.workspace.sessions.end(),
+                            [](const Session& s) { return s.text_left_out && s.text.empty(); }),
+              1);
+    EXPECT_EQ(read.workspace.sessions.back().text, workspace.sessions.back().text);
+    // Drafts alone too many: one of the largest goes without its text, and the caller learns it.
+    for (std::size_t i = 0; i < 3; ++i) {
+        workspace.sessions[i].draft = true;
+    }
+    std::vector<std::size_t> left_out;
+    const std::string all_drafts =
+        encode_store_file(workspace, stamp_vouching_for(workspace), &left_out);
+    const StoreFile drafts = split_store_file(all_drafts);
+    ASSERT_EQ(left_out.size(), 1u);
+    const Session gone = read_stamped_records(drafts.container, drafts.stamp->entries)
+                             .workspace.sessions.at(left_out[0]);
+    EXPECT_TRUE(gone.text_left_out && gone.text.empty() && !gone.draft);
 }
 
 } // namespace

@@ -156,7 +156,7 @@ TEST(SessionWriter, FailuresBecomeResultTextsAndTheThreadGoesOn) {
     auto third = wait_result();
     EXPECT_EQ(third.sequence, 3u);
     EXPECT_EQ(third.error, "");
-    EXPECT_EQ(third.written, "t");
+    EXPECT_EQ(third.outcome.written, "t");
 }
 
 TEST(SessionWriter, OnlyTheNewestWaitingSnapshotIsWritten) {
@@ -214,7 +214,7 @@ TEST(SessionWriter, DefaultWriterStoresTheFiles) {
         auto result = writer.take_result();
         ASSERT_TRUE(result);
         EXPECT_EQ(result->error, "");
-        EXPECT_EQ(result->written, tabs);
+        EXPECT_EQ(result->outcome.written, tabs);
     }
     const std::string bytes = read_file_bytes(tabs, recovery_container_limit);
     EXPECT_EQ(read_tab_recovery(split_store_file(bytes).container), workspace);
