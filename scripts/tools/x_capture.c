@@ -29,7 +29,8 @@ static void write_ppm(const char* dir, double at, XImage* image, int w, int h) {
     fprintf(f, "P6\n%d %d\n255\n", w, h);
     unsigned char* row = malloc((size_t)w * 3);
     for (int y = 0; y < h; ++y) {
-        const unsigned int* src = (const unsigned int*)(image->data + (size_t)y * image->bytes_per_line);
+        const unsigned int* src =
+            (const unsigned int*)(image->data + (size_t)y * image->bytes_per_line);
         for (int x = 0; x < w; ++x) {
             row[x * 3] = (src[x] >> 16) & 0xff;
             row[x * 3 + 1] = (src[x] >> 8) & 0xff;
