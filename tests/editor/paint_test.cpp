@@ -400,6 +400,16 @@ std::vector<std::uint32_t> whole_frame(HWND editor) {
     return pixels;
 }
 
+// The editor at `dpi` in a `points` font, with line numbers and the marker lane.
+Source& at_dpi_with_marker_lane(EditorWindow& window, unsigned dpi, unsigned points) {
+    Source& source = window.record();
+    source.dpi = dpi;
+    clear_line_layouts(source);
+    set_source_style(window.editor, points, false, true);
+    set_compare_gutter(window.editor, true);
+    return source;
+}
+
 // Types `typed` a keystroke a paint, with `before_paint` before and `check` after each paint,
 // and expects the frame they leave to be the one a full redraw of the same state draws.
 void expect_keystrokes_to_leave_a_full_redraws_frame(
@@ -433,11 +443,7 @@ TEST(EditorPaint, KeystrokesDrawTheirLineAloneAndLeaveTheFrameAFullRedrawDraws) 
     for (const auto& [dpi, points] : {std::pair{96u, 10u}, std::pair{144u, 11u}}) {
         SCOPED_TRACE(dpi);
         EditorWindow window(width, height, test::Placement::top_level);
-        Source& source = window.record();
-        source.dpi = dpi;
-        clear_line_layouts(source);
-        set_source_style(window.editor, points, false, true);
-        set_compare_gutter(window.editor, true);
+        Source& source = at_dpi_with_marker_lane(window, dpi, points);
         window.set_text(text);
         set_change_marks(window.editor, {{{1, 3, line_mark_added}, {5, 6, 1}}, {{8, 1}}});
         source.highlight_term = L"bold";
@@ -477,11 +483,7 @@ void type_into_paragraph(std::size_t at_row, std::int64_t into_row, const wchar_
     for (const auto& [dpi, points] : {std::pair{96u, 10u}, std::pair{144u, 11u}}) {
         SCOPED_TRACE(dpi);
         EditorWindow window(width, height, test::Placement::top_level);
-        Source& source = window.record();
-        source.dpi = dpi;
-        clear_line_layouts(source);
-        set_source_style(window.editor, points, false, true);
-        set_compare_gutter(window.editor, true);
+        Source& source = at_dpi_with_marker_lane(window, dpi, points);
         const auto columns =
             static_cast<std::size_t>(std::floor(text_width(source) / source.char_advance));
         const std::wstring w(columns - 2, L'w');
