@@ -24,7 +24,6 @@ store_wait=150
 box_wait=200
 
 log() { echo "[$(date +%T)] $*"; }
-windows_path_of() { printf 'Z:%s' "${1//\//\\}"; }
 
 # ---- Inside the virtual display ------------------------------------------------------------------
 
@@ -185,7 +184,7 @@ for n in range(1, 36):
     body = f"# Large file {n:02d}\n\n" + line * (8_000_000 // len(line))
     open(f"{sys.argv[1]}/large{n:02d}.md", "w").write(body + "x" * (8_000_000 - len(body)))
 EOF
-    for f in "$files"/*.md; do args+=("$(windows_path_of "$f")"); done
+    for f in "$files"/*.md; do args+=("$(windows_path "$f")"); done
     start_program "${args[@]}" || return 1
     for _ in $(seq 1 600); do
         count=$(shown | awk '/^tabs /{print $2}')
@@ -235,7 +234,7 @@ step_full_disk() {
     folder=$(dirname "$STORE")
     mount -t tmpfs -o size=1m tmpfs "$folder"
     mkdir -p "$STORE"
-    start_program "$(windows_path_of "$files/full.md")" || { umount "$folder"; return 1; }
+    start_program "$(windows_path "$files/full.md")" || { umount "$folder"; return 1; }
     sleep 3
     keys ctrl+End
     type_text " A-DRAFT-OLD"
@@ -264,8 +263,8 @@ step_unchecked_beside() {
     stored_with "X1" || return 1
     kill_program
     rm -f "$release"
-    wine "$TOOLS/file_holder.exe" "$(windows_path_of "$STORE/tabs.bin")" \
-        "$(windows_path_of "$release")" >"$WORK/holder.log" 2>&1 &
+    wine "$TOOLS/file_holder.exe" "$(windows_path "$STORE/tabs.bin")" \
+        "$(windows_path "$release")" >"$WORK/holder.log" 2>&1 &
     holder=$!
     for _ in $(seq 1 100); do
         grep -q held "$WORK/holder.log" && break
