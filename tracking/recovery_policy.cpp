@@ -287,21 +287,11 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
 
 StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
                              const Workspace& workspace) {
-    try {
-        return write_store(disk, plan, workspace);
-    } catch (const std::runtime_error&) {
-        const bool drafts = std::any_of(workspace.sessions.begin(), workspace.sessions.end(),
-                                        [](const Session& session) { return session.draft; });
-        // A file this run could not read may hold older drafts that only the stores it would
-        // remove take over.
-        if (drafts || workspace.sessions.empty() || plan.stamp_when_empty) {
-            throw;
-        }
-    }
-    // A store that cannot be written while every tab is in its own file (a full disk after a
-    // Save, say): the drafts the files hold are older than that, and removing them needs no
-    // room. What goes is only the list of open tabs, which the next store that lands brings back.
-    return write_store(disk, plan, Workspace{});
+    // A store that cannot be written stays a failure even when every tab is saved: the drafts
+    // the files hold are older than the files, and each takes its file's tab only while the file
+    // is the version it grew from, so removing them is not needed, and doing so would lose the
+    // list of open tabs and say that a store landed.
+    return write_store(disk, plan, workspace);
 }
 
 namespace {

@@ -2397,22 +2397,34 @@ TEST(RecoveryPolicy, ASessionBinOnceTakenOverStaysSoThroughEveryLaterRun) {
     EXPECT_EQ(offered(disk, 3), std::vector<std::u16string>{text_of(1, 3)});
 }
 
-TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDraft) {
+TEST(RecoveryPolicy, AStoreThatCannotBeWrittenAfterASaveFailsAndTheOlderDraftComesBesideTheFile) {
     MemoryDisk disk;
     RecoveryPolicy run(disk, folder, 1);
     run.start();
-    Session tab = first_draft();
+    Session tab = draft(text_of(1, 1));
+    tab.tab = 1;
     tab.path = path_of_tab(1);
+    tab.file_version = store_fingerprint(document_bytes(tab.path, 0));
     store_now(disk, run, {.sessions = {tab}, .active = 0});
     tab.text = text_of(1, 2);
     tab.draft = false;
+    tab.file_version = store_fingerprint(document_bytes(tab.path, 2));
     disk.full = true;
-    store_now(disk, run, {.sessions = {tab}, .active = 0});
+    const StorePlan plan = run.plan_store();
+    EXPECT_THROW(carry_out_store(disk, plan, {.sessions = {tab}, .active = 0}), std::runtime_error);
     disk.full = false;
     RecoveryPolicy next(disk, folder, 2);
-    const std::optional<SalvagedWorkspace> read = next.start();
-    EXPECT_FALSE(read && !read->workspace.sessions.empty()) << "version 1 offered after a Save";
-    EXPECT_TRUE(disk.files.empty());
+    const std::optional<SalvagedWorkspace> read = next.start(versions_of({{tab.path, 2}}));
+    ASSERT_TRUE(read);
+    // The file's tab opens the file as it is; the draft comes beside it.
+    ASSERT_EQ(read->workspace.sessions.size(), 2u);
+    const Session& file = read->workspace.sessions[0];
+    const Session& other = read->workspace.sessions[1];
+    EXPECT_EQ(file.path, tab.path);
+    EXPECT_FALSE(file.draft || file.other_version_of);
+    EXPECT_EQ(other.other_version_of, tab.path);
+    EXPECT_TRUE(other.draft);
+    EXPECT_EQ(other.text, text_of(1, 1));
 }
 
 // A Save changes no unit of the draft it writes: the saved text must still stand after the
