@@ -76,7 +76,9 @@ struct Preview {
         std::function<void(HWND window, const std::wstring& message)> show_error;
         ComPtr<IDWriteFactory> dwrite_factory;
         ComPtr<ID2D1Factory> d2d_factory;
-        ComPtr<ID2D1DCRenderTarget> render_target; // bound to the paint DC at every paint
+        // Bound at every paint: to the paint DC, or where targets wait for a settled size to the
+        // kept picture (`frame`).
+        ComPtr<ID2D1DCRenderTarget> render_target;
         // The size the target was last bound at, and whether a paint binds it at the window's:
         // until it does, the last picture drawn is stretched over the window.
         SIZE target_size{};
