@@ -18,6 +18,8 @@ inline constexpr UINT_PTR directory_changes = 8;
 inline constexpr UINT_PTR split_sync = 10;
 inline constexpr UINT_PTR compare = 11;
 inline constexpr UINT_PTR status_refresh = 12;
+// The window's size has stayed a while: its panes take it (`settle_window_size`).
+inline constexpr UINT_PTR size_settle = 13;
 } // namespace timer_id
 
 namespace timer_period {

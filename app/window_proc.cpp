@@ -30,6 +30,7 @@
 #include "app/watch_controller.h"
 #include "editor/source_interface.h"
 #include "platform/frames_undrawn.h"
+#include "platform/size_settling.h"
 #include "preview/preview_window.h"
 
 namespace pellix {
@@ -221,8 +222,13 @@ void on_dpi_changed(HWND window, const RECT* suggested) {
 // Under Wine a paint this long reaches the screen in parts, so the parts go in the order that
 // shows no old pixels in a new place for long: the moved preview, then the main window's own
 // background over what the moves uncovered, then the editor, whose picture stays in place in a
-// surface of its own, then the strips and headers.
+// surface of its own, then the strips and headers. The page is laid out at the size first, once
+// for all the sizes that came since the last drawing.
 void draw_size(HWND window) {
+    {
+        const FramesUndrawn undrawn;
+        lay_out_preview_at_size();
+    }
     if (chrome.preview != nullptr) {
         RedrawWindow(chrome.preview, nullptr, nullptr, RDW_UPDATENOW);
     }
@@ -234,8 +240,9 @@ void draw_size(HWND window) {
 }
 
 // A drag of the window's edge passes through dozens of sizes: the shown panes' targets keep
-// theirs from the first of them until the size settles. The panes take their new sizes first,
-// which would have them follow at once.
+// theirs from the first of them until the size settles, a short while after the last size or at
+// once when a drag in the system's size loop ends. The panes take their new sizes first, which
+// would have them follow at once.
 // One size, one picture: drawn as the children moved, their frames (the scroll bars) showed at
 // each new place over the old panes' pixels until the panes painted, after the drag had ended;
 // painted at once, each size cost a whole paint and the window fell behind the hand. So the
@@ -253,6 +260,9 @@ void on_size(HWND window, WPARAM kind) {
         hold_target_size(chrome.editor);
     }
     hold_preview_target_size(preview());
+    if (targets_wait_for_settled_size()) {
+        SetTimer(window, timer_id::size_settle, size_settle_delay(), nullptr);
+    }
     RedrawWindow(window, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
     if (!size_drawing_posted) {
@@ -266,6 +276,23 @@ void on_size(HWND window, WPARAM kind) {
 void on_draw_size(HWND window) {
     size_drawing_posted = false;
     draw_size(window);
+}
+
+// The panes take the settled size and draw it whole, the editor first: its frame is the
+// cheaper, and each pane shows its stretched last picture until its own new one is drawn.
+void settle_window_size(HWND window) {
+    KillTimer(window, timer_id::size_settle);
+    if (size_drawing_posted) {
+        on_draw_size(window);
+    }
+    if (chrome.editor != nullptr) {
+        settle_target_size(chrome.editor);
+        UpdateWindow(chrome.editor);
+    }
+    settle_preview_target_size(preview());
+    if (chrome.preview != nullptr) {
+        UpdateWindow(chrome.preview);
+    }
 }
 
 void on_window_pos_changed(HWND window) {
@@ -376,7 +403,11 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
     case WM_NOTIFY:
         return on_notify(reinterpret_cast<const NMHDR*>(lparam));
     case WM_TIMER:
-        on_timer(wparam);
+        if (wparam == timer_id::size_settle) {
+            settle_window_size(window);
+        } else {
+            on_timer(wparam);
+        }
         return 0;
     case WM_DROPFILES:
         on_drop_files(reinterpret_cast<HDROP>(wparam));
@@ -403,6 +434,9 @@ std::optional<LRESULT> handle(HWND window, UINT message, WPARAM wparam, LPARAM l
         return 0;
     case WM_APP_DRAW_SIZE:
         on_draw_size(window);
+        return 0;
+    case WM_EXITSIZEMOVE:
+        settle_window_size(window);
         return 0;
     case WM_GETMINMAXINFO:
         on_min_max_info(window, reinterpret_cast<MINMAXINFO*>(lparam));

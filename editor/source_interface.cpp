@@ -337,7 +337,13 @@ void clear_line_layouts(HWND editor) {
 
 void hold_target_size(HWND editor) {
     if (Source* source = source_record(editor)) {
-        source->size_settling.hold(editor);
+        source->size_settling.hold();
+    }
+}
+
+void settle_target_size(HWND editor) {
+    if (Source* source = source_record(editor)) {
+        settle_size(*source);
     }
 }
 

@@ -117,6 +117,9 @@ void clear_line_layouts(HWND editor);
 // (`SizeSettling`).
 void hold_target_size(HWND editor);
 
+// The main window's size has settled: the editor's next paint draws the whole frame at it.
+void settle_target_size(HWND editor);
+
 // Where the line data of a replacement starting at `from` begins (`ReplacementLines`): the
 // fence state and the text of the line before `from` (an empty start for a window without an
 // editor).

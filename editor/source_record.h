@@ -53,8 +53,6 @@ inline constexpr UINT release_timer_ms = 1000;
 // (Ctrl+Tab among them) show text at every switch; under Wine each kept target costs memory
 // that a third would add to for little (docs/wine-notes.md gives the figures).
 inline constexpr std::size_t hidden_editors_keeping_targets = 2;
-// Ends a run of sizes the render target did not take (`SizeSettling`).
-inline constexpr UINT_PTR settle_timer = 6;
 
 // Hidden itself, as a tab that is not shown; an editor in a hidden or minimised main window is
 // not.
@@ -208,7 +206,7 @@ struct Source {
     ComPtr<ID2D1HwndRenderTarget> target;
     // Whether a paint's target takes the window's size; until it does, the frame is drawn
     // scaled onto the target as it is, and the window shows it stretched.
-    SizeSettling size_settling{settle_timer};
+    SizeSettling size_settling;
     // Messages the window has handled and calls from outside that may change the editor (a
     // lookup does not count); see `EditorChangedMeanwhile`.
     std::uint64_t handled_calls = 0;
@@ -321,6 +319,9 @@ void notify_parent(Source& source, bool changed);
 // WM_NOTIFY EN_SELCHANGE to the parent when the event mask asks for it.
 void send_selection_change(Source& source);
 void invalidate_editor(HWND window);
+// The main window's size has settled: a target that kept another size takes it at the next
+// paint, which draws the whole frame.
+void settle_size(Source& source);
 std::u16string source_wide_text(const SourceDocument& document);
 double scale_of(const Source& source);
 // The text was replaced wholesale: drop what was derived from the old one.

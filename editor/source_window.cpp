@@ -214,14 +214,6 @@ void follow_window_size(Source& source) {
     scale_frame_to_target(source);
 }
 
-void settle_size(Source& source) {
-    source.size_settling.settle(source.window);
-    if (source.target && !target_fits_window(source) && !editor_hidden(source.window)) {
-        invalidate_editor(source.window);
-        UpdateWindow(source.window);
-    }
-}
-
 void take_focus(Source& source) {
     source.focused = true;
     const double scale = scale_of(source);
@@ -432,8 +424,6 @@ void on_timer(Source& source, UINT_PTR timer) {
         if (!editor_hidden(source.window)) {
             continue_layouts(source);
         }
-    } else if (timer == settle_timer) {
-        settle_size(source);
     } else if (timer == release_timer) {
         KillTimer(source.window, release_timer);
         stop_waiting_to_let_go(source.window);
@@ -627,6 +617,13 @@ void StageClock::lap(int stage) {
 
 double scale_of(const Source& source) {
     return source.dpi / 96.0;
+}
+
+void settle_size(Source& source) {
+    source.size_settling.release();
+    if (source.target && !target_fits_window(source) && !editor_hidden(source.window)) {
+        invalidate_editor(source.window);
+    }
 }
 
 void invalidate_editor(HWND window) {

@@ -21,23 +21,19 @@ void override_targets_wait_for_settled_size(std::optional<bool> wait, UINT settl
     settle_delay_ms = settle_ms;
 }
 
+UINT size_settle_delay() {
+    return settle_delay_ms;
+}
+
 bool SizeSettling::takes_size_now() const {
     return !held_ || !targets_wait_for_settled_size();
 }
 
-void SizeSettling::hold(HWND window) {
-    if (targets_wait_for_settled_size()) {
-        SetTimer(window, timer_, settle_delay_ms, nullptr);
-        held_ = true;
-    }
+void SizeSettling::hold() {
+    held_ = targets_wait_for_settled_size();
 }
 
 void SizeSettling::release() {
-    held_ = false;
-}
-
-void SizeSettling::settle(HWND window) {
-    KillTimer(window, timer_);
     held_ = false;
 }
 

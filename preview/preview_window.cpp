@@ -341,28 +341,62 @@ bool keeps_target_size(Preview::Impl& p, SIZE window) {
            (held.cx != window.cx || held.cy != window.cy) && !p.size_settling.takes_size_now();
 }
 
+// Through a run of sizes the target waits out, the last picture stretched over the window: the
+// page drawn at each size's scale cost a whole drawing a size. True when it was shown.
+bool presented_held_frame(Preview::Impl& p, HDC dc, SIZE window) {
+    if (!keeps_target_size(p, window) || !p.frame || p.frame->dc() == nullptr) {
+        return false;
+    }
+    // A picture shown for a moment: the smoothing of HALFTONE costs more than the drawing.
+    SetStretchBltMode(dc, COLORONCOLOR);
+    StretchBlt(dc, 0, 0, window.cx, window.cy, p.frame->dc(), 0, 0, p.target_size.cx,
+               p.target_size.cy, SRCCOPY);
+    return true;
+}
+
+// Each size a DC target is bound at keeps memory under Wine, so the kept picture grows and
+// shrinks in steps, the page drawn into its top left corner: a drag's settled sizes share a few.
+LONG frame_extent(LONG pixels) {
+    constexpr LONG step = 256;
+    return (std::max<LONG>(pixels, 1) + step - 1) / step * step;
+}
+
+// Where the page is drawn, and the rectangle the target is bound at: the kept picture where
+// targets wait for a settled size, else the paint DC's client area.
+HDC frame_dc(Preview::Impl& p, HDC dc, SIZE window, RECT& bounds) {
+    bounds = {0, 0, window.cx, window.cy};
+    if (!targets_wait_for_settled_size()) {
+        p.frame.reset();
+        return dc;
+    }
+    const LONG width = frame_extent(window.cx);
+    const LONG height = frame_extent(window.cy);
+    if (!p.frame || p.frame->width() != width || p.frame->height() != height) {
+        p.frame.reset();
+        p.frame.emplace(width, height);
+    }
+    if (p.frame->dc() == nullptr) {
+        return dc;
+    }
+    bounds = {0, 0, width, height};
+    return p.frame->dc();
+}
+
 // Steps 4-10 of a paint: the document on the Direct2D target.
 void draw_preview(Preview::Impl& p, HDC dc) {
-    ensure_render_target(p);
-    ID2D1DCRenderTarget* target = p.render_target.get();
     RECT client{};
     GetClientRect(p.window, &client);
     const SIZE window{client.right, client.bottom};
-    std::optional<DibSurface> held;
-    if (keeps_target_size(p, window)) {
-        held.emplace(p.target_size.cx, p.target_size.cy);
+    if (presented_held_frame(p, dc, window)) {
+        return;
     }
-    const bool scaled = held && held->dc() != nullptr;
-    if (scaled) {
-        const RECT bounds{0, 0, p.target_size.cx, p.target_size.cy};
-        throw_if_failed(target->BindDC(held->dc(), &bounds), "Create preview drawing surface");
-        target->SetDpi(p.dpi * static_cast<float>(bounds.right) / static_cast<float>(window.cx),
-                       p.dpi * static_cast<float>(bounds.bottom) / static_cast<float>(window.cy));
-    } else {
-        throw_if_failed(target->BindDC(dc, &client), "Create preview drawing surface");
-        p.target_size = window;
-        target->SetDpi(p.dpi, p.dpi);
-    }
+    ensure_render_target(p);
+    ID2D1DCRenderTarget* target = p.render_target.get();
+    RECT bounds{};
+    HDC into = frame_dc(p, dc, window, bounds);
+    throw_if_failed(target->BindDC(into, &bounds), "Create preview drawing surface");
+    p.target_size = window;
+    target->SetDpi(p.dpi, p.dpi);
     const PaintColours colours = colours_for(p, p.dark);
     const float width = view_width(p.window, p.dpi);
     const float height = view_height(p.window, p.dpi);
@@ -382,6 +416,7 @@ void draw_preview(Preview::Impl& p, HDC dc) {
         target->SetTransform(D2D1::Matrix3x2F::Identity());
         target->PopAxisAlignedClip();
         target->EndDraw();
+        p.frame.reset();
         throw;
     }
     target->SetTransform(D2D1::Matrix3x2F::Identity());
@@ -390,24 +425,13 @@ void draw_preview(Preview::Impl& p, HDC dc) {
     if (end == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
         p.brushes = Brushes{};
         p.render_target.reset();
+        p.frame.reset();
         InvalidateRect(p.window, nullptr, FALSE);
         return;
     }
     throw_if_failed(end, "Draw native preview");
-    if (scaled) {
-        SetStretchBltMode(dc, HALFTONE);
-        StretchBlt(dc, 0, 0, window.cx, window.cy, held->dc(), 0, 0, p.target_size.cx,
-                   p.target_size.cy, SRCCOPY);
-    }
-}
-
-void settle_size(Preview::Impl& p) {
-    p.size_settling.settle(p.window);
-    RECT client{};
-    GetClientRect(p.window, &client);
-    if (p.target_size.cx != client.right || p.target_size.cy != client.bottom) {
-        InvalidateRect(p.window, nullptr, FALSE);
-        UpdateWindow(p.window);
+    if (into != dc) {
+        BitBlt(dc, 0, 0, window.cx, window.cy, into, 0, 0, SRCCOPY);
     }
 }
 
@@ -545,13 +569,11 @@ bool handle_message(Preview::Impl& p, UINT message, WPARAM wparam, LPARAM lparam
     case WM_TIMER:
         if (wparam == drag_timer_id) {
             drag_step(p, [&] { handle_preview_drag_timer(p); });
-        } else if (wparam == preview_settle_timer) {
-            settle_size(p);
         }
         return true;
     case WM_SIZE:
         p.size_settling.release();
-        // A target that keeps its size draws the whole page at a new scale.
+        // A target that keeps its size stretches its last picture over the new one.
         if (targets_wait_for_settled_size()) {
             InvalidateRect(p.window, nullptr, FALSE);
         }
@@ -608,7 +630,19 @@ bool page_is_dark(const std::string& page) {
 
 void hold_preview_target_size(Preview::Impl& p) {
     if (p.window) {
-        p.size_settling.hold(p.window);
+        p.size_settling.hold();
+    }
+}
+
+void settle_preview_target_size(Preview::Impl& p) {
+    p.size_settling.release();
+    if (!p.window) {
+        return;
+    }
+    RECT client{};
+    GetClientRect(p.window, &client);
+    if (p.target_size.cx != client.right || p.target_size.cy != client.bottom) {
+        InvalidateRect(p.window, nullptr, FALSE);
     }
 }
 
@@ -718,6 +752,14 @@ void resize_preview() {
     SetWindowPos(
         p.window, nullptr, 0, 0, std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1),
         SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | (frames_undrawn() ? SWP_NOREDRAW : 0));
+    // A size of the main window's is laid out when that window draws it, once for the sizes
+    // that came meanwhile.
+    if (!frames_undrawn()) {
+        lay_out_preview_at_size();
+    }
+}
+
+void lay_out_preview_at_size() {
     try {
         relayout_preview();
     } catch (const std::exception& error) {

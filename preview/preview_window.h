@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -22,6 +23,7 @@
 #include "core/palette_table.h"
 #include "markdown/preview_document.h"
 #include "platform/com_ptr.h"
+#include "platform/dib_surface.h"
 #include "platform/size_settling.h"
 #include "preview/accessibility_bridge.h"
 #include "preview/drawing.h"
@@ -50,8 +52,6 @@ using TextRanges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 // script the fonts lack is slow enough under Wine to see. A page holds at most the preview's
 // source limit, so this bounds what they keep.
 inline constexpr std::size_t kept_preview_pages = 3;
-// Ends a run of sizes the drawing target did not take (`SizeSettling`).
-inline constexpr UINT_PTR preview_settle_timer = 2;
 
 struct Preview {
     struct Impl {
@@ -76,11 +76,16 @@ struct Preview {
         std::function<void(HWND window, const std::wstring& message)> show_error;
         ComPtr<IDWriteFactory> dwrite_factory;
         ComPtr<ID2D1Factory> d2d_factory;
-        ComPtr<ID2D1DCRenderTarget> render_target; // bound to the paint DC at every paint
+        // Bound at every paint: to the paint DC, or where targets wait for a settled size to the
+        // kept picture (`frame`).
+        ComPtr<ID2D1DCRenderTarget> render_target;
         // The size the target was last bound at, and whether a paint binds it at the window's:
-        // until it does, the page is drawn scaled at that size and stretched over the window.
+        // until it does, the last picture drawn is stretched over the window.
         SIZE target_size{};
-        SizeSettling size_settling{preview_settle_timer};
+        SizeSettling size_settling;
+        // That last picture, where targets wait for a settled size: each paint draws into it and
+        // copies it to the window.
+        std::optional<DibSurface> frame;
         Brushes brushes;
         PreviewDocument document;
         Layout layout;
@@ -150,6 +155,8 @@ void create_preview_factories(Preview::Impl& p);
 // takes through dozens of sizes): its drawing target keeps its size until the size settles
 // (`SizeSettling`).
 void hold_preview_target_size(Preview::Impl& p);
+// The main window's size has settled: the next paint draws the page at it.
+void settle_preview_target_size(Preview::Impl& p);
 // Shows a rendered page for the tab `view_key`; an unchanged page and key do nothing.
 void set_preview_content(const std::string& page, std::uint64_t view_key,
                          std::uint64_t source_line_count);
@@ -160,7 +167,11 @@ void show_preview_page();
 // Lets go of what the preview keeps for a tab that closed.
 void forget_preview_tab(std::uint64_t view_key);
 void relayout_preview();
+// Fits the preview to its parent's client area. While a size of the main window's moves the
+// windows undrawn (`FramesUndrawn`), the page waits for `lay_out_preview_at_size`.
 void resize_preview();
+// Lays the page out at the preview's width; a failure shows on the page.
+void lay_out_preview_at_size();
 void destroy_preview();
 void set_preview_failure(const std::exception& error);
 LRESULT CALLBACK preview_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

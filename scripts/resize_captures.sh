@@ -2,10 +2,12 @@
 # Drags the real program's window edge on a virtual display (Split view, a long Markdown file):
 # DRAGS runs of 40 sizes 25 ms apart, each run followed by a rest, while the screen is captured
 # as fast as shared memory allows. Keeps every capture that differs from the one before as a PNG
-# named by its time in ms, and prints for each drag when the last size came and when the picture
-# last changed after it. Usage: resize_captures.sh [output folder] [dark]
-# DRAGS (default 1) sets the drags; PELLIX_NO_BUILD=1 skips the build; PELLIX_EXE runs another
-# build of the program (named Pellix.exe, for the renderer the prefix gives it).
+# named by its time in ms, and prints for each drag when the last size came and from which
+# capture on the picture equals the final one (the last before the rest ends).
+# Usage: resize_captures.sh [output folder] [dark]
+# DRAGS (default 1) sets the drags, REST (default 1.3) the seconds of rest after each;
+# PELLIX_NO_BUILD=1 skips the build; PELLIX_EXE runs another build of the program (named
+# Pellix.exe, for the renderer the prefix gives it).
 source "$(dirname "$0")/common.sh"
 PACKAGES="$PACKAGES imagemagick xdotool libx11-dev libxext-dev"
 install_packages
@@ -29,7 +31,8 @@ trap 'rm -rf "$WORK"' EXIT
 } >"$WORK/notes.md"
 THEME_VALUE=1
 [ "${2:-}" = dark ] && THEME_VALUE=2
-export OUT WORK THEME_VALUE BUILD_DIR
+REST=${REST:-1.3}
+export OUT WORK THEME_VALUE BUILD_DIR REST
 xvfb-run -a -s "-screen 0 1400x1000x24" bash -c '
     wineserver -p
     key="HKCU\\Software\\Orvelworks\\Pellix Native"
@@ -64,7 +67,7 @@ xvfb-run -a -s "-screen 0 1400x1000x24" bash -c '
         done
         xdotool "${chain[@]}"
         echo "last size $(date +%s%3N)" >>"$WORK/sizes.log"
-        sleep 1.3
+        sleep "$REST"
     done
     wait $capture
     xdotool windowfocus --sync "$window" 2>/dev/null || true
@@ -78,20 +81,29 @@ start=$(awk "/^start/ {print \$2}" "$WORK/capture.log")
 for f in "$WORK"/frames/*.ppm; do
     convert "$f" "$OUT/$(basename "$f" .ppm).png"
 done
-# A change of more than 100 pixels: the caret's blink changes fewer.
+# Pictures that differ in at most 100 pixels count as equal: the caret's blink changes fewer.
+differ() {
+    # compare answers 1 for pictures that differ.
+    local changed
+    changed=$(compare -metric AE "$OUT/$1.png" "$OUT/$2.png" null: 2>&1 | cut -d' ' -f1 || true)
+    awk "BEGIN { exit !($changed > 100) }"
+}
+# For each drag: the final picture is the last capture before the rest ends; the picture is
+# final from the first capture after the last size from which every capture equals it.
 frames=$(ls "$OUT" | sed 's/.png$//' | sort -n)
 for last_size in $(awk -v start="$start" '{print $3 - start}' "$WORK/sizes.log"); do
-    previous="" settled=""
-    for frame in $frames; do
-        if awk "BEGIN { exit !($frame > $last_size && $frame < $last_size + 1500) }"; then
-            # compare answers 1 for pictures that differ.
-            changed=$(compare -metric AE "$OUT/$previous.png" "$OUT/$frame.png" null: 2>&1 |
-                cut -d' ' -f1 || true)
-            awk "BEGIN { exit !($changed > 100) }" && settled=$frame
-        fi
-        previous=$frame
-    done
-    echo "last size at $last_size ms; the picture last changed at ${settled:-none}" \
-        "(+$(awk "BEGIN { print ${settled:-$last_size} - $last_size }") ms)"
+    after=$(echo "$frames" | awk -v from="$last_size" -v to="$REST" \
+        '$1 > from && $1 < from + to * 1000 - 50')
+    final=$(echo "$after" | tail -1)
+    crisp=""
+    if [ -n "$final" ]; then
+        for frame in $(echo "$after" | sort -rn); do
+            differ "$frame" "$final" && break
+            crisp=$frame
+        done
+    fi
+    echo "last size at $last_size ms; the final picture from ${crisp:-none}" \
+        "(+$(awk "BEGIN { print ${crisp:-$last_size} - $last_size }") ms)," \
+        "$(echo "$after" | grep -c . || true) captures after the last size"
 done
 echo "Saved $(ls "$OUT" | wc -l) captures in $OUT"

@@ -12,6 +12,7 @@
 #include "app/hosted_units.h"
 #include "app/main_window_state.h"
 #include "app/settings.h"
+#include "app/timers.h"
 #include "editor/source_record.h"
 #include "platform/dib_surface.h"
 #include "platform/size_settling.h"
@@ -130,12 +131,8 @@ protected:
         SetWindowPos(window_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     }
 
-    // The moment after a run of sizes ends, as the settle timers of the editor and the preview
-    // say it.
-    static void settle_sizes() {
-        SendMessageW(chrome.editor, WM_TIMER, settle_timer, 0);
-        SendMessageW(chrome.preview, WM_TIMER, preview_settle_timer, 0);
-    }
+    // The moment after a run of sizes ends, as the main window's settle timer says it.
+    void settle_sizes() const { SendMessageW(window_, WM_TIMER, timer_id::size_settle, 0); }
 
     // `open_split_notes` in a window of `width` x `height` that its targets have taken, where a
     // run of window sizes is held until the test ends it.
@@ -221,10 +218,9 @@ TEST_F(ResizePictures, AfterShrinkingAndGrowingTheWindowShowsAFreshPaint) {
 }
 
 // Where each size costs memory for good, a run of window sizes leaves the targets at the size
-// they had: the preview meanwhile shows its whole page scaled, never a pane cut short, the
-// editor its kept frame presented again rather than drawn at each size's scale (a scale drawn
-// kept memory too), and once the size settles the targets take it and the window shows what a
-// fresh paint draws.
+// they had: each pane meanwhile shows its last picture stretched, never a pane cut short nor
+// drawn at each size's scale (a scale drawn kept memory too), and once the size settles the
+// targets take it and the window shows what a fresh paint draws.
 TEST_F(ResizePictures, ARunOfSizesKeepsTheTargetsUntilTheSizeSettles) {
     open_split_notes_held_at(700, 500);
     const SIZE first_editor = client_size(chrome.editor);
@@ -272,6 +268,41 @@ TEST_F(ResizePictures, ASizeShowsTheLastPictureUntilTheWholeWindowIsDrawn) {
                           part(before, client.cx, client.cy)),
               "");
     const Picture shown = settled();
+    RedrawWindow(window_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    EXPECT_EQ(differences(shown, settled()), "");
+}
+
+// A drag in the system's size loop ends with WM_EXITSIZEMOVE: the panes take the last size and
+// the whole window is drawn before that message returns, with no wait for the quiet time.
+TEST_F(ResizePictures, TheEndOfASizeLoopDrawsTheWholeWindowAtOnce) {
+    open_split_notes_held_at(1000, 700);
+    SendMessageW(window_, WM_ENTERSIZEMOVE, 0, 0);
+    resize(900, 640);
+    resize(860, 600);
+    settled();
+    ASSERT_NE(text_of(preview().target_size), text_of(client_size(chrome.preview)));
+    SendMessageW(window_, WM_EXITSIZEMOVE, 0, 0);
+    EXPECT_TRUE(nothing_waits_to_be_drawn());
+    EXPECT_EQ(text_of(editor_target_size()), text_of(client_size(chrome.editor)));
+    EXPECT_EQ(text_of(preview().target_size), text_of(client_size(chrome.preview)));
+    const Picture shown = read_window();
+    RedrawWindow(window_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    EXPECT_EQ(differences(shown, settled()), "");
+}
+
+// Without a size loop's end, sizes settle once none has followed for a short while.
+TEST_F(ResizePictures, SizesSettleOnceNoneFollows) {
+    override_targets_wait_for_settled_size(true);
+    open_split_notes();
+    resize(900, 640);
+    EXPECT_TRUE(pump_until([] {
+        return text_of(editor_target_size()) == text_of(client_size(chrome.editor)) &&
+               text_of(preview().target_size) == text_of(client_size(chrome.preview)) &&
+               nothing_waits_to_be_drawn();
+    }));
+    const Picture shown = read_window();
     RedrawWindow(window_, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     EXPECT_EQ(differences(shown, settled()), "");
