@@ -205,6 +205,19 @@ template <typename List> auto place_of(List& known, std::uint64_t tab) {
         [](const KnownVersion& k, std::uint64_t t) { return k.newest.tab < t; });
 }
 
+// Adds an earlier text a stamp names to those known of its tab, when that tab came back with
+// another text and there is room.
+void remember_earlier_text(KnownVersions& known, const StoreEntry& earlier) {
+    const auto at = place_of(known, earlier.tab);
+    if (at != known.end() && at->newest.tab == earlier.tab &&
+        at->newest.fingerprint != earlier.fingerprint &&
+        at->earlier_texts.size() < earlier_texts_kept &&
+        std::find(at->earlier_texts.begin(), at->earlier_texts.end(), earlier.fingerprint) ==
+            at->earlier_texts.end()) {
+        at->earlier_texts.insert(at->earlier_texts.begin(), earlier.fingerprint);
+    }
+}
+
 } // namespace
 
 const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab) {
@@ -262,18 +275,23 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
              .other_version = session.path.empty() && session.other_version_of.has_value()});
     }
     // Each tab this run knew that the store no longer holds is let go now (or was already), with
-    // each text of it known.
+    // each text of it known; of each it holds, each other text known is an earlier one.
     std::vector<StoreEntry> gone;
     for (const auto& [entry, earlier_texts] : known_versions) {
         const std::uint64_t tab = entry.tab;
-        const bool held = std::any_of(stamp.entries.begin(), stamp.entries.end(),
-                                      [&](const StoreEntry& e) { return e.tab == tab; });
+        const auto held = std::find_if(stamp.entries.begin(), stamp.entries.end(),
+                                       [&](const StoreEntry& e) { return e.tab == tab; });
+        const bool let_go = held == stamp.entries.end();
         const std::uint64_t version = entry.let_go ? entry.version : plan.stamp.version;
-        for (std::size_t i = 0; !held && i <= earlier_texts.size(); ++i) {
-            gone.push_back({.tab = tab,
-                            .version = version,
-                            .fingerprint = i == 0 ? entry.fingerprint : earlier_texts[i - 1],
-                            .let_go = true});
+        for (std::size_t i = 0; i <= earlier_texts.size(); ++i) {
+            const std::uint64_t text = i == 0 ? entry.fingerprint : earlier_texts[i - 1];
+            if (let_go || text != held->fingerprint) {
+                gone.push_back({.tab = tab,
+                                .version = let_go ? version : 0,
+                                .fingerprint = text,
+                                .let_go = let_go,
+                                .earlier = !let_go});
+            }
         }
     }
     std::sort(gone.begin(), gone.end(),
@@ -628,7 +646,13 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
     for (const StartFile* file : all_files()) {
         const bool live = file->read && !file->superseded;
         for (const StoreEntry& gone : file->let_go) {
-            newest.texts_let_go.insert(gone.fingerprint);
+            // A store that holds the same text in a tab it kept let go another tab.
+            const auto kept = [&](const Session& s) {
+                return session_fingerprint(s) == gone.fingerprint;
+            };
+            if (std::none_of(file->sessions.begin(), file->sessions.end(), kept)) {
+                newest.texts_let_go.insert(gone.fingerprint);
+            }
             newest.tabs_named.insert(gone.tab);
             if (live) {
                 newest.of_tab[gone.tab] = std::max(newest.of_tab[gone.tab], gone.version);
@@ -637,6 +661,15 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
         }
         for (const StoreEntry& lost : live ? file->lost_drafts : std::vector<StoreEntry>{}) {
             newest.texts_lost.insert(lost.fingerprint);
+        }
+        for (const StoreEntry& entry :
+             live && file->stamp ? file->stamp->entries : std::vector<StoreEntry>{}) {
+            // Only where the newer text came back: a write cut short holds the stamp alone.
+            const auto holds = [&](const Session& held) { return held.tab == entry.tab; };
+            if (entry.earlier && std::any_of(file->sessions.begin(), file->sessions.end(), holds)) {
+                newest.earlier_texts.push_back(entry);
+                newest.texts_earlier.insert(entry.fingerprint);
+            }
         }
         for (const Session& session : live ? file->sessions : std::vector<Session>{}) {
             newest.of_tab[session.tab] = std::max(newest.of_tab[session.tab], session.version);
@@ -777,7 +810,8 @@ SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const New
         const bool answered =
             named_by_superseding_store(file, session) && !newest.texts_lost.contains(fingerprint);
         if ((!stands && (!session.draft || answered)) ||
-            (session.version == 0 && newest.texts_named.contains(text_fingerprint(session))) ||
+            (session.version == 0 && (newest.texts_named.contains(text_fingerprint(session)) ||
+                                      newest.texts_earlier.contains(fingerprint))) ||
             let_go_elsewhere) {
             continue;
         }
@@ -817,6 +851,9 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab(const FileVersion& file_ver
         SalvagedWorkspace part = offer_of_file(*file, newest, offered);
         place_at_files(part.workspace, file, file_version, offered.path_taken_by);
         merge_into(merged, std::move(part));
+    }
+    for (const StoreEntry& earlier : newest.earlier_texts) {
+        remember_earlier_text(own_known(), earlier);
     }
     return merged;
 }

@@ -263,6 +263,8 @@ private:
         std::set<std::uint64_t> texts_named; // of stamped records of files not taken over, by text
         std::set<std::uint64_t> tabs_named;  // the tabs of those records, and of those let go
         std::set<std::uint64_t> texts_lost;  // of drafts whose records went bad
+        std::vector<StoreEntry> earlier_texts; // of tabs stamped records of those files hold
+        std::set<std::uint64_t> texts_earlier; // the same, by text
     };
     // The first text offered of each tab, and the file whose drafts took each file's tab.
     struct Offered {

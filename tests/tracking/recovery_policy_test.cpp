@@ -162,14 +162,21 @@ std::string path_of_tab(int tab, int copy) {
     return "t" + std::to_string(tab) + "-" + std::to_string(copy) + ".md";
 }
 
-// The bytes of a document: the text of its tab's version, its tab named by its file's name.
-std::string document_bytes(const std::string& path, int version) {
-    const std::u16string text = text_of(std::stoi(path.substr(1)), version);
+// A document on disk: the tab that wrote it last (whatever its name, which damage to a record
+// may have changed) and the version of that tab it holds.
+struct Document {
+    int tab = 0;
+    int version = 0;
+    operator int() const { return version; }
+    bool operator==(const Document&) const = default;
+};
+using Documents = std::map<std::string, Document>;
+
+// The bytes of a document: the text of its tab's version.
+std::string document_bytes(const Document& document) {
+    const std::u16string text = text_of(document.tab, document.version);
     return std::string(text.begin(), text.end());
 }
-
-// The version of each document on disk, by its path.
-using Documents = std::map<std::string, int>;
 
 // How a start finds the documents: by the fingerprint of their bytes.
 FileVersion versions_of(const Documents& documents) {
@@ -177,7 +184,7 @@ FileVersion versions_of(const Documents& documents) {
         const auto file = documents.find(path);
         return file == documents.end()
                    ? std::nullopt
-                   : std::optional(store_fingerprint(document_bytes(path, file->second)));
+                   : std::optional(store_fingerprint(document_bytes(file->second)));
     };
 }
 
@@ -353,12 +360,12 @@ Rebuilt rebuild(const Workspace& workspace, bool drafts, const Documents& docume
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         const Session& session = workspace.sessions[i];
         // A saved tab stored without its text opens its file, named for its tab.
-        const bool left_out = session.text_left_out && !session.path.empty();
+        const auto file = documents.find(session.path);
+        const bool left_out = session.text_left_out && file != documents.end();
         if (!genuine(session.text) && !left_out) {
             continue;
         }
-        const int tab = left_out ? std::stoi(session.path.substr(1)) : tab_of(session.text);
-        const auto file = documents.find(session.path);
+        const int tab = left_out ? file->second.tab : tab_of(session.text);
         const bool taken = session.draft && drafts;
         // A saved text whose file went comes back in its tab, as the file was.
         const bool own_text = taken || (!session.draft && !left_out && file == documents.end());
@@ -451,6 +458,7 @@ public:
                 tab->version = ++versions_[tab->tab];
                 parents_[{tab->tab, tab->version}] = from;
                 tab->draft = true;
+                tab->vouched = true;
             }
             break;
         case Step::save:
@@ -468,7 +476,7 @@ public:
                 // Another version of a tab discarded: as when it changes, what is owed of the tab
                 // it was a version of is what that tab's file holds.
                 go_on_as_own(*tab);
-                forget(tab->tab, tab->version, tab->identity, !twice);
+                forget(tab->tab, tab->version, tab->identity, !twice && tab->vouched);
                 active_ = active_ == tab->tab ? 0 : active_;
                 tabs_.erase(tabs_.begin() + (tab - tabs_.data()));
                 store_at_once();
@@ -714,6 +722,7 @@ private:
         int text_tab = 0;
         std::optional<std::string> other_version_of;
         std::uint64_t file_version = 0; // of its file when it last read or wrote it
+        bool vouched = true;            // typed this run, or tied to its tab by an intact stamp
     };
 
     // Whether the writer was given the session (another version of a tab as the tab it was).
@@ -785,7 +794,7 @@ private:
         const std::string& path = paths_.at(tab);
         const int held = documents_.at(path);
         if (arg % 4 < 2) {
-            documents_[path] = ++versions_[tab];
+            documents_[path] = {tab, ++versions_[tab]};
             ever_saved_[tab].insert(documents_[path]);
         } else {
             documents_.erase(path);
@@ -838,7 +847,7 @@ private:
                          .file_version = 0});
         active_ = tab;
         if (file) {
-            documents_[path_of_tab(tab)] = 1;
+            documents_[path_of_tab(tab)] = {tab, 1};
             paths_[tab] = path_of_tab(tab);
             tab_paths_.insert({tab, path_of_tab(tab)});
             ever_saved_[tab].insert(1);
@@ -889,7 +898,7 @@ private:
             tab.path = paths_.contains(tab.tab) ? paths_.at(tab.tab) : path_of_tab(tab.tab);
         }
         tab.draft = false;
-        documents_[tab.path] = tab.version;
+        documents_[tab.path] = {tab.tab, tab.version};
         tab.file_version = file_version(tab.path);
         paths_[tab.tab] = tab.path;
         tab_paths_.insert({tab.tab, tab.path});
@@ -1011,6 +1020,9 @@ private:
             return;
         }
         const std::vector<Session>& sessions = read->workspace.sessions;
+        // A draft no intact stamp ties to its tab comes back under an identity its text alone
+        // gives: letting it go tells a start nothing of its tab's older versions.
+        std::map<int, std::set<int>> vouched = versions_on_disk();
         for (const Session& session : sessions) {
             if (genuine(session.text) && !session.path.empty() && !given(session)) {
                 tab_paths_.insert({tab_of(session.text), session.path});
@@ -1022,7 +1034,8 @@ private:
             // The drafts offered are let go: each tab is owed only its file from now on.
             for (const Session& session : sessions) {
                 if (session.draft && genuine(session.text)) {
-                    forget(tab_of(session.text), version_of(session.text), session.tab);
+                    forget(tab_of(session.text), version_of(session.text), session.tab,
+                           vouched[tab_of(session.text)].contains(version_of(session.text)));
                 }
             }
         }
@@ -1036,7 +1049,8 @@ private:
                     .identity = shown.identity,
                     .text_tab = 0,
                     .other_version_of = shown.other_version_of,
-                    .file_version = shown.draft ? shown.file_version : file_version(shown.path)};
+                    .file_version = shown.draft ? shown.file_version : file_version(shown.path),
+                    .vouched = !shown.draft || vouched[shown.tab].contains(shown.version)};
             if (const int own = other_version_tab(shown)) {
                 tab.text_tab = std::exchange(tab.tab, own);
             }
@@ -1240,7 +1254,7 @@ private:
             if ((choices >> (i % 32)) & 1 || tab.path.empty()) {
                 save(tab);
             } else {
-                forget(tab.tab, tab.version, tab.identity);
+                forget(tab.tab, tab.version, tab.identity, tab.vouched);
                 tab = {.tab = tab.tab,
                        .version = documents_.contains(tab.path) ? documents_.at(tab.path) : 0,
                        .draft = false,
@@ -1560,9 +1574,9 @@ private:
     std::optional<RecoveryPolicy> policy_; // copied whole with the run
     std::vector<Tab> tabs_;
     std::optional<Job> pending_;
-    std::map<int, int> versions_;          // the newest version of each tab typed so far
-    std::map<std::string, int> documents_; // the version each document on disk holds
-    std::map<int, std::string> paths_;     // each tab's file, the one it was saved as last
+    std::map<int, int> versions_;      // the newest version of each tab typed so far
+    Documents documents_;              // each document on disk
+    std::map<int, std::string> paths_; // each tab's file, the one it was saved as last
     // Every file each tab was saved as, or came back with from a record nothing checks.
     std::set<std::pair<int, std::string>> tab_paths_;
     std::map<int, int> unstored_saves_;   // saves no store planned since has seen
@@ -1766,6 +1780,30 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
     // took from it and stored never comes back once the let-go is read again.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, edit, hold_tabs, close, damage, type,
                         store, written, release_tabs, hold_beside, start_yes, store, written);
+    // A draft stored beside a "tabs.bin" whose stamps went bad, let go while that is held: the
+    // stores name each earlier text of a tab they hold, so the let-go names the older draft too.
+    EXPECT_PROMISE_KEPT(start_no, type, store, written, damage, hold_tabs, edit, store, written,
+                        start_yes, close);
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, edit, {damage, 1337026329},
+                        hold_tabs, store, written, start_no);
+    // The same for a tab kept saved: the older draft in a damaged file that a close could not let
+    // go before it died is an earlier version of it.
+    EXPECT_PROMISE_KEPT(start_yes, type, fail_next, store, written, save_as, outside, edit, damage,
+                        quit);
+    // Another version of a tab closed while a tab with the same text stays: the let-go of that
+    // text is not the kept tab's.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, store, written,
+                        {damage, 449217457}, start_yes, store, written, release_tabs, old_release,
+                        start_yes, {close, 1});
+    // A saved record whose path went bad comes back at that path; saved there, the file holds
+    // what its tab wrote.
+    EXPECT_PROMISE_KEPT(start_yes, type, quit, {damage, 176760999}, start_yes, save, start_yes,
+                        store, written);
+    // A draft whose stamps both went bad, let go while the "session.bin" it grew from is held: no
+    // start can tie the two, and the "session.bin" is the older draft's only copy.
+    EXPECT_PROMISE_KEPT(old_session, start_yes, fail_second, edit, store, written, hold_session,
+                        {damage, 1805237101}, start_yes, release_session, lose_next, close,
+                        start_yes, store, written);
 }
 
 TEST(RecoveryPolicy, AStartThatCannotLookIntoTheFolderReplacesNothingItCouldNotSee) {
@@ -2133,7 +2171,7 @@ TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) 
     earlier[earlier.find("PELLIX2\n") + draft_flag] = 0;
     MemoryDisk old_store;
     old_store.files[tabs_bin] = earlier;
-    const Documents documents{{filed.path, 1}};
+    const Documents documents{{filed.path, {1, 1}}};
     RecoveryPolicy after(old_store, folder, 3);
     const std::vector<Session> sessions = after.start(versions_of(documents))->workspace.sessions;
     ASSERT_EQ(sessions.size(), 2u);
@@ -2150,7 +2188,7 @@ TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) 
 TEST(RecoveryPolicy, ADraftTakesItsFilesTabOnlyWhileTheFileIsTheVersionItGrewFrom) {
     Session grown = draft(text_of(1, 2));
     grown.path = path_of_tab(1);
-    grown.file_version = store_fingerprint(document_bytes(grown.path, 1));
+    grown.file_version = store_fingerprint(document_bytes({1, 1}));
     MemoryDisk disk;
     store_once(disk, {.sessions = {grown}, .active = 0});
     // What each session is (in the file's tab, a draft, in a tab of its own) as the file is: the
@@ -2162,7 +2200,7 @@ TEST(RecoveryPolicy, ADraftTakesItsFilesTabOnlyWhileTheFileIsTheVersionItGrewFro
                                             {2, {{true, false, false}}}}) {
         RecoveryPolicy next(disk, folder, 2);
         const std::optional<SalvagedWorkspace> read =
-            next.start(versions_of({{grown.path, on_disk}}));
+            next.start(versions_of({{grown.path, {1, on_disk}}}));
         Shape sessions;
         for (const Session& session : read->workspace.sessions) {
             sessions.emplace_back(session.path == grown.path, session.draft,
