@@ -6,7 +6,7 @@
 #include <array>
 #include <compare>
 #include <cstddef>
-#include <cstdio>
+#include <cwchar>
 #include <iterator>
 #include <set>
 #include <stdexcept>
@@ -15,6 +15,8 @@
 
 namespace pellix {
 namespace {
+
+const std::vector<StoreEntry> no_entries;
 
 // Written in place of "tabs.bin" while that cannot take a store, and read after it at a start.
 constexpr wchar_t beside_file_name[] = L"tabs.bin.beside";
@@ -44,26 +46,20 @@ std::uint64_t derived_tab(std::uint64_t seed, std::size_t index) {
 }
 
 std::wstring stamp_of(const UtcTime& when) {
-    char stamp[32] = {};
-    std::snprintf(stamp, std::size(stamp), "%04u%02u%02u-%02u%02u%02u", when.year % 10000,
+    wchar_t stamp[32] = {};
+    std::swprintf(stamp, std::size(stamp), L"%04u%02u%02u-%02u%02u%02u", when.year % 10000,
                   when.month % 100, when.day % 100, when.hour % 100, when.minute % 100,
                   when.second % 100);
-    return std::wstring(stamp, stamp + std::char_traits<char>::length(stamp));
+    return stamp;
 }
 
 // The digits of `text` as a number; nothing when it is empty or holds anything else.
 std::optional<std::uint64_t> number_of(std::wstring_view text) {
-    if (text.empty() || text.size() > 18) {
+    const auto digit = [](wchar_t unit) { return unit >= L'0' && unit <= L'9'; };
+    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), digit)) {
         return std::nullopt;
     }
-    std::uint64_t value = 0;
-    for (const wchar_t digit : text) {
-        if (digit < L'0' || digit > L'9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(digit - L'0');
-    }
-    return value;
+    return std::stoull(std::wstring(text));
 }
 
 // Where a kept copy stands among its kind: its stamp and counter read as numbers ("-10" comes
@@ -203,19 +199,6 @@ template <typename List> auto place_of(List& known, std::uint64_t tab) {
     return std::lower_bound(
         known.begin(), known.end(), tab,
         [](const KnownVersion& k, std::uint64_t t) { return k.newest.tab < t; });
-}
-
-// Adds an earlier text a stamp names to those known of its tab, when that tab came back with
-// another text and there is room.
-void remember_earlier_text(KnownVersions& known, const StoreEntry& earlier) {
-    const auto at = place_of(known, earlier.tab);
-    if (at != known.end() && at->newest.tab == earlier.tab &&
-        at->newest.fingerprint != earlier.fingerprint &&
-        at->earlier_texts.size() < earlier_texts_kept &&
-        std::find(at->earlier_texts.begin(), at->earlier_texts.end(), earlier.fingerprint) ==
-            at->earlier_texts.end()) {
-        at->earlier_texts.insert(at->earlier_texts.begin(), earlier.fingerprint);
-    }
 }
 
 } // namespace
@@ -662,12 +645,10 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
         for (const StoreEntry& lost : live ? file->lost_drafts : std::vector<StoreEntry>{}) {
             newest.texts_lost.insert(lost.fingerprint);
         }
-        for (const StoreEntry& entry :
-             live && file->stamp ? file->stamp->entries : std::vector<StoreEntry>{}) {
+        for (const StoreEntry& entry : live && file->stamp ? file->stamp->entries : no_entries) {
             // Only where the newer text came back: a write cut short holds the stamp alone.
             const auto holds = [&](const Session& held) { return held.tab == entry.tab; };
             if (entry.earlier && std::any_of(file->sessions.begin(), file->sessions.end(), holds)) {
-                newest.earlier_texts.push_back(entry);
                 newest.texts_earlier.insert(entry.fingerprint);
             }
         }
@@ -707,10 +688,6 @@ bool derived_from_text(std::uint64_t fingerprint,
     }
     return false;
 }
-
-} // namespace
-
-namespace {
 
 // The fingerprint of the bytes a saved session's text makes in its file; 0 when it makes none.
 std::uint64_t saved_bytes_fingerprint(const Session& session) {
@@ -821,6 +798,12 @@ SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const New
         if (i == file.active) {
             part.workspace.active = part.workspace.sessions.size();
         }
+        // The earlier texts its store names first, so that a store that lets it go names them.
+        for (const StoreEntry& earlier : file.stamp ? file.stamp->entries : no_entries) {
+            if (earlier.earlier && earlier.tab == file.sessions[i].tab) {
+                remember_version(own_known(), earlier);
+            }
+        }
         remember_version(own_known(), {.tab = session.tab,
                                        .version = session.version,
                                        .fingerprint = fingerprint,
@@ -851,9 +834,6 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab(const FileVersion& file_ver
         SalvagedWorkspace part = offer_of_file(*file, newest, offered);
         place_at_files(part.workspace, file, file_version, offered.path_taken_by);
         merge_into(merged, std::move(part));
-    }
-    for (const StoreEntry& earlier : newest.earlier_texts) {
-        remember_earlier_text(own_known(), earlier);
     }
     return merged;
 }
@@ -929,7 +909,7 @@ void RecoveryPolicy::keep(StartFile& file, KeptCopy kind, RecoveryNote note, con
         const std::filesystem::path copy =
             kept_copy_name(file.path, kind, now, disk_.names(file.path.parent_path()));
         disk_.write(copy, file.bytes);
-        kept_.emplace_back(note, copy);
+        kept_.push_back({.kind = note, .path = copy});
     } catch (const std::runtime_error&) {
         file.left_alone = true;
         return;
@@ -956,7 +936,7 @@ void RecoveryPolicy::set_aside(StartFile& file, const UtcTime& now) {
         const std::filesystem::path copy =
             kept_copy_name(file.path, KeptCopy::intact, now, disk_.names(file.path.parent_path()));
         disk_.move(file.path, copy);
-        kept_.emplace_back(RecoveryNote::intact_copy, copy);
+        kept_.push_back({.kind = RecoveryNote::intact_copy, .path = copy});
         file.present = false;
     } catch (const std::runtime_error&) {
         file.left_alone = true;
@@ -965,7 +945,7 @@ void RecoveryPolicy::set_aside(StartFile& file, const UtcTime& now) {
 
 void RecoveryPolicy::prune(const StartFile& file) {
     try {
-        const std::filesystem::path just_made = kept_.back().second;
+        const std::filesystem::path just_made = kept_.back().path;
         std::vector<std::filesystem::path> names = disk_.names(file.path.parent_path());
         // A copy this start read is let go by the store that holds what came back of it.
         std::erase_if(names, [&](const std::filesystem::path& name) {
@@ -1157,15 +1137,12 @@ void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& ou
 std::vector<RecoveryStatusNote> RecoveryPolicy::notes() {
     std::erase_if(kept_, [&](const auto& copy) {
         try {
-            return !disk_.exists(copy.second);
+            return !disk_.exists(copy.path);
         } catch (const std::runtime_error&) {
             return false;
         }
     });
-    std::vector<RecoveryStatusNote> notes;
-    for (const auto& [kind, copy] : kept_) {
-        notes.push_back({.kind = kind, .path = copy});
-    }
+    std::vector<RecoveryStatusNote> notes = kept_;
     for (const StartFile* file : all_files()) {
         if ((file->left_alone || file->unknown) && file->present) {
             // A file whose folder could not be looked into may not be in use at all.

@@ -263,8 +263,7 @@ private:
         std::set<std::uint64_t> texts_named; // of stamped records of files not taken over, by text
         std::set<std::uint64_t> tabs_named;  // the tabs of those records, and of those let go
         std::set<std::uint64_t> texts_lost;  // of drafts whose records went bad
-        std::vector<StoreEntry> earlier_texts; // of tabs stamped records of those files hold
-        std::set<std::uint64_t> texts_earlier; // the same, by text
+        std::set<std::uint64_t> texts_earlier; // of tabs records of those files hold
     };
     // The first text offered of each tab, and the file whose drafts took each file's tab.
     struct Offered {
@@ -304,7 +303,7 @@ private:
     StartFile tabs_;
     StartFile session_;
     StartFile beside_;
-    std::vector<std::pair<RecoveryNote, std::filesystem::path>> kept_;
+    std::vector<RecoveryStatusNote> kept_;
     bool storing_beside_ = false;
 };
 

@@ -572,8 +572,8 @@ public:
             const bool reopened = reopened_tabs_.contains(at.tab);
             const bool another_tab = reopened && (identities == let_go_identities_.end() ||
                                                   !identities->second.contains(at.identity));
-            if (!at.draft || other_version(at) || gone == let_go_.end() ||
-                unsure_let_go_.contains(at.tab) || another_tab || unclaimed(at)) {
+            if (!at.draft || other_version(at) || gone == let_go_.end() || another_tab ||
+                unclaimed(at)) {
                 continue;
             }
             // Nor does a version a tab of the same file opened again let go bind this one, which
@@ -823,9 +823,7 @@ private:
                 .path = tab.path,
                 .draft = tab.draft,
                 .tab = tab.identity,
-                .version = 0,
                 .file_version = tab.file_version,
-                .text_left_out = false,
                 .other_version_of = tab.path.empty() ? tab.other_version_of : std::nullopt};
     }
 
@@ -841,10 +839,7 @@ private:
                          .version = 1,
                          .draft = !file,
                          .path = file ? path_of_tab(tab) : std::string(),
-                         .identity = static_cast<std::uint64_t>(tab),
-                         .text_tab = 0,
-                         .other_version_of = {},
-                         .file_version = 0});
+                         .identity = static_cast<std::uint64_t>(tab)});
         active_ = tab;
         if (file) {
             documents_[path_of_tab(tab)] = {tab, 1};
@@ -878,8 +873,6 @@ private:
                          .draft = false,
                          .path = path,
                          .identity = (std::uint64_t{1} << 32) + ++reopened_,
-                         .text_tab = 0,
-                         .other_version_of = {},
                          .file_version = file_version(path)});
         active_ = tab;
         reopened_tabs_.insert(tab);
@@ -1047,7 +1040,6 @@ private:
                     .draft = shown.draft,
                     .path = shown.path,
                     .identity = shown.identity,
-                    .text_tab = 0,
                     .other_version_of = shown.other_version_of,
                     .file_version = shown.draft ? shown.file_version : file_version(shown.path),
                     .vouched = !shown.draft || vouched[shown.tab].contains(shown.version)};
@@ -1260,8 +1252,6 @@ private:
                        .draft = false,
                        .path = tab.path,
                        .identity = tab.identity,
-                       .text_tab = 0,
-                       .other_version_of = {},
                        .file_version = file_version(tab.path)};
             }
         }
@@ -1438,14 +1428,9 @@ private:
                 counted_saves_[tab] = still;
             }
         }
-        // What said that a tab was let go may be what was spoiled: an older version of it may come
-        // back, and it is still not owed until it changes.
-        for (const auto& [tab, version] : let_go_) {
-            unsure_let_go_.insert(tab);
-        }
-        // So may the store that recorded a tab at its file and took over an untitled draft of it
-        // that a file it could not let go still holds: that draft then comes back untitled, a
-        // tab other than the one a file opened again saved.
+        // What was spoiled may be the store that recorded a tab at its file and took over an
+        // untitled draft of it that a file it could not let go still holds: that draft then comes
+        // back untitled, a tab other than the one a file opened again saved.
         filed_.clear();
     }
 
@@ -1586,10 +1571,9 @@ private:
     // The identities they had, each with the newest version let go under it.
     std::map<int, std::map<std::uint64_t, int>> let_go_identities_;
     std::map<std::pair<int, int>, int> parents_; // of a tab's version, the one it was typed over
-    std::set<int> unsure_let_go_;             // let go, and a file since spoiled may have said so
-    std::map<int, int> ever_let_go_;          // the newest version of each tab the user let go
-    std::map<int, int> floor_;                // the newest version of each tab owed
-    std::map<int, std::set<int>> ever_saved_; // every version each tab's file held
+    std::map<int, int> ever_let_go_;             // the newest version of each tab the user let go
+    std::map<int, int> floor_;                   // the newest version of each tab owed
+    std::map<int, std::set<int>> ever_saved_;    // every version each tab's file held
     std::map<std::filesystem::path, std::string> odd_files_; // no stores: never removed
     std::map<std::uint64_t, int> other_versions_; // by identity: the harness's tab for each
     int active_ = 0;                              // the tab shown
