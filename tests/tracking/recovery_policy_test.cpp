@@ -153,17 +153,12 @@ int version_of(const std::u16string& text) {
     return std::stoi(std::string(text.begin() + text.rfind(u' ', end - 1) + 1, text.begin() + end));
 }
 
-std::string path_of_tab(int tab) {
-    return "t" + std::to_string(tab) + ".md";
+// The name a tab is saved as: by its `copy`-th Save As, when that is not 0.
+std::string path_of_tab(int tab, int copy = 0) {
+    return "t" + std::to_string(tab) + (copy != 0 ? "-" + std::to_string(copy) : "") + ".md";
 }
 
-// The name a tab is saved as by its `copy`-th Save As.
-std::string path_of_tab(int tab, int copy) {
-    return "t" + std::to_string(tab) + "-" + std::to_string(copy) + ".md";
-}
-
-// A document on disk: the tab that wrote it last (whatever its name, which damage to a record
-// may have changed) and the version of that tab it holds.
+// A document on disk: the tab that wrote it last (whatever its name) and the version it holds.
 struct Document {
     int tab = 0;
     int version = 0;
@@ -189,11 +184,7 @@ FileVersion versions_of(const Documents& documents) {
 }
 
 Session draft(const std::u16string& text) {
-    return {.text = text,
-            .encoding = Encoding::utf8,
-            .line_ending = LineEnding::lf,
-            .path = {},
-            .draft = true};
+    return {.text = text, .encoding = Encoding::utf8, .line_ending = LineEnding::lf, .draft = true};
 }
 
 // What the user and other programs do, and what the program does on its own: start and answer
@@ -239,11 +230,8 @@ struct Move {
 std::string describe(const std::vector<Move>& moves) {
     std::string text;
     for (const Move& move : moves) {
-        text += text.empty() ? "" : ", ";
-        text += name_of(move.step);
-        if (move.arg != 0) {
-            text.append("(").append(std::to_string(move.arg)).append(")");
-        }
+        text += (text.empty() ? "" : ", ") + std::string(name_of(move.step)) +
+                (move.arg != 0 ? "(" + std::to_string(move.arg) + ")" : "");
     }
     return text;
 }
@@ -1764,27 +1752,23 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
     // took from it and stored never comes back once the let-go is read again.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, edit, hold_tabs, close, damage, type,
                         store, written, release_tabs, hold_beside, start_yes, store, written);
-    // A draft stored beside a "tabs.bin" whose stamps went bad, let go while that is held: the
-    // stores name each earlier text of a tab they hold, so the let-go names the older draft too.
+    // Let go beside a held "tabs.bin" whose stamps went bad: the let-go names the older draft too.
     EXPECT_PROMISE_KEPT(start_no, type, store, written, damage, hold_tabs, edit, store, written,
                         start_yes, close);
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, edit, {damage, 1337026329},
                         hold_tabs, store, written, start_no);
-    // The same for a tab kept saved: the older draft in a damaged file that a close could not let
-    // go before it died is an earlier version of it.
+    // The same for a tab kept saved: its older draft a dying close left behind stays let go.
     EXPECT_PROMISE_KEPT(start_yes, type, fail_next, store, written, save_as, outside, edit, damage,
                         quit);
-    // Another version of a tab closed while a tab with the same text stays: the let-go of that
-    // text is not the kept tab's.
+    // Another version closed while a tab of the same text stays: the let-go is not the kept tab's.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, store, written,
                         {damage, 449217457}, start_yes, store, written, release_tabs, old_release,
                         start_yes, {close, 1});
-    // A saved record whose path went bad comes back at that path; saved there, the file holds
-    // what its tab wrote.
+    // A saved record whose path went bad, saved at that path: the file holds what its tab wrote.
     EXPECT_PROMISE_KEPT(start_yes, type, quit, {damage, 176760999}, start_yes, save, start_yes,
                         store, written);
     // A draft whose stamps both went bad, let go while the "session.bin" it grew from is held: no
-    // start can tie the two, and the "session.bin" is the older draft's only copy.
+    // start can tie the two, and the older draft in that file may come back.
     EXPECT_PROMISE_KEPT(old_session, start_yes, fail_second, edit, store, written, hold_session,
                         {damage, 1805237101}, start_yes, release_session, lose_next, close,
                         start_yes, store, written);
@@ -2236,10 +2220,6 @@ Offer offer_of(MemoryDisk& disk, std::uint64_t run) {
     return offer;
 }
 
-std::vector<std::u16string> offered(MemoryDisk& disk, std::uint64_t run) {
-    return offer_of(disk, run).texts;
-}
-
 Workspace three_drafts() {
     return {.sessions = {draft(text_of(1, 1)), draft(text_of(2, 1)), draft(text_of(3, 1))},
             .active = 0};
@@ -2257,7 +2237,7 @@ TEST(RecoveryPolicy, ABitFlippedInTheContainersMagicOrFirstLengthCostsNoDraft) {
             MemoryDisk disk;
             disk.files[tabs_bin] = bytes;
             disk.files.at(tabs_bin)[at] ^= static_cast<char>(1 << bit);
-            EXPECT_EQ(offered(disk, 2), all) << "byte " << at - container << " bit " << bit;
+            EXPECT_EQ(offer_of(disk, 2).texts, all) << "byte " << at - container << " bit " << bit;
         }
     }
 }
@@ -2301,7 +2281,7 @@ TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLe
     MemoryDisk let_go;
     store_then_beside(let_go, one, {.sessions = {two}, .active = 0});
     spoil_both_stamps(let_go.files.at(tabs_bin), run_byte);
-    EXPECT_EQ(offered(let_go, 2), std::vector<std::u16string>{text_of(2, 1)});
+    EXPECT_EQ(offer_of(let_go, 2).texts, std::vector<std::u16string>{text_of(2, 1)});
     // Held at a start that stored another tab beside, then spoiled: nothing held or let it go.
     MemoryDisk beside;
     store_once(beside, {.sessions = {one}, .active = 0});
@@ -2311,7 +2291,8 @@ TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLe
     store_now(beside, held, {.sessions = {two}, .active = 0});
     beside.held.clear();
     spoil_both_stamps(beside.files.at(tabs_bin), run_byte);
-    EXPECT_EQ(offered(beside, 3), (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
+    EXPECT_EQ(offer_of(beside, 3).texts,
+              (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
     // Held by a checked record, it comes once; alone, not as intact.
     MemoryDisk alone;
     store_once(alone, {.sessions = {one, two}, .active = 0});
@@ -2320,7 +2301,8 @@ TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLe
     EXPECT_FALSE(offer.whole);
     EXPECT_EQ(offer.texts, (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
     alone.files[beside_bin] = lone_store(5, 1, one, 1);
-    EXPECT_EQ(offered(alone, 2), (std::vector<std::u16string>{text_of(2, 1), text_of(1, 1)}));
+    EXPECT_EQ(offer_of(alone, 2).texts,
+              (std::vector<std::u16string>{text_of(2, 1), text_of(1, 1)}));
 }
 
 TEST(RecoveryPolicy, ADamagedStoreWhoseDraftDidNotComeBackIsKeptUnderANameNeverPruned) {
@@ -2346,7 +2328,7 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     // That version left nothing else, or this version's store of another tab beside it.
     MemoryDisk alone;
     alone.files[copy] = bytes;
-    EXPECT_EQ(offered(alone, 2), all);
+    EXPECT_EQ(offer_of(alone, 2).texts, all);
     MemoryDisk with_own;
     with_own.files[copy] = bytes;
     with_own.files[tabs_bin] = lone_store(7, 1, draft(text_of(4, 1)), 4);
@@ -2362,7 +2344,7 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     const StorePlan plan = next.plan_store();
     next.store_written(plan, carry_out_store(with_own, plan, read->workspace));
     EXPECT_FALSE(with_own.files.contains(copy));
-    EXPECT_EQ(offered(with_own, 3).size(), 4u);
+    EXPECT_EQ(offer_of(with_own, 3).texts.size(), 4u);
 }
 
 TEST(RecoveryPolicy, AStoreThePreviousReleaseSetAsideIsReasonEnoughToStart) {
@@ -2416,7 +2398,7 @@ TEST(RecoveryPolicy, ASessionBinOnceTakenOverStaysSoThroughEveryLaterRun) {
     // The previous release sets aside the "tabs.bin" that hid the "session.bin" it outlived.
     disk.files[folder / "tabs.bin.damaged-20261201-101010"] = disk.files.at(tabs_bin);
     disk.files.erase(tabs_bin);
-    EXPECT_EQ(offered(disk, 3), std::vector<std::u16string>{text_of(1, 3)});
+    EXPECT_EQ(offer_of(disk, 3).texts, std::vector<std::u16string>{text_of(1, 3)});
 }
 
 TEST(RecoveryPolicy, AStoreThatCannotBeWrittenOnceEveryTabIsSavedLeavesNoOlderDraft) {
