@@ -446,7 +446,6 @@ public:
                 tab->version = ++versions_[tab->tab];
                 parents_[{tab->tab, tab->version}] = from;
                 tab->draft = true;
-                tab->vouched = true;
             }
             break;
         case Step::save:
@@ -560,8 +559,8 @@ public:
             const bool reopened = reopened_tabs_.contains(at.tab);
             const bool another_tab = reopened && (identities == let_go_identities_.end() ||
                                                   !identities->second.contains(at.identity));
-            if (!at.draft || other_version(at) || gone == let_go_.end() || another_tab ||
-                unclaimed(at)) {
+            if (!at.draft || other_version(at) || gone == let_go_.end() ||
+                unsure_let_go_.contains(at.tab) || another_tab || unclaimed(at)) {
                 continue;
             }
             // Nor does a version a tab of the same file opened again let go bind this one, which
@@ -710,7 +709,7 @@ private:
         int text_tab = 0;
         std::optional<std::string> other_version_of;
         std::uint64_t file_version = 0; // of its file when it last read or wrote it
-        bool vouched = true;            // typed this run, or tied to its tab by an intact stamp
+        bool vouched = true;            // its identity one a store of an earlier run gave this tab
     };
 
     // Whether the writer was given the session (another version of a tab as the tab it was).
@@ -1001,9 +1000,11 @@ private:
             return;
         }
         const std::vector<Session>& sessions = read->workspace.sessions;
-        // A draft no intact stamp ties to its tab comes back under an identity its text alone
-        // gives: letting it go tells a start nothing of its tab's older versions.
-        std::map<int, std::set<int>> vouched = versions_on_disk();
+        // A record no intact stamp ties to its tab comes back under an identity its text alone
+        // gives: letting that go tells a start nothing of its tab's older versions.
+        const auto vouched = [&](int tab, std::uint64_t identity) {
+            return identities_given_.contains({tab, identity});
+        };
         for (const Session& session : sessions) {
             if (genuine(session.text) && !session.path.empty() && !given(session)) {
                 tab_paths_.insert({tab_of(session.text), session.path});
@@ -1016,7 +1017,7 @@ private:
             for (const Session& session : sessions) {
                 if (session.draft && genuine(session.text)) {
                     forget(tab_of(session.text), version_of(session.text), session.tab,
-                           vouched[tab_of(session.text)].contains(version_of(session.text)));
+                           vouched(tab_of(session.text), session.tab));
                 }
             }
         }
@@ -1030,7 +1031,7 @@ private:
                     .identity = shown.identity,
                     .other_version_of = shown.other_version_of,
                     .file_version = shown.draft ? shown.file_version : file_version(shown.path),
-                    .vouched = !shown.draft || vouched[shown.tab].contains(shown.version)};
+                    .vouched = vouched(shown.tab, shown.identity)};
             if (const int own = other_version_tab(shown)) {
                 tab.text_tab = std::exchange(tab.tab, own);
             }
@@ -1149,6 +1150,7 @@ private:
         const Workspace& workspace = job.workspace;
         for (const Session& session : workspace.sessions) {
             given_.insert(session_fingerprint(session));
+            identities_given_.insert({tab_of(session.text), session.tab});
             // Another version's record holds the path of the tab it is another version of.
             if (session.other_version_of && !session.other_version_of->empty()) {
                 tab_paths_.insert({tab_of(session.text), *session.other_version_of});
@@ -1416,9 +1418,14 @@ private:
                 counted_saves_[tab] = still;
             }
         }
-        // What was spoiled may be the store that recorded a tab at its file and took over an
-        // untitled draft of it that a file it could not let go still holds: that draft then comes
-        // back untitled, a tab other than the one a file opened again saved.
+        // What said that a tab was let go may be what was spoiled: an older version of it may come
+        // back, and it is still not owed until it changes.
+        for (const auto& [tab, version] : let_go_) {
+            unsure_let_go_.insert(tab);
+        }
+        // So may the store that recorded a tab at its file and took over an untitled draft of it
+        // that a file it could not let go still holds: that draft then comes back untitled, a
+        // tab other than the one a file opened again saved.
         filed_.clear();
     }
 
@@ -1559,9 +1566,10 @@ private:
     // The identities they had, each with the newest version let go under it.
     std::map<int, std::map<std::uint64_t, int>> let_go_identities_;
     std::map<std::pair<int, int>, int> parents_; // of a tab's version, the one it was typed over
-    std::map<int, int> ever_let_go_;             // the newest version of each tab the user let go
-    std::map<int, int> floor_;                   // the newest version of each tab owed
-    std::map<int, std::set<int>> ever_saved_;    // every version each tab's file held
+    std::set<int> unsure_let_go_;             // let go, and a file since spoiled may have said so
+    std::map<int, int> ever_let_go_;          // the newest version of each tab the user let go
+    std::map<int, int> floor_;                // the newest version of each tab owed
+    std::map<int, std::set<int>> ever_saved_; // every version each tab's file held
     std::map<std::filesystem::path, std::string> odd_files_; // no stores: never removed
     std::map<std::uint64_t, int> other_versions_; // by identity: the harness's tab for each
     int active_ = 0;                              // the tab shown
@@ -1589,6 +1597,7 @@ private:
     std::vector<Session> written_;            // every session a store wrote, without tab and order
     // Every session the writer was given, landed or not, by fingerprint.
     std::set<std::uint64_t> given_;
+    std::set<std::pair<int, std::uint64_t>> identities_given_; // each tab's, as the writer had them
 };
 
 // Runs the steps once whole and once crashing at each file operation in turn; returns the first
@@ -1767,11 +1776,13 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
     // A saved record whose path went bad, saved at that path: the file holds what its tab wrote.
     EXPECT_PROMISE_KEPT(start_yes, type, quit, {damage, 176760999}, start_yes, save, start_yes,
                         store, written);
-    // A draft whose stamps both went bad, let go while the "session.bin" it grew from is held: no
-    // start can tie the two, and the older draft in that file may come back.
+    // A draft or saved tab whose stamps both went bad, let go while the older file it grew from is
+    // held: no start can tie the two, and the older draft in that file may come back.
     EXPECT_PROMISE_KEPT(old_session, start_yes, fail_second, edit, store, written, hold_session,
                         {damage, 1805237101}, start_yes, release_session, lose_next, close,
                         start_yes, store, written);
+    EXPECT_PROMISE_KEPT(odd_file, old_session, start_yes, store, written, hold_tabs, quit,
+                        {damage, 3534563534u}, start_no, edit, close);
 }
 
 TEST(RecoveryPolicy, AStartThatCannotLookIntoTheFolderReplacesNothingItCouldNotSee) {
