@@ -709,7 +709,9 @@ private:
         int text_tab = 0;
         std::optional<std::string> other_version_of;
         std::uint64_t file_version = 0; // of its file when it last read or wrote it
-        bool vouched = true;            // its identity one a store of an earlier run gave this tab
+        // Whether a store before this run gave the tab its identity: one a start gave a record no
+        // intact stamp tied to its tab, from its text alone, tells no start of older versions.
+        bool vouched = true;
     };
 
     // Whether the writer was given the session (another version of a tab as the tab it was).
@@ -1000,11 +1002,6 @@ private:
             return;
         }
         const std::vector<Session>& sessions = read->workspace.sessions;
-        // A record no intact stamp ties to its tab comes back under an identity its text alone
-        // gives: letting that go tells a start nothing of its tab's older versions.
-        const auto vouched = [&](int tab, std::uint64_t identity) {
-            return identities_given_.contains({tab, identity});
-        };
         for (const Session& session : sessions) {
             if (genuine(session.text) && !session.path.empty() && !given(session)) {
                 tab_paths_.insert({tab_of(session.text), session.path});
@@ -1017,7 +1014,7 @@ private:
             for (const Session& session : sessions) {
                 if (session.draft && genuine(session.text)) {
                     forget(tab_of(session.text), version_of(session.text), session.tab,
-                           vouched(tab_of(session.text), session.tab));
+                           identities_given_.contains({tab_of(session.text), session.tab}));
                 }
             }
         }
@@ -1031,7 +1028,7 @@ private:
                     .identity = shown.identity,
                     .other_version_of = shown.other_version_of,
                     .file_version = shown.draft ? shown.file_version : file_version(shown.path),
-                    .vouched = vouched(shown.tab, shown.identity)};
+                    .vouched = identities_given_.contains({shown.tab, shown.identity})};
             if (const int own = other_version_tab(shown)) {
                 tab.text_tab = std::exchange(tab.tab, own);
             }
@@ -1909,9 +1906,11 @@ TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) 
 }
 
 // The run's next store of `workspace`, as the writer carries it out.
-void store_now(MemoryDisk& disk, RecoveryPolicy& run, const Workspace& workspace) {
+StoreOutcome store_now(MemoryDisk& disk, RecoveryPolicy& run, const Workspace& workspace) {
     const StorePlan plan = run.plan_store();
-    run.store_written(plan, carry_out_store(disk, plan, workspace));
+    StoreOutcome outcome = carry_out_store(disk, plan, workspace);
+    run.store_written(plan, outcome);
+    return outcome;
 }
 
 // The first version of tab 1, a draft the program named.
@@ -1964,11 +1963,7 @@ TEST(RecoveryPolicy, TwoStoresNeitherOfWhichTookTheOtherOverBothComeBack) {
     next.restored(true, {2026, 12, 9, 10, 0, 0});
     Session shown_other = other;
     shown_other.other_version_of.reset();
-    const StorePlan plan = next.plan_store();
-    next.store_written(
-        plan,
-        carry_out_store(disk, plan,
-                        {.sessions = {read->workspace.sessions[0], shown_other}, .active = 0}));
+    store_now(disk, next, {.sessions = {read->workspace.sessions[0], shown_other}, .active = 0});
     EXPECT_FALSE(disk.files.contains(beside_bin));
     RecoveryPolicy after(disk, folder, 4);
     const std::optional<SalvagedWorkspace> again = after.start();
@@ -2196,8 +2191,7 @@ TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitl
     for (const int version : {1, 2}) {
         Session tab = draft(text_of(1, version));
         tab.tab = 1;
-        const StorePlan plan = run.plan_store();
-        run.store_written(plan, carry_out_store(disk, plan, {.sessions = {tab}, .active = 0}));
+        store_now(disk, run, {.sessions = {tab}, .active = 0});
         disk.held.insert(tabs_bin); // the second store goes beside
     }
     disk.held.clear();
@@ -2267,11 +2261,9 @@ void spoil_both_stamps(std::string& file, std::size_t byte) {
 void store_then_beside(MemoryDisk& disk, const Session& first, const Workspace& then) {
     RecoveryPolicy run(disk, folder, 1);
     run.start();
-    const StorePlan plan = run.plan_store();
-    run.store_written(plan, carry_out_store(disk, plan, {.sessions = {first}, .active = 0}));
+    store_now(disk, run, {.sessions = {first}, .active = 0});
     disk.held.insert(tabs_bin);
-    const StorePlan beside = run.plan_store();
-    run.store_written(beside, carry_out_store(disk, beside, then));
+    store_now(disk, run, then);
     disk.held.clear();
 }
 
@@ -2352,8 +2344,7 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     }
     // Once a store holds them the copy goes, and they come back once.
     next.restored(true, {2026, 12, 7, 9, 5, 0});
-    const StorePlan plan = next.plan_store();
-    next.store_written(plan, carry_out_store(with_own, plan, read->workspace));
+    store_now(with_own, next, read->workspace);
     EXPECT_FALSE(with_own.files.contains(copy));
     EXPECT_EQ(offer_of(with_own, 3).texts.size(), 4u);
 }
@@ -2442,9 +2433,7 @@ TEST(RecoveryPolicy, ASavedTextStandsAfterTheDraftOfTheSameText) {
     std::vector<std::uint64_t> versions;
     for (const bool is_draft : {true, true, false, false}) {
         tab.draft = is_draft;
-        const StorePlan plan = run.plan_store();
-        const StoreOutcome outcome = carry_out_store(disk, plan, {.sessions = {tab}, .active = 0});
-        run.store_written(plan, outcome);
+        const StoreOutcome outcome = store_now(disk, run, {.sessions = {tab}, .active = 0});
         ASSERT_FALSE(outcome.entries.empty());
         versions.push_back(outcome.entries[0].version);
     }
