@@ -709,8 +709,8 @@ private:
         int text_tab = 0;
         std::optional<std::string> other_version_of;
         std::uint64_t file_version = 0; // of its file when it last read or wrote it
-        // Whether a store before this run gave the tab its identity: one a start gave a record no
-        // intact stamp tied to its tab, from its text alone, tells no start of older versions.
+        // False under an identity a start first gave the tab from a record no intact stamp tied
+        // to it (from its text alone): no start can tell the tab's older versions under it.
         bool vouched = true;
     };
 
@@ -1006,6 +1006,10 @@ private:
             if (genuine(session.text) && !session.path.empty() && !given(session)) {
                 tab_paths_.insert({tab_of(session.text), session.path});
             }
+            if (genuine(session.text) &&
+                !identities_given_.contains({tab_of(session.text), session.tab})) {
+                untied_.insert({tab_of(session.text), session.tab});
+            }
         }
         const bool drafts = std::any_of(sessions.begin(), sessions.end(),
                                         [](const Session& session) { return session.draft; });
@@ -1014,7 +1018,7 @@ private:
             for (const Session& session : sessions) {
                 if (session.draft && genuine(session.text)) {
                     forget(tab_of(session.text), version_of(session.text), session.tab,
-                           identities_given_.contains({tab_of(session.text), session.tab}));
+                           !untied_.contains({tab_of(session.text), session.tab}));
                 }
             }
         }
@@ -1028,7 +1032,7 @@ private:
                     .identity = shown.identity,
                     .other_version_of = shown.other_version_of,
                     .file_version = shown.draft ? shown.file_version : file_version(shown.path),
-                    .vouched = identities_given_.contains({shown.tab, shown.identity})};
+                    .vouched = !untied_.contains({shown.tab, shown.identity})};
             if (const int own = other_version_tab(shown)) {
                 tab.text_tab = std::exchange(tab.tab, own);
             }
@@ -1595,6 +1599,7 @@ private:
     // Every session the writer was given, landed or not, by fingerprint.
     std::set<std::uint64_t> given_;
     std::set<std::pair<int, std::uint64_t>> identities_given_; // each tab's, as the writer had them
+    std::set<std::pair<int, std::uint64_t>> untied_; // first given by a start, from a text alone
 };
 
 // Runs the steps once whole and once crashing at each file operation in turn; returns the first
@@ -1780,6 +1785,10 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
                         start_yes, store, written);
     EXPECT_PROMISE_KEPT(odd_file, old_session, start_yes, store, written, hold_tabs, quit,
                         {damage, 3534563534u}, start_no, edit, close);
+    // The same once a store holds the tab under the identity the start gave it.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, start_yes, store, written, save, type,
+                        hold_tabs, {close, 1}, start_yes, store, written, {damage, 477488753},
+                        start_yes, edit, store, written, start_no);
 }
 
 TEST(RecoveryPolicy, AStartThatCannotLookIntoTheFolderReplacesNothingItCouldNotSee) {
