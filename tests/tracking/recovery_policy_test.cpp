@@ -677,11 +677,9 @@ private:
         }
         int stores = 0;
         for (const auto& [path, bytes] : disk_.files) {
-            const bool store =
-                path == tabs_bin || path == beside_bin || path == session_bin ||
-                read_as_store(path, bytes) ||
-                (path.filename().string().starts_with(".pellix-") && !odd_files_.contains(path));
-            stores += store ? 1 : 0;
+            const bool temporary = path.filename().string().starts_with(".pellix-");
+            stores += path == tabs_bin || path == beside_bin || path == session_bin ||
+                      read_as_store(path, bytes) || (temporary && !odd_files_.contains(path));
         }
         const auto only = disk_.files.find(landed_file_);
         // The tab at that file: one tab may be shown at two, one of them left before a Save As.
@@ -958,11 +956,8 @@ private:
     }
 
     void start(bool yes) {
+        die();
         policy_.emplace(disk_, folder, ++runs_);
-        pending_.reset();
-        unstored_saves_.clear();
-        unstored_let_go_.clear();
-        tabs_.clear();
         unread_.clear();
         for (const std::filesystem::path& file : {tabs_bin, session_bin, beside_bin}) {
             if (disk_.held.contains(file) && disk_.files.contains(file)) {
@@ -1003,12 +998,12 @@ private:
         }
         const std::vector<Session>& sessions = read->workspace.sessions;
         for (const Session& session : sessions) {
-            if (genuine(session.text) && !session.path.empty() && !given(session)) {
-                tab_paths_.insert({tab_of(session.text), session.path});
+            const int tab = genuine(session.text) ? tab_of(session.text) : 0;
+            if (tab != 0 && !session.path.empty() && !given(session)) {
+                tab_paths_.insert({tab, session.path});
             }
-            if (genuine(session.text) &&
-                !identities_given_.contains({tab_of(session.text), session.tab})) {
-                untied_.insert({tab_of(session.text), session.tab});
+            if (tab != 0 && !identities_given_.contains({tab, session.tab})) {
+                untied_.insert({tab, session.tab});
             }
         }
         const bool drafts = std::any_of(sessions.begin(), sessions.end(),
@@ -1262,11 +1257,7 @@ private:
         for (const auto& [tab, version] : done ? unstored_saves_ : std::map<int, int>{}) {
             count_save(tab, version);
         }
-        policy_.reset();
-        pending_.reset();
-        unstored_saves_.clear();
-        unstored_let_go_.clear();
-        tabs_.clear();
+        die();
     }
 
     // The sessions this run wrote whose records a start can still read from `bytes` of a store
@@ -1430,10 +1421,12 @@ private:
         filed_.clear();
     }
 
-    // The program dies where it is.
+    // The program dies where it is, or its run has ended.
     void die() {
         policy_.reset();
         pending_.reset();
+        unstored_saves_.clear();
+        unstored_let_go_.clear();
         tabs_.clear();
     }
 
