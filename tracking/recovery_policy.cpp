@@ -663,18 +663,6 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
     return newest;
 }
 
-// Whether a text stands for its tab: its tab's highest version, and the first text at that
-// number (two stores neither of which read the other may give their texts one number), of a tab
-// no store side by side let go (whatever the numbers: the run that let it go may have had that
-// very text, or a newer one).
-bool RecoveryPolicy::is_newest(const Session& session, const NewestVersions& newest,
-                               const Offered& offered) {
-    const auto first = offered.tab_text.find(session.tab);
-    return session.version == newest.of_tab.at(session.tab) &&
-           !newest.let_go_live.contains(session.tab) &&
-           (first == offered.tab_text.end() || first->second == session_fingerprint(session));
-}
-
 namespace {
 
 // Whether a tab `is_one` names came back from a record no stamp named that held the text of
@@ -772,8 +760,16 @@ SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const New
     for (std::size_t i = 0; i < file.sessions.size(); ++i) {
         Session session = file.sessions[i];
         const std::uint64_t fingerprint = session_fingerprint(session);
-        // A text another tab grew from (stored or let go since) is an earlier version of it.
-        const bool stands = is_newest(session, newest, offered) &&
+        // A text stands for its tab at its tab's highest version, of a tab no store side by side
+        // let go (whatever the numbers: the run that let it go may have had that very text, or a
+        // newer one), as the first text at that number (two stores neither of which read the
+        // other may give their texts one number; a saved one second may be the newer), unless
+        // another tab grew from it (stored or let go since): it is an earlier version of that.
+        const bool newest_number = session.version == newest.of_tab.at(session.tab) &&
+                                   !newest.let_go_live.contains(session.tab);
+        const auto first = offered.tab_text.find(session.tab);
+        const bool stands = newest_number &&
+                            (first == offered.tab_text.end() || first->second == fingerprint) &&
                             !derived_from_text(fingerprint, [&](std::uint64_t tab) {
                                 return tab != session.tab && newest.tabs_named.contains(tab);
                             });
@@ -786,7 +782,8 @@ SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const New
         // A draft a newer store names but lost (cut short) comes from here, as another version.
         const bool answered =
             named_by_superseding_store(file, session) && !newest.texts_lost.contains(fingerprint);
-        if ((!stands && (!session.draft || answered)) ||
+        const bool second_saved = newest_number && !session.text_left_out;
+        if ((!stands && ((!session.draft && !second_saved) || answered)) ||
             (session.version == 0 && (newest.texts_named.contains(text_fingerprint(session)) ||
                                       newest.texts_earlier.contains(fingerprint))) ||
             let_go_elsewhere) {
@@ -794,6 +791,7 @@ SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const New
         }
         if (!stands && !session.other_version_of) {
             make_other_version(session);
+            session.draft = true;
         }
         if (i == file.active) {
             part.workspace.active = part.workspace.sessions.size();

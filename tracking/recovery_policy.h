@@ -279,8 +279,6 @@ private:
     void take_over_older();
     bool named_by_superseding_store(const StartFile& file, const Session& session);
     NewestVersions newest_versions();
-    static bool is_newest(const Session& session, const NewestVersions& newest,
-                          const Offered& offered);
     SalvagedWorkspace offer_of_file(const StartFile& file, const NewestVersions& newest,
                                     Offered& offered);
     SalvagedWorkspace newest_of_each_tab(const FileVersion& file_version);

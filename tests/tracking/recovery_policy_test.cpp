@@ -1778,7 +1778,6 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
                         start_yes, store, written);
     EXPECT_PROMISE_KEPT(odd_file, old_session, start_yes, store, written, hold_tabs, quit,
                         {damage, 3534563534u}, start_no, edit, close);
-    // The same once a store holds the tab under the identity the start gave it.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, start_yes, store, written, save, type,
                         hold_tabs, {close, 1}, start_yes, store, written, {damage, 477488753},
                         start_yes, edit, store, written, start_no);
@@ -1853,6 +1852,9 @@ TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
     // let its tab go, and no start brings that record back.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, lose_next, store, written, damage, edit,
                         close, start_yes, store, written);
+    // A Save stored beside, and a store of the older draft side by side at the same number.
+    EXPECT_PROMISE_KEPT(old_session, start_yes, edit, fail_next, quit, hold_beside, start_yes,
+                        store, written);
     // A saved tab whose file another program deleted comes back with its stored text, also once
     // the store beside that holds it as a draft is cut short.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, lose_next, odd_file, store, written,
@@ -2219,11 +2221,10 @@ struct Offer {
 Offer offer_of(MemoryDisk& disk, std::uint64_t run) {
     RecoveryPolicy next(disk, folder, run);
     const std::optional<SalvagedWorkspace> read = next.start();
-    Offer offer;
+    Offer offer{.texts = {}, .whole = !read || read->whole};
     for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
         offer.texts.push_back(session.text);
     }
-    offer.whole = !read || read->whole;
     return offer;
 }
 
