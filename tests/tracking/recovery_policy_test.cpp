@@ -184,7 +184,7 @@ FileVersion versions_of(const Documents& documents) {
 }
 
 Session draft(const std::u16string& text) {
-    return {.text = text, .encoding = Encoding::utf8, .line_ending = LineEnding::lf, .draft = true};
+    return {.text = text, .line_ending = LineEnding::lf, .path = {}, .draft = true};
 }
 
 // What the user and other programs do, and what the program does on its own: start and answer
@@ -230,8 +230,9 @@ struct Move {
 std::string describe(const std::vector<Move>& moves) {
     std::string text;
     for (const Move& move : moves) {
-        text += (text.empty() ? "" : ", ") + std::string(name_of(move.step)) +
-                (move.arg != 0 ? "(" + std::to_string(move.arg) + ")" : "");
+        const std::string arg = std::to_string(move.arg);
+        text.append(text.empty() ? "" : ", ").append(name_of(move.step));
+        text.append(move.arg != 0 ? "(" + arg + ")" : "");
     }
     return text;
 }
@@ -705,7 +706,7 @@ private:
         // Another version of this tab, shown in a tab of its own: its text until it changes,
         // and the file of the tab it is another version of.
         int text_tab = 0;
-        std::optional<std::string> other_version_of;
+        std::optional<std::string> other_version_of = std::nullopt;
         std::uint64_t file_version = 0; // of its file when it last read or wrote it
         // False under an identity a start first gave the tab from a record no intact stamp tied
         // to it (from its text alone): no start can tell the tab's older versions under it.
@@ -1771,8 +1772,7 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
     // A saved record whose path went bad, saved at that path: the file holds what its tab wrote.
     EXPECT_PROMISE_KEPT(start_yes, type, quit, {damage, 176760999}, start_yes, save, start_yes,
                         store, written);
-    // A draft or saved tab whose stamps both went bad, let go while the older file it grew from is
-    // held: no start can tie the two, and the older draft in that file may come back.
+    // Let go from a record whose stamps both went bad, its older file held: no start ties the two.
     EXPECT_PROMISE_KEPT(old_session, start_yes, fail_second, edit, store, written, hold_session,
                         {damage, 1805237101}, start_yes, release_session, lose_next, close,
                         start_yes, store, written);
