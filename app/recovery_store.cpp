@@ -134,21 +134,10 @@ void append_note(std::wstring& text, const std::wstring& note) {
 }
 
 const wchar_t* note_text(RecoveryNote kind) {
-    switch (kind) {
-    case RecoveryNote::damaged_copy:
-        return kept_store_note;
-    case RecoveryNote::intact_copy:
-        return kept_intact_note;
-    case RecoveryNote::left_alone:
-        return held_file_note;
-    case RecoveryNote::unsearched:
-        return unsearched_file_note;
-    case RecoveryNote::damaged_kept:
-        return kept_left_out_note;
-    case RecoveryNote::beside:
-        break;
-    }
-    return stored_beside_note;
+    // In the order of the kinds.
+    const wchar_t* const texts[] = {kept_store_note,      kept_intact_note,   held_file_note,
+                                    unsearched_file_note, stored_beside_note, kept_left_out_note};
+    return texts[static_cast<std::size_t>(kind)];
 }
 
 // Tells this run's stores from any other run's, also from one started in the same second.

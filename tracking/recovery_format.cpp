@@ -22,17 +22,15 @@ constexpr std::uint64_t container_records_limit = 0xFFFFFFC;
 }
 
 void put_u32(std::string& out, std::uint32_t value) {
-    const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
-                           static_cast<char>((value >> 16) & 0xFF),
-                           static_cast<char>((value >> 24) & 0xFF)};
-    out.append(bytes, 4);
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+    }
 }
 
 std::uint32_t get_u32(std::string_view bytes, std::size_t offset) {
     std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[offset + i]))
-                 << (8 * i);
+    for (std::size_t i = 4; i-- > 0;) {
+        value = value << 8 | static_cast<unsigned char>(bytes[offset + i]);
     }
     return value;
 }
@@ -315,8 +313,9 @@ constexpr std::uint64_t entry_is_draft = std::uint64_t{1} << 63;
 constexpr std::uint64_t entry_let_go = std::uint64_t{1} << 62;
 constexpr std::uint64_t entry_text_left_out = std::uint64_t{1} << 61;
 constexpr std::uint64_t entry_other_version = std::uint64_t{1} << 60;
+constexpr std::uint64_t entry_earlier = std::uint64_t{1} << 59;
 constexpr std::uint64_t entry_flags =
-    entry_is_draft | entry_let_go | entry_text_left_out | entry_other_version;
+    entry_is_draft | entry_let_go | entry_text_left_out | entry_other_version | entry_earlier;
 
 void put_u64(std::string& out, std::uint64_t value) {
     put_u32(out, static_cast<std::uint32_t>(value & 0xFFFFFFFF));
@@ -330,7 +329,7 @@ std::uint64_t get_u64(std::string_view bytes, std::size_t offset) {
 std::uint64_t version_bits(const StoreEntry& entry) {
     return (entry.version & ~entry_flags) | (entry.draft ? entry_is_draft : 0) |
            (entry.let_go ? entry_let_go : 0) | (entry.text_left_out ? entry_text_left_out : 0) |
-           (entry.other_version ? entry_other_version : 0);
+           (entry.other_version ? entry_other_version : 0) | (entry.earlier ? entry_earlier : 0);
 }
 
 // The stamp's bytes: everything but the store file's magics and sizes.
@@ -432,7 +431,8 @@ std::optional<FoundStamp> parse_stamp(std::string_view bytes) {
                                  .draft = (bits & entry_is_draft) != 0,
                                  .let_go = (bits & entry_let_go) != 0,
                                  .text_left_out = (bits & entry_text_left_out) != 0,
-                                 .other_version = (bits & entry_other_version) != 0});
+                                 .other_version = (bits & entry_other_version) != 0,
+                                 .earlier = (bits & entry_earlier) != 0});
     }
     return found;
 }
@@ -632,7 +632,7 @@ SalvagedWorkspace read_stamped_records(std::string_view container,
     // entry says.
     std::size_t framed = container_header_size + 4;
     for (const StoreEntry& entry : entries) {
-        if (entry.let_go) {
+        if (entry.let_go || entry.earlier) {
             continue;
         }
         const std::size_t index = records++;

@@ -84,7 +84,8 @@ struct StoreId {
 // in the container and a fingerprint of what it holds, `session_fingerprint`, which checks it),
 // and what the stamp keeps of it besides the record. A tab let go (closed, or its draft refused)
 // at that version has no record; its fingerprint is that of the last text of it stored, so that
-// no start brings that text back from a file that could not be let go.
+// no start brings that text back from a file that could not be let go. Nor has an earlier text
+// of a tab the store holds, so that a start that lets the tab go lets that text go too.
 struct StoreEntry {
     std::uint64_t tab = 0;
     std::uint64_t version = 0;
@@ -96,6 +97,7 @@ struct StoreEntry {
     bool let_go = false;
     bool text_left_out = false;
     bool other_version = false;
+    bool earlier = false;
 
     bool operator==(const StoreEntry&) const = default;
 };

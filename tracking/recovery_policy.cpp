@@ -6,7 +6,7 @@
 #include <array>
 #include <compare>
 #include <cstddef>
-#include <cstdio>
+#include <cwchar>
 #include <iterator>
 #include <set>
 #include <stdexcept>
@@ -15,6 +15,8 @@
 
 namespace pellix {
 namespace {
+
+const std::vector<StoreEntry> no_entries;
 
 // Written in place of "tabs.bin" while that cannot take a store, and read after it at a start.
 constexpr wchar_t beside_file_name[] = L"tabs.bin.beside";
@@ -44,26 +46,20 @@ std::uint64_t derived_tab(std::uint64_t seed, std::size_t index) {
 }
 
 std::wstring stamp_of(const UtcTime& when) {
-    char stamp[32] = {};
-    std::snprintf(stamp, std::size(stamp), "%04u%02u%02u-%02u%02u%02u", when.year % 10000,
+    wchar_t stamp[32] = {};
+    std::swprintf(stamp, std::size(stamp), L"%04u%02u%02u-%02u%02u%02u", when.year % 10000,
                   when.month % 100, when.day % 100, when.hour % 100, when.minute % 100,
                   when.second % 100);
-    return std::wstring(stamp, stamp + std::char_traits<char>::length(stamp));
+    return stamp;
 }
 
 // The digits of `text` as a number; nothing when it is empty or holds anything else.
 std::optional<std::uint64_t> number_of(std::wstring_view text) {
-    if (text.empty() || text.size() > 18) {
+    const auto digit = [](wchar_t unit) { return unit >= L'0' && unit <= L'9'; };
+    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), digit)) {
         return std::nullopt;
     }
-    std::uint64_t value = 0;
-    for (const wchar_t digit : text) {
-        if (digit < L'0' || digit > L'9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(digit - L'0');
-    }
-    return value;
+    return std::stoull(std::wstring(text));
 }
 
 // Where a kept copy stands among its kind: its stamp and counter read as numbers ("-10" comes
@@ -262,18 +258,23 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
              .other_version = session.path.empty() && session.other_version_of.has_value()});
     }
     // Each tab this run knew that the store no longer holds is let go now (or was already), with
-    // each text of it known.
+    // each text of it known; of each it holds, each other text known is an earlier one.
     std::vector<StoreEntry> gone;
     for (const auto& [entry, earlier_texts] : known_versions) {
         const std::uint64_t tab = entry.tab;
-        const bool held = std::any_of(stamp.entries.begin(), stamp.entries.end(),
-                                      [&](const StoreEntry& e) { return e.tab == tab; });
+        const auto held = std::find_if(stamp.entries.begin(), stamp.entries.end(),
+                                       [&](const StoreEntry& e) { return e.tab == tab; });
+        const bool let_go = held == stamp.entries.end();
         const std::uint64_t version = entry.let_go ? entry.version : plan.stamp.version;
-        for (std::size_t i = 0; !held && i <= earlier_texts.size(); ++i) {
-            gone.push_back({.tab = tab,
-                            .version = version,
-                            .fingerprint = i == 0 ? entry.fingerprint : earlier_texts[i - 1],
-                            .let_go = true});
+        for (std::size_t i = 0; i <= earlier_texts.size(); ++i) {
+            const std::uint64_t text = i == 0 ? entry.fingerprint : earlier_texts[i - 1];
+            if (let_go || text != held->fingerprint) {
+                gone.push_back({.tab = tab,
+                                .version = let_go ? version : 0,
+                                .fingerprint = text,
+                                .let_go = let_go,
+                                .earlier = !let_go});
+            }
         }
     }
     std::sort(gone.begin(), gone.end(),
@@ -618,7 +619,13 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
     for (const StartFile* file : all_files()) {
         const bool live = file->read && !file->superseded;
         for (const StoreEntry& gone : file->let_go) {
-            newest.texts_let_go.insert(gone.fingerprint);
+            // A store that holds the same text in a tab it kept let go another tab.
+            const auto kept = [&](const Session& s) {
+                return session_fingerprint(s) == gone.fingerprint;
+            };
+            if (std::none_of(file->sessions.begin(), file->sessions.end(), kept)) {
+                newest.texts_let_go.insert(gone.fingerprint);
+            }
             newest.tabs_named.insert(gone.tab);
             if (live) {
                 newest.of_tab[gone.tab] = std::max(newest.of_tab[gone.tab], gone.version);
@@ -627,6 +634,13 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
         }
         for (const StoreEntry& lost : live ? file->lost_drafts : std::vector<StoreEntry>{}) {
             newest.texts_lost.insert(lost.fingerprint);
+        }
+        for (const StoreEntry& entry : live && file->stamp ? file->stamp->entries : no_entries) {
+            // Only where the newer text came back: a write cut short holds the stamp alone.
+            const auto holds = [&](const Session& held) { return held.tab == entry.tab; };
+            if (entry.earlier && std::any_of(file->sessions.begin(), file->sessions.end(), holds)) {
+                newest.texts_earlier.insert(entry.fingerprint);
+            }
         }
         for (const Session& session : live ? file->sessions : std::vector<Session>{}) {
             newest.of_tab[session.tab] = std::max(newest.of_tab[session.tab], session.version);
@@ -637,18 +651,6 @@ RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
         }
     }
     return newest;
-}
-
-// Whether a text stands for its tab: its tab's highest version, and the first text at that
-// number (two stores neither of which read the other may give their texts one number), of a tab
-// no store side by side let go (whatever the numbers: the run that let it go may have had that
-// very text, or a newer one).
-bool RecoveryPolicy::is_newest(const Session& session, const NewestVersions& newest,
-                               const Offered& offered) {
-    const auto first = offered.tab_text.find(session.tab);
-    return session.version == newest.of_tab.at(session.tab) &&
-           !newest.let_go_live.contains(session.tab) &&
-           (first == offered.tab_text.end() || first->second == session_fingerprint(session));
 }
 
 namespace {
@@ -664,10 +666,6 @@ bool derived_from_text(std::uint64_t fingerprint,
     }
     return false;
 }
-
-} // namespace
-
-namespace {
 
 // The fingerprint of the bytes a saved session's text makes in its file; 0 when it makes none.
 std::uint64_t saved_bytes_fingerprint(const Session& session) {
@@ -752,8 +750,16 @@ SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const New
     for (std::size_t i = 0; i < file.sessions.size(); ++i) {
         Session session = file.sessions[i];
         const std::uint64_t fingerprint = session_fingerprint(session);
-        // A text another tab grew from (stored or let go since) is an earlier version of it.
-        const bool stands = is_newest(session, newest, offered) &&
+        // A text stands for its tab at its tab's highest version, of a tab no store side by side
+        // let go (whatever the numbers: the run that let it go may have had that very text, or a
+        // newer one), as the first text at that number (two stores neither of which read the
+        // other may give their texts one number; a saved one second may be the newer), unless
+        // another tab grew from it (stored or let go since): it is an earlier version of that.
+        const bool newest_number = session.version == newest.of_tab.at(session.tab) &&
+                                   !newest.let_go_live.contains(session.tab);
+        const auto first = offered.tab_text.find(session.tab);
+        const bool stands = newest_number &&
+                            (first == offered.tab_text.end() || first->second == fingerprint) &&
                             !derived_from_text(fingerprint, [&](std::uint64_t tab) {
                                 return tab != session.tab && newest.tabs_named.contains(tab);
                             });
@@ -766,16 +772,25 @@ SalvagedWorkspace RecoveryPolicy::offer_of_file(const StartFile& file, const New
         // A draft a newer store names but lost (cut short) comes from here, as another version.
         const bool answered =
             named_by_superseding_store(file, session) && !newest.texts_lost.contains(fingerprint);
-        if ((!stands && (!session.draft || answered)) ||
-            (session.version == 0 && newest.texts_named.contains(text_fingerprint(session))) ||
+        const bool second_saved = newest_number && !session.text_left_out;
+        if ((!stands && ((!session.draft && !second_saved) || answered)) ||
+            (session.version == 0 && (newest.texts_named.contains(text_fingerprint(session)) ||
+                                      newest.texts_earlier.contains(fingerprint))) ||
             let_go_elsewhere) {
             continue;
         }
         if (!stands && !session.other_version_of) {
             make_other_version(session);
+            session.draft = true;
         }
         if (i == file.active) {
             part.workspace.active = part.workspace.sessions.size();
+        }
+        // The earlier texts its store names first, so that a store that lets it go names them.
+        for (const StoreEntry& earlier : file.stamp ? file.stamp->entries : no_entries) {
+            if (earlier.earlier && earlier.tab == file.sessions[i].tab) {
+                remember_version(own_known(), earlier);
+            }
         }
         remember_version(own_known(), {.tab = session.tab,
                                        .version = session.version,
@@ -882,7 +897,7 @@ void RecoveryPolicy::keep(StartFile& file, KeptCopy kind, RecoveryNote note, con
         const std::filesystem::path copy =
             kept_copy_name(file.path, kind, now, disk_.names(file.path.parent_path()));
         disk_.write(copy, file.bytes);
-        kept_.emplace_back(note, copy);
+        kept_.push_back({.kind = note, .path = copy});
     } catch (const std::runtime_error&) {
         file.left_alone = true;
         return;
@@ -909,7 +924,7 @@ void RecoveryPolicy::set_aside(StartFile& file, const UtcTime& now) {
         const std::filesystem::path copy =
             kept_copy_name(file.path, KeptCopy::intact, now, disk_.names(file.path.parent_path()));
         disk_.move(file.path, copy);
-        kept_.emplace_back(RecoveryNote::intact_copy, copy);
+        kept_.push_back({.kind = RecoveryNote::intact_copy, .path = copy});
         file.present = false;
     } catch (const std::runtime_error&) {
         file.left_alone = true;
@@ -918,7 +933,7 @@ void RecoveryPolicy::set_aside(StartFile& file, const UtcTime& now) {
 
 void RecoveryPolicy::prune(const StartFile& file) {
     try {
-        const std::filesystem::path just_made = kept_.back().second;
+        const std::filesystem::path just_made = kept_.back().path;
         std::vector<std::filesystem::path> names = disk_.names(file.path.parent_path());
         // A copy this start read is let go by the store that holds what came back of it.
         std::erase_if(names, [&](const std::filesystem::path& name) {
@@ -1110,15 +1125,12 @@ void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& ou
 std::vector<RecoveryStatusNote> RecoveryPolicy::notes() {
     std::erase_if(kept_, [&](const auto& copy) {
         try {
-            return !disk_.exists(copy.second);
+            return !disk_.exists(copy.path);
         } catch (const std::runtime_error&) {
             return false;
         }
     });
-    std::vector<RecoveryStatusNote> notes;
-    for (const auto& [kind, copy] : kept_) {
-        notes.push_back({.kind = kind, .path = copy});
-    }
+    std::vector<RecoveryStatusNote> notes = kept_;
     for (const StartFile* file : all_files()) {
         if ((file->left_alone || file->unknown) && file->present) {
             // A file whose folder could not be looked into may not be in use at all.

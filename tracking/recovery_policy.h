@@ -30,11 +30,13 @@
 //   start, so a start offers nothing from a file that a newer intact store it reads has taken
 //   over. The stamp also places and checks each record, names its tab and numbers its text (a
 //   text unchanged since it was read or stored keeps its number; a changed one takes the store's,
-//   one past every number the run has read), and lists the tabs let go with their texts known:
-//   of each tab a start offers the text of the highest number among the files it reads. A number
-//   orders two versions only where one store took the other over; no clock decides it. A draft of
-//   a store side by side with the one holding that text (or at its number, or of a tab the other
-//   let go) comes too, as a tab of its own, and the store that holds both takes both files over.
+//   one past every number the run has read), and lists the tabs let go with their texts known,
+//   and the earlier texts known of the tabs it holds, which a let-go of them names in turn: of
+//   each tab a start offers the text of the highest number among the files it reads. A number
+//   orders two versions only where one store took the other over; no clock decides it. A draft
+//   of a store side by side with the one holding that text (or at its number, as a saved text at
+//   it, or of a tab the other let go) comes too, as a tab of its own, and the store that holds
+//   both takes both files over.
 // - A draft takes its file's tab only while the file is still the version it grew from; else the
 //   file opens as it is and the draft comes beside it. A draft the same as its file is no draft.
 // - A record nothing checks comes unless a checked record holds its text or a store let it go,
@@ -263,6 +265,7 @@ private:
         std::set<std::uint64_t> texts_named; // of stamped records of files not taken over, by text
         std::set<std::uint64_t> tabs_named;  // the tabs of those records, and of those let go
         std::set<std::uint64_t> texts_lost;  // of drafts whose records went bad
+        std::set<std::uint64_t> texts_earlier; // of tabs records of those files hold
     };
     // The first text offered of each tab, and the file whose drafts took each file's tab.
     struct Offered {
@@ -278,8 +281,6 @@ private:
     void take_over_older();
     bool named_by_superseding_store(const StartFile& file, const Session& session);
     NewestVersions newest_versions();
-    static bool is_newest(const Session& session, const NewestVersions& newest,
-                          const Offered& offered);
     SalvagedWorkspace offer_of_file(const StartFile& file, const NewestVersions& newest,
                                     Offered& offered);
     SalvagedWorkspace newest_of_each_tab(const FileVersion& file_version);
@@ -302,7 +303,7 @@ private:
     StartFile tabs_;
     StartFile session_;
     StartFile beside_;
-    std::vector<std::pair<RecoveryNote, std::filesystem::path>> kept_;
+    std::vector<RecoveryStatusNote> kept_;
     bool storing_beside_ = false;
 };
 

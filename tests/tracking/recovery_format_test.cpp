@@ -262,7 +262,8 @@ TEST(RecoveryFormat, AStoreFileCutOrSpoiledAnywhereIsDamagedAndKeepsOnlyItsTrueS
         .version = 1234,
         .entries = {{.tab = 11, .version = 1000, .fingerprint = 5, .draft = true},
                     {.tab = 12, .version = 1234, .fingerprint = 6},
-                    {.tab = 13, .version = 1100, .fingerprint = 8, .let_go = true}}};
+                    {.tab = 13, .version = 1100, .fingerprint = 8, .let_go = true},
+                    {.tab = 11, .fingerprint = 4, .earlier = true}}};
     const std::string bytes = encode_store_file(workspace, stamp);
     const StoreFile split = split_store_file(bytes);
     EXPECT_TRUE(split.intact);

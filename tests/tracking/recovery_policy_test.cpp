@@ -153,23 +153,25 @@ int version_of(const std::u16string& text) {
     return std::stoi(std::string(text.begin() + text.rfind(u' ', end - 1) + 1, text.begin() + end));
 }
 
-std::string path_of_tab(int tab) {
-    return "t" + std::to_string(tab) + ".md";
+// The name a tab is saved as: by its `copy`-th Save As, when that is not 0.
+std::string path_of_tab(int tab, int copy = 0) {
+    return "t" + std::to_string(tab) + (copy != 0 ? "-" + std::to_string(copy) : "") + ".md";
 }
 
-// The name a tab is saved as by its `copy`-th Save As.
-std::string path_of_tab(int tab, int copy) {
-    return "t" + std::to_string(tab) + "-" + std::to_string(copy) + ".md";
-}
+// A document on disk: the tab that wrote it last (whatever its name) and the version it holds.
+struct Document {
+    int tab = 0;
+    int version = 0;
+    operator int() const { return version; }
+    bool operator==(const Document&) const = default;
+};
+using Documents = std::map<std::string, Document>;
 
-// The bytes of a document: the text of its tab's version, its tab named by its file's name.
-std::string document_bytes(const std::string& path, int version) {
-    const std::u16string text = text_of(std::stoi(path.substr(1)), version);
+// The bytes of a document: the text of its tab's version.
+std::string document_bytes(const Document& document) {
+    const std::u16string text = text_of(document.tab, document.version);
     return std::string(text.begin(), text.end());
 }
-
-// The version of each document on disk, by its path.
-using Documents = std::map<std::string, int>;
 
 // How a start finds the documents: by the fingerprint of their bytes.
 FileVersion versions_of(const Documents& documents) {
@@ -177,16 +179,12 @@ FileVersion versions_of(const Documents& documents) {
         const auto file = documents.find(path);
         return file == documents.end()
                    ? std::nullopt
-                   : std::optional(store_fingerprint(document_bytes(path, file->second)));
+                   : std::optional(store_fingerprint(document_bytes(file->second)));
     };
 }
 
 Session draft(const std::u16string& text) {
-    return {.text = text,
-            .encoding = Encoding::utf8,
-            .line_ending = LineEnding::lf,
-            .path = {},
-            .draft = true};
+    return {.text = text, .line_ending = LineEnding::lf, .path = {}, .draft = true};
 }
 
 // What the user and other programs do, and what the program does on its own: start and answer
@@ -232,11 +230,9 @@ struct Move {
 std::string describe(const std::vector<Move>& moves) {
     std::string text;
     for (const Move& move : moves) {
-        text += text.empty() ? "" : ", ";
-        text += name_of(move.step);
-        if (move.arg != 0) {
-            text.append("(").append(std::to_string(move.arg)).append(")");
-        }
+        const std::string arg = std::to_string(move.arg);
+        text.append(text.empty() ? "" : ", ").append(name_of(move.step));
+        text.append(move.arg != 0 ? "(" + arg + ")" : "");
     }
     return text;
 }
@@ -353,12 +349,12 @@ Rebuilt rebuild(const Workspace& workspace, bool drafts, const Documents& docume
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         const Session& session = workspace.sessions[i];
         // A saved tab stored without its text opens its file, named for its tab.
-        const bool left_out = session.text_left_out && !session.path.empty();
+        const auto file = documents.find(session.path);
+        const bool left_out = session.text_left_out && file != documents.end();
         if (!genuine(session.text) && !left_out) {
             continue;
         }
-        const int tab = left_out ? std::stoi(session.path.substr(1)) : tab_of(session.text);
-        const auto file = documents.find(session.path);
+        const int tab = left_out ? file->second.tab : tab_of(session.text);
         const bool taken = session.draft && drafts;
         // A saved text whose file went comes back in its tab, as the file was.
         const bool own_text = taken || (!session.draft && !left_out && file == documents.end());
@@ -468,7 +464,7 @@ public:
                 // Another version of a tab discarded: as when it changes, what is owed of the tab
                 // it was a version of is what that tab's file holds.
                 go_on_as_own(*tab);
-                forget(tab->tab, tab->version, tab->identity, !twice);
+                forget(tab->tab, tab->version, tab->identity, !twice && tab->vouched);
                 active_ = active_ == tab->tab ? 0 : active_;
                 tabs_.erase(tabs_.begin() + (tab - tabs_.data()));
                 store_at_once();
@@ -682,11 +678,9 @@ private:
         }
         int stores = 0;
         for (const auto& [path, bytes] : disk_.files) {
-            const bool store =
-                path == tabs_bin || path == beside_bin || path == session_bin ||
-                read_as_store(path, bytes) ||
-                (path.filename().string().starts_with(".pellix-") && !odd_files_.contains(path));
-            stores += store ? 1 : 0;
+            const bool temporary = path.filename().string().starts_with(".pellix-");
+            stores += path == tabs_bin || path == beside_bin || path == session_bin ||
+                      read_as_store(path, bytes) || (temporary && !odd_files_.contains(path));
         }
         const auto only = disk_.files.find(landed_file_);
         // The tab at that file: one tab may be shown at two, one of them left before a Save As.
@@ -712,8 +706,11 @@ private:
         // Another version of this tab, shown in a tab of its own: its text until it changes,
         // and the file of the tab it is another version of.
         int text_tab = 0;
-        std::optional<std::string> other_version_of;
+        std::optional<std::string> other_version_of = std::nullopt;
         std::uint64_t file_version = 0; // of its file when it last read or wrote it
+        // False under an identity a start first gave the tab from a record no intact stamp tied
+        // to it (from its text alone): no start can tell the tab's older versions under it.
+        bool vouched = true;
     };
 
     // Whether the writer was given the session (another version of a tab as the tab it was).
@@ -785,7 +782,7 @@ private:
         const std::string& path = paths_.at(tab);
         const int held = documents_.at(path);
         if (arg % 4 < 2) {
-            documents_[path] = ++versions_[tab];
+            documents_[path] = {tab, ++versions_[tab]};
             ever_saved_[tab].insert(documents_[path]);
         } else {
             documents_.erase(path);
@@ -814,9 +811,7 @@ private:
                 .path = tab.path,
                 .draft = tab.draft,
                 .tab = tab.identity,
-                .version = 0,
                 .file_version = tab.file_version,
-                .text_left_out = false,
                 .other_version_of = tab.path.empty() ? tab.other_version_of : std::nullopt};
     }
 
@@ -832,13 +827,10 @@ private:
                          .version = 1,
                          .draft = !file,
                          .path = file ? path_of_tab(tab) : std::string(),
-                         .identity = static_cast<std::uint64_t>(tab),
-                         .text_tab = 0,
-                         .other_version_of = {},
-                         .file_version = 0});
+                         .identity = static_cast<std::uint64_t>(tab)});
         active_ = tab;
         if (file) {
-            documents_[path_of_tab(tab)] = 1;
+            documents_[path_of_tab(tab)] = {tab, 1};
             paths_[tab] = path_of_tab(tab);
             tab_paths_.insert({tab, path_of_tab(tab)});
             ever_saved_[tab].insert(1);
@@ -869,8 +861,6 @@ private:
                          .draft = false,
                          .path = path,
                          .identity = (std::uint64_t{1} << 32) + ++reopened_,
-                         .text_tab = 0,
-                         .other_version_of = {},
                          .file_version = file_version(path)});
         active_ = tab;
         reopened_tabs_.insert(tab);
@@ -889,7 +879,7 @@ private:
             tab.path = paths_.contains(tab.tab) ? paths_.at(tab.tab) : path_of_tab(tab.tab);
         }
         tab.draft = false;
-        documents_[tab.path] = tab.version;
+        documents_[tab.path] = {tab.tab, tab.version};
         tab.file_version = file_version(tab.path);
         paths_[tab.tab] = tab.path;
         tab_paths_.insert({tab.tab, tab.path});
@@ -967,11 +957,8 @@ private:
     }
 
     void start(bool yes) {
+        die();
         policy_.emplace(disk_, folder, ++runs_);
-        pending_.reset();
-        unstored_saves_.clear();
-        unstored_let_go_.clear();
-        tabs_.clear();
         unread_.clear();
         for (const std::filesystem::path& file : {tabs_bin, session_bin, beside_bin}) {
             if (disk_.held.contains(file) && disk_.files.contains(file)) {
@@ -1012,8 +999,12 @@ private:
         }
         const std::vector<Session>& sessions = read->workspace.sessions;
         for (const Session& session : sessions) {
-            if (genuine(session.text) && !session.path.empty() && !given(session)) {
-                tab_paths_.insert({tab_of(session.text), session.path});
+            const int tab = genuine(session.text) ? tab_of(session.text) : 0;
+            if (tab != 0 && !session.path.empty() && !given(session)) {
+                tab_paths_.insert({tab, session.path});
+            }
+            if (tab != 0 && !identities_given_.contains({tab, session.tab})) {
+                untied_.insert({tab, session.tab});
             }
         }
         const bool drafts = std::any_of(sessions.begin(), sessions.end(),
@@ -1022,7 +1013,8 @@ private:
             // The drafts offered are let go: each tab is owed only its file from now on.
             for (const Session& session : sessions) {
                 if (session.draft && genuine(session.text)) {
-                    forget(tab_of(session.text), version_of(session.text), session.tab);
+                    forget(tab_of(session.text), version_of(session.text), session.tab,
+                           !untied_.contains({tab_of(session.text), session.tab}));
                 }
             }
         }
@@ -1034,9 +1026,9 @@ private:
                     .draft = shown.draft,
                     .path = shown.path,
                     .identity = shown.identity,
-                    .text_tab = 0,
                     .other_version_of = shown.other_version_of,
-                    .file_version = shown.draft ? shown.file_version : file_version(shown.path)};
+                    .file_version = shown.draft ? shown.file_version : file_version(shown.path),
+                    .vouched = !untied_.contains({shown.tab, shown.identity})};
             if (const int own = other_version_tab(shown)) {
                 tab.text_tab = std::exchange(tab.tab, own);
             }
@@ -1155,6 +1147,7 @@ private:
         const Workspace& workspace = job.workspace;
         for (const Session& session : workspace.sessions) {
             given_.insert(session_fingerprint(session));
+            identities_given_.insert({tab_of(session.text), session.tab});
             // Another version's record holds the path of the tab it is another version of.
             if (session.other_version_of && !session.other_version_of->empty()) {
                 tab_paths_.insert({tab_of(session.text), *session.other_version_of});
@@ -1240,14 +1233,12 @@ private:
             if ((choices >> (i % 32)) & 1 || tab.path.empty()) {
                 save(tab);
             } else {
-                forget(tab.tab, tab.version, tab.identity);
+                forget(tab.tab, tab.version, tab.identity, tab.vouched);
                 tab = {.tab = tab.tab,
                        .version = documents_.contains(tab.path) ? documents_.at(tab.path) : 0,
                        .draft = false,
                        .path = tab.path,
                        .identity = tab.identity,
-                       .text_tab = 0,
-                       .other_version_of = {},
                        .file_version = file_version(tab.path)};
             }
         }
@@ -1267,11 +1258,7 @@ private:
         for (const auto& [tab, version] : done ? unstored_saves_ : std::map<int, int>{}) {
             count_save(tab, version);
         }
-        policy_.reset();
-        pending_.reset();
-        unstored_saves_.clear();
-        unstored_let_go_.clear();
-        tabs_.clear();
+        die();
     }
 
     // The sessions this run wrote whose records a start can still read from `bytes` of a store
@@ -1435,10 +1422,12 @@ private:
         filed_.clear();
     }
 
-    // The program dies where it is.
+    // The program dies where it is, or its run has ended.
     void die() {
         policy_.reset();
         pending_.reset();
+        unstored_saves_.clear();
+        unstored_let_go_.clear();
         tabs_.clear();
     }
 
@@ -1560,9 +1549,9 @@ private:
     std::optional<RecoveryPolicy> policy_; // copied whole with the run
     std::vector<Tab> tabs_;
     std::optional<Job> pending_;
-    std::map<int, int> versions_;          // the newest version of each tab typed so far
-    std::map<std::string, int> documents_; // the version each document on disk holds
-    std::map<int, std::string> paths_;     // each tab's file, the one it was saved as last
+    std::map<int, int> versions_;      // the newest version of each tab typed so far
+    Documents documents_;              // each document on disk
+    std::map<int, std::string> paths_; // each tab's file, the one it was saved as last
     // Every file each tab was saved as, or came back with from a record nothing checks.
     std::set<std::pair<int, std::string>> tab_paths_;
     std::map<int, int> unstored_saves_;   // saves no store planned since has seen
@@ -1603,6 +1592,8 @@ private:
     std::vector<Session> written_;            // every session a store wrote, without tab and order
     // Every session the writer was given, landed or not, by fingerprint.
     std::set<std::uint64_t> given_;
+    std::set<std::pair<int, std::uint64_t>> identities_given_; // each tab's, as the writer had them
+    std::set<std::pair<int, std::uint64_t>> untied_; // first given by a start, from a text alone
 };
 
 // Runs the steps once whole and once crashing at each file operation in turn; returns the first
@@ -1766,6 +1757,30 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
     // took from it and stored never comes back once the let-go is read again.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, edit, hold_tabs, close, damage, type,
                         store, written, release_tabs, hold_beside, start_yes, store, written);
+    // Let go beside a held "tabs.bin" whose stamps went bad: the let-go names the older draft too.
+    EXPECT_PROMISE_KEPT(start_no, type, store, written, damage, hold_tabs, edit, store, written,
+                        start_yes, close);
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, close, edit, {damage, 1337026329},
+                        hold_tabs, store, written, start_no);
+    // The same for a tab kept saved: its older draft a dying close left behind stays let go.
+    EXPECT_PROMISE_KEPT(start_yes, type, fail_next, store, written, save_as, outside, edit, damage,
+                        quit);
+    // Another version closed while a tab of the same text stays: the let-go is not the kept tab's.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, hold_tabs, store, written,
+                        {damage, 449217457}, start_yes, store, written, release_tabs, old_release,
+                        start_yes, {close, 1});
+    // A saved record whose path went bad, saved at that path: the file holds what its tab wrote.
+    EXPECT_PROMISE_KEPT(start_yes, type, quit, {damage, 176760999}, start_yes, save, start_yes,
+                        store, written);
+    // Let go from a record whose stamps both went bad, its older file held: no start ties the two.
+    EXPECT_PROMISE_KEPT(old_session, start_yes, fail_second, edit, store, written, hold_session,
+                        {damage, 1805237101}, start_yes, release_session, lose_next, close,
+                        start_yes, store, written);
+    EXPECT_PROMISE_KEPT(odd_file, old_session, start_yes, store, written, hold_tabs, quit,
+                        {damage, 3534563534u}, start_no, edit, close);
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, start_yes, store, written, save, type,
+                        hold_tabs, {close, 1}, start_yes, store, written, {damage, 477488753},
+                        start_yes, edit, store, written, start_no);
 }
 
 TEST(RecoveryPolicy, AStartThatCannotLookIntoTheFolderReplacesNothingItCouldNotSee) {
@@ -1837,6 +1852,9 @@ TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
     // let its tab go, and no start brings that record back.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, lose_next, store, written, damage, edit,
                         close, start_yes, store, written);
+    // A Save stored beside, and a store of the older draft side by side at the same number.
+    EXPECT_PROMISE_KEPT(old_session, start_yes, edit, fail_next, quit, hold_beside, start_yes,
+                        store, written);
     // A saved tab whose file another program deleted comes back with its stored text, also once
     // the store beside that holds it as a draft is cut short.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, type, lose_next, odd_file, store, written,
@@ -1892,9 +1910,11 @@ TEST(RecoveryPolicy, AFileBesideHeldThroughMoreStartsThanAStampListsStaysOlder) 
 }
 
 // The run's next store of `workspace`, as the writer carries it out.
-void store_now(MemoryDisk& disk, RecoveryPolicy& run, const Workspace& workspace) {
+StoreOutcome store_now(MemoryDisk& disk, RecoveryPolicy& run, const Workspace& workspace) {
     const StorePlan plan = run.plan_store();
-    run.store_written(plan, carry_out_store(disk, plan, workspace));
+    StoreOutcome outcome = carry_out_store(disk, plan, workspace);
+    run.store_written(plan, outcome);
+    return outcome;
 }
 
 // The first version of tab 1, a draft the program named.
@@ -1947,11 +1967,7 @@ TEST(RecoveryPolicy, TwoStoresNeitherOfWhichTookTheOtherOverBothComeBack) {
     next.restored(true, {2026, 12, 9, 10, 0, 0});
     Session shown_other = other;
     shown_other.other_version_of.reset();
-    const StorePlan plan = next.plan_store();
-    next.store_written(
-        plan,
-        carry_out_store(disk, plan,
-                        {.sessions = {read->workspace.sessions[0], shown_other}, .active = 0}));
+    store_now(disk, next, {.sessions = {read->workspace.sessions[0], shown_other}, .active = 0});
     EXPECT_FALSE(disk.files.contains(beside_bin));
     RecoveryPolicy after(disk, folder, 4);
     const std::optional<SalvagedWorkspace> again = after.start();
@@ -2133,7 +2149,7 @@ TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) 
     earlier[earlier.find("PELLIX2\n") + draft_flag] = 0;
     MemoryDisk old_store;
     old_store.files[tabs_bin] = earlier;
-    const Documents documents{{filed.path, 1}};
+    const Documents documents{{filed.path, {1, 1}}};
     RecoveryPolicy after(old_store, folder, 3);
     const std::vector<Session> sessions = after.start(versions_of(documents))->workspace.sessions;
     ASSERT_EQ(sessions.size(), 2u);
@@ -2150,7 +2166,7 @@ TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) 
 TEST(RecoveryPolicy, ADraftTakesItsFilesTabOnlyWhileTheFileIsTheVersionItGrewFrom) {
     Session grown = draft(text_of(1, 2));
     grown.path = path_of_tab(1);
-    grown.file_version = store_fingerprint(document_bytes(grown.path, 1));
+    grown.file_version = store_fingerprint(document_bytes({1, 1}));
     MemoryDisk disk;
     store_once(disk, {.sessions = {grown}, .active = 0});
     // What each session is (in the file's tab, a draft, in a tab of its own) as the file is: the
@@ -2162,7 +2178,7 @@ TEST(RecoveryPolicy, ADraftTakesItsFilesTabOnlyWhileTheFileIsTheVersionItGrewFro
                                             {2, {{true, false, false}}}}) {
         RecoveryPolicy next(disk, folder, 2);
         const std::optional<SalvagedWorkspace> read =
-            next.start(versions_of({{grown.path, on_disk}}));
+            next.start(versions_of({{grown.path, {1, on_disk}}}));
         Shape sessions;
         for (const Session& session : read->workspace.sessions) {
             sessions.emplace_back(session.path == grown.path, session.draft,
@@ -2179,8 +2195,7 @@ TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitl
     for (const int version : {1, 2}) {
         Session tab = draft(text_of(1, version));
         tab.tab = 1;
-        const StorePlan plan = run.plan_store();
-        run.store_written(plan, carry_out_store(disk, plan, {.sessions = {tab}, .active = 0}));
+        store_now(disk, run, {.sessions = {tab}, .active = 0});
         disk.held.insert(tabs_bin); // the second store goes beside
     }
     disk.held.clear();
@@ -2206,16 +2221,11 @@ struct Offer {
 Offer offer_of(MemoryDisk& disk, std::uint64_t run) {
     RecoveryPolicy next(disk, folder, run);
     const std::optional<SalvagedWorkspace> read = next.start();
-    Offer offer;
+    Offer offer{.texts = {}, .whole = !read || read->whole};
     for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
         offer.texts.push_back(session.text);
     }
-    offer.whole = !read || read->whole;
     return offer;
-}
-
-std::vector<std::u16string> offered(MemoryDisk& disk, std::uint64_t run) {
-    return offer_of(disk, run).texts;
 }
 
 Workspace three_drafts() {
@@ -2235,7 +2245,7 @@ TEST(RecoveryPolicy, ABitFlippedInTheContainersMagicOrFirstLengthCostsNoDraft) {
             MemoryDisk disk;
             disk.files[tabs_bin] = bytes;
             disk.files.at(tabs_bin)[at] ^= static_cast<char>(1 << bit);
-            EXPECT_EQ(offered(disk, 2), all) << "byte " << at - container << " bit " << bit;
+            EXPECT_EQ(offer_of(disk, 2).texts, all) << "byte " << at - container << " bit " << bit;
         }
     }
 }
@@ -2254,11 +2264,9 @@ void spoil_both_stamps(std::string& file, std::size_t byte) {
 void store_then_beside(MemoryDisk& disk, const Session& first, const Workspace& then) {
     RecoveryPolicy run(disk, folder, 1);
     run.start();
-    const StorePlan plan = run.plan_store();
-    run.store_written(plan, carry_out_store(disk, plan, {.sessions = {first}, .active = 0}));
+    store_now(disk, run, {.sessions = {first}, .active = 0});
     disk.held.insert(tabs_bin);
-    const StorePlan beside = run.plan_store();
-    run.store_written(beside, carry_out_store(disk, beside, then));
+    store_now(disk, run, then);
     disk.held.clear();
 }
 
@@ -2279,7 +2287,7 @@ TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLe
     MemoryDisk let_go;
     store_then_beside(let_go, one, {.sessions = {two}, .active = 0});
     spoil_both_stamps(let_go.files.at(tabs_bin), run_byte);
-    EXPECT_EQ(offered(let_go, 2), std::vector<std::u16string>{text_of(2, 1)});
+    EXPECT_EQ(offer_of(let_go, 2).texts, std::vector<std::u16string>{text_of(2, 1)});
     // Held at a start that stored another tab beside, then spoiled: nothing held or let it go.
     MemoryDisk beside;
     store_once(beside, {.sessions = {one}, .active = 0});
@@ -2289,7 +2297,8 @@ TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLe
     store_now(beside, held, {.sessions = {two}, .active = 0});
     beside.held.clear();
     spoil_both_stamps(beside.files.at(tabs_bin), run_byte);
-    EXPECT_EQ(offered(beside, 3), (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
+    EXPECT_EQ(offer_of(beside, 3).texts,
+              (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
     // Held by a checked record, it comes once; alone, not as intact.
     MemoryDisk alone;
     store_once(alone, {.sessions = {one, two}, .active = 0});
@@ -2298,7 +2307,8 @@ TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLe
     EXPECT_FALSE(offer.whole);
     EXPECT_EQ(offer.texts, (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
     alone.files[beside_bin] = lone_store(5, 1, one, 1);
-    EXPECT_EQ(offered(alone, 2), (std::vector<std::u16string>{text_of(2, 1), text_of(1, 1)}));
+    EXPECT_EQ(offer_of(alone, 2).texts,
+              (std::vector<std::u16string>{text_of(2, 1), text_of(1, 1)}));
 }
 
 TEST(RecoveryPolicy, ADamagedStoreWhoseDraftDidNotComeBackIsKeptUnderANameNeverPruned) {
@@ -2324,7 +2334,7 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     // That version left nothing else, or this version's store of another tab beside it.
     MemoryDisk alone;
     alone.files[copy] = bytes;
-    EXPECT_EQ(offered(alone, 2), all);
+    EXPECT_EQ(offer_of(alone, 2).texts, all);
     MemoryDisk with_own;
     with_own.files[copy] = bytes;
     with_own.files[tabs_bin] = lone_store(7, 1, draft(text_of(4, 1)), 4);
@@ -2337,10 +2347,9 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     }
     // Once a store holds them the copy goes, and they come back once.
     next.restored(true, {2026, 12, 7, 9, 5, 0});
-    const StorePlan plan = next.plan_store();
-    next.store_written(plan, carry_out_store(with_own, plan, read->workspace));
+    store_now(with_own, next, read->workspace);
     EXPECT_FALSE(with_own.files.contains(copy));
-    EXPECT_EQ(offered(with_own, 3).size(), 4u);
+    EXPECT_EQ(offer_of(with_own, 3).texts.size(), 4u);
 }
 
 TEST(RecoveryPolicy, AStoreThePreviousReleaseSetAsideIsReasonEnoughToStart) {
@@ -2394,7 +2403,7 @@ TEST(RecoveryPolicy, ASessionBinOnceTakenOverStaysSoThroughEveryLaterRun) {
     // The previous release sets aside the "tabs.bin" that hid the "session.bin" it outlived.
     disk.files[folder / "tabs.bin.damaged-20261201-101010"] = disk.files.at(tabs_bin);
     disk.files.erase(tabs_bin);
-    EXPECT_EQ(offered(disk, 3), std::vector<std::u16string>{text_of(1, 3)});
+    EXPECT_EQ(offer_of(disk, 3).texts, std::vector<std::u16string>{text_of(1, 3)});
 }
 
 TEST(RecoveryPolicy, AStoreThatCannotBeWrittenAfterASaveFailsAndTheOlderDraftComesBesideTheFile) {
@@ -2439,9 +2448,7 @@ TEST(RecoveryPolicy, ASavedTextStandsAfterTheDraftOfTheSameText) {
     std::vector<std::uint64_t> versions;
     for (const bool is_draft : {true, true, false, false}) {
         tab.draft = is_draft;
-        const StorePlan plan = run.plan_store();
-        const StoreOutcome outcome = carry_out_store(disk, plan, {.sessions = {tab}, .active = 0});
-        run.store_written(plan, outcome);
+        const StoreOutcome outcome = store_now(disk, run, {.sessions = {tab}, .active = 0});
         ASSERT_FALSE(outcome.entries.empty());
         versions.push_back(outcome.entries[0].version);
     }
