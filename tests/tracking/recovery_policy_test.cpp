@@ -2413,17 +2413,17 @@ TEST(RecoveryPolicy, AStoreThatCannotBeWrittenAfterASaveFailsAndTheOlderDraftCom
     Session tab = draft(text_of(1, 1));
     tab.tab = 1;
     tab.path = path_of_tab(1);
-    tab.file_version = store_fingerprint(document_bytes(tab.path, 0));
+    tab.file_version = store_fingerprint(document_bytes({1, 0}));
     store_now(disk, run, {.sessions = {tab}, .active = 0});
     tab.text = text_of(1, 2);
     tab.draft = false;
-    tab.file_version = store_fingerprint(document_bytes(tab.path, 2));
+    tab.file_version = store_fingerprint(document_bytes({1, 2}));
     disk.full = true;
     const StorePlan plan = run.plan_store();
     EXPECT_THROW(carry_out_store(disk, plan, {.sessions = {tab}, .active = 0}), std::runtime_error);
     disk.full = false;
     RecoveryPolicy next(disk, folder, 2);
-    const std::optional<SalvagedWorkspace> read = next.start(versions_of({{tab.path, 2}}));
+    const std::optional<SalvagedWorkspace> read = next.start(versions_of({{tab.path, {1, 2}}}));
     ASSERT_TRUE(read);
     // The file's tab opens the file as it is; the draft comes beside it.
     ASSERT_EQ(read->workspace.sessions.size(), 2u);
