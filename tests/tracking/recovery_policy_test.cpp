@@ -125,9 +125,8 @@ const std::filesystem::path tabs_bin = folder / "tabs.bin";
 const std::filesystem::path session_bin = folder / "session.bin";
 const std::filesystem::path beside_bin = folder / "tabs.bin.beside";
 
-// The harness keeps which tab and version it typed each text as, so texts may be as alike as
-// users' are ("Note 1" and "Note 3" are one bit apart): a text a damaged byte turned into another
-// tab's is that tab's text to the product too, and a text no tab had is no tab's.
+// Which tab and version the harness typed each text as: texts are as alike as users' ("Note 1"
+// and "Note 3" are one bit apart), and a text no tab had is no tab's.
 std::map<std::u16string, std::pair<int, int>> typed;
 
 std::u16string text_of(int tab, int version) {
@@ -137,9 +136,6 @@ std::u16string text_of(int tab, int version) {
     return text;
 }
 
-bool genuine(const std::u16string& text) {
-    return typed.contains(text);
-}
 int tab_of(const std::u16string& text) {
     return typed.at(text).first;
 }
@@ -345,7 +341,7 @@ Rebuilt rebuild(const Workspace& workspace, bool drafts, const Documents& docume
         // A saved tab stored without its text opens its file, named for its tab.
         const auto file = documents.find(session.path);
         const bool left_out = session.text_left_out && file != documents.end();
-        if (!genuine(session.text) && !left_out) {
+        if (!typed.contains(session.text) && !left_out) {
             continue;
         }
         const int tab = left_out ? file->second.tab : tab_of(session.text);
@@ -621,7 +617,7 @@ private:
         const bool lone_record_spoilt =
             lone != disk_.files.end() && damaged_.contains(store_fingerprint(lone->second));
         for (const Session& session : read.workspace.sessions) {
-            if (!genuine(session.text)) {
+            if (!typed.contains(session.text)) {
                 continue;
             }
             const int tab = tab_of(session.text);
@@ -993,7 +989,7 @@ private:
         }
         const std::vector<Session>& sessions = read->workspace.sessions;
         for (const Session& session : sessions) {
-            const int tab = genuine(session.text) ? tab_of(session.text) : 0;
+            const int tab = typed.contains(session.text) ? tab_of(session.text) : 0;
             if (tab != 0 && !session.path.empty() && !given(session)) {
                 tab_paths_.insert({tab, session.path});
             }
@@ -1006,7 +1002,7 @@ private:
         if (!yes && drafts) {
             // The drafts offered are let go: each tab is owed only its file from now on.
             for (const Session& session : sessions) {
-                if (session.draft && genuine(session.text)) {
+                if (session.draft && typed.contains(session.text)) {
                     forget(tab_of(session.text), version_of(session.text), session.tab,
                            !untied_.contains({tab_of(session.text), session.tab}));
                 }
@@ -1512,7 +1508,7 @@ private:
             }
             const bool lone_record = copy.filename().string().starts_with("session.bin");
             for (const Session& session : intact_in(disk_.files.at(copy), lone_record)) {
-                if (genuine(session.text) && tab_of(session.text) == tab &&
+                if (typed.contains(session.text) && tab_of(session.text) == tab &&
                     version_of(session.text) >= version) {
                     return true;
                 }
@@ -1530,8 +1526,9 @@ private:
                 continue;
             }
             for (const Session& session : intact_in(bytes, path == session_bin)) {
-                if (genuine(session.text) && session.draft && tab_of(session.text) == at.tab &&
-                    version_of(session.text) == at.version && session.path == at.path) {
+                if (typed.contains(session.text) && session.draft &&
+                    tab_of(session.text) == at.tab && version_of(session.text) == at.version &&
+                    session.path == at.path) {
                     return true;
                 }
             }
@@ -2272,8 +2269,7 @@ TEST(RecoveryPolicy, ADraftFromARecordNoStampNamedIsStoredAtANumberOfItsOwn) {
 }
 
 TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLetItGo) {
-    Session one = draft(text_of(1, 1));
-    one.tab = 1;
+    Session one = first_draft();
     Session two = draft(text_of(2, 1));
     two.tab = 2;
     constexpr std::size_t run_byte = 1;
@@ -2404,8 +2400,7 @@ TEST(RecoveryPolicy, AStoreThatCannotBeWrittenAfterASaveFailsAndTheOlderDraftCom
     MemoryDisk disk;
     RecoveryPolicy run(disk, folder, 1);
     run.start();
-    Session tab = draft(text_of(1, 1));
-    tab.tab = 1;
+    Session tab = first_draft();
     tab.path = path_of_tab(1);
     tab.file_version = store_fingerprint(document_bytes({1, 0}));
     store_now(disk, run, {.sessions = {tab}, .active = 0});
@@ -2436,8 +2431,7 @@ TEST(RecoveryPolicy, ASavedTextStandsAfterTheDraftOfTheSameText) {
     MemoryDisk disk;
     RecoveryPolicy run(disk, folder, 1);
     run.start();
-    Session tab = draft(text_of(1, 1));
-    tab.tab = 1;
+    Session tab = first_draft();
     tab.path = path_of_tab(1);
     std::vector<std::uint64_t> versions;
     for (const bool is_draft : {true, true, false, false}) {
