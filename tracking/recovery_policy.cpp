@@ -737,6 +737,32 @@ void place_at_files(Workspace& part, const File* file, const FileVersion& file_v
     std::move(others.begin(), others.end(), std::back_inserter(part.sessions));
 }
 
+// Another version that its file holds now, where a tab opens that file as it is: that tab
+// shows it.
+void drop_versions_files_show(Workspace& workspace, const FileVersion& file_version) {
+    std::set<std::string> opened;
+    for (const Session& session : workspace.sessions) {
+        if (!session.draft && !session.path.empty()) {
+            opened.insert(session.path);
+        }
+    }
+    Workspace kept{.sessions = {}, .active = workspace.sessions.size()};
+    for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
+        Session& session = workspace.sessions[i];
+        const std::string& path = session.other_version_of.value_or("");
+        const bool shown = opened.contains(path) && file_version &&
+                           file_version(path) == saved_bytes_fingerprint(session);
+        if (shown) {
+            continue;
+        }
+        if (i == workspace.active) {
+            kept.active = kept.sessions.size();
+        }
+        kept.sessions.push_back(std::move(session));
+    }
+    workspace = std::move(kept);
+}
+
 } // namespace
 
 // What one file offers: each text that stands for its tab, and each other draft a newer store
@@ -823,6 +849,7 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab(const FileVersion& file_ver
         place_at_files(part.workspace, file, file_version, offered.path_taken_by);
         merge_into(merged, std::move(part));
     }
+    drop_versions_files_show(merged.workspace, file_version);
     return merged;
 }
 
@@ -1093,8 +1120,9 @@ KnownVersions& RecoveryPolicy::own_known() {
 
 void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& outcome) {
     for (const StoreEntry& entry : outcome.entries) {
+        // An earlier text the store names is no newer than the text it holds of that tab.
         const StoreEntry* known = known_version(*known_, entry.tab);
-        if (!known || *known != entry) {
+        if (!entry.earlier && (!known || *known != entry)) {
             remember_version(own_known(), entry);
         }
     }

@@ -656,6 +656,17 @@ private:
         std::map<int, std::set<std::uint64_t>> seen;
         for (const Shown& at : shown.tabs) {
             if (other_version(at)) {
+                // Nor as another version of the file a tab shows as it is.
+                const auto document = documents_.find(at.other_version_of.value_or(""));
+                const bool file_shown =
+                    damaged_.empty() && document != documents_.end() &&
+                    document->second == Document{at.tab, at.version} &&
+                    std::any_of(shown.tabs.begin(), shown.tabs.end(), [&](const Shown& file) {
+                        return !file.draft && file.path == document->first;
+                    });
+                if (file_shown) {
+                    add("tab " + std::to_string(at.tab) + " is shown again beside its file");
+                }
                 continue;
             }
             std::set<std::uint64_t>& identities = seen[at.tab];
@@ -1810,6 +1821,12 @@ TEST(RecoveryPolicy, AVersionOnDiskIsOwedFromTheMomentItsWriteLands) {
 // Each of these brought back an older version of a tab, or lost one, before a start picked the
 // newest intact version of each tab across every file.
 TEST(RecoveryPolicy, AStartShowsEachTabNoOlderThanItsNewestVersionOnDisk) {
+    // A text stored again unchanged keeps its number though the store names earlier texts of its
+    // tab: a number of its own would outrank a newer Save that a run which could not read that
+    // store stored beside.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, edit, fail_next, type, store, written,
+                        hold_beside, store, {close, 1}, hold_tabs, release_beside, start_yes, edit,
+                        quit);
     // The last store of a clean close fails: the older draft of the saved file is not offered.
     EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, store, written, edit, fail_next, fail_second,
                         {quit, 1}, start_yes);
@@ -1977,6 +1994,12 @@ TEST(RecoveryPolicy, TwoStoresThatGaveOneTabTheSameNumberOfferTheSecondTextAsAno
     EXPECT_FALSE(read->workspace.sessions[0].other_version_of);
     EXPECT_EQ(read->workspace.sessions[1].other_version_of, "");
     EXPECT_NE(read->workspace.sessions[0].tab, read->workspace.sessions[1].tab);
+    // Unless the file holds the second text and the first opens the file as it is: a close that
+    // discarded a draft stored the saved text, and a run that read only the draft beside saved
+    // it, with no store between its start and its close.
+    EXPECT_PROMISE_KEPT(start_yes, {type, 1}, edit, store, written, hold_tabs, edit, store, written,
+                        hold_beside, release_tabs, quit, release_beside, hold_tabs, start_yes, save,
+                        quit, release_tabs, start_yes);
 }
 
 TEST(RecoveryPolicy, ALetGoAtTheNumberADraftSideBySideSharesKeepsThatDraftOutOfItsTab) {
