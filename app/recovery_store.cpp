@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -440,27 +441,31 @@ struct RestoreGuard {
     RestoreGuard& operator=(const RestoreGuard&) = delete;
 };
 
-// True when every session came back; one that cannot be restored is skipped so that the
-// sessions after it, drafts among them, still do. Until the tabs are built the window is
-// disabled as during file work: it paints and answers, and input waits.
-bool rebuild_tabs(const Workspace& workspace, bool drafts) {
+// The tabs (as their sessions name them) of the sessions that did not come back; one that cannot
+// be restored is skipped so that the sessions after it, drafts among them, still do. Until the
+// tabs are built the window is disabled as during file work: it paints and answers, and input
+// waits.
+std::set<std::uint64_t> rebuild_tabs(const Workspace& workspace, bool drafts) {
+    std::set<std::uint64_t> left_out;
     if (workspace.sessions.empty()) {
-        return true;
+        return left_out;
     }
     RestoreGuard guard;
     std::uint64_t last_tab = current_tab().id;
     std::uint64_t target = last_tab;
-    bool whole = true;
     {
         const file_work::Guard disabled;
         const IdentityBatch identities;
         TabBuildProgress progress(workspace.sessions.size(), restore_progress_text);
         for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
             progress.before(i);
+            bool back = false;
             try {
-                whole = restore_one(workspace.sessions[i], drafts, last_tab) && whole;
+                back = restore_one(workspace.sessions[i], drafts, last_tab);
             } catch (const std::exception&) {
-                whole = false;
+            }
+            if (!back) {
+                left_out.insert(workspace.sessions[i].tab);
             }
             if (i == workspace.active) {
                 target = last_tab;
@@ -471,7 +476,7 @@ bool rebuild_tabs(const Workspace& workspace, bool drafts) {
     const std::uint64_t index = index_of_tab(target);
     select_tab(index == no_tab ? tabs.size() - 1 : index, false);
     refresh_current_tab();
-    return whole;
+    return left_out;
 }
 
 // ---- Welcome ----------------------------------------------------------------------------------
@@ -649,16 +654,19 @@ bool restore_session() {
         // What the restore could not bring back, and a damaged file, are kept before any store
         // may replace the files read, also when the question or the rebuild fails.
         bool drafts = false;
-        bool rebuilt = false;
+        std::set<std::uint64_t> left_out;
         try {
             drafts = restore_drafts(read->workspace);
-            rebuilt = rebuild_tabs(read->workspace, drafts);
+            left_out = rebuild_tabs(read->workspace, drafts);
         } catch (const std::exception&) {
-            window_work([&] { decided.restored(false, utc_now()); });
+            for (const Session& session : read->workspace.sessions) {
+                left_out.insert(session.tab);
+            }
+            window_work([&] { decided.restored(left_out, utc_now()); });
             throw;
         }
-        window_work([&] { decided.restored(rebuilt, utc_now()); });
-        set_status(rebuilt && read->whole ? L"" : recovery_unreadable_text);
+        window_work([&] { decided.restored(left_out, utc_now()); });
+        set_status(left_out.empty() && read->whole ? L"" : recovery_unreadable_text);
         const bool refused = !drafts && holds_drafts(read->workspace);
         store_session(false, refused);
         return refused;

@@ -17,6 +17,7 @@ namespace pellix {
 namespace {
 
 const std::vector<StoreEntry> no_entries;
+const std::vector<Session> no_sessions;
 
 // Written in place of "tabs.bin" while that cannot take a store, and read after it at a start.
 constexpr wchar_t beside_file_name[] = L"tabs.bin.beside";
@@ -227,8 +228,6 @@ void remember_version(KnownVersions& known, const StoreEntry& entry) {
 
 namespace {
 
-StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace);
-
 // The stamp's entries for the workspace: a tab whose text and draft flag are the ones this run
 // knows keeps that version, any other takes the store's own. The fingerprint leaves the flag out,
 // yet a Save turns a draft into the saved text without changing a unit: kept at the draft's
@@ -284,19 +283,6 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
     return stamp;
 }
 
-} // namespace
-
-StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
-                             const Workspace& workspace) {
-    // A store that cannot be written stays a failure even when every tab is saved: the drafts
-    // the files hold are older than the files, and each takes its file's tab only while the file
-    // is the version it grew from, so removing them is not needed, and doing so would lose the
-    // list of open tabs and say that a store landed.
-    return write_store(disk, plan, workspace);
-}
-
-namespace {
-
 // The temporary files in which a replace of this run lost its file left a store, which the next
 // start reads: only a store of this run that removes the files comes to look for them. One that
 // cannot be read, or a store whose stamp fails its checks, may be one of them too (`unchecked`):
@@ -329,10 +315,15 @@ LostReplaces lost_replaces(RecoveryDisk& disk, const StorePlan& plan) {
 StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan,
                           const std::vector<std::filesystem::path>& stranded);
 
-StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Workspace& workspace) {
+} // namespace
+
+// A store that cannot be written stays a failure even when every tab is saved: removing the
+// files instead would lose the list of open tabs and say that a store landed.
+StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
+                             const Workspace& workspace) {
     if (workspace.sessions.empty() && plan.stamp_when_empty) {
         // A session that restores nothing: the stamp goes on taking over what this run read.
-        return write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
+        return carry_out_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
     }
     if (workspace.sessions.empty()) {
         // Nothing when the folder could not be listed: whatever it holds is taken over.
@@ -350,7 +341,7 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
         // in between leaves one to bring back a tab let go since.
         try {
             StoreOutcome outcome =
-                write_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
+                carry_out_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
             for (const std::filesystem::path& file : stores) {
                 try {
                     disk.remove(file);
@@ -400,6 +391,8 @@ StoreOutcome write_store(RecoveryDisk& disk, const StorePlan& plan, const Worksp
     }
     return outcome;
 }
+
+namespace {
 
 // Nothing worth keeping removes the store instead, each file after the older ones, and last
 // what this run's lost replaces left.
@@ -746,21 +739,15 @@ void drop_versions_files_show(Workspace& workspace, const FileVersion& file_vers
             opened.insert(session.path);
         }
     }
-    Workspace kept{.sessions = {}, .active = workspace.sessions.size()};
-    for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
-        Session& session = workspace.sessions[i];
-        const std::string& path = session.other_version_of.value_or("");
-        const bool shown = opened.contains(path) && file_version &&
-                           file_version(path) == saved_bytes_fingerprint(session);
-        if (shown) {
-            continue;
-        }
-        if (i == workspace.active) {
-            kept.active = kept.sessions.size();
-        }
-        kept.sessions.push_back(std::move(session));
-    }
-    workspace = std::move(kept);
+    const auto shown = [&](const Session& session) {
+        const std::string path = session.other_version_of.value_or("");
+        return opened.contains(path) && file_version(path) == saved_bytes_fingerprint(session);
+    };
+    const auto active = workspace.sessions.begin() +
+                        static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(
+                            workspace.active, workspace.sessions.size()));
+    workspace.active = std::count_if(workspace.sessions.begin(), active, std::not_fn(shown));
+    std::erase_if(workspace.sessions, shown);
 }
 
 } // namespace
@@ -849,7 +836,9 @@ SalvagedWorkspace RecoveryPolicy::newest_of_each_tab(const FileVersion& file_ver
         place_at_files(part.workspace, file, file_version, offered.path_taken_by);
         merge_into(merged, std::move(part));
     }
-    drop_versions_files_show(merged.workspace, file_version);
+    if (file_version) {
+        drop_versions_files_show(merged.workspace, file_version);
+    }
     return merged;
 }
 
@@ -978,7 +967,8 @@ void RecoveryPolicy::prune(const StartFile& file) {
     }
 }
 
-void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
+void RecoveryPolicy::restored(const std::set<std::uint64_t>& left_out, const UtcTime& now) {
+    const bool every_session_back = left_out.empty();
     for (StartFile* file : all_files()) {
         if (file->read && !file->superseded) {
             if (!file->whole && (!every_session_back || holds_lost_draft(*file))) {
@@ -988,6 +978,15 @@ void RecoveryPolicy::restored(bool every_session_back, const UtcTime& now) {
                 keep(*file, KeptCopy::damaged, RecoveryNote::damaged_copy, now);
             } else if (!every_session_back) {
                 keep(*file, KeptCopy::intact, RecoveryNote::intact_copy, now);
+            }
+            // A file no copy could be made of stays where the next start reads it: no store of
+            // this run lets go a tab of it that did not come back.
+            for (const Session& session : file->left_alone ? file->sessions : no_sessions) {
+                const auto at = place_of(own_known(), session.tab);
+                if (left_out.contains(session.tab) && at != known_->end() &&
+                    at->newest.tab == session.tab) {
+                    known_->erase(at);
+                }
             }
         }
         file->bytes = {};

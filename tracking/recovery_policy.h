@@ -217,10 +217,11 @@ public:
     // or not.
     std::optional<SalvagedWorkspace> start(const FileVersion& file_version = {});
 
-    // After the tabs were rebuilt: `every_session_back` false when a session could not come back.
-    // Keeps aside what must be kept before any store may replace the files read; a copy that
-    // cannot be written leaves its file alone for the run.
-    void restored(bool every_session_back, const UtcTime& now);
+    // After the tabs were rebuilt: `left_out` names the tabs of the sessions that could not come
+    // back. Keeps aside what must be kept before any store may replace the files read; a copy
+    // that cannot be written leaves its file alone for the run, and its tabs left out are not let
+    // go.
+    void restored(const std::set<std::uint64_t>& left_out, const UtcTime& now);
 
     // Where the next store goes. Throws std::runtime_error when every file it could go to is
     // left alone.

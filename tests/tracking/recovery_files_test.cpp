@@ -149,7 +149,7 @@ TEST_F(RecoveryFiles, AReplaceThatLosesTheOldFileStillLeavesTheStoreWhereAStartR
     {
         RecoveryPolicy first(disk, folder, 1);
         first.start();
-        first.restored(true, {});
+        first.restored({}, {});
         const StorePlan plan = first.plan_store();
         first.store_written(plan, carry_out_store(disk, plan, old));
     }
@@ -164,7 +164,7 @@ TEST_F(RecoveryFiles, AReplaceThatLosesTheOldFileStillLeavesTheStoreWhereAStartR
     };
     RecoveryPolicy second(disk, folder, 2);
     ASSERT_TRUE(second.start());
-    second.restored(true, {});
+    second.restored({}, {});
     {
         ScopedAtomicSaveCalls calls({.write_file = {},
                                      .replace_file = lose_old,
@@ -185,7 +185,7 @@ TEST_F(RecoveryFiles, AReplaceThatLosesTheOldFileStillLeavesTheStoreWhereAStartR
     ASSERT_TRUE(read);
     ASSERT_EQ(read->workspace.sessions.size(), 1u);
     EXPECT_EQ(read->workspace.sessions[0].text, u"last");
-    third.restored(true, {});
+    third.restored({}, {});
     const StorePlan plan = third.plan_store();
     third.store_written(plan, carry_out_store(disk, plan, read->workspace));
     std::vector<std::filesystem::path> left;

@@ -191,13 +191,14 @@ Session draft(const std::u16string& text) {
 // one; another program changes a tab's file, or deletes or renames it; a file that is no store
 // (a document's temporary file among them) is put in the folder; a tab is saved under a new name;
 // the user opens a file that a tab of an earlier run had and no tab has now; the program dies
-// and the previous release starts. The argument chooses the tab.
+// and the previous release starts; the recovery folder's disk fills (the documents' stays free),
+// and has room again. The argument chooses the tab.
 // clang-format off
 #define RECOVERY_STEPS(X) X(start_yes) X(start_no) X(type) X(edit) X(save) X(close) X(store)      \
     X(written) X(hold_tabs) X(release_tabs) X(hold_beside) X(release_beside) X(hold_session)     \
     X(release_session) X(damage) X(delete_copy) X(tab_limit) X(fail_next) X(fail_second)         \
     X(lock_folder) X(unlock_folder) X(old_session) X(quit) X(lose_next) X(cut) X(switch_tab)   \
-    X(outside) X(odd_file) X(save_as) X(reopen) X(old_release)
+    X(outside) X(odd_file) X(save_as) X(reopen) X(old_release) X(fill_folder) X(free_folder)
 // clang-format on
 #define STEP_ENUMERATOR(step) step,
 #define STEP_NAME(step) #step,
@@ -329,6 +330,7 @@ struct Shown {
 struct Rebuilt {
     std::vector<Shown> tabs;
     std::set<int> left_out;
+    std::set<std::uint64_t> identities_left_out;
     std::size_t active = 0;
 };
 Rebuilt rebuild(const Workspace& workspace, bool drafts, const Documents& documents,
@@ -366,6 +368,7 @@ Rebuilt rebuild(const Workspace& workspace, bool drafts, const Documents& docume
             }
         } else if (rebuilt.tabs.size() == limit) {
             rebuilt.left_out.insert(tab);
+            rebuilt.identities_left_out.insert(session.tab);
             continue;
         } else {
             if (!session.path.empty()) {
@@ -519,6 +522,11 @@ public:
         case Step::unlock_folder:
             disk_.locked = move.step == Step::lock_folder;
             locked_this_run_ = locked_this_run_ || disk_.locked;
+            break;
+        case Step::fill_folder:
+        case Step::free_folder:
+            disk_.full = move.step == Step::fill_folder;
+            locked_this_run_ = locked_this_run_ || disk_.full;
             break;
         case Step::old_session:
             old_session();
@@ -968,7 +976,7 @@ private:
         }
         tabs_at_start_ = disk_.files.contains(tabs_bin);
         run_began_ = disk_.operations;
-        locked_this_run_ = disk_.locked;
+        locked_this_run_ = disk_.locked || disk_.full;
         // Only a start that may fail to read a file can offer less than a clean one: the others
         // need no second start to compare with.
         const bool may_fail = disk_.locked || !disk_.held.empty() ||
@@ -1051,7 +1059,7 @@ private:
                 left_out_.insert(tab);
             }
         }
-        policy_->restored(rebuilt.left_out.empty(), clock_of_run());
+        policy_->restored(rebuilt.identities_left_out, clock_of_run());
         remember_named_copies();
         if (!yes && drafts) {
             store_at_once();
@@ -1734,6 +1742,14 @@ TEST(RecoveryPolicy, ACopyNamedForDraftsARestoreLeftOutIsNeverPruned) {
     // older draft than the one refused.
     EXPECT_PROMISE_KEPT(start_yes, tab_limit, type, type, store, written, type, lose_next, store,
                         written, {edit, 2}, quit, start_no, old_release, delete_copy, start_no);
+    // No copy can be made on a full disk: the drafts left out stay in their files, and no store
+    // of the run lets them go, not even one a death cut short.
+    EXPECT_PROMISE_KEPT(old_session, tab_limit, start_yes, store, written, old_release, old_session,
+                        start_yes, store, written, fill_folder, old_release, old_session, start_yes,
+                        store, written);
+    // Its tabs that came back are let go as others are.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, {damage, 1}, fill_folder, start_yes, edit,
+                        free_folder, close);
 }
 
 TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
@@ -1972,7 +1988,7 @@ TEST(RecoveryPolicy, TwoStoresNeitherOfWhichTookTheOtherOverBothComeBack) {
     EXPECT_EQ(other.other_version_of, path_of_tab(1));
     EXPECT_NE(other.tab, read->workspace.sessions[0].tab);
     // The store that holds both takes both files over: the next start offers each once.
-    next.restored(true, {2026, 12, 9, 10, 0, 0});
+    next.restored({}, {2026, 12, 9, 10, 0, 0});
     Session shown_other = other;
     shown_other.other_version_of.reset();
     store_now(disk, next, {.sessions = {read->workspace.sessions[0], shown_other}, .active = 0});
@@ -2110,7 +2126,7 @@ TEST(RecoveryPolicy, AStoreALostReplaceLeftAsideGoesBeforeTheStoreThatTookItOver
         auto [tab, stranded] = strand_the_second_version(disk, first);
         RecoveryPolicy second(disk, folder, 2);
         ASSERT_TRUE(second.start());
-        second.restored(true, {2026, 12, 9, 10, 0, 0});
+        second.restored({}, {2026, 12, 9, 10, 0, 0});
         disk.held.insert(stranded);
         tab.text = text_of(1, 3);
         store_now(disk, second, {.sessions = {tab}, .active = 0});
@@ -2133,7 +2149,7 @@ TEST(RecoveryPolicy, ATemporaryFileThatHoldsNoStoreIsNeverRemoved) {
     disk.files[document] = "# Hello\n";
     RecoveryPolicy next(disk, folder, 2);
     ASSERT_TRUE(next.start());
-    next.restored(true, {2026, 12, 9, 10, 0, 0});
+    next.restored({}, {2026, 12, 9, 10, 0, 0});
     store_now(disk, next, {.sessions = {draft(text_of(1, 2))}, .active = 0});
     store_now(disk, next, Workspace{});
     ASSERT_TRUE(disk.files.contains(document));
@@ -2334,7 +2350,7 @@ TEST(RecoveryPolicy, ADamagedStoreWhoseDraftDidNotComeBackIsKeptUnderANameNeverP
     const std::optional<SalvagedWorkspace> read = next.start();
     ASSERT_TRUE(read);
     EXPECT_EQ(read->workspace.sessions.size(), 2u);
-    next.restored(true, {2026, 12, 7, 9, 5, 0});
+    next.restored({}, {2026, 12, 7, 9, 5, 0});
     EXPECT_EQ(disk.files.at(folder / "tabs.bin.kept-20261207-090500"), damaged);
 }
 
@@ -2359,7 +2375,7 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
         EXPECT_EQ(read->workspace.sessions[i + 1].text, all[i]);
     }
     // Once a store holds them the copy goes, and they come back once.
-    next.restored(true, {2026, 12, 7, 9, 5, 0});
+    next.restored({}, {2026, 12, 7, 9, 5, 0});
     store_now(with_own, next, read->workspace);
     EXPECT_FALSE(with_own.files.contains(copy));
     EXPECT_EQ(offer_of(with_own, 3).texts.size(), 4u);
@@ -2382,8 +2398,9 @@ TEST(RecoveryPolicy, ACopyKeptOfASetAsideStoreForADraftLeftOutIsNeverLetGo) {
     disk.files.erase(tabs_bin);
     // A start at the tab limit brings back two of the three drafts.
     RecoveryPolicy limited(disk, folder, 2);
-    ASSERT_TRUE(limited.start());
-    limited.restored(false, {2026, 12, 7, 9, 5, 0});
+    const std::optional<SalvagedWorkspace> read = limited.start();
+    ASSERT_TRUE(read && read->workspace.sessions.size() == 3);
+    limited.restored({read->workspace.sessions[2].tab}, {2026, 12, 7, 9, 5, 0});
     const std::filesystem::path kept =
         folder / "tabs.bin.damaged-20261201-101010.kept-20261207-090500";
     ASSERT_TRUE(disk.files.contains(kept));
@@ -2392,7 +2409,7 @@ TEST(RecoveryPolicy, ACopyKeptOfASetAsideStoreForADraftLeftOutIsNeverLetGo) {
     store_now(disk, limited, two);
     RecoveryPolicy next(disk, folder, 3);
     ASSERT_TRUE(next.start());
-    next.restored(true, {2026, 12, 7, 9, 6, 0});
+    next.restored({}, {2026, 12, 7, 9, 6, 0});
     store_now(disk, next, two);
     EXPECT_TRUE(disk.files.contains(kept));
 }
@@ -2408,7 +2425,7 @@ TEST(RecoveryPolicy, ASessionBinOnceTakenOverStaysSoThroughEveryLaterRun) {
         RecoveryPolicy policy(disk, folder, run);
         const std::optional<SalvagedWorkspace> read = policy.start();
         ASSERT_TRUE(read && read->workspace.sessions.size() == 1);
-        policy.restored(true, {2026, 12, 7, 9, 5, 0});
+        policy.restored({}, {2026, 12, 7, 9, 5, 0});
         Session tab = read->workspace.sessions[0];
         tab.text = text_of(1, 1 + static_cast<int>(run));
         store_now(disk, policy, {.sessions = {tab}, .active = 0});
