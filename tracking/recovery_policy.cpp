@@ -202,6 +202,13 @@ template <typename List> auto place_of(List& known, std::uint64_t tab) {
         [](const KnownVersion& k, std::uint64_t t) { return k.newest.tab < t; });
 }
 
+void forget_version(KnownVersions& known, std::uint64_t tab) {
+    const auto at = place_of(known, tab);
+    if (at != known.end() && at->newest.tab == tab) {
+        known.erase(at);
+    }
+}
+
 } // namespace
 
 const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab) {
@@ -982,10 +989,8 @@ void RecoveryPolicy::restored(const std::set<std::uint64_t>& left_out, const Utc
             // A file no copy could be made of stays where the next start reads it: no store of
             // this run lets go a tab of it that did not come back.
             for (const Session& session : file->left_alone ? file->sessions : no_sessions) {
-                const auto at = place_of(own_known(), session.tab);
-                if (left_out.contains(session.tab) && at != known_->end() &&
-                    at->newest.tab == session.tab) {
-                    known_->erase(at);
+                if (left_out.contains(session.tab)) {
+                    forget_version(own_known(), session.tab);
                 }
             }
         }

@@ -38,7 +38,8 @@
 //   it, or of a tab the other let go) comes too, as a tab of its own, and the store that holds
 //   both takes both files over.
 // - A draft takes its file's tab only while the file is still the version it grew from; else the
-//   file opens as it is and the draft comes beside it. A draft the same as its file is no draft.
+//   file opens as it is and the draft comes beside it. A draft the same as its file is no draft,
+//   and another version the same as a file a tab opens as it is does not come.
 // - A record nothing checks comes unless a checked record holds its text or a store let it go,
 //   and one that says it is saved but differs from its file comes as a draft.
 // - Copies that hold drafts a restore left out are never pruned, damaged or not; copies of
