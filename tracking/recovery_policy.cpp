@@ -751,8 +751,8 @@ void drop_versions_files_show(Workspace& workspace, const FileVersion& file_vers
         return opened.contains(path) && file_version(path) == saved_bytes_fingerprint(session);
     };
     const auto active = workspace.sessions.begin() +
-                        static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(
-                            workspace.active, workspace.sessions.size()));
+                        static_cast<std::ptrdiff_t>(
+                            std::min<std::uint64_t>(workspace.active, workspace.sessions.size()));
     workspace.active = std::count_if(workspace.sessions.begin(), active, std::not_fn(shown));
     std::erase_if(workspace.sessions, shown);
 }
