@@ -222,8 +222,9 @@ struct Move {
 std::string describe(const std::vector<Move>& moves) {
     std::string text;
     for (const Move& move : moves) {
+        const std::string arg = std::to_string(move.arg);
         text.append(text.empty() ? "" : ", ").append(name_of(move.step));
-        text.append(move.arg != 0 ? "(" + std::to_string(move.arg) + ")" : "");
+        text.append(move.arg != 0 ? "(" + arg + ")" : "");
     }
     return text;
 }
@@ -706,8 +707,8 @@ private:
     struct Tab {
         int tab = 0;
         int version = 0;
-        bool draft = true; // false once saved, until the next edit
-        std::string path;  // its file; empty for an untitled tab
+        bool draft = true;     // false once saved, until the next edit
+        std::string path = {}; // its file; empty for an untitled tab
         std::uint64_t identity = 0;
         // Another version of this tab, shown in a tab of its own: its text until it changes,
         // and the file of the tab it is another version of.
