@@ -173,8 +173,9 @@ FileVersion versions_of(const Documents& documents) {
     };
 }
 
-Session draft(const std::u16string& text) {
-    return {.text = text, .line_ending = LineEnding::lf, .path = {}, .draft = true};
+// A draft of `text`, of the file at `path` (none when empty), that the program named `tab`.
+Session draft(const std::u16string& text, const std::string& path = {}, std::uint64_t tab = 0) {
+    return {.text = text, .line_ending = LineEnding::lf, .path = path, .draft = true, .tab = tab};
 }
 
 // What the user and other programs do, and what the program does on its own: start and answer
@@ -303,12 +304,10 @@ bool vouched(const StoreLayout& layout, std::size_t size, const Damage* damage) 
 // kept of such a copy), which a start reads as a store when it reads whole.
 bool set_aside_copy(const std::filesystem::path& path) {
     const std::string name = path.filename().string();
-    for (const std::string_view prefix : {"tabs.bin.damaged-", "tabs.bin.beside.damaged-"}) {
-        if (name.starts_with(prefix) && name.find('.', prefix.size()) == std::string::npos) {
-            return true;
-        }
-    }
-    return false;
+    const auto copy_of = [&](std::string_view prefix) {
+        return name.starts_with(prefix) && name.find('.', prefix.size()) == std::string::npos;
+    };
+    return copy_of("tabs.bin.damaged-") || copy_of("tabs.bin.beside.damaged-");
 }
 
 // What a tab shows after a start: which tab and which version of it, and whether as a draft.
@@ -331,12 +330,11 @@ struct Rebuilt {
     std::vector<Shown> tabs;
     std::set<int> left_out;
     std::set<std::uint64_t> identities_left_out;
-    std::size_t active = 0;
+    std::size_t active = std::numeric_limits<std::size_t>::max();
 };
 Rebuilt rebuild(const Workspace& workspace, bool drafts, const Documents& documents,
                 std::size_t limit) {
     Rebuilt rebuilt;
-    rebuilt.active = std::numeric_limits<std::size_t>::max();
     std::map<std::string, std::size_t> by_path;
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         const Session& session = workspace.sessions[i];
@@ -604,7 +602,7 @@ public:
                 add("tab " + std::to_string(tab) + " shows version " + std::to_string(best) +
                     " though version " + std::to_string(newest) + " was on disk");
             }
-            if (!any && !in_file && !(left_out_.contains(tab) && in_named_copy(tab, newest))) {
+            if (!any && !in_file && !kept) {
                 add("tab " + std::to_string(tab) + " version " + std::to_string(newest) +
                     " is lost" + (left_out_.contains(tab) ? " (left out at the tab limit)" : ""));
             }
@@ -709,8 +707,8 @@ private:
     struct Tab {
         int tab = 0;
         int version = 0;
-        bool draft = true; // false once saved, until the next edit
-        std::string path;  // its file; empty for an untitled tab
+        bool draft = true;     // false once saved, until the next edit
+        std::string path = {}; // its file; empty for an untitled tab
         std::uint64_t identity = 0;
         // Another version of this tab, shown in a tab of its own: its text until it changes,
         // and the file of the tab it is another version of.
@@ -832,19 +830,13 @@ private:
     void type(bool file) {
         const int tab = next_tab_++;
         versions_[tab] = 1;
-        tabs_.push_back({.tab = tab,
-                         .version = 1,
-                         .draft = !file,
-                         .path = file ? path_of_tab(tab) : std::string(),
-                         .identity = static_cast<std::uint64_t>(tab)});
+        tabs_.push_back({.tab = tab, .version = 1, .identity = static_cast<std::uint64_t>(tab)});
         active_ = tab;
         if (file) {
-            documents_[path_of_tab(tab)] = {tab, 1};
-            paths_[tab] = path_of_tab(tab);
-            tab_paths_.insert({tab, path_of_tab(tab)});
-            ever_saved_[tab].insert(1);
+            // A file just opened is on disk already: owed at once, with no store to wait for.
+            save(tabs_.back());
+            unstored_saves_.erase(tab);
             count_save(tab, 1);
-            tabs_.back().file_version = file_version(path_of_tab(tab));
         }
     }
 
@@ -980,8 +972,7 @@ private:
         // Only a start that may fail to read a file can offer less than a clean one: the others
         // need no second start to compare with.
         const bool may_fail = disk_.locked || !disk_.held.empty() ||
-                              std::any_of(disk_.failing.begin(), disk_.failing.end(),
-                                          [&](int failing) { return failing > disk_.operations; });
+                              disk_.failing.upper_bound(disk_.operations) != disk_.failing.end();
         std::vector<Session> readable =
             may_fail ? read_by_a_clean_start(disk_.files, documents_).workspace.sessions
                      : std::vector<Session>{};
@@ -1093,11 +1084,8 @@ private:
     // another program now, or left alone since a start that could not read it. A store with no
     // tab worth keeping removes the files instead, and fails while one of them is held or unread.
     bool somewhere_to_store(bool empty) const {
-        if (locked_this_run_ ||
-            std::any_of(disk_.failing.begin(), disk_.failing.end(),
-                        [&](int failed) { return failed > run_began_; }) ||
-            std::any_of(disk_.losing.begin(), disk_.losing.end(),
-                        [&](int lost) { return lost > run_began_; })) {
+        if (locked_this_run_ || disk_.failing.upper_bound(run_began_) != disk_.failing.end() ||
+            disk_.losing.upper_bound(run_began_) != disk_.losing.end()) {
             return false; // the disk failed this run: a file may be left alone for it
         }
         if (empty) {
@@ -1140,8 +1128,7 @@ private:
         if (!pending_) {
             return;
         }
-        const Job job = *std::exchange(pending_, std::nullopt);
-        carry_out(job, true);
+        carry_out(*std::exchange(pending_, std::nullopt), true);
     }
 
     // `checked`: a failed store is a fault where a file could have taken it.
@@ -1152,7 +1139,6 @@ private:
         std::map<int, int> let_go; // tabs closed or refused before it was planned
     };
     bool carry_out(const Job& job, bool checked) {
-        const StorePlan& plan = job.plan;
         const Workspace& workspace = job.workspace;
         for (const Session& session : workspace.sessions) {
             given_.insert(session_fingerprint(session));
@@ -1175,7 +1161,7 @@ private:
             }
         };
         try {
-            policy_->store_written(plan, carry_out_store(disk_, plan, workspace));
+            policy_->store_written(job.plan, carry_out_store(disk_, job.plan, workspace));
         } catch (const Crash&) {
             landed();
             throw;
@@ -1338,8 +1324,7 @@ private:
         if (disk_.files.empty()) {
             return;
         }
-        auto file = disk_.files.begin();
-        std::advance(file, choice % disk_.files.size());
+        const auto file = std::next(disk_.files.begin(), choice % disk_.files.size());
         std::string& bytes = file->second;
         if (bytes.empty()) {
             return;
@@ -1403,11 +1388,7 @@ private:
         for (auto owed = floor_.begin(); owed != floor_.end();) {
             const auto [tab, newest] = *owed;
             const auto found = on_disk.find(tab);
-            const std::set<int> versions = found != on_disk.end() ? found->second : std::set<int>{};
-            int still = 0;
-            for (const int version : versions) {
-                still = std::max(still, std::min(version, newest));
-            }
+            int still = found != on_disk.end() ? std::min(*found->second.rbegin(), newest) : 0;
             if (left_out_.contains(tab)) {
                 // What only a named copy held goes with it, as when the user deletes the copy.
                 still = in_named_copy(tab, newest) ? newest : 0;
@@ -1450,11 +1431,11 @@ private:
         die();
         const int tab = next_tab_++;
         versions_[tab] = 1;
-        const std::string container =
-            encode_tab_recovery({.sessions = {draft(text_of(tab, 1))}, .active = 0});
-        disk_.files[session_bin] = container.substr(20);
-        written_.push_back(draft(text_of(tab, 1)));
-        given_.insert(session_fingerprint(draft(text_of(tab, 1))));
+        const Session old = draft(text_of(tab, 1));
+        disk_.files[session_bin] =
+            encode_tab_recovery({.sessions = {old}, .active = 0}).substr(container_head + 4);
+        written_.push_back(old);
+        given_.insert(session_fingerprint(old));
         on_disk(tab, 1);
     }
 
@@ -1941,13 +1922,6 @@ StoreOutcome store_now(MemoryDisk& disk, RecoveryPolicy& run, const Workspace& w
     return outcome;
 }
 
-// The first version of tab 1, a draft the program named.
-Session first_draft() {
-    Session tab = draft(text_of(1, 1));
-    tab.tab = 1;
-    return tab;
-}
-
 // Writes `workspace` as the first store of a run that found nothing.
 void store_once(MemoryDisk& disk, const Workspace& workspace) {
     RecoveryPolicy first(disk, folder, 1);
@@ -1968,8 +1942,7 @@ std::vector<std::u16string> texts_of(const Workspace& workspace) {
 TEST(RecoveryPolicy, TwoStoresNeitherOfWhichTookTheOtherOverBothComeBack) {
     // The run that stored beside could not read "tabs.bin": whatever number each store carries
     // (a clock a day ahead in the first run wrote a high one), neither draft is older.
-    Session first = draft(text_of(1, 1));
-    first.path = path_of_tab(1);
+    Session first = draft(text_of(1, 1), path_of_tab(1));
     Session second = first;
     second.text = text_of(1, 2);
     MemoryDisk disk;
@@ -2028,10 +2001,8 @@ TEST(RecoveryPolicy, TwoTabsOfTwoRunsWithOneFileGiveTheSecondTextATabOfItsOwn) {
     // A run that could not read "tabs.bin" opened the file a tab there has: two tabs, one path,
     // one number. A restore opens a path in one tab, where the second text would take the
     // first one's place.
-    Session first = draft(text_of(1, 3));
-    first.path = path_of_tab(1);
-    Session second = draft(text_of(1, 2));
-    second.path = path_of_tab(1);
+    const Session first = draft(text_of(1, 3), path_of_tab(1));
+    const Session second = draft(text_of(1, 2), path_of_tab(1));
     MemoryDisk disk;
     disk.files[tabs_bin] = lone_store(2, 2, first, 11);
     disk.files[beside_bin] = lone_store(1, 2, second, 12);
@@ -2095,7 +2066,7 @@ std::filesystem::path strand_a_store(MemoryDisk& disk, RecoveryPolicy& run,
 std::pair<Session, std::filesystem::path> strand_the_second_version(MemoryDisk& disk,
                                                                     RecoveryPolicy& run) {
     run.start();
-    Session tab = first_draft();
+    Session tab = draft(text_of(1, 1), {}, 1);
     store_now(disk, run, {.sessions = {tab}, .active = 0});
     tab.text = text_of(1, 2);
     return {tab, strand_a_store(disk, run, {.sessions = {tab}, .active = 0})};
@@ -2173,8 +2144,7 @@ TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) 
     EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 1));
     // In a store of an earlier version nothing checks the flag: a record that differs from its
     // file comes beside the file, which opens as it is.
-    Session filed = draft(text_of(1, 2));
-    filed.path = path_of_tab(1);
+    const Session filed = draft(text_of(1, 2), path_of_tab(1));
     std::string earlier = encode_tab_recovery({.sessions = {filed}, .active = 0});
     earlier[earlier.find("PELLIX2\n") + draft_flag] = 0;
     MemoryDisk old_store;
@@ -2194,8 +2164,7 @@ TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) 
 // never landed), the file opens as it is and the draft comes beside it; saved as it is, there is
 // nothing to recover.
 TEST(RecoveryPolicy, ADraftTakesItsFilesTabOnlyWhileTheFileIsTheVersionItGrewFrom) {
-    Session grown = draft(text_of(1, 2));
-    grown.path = path_of_tab(1);
+    Session grown = draft(text_of(1, 2), path_of_tab(1));
     grown.file_version = store_fingerprint(document_bytes({1, 1}));
     MemoryDisk disk;
     store_once(disk, {.sessions = {grown}, .active = 0});
@@ -2218,31 +2187,6 @@ TEST(RecoveryPolicy, ADraftTakesItsFilesTabOnlyWhileTheFileIsTheVersionItGrewFro
     }
 }
 
-TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitledDraft) {
-    MemoryDisk disk;
-    RecoveryPolicy run(disk, folder, 1);
-    run.start();
-    for (const int version : {1, 2}) {
-        Session tab = draft(text_of(1, version));
-        tab.tab = 1;
-        store_now(disk, run, {.sessions = {tab}, .active = 0});
-        disk.held.insert(tabs_bin); // the second store goes beside
-    }
-    disk.held.clear();
-    std::string& beside = disk.files.at(beside_bin);
-    constexpr std::size_t head_copy = 12;
-    constexpr std::size_t tail_end = 12;
-    const std::size_t copy_size = beside.find("PLXTABS1") - head_copy;
-    beside[head_copy + 1] ^= 0x01;
-    beside[beside.size() - tail_end - copy_size + 9] ^= 0x01;
-    RecoveryPolicy next(disk, folder, 2);
-    const std::optional<SalvagedWorkspace> read = next.start();
-    ASSERT_TRUE(read);
-    EXPECT_FALSE(read->whole);
-    ASSERT_EQ(read->workspace.sessions.size(), 1u);
-    EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 2));
-}
-
 // The texts a start offers, in order, and whether it says it read everything whole.
 struct Offer {
     std::vector<std::u16string> texts;
@@ -2251,11 +2195,8 @@ struct Offer {
 Offer offer_of(MemoryDisk& disk, std::uint64_t run) {
     RecoveryPolicy next(disk, folder, run);
     const std::optional<SalvagedWorkspace> read = next.start();
-    Offer offer{.texts = {}, .whole = !read || read->whole};
-    for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
-        offer.texts.push_back(session.text);
-    }
-    return offer;
+    return {.texts = read ? texts_of(read->workspace) : std::vector<std::u16string>{},
+            .whole = !read || read->whole};
 }
 
 Workspace three_drafts() {
@@ -2280,13 +2221,13 @@ TEST(RecoveryPolicy, ABitFlippedInTheContainersMagicOrFirstLengthCostsNoDraft) {
     }
 }
 
-// `file`'s stamp spoiled at the same byte in both copies, so that neither checks out.
-void spoil_both_stamps(std::string& file, std::size_t byte) {
+// `file`'s stamp spoiled at a byte of each copy, so that neither checks out.
+void spoil_both_stamps(std::string& file, std::size_t head_byte, std::size_t tail_byte) {
     constexpr std::size_t head_copy = 12;
     constexpr std::size_t tail_end = 12;
     const std::size_t copy_size = file.find("PLXTABS1") - head_copy;
-    file[head_copy + byte] ^= 0x01;
-    file[file.size() - tail_end - copy_size + byte] ^= 0x01;
+    file[head_copy + head_byte] ^= 0x01;
+    file[file.size() - tail_end - copy_size + tail_byte] ^= 0x01;
 }
 
 // Tab 1 stored in "tabs.bin", then, while another program holds that, the run's next workspace
@@ -2300,6 +2241,19 @@ void store_then_beside(MemoryDisk& disk, const Session& first, const Workspace& 
     disk.held.clear();
 }
 
+TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitledDraft) {
+    MemoryDisk disk;
+    store_then_beside(disk, draft(text_of(1, 1), {}, 1),
+                      {.sessions = {draft(text_of(1, 2), {}, 1)}, .active = 0});
+    spoil_both_stamps(disk.files.at(beside_bin), 1, 9);
+    RecoveryPolicy next(disk, folder, 2);
+    const std::optional<SalvagedWorkspace> read = next.start();
+    ASSERT_TRUE(read);
+    EXPECT_FALSE(read->whole);
+    ASSERT_EQ(read->workspace.sessions.size(), 1u);
+    EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 2));
+}
+
 TEST(RecoveryPolicy, ADraftFromARecordNoStampNamedIsStoredAtANumberOfItsOwn) {
     // A draft from a record no stamp checks, stored again, is not dropped for the same text saved
     // beside once that file is deleted.
@@ -2308,14 +2262,13 @@ TEST(RecoveryPolicy, ADraftFromARecordNoStampNamedIsStoredAtANumberOfItsOwn) {
 }
 
 TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLetItGo) {
-    Session one = first_draft();
-    Session two = draft(text_of(2, 1));
-    two.tab = 2;
+    const Session one = draft(text_of(1, 1), {}, 1);
+    const Session two = draft(text_of(2, 1), {}, 2);
     constexpr std::size_t run_byte = 1;
     // Tab 1 let go in the newer store: it does not come back.
     MemoryDisk let_go;
     store_then_beside(let_go, one, {.sessions = {two}, .active = 0});
-    spoil_both_stamps(let_go.files.at(tabs_bin), run_byte);
+    spoil_both_stamps(let_go.files.at(tabs_bin), run_byte, run_byte);
     EXPECT_EQ(offer_of(let_go, 2).texts, std::vector<std::u16string>{text_of(2, 1)});
     // Held at a start that stored another tab beside, then spoiled: nothing held or let it go.
     MemoryDisk beside;
@@ -2325,13 +2278,13 @@ TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLe
     held.start();
     store_now(beside, held, {.sessions = {two}, .active = 0});
     beside.held.clear();
-    spoil_both_stamps(beside.files.at(tabs_bin), run_byte);
+    spoil_both_stamps(beside.files.at(tabs_bin), run_byte, run_byte);
     EXPECT_EQ(offer_of(beside, 3).texts,
               (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
     // Held by a checked record, it comes once; alone, not as intact.
     MemoryDisk alone;
     store_once(alone, {.sessions = {one, two}, .active = 0});
-    spoil_both_stamps(alone.files.at(tabs_bin), run_byte);
+    spoil_both_stamps(alone.files.at(tabs_bin), run_byte, run_byte);
     const Offer offer = offer_of(alone, 2);
     EXPECT_FALSE(offer.whole);
     EXPECT_EQ(offer.texts, (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
@@ -2370,10 +2323,9 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     RecoveryPolicy next(with_own, folder, 2);
     const std::optional<SalvagedWorkspace> read = next.start();
     ASSERT_TRUE(read);
-    ASSERT_EQ(read->workspace.sessions.size(), 4u);
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        EXPECT_EQ(read->workspace.sessions[i + 1].text, all[i]);
-    }
+    const std::vector<std::u16string> texts = texts_of(read->workspace);
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(std::vector(texts.begin() + 1, texts.end()), all);
     // Once a store holds them the copy goes, and they come back once.
     next.restored({}, {2026, 12, 7, 9, 5, 0});
     store_now(with_own, next, read->workspace);
@@ -2384,8 +2336,7 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
 TEST(RecoveryPolicy, AStoreThePreviousReleaseSetAsideIsReasonEnoughToStart) {
     MemoryDisk disk;
     store_once(disk, three_drafts());
-    disk.files[folder / "tabs.bin.damaged-20261201-101010"] = disk.files.at(tabs_bin);
-    disk.files.erase(tabs_bin);
+    disk.move(tabs_bin, folder / "tabs.bin.damaged-20261201-101010");
     RecoveryPolicy next(disk, folder, 2);
     EXPECT_TRUE(next.anything_to_read());
 }
@@ -2394,8 +2345,7 @@ TEST(RecoveryPolicy, ACopyKeptOfASetAsideStoreForADraftLeftOutIsNeverLetGo) {
     MemoryDisk disk;
     store_once(disk, three_drafts());
     const std::filesystem::path set_aside = folder / "tabs.bin.damaged-20261201-101010";
-    disk.files[set_aside] = disk.files.at(tabs_bin);
-    disk.files.erase(tabs_bin);
+    disk.move(tabs_bin, set_aside);
     // A start at the tab limit brings back two of the three drafts.
     RecoveryPolicy limited(disk, folder, 2);
     const std::optional<SalvagedWorkspace> read = limited.start();
@@ -2431,8 +2381,7 @@ TEST(RecoveryPolicy, ASessionBinOnceTakenOverStaysSoThroughEveryLaterRun) {
         store_now(disk, policy, {.sessions = {tab}, .active = 0});
     }
     // The previous release sets aside the "tabs.bin" that hid the "session.bin" it outlived.
-    disk.files[folder / "tabs.bin.damaged-20261201-101010"] = disk.files.at(tabs_bin);
-    disk.files.erase(tabs_bin);
+    disk.move(tabs_bin, folder / "tabs.bin.damaged-20261201-101010");
     EXPECT_EQ(offer_of(disk, 3).texts, std::vector<std::u16string>{text_of(1, 3)});
 }
 
@@ -2440,8 +2389,7 @@ TEST(RecoveryPolicy, AStoreThatCannotBeWrittenAfterASaveFailsAndTheOlderDraftCom
     MemoryDisk disk;
     RecoveryPolicy run(disk, folder, 1);
     run.start();
-    Session tab = first_draft();
-    tab.path = path_of_tab(1);
+    Session tab = draft(text_of(1, 1), path_of_tab(1), 1);
     tab.file_version = store_fingerprint(document_bytes({1, 0}));
     store_now(disk, run, {.sessions = {tab}, .active = 0});
     tab.text = text_of(1, 2);
@@ -2471,8 +2419,7 @@ TEST(RecoveryPolicy, ASavedTextStandsAfterTheDraftOfTheSameText) {
     MemoryDisk disk;
     RecoveryPolicy run(disk, folder, 1);
     run.start();
-    Session tab = first_draft();
-    tab.path = path_of_tab(1);
+    Session tab = draft(text_of(1, 1), path_of_tab(1), 1);
     std::vector<std::uint64_t> versions;
     for (const bool is_draft : {true, true, false, false}) {
         tab.draft = is_draft;
