@@ -1591,6 +1591,9 @@ private:
 // moment the promise did not hold, or nothing. A crash replays only the step it falls in, from
 // the run and the disk as they were before it.
 std::optional<std::string> counterexample(const std::vector<Move>& steps) {
+    // Only what this sequence typed is a tab's text: damage may turn a text into one an earlier
+    // sequence typed.
+    typed.clear();
     MemoryDisk disk;
     Run run(disk);
     struct Before {
