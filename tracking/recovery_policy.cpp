@@ -22,6 +22,16 @@ const std::vector<Session> no_sessions;
 // Written in place of "tabs.bin" while that cannot take a store, and read after it at a start.
 constexpr wchar_t beside_file_name[] = L"tabs.bin.beside";
 
+// Where a file comes in the order in which a store lets files go, by how recent what it holds
+// is: one from before the start first, then one taken over at the start (or one whose stamp
+// failed its checks, which cannot say what was let go since), one read at it, and one this run
+// stored in, by its store.
+constexpr std::uint64_t superseded_rank = 1;
+constexpr std::uint64_t read_rank = 2;
+constexpr std::uint64_t store_rank(std::uint64_t store) {
+    return read_rank + store;
+}
+
 bool temporary_name(const std::filesystem::path& name) {
     const std::wstring text = name.filename().wstring();
     return text.starts_with(temporary_file_prefix) && text.ends_with(temporary_file_suffix);
@@ -296,7 +306,7 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
 // it is taken over, but left where it is, since it may as well be a document's only copy or
 // another run's.
 struct LostReplaces {
-    std::vector<std::filesystem::path> stores;
+    std::vector<RankedFile> stores;
     bool unchecked = false;
 };
 
@@ -306,21 +316,21 @@ LostReplaces lost_replaces(RecoveryDisk& disk, const StorePlan& plan) {
     for (const std::filesystem::path& name : disk.names(folder)) {
         const std::filesystem::path file = folder / name.filename();
         if (!temporary_name(name) ||
-            std::find(plan.let_go.begin(), plan.let_go.end(), file) != plan.let_go.end()) {
+            std::any_of(plan.let_go.begin(), plan.let_go.end(),
+                        [&](const RankedFile& gone) { return gone.path == file; })) {
             continue;
         }
         const std::optional<std::string> bytes = disk.read(file, recovery_container_limit);
         const StoreFile split = split_store_file(bytes ? *bytes : std::string_view());
         if (split.stamp && split.stamp->run == plan.stamp.run) {
-            stranded.stores.push_back(file);
+            stranded.stores.push_back({.path = file, .rank = store_rank(split.stamp->store)});
         }
         stranded.unchecked = stranded.unchecked || !bytes || (!split.stamp && split.this_version);
     }
     return stranded;
 }
 
-StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan,
-                          const std::vector<std::filesystem::path>& stranded);
+StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan, std::vector<RankedFile> files);
 
 } // namespace
 
@@ -342,24 +352,27 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
         if (stranded && stranded->stores.empty() && !stranded->unchecked) {
             return remove_store(disk, plan, {});
         }
-        const std::vector<std::filesystem::path> stores =
-            stranded ? stranded->stores : std::vector<std::filesystem::path>{};
+        std::vector<RankedFile> stores = stranded ? stranded->stores : std::vector<RankedFile>{};
         // A store that restores nothing takes them over before they go, so that no death
         // in between leaves one to bring back a tab let go since.
         try {
             StoreOutcome outcome =
                 carry_out_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
-            for (const std::filesystem::path& file : stores) {
+            for (const RankedFile& file : stores) {
                 try {
-                    disk.remove(file);
+                    disk.remove(file.path);
                 } catch (const std::runtime_error&) {
                     // Taken over all the same; a later start lets it go.
                 }
             }
             return outcome;
         } catch (const std::runtime_error&) {
-            // No room for even that: removing needs none.
-            return remove_store(disk, plan, stores);
+            // No room for even that: removing needs none, unless a file that may be one of them
+            // would stay to bring back what was let go since.
+            if (!stranded || stranded->unchecked) {
+                throw;
+            }
+            return remove_store(disk, plan, std::move(stores));
         }
     }
     const StoreStamp stamp = stamp_with_entries(plan, workspace);
@@ -387,13 +400,13 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
         outcome.written = plan.fallback;
         return outcome;
     }
-    for (const std::filesystem::path& file : plan.let_go) {
+    for (const RankedFile& file : plan.let_go) {
         try {
-            disk.remove(file);
+            disk.remove(file.path);
         } catch (const std::runtime_error&) {
             // The newer store's stamp tells the next start to pass it over; the next store
             // tries again.
-            outcome.still_there.push_back(file);
+            outcome.still_there.push_back(file.path);
         }
     }
     return outcome;
@@ -401,19 +414,18 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
 
 namespace {
 
-// Nothing worth keeping removes the store instead, each file after the older ones, and last
-// what this run's lost replaces left.
+// Nothing worth keeping removes the store instead, each file after every older one (what this
+// run's lost replaces left among them, by their stores), so that what a death in between leaves
+// is never older than what went.
 StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan,
-                          const std::vector<std::filesystem::path>& stranded) {
-    const auto older =
-        plan.let_go.begin() +
-        static_cast<std::ptrdiff_t>(std::min(plan.older_than_target, plan.let_go.size()));
-    std::for_each(plan.let_go.begin(), older, [&](const auto& file) { disk.remove(file); });
+                          std::vector<RankedFile> files) {
     if (plan.target != plan.only_if_absent) {
-        disk.remove(plan.target);
+        files.push_back({.path = plan.target, .rank = plan.target_rank});
     }
-    std::for_each(older, plan.let_go.end(), [&](const auto& file) { disk.remove(file); });
-    std::for_each(stranded.begin(), stranded.end(), [&](const auto& file) { disk.remove(file); });
+    files.insert(files.end(), plan.let_go.begin(), plan.let_go.end());
+    std::stable_sort(files.begin(), files.end(),
+                     [](const RankedFile& a, const RankedFile& b) { return a.rank < b.rank; });
+    std::for_each(files.begin(), files.end(), [&](const auto& file) { disk.remove(file.path); });
     return {};
 }
 
@@ -429,18 +441,12 @@ RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder,
     session_.present = true;
 }
 
-// Where a file comes in the order in which a store lets files go, by how recent what it holds
-// is: one from before the start first, then one taken over at the start (or one whose stamp
-// failed its checks, which cannot say what was let go since), one read at it, and one this run
-// stored in, by its store.
 std::uint64_t RecoveryPolicy::removal_rank(const StartFile& file) {
-    constexpr std::uint64_t superseded = 1;
-    constexpr std::uint64_t read = 2;
     if (file.last_store != 0) {
-        return read + file.last_store;
+        return store_rank(file.last_store);
     }
     const bool unchecked = file.read && file.this_version && !file.stamp;
-    return file.superseded || unchecked ? superseded : file.read ? read : 0;
+    return file.superseded || unchecked ? superseded_rank : file.read ? read_rank : 0;
 }
 
 void RecoveryPolicy::look(StartFile& file) {
@@ -1108,9 +1114,9 @@ StorePlan RecoveryPolicy::plan_store() {
     std::stable_sort(older.begin(), older.end(), [](const StartFile* a, const StartFile* b) {
         return removal_rank(*a) < removal_rank(*b);
     });
+    plan.target_rank = removal_rank(*target);
     for (const StartFile* file : older) {
-        plan.let_go.push_back(file->path);
-        plan.older_than_target += removal_rank(*file) < removal_rank(*target) ? 1 : 0;
+        plan.let_go.push_back({.path = file->path, .rank = removal_rank(*file)});
     }
     return plan;
 }
@@ -1143,11 +1149,11 @@ void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& ou
     if (!outcome.written.empty() && outcome.written != plan.target) {
         return;
     }
-    for (const std::filesystem::path& gone : plan.let_go) {
+    for (const RankedFile& gone : plan.let_go) {
         const bool stays = std::find(outcome.still_there.begin(), outcome.still_there.end(),
-                                     gone) != outcome.still_there.end();
+                                     gone.path) != outcome.still_there.end();
         for (StartFile* start_file : all_files()) {
-            if (start_file != &tabs_ && start_file->path == gone && !stays) {
+            if (start_file != &tabs_ && start_file->path == gone.path && !stays) {
                 start_file->present = false;
             }
         }

@@ -139,16 +139,21 @@ const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab);
 // Puts `entry` in place of the one known for its tab, whose text joins the earlier ones.
 void remember_version(KnownVersions& known, const StoreEntry& entry);
 
+// A file a store lets go, with its place in the order of how recent what it holds is.
+struct RankedFile {
+    std::filesystem::path path;
+    std::uint64_t rank = 0;
+};
+
 // Where one store goes: `target`, else `fallback` (none when empty) when the target cannot be
-// replaced; once the target holds it, the files `let_go` are removed. `let_go` is oldest first,
-// its first `older_than_target` older than the target's own file, so that an empty store removes
-// each file after every older one and what a failure leaves is never older than what went.
+// replaced; once the target holds it, the files `let_go` are removed. Each is ranked, as the
+// target's own file is, so that an empty store removes each file after every older one.
 // `only_if_absent` is a file this run could not look at: it is written only while there is none.
 struct StorePlan {
     std::filesystem::path target;
     std::filesystem::path fallback;
-    std::vector<std::filesystem::path> let_go;
-    std::size_t older_than_target = 0;
+    std::vector<RankedFile> let_go;
+    std::uint64_t target_rank = 0;
     std::filesystem::path only_if_absent;
     StoreStamp stamp;
     // A file this run could not read may be one the stamp takes over, and of two files read side

@@ -82,8 +82,7 @@ private:
     int permits_ = 0;
 };
 
-StorePlan plan_to(const std::filesystem::path& target,
-                  std::vector<std::filesystem::path> let_go = {}) {
+StorePlan plan_to(const std::filesystem::path& target, std::vector<RankedFile> let_go = {}) {
     StorePlan plan;
     plan.target = target;
     plan.let_go = std::move(let_go);
@@ -209,7 +208,7 @@ TEST(SessionWriter, DefaultWriterStoresTheFiles) {
     const Workspace workspace{{draft}, 0};
     {
         SessionWriter writer;
-        writer.submit(plan_to(tabs, {session}), workspace);
+        writer.submit(plan_to(tabs, {{.path = session}}), workspace);
         writer.stop();
         auto result = writer.take_result();
         ASSERT_TRUE(result);
@@ -221,7 +220,7 @@ TEST(SessionWriter, DefaultWriterStoresTheFiles) {
     {
         // Destruction alone still writes the snapshot handed over last.
         SessionWriter writer;
-        writer.submit(plan_to(tabs, {session}), Workspace{});
+        writer.submit(plan_to(tabs, {{.path = session}}), Workspace{});
     }
     EXPECT_FALSE(std::filesystem::exists(tabs));
     std::filesystem::remove_all(folder);
