@@ -690,21 +690,19 @@ private:
                       read_as_store(path, bytes) || (temporary && !odd_files_.contains(path));
         }
         const auto only = disk_.files.find(landed_file_);
-        // The tab at that file: one tab may be shown at two, one of them left before a Save As.
-        const auto landed = [&](const Shown& at) {
-            return at.tab == landed_active_ && at.path == landed_active_path_;
+        // The tab at that file: one tab may be shown at two, one of them left before a Save As;
+        // after a start its text may stand in its place as another version of a changed file.
+        const auto landed = [&](const Shown& at, bool or_other_version = false) {
+            return at.tab == landed_active_ &&
+                   (at.path == landed_active_path_ ||
+                    (or_other_version && at.other_version_of == landed_active_path_));
         };
         if (landed_active_ == 0 || stores != 1 || only == disk_.files.end() ||
             damaged_.contains(store_fingerprint(only->second)) ||
             std::none_of(shown.tabs.begin(), shown.tabs.end(), landed)) {
             return;
         }
-        // Its text may stand in its place as another version of a file changed since.
-        const auto in_place = [&](const Shown& at) {
-            return landed(at) ||
-                   (at.tab == landed_active_ && at.other_version_of == landed_active_path_);
-        };
-        if (shown.active >= shown.tabs.size() || !in_place(shown.tabs[shown.active])) {
+        if (shown.active >= shown.tabs.size() || !landed(shown.tabs[shown.active], true)) {
             add("tab " + std::to_string(landed_active_) + " was shown, another is after a start");
         }
     }
