@@ -94,10 +94,6 @@ bool file_present(const std::filesystem::path& path) {
     return !error && std::filesystem::exists(status);
 }
 
-bool editor_modified(HWND editor) {
-    return SendMessageW(editor, EM_GETMODIFY, 0, 0) != 0;
-}
-
 std::string utf8_path(const std::filesystem::path& path) {
     if (path.empty()) {
         return {};
@@ -127,11 +123,6 @@ KeptFile read_kept_file(const std::filesystem::path& path, Encoding kept) {
     std::string bytes = read_file_bytes(path, document_limit);
     Document document = decode_document_bytes(bytes, kept_file_decoding(bytes, kept));
     return {std::move(bytes), std::move(document)};
-}
-
-void append_note(std::wstring& text, const std::wstring& note) {
-    text += text.empty() ? L"" : L". ";
-    text += note;
 }
 
 const wchar_t* note_text(RecoveryNote kind) {
@@ -175,7 +166,8 @@ std::wstring status_with_notes() {
     std::wstring text = status_base;
     if (decisions) {
         for (const RecoveryStatusNote& note : decisions->notes()) {
-            append_note(text, note_text(note.kind) + note.path.wstring());
+            text += text.empty() ? L"" : L". ";
+            text += note_text(note.kind) + note.path.wstring();
         }
     }
     return text;
@@ -236,8 +228,6 @@ std::optional<SessionSnapshot> editor_session(const DocumentTab& tab) {
         .line_ending = static_cast<LineEnding>(tab.line_ending),
         .path = {},
         .draft = modified,
-        .tab = 0,
-        .file_version = 0,
         .other_version_of = {},
     };
 }
@@ -279,8 +269,7 @@ std::optional<std::uint64_t> file_version_now(const std::string& path) {
 }
 
 bool holds_drafts(const Workspace& workspace) {
-    return std::any_of(workspace.sessions.begin(), workspace.sessions.end(),
-                       [](const Session& session) { return session.draft; });
+    return std::ranges::any_of(workspace.sessions, &Session::draft);
 }
 
 bool restore_drafts(const Workspace& workspace) {
@@ -293,17 +282,13 @@ bool only_tab_is_blank() {
         return false;
     }
     const DocumentTab& tab = *tabs.front();
-    return tab.path.empty() && !editor_modified(tab.editor) &&
-           source_document(tab.editor).length() == 0;
+    const SourceDocument text = source_document(tab.editor);
+    return tab.path.empty() && !text.modified() && text.length() == 0;
 }
 
 std::uint64_t index_of_tab(std::uint64_t id) {
-    for (std::uint64_t i = 0; i < tabs.size(); ++i) {
-        if (tabs[i]->id == id) {
-            return i;
-        }
-    }
-    return no_tab;
+    const auto at = std::ranges::find(tabs, id, [](const auto& tab) { return tab->id; });
+    return at == tabs.end() ? no_tab : static_cast<std::uint64_t>(at - tabs.begin());
 }
 
 // The tabs of a restore are built behind the shown one and only the tab selected at the end is
@@ -482,13 +467,8 @@ std::set<std::uint64_t> rebuild_tabs(const Workspace& workspace, bool drafts) {
 // ---- Welcome ----------------------------------------------------------------------------------
 
 bool blank_first_run() {
-    if (read_setting_dword(welcome_shown_value, 0) != 0 || command_line_named_files ||
-        tabs.size() != 1) {
-        return false;
-    }
-    const DocumentTab& tab = *tabs.front();
-    return tab.path.empty() && !editor_modified(tab.editor) &&
-           GetWindowTextLengthW(tab.editor) == 0;
+    return read_setting_dword(welcome_shown_value, 0) == 0 && !command_line_named_files &&
+           only_tab_is_blank();
 }
 
 void offer_welcome() {

@@ -19,26 +19,21 @@ namespace {
 constexpr int store_read_attempts = 5;
 constexpr std::chrono::milliseconds store_read_pause{200};
 
-void remove_unless_empty(const std::filesystem::path& path) {
-    if (!path.empty()) {
-        std::filesystem::remove(path);
-    }
-}
-
 } // namespace
 
 void write_tab_recovery(const std::filesystem::path& tabs_path,
                         const std::filesystem::path& session_path, const Workspace& workspace) {
     if (workspace.sessions.empty()) {
         std::filesystem::remove(tabs_path);
-        remove_unless_empty(session_path);
-        return;
+    } else {
+        if (tabs_path.has_parent_path()) {
+            std::filesystem::create_directories(tabs_path.parent_path());
+        }
+        write_file_atomically(tabs_path, encode_tab_recovery(workspace), recovery_container_limit);
     }
-    if (tabs_path.has_parent_path()) {
-        std::filesystem::create_directories(tabs_path.parent_path());
+    if (!session_path.empty()) {
+        std::filesystem::remove(session_path);
     }
-    write_file_atomically(tabs_path, encode_tab_recovery(workspace), recovery_container_limit);
-    remove_unless_empty(session_path);
 }
 
 bool RecoveryFolderDisk::exists(const std::filesystem::path& path) {

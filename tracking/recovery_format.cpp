@@ -128,8 +128,7 @@ std::string encode_container(const Workspace& workspace, const std::vector<TextF
     }
     std::uint64_t size = container_header_size;
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
-        size += left_out[i] ? 4 + record_header_size + record_path(workspace.sessions[i]).size()
-                            : record_bytes(workspace.sessions[i], facts[i]);
+        size += record_bytes(workspace.sessions[i], left_out[i] ? TextFacts{} : facts[i]);
     }
     std::string out;
     out.reserve(std::min(size, recovery_container_limit));
@@ -143,11 +142,9 @@ std::string encode_container(const Workspace& workspace, const std::vector<TextF
 }
 
 std::vector<TextFacts> facts_of(const Workspace& workspace) {
-    std::vector<TextFacts> facts;
-    facts.reserve(workspace.sessions.size());
-    for (const Session& session : workspace.sessions) {
-        facts.push_back(text_facts(session.text));
-    }
+    std::vector<TextFacts> facts(workspace.sessions.size());
+    std::ranges::transform(workspace.sessions, facts.begin(),
+                           [](const Session& session) { return text_facts(session.text); });
     return facts;
 }
 
@@ -247,10 +244,8 @@ SalvagedWorkspace salvage_tab_recovery(std::string_view bytes) {
     }
     SalvagedWorkspace salvaged{.workspace = intact_records(bytes), .whole = false};
     Workspace& workspace = salvaged.workspace;
-    if (workspace.sessions.empty()) {
-        workspace.active = 0;
-    } else if (workspace.active >= workspace.sessions.size()) {
-        workspace.active = workspace.sessions.size() - 1;
+    if (workspace.active >= workspace.sessions.size()) {
+        workspace.active = workspace.sessions.empty() ? 0 : workspace.sessions.size() - 1;
     }
     return salvaged;
 }
@@ -499,13 +494,10 @@ StoreFile split_head_stamped(std::string_view bytes) {
     std::size_t tail_size = 0;
     if (bytes.size() >= 2 * store_end_size && bytes.ends_with(store_tail_magic)) {
         tail_size = get_u32(bytes, bytes.size() - store_end_size);
-        if (tail_size <= bytes.size() - store_end_size) {
-            if (!found) {
-                found = stamp_at(bytes, bytes.size() - store_end_size - tail_size, tail_size);
-            }
-        } else {
-            tail_size = 0;
-        }
+        tail_size = tail_size <= bytes.size() - store_end_size ? tail_size : 0;
+    }
+    if (!found && tail_size != 0) {
+        found = stamp_at(bytes, bytes.size() - store_end_size - tail_size, tail_size);
     }
     const std::size_t container_magic_at = bytes.find(container_magic, store_end_size);
     if (!found) {
@@ -553,7 +545,7 @@ std::string encode_store_file(const Workspace& workspace, const StoreStamp& stam
         size += record_bytes(workspace.sessions[i], facts[i]);
         order.push_back(i);
     }
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    std::ranges::sort(order, [&](std::size_t a, std::size_t b) {
         return std::pair(workspace.sessions[a].draft, facts[b].utf8_size) <
                std::pair(workspace.sessions[b].draft, facts[a].utf8_size);
     });

@@ -109,10 +109,10 @@ struct StoreEntry {
 struct StoreStamp {
     std::uint64_t run = 0;
     std::uint64_t store = 0;
-    std::vector<std::uint64_t> replaces;
-    std::vector<StoreId> taken_over;
+    std::vector<std::uint64_t> replaces = {};
+    std::vector<StoreId> taken_over = {};
     std::uint64_t version = 0;
-    std::vector<StoreEntry> entries;
+    std::vector<StoreEntry> entries = {};
 
     bool operator==(const StoreStamp&) const = default;
 };

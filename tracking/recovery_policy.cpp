@@ -67,7 +67,7 @@ std::wstring stamp_of(const UtcTime& when) {
 // The digits of `text` as a number; nothing when it is empty or holds anything else.
 std::optional<std::uint64_t> number_of(std::wstring_view text) {
     const auto digit = [](wchar_t unit) { return unit >= L'0' && unit <= L'9'; };
-    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), digit)) {
+    if (text.empty() || text.size() > 18 || !std::ranges::all_of(text, digit)) {
         return std::nullopt;
     }
     return std::stoull(std::wstring(text));
@@ -105,43 +105,40 @@ std::optional<CopyOrder> order_of(std::wstring_view stamp) {
 
 using OrderedCopy = std::pair<CopyOrder, std::filesystem::path>;
 
+// Where `name` stands among the copies of `file` of that kind; nothing when it is none of them.
+std::optional<CopyOrder> copy_order(const std::filesystem::path& name,
+                                    const std::filesystem::path& file, KeptCopy kind) {
+    const std::wstring text = name.filename().wstring();
+    const std::wstring prefix = copy_prefix(file, kind);
+    return text.starts_with(prefix) ? order_of(std::wstring_view(text).substr(prefix.size()))
+                                    : std::nullopt;
+}
+
 // A copy a start made of a damaged "tabs.bin" or file beside; not a copy kept of such a copy.
 bool set_aside_name(const std::filesystem::path& name) {
-    const std::wstring text = name.filename().wstring();
-    for (const wchar_t* file : {recovery_tabs_name, beside_file_name}) {
-        const std::wstring prefix = copy_prefix(file, KeptCopy::damaged);
-        if (text.starts_with(prefix) && order_of(std::wstring_view(text).substr(prefix.size()))) {
-            return true;
-        }
-    }
-    return false;
+    return copy_order(name, recovery_tabs_name, KeptCopy::damaged) ||
+           copy_order(name, beside_file_name, KeptCopy::damaged);
 }
 
 // The copies of `file` of one kind among `names`, oldest first.
 std::vector<OrderedCopy> ordered_copies(const std::filesystem::path& file, KeptCopy kind,
                                         const std::vector<std::filesystem::path>& names) {
-    const std::wstring prefix = copy_prefix(file, kind);
     std::vector<OrderedCopy> copies;
     for (const std::filesystem::path& name : names) {
-        const std::wstring text = name.filename().wstring();
-        if (!text.starts_with(prefix)) {
-            continue;
-        }
-        if (const auto order = order_of(std::wstring_view(text).substr(prefix.size()))) {
+        if (const auto order = copy_order(name, file, kind)) {
             copies.emplace_back(*order, file.parent_path() / name.filename());
         }
     }
-    std::sort(copies.begin(), copies.end());
+    std::ranges::sort(copies);
     return copies;
 }
 
 // A fingerprint of a session's text alone, whatever file holds it.
 std::uint64_t text_fingerprint(const Session& session) {
-    Session text;
-    text.text = session.text;
-    text.encoding = session.encoding;
-    text.line_ending = session.line_ending;
-    return session_fingerprint(text);
+    return session_fingerprint({.text = session.text,
+                                .encoding = session.encoding,
+                                .line_ending = session.line_ending,
+                                .path = {}});
 }
 
 // Appends `part` to `merged`; a session that an earlier file holds exactly as it is comes once
@@ -163,6 +160,39 @@ void merge_into(SalvagedWorkspace& merged, SalvagedWorkspace part) {
         }
     }
     merged.whole = merged.whole && part.whole;
+}
+
+// Where the entry of `tab` is, or would go, in a list kept in the order of tabs.
+template <typename List> auto place_of(List& known, std::uint64_t tab) {
+    return std::lower_bound(
+        known.begin(), known.end(), tab,
+        [](const KnownVersion& k, std::uint64_t t) { return k.newest.tab < t; });
+}
+
+void forget_version(KnownVersions& known, std::uint64_t tab) {
+    const auto at = place_of(known, tab);
+    if (at != known.end() && at->newest.tab == tab) {
+        known.erase(at);
+    }
+}
+
+// Whether the store of `newer` had read and taken over the store of `older`, directly or through
+// others: written later in the same run, or read by its run at its start (or by a run whose
+// stores that one read), as its stamp says.
+bool took_over(const StoreStamp& newer, const std::optional<StoreId>& older,
+               std::uint64_t older_fingerprint) {
+    if (std::ranges::find(newer.replaces, older_fingerprint) != newer.replaces.end()) {
+        return true;
+    }
+    if (!older) {
+        return false;
+    }
+    if (older->run == newer.run) {
+        return older->store < newer.store;
+    }
+    return std::ranges::any_of(newer.taken_over, [&](const StoreId& r) {
+        return r.run == older->run && r.store >= older->store;
+    });
 }
 
 } // namespace
@@ -202,24 +232,6 @@ std::uint64_t recovery_identity(std::uint64_t seed, std::uint64_t index) {
     mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EB;
     return (mixed ^ (mixed >> 31)) | 1;
 }
-
-namespace {
-
-// Where the entry of `tab` is, or would go, in a list kept in the order of tabs.
-template <typename List> auto place_of(List& known, std::uint64_t tab) {
-    return std::lower_bound(
-        known.begin(), known.end(), tab,
-        [](const KnownVersion& k, std::uint64_t t) { return k.newest.tab < t; });
-}
-
-void forget_version(KnownVersions& known, std::uint64_t tab) {
-    const auto at = place_of(known, tab);
-    if (at != known.end() && at->newest.tab == tab) {
-        known.erase(at);
-    }
-}
-
-} // namespace
 
 const StoreEntry* known_version(const KnownVersions& known, std::uint64_t tab) {
     const auto at = place_of(known, tab);
@@ -278,8 +290,7 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
     std::vector<StoreEntry> gone;
     for (const auto& [entry, earlier_texts] : known_versions) {
         const std::uint64_t tab = entry.tab;
-        const auto held = std::find_if(stamp.entries.begin(), stamp.entries.end(),
-                                       [&](const StoreEntry& e) { return e.tab == tab; });
+        const auto held = std::ranges::find(stamp.entries, tab, &StoreEntry::tab);
         const bool let_go = held == stamp.entries.end();
         const std::uint64_t version = entry.let_go ? entry.version : plan.stamp.version;
         for (std::size_t i = 0; i <= earlier_texts.size(); ++i) {
@@ -293,8 +304,8 @@ StoreStamp stamp_with_entries(const StorePlan& plan, const Workspace& workspace)
             }
         }
     }
-    std::sort(gone.begin(), gone.end(),
-              [](const StoreEntry& a, const StoreEntry& b) { return a.version > b.version; });
+    std::ranges::sort(
+        gone, [](const StoreEntry& a, const StoreEntry& b) { return a.version > b.version; });
     gone.resize(std::min(gone.size(), store_gone_limit));
     stamp.entries.insert(stamp.entries.end(), gone.begin(), gone.end());
     return stamp;
@@ -316,8 +327,7 @@ LostReplaces lost_replaces(RecoveryDisk& disk, const StorePlan& plan) {
     for (const std::filesystem::path& name : disk.names(folder)) {
         const std::filesystem::path file = folder / name.filename();
         if (!temporary_name(name) ||
-            std::any_of(plan.let_go.begin(), plan.let_go.end(),
-                        [&](const RankedFile& gone) { return gone.path == file; })) {
+            std::ranges::find(plan.let_go, file, &RankedFile::path) != plan.let_go.end()) {
             continue;
         }
         const std::optional<std::string> bytes = disk.read(file, recovery_container_limit);
@@ -330,90 +340,6 @@ LostReplaces lost_replaces(RecoveryDisk& disk, const StorePlan& plan) {
     return stranded;
 }
 
-StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan, std::vector<RankedFile> files);
-
-} // namespace
-
-// A store that cannot be written stays a failure even when every tab is saved: removing the
-// files instead would lose the list of open tabs and say that a store landed.
-StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
-                             const Workspace& workspace) {
-    if (workspace.sessions.empty() && plan.stamp_when_empty) {
-        // A session that restores nothing: the stamp goes on taking over what this run read.
-        return carry_out_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
-    }
-    if (workspace.sessions.empty()) {
-        // Nothing when the folder could not be listed: whatever it holds is taken over.
-        std::optional<LostReplaces> stranded;
-        try {
-            stranded = lost_replaces(disk, plan);
-        } catch (const std::runtime_error&) {
-        }
-        if (stranded && stranded->stores.empty() && !stranded->unchecked) {
-            return remove_store(disk, plan, {});
-        }
-        std::vector<RankedFile> stores = stranded ? stranded->stores : std::vector<RankedFile>{};
-        // A store that restores nothing takes them over before they go, so that no death
-        // in between leaves one to bring back a tab let go since.
-        try {
-            StoreOutcome outcome =
-                carry_out_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
-            for (const RankedFile& file : stores) {
-                try {
-                    disk.remove(file.path);
-                } catch (const std::runtime_error&) {
-                    // Taken over all the same; a later start lets it go.
-                }
-            }
-            return outcome;
-        } catch (const std::runtime_error&) {
-            // No room for even that: removing needs none, unless a file that may be one of them
-            // would stay to bring back what was let go since.
-            if (!stranded || stranded->unchecked) {
-                throw;
-            }
-            return remove_store(disk, plan, std::move(stores));
-        }
-    }
-    const StoreStamp stamp = stamp_with_entries(plan, workspace);
-    std::vector<std::size_t> left_out;
-    const std::string bytes = encode_store_file(workspace, stamp, &left_out);
-    auto put = [&](const std::filesystem::path& file) {
-        if (file == plan.only_if_absent && disk.exists(file)) {
-            throw std::runtime_error("A recovery file that could not be read is in the way.");
-        }
-        disk.write(file, bytes);
-    };
-    StoreOutcome outcome(plan.target);
-    outcome.entries = stamp.entries;
-    for (const std::size_t i : left_out) {
-        outcome.drafts_left_out.push_back(record_path(workspace.sessions[i]));
-    }
-    try {
-        put(plan.target);
-    } catch (const std::runtime_error&) {
-        if (plan.fallback.empty()) {
-            throw;
-        }
-        // Another program holds the target: the drafts go where the next start reads them too.
-        put(plan.fallback);
-        outcome.written = plan.fallback;
-        return outcome;
-    }
-    for (const RankedFile& file : plan.let_go) {
-        try {
-            disk.remove(file.path);
-        } catch (const std::runtime_error&) {
-            // The newer store's stamp tells the next start to pass it over; the next store
-            // tries again.
-            outcome.still_there.push_back(file.path);
-        }
-    }
-    return outcome;
-}
-
-namespace {
-
 // Nothing worth keeping removes the store instead, each file after every older one (what this
 // run's lost replaces left among them, by their stores), so that what a death in between leaves
 // is never older than what went.
@@ -423,243 +349,10 @@ StoreOutcome remove_store(RecoveryDisk& disk, const StorePlan& plan,
         files.push_back({.path = plan.target, .rank = plan.target_rank});
     }
     files.insert(files.end(), plan.let_go.begin(), plan.let_go.end());
-    std::stable_sort(files.begin(), files.end(),
-                     [](const RankedFile& a, const RankedFile& b) { return a.rank < b.rank; });
-    std::for_each(files.begin(), files.end(), [&](const auto& file) { disk.remove(file.path); });
+    std::ranges::stable_sort(files, {}, &RankedFile::rank);
+    std::ranges::for_each(files, [&](const auto& file) { disk.remove(file.path); });
     return {};
 }
-
-} // namespace
-
-RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run)
-    : disk_(disk), run_(run) {
-    tabs_.path = folder / recovery_tabs_name;
-    session_.path = folder / recovery_session_name;
-    beside_.path = folder / beside_file_name;
-    // Until a start has looked, the stores go to "tabs.bin" and remove "session.bin", as every
-    // store did before the file beside existed.
-    session_.present = true;
-}
-
-std::uint64_t RecoveryPolicy::removal_rank(const StartFile& file) {
-    if (file.last_store != 0) {
-        return store_rank(file.last_store);
-    }
-    const bool unchecked = file.read && file.this_version && !file.stamp;
-    return file.superseded || unchecked ? superseded_rank : file.read ? read_rank : 0;
-}
-
-void RecoveryPolicy::look(StartFile& file) {
-    try {
-        file.present = disk_.exists(file.path);
-        file.unknown = false;
-    } catch (const std::runtime_error&) {
-        file.present = true;
-        file.unknown = true;
-    }
-}
-
-void RecoveryPolicy::read_file(StartFile& file, bool container) {
-    std::optional<std::string> bytes =
-        disk_.read(file.path, container ? recovery_container_limit : recovery_record_limit);
-    if (!bytes) {
-        // Held by another program, or there may be nothing: either way it is not touched.
-        file.left_alone = !file.unknown;
-        return;
-    }
-    file.present = true;
-    file.unknown = false;
-    file.read = true;
-    file.fingerprint = store_fingerprint(*bytes);
-    file.bytes = std::move(*bytes);
-}
-
-std::vector<RecoveryPolicy::StartFile*> RecoveryPolicy::all_files() {
-    std::vector<StartFile*> files{&tabs_, &session_, &beside_};
-    for (StartFile& leftover : leftovers_) {
-        files.push_back(&leftover);
-    }
-    return files;
-}
-
-// A write whose replace lost the old file leaves its store only in its temporary file: such a
-// file is read as a store. One that holds no store may be a document's only copy (a Save whose
-// replace lost its file, of a document kept in this folder), and an empty read may be a file
-// over the limit: it stays. A damaged file's copy that reads whole is a store an earlier version
-// could not read and set aside: it is read as a store too.
-void RecoveryPolicy::read_leftovers() {
-    const std::filesystem::path folder = tabs_.path.parent_path();
-    std::vector<std::filesystem::path> names;
-    try {
-        names = disk_.names(folder);
-    } catch (const std::runtime_error&) {
-        return;
-    }
-    for (const std::filesystem::path& name : names) {
-        const bool temporary = temporary_name(name);
-        if (!temporary && !set_aside_name(name)) {
-            continue;
-        }
-        StartFile leftover;
-        leftover.path = folder / name.filename();
-        leftover.present = true;
-        read_file(leftover, true);
-        const std::string_view bytes(leftover.bytes);
-        if (leftover.read &&
-            (temporary ? split_store_file(bytes).this_version : reads_whole(bytes))) {
-            leftovers_.push_back(std::move(leftover));
-        }
-    }
-}
-
-// What the file holds, each session with its tab and how new it is: a stamped file's entries
-// name them; any other record stands for a tab of its own, older than every stamped version.
-void RecoveryPolicy::parse(StartFile& file) {
-    SalvagedWorkspace part{.workspace = {}, .whole = false};
-    if (&file == &session_) {
-        try {
-            part = {.workspace = {.sessions = {read_recovery_record(file.bytes)}, .active = 0},
-                    .whole = true};
-        } catch (const std::runtime_error&) {
-            // A lone record that fails its checks holds nothing that can be trusted.
-        }
-    } else {
-        const StoreFile split = split_store_file(file.bytes);
-        file.stamp = split.stamp;
-        file.this_version = split.this_version;
-        file.id = split.stamp ? StoreId{.run = split.stamp->run, .store = split.stamp->store}
-                              : split.unchecked_id;
-        part = split.stamp ? read_stamped_records(split.container, split.stamp->entries)
-                           : salvage_tab_recovery(split.container);
-        part.whole = part.whole && split.intact;
-    }
-    file.whole = part.whole;
-    file.let_go.clear();
-    file.lost_drafts.clear();
-    std::vector<Session>& sessions = part.workspace.sessions;
-    if (file.stamp) {
-        for (const StoreEntry& entry : file.stamp->entries) {
-            const bool held = std::any_of(sessions.begin(), sessions.end(),
-                                          [&](const Session& s) { return s.tab == entry.tab; });
-            if (entry.let_go) {
-                file.let_go.push_back(entry);
-            } else if (!held && entry.draft) {
-                file.lost_drafts.push_back(entry);
-            }
-        }
-        newest_version_ = std::max(newest_version_, file.stamp->version);
-    } else {
-        std::map<std::uint64_t, std::size_t> unnamed;
-        for (Session& session : sessions) {
-            const std::uint64_t fingerprint = session_fingerprint(session);
-            session.tab = derived_tab(fingerprint, unnamed[fingerprint]++);
-            session.version = 0;
-        }
-    }
-    file.active = part.workspace.active;
-    file.sessions = std::move(sessions);
-}
-
-namespace {
-
-// Whether the store of `newer` had read and taken over the store of `older`, directly or through
-// others: written later in the same run, or read by its run at its start (or by a run whose
-// stores that one read), as its stamp says.
-bool took_over(const StoreStamp& newer, const std::optional<StoreId>& older,
-               std::uint64_t older_fingerprint) {
-    if (std::find(newer.replaces.begin(), newer.replaces.end(), older_fingerprint) !=
-        newer.replaces.end()) {
-        return true;
-    }
-    if (!older) {
-        return false;
-    }
-    if (older->run == newer.run) {
-        return older->store < newer.store;
-    }
-    return std::any_of(newer.taken_over.begin(), newer.taken_over.end(), [&](const StoreId& r) {
-        return r.run == older->run && r.store >= older->store;
-    });
-}
-
-} // namespace
-
-// A file whose store a newer intact one read here has taken over gives nothing. A damaged newer
-// file takes nothing over whole: the older one may hold the newest intact version of a tab.
-void RecoveryPolicy::take_over_older() {
-    const std::vector<StartFile*> files = all_files();
-    for (StartFile* older : files) {
-        for (const StartFile* newer : files) {
-            if (older != newer && older->read && newer->read && newer->stamp && newer->whole &&
-                took_over(*newer->stamp, older->id, older->fingerprint)) {
-                older->superseded = true;
-            }
-        }
-    }
-}
-
-// Whether a file read here whose store took `file` over says anything of the tab or the path
-// of `session`: a version it holds, or that the tab was let go. When none does, the two stores
-// stood side by side, and neither version is older than the other.
-bool RecoveryPolicy::named_by_superseding_store(const StartFile& file, const Session& session) {
-    for (const StartFile* newer : all_files()) {
-        if (newer == &file || !newer->read || !newer->stamp ||
-            !took_over(*newer->stamp, file.id, file.fingerprint)) {
-            continue;
-        }
-        const auto same = [&](const Session& other) {
-            return other.tab == session.tab ||
-                   (!session.path.empty() && other.path == session.path);
-        };
-        const auto gone = [&](const StoreEntry& entry) { return entry.tab == session.tab; };
-        if (std::any_of(newer->sessions.begin(), newer->sessions.end(), same) ||
-            std::any_of(newer->let_go.begin(), newer->let_go.end(), gone)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
-    NewestVersions newest;
-    for (const StartFile* file : all_files()) {
-        const bool live = file->read && !file->superseded;
-        for (const StoreEntry& gone : file->let_go) {
-            // A store that holds the same text in a tab it kept let go another tab.
-            const auto kept = [&](const Session& s) {
-                return session_fingerprint(s) == gone.fingerprint;
-            };
-            if (std::none_of(file->sessions.begin(), file->sessions.end(), kept)) {
-                newest.texts_let_go.insert(gone.fingerprint);
-            }
-            newest.tabs_named.insert(gone.tab);
-            if (live) {
-                newest.of_tab[gone.tab] = std::max(newest.of_tab[gone.tab], gone.version);
-                newest.let_go_live.insert(gone.tab);
-            }
-        }
-        for (const StoreEntry& lost : live ? file->lost_drafts : std::vector<StoreEntry>{}) {
-            newest.texts_lost.insert(lost.fingerprint);
-        }
-        for (const StoreEntry& entry : live && file->stamp ? file->stamp->entries : no_entries) {
-            // Only where the newer text came back: a write cut short holds the stamp alone.
-            const auto holds = [&](const Session& held) { return held.tab == entry.tab; };
-            if (entry.earlier && std::any_of(file->sessions.begin(), file->sessions.end(), holds)) {
-                newest.texts_earlier.insert(entry.fingerprint);
-            }
-        }
-        for (const Session& session : live ? file->sessions : std::vector<Session>{}) {
-            newest.of_tab[session.tab] = std::max(newest.of_tab[session.tab], session.version);
-            if (session.version != 0) {
-                newest.texts_named.insert(text_fingerprint(session));
-                newest.tabs_named.insert(session.tab);
-            }
-        }
-    }
-    return newest;
-}
-
-namespace {
 
 // Whether a tab `is_one` names came back from a record no stamp named that held the text of
 // `fingerprint`: a start gave it the identity it derives from that text.
@@ -765,6 +458,290 @@ void drop_versions_files_show(Workspace& workspace, const FileVersion& file_vers
 
 } // namespace
 
+// A store that cannot be written stays a failure even when every tab is saved: removing the
+// files instead would lose the list of open tabs and say that a store landed.
+StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
+                             const Workspace& workspace) {
+    if (workspace.sessions.empty() && plan.stamp_when_empty) {
+        // A session that restores nothing: the stamp goes on taking over what this run read.
+        return carry_out_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
+    }
+    if (workspace.sessions.empty()) {
+        // Nothing when the folder could not be listed: whatever it holds is taken over.
+        std::optional<LostReplaces> stranded;
+        try {
+            stranded = lost_replaces(disk, plan);
+        } catch (const std::runtime_error&) {
+        }
+        if (stranded && stranded->stores.empty() && !stranded->unchecked) {
+            return remove_store(disk, plan, {});
+        }
+        std::vector<RankedFile> stores = stranded ? stranded->stores : std::vector<RankedFile>{};
+        // A store that restores nothing takes them over before they go, so that no death
+        // in between leaves one to bring back a tab let go since.
+        try {
+            StoreOutcome outcome =
+                carry_out_store(disk, plan, Workspace{.sessions = {Session{}}, .active = 0});
+            for (const RankedFile& file : stores) {
+                try {
+                    disk.remove(file.path);
+                } catch (const std::runtime_error&) {
+                    // Taken over all the same; a later start lets it go.
+                }
+            }
+            return outcome;
+        } catch (const std::runtime_error&) {
+            // No room for even that: removing needs none, unless a file that may be one of them
+            // would stay to bring back what was let go since.
+            if (!stranded || stranded->unchecked) {
+                throw;
+            }
+            return remove_store(disk, plan, std::move(stores));
+        }
+    }
+    const StoreStamp stamp = stamp_with_entries(plan, workspace);
+    std::vector<std::size_t> left_out;
+    const std::string bytes = encode_store_file(workspace, stamp, &left_out);
+    auto put = [&](const std::filesystem::path& file) {
+        if (file == plan.only_if_absent && disk.exists(file)) {
+            throw std::runtime_error("A recovery file that could not be read is in the way.");
+        }
+        disk.write(file, bytes);
+    };
+    StoreOutcome outcome(plan.target);
+    outcome.entries = stamp.entries;
+    for (const std::size_t i : left_out) {
+        outcome.drafts_left_out.push_back(record_path(workspace.sessions[i]));
+    }
+    try {
+        put(plan.target);
+    } catch (const std::runtime_error&) {
+        if (plan.fallback.empty()) {
+            throw;
+        }
+        // Another program holds the target: the drafts go where the next start reads them too.
+        put(plan.fallback);
+        outcome.written = plan.fallback;
+        return outcome;
+    }
+    for (const RankedFile& file : plan.let_go) {
+        try {
+            disk.remove(file.path);
+        } catch (const std::runtime_error&) {
+            // The newer store's stamp tells the next start to pass it over; the next store
+            // tries again.
+            outcome.still_there.push_back(file.path);
+        }
+    }
+    return outcome;
+}
+
+RecoveryPolicy::RecoveryPolicy(RecoveryDisk& disk, std::filesystem::path folder, std::uint64_t run)
+    : disk_(disk), run_(run) {
+    tabs_.path = folder / recovery_tabs_name;
+    session_.path = folder / recovery_session_name;
+    beside_.path = folder / beside_file_name;
+    // Until a start has looked, the stores go to "tabs.bin" and remove "session.bin", as every
+    // store did before the file beside existed.
+    session_.present = true;
+}
+
+std::uint64_t RecoveryPolicy::removal_rank(const StartFile& file) {
+    if (file.last_store != 0) {
+        return store_rank(file.last_store);
+    }
+    const bool unchecked = file.read && file.this_version && !file.stamp;
+    return file.superseded || unchecked ? superseded_rank : file.read ? read_rank : 0;
+}
+
+void RecoveryPolicy::look(StartFile& file) {
+    try {
+        file.present = disk_.exists(file.path);
+        file.unknown = false;
+    } catch (const std::runtime_error&) {
+        file.present = true;
+        file.unknown = true;
+    }
+}
+
+void RecoveryPolicy::read_file(StartFile& file, bool container) {
+    std::optional<std::string> bytes =
+        disk_.read(file.path, container ? recovery_container_limit : recovery_record_limit);
+    if (!bytes) {
+        // Held by another program, or there may be nothing: either way it is not touched.
+        file.left_alone = !file.unknown;
+        return;
+    }
+    file.present = true;
+    file.unknown = false;
+    file.read = true;
+    file.fingerprint = store_fingerprint(*bytes);
+    file.bytes = std::move(*bytes);
+}
+
+std::vector<RecoveryPolicy::StartFile*> RecoveryPolicy::all_files() {
+    std::vector<StartFile*> files{&tabs_, &session_, &beside_};
+    std::transform(leftovers_.begin(), leftovers_.end(), std::back_inserter(files),
+                   [](StartFile& leftover) { return &leftover; });
+    return files;
+}
+
+// A write whose replace lost the old file leaves its store only in its temporary file: such a
+// file is read as a store. One that holds no store may be a document's only copy (a Save whose
+// replace lost its file, of a document kept in this folder), and an empty read may be a file
+// over the limit: it stays. A damaged file's copy that reads whole is a store an earlier version
+// could not read and set aside: it is read as a store too.
+void RecoveryPolicy::read_leftovers() {
+    const std::filesystem::path folder = tabs_.path.parent_path();
+    std::vector<std::filesystem::path> names;
+    try {
+        names = disk_.names(folder);
+    } catch (const std::runtime_error&) {
+        return;
+    }
+    for (const std::filesystem::path& name : names) {
+        const bool temporary = temporary_name(name);
+        if (!temporary && !set_aside_name(name)) {
+            continue;
+        }
+        StartFile leftover;
+        leftover.path = folder / name.filename();
+        leftover.present = true;
+        read_file(leftover, true);
+        const std::string_view bytes(leftover.bytes);
+        if (leftover.read &&
+            (temporary ? split_store_file(bytes).this_version : reads_whole(bytes))) {
+            leftovers_.push_back(std::move(leftover));
+        }
+    }
+}
+
+// What the file holds, each session with its tab and how new it is: a stamped file's entries
+// name them; any other record stands for a tab of its own, older than every stamped version.
+void RecoveryPolicy::parse(StartFile& file) {
+    SalvagedWorkspace part{.workspace = {}, .whole = false};
+    if (&file == &session_) {
+        try {
+            part = {.workspace = {.sessions = {read_recovery_record(file.bytes)}, .active = 0},
+                    .whole = true};
+        } catch (const std::runtime_error&) {
+            // A lone record that fails its checks holds nothing that can be trusted.
+        }
+    } else {
+        const StoreFile split = split_store_file(file.bytes);
+        file.stamp = split.stamp;
+        file.this_version = split.this_version;
+        file.id = split.stamp ? StoreId{.run = split.stamp->run, .store = split.stamp->store}
+                              : split.unchecked_id;
+        part = split.stamp ? read_stamped_records(split.container, split.stamp->entries)
+                           : salvage_tab_recovery(split.container);
+        part.whole = part.whole && split.intact;
+    }
+    file.whole = part.whole;
+    file.let_go.clear();
+    file.lost_drafts.clear();
+    std::vector<Session>& sessions = part.workspace.sessions;
+    if (file.stamp) {
+        for (const StoreEntry& entry : file.stamp->entries) {
+            const bool held =
+                std::ranges::find(sessions, entry.tab, &Session::tab) != sessions.end();
+            if (entry.let_go) {
+                file.let_go.push_back(entry);
+            } else if (!held && entry.draft) {
+                file.lost_drafts.push_back(entry);
+            }
+        }
+        newest_version_ = std::max(newest_version_, file.stamp->version);
+    } else {
+        std::map<std::uint64_t, std::size_t> unnamed;
+        for (Session& session : sessions) {
+            const std::uint64_t fingerprint = session_fingerprint(session);
+            session.tab = derived_tab(fingerprint, unnamed[fingerprint]++);
+            session.version = 0;
+        }
+    }
+    file.active = part.workspace.active;
+    file.sessions = std::move(sessions);
+}
+
+// A file whose store a newer intact one read here has taken over gives nothing. A damaged newer
+// file takes nothing over whole: the older one may hold the newest intact version of a tab.
+void RecoveryPolicy::take_over_older() {
+    const std::vector<StartFile*> files = all_files();
+    for (StartFile* older : files) {
+        for (const StartFile* newer : files) {
+            if (older != newer && older->read && newer->read && newer->stamp && newer->whole &&
+                took_over(*newer->stamp, older->id, older->fingerprint)) {
+                older->superseded = true;
+            }
+        }
+    }
+}
+
+// Whether a file read here whose store took `file` over says anything of the tab or the path
+// of `session`: a version it holds, or that the tab was let go. When none does, the two stores
+// stood side by side, and neither version is older than the other.
+bool RecoveryPolicy::named_by_superseding_store(const StartFile& file, const Session& session) {
+    for (const StartFile* newer : all_files()) {
+        if (newer == &file || !newer->read || !newer->stamp ||
+            !took_over(*newer->stamp, file.id, file.fingerprint)) {
+            continue;
+        }
+        const auto same = [&](const Session& other) {
+            return other.tab == session.tab ||
+                   (!session.path.empty() && other.path == session.path);
+        };
+        if (std::ranges::any_of(newer->sessions, same) ||
+            std::ranges::find(newer->let_go, session.tab, &StoreEntry::tab) !=
+                newer->let_go.end()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+RecoveryPolicy::NewestVersions RecoveryPolicy::newest_versions() {
+    NewestVersions newest;
+    for (const StartFile* file : all_files()) {
+        const bool live = file->read && !file->superseded;
+        for (const StoreEntry& gone : file->let_go) {
+            // A store that holds the same text in a tab it kept let go another tab.
+            const auto kept = [&](const Session& s) {
+                return session_fingerprint(s) == gone.fingerprint;
+            };
+            if (std::ranges::none_of(file->sessions, kept)) {
+                newest.texts_let_go.insert(gone.fingerprint);
+            }
+            newest.tabs_named.insert(gone.tab);
+            if (live) {
+                newest.of_tab[gone.tab] = std::max(newest.of_tab[gone.tab], gone.version);
+                newest.let_go_live.insert(gone.tab);
+            }
+        }
+        if (!live) {
+            continue;
+        }
+        for (const StoreEntry& lost : file->lost_drafts) {
+            newest.texts_lost.insert(lost.fingerprint);
+        }
+        for (const StoreEntry& entry : file->stamp ? file->stamp->entries : no_entries) {
+            // Only where the newer text came back: a write cut short holds the stamp alone.
+            const auto holds = [&](const Session& held) { return held.tab == entry.tab; };
+            if (entry.earlier && std::ranges::any_of(file->sessions, holds)) {
+                newest.texts_earlier.insert(entry.fingerprint);
+            }
+        }
+        for (const Session& session : file->sessions) {
+            newest.of_tab[session.tab] = std::max(newest.of_tab[session.tab], session.version);
+            if (session.version != 0) {
+                newest.texts_named.insert(text_fingerprint(session));
+                newest.tabs_named.insert(session.tab);
+            }
+        }
+    }
+    return newest;
+}
+
 // What one file offers: each text that stands for its tab, and each other draft a newer store
 // read here does not answer for, as another version in a tab of its own. A text no stamp names
 // that a stamp names in another file is that version, and one another store let go (no stamp
@@ -865,7 +842,7 @@ bool RecoveryPolicy::anything_to_read() {
     if (nothing) {
         try {
             const std::vector<std::filesystem::path> names = disk_.names(tabs_.path.parent_path());
-            nothing = std::none_of(names.begin(), names.end(), [](const auto& name) {
+            nothing = std::ranges::none_of(names, [](const auto& name) {
                 return temporary_name(name) || set_aside_name(name);
             });
         } catch (const std::runtime_error&) {
@@ -939,11 +916,10 @@ void RecoveryPolicy::keep(StartFile& file, KeptCopy kind, RecoveryNote note, con
 // A draft the file's stamp names that did not come back from it, nor a version as new of its tab
 // from another file.
 bool RecoveryPolicy::holds_lost_draft(const StartFile& file) const {
-    return std::any_of(file.lost_drafts.begin(), file.lost_drafts.end(),
-                       [&](const StoreEntry& lost) {
-                           const StoreEntry* known = known_version(*known_, lost.tab);
-                           return !known || known->version < lost.version;
-                       });
+    return std::ranges::any_of(file.lost_drafts, [&](const StoreEntry& lost) {
+        const StoreEntry* known = known_version(*known_, lost.tab);
+        return !known || known->version < lost.version;
+    });
 }
 
 // "session.bin" beside a "tabs.bin" that was not read whole: the next start does not read it
@@ -967,7 +943,7 @@ void RecoveryPolicy::prune(const StartFile& file) {
         // A copy this start read is let go by the store that holds what came back of it.
         std::erase_if(names, [&](const std::filesystem::path& name) {
             return name.filename() == just_made.filename() ||
-                   std::any_of(leftovers_.begin(), leftovers_.end(), [&](const StartFile& read) {
+                   std::ranges::any_of(leftovers_, [&](const StartFile& read) {
                        return read.present && read.path.filename() == name.filename();
                    });
         });
@@ -1018,15 +994,9 @@ bool RecoveryPolicy::touchable(const StartFile& file) const {
 // What this run's stores take over: the files its start read and let go, and the runs whose
 // stores those held or had taken over, each with the last store of it.
 StoreStamp RecoveryPolicy::stamp_of_store() {
-    StoreStamp stamp{.run = run_,
-                     .store = ++stores_,
-                     .replaces = {},
-                     .taken_over = {},
-                     .version = 0,
-                     .entries = {}};
+    StoreStamp stamp{.run = run_, .store = ++stores_};
     auto reach = [&](const StoreId& reached) {
-        const auto same = std::find_if(stamp.taken_over.begin(), stamp.taken_over.end(),
-                                       [&](const StoreId& r) { return r.run == reached.run; });
+        const auto same = std::ranges::find(stamp.taken_over, reached.run, &StoreId::run);
         if (same != stamp.taken_over.end()) {
             same->store = std::max(same->store, reached.store);
         } else if (stamp.taken_over.size() < store_stamp_list_limit) {
@@ -1043,7 +1013,7 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
         // A damaged file's stamp may name stores whose tabs it no longer holds.
         if (file->stamp && file->whole) {
             reach({.run = file->stamp->run, .store = file->stamp->store});
-            std::for_each(file->stamp->taken_over.begin(), file->stamp->taken_over.end(), reach);
+            std::ranges::for_each(file->stamp->taken_over, reach);
         }
     }
     // A file of an earlier version has no run to reach: what a store read here had taken over
@@ -1055,8 +1025,7 @@ StoreStamp RecoveryPolicy::stamp_of_store() {
         }
         for (const std::uint64_t fingerprint : file->stamp->replaces) {
             if (stamp.replaces.size() < store_stamp_list_limit &&
-                std::find(stamp.replaces.begin(), stamp.replaces.end(), fingerprint) ==
-                    stamp.replaces.end()) {
+                std::ranges::find(stamp.replaces, fingerprint) == stamp.replaces.end()) {
                 stamp.replaces.push_back(fingerprint);
             }
         }
@@ -1072,11 +1041,11 @@ StorePlan RecoveryPolicy::plan_store() {
     const std::array<const StartFile*, 3> files{&tabs_, &session_, &beside_};
     // So may two files read that stood side by side, neither taking the other over: either may
     // hold the only word that a tab the other holds was let go, so neither may go first.
-    const auto side_by_side = std::count_if(files.begin(), files.end(), [](const StartFile* file) {
+    const auto side_by_side = std::ranges::count_if(files, [](const StartFile* file) {
         return file->present && file->read && !file->superseded && file->last_store == 0;
     });
     plan.stamp_when_empty =
-        side_by_side > 1 || std::any_of(files.begin(), files.end(), [](const StartFile* file) {
+        side_by_side > 1 || std::ranges::any_of(files, [](const StartFile* file) {
             return file->present && (file->left_alone || file->unknown);
         });
     // A "tabs.bin" written while an unread "session.bin" may be there would hide it from the
@@ -1105,19 +1074,13 @@ StorePlan RecoveryPolicy::plan_store() {
     }
     // A store a lost replace left aside is let go by its rank like the others: before the
     // target when the target's store took it over, after it when it may be newer.
-    std::vector<const StartFile*> older;
     for (const StartFile* file : all_files()) {
         if (file != &tabs_ && file->present && touchable(*file)) {
-            older.push_back(file);
+            plan.let_go.push_back({.path = file->path, .rank = removal_rank(*file)});
         }
     }
-    std::stable_sort(older.begin(), older.end(), [](const StartFile* a, const StartFile* b) {
-        return removal_rank(*a) < removal_rank(*b);
-    });
+    std::ranges::stable_sort(plan.let_go, {}, &RankedFile::rank);
     plan.target_rank = removal_rank(*target);
-    for (const StartFile* file : older) {
-        plan.let_go.push_back({.path = file->path, .rank = removal_rank(*file)});
-    }
     return plan;
 }
 
@@ -1149,13 +1112,12 @@ void RecoveryPolicy::store_written(const StorePlan& plan, const StoreOutcome& ou
     if (!outcome.written.empty() && outcome.written != plan.target) {
         return;
     }
-    for (const RankedFile& gone : plan.let_go) {
-        const bool stays = std::find(outcome.still_there.begin(), outcome.still_there.end(),
-                                     gone.path) != outcome.still_there.end();
-        for (StartFile* start_file : all_files()) {
-            if (start_file != &tabs_ && start_file->path == gone.path && !stays) {
-                start_file->present = false;
-            }
+    for (StartFile* start_file : all_files()) {
+        const std::filesystem::path& path = start_file->path;
+        if (start_file != &tabs_ &&
+            std::ranges::find(plan.let_go, path, &RankedFile::path) != plan.let_go.end() &&
+            std::ranges::find(outcome.still_there, path) == outcome.still_there.end()) {
+            start_file->present = false;
         }
     }
 }

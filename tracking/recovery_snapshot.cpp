@@ -14,9 +14,7 @@ Workspace workspace_of(const WorkspaceSnapshot& snapshot) {
             .path = session.path,
             .draft = session.draft,
             .tab = session.tab,
-            .version = 0,
             .file_version = session.file_version,
-            .text_left_out = false,
             .other_version_of = session.other_version_of,
         });
     }

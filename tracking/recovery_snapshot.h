@@ -22,8 +22,8 @@ struct SessionSnapshot {
     std::string path; // UTF-8; empty for an untitled tab
     bool draft = false;
     std::uint64_t tab = 0; // which tab, the same in every store and every run that brings it back
-    std::uint64_t file_version =
-        0; // the fingerprint of its file's bytes as it last read or wrote them
+    // The fingerprint of its file's bytes as it last read or wrote them.
+    std::uint64_t file_version = 0;
     std::optional<std::string> other_version_of; // the path of the tab it is another version of
 };
 
