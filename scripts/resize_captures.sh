@@ -35,6 +35,9 @@ REST=${REST:-1.3}
 export OUT WORK THEME_VALUE BUILD_DIR REST
 xvfb-run -a -s "-screen 0 1400x1000x24" bash -c '
     wineserver -p
+    # Drafts a killed earlier run left would put their question over the window captured.
+    store=$(winepath -u "$(wine cmd /c "echo %LOCALAPPDATA%" 2>/dev/null | tr -d "\r")" 2>/dev/null)
+    [ -n "$store" ] && rm -rf "${store%/}/Pellix/Native"
     key="HKCU\\Software\\Orvelworks\\Pellix Native"
     wine reg add "$key" /v View /t REG_DWORD /d 302 /f >/dev/null 2>&1
     wine reg add "$key" /v Theme /t REG_DWORD /d $THEME_VALUE /f >/dev/null 2>&1
