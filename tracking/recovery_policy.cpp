@@ -1044,8 +1044,10 @@ StorePlan RecoveryPolicy::plan_store() {
     const auto side_by_side = std::ranges::count_if(files, [](const StartFile* file) {
         return file->present && file->read && !file->superseded && file->last_store == 0;
     });
+    // So may a file left where it is (one no copy could be made of among them): removing the
+    // others would leave it to bring back what was let go since.
     plan.stamp_when_empty =
-        side_by_side > 1 || std::ranges::any_of(files, [](const StartFile* file) {
+        side_by_side > 1 || std::ranges::any_of(all_files(), [](const StartFile* file) {
             return file->present && (file->left_alone || file->unknown);
         });
     // A "tabs.bin" written while an unread "session.bin" may be there would hide it from the

@@ -156,9 +156,9 @@ struct StorePlan {
     std::uint64_t target_rank = 0;
     std::filesystem::path only_if_absent;
     StoreStamp stamp;
-    // A file this run could not read may be one the stamp takes over, and of two files read side
-    // by side either may be the one that says a tab was let go: an empty store then writes a
-    // file that restores nothing in place of removing the files.
+    // A file this run could not read, or left where it is, may be one the stamp takes over, and
+    // of two files read side by side either may be the one that says a tab was let go: an empty
+    // store then writes a file that restores nothing in place of removing the files.
     bool stamp_when_empty = false;
     // The newest version this run knows of each tab (none when null): a text the same as it
     // keeps its version.

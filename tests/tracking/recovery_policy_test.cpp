@@ -1734,9 +1734,12 @@ TEST(RecoveryPolicy, ACopyNamedForDraftsARestoreLeftOutIsNeverPruned) {
     EXPECT_PROMISE_KEPT(old_session, tab_limit, start_yes, store, written, old_release, old_session,
                         start_yes, store, written, fill_folder, old_release, old_session, start_yes,
                         store, written);
-    // Its tabs that came back are let go as others are.
+    // Its tabs that came back are let go as others are, and no empty store leaves it behind to
+    // bring them back.
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, {damage, 1}, fill_folder, start_yes, edit,
                         free_folder, close);
+    EXPECT_PROMISE_KEPT(start_yes, type, type, tab_limit, type, store, written, old_release,
+                        fill_folder, start_yes, close, edit, close);
 }
 
 TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
