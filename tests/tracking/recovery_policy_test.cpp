@@ -1305,9 +1305,8 @@ private:
         std::map<int, std::set<int>> versions;
         for (const auto& [path, bytes] : disk_.files) {
             std::vector<Session> sessions;
-            const std::string name = path.filename().string();
             if (path == tabs_bin || path == beside_bin || read_as_store(path, bytes) ||
-                (name.starts_with(".pellix-") && path.extension() == ".tmp")) {
+                (path.filename().string().starts_with(".pellix-") && path.extension() == ".tmp")) {
                 sessions = intact_in(bytes, false);
             } else if (path == session_bin && !disk_.files.contains(tabs_bin)) {
                 sessions = intact_in(bytes, true);
@@ -1482,14 +1481,13 @@ private:
                     owe_what_is_left();
                 }
                 // What only that copy held is the user's to lose.
-                for (auto tab = left_out_.begin(); tab != left_out_.end();) {
-                    if (!in_named_copy(*tab, floor_[*tab])) {
-                        floor_.erase(*tab);
-                        tab = left_out_.erase(tab);
-                    } else {
-                        ++tab;
+                std::erase_if(left_out_, [&](int tab) {
+                    const bool lost = !in_named_copy(tab, floor_[tab]);
+                    if (lost) {
+                        floor_.erase(tab);
                     }
-                }
+                    return lost;
+                });
                 return;
             }
         }
