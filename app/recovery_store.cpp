@@ -584,14 +584,7 @@ void take_recovery_writer_result() {
     if (result->sequence != last_requested_sequence) {
         return;
     }
-    // The drafts a store had no room for are named, each as its tab is.
-    std::wstring state = result->error.empty() ? L"" : recovery_unavailable_text;
-    for (const std::string& left_out : result->outcome.drafts_left_out) {
-        const std::filesystem::path path = path_of(left_out);
-        state += (state.empty() ? std::wstring(drafts_left_out_text) : L", ") +
-                 (path.empty() ? std::wstring(L"Untitled") : path.filename().wstring());
-    }
-    set_status(state.c_str());
+    set_status(result->error.empty() ? L"" : recovery_unavailable_text);
     // A store that failed, or that went beside "tabs.bin" because another program held it, is
     // tried again, so that the stores go back to their place once it is free.
     const bool went_beside =

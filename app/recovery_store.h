@@ -15,8 +15,6 @@ namespace pellix {
 inline constexpr wchar_t recovery_unavailable_text[] = L"Tab recovery unavailable; save to disk";
 inline constexpr wchar_t recovery_unreadable_text[] =
     L"Tab recovery could not be read; save to disk";
-// Followed by the names of the drafts a store had no room for within its size limit.
-inline constexpr wchar_t drafts_left_out_text[] = L"Too large for tab recovery; save to disk: ";
 // Each followed by a path, beside the recovery status while it holds: the copy kept of a store
 // file that failed the format's checks; the copy kept of an intact one that held what a restore
 // could not bring back (or of an unread "session.bin"); the copy kept of a damaged one that held

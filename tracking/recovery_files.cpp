@@ -80,12 +80,12 @@ void RecoveryFolderDisk::write(const std::filesystem::path& path, const std::str
     }
     probe.reset();
     try {
-        write_file_atomically(path, bytes, recovery_container_limit);
+        write_file_atomically(path, bytes, recovery_store_file_limit);
     } catch (const std::exception&) {
         // A file that holds the new bytes is a store that landed, whatever the write reported
         // (a failed replace over a file that already held them). Otherwise the old file is as
         // it was, or gone with the new bytes left in a temporary file that the next start reads.
-        const FileRead landed = read_whole_file(path, recovery_container_limit);
+        const FileRead landed = read_whole_file(path, recovery_store_file_limit);
         if (landed.end == FileReadEnd::read && landed.bytes == bytes) {
             return;
         }

@@ -16,6 +16,11 @@ constexpr std::size_t container_header_size = 16;
 // The most a container may hold before one more record's 4-byte length, so the whole file stays
 // within 256 MiB.
 constexpr std::uint64_t container_records_limit = 0xFFFFFFC;
+// A store file's container holds every draft whole, past that limit where it must: as far as a
+// record's place (u32) reaches, which the largest records of the most tabs never pass.
+constexpr std::uint64_t store_records_limit = 0xFFFFFFFF - 4;
+constexpr std::uint64_t largest_record = 4 + 19 + recovery_path_limit + 3 * document_limit;
+static_assert(container_header_size + recovery_max_tabs * largest_record <= store_records_limit);
 
 [[noreturn]] void fail(const char* sentence) {
     throw std::runtime_error(sentence);
@@ -96,12 +101,12 @@ void check_session(const Session& session, const TextFacts& facts) {
 // Validates one session and appends its length-prefixed record to the container; a text left
 // out is written empty.
 void append_record(std::string& out, const Session& session, const TextFacts& facts,
-                   bool text_left_out) {
+                   bool text_left_out, std::uint64_t records_limit) {
     check_session(session, facts);
     const std::string text = text_left_out ? std::string() : utf16_to_utf8(session.text);
     const std::string& path = record_path(session);
     const std::uint64_t record_size = record_header_size + path.size() + text.size();
-    if (out.size() + record_size > container_records_limit) {
+    if (out.size() + record_size > records_limit) {
         fail("Tab recovery exceeds the 256 MiB limit.");
     }
     put_u32(out, static_cast<std::uint32_t>(record_size));
@@ -121,7 +126,7 @@ std::uint64_t record_bytes(const Session& session, const TextFacts& facts) {
 
 // The container of the sessions, the texts marked in `left_out` written empty.
 std::string encode_container(const Workspace& workspace, const std::vector<TextFacts>& facts,
-                             const std::vector<bool>& left_out) {
+                             const std::vector<bool>& left_out, std::uint64_t records_limit) {
     if (workspace.sessions.size() > recovery_max_tabs ||
         workspace.active >= workspace.sessions.size()) {
         fail("Invalid tab session.");
@@ -131,12 +136,12 @@ std::string encode_container(const Workspace& workspace, const std::vector<TextF
         size += record_bytes(workspace.sessions[i], left_out[i] ? TextFacts{} : facts[i]);
     }
     std::string out;
-    out.reserve(std::min(size, recovery_container_limit));
+    out.reserve(std::min(size, records_limit));
     out.append(container_magic);
     put_u32(out, static_cast<std::uint32_t>(workspace.sessions.size()));
     put_u32(out, static_cast<std::uint32_t>(workspace.active));
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
-        append_record(out, workspace.sessions[i], facts[i], left_out[i]);
+        append_record(out, workspace.sessions[i], facts[i], left_out[i], records_limit);
     }
     return out;
 }
@@ -152,7 +157,7 @@ std::vector<TextFacts> facts_of(const Workspace& workspace) {
 
 std::string encode_tab_recovery(const Workspace& workspace) {
     return encode_container(workspace, facts_of(workspace),
-                            std::vector<bool>(workspace.sessions.size()));
+                            std::vector<bool>(workspace.sessions.size()), container_records_limit);
 }
 
 const std::string& record_path(const Session& session) {
@@ -162,8 +167,8 @@ const std::string& record_path(const Session& session) {
 
 namespace {
 
-void check_container_magic(std::string_view bytes) {
-    if (bytes.size() < container_header_size || bytes.size() > recovery_container_limit ||
+void check_container_magic(std::string_view bytes, std::uint64_t limit) {
+    if (bytes.size() < container_header_size || bytes.size() > limit ||
         bytes.substr(0, 8) != container_magic) {
         fail("Tab recovery is incomplete or unsupported.");
     }
@@ -193,7 +198,7 @@ std::string_view next_entry(std::string_view bytes, std::size_t& offset) {
 Workspace intact_records(std::string_view bytes) {
     Workspace workspace;
     try {
-        check_container_magic(bytes);
+        check_container_magic(bytes, store_records_limit);
         const std::uint64_t active = get_u32(bytes, 12);
         workspace.active = recovery_max_tabs;
         std::size_t offset = container_header_size;
@@ -218,7 +223,7 @@ Workspace intact_records(std::string_view bytes) {
 } // namespace
 
 Workspace read_tab_recovery(std::string_view bytes) {
-    check_container_magic(bytes);
+    check_container_magic(bytes, recovery_container_limit);
     const std::uint32_t count = get_u32(bytes, 8);
     const std::uint32_t active = get_u32(bytes, 12);
     if (count == 0 || count > recovery_max_tabs || active >= count) {
@@ -530,36 +535,31 @@ StoreFile split_head_stamped(std::string_view bytes) {
 
 } // namespace
 
-std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp,
-                              std::vector<std::size_t>* drafts_left_out) {
+std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp) {
     if (stamp.entries.size() < workspace.sessions.size()) {
         fail("Invalid tab session.");
     }
-    // Drafts go first: when every text does not fit, saved tabs are stored without theirs, the
-    // largest first, as far as that makes room; then drafts, which the caller names.
+    // When every text does not fit the container's limit, saved tabs are stored without theirs,
+    // the largest first, as far as that makes room; a draft is never left out, past the limit.
     const std::vector<TextFacts> facts = facts_of(workspace);
     std::vector<bool> left_out(workspace.sessions.size());
     std::uint64_t size = container_header_size;
-    std::vector<std::size_t> order;
+    std::vector<std::size_t> saved;
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {
         size += record_bytes(workspace.sessions[i], facts[i]);
-        order.push_back(i);
+        if (!workspace.sessions[i].draft) {
+            saved.push_back(i);
+        }
     }
-    std::ranges::sort(order, [&](std::size_t a, std::size_t b) {
-        return std::pair(workspace.sessions[a].draft, facts[b].utf8_size) <
-               std::pair(workspace.sessions[b].draft, facts[a].utf8_size);
-    });
-    for (const std::size_t i : order) {
+    std::ranges::sort(saved, std::greater{}, [&](std::size_t i) { return facts[i].utf8_size; });
+    for (const std::size_t i : saved) {
         if (size <= container_records_limit) {
             break;
         }
         left_out[i] = true;
         size -= facts[i].utf8_size;
-        if (workspace.sessions[i].draft && drafts_left_out) {
-            drafts_left_out->push_back(i);
-        }
     }
-    const std::string container = encode_container(workspace, facts, left_out);
+    const std::string container = encode_container(workspace, facts, left_out, store_records_limit);
     StoreStamp placed = stamp;
     std::size_t offset = container_header_size;
     for (std::size_t i = 0; i < workspace.sessions.size(); ++i) {

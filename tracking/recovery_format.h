@@ -46,6 +46,8 @@ inline constexpr std::size_t recovery_max_tabs = 128;
 inline constexpr std::uint64_t recovery_record_limit = 0x2800000;     // "session.bin" and one entry
 inline constexpr std::uint64_t recovery_container_limit = 0x10000000; // "tabs.bin"
 inline constexpr std::size_t recovery_path_limit = 0x20000;           // UTF-8 bytes per path
+// A store file of this version, whose container passes the limit above rather than lose a draft.
+inline constexpr std::uint64_t recovery_store_file_limit = 0xFFFFFFFF;
 
 // The whole "tabs.bin" container for a non-empty workspace. Validates each session as it reaches
 // it and throws std::runtime_error with the first fault's sentence.
@@ -129,10 +131,9 @@ inline constexpr std::size_t store_gone_limit = 256;
 // the record's offset and size as u32 each; a fingerprint of all that last), the container, and
 // a copy of the stamp followed by its size (u32) and "PLXTAIL3". Each record's entry gives its
 // place, so that no damage elsewhere costs a record. The entries of the workspace's sessions come
-// first, in order; their places are filled in here. What does not fit the container's limit goes
-// without its text: saved tabs' texts first, then drafts', whose indexes `drafts_left_out` gets.
-std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp,
-                              std::vector<std::size_t>* drafts_left_out = nullptr);
+// first, in order; their places are filled in here. Where the texts pass the container's limit,
+// saved tabs go without theirs as far as that makes room; drafts go whole, past the limit.
+std::string encode_store_file(const Workspace& workspace, const StoreStamp& stamp);
 
 // A store file split into its container and its stamp. A file of an earlier version is all
 // container (an earlier development version's stamp is passed over); `intact` is false for a

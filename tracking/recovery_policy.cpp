@@ -330,7 +330,7 @@ LostReplaces lost_replaces(RecoveryDisk& disk, const StorePlan& plan) {
             std::ranges::find(plan.let_go, file, &RankedFile::path) != plan.let_go.end()) {
             continue;
         }
-        const std::optional<std::string> bytes = disk.read(file, recovery_container_limit);
+        const std::optional<std::string> bytes = disk.read(file, recovery_store_file_limit);
         const StoreFile split = split_store_file(bytes ? *bytes : std::string_view());
         if (split.stamp && split.stamp->run == plan.stamp.run) {
             stranded.stores.push_back({.path = file, .rank = store_rank(split.stamp->store)});
@@ -500,8 +500,7 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
         }
     }
     const StoreStamp stamp = stamp_with_entries(plan, workspace);
-    std::vector<std::size_t> left_out;
-    const std::string bytes = encode_store_file(workspace, stamp, &left_out);
+    const std::string bytes = encode_store_file(workspace, stamp);
     auto put = [&](const std::filesystem::path& file) {
         if (file == plan.only_if_absent && disk.exists(file)) {
             throw std::runtime_error("A recovery file that could not be read is in the way.");
@@ -510,9 +509,6 @@ StoreOutcome carry_out_store(RecoveryDisk& disk, const StorePlan& plan,
     };
     StoreOutcome outcome(plan.target);
     outcome.entries = stamp.entries;
-    for (const std::size_t i : left_out) {
-        outcome.drafts_left_out.push_back(record_path(workspace.sessions[i]));
-    }
     try {
         put(plan.target);
     } catch (const std::runtime_error&) {
@@ -566,7 +562,7 @@ void RecoveryPolicy::look(StartFile& file) {
 
 void RecoveryPolicy::read_file(StartFile& file, bool container) {
     std::optional<std::string> bytes =
-        disk_.read(file.path, container ? recovery_container_limit : recovery_record_limit);
+        disk_.read(file.path, container ? recovery_store_file_limit : recovery_record_limit);
     if (!bytes) {
         // Held by another program, or there may be nothing: either way it is not touched.
         file.left_alone = !file.unknown;

@@ -177,8 +177,7 @@ struct StoreOutcome {
     StoreOutcome(std::filesystem::path file) : written(std::move(file)) {}
     std::filesystem::path written;
     std::vector<std::filesystem::path> still_there;
-    std::vector<StoreEntry> entries;          // the tabs it holds, as its stamp lists them
-    std::vector<std::string> drafts_left_out; // the paths of drafts it had no room for
+    std::vector<StoreEntry> entries; // the tabs it holds, as its stamp lists them
 };
 
 // Writes the workspace as the plan says (an empty workspace removes the files instead, oldest

@@ -1377,6 +1377,17 @@ private:
         if (layout && !vouched(*layout, damage.written.size(), &damage)) {
             if (const std::optional<StoreStamp> stamp = split_store_file(damage.written).stamp) {
                 unclaimed_.insert(stamp->replaces.begin(), stamp->replaces.end());
+                // Nor the stores before it of its run, or of the runs it took over.
+                for (const auto& [path, other] : disk_.files) {
+                    const std::optional<StoreStamp> older = split_store_file(other).stamp;
+                    if (older && (older->run == stamp->run
+                                      ? older->store < stamp->store
+                                      : std::ranges::any_of(stamp->taken_over, [&](StoreId id) {
+                                            return id.run == older->run && id.store >= older->store;
+                                        }))) {
+                        unclaimed_.insert(store_fingerprint(other));
+                    }
+                }
             }
         }
         damaged_[store_fingerprint(bytes)] = std::move(damage);
@@ -1784,6 +1795,9 @@ TEST(RecoveryPolicy, DamageHeldFilesAndDeletedCopiesKeepThePromise) {
                         start_yes, store, written);
     EXPECT_PROMISE_KEPT(odd_file, old_session, start_yes, store, written, hold_tabs, quit,
                         {damage, 3534563534u}, start_no, edit, close);
+    // The same where the older file holds the store before it of its run.
+    EXPECT_PROMISE_KEPT(start_yes, type, store, written, edit, hold_tabs, quit,
+                        {damage, 2810286083u}, start_yes, save, quit, start_yes, close);
     EXPECT_PROMISE_KEPT(start_yes, type, store, written, start_yes, store, written, save, type,
                         hold_tabs, {close, 1}, start_yes, store, written, {damage, 477488753},
                         start_yes, edit, store, written, start_no);
@@ -2252,6 +2266,26 @@ void store_then_beside(MemoryDisk& disk, const Session& first, const Workspace& 
     disk.held.insert(tabs_bin);
     store_now(disk, run, then);
     disk.held.clear();
+}
+
+// Drafts past the container's limit, of a store read whole and of one both of whose stamp copies
+// went bad: each comes back whole.
+TEST(RecoveryPolicy, DraftsPastTheContainersLimitEachComeBack) {
+    Workspace drafts;
+    std::vector<std::u16string> texts;
+    for (char16_t i = 0; i < 11; ++i) {
+        texts.push_back(std::u16string(0x800000 - 1, u'\x4E00') + static_cast<char16_t>(u'a' + i));
+        drafts.sessions.push_back(draft(texts.back()));
+    }
+    MemoryDisk disk;
+    store_once(disk, drafts);
+    std::string& file = disk.files.at(tabs_bin);
+    ASSERT_GT(file.size(), recovery_container_limit);
+    Offer offer = offer_of(disk, 2);
+    EXPECT_TRUE(offer.whole && offer.texts == texts);
+    spoil_both_stamps(file, 0, 0);
+    offer = offer_of(disk, 3);
+    EXPECT_TRUE(offer.texts == texts);
 }
 
 TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitledDraft) {
