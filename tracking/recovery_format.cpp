@@ -16,10 +16,11 @@ constexpr std::size_t container_header_size = 16;
 // The most a container may hold before one more record's 4-byte length, so the whole file stays
 // within 256 MiB.
 constexpr std::uint64_t container_records_limit = 0xFFFFFFC;
-// A store file's container holds every draft whole, past that limit where it must: as far as a
-// record's place (u32) reaches, which the largest records of the most tabs never pass.
-constexpr std::uint64_t store_records_limit = 0xFFFFFFFF - 4;
-constexpr std::uint64_t largest_record = 4 + 19 + recovery_path_limit + 3 * document_limit;
+// A store file's container holds every draft whole, past that limit where it must, leaving room
+// in the file for both copies of its stamp; the largest records of the most tabs fit.
+constexpr std::uint64_t store_records_limit = recovery_store_file_limit - 0x100000;
+constexpr std::uint64_t largest_record =
+    4 + record_header_size + recovery_path_limit + 3 * document_limit;
 static_assert(container_header_size + recovery_max_tabs * largest_record <= store_records_limit);
 
 [[noreturn]] void fail(const char* sentence) {
