@@ -8,6 +8,8 @@
 #                     that it reads as the third's: the two others come back.
 #   large-files       35 saved files of 8,000,000 bytes open, then a draft in a new tab: the store
 #                     takes the draft, and it comes back.
+#   large-drafts      the same 35 files, each typed into: the store takes all 35 drafts (more
+#                     than 256 MiB), and all come back.
 #   full-disk         (root: a 1 MiB tmpfs over the recovery folder) a stored draft of full.md,
 #                     the disk filled, more typed and saved: full.md opens as saved, the older
 #                     draft beside it as "full.md (other version)".
@@ -17,7 +19,7 @@
 # PELLIX_NO_BUILD=1 skips the build. Exits 1 when a step fails.
 source "$(dirname "$0")/common.sh"
 
-all_steps="flipped-bit large-files full-disk unchecked-beside"
+all_steps="flipped-bit large-files large-drafts full-disk unchecked-beside"
 # Waits, in tenths of a second: for a window, a store, a box.
 window_wait=300
 store_wait=150
@@ -173,9 +175,9 @@ EOF
     verdict flipped-bit-start flipped-bit "Untitled.md *|Note 3" "Untitled.md *|$shopping"
 }
 
-step_large_files() {
-    local files=$WORK/large draft="A draft typed beside 35 large files" args=() count status
-    clean_state
+# Starts the program on 35 saved files of 8,000,000 bytes in $WORK/large and waits for their tabs.
+start_on_large_files() {
+    local files=$WORK/large args=() count
     mkdir -p "$files"
     python3 - "$files" <<'EOF'
 import sys
@@ -188,9 +190,31 @@ EOF
     start_program "${args[@]}" || return 1
     for _ in $(seq 1 600); do
         count=$(shown | awk '/^tabs /{print $2}')
-        [ "$count" = 35 ] && break
+        [ "$count" = 35 ] && return 0
         sleep 1
     done
+    return 1
+}
+
+# The next start, its box answered, once it shows at least the given number of tabs.
+restored_tabs() {
+    local name=$1 want=$2 count
+    start_program || return 1
+    answer_recover_box "$name"
+    for _ in $(seq 1 600); do
+        count=$(shown | awk '/^tabs /{print $2}')
+        [ "${count:-0}" -ge "$want" ] && break
+        sleep 1
+    done
+    sleep 5
+    capture "$name"
+    shown >"$OUT/$name.txt"
+}
+
+step_large_files() {
+    local draft="A draft typed beside 35 large files" count status
+    clean_state
+    start_on_large_files || return 1
     keys ctrl+n
     sleep 1
     type_text "$draft"
@@ -200,24 +224,53 @@ EOF
     status=$(shown | tee "$OUT/large-files-draft.txt" | grep '^status')
     log "Status with the draft stored: $status"
     kill_program
-    start_program || return 1
-    answer_recover_box large-files-start
-    for _ in $(seq 1 600); do
-        count=$(shown | awk '/^tabs /{print $2}')
-        [ "${count:-0}" -ge 36 ] && break
-        sleep 1
-    done
-    sleep 5
-    capture large-files-start
-    shown >"$OUT/large-files-start.txt"
+    restored_tabs large-files-start 36
+    count=$(awk '/^tabs /{print $2}' "$OUT/large-files-start.txt")
     kill_program
-    rm -rf "$files"
+    rm -rf "$WORK/large"
     if [[ "$status" != *unavailable* ]] && [ "$count" = 36 ] &&
         grep -q "^editor.* modified \"$draft\"$" "$OUT/large-files-start.txt"; then
         echo "PASS large-files: the draft was stored and came back with the 35 files"
         return 0
     fi
     echo "FAIL large-files: $status; $count tabs at the next start; see $OUT/large-files-start.txt"
+    return 1
+}
+
+step_large_drafts() {
+    local status size
+    clean_state
+    start_on_large_files || return 1
+    # A mark typed at the start of each file makes each tab a draft of 8 MB.
+    for _ in $(seq 1 35); do
+        keys ctrl+Home
+        type_text "D"
+        keys ctrl+Tab
+        sleep 0.5
+    done
+    for _ in $(seq 1 120); do
+        sleep 2
+        python3 - "$STORE/tabs.bin" <<'EOF' && break
+import sys
+data = open(sys.argv[1], 'rb').read()
+sys.exit(0 if data.count(b'D# Large file') == 35 else 1)
+EOF
+    done
+    size=$(stat -c %s "$STORE/tabs.bin")
+    capture large-drafts-stored
+    status=$(shown | tee "$OUT/large-drafts-stored.txt" | grep '^status')
+    log "Status with the drafts stored: $status; tabs.bin: $size bytes"
+    kill_program
+    restored_tabs large-drafts-start 35
+    look_through_tabs large-drafts-start
+    kill_program
+    rm -rf "$WORK/large"
+    if [[ "$status" != *unavailable* ]] && [ "$size" -gt 268435456 ] &&
+        [ "$(grep -c '^large[0-9]*\.md \*|D# Large file' "$OUT/large-drafts-start.offered")" = 35 ]; then
+        echo "PASS large-drafts: $size bytes stored, the 35 drafts came back"
+        return 0
+    fi
+    echo "FAIL large-drafts: $status; $size bytes; see $OUT/large-drafts-start.offered"
     return 1
 }
 
