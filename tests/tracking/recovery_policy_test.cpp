@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -222,9 +223,8 @@ struct Move {
 std::string describe(const std::vector<Move>& moves) {
     std::string text;
     for (const Move& move : moves) {
-        const std::string arg = std::to_string(move.arg);
         text.append(text.empty() ? "" : ", ").append(name_of(move.step));
-        text.append(move.arg != 0 ? "(" + arg + ")" : "");
+        text.append(move.arg != 0 ? "(" + std::to_string(move.arg) + ")" : "");
     }
     return text;
 }
@@ -253,9 +253,9 @@ bool untouched(const Damage* damage, std::size_t from, std::size_t to) {
         return true;
     }
     const auto first = damage->spoilt.begin();
-    return to <= damage->kept && std::find(first + static_cast<std::ptrdiff_t>(from),
-                                           first + static_cast<std::ptrdiff_t>(to),
-                                           true) == first + static_cast<std::ptrdiff_t>(to);
+    const auto end = first + static_cast<std::ptrdiff_t>(to);
+    return to <= damage->kept &&
+           std::find(first + static_cast<std::ptrdiff_t>(from), end, true) == end;
 }
 
 // Where the parts of a store file of this version lie, from its bytes as written (the first part
@@ -407,13 +407,11 @@ SalvagedWorkspace read_by_a_clean_start(const std::map<std::filesystem::path, st
     MemoryDisk clean;
     clean.files = files;
     RecoveryPolicy next(clean, folder, 0);
-    const std::optional<SalvagedWorkspace> read = next.start(versions_of(documents));
+    const SalvagedWorkspace read = next.start(versions_of(documents)).value_or(SalvagedWorkspace{});
     if (known.size() >= most_kept) {
         known.clear();
     }
-    return known
-        .emplace(key, std::pair{Files{files, documents}, read.value_or(SalvagedWorkspace{})})
-        ->second.second;
+    return known.emplace(key, std::pair{Files{files, documents}, read})->second.second;
 }
 
 // The program as far as recovery goes, with what the promise owes the user: for each tab, the
@@ -449,9 +447,7 @@ public:
         case Step::close:
             if (Tab* tab = chosen(move.arg)) {
                 // Closing one of two tabs a start brought the same tab back in lets nothing go.
-                const bool twice = std::count_if(tabs_.begin(), tabs_.end(), [&](const Tab& other) {
-                                       return other.tab == tab->tab;
-                                   }) > 1;
+                const bool twice = std::ranges::count(tabs_, tab->tab, &Tab::tab) > 1;
                 // Another version of a tab discarded: as when it changes, what is owed of the tab
                 // it was a version of is what that tab's file holds.
                 go_on_as_own(*tab);
@@ -595,8 +591,7 @@ public:
                     best = std::max(best, at.version);
                 }
             }
-            const std::optional<int> file = saved_version(tab);
-            const bool in_file = file && *file >= newest;
+            const bool in_file = saved_version(tab) >= newest; // false for no file
             const bool kept = left_out_.contains(tab) && in_named_copy(tab, newest);
             if (any && best < newest && (own || !in_file) && !kept) {
                 add("tab " + std::to_string(tab) + " shows version " + std::to_string(best) +
@@ -628,7 +623,6 @@ private:
             }
             const int tab = tab_of(session.text);
             const std::string version = std::to_string(version_of(session.text));
-            const std::string& path = session.path;
             if (!given(session)) {
                 if (damaged_.empty() || (read.whole && !lone_record_spoilt)) {
                     add("tab " + std::to_string(tab) + " version " + version +
@@ -636,8 +630,8 @@ private:
                 }
                 continue;
             }
-            if (!path.empty() && !tab_paths_.contains({tab, path})) {
-                add("tab " + std::to_string(tab) + " comes back as " + path);
+            if (!session.path.empty() && !tab_paths_.contains({tab, session.path})) {
+                add("tab " + std::to_string(tab) + " comes back as " + session.path);
             }
             const auto saved = ever_saved_.find(tab);
             if (!session.draft &&
@@ -664,12 +658,11 @@ private:
             if (other_version(at)) {
                 // Nor as another version of the file a tab shows as it is.
                 const auto document = documents_.find(at.other_version_of.value_or(""));
-                const bool file_shown =
-                    damaged_.empty() && document != documents_.end() &&
-                    document->second == Document{at.tab, at.version} &&
-                    std::any_of(shown.tabs.begin(), shown.tabs.end(), [&](const Shown& file) {
-                        return !file.draft && file.path == document->first;
-                    });
+                const bool file_shown = damaged_.empty() && document != documents_.end() &&
+                                        document->second == Document{at.tab, at.version} &&
+                                        std::ranges::any_of(shown.tabs, [&](const Shown& file) {
+                                            return !file.draft && file.path == document->first;
+                                        });
                 if (file_shown) {
                     add("tab " + std::to_string(at.tab) + " is shown again beside its file");
                 }
@@ -699,7 +692,7 @@ private:
         };
         if (landed_active_ == 0 || stores != 1 || only == disk_.files.end() ||
             damaged_.contains(store_fingerprint(only->second)) ||
-            std::none_of(shown.tabs.begin(), shown.tabs.end(), landed)) {
+            std::ranges::none_of(shown.tabs, landed)) {
             return;
         }
         if (shown.active >= shown.tabs.size() || !landed(shown.tabs[shown.active], true)) {
@@ -754,9 +747,7 @@ private:
         if (!shown.other_version_of) {
             return 0;
         }
-        const int own = next_tab_++;
-        other_versions_[shown.identity] = own;
-        return own;
+        return other_versions_[shown.identity] = next_tab_++;
     }
 
     // Whether a shown tab is another version of the tab its text names.
@@ -810,8 +801,7 @@ private:
         const std::filesystem::path name =
             arg % 2 == 0 ? folder / "notes.txt"
                          : folder / (".pellix-doc" + std::to_string(arg % 1000) + ".tmp");
-        disk_.files[name] = "a document's only copy " + std::to_string(arg);
-        odd_files_[name] = disk_.files[name];
+        odd_files_[name] = disk_.files[name] = "a document's only copy " + std::to_string(arg);
     }
 
     Session session_of(const Tab& tab) const {
@@ -848,10 +838,8 @@ private:
     void reopen(std::uint32_t arg) {
         std::vector<int> closed;
         for (const auto& [tab, path] : paths_) {
-            const int owner = tab;
-            const bool open = std::any_of(tabs_.begin(), tabs_.end(),
-                                          [&](const Tab& shown) { return shown.tab == owner; });
-            if (documents_.contains(path) && !open) {
+            if (documents_.contains(path) &&
+                std::ranges::find(tabs_, tab, &Tab::tab) == tabs_.end()) {
                 closed.push_back(tab);
             }
         }
@@ -892,8 +880,7 @@ private:
         // Saved over a newer text in the file (a start that could not read every file brought
         // the older one back): the file holds what the user chose last.
         if (floor_.contains(tab.tab) && floor_[tab.tab] > tab.version) {
-            floor_[tab.tab] = tab.version;
-            counted_saves_[tab.tab] = tab.version;
+            floor_[tab.tab] = counted_saves_[tab.tab] = tab.version;
         }
     }
 
@@ -1010,8 +997,7 @@ private:
                 untied_.insert({tab, session.tab});
             }
         }
-        const bool drafts = std::any_of(sessions.begin(), sessions.end(),
-                                        [](const Session& session) { return session.draft; });
+        const bool drafts = std::ranges::any_of(sessions, &Session::draft);
         if (!yes && drafts) {
             // The drafts offered are let go: each tab is owed only its file from now on.
             for (const Session& session : sessions) {
@@ -1048,11 +1034,8 @@ private:
                 reopened_tabs_.insert(tab.tab);
             }
         }
-        for (const int tab : rebuilt.left_out) {
-            if (floor_.contains(tab)) {
-                left_out_.insert(tab);
-            }
-        }
+        std::ranges::copy_if(rebuilt.left_out, std::inserter(left_out_, left_out_.end()),
+                             [&](int tab) { return floor_.contains(tab); });
         policy_->restored(rebuilt.identities_left_out, clock_of_run());
         remember_named_copies();
         if (!yes && drafts) {
@@ -1092,9 +1075,9 @@ private:
             return false; // the disk failed this run: a file may be left alone for it
         }
         if (empty) {
-            return unread_.empty() &&
-                   std::none_of(disk_.files.begin(), disk_.files.end(),
-                                [&](const auto& file) { return disk_.locked_file(file.first); });
+            return unread_.empty() && std::ranges::none_of(disk_.files, [&](const auto& file) {
+                       return disk_.locked_file(file.first);
+                   });
         }
         const bool tabs_free = !disk_.locked_file(tabs_bin) && !unread_.contains(tabs_bin) &&
                                !(unread_.contains(session_bin) && !tabs_at_start_);
@@ -1128,10 +1111,9 @@ private:
     }
 
     void write() {
-        if (!pending_) {
-            return;
+        if (pending_) {
+            carry_out(*std::exchange(pending_, std::nullopt), true);
         }
-        carry_out(*std::exchange(pending_, std::nullopt), true);
     }
 
     // `checked`: a failed store is a fault where a file could have taken it.
@@ -1374,19 +1356,18 @@ private:
         if (bytes == damage.written) {
             return;
         }
-        if (layout && !vouched(*layout, damage.written.size(), &damage)) {
-            if (const std::optional<StoreStamp> stamp = split_store_file(damage.written).stamp) {
-                unclaimed_.insert(stamp->replaces.begin(), stamp->replaces.end());
-                // Nor the stores before it of its run, or of the runs it took over.
-                for (const auto& [path, other] : disk_.files) {
-                    const std::optional<StoreStamp> older = split_store_file(other).stamp;
-                    if (older && (older->run == stamp->run
-                                      ? older->store < stamp->store
-                                      : std::ranges::any_of(stamp->taken_over, [&](StoreId id) {
-                                            return id.run == older->run && id.store >= older->store;
-                                        }))) {
-                        unclaimed_.insert(store_fingerprint(other));
-                    }
+        if (const std::optional<StoreStamp> stamp = split_store_file(damage.written).stamp;
+            stamp && layout && !vouched(*layout, damage.written.size(), &damage)) {
+            unclaimed_.insert(stamp->replaces.begin(), stamp->replaces.end());
+            // Nor the stores before it of its run, or of the runs it took over.
+            for (const auto& [path, other] : disk_.files) {
+                const std::optional<StoreStamp> older = split_store_file(other).stamp;
+                if (older && (older->run == stamp->run
+                                  ? older->store < stamp->store
+                                  : std::ranges::any_of(stamp->taken_over, [&](StoreId id) {
+                                        return id.run == older->run && id.store >= older->store;
+                                    }))) {
+                    unclaimed_.insert(store_fingerprint(other));
                 }
             }
         }
@@ -1459,7 +1440,7 @@ private:
         die();
         try {
             const std::vector<std::filesystem::path> names = disk_.names(folder);
-            if (std::find(names.begin(), names.end(), tabs_bin.filename()) == names.end()) {
+            if (std::ranges::find(names, tabs_bin.filename()) == names.end()) {
                 return;
             }
             const std::filesystem::path copy =
@@ -1951,29 +1932,37 @@ void store_once(MemoryDisk& disk, const Workspace& workspace) {
 }
 
 using test::lone_store;
+using Texts = std::vector<std::u16string>;
 
-std::vector<std::u16string> texts_of(const Workspace& workspace) {
-    std::vector<std::u16string> texts;
-    for (const Session& session : workspace.sessions) {
-        texts.push_back(session.text);
-    }
+Texts texts_of(const Workspace& workspace) {
+    Texts texts(workspace.sessions.size());
+    std::ranges::transform(workspace.sessions, texts.begin(), &Session::text);
     return texts;
+}
+
+// The texts a start offers, in order, and whether it says it read everything whole.
+struct Offer {
+    Texts texts;
+    bool whole = true;
+};
+Offer offer_of(MemoryDisk& disk, std::uint64_t run) {
+    const std::optional<SalvagedWorkspace> read = RecoveryPolicy(disk, folder, run).start();
+    return {.texts = read ? texts_of(read->workspace) : Texts{}, .whole = !read || read->whole};
 }
 
 TEST(RecoveryPolicy, TwoStoresNeitherOfWhichTookTheOtherOverBothComeBack) {
     // The run that stored beside could not read "tabs.bin": whatever number each store carries
     // (a clock a day ahead in the first run wrote a high one), neither draft is older.
-    Session first = draft(text_of(1, 1), path_of_tab(1));
-    Session second = first;
-    second.text = text_of(1, 2);
+    const Session first = draft(text_of(1, 1), path_of_tab(1));
+    const Session second = draft(text_of(1, 2), path_of_tab(1));
     MemoryDisk disk;
     disk.files[tabs_bin] = lone_store(1, 1'800'000'000'000, first);
     disk.files[beside_bin] = lone_store(2, 1'700'000'000'000, second);
     RecoveryPolicy next(disk, folder, 3);
     const std::optional<SalvagedWorkspace> read = next.start();
     ASSERT_TRUE(read);
-    const std::vector<std::u16string> texts = texts_of(read->workspace);
-    EXPECT_EQ(texts, (std::vector<std::u16string>{text_of(1, 1), text_of(1, 2)}));
+    const Texts texts = texts_of(read->workspace);
+    EXPECT_EQ(texts, (Texts{text_of(1, 1), text_of(1, 2)}));
     ASSERT_EQ(read->workspace.sessions.size(), 2u);
     // The second comes untitled, named for the file it is another version of.
     const Session& other = read->workspace.sessions[1];
@@ -1997,8 +1986,7 @@ TEST(RecoveryPolicy, TwoStoresThatGaveOneTabTheSameNumberOfferTheSecondTextAsAno
     MemoryDisk disk;
     disk.files[tabs_bin] = lone_store(1, 1, draft(text_of(1, 1)));
     disk.files[beside_bin] = lone_store(2, 1, draft(text_of(1, 2)));
-    RecoveryPolicy next(disk, folder, 3);
-    const std::optional<SalvagedWorkspace> read = next.start();
+    const std::optional<SalvagedWorkspace> read = RecoveryPolicy(disk, folder, 3).start();
     ASSERT_TRUE(read);
     ASSERT_EQ(read->workspace.sessions.size(), 2u);
     EXPECT_FALSE(read->workspace.sessions[0].other_version_of);
@@ -2027,11 +2015,9 @@ TEST(RecoveryPolicy, TwoTabsOfTwoRunsWithOneFileGiveTheSecondTextATabOfItsOwn) {
     MemoryDisk disk;
     disk.files[tabs_bin] = lone_store(2, 2, first, 11);
     disk.files[beside_bin] = lone_store(1, 2, second, 12);
-    RecoveryPolicy next(disk, folder, 3);
-    const std::optional<SalvagedWorkspace> read = next.start();
+    const std::optional<SalvagedWorkspace> read = RecoveryPolicy(disk, folder, 3).start();
     ASSERT_TRUE(read);
-    ASSERT_EQ(texts_of(read->workspace),
-              (std::vector<std::u16string>{text_of(1, 3), text_of(1, 2)}));
+    ASSERT_EQ(texts_of(read->workspace), (Texts{text_of(1, 3), text_of(1, 2)}));
     EXPECT_EQ(read->workspace.sessions[0].path, path_of_tab(1));
     EXPECT_EQ(read->workspace.sessions[1].path, "");
     EXPECT_EQ(read->workspace.sessions[1].other_version_of, path_of_tab(1));
@@ -2059,10 +2045,7 @@ TEST(RecoveryPolicy, OfTwoStoresOneTookOverTheNewerNumberWinsAlone) {
         .entries = {
             {.tab = 7, .version = 6, .fingerprint = session_fingerprint(second), .draft = true}}};
     disk.files[beside_bin] = encode_store_file({.sessions = {second}, .active = 0}, stamp);
-    RecoveryPolicy next(disk, folder, 3);
-    const std::optional<SalvagedWorkspace> read = next.start();
-    ASSERT_TRUE(read);
-    EXPECT_EQ(texts_of(read->workspace), std::vector<std::u16string>{text_of(1, 2)});
+    EXPECT_EQ(offer_of(disk, 3).texts, Texts{text_of(1, 2)});
 }
 
 // A store of this run left in a temporary file by a replace that lost its file, with every other
@@ -2101,8 +2084,7 @@ TEST(RecoveryPolicy, ATemporaryFileThatCannotBeReadIsTakenOverWhenEveryTabIsLetG
     disk.held.insert(stranded);
     store_now(disk, run, Workspace{});
     disk.held.clear();
-    RecoveryPolicy next(disk, folder, 2);
-    const std::optional<SalvagedWorkspace> read = next.start();
+    const std::optional<SalvagedWorkspace> read = RecoveryPolicy(disk, folder, 2).start();
     for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
         EXPECT_FALSE(session.draft) << "the closed tab came back";
         EXPECT_EQ(session.text, u"");
@@ -2129,8 +2111,7 @@ TEST(RecoveryPolicy, AStoreALostReplaceLeftAsideGoesBeforeTheStoreThatTookItOver
         disk.crash_at = disk.operations + death;
         EXPECT_THROW(store_now(disk, second, Workspace{}), Crash);
         disk.crash_at = 0;
-        RecoveryPolicy third(disk, folder, 3);
-        const std::optional<SalvagedWorkspace> read = third.start();
+        const std::optional<SalvagedWorkspace> read = RecoveryPolicy(disk, folder, 3).start();
         for (const Session& session : read ? read->workspace.sessions : std::vector<Session>{}) {
             EXPECT_NE(session.text, text_of(1, 2)) << "death at removal " << death;
         }
@@ -2162,8 +2143,7 @@ TEST(RecoveryPolicy, ARecordWhoseDraftFlagAloneWentBadComesBackAsTheDraftItWas) 
     ASSERT_NE(record, std::string::npos);
     constexpr std::size_t draft_flag = 10;
     bytes[record + draft_flag] = 0;
-    RecoveryPolicy next(disk, folder, 2);
-    const std::optional<SalvagedWorkspace> read = next.start();
+    const std::optional<SalvagedWorkspace> read = RecoveryPolicy(disk, folder, 2).start();
     ASSERT_TRUE(read);
     EXPECT_FALSE(read->whole);
     ASSERT_EQ(read->workspace.sessions.size(), 1u);
@@ -2202,9 +2182,8 @@ TEST(RecoveryPolicy, ADraftTakesItsFilesTabOnlyWhileTheFileIsTheVersionItGrewFro
          std::vector<std::pair<int, Shape>>{{1, {{true, true, false}}},
                                             {3, {{true, false, false}, {false, true, true}}},
                                             {2, {{true, false, false}}}}) {
-        RecoveryPolicy next(disk, folder, 2);
         const std::optional<SalvagedWorkspace> read =
-            next.start(versions_of({{grown.path, {1, on_disk}}}));
+            RecoveryPolicy(disk, folder, 2).start(versions_of({{grown.path, {1, on_disk}}}));
         Shape sessions;
         for (const Session& session : read->workspace.sessions) {
             sessions.emplace_back(session.path == grown.path, session.draft,
@@ -2212,18 +2191,6 @@ TEST(RecoveryPolicy, ADraftTakesItsFilesTabOnlyWhileTheFileIsTheVersionItGrewFro
         }
         EXPECT_EQ(sessions, shape) << on_disk;
     }
-}
-
-// The texts a start offers, in order, and whether it says it read everything whole.
-struct Offer {
-    std::vector<std::u16string> texts;
-    bool whole = true;
-};
-Offer offer_of(MemoryDisk& disk, std::uint64_t run) {
-    RecoveryPolicy next(disk, folder, run);
-    const std::optional<SalvagedWorkspace> read = next.start();
-    return {.texts = read ? texts_of(read->workspace) : std::vector<std::u16string>{},
-            .whole = !read || read->whole};
 }
 
 Workspace three_drafts() {
@@ -2237,7 +2204,7 @@ TEST(RecoveryPolicy, ABitFlippedInTheContainersMagicOrFirstLengthCostsNoDraft) {
     const std::string bytes = stored.files.at(tabs_bin);
     const std::size_t container = bytes.find("PLXTABS1");
     constexpr std::size_t first_length = 16;
-    const std::vector<std::u16string> all{text_of(1, 1), text_of(2, 1), text_of(3, 1)};
+    const Texts all{text_of(1, 1), text_of(2, 1), text_of(3, 1)};
     for (std::size_t at = container; at < container + first_length + 4; ++at) {
         for (int bit = 0; bit < 8; ++bit) {
             MemoryDisk disk;
@@ -2272,7 +2239,7 @@ void store_then_beside(MemoryDisk& disk, const Session& first, const Workspace& 
 // went bad: each comes back whole.
 TEST(RecoveryPolicy, DraftsPastTheContainersLimitEachComeBack) {
     Workspace drafts;
-    std::vector<std::u16string> texts;
+    Texts texts;
     for (char16_t i = 0; i < 11; ++i) {
         texts.push_back(std::u16string(0x800000 - 1, u'\x4E00') + static_cast<char16_t>(u'a' + i));
         drafts.sessions.push_back(draft(texts.back()));
@@ -2281,11 +2248,10 @@ TEST(RecoveryPolicy, DraftsPastTheContainersLimitEachComeBack) {
     store_once(disk, drafts);
     std::string& file = disk.files.at(tabs_bin);
     ASSERT_GT(file.size(), recovery_container_limit);
-    Offer offer = offer_of(disk, 2);
+    const Offer offer = offer_of(disk, 2);
     EXPECT_TRUE(offer.whole && offer.texts == texts);
     spoil_both_stamps(file, 0, 0);
-    offer = offer_of(disk, 3);
-    EXPECT_TRUE(offer.texts == texts);
+    EXPECT_TRUE(offer_of(disk, 3).texts == texts);
 }
 
 TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitledDraft) {
@@ -2293,12 +2259,9 @@ TEST(RecoveryPolicy, ANewerStoreSpoiledInBothStampCopiesStillHidesTheOlderUntitl
     store_then_beside(disk, draft(text_of(1, 1), {}, 1),
                       {.sessions = {draft(text_of(1, 2), {}, 1)}, .active = 0});
     spoil_both_stamps(disk.files.at(beside_bin), 1, 9);
-    RecoveryPolicy next(disk, folder, 2);
-    const std::optional<SalvagedWorkspace> read = next.start();
-    ASSERT_TRUE(read);
-    EXPECT_FALSE(read->whole);
-    ASSERT_EQ(read->workspace.sessions.size(), 1u);
-    EXPECT_EQ(read->workspace.sessions[0].text, text_of(1, 2));
+    const Offer offer = offer_of(disk, 2);
+    EXPECT_FALSE(offer.whole);
+    EXPECT_EQ(offer.texts, Texts{text_of(1, 2)});
 }
 
 TEST(RecoveryPolicy, ADraftFromARecordNoStampNamedIsStoredAtANumberOfItsOwn) {
@@ -2316,7 +2279,7 @@ TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLe
     MemoryDisk let_go;
     store_then_beside(let_go, one, {.sessions = {two}, .active = 0});
     spoil_both_stamps(let_go.files.at(tabs_bin), run_byte, run_byte);
-    EXPECT_EQ(offer_of(let_go, 2).texts, std::vector<std::u16string>{text_of(2, 1)});
+    EXPECT_EQ(offer_of(let_go, 2).texts, Texts{text_of(2, 1)});
     // Held at a start that stored another tab beside, then spoiled: nothing held or let it go.
     MemoryDisk beside;
     store_once(beside, {.sessions = {one}, .active = 0});
@@ -2326,18 +2289,16 @@ TEST(RecoveryPolicy, ARecordNoStampChecksComesUnlessACheckedOneHoldsItOrAStoreLe
     store_now(beside, held, {.sessions = {two}, .active = 0});
     beside.held.clear();
     spoil_both_stamps(beside.files.at(tabs_bin), run_byte, run_byte);
-    EXPECT_EQ(offer_of(beside, 3).texts,
-              (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
+    EXPECT_EQ(offer_of(beside, 3).texts, (Texts{text_of(1, 1), text_of(2, 1)}));
     // Held by a checked record, it comes once; alone, not as intact.
     MemoryDisk alone;
     store_once(alone, {.sessions = {one, two}, .active = 0});
     spoil_both_stamps(alone.files.at(tabs_bin), run_byte, run_byte);
     const Offer offer = offer_of(alone, 2);
     EXPECT_FALSE(offer.whole);
-    EXPECT_EQ(offer.texts, (std::vector<std::u16string>{text_of(1, 1), text_of(2, 1)}));
+    EXPECT_EQ(offer.texts, (Texts{text_of(1, 1), text_of(2, 1)}));
     alone.files[beside_bin] = lone_store(5, 1, one, 1);
-    EXPECT_EQ(offer_of(alone, 2).texts,
-              (std::vector<std::u16string>{text_of(2, 1), text_of(1, 1)}));
+    EXPECT_EQ(offer_of(alone, 2).texts, (Texts{text_of(2, 1), text_of(1, 1)}));
 }
 
 TEST(RecoveryPolicy, ADamagedStoreWhoseDraftDidNotComeBackIsKeptUnderANameNeverPruned) {
@@ -2359,7 +2320,7 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     store_once(stored, three_drafts());
     const std::string bytes = stored.files.at(tabs_bin);
     const std::filesystem::path copy = folder / "tabs.bin.damaged-20261201-101010";
-    const std::vector<std::u16string> all{text_of(1, 1), text_of(2, 1), text_of(3, 1)};
+    const Texts all{text_of(1, 1), text_of(2, 1), text_of(3, 1)};
     // That version left nothing else, or this version's store of another tab beside it.
     MemoryDisk alone;
     alone.files[copy] = bytes;
@@ -2370,7 +2331,7 @@ TEST(RecoveryPolicy, AStoreAnEarlierVersionSetAsideAsDamagedComesBackOnce) {
     RecoveryPolicy next(with_own, folder, 2);
     const std::optional<SalvagedWorkspace> read = next.start();
     ASSERT_TRUE(read);
-    const std::vector<std::u16string> texts = texts_of(read->workspace);
+    const Texts texts = texts_of(read->workspace);
     ASSERT_EQ(texts.size(), 4u);
     EXPECT_EQ(std::vector(texts.begin() + 1, texts.end()), all);
     // Once a store holds them the copy goes, and they come back once.
@@ -2413,10 +2374,8 @@ TEST(RecoveryPolicy, ACopyKeptOfASetAsideStoreForADraftLeftOutIsNeverLetGo) {
 
 TEST(RecoveryPolicy, ASessionBinOnceTakenOverStaysSoThroughEveryLaterRun) {
     MemoryDisk disk;
-    const std::string container =
-        encode_tab_recovery({.sessions = {draft(text_of(1, 1))}, .active = 0});
-    constexpr std::size_t record_at = 16 + 4;
-    disk.files[session_bin] = container.substr(record_at);
+    disk.files[session_bin] = encode_tab_recovery({.sessions = {draft(text_of(1, 1))}, .active = 0})
+                                  .substr(container_head + 4);
     disk.read_only.insert(session_bin);
     for (std::uint64_t run = 1; run <= 2; ++run) {
         RecoveryPolicy policy(disk, folder, run);
@@ -2429,7 +2388,7 @@ TEST(RecoveryPolicy, ASessionBinOnceTakenOverStaysSoThroughEveryLaterRun) {
     }
     // The previous release sets aside the "tabs.bin" that hid the "session.bin" it outlived.
     disk.move(tabs_bin, folder / "tabs.bin.damaged-20261201-101010");
-    EXPECT_EQ(offer_of(disk, 3).texts, std::vector<std::u16string>{text_of(1, 3)});
+    EXPECT_EQ(offer_of(disk, 3).texts, Texts{text_of(1, 3)});
 }
 
 TEST(RecoveryPolicy, AStoreThatCannotBeWrittenAfterASaveFailsAndTheOlderDraftComesBesideTheFile) {
@@ -2446,8 +2405,8 @@ TEST(RecoveryPolicy, AStoreThatCannotBeWrittenAfterASaveFailsAndTheOlderDraftCom
     const StorePlan plan = run.plan_store();
     EXPECT_THROW(carry_out_store(disk, plan, {.sessions = {tab}, .active = 0}), std::runtime_error);
     disk.full = false;
-    RecoveryPolicy next(disk, folder, 2);
-    const std::optional<SalvagedWorkspace> read = next.start(versions_of({{tab.path, {1, 2}}}));
+    const std::optional<SalvagedWorkspace> read =
+        RecoveryPolicy(disk, folder, 2).start(versions_of({{tab.path, {1, 2}}}));
     ASSERT_TRUE(read);
     // The file's tab opens the file as it is; the draft comes beside it.
     ASSERT_EQ(read->workspace.sessions.size(), 2u);
@@ -2541,8 +2500,7 @@ std::vector<Move> random_sequence(std::mt19937_64& random) {
             if (roll % 2 == 1) {
                 steps.emplace_back(Step::type, number);
             } else {
-                steps.emplace_back(Step::store);
-                steps.emplace_back(Step::written);
+                steps.insert(steps.end(), {Step::store, Step::written});
             }
             continue;
         }
@@ -2576,9 +2534,8 @@ TEST(RecoveryPolicy, SeededRandomSequencesKeepThePromise) {
     const std::optional<std::uint64_t> chosen = chosen_seed(error);
     ASSERT_TRUE(error.empty()) << error;
     const std::uint64_t seed = chosen.value_or(20261208);
-    const int sequences = 2000;
     std::mt19937_64 random(seed);
-    for (int i = 0; i < sequences; ++i) {
+    for (int i = 0; i < 2000; ++i) {
         const std::vector<Move> steps = random_sequence(random);
         if (counterexample(steps)) {
             const std::vector<Move> smallest = shrunk(steps);
