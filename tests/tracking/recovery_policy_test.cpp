@@ -224,7 +224,9 @@ std::string describe(const std::vector<Move>& moves) {
     std::string text;
     for (const Move& move : moves) {
         text.append(text.empty() ? "" : ", ").append(name_of(move.step));
-        text.append(move.arg != 0 ? "(" + std::to_string(move.arg) + ")" : "");
+        if (move.arg != 0) {
+            text.append("(").append(std::to_string(move.arg)).append(")");
+        }
     }
     return text;
 }
